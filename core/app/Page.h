@@ -1,0 +1,41 @@
+#pragma once
+
+namespace matrix {
+
+class SerialChannel;
+
+// What the main window needs from a page to hand the link over.
+class Page {
+public:
+    virtual ~Page() = default;
+    // The page's own serial port, told to close when another tab is shown.
+    virtual SerialChannel& serialPort() = 0;
+    // TCP control mode with the link up: re-create the link socket for
+    // this page and connect it to matrixAddress.
+    virtual void reconnectTcp() = 0;
+    // 150 ms after the tab was selected.
+    virtual void activate() = 0;
+};
+
+// The General page's operations that the main window calls.
+class GeneralPageHooks {
+public:
+    virtual ~GeneralPageHooks() = default;
+    // Drop the COM connection exactly as the Disconnect button does.
+    virtual void forceComDisconnect() = 0;
+    // Run a matrix search exactly as the "Search" button does.
+    virtual void runSearch() = 0;
+};
+
+// The window messages that pages, the serial ports and the network
+// configuration dialog post to the main window. Each call is posted: it runs
+// after the caller's handler has returned.
+class ShellRequests {
+public:
+    virtual ~ShellRequests() = default;
+    virtual void postPageBusy(int value) = 0;        // 1 disables, 0 enables the tab buttons
+    virtual void postShellRequest(int value) = 0;    // 1 config popup, 3 serial read fault
+    virtual void postNetConfigStatus(int value) = 0; // 1 configured, 2 discovery reply
+};
+
+}  // namespace matrix

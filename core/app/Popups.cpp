@@ -1,0 +1,162 @@
+#include "core/app/Popups.h"
+
+#include "core/link/LinkState.h"
+
+namespace matrix {
+
+void NoticePopup::show(const std::string& text, std::function<void()> whenClosed)
+{
+    link_.noticeText = text;
+    link_.noticeOpen = 1;
+    text_ = text;
+    if (whenClosed) {
+        if (whenClosed_) {
+            auto first = std::move(whenClosed_);
+            whenClosed_ = [first = std::move(first), second = std::move(whenClosed)] {
+                first();
+                second();
+            };
+        } else {
+            whenClosed_ = std::move(whenClosed);
+        }
+    }
+    open_ = true;
+    ++timesOpened_;
+    changed.notifyChanged();
+}
+
+void NoticePopup::close()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    link_.noticeOpen = 0;
+    auto continuation = std::move(whenClosed_);
+    whenClosed_ = nullptr;
+    changed.notifyChanged();
+    if (continuation)
+        continuation();
+}
+
+void ProgressPopup::open()
+{
+    if (link_.progressOpen)
+        return;
+    link_.progressOpen = 1;
+    open_ = true;
+    text_ = link_.progressText;
+    changed.notifyChanged();
+}
+
+void ProgressPopup::refresh()
+{
+    if (!open_)
+        return;
+    text_ = link_.progressText;
+    changed.notifyChanged();
+}
+
+void ProgressPopup::close()
+{
+    link_.progressOpen = 0;
+    if (!open_)
+        return;
+    open_ = false;
+    changed.notifyChanged();
+}
+
+ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link) : timers_(loop), link_(link)
+{
+    timers_.setHandler([this](int id) { onTimer(id); });
+}
+
+void ConfigStatusPopup::open()
+{
+    open_ = true;
+    text_ = "Configuring . . .";
+    timers_.start(kAnimationTimer, kAnimationMs);
+    timers_.start(kTimeoutTimer, kTimeoutMs);
+    changed.notifyChanged();
+}
+
+void ConfigStatusPopup::setText(const std::string& text)
+{
+    timers_.kill(kAnimationTimer);
+    timers_.kill(kTimeoutTimer);
+    text_ = text;
+    changed.notifyChanged();
+}
+
+void ConfigStatusPopup::close()
+{
+    timers_.killRange(1, 4);
+    if (!open_)
+        return;
+    open_ = false;
+    changed.notifyChanged();
+}
+
+void ConfigStatusPopup::onTimer(int id)
+{
+    switch (id) {
+    case kAnimationTimer:
+        // Each frame is 17 characters, padded with blanks.
+        if (phase_ == 1) {
+            text_ = "Configuring . .  ";
+            phase_ = 2;
+        } else if (phase_ == 2) {
+            text_ = "Configuring . . .";
+            phase_ = 3;
+        } else {
+            text_ = "Configuring .    ";
+            phase_ = 1;
+        }
+        changed.notifyChanged();
+        break;
+    case kTimeoutTimer:
+        timers_.kill(kAnimationTimer);
+        timers_.kill(kTimeoutTimer);
+        if (configAcknowledged == 0) {
+            text_ = "configure failed!";
+        } else {
+            configAcknowledged = 0;
+            text_ = "Matrix configuration completed successfully!";
+        }
+        changed.notifyChanged();
+        timers_.start(kCloseTimer, kCloseMs);
+        break;
+    case kCloseTimer:
+        timers_.kill(kCloseTimer);
+        close();
+        break;
+    default:
+        break;
+    }
+}
+
+void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
+                std::function<void()> whenClosed)
+{
+    NoticePopup* notice = &popups.notice;
+    TimerSet* owner = &timers;
+    timers.start(closeTimerId, displayMs, [notice, owner, closeTimerId] {
+        owner->kill(closeTimerId);
+        notice->close();
+    });
+    popups.notice.show(text, std::move(whenClosed));
+}
+
+void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
+                          const std::string& text)
+{
+    NoticePopup* notice = &popups.notice;
+    TimerSet* owner = &timers;
+    timers.start(closeTimerId, displayMs, [notice, owner, closeTimerId] {
+        owner->kill(closeTimerId);
+        notice->close();
+    });
+    if (notice->link().noticeOpen == 0)
+        popups.notice.show(text);
+}
+
+}  // namespace matrix

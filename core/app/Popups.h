@@ -1,0 +1,112 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/transport/TimerSet.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace matrix {
+
+struct LinkState;
+
+// The notice box: one line of text, closed by its opener's timer. The text is
+// read once, when the box opens. "When it has closed, do X" is the
+// continuation passed to show().
+class NoticePopup {
+public:
+    explicit NoticePopup(LinkState& link) : link_(link) {}
+
+    // Sets noticeText and noticeOpen and opens the box. A box that is already
+    // open shows the new text and keeps both continuations.
+    void show(const std::string& text, std::function<void()> whenClosed = {});
+    void close();  // clears noticeOpen; closing a closed box does nothing
+
+    bool isOpen() const { return open_; }
+    const std::string& text() const { return text_; }
+    int timesOpened() const { return timesOpened_; }
+    LinkState& link() { return link_; }
+
+    ChangeNotifier changed;
+
+private:
+    LinkState& link_;
+    bool open_ = false;
+    std::string text_;
+    std::function<void()> whenClosed_;
+    int timesOpened_ = 0;
+};
+
+// The progress popup: shows progressText until its opener closes it.
+class ProgressPopup {
+public:
+    explicit ProgressPopup(LinkState& link) : link_(link) {}
+
+    void open();     // only if progressOpen is 0
+    void refresh();  // re-reads progressText
+    void close();
+
+    bool isOpen() const { return open_; }
+    const std::string& text() const { return text_; }
+
+    ChangeNotifier changed;
+
+private:
+    LinkState& link_;
+    bool open_ = false;
+    std::string text_;
+};
+
+// Follows a network configuration attempt: "Configuring . . ." with its own
+// animation (timer 1) and time-out (timer 3, then timer 4 closes it).
+class ConfigStatusPopup {
+public:
+    static constexpr int kAnimationTimer = 1;
+    static constexpr int kTimeoutTimer = 3;
+    static constexpr int kCloseTimer = 4;
+    static constexpr int kAnimationMs = 500;
+    static constexpr int kTimeoutMs = 10000;
+    static constexpr int kCloseMs = 2000;
+
+    ConfigStatusPopup(EventLoop& loop, LinkState& link);
+
+    void open();
+    void setText(const std::string& text);  // also stops timers 1 and 3
+    void close();
+
+    bool isOpen() const { return open_; }
+    const std::string& text() const { return text_; }
+    std::uint8_t phase() const { return phase_; }
+
+    int configAcknowledged = 0;
+    ChangeNotifier changed;
+
+private:
+    void onTimer(int id);
+    TimerSet timers_;
+    LinkState& link_;
+    bool open_ = false;
+    std::string text_;
+    std::uint8_t phase_ = 1;  // not reset between openings
+};
+
+struct Popups {
+    Popups(EventLoop& loop, LinkState& link) : notice(link), progress(link), configStatus(loop, link) {}
+    NoticePopup notice;
+    ProgressPopup progress;
+    ConfigStatusPopup configStatus;
+
+    bool anyModalOpen() const { return notice.isOpen() || progress.isOpen() || configStatus.isOpen(); }
+};
+
+// Shows a notice closed by the caller's notice-closing timer (55 on most
+// windows, 59 on the Routing page) after displayMs.
+void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
+                std::function<void()> whenClosed = {});
+// Arms the closing timer and shows the notice only if no notice is open, as
+// time-outs and the standby notice do.
+void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
+                          const std::string& text);
+
+}  // namespace matrix

@@ -1,0 +1,112 @@
+#include "core/app/CommandGuard.h"
+#include "core/app/Popups.h"
+#include "tests/support/ManualLoop.h"
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+
+TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
+{
+    ManualLoop loop;
+    LinkState link;
+    Popups popups(loop, link);
+    TimerSet timers(loop);
+    bool continued = false;
+    showNotice(popups, timers, 55, 2500, "Matrix is in standby mode!", [&] { continued = true; });
+    EXPECT_TRUE(popups.notice.isOpen());
+    EXPECT_EQ(link.noticeOpen, 1);
+    EXPECT_EQ(link.noticeText, "Matrix is in standby mode!");
+    loop.advance(2499);
+    EXPECT_TRUE(popups.notice.isOpen());
+    EXPECT_FALSE(continued);
+    loop.advance(1);
+    EXPECT_FALSE(popups.notice.isOpen());
+    EXPECT_EQ(link.noticeOpen, 0);
+    EXPECT_TRUE(continued);
+    EXPECT_FALSE(timers.isRunning(55));
+}
+
+TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
+{
+    ManualLoop loop;
+    LinkState link;
+    Popups popups(loop, link);
+    TimerSet timers(loop);
+    showNotice(popups, timers, 55, 1500, "Time out!");
+    showNoticeIfNoneOpen(popups, timers, 55, 1000, "Matrix is in standby mode!");
+    EXPECT_EQ(popups.notice.text(), "Time out!");
+    EXPECT_EQ(popups.notice.timesOpened(), 1);
+
+    link.controlMode = ControlMode::Com;
+    EXPECT_FALSE(commandGuard(false, link, popups, timers, 55));
+    EXPECT_EQ(popups.notice.text(), "Open COM failed!");
+    link.controlMode = ControlMode::Tcp;
+    EXPECT_FALSE(commandGuard(false, link, popups, timers, 55));
+    EXPECT_EQ(popups.notice.text(), "Connect to Matrix failed!");
+    EXPECT_TRUE(commandGuard(true, link, popups, timers, 55));
+    loop.advance(1500);
+    EXPECT_FALSE(popups.notice.isOpen());
+}
+
+TEST(ProgressPopup, OpensOnceAndReadsTheTextOnRefresh)
+{
+    ManualLoop loop;
+    LinkState link;
+    Popups popups(loop, link);
+    link.progressText = "Setting .    ";
+    popups.progress.open();
+    link.progressText = "Setting . .  ";
+    popups.progress.open();  // already open: nothing new
+    EXPECT_EQ(popups.progress.text(), "Setting .    ");
+    popups.progress.refresh();
+    EXPECT_EQ(popups.progress.text(), "Setting . .  ");
+    popups.progress.close();
+    EXPECT_EQ(link.progressOpen, 0);
+    EXPECT_FALSE(popups.progress.isOpen());
+}
+
+TEST(ConfigStatusPopup, AnimatesTimesOutAndKeepsItsPhaseAcrossOpenings)
+{
+    ManualLoop loop;
+    LinkState link;
+    Popups popups(loop, link);
+    auto& popup = popups.configStatus;
+    popup.open();
+    EXPECT_EQ(popup.text(), "Configuring . . .");
+    loop.advance(500);
+    EXPECT_EQ(popup.text(), "Configuring . .  ");
+    loop.advance(500);
+    EXPECT_EQ(popup.text(), "Configuring . . .");
+    loop.advance(9000);
+    EXPECT_EQ(popup.text(), "configure failed!");
+    loop.advance(1999);
+    EXPECT_TRUE(popup.isOpen());
+    loop.advance(1);
+    EXPECT_FALSE(popup.isOpen());
+    EXPECT_EQ(loop.runningTimerCount(), 0u);
+
+    // 20 animation steps so far: the phase carries on from there.
+    const auto phase = popup.phase();
+    popup.open();
+    loop.advance(500);
+    EXPECT_NE(popup.phase(), phase);
+    popup.setText("Searching Matrix IP . . .");
+    loop.advance(20000);
+    EXPECT_EQ(popup.text(), "Searching Matrix IP . . .");
+    EXPECT_TRUE(popup.isOpen());
+    popup.close();
+    EXPECT_EQ(loop.runningTimerCount(), 0u);
+}
+
+TEST(ConfigStatusPopup, AcknowledgedAttemptEndsWithSuccessAndClearsTheFlag)
+{
+    ManualLoop loop;
+    LinkState link;
+    Popups popups(loop, link);
+    popups.configStatus.open();
+    popups.configStatus.configAcknowledged = 1;
+    loop.advance(10000);
+    EXPECT_EQ(popups.configStatus.text(), "Matrix configuration completed successfully!");
+    EXPECT_EQ(popups.configStatus.configAcknowledged, 0);
+}

@@ -1,0 +1,40 @@
+#include "core/transport/ComPorts.h"
+#include "core/transport/Ipv4.h"
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+
+TEST(ComPorts, NamesAndNumbers)
+{
+    EXPECT_EQ(comPortName(7), "COM7");
+    EXPECT_EQ(comPortNumber("COM1"), 1);
+    EXPECT_EQ(comPortNumber("COM19"), 19);
+    for (const char* bad : {"COM0", "COM20", "COM", "COM01", "com3", "COM3 ", "XCOM3", "COMx"})
+        EXPECT_FALSE(comPortNumber(bad).has_value()) << bad;
+}
+
+TEST(ComPorts, DevicePaths)
+{
+    EXPECT_EQ(comDevicePath(1, nullptr), "/dev/ttyS0");
+    EXPECT_EQ(comDevicePath(4, nullptr), "/dev/ttyS3");
+    EXPECT_EQ(comDevicePath(5, nullptr), "/dev/ttyUSB0");
+    EXPECT_EQ(comDevicePath(12, nullptr), "/dev/ttyUSB7");
+    EXPECT_EQ(comDevicePath(13, nullptr), "/dev/ttyACM0");
+    EXPECT_EQ(comDevicePath(19, nullptr), "/dev/ttyACM6");
+    EXPECT_EQ(comDevicePath(20, nullptr), "");
+    EXPECT_EQ(comDevicePath(3, "/tmp/ports"), "/tmp/ports/COM3");
+    EXPECT_EQ(comDevicePath(3, "/tmp/ports/"), "/tmp/ports/COM3");
+    EXPECT_EQ(comDevicePath(3, ""), "/dev/ttyS2");
+}
+
+TEST(Ipv4, OnlyStrictDottedQuadsAreAddresses)
+{
+    EXPECT_EQ(parseDottedIpv4("192.168.1.50"), 0xC0A80132u);
+    EXPECT_EQ(parseDottedIpv4("127.0.0.1"), 0x7F000001u);
+    EXPECT_EQ(parseDottedIpv4("0.0.0.0"), 0u);
+    for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "1.2.3.4 ", " 1.2.3.4", "a.b.c.d", "1..2.3",
+                            "1.2.3.", "1234.1.1.1", "255.255.255.255", "matrix.local"})
+        EXPECT_FALSE(parseDottedIpv4(bad).has_value()) << bad;
+    EXPECT_EQ(formatDottedIpv4(0xC0A80132u), "192.168.1.50");
+}
