@@ -50,8 +50,10 @@ void MatrixResponder::dispatch(const CommandFrame& frame)
     if (!frame.checksumOk())
         return;
     auto it = handlers_.find(frame.command());
-    if (it != handlers_.end())
-        it->second(frame);
+    if (it == handlers_.end())
+        return;
+    for (auto& handler : it->second)
+        handler(frame);
 }
 
 void MatrixResponder::reply(int command, int subCommand, int p1, int p2, int p3)

@@ -33,8 +33,10 @@ public:
     void receive(const std::uint8_t* data, std::size_t length);
     void receive(const Bytes& data) { receive(data.data(), data.size()); }
 
-    // Handlers by command byte; each command family registers its own.
-    void onCommand(std::uint8_t command, FrameHandler handler) { handlers_[command] = std::move(handler); }
+    // Handlers by command byte. Several families may register for the same
+    // command (each ignores the sub-commands it does not know); all run, in
+    // the order they were registered.
+    void onCommand(std::uint8_t command, FrameHandler handler) { handlers_[command].push_back(std::move(handler)); }
     // The next `length` bytes are a raw block (EDID, firmware), not frames.
     void expectRawBlock(std::size_t length, RawHandler handler);
 
@@ -72,7 +74,7 @@ private:
     std::function<void(const Bytes&)> transmit_;
     std::function<void()> closeLink_;
     FrameAssembler assembler_;
-    std::map<std::uint8_t, FrameHandler> handlers_;
+    std::map<std::uint8_t, std::vector<FrameHandler>> handlers_;
     std::size_t rawExpected_ = 0;
     Bytes rawBuffer_;
     RawHandler rawHandler_;
