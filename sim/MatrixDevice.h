@@ -29,6 +29,12 @@ struct MatrixDevice {
     std::array<std::vector<std::uint8_t>, kPorts> displayEdid{};
     // The EDID last written to each input.
     std::array<std::vector<std::uint8_t>, kPorts> inputEdid{};
+    // EDID knobs. The state the switch-state query (3/0x0B) reports: 15 means
+    // the front-panel EDID switches are not at [1111] and the page must stop.
+    // A display missing on output n is outputCable[n-1] = false.
+    int edidSwitchState = 0;
+    bool rejectEdidCopy = false;      // copy replies report failure
+    bool rejectEdidDownload = false;  // download results report failure
 
     // Network identity.
     std::array<std::uint8_t, 6> mac{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A};
@@ -37,6 +43,13 @@ struct MatrixDevice {
 
     // Firmware images as the receiver reassembled them, by part number.
     std::array<std::vector<std::uint8_t>, 5> firmwarePart{};
+    // Firmware receiver knobs.
+    bool rejectFirmwarePart1 = false;
+    bool rejectFirmwarePart2 = false;
+    int dropFirmwareAckOfBlock = -1;  // the acknowledgement of this block index is lost once
+    bool firmwareNeverReboots = false;  // silent for good after the last block
+    int firmwareRebootMs = 2000;        // silent for this long after the last block
+    int firmwareBadBlocks = 0;          // blocks whose 257-byte sum was not 0 (never acknowledged)
 };
 
 }  // namespace matrix::sim

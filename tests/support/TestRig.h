@@ -32,6 +32,12 @@ struct TestRig {
     {
         sim::installGeneralCommands(serialMatrix);
         sim::installGeneralCommands(tcpMatrix);
+        sim::installRoutingCommands(serialMatrix);
+        sim::installRoutingCommands(tcpMatrix);
+        sim::installEdidCommands(serialMatrix);
+        sim::installEdidCommands(tcpMatrix);
+        sim::installFirmwareCommands(serialMatrix);
+        sim::installFirmwareCommands(tcpMatrix);
         serialHub.addPort(kComPort, &serialMatrix);
         linkSocket.listen(kAddress, &tcpMatrix);
     }
