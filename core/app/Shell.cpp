@@ -1,0 +1,231 @@
+#include "core/app/Shell.h"
+
+#include "core/app/Popups.h"
+#include "core/app/SharedState.h"
+#include "core/link/LinkState.h"
+#include "core/transport/EventLoop.h"
+#include "core/transport/SerialChannel.h"
+
+namespace matrix {
+
+namespace {
+constexpr const char* kConnectFailedText = "Connect to Matrix failed!";
+constexpr const char* kConfigSuccessText = "Matrix configuration completed successfully!";
+constexpr const char* kSearchingText = "Searching Matrix IP . . .";
+constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
+}  // namespace
+
+Shell::Shell(EventLoop& loop, LinkState& link, SharedState& shared, Popups& popups)
+    : loop_(loop), link_(link), shared_(shared), popups_(popups), timers_(loop), alive_(std::make_shared<bool>(true))
+{
+    timers_.setHandler([this](int id) { onTimer(id); });
+}
+
+Shell::~Shell() { *alive_ = false; }
+
+const char* Shell::tabTitle(Tab tab)
+{
+    switch (tab) {
+    case Tab::General:
+        return "General";
+    case Tab::Edid:
+        return "EDID";
+    case Tab::Matrix:
+        return "Matrix";
+    case Tab::FwUpgrade:
+        return "FW Upgrade";
+    }
+    return "";
+}
+
+void Shell::registerPage(Tab tab, Page* page)
+{
+    pages_[index(tab)] = page;
+    if (page) {
+        // A read fault or a vanished adapter on any page's port drops the
+        // COM link for the whole program.
+        page->serialPort().setFaultHandler([this] { postShellRequest(3); });
+    }
+}
+
+void Shell::showGeneralAtStart()
+{
+    tabSelected_ = {1, 0, 0, 0};
+    pageCreated_[index(Tab::General)] = true;
+    shown_ = Tab::General;
+    changed.notifyChanged();
+}
+
+int Shell::activationTimer(Tab tab)
+{
+    switch (tab) {
+    case Tab::General:
+        return kActivateGeneralTimer;
+    case Tab::Edid:
+        return kActivateEdidTimer;
+    case Tab::Matrix:
+        return kActivateMatrixTimer;
+    case Tab::FwUpgrade:
+        return kActivateFirmwareTimer;
+    }
+    return kActivateGeneralTimer;
+}
+
+void Shell::setPageFlags(Tab tab)
+{
+    switch (tab) {
+    case Tab::General:
+        shared_.statusIdle = 1;
+        shared_.generalShownAgain = 1;
+        link_.activePage = PageId::General;
+        break;
+    case Tab::Edid:
+        shared_.edidEntryPending = 1;
+        link_.activePage = PageId::Edid;
+        break;
+    case Tab::Matrix:
+        link_.activePage = PageId::Routing;
+        break;
+    case Tab::FwUpgrade:
+        shared_.upgradeMode = 0;
+        shared_.standbyWatch = 0;
+        link_.activePage = PageId::Firmware;
+        break;
+    }
+    shared_.socketRxEnabled = 0;
+    shared_.firmwareEntryPending = 1;
+}
+
+bool Shell::selectTab(Tab tab)
+{
+    if (link_.busy == 1 || shared_.firmwareUpgrading == 1)
+        return false;
+
+    const int i = index(tab);
+    tabSelected_ = {0, 0, 0, 0};
+    tabSelected_[i] = 1;
+    setPageFlags(tab);
+
+    if (!link_.tcpMode()) {
+        // Only the shown page may hold the COM port.
+        for (int other = 0; other < kTabCount; ++other) {
+            if (other != i && pages_[other])
+                pages_[other]->serialPort().requestClose();
+        }
+    }
+
+    pageCreated_[i] = true;
+    shown_ = tab;
+    changed.notifyChanged();
+
+    Page* page = pages_[i];
+    if (link_.tcpMode()) {
+        if (link_.tcpLinkUp == 0) {
+            // The page stays shown but does nothing until it is selected
+            // again with the link up.
+            showNotice(popups_, timers_, kNoticeTimer, kNoticeMs, kConnectFailedText);
+            return true;
+        }
+        if (page)
+            page->reconnectTcp();
+    }
+
+    const int timerId = activationTimer(tab);
+    timers_.start(timerId, kActivationMs, [this, timerId, i] {
+        timers_.kill(timerId);
+        if (pages_[i])
+            pages_[i]->activate();
+    });
+    return true;
+}
+
+void Shell::post(std::function<void()> task)
+{
+    auto alive = alive_;
+    loop_.post([alive, task = std::move(task)] {
+        if (*alive)
+            task();
+    });
+}
+
+void Shell::postPageBusy(int value)
+{
+    post([this, value] { onPageBusy(value); });
+}
+
+void Shell::postShellRequest(int value)
+{
+    post([this, value] { onShellRequest(value); });
+}
+
+void Shell::postNetConfigStatus(int value)
+{
+    post([this, value] { onNetConfigStatus(value); });
+}
+
+void Shell::onPageBusy(int value)
+{
+    if (value == 1)
+        tabButtonsEnabled_ = false;
+    else if (value == 0)
+        tabButtonsEnabled_ = true;
+    else
+        return;
+    changed.notifyChanged();
+}
+
+void Shell::onShellRequest(int value)
+{
+    if (value == 1) {
+        popups_.configStatus.open();
+    } else if (value == 3) {
+        for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade}) {
+            if (Page* page = pages_[index(tab)])
+                page->serialPort().requestClose();
+        }
+        if (generalHooks_)
+            generalHooks_->forceComDisconnect();
+    }
+}
+
+void Shell::onNetConfigStatus(int value)
+{
+    if (value == 1) {
+        popups_.configStatus.configAcknowledged = 1;
+        link_.noticeText = kConfigSuccessText;
+        popups_.configStatus.setText(kConfigSuccessText);
+        timers_.start(kConfigSuccessTimer, kConfigSuccessMs);
+    } else if (value == 2) {
+        timers_.kill(kSearchTimeoutTimer);
+        popups_.configStatus.close();
+    }
+}
+
+void Shell::onTimer(int id)
+{
+    timers_.kill(id);
+    switch (id) {
+    case kConfigSuccessTimer:
+        link_.noticeText = kSearchingText;
+        popups_.configStatus.setText(kSearchingText);
+        timers_.start(kSearchAgainTimer, kSearchAgainMs);
+        break;
+    case kSearchAgainTimer:
+        if (generalHooks_)
+            generalHooks_->runSearch();
+        timers_.start(kSearchTimeoutTimer, kSearchTimeoutMs);
+        break;
+    case kSearchTimeoutTimer:
+        link_.noticeText = kSearchFailedText;
+        popups_.configStatus.setText(kSearchFailedText);
+        timers_.start(kSearchCloseTimer, kSearchCloseMs);
+        break;
+    case kSearchCloseTimer:
+        popups_.configStatus.close();
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace matrix

@@ -1,0 +1,236 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/app/Page.h"
+#include "core/app/PageContext.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/FrameAssembler.h"
+#include "core/link/FrameSender.h"
+#include "core/link/HexLog.h"
+#include "core/transport/SerialChannel.h"
+#include "core/transport/StreamSocket.h"
+#include "core/transport/TimerSet.h"
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace matrix {
+
+// The "General" tab as a view model: the connection panel (control mode,
+// COM and TCP connect), the cable status of every port with its query
+// chain, and the device settings (beep, IR, factory reset).
+//
+// Views read the getters on every change notification and forward clicks
+// to the action methods; a check box the toolkit toggled by itself is
+// simply re-read, since the boxes show only what the matrix confirmed.
+class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwner {
+public:
+    // Device identification pairs (1/2, 3/4, 5/6) and the port-state
+    // pairs: input n uses 7 + 4(n-1) and the next id, output n 9 + 4(n-1).
+    static constexpr int kDeviceTypeTimer = 1;
+    static constexpr int kMatrixSizeTimer = 3;
+    static constexpr int kVersionTimer = 5;
+    static constexpr int kFirstPortTimer = 7;
+    static constexpr int kLastPortTimer = 22;
+    static constexpr int kReplyTimeoutMs = 5000;
+    static constexpr int kStatusConnectCheckTimer = 45;
+    static constexpr int kStatusStartTimer = 46;
+    static constexpr int kStatusStartMs = 200;
+    static constexpr int kConnectCheckTimer = 47;
+    static constexpr int kConnectCheckMs = 100;
+    static constexpr int kNoticeTimer = 55;
+    static constexpr int kStatusAnimationTimer = 60;
+    static constexpr int kAnimationMs = 500;
+    static constexpr int kRescanTimer = 66;
+    static constexpr int kRescanMs = 500;
+    static constexpr int kComStatusStartTimer = 91;
+    static constexpr int kResetAnimationTimer = 100;
+    static constexpr int kFirstRouteResetTimer = 101;  // 101/102 .. 107/108
+    static constexpr int kEdidModeResetTimer = 117;
+    static constexpr int kEdidSetResetTimer = 119;
+    static constexpr int kBeepResetTimer = 121;
+    static constexpr int kStandbyKillLast = 79;  // the standby reply kills 1..79
+
+    static constexpr int kGuardNoticeMs = 1500;
+    static constexpr int kTimeoutNoticeMs = 1000;
+    static constexpr int kConnectFailedNoticeMs = 1000;
+    static constexpr int kSuccessNoticeMs = 1500;
+    static constexpr int kStandbyNoticeMs = 2500;
+
+    static constexpr int kPortCount = 8;    // labels exist for eight of each
+    static constexpr int kQueriedPorts = 4; // the chain asks for four of each
+    static constexpr std::size_t kTcpBufferBytes = 1024;
+
+    explicit GeneralPage(PageContext& context);
+    ~GeneralPage() override;
+    GeneralPage(const GeneralPage&) = delete;
+    GeneralPage& operator=(const GeneralPage&) = delete;
+
+    // Page.
+    SerialChannel& serialPort() override { return *serial_; }
+    void reconnectTcp() override;
+    void activate() override;
+
+    // GeneralPageHooks.
+    void forceComDisconnect() override;
+    void runSearch() override;
+
+    // StreamSocketOwner: the link socket while this page owns it.
+    void onSocketConnect(int errorCode) override;
+    void onSocketRead() override;
+    void onSocketClose() override;
+
+    // ---- What the view shows ----
+    // Control mode radios.
+    bool comModeSelected() const;
+    bool tcpModeSelected() const { return !comModeSelected(); }
+    // COM group: the port list ("COMn" rows), its selection (-1: none).
+    const std::vector<std::string>& comPorts() const { return comPorts_; }
+    int comSelection() const { return comSelection_; }
+    std::string comSelectedText() const;
+    bool comGroupEnabled() const { return comGroupEnabled_; }  // group, "Port" label, Connect
+    bool comListEnabled() const { return comListEnabled_; }
+    const char* comConnectText() const { return comConnected_ ? "Disconnect" : "Connect"; }
+    bool comIndicatorConnected() const { return comConnected_; }
+    // TCP group: the editable IP list, "Search", "Config...", Connect.
+    const std::vector<std::string>& ipEntries() const { return ipEntries_; }
+    int ipSelection() const { return ipSelection_; }
+    const std::string& ipText() const { return ipText_; }
+    bool tcpGroupEnabled() const { return tcpGroupEnabled_; }
+    const char* tcpConnectText() const { return tcpIndicatorConnected_ ? "Disconnect" : "Connect"; }
+    bool tcpIndicatorConnected() const { return tcpIndicatorConnected_; }
+    // Device information: n is 1..8. Empty text: nothing known.
+    const std::string& inputLabel(int n) const { return inputLabel_.at(n - 1); }
+    const std::string& outputLabel(int n) const { return outputLabel_.at(n - 1); }
+    bool inputConnected(int n) const { return inputState_.at(n - 1) != 0; }
+    bool outputConnected(int n) const { return outputState_.at(n - 1) != 0; }
+    const std::string& deviceTypeText() const { return deviceTypeLabel_; }
+    const std::string& versionText() const { return versionLabel_; }
+    // Device settings.
+    bool beepChecked() const { return beepChecked_; }
+    bool irChecked() const { return irChecked_; }
+    bool factoryResetRunning() const { return factoryResetRunning_ != 0; }
+    bool statusPending() const { return tcpStatusPending_ != 0; }
+    // The hidden hex logs.
+    const HexLog& receivedLog() const { return receivedLog_; }
+    const HexLog& sentLog() const { return sender_.sentLog(); }
+    HexLog& receivedLog() { return receivedLog_; }
+
+    // ---- What the user does ----
+    void selectComMode();
+    void selectTcpMode();
+    void selectComPort(const std::string& text);
+    void comConnectClicked();
+    void setIpText(const std::string& text);  // typing into the IP list
+    void selectIpEntry(int index);
+    void tcpConnectClicked();
+    void statusClicked();
+    void clearClicked();
+    void beepClicked();
+    void irClicked();
+    void factoryResetClicked();
+    void searchClicked();
+    void configClicked();
+    void clearLogsClicked();
+
+    // ---- Hooks for discovery and network configuration ----
+    // Runs after "Search" (or the shell's re-discovery) dropped the TCP link
+    // and emptied the IP list: the discovery sends its request here.
+    void setSearchHook(std::function<void()> hook) { searchHook_ = std::move(hook); }
+    // "Config..." opens the network configuration.
+    void setConfigHook(std::function<void()> hook) { configHook_ = std::move(hook); }
+    // A new IP-list selection, after the page dropped the link; the
+    // discovery records which matrix (MAC) the configuration addresses.
+    void setIpSelectedHook(std::function<void(int index)> hook) { ipSelectedHook_ = std::move(hook); }
+    // A valid discovery reply: appends the address, selects the first row
+    // and takes its text as matrixAddress.
+    void addDiscoveredAddress(const std::string& dottedAddress);
+
+    TimerSet& timers() { return timers_; }
+    PageContext& context() { return ctx_; }
+    ChangeNotifier changed;
+
+private:
+    void onTimer(int id);
+    void onSerialByte(std::uint8_t byte, int portNumber);
+    void handleSerialFrame(const CommandFrame& frame);
+    void handleTcpFrame(const CommandFrame& frame);
+    void handleReply(const CommandFrame& frame, bool serialPath);
+
+    void send(int command, int subCommand, int p1);
+    void sendP3(int command, int subCommand, int p1, int p3);
+    void sendP2(int command, int subCommand, int p1, int p2);
+    bool guard();
+    void notice(int displayMs, const std::string& text, std::function<void()> whenClosed = {});
+    void noticeIfNoneOpen(int displayMs, const std::string& text);
+
+    void rescanPorts();
+    void tcpConnectOperation(bool readIpList);
+    void dropTcpLink();
+    void showTcpConnected(bool connected);
+    void emptyStateLabels();
+    void openProgress();
+    void startStatusRun();
+
+    void acceptPortState(bool output, int port, int p3, bool serialPath);
+    void portChainTimeout(int firstTimerId);
+    void statusGiveUp(int timerId);
+    void statusRunEnded();
+    void onStandby();
+    void acceptDeviceType(int p1);
+    void acceptMatrixSize(int p1, int p3);
+    void acceptVersion(int p1, int p3);
+
+    void acceptResetStep(int step);
+    void resetStepTimeout(int timerId);
+    void resetEnded();
+    void resetGiveUp(int timerId);
+    void sendResetRequest(int step);
+
+    PageContext& ctx_;
+    LinkState& link_;
+    SharedState& shared_;
+    Popups& popups_;
+    std::unique_ptr<SerialChannel> serial_;
+    TimerSet timers_;
+    FrameSender sender_;
+    FrameAssembler serialAssembler_;
+    FrameAssembler tcpAssembler_;
+    HexLog receivedLog_;
+
+    SerialSettings settings_;
+    int portNumber_ = 0;   // the page's own port number
+    bool comConnected_ = false;  // the page's COM-connected flag
+    std::vector<std::string> comPorts_;
+    int comSelection_ = -1;
+    bool comGroupEnabled_ = true;
+    bool comListEnabled_ = true;
+
+    std::vector<std::string> ipEntries_;
+    int ipSelection_ = -1;
+    std::string ipText_;
+    bool tcpGroupEnabled_ = false;
+    bool tcpIndicatorConnected_ = false;
+
+    std::array<std::string, kPortCount> inputLabel_{};
+    std::array<std::string, kPortCount> outputLabel_{};
+    std::array<int, kPortCount> inputState_{};
+    std::array<int, kPortCount> outputState_{};
+    std::string deviceTypeName_;
+    std::string deviceTypeLabel_ = "Not Known";
+    std::string versionLabel_ = "Not Known";
+    int tcpStatusPending_ = 0;
+
+    bool beepChecked_ = false;
+    bool irChecked_ = false;
+    int factoryResetRunning_ = 0;
+
+    std::function<void()> searchHook_;
+    std::function<void()> configHook_;
+    std::function<void(int)> ipSelectedHook_;
+};
+
+}  // namespace matrix

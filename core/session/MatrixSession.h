@@ -1,0 +1,39 @@
+#pragma once
+
+#include "core/app/PageContext.h"
+#include "core/app/Popups.h"
+#include "core/app/SharedState.h"
+#include "core/app/Shell.h"
+#include "core/link/LinkState.h"
+#include "core/pages/general/GeneralPage.h"
+#include "core/transport/Platform.h"
+
+namespace matrix {
+
+// Everything one running program holds, assembled in start-up order from
+// the platform's seams: the shared link state, the popups, the shell and
+// the pages. The window and the command-line tool both drive one of these.
+//
+// Adding a page: a member below the General page (members are built in
+// declaration order, after the context they take) and one line in
+// registerPages().
+class MatrixSession {
+public:
+    explicit MatrixSession(Platform& platform);
+    ~MatrixSession();
+    MatrixSession(const MatrixSession&) = delete;
+    MatrixSession& operator=(const MatrixSession&) = delete;
+
+    Platform& platform;
+    LinkState link;
+    SharedState shared;
+    Popups popups;
+    Shell shell;
+    PageContext context;
+    GeneralPage general;
+
+private:
+    void registerPages();
+};
+
+}  // namespace matrix
