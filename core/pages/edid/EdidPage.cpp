@@ -1,0 +1,836 @@
+#include "core/pages/edid/EdidPage.h"
+
+#include "core/app/CommandGuard.h"
+#include "core/link/CommandFrame.h"
+#include "core/pages/edid/EdidModes.h"
+#include "core/transport/SerialChannel.h"
+
+#include <algorithm>
+
+namespace matrix {
+
+namespace {
+
+constexpr int kEdidCommand = 0x03;
+constexpr int kQueryCommand = 0x01;
+constexpr int kStandby = 0x88;
+
+constexpr int kSubSetModeAll = 0x01;
+constexpr int kSubSetModeOne = 0x02;
+constexpr int kSubCopyAll = 0x03;
+constexpr int kSubCopyOne = 0x04;
+constexpr int kSubDownloadAll = 0x06;
+constexpr int kSubDownloadOne = 0x07;
+constexpr int kSubModeRequest = 0x08;
+constexpr int kSubDefaultAll = 0x09;
+constexpr int kSubDefaultOne = 0x0A;
+constexpr int kSubSwitchState = 0x0B;
+constexpr int kSubOutputQuery = 0x05;
+constexpr int kSubStatusQuery = 0x0C;
+
+constexpr int kModeRequestP1 = 0xF0;
+constexpr int kBuiltInP2 = 0xF0;
+constexpr int kAllInputsP1 = 0xFE;
+constexpr int kDownloadReady = 0xAA;
+constexpr int kDownloadAnnounce = 0x56;
+constexpr int kResultOk = 0x00;
+constexpr int kResultFailed = 0xFF;
+constexpr int kNotConnected = 0xFF;
+constexpr int kSwitchStateRefused = 15;
+
+const char* const kPleaseWait = "Please wait...";
+const char* const kTimeOut = "Time out!";
+
+bool isFullTimeout(int id)
+{
+    switch (id) {
+    case EdidPage::kDownloadResultTimer:
+    case EdidPage::kModeRequestFinalTimer:
+    case EdidPage::kDefaultAllTimer + 1:
+    case EdidPage::kModeAllTimer + 1:
+    case EdidPage::kDefaultOneTimer + 1:
+    case EdidPage::kModeOneTimer + 1:
+    case EdidPage::kCopyAllTimer + 1:
+    case EdidPage::kCopyOneTimer + 1:
+    case EdidPage::kDownloadOneTimer + 1:
+    case EdidPage::kDownloadAllTimer + 1:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isRetryTimer(int id)
+{
+    switch (id) {
+    case EdidPage::kModeRequestTimer:
+    case EdidPage::kDefaultAllTimer:
+    case EdidPage::kModeAllTimer:
+    case EdidPage::kDefaultOneTimer:
+    case EdidPage::kModeOneTimer:
+    case EdidPage::kCopyAllTimer:
+    case EdidPage::kCopyOneTimer:
+    case EdidPage::kDownloadOneTimer:
+    case EdidPage::kDownloadAllTimer:
+    case EdidPage::kSwitchStateTimer:
+        return true;
+    default:
+        return id >= EdidPage::statusFirstTimer(1) && id <= EdidPage::statusFirstTimer(EdidPage::kStatusInputs) &&
+               id % 2 == 0;
+    }
+}
+
+bool isStatusFinalTimer(int id)
+{
+    return id >= EdidPage::statusFinalTimer(1) && id <= EdidPage::statusFinalTimer(EdidPage::kStatusInputs) &&
+           id % 2 == 1;
+}
+
+}  // namespace
+
+EdidPage::EdidPage(PageContext& context)
+    : ctx_(context),
+      link_(context.link),
+      timers_(context.platform.loop),
+      serial_(context.platform.makeSerial()),
+      sender_(context.link, *serial_, FrameSender::Echo::AfterSending)
+{
+    timers_.setHandler([this](int id) { onTimer(id); });
+    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+
+    // A port chosen before the page existed is opened at once; nothing is
+    // sent until the entry query that follows the tab being shown.
+    if (!link_.tcpMode() && link_.comPort != 0) {
+        SerialSettings settings = liveSerialSettings();
+        settings.stopBits = ctx_.shared.pageStopBits;
+        if (serial_->open(link_.comPort, settings))
+            serial_->startWorker();
+    }
+}
+
+EdidPage::~EdidPage()
+{
+    serial_->setByteHandler(nullptr);
+    serial_->setFaultHandler(nullptr);
+}
+
+// --- view model ------------------------------------------------------------
+
+const std::vector<std::string>& EdidPage::modeRows() { return edid::modeRows(); }
+
+std::vector<std::string> EdidPage::targetRows() const
+{
+    std::vector<std::string> rows;
+    for (int i = 1; i <= portCount_; ++i)
+        rows.push_back("IN" + std::to_string(i));
+    rows.emplace_back("All Inputs");
+    return rows;
+}
+
+std::vector<std::string> EdidPage::sourceRows() const
+{
+    std::vector<std::string> rows;
+    for (int i = 0; i < portCount_; ++i)
+        rows.push_back(std::string("HDMI OUT ") + static_cast<char>('A' + i));
+    return rows;
+}
+
+const std::string& EdidPage::inputStatusText(int input) const
+{
+    static const std::string none;
+    if (input < 1 || input > kStatusInputs)
+        return none;
+    return statusTexts_[static_cast<std::size_t>(input - 1)];
+}
+
+void EdidPage::selectMode(int row)
+{
+    if (row < 0 || row >= edid::kModeRowCount)
+        return;
+    modeIndex_ = row;
+    changed.notifyChanged();
+}
+
+void EdidPage::selectSetTarget(int row)
+{
+    if (row < 0 || row > portCount_)
+        return;
+    setTargetIndex_ = row;
+    changed.notifyChanged();
+}
+
+void EdidPage::selectCopySource(int row)
+{
+    if (row < 0 || row >= portCount_)
+        return;
+    copySourceIndex_ = row;
+    changed.notifyChanged();
+}
+
+void EdidPage::selectCopyTarget(int row)
+{
+    if (row < 0 || row > portCount_)
+        return;
+    copyTargetIndex_ = row;
+    changed.notifyChanged();
+}
+
+void EdidPage::selectDownloadTarget(int row)
+{
+    if (row < 0 || row > portCount_)
+        return;
+    downloadTargetIndex_ = row;
+    changed.notifyChanged();
+}
+
+void EdidPage::openEdidFile(const std::string& path)
+{
+    const edid::EdidFileCheck check = edid::checkEdidFile(path);
+    switch (check.verdict) {
+    case edid::EdidFileVerdict::Accept:
+        sender_.sentLog().echoSent(check.data.data(), check.echoBytes);
+        edidFileData_ = check.data;
+        edidFilePath_ = path;
+        break;
+    case edid::EdidFileVerdict::Reject:
+        showNoticeIfNoneOpen("Please select the correct EDID file!");
+        break;
+    case edid::EdidFileVerdict::Ignore:
+        break;
+    }
+    changed.notifyChanged();
+}
+
+// --- helpers -----------------------------------------------------------------
+
+bool EdidPage::portOpen() const { return serial_->isOpen(); }
+
+void EdidPage::sendEdid(int command, int subCommand, int p1, int p3, int p2)
+{
+    sender_.send(CommandFrame::edid(command, subCommand, p1, p3, p2));
+}
+
+void EdidPage::sendEdidAll(int command, int subCommand, int p1, int p3, int p2)
+{
+    sender_.send(CommandFrame::edid(command, subCommand, p1, p3, p2, true));
+}
+
+void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
+{
+    matrix::showNotice(ctx_.popups, timers_, kNoticeTimer, displayMs, text, std::move(whenClosed));
+}
+
+void EdidPage::showNoticeIfNoneOpen(const std::string& text, int displayMs)
+{
+    link_.noticeText = text;
+    matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, displayMs, text);
+}
+
+void EdidPage::closePleaseWait()
+{
+    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait)
+        ctx_.popups.notice.close();
+}
+
+void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
+
+// --- frames ------------------------------------------------------------------
+
+void EdidPage::sendModeRequest()
+{
+    resendFor(kModeRequestTimer);
+    timers_.start(kModeRequestTimer, kReplyWaitMs);
+}
+
+void EdidPage::sendSwitchStateQuery()
+{
+    resendFor(kSwitchStateTimer);
+    timers_.start(kSwitchStateTimer, kReplyWaitMs);
+}
+
+void EdidPage::sendCopyQuery()
+{
+    sendEdid(kQueryCommand, kSubOutputQuery, copySourceIndex_ + 1, 0, 0);
+    timers_.start(kCopyQueryTimer, kReplyWaitMs);
+}
+
+void EdidPage::sendStatusQuery(int input) { sendEdid(kQueryCommand, kSubStatusQuery, input, 0, 0); }
+
+void EdidPage::sendSetCommand()
+{
+    const bool all = setTargetIndex_ == portCount_;
+    const bool byDefault = modeIndex_ == edid::kDefaultEdidRow;
+    const int timer = all ? (byDefault ? kDefaultAllTimer : kModeAllTimer)
+                          : (byDefault ? kDefaultOneTimer : kModeOneTimer);
+    resendFor(timer);
+    timers_.start(timer, kReplyWaitMs);
+    edidBusy_ = 1;
+}
+
+void EdidPage::sendCopyCommand()
+{
+    const int timer = copyTargetIndex_ == portCount_ ? kCopyAllTimer : kCopyOneTimer;
+    resendFor(timer);
+    timers_.start(timer, kReplyWaitMs);
+    edidBusy_ = 1;
+}
+
+void EdidPage::sendDownloadRequest()
+{
+    const int timer = downloadTargetIndex_ < portCount_ ? kDownloadOneTimer : kDownloadAllTimer;
+    resendFor(timer);
+    timers_.start(timer, kReplyWaitMs);
+    edidBusy_ = 1;
+}
+
+// The frame each retry timer guards, built from the current selections (the
+// progress popup is modal, so they cannot change during an operation).
+void EdidPage::resendFor(int timerId)
+{
+    const int mode = modeIndex_ + 1;
+    switch (timerId) {
+    case kModeRequestTimer:
+        sendEdid(kEdidCommand, kSubModeRequest, kModeRequestP1, 0, 0);
+        break;
+    case kSwitchStateTimer:
+        sendEdid(kEdidCommand, kSubSwitchState, 0, 0, 0);
+        break;
+    case kDefaultAllTimer:
+        sendEdid(kEdidCommand, kSubDefaultAll, kAllInputsP1, 0, 0);
+        break;
+    case kModeAllTimer:
+        sendEdid(kEdidCommand, kSubSetModeAll, mode, 0, kBuiltInP2);
+        break;
+    case kDefaultOneTimer:
+        sendEdid(kEdidCommand, kSubDefaultOne, setTargetIndex_ + 1, 0, 0);
+        break;
+    case kModeOneTimer:
+        sendEdid(kEdidCommand, kSubSetModeOne, mode, setTargetIndex_ + 1, kBuiltInP2);
+        break;
+    case kCopyAllTimer:
+        sendEdid(kEdidCommand, kSubCopyAll, copySourceIndex_ + 1, 0, 0);
+        break;
+    case kCopyOneTimer:
+        sendEdid(kEdidCommand, kSubCopyOne, copySourceIndex_ + 1, copyTargetIndex_ + 1, 0);
+        break;
+    case kDownloadOneTimer:
+        sendEdid(kEdidCommand, kSubDownloadOne, downloadTargetIndex_ + 1, 0, kBuiltInP2);
+        break;
+    case kDownloadAllTimer:
+        sendEdid(kEdidCommand, kSubDownloadAll, kAllInputsP1, 0, kBuiltInP2);
+        break;
+    default:
+        if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
+            sendStatusQuery((timerId - statusFirstTimer(1)) / 2 + 1);
+        break;
+    }
+}
+
+// --- buttons -----------------------------------------------------------------
+
+bool EdidPage::startOperation(int operation)
+{
+    ctx_.shared.edidEntryPending = 0;
+    if (edidBusy_ == 1) {
+        showNotice(kPleaseWait);
+        return false;
+    }
+    edidOperation_ = operation;
+    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    if (!commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer))
+        return false;
+    if (operation == kOpDownload && edidFilePath_.empty()) {
+        showNotice("Select the file!");
+        return false;
+    }
+
+    if (!link_.tcpMode()) {
+        sendSwitchStateQuery();
+        if (operation != kOpCopy)
+            edidBusy_ = 1;
+    } else if (operation == kOpCopy) {
+        sendCopyQuery();
+    } else {
+        sendModeRequest();
+        edidBusy_ = 1;
+    }
+
+    switch (operation) {
+    case kOpSetMode: link_.progressText = "Setting . . ."; break;
+    case kOpCopy: link_.progressText = "Copying . . ."; break;
+    default: link_.progressText = "Downloading . . ."; break;
+    }
+    timers_.start(kProgressTimer, kProgressStepMs);
+    ctx_.popups.progress.open();
+    return true;
+}
+
+void EdidPage::clickSetMode()
+{
+    startOperation(kOpSetMode);
+    changed.notifyChanged();
+}
+
+void EdidPage::clickCopy()
+{
+    startOperation(kOpCopy);
+    changed.notifyChanged();
+}
+
+void EdidPage::clickDownload()
+{
+    startOperation(kOpDownload);
+    changed.notifyChanged();
+}
+
+void EdidPage::clickStatus()
+{
+    ctx_.shared.edidEntryPending = 0;
+    edidOperation_ = kOpStatusQuery;
+    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
+        link_.progressText = "Getting status . . .";
+        timers_.start(kProgressTimer, kProgressStepMs);
+        sendStatusQuery(1);
+        edidBusy_ = 1;
+        timers_.start(statusFirstTimer(1), kReplyWaitMs);
+        ctx_.popups.progress.open();
+    }
+    changed.notifyChanged();
+}
+
+// --- tab hand-over -------------------------------------------------------------
+
+void EdidPage::reconnectTcp()
+{
+    StreamSocket& socket = ctx_.platform.linkSocket;
+    link_.linkSocket = &socket;
+    socket.recreate(this);
+    socketAssembler_.reset();
+    socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
+    link_.socketConnected = 0;
+}
+
+void EdidPage::activate()
+{
+    if (link_.tcpMode()) {
+        if (link_.socketConnected == 0)
+            showNotice("Connect to Matrix failed!");
+        edidOperation_ = kOpRefresh;
+        sendStatusQuery(1);
+        ctx_.shared.edidEntryPending = 0;
+        changed.notifyChanged();
+        return;
+    }
+    if (link_.comOpen == 0) {
+        showNotice("Open COM failed!");
+        changed.notifyChanged();
+        return;
+    }
+    ctx_.shared.pageStopBits = 2;
+    SerialSettings settings = liveSerialSettings();
+    settings.stopBits = ctx_.shared.pageStopBits;
+    if (serial_->open(link_.comPort, settings))
+        serial_->startWorker();
+    else
+        showNotice("Open COM failed!");
+    edidOperation_ = kOpRefresh;
+    serialAssembler_.reset();
+    sendStatusQuery(1);
+    changed.notifyChanged();
+}
+
+// --- receive paths -------------------------------------------------------------
+
+void EdidPage::onSerialByte(std::uint8_t byte, int portNumber)
+{
+    if (link_.tcpMode())
+        return;
+    if (portNumber < 1 || portNumber > 255)
+        return;
+    if (auto frame = serialAssembler_.feed(byte, &rxLog_))
+        dispatch(*frame);
+}
+
+void EdidPage::onSocketConnect(int errorCode)
+{
+    if (errorCode == 0)
+        link_.socketConnected = 1;
+}
+
+void EdidPage::onSocketClose() { link_.socketConnected = 0; }
+
+void EdidPage::onSocketRead()
+{
+    std::uint8_t buffer[kSocketReadBytes];
+    for (;;) {
+        const long n = ctx_.platform.linkSocket.receive(buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        // Replies may be split over reads or arrive several in one read:
+        // every complete frame is handled in order and the tail is kept, so
+        // that a reply that shares a read with another is not lost.
+        socketAssembler_.feed(
+            buffer, static_cast<std::size_t>(n), [this](const CommandFrame& frame) { dispatch(frame); }, &rxLog_);
+    }
+}
+
+void EdidPage::dispatch(const CommandFrame& frame)
+{
+    // Until the entry query has gone out, TCP replies belong to the page
+    // that held the link before.
+    if (ctx_.shared.edidEntryPending == 1 && link_.tcpMode())
+        return;
+    if (!frame.headerOk())
+        return;
+    if (handleReply(frame))
+        changed.notifyChanged();
+}
+
+// The first matching row acts, in this order.
+bool EdidPage::handleReply(const CommandFrame& f)
+{
+    const int byte7 = f[7];
+    if (f.is(kEdidCommand, kSubModeRequest))
+        onModeReply();
+    else if (f.is(kQueryCommand, kSubOutputQuery) && f.p1() == copySourceIndex_ + 1)
+        onCopyQueryReply(f);
+    else if (f.is(kEdidCommand, kSubSetModeOne) && f.p3() == setTargetIndex_ + 1)
+        onSetOneReply();
+    else if (f.is(kEdidCommand, kSubDefaultOne))
+        onDefaultOneReply();
+    else if (f.is(kEdidCommand, kSubSetModeAll))
+        onSetAllReply();
+    else if (f.is(kEdidCommand, kSubDefaultAll))
+        onDefaultAllReply();
+    else if (f.is(kEdidCommand, kSubCopyAll))
+        onCopyAllReply(f);
+    else if (f.is(kEdidCommand, kSubCopyOne) && f.p3() == copyTargetIndex_ + 1)
+        onCopyOneReply(f);
+    else if (f.is(kEdidCommand, kSubDownloadOne) && f.p1() == kDownloadReady && byte7 == 0)
+        onDownloadReady(kSubDownloadOne, kDownloadOneTimer);
+    else if (f.is(kEdidCommand, kSubDownloadOne) && byte7 == 1)
+        onDownloadResult(f);
+    else if (f.is(kEdidCommand, kSubDownloadAll) && f.p1() == kDownloadReady && byte7 == 0)
+        onDownloadReady(kSubDownloadAll, kDownloadAllTimer);
+    else if (f.is(kEdidCommand, kSubDownloadAll) && byte7 == 1)
+        onDownloadResult(f);
+    else if (f.is(kStandby, kStandby))
+        onStandby();
+    else if (f.is(kQueryCommand, kSubStatusQuery) && f.p1() >= 1 && f.p1() <= kStatusInputs && f.p2() == 0)
+        onStatusReply(f);
+    else if (f.is(kEdidCommand, kSubSwitchState) && f.p2() == 0)
+        onSwitchStateReply(f);
+    else
+        return false;
+    return true;
+}
+
+void EdidPage::onModeReply()
+{
+    timers_.kill(kModeRequestTimer);
+    timers_.kill(kModeRequestFinalTimer);
+    edidBusy_ = 0;
+    switch (edidOperation_) {
+    case kOpSetMode: sendSetCommand(); break;
+    case kOpCopy: sendCopyCommand(); break;
+    case kOpDownload: sendDownloadRequest(); break;
+    default: break;
+    }
+}
+
+void EdidPage::onCopyQueryReply(const CommandFrame& f)
+{
+    timers_.kill(kCopyQueryTimer);
+    if (f.p3() == kNotConnected) {
+        timers_.kill(kProgressTimer);
+        closeProgress();
+        showNotice(std::string("HDMI OUT ") + static_cast<char>('A' + copySourceIndex_) + " is not connected" + "!");
+        return;
+    }
+    sendModeRequest();
+    edidBusy_ = 1;
+}
+
+void EdidPage::onSetOneReply()
+{
+    timers_.kill(kModeOneTimer);
+    timers_.kill(kModeOneTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+    closeProgress();
+    closePleaseWait();
+    const int input = setTargetIndex_ + 1;
+    showNotice("Set successfully!", kNoticeMs, [this, input] {
+        sendStatusQuery(input);
+        changed.notifyChanged();
+    });
+}
+
+void EdidPage::onDefaultOneReply()
+{
+    timers_.kill(kDefaultOneTimer);
+    timers_.kill(kDefaultOneTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+    closeProgress();
+    sendStatusQuery(setTargetIndex_ + 1);
+    closePleaseWait();
+}
+
+void EdidPage::onSetAllReply()
+{
+    timers_.kill(kModeAllTimer);
+    timers_.kill(kModeAllTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+    closeProgress();
+    closePleaseWait();
+    showNotice("Set successfully!", kNoticeMs, [this] {
+        edidOperation_ = kOpRefresh;
+        sendStatusQuery(1);
+        changed.notifyChanged();
+    });
+}
+
+void EdidPage::onDefaultAllReply()
+{
+    timers_.kill(kDefaultAllTimer);
+    timers_.kill(kDefaultAllTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+    closeProgress();
+    edidOperation_ = kOpRefresh;
+    sendStatusQuery(1);
+    closePleaseWait();
+}
+
+void EdidPage::onCopyAllReply(const CommandFrame& f)
+{
+    timers_.kill(kCopyAllTimer);
+    timers_.kill(kCopyAllTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+    closeProgress();
+    closePleaseWait();
+    // The matrix reports a refused copy with a non-zero p1, as it does for
+    // a single input; it must not read as a success.
+    if (f.p1() != kResultOk) {
+        showNotice("Copy failed!");
+        return;
+    }
+    showNotice("Copy successfully!", kNoticeMs, [this] {
+        edidOperation_ = kOpRefresh;
+        sendStatusQuery(1);
+        changed.notifyChanged();
+    });
+}
+
+void EdidPage::onCopyOneReply(const CommandFrame& f)
+{
+    timers_.kill(kCopyOneTimer);
+    timers_.kill(kCopyOneTimer + 1);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    closeProgress();
+    closePleaseWait();
+    if (link_.noticeOpen != 0)
+        return;
+    if (f.p1() == kResultOk) {
+        const int input = copyTargetIndex_ + 1;
+        showNotice("Copy successfully!", kNoticeMs, [this, input] {
+            sendStatusQuery(input);
+            changed.notifyChanged();
+        });
+    } else {
+        showNotice("Copy failed!");
+    }
+}
+
+void EdidPage::onDownloadReady(int subCommand, int requestTimer)
+{
+    timers_.kill(requestTimer);
+    timers_.kill(requestTimer + 1);
+    sendEdidAll(kEdidCommand, subCommand, kDownloadAnnounce, 0, 0);
+    std::copy(edidFileData_.begin(), edidFileData_.end(), edidTransferBlock_.begin() + 1);
+    timers_.start(kDataStepTimer, kDataStepDelayMs);
+    edidBusy_ = 1;
+}
+
+void EdidPage::onDownloadResult(const CommandFrame& f)
+{
+    timers_.kill(kDownloadResultTimer);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    if (f.p1() == kResultFailed) {
+        closeProgress();
+        showNotice("Download failed!");
+    } else if (f.p1() == kResultOk) {
+        closeProgress();
+        std::function<void()> refresh;
+        if (f.subCommand() == kSubDownloadAll) {
+            refresh = [this] {
+                edidOperation_ = kOpRefresh;
+                sendStatusQuery(1);
+                changed.notifyChanged();
+            };
+        } else if (downloadTargetIndex_ < portCount_) {
+            const int input = downloadTargetIndex_ + 1;
+            refresh = [this, input] {
+                sendStatusQuery(input);
+                changed.notifyChanged();
+            };
+        }
+        showNotice("Download successfully!", kNoticeMs, std::move(refresh));
+    }
+    closeProgress();
+    ctx_.shell.postPageBusy(edidBusy_);
+    closePleaseWait();
+}
+
+void EdidPage::onStandby()
+{
+    timers_.killRange(1, kLastStandbyTimer);
+    closeProgress();
+    edidBusy_ = 0;
+    ctx_.popups.notice.close();
+    showNoticeIfNoneOpen("Matrix is in standby mode!", kLongNoticeMs);
+}
+
+void EdidPage::onStatusReply(const CommandFrame& f)
+{
+    const int n = f.p1();
+    timers_.kill(statusFirstTimer(n));
+    timers_.kill(statusFinalTimer(n));
+    statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(f.p3());
+    if (n == 4 || n == 8) {
+        timers_.kill(kProgressTimer);
+        closeProgress();
+        edidBusy_ = 0;
+        return;
+    }
+    if (edidOperation_ == kOpRefresh) {
+        sendStatusQuery(n + 1);
+    } else if (edidOperation_ == kOpStatusQuery) {
+        sendStatusQuery(n + 1);
+        timers_.start(statusFirstTimer(n + 1), kReplyWaitMs);
+    }
+}
+
+void EdidPage::onSwitchStateReply(const CommandFrame& f)
+{
+    timers_.kill(kSwitchStateTimer);
+    timers_.kill(kSwitchStateFinalTimer);
+    if (f.p1() == kSwitchStateRefused) {
+        timers_.kill(kProgressTimer);
+        closeProgress();
+        edidBusy_ = 0;
+        ctx_.popups.notice.close();
+        showNoticeIfNoneOpen("Please set the EDID to [1111]!", kLongNoticeMs);
+        return;
+    }
+    switch (edidOperation_) {
+    case kOpSetMode:
+    case kOpDownload: sendModeRequest(); break;
+    case kOpCopy: sendCopyQuery(); break;
+    default: break;
+    }
+}
+
+// --- timers ----------------------------------------------------------------------
+
+void EdidPage::onTimer(int id)
+{
+    if (id == kDataStepTimer) {
+        dataStep();
+    } else if (id == kProgressTimer) {
+        animateProgress();
+    } else if (isRetryTimer(id)) {
+        // Window timers repeat: stop this one so the command goes out only
+        // once more and the next timer decides.
+        timers_.kill(id);
+        resendFor(id);
+        timers_.start(id + 1, kReplyWaitMs);
+    } else if (isFullTimeout(id)) {
+        fullTimeout(id);
+    } else if (isStatusFinalTimer(id) || id == kSwitchStateFinalTimer) {
+        shortTimeout(id, true);
+    } else if (id == kCopyQueryTimer) {
+        shortTimeout(id, false);
+    } else {
+        timers_.kill(id);
+    }
+    changed.notifyChanged();
+}
+
+void EdidPage::dataStep()
+{
+    timers_.kill(kDataStepTimer);
+    if (link_.tcpMode() && link_.socketConnected == 0) {
+        // Nothing will answer a block that was never sent: end the download
+        // here instead of leaving the progress popup up for good.
+        endOperationQuietly();
+        showNotice("Connect to Matrix failed!");
+        return;
+    }
+    sender_.sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
+    timers_.start(kDownloadResultTimer, kReplyWaitMs);
+}
+
+void EdidPage::endOperationQuietly()
+{
+    timers_.kill(kProgressTimer);
+    closeProgress();
+    edidBusy_ = 0;
+    ctx_.shell.postPageBusy(edidBusy_);
+}
+
+void EdidPage::fullTimeout(int id)
+{
+    timers_.kill(id);
+    timers_.kill(kProgressTimer);
+    edidBusy_ = 0;
+    closeProgress();
+    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
+        ctx_.shell.postPageBusy(edidBusy_);
+        matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, kNoticeMs, kTimeOut);
+        ctx_.popups.notice.close();
+        return;
+    }
+    showNoticeIfNoneOpen(kTimeOut);
+    ctx_.shell.postPageBusy(edidBusy_);
+}
+
+void EdidPage::shortTimeout(int id, bool clearBusy)
+{
+    timers_.kill(id);
+    timers_.kill(kProgressTimer);
+    if (clearBusy)
+        edidBusy_ = 0;
+    closeProgress();
+    showNoticeIfNoneOpen(kTimeOut);
+}
+
+void EdidPage::animateProgress()
+{
+    const char* word = nullptr;
+    switch (edidOperation_) {
+    case kOpSetMode: word = "Setting"; break;
+    case kOpCopy: word = "Copying"; break;
+    case kOpDownload: word = "Downloading"; break;
+    case kOpStatusQuery: word = "Getting status"; break;
+    default: return;
+    }
+    static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
+    const int count = nextProgressDot(ctx_.shared);
+    link_.progressText = std::string(word) + kDots[count];
+    ctx_.popups.progress.refresh();
+}
+
+}  // namespace matrix
