@@ -1,0 +1,86 @@
+#pragma once
+
+#include "core/app/Shell.h"
+
+#include <QPoint>
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+
+namespace matrix {
+class MatrixSession;
+}
+
+namespace matrix::gui {
+
+class ImageButton;
+class NoticeView;
+class ProgressView;
+class ConfigStatusView;
+class PopupView;
+
+// The program's only top-level window: frameless and rounded, a blue title
+// strip with the logo and the title, the four tab labels, Minimize and
+// Close, and the page of the selected tab below. Tab selection, the link
+// hand-over and activation live in the core's Shell; this view shows its
+// state and forwards the clicks.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTitleButtonWidthPx = 30;
+    static constexpr int kTitleButtonHeightPx = 29;
+    // The visible width: about 600 pixels plus the two title buttons.
+    static constexpr int kShrunkWidthPx = 600;
+    static constexpr int kTitleHeightPx = 30;
+    static constexpr int kTabRowHeightPx = 26;
+    static constexpr int kTabWidthPx = 100;
+    static constexpr int kPageTopPx = kTitleHeightPx + kTabRowHeightPx;
+
+    explicit MainWindow(MatrixSession& session, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    QLabel* tabLabel(Tab tab) const { return tabLabels_[static_cast<std::size_t>(tab)]; }
+    ImageButton* closeButton() const { return closeButton_; }
+    ImageButton* minimizeButton() const { return minimizeButton_; }
+    QWidget* pageView(Tab tab) const { return pageViews_[static_cast<std::size_t>(tab)]; }
+    NoticeView* noticeView() const { return noticeView_; }
+    ProgressView* progressView() const { return progressView_; }
+    ConfigStatusView* configStatusView() const { return configStatusView_; }
+    // The popups, in the order they stack (for screenshots).
+    std::array<PopupView*, 3> popupViews() const;
+    static const char* applicationTitle();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildTitleStrip();
+    void buildTabRow();
+    void syncFromShell();
+    void updateTabColors();
+
+    MatrixSession& session_;
+    Shell& shell_;
+    int shellSubscription_ = 0;
+    QLabel* logo_ = nullptr;
+    QLabel* title_ = nullptr;
+    std::array<QLabel*, kTabCount> tabLabels_{};
+    std::array<QWidget*, kTabCount> pageViews_{};
+    ImageButton* minimizeButton_ = nullptr;
+    ImageButton* closeButton_ = nullptr;
+    NoticeView* noticeView_ = nullptr;
+    ProgressView* progressView_ = nullptr;
+    ConfigStatusView* configStatusView_ = nullptr;
+    // Fallback drag for platforms without a system move.
+    bool dragging_ = false;
+    QPoint dragOffset_;
+};
+
+}  // namespace matrix::gui

@@ -1,0 +1,45 @@
+#include "gui/PageViews.h"
+
+#include "core/session/MatrixSession.h"
+#include "gui/pages/general/GeneralView.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace matrix::gui {
+
+namespace {
+
+QWidget* placeholder(QWidget* parent)
+{
+    auto* view = new QWidget(parent);
+    view->setObjectName("placeholderView");
+    auto* layout = new QVBoxLayout(view);
+    auto* label = new QLabel(view);
+    label->setAlignment(Qt::AlignCenter);
+    label->setEnabled(false);
+    layout->addWidget(label);
+    return view;
+}
+
+}  // namespace
+
+QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
+{
+    QWidget* view = nullptr;
+    switch (page) {
+    case PageId::General:
+        view = new GeneralView(session.general, parent);
+        break;
+    case PageId::Edid:
+    case PageId::Routing:
+    case PageId::Firmware:
+        break;
+    }
+    if (!view)
+        view = placeholder(parent);
+    view->setFixedSize(kPageAreaSize);
+    return view;
+}
+
+}  // namespace matrix::gui

@@ -1,0 +1,38 @@
+// matrix-control: the window of the HDMI matrix control program. It reads no
+// command line and keeps no settings.
+#include "core/session/MatrixSession.h"
+#include "gui/MainWindow.h"
+#include "platform/QtDatagramSocket.h"
+#include "platform/QtEventLoop.h"
+#include "platform/QtLinkSocket.h"
+#include "platform/QtSerialPort.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QStyleFactory>
+
+#include <memory>
+
+int main(int argc, char** argv)
+{
+    // Qt's own options (-platform and the like) are the toolkit's; the
+    // program itself looks at nothing on its command line.
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(matrix::gui::MainWindow::applicationTitle());
+    QApplication::setStyle(QStyleFactory::create("Fusion"));
+    // Latin texts in DejaVu Sans; the Chinese texts fall back to WenQuanYi.
+    QFont uiFont("DejaVu Sans", 9);
+    uiFont.setFamilies({"DejaVu Sans", "WenQuanYi Micro Hei"});
+    QApplication::setFont(uiFont);
+
+    matrix::QtEventLoop loop;
+    matrix::QtLinkSocket linkSocket;
+    matrix::QtDatagramSocket datagramSocket;
+    matrix::Platform platform{loop, [] { return std::make_unique<matrix::QtSerialPort>(); }, linkSocket,
+                              datagramSocket};
+    matrix::MatrixSession session(platform);
+
+    matrix::gui::MainWindow window(session);
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,359 @@
+#include "gui/pages/general/GeneralView.h"
+
+#include "core/pages/general/GeneralPage.h"
+#include "core/transport/ComPorts.h"
+#include "gui/skin/LinkIndicator.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace matrix::gui {
+
+namespace {
+
+const QColor kPanelBlue(30, 144, 225);
+const QColor kConnectedGreen(0, 255, 0);
+const QColor kDisconnectedRed(255, 0, 0);
+constexpr int kButtonWidthPx = 88;
+constexpr int kMarginPx = 10;
+constexpr int kSpacingPx = 8;
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+
+// Replaces the rows only when they differ, so that an open drop-down and the
+// user's place in it survive the 500 ms rescan.
+bool sameRows(const QComboBox* combo, const std::vector<std::string>& rows)
+{
+    if (combo->count() != static_cast<int>(rows.size()))
+        return false;
+    for (int i = 0; i < combo->count(); ++i)
+        if (combo->itemText(i) != q(rows[static_cast<std::size_t>(i)]))
+            return false;
+    return true;
+}
+
+QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setMinimumWidth(kButtonWidthPx);
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), page_(page)
+{
+    setObjectName("generalView");
+    auto* columns = new QHBoxLayout(this);
+    columns->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
+    columns->setSpacing(kMarginPx);
+
+    columns->addWidget(buildConnectionPanel(), 10);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(kSpacingPx);
+    right->addWidget(buildDeviceInformation(), 1);
+    right->addWidget(buildDeviceSettings());
+    columns->addLayout(right, 12);
+
+    subscription_ = page_.changed.subscribe([this] { sync(); });
+    sync();
+}
+
+GeneralView::~GeneralView() { page_.changed.unsubscribe(subscription_); }
+
+QWidget* GeneralView::buildConnectionPanel()
+{
+    auto* panel = new QWidget(this);
+    auto* column = new QVBoxLayout(panel);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(kSpacingPx);
+
+    auto* modeGroup = new QGroupBox("Control Mode Select", panel);
+    auto* modeLayout = new QVBoxLayout(modeGroup);
+    comMode_ = new QRadioButton("COM Control Mode", modeGroup);
+    comMode_->setObjectName("comModeRadio");
+    tcpMode_ = new QRadioButton("TCP Control Mode", modeGroup);
+    tcpMode_->setObjectName("tcpModeRadio");
+    modeLayout->addWidget(comMode_);
+    modeLayout->addWidget(tcpMode_);
+    // The radios show the page's mode; a click only asks for it.
+    auto* modes = new QButtonGroup(this);
+    modes->addButton(comMode_);
+    modes->addButton(tcpMode_);
+    connect(comMode_, &QRadioButton::clicked, this, [this] {
+        page_.selectComMode();
+        sync();
+    });
+    connect(tcpMode_, &QRadioButton::clicked, this, [this] {
+        page_.selectTcpMode();
+        sync();
+    });
+    column->addWidget(modeGroup);
+
+    comGroup_ = new QGroupBox("COM Control Mode", panel);
+    comGroup_->setObjectName("comGroup");
+    auto* comLayout = new QGridLayout(comGroup_);
+    comLayout->setHorizontalSpacing(kSpacingPx);
+    portLabel_ = new QLabel("Port", comGroup_);
+    comList_ = new QComboBox(comGroup_);
+    comList_->setObjectName("comList");
+    comList_->setMinimumWidth(90);
+    comConnect_ = makeButton("Connect", "comConnectButton", comGroup_);
+    comIndicator_ = new LinkIndicator(comGroup_);
+    comIndicator_->setObjectName("comIndicator");
+    comLayout->addWidget(portLabel_, 0, 0);
+    comLayout->addWidget(comList_, 0, 1);
+    comLayout->addWidget(comConnect_, 1, 1, Qt::AlignRight);
+    comLayout->addWidget(comIndicator_, 1, 2, Qt::AlignCenter);
+    comLayout->setColumnStretch(1, 1);
+    connect(comList_, &QComboBox::activated, this, [this](int index) {
+        page_.selectComPort(comList_->itemText(index).toStdString());
+        sync();
+    });
+    connect(comConnect_, &QPushButton::clicked, this, [this] {
+        // The page reads the list's text, which the view keeps in step.
+        page_.selectComPort(comList_->currentText().toStdString());
+        page_.comConnectClicked();
+        sync();
+    });
+    column->addWidget(comGroup_);
+
+    tcpGroup_ = new QGroupBox("TCP Control Mode", panel);
+    tcpGroup_->setObjectName("tcpGroup");
+    auto* tcpLayout = new QGridLayout(tcpGroup_);
+    tcpLayout->setHorizontalSpacing(kSpacingPx);
+    auto* ipLabel = new QLabel("Matrix  IP", tcpGroup_);
+    ipList_ = new QComboBox(tcpGroup_);
+    ipList_->setObjectName("ipList");
+    ipList_->setEditable(true);
+    ipList_->setInsertPolicy(QComboBox::NoInsert);
+    ipList_->lineEdit()->setPlaceholderText("192.168.0.178");
+    search_ = makeButton("Search", "searchButton", tcpGroup_);
+    config_ = makeButton("Config...", "configButton", tcpGroup_);
+    tcpConnect_ = makeButton("Connect", "tcpConnectButton", tcpGroup_);
+    tcpIndicator_ = new LinkIndicator(tcpGroup_);
+    tcpIndicator_->setObjectName("tcpIndicator");
+    tcpLayout->addWidget(ipLabel, 0, 0);
+    tcpLayout->addWidget(ipList_, 0, 1, 1, 2);
+    auto* searchRow = new QHBoxLayout;
+    searchRow->setSpacing(kSpacingPx);
+    searchRow->addWidget(search_);
+    searchRow->addWidget(config_);
+    tcpLayout->addLayout(searchRow, 1, 1, 1, 2);
+    tcpLayout->addWidget(tcpConnect_, 2, 2, Qt::AlignRight);
+    tcpLayout->addWidget(tcpIndicator_, 2, 3, Qt::AlignCenter);
+    tcpLayout->setColumnStretch(1, 1);
+    connect(ipList_->lineEdit(), &QLineEdit::textEdited, this,
+            [this](const QString& text) { page_.setIpText(text.toStdString()); });
+    connect(ipList_, &QComboBox::activated, this, [this](int index) {
+        page_.selectIpEntry(index);
+        sync();
+    });
+    connect(search_, &QPushButton::clicked, this, [this] {
+        page_.searchClicked();
+        sync();
+    });
+    connect(config_, &QPushButton::clicked, this, [this] {
+        page_.configClicked();
+        sync();
+    });
+    connect(tcpConnect_, &QPushButton::clicked, this, [this] {
+        page_.setIpText(ipList_->currentText().toStdString());
+        page_.tcpConnectClicked();
+        sync();
+    });
+    column->addWidget(tcpGroup_);
+    column->addStretch(1);
+    return panel;
+}
+
+QWidget* GeneralView::buildDeviceInformation()
+{
+    auto* group = new QGroupBox("Device Information", this);
+    auto* layout = new QVBoxLayout(group);
+    layout->setSpacing(kSpacingPx);
+
+    auto* panel = new QFrame(group);
+    panel->setObjectName("statePanel");
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    panel->setAutoFillBackground(true);
+    QPalette pal = panel->palette();
+    pal.setColor(QPalette::Window, kPanelBlue);
+    pal.setColor(QPalette::WindowText, Qt::white);
+    panel->setPalette(pal);
+    auto* grid = new QGridLayout(panel);
+    grid->setContentsMargins(14, 10, 14, 10);
+    grid->setHorizontalSpacing(16);
+    grid->setVerticalSpacing(6);
+
+    QFont stateFont = font();
+    stateFont.setBold(true);
+    for (int n = 1; n <= 8; ++n) {
+        auto makeLabel = [&](const char* prefix) {
+            auto* label = new QLabel(panel);
+            label->setObjectName(QString("%1%2").arg(prefix).arg(n));
+            label->setFont(stateFont);
+            label->setMinimumHeight(20);
+            // The matrix has four ports of each kind; the chain never asks for
+            // ports 5 to 8, so their labels stay hidden.
+            label->setVisible(n <= GeneralPage::kQueriedPorts);
+            return label;
+        };
+        inputLabels_[static_cast<std::size_t>(n - 1)] = makeLabel("inputState");
+        outputLabels_[static_cast<std::size_t>(n - 1)] = makeLabel("outputState");
+        if (n <= GeneralPage::kQueriedPorts) {
+            grid->addWidget(inputLabels_[static_cast<std::size_t>(n - 1)], n - 1, 0);
+            grid->addWidget(outputLabels_[static_cast<std::size_t>(n - 1)], n - 1, 1);
+        }
+    }
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addWidget(panel, 1);
+
+    status_ = makeButton("Status", "statusButton", group);
+    clear_ = makeButton("Clear", "clearButton", group);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(status_);
+    buttons->addWidget(clear_);
+    layout->addLayout(buttons);
+    connect(status_, &QPushButton::clicked, this, [this] {
+        page_.setIpText(ipList_->currentText().toStdString());
+        page_.statusClicked();
+        sync();
+    });
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        page_.clearClicked();
+        sync();
+    });
+    return group;
+}
+
+QWidget* GeneralView::buildDeviceSettings()
+{
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kMarginPx);
+
+    auto* beepGroup = new QGroupBox("Disable/Enable Beep", row);
+    auto* beepLayout = new QVBoxLayout(beepGroup);
+    ir_ = new QCheckBox("Enable IR Control", beepGroup);
+    ir_->setObjectName("irBox");
+    ir_->hide();  // created hidden; its replies still keep it in step
+    beep_ = new QCheckBox("Enable Beep ", beepGroup);
+    beep_->setObjectName("beepBox");
+    beepLayout->addWidget(ir_);
+    beepLayout->addWidget(beep_);
+    // The boxes show only what the matrix confirmed: the click is forwarded
+    // and the box re-reads the page, undoing the toolkit's own toggle.
+    connect(beep_, &QCheckBox::clicked, this, [this] {
+        page_.beepClicked();
+        sync();
+    });
+    connect(ir_, &QCheckBox::clicked, this, [this] {
+        page_.irClicked();
+        sync();
+    });
+    layout->addWidget(beepGroup, 1);
+
+    auto* resetGroup = new QGroupBox("Reset to the factory settings", row);
+    auto* resetLayout = new QHBoxLayout(resetGroup);
+    factoryReset_ = makeButton("Factory Reset", "factoryResetButton", resetGroup);
+    resetLayout->addStretch(1);
+    resetLayout->addWidget(factoryReset_);
+    resetLayout->addStretch(1);
+    connect(factoryReset_, &QPushButton::clicked, this, [this] {
+        page_.factoryResetClicked();
+        sync();
+    });
+    layout->addWidget(resetGroup, 1);
+    return row;
+}
+
+void GeneralView::syncComList()
+{
+    const QSignalBlocker block(comList_);
+    if (!sameRows(comList_, page_.comPorts())) {
+        comList_->clear();
+        for (const std::string& name : page_.comPorts()) {
+            comList_->addItem(q(name));
+            if (auto n = comPortNumber(name))
+                comList_->setItemData(comList_->count() - 1, q(comDevicePath(*n)), Qt::ToolTipRole);
+        }
+    }
+    comList_->setCurrentIndex(page_.comSelection());
+    const auto number = comPortNumber(page_.comSelectedText());
+    comList_->setToolTip(number ? q(comDevicePath(*number)) : QString());
+}
+
+void GeneralView::syncIpList()
+{
+    const QSignalBlocker block(ipList_);
+    if (!sameRows(ipList_, page_.ipEntries())) {
+        ipList_->clear();
+        for (const std::string& address : page_.ipEntries())
+            ipList_->addItem(q(address));
+    }
+    if (page_.ipSelection() >= 0 && page_.ipSelection() < ipList_->count())
+        ipList_->setCurrentIndex(page_.ipSelection());
+    // Typing goes to the page as it happens; only a change from the page
+    // (a selection, a search that emptied the list) rewrites the text.
+    if (ipList_->currentText() != q(page_.ipText()))
+        ipList_->setEditText(q(page_.ipText()));
+}
+
+void GeneralView::sync()
+{
+    {
+        const QSignalBlocker blockCom(comMode_);
+        const QSignalBlocker blockTcp(tcpMode_);
+        comMode_->setChecked(page_.comModeSelected());
+        tcpMode_->setChecked(page_.tcpModeSelected());
+    }
+
+    comGroup_->setEnabled(page_.comGroupEnabled());
+    comList_->setEnabled(page_.comListEnabled());
+    syncComList();
+    comConnect_->setText(page_.comConnectText());
+    comIndicator_->setConnected(page_.comIndicatorConnected());
+
+    tcpGroup_->setEnabled(page_.tcpGroupEnabled());
+    syncIpList();
+    tcpConnect_->setText(page_.tcpConnectText());
+    tcpIndicator_->setConnected(page_.tcpIndicatorConnected());
+
+    for (int n = 1; n <= 8; ++n) {
+        auto paint = [](QLabel* label, const std::string& text, bool connected) {
+            label->setText(q(text));
+            QPalette pal = label->palette();
+            pal.setColor(QPalette::WindowText, connected ? kConnectedGreen : kDisconnectedRed);
+            label->setPalette(pal);
+        };
+        paint(inputLabels_[static_cast<std::size_t>(n - 1)], page_.inputLabel(n), page_.inputConnected(n));
+        paint(outputLabels_[static_cast<std::size_t>(n - 1)], page_.outputLabel(n), page_.outputConnected(n));
+    }
+
+    {
+        const QSignalBlocker blockBeep(beep_);
+        const QSignalBlocker blockIr(ir_);
+        beep_->setChecked(page_.beepChecked());
+        ir_->setChecked(page_.irChecked());
+    }
+}
+
+}  // namespace matrix::gui
