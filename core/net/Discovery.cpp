@@ -1,0 +1,128 @@
+#include "core/net/Discovery.h"
+
+#include "core/link/HexLog.h"
+#include "core/net/NetMessages.h"
+#include "core/transport/StreamSocket.h"
+
+namespace matrix {
+
+Discovery::Discovery(const PageContext& context)
+    : context_(context), socket_(context.platform.datagramSocket), timers_(context.platform.loop)
+{
+}
+
+Discovery::~Discovery()
+{
+    if (listening_)
+        socket_.setReadableHandler(nullptr);
+}
+
+std::string Discovery::currentAddress() const
+{
+    if (currentRow_ < 0 || currentRow_ >= static_cast<int>(addresses_.size()))
+        return {};
+    return addresses_[static_cast<std::size_t>(currentRow_)];
+}
+
+void Discovery::search()
+{
+    discoveredCount_ = 0;
+    addresses_.clear();
+    rowMacs_.clear();
+    currentRow_ = -1;
+
+    LinkState& link = context_.link;
+    if (dropTcpLink_) {
+        dropTcpLink_();
+    } else {
+        if (link.linkSocket)
+            link.linkSocket->close();
+        link.socketConnected = 0;
+        link.tcpLinkUp = 0;
+    }
+
+    // Bytes of the previous socket belong to no reply of this search.
+    count_ = 0;
+    listening_ = false;
+    socket_.close();
+    if (!socket_.bind(kDiscoveryPort)) {
+        changed.notifyChanged();
+        showNotice(context_.popups, timers_, kNoticeTimer, kSearchFailedMs, "Search failed");
+        return;
+    }
+    listening_ = true;
+    socket_.setReadableHandler([this] { onReadable(); });
+    changed.notifyChanged();
+
+    const std::uint8_t request = net::kDiscoveryRequest;
+    socket_.sendTo(net::kBroadcastAddress, kDiscoveryPort, &request, 1);
+}
+
+void Discovery::selectRow(int row)
+{
+    if (row < 0 || row >= static_cast<int>(addresses_.size()))
+        return;
+    currentRow_ = row;
+    context_.link.matrixAddress = addresses_[static_cast<std::size_t>(row)];
+    selectedMac_ = rowMacs_[static_cast<std::size_t>(row)];
+    changed.notifyChanged();
+}
+
+void Discovery::onReadable()
+{
+    // A readable event may stand for several datagrams; each is taken on
+    // its own, as if it had raised its own event.
+    std::array<std::uint8_t, kBufferBytes> datagram{};
+    while (listening_) {
+        long length = socket_.receive(datagram.data(), datagram.size());
+        if (length < 0)
+            return;
+        takeDatagram(datagram.data(), static_cast<std::size_t>(length));
+    }
+}
+
+void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
+{
+    // The socket listens on the port it broadcasts to, so our own request
+    // comes back. It is skipped as a whole datagram: stripping leading
+    // request bytes from the buffer would also eat a MAC that begins with
+    // the same byte value.
+    if (length == 1 && data[0] == net::kDiscoveryRequest)
+        return;
+
+    for (std::size_t i = 0; i < length; ++i) {
+        if (count_ >= buffer_.size())
+            break;  // what does not fit is dropped
+        buffer_[count_++] = data[i];
+        if (receivedLog_)
+            receivedLog_->appendByte(data[i], count_ % 13 == 0);
+    }
+    if (count_ < net::kDiscoveryReplyMinBytes)
+        return;  // keep the bytes until the rest arrives
+    interpret();
+    count_ = 0;
+}
+
+void Discovery::interpret()
+{
+    if (!net::hasDiscoverySignature(buffer_.data(), count_))
+        return;
+    const std::string mac = net::formatMacText(buffer_.data() + net::kDiscoveryMacOffset);
+    const std::string address = net::formatIpv4Text(buffer_.data() + net::kDiscoveryIpv4Offset);
+
+    addresses_.push_back(address);
+    rowMacs_.push_back(mac);
+    currentRow_ = 0;
+    context_.link.matrixAddress = addresses_.front();
+    discoveredMacs_[discoveredCount_] = mac;
+    ++discoveredCount_;
+    // The record's entry 0, except after 256 replies, when the wrapped
+    // record would pair the first row's address with another matrix's MAC.
+    selectedMac_ = rowMacs_.front();
+    changed.notifyChanged();
+    if (onAddress_)
+        onAddress_(address);
+    context_.shell.postNetConfigStatus(2);
+}
+
+}  // namespace matrix

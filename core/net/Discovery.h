@@ -1,0 +1,93 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/app/PageContext.h"
+#include "core/transport/TimerSet.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace matrix {
+
+class HexLog;
+
+// Finds the matrices on the local segment: a one-byte broadcast on port
+// 30600, and every reply with the signature listed by its IPv4 address in
+// the General page's "Matrix  IP" list, with its MAC kept for the network
+// configuration. Owns the discovery record; the session keeps it for the
+// whole run.
+class Discovery {
+public:
+    static constexpr int kNoticeTimer = 55;
+    static constexpr int kSearchFailedMs = 1500;
+    static constexpr std::size_t kBufferBytes = 1024;
+    static constexpr int kMacSlots = 256;
+
+    explicit Discovery(const PageContext& context);
+    ~Discovery();
+    Discovery(const Discovery&) = delete;
+    Discovery& operator=(const Discovery&) = delete;
+
+    // The General page's part of dropping the TCP link (button text, icon).
+    // Without one, only the link fields are reset.
+    void setTcpLinkDropper(std::function<void()> dropper) { dropTcpLink_ = std::move(dropper); }
+    // The General page's IP list: each valid reply's address, in order.
+    void setAddressListener(std::function<void(const std::string&)> listener) { onAddress_ = std::move(listener); }
+    // The General page's hidden received-bytes log.
+    void setReceivedLog(HexLog* log) { receivedLog_ = log; }
+
+    // The "Search" button and the main window's timer 8.
+    void search();
+    // A selection in the IP list: the row's address becomes matrixAddress and
+    // its MAC the one the network configuration addresses.
+    void selectRow(int row);
+
+    // The "Matrix  IP" list, in the order of the replies.
+    const std::vector<std::string>& addresses() const { return addresses_; }
+    int currentRow() const { return currentRow_; }
+    std::string currentAddress() const;
+
+    // The discovery record.
+    std::uint8_t discoveredCount() const { return discoveredCount_; }
+    const std::string& discoveredMac(int index) const { return discoveredMacs_.at(static_cast<std::size_t>(index)); }
+    const std::string& selectedMac() const { return selectedMac_; }
+    std::size_t bufferedBytes() const { return count_; }
+
+    // The network configuration re-binds the shared socket to its own port;
+    // datagrams after that are no longer discovery replies.
+    void releaseSocket() { listening_ = false; }
+    bool listening() const { return listening_; }
+
+    ChangeNotifier changed;
+
+private:
+    void onReadable();
+    void takeDatagram(const std::uint8_t* data, std::size_t length);
+    void interpret();
+
+    PageContext context_;
+    DatagramSocket& socket_;
+    TimerSet timers_;
+    std::function<void()> dropTcpLink_;
+    std::function<void(const std::string&)> onAddress_;
+    HexLog* receivedLog_ = nullptr;
+    bool listening_ = false;
+
+    std::uint8_t discoveredCount_ = 0;  // wraps from 255 to 0, as the record always has
+    std::array<std::string, kMacSlots> discoveredMacs_{};
+    std::string selectedMac_;
+    std::array<std::uint8_t, kBufferBytes> buffer_{};
+    std::size_t count_ = 0;
+
+    std::vector<std::string> addresses_;
+    // The MAC of each row, so a row beyond the 256 record slots still
+    // addresses the matrix it lists.
+    std::vector<std::string> rowMacs_;
+    int currentRow_ = -1;
+};
+
+}  // namespace matrix

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace matrix::net {
+
+// The bytes of the two UDP conversations with matrices on the segment:
+// the discovery request and reply (port 30600) and the address-mode message
+// and its acknowledgement (port 30601).
+
+constexpr const char* kBroadcastAddress = "255.255.255.255";
+
+constexpr std::uint8_t kDiscoveryRequest = 0x61;  // the letter "a"
+constexpr std::size_t kDiscoveryReplyMinBytes = 50;
+constexpr std::size_t kDiscoveryMacOffset = 0;
+constexpr std::size_t kDiscoveryIpv4Offset = 6;
+constexpr std::size_t kDiscoverySignatureOffset = 18;
+constexpr std::uint8_t kDiscoverySignature0 = 0x77;
+constexpr std::uint8_t kDiscoverySignature1 = 0x88;
+
+constexpr std::size_t kConfigMessageBytes = 76;
+constexpr std::size_t kConfigTargetMacOffset = 0;
+constexpr std::size_t kConfigAddressOffset = 6;
+constexpr std::size_t kConfigGatewayOffset = 10;
+constexpr std::size_t kConfigMaskOffset = 14;
+constexpr std::size_t kConfigAutoFlagOffset = 18;
+constexpr std::size_t kConfigNewMacOffset = 19;
+constexpr std::size_t kConfigModeOffset = 25;
+constexpr std::size_t kConfigDirectionOffset = 74;
+constexpr std::size_t kConfigChecksumOffset = 75;
+constexpr std::uint8_t kConfigModeAuto = 0x16;
+constexpr std::uint8_t kConfigModeStatic = 0x17;
+constexpr std::uint8_t kConfigRequestMark = 0xFF;  // byte 74 of a request
+constexpr std::uint8_t kConfigAckMark = 0x00;      // byte 74 of an acknowledgement
+// The reply is found by the first three bytes of the addressed MAC.
+constexpr std::size_t kConfigReplyKeyBytes = 3;
+
+using ConfigMessage = std::array<std::uint8_t, kConfigMessageBytes>;
+
+// "001C9103405A": two upper-case hexadecimal digits per byte.
+std::string formatMacText(const std::uint8_t* mac6);
+// "192.168.1.50": decimal, no leading zeros.
+std::string formatIpv4Text(const std::uint8_t* address4);
+
+// A reply buffer holding at least kDiscoveryReplyMinBytes, read from its start.
+bool hasDiscoverySignature(const std::uint8_t* reply, std::size_t length);
+
+// An address field: its decimal value reduced modulo 256; empty gives 0.
+// Reading stops at the first character that is not a digit.
+std::uint8_t addressFieldByte(const std::string& text);
+
+// One hexadecimal digit pair, or nothing when the text has fewer than two
+// characters or one of them is not a hexadecimal digit.
+std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at = 0);
+
+// The six MAC fields: each gives the byte of its first two characters, or
+// repeats the byte of the previous field (0 for the first) when they are
+// not a hexadecimal pair.
+std::array<std::uint8_t, 6> macFieldBytes(const std::array<std::string, 6>& fields);
+
+// Writes selectedMac, read two characters per byte, into mac6; stops at the
+// first pair that is not hexadecimal, leaving the rest as it was.
+void writeSelectedMac(const std::string& selectedMac, std::uint8_t* mac6);
+
+// Plain sum of bytes 0 to 74, modulo 256 (not negated like the frame's).
+std::uint8_t configChecksum(const ConfigMessage& message);
+
+// The first position p at which a complete 76-byte reply starts with the
+// three key bytes; nothing if none lies wholly inside the received bytes.
+std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length,
+                                           const std::uint8_t* key3);
+
+}  // namespace matrix::net

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/app/PageContext.h"
+#include "core/net/NetMessages.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace matrix {
+
+class Discovery;
+
+// The network configuration dialog's model: sets the address mode (Auto IP
+// or a Static IP) and optionally the MAC of the matrix that discovery chose,
+// by a 76-byte broadcast on port 30601, and reads the acknowledgement. The
+// result is followed in the configuration status popup by the main window.
+class NetworkConfig {
+public:
+    static constexpr std::size_t kBufferBytes = 1024;
+    static constexpr int kAddressFields = 4;
+    static constexpr int kMacFields = 6;
+
+    NetworkConfig(const PageContext& context, Discovery& discovery);
+    ~NetworkConfig();
+    NetworkConfig(const NetworkConfig&) = delete;
+    NetworkConfig& operator=(const NetworkConfig&) = delete;
+
+    // "Config...": the first open fills the fields and selects "Auto IP";
+    // later opens refill the address and MAC fields and keep the radio choice.
+    void open();
+    // OK: sends the message, hides the dialog, asks the main window for the
+    // configuration status popup.
+    void ok();
+    // Cancel and the close button: hide, nothing is sent.
+    void cancel();
+
+    void setAutoIp(bool autoIp);
+    void setAddressField(int index, const std::string& text);
+    // MAC fields are kept in upper case, as they are typed.
+    void setMacField(int index, const std::string& text);
+
+    bool isVisible() const { return visible_; }
+    bool isCreated() const { return created_; }
+    bool autoIp() const { return autoIp_; }
+    bool addressFieldsEnabled() const { return !autoIp_; }
+    const std::string& addressField(int index) const { return address_.at(static_cast<std::size_t>(index)); }
+    const std::string& macField(int index) const { return mac_.at(static_cast<std::size_t>(index)); }
+    // The message as last built; kept between attempts.
+    const net::ConfigMessage& message() const { return message_; }
+    // Hidden hex echo of the replies.
+    const std::string& replyLog() const { return replyLog_; }
+    std::size_t bufferedBytes() const { return count_; }
+
+    ChangeNotifier changed;
+
+private:
+    void fillFields();
+    void buildMessage();
+    void onReadable();
+    void takeDatagram(const std::uint8_t* data, std::size_t length);
+    void echo(const std::uint8_t* data, std::size_t length);
+
+    PageContext context_;
+    Discovery& discovery_;
+    DatagramSocket& socket_;
+    bool created_ = false;
+    bool visible_ = false;
+    bool autoIp_ = true;
+    bool listening_ = false;
+    std::array<std::string, kAddressFields> address_{};
+    std::array<std::string, kMacFields> mac_{};
+    net::ConfigMessage message_{};
+    std::array<std::uint8_t, kBufferBytes> buffer_{};
+    std::size_t count_ = 0;
+    std::string replyLog_;
+};
+
+}  // namespace matrix

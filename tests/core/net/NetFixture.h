@@ -1,0 +1,73 @@
+#pragma once
+
+#include "core/app/PageContext.h"
+#include "core/net/Discovery.h"
+#include "core/net/NetworkConfig.h"
+#include "sim/MatrixDevice.h"
+#include "sim/NetResponder.h"
+#include "tests/support/ManualLoop.h"
+#include "tests/support/MemoryNetwork.h"
+#include "tests/support/MemoryUdpSegment.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace matrix::testing {
+
+// Records what discovery and configuration post to the main window.
+struct RecordingShell : ShellRequests {
+    void postPageBusy(int value) override { pageBusy.push_back(value); }
+    void postShellRequest(int value) override { shellRequests.push_back(value); }
+    void postNetConfigStatus(int value) override { netConfigStatus.push_back(value); }
+    std::vector<int> pageBusy;
+    std::vector<int> shellRequests;
+    std::vector<int> netConfigStatus;
+};
+
+// A simulated matrix with its own identity on the segment.
+struct SegmentMatrix {
+    SegmentMatrix(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip)
+    {
+        device.mac = mac;
+        device.ip = ip;
+    }
+    sim::MatrixDevice device;
+    sim::NetResponder responder{device};
+};
+
+// Discovery and the configuration model on one in-memory segment, with the
+// main window replaced by a recorder.
+struct NetFixture {
+    ManualLoop loop;
+    MemoryLinkSocket linkSocket{loop};
+    MemoryUdpSegment segment{loop};
+    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, linkSocket, segment};
+    LinkState link;
+    SharedState shared;
+    Popups popups{loop, link};
+    RecordingShell shell;
+    PageContext context{platform, link, shared, popups, shell};
+    Discovery discovery{context};
+    NetworkConfig config{context, discovery};
+
+    NetFixture() { link.linkSocket = &linkSocket; }
+};
+
+inline std::vector<std::uint8_t> discoveryReply(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip,
+                                                std::size_t length = 64, bool signature = true)
+{
+    std::vector<std::uint8_t> reply(length, 0);
+    for (std::size_t i = 0; i < 6 && i < length; ++i)
+        reply[i] = mac[i];
+    for (std::size_t i = 0; i < 4 && 6 + i < length; ++i)
+        reply[6 + i] = ip[i];
+    if (signature && length >= 20) {
+        reply[18] = 0x77;
+        reply[19] = 0x88;
+    }
+    return reply;
+}
+
+}  // namespace matrix::testing
