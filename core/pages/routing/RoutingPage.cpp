@@ -1,0 +1,686 @@
+#include "core/pages/routing/RoutingPage.h"
+
+#include "core/link/CommandFrame.h"
+#include "core/transport/SerialChannel.h"
+
+#include <algorithm>
+
+namespace matrix {
+
+namespace {
+
+constexpr int kRouteCommand = 2;
+constexpr int kRouteSub = 3;
+constexpr int kStatusSub = 1;
+constexpr int kStandby = 0x88;
+
+constexpr const char* kTimeOutText = "Time out!";
+constexpr const char* kStandbyText = "Matrix is in standby mode!";
+constexpr const char* kOpenPortFirstText = "请打开串口";
+// Each frame of the animation is 17 characters wide.
+constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . .  ", "Please wait . . ."};
+
+bool validPort(int n, int count) { return n >= 1 && n <= count; }
+
+}  // namespace
+
+RoutingPage::RoutingPage(PageContext& context)
+    : ctx_(context),
+      link_(context.link),
+      timers_(context.platform.loop),
+      serial_(context.platform.makeSerial()),
+      sender_(context.link, *serial_)
+{
+    timers_.setHandler([this](int id) { onTimer(id); });
+    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+
+    currentInput_.fill(1);
+    presetRoute_.fill(1);
+    configReady_.fill(1);
+    display_.fill("1");
+    for (int row = 0; row < kPresetRows; ++row)
+        presetCells_[row][0] = "Setting" + std::to_string(row + 1);
+    refreshPresetRow();
+
+    // A port chosen before the page existed is opened at once; nothing is
+    // sent until the refresh that follows the tab being shown.
+    if (!link_.tcpMode() && link_.comPort != 0) {
+        SerialSettings settings = liveSerialSettings();
+        settings.stopBits = ctx_.shared.pageStopBits;
+        if (serial_->open(link_.comPort, settings))
+            serial_->startWorker();
+    }
+}
+
+RoutingPage::~RoutingPage()
+{
+    serial_->setByteHandler(nullptr);
+    serial_->setFaultHandler(nullptr);
+}
+
+// --- helpers -----------------------------------------------------------
+
+bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp != 0 : serial_->isOpen(); }
+
+bool RoutingPage::anyConfigPending() const
+{
+    return std::any_of(configReady_.begin(), configReady_.end(), [](int ready) { return ready == 0; });
+}
+
+void RoutingPage::setAllConfigReady() { configReady_.fill(1); }
+
+bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPending(); }
+
+bool RoutingPage::gridAcceptsClicks() const { return link_.busy == 0 && panelReady(); }
+
+void RoutingPage::sendRoute(int command, int subCommand, int p1, int p3)
+{
+    sender_.send(CommandFrame::routing(command, subCommand, p1, p3));
+}
+
+void RoutingPage::showRoute(int input, int output)
+{
+    if (!validPort(output, kOutputs) || !validPort(input, kInputs))
+        return;
+    checked_[output - 1] = input;
+}
+
+void RoutingPage::setDisplay(int output, int value)
+{
+    if (validPort(output, kOutputs))
+        display_[output - 1] = std::to_string(value);
+}
+
+void RoutingPage::showNotice(const std::string& text, int displayMs)
+{
+    timers_.start(kNoticeTimer, displayMs);
+    ctx_.popups.notice.show(text);
+}
+
+void RoutingPage::showNoticeIfNoneOpen(const std::string& text, std::function<void()> afterClosed)
+{
+    link_.noticeText = text;
+    if (link_.noticeOpen == 0) {
+        ctx_.popups.notice.show(text, std::move(afterClosed));
+    } else if (afterClosed) {
+        // The box we would have waited for was never opened.
+        afterClosed();
+    }
+}
+
+void RoutingPage::showMessageBox(const std::string& text)
+{
+    messageBox_ = text;
+}
+
+void RoutingPage::closeProgress() { ctx_.popups.progress.close(); }
+
+int RoutingPage::routeInputFor(int output) const
+{
+    if (singleRoute_ == 1)
+        return pendingInput_;
+    return presetRoute_[output - 1] + 1;
+}
+
+// --- grid and step buttons -----------------------------------------------
+
+void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
+{
+    // A recall or a panel command in flight shares the route replies with
+    // the grid, so the grid waits for it as it waits for its own command.
+    if (!gridAcceptsClicks())
+        return;
+    if (!linkConnected()) {
+        showNotice(link_.tcpMode() ? "Connect to Matrix failed!" : "Open COM failed!", kNoticeMs);
+        changed.notifyChanged();
+        return;
+    }
+    if (link_.busy != 0)
+        return;
+    link_.busy = 1;
+    singleRoute_ = 1;
+    pendingInput_ = static_cast<std::int8_t>(input);
+    sendRoute(kRouteCommand, kRouteSub, input, output);
+    timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
+    if (clearsNoticeOpen)
+        link_.noticeOpen = 0;
+    changed.notifyChanged();
+}
+
+void RoutingPage::clickGrid(int output, int input)
+{
+    if (!validPort(output, kOutputs) || !validPort(input, kInputs))
+        return;
+    runGuard(output, input, true);
+}
+
+void RoutingPage::clickPrevious(int output)
+{
+    if (!validPort(output, kOutputs))
+        return;
+    const int c = currentInput_[output - 1];
+    runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
+}
+
+void RoutingPage::clickNext(int output)
+{
+    if (!validPort(output, kOutputs))
+        return;
+    const int c = currentInput_[output - 1];
+    // The next buttons of outputs A and E..H never cleared noticeOpen.
+    const bool clearsNoticeOpen = output >= 2 && output <= 4;
+    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, clearsNoticeOpen);
+}
+
+// --- tab hand-over -------------------------------------------------------
+
+void RoutingPage::reconnectSocket()
+{
+    StreamSocket& socket = ctx_.platform.linkSocket;
+    link_.linkSocket = &socket;
+    socket.recreate(this);
+    socketAssembler_.reset();
+    socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
+    link_.socketConnected = 0;
+    singleRoute_ = 1;
+}
+
+void RoutingPage::startRefresh()
+{
+    if (link_.tcpMode()) {
+        if (link_.socketConnected == 1) {
+            ctx_.shared.socketRxEnabled = 1;
+            singleRoute_ = 1;
+            sendRoute(kRouteCommand, kStatusSub, 1, 0);
+            timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
+            link_.busy = 1;
+        } else {
+            showNotice("Connect to Matrix failed!", kNoticeMs);
+        }
+        changed.notifyChanged();
+        return;
+    }
+    if (link_.comOpen == 1) {
+        ctx_.shared.pageStopBits = 2;
+        if (serial_->open(link_.comPort, liveSerialSettings())) {
+            serial_->startWorker();
+            sendRoute(kRouteCommand, kStatusSub, 1, 0);
+            timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
+            link_.busy = 1;
+            singleRoute_ = 1;
+            changed.notifyChanged();
+            return;
+        }
+    }
+    showNotice("Open COM failed!", kNoticeMs);
+    changed.notifyChanged();
+}
+
+// --- receive paths ---------------------------------------------------------
+
+void RoutingPage::onSerialByte(std::uint8_t byte, int portNumber)
+{
+    if (link_.tcpMode())
+        return;
+    if (portNumber < 1 || portNumber > 255)
+        return;
+    if (auto frame = serialAssembler_.feed(byte, &rxLog_))
+        dispatch(*frame, Path::Serial);
+}
+
+void RoutingPage::onSocketConnect(int errorCode)
+{
+    if (errorCode == 0)
+        link_.socketConnected = 1;
+}
+
+void RoutingPage::onSocketClose() { link_.socketConnected = 0; }
+
+void RoutingPage::onSocketRead()
+{
+    std::uint8_t buffer[kSocketReadBytes];
+    for (;;) {
+        const long n = ctx_.platform.linkSocket.receive(buffer, sizeof buffer);
+        if (n <= 0)
+            return;
+        if (ctx_.shared.socketRxEnabled == 0) {
+            // Data for a page that is not listening; a half frame of it
+            // must not prefix the next reply.
+            socketAssembler_.reset();
+            continue;
+        }
+        // Replies may be split over reads or arrive several in one read:
+        // every complete frame is handled in order, the tail is kept.
+        socketAssembler_.feed(
+            buffer, static_cast<std::size_t>(n), [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); },
+            &rxLog_);
+    }
+}
+
+void RoutingPage::dispatch(const CommandFrame& frame, Path path)
+{
+    if (path == Path::Socket && !link_.tcpMode())
+        return;
+    if (frame.is(kRouteCommand, kStatusSub) && validPort(frame.p1(), kOutputs))
+        statusStep(frame, path);
+    else if (frame.is(kRouteCommand, kRouteSub) && frame.p1() == 0 && validPort(frame.p3(), kOutputs))
+        routeStep(frame, path);
+    else if (frame.is(kStandby, kStandby))
+        standby();
+    else
+        return;
+    changed.notifyChanged();
+}
+
+void RoutingPage::statusStep(const CommandFrame& frame, Path path)
+{
+    const int k = frame.p1();
+    const int input = frame.p3();
+    timers_.kill(kProgressTimer);
+    closeProgress();
+    timers_.kill(statusFirstTimer(k));
+    timers_.kill(statusSecondTimer(k));
+
+    setDisplay(k, input);
+    // The serial path trusts only the live inputs; the socket path takes
+    // any input the protocol can name. Outside that, only the display shows it.
+    const int lastInput = path == Path::Serial ? kLiveInputs : kInputs;
+    if (validPort(input, lastInput)) {
+        pendingInput_ = static_cast<std::int8_t>(input);
+        showRoute(input, k);
+        currentInput_[k - 1] = static_cast<std::int8_t>(input);
+    }
+    if (path == Path::Socket && k <= 3)
+        ctx_.shell.postPageBusy(link_.busy);
+
+    switch (k) {
+    case 1: case 2: case 3: case 5: case 6: case 7:
+        sendRoute(kRouteCommand, kStatusSub, k + 1, 0);
+        timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
+        break;
+    case 4:
+        // The refresh ends with the last live output.
+        link_.busy = 0;
+        if (path == Path::Socket)
+            ctx_.shell.postPageBusy(0);
+        break;
+    case 8:
+        link_.busy = 0;
+        if (path == Path::Socket || validPort(input, kLiveInputs))
+            ctx_.shell.postPageBusy(0);
+        break;
+    default:
+        break;
+    }
+}
+
+void RoutingPage::finishSingleRoute(int output)
+{
+    setAllConfigReady();
+    setDisplay(output, pendingInput_);
+    link_.busy = 0;
+    currentInput_[output - 1] = pendingInput_;
+    showRoute(pendingInput_, output);
+    checksumRetry_ = 0;
+}
+
+void RoutingPage::routeStep(const CommandFrame& frame, Path path)
+{
+    const int k = frame.p3();
+    timers_.kill(kProgressTimer);
+    closeProgress();
+    timers_.kill(routeFirstTimer(k));
+    timers_.kill(routeSecondTimer(k));
+
+    if (path == Path::Socket || k > kLiveOutputs) {
+        // No sum test and no recall step on this path.
+        finishSingleRoute(k);
+        if (singleRoute_ == 0)
+            endRecall();
+        if (path == Path::Socket)
+            ctx_.shell.postPageBusy(0);
+        return;
+    }
+
+    if (frame.checksumOk()) {
+        if (singleRoute_ == 1) {
+            finishSingleRoute(k);
+            ctx_.shell.postPageBusy(0);
+        } else {
+            recallAdvance(k, true);
+        }
+        return;
+    }
+
+    if (checksumRetry_ == 0) {
+        // One re-send of the same command, watched like a first-wait re-send.
+        sendRoute(kRouteCommand, kRouteSub, routeInputFor(k), k);
+        timers_.start(routeSecondTimer(k), kSecondWaitMs);
+        checksumRetry_ = 1;
+        return;
+    }
+    checksumRetry_ = 0;
+    if (singleRoute_ == 0)
+        recallAdvance(k, false);
+    else
+        giveUp(true);
+}
+
+// A recall step of output k is over: acknowledged (the grid follows it) or
+// skipped after two bad sums. The sequence covers the live outputs only.
+void RoutingPage::recallAdvance(int output, bool acknowledged)
+{
+    if (acknowledged) {
+        const int input = presetRoute_[output - 1] + 1;
+        setDisplay(output, input);
+        if (validPort(input, kInputs)) {
+            showRoute(input, output);
+            currentInput_[output - 1] = static_cast<std::int8_t>(input);
+        }
+    }
+    checksumRetry_ = 0;
+    if (output >= kLiveOutputs) {
+        endRecall();
+        return;
+    }
+    const int next = output + 1;
+    sendRoute(kRouteCommand, kRouteSub, presetRoute_[next - 1] + 1, next);
+    timers_.start(routeFirstTimer(next), kOtherFirstWaitMs);
+}
+
+void RoutingPage::startRecall(int firstInput)
+{
+    singleRoute_ = 0;
+    checksumRetry_ = 0;
+    sendRoute(kRouteCommand, kRouteSub, firstInput, 1);
+    timers_.start(routeFirstTimer(1), kOtherFirstWaitMs);
+}
+
+void RoutingPage::endRecall()
+{
+    recallIdle_ = 1;
+    setAllConfigReady();
+}
+
+void RoutingPage::standby()
+{
+    timers_.killRange(1, kLastPageTimer);
+    closeProgress();
+    if (link_.noticeOpen == 1)
+        ctx_.popups.notice.close();
+    timers_.start(kNoticeTimer, kStandbyNoticeMs);
+    link_.noticeText = kStandbyText;
+    if (link_.noticeOpen == 0)
+        ctx_.popups.notice.show(kStandbyText);
+    // Nothing is in flight any more: every command's state is released.
+    link_.busy = 0;
+    checksumRetry_ = 0;
+    endRecall();
+    ctx_.shell.postPageBusy(0);
+}
+
+// The second wait of a route (or, with routeTimer false, a status query)
+// expired, or a single route got a second bad sum.
+void RoutingPage::giveUp(bool routeTimer)
+{
+    timers_.kill(kProgressTimer);
+    timers_.start(kNoticeTimer, kNoticeMs);
+    closeProgress();
+    const bool recall = routeTimer && singleRoute_ == 0;
+    showNoticeIfNoneOpen(kTimeOutText, [this, routeTimer, recall] {
+        link_.busy = 0;
+        if (routeTimer)
+            setAllConfigReady();
+        if (recall)
+            endRecall();
+        ctx_.shell.postPageBusy(0);
+        changed.notifyChanged();
+    });
+}
+
+void RoutingPage::onTimer(int id)
+{
+    if (id == kNoticeTimer) {
+        timers_.kill(kNoticeTimer);
+        ctx_.popups.notice.close();
+    } else if (id == kProgressTimer) {
+        const int dots = nextProgressDot(ctx_.shared);
+        link_.progressText = kProgressTexts[dots - 1];
+        ctx_.popups.progress.refresh();
+    } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
+        const int k = (id + 1) / 2;
+        if (id % 2 == 1) {
+            link_.progressText = kProgressTexts[2];
+            timers_.start(kProgressTimer, kProgressStepMs);
+            timers_.kill(id);
+            sendRoute(kRouteCommand, kRouteSub, routeInputFor(k), k);
+            timers_.start(routeSecondTimer(k), kSecondWaitMs);
+            if (link_.progressOpen == 0)
+                ctx_.popups.progress.open();
+        } else {
+            timers_.kill(id);
+            giveUp(true);
+        }
+    } else if (id >= statusFirstTimer(1) && id <= statusSecondTimer(kOutputs)) {
+        const int k = (id - 16) / 2;
+        if (id % 2 == 0) {
+            link_.progressText = kProgressTexts[2];
+            timers_.start(kProgressTimer, kProgressStepMs);
+            timers_.kill(id);
+            sendRoute(kRouteCommand, kStatusSub, k, 0);
+            timers_.start(statusSecondTimer(k), kSecondWaitMs);
+            if (link_.progressOpen == 0)
+                ctx_.popups.progress.open();
+        } else {
+            timers_.kill(id);
+            giveUp(false);
+        }
+    } else {
+        timers_.kill(id);
+        return;
+    }
+    changed.notifyChanged();
+}
+
+// --- presets ---------------------------------------------------------------
+
+int RoutingPage::presetCellValue(const std::string& text)
+{
+    if (text.empty())
+        return -1;
+    const char c = text[0];
+    int value = 16;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    return value - 1;
+}
+
+const std::string& RoutingPage::presetCell(int row, int column) const
+{
+    static const std::string empty;
+    if (row < 0 || row >= kPresetRows || column < 0 || column >= kPresetColumns)
+        return empty;
+    return presetCells_[row][column];
+}
+
+void RoutingPage::setPresetCell(int row, int column, const std::string& text)
+{
+    if (row < 0 || row >= kPresetRows || column < 0 || column >= kPresetColumns)
+        return;
+    presetCells_[row][column] = text;
+    changed.notifyChanged();
+}
+
+void RoutingPage::refreshPresetRow()
+{
+    for (int k = 1; k <= kOutputs; ++k)
+        presetCells_[presetRow_][k] = std::to_string(presetRoute_[k - 1] + 1);
+}
+
+void RoutingPage::clickPresetRow(int row)
+{
+    if (!panelReady() || row < 0 || row >= kPresetRows)
+        return;
+    presetRow_ = row;
+    presetName_ = presetCells_[row][0];
+    for (int k = 1; k <= kOutputs; ++k) {
+        const std::string& text = presetCells_[row][k];
+        if (!text.empty())
+            presetRoute_[k - 1] = static_cast<std::int8_t>(presetCellValue(text));
+    }
+    changed.notifyChanged();
+}
+
+void RoutingPage::clickEdit()
+{
+    editorOpen_ = true;
+    editorName_ = presetName_;
+    editorAllFrom_ = 0;
+    for (int k = 0; k < kOutputs; ++k)
+        editorSelection_[k] = (presetRoute_[k] >= 0 && presetRoute_[k] < kInputs) ? presetRoute_[k] : -1;
+    changed.notifyChanged();
+}
+
+void RoutingPage::editorSelectInput(int output, int inputIndex)
+{
+    if (!editorOpen_ || !validPort(output, kOutputs) || inputIndex < 0 || inputIndex >= kInputs)
+        return;
+    editorSelection_[output - 1] = inputIndex;
+    changed.notifyChanged();
+}
+
+void RoutingPage::editorChooseAllFrom(int item)
+{
+    if (!editorOpen_ || item < 0 || item > 9)
+        return;
+    editorAllFrom_ = item;
+    for (int k = 0; k < kOutputs; ++k) {
+        if (item == 9)
+            editorSelection_[k] = k;
+        else if (item >= 1)
+            editorSelection_[k] = item - 1;
+    }
+    changed.notifyChanged();
+}
+
+void RoutingPage::editorOk()
+{
+    if (!editorOpen_)
+        return;
+    link_.noticeOpen = 0;
+    for (int k = 0; k < kOutputs; ++k)
+        if (editorSelection_[k] >= 0)
+            presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
+    editorOpen_ = false;
+    // The list shows what Set will send.
+    refreshPresetRow();
+    changed.notifyChanged();
+}
+
+void RoutingPage::editorCancel()
+{
+    if (!editorOpen_)
+        return;
+    editorOpen_ = false;
+    changed.notifyChanged();
+}
+
+void RoutingPage::clickSet()
+{
+    if (!serial_->isOpen()) {
+        showMessageBox(kOpenPortFirstText);
+        changed.notifyChanged();
+        return;
+    }
+    if (!panelReady() || link_.busy != 0)
+        return;
+    recallIdle_ = 0;
+    startRecall(presetRoute_[0] + 1);
+    changed.notifyChanged();
+}
+
+// --- output configuration --------------------------------------------------
+
+const char* RoutingPage::configEntryText(int index)
+{
+    static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4", "Output5",
+                                                         "Output6", "Output7", "Output8", "All Output",
+                                                         "Port to Port"};
+    if (index < 0 || index >= kConfigEntries)
+        return "";
+    return kEntries[index];
+}
+
+void RoutingPage::selectConfigTarget(int index)
+{
+    if (index < 0 || index >= kConfigEntries)
+        return;
+    configTarget_ = static_cast<std::int8_t>(index);
+    if (index == kConfigPortToPort && panelReady() && link_.busy == 0) {
+        // Checked like the panel's buttons: without the page's port the
+        // recall could never be acknowledged past output 1.
+        if (!serial_->isOpen()) {
+            showMessageBox(kOpenPortFirstText);
+        } else {
+            recallIdle_ = 0;
+            for (int k = 0; k < kOutputs; ++k)
+                presetRoute_[k] = static_cast<std::int8_t>(k);
+            startRecall(1);
+        }
+    }
+    changed.notifyChanged();
+}
+
+void RoutingPage::clickConfigInput(int input)
+{
+    if (!validPort(input, kInputs) || link_.busy == 1)
+        return;
+    if (!serial_->isOpen()) {
+        showMessageBox(kOpenPortFirstText);
+        changed.notifyChanged();
+        return;
+    }
+    if (configTarget_ == kConfigPortToPort || !panelReady())
+        return;
+    configReady_[input - 1] = 0;
+    singleRoute_ = 1;
+    pendingInput_ = static_cast<std::int8_t>(input);
+    if (configTarget_ < kOutputs) {
+        const int output = configTarget_ + 1;
+        sendRoute(kRouteCommand, kRouteSub, input, output);
+        timers_.start(routeFirstTimer(output), kOtherFirstWaitMs);
+    } else {
+        presetRoute_.fill(static_cast<std::int8_t>(input - 1));
+        startRecall(input);
+    }
+    changed.notifyChanged();
+}
+
+void RoutingPage::clickClearLog()
+{
+    rxLog_.clear();
+    changed.notifyChanged();
+}
+
+void RoutingPage::dismissMessageBox()
+{
+    messageBox_.clear();
+    changed.notifyChanged();
+}
+
+// --- getters ---------------------------------------------------------------
+
+int RoutingPage::checkedInput(int output) const { return validPort(output, kOutputs) ? checked_[output - 1] : 0; }
+
+const std::string& RoutingPage::displayText(int output) const
+{
+    static const std::string empty;
+    return validPort(output, kOutputs) ? display_[output - 1] : empty;
+}
+
+}  // namespace matrix

@@ -1,0 +1,209 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/app/Page.h"
+#include "core/app/PageContext.h"
+#include "core/link/FrameAssembler.h"
+#include "core/link/FrameSender.h"
+#include "core/link/HexLog.h"
+#include "core/transport/StreamSocket.h"
+#include "core/transport/TimerSet.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace matrix {
+
+class CommandFrame;
+class SerialChannel;
+
+// The "Matrix" tab: routes one input to each output, reads the matrix's
+// routing each time the tab is shown, recalls presets and runs the output
+// configuration panel. The protocol tables and timers cover eight outputs
+// and eight inputs; the box and the view show four of each.
+class RoutingPage : public Page, public StreamSocketOwner {
+public:
+    static constexpr int kOutputs = 8;
+    static constexpr int kInputs = 8;
+    static constexpr int kLiveOutputs = 4;
+    static constexpr int kLiveInputs = 4;
+    static constexpr int kPresetRows = 8;
+    static constexpr int kPresetColumns = 1 + kOutputs;  // name, then Output1..Output8
+
+    // Timer ids and periods as the page's behaviour names them.
+    static constexpr int routeFirstTimer(int output) { return 2 * output - 1; }
+    static constexpr int routeSecondTimer(int output) { return 2 * output; }
+    static constexpr int statusFirstTimer(int output) { return 16 + 2 * output; }
+    static constexpr int statusSecondTimer(int output) { return 17 + 2 * output; }
+    static constexpr int kNoticeTimer = 59;
+    static constexpr int kProgressTimer = 60;
+    static constexpr int kLastPageTimer = 79;
+
+    static constexpr int kGridFirstWaitMs = 3000;
+    static constexpr int kOtherFirstWaitMs = 5000;
+    static constexpr int kSecondWaitMs = 5000;
+    static constexpr int kRefreshFirstWaitMs = 3000;  // output 1 of a refresh
+    static constexpr int kStatusFirstWaitMs = 5000;   // outputs 2..
+    static constexpr int kNoticeMs = 1500;
+    static constexpr int kStandbyNoticeMs = 2500;
+    static constexpr int kProgressStepMs = 500;
+    static constexpr std::size_t kSocketReadBytes = 1024;
+
+    // Entries of the output-configuration list.
+    static constexpr int kConfigAllOutputs = 8;
+    static constexpr int kConfigPortToPort = 9;
+    static constexpr int kConfigEntries = 10;
+
+    explicit RoutingPage(PageContext& context);
+    ~RoutingPage() override;
+    RoutingPage(const RoutingPage&) = delete;
+    RoutingPage& operator=(const RoutingPage&) = delete;
+
+    // Page
+    SerialChannel& serialPort() override { return *serial_; }
+    void reconnectTcp() override { reconnectSocket(); }
+    void activate() override { startRefresh(); }
+
+    // StreamSocketOwner
+    void onSocketConnect(int errorCode) override;
+    void onSocketRead() override;
+    void onSocketClose() override;
+
+    // Tab hand-over.
+    void reconnectSocket();
+    void startRefresh();
+
+    // Serial receive path, one byte at a time (also wired to the port).
+    void onSerialByte(std::uint8_t byte, int portNumber);
+
+    // --- User actions -------------------------------------------------
+    void clickGrid(int output, int input);
+    void clickPrevious(int output);
+    void clickNext(int output);
+    // Presets.
+    void clickPresetRow(int row);  // -1: no row selected
+    void clickEdit();
+    void clickSet();
+    // Preset editor (open after clickEdit).
+    void editorSelectInput(int output, int inputIndex);  // inputIndex 0 = input 1
+    void editorChooseAllFrom(int item);                  // 0 "Select Input", 1..8 In1..In8, 9 "Port to Port"
+    void editorOk();
+    void editorCancel();
+    // Output configuration panel.
+    void selectConfigTarget(int index);
+    void clickConfigInput(int input);
+    // Received-bytes log.
+    void clickClearLog();
+    // The message box ("请打开串口") was acknowledged.
+    void dismissMessageBox();
+
+    // --- View-model getters ---------------------------------------------
+    // Input (1..8) checked in an output's column; 0 before its first reply.
+    int checkedInput(int output) const;
+    const std::string& displayText(int output) const;
+    // Grid and step buttons take clicks (they stay enabled, as the matrix
+    // panel always did; a click while this is false is ignored).
+    bool gridAcceptsClicks() const;
+    // The preset list, Edit, Set and the panel's buttons would act now.
+    bool panelReady() const;
+
+    const std::string& presetCell(int row, int column) const;
+    // Fills a list cell as the row refresh does; also lets tests and tools
+    // put other texts in the list.
+    void setPresetCell(int row, int column, const std::string& text);
+    int presetRow() const { return presetRow_; }
+    const std::string& presetName() const { return presetName_; }
+    int presetRoute(int output) const { return presetRoute_[output - 1]; }
+
+    bool editorOpen() const { return editorOpen_; }
+    const std::string& editorName() const { return editorName_; }
+    int editorSelection(int output) const { return editorSelection_[output - 1]; }
+    int editorAllFrom() const { return editorAllFrom_; }
+
+    int configTarget() const { return configTarget_; }
+    static const char* configEntryText(int index);
+    bool configReady(int input) const { return configReady_[input - 1] != 0; }
+    int recallIdle() const { return recallIdle_; }
+
+    bool messageBoxOpen() const { return !messageBox_.empty(); }
+    const std::string& messageBoxText() const { return messageBox_; }
+
+    // Page state, for the shell and tests.
+    int currentInput(int output) const { return currentInput_[output - 1]; }
+    int pendingInput() const { return pendingInput_; }
+    int singleRoute() const { return singleRoute_; }
+    int checksumRetry() const { return checksumRetry_; }
+    const HexLog& receivedLog() const { return rxLog_; }
+    const HexLog& sentLog() const { return sender_.sentLog(); }
+    TimerSet& timers() { return timers_; }
+
+    ChangeNotifier changed;
+
+    // Value of a preset cell's first character as a hex digit, minus one;
+    // characters that are not hex digits count 16.
+    static int presetCellValue(const std::string& text);
+
+private:
+    enum class Path { Serial, Socket };
+
+    bool linkConnected() const;
+    bool anyConfigPending() const;
+    void setAllConfigReady();
+    void runGuard(int output, int input, bool clearsNoticeOpen);
+    void sendRoute(int command, int subCommand, int p1, int p3);
+    void showRoute(int input, int output);
+    void setDisplay(int output, int value);
+    void showNotice(const std::string& text, int displayMs);
+    void showNoticeIfNoneOpen(const std::string& text, std::function<void()> afterClosed);
+    void showMessageBox(const std::string& text);
+    void refreshPresetRow();
+    void startRecall(int firstInput);
+    void endRecall();
+
+    void dispatch(const CommandFrame& frame, Path path);
+    void statusStep(const CommandFrame& frame, Path path);
+    void routeStep(const CommandFrame& frame, Path path);
+    void finishSingleRoute(int output);
+    void recallAdvance(int output, bool acknowledged);
+    void giveUp(bool routeTimer);
+    void standby();
+    void onTimer(int id);
+    int routeInputFor(int output) const;
+    void closeProgress();
+
+    PageContext& ctx_;
+    LinkState& link_;
+    TimerSet timers_;
+    std::unique_ptr<SerialChannel> serial_;
+    FrameSender sender_;
+    FrameAssembler serialAssembler_;
+    FrameAssembler socketAssembler_;
+    HexLog rxLog_;
+
+    std::array<std::int8_t, kOutputs> currentInput_{};
+    std::int8_t pendingInput_ = 1;
+    int singleRoute_ = 0;
+    int checksumRetry_ = 0;
+    std::array<int, kOutputs> checked_{};
+    std::array<std::string, kOutputs> display_;
+
+    std::array<std::int8_t, kOutputs> presetRoute_{};
+    std::string presetName_ = "Setting1";
+    int presetRow_ = 0;
+    int recallIdle_ = 1;
+    std::array<std::array<std::string, kPresetColumns>, kPresetRows> presetCells_;
+
+    bool editorOpen_ = false;
+    std::string editorName_;
+    std::array<int, kOutputs> editorSelection_{};
+    int editorAllFrom_ = 0;
+
+    std::int8_t configTarget_ = 0;
+    std::array<int, kInputs> configReady_{};
+
+    std::string messageBox_;
+};
+
+}  // namespace matrix

@@ -1,0 +1,434 @@
+#include "tests/core/routing/RoutingRig.h"
+
+#include <gtest/gtest.h>
+
+namespace matrix::testing {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RoutingPageTest : public ::testing::TestWithParam<Transport> {
+protected:
+    RoutingRig r{GetParam()};
+    RoutingPage& page() { return *r.page; }
+};
+
+INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, ::testing::Values(Transport::Serial, Transport::Tcp),
+                         transportName);
+
+TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
+{
+    for (int output = 1; output <= RoutingPage::kOutputs; ++output) {
+        EXPECT_EQ(page().displayText(output), "1");
+        EXPECT_EQ(page().checkedInput(output), 0);
+    }
+    EXPECT_TRUE(r.wire().empty());
+}
+
+TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
+{
+    r.rig.device.routing = {3, 1, 4, 2, 5, 6, 7, 8};
+    r.showTab();
+
+    ASSERT_EQ(r.wire().size(), 4u);
+    for (int k = 1; k <= 4; ++k) {
+        const CommandFrame& query = r.wire()[k - 1];
+        EXPECT_EQ(bytesOf(query), bytesOf(CommandFrame::routing(2, 1, k, 0))) << "output " << k;
+    }
+    const int expected[] = {3, 1, 4, 2};
+    for (int k = 1; k <= 4; ++k) {
+        EXPECT_EQ(page().checkedInput(k), expected[k - 1]);
+        EXPECT_EQ(page().displayText(k), std::to_string(expected[k - 1]));
+        EXPECT_EQ(page().currentInput(k), expected[k - 1]);
+    }
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+    if (r.tcp()) {
+        // Tab buttons held during the refresh and released after output 4.
+        EXPECT_EQ(r.shell.pageBusy, (std::vector<int>{1, 1, 1, 0}));
+    }
+}
+
+TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
+{
+    r.showTab();
+    r.clearWire();
+    r.shell.pageBusy.clear();
+
+    page().clickGrid(2, 2);
+    ASSERT_EQ(r.wire().size(), 0u);  // not yet on the wire side
+    EXPECT_EQ(r.link.busy, 1);
+    EXPECT_TRUE(page().timers().isRunning(3));
+    EXPECT_FALSE(page().gridAcceptsClicks());
+    r.run();
+
+    ASSERT_EQ(r.wire().size(), 1u);
+    EXPECT_EQ(bytesOf(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF7}));
+    EXPECT_EQ(page().checkedInput(2), 2);
+    EXPECT_EQ(page().displayText(2), "2");
+    EXPECT_EQ(page().currentInput(2), 2);
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_FALSE(page().timers().isRunning(3));
+    EXPECT_FALSE(page().timers().isRunning(4));
+    EXPECT_EQ(r.shell.pageBusy, (std::vector<int>{0}));
+    EXPECT_EQ(r.rig.device.routing[1], 2);
+    // Other outputs untouched.
+    EXPECT_EQ(page().checkedInput(1), 1);
+
+    // Clicking the checked button still sends; it stays checked.
+    page().clickGrid(2, 3);
+    r.run();
+    ASSERT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(bytesOf(r.wire()[1]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x03, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF6}));
+    page().clickGrid(2, 3);
+    r.run();
+    EXPECT_EQ(r.wire().size(), 3u);
+    EXPECT_EQ(page().checkedInput(2), 3);
+}
+
+TEST_P(RoutingPageTest, ClicksWhileBusyDoNothingAtAll)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    r.clearWire();
+    page().clickGrid(1, 3);
+    r.run();
+    const int noticesBefore = r.popups.notice.timesOpened();
+
+    page().clickGrid(3, 1);
+    page().clickNext(1);
+    page().clickPrevious(4);
+    r.run();
+
+    EXPECT_EQ(r.wire().size(), 1u);
+    EXPECT_EQ(r.popups.notice.timesOpened(), noticesBefore);
+    EXPECT_EQ(page().pendingInput(), 3);
+    EXPECT_FALSE(page().timers().isRunning(5));
+    EXPECT_FALSE(page().timers().isRunning(7));
+}
+
+TEST_P(RoutingPageTest, StepButtonsWrapWithinTheLiveInputs)
+{
+    r.rig.device.routing = {4, 1, 2, 3, 5, 6, 7, 8};
+    r.showTab();
+    r.clearWire();
+
+    struct Case {
+        bool next;
+        int output;
+        int expectedInput;
+    } cases[] = {{true, 1, 1}, {false, 2, 4}, {false, 3, 1}, {true, 4, 4}, {true, 4, 1}, {false, 1, 4}};
+    for (const Case& c : cases) {
+        const int carried = page().currentInput(c.output);
+        r.clearWire();
+        c.next ? page().clickNext(c.output) : page().clickPrevious(c.output);
+        r.run();
+        ASSERT_EQ(r.wire().size(), 1u) << (c.next ? "next" : "previous") << " output " << c.output;
+        EXPECT_EQ(r.wire()[0].p1(), c.expectedInput) << "from input " << carried;
+        EXPECT_EQ(r.wire()[0].p3(), c.output);
+        EXPECT_EQ(page().currentInput(c.output), c.expectedInput);
+    }
+}
+
+TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    r.clearWire();
+    page().clickGrid(3, 2);
+    r.run();
+
+    r.advance(2999);
+    EXPECT_FALSE(r.popups.progress.isOpen());
+    r.advance(1);
+    EXPECT_TRUE(r.popups.progress.isOpen());
+    EXPECT_EQ(r.popups.progress.text(), "Please wait . . .");
+    r.run();
+    ASSERT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(r.wire()[1], r.wire()[0]);  // the same route, re-sent
+    EXPECT_TRUE(page().timers().isRunning(6));
+    EXPECT_FALSE(page().timers().isRunning(5));
+
+    r.advance(500);
+    EXPECT_EQ(r.popups.progress.text(), "Please wait . .  ");
+    r.advance(500);
+    EXPECT_EQ(r.popups.progress.text(), "Please wait . . .");
+    r.advance(500);
+    EXPECT_EQ(r.popups.progress.text(), "Please wait .    ");
+
+    r.advance(5000 - 1500 - 1);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    r.advance(1);
+    EXPECT_FALSE(r.popups.progress.isOpen());
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.popups.notice.text(), "Time out!");
+    EXPECT_FALSE(page().timers().isRunning(60));
+    EXPECT_FALSE(page().timers().isRunning(6));
+    // busy holds until the notice has closed.
+    EXPECT_EQ(r.link.busy, 1);
+    r.advance(1500);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_EQ(r.shell.pageBusy.back(), 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_EQ(page().checkedInput(3), 3);  // grid kept its state
+
+    r.matrix().setSilent(false);
+    page().clickGrid(3, 2);
+    r.run();
+    EXPECT_EQ(page().checkedInput(3), 2);
+    EXPECT_EQ(r.link.busy, 0);
+}
+
+TEST_P(RoutingPageTest, StatusQueryTimeOutEndsTheRefresh)
+{
+    r.matrix().setSilent(true);
+    r.showTab();
+    r.advance(3000);
+    EXPECT_TRUE(r.popups.progress.isOpen());
+    EXPECT_TRUE(page().timers().isRunning(19));
+    r.advance(5000);
+    EXPECT_EQ(r.popups.notice.text(), "Time out!");
+    r.advance(1500);
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+    ASSERT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(r.wire()[1], r.wire()[0]);
+}
+
+TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    page().clickGrid(1, 2);
+    r.run();
+    r.advance(3000);
+    ASSERT_TRUE(r.popups.progress.isOpen());
+    ASSERT_TRUE(page().timers().isRunning(60));
+
+    r.matrix().sendStandby();
+    r.run();
+    EXPECT_FALSE(r.popups.progress.isOpen());
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
+    EXPECT_EQ(r.link.busy, 0);
+    for (int id = 1; id <= 79; ++id)
+        EXPECT_EQ(page().timers().isRunning(id), id == 59) << "timer " << id;
+    EXPECT_EQ(r.shell.pageBusy.back(), 0);
+
+    r.advance(2499);
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    r.advance(1);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(page().gridAcceptsClicks());
+}
+
+TEST_P(RoutingPageTest, StandbyReplacesAnOpenNotice)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    page().clickGrid(1, 2);
+    r.run();
+    r.advance(8000);
+    ASSERT_EQ(r.popups.notice.text(), "Time out!");
+    r.matrix().sendStandby();
+    r.run();
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
+    EXPECT_EQ(r.link.noticeOpen, 1);
+    EXPECT_EQ(r.link.busy, 0);
+}
+
+TEST_P(RoutingPageTest, NotConnectedShowsTheGuardNoticeAndSendsNothing)
+{
+    if (r.tcp())
+        r.link.tcpLinkUp = 0;
+    else
+        page().serialPort().requestClose();  // as when another tab was shown
+    page().clickGrid(1, 2);
+    r.run();
+    EXPECT_TRUE(r.wire().empty());
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.popups.notice.text(), r.tcp() ? "Connect to Matrix failed!" : "Open COM failed!");
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_EQ(page().checkedInput(1), 0);
+    r.advance(1500);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    EXPECT_FALSE(page().timers().anyRunning());
+}
+
+TEST_P(RoutingPageTest, RefreshWithoutLinkShowsNotice)
+{
+    if (r.tcp())
+        r.rig.linkSocket.stopListening(TestRig::kAddress);
+    else
+        r.link.comOpen = 0;
+    r.showTab();
+    EXPECT_EQ(r.popups.notice.text(), r.tcp() ? "Connect to Matrix failed!" : "Open COM failed!");
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_TRUE(r.wire().empty());
+}
+
+// --- transport-specific --------------------------------------------------
+
+class RoutingSerialTest : public ::testing::Test {
+protected:
+    RoutingRig r{Transport::Serial};
+    RoutingPage& page() { return *r.page; }
+};
+
+TEST_F(RoutingSerialTest, BadChecksumIsAnsweredByOneResend)
+{
+    r.showTab();
+    r.clearWire();
+    r.matrix().corruptNextChecksum(1);
+    page().clickGrid(1, 3);
+    r.run();
+    ASSERT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(r.wire()[1], r.wire()[0]);
+    EXPECT_EQ(page().checkedInput(1), 3);
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_EQ(page().checksumRetry(), 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+}
+
+TEST_F(RoutingSerialTest, SecondBadChecksumEndsTheRouteLikeATimeOut)
+{
+    r.showTab();
+    r.clearWire();
+    r.matrix().corruptNextChecksum(2);
+    page().clickGrid(1, 3);
+    r.run();
+    EXPECT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(r.popups.notice.text(), "Time out!");
+    EXPECT_TRUE(r.popups.notice.isOpen());
+    EXPECT_EQ(page().checkedInput(1), 1);
+    r.advance(1500);
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_EQ(r.shell.pageBusy.back(), 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(page().gridAcceptsClicks());
+}
+
+TEST_F(RoutingSerialTest, ResendAfterBadSumIsStillWatchedByATimer)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    r.clearWire();
+    page().clickGrid(2, 3);
+    r.run();
+    Bytes bad = replyBytes(2, 3, 0, 2);
+    bad[12] = static_cast<std::uint8_t>(bad[12] + 1);
+    r.matrix().sendNoise(bad);
+    r.run();
+    EXPECT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(page().checksumRetry(), 1);
+    EXPECT_EQ(r.link.busy, 1);
+    EXPECT_TRUE(page().timers().isRunning(4));
+    r.advance(5000);
+    EXPECT_EQ(r.popups.notice.text(), "Time out!");
+    r.advance(1500);
+    EXPECT_EQ(r.link.busy, 0);
+}
+
+TEST_F(RoutingSerialTest, StatusInputOutsideLiveInputsOnlyReachesTheDisplay)
+{
+    r.rig.device.routing = {6, 2, 3, 4, 5, 6, 7, 8};
+    r.showTab();
+    EXPECT_EQ(page().displayText(1), "6");
+    EXPECT_EQ(page().checkedInput(1), 0);
+    EXPECT_EQ(page().currentInput(1), 1);
+}
+
+TEST_F(RoutingSerialTest, BytesBeforeTheFirstSyncAreEchoedButNotStored)
+{
+    r.showTab();
+    r.matrix().sendNoise({0x11, 0x22});
+    r.matrix().sendNoise(replyBytes(2, 3, 0, 4));
+    r.run();
+    EXPECT_NE(r.page->receivedLog().boxText().find("11 22 A5 5B 02 03 00 00 04"), std::string::npos);
+    // The stray acknowledgement finished "a route" of output 4 from pendingInput.
+    EXPECT_EQ(page().displayText(4), std::to_string(page().pendingInput()));
+}
+
+TEST_F(RoutingSerialTest, SerialBytesAreIgnoredInTcpControlMode)
+{
+    r.showTab();
+    r.link.controlMode = ControlMode::Tcp;
+    r.matrix().sendStandby();
+    r.run();
+    EXPECT_FALSE(r.popups.notice.isOpen());
+}
+
+class RoutingTcpTest : public ::testing::Test {
+protected:
+    RoutingRig r{Transport::Tcp};
+    RoutingPage& page() { return *r.page; }
+};
+
+TEST_F(RoutingTcpTest, RefreshSurvivesRepliesSplitIntoSmallPieces)
+{
+    r.rig.device.routing = {2, 3, 4, 1, 5, 6, 7, 8};
+    r.rig.tcpMatrix.setSplitSize(4);
+    r.showTab();
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_EQ(page().checkedInput(k), r.rig.device.routing[k - 1]);
+    EXPECT_EQ(r.link.busy, 0);
+}
+
+TEST_F(RoutingTcpTest, EveryFrameOfOneReadIsHandledAndTheTailKept)
+{
+    r.showTab();
+    r.matrix().setSilent(true);
+    page().clickGrid(2, 4);
+    r.run();
+
+    Bytes block{0x00, 0x42};  // noise before the first sync
+    Bytes ack = replyBytes(2, 3, 0, 2);
+    Bytes standby = replyBytes(0x88, 0x88, 0, 0);
+    block.insert(block.end(), ack.begin(), ack.end());
+    block.insert(block.end(), standby.begin(), standby.begin() + 6);
+    r.matrix().sendNoise(block);
+    r.run();
+    EXPECT_EQ(page().checkedInput(2), 4);
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+
+    r.matrix().sendNoise(Bytes(standby.begin() + 6, standby.end()));
+    r.run();
+    EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
+}
+
+TEST_F(RoutingTcpTest, NoSumTestOnTheSocketPath)
+{
+    r.showTab();
+    r.matrix().corruptNextChecksum(1);
+    page().clickGrid(3, 1);
+    r.run();
+    EXPECT_EQ(page().checkedInput(3), 1);
+    EXPECT_EQ(r.wire().size(), 5u);  // four queries and one route, no re-send
+}
+
+TEST_F(RoutingTcpTest, SocketDataIsIgnoredWhileReceivingIsOff)
+{
+    r.showTab();
+    r.shared.socketRxEnabled = 0;
+    r.matrix().sendStandby();
+    r.run();
+    EXPECT_FALSE(r.popups.notice.isOpen());
+}
+
+TEST_F(RoutingTcpTest, ReconnectMakesANewSocketForThePage)
+{
+    const int before = r.rig.linkSocket.recreations();
+    r.link.socketConnected = 1;
+    page().reconnectTcp();
+    EXPECT_EQ(r.link.socketConnected, 0);
+    EXPECT_EQ(r.rig.linkSocket.recreations(), before + 1);
+    r.run();
+    EXPECT_EQ(r.link.socketConnected, 1);
+}
+
+}  // namespace
+}  // namespace matrix::testing

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "core/app/PageContext.h"
+#include "core/pages/routing/RoutingPage.h"
+#include "tests/support/TestRig.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace matrix::testing {
+
+enum class Transport { Serial, Tcp };
+
+// Records what the page posts to the main window.
+struct RecordingShell : ShellRequests {
+    std::vector<int> pageBusy;
+    std::vector<int> shellRequests;
+    void postPageBusy(int value) override { pageBusy.push_back(value); }
+    void postShellRequest(int value) override { shellRequests.push_back(value); }
+    void postNetConfigStatus(int) override {}
+};
+
+// One Routing page wired to the simulated matrix over either transport.
+struct RoutingRig {
+    explicit RoutingRig(Transport t) : transport(t)
+    {
+        if (transport == Transport::Tcp) {
+            link.controlMode = ControlMode::Tcp;
+            link.tcpLinkUp = 1;
+            link.matrixAddress = TestRig::kAddress;
+        } else {
+            link.comOpen = 1;
+            link.comPort = TestRig::kComPort;
+        }
+        link.linkSocket = &rig.linkSocket;
+        page = std::make_unique<RoutingPage>(context);
+    }
+
+    bool tcp() const { return transport == Transport::Tcp; }
+    sim::MatrixResponder& matrix() { return tcp() ? rig.tcpMatrix : rig.serialMatrix; }
+    void run() { rig.loop.runPending(); }
+    void advance(int ms) { rig.loop.advance(ms); }
+
+    // What the main window does when the tab is shown, 150 ms apart.
+    void showTab()
+    {
+        shared.socketRxEnabled = 0;
+        if (tcp())
+            page->reconnectTcp();
+        run();
+        page->activate();
+        run();
+    }
+
+    // Frames the matrix received since the last clear.
+    const std::vector<CommandFrame>& wire() { return matrix().received(); }
+    void clearWire() { matrix().clearReceived(); }
+
+    Transport transport;
+    TestRig rig;
+    LinkState link;
+    SharedState shared;
+    Popups popups{rig.loop, link};
+    RecordingShell shell;
+    PageContext context{rig.platform, link, shared, popups, shell};
+    std::unique_ptr<RoutingPage> page;
+};
+
+inline std::vector<std::uint8_t> bytesOf(const CommandFrame& frame)
+{
+    return {frame.bytes().begin(), frame.bytes().end()};
+}
+
+inline std::vector<std::uint8_t> replyBytes(int command, int sub, int p1, int p3)
+{
+    return bytesOf(CommandFrame().set(2, command).set(3, sub).set(4, p1).set(6, p3).seal());
+}
+
+inline const char* transportName(const ::testing::TestParamInfo<Transport>& info)
+{
+    return info.param == Transport::Tcp ? "Tcp" : "Serial";
+}
+
+}  // namespace matrix::testing
