@@ -1,0 +1,583 @@
+#include "core/pages/firmware/FirmwarePage.h"
+
+#include "core/app/CommandGuard.h"
+
+#include <algorithm>
+
+namespace matrix {
+
+namespace {
+constexpr std::uint8_t kUpgradeCommand = 0x20;
+constexpr std::uint8_t kAccept = 0xAA;
+constexpr std::uint8_t kReject = 0x44;
+constexpr std::uint8_t kLastBlock = 0x56;
+constexpr std::uint8_t kPrepare = 0x80;
+constexpr std::uint8_t kSecondPrepare = 0x10;
+constexpr std::uint8_t kFinalForm = 0xFE;
+constexpr std::size_t kMaxSentLogBytes = 64 * 1024;
+
+const char* deviceTypeText(int type)
+{
+    switch (type) {
+    case 1:
+        return "HDMI MATRIX";
+    case 2:
+        return "HDBT MATRIX";
+    case 3:
+        return "HDMI+HDBT etc MATRIX";
+    default:
+        return nullptr;
+    }
+}
+}  // namespace
+
+FirmwarePage::FirmwarePage(PageContext& context)
+    : context_(context),
+      serial_(context.platform.makeSerial()),
+      sender_(context.link, *serial_, FrameSender::Echo::AfterSending),
+      timers_(context.platform.loop)
+{
+    timers_.setHandler([this](int id) { onTimer(id); });
+    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    if (!context_.link.tcpMode() && context_.link.comPort != 0) {
+        SerialSettings settings = liveSerialSettings();
+        settings.stopBits = context_.shared.pageStopBits;
+        if (serial_->open(context_.link.comPort, settings))
+            serial_->startWorker();
+    }
+}
+
+FirmwarePage::~FirmwarePage()
+{
+    serial_->setByteHandler(nullptr);
+    serial_->requestClose();
+}
+
+// ---- link hand-over -------------------------------------------------------
+
+void FirmwarePage::reconnectTcp()
+{
+    LinkState& link = context_.link;
+    if (!link.linkSocket)
+        return;
+    link.linkSocket->recreate(this);
+    link.linkSocket->connectTo(link.matrixAddress, kMatrixTcpPort);
+    link.socketConnected = 0;
+}
+
+void FirmwarePage::activate()
+{
+    LinkState& link = context_.link;
+    SharedState& shared = context_.shared;
+    if (link.tcpMode()) {
+        if (link.socketConnected == 0) {
+            showPageNotice("Connect to Matrix failed!");
+            return;
+        }
+    } else {
+        if (link.comOpen == 0) {
+            showPageNotice("Open COM failed!");
+            return;
+        }
+        shared.pageStopBits = 2;
+        SerialSettings settings = liveSerialSettings();
+        settings.stopBits = shared.pageStopBits;
+        if (!serial_->open(link.comPort, settings) || !serial_->startWorker()) {
+            showPageNotice("Open COM failed!");
+            return;
+        }
+    }
+    shared.standbyWatch = 1;
+    sendFrame(CommandFrame::firmware(0x01, 0x01, 0, 0, 0, 0));
+}
+
+void FirmwarePage::onSocketConnect(int errorCode)
+{
+    if (errorCode == 0)
+        context_.link.socketConnected = 1;
+}
+
+void FirmwarePage::onSocketClose() { context_.link.socketConnected = 0; }
+
+void FirmwarePage::onSocketRead()
+{
+    StreamSocket* socket = context_.link.linkSocket;
+    if (!socket)
+        return;
+    std::uint8_t buffer[1024];
+    long got;
+    while ((got = socket->receive(buffer, sizeof buffer)) > 0) {
+        if (!context_.link.tcpMode())
+            continue;
+        // A reply split over reads, or several in one read, are all taken.
+        tcpAssembler_.feed(buffer, static_cast<std::size_t>(got),
+                           [this](const CommandFrame& frame) { handleFrame(frame, true); });
+    }
+}
+
+void FirmwarePage::onSerialByte(std::uint8_t byte, int portNumber)
+{
+    if (context_.link.tcpMode() || portNumber < 1 || portNumber > 255)
+        return;
+    if (auto frame = serialAssembler_.feed(byte, &receivedLog_))
+        handleFrame(*frame, false);
+}
+
+// ---- replies ----------------------------------------------------------------
+
+void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
+{
+    SharedState& shared = context_.shared;
+    if (frame.is(0x88, 0x88)) {
+        if (!viaTcp || shared.standbyWatch == 1)
+            handleStandby();
+        return;
+    }
+    if (frame.command() == kUpgradeCommand) {
+        if (viaTcp && shared.firmwareEntryPending == 1)
+            return;
+        handleUpgradeReply(frame);
+        return;
+    }
+    if (frame.command() != 0x01)
+        return;
+    if (shared.upgradeMode == 0) {
+        handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
+        return;
+    }
+    // Only an answer to a poll that is still running counts, so a late or
+    // doubled answer cannot start the next part twice.
+    bool polling = false;
+    for (int id = kRebootPollFirstTimer; id <= kRebootPollLastTimer; ++id)
+        polling = polling || timers_.isRunning(id);
+    if (frame.subCommand() == 0x01 && frame.p1() == 1 && frame.p2() == 0 && polling)
+        handleRebootAnswer();
+}
+
+void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& infoText)
+{
+    switch (frame.subCommand()) {
+    case 0x01:
+        if (const char* text = deviceTypeText(frame.p1()))
+            infoText = text;
+        sendFrame(CommandFrame::firmware(0x01, 0x02, 0, 0, 0, 0));
+        break;
+    case 0x02:
+        infoText = "Device: " + infoText + " " + std::to_string(frame.p1()) + "x" + std::to_string(frame.p3());
+        sendFrame(CommandFrame::firmware(0x01, 0x03, 0, 0, 0, 0));
+        break;
+    case 0x03:
+        deviceLine_ = infoText + "          " + "Version: " + std::to_string(frame.p1()) + "." +
+                      std::to_string(frame.p3());
+        changed.notifyChanged();
+        break;
+    default:
+        break;
+    }
+}
+
+void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
+{
+    // Replies after the upgrade ended (a late accept, a second rejection)
+    // must not restart the transfer behind the user's back.
+    if (context_.shared.firmwareUpgrading == 0)
+        return;
+    const std::uint8_t sub = f.subCommand();
+    const std::uint8_t p1 = f[4];
+    const std::uint8_t b6 = f[6];
+    const std::uint8_t b7 = f[7];
+    const std::uint8_t b8 = f[8];
+    const std::uint8_t b10 = f[10];
+    const bool restZero = b6 == 0 && b7 == 0 && b8 == 0 && b10 == 0;
+
+    if (sub == 0x01 && p1 == kAccept && restZero) {
+        timers_.kill(kStartPart1Timer);
+        timers_.kill(kStartPart1FinalTimer);
+        timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
+        return;
+    }
+    if (sub == 0x02 && p1 == kAccept && b7 == 0) {
+        timers_.kill(kStartPart2Timer);
+        timers_.kill(kStartPart2FinalTimer);
+        sendAnnounce(0);
+        appendSentLog("\r\n");
+        fillBlock();
+        timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
+        return;
+    }
+    if (p1 == kReject && restZero && (sub == 0x01 || sub == 0x02)) {
+        const std::string name = sub == 0x01 ? "Part_1.1.0.0" : "Part_2.1.0.0";
+        if (sub == 0x01) {
+            showPageNotice("Write to " + name + " failed!");
+        } else {
+            messageBoxText_ = "Write to " + name + " failed";
+            messageBoxOpen_ = true;
+        }
+        // The start command's timers stop too: re-sending a start the
+        // matrix refused would only end in a second, false time-out.
+        endUpgrade("Write to " + name + " failed\r\n");
+        return;
+    }
+    if (sub == 0x01 && p1 == 0 && restZero) {
+        timers_.kill(kFirstPrepareTimer);
+        timers_.kill(kFirstPrepareFinalTimer);
+        if (handshakeStep_ == 0) {
+            sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kSecondPrepare, 0, 0, 0));
+            timers_.start(kSecondPrepareTimer, kSecondPrepareMs);
+            appendSentLog("\r\n");
+            handshakeStep_ = 1;
+        } else {
+            timers_.kill(kSecondPrepareTimer);
+            timers_.kill(kSecondPrepareFinalTimer);
+            sendAnnounce(0);
+            appendSentLog("\r\n");
+            handshakeStep_ = 0;
+            fillBlock();
+            timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
+        }
+        return;
+    }
+    if (sub != partSub() || p1 != 0)
+        return;
+    if (b7 == 1 && b8 == 1) {
+        timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
+        timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
+        blockIndex_ = b10 + 1;
+        const int total = part_.blockTotal();
+        if (blockIndex_ > total)
+            return;
+        sendAnnounce(blockIndex_);
+        appendSentLog("\r\n");
+        handshakeStep_ = 0;
+        fillBlock();
+        timers_.start(kNextBlockTimer, kNextBlockDelayMs);
+        return;
+    }
+    if (b6 == kFinalForm && b7 == 0 && b8 == 1) {
+        // Every block timer stops, whichever part and block came last, so no
+        // stale re-send reaches the matrix while it reboots.
+        timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
+        timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
+        if (firmwarePart_ == 1) {
+            appendMessage("System rebooting,Please wait...\r\n");
+            sendRebootPoll();
+            timers_.start(kRebootPollFirstTimer, kRebootPollMs);
+        } else {
+            appendMessage("Part_2.1.0.0 upgrading complete\r\n");
+            sendRebootPoll();
+            timers_.start(kRebootPollFirstTimer, kRebootPollMs);
+            appendMessage("System rebooting,Please wait...\r\n");
+        }
+    }
+}
+
+void FirmwarePage::handleRebootAnswer()
+{
+    progressCount_ = 0;
+    appendMessage("System reboot ok\r\n");
+    timers_.killRange(kRebootPollFirstTimer, kRebootPollLastTimer);
+    timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
+    if (firmwarePart_ == 1)
+        appendMessage("Part_1.1.0.0 upgrading complete\r\n");
+    if (firmwarePart_ < 4 && part_.end < image_.size()) {
+        startPart(part_.end);
+        return;
+    }
+    appendMessage("Firmware upgrade Successfully\r\n");
+    finishIdle();
+}
+
+void FirmwarePage::handleStandby()
+{
+    timers_.killRange(1, kLastPageTimer);
+    context_.popups.notice.close();
+    showNoticeIfNoneOpen(context_.popups, timers_, kNoticeTimer, kStandbyNoticeMs, "Matrix is in standby mode!");
+    // A standby ends the upgrade: the button comes back so the user can try again.
+    if (context_.shared.firmwareUpgrading != 0 || !upgradeEnabled_)
+        finishIdle();
+}
+
+// ---- upgrade ----------------------------------------------------------------
+
+void FirmwarePage::upgradeClicked()
+{
+    if (!upgradeEnabled_)
+        return;
+    SharedState& shared = context_.shared;
+    shared.firmwareEntryPending = 0;
+    shared.upgradeMode = 1;
+    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected != 0 : serial_->isOpen();
+    if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
+        return;
+    partEnd_.fill(0);
+    blockIndex_ = 0;
+    progressCount_ = 0;
+    shared.firmwareUpgrading = 1;
+    startPart(0);
+}
+
+std::string FirmwarePage::partName() const { return "Part_" + std::to_string(firmwarePart_) + ".1.0.0"; }
+
+void FirmwarePage::startPart(std::size_t markerPosition)
+{
+    const int part = partAtMarker(image_, markerPosition);
+    if (part == 0) {
+        refuse("Upgrade failed!\r\n");
+        return;
+    }
+    firmwarePart_ = part;
+    if (part >= 3) {
+        refuse(partName() + " cannot be upgraded by this program\r\n");
+        return;
+    }
+    // The data starts after this marker and, for later parts, runs to the
+    // next marker; taking the start from the marker itself means a second
+    // part-2 marker moves on instead of sending the same part again.
+    part_.dataStart = markerPosition + 2;
+    part_.end = part == 1 ? image_.size() : scanForMarker(image_, part_.dataStart);
+    part_.end = std::max(part_.end, part_.dataStart);
+    partEnd_[static_cast<std::size_t>(part)] = part_.end;
+    if (part_.length() == 0) {
+        refuse(partName() + " is empty\r\n");
+        return;
+    }
+    if (part_.length() > kMaxPartBytes) {
+        refuse(partName() + " is " + std::to_string(part_.length()) +
+               " bytes; a part of 65536 bytes or more cannot be sent\r\n");
+        return;
+    }
+    blockIndex_ = 0;
+    if (part == 1)
+        handshakeStep_ = 0;  // a handshake cut short earlier must not skip a step now
+    sendStartCommand();
+    timers_.start(part == 1 ? kStartPart1Timer : kStartPart2Timer, kStartReplyMs);
+    appendMessage("Upgrading " + partName() + "...\r\n");
+    progressMaximum_ = static_cast<int>(part_.length());
+    progressPosition_ = 0;
+    upgradeEnabled_ = false;
+    changed.notifyChanged();
+}
+
+void FirmwarePage::sendStartCommand()
+{
+    sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), 0x01, 0, 0, 0));
+}
+
+void FirmwarePage::sendAnnounce(int index)
+{
+    // A part shorter than one block is announced as its own last block, so
+    // that the matrix answers with the final acknowledgement.
+    if (index >= part_.blockTotal())
+        sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), kLastBlock, 0, 1, index, true));
+    else
+        sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), kAccept, 1, 1, index));
+}
+
+void FirmwarePage::fillBlock()
+{
+    const std::size_t from = part_.dataStart + kBlockDataBytes * static_cast<std::size_t>(blockIndex_);
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kBlockDataBytes; ++i) {
+        const std::size_t at = from + i;
+        const std::uint8_t byte = at < image_.size() ? image_[at] : 0;
+        block_[i + 1] = byte;
+        sum += byte;
+        progressPosition_ = progressCount_;
+        ++progressCount_;
+    }
+    block_[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+    changed.notifyChanged();
+}
+
+void FirmwarePage::sendBlock()
+{
+    appendSentLog("Send data:\r\n");
+    appendSentLog("\r\n");
+    sender_.sendRaw(block_.data(), block_.size(), false);
+}
+
+void FirmwarePage::sendRebootPoll() { sendFrame(CommandFrame::firmware(0x01, 0x01, 0, 0, 0, 0)); }
+
+int FirmwarePage::progressPosition() const { return std::clamp(progressPosition_, 0, progressMaximum_); }
+
+void FirmwarePage::refuse(const std::string& logLine)
+{
+    appendMessage(logLine);
+    showPageNotice("Upgrade failed!");
+    finishIdle();
+}
+
+void FirmwarePage::endUpgrade(const std::string& logLine)
+{
+    appendMessage(logLine);
+    finishIdle();
+}
+
+void FirmwarePage::failAfterTimeOut(const std::string& logLine)
+{
+    showNoticeIfNoneOpen(context_.popups, timers_, kNoticeTimer, kNoticeMs, "Time out!");
+    endUpgrade(logLine);
+}
+
+void FirmwarePage::finishIdle()
+{
+    // Every way out stops the transfer's timers; the notice timer stays.
+    timers_.killRange(1, kNoticeTimer - 1);
+    timers_.killRange(kNoticeTimer + 1, kLastPageTimer);
+    upgradeEnabled_ = true;
+    context_.shared.firmwareUpgrading = 0;
+    context_.shell.postPageBusy(0);
+    changed.notifyChanged();
+}
+
+void FirmwarePage::onTimer(int id)
+{
+    timers_.kill(id);
+    const std::string name = partName();
+    switch (id) {
+    case kPrepareDelayTimer:
+        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kPrepare, 0, 0, 0));
+        timers_.start(kFirstPrepareTimer, kFirstPrepareMs);
+        appendSentLog("\r\n");
+        break;
+    case kFirstBlockTimer:
+        sendBlock();
+        timers_.start(kFirstBlockAckTimer, kFirstBlockAckMs);
+        break;
+    case kNextBlockTimer:
+        sendBlock();
+        timers_.start(kBlockAckTimer, kBlockAckMs);
+        break;
+    case kRebootPollLastTimer:
+        failAfterTimeOut("Write to " + name + " failed\r\n");
+        break;
+    case kStartPart1Timer:
+        sendStartCommand();
+        timers_.start(kStartPart1FinalTimer, kStartReplyMs);
+        break;
+    case kStartPart1FinalTimer:
+        failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
+        break;
+    case kStartPart2Timer:
+        sendStartCommand();
+        timers_.start(kStartPart2FinalTimer, kStartReplyMs);
+        break;
+    case kStartPart2FinalTimer:
+        failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n");
+        break;
+    case kBlockAckTimer:
+        sendAnnounce(blockIndex_);
+        appendSentLog("\r\n");
+        sendBlock();
+        timers_.start(kBlockAckFinalTimer, kBlockAckFinalMs);
+        break;
+    case kBlockAckFinalTimer:
+    case kFirstBlockAckFinalTimer:
+        failAfterTimeOut("Upgrading " + name + " failed\r\n");
+        break;
+    case kSecondPrepareTimer:
+        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kSecondPrepare, 0, 0, 0));
+        timers_.start(kSecondPrepareFinalTimer, kSecondPrepareMs);
+        break;
+    case kSecondPrepareFinalTimer:
+    case kFirstPrepareFinalTimer:
+        failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
+        break;
+    case kFirstPrepareTimer:
+        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kPrepare, 0, 0, 0));
+        timers_.start(kFirstPrepareFinalTimer, kFirstPrepareMs);
+        appendSentLog("\r\n");
+        break;
+    case kFirstBlockAckTimer:
+        sendAnnounce(0);
+        appendSentLog("\r\n");
+        sendBlock();
+        timers_.start(kFirstBlockAckFinalTimer, kFirstBlockAckMs);
+        break;
+    default:
+        if (id > kRebootPollFirstTimer - 1 && id < kRebootPollLastTimer) {
+            sendRebootPoll();
+            appendSentLog("\r\n");
+            timers_.start(id + 1, kRebootPollMs);
+        }
+        break;
+    }
+}
+
+// ---- files and logs -----------------------------------------------------------
+
+bool FirmwarePage::setFilePath(const std::string& path)
+{
+    if (!hasFirmwareExtension(path) || context_.shared.firmwareUpgrading != 0)
+        return false;
+    Bytes image;
+    switch (loadFirmwareFile(path, image)) {
+    case FileReadStatus::TooLarge:
+        showPageNotice("Firmware file is too large!");
+        return false;
+    case FileReadStatus::CannotOpen:
+        showPageNotice("Open file failed!");
+        return false;
+    case FileReadStatus::Ok:
+        break;
+    }
+    filePath_ = path;
+    image_ = std::move(image);
+    changed.notifyChanged();
+    return true;
+}
+
+FirmwareMerger::PickResult FirmwarePage::pickMergeSource(int source, const std::string& path)
+{
+    const auto result = merger_.pickSource(source, path);
+    if (result == FirmwareMerger::PickResult::TooLarge)
+        showPageNotice("Firmware file is too large!");
+    else if (result == FirmwareMerger::PickResult::CannotOpen)
+        showPageNotice("Open file failed!");
+    changed.notifyChanged();
+    return result;
+}
+
+void FirmwarePage::mergeClicked()
+{
+    const auto result = merger_.merge(messages_);
+    if (result == FirmwareMerger::MergeResult::TooLarge)
+        showPageNotice("Merged firmware is too large!");
+    else if (result == FirmwareMerger::MergeResult::CannotWrite)
+        showPageNotice("Save file failed!");
+    changed.notifyChanged();
+}
+
+void FirmwarePage::closeMessageBox()
+{
+    if (!messageBoxOpen_)
+        return;
+    messageBoxOpen_ = false;
+    changed.notifyChanged();
+}
+
+void FirmwarePage::clearClicked()
+{
+    messages_.clear();
+    changed.notifyChanged();
+}
+
+void FirmwarePage::appendMessage(const std::string& text)
+{
+    messages_ += text;
+    changed.notifyChanged();
+}
+
+void FirmwarePage::appendSentLog(const std::string& text)
+{
+    sentLog_ += text;
+    if (sentLog_.size() > kMaxSentLogBytes)
+        sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
+}
+
+void FirmwarePage::showPageNotice(const std::string& text, int ms)
+{
+    showNotice(context_.popups, timers_, kNoticeTimer, ms, text);
+}
+
+}  // namespace matrix

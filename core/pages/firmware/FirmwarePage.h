@@ -1,0 +1,185 @@
+#pragma once
+
+#include "core/app/ChangeNotifier.h"
+#include "core/app/Page.h"
+#include "core/app/PageContext.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/FrameAssembler.h"
+#include "core/link/FrameSender.h"
+#include "core/link/HexLog.h"
+#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/transport/SerialChannel.h"
+#include "core/transport/StreamSocket.h"
+#include "core/transport/TimerSet.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace matrix {
+
+// The "FW Upgrade" tab: loads a firmware container, uploads it part by part
+// in acknowledged 256-byte blocks, polls the matrix through its reboot, and
+// shows the device type, size and version on its bottom line. The view
+// model of the page: getters, user actions and one change notification.
+class FirmwarePage : public Page, public StreamSocketOwner {
+public:
+    // Timer ids and periods of the page.
+    static constexpr int kPrepareDelayTimer = 1;
+    static constexpr int kPrepareDelayMs = 200;
+    static constexpr int kFirstBlockTimer = 2;
+    static constexpr int kFirstBlockDelayMs = 200;
+    static constexpr int kNextBlockTimer = 3;
+    static constexpr int kNextBlockDelayMs = 100;
+    static constexpr int kRebootPollFirstTimer = 4;
+    static constexpr int kRebootPollLastTimer = 11;
+    static constexpr int kRebootPollMs = 3000;
+    static constexpr int kStartPart1Timer = 15;
+    static constexpr int kStartPart1FinalTimer = 16;
+    static constexpr int kStartPart2Timer = 17;
+    static constexpr int kStartPart2FinalTimer = 18;
+    static constexpr int kStartReplyMs = 3000;
+    static constexpr int kBlockAckTimer = 33;
+    static constexpr int kBlockAckMs = 7000;
+    static constexpr int kBlockAckFinalTimer = 34;
+    static constexpr int kBlockAckFinalMs = 8000;
+    static constexpr int kSecondPrepareTimer = 36;
+    static constexpr int kSecondPrepareFinalTimer = 37;
+    static constexpr int kSecondPrepareMs = 4000;
+    static constexpr int kFirstPrepareTimer = 38;
+    static constexpr int kFirstPrepareFinalTimer = 39;
+    static constexpr int kFirstPrepareMs = 3000;
+    static constexpr int kFirstBlockAckTimer = 40;
+    static constexpr int kFirstBlockAckFinalTimer = 41;
+    static constexpr int kFirstBlockAckMs = 7000;
+    static constexpr int kNoticeTimer = 55;
+    static constexpr int kNoticeMs = 1500;
+    static constexpr int kStandbyNoticeMs = 2500;
+    static constexpr int kLastPageTimer = 79;
+
+    static constexpr std::size_t kBlockDataBytes = 256;
+    static constexpr std::size_t kBlockBytes = kBlockDataBytes + 1;
+    // Block indexes travel in one byte, so a part carries at most 256 blocks.
+    static constexpr std::size_t kMaxPartBytes = 65535;
+
+    explicit FirmwarePage(PageContext& context);
+    ~FirmwarePage() override;
+    FirmwarePage(const FirmwarePage&) = delete;
+    FirmwarePage& operator=(const FirmwarePage&) = delete;
+
+    // Page
+    SerialChannel& serialPort() override { return *serial_; }
+    void reconnectTcp() override;
+    void activate() override;
+
+    // StreamSocketOwner
+    void onSocketConnect(int errorCode) override;
+    void onSocketRead() override;
+    void onSocketClose() override;
+
+    // User actions.
+    // The path chosen in the file dialog. Paths not ending in ".fw" or
+    // ".BIN" are ignored; returns true when the file was loaded.
+    bool setFilePath(const std::string& path);
+    void upgradeClicked();
+    void clearClicked();
+    // Merge tool.
+    FirmwareMerger::PickResult pickMergeSource(int source, const std::string& path);
+    void mergeClicked();
+    // The standard message box (part 2 rejection) was dismissed.
+    void closeMessageBox();
+
+    // What the view shows.
+    const std::string& filePath() const { return filePath_; }
+    int progressMaximum() const { return progressMaximum_; }
+    int progressPosition() const;
+    bool upgradeEnabled() const { return upgradeEnabled_; }
+    // Loading another file while an upgrade runs would change the image
+    // under the transfer, so the browse button waits for the end.
+    bool browseEnabled() const { return context_.shared.firmwareUpgrading == 0; }
+    const std::string& messages() const { return messages_; }
+    const std::string& deviceLine() const { return deviceLine_; }
+    bool messageBoxOpen() const { return messageBoxOpen_; }
+    const std::string& messageBoxText() const { return messageBoxText_; }
+    const FirmwareMerger& merger() const { return merger_; }
+
+    // Inspection for tests and diagnostics.
+    const Bytes& image() const { return image_; }
+    int firmwarePart() const { return firmwarePart_; }
+    int blockIndex() const { return blockIndex_; }
+    int handshakeStep() const { return handshakeStep_; }
+    const std::array<std::uint8_t, kBlockBytes>& block() const { return block_; }
+    const std::string& sentLogText() const { return sentLog_; }
+    const HexLog& receivedLog() const { return receivedLog_; }
+    TimerSet& timers() { return timers_; }
+
+    ChangeNotifier changed;
+
+private:
+    struct PartInfo {
+        std::size_t dataStart = 0;
+        std::size_t end = 0;
+        std::size_t length() const { return end - dataStart; }
+        int blockTotal() const { return static_cast<int>(length() / kBlockDataBytes); }
+    };
+
+    void onSerialByte(std::uint8_t byte, int portNumber);
+    void handleFrame(const CommandFrame& frame, bool viaTcp);
+    void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
+    void handleUpgradeReply(const CommandFrame& frame);
+    void handleStandby();
+    void handleRebootAnswer();
+    void onTimer(int id);
+
+    void startPart(std::size_t markerPosition);
+    void refuse(const std::string& logLine);
+    void endUpgrade(const std::string& logLine);
+    void failAfterTimeOut(const std::string& logLine);
+    void finishIdle();
+
+    int partSub() const { return firmwarePart_ == 2 ? 0x02 : 0x01; }
+    std::string partName() const;
+    void sendFrame(const CommandFrame& frame) { sender_.sendRaw(frame.data(), CommandFrame::kSize, false); }
+    void sendStartCommand();
+    void sendAnnounce(int index);
+    void sendBlock();
+    void sendRebootPoll();
+    void fillBlock();
+    void appendMessage(const std::string& text);
+    void appendSentLog(const std::string& text);
+    void showPageNotice(const std::string& text, int ms = kNoticeMs);
+
+    PageContext& context_;
+    std::unique_ptr<SerialChannel> serial_;
+    FrameSender sender_;
+    FrameAssembler serialAssembler_;
+    FrameAssembler tcpAssembler_;
+    HexLog receivedLog_;
+    std::string sentLog_;
+    TimerSet timers_;
+
+    std::string filePath_;
+    Bytes image_;
+    std::array<std::size_t, 5> partEnd_{};  // by part number, 1..4
+    PartInfo part_;
+    int firmwarePart_ = 0;
+    int blockIndex_ = 0;
+    std::array<std::uint8_t, kBlockBytes> block_{};
+    int handshakeStep_ = 0;
+    int progressCount_ = 0;
+    int progressPosition_ = 0;
+    int progressMaximum_ = 100;
+    bool upgradeEnabled_ = true;
+
+    std::string messages_;
+    std::string deviceInfoSerial_;
+    std::string deviceInfoTcp_;
+    std::string deviceLine_;
+    bool messageBoxOpen_ = false;
+    std::string messageBoxText_;
+    FirmwareMerger merger_;
+};
+
+}  // namespace matrix
