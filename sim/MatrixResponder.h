@@ -94,9 +94,6 @@ private:
 
 // The status, cable, beep, IR and route commands (families 1, 2, 5, 6).
 void installGeneralCommands(MatrixResponder& responder);
-// The firmware receiver (family 0x20): start, prepare and block frames,
-// reassembly into MatrixDevice::firmwarePart, and the reboot.
-void installFirmwareCommands(MatrixResponder& responder);
 // The routing query 2/1 for every output.
 void installRoutingCommands(MatrixResponder& responder);
 // The EDID commands (family 3, and the per-input EDID status query 1/0x0C).

@@ -38,8 +38,6 @@ struct TestRig {
         sim::installEdidCommands(tcpMatrix);
         sim::installFirmwareCommands(serialMatrix);
         sim::installFirmwareCommands(tcpMatrix);
-        sim::installFirmwareCommands(serialMatrix);
-        sim::installFirmwareCommands(tcpMatrix);
         serialHub.addPort(kComPort, &serialMatrix);
         linkSocket.listen(kAddress, &tcpMatrix);
     }
