@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/session/MatrixSession.h"
+#include "tests/support/TestRig.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace matrix::testing {
+
+enum class Transport { Com, Tcp };
+
+inline std::string transportName(const ::testing::TestParamInfo<Transport>& info)
+{
+    return info.param == Transport::Com ? "Serial" : "Tcp";
+}
+
+// (command, sub-command, p1, p2, p3): what a test says about a frame.
+using Wire = std::tuple<int, int, int, int, int>;
+
+inline Wire wire(const CommandFrame& f) { return {f.command(), f.subCommand(), f.p1(), f.p2(), f.p3()}; }
+
+inline std::vector<Wire> wires(const std::vector<CommandFrame>& frames)
+{
+    std::vector<Wire> out;
+    for (const auto& f : frames)
+        out.push_back(wire(f));
+    return out;
+}
+
+inline std::vector<std::uint8_t> frameBytes(int command, int sub, int p1, int p2, int p3, bool goodSum = true)
+{
+    CommandFrame f = CommandFrame().set(2, command).set(3, sub).set(4, p1).set(5, p2).set(6, p3).seal();
+    std::vector<std::uint8_t> bytes(f.data(), f.data() + CommandFrame::kSize);
+    if (!goodSum)
+        bytes[12] = static_cast<std::uint8_t>(bytes[12] + 1);
+    return bytes;
+}
+
+// A whole program on virtual time against the simulated matrix: the rig's
+// seams and one session built on them, as start-up builds it.
+struct SessionRig {
+    TestRig rig;
+    MatrixSession session{rig.platform};
+    GeneralPage& page = session.general;
+
+    sim::MatrixResponder& matrix(Transport t) { return t == Transport::Com ? rig.serialMatrix : rig.tcpMatrix; }
+
+    // The General page's Connect for the transport, as a user does it.
+    void connect(Transport t)
+    {
+        if (t == Transport::Com) {
+            page.selectComMode();
+            page.selectComPort("COM3");
+            page.comConnectClicked();
+            rig.loop.advance(10);
+        } else {
+            page.selectTcpMode();
+            page.setIpText(TestRig::kAddress);
+            page.tcpConnectClicked();
+            rig.loop.advance(GeneralPage::kConnectCheckMs);
+        }
+    }
+
+    std::vector<Wire> sentFrames(Transport t) { return wires(matrix(t).received()); }
+
+    bool pageTimerRunning(int id) { return page.timers().isRunning(id); }
+    bool anyStatusTimerRunning()
+    {
+        for (int id = 1; id <= GeneralPage::kLastPortTimer; ++id)
+            if (page.timers().isRunning(id))
+                return true;
+        return page.timers().isRunning(GeneralPage::kStatusAnimationTimer) ||
+               page.timers().isRunning(GeneralPage::kComStatusStartTimer) ||
+               page.timers().isRunning(GeneralPage::kStatusStartTimer);
+    }
+};
+
+}  // namespace matrix::testing

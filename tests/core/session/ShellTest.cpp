@@ -1,0 +1,355 @@
+#include "core/app/Shell.h"
+
+#include "tests/core/general/SessionRig.h"
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+using namespace matrix::testing;
+
+namespace {
+
+// A page that only counts what the shell asks of it, with its own port.
+class CountingPage : public Page {
+public:
+    explicit CountingPage(TestRig& rig) : serial_(rig.serialHub.makeSerial()) {}
+    SerialChannel& serialPort() override { return *serial_; }
+    void reconnectTcp() override { ++reconnects; }
+    void activate() override { ++activations; }
+    int reconnects = 0;
+    int activations = 0;
+
+private:
+    std::unique_ptr<SerialChannel> serial_;
+};
+
+class ShellTest : public ::testing::Test, public SessionRig {
+protected:
+    Shell& shell = session.shell;
+    // Filled only by tests that need the other tabs.
+    std::unique_ptr<CountingPage> edid, routing, firmware;
+
+    void registerCountingPages()
+    {
+        edid = std::make_unique<CountingPage>(rig);
+        routing = std::make_unique<CountingPage>(rig);
+        firmware = std::make_unique<CountingPage>(rig);
+        shell.registerPage(Tab::Edid, edid.get());
+        shell.registerPage(Tab::Matrix, routing.get());
+        shell.registerPage(Tab::FwUpgrade, firmware.get());
+    }
+    int shellNoticeTimerRunning() { return shell.timers().isRunning(Shell::kNoticeTimer); }
+};
+
+TEST_F(ShellTest, StartsOnTheGeneralTabWithoutActivatingIt)
+{
+    EXPECT_EQ(shell.tabSelectedFlags(), (std::array<int, kTabCount>{1, 0, 0, 0}));
+    EXPECT_EQ(shell.shownTab(), Tab::General);
+    EXPECT_EQ(shell.shownPage(), &session.general);
+    EXPECT_TRUE(shell.pageCreated(Tab::General));
+    EXPECT_FALSE(shell.pageCreated(Tab::Edid));
+    EXPECT_EQ(session.link.activePage, PageId::General);
+    EXPECT_TRUE(page.comModeSelected());
+    EXPECT_FALSE(page.tcpGroupEnabled());
+    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+    // No activation: the re-open would have shown "Open COM failed!".
+    rig.loop.advance(1000);
+    EXPECT_EQ(session.popups.notice.timesOpened(), 0);
+    EXPECT_EQ(page.comPorts(), std::vector<std::string>{"COM3"});
+}
+
+TEST_F(ShellTest, TabSwitchIsRefusedWhileBusyOrUpgrading)
+{
+    registerCountingPages();
+    for (int which = 0; which < 2; ++which) {
+        if (which == 0)
+            session.link.busy = 1;
+        else
+            session.shared.firmwareUpgrading = 1;
+        EXPECT_FALSE(shell.selectTab(Tab::Edid));
+        EXPECT_FALSE(shell.selectTab(Tab::General));
+        EXPECT_EQ(shell.tabSelectedFlags(), (std::array<int, kTabCount>{1, 0, 0, 0}));
+        EXPECT_EQ(session.link.activePage, PageId::General);
+        EXPECT_FALSE(shell.pageCreated(Tab::Edid));
+        rig.loop.advance(1000);
+        EXPECT_EQ(edid->activations, 0);
+        EXPECT_EQ(session.popups.notice.timesOpened(), 0);
+        session.link.busy = 0;
+        session.shared.firmwareUpgrading = 0;
+    }
+    EXPECT_TRUE(shell.selectTab(Tab::Edid));
+    EXPECT_EQ(shell.tabSelectedFlags(), (std::array<int, kTabCount>{0, 1, 0, 0}));
+}
+
+TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
+{
+    registerCountingPages();
+    struct Case {
+        Tab tab;
+        PageId page;
+        int timerId;
+    };
+    const Case cases[] = {
+        {Tab::Edid, PageId::Edid, Shell::kActivateEdidTimer},
+        {Tab::Matrix, PageId::Routing, Shell::kActivateMatrixTimer},
+        {Tab::FwUpgrade, PageId::Firmware, Shell::kActivateFirmwareTimer},
+    };
+    for (const Case& c : cases) {
+        session.shared.socketRxEnabled = 1;
+        session.shared.firmwareEntryPending = 0;
+        session.shared.upgradeMode = 1;
+        ASSERT_TRUE(shell.selectTab(c.tab));
+        EXPECT_EQ(session.link.activePage, c.page);
+        EXPECT_EQ(shell.shownTab(), c.tab);
+        EXPECT_TRUE(shell.pageCreated(c.tab));
+        EXPECT_EQ(session.shared.socketRxEnabled, 0);
+        EXPECT_EQ(session.shared.firmwareEntryPending, 1);
+        EXPECT_EQ(session.shared.upgradeMode, c.tab == Tab::FwUpgrade ? 0 : 1);
+        EXPECT_TRUE(shell.timers().isRunning(c.timerId));
+        auto* counting = static_cast<CountingPage*>(shell.page(c.tab));
+        rig.loop.advance(Shell::kActivationMs - 1);
+        EXPECT_EQ(counting->activations, 0);
+        rig.loop.advance(1);
+        EXPECT_EQ(counting->activations, 1);
+        EXPECT_FALSE(shell.timers().isRunning(c.timerId));
+    }
+    EXPECT_EQ(session.shared.edidEntryPending, 1);
+
+    // Selecting the shown tab again repeats the steps.
+    shell.selectTab(Tab::FwUpgrade);
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(firmware->activations, 2);
+    EXPECT_EQ(edid->reconnects + routing->reconnects + firmware->reconnects, 0);
+}
+
+TEST_F(ShellTest, PlaceholderTabsCanBeShownAndDoNothing)
+{
+    EXPECT_TRUE(shell.selectTab(Tab::Matrix));
+    EXPECT_EQ(shell.shownPage(), nullptr);
+    rig.loop.advance(1000);
+    EXPECT_EQ(session.popups.notice.timesOpened(), 0);
+    EXPECT_TRUE(shell.selectTab(Tab::General));
+    EXPECT_EQ(shell.shownPage(), &session.general);
+}
+
+TEST_F(ShellTest, TcpModeWithoutTheLinkShowsTheNoticeAndDoesNotActivate)
+{
+    registerCountingPages();
+    page.selectTcpMode();
+    ASSERT_TRUE(shell.selectTab(Tab::Matrix));
+    EXPECT_EQ(shell.shownTab(), Tab::Matrix);
+    EXPECT_TRUE(session.popups.notice.isOpen());
+    EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
+    EXPECT_TRUE(shellNoticeTimerRunning());
+    EXPECT_FALSE(shell.timers().isRunning(Shell::kActivateMatrixTimer));
+    rig.loop.advance(Shell::kNoticeMs);
+    EXPECT_FALSE(session.popups.notice.isOpen());
+    EXPECT_FALSE(shellNoticeTimerRunning());
+    EXPECT_EQ(routing->activations, 0);
+    EXPECT_EQ(routing->reconnects, 0);
+
+    // Back on General, also without activation (its re-open would notice again).
+    ASSERT_TRUE(shell.selectTab(Tab::General));
+    rig.loop.advance(Shell::kNoticeMs + Shell::kActivationMs);
+    EXPECT_EQ(session.popups.notice.timesOpened(), 2);
+    EXPECT_EQ(rig.linkSocket.connectAttempts(), 0);
+}
+
+TEST_F(ShellTest, TcpModeWithTheLinkUpReconnectsThePageThenActivatesIt)
+{
+    registerCountingPages();
+    connect(Transport::Tcp);
+    ASSERT_EQ(session.link.tcpLinkUp, 1);
+    ASSERT_TRUE(shell.selectTab(Tab::Edid));
+    EXPECT_EQ(edid->reconnects, 1);
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(edid->activations, 1);
+
+    // The General page takes the socket back: a new socket, a new connect.
+    const int attempts = rig.linkSocket.connectAttempts();
+    const int recreations = rig.linkSocket.recreations();
+    ASSERT_TRUE(shell.selectTab(Tab::General));
+    EXPECT_EQ(rig.linkSocket.connectAttempts(), attempts + 1);
+    EXPECT_EQ(rig.linkSocket.recreations(), recreations + 1);
+    EXPECT_EQ(session.shared.statusIdle, 1);
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(session.link.socketConnected, 1);
+    EXPECT_FALSE(session.popups.notice.isOpen());
+
+    // And the page works on the new socket.
+    rig.tcpMatrix.clearReceived();
+    page.statusClicked();
+    rig.loop.advance(10);
+    EXPECT_EQ(rig.tcpMatrix.received().size(), 8u);
+    EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
+}
+
+TEST_F(ShellTest, ComModeHandsThePortToTheShownPage)
+{
+    registerCountingPages();
+    connect(Transport::Com);
+    ASSERT_NE(rig.serialHub.holder(3), nullptr);
+    ASSERT_TRUE(shell.selectTab(Tab::Matrix));
+    // The General page let go of the port; the Routing page may take it.
+    EXPECT_EQ(rig.serialHub.holder(3), nullptr);
+    EXPECT_EQ(session.link.comOpen, 1);
+    EXPECT_TRUE(routing->serialPort().open(3, liveSerialSettings()));
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(routing->activations, 1);
+
+    // Back on General: the Routing port is told to close and, 150 ms later,
+    // the General page re-opens its port.
+    ASSERT_TRUE(shell.selectTab(Tab::General));
+    EXPECT_FALSE(routing->serialPort().isOpen());
+    EXPECT_TRUE(session.general.serialPort().isOpen() == false);
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_TRUE(session.general.serialPort().isOpen());
+    EXPECT_FALSE(session.popups.notice.isOpen());
+
+    // The first Status after coming back re-opens the port, then runs.
+    rig.serialMatrix.clearReceived();
+    page.statusClicked();
+    rig.loop.advance(300);
+    EXPECT_EQ(rig.serialMatrix.received().size(), 9u);  // beep query + chain
+    EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
+    EXPECT_FALSE(session.popups.progress.isOpen());
+}
+
+TEST_F(ShellTest, ComReopenWithoutConnectShowsOpenComFailed)
+{
+    ASSERT_TRUE(shell.selectTab(Tab::Matrix));
+    ASSERT_TRUE(shell.selectTab(Tab::General));
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(session.popups.notice.text(), "Open COM failed!");
+    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+}
+
+TEST_F(ShellTest, VanishedSerialDeviceDropsTheComLinkAndAllowsReconnect)
+{
+    registerCountingPages();
+    connect(Transport::Com);
+    ASSERT_EQ(session.link.comOpen, 1);
+    ASSERT_TRUE(edid->serialPort().open(5, liveSerialSettings()) == false);
+
+    rig.serialHub.unplug(3);
+    rig.loop.runPending();
+    EXPECT_EQ(session.link.comOpen, 0);
+    EXPECT_EQ(page.comConnectText(), std::string("Connect"));
+    EXPECT_FALSE(page.comIndicatorConnected());
+    EXPECT_TRUE(page.comListEnabled());
+    EXPECT_EQ(rig.serialHub.holder(3), nullptr);
+    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+
+    rig.loop.advance(GeneralPage::kRescanMs);
+    EXPECT_TRUE(page.comPorts().empty());
+
+    rig.serialHub.addPort(3, &rig.serialMatrix);
+    rig.loop.advance(GeneralPage::kRescanMs);
+    EXPECT_EQ(page.comPorts(), std::vector<std::string>{"COM3"});
+    page.comConnectClicked();
+    rig.loop.runPending();
+    EXPECT_EQ(session.link.comOpen, 1);
+    rig.serialMatrix.clearReceived();
+    page.statusClicked();
+    rig.loop.advance(300);
+    EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
+    EXPECT_EQ(rig.serialMatrix.received().size(), 8u);
+}
+
+TEST_F(ShellTest, SerialFaultClosesTheOtherPagesPorts)
+{
+    registerCountingPages();
+    rig.serialHub.addPort(5);
+    ASSERT_TRUE(routing->serialPort().open(5, liveSerialSettings()));
+    ASSERT_TRUE(routing->serialPort().startWorker());
+    shell.postShellRequest(3);
+    EXPECT_TRUE(routing->serialPort().isOpen());  // posted, not run yet
+    rig.loop.runPending();
+    EXPECT_FALSE(routing->serialPort().isOpen());
+    EXPECT_EQ(session.link.comOpen, 0);
+}
+
+TEST_F(ShellTest, PageBusyPostsSwitchTheHiddenTabButtons)
+{
+    shell.postPageBusy(1);
+    EXPECT_TRUE(shell.tabButtonsEnabled());
+    rig.loop.runPending();
+    EXPECT_FALSE(shell.tabButtonsEnabled());
+    shell.postPageBusy(2);
+    rig.loop.runPending();
+    EXPECT_FALSE(shell.tabButtonsEnabled());
+    shell.postPageBusy(0);
+    rig.loop.runPending();
+    EXPECT_TRUE(shell.tabButtonsEnabled());
+}
+
+TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
+{
+    int searches = 0;
+    page.setSearchHook([&] { ++searches; });
+    connect(Transport::Tcp);
+    ConfigStatusPopup& popup = session.popups.configStatus;
+
+    shell.postShellRequest(1);
+    rig.loop.runPending();
+    ASSERT_TRUE(popup.isOpen());
+    EXPECT_EQ(popup.text(), "Configuring . . .");
+
+    shell.postNetConfigStatus(1);
+    rig.loop.runPending();
+    EXPECT_EQ(popup.configAcknowledged, 1);
+    EXPECT_EQ(popup.text(), "Matrix configuration completed successfully!");
+    EXPECT_EQ(session.link.noticeText, "Matrix configuration completed successfully!");
+
+    rig.loop.advance(Shell::kConfigSuccessMs);
+    EXPECT_EQ(popup.text(), "Searching Matrix IP . . .");
+    EXPECT_EQ(searches, 0);
+    rig.loop.advance(Shell::kSearchAgainMs);
+    EXPECT_EQ(searches, 1);
+    EXPECT_EQ(session.link.tcpLinkUp, 0);  // a search drops the TCP link
+    EXPECT_TRUE(page.ipEntries().empty());
+
+    rig.loop.advance(Shell::kSearchTimeoutMs);
+    EXPECT_EQ(popup.text(), "Search Matrix IP failed!");
+    EXPECT_TRUE(popup.isOpen());
+    rig.loop.advance(Shell::kSearchCloseMs);
+    EXPECT_FALSE(popup.isOpen());
+    EXPECT_EQ(rig.loop.runningTimerCount(&shell.timers()), 0u);
+}
+
+TEST_F(ShellTest, DiscoveryReplyDuringRediscoveryClosesThePopupAtOnce)
+{
+    ConfigStatusPopup& popup = session.popups.configStatus;
+    shell.postShellRequest(1);
+    shell.postNetConfigStatus(1);
+    rig.loop.advance(Shell::kConfigSuccessMs + Shell::kSearchAgainMs);
+    ASSERT_TRUE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
+    shell.postNetConfigStatus(2);
+    rig.loop.runPending();
+    EXPECT_FALSE(popup.isOpen());
+    EXPECT_FALSE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
+    rig.loop.advance(10000);
+    EXPECT_FALSE(popup.isOpen());
+    // Harmless when nothing is open.
+    shell.postNetConfigStatus(2);
+    shell.postNetConfigStatus(5);
+    rig.loop.runPending();
+    EXPECT_FALSE(popup.isOpen());
+}
+
+TEST(MatrixSessionLifetime, PostedCallsAfterTheSessionIsGoneDoNothing)
+{
+    TestRig rig;
+    {
+        MatrixSession session(rig.platform);
+        session.general.selectTcpMode();
+        session.general.setIpText(TestRig::kAddress);
+        session.general.tcpConnectClicked();
+        session.shell.postPageBusy(1);
+        session.shell.postShellRequest(3);
+    }
+    rig.loop.advance(10000);
+    EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
+}
+
+}  // namespace
