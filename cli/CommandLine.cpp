@@ -1,0 +1,462 @@
+#include "cli/CommandLine.h"
+
+#include "core/transport/Ipv4.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <sstream>
+
+namespace matrix::cli {
+
+namespace {
+
+struct CommandInfo {
+    Command command;
+    std::vector<std::string> words;  // "edid", "set"
+    std::string synopsis;            // arguments after the words
+    std::string summary;
+    std::string details;
+    bool needsLink;
+};
+
+const std::vector<CommandInfo>& commandTable()
+{
+    static const std::vector<CommandInfo> table = {
+        {Command::Status, {"status"}, "", "cable state of inputs 1-4 and outputs A-D",
+         "Runs the General page's Status query: one request per port, IN1, OUTA, IN2, ...\n"
+         "A port with a cable shows \"Connect\", one without \"Disconnect\".",
+         true},
+        {Command::Routing, {"routing"}, "", "the input each output A-D carries",
+         "Shows the Matrix tab, which reads the routing of outputs A-D from the matrix.", true},
+        {Command::Route, {"route"}, "INPUT OUTPUT", "INPUT 1-4, OUTPUT A-D (or 1-4)",
+         "Routes one input to one output, as a click on the routing grid does.", true},
+        {Command::RouteAll, {"route-all"}, "INPUT", "INPUT to every output (\"All Output\")",
+         "Routes one input to every output, as the output configuration's \"All Output\" does.", true},
+        {Command::PortToPort, {"port-to-port"}, "", "output k from input k",
+         "Routes output A from input 1, B from 2, C from 3 and D from 4 (\"Port to Port\").", true},
+        {Command::Beep, {"beep"}, "on|off", "switch the key beep on or off",
+         "Asks the matrix for the new beep state and waits for its acknowledgement.", true},
+        {Command::FactoryReset, {"factory-reset"}, "", "input n to output n, built-in EDID, beep on",
+         "Runs the General page's Factory Reset chain.", true},
+        {Command::EdidStatus, {"edid", "status"}, "", "EDID status text of inputs 1-4",
+         "Reads the EDID each input presents, as the EDID tab does when it is shown.", true},
+        {Command::EdidSet, {"edid", "set"}, "MODE TARGET", "MODE: row 0-15 of the mode list; TARGET: IN1-IN4 or all",
+         "Rows: 0 1080i,Stereo Audio 2.0   1 1080i,Dolby/DTS 5.1   2 1080i,HD Audio 7.1\n"
+         "      3 1080p,Stereo Audio 2.0   4 1080p,Dolby/DTS 5.1   5 1080p,HD Audio 7.1\n"
+         "      6 3D,Stereo Audio 2.0      7 3D,Dolby/DTS 5.1      8 3D,HD Audio 7.1\n"
+         "      9 4K2K,Stereo Audio 2.0   10 4K2K,Dolby/DTS 5.1   11 4K2K,HD Audio 7.1\n"
+         "     12 DVI 1024X768           13 DVI 1920X1080         14 DVI 1920X1200\n"
+         "     15 Default EDID",
+         true},
+        {Command::EdidCopy, {"edid", "copy"}, "OUTPUT TARGET", "OUTPUT: A-D; TARGET: IN1-IN4 or all",
+         "Copies the EDID of the display on OUTPUT to the input(s).", true},
+        {Command::EdidUpload, {"edid", "upload"}, "FILE TARGET", "a 128- or 256-byte EDID file to IN1-IN4 or all",
+         "The file is checked as the EDID page checks it before it is sent.", true},
+        {Command::FirmwareUpgrade, {"firmware", "upgrade"}, "FILE", "upload a firmware file (.fw or .BIN)",
+         "Shows a progress bar on a terminal, the \"Messages\" lines otherwise.", true},
+        {Command::Discover, {"discover"}, "[--seconds S]", "matrices answering a search: IP and MAC",
+         "Broadcasts a search on UDP port 30600 and lists the answers for S seconds (default 3).", false},
+        {Command::NetConfig, {"netconfig"}, "MAC (auto | static ADDRESS) [--new-mac MAC]",
+         "set a matrix's address mode",
+         "Addresses the matrix by its MAC (12 hex digits, ':' or '-' allowed) with a broadcast\n"
+         "on UDP port 30601. --new-mac gives the matrix a new MAC (default: keep MAC).",
+         false},
+        {Command::FirmwareMerge, {"firmware", "merge"},
+         "OUTPUT_DIR --main FILE [--slave FILE] [--ir FILE] [--panel FILE]",
+         "build a firmware file from processor files",
+         "Writes Matrix44_mm0.0.fw (main only) or Matrix88_....fw into OUTPUT_DIR.", false},
+    };
+    return table;
+}
+
+std::string wordsText(const CommandInfo& info)
+{
+    std::string text;
+    for (const auto& w : info.words)
+        text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+std::string commandUsage(const CommandInfo& info)
+{
+    std::string head = info.needsLink ? "matrixctl (--tcp ADDRESS | --com N) [--json] " : "matrixctl ";
+    std::string line = head + wordsText(info);
+    if (!info.synopsis.empty())
+        line += " " + info.synopsis;
+    if (!info.needsLink)
+        line += " [--json]";
+    return "usage: " + line + "\n";
+}
+
+std::string commandHelp(const CommandInfo& info)
+{
+    return commandUsage(info) + "\n" + info.summary + "\n\n" + info.details + "\n";
+}
+
+std::string upper(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    return text;
+}
+
+std::optional<int> parseIntInRange(const std::string& text, int low, int high)
+{
+    if (text.empty() || text.size() > 3 || !std::all_of(text.begin(), text.end(), ::isdigit))
+        return std::nullopt;
+    int value = std::atoi(text.c_str());
+    if (value < low || value > high)
+        return std::nullopt;
+    return value;
+}
+
+ParseResult usageError(const std::string& reason, const std::string& usage)
+{
+    ParseResult r;
+    r.kind = ParseResult::Kind::Error;
+    r.text = reason;
+    r.usage = usage;
+    return r;
+}
+
+}  // namespace
+
+std::string outputLetter(int output) { return std::string(1, static_cast<char>('A' + output - 1)); }
+
+std::optional<int> parseInputNumber(const std::string& text) { return parseIntInRange(text, 1, 4); }
+
+std::optional<int> parseOutputPort(const std::string& text)
+{
+    if (text.size() == 1) {
+        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        if (c >= 'A' && c <= 'D')
+            return c - 'A' + 1;
+    }
+    return parseIntInRange(text, 1, 4);
+}
+
+std::optional<int> parseEdidTarget(const std::string& text)
+{
+    std::string t = upper(text);
+    if (t == "ALL")
+        return kAllInputs;
+    if (t.size() == 3 && t.rfind("IN", 0) == 0 && t[2] >= '1' && t[2] <= '4')
+        return t[2] - '0';
+    return std::nullopt;
+}
+
+std::optional<std::string> parseMac(const std::string& text)
+{
+    std::string hex;
+    for (char c : text) {
+        if (c == ':' || c == '-')
+            continue;
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return std::nullopt;
+        hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    if (hex.size() != 12)
+        return std::nullopt;
+    return hex;
+}
+
+std::string overallUsage()
+{
+    return "usage: matrixctl (--tcp ADDRESS | --com N) [--json] COMMAND [ARGUMENTS]\n"
+           "       matrixctl discover [--seconds S] [--json]\n"
+           "       matrixctl netconfig MAC (auto | static ADDRESS) [--new-mac MAC]\n"
+           "       matrixctl firmware merge OUTPUT_DIR --main FILE [--slave FILE] [--ir FILE] [--panel FILE]\n";
+}
+
+std::string overallHelp()
+{
+    std::ostringstream out;
+    out << overallUsage() << "\n"
+        << "Controls a 4x4 HDMI matrix over TCP (port 8000 of ADDRESS) or a serial port (COM1-COM19).\n\n"
+        << "Commands:\n";
+    for (const auto& info : commandTable()) {
+        std::string left = wordsText(info);
+        if (info.command != Command::Discover && info.command != Command::NetConfig &&
+            info.command != Command::FirmwareMerge && !info.synopsis.empty())
+            left += " " + info.synopsis;
+        out << "  " << left;
+        if (left.size() < 25)
+            out << std::string(25 - left.size(), ' ');
+        else
+            out << "\n  " << std::string(25, ' ');
+        out << info.summary << "\n";
+    }
+    out << "\nOptions:\n"
+        << "  --tcp ADDRESS            the matrix's IPv4 address\n"
+        << "  --com N                  serial port COMN (MATRIX_COM_DIR/COMN when that variable is set)\n"
+        << "  --json                   one JSON document on standard output\n"
+        << "  --help                   this text; COMMAND --help for one command\n\n"
+        << "Exit status: 0 success; 1 the matrix answered with a failure or did not answer;\n"
+        << "2 bad usage or bad input; 3 the link cannot be opened.\n";
+    return out.str();
+}
+
+ParseResult parseCommandLine(const std::vector<std::string>& args)
+{
+    Invocation inv;
+    bool help = false;
+    int linkOptions = 0;
+    std::vector<std::string> words;
+    std::vector<std::pair<std::string, std::string>> commandOptions;  // --seconds, --new-mac, --main...
+
+    const std::string whole = overallUsage();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& out) -> bool {
+            if (i + 1 >= args.size())
+                return false;
+            out = args[++i];
+            return true;
+        };
+        if (a == "--help" || a == "-h") {
+            help = true;
+        } else if (a == "--json") {
+            inv.json = true;
+        } else if (a == "--tcp") {
+            if (!value(inv.address))
+                return usageError("--tcp needs an address", whole);
+            inv.link = LinkKind::Tcp;
+            ++linkOptions;
+        } else if (a == "--com") {
+            std::string n;
+            if (!value(n))
+                return usageError("--com needs a port number", whole);
+            auto port = parseIntInRange(n, 1, 19);
+            if (!port)
+                return usageError("bad COM port number '" + n + "' (1-19)", whole);
+            inv.comPort = *port;
+            inv.link = LinkKind::Com;
+            ++linkOptions;
+        } else if (a == "--seconds" || a == "--new-mac" || a == "--main" || a == "--slave" || a == "--ir" ||
+                   a == "--panel") {
+            std::string v;
+            if (!value(v))
+                return usageError(a + " needs a value", whole);
+            commandOptions.emplace_back(a, v);
+        } else if (a.size() > 1 && a[0] == '-' && !std::isdigit(static_cast<unsigned char>(a[1]))) {
+            return usageError("unknown option '" + a + "'", whole);
+        } else {
+            words.push_back(a);
+        }
+    }
+
+    // Find the command: the longest run of leading words that names one.
+    const CommandInfo* info = nullptr;
+    for (const auto& candidate : commandTable()) {
+        if (words.size() >= candidate.words.size() &&
+            std::equal(candidate.words.begin(), candidate.words.end(), words.begin()))
+            info = &candidate;
+    }
+    if (!info) {
+        if (help && words.empty()) {
+            ParseResult r;
+            r.kind = ParseResult::Kind::Help;
+            r.text = overallHelp();
+            return r;
+        }
+        if (words.empty())
+            return usageError("no command given", whole);
+        if (words[0] == "edid" || words[0] == "firmware") {
+            std::string sub = words.size() > 1 ? words[1] : "";
+            if (help && sub.empty()) {
+                ParseResult r;
+                r.kind = ParseResult::Kind::Help;
+                r.text = overallHelp();
+                return r;
+            }
+            return usageError(sub.empty() ? "'" + words[0] + "' needs a subcommand"
+                                          : "unknown command '" + words[0] + " " + sub + "'",
+                              whole);
+        }
+        return usageError("unknown command '" + words[0] + "'", whole);
+    }
+    if (help) {
+        ParseResult r;
+        r.kind = ParseResult::Kind::Help;
+        r.text = commandHelp(*info);
+        return r;
+    }
+
+    const std::string usage = commandUsage(*info);
+    std::vector<std::string> rest(words.begin() + static_cast<long>(info->words.size()), words.end());
+    inv.command = info->command;
+
+    if (info->needsLink) {
+        if (linkOptions == 0)
+            return usageError("give --tcp ADDRESS or --com N", usage);
+        if (linkOptions > 1)
+            return usageError("give only one of --tcp and --com", usage);
+        if (inv.link == LinkKind::Tcp && !parseDottedIpv4(inv.address))
+            return usageError("bad IPv4 address '" + inv.address + "'", usage);
+    } else if (linkOptions > 0) {
+        return usageError("'" + wordsText(*info) + "' takes no --tcp or --com", usage);
+    }
+    for (const auto& [name, v] : commandOptions) {
+        bool allowed = (name == "--seconds" && info->command == Command::Discover) ||
+                       (name == "--new-mac" && info->command == Command::NetConfig) ||
+                       (name != "--seconds" && name != "--new-mac" && info->command == Command::FirmwareMerge);
+        if (!allowed)
+            return usageError("'" + wordsText(*info) + "' takes no " + name, usage);
+    }
+
+    auto count = [&](std::size_t n) -> std::optional<ParseResult> {
+        if (rest.size() < n)
+            return usageError("missing arguments", usage);
+        if (rest.size() > n)
+            return usageError("unexpected argument '" + rest[n] + "'", usage);
+        return std::nullopt;
+    };
+
+    switch (info->command) {
+    case Command::Status:
+    case Command::Routing:
+    case Command::PortToPort:
+    case Command::FactoryReset:
+    case Command::EdidStatus:
+        if (auto e = count(0))
+            return *e;
+        break;
+    case Command::Route: {
+        if (auto e = count(2))
+            return *e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
+        auto out = parseOutputPort(rest[1]);
+        if (!out)
+            return usageError("bad output '" + rest[1] + "' (A-D or 1-4)", usage);
+        inv.input = *in;
+        inv.output = *out;
+        break;
+    }
+    case Command::RouteAll: {
+        if (auto e = count(1))
+            return *e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
+        inv.input = *in;
+        break;
+    }
+    case Command::Beep:
+        if (auto e = count(1))
+            return *e;
+        if (rest[0] != "on" && rest[0] != "off")
+            return usageError("beep takes 'on' or 'off', not '" + rest[0] + "'", usage);
+        inv.beepOn = rest[0] == "on";
+        break;
+    case Command::EdidSet: {
+        if (auto e = count(2))
+            return *e;
+        auto row = parseIntInRange(rest[0], 0, 15);
+        if (!row)
+            return usageError("bad mode row '" + rest[0] + "' (0-15)", usage);
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
+        inv.modeRow = *row;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidCopy: {
+        if (auto e = count(2))
+            return *e;
+        std::optional<int> out;
+        if (rest[0].size() == 1)
+            out = parseOutputPort(rest[0]);
+        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
+            return usageError("bad output '" + rest[0] + "' (A-D)", usage);
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
+        inv.output = *out;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidUpload: {
+        if (auto e = count(2))
+            return *e;
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
+        inv.file = rest[0];
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::FirmwareUpgrade:
+        if (auto e = count(1))
+            return *e;
+        inv.file = rest[0];
+        break;
+    case Command::Discover:
+        if (auto e = count(0))
+            return *e;
+        for (const auto& [name, v] : commandOptions) {
+            char* end = nullptr;
+            double s = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
+                return usageError("bad --seconds '" + v + "' (a number above 0)", usage);
+            inv.seconds = s;
+        }
+        break;
+    case Command::NetConfig: {
+        if (rest.size() < 2)
+            return usageError("missing arguments", usage);
+        auto mac = parseMac(rest[0]);
+        if (!mac)
+            return usageError("bad MAC '" + rest[0] + "' (12 hex digits)", usage);
+        inv.mac = *mac;
+        if (rest[1] == "auto") {
+            if (rest.size() > 2)
+                return usageError("unexpected argument '" + rest[2] + "'", usage);
+        } else if (rest[1] == "static") {
+            if (rest.size() < 3)
+                return usageError("static needs an ADDRESS", usage);
+            if (rest.size() > 3)
+                return usageError("unexpected argument '" + rest[3] + "'", usage);
+            if (!parseDottedIpv4(rest[2]))
+                return usageError("bad IPv4 address '" + rest[2] + "'", usage);
+            inv.staticIp = true;
+            inv.staticAddress = rest[2];
+        } else {
+            return usageError("give 'auto' or 'static ADDRESS', not '" + rest[1] + "'", usage);
+        }
+        for (const auto& [name, v] : commandOptions) {
+            auto newMac = parseMac(v);
+            if (!newMac)
+                return usageError("bad --new-mac '" + v + "' (12 hex digits)", usage);
+            inv.newMac = *newMac;
+        }
+        break;
+    }
+    case Command::FirmwareMerge:
+        if (auto e = count(1))
+            return *e;
+        inv.outputDir = rest[0];
+        for (const auto& [name, v] : commandOptions) {
+            if (name == "--main")
+                inv.mainFile = v;
+            else if (name == "--slave")
+                inv.slaveFile = v;
+            else if (name == "--ir")
+                inv.irFile = v;
+            else
+                inv.panelFile = v;
+        }
+        if (inv.mainFile.empty())
+            return usageError("--main FILE is required", usage);
+        break;
+    }
+
+    ParseResult r;
+    r.kind = ParseResult::Kind::Run;
+    r.invocation = inv;
+    return r;
+}
+
+}  // namespace matrix::cli
