@@ -1,0 +1,587 @@
+// The EDID page against the simulated matrix on virtual time, over both
+// transports: what crosses the wire, the popups, the flags and the timers.
+#include "core/pages/edid/EdidPage.h"
+
+#include "core/pages/edid/EdidModes.h"
+#include "tests/core/edid/EdidTestFiles.h"
+#include "tests/support/TestRig.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace matrix {
+namespace {
+
+using testing::TestRig;
+using Bytes = std::vector<std::uint8_t>;
+
+struct RecordingShell : ShellRequests {
+    std::vector<int> pageBusy;
+    void postPageBusy(int value) override { pageBusy.push_back(value); }
+    void postShellRequest(int) override {}
+    void postNetConfigStatus(int) override {}
+};
+
+enum class Transport { Com, Tcp };
+
+// One program's worth of shared state with the EDID page on the EDID tab,
+// talking to the rig's matrix over the chosen transport.
+struct EdidHarness {
+    TestRig rig;
+    LinkState link;
+    SharedState shared;
+    Popups popups{rig.loop, link};
+    RecordingShell shell;
+    PageContext context{rig.platform, link, shared, popups, shell};
+    std::unique_ptr<EdidPage> page;
+    Transport transport;
+    edid::TempEdidDir files;
+
+    explicit EdidHarness(Transport t) : transport(t)
+    {
+        page = std::make_unique<EdidPage>(context);
+        link.linkSocket = &rig.linkSocket;
+    }
+
+    // The tab is shown: hand-over, then the entry query 150 ms later, and
+    // the status chain it starts runs to its end.
+    void enterTab()
+    {
+        shared.edidEntryPending = 1;
+        link.activePage = PageId::Edid;
+        if (transport == Transport::Tcp) {
+            link.controlMode = ControlMode::Tcp;
+            link.matrixAddress = TestRig::kAddress;
+            link.tcpLinkUp = 1;
+            page->reconnectTcp();
+        } else {
+            link.controlMode = ControlMode::Com;
+            link.comOpen = 1;
+            link.comPort = TestRig::kComPort;
+        }
+        rig.loop.runPending();
+        rig.loop.advance(150);
+        page->activate();
+        rig.loop.runPending();
+    }
+
+    sim::MatrixResponder& matrixSide() { return transport == Transport::Tcp ? rig.tcpMatrix : rig.serialMatrix; }
+    const std::vector<CommandFrame>& wire() { return matrixSide().received(); }
+    // Every block the page wrote, frames and raw data alike.
+    const std::vector<Bytes>& writes()
+    {
+        return transport == Transport::Tcp ? rig.linkSocket.sent() : rig.serialHub.writes(TestRig::kComPort);
+    }
+    void settle() { rig.loop.runPending(); }
+    void advance(int ms) { rig.loop.advance(ms); }
+    bool noticeShows(const std::string& text) const { return popups.notice.isOpen() && popups.notice.text() == text; }
+    // Frames sent after the operation's COM-only first step.
+    std::vector<CommandFrame> afterSwitchState()
+    {
+        std::vector<CommandFrame> frames = wire();
+        if (transport == Transport::Com) {
+            EXPECT_FALSE(frames.empty());
+            if (!frames.empty()) {
+                EXPECT_EQ(frames.front(), CommandFrame::edid(3, 0x0B, 0, 0, 0));
+                frames.erase(frames.begin());
+            }
+        }
+        return frames;
+    }
+    void expectIdle()
+    {
+        EXPECT_EQ(page->edidBusy(), 0);
+        EXPECT_FALSE(popups.progress.isOpen());
+        EXPECT_EQ(link.progressOpen, 0);
+        EXPECT_FALSE(page->timers().isRunning(EdidPage::kProgressTimer));
+    }
+};
+
+CommandFrame edidFrame(int cmd, int sub, int p1, int p3, int p2) { return CommandFrame::edid(cmd, sub, p1, p3, p2); }
+CommandFrame statusQuery(int input) { return CommandFrame::edid(1, 0x0C, input, 0, 0); }
+
+class EdidPageTest : public ::testing::TestWithParam<Transport> {
+protected:
+    void SetUp() override
+    {
+        h = std::make_unique<EdidHarness>(GetParam());
+        h->enterTab();
+        h->matrixSide().clearReceived();
+    }
+    std::unique_ptr<EdidHarness> h;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothTransports, EdidPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
+                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+
+TEST_P(EdidPageTest, EntryQueriesTheFourInputsInTurnAndStops)
+{
+    EdidHarness fresh(GetParam());
+    fresh.rig.device.edidStatus = {0, 16, 0x13, static_cast<std::int8_t>(0xF0), 1, 1, 1, 1};
+    fresh.enterTab();
+    const std::vector<CommandFrame> chain = {statusQuery(1), statusQuery(2), statusQuery(3), statusQuery(4)};
+    EXPECT_EQ(fresh.wire(), chain);
+    EXPECT_EQ(fresh.page->inputStatusText(1), "1080i,Stereo Audio 2.0");
+    EXPECT_EQ(fresh.page->inputStatusText(2), "Copy HDMI OUT B");
+    EXPECT_EQ(fresh.page->inputStatusText(3), "User define");
+    EXPECT_EQ(fresh.page->inputStatusText(4), "User define");
+    EXPECT_EQ(fresh.page->inputStatusText(5), "");
+    EXPECT_EQ(fresh.page->edidOperation(), EdidPage::kOpRefresh);
+    EXPECT_FALSE(fresh.popups.notice.isOpen());
+    EXPECT_FALSE(fresh.page->timers().anyRunning());
+}
+
+TEST_P(EdidPageTest, SetModeRow2OnIn3SendsModeRequestThenSetOneAndRefreshesIn3)
+{
+    h->page->selectMode(2);
+    h->page->selectSetTarget(2);
+    h->page->clickSetMode();
+    EXPECT_TRUE(h->popups.progress.isOpen());
+    EXPECT_EQ(h->link.progressText, "Setting . . .");
+    h->settle();
+
+    const std::vector<CommandFrame> expected = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x02, 3, 3, 0xF0)};
+    EXPECT_EQ(h->afterSwitchState(), expected);
+    EXPECT_TRUE(h->noticeShows("Set successfully!"));
+    EXPECT_EQ(h->shell.pageBusy, std::vector<int>{0});
+    h->expectIdle();
+
+    h->matrixSide().clearReceived();
+    h->advance(EdidPage::kNoticeMs);
+    h->settle();
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    EXPECT_EQ(h->wire(), std::vector<CommandFrame>{statusQuery(3)}) << "single refresh of IN3 only";
+    EXPECT_EQ(h->page->inputStatusText(3), "1080i,HD Audio 7.1");
+    EXPECT_EQ(h->rig.device.edidStatus[2], 2);
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
+TEST_P(EdidPageTest, DefaultEdidOnAllInputsRefreshesAllFourWithoutSuccessNotice)
+{
+    h->rig.device.edidStatus = {9, 9, 9, 9, 9, 9, 9, 9};
+    h->page->selectMode(edid::kDefaultEdidRow);
+    h->page->selectSetTarget(4);
+    h->page->clickSetMode();
+    h->settle();
+    const std::vector<CommandFrame> expected = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x09, 0xFE, 0, 0),
+                                                statusQuery(1), statusQuery(2), statusQuery(3), statusQuery(4)};
+    EXPECT_EQ(h->afterSwitchState(), expected);
+    EXPECT_EQ(h->popups.notice.timesOpened(), 0);
+    for (int input = 1; input <= 4; ++input)
+        EXPECT_EQ(h->page->inputStatusText(input), "1080p,Stereo Audio 2.0") << input;
+    h->expectIdle();
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
+TEST_P(EdidPageTest, BuiltInModeOnAllInputsShowsSuccessThenFullChain)
+{
+    h->page->selectMode(13);
+    h->page->selectSetTarget(4);
+    h->page->clickSetMode();
+    h->settle();
+    EXPECT_EQ(h->afterSwitchState().back(), edidFrame(3, 0x01, 14, 0, 0xF0));
+    EXPECT_TRUE(h->noticeShows("Set successfully!"));
+    h->advance(EdidPage::kNoticeMs);
+    h->settle();
+    for (int input = 1; input <= 4; ++input)
+        EXPECT_EQ(h->page->inputStatusText(input), "DVI 1920X1080") << input;
+    EXPECT_EQ(h->wire().back(), statusQuery(4));
+}
+
+TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
+{
+    EdidHarness h(Transport::Com);
+    h.enterTab();
+    h.rig.device.edidSwitchState = 15;
+    h.page->openEdidFile(h.files.sample("tv-sony-256.bin"));
+    using Click = void (EdidPage::*)();
+    for (Click click : {&EdidPage::clickSetMode, &EdidPage::clickCopy, &EdidPage::clickDownload}) {
+        h.matrixSide().clearReceived();
+        (h.page.get()->*click)();
+        h.settle();
+        EXPECT_EQ(h.wire(), std::vector<CommandFrame>{edidFrame(3, 0x0B, 0, 0, 0)});
+        EXPECT_TRUE(h.noticeShows("Please set the EDID to [1111]!"));
+        h.expectIdle();
+        h.advance(EdidPage::kNoticeMs);
+        EXPECT_TRUE(h.popups.notice.isOpen()) << "this notice stays 2.5 s";
+        h.advance(EdidPage::kLongNoticeMs - EdidPage::kNoticeMs);
+        EXPECT_FALSE(h.popups.notice.isOpen());
+        h.advance(20000);
+        h.settle();
+        EXPECT_EQ(h.wire().size(), 1u);
+        EXPECT_FALSE(h.page->timers().anyRunning());
+    }
+}
+
+TEST(EdidPageCom, OtherSwitchStatesGoAhead)
+{
+    EdidHarness h(Transport::Com);
+    h.enterTab();
+    h.rig.device.edidSwitchState = 14;
+    h.page->clickSetMode();
+    h.settle();
+    EXPECT_TRUE(h.noticeShows("Set successfully!"));
+}
+
+TEST_P(EdidPageTest, CopyFromOutputWithoutDisplayStopsWithNotice)
+{
+    h->rig.device.outputCable[1] = false;
+    h->page->selectCopySource(1);
+    h->page->clickCopy();
+    EXPECT_EQ(h->link.progressText, "Copying . . .");
+    h->settle();
+    EXPECT_EQ(h->afterSwitchState(), std::vector<CommandFrame>{edidFrame(1, 0x05, 2, 0, 0)});
+    EXPECT_TRUE(h->noticeShows("HDMI OUT B is not connected!"));
+    h->expectIdle();
+    h->advance(30000);
+    h->settle();
+    EXPECT_EQ(h->afterSwitchState().size(), 1u) << "nothing more is sent";
+    EXPECT_EQ(h->popups.notice.timesOpened(), 1) << "no time-out follows";
+}
+
+TEST_P(EdidPageTest, CopyOneInputReadsBackTheCopiedStatus)
+{
+    h->rig.device.outputCable[3] = true;
+    h->page->selectCopySource(3);
+    h->page->selectCopyTarget(1);
+    h->page->clickCopy();
+    h->settle();
+    const std::vector<CommandFrame> expected = {edidFrame(1, 0x05, 4, 0, 0), edidFrame(3, 0x08, 0xF0, 0, 0),
+                                                edidFrame(3, 0x04, 4, 2, 0)};
+    EXPECT_EQ(h->afterSwitchState(), expected);
+    EXPECT_TRUE(h->noticeShows("Copy successfully!"));
+    h->expectIdle();
+    h->advance(EdidPage::kNoticeMs);
+    h->settle();
+    EXPECT_EQ(h->wire().back(), statusQuery(2));
+    EXPECT_EQ(h->page->inputStatusText(2), "Copy HDMI OUT D");
+}
+
+TEST_P(EdidPageTest, RejectedCopiesSayCopyFailed)
+{
+    h->rig.device.rejectEdidCopy = true;
+    for (int target : {0, 4}) {
+        h->page->selectCopyTarget(target);
+        h->page->clickCopy();
+        h->settle();
+        EXPECT_TRUE(h->noticeShows("Copy failed!")) << "target row " << target;
+        h->expectIdle();
+        h->matrixSide().clearReceived();
+        h->advance(EdidPage::kNoticeMs);
+        h->settle();
+        EXPECT_TRUE(h->wire().empty()) << "no refresh after a failure";
+    }
+}
+
+TEST_P(EdidPageTest, DownloadToAllInputsSendsAnnounceThenTheBlock200msLater)
+{
+    const std::string path = h->files.sample("tv-samsung-256.bin");
+    h->page->openEdidFile(path);
+    ASSERT_EQ(h->page->pathText(), path);
+    h->page->selectDownloadTarget(4);
+    h->page->clickDownload();
+    EXPECT_EQ(h->link.progressText, "Downloading . . .");
+    h->settle();
+    const std::vector<CommandFrame> handshake = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x06, 0xFE, 0, 0xF0),
+                                                 CommandFrame::edid(3, 0x06, 0x56, 0, 0, true)};
+    EXPECT_EQ(h->afterSwitchState(), handshake);
+    EXPECT_EQ(h->afterSwitchState().back()[7], 1);
+    const std::size_t writesBefore = h->writes().size();
+
+    h->advance(EdidPage::kDataStepDelayMs - 1);
+    h->settle();
+    EXPECT_EQ(h->writes().size(), writesBefore) << "the block waits 200 ms";
+    h->advance(1);
+    h->settle();
+    ASSERT_EQ(h->writes().size(), writesBefore + 1);
+    const Bytes& block = h->writes().back();
+    ASSERT_EQ(block.size(), 290u);
+    const Bytes file = h->files.read(path);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), block.begin() + 1));
+    EXPECT_TRUE(std::all_of(block.begin() + 257, block.end(), [](std::uint8_t b) { return b == 0; }));
+
+    EXPECT_TRUE(h->noticeShows("Download successfully!"));
+    h->expectIdle();
+    for (int input = 0; input < 4; ++input)
+        EXPECT_EQ(h->rig.device.inputEdid[input], file) << "input " << input + 1;
+    h->advance(EdidPage::kNoticeMs);
+    h->settle();
+    for (int input = 1; input <= 4; ++input)
+        EXPECT_EQ(h->page->inputStatusText(input), "User define");
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
+TEST_P(EdidPageTest, DownloadRejectedByTheMatrixSaysDownloadFailed)
+{
+    h->rig.device.rejectEdidDownload = true;
+    h->page->openEdidFile(h->files.sample("monitor-nec-128.bin"));
+    h->page->selectDownloadTarget(1);
+    h->page->clickDownload();
+    h->settle();
+    h->advance(EdidPage::kDataStepDelayMs);
+    h->settle();
+    EXPECT_TRUE(h->noticeShows("Download failed!"));
+    h->expectIdle();
+    EXPECT_TRUE(h->rig.device.inputEdid[1].empty());
+}
+
+TEST_P(EdidPageTest, NoReplyResendsOnceAfter5sThenTimesOut)
+{
+    h->matrixSide().setSilent(true);
+    h->page->clickSetMode();
+    h->settle();
+    const std::size_t first = h->wire().size();
+    ASSERT_GE(first, 1u);
+    const CommandFrame request = h->wire().back();
+    h->advance(EdidPage::kReplyWaitMs - 1);
+    h->settle();
+    EXPECT_EQ(h->wire().size(), first);
+    h->advance(1);
+    h->settle();
+    ASSERT_EQ(h->wire().size(), first + 1);
+    EXPECT_EQ(h->wire().back(), request);
+    h->advance(EdidPage::kReplyWaitMs - 1);
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    EXPECT_TRUE(h->popups.progress.isOpen());
+    h->advance(1);
+    EXPECT_TRUE(h->noticeShows("Time out!"));
+    h->expectIdle();
+    // The mode request gives up with the full time-out, which re-enables the
+    // tabs; the COM switch-state query has the short one, which does not.
+    EXPECT_EQ(h->shell.pageBusy, GetParam() == Transport::Tcp ? std::vector<int>{0} : std::vector<int>{});
+    h->advance(60000);
+    h->settle();
+    EXPECT_EQ(h->wire().size(), first + 1) << "no command is retried more than once";
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
+// Loses the replies to the command that follows the mode request.
+void loseRepliesAfterModeRequest(sim::MatrixResponder& matrix, int count)
+{
+    matrix.onCommand(0x03, [&matrix, count](const CommandFrame& f) {
+        if (f.subCommand() == 0x08)
+            matrix.dropNextReplies(count);
+    });
+}
+
+TEST_P(EdidPageTest, LostSetReplyIsResentOnceWithItsOwnTimers)
+{
+    loseRepliesAfterModeRequest(h->matrixSide(), 1);
+    h->page->selectMode(5);
+    h->page->selectSetTarget(4);
+    h->page->clickSetMode();
+    h->settle();
+    EXPECT_TRUE(h->page->timers().isRunning(EdidPage::kModeAllTimer));
+    EXPECT_EQ(h->page->edidBusy(), 1);
+    h->advance(EdidPage::kReplyWaitMs);
+    h->settle();
+    const std::vector<CommandFrame> tail(h->wire().end() - 2, h->wire().end());
+    EXPECT_EQ(tail, std::vector<CommandFrame>(2, edidFrame(3, 0x01, 6, 0, 0xF0)));
+    EXPECT_TRUE(h->noticeShows("Set successfully!"));
+    EXPECT_FALSE(h->page->timers().isRunning(EdidPage::kModeAllTimer + 1));
+}
+
+TEST_P(EdidPageTest, LostCopyAndDownloadRepliesTimeOut)
+{
+    loseRepliesAfterModeRequest(h->matrixSide(), 2);
+    h->page->openEdidFile(h->files.sample("monitor-nec-128.bin"));
+    using Click = void (EdidPage::*)();
+    for (Click click : {&EdidPage::clickCopy, &EdidPage::clickDownload}) {
+        (h->page.get()->*click)();
+        h->settle();
+        h->advance(2 * EdidPage::kReplyWaitMs - 1);
+        EXPECT_FALSE(h->popups.notice.isOpen());
+        h->advance(1);
+        EXPECT_TRUE(h->noticeShows("Time out!"));
+        h->expectIdle();
+        h->advance(EdidPage::kNoticeMs);
+        EXPECT_FALSE(h->page->timers().anyRunning());
+    }
+}
+
+TEST_P(EdidPageTest, GuardsAndBusy)
+{
+    h->page->clickDownload();
+    EXPECT_TRUE(h->noticeShows("Select the file!"));
+    EXPECT_EQ(h->page->edidBusy(), 0);
+    EXPECT_FALSE(h->popups.progress.isOpen());
+    h->advance(EdidPage::kNoticeMs);
+
+    h->matrixSide().setSilent(true);
+    h->page->clickSetMode();
+    h->page->clickCopy();
+    EXPECT_TRUE(h->noticeShows("Please wait..."));
+    EXPECT_EQ(h->page->edidOperation(), EdidPage::kOpSetMode);
+    h->advance(2 * EdidPage::kReplyWaitMs);
+    EXPECT_EQ(h->page->edidBusy(), 0);
+}
+
+TEST(EdidPageGuard, NotConnectedSendsNothing)
+{
+    for (Transport t : {Transport::Com, Transport::Tcp}) {
+        EdidHarness h(t);
+        h.link.controlMode = t == Transport::Tcp ? ControlMode::Tcp : ControlMode::Com;
+        h.page->clickSetMode();
+        EXPECT_TRUE(h.noticeShows(t == Transport::Tcp ? "Connect to Matrix failed!" : "Open COM failed!"));
+        EXPECT_EQ(h.page->edidBusy(), 0);
+        EXPECT_FALSE(h.popups.progress.isOpen());
+        h.settle();
+        EXPECT_TRUE(h.wire().empty());
+    }
+}
+
+TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
+{
+    EdidHarness h(Transport::Tcp);
+    h.link.controlMode = ControlMode::Tcp;
+    h.link.matrixAddress = TestRig::kAddress;
+    h.page->reconnectTcp();
+    h.settle();
+    ASSERT_EQ(h.link.socketConnected, 1);
+    h.shared.edidEntryPending = 1;
+    h.rig.tcpMatrix.reply(1, 0x0C, 1, 0, 5);
+    h.rig.tcpMatrix.reply(0x88, 0x88, 0, 0, 0);
+    h.settle();
+    EXPECT_EQ(h.page->inputStatusText(1), "");
+    EXPECT_FALSE(h.popups.notice.isOpen());
+
+    h.page->activate();
+    h.settle();
+    EXPECT_EQ(h.shared.edidEntryPending, 0);
+    EXPECT_EQ(h.page->inputStatusText(1), "1080p,Dolby/DTS 5.1");
+}
+
+TEST(EdidPageTcp, RepliesSplitOrCoalescedAreAllHandled)
+{
+    EdidHarness h(Transport::Tcp);
+    h.rig.tcpMatrix.setSplitSize(5);
+    h.enterTab();
+    EXPECT_EQ(h.page->inputStatusText(4), "1080p,Dolby/DTS 5.1");
+
+    // Two replies in one read: both count.
+    auto status = [](int input, int code) {
+        CommandFrame f = CommandFrame().set(2, 1).set(3, 0x0C).set(4, input).set(6, code).seal();
+        return std::vector<std::uint8_t>(f.data(), f.data() + CommandFrame::kSize);
+    };
+    std::vector<std::uint8_t> both = status(4, 15);
+    const auto second = status(8, 16);
+    both.insert(both.end(), second.begin(), second.end());
+    h.rig.tcpMatrix.sendNoise(both);
+    h.settle();
+    EXPECT_EQ(h.page->inputStatusText(4), "Copy HDMI OUT A");
+    EXPECT_EQ(h.page->inputStatusText(8), "Copy HDMI OUT B");
+}
+
+TEST(EdidPageTcp, DisconnectBeforeTheDataStepEndsTheDownloadCleanly)
+{
+    EdidHarness h(Transport::Tcp);
+    h.enterTab();
+    h.page->openEdidFile(h.files.sample("tv-lg-256.bin"));
+    h.page->clickDownload();
+    h.settle();
+    ASSERT_EQ(h.wire().back()[7], 1) << "announce sent";
+    const std::size_t writes = h.writes().size();
+    h.rig.tcpMatrix.closeLink();
+    h.settle();
+    ASSERT_EQ(h.link.socketConnected, 0);
+    h.advance(EdidPage::kDataStepDelayMs);
+    EXPECT_EQ(h.writes().size(), writes) << "no block on a dead socket";
+    EXPECT_TRUE(h.noticeShows("Connect to Matrix failed!"));
+    h.expectIdle();
+    EXPECT_EQ(h.shell.pageBusy, std::vector<int>{0});
+    h.advance(EdidPage::kNoticeMs);
+    EXPECT_FALSE(h.page->timers().anyRunning());
+}
+
+TEST(EdidPageCom, StandbyEndsTheOperation)
+{
+    EdidHarness h(Transport::Com);
+    h.enterTab();
+    h.rig.serialMatrix.setSilent(true);
+    h.page->clickSetMode();
+    h.settle();
+    h.rig.serialMatrix.setSilent(false);
+    h.rig.serialMatrix.sendStandby();
+    h.settle();
+    EXPECT_TRUE(h.noticeShows("Matrix is in standby mode!"));
+    h.expectIdle();
+    EXPECT_FALSE(h.page->timers().isRunning(EdidPage::kSwitchStateTimer) &&
+                 h.page->timers().isRunning(EdidPage::kModeRequestTimer));
+    h.advance(EdidPage::kLongNoticeMs);
+    EXPECT_FALSE(h.popups.notice.isOpen());
+}
+
+TEST(EdidPageCom, ProgressTextAnimates)
+{
+    EdidHarness h(Transport::Com);
+    h.enterTab();
+    h.rig.serialMatrix.setSilent(true);
+    h.page->clickCopy();
+    std::vector<std::string> texts;
+    for (int i = 0; i < 4; ++i) {
+        h.advance(EdidPage::kProgressStepMs);
+        texts.push_back(h.popups.progress.text());
+    }
+    const std::vector<std::string> expected = {"Copying . .  ", "Copying . . .", "Copying .    ", "Copying . .  "};
+    EXPECT_EQ(texts, expected);
+}
+
+TEST(EdidPageFile, ShorterFileAfterLongerSendsNoOldExtension)
+{
+    EdidHarness h(Transport::Tcp);
+    h.enterTab();
+    h.page->openEdidFile(h.files.sample("tv-sony-256.bin"));
+    const std::string small = h.files.sample("monitor-lenovo-128.bin");
+    h.page->openEdidFile(small);
+    ASSERT_EQ(h.page->pathText(), small);
+    h.page->selectDownloadTarget(0);
+    h.page->clickDownload();
+    h.settle();
+    h.advance(EdidPage::kDataStepDelayMs);
+    h.settle();
+    const Bytes& block = h.writes().back();
+    ASSERT_EQ(block.size(), 290u);
+    const Bytes file = h.files.read(small);
+    EXPECT_TRUE(std::equal(file.begin(), file.end(), block.begin() + 1));
+    EXPECT_TRUE(std::all_of(block.begin() + 129, block.end(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(h.noticeShows("Download successfully!"));
+    EXPECT_EQ(h.rig.device.inputEdid[0], Bytes(block.begin() + 1, block.begin() + 257));
+}
+
+TEST(EdidPageFile, NoticesAndWhatAFileChoiceChanges)
+{
+    EdidHarness h(Transport::Tcp);
+    const std::string good = h.files.sample("monitor-samsung-128.bin");
+    h.page->openEdidFile(good);
+    EXPECT_EQ(h.page->pathText(), good);
+    EXPECT_FALSE(h.popups.notice.isOpen());
+    // 128 bytes echoed: 9 full lines of 13 and 11 bytes.
+    EXPECT_EQ(h.page->sentLog().boundText().size(), 128u * 3);
+    const edid::EdidBytes data = h.page->edidFileData();
+
+    Bytes bad = h.files.read(good);
+    bad[40] ^= 0x01;
+    for (const std::string& path : {h.files.write("bad-sum.bin", bad), h.files.write("short.bin", Bytes(200, 0)),
+                                    std::string("/nonexistent/edid.bin"), h.files.dir()}) {
+        h.page->openEdidFile(path);
+        EXPECT_TRUE(h.noticeShows("Please select the correct EDID file!")) << path;
+        EXPECT_EQ(h.page->pathText(), good) << path;
+        EXPECT_EQ(h.page->edidFileData(), data) << path;
+        h.advance(EdidPage::kNoticeMs);
+        EXPECT_FALSE(h.popups.notice.isOpen());
+    }
+
+    Bytes twoExtensions = h.files.read(h.files.sample("tv-lg-256.bin"));
+    twoExtensions[126] = 2;
+    const int opened = h.popups.notice.timesOpened();
+    h.page->openEdidFile(h.files.write("two-ext.bin", twoExtensions));
+    EXPECT_EQ(h.popups.notice.timesOpened(), opened) << "silently ignored";
+    EXPECT_EQ(h.page->pathText(), good);
+    EXPECT_EQ(h.page->edidFileData(), data);
+}
+
+}  // namespace
+}  // namespace matrix
