@@ -210,6 +210,35 @@ TEST_P(GeneralPageOver, FactoryResetStepWithoutReplyResendsOnceThenTimesOut)
     EXPECT_EQ(sentFrames(t()).size(), 2u);
 }
 
+TEST_P(GeneralPageOver, ResetRepliesThatDoNotFitAreIgnored)
+{
+    connect(t());
+    matrix(t()).clearReceived();
+    matrix(t()).setSilent(true);
+    page.factoryResetClicked();
+    rig.loop.runPending();
+    // p1 other than 0, or an output that is not a reset step.
+    matrix(t()).sendNoise(frameBytes(2, 3, 1, 0, 1));
+    matrix(t()).sendNoise(frameBytes(2, 3, 0, 0, 9));
+    matrix(t()).sendNoise(frameBytes(3, 8, 0, 0, 1));
+    rig.loop.runPending();
+    EXPECT_EQ(sentFrames(t()), (std::vector<Wire>{{2, 3, 1, 0, 1}}));
+    EXPECT_TRUE(pageTimerRunning(GeneralPage::kFirstRouteResetTimer));
+    // The right one moves the chain on.
+    matrix(t()).sendNoise(frameBytes(2, 3, 0, 0, 1));
+    rig.loop.runPending();
+    EXPECT_EQ(sentFrames(t()).back(), (Wire{2, 3, 2, 0, 2}));
+    EXPECT_FALSE(pageTimerRunning(GeneralPage::kFirstRouteResetTimer));
+    EXPECT_TRUE(pageTimerRunning(GeneralPage::kFirstRouteResetTimer + 2));
+    // The progress text animates on the shared counter.
+    rig.loop.advance(GeneralPage::kAnimationMs);
+    const std::string first = session.popups.progress.text();
+    rig.loop.advance(GeneralPage::kAnimationMs);
+    EXPECT_NE(session.popups.progress.text(), first);
+    EXPECT_EQ(session.popups.progress.text().size(), std::string("Setting . . .").size());
+    EXPECT_EQ(session.popups.progress.text().rfind("Setting .", 0), 0u);
+}
+
 TEST_P(GeneralPageOver, BeepBoxChangesOnlyOnTheAcknowledgement)
 {
     rig.device.beepOn = false;
@@ -481,6 +510,36 @@ TEST_F(GeneralPageTcp, StatusWhileNotConnectedConnectsAsksIrThenRuns)
     EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
     EXPECT_FALSE(session.popups.progress.isOpen());
     EXPECT_FALSE(anyStatusTimerRunning());
+}
+
+TEST_F(GeneralPageTcp, LateConnectStillReportsTheFailure)
+{
+    rig.linkSocket.setConnectDelayMs(200);
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.tcpConnectClicked();
+    rig.loop.advance(GeneralPage::kConnectCheckMs);
+    EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
+    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    rig.loop.advance(200);
+    EXPECT_EQ(session.link.socketConnected, 1);
+    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    EXPECT_EQ(page.tcpConnectText(), std::string("Connect"));
+}
+
+TEST_F(GeneralPageTcp, StatusClickWhileItsConnectIsPendingIsIgnored)
+{
+    rig.linkSocket.setConnectDelayMs(50);
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.statusClicked();
+    rig.loop.advance(60);
+    page.statusClicked();  // connected now, but the first click's run is pending
+    EXPECT_FALSE(session.popups.progress.isOpen());
+    EXPECT_TRUE(rig.tcpMatrix.received().empty());
+    rig.loop.advance(40 + GeneralPage::kStatusStartMs);
+    EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
+    EXPECT_EQ(rig.tcpMatrix.received().size(), 10u);  // IR, beep, eight states
 }
 
 TEST_F(GeneralPageTcp, PortStateRepliesOutsideARunChangeNothing)
