@@ -7,12 +7,17 @@ MatrixSession::MatrixSession(Platform& platform_)
       popups(platform_.loop, link),
       shell(platform_.loop, link, shared, popups),
       context{platform_, link, shared, popups, shell},
-      general(context)
+      general(context),
+      edid(context),
+      firmware(context),
+      discovery(context),
+      netConfig(context, discovery)
 {
     // The one link socket exists from the start; the first connect
     // re-creates it for the page that takes the link.
     link.linkSocket = &platform.linkSocket;
     registerPages();
+    wireNetwork();
     shell.showGeneralAtStart();
 }
 
@@ -25,7 +30,20 @@ MatrixSession::~MatrixSession()
 void MatrixSession::registerPages()
 {
     shell.registerPage(Tab::General, &general);
+    shell.registerPage(Tab::Edid, &edid);
+    shell.registerPage(Tab::FwUpgrade, &firmware);
     shell.setGeneralHooks(&general);
+}
+
+void MatrixSession::wireNetwork()
+{
+    // The page empties its IP list and drops the TCP link, then discovery
+    // broadcasts; each reply's address goes back into the page's list.
+    general.setSearchHook([this] { discovery.search(); });
+    general.setIpSelectedHook([this](int index) { discovery.selectRow(index); });
+    general.setConfigHook([this] { netConfig.open(); });
+    discovery.setAddressListener([this](const std::string& address) { general.addDiscoveredAddress(address); });
+    discovery.setReceivedLog(&general.receivedLog());
 }
 
 }  // namespace matrix

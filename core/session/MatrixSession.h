@@ -5,6 +5,10 @@
 #include "core/app/SharedState.h"
 #include "core/app/Shell.h"
 #include "core/link/LinkState.h"
+#include "core/net/Discovery.h"
+#include "core/net/NetworkConfig.h"
+#include "core/pages/edid/EdidPage.h"
+#include "core/pages/firmware/FirmwarePage.h"
 #include "core/pages/general/GeneralPage.h"
 #include "core/transport/Platform.h"
 
@@ -31,9 +35,15 @@ public:
     Shell shell;
     PageContext context;
     GeneralPage general;
+    EdidPage edid;
+    FirmwarePage firmware;
+    // Finding matrices on the segment and setting their address mode.
+    Discovery discovery;
+    NetworkConfig netConfig;
 
 private:
     void registerPages();
+    void wireNetwork();
 };
 
 }  // namespace matrix
