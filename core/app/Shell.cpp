@@ -121,6 +121,7 @@ bool Shell::selectTab(Tab tab)
     Page* page = pages_[i];
     if (link_.tcpMode()) {
         if (link_.tcpLinkUp == 0) {
+            timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
             // The page stays shown but does nothing until it is selected
             // again with the link up.
             showNotice(popups_, timers_, kNoticeTimer, kNoticeMs, kConnectFailedText);
@@ -130,6 +131,9 @@ bool Shell::selectTab(Tab tab)
             page->reconnectTcp();
     }
 
+    // A tab left within 150 ms is not activated any more: its page would
+    // take the link back from the page that is shown.
+    timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
     const int timerId = activationTimer(tab);
     timers_.start(timerId, kActivationMs, [this, timerId, i] {
         timers_.kill(timerId);

@@ -26,14 +26,14 @@ private:
 class ShellTest : public ::testing::Test, public SessionRig {
 protected:
     Shell& shell = session.shell;
-    // Filled only by tests that need the other tabs.
-    std::unique_ptr<CountingPage> edid, routing, firmware;
+    // The other tabs get pages that only count, so that these tests see the
+    // shell's part alone, whatever pages the session holds.
+    std::unique_ptr<CountingPage> edid = std::make_unique<CountingPage>(rig);
+    std::unique_ptr<CountingPage> routing = std::make_unique<CountingPage>(rig);
+    std::unique_ptr<CountingPage> firmware = std::make_unique<CountingPage>(rig);
 
-    void registerCountingPages()
+    ShellTest()
     {
-        edid = std::make_unique<CountingPage>(rig);
-        routing = std::make_unique<CountingPage>(rig);
-        firmware = std::make_unique<CountingPage>(rig);
         shell.registerPage(Tab::Edid, edid.get());
         shell.registerPage(Tab::Matrix, routing.get());
         shell.registerPage(Tab::FwUpgrade, firmware.get());
@@ -60,7 +60,6 @@ TEST_F(ShellTest, StartsOnTheGeneralTabWithoutActivatingIt)
 
 TEST_F(ShellTest, TabSwitchIsRefusedWhileBusyOrUpgrading)
 {
-    registerCountingPages();
     for (int which = 0; which < 2; ++which) {
         if (which == 0)
             session.link.busy = 1;
@@ -83,7 +82,6 @@ TEST_F(ShellTest, TabSwitchIsRefusedWhileBusyOrUpgrading)
 
 TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
 {
-    registerCountingPages();
     struct Case {
         Tab tab;
         PageId page;
@@ -124,6 +122,7 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
 
 TEST_F(ShellTest, PlaceholderTabsCanBeShownAndDoNothing)
 {
+    shell.registerPage(Tab::Matrix, nullptr);
     EXPECT_TRUE(shell.selectTab(Tab::Matrix));
     EXPECT_EQ(shell.shownPage(), nullptr);
     rig.loop.advance(1000);
@@ -134,7 +133,6 @@ TEST_F(ShellTest, PlaceholderTabsCanBeShownAndDoNothing)
 
 TEST_F(ShellTest, TcpModeWithoutTheLinkShowsTheNoticeAndDoesNotActivate)
 {
-    registerCountingPages();
     page.selectTcpMode();
     ASSERT_TRUE(shell.selectTab(Tab::Matrix));
     EXPECT_EQ(shell.shownTab(), Tab::Matrix);
@@ -157,7 +155,6 @@ TEST_F(ShellTest, TcpModeWithoutTheLinkShowsTheNoticeAndDoesNotActivate)
 
 TEST_F(ShellTest, TcpModeWithTheLinkUpReconnectsThePageThenActivatesIt)
 {
-    registerCountingPages();
     connect(Transport::Tcp);
     ASSERT_EQ(session.link.tcpLinkUp, 1);
     ASSERT_TRUE(shell.selectTab(Tab::Edid));
@@ -186,7 +183,6 @@ TEST_F(ShellTest, TcpModeWithTheLinkUpReconnectsThePageThenActivatesIt)
 
 TEST_F(ShellTest, ComModeHandsThePortToTheShownPage)
 {
-    registerCountingPages();
     connect(Transport::Com);
     ASSERT_NE(rig.serialHub.holder(3), nullptr);
     ASSERT_TRUE(shell.selectTab(Tab::Matrix));
@@ -215,6 +211,20 @@ TEST_F(ShellTest, ComModeHandsThePortToTheShownPage)
     EXPECT_FALSE(session.popups.progress.isOpen());
 }
 
+TEST_F(ShellTest, OnlyTheLastSelectedTabIsActivated)
+{
+    connect(Transport::Com);
+    ASSERT_TRUE(shell.selectTab(Tab::Matrix));
+    rig.loop.advance(Shell::kActivationMs / 2);
+    ASSERT_TRUE(shell.selectTab(Tab::General));
+    rig.loop.advance(Shell::kActivationMs);
+    // The Routing page was left before its activation: it must not take
+    // the port back from the page that is shown.
+    EXPECT_EQ(routing->activations, 0);
+    EXPECT_TRUE(session.general.serialPort().isOpen());
+    EXPECT_FALSE(session.popups.notice.isOpen());
+}
+
 TEST_F(ShellTest, ComReopenWithoutConnectShowsOpenComFailed)
 {
     ASSERT_TRUE(shell.selectTab(Tab::Matrix));
@@ -226,7 +236,6 @@ TEST_F(ShellTest, ComReopenWithoutConnectShowsOpenComFailed)
 
 TEST_F(ShellTest, VanishedSerialDeviceDropsTheComLinkAndAllowsReconnect)
 {
-    registerCountingPages();
     connect(Transport::Com);
     ASSERT_EQ(session.link.comOpen, 1);
     ASSERT_TRUE(edid->serialPort().open(5, liveSerialSettings()) == false);
@@ -258,7 +267,6 @@ TEST_F(ShellTest, VanishedSerialDeviceDropsTheComLinkAndAllowsReconnect)
 
 TEST_F(ShellTest, SerialFaultClosesTheOtherPagesPorts)
 {
-    registerCountingPages();
     rig.serialHub.addPort(5);
     ASSERT_TRUE(routing->serialPort().open(5, liveSerialSettings()));
     ASSERT_TRUE(routing->serialPort().startWorker());
