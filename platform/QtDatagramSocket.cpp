@@ -1,0 +1,71 @@
+#include "platform/QtDatagramSocket.h"
+
+#include "core/transport/Ipv4.h"
+
+#include <QHostAddress>
+#include <QUdpSocket>
+
+#include <sys/socket.h>
+
+namespace matrix {
+
+QtDatagramSocket::QtDatagramSocket(QObject* parent) : QObject(parent) {}
+
+QtDatagramSocket::~QtDatagramSocket() { close(); }
+
+bool QtDatagramSocket::bind(std::uint16_t port)
+{
+    close();
+    socket_ = new QUdpSocket(this);
+    if (!socket_->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+        close();
+        return false;
+    }
+    // Qt enables broadcast on UDP sockets itself; say so explicitly, since
+    // discovery depends on it.
+    const int on = 1;
+    ::setsockopt(static_cast<int>(socket_->socketDescriptor()), SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    connect(socket_, &QUdpSocket::readyRead, this, [this] { notifyReadable(); });
+    return true;
+}
+
+void QtDatagramSocket::close()
+{
+    if (!socket_)
+        return;
+    QObject::disconnect(socket_, nullptr, this, nullptr);
+    socket_->abort();
+    // Possibly inside its own readyRead: delete once that has returned.
+    socket_->deleteLater();
+    socket_ = nullptr;
+}
+
+long QtDatagramSocket::sendTo(const std::string& dottedAddress, std::uint16_t port, const std::uint8_t* data,
+                              std::size_t length)
+{
+    if (!socket_)
+        return -1;
+    QHostAddress target;
+    // The strict parser refuses the all-ones address (it is the classic
+    // conversion's failure value); here it is the broadcast address.
+    if (dottedAddress == "255.255.255.255")
+        target = QHostAddress(QHostAddress::Broadcast);
+    else if (const auto address = parseDottedIpv4(dottedAddress))
+        target = QHostAddress(static_cast<quint32>(*address));
+    else
+        return -1;
+    return static_cast<long>(
+        socket_->writeDatagram(reinterpret_cast<const char*>(data), static_cast<qint64>(length), target, port));
+}
+
+long QtDatagramSocket::receive(std::uint8_t* buffer, std::size_t capacity)
+{
+    if (!socket_ || !socket_->hasPendingDatagrams())
+        return -1;
+    // Reading with a smaller buffer drops the rest of the datagram, which is
+    // the truncation the interface promises.
+    const qint64 got = socket_->readDatagram(reinterpret_cast<char*>(buffer), static_cast<qint64>(capacity));
+    return got < 0 ? -1 : static_cast<long>(got);
+}
+
+}  // namespace matrix

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "sim/app/SimContext.h"
+
+#include <QObject>
+
+#include <functional>
+#include <string>
+
+class QSocketNotifier;
+
+namespace matrix::simapp {
+
+// Line commands on standard input that turn the knobs while the simulator
+// runs, for tests and demos. Each line is answered with "ok <line>" or
+// "error <line>" on standard output.
+//
+//   drop N | corrupt N            next N replies of every open link
+//   silent on|off | delay MS | split N | coalesce N
+//                                 open links and the links to come
+//   standby                       a standby notice on every link
+//   noise HEX...                  raw bytes on every link
+//   close                         close every TCP link
+//   unplug                        pull the serial side (it comes back)
+//   links                         answered "ok links N": the open links
+//   quit                          stop the simulator
+class ControlChannel : public QObject {
+public:
+    ControlChannel(SimContext& context, std::function<void()> unplugSerial, QObject* parent = nullptr);
+
+    // What one line does; the answer text without its newline.
+    std::string execute(const std::string& line);
+
+private:
+    void onReadable();
+
+    SimContext& context_;
+    std::function<void()> unplugSerial_;
+    QSocketNotifier* notifier_ = nullptr;
+    std::string partial_;
+};
+
+}  // namespace matrix::simapp

@@ -1,0 +1,60 @@
+// QtDatagramSocket on loopback only: nothing here is broadcast.
+
+#include "platform/QtDatagramSocket.h"
+
+#include "tests/integration/EventWait.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace matrix::testing {
+namespace {
+
+// Far from the discovery ports, so that a simulator elsewhere is not hit.
+constexpr std::uint16_t kPort = 39641;
+constexpr std::uint16_t kOtherPort = 39642;
+
+TEST(QtDatagramSocketTest, DeliversOneDatagramPerReceiveAndTruncatesLongOnes)
+{
+    QtDatagramSocket receiver;
+    QtDatagramSocket sender;
+    ASSERT_TRUE(receiver.bind(kPort));
+    ASSERT_TRUE(sender.bind(kOtherPort));
+    int readable = 0;
+    receiver.setReadableHandler([&] { ++readable; });
+
+    std::uint8_t buffer[64];
+    EXPECT_EQ(receiver.receive(buffer, sizeof buffer), -1) << "nothing waiting";
+
+    const std::vector<std::uint8_t> first{0x01};
+    std::vector<std::uint8_t> second(76);
+    for (std::size_t i = 0; i < second.size(); ++i)
+        second[i] = static_cast<std::uint8_t>(i);
+    ASSERT_EQ(sender.sendTo("127.0.0.1", kPort, first.data(), first.size()), 1);
+    ASSERT_EQ(sender.sendTo("127.0.0.1", kPort, second.data(), second.size()), 76);
+    ASSERT_TRUE(waitUntil([&] { return readable > 0; }));
+
+    EXPECT_EQ(receiver.receive(buffer, sizeof buffer), 1);
+    EXPECT_EQ(buffer[0], 0x01);
+    long got = -1;
+    ASSERT_TRUE(waitUntil([&] { return (got = receiver.receive(buffer, 10)) >= 0; }));
+    EXPECT_EQ(got, 10);
+    EXPECT_EQ(buffer[9], 9);
+    EXPECT_EQ(receiver.receive(buffer, sizeof buffer), -1) << "the rest of a truncated datagram is gone";
+}
+
+TEST(QtDatagramSocketTest, TwoSocketsShareAPortAndABadAddressSendsNothing)
+{
+    QtDatagramSocket a;
+    QtDatagramSocket b;
+    ASSERT_TRUE(a.bind(kPort));
+    EXPECT_TRUE(b.bind(kPort)) << "discovery and configuration may bind the same port";
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(a.sendTo("not an address", kOtherPort, &byte, 1), -1);
+    a.close();
+    EXPECT_EQ(a.sendTo("127.0.0.1", kOtherPort, &byte, 1), -1) << "a closed socket sends nothing";
+}
+
+}  // namespace
+}  // namespace matrix::testing

@@ -1,0 +1,150 @@
+// Discovery and address-mode configuration over a real network: matrix-sim
+// in one network namespace, the program's side in another, joined by a veth
+// pair, with the real broadcast to 255.255.255.255. Everything happens
+// inside the two namespaces the test makes and removes.
+#include "tests/integration/NetNamespaces.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+using namespace matrix::testing;
+
+namespace {
+
+// A program started inside a namespace. `ip netns exec` replaces itself by
+// the program, so the process is the program itself.
+class NamespacedProcess {
+public:
+    NamespacedProcess(const std::string& ns, const QString& program, const QStringList& arguments)
+    {
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.start(QStringLiteral("ip"), QStringList{"netns", "exec", QString::fromStdString(ns), program} + arguments);
+        process_.waitForStarted(5000);
+    }
+    ~NamespacedProcess()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+    // Waits for an output line starting with prefix.
+    bool waitForLine(const std::string& prefix, int timeoutMs)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < timeoutMs) {
+            for (const auto& line : lines())
+                if (line.rfind(prefix, 0) == 0)
+                    return true;
+            if (process_.state() == QProcess::NotRunning)
+                return false;
+            process_.waitForReadyRead(100);
+        }
+        return false;
+    }
+    bool finish(int timeoutMs) { return process_.waitForFinished(timeoutMs) && process_.exitCode() == 0; }
+    std::vector<std::string> lines()
+    {
+        output_ += process_.readAllStandardOutput().toStdString();
+        std::vector<std::string> result;
+        std::istringstream in(output_);
+        for (std::string line; std::getline(in, line);)
+            result.push_back(line);
+        return result;
+    }
+    std::string output() { lines(); return output_ + process_.readAllStandardError().toStdString(); }
+
+private:
+    QProcess process_;
+    std::string output_;
+};
+
+struct ProbeResult {
+    std::vector<std::string> firstSearch;   // "address mac", sorted
+    std::vector<std::string> secondSearch;
+    std::string configured;
+};
+
+ProbeResult parseProbe(const std::vector<std::string>& lines)
+{
+    ProbeResult result;
+    bool afterConfig = false;
+    for (const auto& line : lines) {
+        if (line.rfind("found ", 0) == 0)
+            (afterConfig ? result.secondSearch : result.firstSearch).push_back(line.substr(6));
+        else if (line.rfind("configured ", 0) == 0) {
+            result.configured = line.substr(11);
+            afterConfig = true;
+        }
+    }
+    std::sort(result.firstSearch.begin(), result.firstSearch.end());
+    std::sort(result.secondSearch.begin(), result.secondSearch.end());
+    return result;
+}
+
+}  // namespace
+
+TEST(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
+{
+    const std::string unavailable = NetNamespaces::unavailableReason();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    NetNamespaces net;
+    if (!net.namespacesCreated())
+        GTEST_SKIP() << "network namespaces cannot be created here: " << net.failure();
+    ASSERT_TRUE(net.failure().empty()) << net.failure();
+
+    // Two boxes on the matrix side; both answer the same broadcast.
+    const QString sim = QStringLiteral(MATRIX_SIM_PATH);
+    NamespacedProcess first(net.matrixSide(), sim,
+                            {"--no-tcp", "--udp", "--mac", "001C91AA0001", "--ip", NetNamespaces::kMatrixSideAddress});
+    NamespacedProcess second(net.matrixSide(), sim, {"--no-tcp", "--udp", "--mac", "001C91AA0002", "--ip", "10.203.7.11"});
+    ASSERT_TRUE(first.waitForLine("listening udp", 5000)) << first.output();
+    ASSERT_TRUE(second.waitForLine("listening udp", 5000)) << second.output();
+
+    const QString probe = QStringLiteral(MATRIX_NET_PROBE_PATH);
+    {
+        NamespacedProcess program(net.programSide(), probe, {"--select-mac", "001C91AA0002", "--static", "10.203.7.50"});
+        ASSERT_TRUE(program.finish(20000)) << program.output();
+        const ProbeResult seen = parseProbe(program.lines());
+        EXPECT_EQ(seen.firstSearch,
+                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.11 001C91AA0002"}))
+            << program.output();
+        EXPECT_EQ(seen.configured, "ack");
+        EXPECT_EQ(seen.secondSearch,
+                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.50 001C91AA0002"}));
+        EXPECT_TRUE(second.waitForLine("address mode static 10.203.7.50", 2000)) << second.output();
+    }
+    {
+        // Back to Auto IP: the box takes the address its network hands out
+        // (the simulator's link-local stand-in).
+        NamespacedProcess program(net.programSide(), probe, {"--select-mac", "001C91AA0002"});
+        ASSERT_TRUE(program.finish(20000)) << program.output();
+        const ProbeResult seen = parseProbe(program.lines());
+        EXPECT_EQ(seen.configured, "ack");
+        EXPECT_EQ(seen.secondSearch,
+                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "169.254.0.2 001C91AA0002"}));
+    }
+}
+
+TEST(NetNamespace, ProbeRefusesToBroadcastOutsideATestNamespace)
+{
+    // The guard that keeps the program side off the machine's own network.
+    QProcess probe;
+    probe.start(QStringLiteral(MATRIX_NET_PROBE_PATH), {"--wait-ms", "10"});
+    ASSERT_TRUE(probe.waitForFinished(10000));
+    EXPECT_EQ(probe.exitCode(), 3);
+}

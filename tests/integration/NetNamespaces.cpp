@@ -1,0 +1,88 @@
+#include "tests/integration/NetNamespaces.h"
+
+#include <QProcess>
+#include <QStringList>
+
+#include <unistd.h>
+
+namespace matrix::testing {
+
+bool NetNamespaces::ip(const std::vector<std::string>& arguments, std::string* output)
+{
+    QStringList list;
+    for (const auto& argument : arguments)
+        list << QString::fromStdString(argument);
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral("ip"), list);
+    if (!process.waitForStarted(5000)) {
+        if (output)
+            *output = "cannot run ip";
+        return false;
+    }
+    process.waitForFinished(10000);
+    if (output)
+        *output = process.readAll().toStdString();
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+std::string NetNamespaces::unavailableReason()
+{
+    if (::geteuid() != 0)
+        return "network namespaces need root (ip netns add); run the test as root";
+    std::string output;
+    if (!ip({"-V"}, &output))
+        return "the ip tool (iproute2) is not installed";
+    return {};
+}
+
+NetNamespaces::NetNamespaces()
+{
+    // Names carry the process id, so that parallel runs never share one.
+    const std::string id = std::to_string(::getpid());
+    matrixSide_ = "mxnet-m-" + id;
+    programSide_ = "mxnet-p-" + id;
+    const std::string matrixLink = "mxm" + id;   // at most 15 characters
+    const std::string programLink = "mxp" + id;
+
+    const auto step = [this](const std::vector<std::string>& arguments) {
+        if (!failure_.empty())
+            return;
+        std::string output;
+        if (!ip(arguments, &output)) {
+            failure_ = "ip";
+            for (const auto& a : arguments)
+                failure_ += " " + a;
+            failure_ += ": " + output;
+        }
+    };
+    for (const auto& name : {matrixSide_, programSide_}) {
+        step({"netns", "add", name});
+        if (failure_.empty())
+            created_.push_back(name);
+    }
+    step({"-n", matrixSide_, "link", "add", matrixLink, "type", "veth", "peer", "name", programLink, "netns",
+          programSide_});
+    const struct {
+        const std::string& ns;
+        const std::string& link;
+        const char* address;
+    } ends[] = {{matrixSide_, matrixLink, kMatrixSideAddress}, {programSide_, programLink, kProgramSideAddress}};
+    for (const auto& end : ends) {
+        step({"-n", end.ns, "addr", "add", std::string(end.address) + "/24", "dev", end.link});
+        step({"-n", end.ns, "link", "set", "lo", "up"});
+        step({"-n", end.ns, "link", "set", end.link, "up"});
+        // The limited broadcast leaves by the default route's interface.
+        step({"-n", end.ns, "route", "add", "default", "dev", end.link});
+    }
+}
+
+NetNamespaces::~NetNamespaces()
+{
+    // Removing a namespace also removes the veth end inside it, and with
+    // it the peer.
+    for (const auto& name : created_)
+        ip({"netns", "del", name});
+}
+
+}  // namespace matrix::testing

@@ -1,0 +1,173 @@
+// The matrix-sim program itself: its address guard, its serial side on a
+// pseudo-terminal, one device behind every link, and a clean stop.
+
+#include "platform/QtLinkSocket.h"
+#include "platform/QtSerialPort.h"
+
+#include "tests/integration/EventWait.h"
+#include "tests/integration/LinkOwner.h"
+#include "tests/integration/SimProcess.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace matrix::testing {
+namespace {
+
+constexpr int kCom = 7;
+constexpr int kOff = 0xF0;
+constexpr int kNoCable = 0xFF;
+
+// The serial side as a page uses it: a live port and an assembler.
+struct SerialOwner {
+    QtSerialPort port;
+    FrameAssembler assembler;
+    std::vector<CommandFrame> frames;
+    int faults = 0;
+
+    SerialOwner()
+    {
+        port.setByteHandler([this](std::uint8_t byte, int) {
+            if (auto frame = assembler.feed(byte))
+                frames.push_back(*frame);
+        });
+        port.setFaultHandler([this] { ++faults; });
+    }
+    bool open() { return port.open(kCom, liveSerialSettings()) && port.startWorker(); }
+    bool ask(const CommandFrame& query)
+    {
+        const std::size_t before = frames.size();
+        port.write(query.data(), CommandFrame::kSize);
+        return waitUntil([&] { return frames.size() > before; });
+    }
+};
+
+class SimulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        ::setenv("MATRIX_COM_DIR", comDir().c_str(), 1);
+    }
+    void TearDown() override { ::unsetenv("MATRIX_COM_DIR"); }
+    std::string comDir() const { return dir_.path().toStdString(); }
+    std::string linkPath() const { return comDir() + "/COM7"; }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(SimulatorTest, RefusesToListenOutsideLoopback)
+{
+    for (const char* address : {"0.0.0.0", "192.168.1.10", "10.0.0.1", "not-an-address"}) {
+        SCOPED_TRACE(address);
+        SimProcess sim({"--tcp", address});
+        EXPECT_EQ(sim.waitForLine("listening", 3000), "");
+        EXPECT_FALSE(sim.running());
+        EXPECT_EQ(sim.terminate(), 2);
+    }
+}
+
+TEST_F(SimulatorTest, ServesTheSerialSideAndSurvivesItsReaderLeaving)
+{
+    SimProcess sim({"--tcp", "127.23.0.10", "--com-dir", QString::fromStdString(comDir()), "--com", "7"});
+    ASSERT_NE(sim.waitForLine("listening tcp 127.23.0.10:8000"), "");
+    const std::string serialLine = sim.waitForLine("serial COM7 -> /dev/pts/");
+    ASSERT_NE(serialLine, "");
+    char target[256] = {};
+    ASSERT_GT(::readlink(linkPath().c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(serialLine, std::string("serial COM7 -> ") + target);
+
+    {
+        SerialOwner owner;
+        ASSERT_TRUE(owner.open());
+        ASSERT_TRUE(owner.ask(CommandFrame::general(1, 1, 0)));
+        EXPECT_TRUE(owner.frames.back().is(1, 1));
+        EXPECT_TRUE(owner.frames.back().checksumOk());
+        owner.port.requestClose();
+    }
+    // The program closed its port; the line must still be there for the next one.
+    SerialOwner owner;
+    ASSERT_TRUE(owner.open());
+
+    // One device behind both links: the beep switched off over TCP is off
+    // when asked over the serial line.
+    QtLinkSocket socket;
+    LinkOwner tcp(socket);
+    socket.recreate(&tcp);
+    socket.connectTo("127.23.0.10", kMatrixTcpPort);
+    ASSERT_TRUE(waitUntil([&] { return !tcp.connects.empty(); }));
+    const CommandFrame beepOff = CommandFrame::general(6, 1, kOff);
+    ASSERT_EQ(socket.send(beepOff.data(), CommandFrame::kSize), 13);
+    ASSERT_TRUE(waitUntil([&] { return !tcp.frames.empty(); }));
+    EXPECT_TRUE(tcp.frames[0].is(6, 1));
+
+    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 0x0B, 0)));
+    EXPECT_TRUE(owner.frames.back().is(1, 0x0B));
+    EXPECT_EQ(owner.frames.back().p3(), kNoCable) << "the serial side sees another device";
+    EXPECT_EQ(owner.faults, 0);
+
+    EXPECT_EQ(sim.terminate(), 0);
+    EXPECT_NE(sim.waitForLine("stopped", 1000), "");
+    struct stat st {};
+    EXPECT_NE(::lstat(linkPath().c_str(), &st), 0) << "the COM link was left behind";
+    ASSERT_TRUE(waitUntil([&] { return owner.faults >= 1; })) << "the line vanished without a fault";
+    ASSERT_TRUE(waitUntil([&] { return tcp.closes >= 1; }));
+}
+
+TEST_F(SimulatorTest, AnUnpluggedSerialSideFaultsTheOpenPortAndComesBack)
+{
+    SimProcess sim({"--no-tcp", "--com-dir", QString::fromStdString(comDir()), "--com", "7", "--control-stdin"});
+    ASSERT_NE(sim.waitForLine("serial COM7 -> "), "");
+    SerialOwner owner;
+    ASSERT_TRUE(owner.open());
+
+    ASSERT_EQ(sim.command("unplug"), "ok unplug");
+    ASSERT_TRUE(waitUntil([&] { return owner.faults >= 1; }));
+    pumpEventsFor(100);
+    EXPECT_EQ(owner.faults, 1);
+    EXPECT_FALSE(owner.port.isOpen());
+
+    ASSERT_NE(sim.waitForLine("serial COM7 -> "), "") << "not plugged back in";
+    ASSERT_TRUE(owner.open());
+    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 2, 0)));
+    EXPECT_TRUE(owner.frames.back().is(1, 2));
+}
+
+TEST_F(SimulatorTest, KnobsShapeTheReplies)
+{
+    SimProcess sim({"--tcp", "127.23.0.11", "--drop", "1", "--control-stdin"});
+    ASSERT_NE(sim.waitForLine("listening tcp 127.23.0.11:8000"), "");
+    QtLinkSocket socket;
+    LinkOwner owner(socket);
+    socket.recreate(&owner);
+    socket.connectTo("127.23.0.11", kMatrixTcpPort);
+    ASSERT_TRUE(waitUntil([&] { return !owner.connects.empty(); }));
+
+    const CommandFrame query = CommandFrame::general(1, 3, 0);
+    socket.send(query.data(), CommandFrame::kSize);  // its reply is dropped
+    pumpEventsFor(150);
+    EXPECT_TRUE(owner.frames.empty());
+
+    ASSERT_EQ(sim.command("corrupt 1"), "ok corrupt 1");
+    socket.send(query.data(), CommandFrame::kSize);  // corrupted
+    socket.send(query.data(), CommandFrame::kSize);  // intact
+    ASSERT_TRUE(waitUntil([&] { return owner.frames.size() >= 2; }));
+    EXPECT_FALSE(owner.frames[0].checksumOk());
+    EXPECT_TRUE(owner.frames[1].checksumOk());
+    EXPECT_TRUE(owner.frames[1].is(1, 3));
+
+    ASSERT_EQ(sim.command("standby"), "ok standby");
+    ASSERT_TRUE(waitUntil([&] { return owner.frames.size() >= 3; }));
+    EXPECT_TRUE(owner.frames[2].is(0x88, 0x88));
+    EXPECT_EQ(sim.command("bogus 1"), "error bogus 1");
+}
+
+}  // namespace
+}  // namespace matrix::testing
