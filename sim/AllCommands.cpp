@@ -5,6 +5,8 @@ namespace matrix::sim {
 void installAllCommands(MatrixResponder& responder)
 {
     installGeneralCommands(responder);
+    installRoutingCommands(responder);
+    installEdidCommands(responder);
     installFirmwareCommands(responder);
 }
 

@@ -111,6 +111,18 @@ TEST_F(SimulatorTest, ServesTheSerialSideAndSurvivesItsReaderLeaving)
     ASSERT_TRUE(owner.ask(CommandFrame::general(1, 0x0B, 0)));
     EXPECT_TRUE(owner.frames.back().is(1, 0x0B));
     EXPECT_EQ(owner.frames.back().p3(), kNoCable) << "the serial side sees another device";
+
+    // Every command family answers in the program: route over TCP, then the
+    // routing query and the EDID status query over the serial line.
+    const CommandFrame route = CommandFrame::routing(2, 3, 3, 2);
+    ASSERT_EQ(socket.send(route.data(), CommandFrame::kSize), 13);
+    ASSERT_TRUE(waitUntil([&] { return tcp.frames.size() >= 2; }));
+    ASSERT_TRUE(owner.ask(CommandFrame::routing(2, 1, 2, 0)));
+    EXPECT_TRUE(owner.frames.back().is(2, 1));
+    EXPECT_EQ(owner.frames.back().p1(), 2);
+    EXPECT_EQ(owner.frames.back().p3(), 3) << "output 2 should carry input 3";
+    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 0x0C, 1)));
+    EXPECT_TRUE(owner.frames.back().is(1, 0x0C));
     EXPECT_EQ(owner.faults, 0);
 
     EXPECT_EQ(sim.terminate(), 0);
