@@ -84,6 +84,8 @@ private:
     void runFirmwareUpgrade();
     void startUpgrade();
     void takeMessageLines();
+    void showEdidTab(Step then);
+    void waitEdidOperation(const std::string& successNotice);
     void runDiscover();
     void runNetConfig();
     void notAvailable();
@@ -91,6 +93,9 @@ private:
     void collectCables();
     void collectRouting();
     void collectEdid();
+    void collectMatrices();
+    void search();
+    int rowOfMac(const std::string& mac) const;
     bool beepStateKnown() const;
 
     MatrixSession& session_;

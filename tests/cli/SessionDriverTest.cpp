@@ -1,0 +1,231 @@
+// matrixctl's drivers on virtual time against the in-process simulator:
+// the same session and pages as the program, each run to its end.
+#include "cli/drive/SessionDriver.h"
+
+#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/session/MatrixSession.h"
+#include "tests/support/TestRig.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+namespace matrix::cli {
+namespace {
+
+using testing::TestRig;
+
+Invocation tcp(Command command, const std::string& address = TestRig::kAddress)
+{
+    Invocation inv;
+    inv.command = command;
+    inv.link = LinkKind::Tcp;
+    inv.address = address;
+    return inv;
+}
+
+Invocation com(Command command, int port = TestRig::kComPort)
+{
+    Invocation inv;
+    inv.command = command;
+    inv.link = LinkKind::Com;
+    inv.comPort = port;
+    return inv;
+}
+
+struct DriverRun {
+    RunResult result;
+    std::int64_t elapsedMs = 0;
+    bool finished = false;
+};
+
+DriverRun runOn(TestRig& rig, MatrixSession& session, const Invocation& inv, std::int64_t maxMs = 120000)
+{
+    SessionDriver driver(session, inv);
+    bool called = false;
+    driver.onFinished = [&] { called = true; };
+    const auto start = rig.loop.nowMs();
+    driver.start();
+    DriverRun run;
+    run.finished = rig.loop.advanceUntil([&] { return called; }, maxMs, 5);
+    run.elapsedMs = rig.loop.nowMs() - start;
+    run.result = driver.result();
+    return run;
+}
+
+int countFrames(const sim::MatrixResponder& matrix, int command, int sub)
+{
+    int n = 0;
+    for (const auto& f : matrix.received())
+        n += f.is(command, sub) ? 1 : 0;
+    return n;
+}
+
+TEST(SessionDriver, StatusReportsEveryCableOverTcpAndCom)
+{
+    for (bool overCom : {false, true}) {
+        TestRig rig;
+        rig.device.inputCable = {true, false, false, true, false, false, false, false};
+        rig.device.outputCable = {false, true, true, false, false, false, false, false};
+        MatrixSession session(rig.platform);
+        DriverRun run = runOn(rig, session, overCom ? com(Command::Status) : tcp(Command::Status));
+        ASSERT_TRUE(run.finished);
+        ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+        ASSERT_EQ(run.result.cables.size(), 8u);
+        const bool expected[8] = {true, false, false, true, false, true, true, false};
+        for (int i = 0; i < 8; ++i) {
+            EXPECT_TRUE(run.result.cables[i].known) << i;
+            EXPECT_EQ(run.result.cables[i].connected, expected[i]) << "over COM " << overCom << " port " << i;
+        }
+        EXPECT_EQ(run.result.cables[0].text, "HDMI IN1: Connect");
+        EXPECT_EQ(run.result.cables[7].text, "HDMI OUTD: Disconnect");
+        EXPECT_EQ(run.result.cables[7].port, "OUTD");
+        // The page's popups are all closed again when the driver reports.
+        EXPECT_FALSE(session.popups.progress.isOpen());
+    }
+}
+
+TEST(SessionDriver, SilentMatrixTimesOutOnThePagesOwnTimers)
+{
+    TestRig rig;
+    rig.tcpMatrix.setSilent(true);
+    MatrixSession session(rig.platform);
+    DriverRun run = runOn(rig, session, tcp(Command::Status));
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Time out!");
+    // One re-send after 5 s, the give-up 5 s later: the page decided, not
+    // the driver's backstop.
+    EXPECT_GE(run.elapsedMs, 10000);
+    EXPECT_LT(run.elapsedMs, 11000);
+    EXPECT_EQ(countFrames(rig.tcpMatrix, 1, 4), 2);
+}
+
+TEST(SessionDriver, LinkThatCannotBeOpenedIsExitThree)
+{
+    {
+        TestRig rig;  // nothing listens there
+        MatrixSession session(rig.platform);
+        DriverRun run = runOn(rig, session, tcp(Command::Status, "127.0.0.9"));
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.result.exit, ExitCode::LinkFailed);
+        EXPECT_EQ(run.result.error, "Connect to Matrix failed!");
+    }
+    {
+        TestRig rig;  // COM5 does not exist: the page's list never shows it
+        MatrixSession session(rig.platform);
+        DriverRun run = runOn(rig, session, com(Command::Beep, 5));
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.result.exit, ExitCode::LinkFailed);
+        EXPECT_EQ(run.result.error, "Open COM failed!");
+        EXPECT_TRUE(rig.serialMatrix.received().empty());
+    }
+}
+
+TEST(SessionDriver, BeepAsksOnlyForAChange)
+{
+    TestRig rig;
+    rig.device.beepOn = true;
+    MatrixSession session(rig.platform);
+    Invocation inv = tcp(Command::Beep);
+    inv.beepOn = false;
+    DriverRun run = runOn(rig, session, inv);
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    EXPECT_FALSE(rig.device.beepOn);
+    EXPECT_EQ(run.result.beep, std::optional<bool>(false));
+    EXPECT_EQ(countFrames(rig.tcpMatrix, 6, 1), 1);
+
+    // Already off: nothing to send.
+    TestRig rig2;
+    rig2.device.beepOn = false;
+    MatrixSession session2(rig2.platform);
+    run = runOn(rig2, session2, inv);
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    EXPECT_EQ(countFrames(rig2.tcpMatrix, 6, 1), 0);
+
+    // No acknowledgement: the box keeps its state, the run reports it.
+    TestRig rig3;
+    rig3.device.beepOn = true;
+    MatrixSession session3(rig3.platform);
+    rig3.loop.advance(1);
+    Invocation on = com(Command::Beep);
+    on.beepOn = false;
+    // The matrix answers the beep-state query, then nothing more.
+    rig3.serialMatrix.onCommand(1, [&](const CommandFrame& f) {
+        if (f.subCommand() == 0x0B)
+            rig3.serialMatrix.setSilent(true);
+    });
+    run = runOn(rig3, session3, on);
+    EXPECT_EQ(countFrames(rig3.serialMatrix, 6, 1), 1);
+    EXPECT_TRUE(session3.general.beepChecked());  // never confirmed
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Time out!");
+}
+
+TEST(SessionDriver, FactoryResetEndsOnTheSuccessNotice)
+{
+    TestRig rig;
+    rig.device.routing = {4, 3, 2, 1, 5, 6, 7, 8};
+    rig.device.beepOn = false;
+    MatrixSession session(rig.platform);
+    DriverRun run = runOn(rig, session, com(Command::FactoryReset));
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    EXPECT_EQ(run.result.message, "Set successfully!");
+    EXPECT_EQ(rig.device.routing[0], 1);
+    EXPECT_EQ(rig.device.routing[3], 4);
+    EXPECT_TRUE(rig.device.beepOn);
+}
+
+#ifdef MATRIXCTL_HAVE_FIRMWARE
+TEST(SessionDriver, FirmwareUpgradeSendsTheWholeImage)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("matrixctl-fw-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    Bytes image = {0xA5, 0x5A};
+    for (int i = 0; i < 700; ++i)
+        image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    Bytes file = image;
+    scramble(file);
+    const std::string path = (dir / "test.fw").string();
+    ASSERT_TRUE(writeFile(path, file));
+
+    TestRig rig;
+    MatrixSession session(rig.platform);
+    Invocation inv = tcp(Command::FirmwareUpgrade);
+    inv.file = path;
+    SessionDriver driver(session, inv);
+    std::vector<std::string> lines;
+    std::int64_t lastDone = 0, total = 0;
+    driver.onMessageLine = [&](const std::string& line) { lines.push_back(line); };
+    driver.onProgress = [&](std::int64_t done, std::int64_t t) {
+        lastDone = done;
+        total = t;
+    };
+    bool called = false;
+    driver.onFinished = [&] { called = true; };
+    driver.start();
+    ASSERT_TRUE(rig.loop.advanceUntil([&] { return called; }, 200000, 5));
+    ASSERT_EQ(driver.result().exit, ExitCode::Success) << driver.result().error;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front(), "Upgrading Part_1.1.0.0...");
+    EXPECT_EQ(lines.back(), "Firmware upgrade Successfully");
+    EXPECT_EQ(total, 700);
+    const auto& received = rig.device.firmwarePart[1];
+    ASSERT_GE(received.size(), 700u);
+    EXPECT_TRUE(std::equal(image.begin() + 2, image.end(), received.begin()));
+
+    // A file the page would not load is bad input, before any link.
+    TestRig rig2;
+    MatrixSession session2(rig2.platform);
+    inv.file = (dir / "test.bin").string();
+    DriverRun run = runOn(rig2, session2, inv);
+    EXPECT_EQ(run.result.exit, ExitCode::Usage);
+    EXPECT_TRUE(rig2.tcpMatrix.received().empty());
+    fs::remove_all(dir);
+}
+#endif
+
+}  // namespace
+}  // namespace matrix::cli
