@@ -19,11 +19,13 @@ namespace matrix {
 // on the loop thread and in order, which is all a worker would have bought
 // (at the price of a lock and a hand-over). "startWorker" therefore means
 // "start delivering": a probe opens and configures the port and delivers
-// nothing.
+// nothing. The event mask and write-buffer size of the settings have no
+// part to play here: every received byte is delivered, and QSerialPort
+// queues a write of any length.
 //
 // Exclusivity: QSerialPort's lock file and TIOCEXCL keep other programs out;
-// a process-wide table keeps a second object of this process out (the lock
-// file alone does not, and root ignores TIOCEXCL). Before touching the line
+// a process-wide table keeps a second object of this process out without
+// relying on either (root ignores TIOCEXCL). Before touching the line
 // settings, a port that another program holds (TIOCEXCL set, or an flock on
 // the device) is refused, so that a probe never reconfigures someone else's
 // line. While open, this object holds an flock of its own for the same reason.
