@@ -1,6 +1,7 @@
 #include "gui/PageViews.h"
 
 #include "core/session/MatrixSession.h"
+#include "gui/pages/firmware/FirmwareView.h"
 #include "gui/pages/general/GeneralView.h"
 
 #include <QLabel>
@@ -33,7 +34,9 @@ QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
         break;
     case PageId::Edid:
     case PageId::Routing:
+        break;
     case PageId::Firmware:
+        view = new FirmwareView(session.firmware, parent);
         break;
     }
     if (!view)

@@ -1,0 +1,243 @@
+#include "gui/pages/firmware/FirmwareView.h"
+
+#include "core/pages/firmware/FirmwarePage.h"
+#include "gui/skin/Icons.h"
+#include "gui/skin/ImageButton.h"
+
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace matrix::gui {
+
+namespace {
+
+constexpr int kMarginPx = 10;
+constexpr int kSpacingPx = 8;
+constexpr int kButtonWidthPx = 88;
+constexpr int kBrowseSizePx = 24;
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+
+// The log keeps the matrix's "\r\n" line ends; the text box wants "\n".
+QString logText(const std::string& text)
+{
+    QString out = q(text);
+    out.replace("\r\n", "\n");
+    return out;
+}
+
+QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(name);
+    button->setMinimumWidth(kButtonWidthPx);
+    button->setAutoDefault(false);
+    return button;
+}
+
+ImageButton* makeBrowseButton(const char* name, QWidget* parent)
+{
+    auto* button = new ImageButton(parent);
+    button->setObjectName(name);
+    button->setIcons(icons::openFile(), QSize(16, 16));
+    button->setTooltipText("Open");
+    button->setFixedSize(kBrowseSizePx, kBrowseSizePx);
+    return button;
+}
+
+QLineEdit* makePathBox(const char* name, QWidget* parent)
+{
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    return box;
+}
+
+constexpr const char* kSourceCaptions[] = {"main MCU FW", "Open Slave MCU1 FW", "Open IR MCU2 FW",
+                                           "Open Panel MCU3 FW"};
+constexpr const char* kVersionPlaceholders[4][2] = {
+    {"Main Ver1", "Main Ver2"}, {"Slave Ver1", "Slave Ver2"}, {"IR Ver1", "IR Ver2"}, {"Panel Ver1", "Panel Ver2"}};
+
+}  // namespace
+
+FirmwareView::FirmwareView(FirmwarePage& page, QWidget* parent) : QWidget(parent), page_(page)
+{
+    setObjectName("firmwareView");
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
+    column->setSpacing(kSpacingPx);
+    column->addWidget(buildUpgradeGroup());
+    column->addWidget(buildMergeGroup());
+    column->addWidget(buildMessagesGroup(), 1);
+
+    auto* bottom = new QHBoxLayout;
+    device_ = new QLabel(this);
+    device_->setObjectName("deviceLine");
+    bottom->addWidget(device_, 1);
+    mergeToggle_ = new QToolButton(this);
+    mergeToggle_->setObjectName("mergeToggle");
+    mergeToggle_->setText("Merge FW");
+    mergeToggle_->setCheckable(true);
+    mergeToggle_->setAutoRaise(true);
+    mergeToggle_->setToolTip("Show the merge tool");
+    bottom->addWidget(mergeToggle_);
+    column->addLayout(bottom);
+
+    mergeGroup_->setVisible(false);
+    connect(mergeToggle_, &QToolButton::toggled, mergeGroup_, &QWidget::setVisible);
+
+    subscription_ = page_.changed.subscribe([this] { sync(); });
+    sync();
+}
+
+FirmwareView::~FirmwareView() { page_.changed.unsubscribe(subscription_); }
+
+QWidget* FirmwareView::buildUpgradeGroup()
+{
+    auto* group = new QGroupBox("FW Upgrade", this);
+    auto* grid = new QGridLayout(group);
+    grid->setHorizontalSpacing(kSpacingPx);
+    grid->setVerticalSpacing(kSpacingPx);
+    grid->addWidget(new QLabel("Open FW File", group), 0, 0);
+    path_ = makePathBox("firmwarePath", group);
+    grid->addWidget(path_, 0, 1);
+    browse_ = makeBrowseButton("firmwareBrowse", group);
+    grid->addWidget(browse_, 0, 2);
+    progress_ = new QProgressBar(group);
+    progress_->setObjectName("upgradeProgress");
+    progress_->setTextVisible(false);
+    grid->addWidget(progress_, 1, 0, 1, 2);
+    upgrade_ = makeButton("Upgrade", "upgradeButton", group);
+    grid->addWidget(upgrade_, 1, 2);
+    grid->setColumnStretch(1, 1);
+
+    connect(browse_, &QAbstractButton::clicked, this, [this] {
+        const QString path = chooseFile(kFirmwareFile);
+        if (!path.isEmpty())
+            page_.setFilePath(path.toStdString());
+    });
+    connect(upgrade_, &QPushButton::clicked, this, [this] { page_.upgradeClicked(); });
+    return group;
+}
+
+QWidget* FirmwareView::buildMessagesGroup()
+{
+    auto* group = new QGroupBox("Messages", this);
+    auto* row = new QHBoxLayout(group);
+    row->setSpacing(kSpacingPx);
+    messages_ = new QPlainTextEdit(group);
+    messages_->setObjectName("messagesBox");
+    messages_->setReadOnly(true);
+    row->addWidget(messages_, 1);
+    clear_ = makeButton("Clear", "clearButton", group);
+    row->addWidget(clear_, 0, Qt::AlignBottom);
+    connect(clear_, &QPushButton::clicked, this, [this] { page_.clearClicked(); });
+    return group;
+}
+
+QWidget* FirmwareView::buildMergeGroup()
+{
+    mergeGroup_ = new QGroupBox("Merge FW", this);
+    mergeGroup_->setObjectName("mergeGroup");
+    auto* grid = new QGridLayout(mergeGroup_);
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(4);
+    for (int i = 0; i < 4; ++i) {
+        auto idx = static_cast<std::size_t>(i);
+        grid->addWidget(new QLabel(kSourceCaptions[i], mergeGroup_), i, 0);
+        sourcePath_[idx] = makePathBox("sourcePath", mergeGroup_);
+        grid->addWidget(sourcePath_[idx], i, 1);
+        for (int v = 0; v < 2; ++v) {
+            auto* box = new QLineEdit(mergeGroup_);
+            box->setPlaceholderText(kVersionPlaceholders[i][v]);
+            box->setFixedWidth(72);
+            sourceVersion_[idx][static_cast<std::size_t>(v)] = box;
+            grid->addWidget(box, i, 2 + v);
+        }
+        sourceBrowse_[idx] = makeBrowseButton("sourceBrowse", mergeGroup_);
+        grid->addWidget(sourceBrowse_[idx], i, 4);
+        connect(sourceBrowse_[idx], &QAbstractButton::clicked, this, [this, i] {
+            const QString path = chooseFile(i);
+            if (!path.isEmpty())
+                page_.pickMergeSource(i, path.toStdString());
+        });
+    }
+    merge_ = makeButton("Merge", "mergeButton", mergeGroup_);
+    grid->addWidget(merge_, 4, 4 - 1, 1, 2, Qt::AlignRight);
+    grid->setColumnStretch(1, 1);
+    connect(merge_, &QPushButton::clicked, this, [this] { page_.mergeClicked(); });
+    return mergeGroup_;
+}
+
+QString FirmwareView::chooseFile(int what)
+{
+    if (chooser_)
+        return chooser_(what);
+    QFileDialog dialog(this, "Open");
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::ReadOnly);
+    if (what == kFirmwareFile) {
+        dialog.setNameFilter("Binary file(*.fw)");
+        dialog.setDefaultSuffix("fw");
+    } else {
+        dialog.setNameFilter(what == 0 ? "Binary file(*.bin)" : "Binary file(*)");
+        dialog.setDefaultSuffix("bin");
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+
+void FirmwareView::sync()
+{
+    path_->setText(q(page_.filePath()));
+    browse_->setEnabled(page_.browseEnabled());
+    if (progress_->maximum() != page_.progressMaximum())
+        progress_->setRange(0, page_.progressMaximum());
+    progress_->setValue(page_.progressPosition());
+    upgrade_->setEnabled(page_.upgradeEnabled());
+    device_->setText(q(page_.deviceLine()));
+
+    const std::string& log = page_.messages();
+    if (log != shownMessages_) {
+        messages_->setPlainText(logText(log));
+        messages_->verticalScrollBar()->setValue(messages_->verticalScrollBar()->maximum());
+        shownMessages_ = log;
+    }
+
+    const FirmwareMerger& merger = page_.merger();
+    for (int i = 0; i < 4; ++i) {
+        const auto& src = merger.source(i);
+        auto idx = static_cast<std::size_t>(i);
+        sourcePath_[idx]->setText(q(src.pathBox));
+        sourceVersion_[idx][0]->setText(q(src.version1));
+        sourceVersion_[idx][1]->setText(q(src.version2));
+    }
+
+    if (page_.messageBoxOpen() && !messageBox_) {
+        messageBox_ = new QMessageBox(QMessageBox::Warning, "FW Upgrade", q(page_.messageBoxText()), QMessageBox::Ok,
+                                      this);
+        messageBox_->setObjectName("firmwareMessageBox");
+        messageBox_->setWindowModality(Qt::WindowModal);
+        connect(messageBox_, &QMessageBox::finished, this, [this] {
+            messageBox_->deleteLater();
+            messageBox_ = nullptr;
+            page_.closeMessageBox();
+        });
+        messageBox_->open();
+    }
+}
+
+}  // namespace matrix::gui

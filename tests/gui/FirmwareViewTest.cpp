@@ -1,0 +1,120 @@
+#include "gui/pages/firmware/FirmwareView.h"
+
+#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/pages/firmware/FirmwarePage.h"
+#include "gui/skin/ImageButton.h"
+#include "tests/gui/GuiTestSupport.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+using namespace matrix::testing;
+
+namespace {
+
+// A part-1 container of `dataBytes` bytes after the marker, written scrambled.
+QString writeFirmware(const QTemporaryDir& dir, std::size_t dataBytes)
+{
+    Bytes image{0xA5, 0x5A};
+    for (std::size_t i = 0; i < dataBytes; ++i)
+        image.push_back(static_cast<std::uint8_t>((i * 7 + 3) & 0x7F));
+    scramble(image);
+    const QString path = dir.filePath("matrix.fw");
+    EXPECT_TRUE(writeFile(path.toStdString(), image));
+    return path;
+}
+
+gui::FirmwareView* openFirmwareTab(GuiRig& gui)
+{
+    MatrixSession& s = gui.session;
+    s.link.controlMode = ControlMode::Tcp;
+    s.link.tcpLinkUp = 1;
+    s.link.matrixAddress = TestRig::kAddress;
+    gui::MainWindow& w = *gui.window;
+    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, w.tabLabel(Tab::FwUpgrade)->geometry().center());
+    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, w.tabLabel(Tab::FwUpgrade)->geometry().center());
+    gui.advance(200);
+    return qobject_cast<gui::FirmwareView*>(w.pageView(Tab::FwUpgrade));
+}
+
+}  // namespace
+
+TEST(FirmwareView, UploadsAMultiBlockFileWithTheProgressBarReachingItsEnd)
+{
+    QTemporaryDir dir;
+    GuiRig gui;
+    gui::FirmwareView* view = openFirmwareTab(gui);
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_EQ(view->deviceLabel()->text(), "Device: HDMI MATRIX 4x4          Version: 1.0");
+    EXPECT_FALSE(view->mergeGroup()->isVisible()) << "the merge tool is hidden by default";
+    EXPECT_TRUE(view->pathBox()->isReadOnly());
+    EXPECT_EQ(view->browseButton()->toolTip(), "Open");
+
+    const QString path = writeFirmware(dir, 3000);  // 12 blocks
+    view->setFileChooser([&](int what) { return what == gui::FirmwareView::kFirmwareFile ? path : QString(); });
+    click(view->browseButton());
+    EXPECT_EQ(view->pathBox()->text(), path);
+
+    click(view->upgradeButton());
+    gui.settle();
+    EXPECT_FALSE(view->upgradeButton()->isEnabled());
+    EXPECT_FALSE(view->browseButton()->isEnabled());
+    EXPECT_EQ(view->progressBar()->maximum(), 3000);
+
+    // Part way through: some blocks are out, the tabs refuse to switch.
+    gui.advance(1000);
+    EXPECT_GT(view->progressBar()->value(), 0);
+    EXPECT_LT(view->progressBar()->value(), 3000);
+    EXPECT_EQ(gui.session.shared.firmwareUpgrading, 1);
+    EXPECT_TRUE(view->messagesBox()->toPlainText().contains("Upgrading Part_1.1.0.0..."));
+    QTest::mousePress(gui.window.get(), Qt::LeftButton, Qt::NoModifier,
+                      gui.window->tabLabel(Tab::General)->geometry().center());
+    processGuiEvents();
+    EXPECT_TRUE(gui.session.shell.tabSelected(Tab::FwUpgrade));
+    EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_uploading").isEmpty());
+
+    gui.advance(5000, 50);
+    EXPECT_TRUE(view->messagesBox()->toPlainText().endsWith("Firmware upgrade Successfully\n"))
+        << view->messagesBox()->toPlainText().toStdString();
+    EXPECT_EQ(view->progressBar()->value(), view->progressBar()->maximum());
+    EXPECT_TRUE(view->upgradeButton()->isEnabled());
+    EXPECT_EQ(gui.session.shared.firmwareUpgrading, 0);
+    EXPECT_EQ(gui.rig.device.firmwarePart[1].size(), 12u * 256u);
+    EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_success").isEmpty());
+
+    click(view->clearButton());
+    EXPECT_TRUE(view->messagesBox()->toPlainText().isEmpty());
+}
+
+TEST(FirmwareView, MergeToolBehindItsToggle)
+{
+    QTemporaryDir dir;
+    GuiRig gui;
+    gui::FirmwareView* view = openFirmwareTab(gui);
+    ASSERT_NE(view, nullptr);
+    const QString main = dir.filePath("main.bin");
+    ASSERT_TRUE(writeFile(main.toStdString(), Bytes(1000, 0x12)));
+    view->setFileChooser([&](int what) { return what == 0 ? main : QString(); });
+
+    click(view->mergeToggle());
+    EXPECT_TRUE(view->mergeGroup()->isVisible());
+    click(view->sourceBrowseButton(0));
+    EXPECT_EQ(view->sourcePathBox(0)->text(), main);
+    click(view->mergeButton());
+    const QString output = dir.filePath("Matrix44_mm0.0.fw");
+    EXPECT_TRUE(QFile::exists(output));
+    EXPECT_TRUE(view->messagesBox()->toPlainText().contains("Firmware merged complete,save to file:" + output));
+    EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_merge_tool").isEmpty());
+    click(view->mergeToggle());
+    EXPECT_FALSE(view->mergeGroup()->isVisible());
+}

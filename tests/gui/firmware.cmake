@@ -1,0 +1,1 @@
+gui_test(test_gui_firmware FirmwareViewTest.cpp)
