@@ -24,6 +24,8 @@ struct SimOptions {
     std::optional<std::array<std::uint8_t, 6>> mac;  // the box's MAC (--mac)
     std::optional<std::array<std::uint8_t, 4>> ip;   // the address it reports (--ip)
     SimKnobs knobs;
+    // Where the received firmware parts are written (partN.bin) at exit.
+    std::string firmwareDir;
 };
 
 // Parses the command line; on failure returns nothing and sets the message.

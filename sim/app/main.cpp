@@ -15,12 +15,30 @@
 
 #include <QCoreApplication>
 
+#include <fstream>
+
 #include <functional>
 #include <iostream>
 #include <memory>
 
 using namespace matrix;
 using namespace matrix::simapp;
+
+namespace {
+
+// What the receiver reassembled, for a test to compare with the file sent.
+void writeFirmwareParts(const sim::MatrixDevice& device, const std::string& dir)
+{
+    for (std::size_t part = 1; part < device.firmwarePart.size(); ++part) {
+        const auto& image = device.firmwarePart[part];
+        if (image.empty())
+            continue;
+        std::ofstream out(dir + "/part" + std::to_string(part) + ".bin", std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    }
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -91,6 +109,8 @@ int main(int argc, char** argv)
     udp.reset();
     serial.reset();
     tcp.reset();
+    if (!options->firmwareDir.empty())
+        writeFirmwareParts(context.device(), options->firmwareDir);
     std::cout << "stopped" << std::endl;
     return result;
 }
