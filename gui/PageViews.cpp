@@ -1,6 +1,7 @@
 #include "gui/PageViews.h"
 
 #include "core/session/MatrixSession.h"
+#include "gui/pages/edid/EdidView.h"
 #include "gui/pages/firmware/FirmwareView.h"
 #include "gui/pages/general/GeneralView.h"
 
@@ -33,6 +34,8 @@ QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
         view = new GeneralView(session.general, parent);
         break;
     case PageId::Edid:
+        view = new EdidView(session.edid, parent);
+        break;
     case PageId::Routing:
         break;
     case PageId::Firmware:
