@@ -3,6 +3,7 @@
 #include "core/session/MatrixSession.h"
 #include "gui/PageViews.h"
 #include "gui/app/ConfigStatusView.h"
+#include "gui/net/NetworkConfigDialog.h"
 #include "gui/app/NoticeView.h"
 #include "gui/app/ProgressView.h"
 #include "gui/skin/Icons.h"
@@ -72,6 +73,8 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     noticeView_ = new NoticeView(session_.popups.notice, this);
     progressView_ = new ProgressView(session_.popups.progress, this);
     configStatusView_ = new ConfigStatusView(session_.popups.configStatus, this);
+    // Modeless: the user can go on using the window while it is open.
+    networkConfigDialog_ = new NetworkConfigDialog(session_.netConfig, this);
 
     // Enter, Escape and Space never reach a dialog's default handling, nor
     // press a focused button, anywhere in this window or its popups.

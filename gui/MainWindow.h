@@ -19,6 +19,7 @@ class ImageButton;
 class NoticeView;
 class ProgressView;
 class ConfigStatusView;
+class NetworkConfigDialog;
 class PopupView;
 
 // The program's only top-level window: frameless and rounded, a blue title
@@ -48,6 +49,7 @@ public:
     NoticeView* noticeView() const { return noticeView_; }
     ProgressView* progressView() const { return progressView_; }
     ConfigStatusView* configStatusView() const { return configStatusView_; }
+    NetworkConfigDialog* networkConfigDialog() const { return networkConfigDialog_; }
     // The popups, in the order they stack (for screenshots).
     std::array<PopupView*, 3> popupViews() const;
     static const char* applicationTitle();
@@ -78,6 +80,7 @@ private:
     NoticeView* noticeView_ = nullptr;
     ProgressView* progressView_ = nullptr;
     ConfigStatusView* configStatusView_ = nullptr;
+    NetworkConfigDialog* networkConfigDialog_ = nullptr;
     // Fallback drag for platforms without a system move.
     bool dragging_ = false;
     QPoint dragOffset_;

@@ -1,6 +1,7 @@
 // matrix-control: the window of the HDMI matrix control program. It reads no
 // command line and keeps no settings.
 #include "core/session/MatrixSession.h"
+#include "gui/ApplicationLook.h"
 #include "gui/MainWindow.h"
 #include "platform/QtDatagramSocket.h"
 #include "platform/QtEventLoop.h"
@@ -8,8 +9,6 @@
 #include "platform/QtSerialPort.h"
 
 #include <QApplication>
-#include <QFont>
-#include <QStyleFactory>
 
 #include <memory>
 
@@ -19,11 +18,7 @@ int main(int argc, char** argv)
     // program itself looks at nothing on its command line.
     QApplication app(argc, argv);
     QApplication::setApplicationName(matrix::gui::MainWindow::applicationTitle());
-    QApplication::setStyle(QStyleFactory::create("Fusion"));
-    // Latin texts in DejaVu Sans; the Chinese texts fall back to WenQuanYi.
-    QFont uiFont("DejaVu Sans", 9);
-    uiFont.setFamilies({"DejaVu Sans", "WenQuanYi Micro Hei"});
-    QApplication::setFont(uiFont);
+    matrix::gui::applyApplicationLook();
 
     matrix::QtEventLoop loop;
     matrix::QtLinkSocket linkSocket;

@@ -1,0 +1,268 @@
+#include "gui/net/NetworkConfigDialog.h"
+
+#include "core/net/NetworkConfig.h"
+#include "gui/skin/Icons.h"
+#include "gui/skin/ImageButton.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace matrix::gui {
+
+namespace {
+
+const QColor kTitleBlue(30, 144, 225);
+constexpr int kCloseButtonWidthPx = 30;
+constexpr int kCloseButtonHeightPx = 29;
+constexpr int kCloseIconSizePx = 16;
+constexpr int kFieldWidthPx = 38;
+
+bool isSwallowedKey(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
+}
+
+}  // namespace
+
+NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow)
+    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint), model_(model), mainWindow_(mainWindow)
+{
+    setObjectName("networkConfigDialog");
+    setWindowTitle(" TCP  Configuration");
+    setFixedSize(kWidthPx, kHeightPx);
+    setAutoFillBackground(true);
+    build();
+    subscription_ = model_.changed.subscribe([this] { sync(); });
+    sync();
+}
+
+NetworkConfigDialog::~NetworkConfigDialog() { model_.changed.unsubscribe(subscription_); }
+
+void NetworkConfigDialog::build()
+{
+    // Title strip: the label one pixel right and down, the close button one
+    // pixel left and down, both inside the grey frame.
+    title_ = new QLabel(" TCP  Configuration", this);
+    title_->setObjectName("netConfigTitle");
+    title_->setAutoFillBackground(true);
+    QPalette titlePalette = title_->palette();
+    titlePalette.setColor(QPalette::Window, kTitleBlue);
+    titlePalette.setColor(QPalette::WindowText, Qt::white);
+    title_->setPalette(titlePalette);
+    QFont titleFont = title_->font();
+    titleFont.setPointSizeF(10);
+    title_->setFont(titleFont);
+    title_->setGeometry(1, 1, kWidthPx - kCloseButtonWidthPx - 2, kTitleHeightPx - 1);
+
+    close_ = new ImageButton(this);
+    close_->setObjectName("netConfigClose");
+    close_->setFocusPolicy(Qt::NoFocus);
+    close_->setIcons(icons::close(true), QSize(kCloseIconSizePx, kCloseIconSizePx), icons::close(false),
+                     QSize(kCloseIconSizePx, kCloseIconSizePx));
+    close_->setTooltipText("Close");
+    close_->setDrawBorder(false, false);
+    for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
+        close_->setColor(slot, kTitleBlue, false);
+    close_->setGeometry(kWidthPx - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kCloseButtonHeightPx - 1);
+
+    auto* body = new QWidget(this);
+    body->setGeometry(12, kTitleHeightPx + 10, kWidthPx - 24, kHeightPx - kTitleHeightPx - 20);
+    auto* column = new QVBoxLayout(body);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+
+    auto* group = new QGroupBox("Device Information", body);
+    group->setObjectName("deviceInformation");
+    auto* grid = new QVBoxLayout(group);
+    grid->setContentsMargins(14, 16, 14, 14);
+    grid->setSpacing(14);
+
+    auto* radios = new QHBoxLayout;
+    autoIp_ = new QRadioButton("Auto IP", group);
+    autoIp_->setObjectName("autoIpRadio");
+    staticIp_ = new QRadioButton("Static IP", group);
+    staticIp_->setObjectName("staticIpRadio");
+    radios->addWidget(autoIp_);
+    radios->addSpacing(30);
+    radios->addWidget(staticIp_);
+    radios->addStretch(1);
+    grid->addLayout(radios);
+
+    // A row of fields behind a caption, separated by "." or "-" labels.
+    const auto fieldRow = [group, grid](const QString& caption, const QString& separator, int count,
+                                        QLineEdit** fields, const QString& objectPrefix, int maxLength,
+                                        const QRegularExpression& allowed) {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(3);
+        auto* label = new QLabel(caption, group);
+        label->setMinimumWidth(70);
+        row->addWidget(label);
+        for (int i = 0; i < count; ++i) {
+            if (i > 0)
+                row->addWidget(new QLabel(separator, group));
+            auto* field = new QLineEdit(group);
+            field->setObjectName(QString("%1%2").arg(objectPrefix).arg(i + 1));
+            field->setFixedWidth(kFieldWidthPx);
+            field->setMaxLength(maxLength);
+            field->setAlignment(Qt::AlignCenter);
+            field->setValidator(new QRegularExpressionValidator(allowed, field));
+            row->addWidget(field);
+            fields[i] = field;
+        }
+        row->addStretch(1);
+        grid->addLayout(row);
+    };
+    fieldRow("IP Address", ".", 4, address_.data(), "addressField", 3, QRegularExpression("[0-9]*"));
+    fieldRow("MAC", "-", 6, mac_.data(), "macField", 2, QRegularExpression("[0-9A-Fa-f]*"));
+    column->addWidget(group);
+    column->addStretch(1);
+
+    auto* buttons = new QHBoxLayout;
+    ok_ = new QPushButton("OK", body);
+    ok_->setObjectName("netConfigOk");
+    cancel_ = new QPushButton("Cancel", body);
+    cancel_->setObjectName("netConfigCancel");
+    for (QPushButton* button : {ok_, cancel_}) {
+        button->setAutoDefault(false);
+        button->setMinimumWidth(90);
+    }
+    buttons->addStretch(1);
+    buttons->addWidget(ok_);
+    buttons->addSpacing(24);
+    buttons->addWidget(cancel_);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+
+    connect(autoIp_, &QRadioButton::clicked, this, [this] { model_.setAutoIp(true); });
+    connect(staticIp_, &QRadioButton::clicked, this, [this] { model_.setAutoIp(false); });
+    for (int i = 0; i < 4; ++i)
+        connect(address_[i], &QLineEdit::textEdited, this,
+                [this, i](const QString& text) { model_.setAddressField(i, text.toStdString()); });
+    for (int i = 0; i < 6; ++i)
+        connect(mac_[i], &QLineEdit::textEdited, this,
+                [this, i](const QString& text) { model_.setMacField(i, text.toStdString()); });
+    connect(ok_, &QPushButton::clicked, this, [this] { model_.ok(); });
+    connect(cancel_, &QPushButton::clicked, this, [this] { model_.cancel(); });
+    connect(close_, &QAbstractButton::clicked, this, [this] { model_.cancel(); });
+
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+void NetworkConfigDialog::sync()
+{
+    autoIp_->setChecked(model_.autoIp());
+    staticIp_->setChecked(!model_.autoIp());
+    // Rewrite a field only when its text differs, so typing keeps the cursor.
+    const auto showText = [](QLineEdit* field, const std::string& text) {
+        const QString value = QString::fromStdString(text);
+        if (field->text() != value) {
+            const int cursor = field->cursorPosition();
+            field->setText(value);
+            field->setCursorPosition(std::min(cursor, static_cast<int>(value.size())));
+        }
+    };
+    for (int i = 0; i < 4; ++i) {
+        showText(address_[i], model_.addressField(i));
+        address_[i]->setEnabled(model_.addressFieldsEnabled());
+    }
+    for (int i = 0; i < 6; ++i)
+        showText(mac_[i], model_.macField(i));
+
+    if (!model_.isVisible()) {
+        hide();
+        return;
+    }
+    if (!placed_ && mainWindow_) {
+        // Centred on the main window the first time; later where the user left it.
+        const QRect main = mainWindow_->geometry();
+        move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
+        placed_ = true;
+    }
+    show();
+    raise();
+}
+
+void NetworkConfigDialog::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    // The one-pixel grey frame along the edge.
+    QPainter painter(this);
+    painter.setPen(QColor(128, 128, 128));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void NetworkConfigDialog::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Slightly rounded corners.
+    QPainterPath path;
+    path.addRoundedRect(QRectF(0, 0, width() + 1, height() + 1), 1.5, 2);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
+void NetworkConfigDialog::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return QWidget::mousePressEvent(event);
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    dragging_ = true;
+    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void NetworkConfigDialog::mouseMoveEvent(QMouseEvent* event)
+{
+    if (dragging_ && (event->buttons() & Qt::LeftButton))
+        move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void NetworkConfigDialog::mouseReleaseEvent(QMouseEvent* event)
+{
+    dragging_ = false;
+    QWidget::mouseReleaseEvent(event);
+}
+
+bool NetworkConfigDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    // As everywhere in the program, Enter, Escape and Space do nothing.
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
+        event->type() == QEvent::ShortcutOverride) {
+        if (isSwallowedKey(static_cast<QKeyEvent*>(event)->key())) {
+            event->accept();
+            return true;
+        }
+    }
+    // A press on a label or the group box's free area drags like the dialog.
+    if (event->type() == QEvent::MouseButtonPress &&
+        (qobject_cast<QLabel*>(watched) || qobject_cast<QGroupBox*>(watched) || watched->objectName().isEmpty())) {
+        auto* press = static_cast<QMouseEvent*>(event);
+        if (press->button() == Qt::LeftButton && !qobject_cast<QLineEdit*>(watched) &&
+            !qobject_cast<QAbstractButton*>(watched)) {
+            mousePressEvent(press);
+            return true;
+        }
+    }
+    if (event->type() == QEvent::MouseMove && dragging_) {
+        mouseMoveEvent(static_cast<QMouseEvent*>(event));
+        return true;
+    }
+    if (event->type() == QEvent::MouseButtonRelease && dragging_) {
+        dragging_ = false;
+        return false;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace matrix::gui

@@ -1,0 +1,195 @@
+#include "gui/pages/general/GeneralView.h"
+
+#include "core/pages/general/GeneralPage.h"
+#include "gui/app/NoticeView.h"
+#include "gui/app/ProgressView.h"
+#include "gui/skin/LinkIndicator.h"
+#include "tests/gui/GuiTestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+using namespace matrix::testing;
+
+namespace {
+
+const QColor kGreen(0, 255, 0);
+const QColor kRed(255, 0, 0);
+
+struct GeneralGui : GuiRig {
+    gui::GeneralView* view = nullptr;
+    GeneralGui() { view = static_cast<gui::GeneralView*>(window->pageView(Tab::General)); }
+
+    QColor textColour(QLabel* label) const { return label->palette().color(QPalette::WindowText); }
+
+    // The simulator's cables: IN1 and IN3, OUTA, OUTB and OUTD are attached.
+    void expectFullStatus()
+    {
+        const char* inputs[] = {"HDMI IN1: Connect", "HDMI IN2: Disconnect", "HDMI IN3: Connect",
+                                "HDMI IN4: Disconnect"};
+        const char* outputs[] = {"HDMI OUTA: Connect", "HDMI OUTB: Connect", "HDMI OUTC: Disconnect",
+                                 "HDMI OUTD: Connect"};
+        for (int n = 1; n <= 4; ++n) {
+            EXPECT_EQ(view->inputLabel(n)->text(), inputs[n - 1]);
+            EXPECT_EQ(view->outputLabel(n)->text(), outputs[n - 1]);
+            EXPECT_EQ(textColour(view->inputLabel(n)), rig.device.inputCable[n - 1] ? kGreen : kRed) << "IN" << n;
+            EXPECT_EQ(textColour(view->outputLabel(n)), rig.device.outputCable[n - 1] ? kGreen : kRed)
+                << "OUT" << n;
+        }
+        for (int n = 5; n <= 8; ++n) {
+            EXPECT_TRUE(view->inputLabel(n)->text().isEmpty());
+            EXPECT_FALSE(view->inputLabel(n)->isVisible());
+        }
+    }
+
+    void connectCom()
+    {
+        // The rescan finds the simulated matrix on COM3.
+        advance(600);
+        ASSERT_EQ(view->comList()->count(), 1);
+        ASSERT_EQ(view->comList()->currentText(), "COM3");
+        click(view->comConnectButton());
+        advance(50);
+    }
+};
+
+}  // namespace
+
+TEST(GeneralView, comConnectAndStatusRunFillTheLabels)
+{
+    GeneralGui gui;
+    EXPECT_TRUE(gui.view->comModeRadio()->isChecked());
+    EXPECT_FALSE(gui.view->ipList()->isEnabled());
+    EXPECT_FALSE(gui.view->comIndicator()->isConnected());
+    for (int n = 1; n <= 4; ++n)
+        EXPECT_TRUE(gui.view->inputLabel(n)->text().isEmpty());
+    gui.advance(600);
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_idle").isEmpty());
+
+    // The device path shows as a tooltip of the COM row.
+    ASSERT_EQ(gui.view->comList()->count(), 1);
+    EXPECT_FALSE(gui.view->comList()->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+
+    gui.connectCom();
+    EXPECT_EQ(gui.view->comConnectButton()->text(), "Disconnect");
+    EXPECT_TRUE(gui.view->comIndicator()->isConnected());
+    EXPECT_FALSE(gui.view->comList()->isEnabled());
+    // The beep query after Connect: the matrix beeps.
+    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+
+    // A slow matrix, so that the run can be watched half-way.
+    gui.rig.serialMatrix.setReplyDelayMs(400);
+    click(gui.view->statusButton());
+    gui.advance(1500);  // timer 91 starts the chain; three replies are in
+    EXPECT_EQ(gui.view->inputLabel(1)->text(), "HDMI IN1: Connect");
+    EXPECT_TRUE(gui.view->outputLabel(4)->text().isEmpty());
+    ASSERT_TRUE(gui.window->progressView()->isVisible());
+    EXPECT_TRUE(gui.window->progressView()->text().startsWith("Getting status"));
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_status_running").isEmpty());
+
+    ASSERT_TRUE(gui.rig.loop.advanceUntil([&] { return !gui.session.popups.progress.isOpen(); }, 5000));
+    gui.advance(10);
+    EXPECT_FALSE(gui.window->progressView()->isVisible());
+    gui.expectFullStatus();
+    EXPECT_FALSE(gui.window->noticeView()->isVisible());
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_status_done").isEmpty());
+
+    click(gui.view->clearButton());
+    EXPECT_TRUE(gui.view->inputLabel(1)->text().isEmpty());
+    EXPECT_TRUE(gui.view->outputLabel(4)->text().isEmpty());
+
+    click(gui.view->comConnectButton());
+    EXPECT_EQ(gui.view->comConnectButton()->text(), "Connect");
+    EXPECT_FALSE(gui.view->comIndicator()->isConnected());
+    EXPECT_TRUE(gui.view->comList()->isEnabled());
+}
+
+TEST(GeneralView, silentMatrixEndsInTimeOutNotice)
+{
+    GeneralGui gui;
+    gui.connectCom();
+    gui.rig.serialMatrix.setSilent(true);
+    click(gui.view->statusButton());
+    gui.advance(5300);
+    EXPECT_TRUE(gui.window->progressView()->isVisible()) << "still waiting after the re-send";
+    gui.advance(5000);
+    EXPECT_FALSE(gui.window->progressView()->isVisible());
+    ASSERT_TRUE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.window->noticeView()->text(), "Time out!");
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_time_out").isEmpty());
+    gui.advance(1000);
+    EXPECT_FALSE(gui.window->noticeView()->isVisible());
+}
+
+TEST(GeneralView, beepBoxChangesOnlyOnTheAcknowledgement)
+{
+    GeneralGui gui;
+    gui.connectCom();
+    ASSERT_TRUE(gui.view->beepBox()->isChecked());
+    gui.rig.serialMatrix.setSilent(true);
+    click(gui.view->beepBox());
+    EXPECT_TRUE(gui.view->beepBox()->isChecked()) << "the toolkit's own toggle is undone";
+    gui.advance(1000);
+    EXPECT_TRUE(gui.view->beepBox()->isChecked()) << "no acknowledgement, no change";
+
+    gui.rig.serialMatrix.setSilent(false);
+    click(gui.view->beepBox());
+    gui.advance(50);
+    EXPECT_FALSE(gui.view->beepBox()->isChecked());
+    EXPECT_FALSE(gui.rig.device.beepOn);
+}
+
+TEST(GeneralView, notConnectedClicksShowTheGuardNotice)
+{
+    GeneralGui gui;
+    click(gui.view->factoryResetButton());
+    ASSERT_TRUE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.window->noticeView()->text(), "Open COM failed!");
+    gui.advance(1500);
+    EXPECT_FALSE(gui.window->noticeView()->isVisible());
+}
+
+TEST(GeneralView, tcpConnectWithTypedAddressAndStatus)
+{
+    GeneralGui gui;
+    click(gui.view->tcpModeRadio());
+    EXPECT_TRUE(gui.view->ipList()->isEnabled());
+    EXPECT_FALSE(gui.view->comList()->isEnabled());
+    gui.view->ipList()->setFocus();
+    QTest::keyClicks(gui.view->ipList()->lineEdit(), TestRig::kAddress);
+    EXPECT_EQ(gui.session.general.ipText(), TestRig::kAddress);
+
+    click(gui.view->tcpConnectButton());
+    gui.advance(150);  // the 100 ms connect check
+    EXPECT_EQ(gui.view->tcpConnectButton()->text(), "Disconnect");
+    EXPECT_TRUE(gui.view->tcpIndicator()->isConnected());
+    EXPECT_EQ(gui.session.link.tcpLinkUp, 1);
+    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_tcp_connected").isEmpty());
+
+    click(gui.view->statusButton());
+    ASSERT_TRUE(gui.rig.loop.advanceUntil([&] { return !gui.session.popups.progress.isOpen(); }, 5000));
+    gui.advance(10);
+    gui.expectFullStatus();
+}
+
+TEST(GeneralView, wrongAddressShowsConnectFailedNotice)
+{
+    GeneralGui gui;
+    click(gui.view->tcpModeRadio());
+    QTest::keyClicks(gui.view->ipList()->lineEdit(), "127.0.0.9");
+    click(gui.view->tcpConnectButton());
+    gui.advance(150);
+    EXPECT_EQ(gui.view->tcpConnectButton()->text(), "Connect");
+    EXPECT_FALSE(gui.view->tcpIndicator()->isConnected());
+    ASSERT_TRUE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.window->noticeView()->text(), "Connect to Matrix failed!");
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_connect_failed").isEmpty());
+}

@@ -1,0 +1,150 @@
+#include "gui/MainWindow.h"
+
+#include "gui/PageViews.h"
+#include "gui/app/NoticeView.h"
+#include "gui/pages/general/GeneralView.h"
+#include "gui/skin/ImageButton.h"
+#include "tests/gui/GuiTestSupport.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+using namespace matrix::testing;
+
+namespace {
+
+const QColor kTitleBlue(30, 144, 225);
+const QColor kSelectedTab(240, 245, 230);
+
+QColor tabBackground(gui::MainWindow& w, Tab tab)
+{
+    const QRect r = w.tabLabel(tab)->geometry();
+    return w.grab().toImage().pixelColor(r.left() + 3, r.top() + 3);
+}
+
+void pressAt(QWidget* w, QPoint pos) { QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, pos); }
+
+}  // namespace
+
+TEST(MainWindow, frameTitleButtonsAndShrinkRule)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
+    // About 600 pixels plus the two title buttons.
+    EXPECT_EQ(w.width(), gui::MainWindow::kShrunkWidthPx + 2 * gui::MainWindow::kTitleButtonWidthPx);
+    EXPECT_EQ(w.minimizeButton()->geometry().topLeft(), QPoint(gui::MainWindow::kShrunkWidthPx - 1, 1));
+    EXPECT_EQ(w.closeButton()->geometry().left(), w.minimizeButton()->geometry().right() + 1);
+    EXPECT_LE(w.closeButton()->geometry().right(), w.width() - 2) << "inside the frame";
+    EXPECT_EQ(w.minimizeButton()->toolTip(), "Minimize");
+    EXPECT_EQ(w.closeButton()->toolTip(), "Close");
+
+    // Every page fits under the tabs.
+    QWidget* general = w.pageView(Tab::General);
+    ASSERT_NE(general, nullptr);
+    EXPECT_EQ(general->size(), gui::kPageAreaSize);
+    EXPECT_TRUE(w.rect().contains(general->geometry()));
+    EXPECT_GE(general->geometry().top(), w.tabLabel(Tab::General)->geometry().bottom());
+
+    const QImage image = w.grab().toImage();
+    EXPECT_EQ(image.pixelColor(w.width() / 2, 5), kTitleBlue) << "blue title strip";
+    EXPECT_EQ(tabBackground(w, Tab::General), kSelectedTab);
+    EXPECT_EQ(tabBackground(w, Tab::Edid), kTitleBlue);
+    const QStringList texts{"General", "EDID", "Matrix", "FW Upgrade"};
+    for (int i = 0; i < kTabCount; ++i)
+        EXPECT_EQ(w.tabLabel(static_cast<Tab>(i))->text(), texts[i]);
+    EXPECT_FALSE(saveScreenshot(w, "main_window_general_idle").isEmpty());
+
+    click(w.closeButton());
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(MainWindow, tabClicksSwitchPagesAndRefusalNeverDrags)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+
+    pressAt(&w, w.tabLabel(Tab::Edid)->geometry().center());
+    processGuiEvents();
+    EXPECT_TRUE(gui.session.shell.tabSelected(Tab::Edid));
+    EXPECT_EQ(tabBackground(w, Tab::Edid), kSelectedTab);
+    EXPECT_EQ(tabBackground(w, Tab::General), kTitleBlue);
+    ASSERT_NE(w.pageView(Tab::Edid), nullptr);
+    EXPECT_TRUE(w.pageView(Tab::Edid)->isVisible());
+    EXPECT_FALSE(w.pageView(Tab::General)->isVisible());
+    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, w.tabLabel(Tab::Edid)->geometry().center());
+
+    // A command in flight: the click is refused and does not move the window.
+    gui.session.link.busy = 1;
+    const QPoint before = w.pos();
+    const QPoint onTab = w.tabLabel(Tab::Matrix)->geometry().center();
+    pressAt(&w, onTab);
+    QTest::mouseMove(&w, onTab + QPoint(40, 30));
+    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, onTab + QPoint(40, 30));
+    processGuiEvents();
+    EXPECT_TRUE(gui.session.shell.tabSelected(Tab::Edid));
+    EXPECT_FALSE(gui.session.shell.tabSelected(Tab::Matrix));
+    EXPECT_EQ(w.pos(), before);
+    gui.session.link.busy = 0;
+
+    pressAt(&w, w.tabLabel(Tab::General)->geometry().center());
+    processGuiEvents();
+    EXPECT_TRUE(w.pageView(Tab::General)->isVisible());
+    EXPECT_FALSE(w.pageView(Tab::Edid)->isVisible());
+}
+
+TEST(MainWindow, pressOnAFreeSpotDragsTheWindow)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    const QPoint before = w.pos();
+    // The title strip, right of the title and left of the buttons.
+    const QPoint spot(450, 12);
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(spot), w.mapToGlobal(QPointF(spot)), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&w, &press);
+    const QPoint to = spot + QPoint(25, 15);
+    QMouseEvent move(QEvent::MouseMove, QPointF(to), w.mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(&w, &move);
+    EXPECT_EQ(w.pos(), before + QPoint(25, 15));
+    EXPECT_TRUE(gui.session.shell.tabSelected(Tab::General));
+}
+
+TEST(MainWindow, tcpTabWithoutLinkShowsTheNotice)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    auto* general = static_cast<gui::GeneralView*>(w.pageView(Tab::General));
+    click(general->tcpModeRadio());
+    ASSERT_TRUE(gui.session.link.tcpMode());
+
+    pressAt(&w, w.tabLabel(Tab::FwUpgrade)->geometry().center());
+    processGuiEvents();
+    EXPECT_TRUE(w.pageView(Tab::FwUpgrade)->isVisible());
+    ASSERT_TRUE(w.noticeView()->isVisible());
+    EXPECT_EQ(w.noticeView()->text(), "Connect to Matrix failed!");
+    gui.advance(1500);
+    EXPECT_FALSE(w.noticeView()->isVisible());
+}
+
+TEST(MainWindow, enterEscapeAndSpaceAreSwallowed)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    auto* general = static_cast<gui::GeneralView*>(w.pageView(Tab::General));
+    QPushButton* status = general->statusButton();
+    int clicks = 0;
+    QObject::connect(status, &QPushButton::clicked, [&] { ++clicks; });
+    status->setFocus();
+    for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+        QTest::keyClick(status, key);
+    processGuiEvents();
+    EXPECT_EQ(clicks, 0);
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.noticeView()->isVisible()) << "Status did not run";
+}

@@ -1,0 +1,217 @@
+// "Search" and "Config..." on the General page, the network configuration
+// dialog and the configuration status popup, on the real widgets with two
+// simulated matrices on an in-memory segment.
+#include "tests/gui/GuiTestSupport.h"
+
+#include "gui/app/ConfigStatusView.h"
+#include "gui/net/NetworkConfigDialog.h"
+#include "gui/pages/general/GeneralView.h"
+#include "gui/skin/ImageButton.h"
+#include "sim/NetResponder.h"
+#include "tests/support/MemoryUdpSegment.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+using namespace matrix;
+using namespace matrix::testing;
+
+namespace {
+
+struct SegmentBox {
+    SegmentBox(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip)
+    {
+        device.mac = mac;
+        device.ip = ip;
+    }
+    sim::MatrixDevice device;
+    sim::NetResponder responder{device};
+};
+
+// The window on a segment with two matrices.
+struct NetGuiRig {
+    TestRig rig;
+    MemoryUdpSegment segment{rig.loop};
+    Platform platform{rig.loop, [this] { return rig.serialHub.makeSerial(); }, rig.linkSocket, segment};
+    SegmentBox first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 1, 20}};
+    SegmentBox second{{0x00, 0x1C, 0x91, 0x07, 0xBE, 0xEF}, {192, 168, 1, 21}};
+    MatrixSession session{platform};
+    std::unique_ptr<gui::MainWindow> window;
+
+    NetGuiRig()
+    {
+        segment.attach(&first.responder);
+        segment.attach(&second.responder);
+        window = std::make_unique<gui::MainWindow>(session);
+        window->show();
+        processGuiEvents();
+    }
+    ~NetGuiRig() { window.reset(); }
+
+    void settle()
+    {
+        rig.loop.runPending();
+        processGuiEvents();
+    }
+    void advance(std::int64_t ms)
+    {
+        for (std::int64_t done = 0; done < ms; done += 10) {
+            rig.loop.advance(std::min<std::int64_t>(10, ms - done));
+            QApplication::processEvents();
+        }
+        processGuiEvents();
+    }
+    gui::GeneralView* general() const { return window->findChild<gui::GeneralView*>("generalView"); }
+    gui::NetworkConfigDialog* dialog() const { return window->networkConfigDialog(); }
+    template <typename T>
+    T* child(const char* name) const
+    {
+        return window->findChild<T*>(name);
+    }
+    void search()
+    {
+        click(child<QRadioButton>("tcpModeRadio"));
+        click(general()->searchButton());
+        settle();
+    }
+    // The window with the dialog and the popups over it, as the user sees it.
+    QString screenshot(const QString& name)
+    {
+        processGuiEvents();
+        QImage image = grabWithPopups(*window);
+        if (dialog()->isVisible()) {
+            QPainter painter(&image);
+            painter.drawImage(dialog()->geometry().topLeft() - window->geometry().topLeft(),
+                              dialog()->grab().toImage());
+        }
+        const QString path = screenshotPath(name);
+        return image.save(path) ? path : QString();
+    }
+};
+
+QStringList comboTexts(QComboBox* combo)
+{
+    QStringList texts;
+    for (int i = 0; i < combo->count(); ++i)
+        texts << combo->itemText(i);
+    return texts;
+}
+
+}  // namespace
+
+TEST(NetworkConfigView, SearchFillsTheIpList)
+{
+    NetGuiRig gui;
+    QComboBox* ipList = gui.child<QComboBox>("ipList");
+    ASSERT_NE(ipList, nullptr);
+    gui.search();
+    EXPECT_EQ(comboTexts(ipList), (QStringList{"192.168.1.20", "192.168.1.21"}));
+    EXPECT_EQ(ipList->currentText(), "192.168.1.20");
+    EXPECT_FALSE(gui.screenshot("net-search-list").isEmpty());
+}
+
+TEST(NetworkConfigView, DialogSendsTheStaticAddressAndThePopupFollowsTheAttempt)
+{
+    NetGuiRig gui;
+    gui.search();
+    gui::NetworkConfigDialog* dialog = gui.dialog();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_FALSE(dialog->isVisible());
+
+    click(gui.child<QPushButton>("configButton"));
+    ASSERT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(dialog->isModal());
+    EXPECT_TRUE(dialog->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(dialog->titleLabel()->text(), " TCP  Configuration");
+    EXPECT_TRUE(dialog->autoIpRadio()->isChecked());
+    EXPECT_FALSE(dialog->addressField(0)->isEnabled());
+    EXPECT_EQ(dialog->addressField(0)->text(), "192");
+    EXPECT_EQ(dialog->addressField(3)->text(), "20");
+    EXPECT_EQ(dialog->macField(5)->text(), "5A");
+
+    click(dialog->staticIpRadio());
+    EXPECT_TRUE(dialog->addressField(3)->isEnabled());
+    dialog->addressField(3)->selectAll();
+    QTest::keyClicks(dialog->addressField(3), "5x0");  // digits only
+    EXPECT_EQ(dialog->addressField(3)->text(), "50");
+    dialog->macField(5)->selectAll();
+    QTest::keyClicks(dialog->macField(5), "5b");
+    EXPECT_EQ(dialog->macField(5)->text(), "5B");  // typed in upper case
+    EXPECT_FALSE(gui.screenshot("net-config-dialog").isEmpty());
+    const QString dialogPath = screenshotPath("net-config-dialog-alone");
+    EXPECT_TRUE(dialog->grab().save(dialogPath));
+
+    // This box takes the address but its acknowledgement never arrives.
+    gui.first.responder.setAckSilent(true);
+    click(dialog->okButton());
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_FALSE(gui.segment.sent.empty());
+    const auto& message = gui.segment.sent.back().data;
+    ASSERT_EQ(message.size(), 76u);
+    EXPECT_EQ(message[9], 50);
+    EXPECT_EQ(message[24], 0x5B);
+
+    gui.settle();
+    auto* status = gui.window->configStatusView();
+    ASSERT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), "Configuring . . .");
+    EXPECT_FALSE(gui.screenshot("net-config-status").isEmpty());
+
+    gui.advance(10000);
+    EXPECT_EQ(status->text(), "configure failed!");
+    gui.advance(2000);
+    EXPECT_FALSE(status->isVisible());
+}
+
+TEST(NetworkConfigView, AcknowledgedAttemptEndsWithTheNewAddressListed)
+{
+    NetGuiRig gui;
+    gui.search();
+    click(gui.child<QPushButton>("configButton"));
+    gui::NetworkConfigDialog* dialog = gui.dialog();
+    click(dialog->staticIpRadio());
+    dialog->addressField(3)->selectAll();
+    QTest::keyClicks(dialog->addressField(3), "99");
+    click(dialog->okButton());
+    gui.settle();
+    auto* status = gui.window->configStatusView();
+    ASSERT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), "Matrix configuration completed successfully!");
+    EXPECT_FALSE(gui.screenshot("net-config-success").isEmpty());
+    gui.advance(2000);
+    EXPECT_EQ(status->text(), "Searching Matrix IP . . .");
+    gui.advance(500);
+    gui.settle();
+    EXPECT_FALSE(status->isVisible());
+    EXPECT_EQ(comboTexts(gui.child<QComboBox>("ipList")), (QStringList{"192.168.1.99", "192.168.1.21"}));
+}
+
+TEST(NetworkConfigView, CancelAndCloseSendNothingAndTheDialogDrags)
+{
+    NetGuiRig gui;
+    gui.search();
+    const std::size_t sent = gui.segment.sent.size();
+    click(gui.child<QPushButton>("configButton"));
+    gui::NetworkConfigDialog* dialog = gui.dialog();
+    click(dialog->cancelButton());
+    EXPECT_FALSE(dialog->isVisible());
+    click(gui.child<QPushButton>("configButton"));
+    ASSERT_TRUE(dialog->isVisible());
+    click(dialog->closeButton());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(gui.segment.sent.size(), sent);
+
+    click(gui.child<QPushButton>("configButton"));
+    const QPoint before = dialog->pos();
+    QLabel* title = dialog->titleLabel();
+    QTest::mousePress(title, Qt::LeftButton, {}, QPoint(40, 10));
+    QTest::mouseMove(title, QPoint(90, 40));
+    QTest::mouseRelease(title, Qt::LeftButton, {}, QPoint(90, 40));
+    processGuiEvents();
+    EXPECT_EQ(dialog->pos(), before + QPoint(50, 30));
+}

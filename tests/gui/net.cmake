@@ -1,0 +1,2 @@
+# Discovery and the network configuration dialog.
+gui_test(test_gui_net ${CMAKE_CURRENT_SOURCE_DIR}/NetworkConfigViewTest.cpp)
