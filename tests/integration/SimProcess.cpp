@@ -1,6 +1,7 @@
 #include "tests/integration/SimProcess.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 namespace matrix::testing {
 
@@ -73,6 +74,19 @@ std::string SimProcess::command(const std::string& line, int timeoutMs)
         }
     }
     return {};
+}
+
+bool SimProcess::waitForLinks(std::size_t count, int timeoutMs)
+{
+    const std::string wanted = "ok links " + std::to_string(count);
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < timeoutMs) {
+        if (command("links") == wanted)
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
 }
 
 int SimProcess::terminate(int timeoutMs)

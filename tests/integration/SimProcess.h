@@ -22,6 +22,8 @@ public:
     std::string waitForLine(const std::string& prefix, int timeoutMs = 5000);
     // Sends a control line and returns the program's answer ("ok ...").
     std::string command(const std::string& line, int timeoutMs = 3000);
+    // Asks "links" until the simulator reports `count` open links.
+    bool waitForLinks(std::size_t count, int timeoutMs = 3000);
     // SIGTERM; returns the exit code, or -1 when it did not end cleanly in time.
     int terminate(int timeoutMs = 5000);
     bool running() const { return process_.state() != QProcess::NotRunning; }
