@@ -697,6 +697,10 @@ void EdidPage::onDownloadResult(const CommandFrame& f)
 void EdidPage::onStandby()
 {
     timers_.killRange(1, kLastStandbyTimer);
+    // The switch-state timers lie above that range; left running, they would
+    // resume the ended operation 5 s later, with no progress popup.
+    timers_.kill(kSwitchStateTimer);
+    timers_.kill(kSwitchStateFinalTimer);
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();

@@ -508,10 +508,17 @@ TEST(EdidPageCom, StandbyEndsTheOperation)
     h.settle();
     EXPECT_TRUE(h.noticeShows("Matrix is in standby mode!"));
     h.expectIdle();
-    EXPECT_FALSE(h.page->timers().isRunning(EdidPage::kSwitchStateTimer) &&
-                 h.page->timers().isRunning(EdidPage::kModeRequestTimer));
-    h.advance(EdidPage::kLongNoticeMs);
+    h.advance(EdidPage::kLongNoticeMs - 1);
+    EXPECT_TRUE(h.popups.notice.isOpen());
+    h.advance(1);
     EXPECT_FALSE(h.popups.notice.isOpen());
+    // The ended operation does not come back on its retry timers.
+    const std::size_t sent = h.wire().size();
+    h.advance(20000);
+    h.settle();
+    EXPECT_EQ(h.wire().size(), sent);
+    EXPECT_FALSE(h.popups.notice.isOpen());
+    EXPECT_FALSE(h.page->timers().anyRunning());
 }
 
 TEST(EdidPageCom, ProgressTextAnimates)
