@@ -1,0 +1,1 @@
+fuzz_target(edid_file EdidFileFuzz.cpp LIBS core_edid)
