@@ -47,10 +47,15 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // Sleep in the loop between events instead of spinning: a busy benchmark
+    // would steal the processor from the simulator it measures. The tick
+    // only bounds the wait.
+    QTimer tick;
+    tick.start(50);
     while (!pred()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
