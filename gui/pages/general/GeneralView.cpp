@@ -7,6 +7,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -25,7 +26,7 @@ namespace {
 const QColor kPanelBlue(30, 144, 225);
 const QColor kConnectedGreen(0, 255, 0);
 const QColor kDisconnectedRed(255, 0, 0);
-constexpr int kButtonWidthPx = 88;
+constexpr int kButtonWidthPx = 80;
 constexpr int kMarginPx = 10;
 constexpr int kSpacingPx = 8;
 
@@ -61,12 +62,13 @@ GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), 
     columns->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
     columns->setSpacing(kMarginPx);
 
-    columns->addWidget(buildConnectionPanel(), 10);
+    columns->addWidget(buildConnectionPanel(), 9);
     auto* right = new QVBoxLayout;
     right->setSpacing(kSpacingPx);
-    right->addWidget(buildDeviceInformation(), 1);
+    right->addWidget(buildDeviceInformation());
     right->addWidget(buildDeviceSettings());
-    columns->addLayout(right, 12);
+    right->addStretch(1);
+    columns->addLayout(right, 13);
 
     subscription_ = page_.changed.subscribe([this] { sync(); });
     sync();
@@ -140,7 +142,6 @@ QWidget* GeneralView::buildConnectionPanel()
     ipList_->setObjectName("ipList");
     ipList_->setEditable(true);
     ipList_->setInsertPolicy(QComboBox::NoInsert);
-    ipList_->lineEdit()->setPlaceholderText("192.168.0.178");
     search_ = makeButton("Search", "searchButton", tcpGroup_);
     config_ = makeButton("Config...", "configButton", tcpGroup_);
     tcpConnect_ = makeButton("Connect", "tcpConnectButton", tcpGroup_);
@@ -196,18 +197,22 @@ QWidget* GeneralView::buildDeviceInformation()
     pal.setColor(QPalette::WindowText, Qt::white);
     panel->setPalette(pal);
     auto* grid = new QGridLayout(panel);
-    grid->setContentsMargins(14, 10, 14, 10);
-    grid->setHorizontalSpacing(16);
-    grid->setVerticalSpacing(6);
+    grid->setContentsMargins(10, 8, 10, 8);
+    grid->setHorizontalSpacing(10);
+    grid->setVerticalSpacing(4);
 
+    // Condensed bold keeps the longest text ("HDMI OUTD: Disconnect") whole
+    // in two columns.
     QFont stateFont = font();
+    stateFont.setFamilies({"DejaVu Sans Condensed", "DejaVu Sans"});
     stateFont.setBold(true);
+    const int stateWidthPx = QFontMetrics(stateFont).horizontalAdvance("HDMI OUTD: Disconnect") + 4;
     for (int n = 1; n <= 8; ++n) {
         auto makeLabel = [&](const char* prefix) {
             auto* label = new QLabel(panel);
             label->setObjectName(QString("%1%2").arg(prefix).arg(n));
             label->setFont(stateFont);
-            label->setMinimumHeight(20);
+            label->setMinimumSize(stateWidthPx, 22);
             // The matrix has four ports of each kind; the chain never asks for
             // ports 5 to 8, so their labels stay hidden.
             label->setVisible(n <= GeneralPage::kQueriedPorts);
@@ -222,7 +227,8 @@ QWidget* GeneralView::buildDeviceInformation()
     }
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
-    layout->addWidget(panel, 1);
+    panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    layout->addWidget(panel);
 
     status_ = makeButton("Status", "statusButton", group);
     clear_ = makeButton("Clear", "clearButton", group);
@@ -245,12 +251,12 @@ QWidget* GeneralView::buildDeviceInformation()
 
 QWidget* GeneralView::buildDeviceSettings()
 {
-    auto* row = new QWidget(this);
-    auto* layout = new QHBoxLayout(row);
+    auto* column = new QWidget(this);
+    auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(kMarginPx);
+    layout->setSpacing(kSpacingPx);
 
-    auto* beepGroup = new QGroupBox("Disable/Enable Beep", row);
+    auto* beepGroup = new QGroupBox("Disable/Enable Beep", column);
     auto* beepLayout = new QVBoxLayout(beepGroup);
     ir_ = new QCheckBox("Enable IR Control", beepGroup);
     ir_->setObjectName("irBox");
@@ -269,20 +275,20 @@ QWidget* GeneralView::buildDeviceSettings()
         page_.irClicked();
         sync();
     });
-    layout->addWidget(beepGroup, 1);
+    layout->addWidget(beepGroup);
 
-    auto* resetGroup = new QGroupBox("Reset to the factory settings", row);
+    auto* resetGroup = new QGroupBox("Reset to the factory settings", column);
     auto* resetLayout = new QHBoxLayout(resetGroup);
     factoryReset_ = makeButton("Factory Reset", "factoryResetButton", resetGroup);
-    resetLayout->addStretch(1);
+    factoryReset_->setMinimumWidth(120);
     resetLayout->addWidget(factoryReset_);
     resetLayout->addStretch(1);
     connect(factoryReset_, &QPushButton::clicked, this, [this] {
         page_.factoryResetClicked();
         sync();
     });
-    layout->addWidget(resetGroup, 1);
-    return row;
+    layout->addWidget(resetGroup);
+    return column;
 }
 
 void GeneralView::syncComList()
