@@ -154,6 +154,10 @@ TEST_P(FirmwarePageTest, EntryQueryShowsTheDeviceLine)
 {
     EXPECT_EQ(page->deviceLine(), "Device: HDMI MATRIX 4x4          Version: 1.0");
     EXPECT_EQ(shared.standbyWatch, 1);
+    if (GetParam() == Transport::Com) {
+        EXPECT_EQ(rig.serialHub.lastSettings(TestRig::kComPort).stopBits, 2);
+        EXPECT_EQ(shared.pageStopBits, 2);
+    }
 }
 
 TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHoldsIt)
@@ -307,18 +311,69 @@ TEST_P(FirmwarePageTest, NoFileFailsWithoutSendingAnything)
 
 TEST_P(FirmwarePageTest, DroppedBlockAckIsRecoveredByTheResend)
 {
-    rig.device.dropFirmwareAckOfBlock = 1;
+    // Block 0 is covered by timer 40, later blocks by timer 33.
     const Bytes image = partImage(0xA5, 0x5A, 598);
     load(image);
+    for (int lostBlock : {0, 1}) {
+        SCOPED_TRACE(lostBlock);
+        rig.device.dropFirmwareAckOfBlock = lostBlock;
+        rig.device.firmwarePart[1].clear();
+        const std::size_t blocksBefore = blocksOnWire().size();
+        matrix().clearReceived();
+        page->upgradeClicked();
+        const std::int64_t tookMs = runUntilMessage("Firmware upgrade Successfully\r\n");
+        EXPECT_EQ(tookMs, 3600 + 7000) << "one 7 s wait for the lost acknowledgement";
+        EXPECT_EQ(countFrames(0x20, 0x01, 0xAA), 3) << "the block announced twice";
+        EXPECT_EQ(blocksOnWire().size() - blocksBefore, 4u);
+        expectReceivedPart(1, image, 2, 600);
+        EXPECT_FALSE(popups.notice.isOpen());
+        expectIdle();
+        page->clearClicked();
+    }
+}
+
+TEST_P(FirmwarePageTest, SilentMatrixGetsTheStartTwiceThenTimesOut)
+{
+    load(partImage(0xA5, 0x5A, 598));
+    matrix().setSilent(true);
     matrix().clearReceived();
     page->upgradeClicked();
-    const std::int64_t tookMs = runUntilMessage("Firmware upgrade Successfully\r\n");
-    EXPECT_EQ(tookMs, 3600 + 7000) << "one 7 s wait for the lost acknowledgement";
-    EXPECT_EQ(countFrames(0x20, 0x01, 0xAA), 3) << "block 1 announced twice";
-    EXPECT_EQ(blocksOnWire().size(), 4u);
-    expectReceivedPart(1, image, 2, 600);
+    rig.loop.advance(3000);
+    EXPECT_EQ(countFrames(0x20, 0x01, 0x01), 2) << "re-sent once after 3 s";
+    rig.loop.advance(2999);
     EXPECT_FALSE(popups.notice.isOpen());
+    rig.loop.advance(1);
+    EXPECT_EQ(popups.notice.text(), "Time out!");
+    EXPECT_EQ(page->messages(), "Upgrading Part_1.1.0.0...\r\nWrite to Part_1.1.0.0 failed\r\n");
     expectIdle();
+    rig.loop.advance(20000);
+    EXPECT_EQ(countFrames(0x20, 0x01, 0x01), 2) << "nothing more after the end";
+}
+
+TEST_P(FirmwarePageTest, AHandshakeCutShortDoesNotSkipAStepNextTime)
+{
+    load(partImage(0xA5, 0x5A, 598));
+    matrix().setReplyDelayMs(50);
+    page->upgradeClicked();
+    // Accept at 50, prepare at 250, its answer at 300 sends the second prepare.
+    rig.loop.advance(320);
+    ASSERT_EQ(page->handshakeStep(), 1);
+    matrix().sendStandby();
+    rig.loop.runPending();
+    expectIdle();
+    rig.loop.advance(100);  // the late answer to the second prepare is ignored
+    EXPECT_EQ(countFrames(0x20, 0x01, 0xAA), 0) << "no block announced after the end";
+
+    matrix().setReplyDelayMs(0);
+    matrix().clearReceived();
+    popups.notice.close();
+    page->upgradeClicked();
+    runUntilMessage("Firmware upgrade Successfully\r\n");
+    const auto frames = upgradeFrames();
+    ASSERT_GE(frames.size(), 4u);
+    EXPECT_EQ(frames[1].p1(), 0x80);
+    EXPECT_EQ(frames[2].p1(), 0x10) << "the second prepare is sent again";
+    EXPECT_EQ(frames[3].p1(), 0xAA);
 }
 
 TEST_P(FirmwarePageTest, PartsOfOneByteIndexRange)
