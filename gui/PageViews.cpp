@@ -4,6 +4,7 @@
 #include "gui/pages/edid/EdidView.h"
 #include "gui/pages/firmware/FirmwareView.h"
 #include "gui/pages/general/GeneralView.h"
+#include "gui/pages/routing/RoutingView.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
@@ -33,10 +34,11 @@ QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
     case PageId::General:
         view = new GeneralView(session.general, parent);
         break;
+    case PageId::Routing:
+        view = new RoutingView(session.routing, parent);
+        break;
     case PageId::Edid:
         view = new EdidView(session.edid, parent);
-        break;
-    case PageId::Routing:
         break;
     case PageId::Firmware:
         view = new FirmwareView(session.firmware, parent);

@@ -10,6 +10,7 @@ MatrixSession::MatrixSession(Platform& platform_)
       general(context),
       edid(context),
       firmware(context),
+      routing(context),
       discovery(context),
       netConfig(context, discovery)
 {
@@ -32,6 +33,7 @@ void MatrixSession::registerPages()
     shell.registerPage(Tab::General, &general);
     shell.registerPage(Tab::Edid, &edid);
     shell.registerPage(Tab::FwUpgrade, &firmware);
+    shell.registerPage(Tab::Matrix, &routing);
     shell.setGeneralHooks(&general);
 }
 

@@ -10,6 +10,7 @@
 #include "core/pages/edid/EdidPage.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "core/pages/general/GeneralPage.h"
+#include "core/pages/routing/RoutingPage.h"
 #include "core/transport/Platform.h"
 
 namespace matrix {
@@ -37,6 +38,7 @@ public:
     GeneralPage general;
     EdidPage edid;
     FirmwarePage firmware;
+    RoutingPage routing;
     // Finding matrices on the segment and setting their address mode.
     Discovery discovery;
     NetworkConfig netConfig;
