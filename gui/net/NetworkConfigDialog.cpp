@@ -24,7 +24,6 @@ namespace {
 
 const QColor kTitleBlue(30, 144, 225);
 constexpr int kCloseButtonWidthPx = 30;
-constexpr int kCloseButtonHeightPx = 29;
 constexpr int kCloseIconSizePx = 16;
 constexpr int kFieldWidthPx = 38;
 
@@ -74,19 +73,19 @@ void NetworkConfigDialog::build()
     close_->setDrawBorder(false, false);
     for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
         close_->setColor(slot, kTitleBlue, false);
-    close_->setGeometry(kWidthPx - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kCloseButtonHeightPx - 1);
+    close_->setGeometry(kWidthPx - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
 
     auto* body = new QWidget(this);
     body->setGeometry(12, kTitleHeightPx + 10, kWidthPx - 24, kHeightPx - kTitleHeightPx - 20);
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
+    column->setSpacing(16);
 
     auto* group = new QGroupBox("Device Information", body);
     group->setObjectName("deviceInformation");
     auto* grid = new QVBoxLayout(group);
-    grid->setContentsMargins(14, 16, 14, 14);
-    grid->setSpacing(14);
+    grid->setContentsMargins(14, 18, 14, 18);
+    grid->setSpacing(0);
 
     auto* radios = new QHBoxLayout;
     autoIp_ = new QRadioButton("Auto IP", group);
@@ -98,6 +97,7 @@ void NetworkConfigDialog::build()
     radios->addWidget(staticIp_);
     radios->addStretch(1);
     grid->addLayout(radios);
+    grid->addStretch(1);
 
     // A row of fields behind a caption, separated by "." or "-" labels.
     const auto fieldRow = [group, grid](const QString& caption, const QString& separator, int count,
@@ -124,9 +124,9 @@ void NetworkConfigDialog::build()
         grid->addLayout(row);
     };
     fieldRow("IP Address", ".", 4, address_.data(), "addressField", 3, QRegularExpression("[0-9]*"));
+    grid->addStretch(1);
     fieldRow("MAC", "-", 6, mac_.data(), "macField", 2, QRegularExpression("[0-9A-Fa-f]*"));
-    column->addWidget(group);
-    column->addStretch(1);
+    column->addWidget(group, 1);
 
     auto* buttons = new QHBoxLayout;
     ok_ = new QPushButton("OK", body);
@@ -190,8 +190,10 @@ void NetworkConfigDialog::sync()
         move(main.left() + (main.width() - width()) / 2, main.top() + (main.height() - height()) / 2);
         placed_ = true;
     }
-    show();
-    raise();
+    if (!isVisible()) {
+        show();
+        raise();
+    }
 }
 
 void NetworkConfigDialog::paintEvent(QPaintEvent* event)
