@@ -3,10 +3,13 @@
 #include "gui/PageViews.h"
 #include "gui/app/NoticeView.h"
 #include "gui/pages/general/GeneralView.h"
+#include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
 
+#include <QEnterEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 
@@ -27,6 +30,10 @@ QColor tabBackground(gui::MainWindow& w, Tab tab)
 }
 
 void pressAt(QWidget* w, QPoint pos) { QTest::mousePress(w, Qt::LeftButton, Qt::NoModifier, pos); }
+
+// A press and its release: the application's button state must not leak
+// into the next test.
+void clickAt(QWidget* w, QPoint pos) { QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, pos); }
 
 }  // namespace
 
@@ -91,7 +98,7 @@ TEST(MainWindow, tabClicksSwitchPagesAndRefusalNeverDrags)
     EXPECT_EQ(w.pos(), before);
     gui.session.link.busy = 0;
 
-    pressAt(&w, w.tabLabel(Tab::General)->geometry().center());
+    clickAt(&w, w.tabLabel(Tab::General)->geometry().center());
     processGuiEvents();
     EXPECT_TRUE(w.pageView(Tab::General)->isVisible());
     EXPECT_FALSE(w.pageView(Tab::Edid)->isVisible());
@@ -111,6 +118,7 @@ TEST(MainWindow, pressOnAFreeSpotDragsTheWindow)
     QMouseEvent move(QEvent::MouseMove, QPointF(to), w.mapToGlobal(QPointF(to)), Qt::NoButton, Qt::LeftButton,
                      Qt::NoModifier);
     QApplication::sendEvent(&w, &move);
+    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, to);
     EXPECT_EQ(w.pos(), before + QPoint(25, 15));
     EXPECT_TRUE(gui.session.shell.tabSelected(Tab::General));
 }
@@ -123,7 +131,7 @@ TEST(MainWindow, tcpTabWithoutLinkShowsTheNotice)
     click(general->tcpModeRadio());
     ASSERT_TRUE(gui.session.link.tcpMode());
 
-    pressAt(&w, w.tabLabel(Tab::FwUpgrade)->geometry().center());
+    clickAt(&w, w.tabLabel(Tab::FwUpgrade)->geometry().center());
     processGuiEvents();
     EXPECT_TRUE(w.pageView(Tab::FwUpgrade)->isVisible());
     ASSERT_TRUE(w.noticeView()->isVisible());
@@ -147,4 +155,45 @@ TEST(MainWindow, enterEscapeAndSpaceAreSwallowed)
     EXPECT_EQ(clicks, 0);
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(w.noticeView()->isVisible()) << "Status did not run";
+}
+
+TEST(MainWindow, titleButtonsShowTheirHoverIcons)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    const QPoint inClose = w.closeButton()->geometry().center();
+    const QRgb before = w.grab().toImage().pixel(inClose.x() - 7, inClose.y() - 7);
+    QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+    QApplication::sendEvent(w.closeButton(), &enter);
+    ASSERT_TRUE(w.closeButton()->pointerOver());
+    const QRgb after = w.grab().toImage().pixel(inClose.x() - 7, inClose.y() - 7);
+    EXPECT_NE(before, after) << "the hover icon has its own background";
+    EXPECT_EQ(QColor(before), QColor(30, 144, 225));
+    EXPECT_FALSE(saveScreenshot(w, "main_window_close_hover").isEmpty());
+}
+
+TEST(MainWindow, iconSheet)
+{
+    // Every icon at the sizes the window uses, on white and on title blue,
+    // for a person to look at.
+    const QList<QIcon> list{gui::icons::close(false), gui::icons::close(true), gui::icons::minimize(false),
+                            gui::icons::minimize(true), gui::icons::link(false), gui::icons::link(true),
+                            gui::icons::openFile(), gui::icons::previous(), gui::icons::next(), gui::icons::logo()};
+    const QList<int> sizes{16, 18, 20, 24, 32};
+    QImage sheet(8 + list.size() * 40, 8 + sizes.size() * 2 * 40, QImage::Format_ARGB32);
+    sheet.fill(Qt::white);
+    QPainter p(&sheet);
+    for (int row = 0; row < sizes.size(); ++row) {
+        const int s = sizes[row];
+        p.fillRect(QRect(0, 8 + (2 * row + 1) * 40 - 4, sheet.width(), 40), QColor(30, 144, 225));
+        for (int i = 0; i < list.size(); ++i) {
+            for (int band = 0; band < 2; ++band) {
+                const QPixmap pm = list[i].pixmap(s, s);
+                EXPECT_FALSE(pm.isNull());
+                p.drawPixmap(8 + i * 40, 8 + (2 * row + band) * 40, pm);
+            }
+        }
+    }
+    p.end();
+    EXPECT_TRUE(sheet.save(screenshotPath("icons")));
 }
