@@ -1,6 +1,7 @@
 #include "gui/pages/general/GeneralView.h"
 
 #include "core/pages/general/GeneralPage.h"
+#include "core/transport/ComPorts.h"
 #include "gui/app/NoticeView.h"
 #include "gui/app/ProgressView.h"
 #include "gui/skin/LinkIndicator.h"
@@ -192,4 +193,80 @@ TEST(GeneralView, wrongAddressShowsConnectFailedNotice)
     ASSERT_TRUE(gui.window->noticeView()->isVisible());
     EXPECT_EQ(gui.window->noticeView()->text(), "Connect to Matrix failed!");
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_connect_failed").isEmpty());
+}
+
+TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
+{
+    GeneralGui gui;
+    gui.connectCom();
+    gui.rig.device.beepOn = false;
+    gui.rig.device.routing = {4, 3, 2, 1, 5, 6, 7, 8};
+    // Refresh the box from the matrix: a beep click that the matrix acknowledges.
+    click(gui.view->beepBox());
+    gui.advance(50);
+    ASSERT_FALSE(gui.view->beepBox()->isChecked());
+
+    gui.rig.serialMatrix.setReplyDelayMs(300);
+    click(gui.view->factoryResetButton());
+    gui.advance(700);
+    ASSERT_TRUE(gui.window->progressView()->isVisible());
+    EXPECT_TRUE(gui.window->progressView()->text().startsWith("Setting"));
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_factory_reset_running").isEmpty());
+
+    ASSERT_TRUE(gui.rig.loop.advanceUntil([&] { return gui.session.popups.notice.isOpen(); }, 10000));
+    gui.advance(10);
+    EXPECT_FALSE(gui.window->progressView()->isVisible());
+    ASSERT_TRUE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.window->noticeView()->text(), "Set successfully!");
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_set_successfully").isEmpty());
+    // The box is checked once the notice has closed.
+    gui.advance(1500);
+    EXPECT_FALSE(gui.window->noticeView()->isVisible());
+    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+    EXPECT_EQ(gui.rig.device.routing[0], 1);
+    EXPECT_EQ(gui.rig.device.routing[3], 4);
+}
+
+TEST(GeneralView, standbyDuringAStatusRunClosesTheProgressWithItsNotice)
+{
+    GeneralGui gui;
+    gui.connectCom();
+    gui.rig.serialMatrix.setSilent(true);
+    click(gui.view->statusButton());
+    gui.advance(300);
+    ASSERT_TRUE(gui.window->progressView()->isVisible());
+    gui.rig.serialMatrix.sendStandby();
+    gui.advance(50);
+    EXPECT_FALSE(gui.window->progressView()->isVisible());
+    ASSERT_TRUE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.window->noticeView()->text(), "Matrix is in standby mode!");
+    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_standby").isEmpty());
+    // No "Time out!" follows: the run is over.
+    gui.advance(12000);
+    EXPECT_FALSE(gui.window->noticeView()->isVisible());
+    EXPECT_EQ(gui.session.popups.notice.timesOpened(), 1);
+}
+
+TEST(GeneralView, rescanKeepsTheChosenPortAndShowsItsDevice)
+{
+    GeneralGui gui;
+    gui.rig.serialHub.addPort(5);
+    gui.advance(600);
+    ASSERT_EQ(gui.view->comList()->count(), 2);
+    EXPECT_EQ(gui.view->comList()->itemText(0), "COM3");
+    EXPECT_EQ(gui.view->comList()->itemText(1), "COM5");
+    EXPECT_EQ(gui.view->comList()->currentText(), "COM3");
+
+    gui.view->comList()->setFocus();
+    QTest::keyClick(gui.view->comList(), Qt::Key_Down);
+    processGuiEvents();
+    EXPECT_EQ(gui.session.general.comSelectedText(), "COM5");
+    gui.advance(1000);  // two rescans
+    EXPECT_EQ(gui.view->comList()->currentText(), "COM5");
+    EXPECT_EQ(gui.view->comList()->toolTip(), QString::fromStdString(comDevicePath(5)));
+
+    gui.rig.serialHub.unplug(5);
+    gui.advance(600);
+    ASSERT_EQ(gui.view->comList()->count(), 1);
+    EXPECT_EQ(gui.view->comList()->currentText(), "COM3");
 }
