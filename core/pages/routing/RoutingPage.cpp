@@ -33,7 +33,6 @@ RoutingPage::RoutingPage(PageContext& context)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
     serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
-    serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
 
     currentInput_.fill(1);
     presetRoute_.fill(1);
