@@ -8,6 +8,8 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -117,4 +119,35 @@ TEST(FirmwareView, MergeToolBehindItsToggle)
     EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_merge_tool").isEmpty());
     click(view->mergeToggle());
     EXPECT_FALSE(view->mergeGroup()->isVisible());
+}
+
+TEST(FirmwareView, RejectedPart2ShowsAStandardMessageBox)
+{
+    QTemporaryDir dir;
+    GuiRig gui;
+    gui.rig.device.rejectFirmwarePart2 = true;
+    gui::FirmwareView* view = openFirmwareTab(gui);
+    ASSERT_NE(view, nullptr);
+    Bytes image{0xA4, 0x5B};
+    image.resize(400, 0x21);
+    scramble(image);
+    const QString path = dir.filePath("slave.fw");
+    ASSERT_TRUE(writeFile(path.toStdString(), image));
+    view->setFileChooser([&](int) { return path; });
+    click(view->browseButton());
+    click(view->upgradeButton());
+    gui.settle();
+
+    auto* box = view->findChild<QMessageBox*>("firmwareMessageBox");
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->text(), "Write to Part_2.1.0.0 failed");
+    EXPECT_TRUE(view->upgradeButton()->isEnabled());
+    EXPECT_FALSE(saveScreenshot(*box, "firmware_part2_rejected").isEmpty());
+    QPointer<QMessageBox> watch(box);
+    box->button(QMessageBox::Ok)->click();
+    processGuiEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(gui.session.firmware.messageBoxOpen());
+    EXPECT_TRUE(watch.isNull()) << "the box is released once dismissed";
 }
