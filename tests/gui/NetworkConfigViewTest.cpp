@@ -207,6 +207,16 @@ TEST(NetworkConfigView, CancelAndCloseSendNothingAndTheDialogDrags)
     EXPECT_EQ(gui.segment.sent.size(), sent);
 
     click(gui.child<QPushButton>("configButton"));
+    // Enter, Escape and Space do nothing here either: no close, no send.
+    dialog->okButton()->setFocus();
+    for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Space})
+        QTest::keyClick(dialog->okButton(), static_cast<Qt::Key>(key));
+    QTest::keyClick(dialog->macField(0), Qt::Key_Space);
+    processGuiEvents();
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(gui.segment.sent.size(), sent);
+    EXPECT_EQ(dialog->macField(0)->text(), "00");
+
     const QPoint before = dialog->pos();
     QLabel* title = dialog->titleLabel();
     QTest::mousePress(title, Qt::LeftButton, {}, QPoint(40, 10));
