@@ -86,6 +86,21 @@ TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
     EXPECT_EQ(page().checkedInput(2), 3);
 }
 
+TEST_P(RoutingPageTest, NextRefreshReportsWhatTheMatrixWasTold)
+{
+    r.showTab();
+    page().clickGrid(3, 1);
+    r.run();
+    page().clickGrid(4, 2);
+    r.run();
+    r.clearWire();
+    r.showTab();
+    EXPECT_EQ(r.wire().size(), 4u);
+    EXPECT_EQ(page().checkedInput(3), 1);
+    EXPECT_EQ(page().checkedInput(4), 2);
+    EXPECT_EQ(page().displayText(3), "1");
+}
+
 TEST_P(RoutingPageTest, ClicksWhileBusyDoNothingAtAll)
 {
     r.showTab();
@@ -408,6 +423,25 @@ TEST_F(RoutingTcpTest, NoSumTestOnTheSocketPath)
     r.run();
     EXPECT_EQ(page().checkedInput(3), 1);
     EXPECT_EQ(r.wire().size(), 5u);  // four queries and one route, no re-send
+}
+
+TEST_F(RoutingTcpTest, StatusInputOutsideTheProtocolOnlyReachesTheDisplay)
+{
+    r.rig.device.routing = {6, 2, 3, 0xFF, 5, 6, 7, 8};
+    r.showTab();
+    // Inputs 5..8 are protocol values: the grid has no button, the steps count from them.
+    EXPECT_EQ(page().displayText(1), "6");
+    EXPECT_EQ(page().currentInput(1), 6);
+    EXPECT_EQ(page().checkedInput(1), 6);  // a hidden button: none of the four is lit
+    // 0xFF is no input at all: only the display shows it.
+    EXPECT_EQ(page().displayText(4), "255");
+    EXPECT_EQ(page().currentInput(4), 1);
+    EXPECT_EQ(page().checkedInput(4), 0);
+    r.clearWire();
+    page().clickPrevious(1);
+    r.run();
+    ASSERT_EQ(r.wire().size(), 1u);
+    EXPECT_EQ(r.wire()[0].p1(), 5);
 }
 
 TEST_F(RoutingTcpTest, SocketDataIsIgnoredWhileReceivingIsOff)
