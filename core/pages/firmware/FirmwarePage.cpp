@@ -495,7 +495,7 @@ void FirmwarePage::onTimer(int id)
         timers_.start(kFirstBlockAckFinalTimer, kFirstBlockAckMs);
         break;
     default:
-        if (id > kRebootPollFirstTimer - 1 && id < kRebootPollLastTimer) {
+        if (id >= kRebootPollFirstTimer && id < kRebootPollLastTimer) {
             sendRebootPoll();
             appendSentLog("\r\n");
             timers_.start(id + 1, kRebootPollMs);
