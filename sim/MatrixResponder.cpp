@@ -68,10 +68,10 @@ void MatrixResponder::replyFrame(const CommandFrame& frame)
         --corruptCount_;
         bytes[12] = static_cast<std::uint8_t>(bytes[12] + 1);
     }
-    emit(std::move(bytes));
+    queueReply(std::move(bytes));
 }
 
-void MatrixResponder::sendBytes(const Bytes& bytes) { emit(bytes); }
+void MatrixResponder::sendBytes(const Bytes& bytes) { queueReply(bytes); }
 
 void MatrixResponder::setCoalesce(int count)
 {
@@ -98,7 +98,7 @@ void MatrixResponder::closeLink()
         closeLink_();
 }
 
-void MatrixResponder::emit(Bytes bytes)
+void MatrixResponder::queueReply(Bytes bytes)
 {
     if (silent_)
         return;

@@ -66,7 +66,7 @@ public:
 
 private:
     void dispatch(const CommandFrame& frame);
-    void emit(Bytes bytes);
+    void queueReply(Bytes bytes);
     void deliver(const Bytes& bytes);
 
     EventLoop& loop_;
