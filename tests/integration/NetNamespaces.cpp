@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace matrix::testing {
@@ -36,8 +38,35 @@ std::string NetNamespaces::unavailableReason()
     return {};
 }
 
+namespace {
+
+// Namespaces left by a run that was killed before it could clean up: ours
+// by name, and their process is gone.
+void removeOrphans()
+{
+    DIR* dir = ::opendir("/run/netns");
+    if (!dir)
+        return;
+    std::vector<std::string> orphans;
+    while (dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("mxnet-m-", 0) != 0 && name.rfind("mxnet-p-", 0) != 0)
+            continue;
+        const std::string pid = name.substr(8);
+        struct stat info {};
+        if (!pid.empty() && ::stat(("/proc/" + pid).c_str(), &info) != 0)
+            orphans.push_back(name);
+    }
+    ::closedir(dir);
+    for (const auto& name : orphans)
+        NetNamespaces::ip({"netns", "del", name});
+}
+
+}  // namespace
+
 NetNamespaces::NetNamespaces()
 {
+    removeOrphans();
     // Names carry the process id, so that parallel runs never share one.
     const std::string id = std::to_string(::getpid());
     matrixSide_ = "mxnet-m-" + id;
