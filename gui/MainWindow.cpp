@@ -28,7 +28,7 @@ const QColor kSeparatorBlue(30, 115, 225);
 const QColor kTitleText(255, 255, 251);
 const QColor kFrameGray(160, 160, 160);
 constexpr int kLogoSizePx = 20;
-constexpr int kTitleIconSizePx = 16;
+constexpr int kTitleIconSizePx = 20;
 
 PageId pageOf(Tab tab)
 {
