@@ -8,6 +8,8 @@
 #include "tests/gui/GuiTestSupport.h"
 
 #include <QEnterEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
@@ -196,4 +198,18 @@ TEST(MainWindow, iconSheet)
     }
     p.end();
     EXPECT_TRUE(sheet.save(screenshotPath("icons")));
+}
+
+TEST(MainWindow, chineseTextsRenderWithARealFont)
+{
+    // The few Chinese texts (hidden log frames, preset messages) need a CJK
+    // font; without one Qt draws empty boxes.
+    EXPECT_FALSE(QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
+    QLabel label(QString::fromUtf8("接收命令 发送命令"));
+    label.setFont(QApplication::font());
+    const QFontMetrics fm(label.font());
+    for (QChar c : QString::fromUtf8("接收发送命令"))
+        EXPECT_TRUE(fm.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << static_cast<unsigned>(c.unicode());
+    label.adjustSize();
+    EXPECT_FALSE(saveScreenshot(label, "chinese_text").isEmpty());
 }
