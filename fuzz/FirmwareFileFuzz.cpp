@@ -1,0 +1,184 @@
+// Firmware container files are whatever the user picks: any length, any
+// bytes. Each input is written as a ".fw" file, loaded by the FW Upgrade
+// page, checked against an independent marker scan, and then uploaded to
+// the in-process simulated matrix on virtual time. Besides what the
+// sanitizers catch, the run stops on:
+//   - a marker scan that disagrees with a plain search;
+//   - an upgrade still running after the longest time-out chain;
+//   - "Firmware upgrade Successfully" while the matrix does not hold, for
+//     every part sent, exactly the file's bytes of that part.
+#include "core/app/PageContext.h"
+#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/pages/firmware/FirmwarePage.h"
+#include "tests/support/TestRig.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+
+using namespace matrix;
+
+namespace {
+
+// A whole upgrade of the largest fuzz input with every wait and poll run
+// out stays well inside this.
+constexpr std::int64_t kSettleMs = 10 * 60 * 1000;
+constexpr std::int64_t kStepMs = 1000;
+// Six blocks and a few markers show every path of the loader and the
+// upload; longer files only cost time per run.
+constexpr std::size_t kMaxFileBytes = 1536;
+
+struct QuietShell : ShellRequests {
+    void postPageBusy(int) override {}
+    void postShellRequest(int) override {}
+    void postNetConfigStatus(int) override {}
+};
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "firmware_file: %s\n", what);
+    std::abort();
+}
+
+bool isPart2or3Marker(const Bytes& image, std::size_t at)
+{
+    const std::uint8_t next = at + 1 < image.size() ? image[at + 1] : 0;
+    return (image[at] == 0xA3 || image[at] == 0xA4) && (next == 0x5B || next == 0x5C);
+}
+
+void checkScan(const Bytes& image, std::size_t from)
+{
+    std::size_t expected = from >= image.size() ? from : image.size();
+    for (std::size_t at = from; at < image.size(); ++at)
+        if (isPart2or3Marker(image, at)) {
+            expected = at;
+            break;
+        }
+    if (scanForMarker(image, from) != expected)
+        fail("marker scan disagrees with a plain search");
+}
+
+// Where each part that the page sends lies in the image: the walk the
+// upgrade makes, written independently. The last span of a part number wins.
+struct Span {
+    std::size_t start;
+    std::size_t end;
+};
+std::map<int, Span> expectedParts(const Bytes& image)
+{
+    std::map<int, Span> parts;
+    std::size_t at = 0;
+    // Each part starts past the previous one's marker, so the walk ends.
+    for (;;) {
+        const std::uint8_t m0 = at < image.size() ? image[at] : 0;
+        const std::uint8_t m1 = at + 1 < image.size() ? image[at + 1] : 0;
+        int part = 0;
+        for (const auto& marker : kPartMarkers)
+            if (marker.first == m0 && marker.second == m1)
+                part = marker.part;
+        if (part == 0 || part >= 3)
+            break;
+        const std::size_t start = at + 2;
+        std::size_t end = image.size();
+        if (part != 1)
+            for (std::size_t p = start; p < image.size(); ++p)
+                if (isPart2or3Marker(image, p)) {
+                    end = p;
+                    break;
+                }
+        end = std::max(end, start);
+        if (end == start || end - start > FirmwarePage::kMaxPartBytes)
+            break;
+        parts[part] = {start, end};
+        if (end >= image.size())
+            break;
+        at = end;
+    }
+    return parts;
+}
+
+const std::string& filePath()
+{
+    static const std::string path = "/tmp/fuzz_firmware_file_" + std::to_string(::getpid()) + ".fw";
+    static const struct Cleanup {
+        ~Cleanup() { std::remove(path.c_str()); }
+    } cleanup;
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    // The first byte picks the transport; the rest is the file.
+    if (size == 0)
+        return 0;
+    const bool overTcp = data[0] & 1;
+    const Bytes file(data + 1, data + std::min(size, kMaxFileBytes + 1));
+    if (!writeFile(filePath(), file))
+        return 0;
+
+    // The loader as the page uses it.
+    Bytes image = file;
+    scramble(image);
+    checkScan(image, 0);
+    checkScan(image, image.size() / 2);
+    checkScan(image, image.size());
+    checkScan(image, image.size() + 3);
+    for (std::size_t at = 0; at + 1 < image.size() + 3; at += 97)
+        (void)partAtMarker(image, at);
+
+    testing::TestRig rig;
+    LinkState link;
+    SharedState shared;
+    Popups popups(rig.loop, link);
+    QuietShell shell;
+    PageContext context{rig.platform, link, shared, popups, shell};
+    link.linkSocket = &rig.linkSocket;
+    link.matrixAddress = testing::TestRig::kAddress;
+    if (overTcp) {
+        link.controlMode = ControlMode::Tcp;
+        link.tcpLinkUp = 1;
+    } else {
+        link.comOpen = 1;
+        link.comPort = testing::TestRig::kComPort;
+    }
+    auto page = std::make_unique<FirmwarePage>(context);
+    // What the main window does when the FW Upgrade tab is selected.
+    shared.firmwareEntryPending = 1;
+    link.activePage = PageId::Firmware;
+    if (overTcp)
+        page->reconnectTcp();
+    rig.loop.advance(150);
+    page->activate();
+    rig.loop.advance(1000);
+
+    if (!page->setFilePath(filePath()))
+        fail("the page refused a loadable file");
+    if (page->image() != image)
+        fail("loaded image differs from the unscrambled file");
+    page->upgradeClicked();
+    rig.loop.advanceUntil([&] { return shared.firmwareUpgrading == 0; }, kSettleMs, kStepMs);
+    if (shared.firmwareUpgrading != 0 || !page->upgradeEnabled())
+        fail("upgrade still running after the longest time-out chain");
+
+    if (page->messages().find("Firmware upgrade Successfully") != std::string::npos) {
+        const auto parts = expectedParts(image);
+        if (parts.empty())
+            fail("success reported for an image without a part");
+        for (const auto& [part, span] : parts) {
+            const auto& got = rig.device.firmwarePart[static_cast<std::size_t>(part)];
+            const std::size_t length = span.end - span.start;
+            if (got.size() < length ||
+                !std::equal(image.begin() + static_cast<long>(span.start), image.begin() + static_cast<long>(span.end),
+                            got.begin()))
+                fail("success reported but the matrix does not hold the file's part");
+        }
+    }
+    return 0;
+}
