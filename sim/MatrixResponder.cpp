@@ -18,6 +18,15 @@ MatrixResponder::~MatrixResponder()
 
 void MatrixResponder::receive(const std::uint8_t* data, std::size_t length)
 {
+    // A block that stalls is given up, as the matrix's receiver does: the
+    // bytes that come after the pause are frames again, not block data.
+    if (rawExpected_ > 0 && loop_.nowMs() - rawLastByteMs_ > kRawBlockGapMs) {
+        rawExpected_ = 0;
+        rawBuffer_.clear();
+        rawHandler_ = nullptr;
+    }
+    if (length > 0)
+        rawLastByteMs_ = loop_.nowMs();
     for (std::size_t i = 0; i < length; ++i) {
         if (rawExpected_ > 0) {
             rawBuffer_.push_back(data[i]);
@@ -40,6 +49,7 @@ void MatrixResponder::expectRawBlock(std::size_t length, RawHandler handler)
 {
     rawExpected_ = length;
     rawBuffer_.clear();
+    rawLastByteMs_ = loop_.nowMs();
     rawHandler_ = std::move(handler);
 }
 
@@ -82,6 +92,15 @@ void MatrixResponder::setCoalesce(int count)
         coalescedReplies_ = 0;
         deliver(held);
     }
+}
+
+void MatrixResponder::clearFaults()
+{
+    dropCount_ = 0;
+    corruptCount_ = 0;
+    delayMs_ = 0;
+    splitBytes_ = 0;
+    setCoalesce(0);
 }
 
 void MatrixResponder::sendNoise(const Bytes& noise) { deliver(noise); }

@@ -38,6 +38,8 @@ public:
     // the order they were registered.
     void onCommand(std::uint8_t command, FrameHandler handler) { handlers_[command].push_back(std::move(handler)); }
     // The next `length` bytes are a raw block (EDID, firmware), not frames.
+    // A block whose bytes pause for longer than kRawBlockGapMs is abandoned.
+    static constexpr std::int64_t kRawBlockGapMs = 1000;
     void expectRawBlock(std::size_t length, RawHandler handler);
 
     // Sends a reply frame (command, sub-command, p1, p2, p3), subject to the knobs.
@@ -54,6 +56,9 @@ public:
     void setSplitSize(std::size_t bytes) { splitBytes_ = bytes; }
     // Hold replies and send them together once `count` have gathered.
     void setCoalesce(int count);
+    // Ends every reply fault at once (drops, corruption, delay, splitting;
+    // held coalesced replies go out now), as when a cable is fixed.
+    void clearFaults();
     void sendNoise(const Bytes& noise);
     void sendStandby();
     void closeLink();
@@ -76,6 +81,7 @@ private:
     FrameAssembler assembler_;
     std::map<std::uint8_t, std::vector<FrameHandler>> handlers_;
     std::size_t rawExpected_ = 0;
+    std::int64_t rawLastByteMs_ = 0;
     Bytes rawBuffer_;
     RawHandler rawHandler_;
     std::vector<CommandFrame> received_;

@@ -1,0 +1,641 @@
+#include "tests/fault/FaultSession.h"
+
+#include "core/pages/firmware/FirmwareContainer.h"
+
+#include <algorithm>
+#include <sstream>
+
+namespace matrix::testing {
+
+namespace {
+
+constexpr const char* kSuccessLine = "Firmware upgrade Successfully";
+constexpr int kLiveOutputs = 4;
+constexpr int kLiveInputs = 4;
+// The longest a modal notice stays up (the standby notice), with margin.
+constexpr int kNoticeWaitMs = 10000;
+// A refresh of four outputs with every wait and retry used up.
+constexpr int kRefreshWaitMs = 40000;
+
+std::size_t countOf(const std::string& text, const std::string& word)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size()))
+        ++n;
+    return n;
+}
+
+const char* tabName(Tab tab) { return Shell::tabTitle(tab); }
+
+}  // namespace
+
+FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
+    : seed_(seed), files_(files), rng_(seed), session_(rig_.platform)
+{
+    firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
+}
+
+FaultSession::~FaultSession() { session_.firmware.changed.unsubscribe(firmwareListener_); }
+
+bool FaultSession::chance(double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p; }
+
+int FaultSession::between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
+
+void FaultSession::note(const std::string& line)
+{
+    journal_.push_back("t=" + std::to_string(rig_.loop.nowMs()) + " " + line);
+}
+
+void FaultSession::violation(const std::string& line)
+{
+    violations_.push_back(line);
+    note("VIOLATION " + line);
+}
+
+void FaultSession::advance(std::int64_t ms) { rig_.loop.advance(ms); }
+
+// ------------------------------------------------------------ the session
+
+std::vector<std::string> FaultSession::run()
+{
+    if (chance(0.5))
+        connectCom();
+    else
+        connectTcp();
+
+    const int steps = between(15, 50);
+    static constexpr int kPauses[] = {0, 20, 100, 200, 500, 1000, 2000, 3500, 6000, 12000};
+    for (int step = 0; step < steps; ++step) {
+        if (chance(0.35))
+            injectFault();
+        userStep();
+        advance(kPauses[between(0, static_cast<int>(std::size(kPauses)) - 1)]);
+    }
+
+    stopFaults();
+    // The user only dismisses the boxes that wait for them; everything else
+    // must end by itself.
+    for (int waited = 0; waited < kQuietMs; waited += 5000) {
+        settleUserBoxes();
+        advance(5000);
+    }
+    settleUserBoxes();
+    checkIdle("after the faults stopped");
+    if (violations_.empty())
+        finalRefresh();
+    return violations_;
+}
+
+void FaultSession::connectCom()
+{
+    note("connect COM3");
+    GeneralPage& page = session_.general;
+    page.selectComMode();
+    page.selectComPort("COM3");
+    page.comConnectClicked();
+    advance(10);
+}
+
+void FaultSession::connectTcp()
+{
+    note("connect TCP");
+    GeneralPage& page = session_.general;
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.tcpConnectClicked();
+    advance(GeneralPage::kConnectCheckMs);
+}
+
+// ------------------------------------------------------------ user steps
+
+void FaultSession::settleUserBoxes()
+{
+    if (session_.routing.editorOpen())
+        session_.routing.editorCancel();
+    if (session_.routing.messageBoxOpen())
+        session_.routing.dismissMessageBox();
+    if (session_.firmware.messageBoxOpen())
+        session_.firmware.closeMessageBox();
+}
+
+void FaultSession::userStep()
+{
+    // A modal popup takes every click.
+    if (session_.popups.anyModalOpen())
+        return;
+    if (session_.routing.messageBoxOpen()) {
+        if (chance(0.7)) {
+            note("dismiss routing message box");
+            session_.routing.dismissMessageBox();
+        }
+        return;
+    }
+    if (session_.firmware.messageBoxOpen()) {
+        if (chance(0.7)) {
+            note("dismiss firmware message box");
+            session_.firmware.closeMessageBox();
+        }
+        return;
+    }
+    if (session_.routing.editorOpen()) {
+        editorAction();
+        return;
+    }
+    if (chance(0.25)) {
+        selectTab(static_cast<Tab>(between(0, kTabCount - 1)));
+        return;
+    }
+    switch (session_.shell.shownTab()) {
+    case Tab::General: generalAction(); break;
+    case Tab::Matrix: routingAction(); break;
+    case Tab::Edid: edidAction(); break;
+    case Tab::FwUpgrade: firmwareAction(); break;
+    }
+}
+
+void FaultSession::selectTab(Tab tab)
+{
+    const bool taken = session_.shell.selectTab(tab);
+    note(std::string("tab ") + tabName(tab) + (taken ? "" : " (refused)"));
+}
+
+void FaultSession::generalAction()
+{
+    GeneralPage& page = session_.general;
+    switch (between(0, 9)) {
+    case 0:
+    case 1:
+        if (page.comModeSelected() && page.comGroupEnabled()) {
+            if (page.comListEnabled())
+                page.selectComPort("COM3");
+            note(std::string("COM ") + page.comConnectText());
+            page.comConnectClicked();
+        } else if (page.tcpModeSelected() && page.tcpGroupEnabled()) {
+            if (page.tcpConnectText() == std::string("Connect"))
+                page.setIpText(TestRig::kAddress);
+            note(std::string("TCP ") + page.tcpConnectText());
+            page.tcpConnectClicked();
+        }
+        break;
+    case 2:
+        if (chance(0.5)) {
+            note("select COM mode");
+            page.selectComMode();
+        } else {
+            note("select TCP mode");
+            page.selectTcpMode();
+        }
+        break;
+    case 3:
+    case 4:
+    case 5:
+        note("status");
+        page.statusClicked();
+        break;
+    case 6:
+        note("beep");
+        page.beepClicked();
+        break;
+    case 7:
+        note("IR");
+        page.irClicked();
+        break;
+    case 8:
+        note("factory reset");
+        page.factoryResetClicked();
+        break;
+    default:
+        note("clear");
+        page.clearClicked();
+        break;
+    }
+}
+
+void FaultSession::routingAction()
+{
+    RoutingPage& page = session_.routing;
+    switch (between(0, 11)) {
+    case 0:
+    case 1:
+    case 2:
+    case 3: {
+        const int output = between(1, kLiveOutputs);
+        const int input = between(1, kLiveInputs);
+        note("grid out " + std::to_string(output) + " in " + std::to_string(input));
+        page.clickGrid(output, input);
+        break;
+    }
+    case 4: {
+        const int output = between(1, kLiveOutputs);
+        const bool next = chance(0.5);
+        note(std::string(next ? "next" : "previous") + " out " + std::to_string(output));
+        if (next)
+            page.clickNext(output);
+        else
+            page.clickPrevious(output);
+        break;
+    }
+    case 5: {
+        const int row = between(0, RoutingPage::kPresetRows - 1);
+        note("preset row " + std::to_string(row));
+        page.clickPresetRow(row);
+        break;
+    }
+    case 6:
+        note("preset edit");
+        page.clickEdit();
+        break;
+    case 7:
+    case 8:
+        note("preset set");
+        page.clickSet();
+        break;
+    case 9: {
+        static constexpr int kTargets[] = {0, 1, 2, 3, RoutingPage::kConfigAllOutputs, RoutingPage::kConfigPortToPort};
+        const int target = kTargets[between(0, static_cast<int>(std::size(kTargets)) - 1)];
+        note("config target " + std::to_string(target));
+        page.selectConfigTarget(target);
+        break;
+    }
+    default: {
+        const int input = between(1, kLiveInputs);
+        note("config input " + std::to_string(input));
+        page.clickConfigInput(input);
+        break;
+    }
+    }
+}
+
+void FaultSession::editorAction()
+{
+    RoutingPage& page = session_.routing;
+    switch (between(0, 5)) {
+    case 0:
+    case 1:
+        page.editorSelectInput(between(1, kLiveOutputs), between(0, kLiveInputs - 1));
+        break;
+    case 2: {
+        const int item = chance(0.2) ? 9 : between(0, kLiveInputs);
+        page.editorChooseAllFrom(item);
+        break;
+    }
+    case 3:
+    case 4:
+        note("editor OK");
+        page.editorOk();
+        break;
+    default:
+        note("editor cancel");
+        page.editorCancel();
+        break;
+    }
+}
+
+void FaultSession::edidAction()
+{
+    EdidPage& page = session_.edid;
+    switch (between(0, 9)) {
+    case 0:
+        page.selectMode(between(0, static_cast<int>(EdidPage::modeRows().size()) - 1));
+        page.selectSetTarget(between(0, page.portCount()));
+        break;
+    case 1:
+        page.selectCopySource(between(0, page.portCount() - 1));
+        page.selectCopyTarget(between(0, page.portCount()));
+        break;
+    case 2:
+        page.selectDownloadTarget(between(0, page.portCount()));
+        break;
+    case 3:
+        if (!files_.edidFiles.empty()) {
+            const auto& path = files_.edidFiles[between(0, static_cast<int>(files_.edidFiles.size()) - 1)];
+            note("EDID file " + path.substr(path.rfind('/') + 1));
+            page.openEdidFile(path);
+        }
+        break;
+    case 4:
+    case 5:
+        note("EDID set target " + std::to_string(page.setTargetIndex()) + " mode " + std::to_string(page.modeIndex()));
+        page.clickSetMode();
+        break;
+    case 6:
+    case 7:
+        note("EDID copy " + std::to_string(page.copySourceIndex()) + " -> " + std::to_string(page.copyTargetIndex()));
+        page.clickCopy();
+        break;
+    default:
+        note("EDID download target " + std::to_string(page.downloadTargetIndex()));
+        page.clickDownload();
+        break;
+    }
+}
+
+void FaultSession::firmwareAction()
+{
+    FirmwarePage& page = session_.firmware;
+    if (page.browseEnabled() && !files_.firmwareFiles.empty() && (page.filePath().empty() || chance(0.3))) {
+        const auto& path = files_.firmwareFiles[between(0, static_cast<int>(files_.firmwareFiles.size()) - 1)];
+        note("firmware file " + path.substr(path.rfind('/') + 1));
+        page.setFilePath(path);
+        return;
+    }
+    if (page.upgradeEnabled()) {
+        note("upgrade");
+        page.upgradeClicked();
+    }
+}
+
+// ------------------------------------------------------------ faults
+
+sim::MatrixResponder& FaultSession::someMatrix() { return chance(0.5) ? rig_.serialMatrix : rig_.tcpMatrix; }
+
+void FaultSession::injectFault()
+{
+    sim::MatrixResponder& m = someMatrix();
+    const std::string side = &m == &rig_.serialMatrix ? "serial" : "tcp";
+    sim::MatrixDevice& device = rig_.device;
+    switch (between(0, 15)) {
+    case 0:
+    case 1: {
+        const int n = between(1, 3);
+        note(side + ": drop next " + std::to_string(n));
+        m.dropNextReplies(n);
+        break;
+    }
+    case 2: {
+        const int n = between(1, 2);
+        note(side + ": corrupt next " + std::to_string(n));
+        m.corruptNextChecksum(n);
+        break;
+    }
+    case 3: {
+        const int ms = chance(0.3) ? 0 : between(1, 6000);
+        note(side + ": delay " + std::to_string(ms));
+        m.setReplyDelayMs(ms);
+        break;
+    }
+    case 4: {
+        const int bytes = chance(0.3) ? 0 : between(1, 12);
+        note(side + ": split " + std::to_string(bytes));
+        m.setSplitSize(static_cast<std::size_t>(bytes));
+        break;
+    }
+    case 5: {
+        const int count = chance(0.4) ? 0 : between(2, 3);
+        note(side + ": coalesce " + std::to_string(count));
+        m.setCoalesce(count);
+        break;
+    }
+    case 6:
+    case 7: {
+        sim::MatrixResponder::Bytes noise(static_cast<std::size_t>(between(1, 20)));
+        for (auto& b : noise)
+            b = static_cast<std::uint8_t>(between(0, 255));
+        // Sometimes a false frame start, which swallows part of the next reply.
+        if (chance(0.3)) {
+            noise[0] = 0xA5;
+            if (noise.size() > 1)
+                noise[1] = 0x5B;
+        }
+        note(side + ": noise " + std::to_string(noise.size()) + " bytes");
+        m.sendNoise(noise);
+        break;
+    }
+    case 8:
+        note(side + ": standby");
+        m.sendStandby();
+        break;
+    case 9:
+        note("tcp: link closed");
+        rig_.tcpMatrix.closeLink();
+        break;
+    case 10:
+        if (unplugged_) {
+            note("serial: plugged back");
+            rig_.serialHub.addPort(TestRig::kComPort, &rig_.serialMatrix);
+            unplugged_ = false;
+        } else {
+            note("serial: unplugged");
+            rig_.serialHub.unplug(TestRig::kComPort);
+            unplugged_ = true;
+        }
+        break;
+    case 11:
+        device.rejectEdidCopy = !device.rejectEdidCopy;
+        note(std::string("device: EDID copy ") + (device.rejectEdidCopy ? "refused" : "accepted"));
+        break;
+    case 12:
+        device.edidSwitchState = device.edidSwitchState == 0 ? 15 : 0;
+        note("device: EDID switches " + std::to_string(device.edidSwitchState));
+        break;
+    case 13: {
+        const int output = between(1, kLiveOutputs);
+        device.outputCable[output - 1] = !device.outputCable[output - 1];
+        note("device: display on output " + std::to_string(output) +
+             (device.outputCable[output - 1] ? " plugged" : " unplugged"));
+        break;
+    }
+    case 14:
+        device.dropFirmwareAckOfBlock = between(0, 4);
+        note("device: lose the acknowledgement of block " + std::to_string(device.dropFirmwareAckOfBlock));
+        break;
+    default:
+        if (chance(0.5)) {
+            device.rejectFirmwarePart1 = !device.rejectFirmwarePart1;
+            note(std::string("device: part 1 ") + (device.rejectFirmwarePart1 ? "refused" : "accepted"));
+        } else {
+            device.rejectFirmwarePart2 = !device.rejectFirmwarePart2;
+            note(std::string("device: part 2 ") + (device.rejectFirmwarePart2 ? "refused" : "accepted"));
+        }
+        break;
+    }
+}
+
+void FaultSession::stopFaults()
+{
+    note("faults stop");
+    rig_.serialMatrix.clearFaults();
+    rig_.tcpMatrix.clearFaults();
+    if (unplugged_) {
+        rig_.serialHub.addPort(TestRig::kComPort, &rig_.serialMatrix);
+        unplugged_ = false;
+    }
+    sim::MatrixDevice& device = rig_.device;
+    device.rejectEdidCopy = false;
+    device.edidSwitchState = 0;
+    device.dropFirmwareAckOfBlock = -1;
+    device.rejectFirmwarePart1 = false;
+    device.rejectFirmwarePart2 = false;
+}
+
+// ------------------------------------------------------------ invariants
+
+void FaultSession::checkFirmwareClaim()
+{
+    const FirmwarePage& page = session_.firmware;
+    const std::size_t successes = countOf(page.messages(), kSuccessLine);
+    if (successes <= successesSeen_)
+        return;
+    successesSeen_ = successes;
+    // The files the sessions load hold one part and no stray marker, so
+    // the part's data is everything after its marker.
+    const Bytes& image = page.image();
+    const int part = partAtMarker(image, 0);
+    if (part != 1 && part != 2) {
+        violation("upgrade reported successful for an image without a part 1 or 2 marker");
+        return;
+    }
+    const Bytes data(image.begin() + 2, image.end());
+    const Bytes& received = rig_.device.firmwarePart[static_cast<std::size_t>(part)];
+    bool same = received.size() >= data.size() && std::equal(data.begin(), data.end(), received.begin());
+    same = same && std::all_of(received.begin() + static_cast<long>(std::min(data.size(), received.size())),
+                               received.end(), [](std::uint8_t b) { return b == 0; });
+    if (!same)
+        violation("upgrade reported successful but the matrix holds " + std::to_string(received.size()) +
+                  " bytes of part " + std::to_string(part) + " that differ from the file's " +
+                  std::to_string(data.size()));
+    else
+        note("upgrade successful, image verified");
+}
+
+void FaultSession::checkIdle(const std::string& when)
+{
+    auto expect = [&](bool ok, const std::string& what) {
+        if (!ok)
+            violation(when + ": " + what);
+    };
+    const Popups& popups = session_.popups;
+    const LinkState& link = session_.link;
+    expect(!popups.notice.isOpen(), "notice still open (\"" + popups.notice.text() + "\")");
+    expect(!popups.progress.isOpen(), "progress popup still open (\"" + popups.progress.text() + "\")");
+    expect(!popups.configStatus.isOpen(), "configuration status popup still open");
+    expect(link.noticeOpen == 0, "noticeOpen is " + std::to_string(link.noticeOpen));
+    expect(link.progressOpen == 0, "progressOpen is " + std::to_string(link.progressOpen));
+    expect(link.busy == 0, "busy is " + std::to_string(link.busy));
+    expect(session_.edid.edidBusy() == 0, "edidBusy is " + std::to_string(session_.edid.edidBusy()));
+    expect(session_.shared.firmwareUpgrading == 0,
+           "firmwareUpgrading is " + std::to_string(session_.shared.firmwareUpgrading));
+    expect(session_.routing.recallIdle() == 1, "recallIdle is " + std::to_string(session_.routing.recallIdle()));
+    expect(session_.routing.panelReady(), "the routing panel is not ready (an output configuration in flight)");
+    expect(session_.routing.gridAcceptsClicks(), "the routing grid refuses clicks");
+    expect(!session_.general.factoryResetRunning(), "a factory reset still runs");
+    expect(!session_.general.statusPending(), "a TCP status run is still pending");
+    expect(session_.firmware.upgradeEnabled(), "the Upgrade button stays disabled");
+    expect(session_.shell.tabButtonsEnabled(), "the tab buttons stay disabled");
+
+    // Only the documented periodic timer may run: the General page's COM rescan.
+    struct Owner {
+        const char* name;
+        TimerSet& timers;
+    };
+    Owner owners[] = {{"General", session_.general.timers()},
+                      {"Matrix", session_.routing.timers()},
+                      {"EDID", session_.edid.timers()},
+                      {"FW Upgrade", session_.firmware.timers()},
+                      {"shell", session_.shell.timers()}};
+    std::size_t counted = 0;
+    for (auto& owner : owners) {
+        for (int id = 0; id <= 200; ++id) {
+            if (!owner.timers.isRunning(id))
+                continue;
+            ++counted;
+            if (&owner.timers == &session_.general.timers() && id == GeneralPage::kRescanTimer)
+                continue;
+            violation(when + ": " + owner.name + " timer " + std::to_string(id) + " still runs");
+        }
+    }
+    const std::size_t total = rig_.loop.runningTimerCount();
+    expect(total == counted, std::to_string(total - counted) + " other timer(s) still run");
+}
+
+void FaultSession::finalRefresh()
+{
+    note("final refresh");
+    auto waitForNoModal = [&] {
+        if (!rig_.loop.advanceUntil([&] { return !session_.popups.anyModalOpen(); }, kNoticeWaitMs, 50))
+            violation("final refresh: a popup does not close (\"" + session_.popups.notice.text() + "\")");
+    };
+    if (!session_.shell.selectTab(Tab::General)) {
+        violation("final refresh: the General tab cannot be selected");
+        return;
+    }
+    advance(Shell::kActivationMs + 50);
+    waitForNoModal();
+
+    GeneralPage& page = session_.general;
+    if (page.comModeSelected()) {
+        if (session_.link.comOpen == 0) {
+            page.selectComPort("COM3");
+            page.comConnectClicked();
+            advance(50);
+        }
+        if (session_.link.comOpen == 0) {
+            violation("final refresh: COM3 does not open");
+            return;
+        }
+    } else {
+        if (session_.link.socketConnected == 1 && session_.link.tcpLinkUp == 0) {
+            page.tcpConnectClicked();  // drops the half-confirmed link first
+            advance(50);
+        }
+        if (session_.link.socketConnected == 0) {
+            page.setIpText(TestRig::kAddress);
+            page.tcpConnectClicked();
+            advance(GeneralPage::kConnectCheckMs + 50);
+        }
+        if (session_.link.tcpLinkUp == 0) {
+            violation("final refresh: the TCP link does not come up");
+            return;
+        }
+    }
+    waitForNoModal();
+    advance(500);
+
+    const int noticesBefore = session_.popups.notice.timesOpened();
+    const std::size_t serialFramesBefore = rig_.serialMatrix.received().size();
+    const std::size_t tcpFramesBefore = rig_.tcpMatrix.received().size();
+    // On a failure, say what reached the matrix during the refresh.
+    struct WireNote {
+        FaultSession& self;
+        std::size_t serialBefore, tcpBefore, violationsBefore;
+        ~WireNote()
+        {
+            if (self.violations_.size() == violationsBefore)
+                return;
+            auto list = [](const std::vector<CommandFrame>& frames, std::size_t from) {
+                std::string text;
+                for (std::size_t i = from; i < frames.size(); ++i)
+                    text += " " + std::to_string(frames[i].command()) + "/" + std::to_string(frames[i].subCommand()) +
+                            "/" + std::to_string(frames[i].p1());
+                return text;
+            };
+            self.note("frames at the serial matrix during the refresh:" + list(self.rig_.serialMatrix.received(), serialBefore));
+            self.note("frames at the TCP matrix during the refresh:" + list(self.rig_.tcpMatrix.received(), tcpBefore));
+        }
+    } wireNote{*this, serialFramesBefore, tcpFramesBefore, violations_.size()};
+    if (!session_.shell.selectTab(Tab::Matrix)) {
+        violation("final refresh: the Matrix tab cannot be selected");
+        return;
+    }
+    advance(Shell::kActivationMs);
+    const bool ended = rig_.loop.advanceUntil(
+        [&] { return session_.link.busy == 0 && !session_.popups.anyModalOpen(); }, kRefreshWaitMs, 50);
+    advance(200);
+    if (!ended) {
+        violation("final refresh: the Matrix refresh does not end");
+        return;
+    }
+    // Nothing misbehaves any more: the refresh must not need a notice.
+    if (session_.popups.notice.timesOpened() != noticesBefore)
+        violation("final refresh: a notice was shown (\"" + session_.popups.notice.text() + "\")");
+    for (int output = 1; output <= kLiveOutputs; ++output) {
+        const int shown = session_.routing.checkedInput(output);
+        const int actual = rig_.device.routing[static_cast<std::size_t>(output - 1)];
+        if (shown != actual)
+            violation("final refresh: output " + std::to_string(output) + " shows input " + std::to_string(shown) +
+                      ", the matrix routes input " + std::to_string(actual));
+    }
+    checkIdle("after the final refresh");
+}
+
+}  // namespace matrix::testing
