@@ -129,9 +129,11 @@ protected:
         EXPECT_EQ(shared.firmwareUpgrading, 0);
         ASSERT_FALSE(shell.pageBusy.empty());
         EXPECT_EQ(shell.pageBusy.back(), 0);
-        for (int id = 1; id <= FirmwarePage::kLastPageTimer; ++id)
-            if (id != FirmwarePage::kNoticeTimer)
+        for (int id = 1; id <= FirmwarePage::kLastPageTimer; ++id) {
+            if (id != FirmwarePage::kNoticeTimer) {
                 EXPECT_FALSE(page->timers().isRunning(id)) << "timer " << id;
+            }
+        }
     }
 
     void expectReceivedPart(int part, const Bytes& image, std::size_t dataStart, std::size_t dataEnd)
@@ -142,9 +144,11 @@ protected:
         EXPECT_TRUE(std::equal(image.begin() + static_cast<long>(dataStart), image.begin() + static_cast<long>(dataEnd),
                                got.begin()))
             << "the matrix holds the file's part byte for byte";
-        for (std::size_t i = length; i < got.size(); ++i)
-            if (dataEnd + (i - length) >= image.size())
+        for (std::size_t i = length; i < got.size(); ++i) {
+            if (dataEnd + (i - length) >= image.size()) {
                 ASSERT_EQ(got[i], 0) << "past the end of the file the last block is zero-filled";
+            }
+        }
     }
 };
 
