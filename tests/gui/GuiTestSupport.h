@@ -6,17 +6,7 @@
 #include "core/session/MatrixSession.h"
 #include "gui/MainWindow.h"
 #include "gui/app/PopupView.h"
-// The simulator has a member named emit, which Qt's keyword macro would
-// swallow; hide the macro while its headers are read.
-#ifdef emit
-#define MATRIX_GUI_TEST_RESTORE_EMIT
-#undef emit
-#endif
 #include "tests/support/TestRig.h"
-#ifdef MATRIX_GUI_TEST_RESTORE_EMIT
-#define emit
-#undef MATRIX_GUI_TEST_RESTORE_EMIT
-#endif
 
 #include <QApplication>
 #include <QDir>
