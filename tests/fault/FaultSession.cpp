@@ -33,6 +33,20 @@ FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
     : seed_(seed), files_(files), rng_(seed), session_(rig_.platform)
 {
     firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
+    // The upgrade frames the matrix takes, for the journal of a failing seed.
+    for (sim::MatrixResponder* m : {&rig_.serialMatrix, &rig_.tcpMatrix}) {
+        const std::string side = m == &rig_.serialMatrix ? "serial" : "tcp";
+        m->onCommand(0x20, [this, side](const CommandFrame& f) {
+            static const char* digits = "0123456789ABCDEF";
+            std::string hex;
+            for (std::size_t i = 2; i < CommandFrame::kSize - 1; ++i) {
+                hex += digits[f[i] >> 4];
+                hex += digits[f[i] & 15];
+                hex += ' ';
+            }
+            note(side + " matrix got " + hex);
+        });
+    }
 }
 
 FaultSession::~FaultSession() { session_.firmware.changed.unsubscribe(firmwareListener_); }
@@ -490,10 +504,15 @@ void FaultSession::checkFirmwareClaim()
     bool same = received.size() >= data.size() && std::equal(data.begin(), data.end(), received.begin());
     same = same && std::all_of(received.begin() + static_cast<long>(std::min(data.size(), received.size())),
                                received.end(), [](std::uint8_t b) { return b == 0; });
-    if (!same)
+    if (!same) {
+        std::size_t first = 0;
+        while (first < data.size() && first < received.size() && data[first] == received[first])
+            ++first;
         violation("upgrade reported successful but the matrix holds " + std::to_string(received.size()) +
                   " bytes of part " + std::to_string(part) + " that differ from the file's " +
-                  std::to_string(data.size()));
+                  std::to_string(data.size()) + " from byte " + std::to_string(first));
+        note("firmware messages: " + page.messages());
+    }
     else
         note("upgrade successful, image verified");
 }

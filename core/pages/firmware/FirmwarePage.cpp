@@ -190,17 +190,26 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
     const std::uint8_t b10 = f[10];
     const bool restZero = b6 == 0 && b7 == 0 && b8 == 0 && b10 == 0;
 
+    // The handshake replies carry no step number, so a late or doubled one
+    // (the start or a prepare re-sent after its first wait) could only be
+    // taken for a later step: each counts only while its request waits.
     if (sub == 0x01 && p1 == kAccept && restZero) {
+        if (!timers_.isRunning(kStartPart1Timer) && !timers_.isRunning(kStartPart1FinalTimer))
+            return;
         timers_.kill(kStartPart1Timer);
         timers_.kill(kStartPart1FinalTimer);
         timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
         return;
     }
     if (sub == 0x02 && p1 == kAccept && b7 == 0) {
+        if (!timers_.isRunning(kStartPart2Timer) && !timers_.isRunning(kStartPart2FinalTimer))
+            return;
         timers_.kill(kStartPart2Timer);
         timers_.kill(kStartPart2FinalTimer);
         sendAnnounce(0);
         appendSentLog("\r\n");
+        // Block 0 is announced, so block 0 is what goes out.
+        blockIndex_ = 0;
         fillBlock();
         timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
         return;
@@ -219,6 +228,11 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         return;
     }
     if (sub == 0x01 && p1 == 0 && restZero) {
+        const bool firstWaits = timers_.isRunning(kFirstPrepareTimer) || timers_.isRunning(kFirstPrepareFinalTimer);
+        const bool secondWaits =
+            timers_.isRunning(kSecondPrepareTimer) || timers_.isRunning(kSecondPrepareFinalTimer);
+        if (handshakeStep_ == 0 ? !firstWaits : !secondWaits)
+            return;
         timers_.kill(kFirstPrepareTimer);
         timers_.kill(kFirstPrepareFinalTimer);
         if (handshakeStep_ == 0) {
@@ -232,6 +246,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
             sendAnnounce(0);
             appendSentLog("\r\n");
             handshakeStep_ = 0;
+            blockIndex_ = 0;
             fillBlock();
             timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
         }

@@ -380,6 +380,47 @@ TEST_P(FirmwarePageTest, AHandshakeCutShortDoesNotSkipAStepNextTime)
     EXPECT_EQ(frames[3].p1(), 0xAA);
 }
 
+// Found by the fault simulation: a prepare answered late is re-sent, both
+// answers arrive, and the second one (indistinguishable from the answer to
+// the second prepare) restarted the handshake in mid-transfer, announcing
+// block 0 with the data of a later block. The matrix then held a damaged
+// image and the page reported success.
+TEST_P(FirmwarePageTest, DoubledPrepareAnswerDoesNotSendALaterBlockAsBlockZero)
+{
+    const Bytes image = partImage(0xA5, 0x5A, 1300);
+    load(image);
+    page->upgradeClicked();
+    rig.loop.advance(100);  // accepted; the prepare goes out at 200
+    // Every answer from now on takes 3.5 s: the first prepare is re-sent
+    // after its 3 s wait, and both of its answers come back.
+    matrix().setReplyDelayMs(3500);
+    runUntilMessage("Firmware upgrade Successfully\r\n");
+    EXPECT_EQ(countFrames(0x20, 0x01, 0x80), 2) << "the first prepare was re-sent";
+    expectReceivedPart(1, image, 2, 1302);
+    EXPECT_EQ(rig.device.firmwareBadBlocks, 0);
+    rig.loop.advance(30000);
+    expectIdle();
+}
+
+// Found by the fault simulation: a start accepted late is re-sent, and the
+// second acceptance, arriving during the transfer, started the part over
+// with block 0 announced and a later block's data sent under it.
+TEST_P(FirmwarePageTest, DoubledStartAcceptanceDoesNotRestartThePart)
+{
+    const Bytes image = partImage(0xA4, 0x5B, 1300);
+    load(image);
+    matrix().setReplyDelayMs(3200);  // the start is re-sent after 3 s
+    page->upgradeClicked();
+    rig.loop.advance(3300);
+    matrix().setReplyDelayMs(0);
+    runUntilMessage("Firmware upgrade Successfully\r\n");
+    EXPECT_EQ(countFrames(0x20, 0x02, 0x01), 2) << "the start was re-sent";
+    EXPECT_EQ(countFrames(0x20, 0x02, 0xAA), 5) << "blocks 0 .. 4 announced once each";
+    expectReceivedPart(2, image, 2, 1302);
+    rig.loop.advance(30000);
+    expectIdle();
+}
+
 TEST_P(FirmwarePageTest, PartsOfOneByteIndexRange)
 {
     // 65535 data bytes: blocks 0 .. 255, the last one announced with index 255.
