@@ -30,16 +30,23 @@ FileReadStatus readFileBounded(const std::string& path, std::size_t maxBytes, By
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return FileReadStatus::CannotOpen;
-    // Read one byte more than allowed: a file that yields it is too large,
-    // whatever its reported size (pipes and growing files included).
-    Bytes data(maxBytes + 1);
-    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(data.size()));
-    const auto got = static_cast<std::size_t>(in.gcount());
-    if (got > maxBytes)
-        return FileReadStatus::TooLarge;
+    // Read until the end or one byte more than allowed: a file that yields
+    // it is too large, whatever its reported size (pipes and growing files
+    // included). Chunks keep a small file from costing a buffer of the
+    // largest size.
+    Bytes data;
+    char chunk[4096];
+    for (;;) {
+        in.read(chunk, static_cast<std::streamsize>(sizeof chunk));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        data.insert(data.end(), chunk, chunk + got);
+        if (data.size() > maxBytes)
+            return FileReadStatus::TooLarge;
+        if (!in)
+            break;
+    }
     if (in.bad())
         return FileReadStatus::CannotOpen;
-    data.resize(got);
     out = std::move(data);
     return FileReadStatus::Ok;
 }
