@@ -4,6 +4,8 @@
 
 #include "core/pages/firmware/FirmwareContainer.h"
 #include "core/session/MatrixSession.h"
+#include "sim/NetResponder.h"
+#include "tests/support/MemoryUdpSegment.h"
 #include "tests/support/TestRig.h"
 
 #include <gtest/gtest.h>
@@ -224,6 +226,110 @@ TEST(SessionDriver, FirmwareUpgradeSendsTheWholeImage)
     EXPECT_EQ(run.result.exit, ExitCode::Usage);
     EXPECT_TRUE(rig2.tcpMatrix.received().empty());
     fs::remove_all(dir);
+}
+#endif
+
+#ifdef MATRIXCTL_HAVE_ROUTING
+TEST(SessionDriver, RouteAllClicksTheGridOutputByOutput)
+{
+    for (bool overCom : {false, true}) {
+        TestRig rig;
+        MatrixSession session(rig.platform);
+        Invocation inv = overCom ? com(Command::RouteAll) : tcp(Command::RouteAll);
+        inv.input = 3;
+        DriverRun run = runOn(rig, session, inv);
+        ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+        ASSERT_EQ(run.result.routes.size(), 4u);
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(rig.device.routing[k], 3) << k;
+            EXPECT_EQ(run.result.routes[k].input, 3);
+        }
+        // Output 5 and beyond are never touched.
+        EXPECT_EQ(rig.device.routing[4], 5);
+        EXPECT_EQ(session.link.busy, 0);
+    }
+}
+
+TEST(SessionDriver, RouteThatIsNeverAcknowledgedTimesOut)
+{
+    TestRig rig;
+    MatrixSession session(rig.platform);
+    // The refresh is answered, the route command is not.
+    rig.tcpMatrix.onCommand(2, [&](const CommandFrame& f) {
+        if (f.subCommand() == 1 && f.p1() == 4)
+            rig.tcpMatrix.setSilent(true);
+    });
+    Invocation inv = tcp(Command::Route);
+    inv.input = 2;
+    inv.output = 3;
+    DriverRun run = runOn(rig, session, inv);
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Time out!");
+    EXPECT_EQ(countFrames(rig.tcpMatrix, 2, 3), 2);  // sent and re-sent once
+}
+#endif
+
+#ifdef MATRIXCTL_HAVE_NET
+struct NetRig {
+    TestRig rig;
+    testing::MemoryUdpSegment segment{rig.loop};
+    Platform platform{rig.loop, [this] { return rig.serialHub.makeSerial(); }, rig.linkSocket, segment};
+    sim::MatrixDevice firstDevice;
+    sim::MatrixDevice secondDevice;
+    sim::NetResponder first{firstDevice};
+    sim::NetResponder second{secondDevice};
+
+    NetRig()
+    {
+        firstDevice.mac = {0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A};
+        firstDevice.ip = {192, 168, 0, 77};
+        secondDevice.mac = {0x00, 0x1C, 0x91, 0x03, 0x40, 0x01};
+        secondDevice.ip = {192, 168, 0, 78};
+        segment.attach(&first);
+        segment.attach(&second);
+    }
+};
+
+TEST(SessionDriver, DiscoverListsEveryMatrixWithItsMac)
+{
+    NetRig net;
+    MatrixSession session(net.platform);
+    Invocation inv;
+    inv.command = Command::Discover;
+    inv.seconds = 2;
+    DriverRun run = runOn(net.rig, session, inv);
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    ASSERT_EQ(run.result.matrices.size(), 2u);
+    EXPECT_EQ(run.result.matrices[0].ip, "192.168.0.77");
+    EXPECT_EQ(run.result.matrices[0].mac, "001C9103405A");
+    EXPECT_EQ(run.result.matrices[1].mac, "001C91034001");
+    EXPECT_GE(run.elapsedMs, 2000);
+}
+
+TEST(SessionDriver, NetConfigAddressesTheMatrixByItsMac)
+{
+    NetRig net;
+    MatrixSession session(net.platform);
+    Invocation inv;
+    inv.command = Command::NetConfig;
+    inv.mac = "001C91034001";
+    inv.staticIp = true;
+    inv.staticAddress = "192.168.0.90";
+    DriverRun run = runOn(net.rig, session, inv);
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    EXPECT_EQ(run.result.message, "Matrix configuration completed successfully!");
+    EXPECT_EQ(net.secondDevice.ip, (std::array<std::uint8_t, 4>{192, 168, 0, 90}));
+    EXPECT_EQ(net.firstDevice.ip, (std::array<std::uint8_t, 4>{192, 168, 0, 77}));
+    EXPECT_EQ(net.secondDevice.mac[5], 0x01);  // kept
+
+    // No such matrix on the segment.
+    NetRig other;
+    MatrixSession session2(other.platform);
+    inv.mac = "0A0B0C0D0E0F";
+    run = runOn(other.rig, session2, inv);
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Search Matrix IP failed!");
+    EXPECT_EQ(other.secondDevice.ip, (std::array<std::uint8_t, 4>{192, 168, 0, 78}));
 }
 #endif
 
