@@ -414,11 +414,18 @@ void EdidPage::reconnectTcp()
 
 void EdidPage::activate()
 {
+    // A click in the 150 ms before activation has started an operation
+    // (its progress animation runs): the entry query must not take its
+    // place, or the operation's replies would find no operation to go on
+    // with and leave the progress popup up for good.
+    const bool operationRunning = timers_.isRunning(kProgressTimer);
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0)
             showNotice("Connect to Matrix failed!");
-        edidOperation_ = kOpRefresh;
-        sendStatusQuery(1);
+        if (!operationRunning) {
+            edidOperation_ = kOpRefresh;
+            sendStatusQuery(1);
+        }
         ctx_.shared.edidEntryPending = 0;
         changed.notifyChanged();
         return;
@@ -435,9 +442,11 @@ void EdidPage::activate()
         serial_->startWorker();
     else
         showNotice("Open COM failed!");
-    edidOperation_ = kOpRefresh;
     serialAssembler_.reset();
-    sendStatusQuery(1);
+    if (!operationRunning) {
+        edidOperation_ = kOpRefresh;
+        sendStatusQuery(1);
+    }
     changed.notifyChanged();
 }
 

@@ -190,6 +190,36 @@ TEST_P(EdidPageTest, BuiltInModeOnAllInputsShowsSuccessThenFullChain)
     EXPECT_EQ(h->wire().back(), statusQuery(4));
 }
 
+// Found by the fault simulation: Set clicked in the 150 ms between showing
+// the tab and its activation. The entry query replaced the running
+// operation, whose mode reply then found nothing to go on with, and the
+// progress popup and its animation stayed up for good.
+TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
+{
+    // The tab is shown again; the user clicks before the entry query.
+    h->shared.edidEntryPending = 1;
+    if (GetParam() == Transport::Tcp)
+        h->page->reconnectTcp();
+    h->settle();
+    h->page->selectMode(2);
+    h->page->selectSetTarget(1);
+    // The first answer comes after the activation.
+    h->matrixSide().setReplyDelayMs(200);
+    h->page->clickSetMode();
+    ASSERT_TRUE(h->popups.progress.isOpen());
+    h->advance(150);
+    h->page->activate();
+    h->settle();
+
+    ASSERT_TRUE(h->rig.loop.advanceUntil([&] { return h->noticeShows("Set successfully!"); },
+                                         2 * EdidPage::kReplyWaitMs + 1000));
+    EXPECT_EQ(h->rig.device.edidStatus[1], 2) << "the set reached the matrix";
+    h->advance(3 * EdidPage::kReplyWaitMs);
+    h->expectIdle();
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
 TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
 {
     EdidHarness h(Transport::Com);
