@@ -40,7 +40,7 @@ void SessionDriver::start()
     case Command::EdidStatus: connect([this] { runEdidStatus(); }); break;
     case Command::EdidSet: connect([this] { runEdidSet(); }); break;
     case Command::EdidCopy: connect([this] { runEdidCopy(); }); break;
-    case Command::EdidUpload: connect([this] { runEdidUpload(); }); break;
+    case Command::EdidUpload: runEdidUpload(); break;  // checks its file before connecting
     case Command::FirmwareUpgrade: runFirmwareUpgrade(); break;
     case Command::Discover: runDiscover(); break;
     case Command::NetConfig: runNetConfig(); break;
@@ -48,14 +48,15 @@ void SessionDriver::start()
     }
 }
 
-void SessionDriver::waitUntil(Check done, std::int64_t limitMs, Step then, std::string limitText)
+void SessionDriver::waitUntil(Check done, std::int64_t limitMs, Step then, std::string limitText, ExitCode limitCode)
 {
     waitCheck_ = std::move(done);
     waitThen_ = std::move(then);
     limitText_ = std::move(limitText);
+    limitCode_ = limitCode;
     timers_.start(kLimitTimer, static_cast<int>(limitMs), [this] {
         timers_.kill(kLimitTimer);
-        fail(ExitCode::MatrixFailed, limitText_);
+        fail(limitCode_, limitText_);
     });
 }
 
@@ -171,7 +172,7 @@ void SessionDriver::connect(Step then)
     // The page's connect check decides after 100 ms: "Disconnect" or the
     // notice "Connect to Matrix failed!".
     waitUntil([&general] { return general.tcpIndicatorConnected(); }, kConnectLimitMs, std::move(then),
-              "Connect to Matrix failed!");
+              "Connect to Matrix failed!", ExitCode::LinkFailed);
 }
 
 // ---- General page ----

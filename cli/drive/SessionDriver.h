@@ -56,8 +56,9 @@ private:
     using Step = std::function<void()>;
 
     // Runs `then` once `done` holds (checked every poll). After limitMs the
-    // run fails with limitText and exit status 1.
-    void waitUntil(Check done, std::int64_t limitMs, Step then, std::string limitText = "Time out!");
+    // run fails with limitText and limitCode.
+    void waitUntil(Check done, std::int64_t limitMs, Step then, std::string limitText = "Time out!",
+                   ExitCode limitCode = ExitCode::MatrixFailed);
     // Notices the current step expects; any other notice ends the run as a
     // failure carrying the notice's text.
     void expectNotice(const std::string& text, Step action);
@@ -108,6 +109,7 @@ private:
     Check waitCheck_;
     Step waitThen_;
     std::string limitText_;
+    ExitCode limitCode_ = ExitCode::MatrixFailed;
     std::map<std::string, Step> expected_;
     int noticeSubscription_ = 0;
     int noticesSeen_ = 0;

@@ -25,6 +25,7 @@ constexpr const char* kSilentAddress = "127.0.0.32";
 constexpr const char* kNobodyAddress = "127.0.0.33";
 constexpr const char* kFirmwareAddress = "127.0.0.34";
 constexpr const char* kRoutingAddress = "127.0.0.35";
+constexpr const char* kEdidAddress = "127.0.0.36";
 
 struct Outcome {
     int exitCode = -1;
@@ -298,6 +299,39 @@ TEST(MatrixctlProcess, FirmwareUpgradeDeliversTheWholeImage)
     // A wrong file is bad input.
     Outcome bad = runCtl({"--tcp", kFirmwareAddress, "firmware", "upgrade", QString::fromStdString(path + ".txt")});
     EXPECT_EQ(bad.exitCode, 2);
+    fs::remove_all(dir);
+}
+
+TEST(MatrixctlProcess, EdidUploadChecksTheFileFirst)
+{
+    const fs::path dir = scratchDir("edid");
+    matrix::Bytes edid(128, 0x10);
+    const std::uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+    std::copy(header, header + 8, edid.begin());
+    edid[126] = 0;  // no extension block
+    unsigned sum = 0;
+    for (int i = 0; i < 127; ++i)
+        sum += edid[static_cast<std::size_t>(i)];
+    edid[127] = static_cast<std::uint8_t>(-sum);
+    const std::string good = (dir / "good.bin").string();
+    ASSERT_TRUE(matrix::writeFile(good, edid));
+    edid[127] ^= 1;
+    const std::string bad = (dir / "bad.bin").string();
+    ASSERT_TRUE(matrix::writeFile(bad, edid));
+
+    Simulator sim({"--tcp", kEdidAddress});
+    ASSERT_TRUE(sim.waitForOutput("listening tcp"));
+    Outcome up = runCtl({"--tcp", kEdidAddress, "edid", "upload", QString::fromStdString(good), "IN2"});
+    ASSERT_EQ(up.exitCode, 0) << up.err;
+    EXPECT_EQ(up.out, "Download successfully!\n");
+    Outcome status = runCtl({"--tcp", kEdidAddress, "--json", "edid", "status"});
+    ASSERT_EQ(status.exitCode, 0) << status.err;
+    EXPECT_EQ(json(status)["edid"].toObject()["IN2"].toString(), "User define");
+
+    // A file the page would refuse is bad input, with the page's own text.
+    Outcome refused = runCtl({"--tcp", kEdidAddress, "edid", "upload", QString::fromStdString(bad), "all"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "Please select the correct EDID file!\n");
     fs::remove_all(dir);
 }
 
