@@ -14,6 +14,7 @@ SessionDriver::SessionDriver(MatrixSession& session, const Invocation& invocatio
 
 SessionDriver::~SessionDriver()
 {
+    *alive_ = false;
     if (noticeSubscription_)
         session_.popups.notice.changed.unsubscribe(noticeSubscription_);
 }
@@ -75,8 +76,8 @@ void SessionDriver::onNoticeChanged()
         return;
     const std::string text = notice.text();
     // Decide after the page's handler has returned, so its state is whole.
-    session_.platform.loop.post([this, text] {
-        if (finished_)
+    session_.platform.loop.post([this, alive = alive_, text] {
+        if (!*alive || finished_)
             return;
         auto it = expected_.find(text);
         if (it != expected_.end()) {
@@ -135,8 +136,8 @@ void SessionDriver::finish()
     expected_.clear();
     timers_.kill(kPollTimer);
     timers_.kill(kLimitTimer);
-    session_.platform.loop.post([this] {
-        if (onFinished)
+    session_.platform.loop.post([this, alive = alive_] {
+        if (*alive && onFinished)
             onFinished();
     });
 }

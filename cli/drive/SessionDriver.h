@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,6 +120,8 @@ private:
     std::int64_t entryStartMs_ = 0;
     std::vector<std::pair<int, int>> routePlan_;
     std::int64_t routeIndex_ = 0;
+    // Tasks posted to the loop may outlive the driver; they check this first.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace matrix::cli
