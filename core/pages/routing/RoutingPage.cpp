@@ -182,7 +182,11 @@ void RoutingPage::reconnectSocket()
     socketAssembler_.reset();
     socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
     link_.socketConnected = 0;
-    singleRoute_ = 1;
+    // A recall or panel command still in flight keeps its mode: its route
+    // acknowledgements must step it on and end it, or the panel stays
+    // locked for good.
+    if (panelReady())
+        singleRoute_ = 1;
 }
 
 void RoutingPage::startRefresh()
@@ -190,7 +194,8 @@ void RoutingPage::startRefresh()
     if (link_.tcpMode()) {
         if (link_.socketConnected == 1) {
             ctx_.shared.socketRxEnabled = 1;
-            singleRoute_ = 1;
+            if (panelReady())
+                singleRoute_ = 1;
             sendRoute(kRouteCommand, kStatusSub, 1, 0);
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
@@ -207,7 +212,8 @@ void RoutingPage::startRefresh()
             sendRoute(kRouteCommand, kStatusSub, 1, 0);
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
-            singleRoute_ = 1;
+            if (panelReady())
+                singleRoute_ = 1;
             changed.notifyChanged();
             return;
         }

@@ -112,6 +112,30 @@ TEST_F(RoutingPresetTest, RecallStepsWaitForEachAcknowledgement)
     EXPECT_EQ(page().recallIdle(), 1);
 }
 
+// Found by the fault simulation: a recall does not hold the tabs, and the
+// tab shown again during it started a refresh that switched the page to
+// single routes. The recall's next acknowledgement then finished a single
+// route instead of stepping on, and the list, Set and panel stayed locked.
+TEST_F(RoutingPresetTest, TabShownAgainDuringARecallLetsTheRecallEnd)
+{
+    showTabAndClear();
+    r.matrix().setReplyDelayMs(100);
+    page().clickSet();
+    r.advance(150);  // output 1 acknowledged, output 2 on its way
+    ASSERT_EQ(page().recallIdle(), 0);
+    ASSERT_EQ(r.link.busy, 0) << "a recall does not hold the tabs";
+    r.showTab();
+    ASSERT_TRUE(r.rig.loop.advanceUntil([&] { return page().recallIdle() == 1 && r.link.busy == 0; }, 30000));
+    EXPECT_EQ(routesOnWire().size(), 4u) << "every live output recalled once";
+    EXPECT_TRUE(page().panelReady());
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    for (int k = 1; k <= 4; ++k) {
+        EXPECT_EQ(r.rig.device.routing[k - 1], 2);
+        EXPECT_EQ(page().checkedInput(k), 2) << k;
+    }
+    EXPECT_FALSE(page().timers().anyRunning());
+}
+
 TEST_F(RoutingPresetTest, RecallTimeOutFreesTheListSetAndPanel)
 {
     showTabAndClear();
