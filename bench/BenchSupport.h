@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProcess>
+#include <QStringList>
+
+#include <functional>
+#include <string>
+
+namespace matrix::bench {
+
+// Runs the Qt loop until pred() holds or timeoutMs pass; true if it held.
+// The loop sleeps between events, so a waiting benchmark does not steal the
+// processor from the program it measures.
+bool waitFor(const std::function<bool()>& pred, int timeoutMs);
+
+// Starts matrix-sim with the arguments and waits for the output line that
+// starts with readyPrefix. Standard error is passed through.
+bool startSimulator(QProcess& sim, const QStringList& arguments, const QByteArray& readyPrefix);
+
+// The machine-readable line that bench/run collects: "RESULT key value".
+void printResult(const std::string& key, double value);
+
+// The peak resident set (VmHWM) of a process, in KiB; -1 when unknown.
+long peakResidentKiB(long pid);
+// User plus system processor time of a process so far, in seconds; -1 when unknown.
+double processorSeconds(long pid);
+
+}  // namespace matrix::bench
