@@ -269,6 +269,80 @@ TEST(SessionDriver, RouteThatIsNeverAcknowledgedTimesOut)
 }
 #endif
 
+#ifdef MATRIXCTL_HAVE_EDID
+TEST(SessionDriver, EdidOperationsEndOnThePagesNotices)
+{
+    struct Case {
+        const char* name;
+        Command command;
+        bool overCom;
+        int modeRow;
+        int output;
+        int target;
+        std::function<void(sim::MatrixDevice&)> knob;
+        ExitCode exit;
+        std::string text;  // message on success, error otherwise
+    };
+    const std::vector<Case> cases = {
+        {"set one input", Command::EdidSet, false, 2, 0, 3, {}, ExitCode::Success, "Set successfully!"},
+        {"default EDID, no notice", Command::EdidSet, true, 15, 0, kAllInputs, {}, ExitCode::Success,
+         "Set successfully!"},
+        {"switches not at 1111", Command::EdidSet, true, 4, 0, 1,
+         [](sim::MatrixDevice& d) { d.edidSwitchState = 15; }, ExitCode::MatrixFailed,
+         "Please set the EDID to [1111]!"},
+        {"copy", Command::EdidCopy, false, 0, 1, kAllInputs, {}, ExitCode::Success, "Copy successfully!"},
+        {"copy from an output without display", Command::EdidCopy, false, 0, 2, 1,
+         [](sim::MatrixDevice& d) { d.outputCable[1] = false; }, ExitCode::MatrixFailed,
+         "HDMI OUT B is not connected!"},
+        {"copy refused", Command::EdidCopy, true, 0, 1, 2, [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; },
+         ExitCode::MatrixFailed, "Copy failed!"},
+    };
+    for (const auto& c : cases) {
+        TestRig rig;
+        if (c.knob)
+            c.knob(rig.device);
+        MatrixSession session(rig.platform);
+        Invocation inv = c.overCom ? com(c.command) : tcp(c.command);
+        inv.modeRow = c.modeRow;
+        inv.output = c.output;
+        inv.edidTarget = c.target;
+        DriverRun run = runOn(rig, session, inv);
+        ASSERT_TRUE(run.finished) << c.name;
+        EXPECT_EQ(run.result.exit, c.exit) << c.name;
+        EXPECT_EQ(c.exit == ExitCode::Success ? run.result.message : run.result.error, c.text) << c.name;
+        EXPECT_EQ(session.edid.edidBusy(), 0) << c.name;
+    }
+}
+
+TEST(SessionDriver, EdidStatusFallsBackToTheStatusButtonsTimers)
+{
+    TestRig rig;
+    rig.device.edidStatus = {0, 13, 15, 40, 4, 4, 4, 4};
+    MatrixSession session(rig.platform);
+    DriverRun run = runOn(rig, session, tcp(Command::EdidStatus));
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    ASSERT_EQ(run.result.edid.size(), 4u);
+    EXPECT_EQ(run.result.edid[0].status, "1080i,Stereo Audio 2.0");
+    EXPECT_EQ(run.result.edid[1].status, "DVI 1920X1080");
+    EXPECT_EQ(run.result.edid[2].status, "Copy HDMI OUT A");
+    EXPECT_EQ(run.result.edid[3].status, "User define");
+
+    // The entry chain has no timers; a matrix that stops answering is
+    // asked again by the Status button, whose timers give up.
+    TestRig quiet;
+    quiet.tcpMatrix.onCommand(1, [&](const CommandFrame& f) {
+        if (f.subCommand() == 0x0B)
+            quiet.tcpMatrix.setSilent(true);
+    });
+    MatrixSession session2(quiet.platform);
+    run = runOn(quiet, session2, tcp(Command::EdidStatus));
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Time out!");
+    EXPECT_GE(run.elapsedMs, 12000);  // 2 s for the entry chain, then 5 + 5 s
+    EXPECT_LT(run.elapsedMs, 13000);
+}
+#endif
+
 #ifdef MATRIXCTL_HAVE_NET
 struct NetRig {
     TestRig rig;
