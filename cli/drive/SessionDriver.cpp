@@ -162,8 +162,11 @@ void SessionDriver::connect(Step then)
         }
         general.selectComPort(name);
         general.comConnectClicked();
-        if (!general.comIndicatorConnected())
-            return;  // the page shows "Open COM failed!", which ends the run
+        if (!general.comIndicatorConnected()) {
+            // The page shows "Open COM failed!", which ends the run.
+            waitUntil([] { return false; }, kConnectLimitMs, [] {}, "Open COM failed!", ExitCode::LinkFailed);
+            return;
+        }
         then();
         return;
     }
