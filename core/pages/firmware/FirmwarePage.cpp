@@ -254,7 +254,14 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
     }
     if (sub != partSub() || p1 != 0)
         return;
+    // Acknowledgements count only for the block that waits for one: a late
+    // or held one (of an earlier block, or of an upgrade that has ended)
+    // would skip blocks the matrix never got.
+    const bool blockWaits = timers_.isRunning(kBlockAckTimer) || timers_.isRunning(kBlockAckFinalTimer) ||
+                            timers_.isRunning(kFirstBlockAckTimer) || timers_.isRunning(kFirstBlockAckFinalTimer);
     if (b7 == 1 && b8 == 1) {
+        if (!blockWaits || b10 != blockIndex_)
+            return;
         timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
         timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
         blockIndex_ = b10 + 1;
@@ -269,6 +276,8 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         return;
     }
     if (b6 == kFinalForm && b7 == 0 && b8 == 1) {
+        if (!blockWaits || blockIndex_ < part_.blockTotal())
+            return;
         // Every block timer stops, whichever part and block came last, so no
         // stale re-send reaches the matrix while it reboots.
         timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);

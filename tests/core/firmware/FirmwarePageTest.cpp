@@ -421,6 +421,24 @@ TEST_P(FirmwarePageTest, DoubledStartAcceptanceDoesNotRestartThePart)
     expectIdle();
 }
 
+// Found by the fault simulation: an acknowledgement held back by the line
+// (of another block, or of an upgrade that had already ended) was taken as
+// the answer for the block in flight; the page jumped past blocks the
+// matrix never got and still reported success.
+TEST_P(FirmwarePageTest, StaleBlockAcknowledgementDoesNotSkipBlocks)
+{
+    const Bytes image = partImage(0xA5, 0x5A, 1300);
+    load(image);
+    page->upgradeClicked();
+    ASSERT_TRUE(rig.loop.advanceUntil([&] { return page->blockIndex() == 1; }, 5000));
+    // An acknowledgement of block 3 arrives before block 1 has even gone out.
+    matrix().replyFrame(CommandFrame().set(2, 0x20).set(3, 0x01).set(7, 1).set(8, 1).set(10, 3).seal());
+    runUntilMessage("Firmware upgrade Successfully\r\n");
+    EXPECT_EQ(countFrames(0x20, 0x01, 0xAA), 5) << "blocks 0 .. 4 announced once each";
+    expectReceivedPart(1, image, 2, 1302);
+    expectIdle();
+}
+
 TEST_P(FirmwarePageTest, PartsOfOneByteIndexRange)
 {
     // 65535 data bytes: blocks 0 .. 255, the last one announced with index 255.
