@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace matrix::testing {
@@ -54,6 +55,30 @@ TEST(QtDatagramSocketTest, TwoSocketsShareAPortAndABadAddressSendsNothing)
     EXPECT_EQ(a.sendTo("not an address", kOtherPort, &byte, 1), -1);
     a.close();
     EXPECT_EQ(a.sendTo("127.0.0.1", kOtherPort, &byte, 1), -1) << "a closed socket sends nothing";
+}
+
+// The demo redirects the all-ones broadcast to the loopback broadcast, so a
+// "Search" there never leaves the machine; a bad redirect sends nothing at all.
+TEST(QtDatagramSocketTest, BroadcastRedirectStaysOnLoopback)
+{
+    QtDatagramSocket receiver;
+    QtDatagramSocket sender;
+    ASSERT_TRUE(receiver.bind(kPort));
+    ASSERT_TRUE(sender.bind(kOtherPort));
+    int readable = 0;
+    receiver.setReadableHandler([&] { ++readable; });
+    const std::uint8_t request = 0x61;
+
+    ::setenv("MATRIX_BROADCAST_ADDRESS", "not an address", 1);
+    EXPECT_EQ(sender.sendTo("255.255.255.255", kPort, &request, 1), -1);
+
+    ::setenv("MATRIX_BROADCAST_ADDRESS", "127.255.255.255", 1);
+    EXPECT_EQ(sender.sendTo("255.255.255.255", kPort, &request, 1), 1);
+    ::unsetenv("MATRIX_BROADCAST_ADDRESS");
+    ASSERT_TRUE(waitUntil([&] { return readable > 0; }));
+    std::uint8_t buffer[8];
+    EXPECT_EQ(receiver.receive(buffer, sizeof buffer), 1);
+    EXPECT_EQ(buffer[0], 0x61);
 }
 
 }  // namespace
