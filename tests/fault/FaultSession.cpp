@@ -1,5 +1,6 @@
 #include "tests/fault/FaultSession.h"
 
+#include "core/pages/edid/EdidModes.h"
 #include "core/pages/firmware/FirmwareContainer.h"
 
 #include <algorithm>
@@ -655,6 +656,48 @@ void FaultSession::finalRefresh()
                       ", the matrix routes input " + std::to_string(actual));
     }
     checkIdle("after the final refresh");
+    if (!violations_.empty())
+        return;
+
+    note("final refresh: Matrix tab shows the matrix's routing");
+    // The EDID tab's entry query reads every live input's EDID status.
+    if (!session_.shell.selectTab(Tab::Edid)) {
+        violation("final refresh: the EDID tab cannot be selected");
+        return;
+    }
+    advance(Shell::kActivationMs + 1000);
+    for (int input = 1; input <= kLiveInputs; ++input) {
+        const std::string expected = edid::statusText(rig_.device.edidStatus[static_cast<std::size_t>(input - 1)]);
+        if (session_.edid.inputStatusText(input) != expected)
+            violation("final refresh: EDID input " + std::to_string(input) + " shows \"" +
+                      session_.edid.inputStatusText(input) + "\", the matrix has \"" + expected + "\"");
+    }
+
+    // The General tab's status run shows the matrix's cables.
+    if (!session_.shell.selectTab(Tab::General)) {
+        violation("final refresh: the General tab cannot be selected again");
+        return;
+    }
+    advance(Shell::kActivationMs + 50);
+    waitForNoModal();
+    const int noticesBeforeStatus = session_.popups.notice.timesOpened();
+    page.statusClicked();
+    if (!rig_.loop.advanceUntil([&] { return !session_.popups.anyModalOpen(); }, kRefreshWaitMs, 50)) {
+        violation("final refresh: the status run does not end");
+        return;
+    }
+    if (session_.popups.notice.timesOpened() != noticesBeforeStatus)
+        violation("final refresh: the status run showed a notice (\"" + session_.popups.notice.text() + "\")");
+    for (int port = 1; port <= kLiveInputs; ++port) {
+        const auto i = static_cast<std::size_t>(port - 1);
+        if (page.inputConnected(port) != rig_.device.inputCable[i] || page.inputLabel(port).empty())
+            violation("final refresh: input " + std::to_string(port) + " shows \"" + page.inputLabel(port) + "\"");
+        if (page.outputConnected(port) != rig_.device.outputCable[i] || page.outputLabel(port).empty())
+            violation("final refresh: output " + std::to_string(port) + " shows \"" + page.outputLabel(port) + "\"");
+    }
+    note("final refresh: the EDID and General tabs show the matrix's state");
+    advance(kQuietMs);
+    checkIdle("after the final status run");
 }
 
 }  // namespace matrix::testing

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -137,14 +138,22 @@ protected:
         delete files_;
     }
 
-    // Runs one seed; returns false when an invariant broke.
-    static bool runSeed(std::uint32_t seed)
+    // Runs one seed; returns false when an invariant broke. A replayed seed
+    // also prints what the session did when it passes.
+    static bool runSeed(std::uint32_t seed, bool printJournal = false)
     {
         currentSeed = static_cast<std::sig_atomic_t>(seed);
         FaultSession session(seed, *files_);
         const auto violations = session.run();
-        if (violations.empty())
+        if (violations.empty()) {
+            if (printJournal) {
+                std::string text = "seed " + std::to_string(seed) + " passed; what the session did:\n";
+                for (const auto& line : session.journal())
+                    text += "    " + line + "\n";
+                std::fputs(text.c_str(), stdout);
+            }
             return true;
+        }
         std::string report = "seed " + std::to_string(seed) + " (replay: MATRIX_FAULT_SEED=" +
                              std::to_string(seed) + ")\n";
         for (const auto& line : violations)
@@ -171,7 +180,7 @@ TEST_F(FaultSimulation, EverySessionEndsIdleAndShowsTheMatrixRouting)
     std::signal(SIGBUS, onCrash);
 
     if (const std::uint32_t only = envNumber("MATRIX_FAULT_SEED", 0)) {
-        EXPECT_TRUE(runSeed(only)) << "seed " << only;
+        EXPECT_TRUE(runSeed(only, true)) << "seed " << only;
         return;
     }
     const std::uint32_t count = envNumber("MATRIX_FAULT_SEEDS", kSanitized ? kSanitizedSeeds : kDefaultSeeds);

@@ -521,6 +521,10 @@ void GeneralPage::portChainTimeout(int firstTimerId)
 void GeneralPage::onStandby()
 {
     timers_.killRange(1, kStandbyKillLast);
+    // The connect check of a pending TCP status run is among the timers
+    // just stopped: the run is over, or the Status button would ignore
+    // every later click.
+    tcpStatusPending_ = 0;
     popups_.progress.close();
     popups_.notice.close();
     noticeIfNoneOpen(kStandbyNoticeMs, kStandbyText);

@@ -542,6 +542,31 @@ TEST_F(GeneralPageTcp, StatusClickWhileItsConnectIsPendingIsIgnored)
     EXPECT_EQ(rig.tcpMatrix.received().size(), 10u);  // IR, beep, eight states
 }
 
+// Found by the fault simulation: a standby frame between a Status click's
+// connect and its 100 ms check stopped the check but left the run pending,
+// and from then on every Status click on the connected link was ignored.
+TEST_F(GeneralPageTcp, StandbyBeforeTheStatusConnectCheckLeavesStatusWorking)
+{
+    rig.linkSocket.setConnectDelayMs(50);
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.statusClicked();
+    rig.loop.advance(60);  // connected; the check is still to come
+    rig.tcpMatrix.sendStandby();
+    rig.loop.runPending();
+    EXPECT_EQ(session.popups.notice.text(), "Matrix is in standby mode!");
+    EXPECT_FALSE(page.statusPending());
+    rig.loop.advance(GeneralPage::kStandbyNoticeMs);
+    ASSERT_FALSE(session.popups.anyModalOpen());
+
+    page.statusClicked();
+    EXPECT_TRUE(session.popups.progress.isOpen()) << "the run starts on the link that is up";
+    rig.loop.advance(1000);
+    EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
+    EXPECT_FALSE(session.popups.anyModalOpen());
+    EXPECT_FALSE(anyStatusTimerRunning());
+}
+
 TEST_F(GeneralPageTcp, PortStateRepliesOutsideARunChangeNothing)
 {
     connect(Transport::Tcp);
