@@ -17,6 +17,10 @@ constexpr int kLiveInputs = 4;
 constexpr int kNoticeWaitMs = 10000;
 // A refresh of four outputs with every wait and retry used up.
 constexpr int kRefreshWaitMs = 40000;
+// A port that exists with nothing on the far end, and an address where
+// nobody listens.
+constexpr int kSilentComPort = 5;
+constexpr const char* kNobodyAddress = "127.0.0.9";
 
 std::size_t countOf(const std::string& text, const std::string& word)
 {
@@ -33,6 +37,7 @@ const char* tabName(Tab tab) { return Shell::tabTitle(tab); }
 FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
     : seed_(seed), files_(files), rng_(seed), session_(rig_.platform)
 {
+    rig_.serialHub.addPort(kSilentComPort);
     firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
     // The upgrade frames the matrix takes, for the journal of a failing seed.
     for (sim::MatrixResponder* m : {&rig_.serialMatrix, &rig_.tcpMatrix}) {
@@ -78,10 +83,14 @@ std::vector<std::string> FaultSession::run()
     else
         connectTcp();
 
-    const int steps = between(15, 50);
-    static constexpr int kPauses[] = {0, 20, 100, 200, 500, 1000, 2000, 3500, 6000, 12000};
+    // Some sessions run on a nearly good line, others on a very bad one.
+    const double faultRate = between(5, 70) / 100.0;
+    const int steps = between(15, 60);
+    // Short pauses put clicks inside the 150 ms activation and between a
+    // command and its reply; long ones let retries and time-outs run.
+    static constexpr int kPauses[] = {0, 1, 5, 20, 50, 100, 150, 200, 500, 1000, 2000, 3500, 6000, 12000};
     for (int step = 0; step < steps; ++step) {
-        if (chance(0.35))
+        if (chance(faultRate))
             injectFault();
         userStep();
         advance(kPauses[between(0, static_cast<int>(std::size(kPauses)) - 1)]);
@@ -181,13 +190,18 @@ void FaultSession::generalAction()
     case 0:
     case 1:
         if (page.comModeSelected() && page.comGroupEnabled()) {
+            // Now and then the user picks the port where no matrix answers.
             if (page.comListEnabled())
-                page.selectComPort("COM3");
-            note(std::string("COM ") + page.comConnectText());
+                page.selectComPort(chance(0.85) ? "COM3" : "COM5");
+            note(std::string("COM ") + page.comConnectText() + " " + page.comSelectedText());
             page.comConnectClicked();
         } else if (page.tcpModeSelected() && page.tcpGroupEnabled()) {
-            if (page.tcpConnectText() == std::string("Connect"))
-                page.setIpText(TestRig::kAddress);
+            if (page.tcpConnectText() == std::string("Connect")) {
+                // Now and then an address where nobody listens, or a typo.
+                const int which = between(0, 19);
+                page.setIpText(which < 17 ? TestRig::kAddress : which < 19 ? kNobodyAddress : "127.0.0");
+                note("IP text " + page.ipText());
+            }
             note(std::string("TCP ") + page.tcpConnectText());
             page.tcpConnectClicked();
         }
@@ -220,8 +234,13 @@ void FaultSession::generalAction()
         page.factoryResetClicked();
         break;
     default:
-        note("clear");
-        page.clearClicked();
+        if (page.tcpModeSelected() && page.tcpGroupEnabled() && chance(0.3)) {
+            note("search");
+            page.searchClicked();
+        } else {
+            note("clear");
+            page.clearClicked();
+        }
         break;
     }
 }
@@ -568,6 +587,22 @@ void FaultSession::checkIdle(const std::string& when)
     expect(total == counted, std::to_string(total - counted) + " other timer(s) still run");
 }
 
+std::string FaultSession::holderName(int port)
+{
+    const SerialChannel* holder = rig_.serialHub.holder(port);
+    if (!holder)
+        return "nobody";
+    if (holder == &session_.general.serialPort())
+        return "General";
+    if (holder == &session_.routing.serialPort())
+        return "Matrix";
+    if (holder == &session_.edid.serialPort())
+        return "EDID";
+    if (holder == &session_.firmware.serialPort())
+        return "FW Upgrade";
+    return "another object";
+}
+
 void FaultSession::finalRefresh()
 {
     note("final refresh");
@@ -583,18 +618,35 @@ void FaultSession::finalRefresh()
     waitForNoModal();
 
     GeneralPage& page = session_.general;
+    note(std::string("final refresh on ") + (page.comModeSelected() ? "COM" : "TCP") + ": comOpen " +
+         std::to_string(session_.link.comOpen) + " COM" + std::to_string(session_.link.comPort) + " selected " +
+         page.comSelectedText() + ", socket " + std::to_string(session_.link.socketConnected) + " link up " +
+         std::to_string(session_.link.tcpLinkUp) + " address " + session_.link.matrixAddress + ", COM3 held by " +
+         holderName(TestRig::kComPort));
     if (page.comModeSelected()) {
-        if (session_.link.comOpen == 0) {
-            page.selectComPort("COM3");
+        // As a user does it, from what the panel shows: off a port where
+        // nothing answers, then Connect on COM3.
+        for (int click = 0; click < 4; ++click) {
+            const bool showsConnected = page.comConnectText() == std::string("Disconnect");
+            if (showsConnected && page.comSelectedText() == "COM3" && session_.link.comOpen == 1)
+                break;
+            if (!showsConnected && page.comListEnabled())
+                page.selectComPort("COM3");
+            note(std::string("final refresh: COM ") + page.comConnectText() + " " + page.comSelectedText() +
+                 (page.comListEnabled() ? "" : " (list disabled)"));
             page.comConnectClicked();
-            advance(50);
+            // The port list is read again every 500 ms while disconnected.
+            advance(GeneralPage::kRescanMs + 50);
+            waitForNoModal();
         }
-        if (session_.link.comOpen == 0) {
-            violation("final refresh: COM3 does not open");
+        if (session_.link.comOpen == 0 || session_.link.comPort != TestRig::kComPort) {
+            violation("final refresh: COM3 does not open (COM" + std::to_string(session_.link.comPort) +
+                      (session_.link.comOpen ? " open)" : " closed)"));
             return;
         }
     } else {
-        if (session_.link.socketConnected == 1 && session_.link.tcpLinkUp == 0) {
+        if (session_.link.socketConnected == 1 &&
+            (session_.link.tcpLinkUp == 0 || session_.link.matrixAddress != TestRig::kAddress)) {
             page.tcpConnectClicked();  // drops the half-confirmed link first
             advance(50);
         }

@@ -70,6 +70,7 @@ private:
     void settleUserBoxes();
     void checkIdle(const std::string& when);
     void finalRefresh();
+    std::string holderName(int port);
     void checkFirmwareClaim();
 
     std::uint32_t seed_;
