@@ -747,7 +747,13 @@ void GeneralPage::onTimer(int id)
             statusGiveUp(id);
     } else if (id == kStatusConnectCheckTimer) {
         timers_.kill(id);
-        if (link_.socketConnected == 0) {
+        if (link_.activePage != PageId::General) {
+            // Another tab was shown within the 100 ms and owns the link now:
+            // a status run started here would put our queries into its
+            // conversation (between a firmware block's announce and its
+            // data, say). The click is dropped.
+            tcpStatusPending_ = 0;
+        } else if (link_.socketConnected == 0) {
             tcpStatusPending_ = 0;
             showTcpConnected(false);
             link_.tcpLinkUp = 0;
@@ -779,7 +785,9 @@ void GeneralPage::onTimer(int id)
         if (link_.socketConnected == 1) {
             showTcpConnected(true);
             link_.tcpLinkUp = 1;
-            send(1, 0x0B, 0);
+            // Only the shown page talks to the matrix.
+            if (link_.activePage == PageId::General)
+                send(1, 0x0B, 0);
         } else {
             showTcpConnected(false);
             link_.tcpLinkUp = 0;

@@ -567,6 +567,29 @@ TEST_F(GeneralPageTcp, StandbyBeforeTheStatusConnectCheckLeavesStatusWorking)
     EXPECT_FALSE(anyStatusTimerRunning());
 }
 
+// Found by the fault simulation: Status clicked while the link was down,
+// then another tab within the 100 ms connect check. The check started the
+// status run anyway, on the link the other page had taken, and its queries
+// landed inside that page's conversation: after a firmware block's
+// announce they became part of the block.
+TEST_F(GeneralPageTcp, StatusClickedJustBeforeATabSwitchSendsNothingOnTheOtherPagesLink)
+{
+    connect(Transport::Tcp);
+    rig.tcpMatrix.closeLink();
+    rig.loop.runPending();
+    ASSERT_EQ(session.link.socketConnected, 0);
+    page.statusClicked();  // connects first, runs after the 100 ms check
+    rig.loop.advance(20);
+    ASSERT_TRUE(session.shell.selectTab(Tab::FwUpgrade));
+    rig.tcpMatrix.clearReceived();
+    rig.loop.advance(20000);
+    for (const auto& [command, sub, p1, p2, p3] : sentFrames(Transport::Tcp))
+        EXPECT_FALSE(command == 1 && (sub == 0x0A || sub == 4 || sub == 5)) << "General query " << sub << "/" << p1;
+    EXPECT_FALSE(page.statusPending());
+    EXPECT_FALSE(anyStatusTimerRunning());
+    EXPECT_NE(session.popups.notice.text(), "Time out!");
+}
+
 TEST_F(GeneralPageTcp, PortStateRepliesOutsideARunChangeNothing)
 {
     connect(Transport::Tcp);
