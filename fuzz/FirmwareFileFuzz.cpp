@@ -104,7 +104,10 @@ std::map<int, Span> expectedParts(const Bytes& image)
 
 const std::string& filePath()
 {
-    static const std::string path = "/tmp/fuzz_firmware_file_" + std::to_string(::getpid()) + ".fw";
+    // In memory where there is such a folder: on a disk, rewriting the same
+    // file each run waits for the disk (ext4 flushes a truncated file).
+    static const std::string folder = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    static const std::string path = folder + "/fuzz_firmware_file_" + std::to_string(::getpid()) + ".fw";
     static const struct Cleanup {
         ~Cleanup() { std::remove(path.c_str()); }
     } cleanup;
