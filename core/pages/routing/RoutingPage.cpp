@@ -191,9 +191,18 @@ void RoutingPage::reconnectSocket()
 
 void RoutingPage::startRefresh()
 {
+    // A command clicked in the 150 ms before activation is still in flight:
+    // a refresh would share busy with it, and whichever ended first would
+    // free the tabs while the other still sends on the link. The command's
+    // own reply shows what it changes.
+    const bool commandInFlight = link_.busy != 0 || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected == 1) {
             ctx_.shared.socketRxEnabled = 1;
+            if (commandInFlight) {
+                changed.notifyChanged();
+                return;
+            }
             if (panelReady())
                 singleRoute_ = 1;
             sendRoute(kRouteCommand, kStatusSub, 1, 0);
@@ -207,6 +216,8 @@ void RoutingPage::startRefresh()
     }
     if (link_.comOpen == 1) {
         ctx_.shared.pageStopBits = 2;
+        if (commandInFlight && serial_->isOpen())
+            return;
         if (serial_->open(link_.comPort, liveSerialSettings())) {
             serial_->startWorker();
             sendRoute(kRouteCommand, kStatusSub, 1, 0);

@@ -25,6 +25,32 @@ TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
     EXPECT_TRUE(r.wire().empty());
 }
 
+// Found by the fault simulation: a grid click in the 150 ms between showing
+// the tab and its activation. The refresh then ran beside the route, both
+// on the one busy flag; the first to end freed the tabs while the other
+// went on sending on a link that another page had taken by then.
+TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight)
+{
+    r.matrix().setReplyDelayMs(300);  // the route's answer comes after the activation
+    r.shared.socketRxEnabled = 0;
+    if (r.tcp()) {
+        r.page->reconnectTcp();
+        r.run();
+    }
+    page().clickGrid(2, 3);
+    ASSERT_EQ(r.link.busy, 1);
+    r.advance(150);
+    page().activate();
+    ASSERT_TRUE(r.rig.loop.advanceUntil([&] { return r.link.busy == 0; }, 20000));
+    const std::size_t framesWhenFree = r.wire().size();
+    r.advance(30000);
+    EXPECT_EQ(r.wire().size(), framesWhenFree) << "nothing is sent once the tabs are free";
+    EXPECT_EQ(r.rig.device.routing[1], 3);
+    EXPECT_EQ(page().checkedInput(2), 3);
+    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_FALSE(r.popups.notice.isOpen());
+}
+
 TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
 {
     r.rig.device.routing = {3, 1, 4, 2, 5, 6, 7, 8};
