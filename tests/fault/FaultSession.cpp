@@ -4,6 +4,7 @@
 #include "core/pages/firmware/FirmwareContainer.h"
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 
 namespace matrix::testing {
@@ -39,6 +40,26 @@ FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
 {
     rig_.serialHub.addPort(kSilentComPort);
     firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
+    // Only the page that is shown talks to the matrix: every frame that
+    // reaches it must be one the shown page sends.
+    for (sim::MatrixResponder* m : {&rig_.serialMatrix, &rig_.tcpMatrix}) {
+        for (int command : {0x01, 0x02, 0x03, 0x05, 0x06, 0x20})
+            m->onCommand(static_cast<std::uint8_t>(command), [this, m](const CommandFrame& f) { checkSender(*m, f); });
+    }
+    // Popups opening and closing, for the journal. The notifier calls a
+    // copy of each listener, so the last state seen lives outside it.
+    auto seen = std::make_shared<std::pair<bool, bool>>(false, false);
+    session_.popups.notice.changed.subscribe([this, seen] {
+        const auto& notice = session_.popups.notice;
+        if (notice.isOpen() != seen->first)
+            note(notice.isOpen() ? "notice \"" + notice.text() + "\"" : "notice closed");
+        seen->first = notice.isOpen();
+    });
+    session_.popups.progress.changed.subscribe([this, seen] {
+        if (session_.popups.progress.isOpen() != seen->second)
+            note(session_.popups.progress.isOpen() ? "progress opens" : "progress closes");
+        seen->second = session_.popups.progress.isOpen();
+    });
     // The upgrade frames the matrix takes, for the journal of a failing seed.
     for (sim::MatrixResponder* m : {&rig_.serialMatrix, &rig_.tcpMatrix}) {
         const std::string side = m == &rig_.serialMatrix ? "serial" : "tcp";
@@ -535,6 +556,48 @@ void FaultSession::checkFirmwareClaim()
     }
     else
         note("upgrade successful, image verified");
+}
+
+void FaultSession::checkSender(sim::MatrixResponder& matrix, const CommandFrame& f)
+{
+    const int command = f.command();
+    const int sub = f.subCommand();
+    const PageId shown = session_.link.activePage;
+    auto shownIs = [shown](std::initializer_list<PageId> pages) {
+        return std::find(pages.begin(), pages.end(), shown) != pages.end();
+    };
+    bool fits = true;
+    switch (command) {
+    case 0x01:
+        if (sub >= 1 && sub <= 3)
+            fits = shownIs({PageId::General, PageId::Firmware});  // identification, reboot poll
+        else if (sub == 0x05)
+            fits = shownIs({PageId::General, PageId::Edid});  // cable state, copy source query
+        else if (sub == 0x0C)
+            fits = shownIs({PageId::Edid});
+        else
+            fits = shownIs({PageId::General});
+        break;
+    case 0x02:
+        fits = sub == 0x01 ? shownIs({PageId::Routing}) : shownIs({PageId::Routing, PageId::General});  // reset routes
+        break;
+    case 0x03:
+        fits = shownIs({PageId::Edid, PageId::General});  // the reset sets the EDID too
+        break;
+    case 0x05:
+    case 0x06:
+        fits = shownIs({PageId::General});
+        break;
+    case 0x20:
+        fits = shownIs({PageId::Firmware});
+        break;
+    default:
+        break;
+    }
+    if (!fits)
+        violation(std::string(&matrix == &rig_.serialMatrix ? "serial" : "TCP") + " matrix got " +
+                  std::to_string(command) + "/" + std::to_string(sub) + "/" + std::to_string(f.p1()) +
+                  " while page " + std::to_string(static_cast<int>(shown)) + " is shown");
 }
 
 void FaultSession::checkIdle(const std::string& when)

@@ -72,6 +72,7 @@ private:
     void finalRefresh();
     std::string holderName(int port);
     void checkFirmwareClaim();
+    void checkSender(sim::MatrixResponder& matrix, const CommandFrame& frame);
 
     std::uint32_t seed_;
     const FaultFiles& files_;

@@ -448,11 +448,18 @@ void GeneralPage::statusClicked()
 void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath)
 {
     const bool connected = p3 != kNoCable;
+    // Only the answer to the query in flight moves the run on: a late one,
+    // after a standby or a time-out ended the run, would start the chain
+    // again without its popup, sending on whatever link the shown tab holds.
+    const int firstTimer = output ? outputFirstTimer(port) : inputFirstTimer(port);
+    const bool asked = timers_.isRunning(firstTimer) || timers_.isRunning(firstTimer + 1);
     if (output) {
         outputLabel_[port - 1] = outputText(port, connected);
         outputState_[port - 1] = connected ? 1 : 0;
         timers_.kill(outputFirstTimer(port));
         timers_.kill(outputFirstTimer(port) + 1);
+        if (!asked)
+            return;
         if (port == kQueriedPorts) {
             statusRunEnded();
             return;
@@ -466,6 +473,8 @@ void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath
         inputState_[port - 1] = connected ? 1 : 0;
         timers_.kill(inputFirstTimer(port));
         timers_.kill(inputFirstTimer(port) + 1);
+        if (!asked)
+            return;
         send(1, 5, port);
         timers_.start(outputFirstTimer(port), kReplyTimeoutMs);
         if (!serialPath)

@@ -150,6 +150,27 @@ TEST_P(GeneralPageOver, StandbyFrameStopsTheRunWithoutTimeOut)
     EXPECT_EQ(session.link.noticeText, "Matrix is in standby mode!");
 }
 
+// Found by the fault simulation: the answer to a port query that arrives
+// after a standby ended the run restarted the query chain, without its
+// popup, so the user could take another tab while the General page went
+// on sending on the link.
+TEST_P(GeneralPageOver, ReplyArrivingAfterAStandbyDoesNotRestartTheRun)
+{
+    connect(t());
+    matrix(t()).setReplyDelayMs(1000);
+    page.statusClicked();
+    rig.loop.advance(400);  // the query for input 1 is out; its answer comes later
+    matrix(t()).setReplyDelayMs(0);
+    matrix(t()).sendStandby();
+    rig.loop.runPending();
+    ASSERT_FALSE(session.popups.progress.isOpen());
+    matrix(t()).clearReceived();
+    rig.loop.advance(30000);
+    EXPECT_TRUE(matrix(t()).received().empty()) << "the ended run sends nothing more";
+    EXPECT_FALSE(anyStatusTimerRunning());
+    EXPECT_FALSE(session.popups.anyModalOpen());
+}
+
 TEST_P(GeneralPageOver, FactoryResetSendsSevenRequestsInOrderThenChecksBeep)
 {
     rig.device.beepOn = false;
