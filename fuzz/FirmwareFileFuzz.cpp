@@ -1,8 +1,8 @@
 // Firmware container files are whatever the user picks: any length, any
 // bytes. Each input is written as a ".fw" file, loaded by the FW Upgrade
 // page, checked against an independent marker scan, and then uploaded to
-// the in-process simulated matrix on virtual time. Besides what the
-// sanitizers catch, the run stops on:
+// the in-process simulated matrix on virtual time, which may lose replies
+// or split them. Besides what the sanitizers catch, the run stops on:
 //   - a marker scan that disagrees with a plain search;
 //   - an upgrade still running after the longest time-out chain;
 //   - "Firmware upgrade Successfully" while the matrix does not hold, for
@@ -118,10 +118,12 @@ const std::string& filePath()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // The first byte picks the transport; the rest is the file.
+    // The first byte picks the transport (bit 0) and the matrix's faults
+    // (bits 1-3, their size in bits 4-7); the rest is the file.
     if (size == 0)
         return 0;
     const bool overTcp = data[0] & 1;
+    const int faultSize = data[0] >> 4;
     const Bytes file(data + 1, data + std::min(size, kMaxFileBytes + 1));
     if (!writeFile(filePath(), file))
         return 0;
@@ -160,6 +162,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rig.loop.advance(150);
     page->activate();
     rig.loop.advance(1000);
+
+    sim::MatrixResponder& matrix = overTcp ? rig.tcpMatrix : rig.serialMatrix;
+    if (data[0] & 2)
+        matrix.dropNextReplies(1 + faultSize % 4);  // lost early replies: start, prepare
+    if (data[0] & 4)
+        matrix.setSplitSize(1 + static_cast<std::size_t>(faultSize));  // replies in pieces
+    if (data[0] & 8)
+        rig.device.dropFirmwareAckOfBlock = faultSize % 6;  // one lost block acknowledgement
 
     if (!page->setFilePath(filePath()))
         fail("the page refused a loadable file");
