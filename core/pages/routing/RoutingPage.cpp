@@ -293,6 +293,11 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
 {
     const int k = frame.p1();
     const int input = frame.p3();
+    // Only the answer to the query in flight counts: a late one, after the
+    // refresh gave up, would start the chain again with nothing holding
+    // the tabs, and it would go on sending on whatever link is shown.
+    if (!timers_.isRunning(statusFirstTimer(k)) && !timers_.isRunning(statusSecondTimer(k)))
+        return;
     timers_.kill(kProgressTimer);
     closeProgress();
     timers_.kill(statusFirstTimer(k));
@@ -344,6 +349,11 @@ void RoutingPage::finishSingleRoute(int output)
 void RoutingPage::routeStep(const CommandFrame& frame, Path path)
 {
     const int k = frame.p3();
+    // Likewise a route acknowledgement counts only while its route waits:
+    // a late one would free busy in the middle of a refresh and light the
+    // grid with an input the matrix was never told for this output.
+    if (!timers_.isRunning(routeFirstTimer(k)) && !timers_.isRunning(routeSecondTimer(k)))
+        return;
     timers_.kill(kProgressTimer);
     closeProgress();
     timers_.kill(routeFirstTimer(k));

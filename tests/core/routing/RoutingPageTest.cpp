@@ -51,6 +51,43 @@ TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight
     EXPECT_FALSE(r.popups.notice.isOpen());
 }
 
+// Found by the fault simulation: the answers to a refresh that had timed
+// out came in afterwards and started the query chain again, with nothing
+// holding the tabs, so it went on sending on another page's link.
+TEST_P(RoutingPageTest, LateStatusAnswersAfterATimeOutDoNotRestartTheRefresh)
+{
+    r.matrix().setReplyDelayMs(9000);  // both answers come after the give-up at 8 s
+    r.showTab();
+    ASSERT_TRUE(r.rig.loop.advanceUntil([&] { return r.link.busy == 0; }, 20000));
+    EXPECT_EQ(r.popups.notice.text(), "Time out!");
+    r.matrix().setReplyDelayMs(0);
+    r.clearWire();
+    r.advance(30000);
+    EXPECT_TRUE(r.wire().empty()) << "the ended refresh sends nothing more";
+    EXPECT_EQ(r.link.busy, 0);
+    EXPECT_FALSE(page().timers().anyRunning());
+}
+
+// Found by the fault simulation: a route acknowledged only after its
+// time-out, with a refresh running by then: the late acknowledgement
+// cleared busy in the middle of the refresh and freed the tabs.
+TEST_P(RoutingPageTest, LateRouteAcknowledgementDoesNotEndARunningRefresh)
+{
+    r.showTab();
+    r.matrix().setReplyDelayMs(9000);
+    page().clickGrid(2, 3);  // re-sent at 3 s, given up at 8 s: acknowledged at 9 s and 12 s
+    ASSERT_TRUE(r.rig.loop.advanceUntil([&] { return r.link.busy == 0 && !r.popups.notice.isOpen(); }, 20000));
+    r.matrix().setReplyDelayMs(1000);
+    r.showTab();  // each status answer takes a second, the refresh runs past 12 s
+    ASSERT_EQ(r.link.busy, 1);
+    ASSERT_LT(r.rig.loop.nowMs(), 11500);
+    r.advance(12050 - r.rig.loop.nowMs());
+    EXPECT_EQ(r.link.busy, 1) << "the refresh is still running";
+    ASSERT_TRUE(r.rig.loop.advanceUntil([&] { return r.link.busy == 0; }, 20000));
+    for (int k = 1; k <= 4; ++k)
+        EXPECT_EQ(page().checkedInput(k), r.rig.device.routing[k - 1]) << k;
+}
+
 TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
 {
     r.rig.device.routing = {3, 1, 4, 2, 5, 6, 7, 8};
