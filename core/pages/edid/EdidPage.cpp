@@ -497,42 +497,60 @@ void EdidPage::dispatch(const CommandFrame& frame)
         changed.notifyChanged();
 }
 
-// The first matching row acts, in this order.
+// The first matching row acts, in this order. A step's answer counts only
+// while that step waits for it (its timer or its retry's runs): a late one,
+// after a standby or a time-out ended the operation, would carry it on
+// without its popup, and on whatever link the shown tab holds by then.
 bool EdidPage::handleReply(const CommandFrame& f)
 {
     const int byte7 = f[7];
-    if (f.is(kEdidCommand, kSubModeRequest))
-        onModeReply();
-    else if (f.is(kQueryCommand, kSubOutputQuery) && f.p1() == copySourceIndex_ + 1)
-        onCopyQueryReply(f);
-    else if (f.is(kEdidCommand, kSubSetModeOne) && f.p3() == setTargetIndex_ + 1)
-        onSetOneReply();
-    else if (f.is(kEdidCommand, kSubDefaultOne))
-        onDefaultOneReply();
-    else if (f.is(kEdidCommand, kSubSetModeAll))
-        onSetAllReply();
-    else if (f.is(kEdidCommand, kSubDefaultAll))
-        onDefaultAllReply();
-    else if (f.is(kEdidCommand, kSubCopyAll))
-        onCopyAllReply(f);
-    else if (f.is(kEdidCommand, kSubCopyOne) && f.p3() == copyTargetIndex_ + 1)
-        onCopyOneReply(f);
-    else if (f.is(kEdidCommand, kSubDownloadOne) && f.p1() == kDownloadReady && byte7 == 0)
-        onDownloadReady(kSubDownloadOne, kDownloadOneTimer);
-    else if (f.is(kEdidCommand, kSubDownloadOne) && byte7 == 1)
-        onDownloadResult(f);
-    else if (f.is(kEdidCommand, kSubDownloadAll) && f.p1() == kDownloadReady && byte7 == 0)
-        onDownloadReady(kSubDownloadAll, kDownloadAllTimer);
-    else if (f.is(kEdidCommand, kSubDownloadAll) && byte7 == 1)
-        onDownloadResult(f);
-    else if (f.is(kStandby, kStandby))
+    auto waits = [this](int timerId) { return timers_.isRunning(timerId) || timers_.isRunning(timerId + 1); };
+    if (f.is(kEdidCommand, kSubModeRequest)) {
+        if (waits(kModeRequestTimer))
+            onModeReply();
+    } else if (f.is(kQueryCommand, kSubOutputQuery) && f.p1() == copySourceIndex_ + 1) {
+        if (timers_.isRunning(kCopyQueryTimer))
+            onCopyQueryReply(f);
+    } else if (f.is(kEdidCommand, kSubSetModeOne) && f.p3() == setTargetIndex_ + 1) {
+        if (waits(kModeOneTimer))
+            onSetOneReply();
+    } else if (f.is(kEdidCommand, kSubDefaultOne)) {
+        if (waits(kDefaultOneTimer))
+            onDefaultOneReply();
+    } else if (f.is(kEdidCommand, kSubSetModeAll)) {
+        if (waits(kModeAllTimer))
+            onSetAllReply();
+    } else if (f.is(kEdidCommand, kSubDefaultAll)) {
+        if (waits(kDefaultAllTimer))
+            onDefaultAllReply();
+    } else if (f.is(kEdidCommand, kSubCopyAll)) {
+        if (waits(kCopyAllTimer))
+            onCopyAllReply(f);
+    } else if (f.is(kEdidCommand, kSubCopyOne) && f.p3() == copyTargetIndex_ + 1) {
+        if (waits(kCopyOneTimer))
+            onCopyOneReply(f);
+    } else if (f.is(kEdidCommand, kSubDownloadOne) && f.p1() == kDownloadReady && byte7 == 0) {
+        if (waits(kDownloadOneTimer))
+            onDownloadReady(kSubDownloadOne, kDownloadOneTimer);
+    } else if (f.is(kEdidCommand, kSubDownloadOne) && byte7 == 1) {
+        if (timers_.isRunning(kDownloadResultTimer))
+            onDownloadResult(f);
+    } else if (f.is(kEdidCommand, kSubDownloadAll) && f.p1() == kDownloadReady && byte7 == 0) {
+        if (waits(kDownloadAllTimer))
+            onDownloadReady(kSubDownloadAll, kDownloadAllTimer);
+    } else if (f.is(kEdidCommand, kSubDownloadAll) && byte7 == 1) {
+        if (timers_.isRunning(kDownloadResultTimer))
+            onDownloadResult(f);
+    } else if (f.is(kStandby, kStandby)) {
         onStandby();
-    else if (f.is(kQueryCommand, kSubStatusQuery) && f.p1() >= 1 && f.p1() <= kStatusInputs && f.p2() == 0)
+    } else if (f.is(kQueryCommand, kSubStatusQuery) && f.p1() >= 1 && f.p1() <= kStatusInputs && f.p2() == 0) {
         onStatusReply(f);
-    else if (f.is(kEdidCommand, kSubSwitchState) && f.p2() == 0)
-        onSwitchStateReply(f);
-    else
+    } else if (f.is(kEdidCommand, kSubSwitchState) && f.p2() == 0) {
+        if (waits(kSwitchStateTimer))
+            onSwitchStateReply(f);
+    } else {
         return false;
+    }
     return true;
 }
 

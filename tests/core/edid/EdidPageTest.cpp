@@ -220,6 +220,26 @@ TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
     EXPECT_FALSE(h->page->timers().anyRunning());
 }
 
+// Found by the fault simulation: the answer to an operation's first step
+// arrived after a standby had ended the operation, and carried it on with
+// no popup: the user could take another tab while the page kept sending.
+TEST_P(EdidPageTest, LateAnswerAfterAStandbyDoesNotResumeTheOperation)
+{
+    h->matrixSide().setReplyDelayMs(1000);
+    h->page->clickCopy();
+    h->advance(100);
+    h->matrixSide().setReplyDelayMs(0);
+    h->matrixSide().sendStandby();
+    h->settle();
+    ASSERT_TRUE(h->noticeShows("Matrix is in standby mode!"));
+    h->matrixSide().clearReceived();
+    h->advance(30000);
+    EXPECT_TRUE(h->wire().empty()) << "the ended copy sends nothing more";
+    h->expectIdle();
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
 TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
 {
     EdidHarness h(Transport::Com);
