@@ -534,6 +534,12 @@ void GeneralPage::onStandby()
     // just stopped: the run is over, or the Status button would ignore
     // every later click.
     tcpStatusPending_ = 0;
+    // A factory reset ends too: its timers lie above that range, and left
+    // running they would go on sending without a popup, whatever tab is shown.
+    if (factoryResetRunning_ == 1) {
+        factoryResetRunning_ = 0;
+        timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
+    }
     popups_.progress.close();
     popups_.notice.close();
     noticeIfNoneOpen(kStandbyNoticeMs, kStandbyText);

@@ -171,6 +171,29 @@ TEST_P(GeneralPageOver, ReplyArrivingAfterAStandbyDoesNotRestartTheRun)
     EXPECT_FALSE(session.popups.anyModalOpen());
 }
 
+// Found by the fault simulation: a standby during a factory reset closed
+// its popup but left the reset's timers (above the range a standby stops)
+// running, so the reset went on sending with no popup, on any tab.
+TEST_P(GeneralPageOver, StandbyDuringAFactoryResetEndsIt)
+{
+    connect(t());
+    matrix(t()).setReplyDelayMs(1000);
+    page.factoryResetClicked();
+    rig.loop.advance(100);
+    ASSERT_TRUE(page.factoryResetRunning());
+    matrix(t()).setReplyDelayMs(0);
+    matrix(t()).sendStandby();
+    rig.loop.runPending();
+    EXPECT_FALSE(page.factoryResetRunning());
+    EXPECT_FALSE(session.popups.progress.isOpen());
+    matrix(t()).clearReceived();
+    rig.loop.advance(30000);
+    EXPECT_TRUE(matrix(t()).received().empty()) << "the ended reset sends nothing more";
+    for (int id = GeneralPage::kResetAnimationTimer; id <= GeneralPage::kBeepResetTimer + 1; ++id)
+        EXPECT_FALSE(pageTimerRunning(id)) << "timer " << id;
+    EXPECT_FALSE(session.popups.anyModalOpen());
+}
+
 TEST_P(GeneralPageOver, FactoryResetSendsSevenRequestsInOrderThenChecksBeep)
 {
     rig.device.beepOn = false;
