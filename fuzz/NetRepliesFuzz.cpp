@@ -1,7 +1,9 @@
 // Replies from the LAN are untrusted: any number of datagrams of any length
 // and content. The input is cut into datagrams (a length byte, then that
 // many bytes) and fed to discovery and to the configuration reader; the
-// sanitizers catch any access outside their buffers.
+// sanitizers catch any access outside their buffers. While discovery keeps
+// the socket, its rows are also checked against an independent reading of
+// the replies: a row for each signed reply, with the address it carries.
 #include "core/app/PageContext.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
@@ -10,6 +12,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 using namespace matrix;
@@ -28,6 +33,30 @@ struct NoLink : StreamSocket {
     long send(const std::uint8_t*, std::size_t) override { return -1; }
     long receive(std::uint8_t*, std::size_t) override { return -1; }
     void close() override {}
+};
+
+// Discovery as it is meant to read the segment: datagrams pile up (at most
+// its buffer) until a reply's length is there; a reply with the signature
+// gives one row, and the buffer empties either way. Our own one-byte
+// request, heard back, is no part of any reply.
+struct DiscoveryModel {
+    std::vector<std::uint8_t> pending;
+    std::vector<std::string> rows;
+
+    void take(const std::vector<std::uint8_t>& datagram)
+    {
+        if (datagram.size() == 1 && datagram[0] == net::kDiscoveryRequest)
+            return;
+        for (std::uint8_t b : datagram)
+            if (pending.size() < Discovery::kBufferBytes)
+                pending.push_back(b);
+        if (pending.size() < net::kDiscoveryReplyMinBytes)
+            return;
+        if (pending[18] == 0x77 && pending[19] == 0x88)
+            rows.push_back(std::to_string(pending[6]) + "." + std::to_string(pending[7]) + "." +
+                           std::to_string(pending[8]) + "." + std::to_string(pending[9]));
+        pending.clear();
+    }
 };
 
 }  // namespace
@@ -56,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         config.open();
         config.ok();
     }
+    DiscoveryModel model;
     std::size_t at = 1;
     while (at < size) {
         std::size_t length = data[at++];
@@ -66,7 +96,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::vector<std::uint8_t> datagram;
         for (std::size_t i = 0; i < length; ++i)
             datagram.push_back(at < size ? data[at++] : static_cast<std::uint8_t>(i));
+        if (!configuring)
+            model.take(datagram);
         socket.arrive(std::move(datagram));
+        if (!configuring && discovery.addresses() != model.rows) {
+            std::fprintf(stderr, "discovery_reply: rows differ from the signed replies received\n");
+            std::abort();
+        }
         if (!discovery.addresses().empty())
             discovery.selectRow(static_cast<int>(discovery.addresses().size() - 1));
     }
