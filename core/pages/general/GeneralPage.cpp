@@ -610,6 +610,13 @@ void GeneralPage::sendResetRequest(int step)
 
 void GeneralPage::factoryResetClicked()
 {
+    // A TCP status run waiting for its connect check is about to take the
+    // progress popup; a reset started now would lose its popup when that
+    // run ends and go on sending unseen, on whatever tab is shown by then.
+    if (tcpStatusPending_ == 1) {
+        changed.notifyChanged();
+        return;
+    }
     if (!guard()) {
         changed.notifyChanged();
         return;
@@ -625,8 +632,14 @@ void GeneralPage::factoryResetClicked()
 
 void GeneralPage::acceptResetStep(int step)
 {
-    timers_.kill(resetFirstTimer(step));
-    timers_.kill(resetFirstTimer(step) + 1);
+    // Only the step that waits takes an acknowledgement: a late one, from an
+    // earlier reset or an earlier try, would skip steps and end the run
+    // while the waiting step's timers go on sending.
+    const int first = resetFirstTimer(step);
+    if (!timers_.isRunning(first) && !timers_.isRunning(first + 1))
+        return;
+    timers_.kill(first);
+    timers_.kill(first + 1);
     if (step == 7) {
         resetEnded();
         return;
@@ -638,7 +651,7 @@ void GeneralPage::acceptResetStep(int step)
 void GeneralPage::resetEnded()
 {
     factoryResetRunning_ = 0;
-    timers_.kill(kResetAnimationTimer);
+    timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
     popups_.progress.close();
     // The matrix is back to beep on; the box says so once the notice is gone.
     notice(kSuccessNoticeMs, kSetSuccessfully, [this] {

@@ -254,6 +254,51 @@ TEST_P(GeneralPageOver, FactoryResetStepWithoutReplyResendsOnceThenTimesOut)
     EXPECT_EQ(sentFrames(t()).size(), 2u);
 }
 
+// Found by the fault simulation: the beep acknowledgement of an earlier
+// reset, arriving while a new reset waited on its first step, ended the new
+// one with "Set successfully!" while that step's timers went on sending.
+TEST_P(GeneralPageOver, ResetAcknowledgementOfAStepNotWaitingIsIgnored)
+{
+    connect(t());
+    matrix(t()).clearReceived();
+    matrix(t()).setSilent(true);
+    page.factoryResetClicked();
+    rig.loop.advance(100);
+    matrix(t()).sendNoise(frameBytes(6, 1, 0, 0, 0));      // the last step's answer
+    matrix(t()).sendNoise(frameBytes(3, 8, 0, 0, 0));      // and the fifth's
+    rig.loop.advance(10);
+    EXPECT_TRUE(page.factoryResetRunning());
+    EXPECT_TRUE(session.popups.progress.isOpen());
+    EXPECT_FALSE(session.popups.notice.isOpen());
+    EXPECT_EQ(sentFrames(t()), (std::vector<Wire>{{2, 3, 1, 0, 1}})) << "no step skipped";
+    // The waiting step still times out as usual, and then nothing is left.
+    rig.loop.advance(2 * GeneralPage::kReplyTimeoutMs);
+    EXPECT_EQ(session.popups.notice.text(), "Time out!");
+    for (int id = GeneralPage::kResetAnimationTimer; id <= GeneralPage::kBeepResetTimer + 1; ++id)
+        EXPECT_FALSE(pageTimerRunning(id)) << "timer " << id;
+}
+
+// Found by the fault simulation: a reset clicked while a TCP status run
+// waited for its connect check lost its popup when that run ended, and its
+// resends went out unseen after the user had taken another tab.
+class GeneralPageTcpStatus : public ::testing::Test, public SessionRig {};
+
+TEST_F(GeneralPageTcpStatus, ResetClickedWhileAStatusRunConnectsIsIgnored)
+{
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.statusClicked();  // connects first; the run starts after the check
+    rig.loop.advance(1);   // the link is up, the check still waits
+    ASSERT_EQ(session.link.socketConnected, 1);
+    page.factoryResetClicked();
+    EXPECT_FALSE(page.factoryResetRunning());
+    rig.loop.advance(30000);
+    for (const Wire& frame : sentFrames(Transport::Tcp))
+        EXPECT_NE(std::get<0>(frame), 2) << "no reset request went out";
+    EXPECT_FALSE(session.popups.anyModalOpen());
+    EXPECT_FALSE(anyStatusTimerRunning());
+}
+
 TEST_P(GeneralPageOver, ResetRepliesThatDoNotFitAreIgnored)
 {
     connect(t());
