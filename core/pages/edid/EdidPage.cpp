@@ -740,6 +740,12 @@ void EdidPage::onStatusReply(const CommandFrame& f)
     timers_.kill(statusFirstTimer(n));
     timers_.kill(statusFinalTimer(n));
     statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(f.p3());
+    // A late answer of an earlier refresh, while a set, copy or download
+    // runs, updates its row only: the popup, busy and the chain are that
+    // operation's, and closing them would leave its retries running unseen.
+    const bool statusChain = edidOperation_ == kOpRefresh || edidOperation_ == kOpStatusQuery;
+    if (!statusChain && timers_.isRunning(kProgressTimer))
+        return;
     if (n == 4 || n == 8) {
         timers_.kill(kProgressTimer);
         closeProgress();

@@ -240,6 +240,28 @@ TEST_P(EdidPageTest, LateAnswerAfterAStandbyDoesNotResumeTheOperation)
     EXPECT_FALSE(h->page->timers().anyRunning());
 }
 
+// Found by the fault simulation: a late answer of the entry refresh for
+// IN4 arrived while a Set waited on its mode request, closed the Set's
+// popup and freed the page, and the Set's retry went out on another tab.
+TEST_P(EdidPageTest, LateRefreshAnswerDoesNotEndARunningOperation)
+{
+    h->matrixSide().setSilent(true);
+    h->page->selectMode(2);
+    h->page->selectSetTarget(1);
+    h->page->clickSetMode();
+    h->advance(100);
+    CommandFrame lateIn4 = CommandFrame().set(2, 0x01).set(3, 0x0C).set(4, 4).set(6, 2).seal();
+    h->matrixSide().sendNoise(std::vector<std::uint8_t>(lateIn4.data(), lateIn4.data() + CommandFrame::kSize));
+    h->advance(10);
+    EXPECT_TRUE(h->popups.progress.isOpen()) << "the Set still shows its popup";
+    EXPECT_EQ(h->page->inputStatusText(4), "1080i,HD Audio 7.1") << "the row is still updated";
+    // The Set ends as it would have: by its own time-out.
+    ASSERT_TRUE(h->rig.loop.advanceUntil([&] { return h->noticeShows("Time out!"); }, 3 * EdidPage::kReplyWaitMs));
+    EXPECT_FALSE(h->popups.progress.isOpen());
+    h->advance(EdidPage::kNoticeMs * 2);
+    EXPECT_FALSE(h->page->timers().anyRunning());
+}
+
 TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
 {
     EdidHarness h(Transport::Com);
