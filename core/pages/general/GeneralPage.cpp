@@ -760,8 +760,36 @@ void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
 
 // ----------------------------------------------------------------- timers
 
+bool GeneralPage::isChainTimer(int id)
+{
+    return (id >= kDeviceTypeTimer && id <= kLastPortTimer) || id == kComStatusStartTimer ||
+           id == kStatusStartTimer || resetStepOfTimer(id) != 0;
+}
+
+void GeneralPage::endChainsQuietly()
+{
+    timers_.killRange(kDeviceTypeTimer, kLastPortTimer);
+    timers_.kill(kComStatusStartTimer);
+    timers_.kill(kStatusStartTimer);
+    timers_.kill(kStatusAnimationTimer);
+    tcpStatusPending_ = 0;
+    if (factoryResetRunning_ == 1) {
+        factoryResetRunning_ = 0;
+        timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
+    }
+}
+
 void GeneralPage::onTimer(int id)
 {
+    // Only the shown page talks to the matrix. A chain that outlived its tab
+    // (the identification after a COM connect has no popup, so the user may
+    // leave) ends quietly at its next step rather than send into the
+    // conversation of the page shown now, on whatever link that is.
+    if (link_.activePage != PageId::General && isChainTimer(id)) {
+        endChainsQuietly();
+        changed.notifyChanged();
+        return;
+    }
     if (id == kDeviceTypeTimer || id == kMatrixSizeTimer || id == kVersionTimer) {
         timers_.kill(id);
         send(1, id == kDeviceTypeTimer ? 1 : id == kMatrixSizeTimer ? 2 : 3, 0);

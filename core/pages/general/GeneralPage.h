@@ -177,6 +177,8 @@ private:
 
     void acceptPortState(bool output, int port, int p3, bool serialPath);
     void portChainTimeout(int firstTimerId);
+    static bool isChainTimer(int id);
+    void endChainsQuietly();
     void statusGiveUp(int timerId);
     void statusRunEnded();
     void onStandby();

@@ -463,6 +463,31 @@ TEST_F(GeneralPageSerial, DeviceTypeReplyRunsTheIdentificationIntoThePortChain)
     EXPECT_FALSE(anyStatusTimerRunning());
 }
 
+// Found by the fault simulation: the identification after a COM connect
+// (it has no popup) waited on a lost reply while the user took TCP mode
+// and another tab; its re-send then went out on the TCP link, into the
+// conversation of the page shown.
+TEST_F(GeneralPageSerial, IdentificationLeftBehindByATabSwitchEndsQuietly)
+{
+    connect(Transport::Com);
+    rig.serialMatrix.setSilent(true);
+    rig.serialMatrix.sendNoise(frameBytes(1, 1, 1, 0, 0));  // device type: the chain goes on
+    rig.loop.advance(10);
+    ASSERT_TRUE(anyStatusTimerRunning());
+    page.selectTcpMode();
+    page.setIpText(TestRig::kAddress);
+    page.tcpConnectClicked();
+    rig.loop.advance(GeneralPage::kConnectCheckMs);
+    ASSERT_TRUE(session.shell.selectTab(Tab::Edid));
+    rig.loop.advance(200);
+    rig.tcpMatrix.clearReceived();
+    rig.loop.advance(4 * GeneralPage::kReplyTimeoutMs);
+    for (const Wire& frame : sentFrames(Transport::Tcp))
+        EXPECT_NE(std::get<0>(frame), 1) << "no General query on the EDID page's link";
+    EXPECT_FALSE(anyStatusTimerRunning());
+    EXPECT_FALSE(session.popups.notice.isOpen() && session.popups.notice.text() == "Time out!");
+}
+
 TEST_F(GeneralPageSerial, BytesOnTheLineAreIgnoredInTcpMode)
 {
     connect(Transport::Com);
