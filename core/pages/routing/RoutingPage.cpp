@@ -467,6 +467,19 @@ void RoutingPage::giveUp(bool routeTimer)
 
 void RoutingPage::onTimer(int id)
 {
+    const bool chainTimer = id >= routeFirstTimer(1) && id <= statusSecondTimer(kOutputs);
+    // Only the shown page talks to the matrix. A preset recall or an output
+    // configuration holds no busy, so the user may take another tab while
+    // it waits; it then ends quietly at its next step instead of sending,
+    // and opening its progress popup, over the page shown now.
+    if (chainTimer && link_.activePage != PageId::Routing) {
+        timers_.killRange(routeFirstTimer(1), statusSecondTimer(kOutputs));
+        timers_.kill(kProgressTimer);
+        checksumRetry_ = 0;
+        endRecall();
+        changed.notifyChanged();
+        return;
+    }
     if (id == kNoticeTimer) {
         timers_.kill(kNoticeTimer);
         ctx_.popups.notice.close();

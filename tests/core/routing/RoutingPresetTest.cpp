@@ -136,6 +136,29 @@ TEST_F(RoutingPresetTest, TabShownAgainDuringARecallLetsTheRecallEnd)
     EXPECT_FALSE(page().timers().anyRunning());
 }
 
+// Found by the fault simulation: a recall holds no busy, so the user took
+// another tab while it waited on a lost acknowledgement; its re-send and
+// its progress popup then came up over that page (after a switch to TCP
+// mode, on that page's link).
+TEST_F(RoutingPresetTest, RecallLeftBehindByATabSwitchEndsQuietly)
+{
+    showTabAndClear();
+    r.matrix().setSilent(true);
+    page().clickSet();
+    r.run();
+    ASSERT_EQ(page().recallIdle(), 0);
+    ASSERT_EQ(r.link.busy, 0);
+    r.link.activePage = PageId::Edid;  // what the shell does for another tab
+    r.clearWire();
+    r.advance(20000);
+    EXPECT_TRUE(routesOnWire().empty()) << "nothing sent over the other page";
+    EXPECT_FALSE(r.popups.progress.isOpen());
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    EXPECT_EQ(page().recallIdle(), 1);
+    EXPECT_TRUE(page().panelReady());
+    EXPECT_FALSE(page().timers().anyRunning());
+}
+
 TEST_F(RoutingPresetTest, RecallTimeOutFreesTheListSetAndPanel)
 {
     showTabAndClear();

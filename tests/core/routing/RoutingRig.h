@@ -35,6 +35,7 @@ struct RoutingRig {
             link.comPort = TestRig::kComPort;
         }
         link.linkSocket = &rig.linkSocket;
+        link.activePage = PageId::Routing;  // the page is the one shown
         page = std::make_unique<RoutingPage>(context);
     }
 
@@ -47,6 +48,7 @@ struct RoutingRig {
     void showTab()
     {
         shared.socketRxEnabled = 0;
+        link.activePage = PageId::Routing;
         if (tcp())
             page->reconnectTcp();
         run();
