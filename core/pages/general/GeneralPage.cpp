@@ -536,10 +536,7 @@ void GeneralPage::onStandby()
     tcpStatusPending_ = 0;
     // A factory reset ends too: its timers lie above that range, and left
     // running they would go on sending without a popup, whatever tab is shown.
-    if (factoryResetRunning_ == 1) {
-        factoryResetRunning_ = 0;
-        timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
-    }
+    stopFactoryReset();
     popups_.progress.close();
     popups_.notice.close();
     noticeIfNoneOpen(kStandbyNoticeMs, kStandbyText);
@@ -648,10 +645,17 @@ void GeneralPage::acceptResetStep(int step)
     timers_.start(resetFirstTimer(step + 1), kReplyTimeoutMs);
 }
 
-void GeneralPage::resetEnded()
+// The reset's animation and every step timer stop together, whichever way
+// the reset ends.
+void GeneralPage::stopFactoryReset()
 {
     factoryResetRunning_ = 0;
     timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
+}
+
+void GeneralPage::resetEnded()
+{
+    stopFactoryReset();
     popups_.progress.close();
     // The matrix is back to beep on; the box says so once the notice is gone.
     notice(kSuccessNoticeMs, kSetSuccessfully, [this] {
@@ -670,9 +674,7 @@ void GeneralPage::resetStepTimeout(int timerId)
 
 void GeneralPage::resetGiveUp(int timerId)
 {
-    timers_.kill(timerId);
-    factoryResetRunning_ = 0;
-    timers_.kill(kResetAnimationTimer);
+    stopFactoryReset();
     popups_.progress.close();
     noticeIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
 }
@@ -773,10 +775,7 @@ void GeneralPage::endChainsQuietly()
     timers_.kill(kStatusStartTimer);
     timers_.kill(kStatusAnimationTimer);
     tcpStatusPending_ = 0;
-    if (factoryResetRunning_ == 1) {
-        factoryResetRunning_ = 0;
-        timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
-    }
+    stopFactoryReset();
 }
 
 void GeneralPage::onTimer(int id)

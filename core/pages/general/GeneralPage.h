@@ -179,6 +179,7 @@ private:
     void portChainTimeout(int firstTimerId);
     static bool isChainTimer(int id);
     void endChainsQuietly();
+    void stopFactoryReset();
     void statusGiveUp(int timerId);
     void statusRunEnded();
     void onStandby();
