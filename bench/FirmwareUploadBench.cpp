@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wall time of one firmware upload over loopback TCP against matrix-sim,
 // divided by the protocol's own minimum: the mandated waits (200 ms before
 // the part-1 prepare, 200 ms before block 0, 100 ms before every later

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Serial throughput from a pseudo-terminal to the General page's assembler:
 // the page of a whole session opens COM3 (QtSerialPort on a pty linked in a
 // MATRIX_COM_DIR); a writer thread writes frames on the master as fast as

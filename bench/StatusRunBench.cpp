@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A status run over loopback TCP: the General page of a whole session on
 // the real Qt platform, connected to matrix-sim, asks its eight port
 // queries (inputs 1-4, outputs 1-4). Measured: wall time from the Status

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window left idle: matrix-control itself (offscreen) with a pty linked
 // as COM3 in its MATRIX_COM_DIR, so that the General page's COM rescan
 // (every 500 ms) has a port to look at. After a settling time, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Start-up of the window to its first paint, and its peak memory.
 //
 // The program runs itself as a child: the parent notes the monotonic clock,

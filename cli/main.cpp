@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // matrixctl: the matrix from a terminal and from scripts.
 #include "cli/CommandLine.h"
 #include "cli/FirmwareMergeCommand.h"

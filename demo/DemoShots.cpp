@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // matrix-demo-shots: for machines without a display. Opens the real window
 // offscreen against a running matrix-sim, connects over TCP, runs a status
 // query, shows each tab, and writes a screenshot after each step. Prints the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The network configuration conversation with untrusted input on both
 // sides: the dialog's fields as a user may type them, and whatever the
 // segment sends back on port 30601. A matrix is first found by discovery

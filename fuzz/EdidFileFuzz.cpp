@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the EDID file check and holds it to what the
 // download relies on: only a 128- or 256-byte file with the fixed header and
 // zero block sums is taken, its bytes are kept unchanged, and a short file

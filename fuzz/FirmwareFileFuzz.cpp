@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Firmware container files are whatever the user picks: any length, any
 // bytes. Each input is written as a ".fw" file, loaded by the FW Upgrade
 // page, checked against an independent marker scan, and then uploaded to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Feeds arbitrary bytes to the frame assembler the way each transport does:
 // byte by byte (serial) and in reads of varying sizes (TCP), and checks that
 // both see the same frames.

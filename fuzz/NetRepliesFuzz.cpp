@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replies from the LAN are untrusted: any number of datagrams of any length
 // and content. The input is cut into datagrams (a length byte, then that
 // many bytes) and fed to discovery and to the configuration reader; the

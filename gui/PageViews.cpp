@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/PageViews.h"
 
 #include "core/session/MatrixSession.h"

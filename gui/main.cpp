@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // matrix-control: the window of the HDMI matrix control program. It reads no
 // command line and keeps no settings.
 #include "core/session/MatrixSession.h"

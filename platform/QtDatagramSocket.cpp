@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/QtDatagramSocket.h"
 
 #include "core/transport/Ipv4.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/QtSerialPort.h"
 
 #include "core/transport/ComPorts.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "EDID" tab: read the inputs' EDID status, set a mode, copy, upload.
 #include "cli/drive/SessionDriver.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "FW Upgrade" tab: load a firmware file and press "Upgrade".
 #include "cli/drive/SessionDriver.h"
 

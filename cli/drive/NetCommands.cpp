@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Discovery and network configuration, as "Search" and "Config..." run them.
 #include "cli/drive/SessionDriver.h"
 

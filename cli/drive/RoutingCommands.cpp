@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The commands of the "Matrix" tab: read the routing, route from the grid.
 #include "cli/drive/SessionDriver.h"
 

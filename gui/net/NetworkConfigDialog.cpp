@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/net/NetworkConfigDialog.h"
 
 #include "core/net/NetworkConfig.h"

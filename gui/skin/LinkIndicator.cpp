@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/skin/LinkIndicator.h"
 
 #include "gui/skin/Icons.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // matrix-sim: the simulated matrix as a program. One device answers on
 // TCP port 8000 and on a pseudo-terminal linked as COMn; it runs until
 // SIGINT or SIGTERM and then removes its COM link.

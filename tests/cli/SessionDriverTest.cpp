@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // matrixctl's drivers on virtual time against the in-process simulator:
 // the same session and pages as the program, each run to its end.
 #include "cli/drive/SessionDriver.h"

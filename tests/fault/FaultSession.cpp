@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/fault/FaultSession.h"
 
 #include "core/pages/edid/EdidModes.h"

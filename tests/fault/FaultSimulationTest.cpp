@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Seeded fault simulation: many whole sessions of the program against the
 // simulated matrix on virtual time, each from one seed that chooses the
 // clicks and the faults. A failing seed prints itself; replay it alone with

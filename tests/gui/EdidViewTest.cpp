@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The EDID tab in the real window, offscreen, against the simulated matrix
 // on virtual time: each operation clicked through, statuses read back, and
 // screenshots of the tab idle, during an operation and with a notice.

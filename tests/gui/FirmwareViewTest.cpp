@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/pages/firmware/FirmwareView.h"
 
 #include "core/pages/firmware/FirmwareContainer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The main of every GUI test program: Qt's offscreen platform (unless the
 // caller chose another), the program's look, then the tests.
 #include "gui/ApplicationLook.h"

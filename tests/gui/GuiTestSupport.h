@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Helpers for GUI tests: the real window on the in-process simulator and

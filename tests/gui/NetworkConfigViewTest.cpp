@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Search" and "Config..." on the General page, the network configuration
 // dialog and the configuration status popup, on the real widgets with two
 // simulated matrices on an in-memory segment.

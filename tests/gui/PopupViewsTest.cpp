@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/app/ConfigStatusView.h"
 #include "gui/app/NoticeView.h"
 #include "gui/app/ProgressView.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The window on Qt's own event loop (QtEventLoop, as the program runs it),
 // with the simulated matrix behind in-memory links: popups shown with
 // show() must let the core's timers run and close them in real time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtDatagramSocket on loopback only: nothing here is broadcast.
 
 #include "platform/QtDatagramSocket.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtLinkSocket on loopback against the matrix-sim program. Every test runs
 // its own simulator on its own 127.23.0.x address, so tests may run in
 // parallel without fighting over port 8000.

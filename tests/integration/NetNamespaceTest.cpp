@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Discovery and address-mode configuration over a real network: matrix-sim
 // in one network namespace, the program's side in another, joined by a veth
 // pair, with the real broadcast to 255.255.255.255. Everything happens

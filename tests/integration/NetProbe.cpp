@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // net-namespace-probe: the program's discovery and network configuration on
 // the real UDP socket, for the namespace test. It searches, configures the
 // chosen matrix, searches again, and prints what it saw:

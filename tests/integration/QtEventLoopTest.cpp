@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtEventLoop on the real Qt loop: the window-timer behaviour the pages
 // rely on (repeat until killed, restart replaces) and posted tasks.
 

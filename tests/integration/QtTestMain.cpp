@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // gtest main for tests that need a Qt event loop (sockets, serial ports).
 
 #include <QCoreApplication>

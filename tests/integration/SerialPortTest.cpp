@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // QtSerialPort on real pseudo-terminals linked as COMn in a temporary
 // MATRIX_COM_DIR; the test plays the matrix on the master side.
 

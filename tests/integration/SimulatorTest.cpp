@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The matrix-sim program itself: its address guard, its serial side on a
 // pseudo-terminal, one device behind every link, and a clean stop.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
 #include "core/app/CommandGuard.h"

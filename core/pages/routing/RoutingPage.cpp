@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
 #include "core/link/CommandFrame.h"

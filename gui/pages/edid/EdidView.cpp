@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/pages/edid/EdidView.h"
 
 #include "core/pages/edid/EdidPage.h"

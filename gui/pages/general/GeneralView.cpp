@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "gui/pages/general/GeneralView.h"
 
 #include "core/pages/general/GeneralPage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Mode rows, status texts and the EDID file check, on real display EDIDs
 // and on broken variants made from them.
 #include "core/pages/edid/EdidFile.h"

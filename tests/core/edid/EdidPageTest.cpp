@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The EDID page against the simulated matrix on virtual time, over both
 // transports: what crosses the wire, the popups, the flags and the timers.
 #include "core/pages/edid/EdidPage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated matrix's EDID family on its own: the replies the pages
 // (EDID page and the General page's factory reset) rely on.
 #include "sim/MatrixResponder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/pages/general/GeneralPage.h"
 
 #include "tests/core/general/SessionRig.h"

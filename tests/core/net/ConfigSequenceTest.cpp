@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole attempt as the user sees it: OK, the status popup, the main
 // window's re-discovery after a success, and the popup's own time-out.
 #include "core/app/Shell.h"

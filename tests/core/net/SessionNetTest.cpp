@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Discovery and configuration as the assembled program uses them: through
 // the General page's "Search", IP list and "Config..." and the main window.
 #include "core/session/MatrixSession.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/transport/TimerSet.h"
 #include "tests/support/ManualLoop.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The in-memory doubles carry the simulator's answers the way the real
 // transports do; the page tests stand on them, so their own faults show here.
 #include "core/link/FrameAssembler.h"
