@@ -1,0 +1,168 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "core/transport/EventLoop.h"
+#include "core/transport/SerialChannel.h"
+#include "core/transport/StreamSocket.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace matrix::client {
+
+constexpr int kPortCount = 4;  // the box has four inputs and four outputs
+
+// How an operation ended. Every operation ends exactly once.
+enum class Status {
+    Ok,
+    TimeOut,   // the matrix did not answer after the one re-send ("Time out!")
+    Standby,   // the matrix sent its standby frame ("Matrix is in standby mode!")
+    LinkDown,  // no link, or the link dropped while the request waited
+    Rejected,  // the matrix answered with a failure (EDID copy refused, firmware part refused, ...)
+    BadInput,  // refused before anything was sent (port out of range, wrong EDID file, ...)
+    Busy,      // a firmware upgrade holds the link
+};
+
+// The user-facing text of a status: "Time out!", "Matrix is in standby mode!", ...
+std::string statusText(Status status);
+
+template <typename T>
+struct Result {
+    Status status = Status::Ok;
+    T value{};
+    std::string message;  // extra detail for Rejected / BadInput
+    bool ok() const { return status == Status::Ok; }
+};
+struct Nothing {};
+
+struct DeviceInfo {
+    int deviceType = 0;  // 1 HDMI, 2 HDBT, 3 HDMI+HDBT
+    int inputCount = 0;
+    int outputCount = 0;
+    int versionMajor = 0;
+    int versionMinor = 0;
+    std::string model() const;    // the device type's text
+    std::string version() const;  // "1.0"
+};
+
+struct Cables {
+    std::array<bool, kPortCount> input{};
+    std::array<bool, kPortCount> output{};
+};
+
+// routing[o - 1] is the input (1..4) that output o carries.
+using Routing = std::array<int, kPortCount>;
+// The EDID status code of each input as the status query reports it (signed byte).
+using EdidCodes = std::array<int, kPortCount>;
+
+// What the client knows of its matrix. Unknown values are empty.
+struct MatrixState {
+    bool linkUp = false;
+    std::optional<DeviceInfo> info;
+    std::array<std::optional<int>, kPortCount> routing{};
+    std::array<std::optional<bool>, kPortCount> inputCable{};
+    std::array<std::optional<bool>, kPortCount> outputCable{};
+    std::optional<bool> beepOn;
+    std::array<std::optional<int>, kPortCount> edidCode{};
+};
+
+// One change of the state model; `index` is the port (1..4) where it applies.
+struct StateChange {
+    enum class Kind { Link, Info, Routing, InputCable, OutputCable, Beep, Edid } kind;
+    int index = 0;
+};
+
+struct LinkTarget {
+    enum class Kind { Com, Tcp } kind = Kind::Tcp;
+    int comPort = 0;      // COMn, 1..19
+    std::string address;  // dotted IPv4 text; port 8000
+};
+
+struct FirmwareProgress {
+    std::int64_t done = 0;  // bytes sent
+    std::int64_t total = 0;
+    std::string line;       // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
+};
+
+// One matrix, spoken to directly: a queue with exactly one request in
+// flight, the frames, waits and re-sends of the window's pages, typed
+// results, a state model with change notifications, and (when supervised)
+// reconnection with back-off. Runs on the loop thread only.
+class MatrixClient {
+public:
+    struct Options {
+        bool supervise = true;          // reconnect after a drop; one-shot users turn it off
+        int connectTimeoutMs = 3000;    // TCP connect
+        int reconnectFirstMs = 1000;    // back-off doubles from here ...
+        int reconnectMaxMs = 30000;     // ... up to here
+    };
+
+    using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
+
+    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options);
+    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket);
+    ~MatrixClient();
+    MatrixClient(const MatrixClient&) = delete;
+    MatrixClient& operator=(const MatrixClient&) = delete;
+
+    // Opens the link; `done` reports whether it came up (LinkDown with
+    // "Open COM failed!" / "Connect to Matrix failed!" otherwise). When
+    // supervised, a failed or dropped link keeps being retried.
+    void open(const LinkTarget& target, std::function<void(Status)> done = {});
+    // Fails everything queued with LinkDown and closes the link; no reconnect.
+    void close();
+
+    const MatrixState& state() const { return state_; }
+    bool linkUp() const { return state_.linkUp; }
+    bool firmwareRunning() const;
+    std::size_t queuedRequests() const;
+
+    // Notifications (loop thread). Set before open().
+    std::function<void(const StateChange&)> onChange;
+    std::function<void()> onStandby;  // a standby frame arrived
+    std::function<void(const FirmwareProgress&)> onFirmwareProgress;
+    // Every frame or block sent and received, for --verbose logs.
+    std::function<void(bool sent, const std::vector<std::uint8_t>& bytes)> onTraffic;
+
+    // Re-reads routing and cables (and beep) into the state model.
+    void refresh(std::function<void(Status)> done = {});
+
+    // Operations. Ports are 1..4; an input or output outside that is BadInput.
+    void readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done);
+    void readCables(std::function<void(const Result<Cables>&)> done);
+    void readRouting(std::function<void(const Result<Routing>&)> done);
+    void route(int output, int input, std::function<void(const Result<Nothing>&)> done);
+    void routeAll(int input, std::function<void(const Result<Nothing>&)> done);
+    void portToPort(std::function<void(const Result<Nothing>&)> done);  // input n to output n
+    void setBeep(bool on, std::function<void(const Result<Nothing>&)> done);
+    void readBeep(std::function<void(const Result<bool>&)> done);
+    void setIr(bool on, std::function<void(const Result<Nothing>&)> done);
+    void readIr(std::function<void(const Result<bool>&)> done);
+    void factoryReset(std::function<void(const Result<Nothing>&)> done);
+
+    // EDID. `target` is an input 1..4, or 0 for all inputs.
+    void readEdidStatus(std::function<void(const Result<EdidCodes>&)> done);
+    // modeRow 0..14 built-in modes, 15 the default EDID (as the mode combo's rows).
+    void setEdidMode(int modeRow, int target, std::function<void(const Result<Nothing>&)> done);
+    void copyEdid(int fromOutput, int target, std::function<void(const Result<Nothing>&)> done);
+    // A 128- or 256-byte E-EDID file's content; checked as the page checks a file.
+    void uploadEdid(const std::vector<std::uint8_t>& fileBytes, int target,
+                    std::function<void(const Result<Nothing>&)> done);
+
+    // A firmware container file's content (scrambled, as on disk). Progress
+    // goes to onFirmwareProgress; the link is Busy for others until it ends.
+    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
+                         std::function<void(const Result<Nothing>&)> done);
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+    MatrixState state_;
+};
+
+}  // namespace matrix::client
