@@ -328,7 +328,7 @@ void ClientEngine::write(const Bytes& bytes)
 void ClientEngine::send(Step step)
 {
     step_ = std::move(step);
-    resent_ = false;
+    resendsDone_ = 0;
     write(step_->bytes);
     loop_.startTimer(this, kReplyTimer, step_->firstWaitMs, [this] { onReplyTimer(); });
 }
@@ -338,9 +338,12 @@ void ClientEngine::onReplyTimer()
     loop_.killTimer(this, kReplyTimer);
     if (!step_)
         return;
-    if (!resent_) {
-        resent_ = true;
-        write(step_->bytes);
+    if (resendsDone_ < step_->resends) {
+        ++resendsDone_;
+        if (step_->resendWrites.empty())
+            write(step_->bytes);
+        for (const Bytes& bytes : step_->resendWrites)
+            write(bytes);
         loop_.startTimer(this, kReplyTimer, step_->secondWaitMs, [this] { onReplyTimer(); });
         return;
     }
