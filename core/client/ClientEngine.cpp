@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/client/ClientEngine.h"
 
+#include "core/protocol/Protocol.h"
 #include "core/transport/Ipv4.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 namespace matrix::client {
 
 namespace {
-constexpr std::uint8_t kStandbyCommand = 0x88;
-constexpr std::uint8_t kStandbySubCommand = 0x88;
 constexpr std::size_t kReadChunkBytes = 1024;
 const char* const kOpenComFailed = "Open COM failed!";
 const char* const kConnectFailed = "Connect to Matrix failed!";
@@ -392,7 +391,7 @@ void ClientEngine::onFrame(const CommandFrame& frame)
 {
     if (client_.onTraffic)
         client_.onTraffic(false, Bytes(frame.bytes().begin(), frame.bytes().end()));
-    if (frame.command() == kStandbyCommand && frame.subCommand() == kStandbySubCommand) {
+    if (protocol::isStandby(frame)) {
         auto token = alive_;
         failCurrent(Status::Standby);
         if (*token && client_.onStandby)

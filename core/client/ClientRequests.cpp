@@ -1,222 +1,186 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/client/ClientRequests.h"
 
+#include "core/protocol/Protocol.h"
+
 #include <algorithm>
 
 namespace matrix::client::requests {
 
+namespace p = matrix::protocol;
+
 namespace {
-constexpr int kStatus = 0x01;
-constexpr int kRouting = 0x02;
-constexpr int kEdid = 0x03;
-constexpr int kIr = 0x05;
-constexpr int kBeep = 0x06;
-constexpr int kStandby = 0x88;
-
-constexpr int kDeviceType = 0x01;
-constexpr int kSize = 0x02;
-constexpr int kVersion = 0x03;
-constexpr int kInputCable = 0x04;
-constexpr int kOutputCable = 0x05;
-constexpr int kIrState = 0x0A;
-constexpr int kBeepState = 0x0B;
-constexpr int kRoutingQuery = 0x01;
-constexpr int kRoute = 0x03;
-constexpr int kSet = 0x01;
-constexpr int kEdidSetMode = 0x01;
-constexpr int kEdidModeRequest = 0x08;
-constexpr int kEdidSetModeOne = 0x02;
-constexpr int kEdidCopyAll = 0x03;
-constexpr int kEdidCopyOne = 0x04;
-constexpr int kEdidDownloadAll = 0x06;
-constexpr int kEdidDownloadOne = 0x07;
-constexpr int kEdidDefaultAll = 0x09;
-constexpr int kEdidDefaultOne = 0x0A;
-constexpr int kEdidSwitchState = 0x0B;
-constexpr int kEdidStatus = 0x0C;
-constexpr int kEdidAllTargets = 0xFE;
-constexpr int kEdidReady = 0xAA;
-constexpr int kEdidAnnounce = 0x56;
-
-constexpr int kUpgrade = 0x20;
-constexpr int kFirmwareStartP1 = 0x01;
-constexpr int kFirmwarePrepare = 0x80;
-constexpr int kFirmwareSecondPrepare = 0x10;
-constexpr int kFirmwareAccept = 0xAA;
-constexpr int kFirmwareReject = 0x44;
-constexpr int kFirmwareLast = 0x56;
-constexpr int kFirmwareFinalForm = 0xFE;
-
-constexpr int kOn = 0x0F;
-constexpr int kOff = 0xF0;
-constexpr int kAllInputs = 0xF0;
-constexpr int kFactoryEdidMode = 4;
-constexpr std::uint8_t kNone = 0xFF;  // no cable; feature off
-
 Bytes bytesOf(const CommandFrame& f) { return Bytes(f.bytes().begin(), f.bytes().end()); }
 
-Bytes frame(int command, int subCommand, int p1, int p2 = 0, int p3 = 0)
-{
-    return bytesOf(CommandFrame().set(2, command).set(3, subCommand).set(4, p1).set(5, p2).set(6, p3).seal());
-}
+int downloadSub(int target) { return target == 0 ? p::kEdidDownloadAllSub : p::kEdidDownloadOneSub; }
 
-// Bytes 6, 7, 8 and 10 of a firmware frame are all zero.
-bool firmwareTailZero(const CommandFrame& f) { return f[6] == 0 && f[7] == 0 && f[8] == 0 && f[10] == 0; }
-
-int downloadSub(int target) { return target == 0 ? kEdidDownloadAll : kEdidDownloadOne; }
+// The factory reset puts built-in mode 4 on every input, as the General page does.
+constexpr int kFactoryEdidMode = 4;
 }  // namespace
 
-Bytes deviceTypeQuery() { return frame(kStatus, kDeviceType, 0); }
-Bytes sizeQuery() { return frame(kStatus, kSize, 0); }
-Bytes versionQuery() { return frame(kStatus, kVersion, 0); }
-Bytes inputCableQuery(int input) { return frame(kStatus, kInputCable, input); }
-Bytes outputCableQuery(int output) { return frame(kStatus, kOutputCable, output); }
-Bytes routingQuery(int output) { return frame(kRouting, kRoutingQuery, output); }
-Bytes route(int input, int output) { return frame(kRouting, kRoute, input, 0, output); }
-Bytes beepSet(bool on) { return frame(kBeep, kSet, on ? kOn : kOff); }
-Bytes beepQuery() { return frame(kStatus, kBeepState, 0); }
-Bytes irSet(bool on) { return frame(kIr, kSet, on ? kOn : kOff); }
-Bytes irQuery() { return frame(kStatus, kIrState, 0); }
-Bytes edidModeRequest() { return frame(kEdid, kEdidModeRequest, kAllInputs); }
-Bytes resetEdidMode() { return frame(kEdid, kEdidSetMode, kFactoryEdidMode, kAllInputs); }
+Bytes deviceTypeQuery() { return bytesOf(p::deviceTypeRequest()); }
+Bytes sizeQuery() { return bytesOf(p::matrixSizeRequest()); }
+Bytes versionQuery() { return bytesOf(p::versionRequest()); }
+Bytes inputCableQuery(int input) { return bytesOf(p::inputCableRequest(input)); }
+Bytes outputCableQuery(int output) { return bytesOf(p::outputCableRequest(output)); }
+Bytes routingQuery(int output) { return bytesOf(p::routeQueryRequest(output)); }
+Bytes route(int input, int output) { return bytesOf(p::routeRequest(input, output)); }
+Bytes beepSet(bool on) { return bytesOf(p::beepRequest(on)); }
+Bytes beepQuery() { return bytesOf(p::beepStateRequest()); }
+Bytes irSet(bool on) { return bytesOf(p::irRequest(on)); }
+Bytes irQuery() { return bytesOf(p::irStateRequest()); }
+Bytes edidModeRequest() { return bytesOf(p::edidModeRequest()); }
+Bytes resetEdidMode() { return bytesOf(p::edidSetModeAllRequest(kFactoryEdidMode)); }
 
-Bytes edidSwitchStateQuery() { return frame(kEdid, kEdidSwitchState, 0); }
+Bytes edidSwitchStateQuery() { return bytesOf(p::edidSwitchStateRequest()); }
 
 Bytes edidSetMode(int mode, int target)
 {
-    return target == 0 ? frame(kEdid, kEdidSetMode, mode, kAllInputs) : frame(kEdid, kEdidSetModeOne, mode, kAllInputs, target);
+    return bytesOf(target == 0 ? p::edidSetModeAllRequest(mode) : p::edidSetModeOneRequest(mode, target));
 }
 
 Bytes edidSetDefault(int target)
 {
-    return target == 0 ? frame(kEdid, kEdidDefaultAll, kEdidAllTargets) : frame(kEdid, kEdidDefaultOne, target);
+    return bytesOf(target == 0 ? p::edidDefaultAllRequest() : p::edidDefaultOneRequest(target));
 }
 
 Bytes edidCopy(int output, int target)
 {
-    return target == 0 ? frame(kEdid, kEdidCopyAll, output) : frame(kEdid, kEdidCopyOne, output, 0, target);
+    return bytesOf(target == 0 ? p::edidCopyAllRequest(output) : p::edidCopyOneRequest(output, target));
 }
 
 Bytes edidDownloadRequest(int target)
 {
-    return frame(kEdid, downloadSub(target), target == 0 ? kEdidAllTargets : target, kAllInputs);
+    return bytesOf(target == 0 ? p::edidDownloadAllRequest() : p::edidDownloadOneRequest(target));
 }
 
-Bytes edidDownloadAnnounce(int target)
-{
-    return bytesOf(CommandFrame().set(2, kEdid).set(3, downloadSub(target)).set(4, kEdidAnnounce).set(7, 1).seal());
-}
+Bytes edidDownloadAnnounce(int target) { return bytesOf(p::edidDownloadAnnounce(downloadSub(target))); }
 
 Bytes edidTransferBlock(const std::uint8_t* edid256)
 {
-    // A zero lead byte, the 256 EDID bytes, then zeros to the block's length.
-    Bytes block(kEdidTransferBytes, 0);
-    std::copy(edid256, edid256 + 256, block.begin() + 1);
-    return block;
+    const p::EdidTransferBlock block = p::edidTransferBlock(edid256);
+    return Bytes(block.begin(), block.end());
 }
 
-Bytes edidStatusQuery(int input) { return frame(kStatus, kEdidStatus, input); }
+Bytes edidStatusQuery(int input) { return bytesOf(p::edidStatusRequest(input)); }
 
-Bytes firmwareStart(int sub)
-{
-    return bytesOf(CommandFrame::firmware(kUpgrade, sub, kFirmwareStartP1, 0, 0, 0));
-}
-Bytes firmwarePrepare() { return bytesOf(CommandFrame::firmware(kUpgrade, 1, kFirmwarePrepare, 0, 0, 0)); }
-Bytes firmwareSecondPrepare() { return bytesOf(CommandFrame::firmware(kUpgrade, 1, kFirmwareSecondPrepare, 0, 0, 0)); }
+Bytes firmwareStart(int sub) { return bytesOf(p::firmwareStartRequest(sub)); }
+Bytes firmwarePrepare() { return bytesOf(p::firmwarePrepareRequest()); }
+Bytes firmwareSecondPrepare() { return bytesOf(p::firmwareSecondPrepareRequest()); }
 
 Bytes firmwareAnnounce(int sub, int blockIndex, bool last)
 {
-    if (last)
-        return bytesOf(CommandFrame::firmware(kUpgrade, sub, kFirmwareLast, 0, 1, blockIndex, true));
-    return bytesOf(CommandFrame::firmware(kUpgrade, sub, kFirmwareAccept, 1, 1, blockIndex));
+    return bytesOf(last ? p::firmwareLastBlockAnnounce(sub, blockIndex) : p::firmwareBlockAnnounce(sub, blockIndex));
 }
 
 Bytes firmwareBlock(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
 {
-    Bytes block(kFirmwareBlockDataBytes + 1, 0);
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < kFirmwareBlockDataBytes; ++i) {
-        const std::size_t at = from + i;
-        const std::uint8_t byte = at < end && at < image.size() ? image[at] : 0;
-        block[i + 1] = byte;
-        sum += byte;
-    }
-    block[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    return block;
+    end = std::min(end, image.size());
+    const std::size_t length = from < end ? end - from : 0;
+    const p::FirmwareBlock block = p::firmwareBlock(length ? image.data() + from : image.data(), length);
+    return Bytes(block.begin(), block.end());
 }
 
-Bytes rebootPoll() { return deviceTypeQuery(); }
+Bytes rebootPoll() { return bytesOf(p::rebootPollRequest()); }
 
-bool isStandby(const CommandFrame& f) { return f.is(kStandby, kStandby); }
-bool isDeviceTypeReply(const CommandFrame& f) { return f.is(kStatus, kDeviceType); }
-bool isSizeReply(const CommandFrame& f) { return f.is(kStatus, kSize); }
-bool isVersionReply(const CommandFrame& f) { return f.is(kStatus, kVersion); }
-bool isInputCableReply(const CommandFrame& f, int input) { return f.is(kStatus, kInputCable) && f.p1() == input; }
-bool isOutputCableReply(const CommandFrame& f, int output) { return f.is(kStatus, kOutputCable) && f.p1() == output; }
-bool cableConnected(const CommandFrame& f) { return f.p3() != kNone; }
-bool isRoutingReply(const CommandFrame& f, int output) { return f.is(kRouting, kRoutingQuery) && f.p1() == output; }
-bool isRouteAck(const CommandFrame& f, int output) { return f.is(kRouting, kRoute) && f.p1() == 0 && f.p3() == output; }
-bool isBeepAck(const CommandFrame& f) { return f.is(kBeep, kSet) && f.p3() == 0; }
-bool isResetBeepAck(const CommandFrame& f) { return f.is(kBeep, kSet) && f.p1() == 0 && f.p3() == 0; }
-bool isBeepStateReply(const CommandFrame& f) { return f.is(kStatus, kBeepState); }
-bool isIrAck(const CommandFrame& f) { return f.is(kIr, kSet) && f.p3() == 0; }
-bool isIrStateReply(const CommandFrame& f) { return f.is(kStatus, kIrState); }
-bool featureOn(const CommandFrame& f) { return f.p3() != kNone; }
-bool isEdidModeRequestAck(const CommandFrame& f) { return f.is(kEdid, kEdidModeRequest) && f.p1() == 0 && f.p3() == 0; }
-bool isEdidSetAck(const CommandFrame& f) { return f.is(kEdid, kEdidSetMode) && f.p1() == 0 && f.p3() == 0; }
+bool isStandby(const CommandFrame& f) { return p::isStandby(f); }
+bool isDeviceTypeReply(const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); }
+bool isSizeReply(const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); }
+bool isVersionReply(const CommandFrame& f) { return p::decodeVersion(f).has_value(); }
 
-bool isEdidSwitchState(const CommandFrame& f) { return f.is(kEdid, kEdidSwitchState) && f.p2() == 0; }
-bool isEdidModeReply(const CommandFrame& f) { return f.is(kEdid, kEdidModeRequest); }
+bool isInputCableReply(const CommandFrame& f, int input)
+{
+    const auto cable = p::decodeCable(f);
+    return cable && !cable->output && cable->port == input;
+}
+
+bool isOutputCableReply(const CommandFrame& f, int output)
+{
+    const auto cable = p::decodeCable(f);
+    return cable && cable->output && cable->port == output;
+}
+
+bool cableConnected(const CommandFrame& f) { return p::stateIsOn(f.p3()); }
+
+bool isRoutingReply(const CommandFrame& f, int output)
+{
+    const auto status = p::decodeRouteStatus(f);
+    return status && status->output == output;
+}
+
+bool isRouteAck(const CommandFrame& f, int output) { return p::decodeRouteAck(f) == output; }
+bool isBeepAck(const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); }
+bool isResetBeepAck(const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; }
+bool isBeepStateReply(const CommandFrame& f) { return p::decodeBeepState(f).has_value(); }
+bool isIrAck(const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }
+bool isIrStateReply(const CommandFrame& f) { return p::decodeIrState(f).has_value(); }
+bool featureOn(const CommandFrame& f) { return p::stateIsOn(f.p3()); }
+
+bool isEdidModeRequestAck(const CommandFrame& f)
+{
+    return p::isEdidReply(f, p::kEdidModeRequestSub) && f.p1() == 0 && f.p3() == 0;
+}
+
+bool isEdidSetAck(const CommandFrame& f)
+{
+    return p::isEdidReply(f, p::kEdidModeAllSub) && f.p1() == 0 && f.p3() == 0;
+}
+
+bool isEdidSwitchState(const CommandFrame& f) { return p::decodeEdidSwitchState(f).has_value(); }
+bool edidSwitchesRefuse(const CommandFrame& f) { return p::decodeEdidSwitchState(f) == p::kEdidSwitchRefused; }
+bool isEdidModeReply(const CommandFrame& f) { return p::isEdidReply(f, p::kEdidModeRequestSub); }
 
 bool isEdidSetModeReply(const CommandFrame& f, int target)
 {
-    return target == 0 ? f.is(kEdid, kEdidSetMode) : f.is(kEdid, kEdidSetModeOne) && f.p3() == target;
+    return target == 0 ? p::isEdidReply(f, p::kEdidModeAllSub)
+                       : p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == target;
 }
 
 bool isEdidSetDefaultReply(const CommandFrame& f, int target)
 {
-    return f.is(kEdid, target == 0 ? kEdidDefaultAll : kEdidDefaultOne);
+    return p::isEdidReply(f, target == 0 ? p::kEdidDefaultAllSub : p::kEdidDefaultOneSub);
 }
 
 bool isEdidCopyReply(const CommandFrame& f, int target)
 {
-    return target == 0 ? f.is(kEdid, kEdidCopyAll) : f.is(kEdid, kEdidCopyOne) && f.p3() == target;
+    return target == 0 ? p::decodeEdidCopyAll(f).has_value() : p::decodeEdidCopyOne(f, target).has_value();
 }
 
-bool isEdidDownloadReady(const CommandFrame& f, int target)
+bool isEdidDownloadReady(const CommandFrame& f, int target) { return p::isEdidDownloadReady(f, downloadSub(target)); }
+
+bool isEdidDownloadResult(const CommandFrame& f, int target)
 {
-    return f.is(kEdid, downloadSub(target)) && f.p1() == kEdidReady && f[7] == 0;
+    return p::decodeEdidDownloadResult(f, downloadSub(target)).has_value();
 }
 
-bool isEdidDownloadResult(const CommandFrame& f, int target) { return f.is(kEdid, downloadSub(target)) && f[7] == 1; }
-bool edidResultOk(const CommandFrame& f) { return f.p1() == 0; }
-bool isEdidStatusReply(const CommandFrame& f, int input) { return f.is(kStatus, kEdidStatus) && f.p1() == input && f.p2() == 0; }
+bool edidResultOk(const CommandFrame& f) { return f.p1() == p::kEdidResultOk; }
+
+bool isEdidStatusReply(const CommandFrame& f, int input)
+{
+    const auto status = p::decodeEdidStatus(f);
+    return status && status->input == input;
+}
+
 int edidStatusCode(const CommandFrame& f) { return static_cast<std::int8_t>(f.p3()); }
 
 bool isFirmwareStartAccept(const CommandFrame& f, int sub)
 {
-    if (!f.is(kUpgrade, sub) || f.p1() != kFirmwareAccept)
-        return false;
-    return sub == 1 ? firmwareTailZero(f) : f[7] == 0;
+    return p::decodeFirmwareStart(f, sub) == p::FirmwareStart::Accepted;
 }
 
 bool isFirmwareStartReject(const CommandFrame& f, int sub)
 {
-    return f.is(kUpgrade, sub) && f.p1() == kFirmwareReject && firmwareTailZero(f);
+    return p::decodeFirmwareStart(f, sub) == p::FirmwareStart::Rejected;
 }
 
-bool isFirmwarePrepareReply(const CommandFrame& f) { return f.is(kUpgrade, 1) && f.p1() == 0 && firmwareTailZero(f); }
+bool isFirmwarePrepareReply(const CommandFrame& f) { return p::isFirmwarePrepareAck(f); }
 
 bool isFirmwareBlockAck(const CommandFrame& f, int sub, int blockIndex)
 {
-    return f.is(kUpgrade, sub) && f.p1() == 0 && f[7] == 1 && f[8] == 1 && f[10] == (blockIndex & 0xFF);
+    return p::decodeFirmwareBlockAck(f, sub) == (blockIndex & 0xFF);
 }
 
-bool isFirmwareFinalAck(const CommandFrame& f, int sub)
-{
-    return f.is(kUpgrade, sub) && f.p1() == 0 && f[6] == kFirmwareFinalForm && f[7] == 0 && f[8] == 1;
-}
-
-bool isRebootAnswer(const CommandFrame& f) { return f.is(kStatus, kDeviceType) && f.p1() == 1 && f.p2() == 0; }
+bool isFirmwareFinalAck(const CommandFrame& f, int sub) { return p::isFirmwareFinalAck(f, sub); }
+bool isRebootAnswer(const CommandFrame& f) { return p::isRebootAnswer(f); }
 
 }  // namespace matrix::client::requests

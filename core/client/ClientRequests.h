@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-// The frames the client sends and the replies it takes, with their waits:
-// one place for the bytes, so the conversation code reads by name.
+// The frames the client sends and the replies it takes, with the waits the
+// pages use for them, so the conversation code reads by name.
 namespace matrix::client::requests {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -31,8 +31,6 @@ Bytes edidModeRequest();  // asks the matrix to take EDID settings
 Bytes resetEdidMode();    // the factory EDID on all inputs
 
 // EDID. `target` is an input 1..4, or 0 for all inputs.
-constexpr int kEdidSwitchesNotSet = 15;  // the front-panel switches are not at [1111]
-constexpr std::size_t kEdidTransferBytes = 290;
 constexpr int kEdidBlockDelayMs = 200;  // from the announce to the block
 Bytes edidSwitchStateQuery();
 Bytes edidSetMode(int mode, int target);  // mode 1..15
@@ -84,6 +82,7 @@ bool isEdidModeRequestAck(const CommandFrame& f);
 bool isEdidSetAck(const CommandFrame& f);
 
 bool isEdidSwitchState(const CommandFrame& f);
+bool edidSwitchesRefuse(const CommandFrame& f);  // the front-panel switches are not at [1111]
 bool isEdidModeReply(const CommandFrame& f);
 bool isEdidSetModeReply(const CommandFrame& f, int target);
 bool isEdidSetDefaultReply(const CommandFrame& f, int target);

@@ -239,7 +239,7 @@ public:
         if (engine.comLink()) {
             Ask ask{requests::edidSwitchStateQuery(), requests::kFirstWaitMs, requests::isEdidSwitchState, {}};
             ask.refusal = [](const CommandFrame& f) {
-                return f.p1() == requests::kEdidSwitchesNotSet ? std::string("Please set the EDID to [1111]!")
+                return requests::edidSwitchesRefuse(f) ? std::string("Please set the EDID to [1111]!")
                                                                 : std::string();
             };
             asks.push_back(std::move(ask));
