@@ -398,6 +398,21 @@ TEST(ClientTcp, ConnectThatNeverCompletesTimesOut)
     EXPECT_FALSE(rig.client->linkUp()) << "a connect completing after the time-out is not taken";
 }
 
+TEST(ClientReopen, AReopenBeforeTheFirstOpenReportedTakesOnlyTheNewLink)
+{
+    ClientRig rig(Transport::Com);
+    std::vector<Status> first, second;
+    rig.client->open(rig.target(), [&](Status s) { first.push_back(s); });
+    rig.client->close();
+    client::LinkTarget nobody;
+    nobody.address = "127.0.0.9";
+    rig.client->open(nobody, [&](Status s) { second.push_back(s); });
+    rig.loop.advance(5000);
+    EXPECT_EQ(first, std::vector<Status>{Status::LinkDown});
+    EXPECT_EQ(second, std::vector<Status>{Status::LinkDown});
+    EXPECT_FALSE(rig.client->linkUp()) << "the COM port's late success is not the TCP link's";
+}
+
 TEST(ClientInput, PortsOutsideOneToFourAreRefusedWithoutSending)
 {
     ClientRig rig(Transport::Tcp);
