@@ -422,7 +422,8 @@ void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done
     asks.push_back({requests::resetEdidMode(), requests::kFirstWaitMs, requests::isEdidSetAck, {}});
     asks.push_back({requests::beepSet(true), requests::kFirstWaitMs, requests::isResetBeepAck,
                     [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    // The reset changed every input's EDID: read them again for the state model.
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(0));
 }
 
 void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)

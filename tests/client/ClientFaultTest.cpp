@@ -112,7 +112,7 @@ private:
         client::MatrixClient& c = *rig_.client;
         const int out = 1 + static_cast<int>(pick(4));
         const int in = 1 + static_cast<int>(pick(4));
-        switch (pick(12)) {
+        switch (pick(13)) {
         case 0:
         case 1:
             c.route(out, in, track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
@@ -134,6 +134,9 @@ private:
             break;
         case 7:
             c.readDeviceInfo(track<client::DeviceInfo>("device info"));
+            break;
+        case 10:
+            c.factoryReset(track<client::Nothing>("factory reset"));
             break;
         case 8:
             c.setEdidMode(static_cast<int>(pick(16)), static_cast<int>(pick(5)), track<client::Nothing>("edid mode"));
@@ -322,6 +325,13 @@ private:
         }
         if (s.beepOn != rig_.device.beepOn)
             broken.push_back("beep differs from the matrix");
+        bool edidRead = false;
+        rig_.client->readEdidStatus([&](const client::Result<client::EdidCodes>&) { edidRead = true; });
+        for (int i = 0; i < 10 && !edidRead; ++i)
+            rig_.loop.advance(5000);
+        for (int p = 0; p < client::kPortCount; ++p)
+            if (s.edidCode[p] != rig_.device.edidStatus[p])
+                broken.push_back("EDID of input " + std::to_string(p + 1) + " differs from the matrix");
         return broken;
     }
 
