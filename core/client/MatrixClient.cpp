@@ -590,6 +590,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             self->onFirmwareProgress(FirmwareProgress{*sent, total, line});
     };
 
+    // The message line a failure writes depends on the stage it stopped in.
+    auto failLine = std::make_shared<std::string>();
     std::vector<Ask> asks;
     for (const FirmwarePart& part : *parts) {
         const int sub = part.part;
@@ -601,9 +603,15 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
                   {}};
         start.secondWaitMs = requests::kFirmwareStartWaitMs;
         start.refusal = [sub, name](const CommandFrame& f) {
-            return requests::isFirmwareStartReject(f, sub) ? "Write to " + name + " failed" : std::string();
+            // The window's own texts: a notice for part 1, a message box for part 2.
+            if (!requests::isFirmwareStartReject(f, sub))
+                return std::string();
+            return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [report, name] { report("Upgrading " + name + "..."); };
+        start.onSend = [report, name, failLine, sub] {
+            report("Upgrading " + name + "...");
+            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+        };
         asks.push_back(std::move(start));
 
         if (sub == 1) {
@@ -644,7 +652,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             const std::int64_t placed = static_cast<std::int64_t>(
                 std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
             const std::int64_t before = *sent;
-            block.onSend = [sent, report, before, placed] {
+            block.onSend = [sent, report, before, placed, failLine, name] {
+                *failLine = "Upgrading " + name + " failed";
                 *sent = before + placed;
                 report({});
             };
@@ -655,7 +664,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         Ask reboot{requests::rebootPoll(), requests::kRebootPollMs, requests::isRebootAnswer, {}};
         reboot.secondWaitMs = requests::kRebootPollMs;
         reboot.resends = requests::kRebootPollResends;
-        reboot.onSend = [report, sub, name] {
+        reboot.onSend = [report, sub, name, failLine] {
+            *failLine = "Write to " + name + " failed";
             if (sub == 2)
                 report(name + " upgrading complete");
             report("System rebooting,Please wait...");
@@ -668,7 +678,15 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         asks.push_back(std::move(reboot));
     }
     *sent = 0;
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
+    auto ended = [done = std::move(done), report, failLine](const Result<Nothing>& result) {
+        if (result.status == Status::Rejected)
+            report(result.message);
+        else if (result.status == Status::TimeOut)
+            report(*failLine);
+        if (done)
+            done(result);
+    };
+    impl_->chain<Nothing>(std::move(ended), std::make_shared<Nothing>(), std::move(asks),
                           [report] { report("Firmware upgrade Successfully"); }, true);
 }
 
