@@ -120,6 +120,10 @@ TEST_P(ClientBothTransports, RepliesFillTheStateModelAsTheMatrixHasIt)
     EXPECT_EQ(cables.result.value.output, (std::array<bool, 4>{false, true, true, false}));
     const client::MatrixState& s = rig.client->state();
     EXPECT_TRUE(s.linkUp);
+    if (GetParam() == Transport::Com) {
+        const SerialSettings& line = rig.serialHub.lastSettings(ClientRig::kComPort);
+        EXPECT_EQ(std::tie(line.baud, line.parity, line.dataBits, line.stopBits), std::make_tuple(19200, 'N', 8, 2));
+    }
     for (int p = 0; p < client::kPortCount; ++p) {
         EXPECT_EQ(s.routing[p], rig.device.routing[p]);
         EXPECT_EQ(s.inputCable[p], rig.device.inputCable[p]);
