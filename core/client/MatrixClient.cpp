@@ -99,21 +99,29 @@ public:
         };
     }
 
-    // Sends the asks one after the other; each reply moves to the next.
-    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::function<void()> finish)
+    // Sends the asks of job `job` one after the other; each reply moves to
+    // the next. Whatever calls back into users (progress, state changes) may
+    // end the job meanwhile, so every step first checks it still runs.
+    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::uint64_t job,
+                 std::function<void()> finish)
     {
+        if (engine.currentJob() != job)
+            return;
         if (index >= asks->size()) {
             finish();
             return;
         }
         const Ask& ask = (*asks)[index];
-        if (ask.onSend)
+        if (ask.onSend) {
             ask.onSend();
+            if (engine.currentJob() != job)
+                return;
+        }
         if (ask.pauseMs >= 0) {
             if (!ask.bytes.empty())
                 engine.write(ask.bytes);
-            engine.pause(ask.pauseMs, [this, asks, index, finish = std::move(finish)] {
-                runAsks(asks, index + 1, finish);
+            engine.pause(ask.pauseMs, [this, asks, index, job, finish = std::move(finish)] {
+                runAsks(asks, index + 1, job, finish);
             });
             return;
         }
@@ -124,7 +132,7 @@ public:
         step.resends = ask.resends;
         step.resendWrites = ask.resendWrites;
         step.matches = ask.matches;
-        step.onReply = [this, asks, index, finish = std::move(finish)](const CommandFrame& frame) {
+        step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
                 const std::string refused = answered.refusal(frame);
@@ -135,7 +143,7 @@ public:
             }
             if (answered.take)
                 answered.take(frame);
-            runAsks(asks, index + 1, finish);
+            runAsks(asks, index + 1, job, finish);
         };
         engine.send(std::move(step));
     }
@@ -150,7 +158,7 @@ public:
         job.fail = failWith<T>(done);
         auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
         job.begin = [this, shared, value, done, onSuccess] {
-            runAsks(shared, 0, [this, value, done, onSuccess] {
+            runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
                 engine.succeed([&] {
                     if (onSuccess)
                         onSuccess();

@@ -419,6 +419,28 @@ TEST(ClientReopen, AReopenBeforeTheFirstOpenReportedTakesOnlyTheNewLink)
     EXPECT_FALSE(rig.client->linkUp()) << "the COM port's late success is not the TCP link's";
 }
 
+TEST(ClientReentry, ACallbackThatClosesTheLinkEndsTheRequestOnce)
+{
+    // A user's change handler closes the link while the route's
+    // acknowledgement is being taken.
+    ClientRig rig(Transport::Tcp);
+    ASSERT_EQ(rig.open(), Status::Ok);
+    rig.client->onChange = [&](const client::StateChange& c) {
+        if (c.kind == client::StateChange::Kind::Routing)
+            rig.client->close();
+    };
+    Outcome<client::Nothing> routed;
+    Outcome<bool> queued;
+    rig.client->route(2, 4, routed.callback());
+    rig.client->readBeep(queued.callback());
+    rig.loop.advance(30000);
+    EXPECT_EQ(routed.endings, 1);
+    EXPECT_EQ(queued.endings, 1);
+    EXPECT_EQ(queued.result.status, Status::LinkDown);
+    EXPECT_EQ(rig.wire().size(), 1u) << "nothing sent after the close";
+    EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
+}
+
 TEST(ClientInput, PortsOutsideOneToFourAreRefusedWithoutSending)
 {
     ClientRig rig(Transport::Tcp);
