@@ -18,7 +18,6 @@ constexpr int kAllInputsRow = 4;  // "All Inputs" in the target combos
 
 }  // namespace
 
-#ifdef MATRIXCTL_HAVE_EDID
 
 void SessionDriver::collectEdid()
 {
@@ -134,16 +133,5 @@ void SessionDriver::runEdidUpload()
     });
 }
 
-#else
-
-void SessionDriver::collectEdid() {}
-void SessionDriver::showEdidTab(Step) {}
-void SessionDriver::waitEdidOperation(const std::string&) {}
-void SessionDriver::runEdidStatus() { notAvailable(); }
-void SessionDriver::runEdidSet() { notAvailable(); }
-void SessionDriver::runEdidCopy() { notAvailable(); }
-void SessionDriver::runEdidUpload() { notAvailable(); }
-
-#endif
 
 }  // namespace matrix::cli

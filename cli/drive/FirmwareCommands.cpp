@@ -17,7 +17,6 @@ constexpr int kEntryAnswerWaitMs = 3000;
 
 }  // namespace
 
-#ifdef MATRIXCTL_HAVE_FIRMWARE
 
 void SessionDriver::takeMessageLines()
 {
@@ -96,12 +95,5 @@ void SessionDriver::startUpgrade()
         kPageRunLimitMs * 10, [this] { succeed(kUpgradeSucceeded); });
 }
 
-#else
-
-void SessionDriver::takeMessageLines() {}
-void SessionDriver::runFirmwareUpgrade() { notAvailable(); }
-void SessionDriver::startUpgrade() {}
-
-#endif
 
 }  // namespace matrix::cli

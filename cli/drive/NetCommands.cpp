@@ -16,7 +16,6 @@ constexpr const char* kConfigFailed = "configure failed!";
 
 }  // namespace
 
-#ifdef MATRIXCTL_HAVE_NET
 
 void SessionDriver::collectMatrices()
 {
@@ -93,14 +92,5 @@ void SessionDriver::runNetConfig()
     }, "Search Matrix IP failed!");
 }
 
-#else
-
-void SessionDriver::collectMatrices() {}
-void SessionDriver::search() {}
-int SessionDriver::rowOfMac(const std::string&) const { return -1; }
-void SessionDriver::runDiscover() { notAvailable(); }
-void SessionDriver::runNetConfig() { notAvailable(); }
-
-#endif
 
 }  // namespace matrix::cli

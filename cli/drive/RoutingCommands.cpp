@@ -8,7 +8,6 @@
 
 namespace matrix::cli {
 
-#ifdef MATRIXCTL_HAVE_ROUTING
 
 void SessionDriver::collectRouting()
 {
@@ -82,13 +81,5 @@ void SessionDriver::clickNextRoute()
         });
 }
 
-#else
-
-void SessionDriver::collectRouting() {}
-void SessionDriver::runRouting() { notAvailable(); }
-void SessionDriver::runRoute(const std::vector<std::pair<int, int>>&) { notAvailable(); }
-void SessionDriver::clickNextRoute() {}
-
-#endif
 
 }  // namespace matrix::cli

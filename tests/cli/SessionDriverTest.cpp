@@ -180,7 +180,6 @@ TEST(SessionDriver, FactoryResetEndsOnTheSuccessNotice)
     EXPECT_TRUE(rig.device.beepOn);
 }
 
-#ifdef MATRIXCTL_HAVE_FIRMWARE
 TEST(SessionDriver, FirmwareUpgradeSendsTheWholeImage)
 {
     namespace fs = std::filesystem;
@@ -228,9 +227,7 @@ TEST(SessionDriver, FirmwareUpgradeSendsTheWholeImage)
     EXPECT_TRUE(rig2.tcpMatrix.received().empty());
     fs::remove_all(dir);
 }
-#endif
 
-#ifdef MATRIXCTL_HAVE_ROUTING
 TEST(SessionDriver, RouteAllClicksTheGridOutputByOutput)
 {
     for (bool overCom : {false, true}) {
@@ -268,9 +265,7 @@ TEST(SessionDriver, RouteThatIsNeverAcknowledgedTimesOut)
     EXPECT_EQ(run.result.error, "Time out!");
     EXPECT_EQ(countFrames(rig.tcpMatrix, 2, 3), 2);  // sent and re-sent once
 }
-#endif
 
-#ifdef MATRIXCTL_HAVE_EDID
 TEST(SessionDriver, EdidOperationsEndOnThePagesNotices)
 {
     struct Case {
@@ -342,9 +337,7 @@ TEST(SessionDriver, EdidStatusFallsBackToTheStatusButtonsTimers)
     EXPECT_GE(run.elapsedMs, 12000);  // 2 s for the entry chain, then 5 + 5 s
     EXPECT_LT(run.elapsedMs, 13000);
 }
-#endif
 
-#ifdef MATRIXCTL_HAVE_NET
 struct NetRig {
     TestRig rig;
     testing::MemoryUdpSegment segment{rig.loop};
@@ -406,7 +399,6 @@ TEST(SessionDriver, NetConfigAddressesTheMatrixByItsMac)
     EXPECT_EQ(run.result.error, "Search Matrix IP failed!");
     EXPECT_EQ(other.secondDevice.ip, (std::array<std::uint8_t, 4>{192, 168, 0, 78}));
 }
-#endif
 
 }  // namespace
 }  // namespace matrix::cli
