@@ -5,6 +5,8 @@
 #include "cli/ProgressLine.h"
 #include "cli/RunResult.h"
 #include "cli/drive/SessionDriver.h"
+#include "cli/run/CommandRunner.h"
+#include "core/client/MatrixClient.h"
 #include "core/session/MatrixSession.h"
 #include "platform/QtDatagramSocket.h"
 #include "platform/QtEventLoop.h"
@@ -114,26 +116,36 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     QtEventLoop loop;
-    QtLinkSocket linkSocket;
-    QtDatagramSocket datagramSocket;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    int exitCode = 0;
-    {
-        MatrixSession session(platform);
-        SessionDriver driver(session, inv);
+    const bool streaming = inv.command == Command::FirmwareUpgrade && !inv.json;
+    UpgradeDisplay display(::isatty(STDOUT_FILENO) == 1);
 
-        const bool streaming = inv.command == Command::FirmwareUpgrade && !inv.json;
-        UpgradeDisplay display(::isatty(STDOUT_FILENO) == 1);
+    // Runs a driver or runner to its end and reports what it found.
+    auto runToEnd = [&](auto& runner) {
         if (streaming) {
-            driver.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
-            driver.onMessageLine = [&](const std::string& line) { display.line(line); };
+            runner.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
+            runner.onMessageLine = [&](const std::string& line) { display.line(line); };
         }
-        driver.onFinished = [&] { app.quit(); };
-        QTimer::singleShot(0, &app, [&] { driver.start(); });
+        runner.onFinished = [&] { app.quit(); };
+        QTimer::singleShot(0, &app, [&] { runner.start(); });
         app.exec();
         if (streaming)
             display.end();
-        exitCode = report(inv.command, inv.json, driver.result(), streaming);
+        return report(inv.command, inv.json, runner.result(), streaming);
+    };
+
+    if (CommandRunner::handles(inv.command)) {
+        client::MatrixClient::Options options;
+        options.supervise = false;  // one command, then the process ends
+        client::MatrixClient matrixClient(loop, [] { return std::make_unique<QtSerialPort>(); },
+                                          std::make_unique<QtLinkSocket>(), options);
+        CommandRunner runner(matrixClient, inv);
+        return runToEnd(runner);
     }
-    return exitCode;
+
+    QtLinkSocket linkSocket;
+    QtDatagramSocket datagramSocket;
+    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
+    MatrixSession session(platform);
+    SessionDriver driver(session, inv);
+    return runToEnd(driver);
 }

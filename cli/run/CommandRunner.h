@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "cli/RunResult.h"
+#include "core/client/MatrixClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace matrix::cli {
+
+// Runs one matrix command on the direct client: open the link, run the
+// operation(s), and turn the typed results into what matrixctl prints. The
+// client carries every frame, wait and re-send; the runner has no timer.
+class CommandRunner {
+public:
+    CommandRunner(client::MatrixClient& client, const Invocation& invocation);
+    ~CommandRunner();
+    CommandRunner(const CommandRunner&) = delete;
+    CommandRunner& operator=(const CommandRunner&) = delete;
+
+    // Whether the command runs on the client.
+    static bool handles(Command command);
+
+    void start();
+    bool finished() const { return finished_; }
+    const RunResult& result() const { return result_; }
+
+    // Called once when the run has ended.
+    std::function<void()> onFinished;
+    // Firmware upgrade: the progress bar and the "Messages" lines as they come.
+    std::function<void(std::int64_t done, std::int64_t total)> onProgress;
+    std::function<void(const std::string& line)> onMessageLine;
+
+private:
+    using Step = std::function<void()>;
+
+    // Runs `then` when `status` is Ok; ends the run with its text otherwise.
+    bool failed(client::Status status, const std::string& message);
+    void succeed(const std::string& message = {});
+    void finish();
+
+    void run();
+    void runStatus();
+    void runRouting();
+    void reportRoutingAfter(client::Status status, const std::string& message);
+    void runBeep();
+    void collectCables();
+
+    client::MatrixClient& client_;
+    Invocation inv_;
+    RunResult result_;
+    bool finished_ = false;
+    // Callbacks may run after the runner has gone (a client that outlives it).
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+// The exit status of a client result that is not Ok.
+ExitCode exitCodeFor(client::Status status);
+
+}  // namespace matrix::cli
