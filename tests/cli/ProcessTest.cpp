@@ -352,4 +352,20 @@ TEST(MatrixctlProcess, FirmwareMergeNeedsNoMatrix)
     fs::remove_all(dir);
 }
 
+TEST(MatrixctlProcess, FirmwareMergeCreatesItsOutputDirectory)
+{
+    const fs::path dir = scratchDir("merge-new");
+    ASSERT_TRUE(matrix::writeFile((dir / "main.bin").string(), matrix::Bytes(300, 0x11)));
+    const QString main = QString::fromStdString((dir / "main.bin").string());
+    Outcome merged = runCtl({"firmware", "merge", QString::fromStdString((dir / "a" / "b").string()), "--main", main});
+    ASSERT_EQ(merged.exitCode, 0) << merged.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "a" / "b" / "Matrix44_mm0.0.fw"));
+
+    const std::string blocked = (dir / "main.bin" / "out").string();
+    Outcome refused = runCtl({"firmware", "merge", QString::fromStdString(blocked), "--main", main});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "cannot create directory " + blocked + ": Not a directory\n");
+    fs::remove_all(dir);
+}
+
 }  // namespace
