@@ -4,10 +4,9 @@
 #include "cli/FirmwareMergeCommand.h"
 #include "cli/ProgressLine.h"
 #include "cli/RunResult.h"
-#include "cli/drive/SessionDriver.h"
 #include "cli/run/CommandRunner.h"
+#include "cli/run/NetRunner.h"
 #include "core/client/MatrixClient.h"
-#include "core/session/MatrixSession.h"
 #include "platform/QtDatagramSocket.h"
 #include "platform/QtEventLoop.h"
 #include "platform/QtLinkSocket.h"
@@ -119,12 +118,8 @@ int main(int argc, char** argv)
     const bool streaming = inv.command == Command::FirmwareUpgrade && !inv.json;
     UpgradeDisplay display(::isatty(STDOUT_FILENO) == 1);
 
-    // Runs a driver or runner to its end and reports what it found.
+    // Runs a command to its end and reports what it found.
     auto runToEnd = [&](auto& runner) {
-        if (streaming) {
-            runner.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
-            runner.onMessageLine = [&](const std::string& line) { display.line(line); };
-        }
         runner.onFinished = [&] { app.quit(); };
         QTimer::singleShot(0, &app, [&] { runner.start(); });
         app.exec();
@@ -139,13 +134,17 @@ int main(int argc, char** argv)
         client::MatrixClient matrixClient(loop, [] { return std::make_unique<QtSerialPort>(); },
                                           std::make_unique<QtLinkSocket>(), options);
         CommandRunner runner(matrixClient, inv);
+        if (streaming) {
+            runner.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
+            runner.onMessageLine = [&](const std::string& line) { display.line(line); };
+        }
         return runToEnd(runner);
     }
 
+    // discover and netconfig: UDP only; the link socket is never connected.
     QtLinkSocket linkSocket;
     QtDatagramSocket datagramSocket;
     Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    MatrixSession session(platform);
-    SessionDriver driver(session, inv);
-    return runToEnd(driver);
+    NetRunner runner(platform, inv);
+    return runToEnd(runner);
 }

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run/CommandRunner.h"
 
+#include "core/pages/edid/EdidFile.h"
+#include "core/pages/edid/EdidModes.h"
+#include "core/pages/firmware/FirmwareContainer.h"
+
 namespace matrix::cli {
 
 using client::Nothing;
@@ -10,6 +14,11 @@ using client::Status;
 namespace {
 
 constexpr const char* kSetSuccessfully = "Set successfully!";
+constexpr const char* kCopySuccessfully = "Copy successfully!";
+constexpr const char* kDownloadSuccessfully = "Download successfully!";
+constexpr const char* kUpgradeSucceeded = "Firmware upgrade Successfully";
+// An EDID file is at most two 128-byte blocks; one byte more tells a longer file.
+constexpr std::size_t kEdidFileReadBytes = 257;
 
 std::string inputCableText(int n, bool connected)
 {
@@ -46,22 +55,17 @@ CommandRunner::~CommandRunner() { *alive_ = false; }
 
 bool CommandRunner::handles(Command command)
 {
-    switch (command) {
-    case Command::Status:
-    case Command::Routing:
-    case Command::Route:
-    case Command::RouteAll:
-    case Command::PortToPort:
-    case Command::Beep:
-    case Command::FactoryReset: return true;
-    default: return false;
-    }
+    return command != Command::Discover && command != Command::NetConfig && command != Command::FirmwareMerge;
 }
 
 void CommandRunner::start()
 {
     if (!handles(inv_.command)) {
         result_ = RunResult::failure(ExitCode::Usage, "not a matrix command");
+        finish();
+        return;
+    }
+    if (!checkInput()) {
         finish();
         return;
     }
@@ -132,11 +136,20 @@ void CommandRunner::run()
     case Command::FactoryReset:
         client_.factoryReset(guard([this](const Result<Nothing>&) { succeed(kSetSuccessfully); }));
         break;
-    case Command::EdidStatus:
+    case Command::EdidStatus: runEdidStatus(); break;
     case Command::EdidSet:
+        client_.setEdidMode(inv_.modeRow, inv_.edidTarget,
+                            guard([this](const Result<Nothing>&) { succeed(kSetSuccessfully); }));
+        break;
     case Command::EdidCopy:
+        client_.copyEdid(inv_.output, inv_.edidTarget,
+                         guard([this](const Result<Nothing>&) { succeed(kCopySuccessfully); }));
+        break;
     case Command::EdidUpload:
-    case Command::FirmwareUpgrade:
+        client_.uploadEdid(fileBytes_, inv_.edidTarget,
+                           guard([this](const Result<Nothing>&) { succeed(kDownloadSuccessfully); }));
+        break;
+    case Command::FirmwareUpgrade: runFirmwareUpgrade(); break;
     case Command::Discover:
     case Command::NetConfig:
     case Command::FirmwareMerge: break;
@@ -222,6 +235,75 @@ void CommandRunner::runBeep()
             result_.beep = inv_.beepOn;
             succeed();
         });
+    });
+}
+
+bool CommandRunner::checkInput()
+{
+    // A wrong file is bad input, found before any link is opened.
+    auto refuse = [this](const std::string& text) {
+        result_ = RunResult::failure(ExitCode::Usage, text);
+        return false;
+    };
+    if (inv_.command == Command::EdidUpload) {
+        switch (edid::checkEdidFile(inv_.file).verdict) {
+        case edid::EdidFileVerdict::Accept: break;
+        case edid::EdidFileVerdict::Reject: return refuse("Please select the correct EDID file!");
+        case edid::EdidFileVerdict::Ignore:
+            return refuse("EDID file with more than one extension block: " + inv_.file);
+        }
+        if (readFileBounded(inv_.file, kEdidFileReadBytes, fileBytes_) != FileReadStatus::Ok)
+            return refuse("Please select the correct EDID file!");
+    }
+    if (inv_.command == Command::FirmwareUpgrade) {
+        if (!hasFirmwareExtension(inv_.file))
+            return refuse("not a firmware file (.fw or .BIN): " + inv_.file);
+        switch (readFileBounded(inv_.file, kMaxFirmwareBytes, fileBytes_)) {
+        case FileReadStatus::Ok: break;
+        case FileReadStatus::CannotOpen: return refuse("cannot read " + inv_.file);
+        case FileReadStatus::TooLarge: return refuse("firmware file too large: " + inv_.file);
+        }
+    }
+    return true;
+}
+
+void CommandRunner::collectEdid()
+{
+    result_.edid.clear();
+    const auto& codes = client_.state().edidCode;
+    for (int n = 1; n <= client::kPortCount; ++n) {
+        const auto& code = codes[static_cast<std::size_t>(n - 1)];
+        result_.edid.push_back({n, code ? edid::statusText(static_cast<std::int8_t>(*code)) : std::string()});
+    }
+}
+
+void CommandRunner::runEdidStatus()
+{
+    client_.readEdidStatus([this, alive = alive_](const Result<client::EdidCodes>& r) {
+        if (!*alive)
+            return;
+        collectEdid();  // a time-out keeps the inputs read before it
+        if (!failed(r.status, r.message))
+            succeed();
+    });
+}
+
+void CommandRunner::runFirmwareUpgrade()
+{
+    client_.onFirmwareProgress = [this, alive = alive_](const client::FirmwareProgress& progress) {
+        if (!*alive)
+            return;
+        if (onProgress)
+            onProgress(progress.done, progress.total);
+        if (progress.line.empty())
+            return;
+        result_.messages.push_back(progress.line);
+        if (onMessageLine)
+            onMessageLine(progress.line);
+    };
+    client_.upgradeFirmware(fileBytes_, [this, alive = alive_](const Result<Nothing>& r) {
+        if (*alive && !failed(r.status, r.message))
+            succeed(kUpgradeSucceeded);
     });
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace matrix::cli {
 
@@ -49,11 +50,17 @@ private:
     void reportRoutingAfter(client::Status status, const std::string& message);
     void runBeep();
     void collectCables();
+    void runEdidStatus();
+    void collectEdid();
+    void runFirmwareUpgrade();
+    // Bad input found before the link is opened; reads the command's file.
+    bool checkInput();
 
     client::MatrixClient& client_;
     Invocation inv_;
     RunResult result_;
     bool finished_ = false;
+    std::vector<std::uint8_t> fileBytes_;  // the EDID or firmware file
     // Callbacks may run after the runner has gone (a client that outlives it).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -4,9 +4,13 @@
 // matrix holds afterwards and which frames crossed the wire.
 #include "cli/run/CommandRunner.h"
 
+#include "core/pages/firmware/FirmwareContainer.h"
 #include "tests/client/ClientRig.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
 
 namespace matrix::cli {
 namespace {
@@ -225,6 +229,127 @@ TEST(CommandRunner, RouteNeverAcknowledgedTimesOutAfterOneResend)
     EXPECT_EQ(run.result.error, "Time out!");
     EXPECT_EQ(countFrames(rig.tcpMatrix, 2, 3), 2);  // sent and re-sent once
     EXPECT_EQ(countFrames(rig.tcpMatrix, 2, 1), 0);  // no routing read after a failed route
+}
+
+TEST(CommandRunner, EdidCommandsEndWithTheirNoticesAndTheMatrixChanged)
+{
+    struct Case {
+        const char* name;
+        Command command;
+        Transport transport;
+        int modeRow;
+        int output;
+        int target;
+        std::function<void(sim::MatrixDevice&)> knob;
+        ExitCode exit;
+        std::string text;      // message on success, error otherwise
+        int in2StatusAfter;    // what input 2 presents afterwards
+    };
+    const std::vector<Case> cases = {
+        {"set one input", Command::EdidSet, Transport::Tcp, 2, 0, 2, {}, ExitCode::Success, "Set successfully!", 2},
+        {"default EDID", Command::EdidSet, Transport::Com, 15, 0, kAllInputs, {}, ExitCode::Success,
+         "Set successfully!", 3},
+        {"switches not at 1111", Command::EdidSet, Transport::Com, 4, 0, 2,
+         [](sim::MatrixDevice& d) { d.edidSwitchState = 15; }, ExitCode::MatrixFailed,
+         "Please set the EDID to [1111]!", 9},
+        {"copy", Command::EdidCopy, Transport::Tcp, 0, 1, kAllInputs, {}, ExitCode::Success, "Copy successfully!", 15},
+        {"copy from an output without display", Command::EdidCopy, Transport::Tcp, 0, 2, 2,
+         [](sim::MatrixDevice& d) { d.outputCable[1] = false; }, ExitCode::MatrixFailed,
+         "HDMI OUT B is not connected!", 9},
+        {"copy refused", Command::EdidCopy, Transport::Com, 0, 1, 2,
+         [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; }, ExitCode::MatrixFailed, "Copy failed!", 9},
+    };
+    for (const auto& c : cases) {
+        ClientRig rig(c.transport);
+        rig.device.edidStatus[1] = 9;
+        if (c.knob)
+            c.knob(rig.device);
+        Invocation inv = invocation(c.command, c.transport);
+        inv.modeRow = c.modeRow;
+        inv.output = c.output;
+        inv.edidTarget = c.target;
+        RunnerRun run = runOn(rig, inv);
+        ASSERT_TRUE(run.finished) << c.name;
+        EXPECT_EQ(run.endings, 1) << c.name;
+        EXPECT_EQ(run.result.exit, c.exit) << c.name;
+        EXPECT_EQ(c.exit == ExitCode::Success ? run.result.message : run.result.error, c.text) << c.name;
+        EXPECT_EQ(rig.device.edidStatus[1], c.in2StatusAfter) << c.name;
+    }
+}
+
+TEST(CommandRunner, EdidStatusNamesWhatEachInputPresents)
+{
+    ClientRig rig(Transport::Tcp);
+    rig.device.edidStatus = {0, 13, 15, 40, 4, 4, 4, 4};
+    RunnerRun run = runOn(rig, invocation(Command::EdidStatus, Transport::Tcp));
+    ASSERT_EQ(run.result.exit, ExitCode::Success) << run.result.error;
+    EXPECT_EQ(renderText(Command::EdidStatus, run.result),
+              "INPUT  EDID\nIN1    1080i,Stereo Audio 2.0\nIN2    DVI 1920X1080\nIN3    Copy HDMI OUT A\n"
+              "IN4    User define\n");
+
+    // Input 3 is never answered: the inputs read before it are kept.
+    ClientRig quiet(Transport::Com);
+    quiet.serialMatrix.onCommand(1, [&](const CommandFrame& f) {
+        if (f.subCommand() == 0x0C && f.p1() == 2)
+            quiet.serialMatrix.setSilent(true);
+    });
+    run = runOn(quiet, invocation(Command::EdidStatus, Transport::Com));
+    EXPECT_EQ(run.result.exit, ExitCode::MatrixFailed);
+    EXPECT_EQ(run.result.error, "Time out!");
+    ASSERT_EQ(run.result.edid.size(), 4u);
+    EXPECT_FALSE(run.result.edid[1].status.empty());
+    EXPECT_TRUE(run.result.edid[2].status.empty());
+}
+
+TEST(CommandRunner, FirmwareUpgradeDeliversTheImageWithItsMessageLines)
+{
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("matrixctl-run-fw-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    Bytes image = {0xA5, 0x5A};
+    for (int i = 0; i < 700; ++i)
+        image.push_back(static_cast<std::uint8_t>(i * 7 + 3));
+    Bytes file = image;
+    scramble(file);
+    const std::string path = (dir / "test.fw").string();
+    ASSERT_TRUE(writeFile(path, file));
+    ASSERT_TRUE(writeFile((dir / "test.bin").string(), file));
+
+    ClientRig rig(Transport::Tcp);
+    Invocation inv = invocation(Command::FirmwareUpgrade, Transport::Tcp);
+    inv.file = path;
+    CommandRunner runner(*rig.client, inv);
+    std::vector<std::string> lines;
+    std::int64_t lastDone = 0, total = 0;
+    runner.onMessageLine = [&](const std::string& line) { lines.push_back(line); };
+    runner.onProgress = [&](std::int64_t done, std::int64_t t) {
+        lastDone = done;
+        total = t;
+    };
+    bool ended = false;
+    runner.onFinished = [&] { ended = true; };
+    runner.start();
+    ASSERT_TRUE(rig.loop.advanceUntil([&] { return ended; }, 200000, 5));
+    ASSERT_EQ(runner.result().exit, ExitCode::Success) << runner.result().error;
+    EXPECT_EQ(lines, (std::vector<std::string>{"Upgrading Part_1.1.0.0...", "System rebooting,Please wait...",
+                                               "System reboot ok", "Part_1.1.0.0 upgrading complete",
+                                               "Firmware upgrade Successfully"}));
+    EXPECT_EQ(runner.result().messages, lines);
+    EXPECT_EQ(total, 700);
+    EXPECT_EQ(lastDone, 700);
+    const auto& received = rig.device.firmwarePart[1];
+    ASSERT_GE(received.size(), 700u);
+    EXPECT_TRUE(std::equal(image.begin() + 2, image.end(), received.begin()));
+
+    // Files the page would not load are bad input, found before any link.
+    for (const std::string& wrong : {(dir / "test.bin").string(), (dir / "missing.fw").string()}) {
+        ClientRig other(Transport::Tcp);
+        inv.file = wrong;
+        RunnerRun run = runOn(other, inv);
+        EXPECT_EQ(run.result.exit, ExitCode::Usage) << wrong;
+        EXPECT_TRUE(other.tcpMatrix.received().empty()) << wrong;
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace
