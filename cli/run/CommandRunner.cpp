@@ -119,19 +119,16 @@ void CommandRunner::run()
                 then(r);
         };
     };
+    auto routed = [this, alive = alive_](const Result<Nothing>& r) {
+        if (*alive)
+            reportRoutingAfter(r.status, r.message);
+    };
     switch (inv_.command) {
     case Command::Status: runStatus(); break;
     case Command::Routing: runRouting(); break;
-    case Command::Route:
-        client_.route(inv_.output, inv_.input,
-                      [this](const Result<Nothing>& r) { reportRoutingAfter(r.status, r.message); });
-        break;
-    case Command::RouteAll:
-        client_.routeAll(inv_.input, [this](const Result<Nothing>& r) { reportRoutingAfter(r.status, r.message); });
-        break;
-    case Command::PortToPort:
-        client_.portToPort([this](const Result<Nothing>& r) { reportRoutingAfter(r.status, r.message); });
-        break;
+    case Command::Route: client_.route(inv_.output, inv_.input, routed); break;
+    case Command::RouteAll: client_.routeAll(inv_.input, routed); break;
+    case Command::PortToPort: client_.portToPort(routed); break;
     case Command::Beep: runBeep(); break;
     case Command::FactoryReset:
         client_.factoryReset(guard([this](const Result<Nothing>&) { succeed(kSetSuccessfully); }));

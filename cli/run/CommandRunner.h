@@ -37,9 +37,7 @@ public:
     std::function<void(const std::string& line)> onMessageLine;
 
 private:
-    using Step = std::function<void()>;
-
-    // Runs `then` when `status` is Ok; ends the run with its text otherwise.
+    // False when `status` is Ok; otherwise ends the run with its text and exit status.
     bool failed(client::Status status, const std::string& message);
     void succeed(const std::string& message = {});
     void finish();
@@ -61,7 +59,7 @@ private:
     RunResult result_;
     bool finished_ = false;
     std::vector<std::uint8_t> fileBytes_;  // the EDID or firmware file
-    // Callbacks may run after the runner has gone (a client that outlives it).
+    // The client may end requests after the runner has gone (when it closes).
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

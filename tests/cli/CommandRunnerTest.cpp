@@ -231,6 +231,30 @@ TEST(CommandRunner, RouteNeverAcknowledgedTimesOutAfterOneResend)
     EXPECT_EQ(countFrames(rig.tcpMatrix, 2, 1), 0);  // no routing read after a failed route
 }
 
+TEST(CommandRunner, AClientClosedAfterTheRunnerHasGoneReachesNoRunner)
+{
+    // matrixctl destroys the runner before the client, which then fails what
+    // it still holds; under the sanitizers a stale callback would show here.
+    for (Command command : {Command::Route, Command::Beep, Command::EdidStatus}) {
+        ClientRig rig(Transport::Tcp);
+        rig.tcpMatrix.setSilent(true);
+        int endings = 0;
+        {
+            Invocation inv = invocation(command, Transport::Tcp);
+            inv.input = 1;
+            inv.output = 1;
+            CommandRunner runner(*rig.client, inv);
+            runner.onFinished = [&] { ++endings; };
+            runner.start();
+            rig.loop.advance(100);
+            ASSERT_EQ(endings, 0);
+        }
+        rig.client->close();
+        rig.loop.advance(20000);
+        EXPECT_EQ(endings, 0);
+    }
+}
+
 TEST(CommandRunner, EdidCommandsEndWithTheirNoticesAndTheMatrixChanged)
 {
     struct Case {
