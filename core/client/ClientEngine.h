@@ -121,6 +121,7 @@ private:
     FrameAssembler assembler_;
     std::function<void(Status)> openDone_;
     int backoffMs_ = 0;
+    int attempt_ = 0;
     std::string linkMessage_;
 
     std::deque<std::unique_ptr<Job>> queue_;

@@ -96,7 +96,9 @@ struct FirmwareProgress {
 class MatrixClient {
 public:
     struct Options {
-        bool supervise = true;          // reconnect after a drop; one-shot users turn it off
+        // Reconnect after a drop, and re-read device info, routing, cables and
+        // beep each time the link comes up; one-shot users turn it off.
+        bool supervise = true;
         int connectTimeoutMs = 3000;    // TCP connect
         int reconnectFirstMs = 1000;    // back-off doubles from here ...
         int reconnectMaxMs = 30000;     // ... up to here
