@@ -114,9 +114,6 @@ TEST(RunResult, FailuresCarryTheProgramsTextAndExitCode)
     EXPECT_FALSE(o["ok"].toBool());
     EXPECT_EQ(o["error"].toString(), "Time out!");
     EXPECT_EQ(o["exitCode"].toInt(), 1);
-    EXPECT_EQ(exitCodeForNotice("Connect to Matrix failed!"), ExitCode::LinkFailed);
-    EXPECT_EQ(exitCodeForNotice("Open COM failed!"), ExitCode::LinkFailed);
-    EXPECT_EQ(exitCodeForNotice("Matrix is in standby mode!"), ExitCode::MatrixFailed);
 }
 
 TEST(RunResult, RoutingEdidAndDiscoveryShapes)
