@@ -50,8 +50,15 @@ void NetRunner::start()
     // fill the dialog, OK, and wait for the acknowledgement.
     subscription_ = discovery_.changed.subscribe([this] {
         const int row = rowOfMac(inv_.mac);
-        if (row >= 0 && !configuring_ && !finished_)
-            configure(row);
+        if (row < 0 || configuring_ || finished_)
+            return;
+        configuring_ = true;
+        timers_.kill(kWaitTimer);
+        // After the discovery handler has returned: the configuration takes its socket over.
+        platform_.loop.post([this, alive = alive_, row] {
+            if (*alive && !finished_)
+                configure(row);
+        });
     });
     if (!search())
         return;
@@ -88,8 +95,6 @@ void NetRunner::collectMatrices()
 
 void NetRunner::configure(int row)
 {
-    configuring_ = true;
-    timers_.kill(kWaitTimer);
     discovery_.selectRow(row);
     config_.open();
     config_.setAutoIp(!inv_.staticIp);
