@@ -200,6 +200,168 @@ std::string overallHelp()
     return out.str();
 }
 
+namespace {
+
+// Values of the options that only some commands take, as given (a repeated
+// option keeps every value).
+struct CommandOptions {
+    std::vector<std::string> seconds, newMac, mainFile, slaveFile, irFile, panelFile;
+};
+
+// The command's own arguments and options into the invocation; the reason
+// when they are wrong.
+std::optional<std::string> readArguments(Command command, const std::vector<std::string>& rest,
+                                         const CommandOptions& options, Invocation& inv)
+{
+    auto count = [&](std::size_t n) -> std::optional<std::string> {
+        if (rest.size() < n)
+            return "missing arguments";
+        if (rest.size() > n)
+            return "unexpected argument '" + rest[n] + "'";
+        return std::nullopt;
+    };
+
+    switch (command) {
+    case Command::Status:
+    case Command::Routing:
+    case Command::PortToPort:
+    case Command::FactoryReset:
+    case Command::EdidStatus:
+        if (auto e = count(0))
+            return e;
+        break;
+    case Command::Route: {
+        if (auto e = count(2))
+            return e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return "bad input '" + rest[0] + "' (1-4)";
+        auto out = parseOutputPort(rest[1]);
+        if (!out)
+            return "bad output '" + rest[1] + "' (A-D or 1-4)";
+        inv.input = *in;
+        inv.output = *out;
+        break;
+    }
+    case Command::RouteAll: {
+        if (auto e = count(1))
+            return e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return "bad input '" + rest[0] + "' (1-4)";
+        inv.input = *in;
+        break;
+    }
+    case Command::Beep:
+        if (auto e = count(1))
+            return e;
+        if (rest[0] != "on" && rest[0] != "off")
+            return "beep takes 'on' or 'off', not '" + rest[0] + "'";
+        inv.beepOn = rest[0] == "on";
+        break;
+    case Command::EdidSet: {
+        if (auto e = count(2))
+            return e;
+        auto row = parseIntInRange(rest[0], 0, 15);
+        if (!row)
+            return "bad mode row '" + rest[0] + "' (0-15)";
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.modeRow = *row;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidCopy: {
+        if (auto e = count(2))
+            return e;
+        std::optional<int> out;
+        if (rest[0].size() == 1)
+            out = parseOutputPort(rest[0]);
+        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
+            return "bad output '" + rest[0] + "' (A-D)";
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.output = *out;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidUpload: {
+        if (auto e = count(2))
+            return e;
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.file = rest[0];
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::FirmwareUpgrade:
+        if (auto e = count(1))
+            return e;
+        inv.file = rest[0];
+        break;
+    case Command::Discover:
+        if (auto e = count(0))
+            return e;
+        for (const auto& v : options.seconds) {
+            char* end = nullptr;
+            double s = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
+                return "bad --seconds '" + v + "' (a number above 0)";
+            inv.seconds = s;
+        }
+        break;
+    case Command::NetConfig: {
+        if (rest.size() < 2)
+            return "missing arguments";
+        auto mac = parseMac(rest[0]);
+        if (!mac)
+            return "bad MAC '" + rest[0] + "' (12 hex digits)";
+        inv.mac = *mac;
+        if (rest[1] == "auto") {
+            if (rest.size() > 2)
+                return "unexpected argument '" + rest[2] + "'";
+        } else if (rest[1] == "static") {
+            if (rest.size() < 3)
+                return "static needs an ADDRESS";
+            if (rest.size() > 3)
+                return "unexpected argument '" + rest[3] + "'";
+            if (!parseDottedIpv4(rest[2]))
+                return "bad IPv4 address '" + rest[2] + "'";
+            inv.staticIp = true;
+            inv.staticAddress = rest[2];
+        } else {
+            return "give 'auto' or 'static ADDRESS', not '" + rest[1] + "'";
+        }
+        for (const auto& v : options.newMac) {
+            auto parsedMac = parseMac(v);
+            if (!parsedMac)
+                return "bad --new-mac '" + v + "' (12 hex digits)";
+            inv.newMac = *parsedMac;
+        }
+        break;
+    }
+    case Command::FirmwareMerge:
+        if (auto e = count(1))
+            return e;
+        inv.outputDir = rest[0];
+        // The last of a repeated option counts.
+        for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile}, std::pair{&options.slaveFile, &inv.slaveFile},
+                                    std::pair{&options.irFile, &inv.irFile},
+                                    std::pair{&options.panelFile, &inv.panelFile}})
+            if (!values->empty())
+                *into = values->back();
+        if (inv.mainFile.empty())
+            return "--main FILE is required";
+        break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ParseResult parseCommandLine(const std::vector<std::string>& args)
 {
     const std::string whole = overallUsage();
@@ -215,10 +377,17 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
     Invocation inv;
     app.add_flag("-h,--help", help);
     app.add_flag("--json", inv.json);
-    std::vector<std::string> tcp, com, seconds, newMac, mainFile, slaveFile, irFile, panelFile;
+    std::vector<std::string> tcp, com;
+    CommandOptions options;
     const std::vector<std::pair<std::string, std::vector<std::string>*>> valueOptions = {
-        {"--tcp", &tcp},       {"--com", &com},         {"--seconds", &seconds}, {"--new-mac", &newMac},
-        {"--main", &mainFile}, {"--slave", &slaveFile}, {"--ir", &irFile},       {"--panel", &panelFile},
+        {"--tcp", &tcp},
+        {"--com", &com},
+        {"--seconds", &options.seconds},
+        {"--new-mac", &options.newMac},
+        {"--main", &options.mainFile},
+        {"--slave", &options.slaveFile},
+        {"--ir", &options.irFile},
+        {"--panel", &options.panelFile},
     };
     for (const auto& [name, values] : valueOptions)
         app.add_option(name, *values)
@@ -346,150 +515,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
             return usageError("'" + wordsText(*info) + "' takes no " + name, usage);
     }
 
-    auto count = [&](std::size_t n) -> std::optional<ParseResult> {
-        if (rest.size() < n)
-            return usageError("missing arguments", usage);
-        if (rest.size() > n)
-            return usageError("unexpected argument '" + rest[n] + "'", usage);
-        return std::nullopt;
-    };
-
-    switch (info->command) {
-    case Command::Status:
-    case Command::Routing:
-    case Command::PortToPort:
-    case Command::FactoryReset:
-    case Command::EdidStatus:
-        if (auto e = count(0))
-            return *e;
-        break;
-    case Command::Route: {
-        if (auto e = count(2))
-            return *e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
-        auto out = parseOutputPort(rest[1]);
-        if (!out)
-            return usageError("bad output '" + rest[1] + "' (A-D or 1-4)", usage);
-        inv.input = *in;
-        inv.output = *out;
-        break;
-    }
-    case Command::RouteAll: {
-        if (auto e = count(1))
-            return *e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
-        inv.input = *in;
-        break;
-    }
-    case Command::Beep:
-        if (auto e = count(1))
-            return *e;
-        if (rest[0] != "on" && rest[0] != "off")
-            return usageError("beep takes 'on' or 'off', not '" + rest[0] + "'", usage);
-        inv.beepOn = rest[0] == "on";
-        break;
-    case Command::EdidSet: {
-        if (auto e = count(2))
-            return *e;
-        auto row = parseIntInRange(rest[0], 0, 15);
-        if (!row)
-            return usageError("bad mode row '" + rest[0] + "' (0-15)", usage);
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.modeRow = *row;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidCopy: {
-        if (auto e = count(2))
-            return *e;
-        std::optional<int> out;
-        if (rest[0].size() == 1)
-            out = parseOutputPort(rest[0]);
-        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
-            return usageError("bad output '" + rest[0] + "' (A-D)", usage);
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.output = *out;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidUpload: {
-        if (auto e = count(2))
-            return *e;
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.file = rest[0];
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::FirmwareUpgrade:
-        if (auto e = count(1))
-            return *e;
-        inv.file = rest[0];
-        break;
-    case Command::Discover:
-        if (auto e = count(0))
-            return *e;
-        for (const auto& v : seconds) {
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
-                return usageError("bad --seconds '" + v + "' (a number above 0)", usage);
-            inv.seconds = s;
-        }
-        break;
-    case Command::NetConfig: {
-        if (rest.size() < 2)
-            return usageError("missing arguments", usage);
-        auto mac = parseMac(rest[0]);
-        if (!mac)
-            return usageError("bad MAC '" + rest[0] + "' (12 hex digits)", usage);
-        inv.mac = *mac;
-        if (rest[1] == "auto") {
-            if (rest.size() > 2)
-                return usageError("unexpected argument '" + rest[2] + "'", usage);
-        } else if (rest[1] == "static") {
-            if (rest.size() < 3)
-                return usageError("static needs an ADDRESS", usage);
-            if (rest.size() > 3)
-                return usageError("unexpected argument '" + rest[3] + "'", usage);
-            if (!parseDottedIpv4(rest[2]))
-                return usageError("bad IPv4 address '" + rest[2] + "'", usage);
-            inv.staticIp = true;
-            inv.staticAddress = rest[2];
-        } else {
-            return usageError("give 'auto' or 'static ADDRESS', not '" + rest[1] + "'", usage);
-        }
-        for (const auto& v : newMac) {
-            auto parsedMac = parseMac(v);
-            if (!parsedMac)
-                return usageError("bad --new-mac '" + v + "' (12 hex digits)", usage);
-            inv.newMac = *parsedMac;
-        }
-        break;
-    }
-    case Command::FirmwareMerge:
-        if (auto e = count(1))
-            return *e;
-        inv.outputDir = rest[0];
-        // The last of a repeated option counts.
-        for (auto [values, into] : {std::pair{&mainFile, &inv.mainFile}, std::pair{&slaveFile, &inv.slaveFile},
-                                    std::pair{&irFile, &inv.irFile}, std::pair{&panelFile, &inv.panelFile}})
-            if (!values->empty())
-                *into = values->back();
-        if (inv.mainFile.empty())
-            return usageError("--main FILE is required", usage);
-        break;
-    }
-
+    if (auto reason = readArguments(info->command, rest, options, inv))
+        return usageError(*reason, usage);
     ParseResult r;
     r.kind = ParseResult::Kind::Run;
     r.invocation = inv;
