@@ -290,6 +290,7 @@ void ClientEngine::pump()
         return;
     current_ = std::move(queue_.front());
     queue_.pop_front();
+    ++currentSerial_;
     current_->begin();
 }
 

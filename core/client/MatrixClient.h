@@ -108,6 +108,9 @@ public:
 
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options);
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket);
+    // Drops whatever is still queued without calling back (the callers may
+    // be gone too); close() first to have every request end with LinkDown.
+    // Not from inside one of its own callbacks: post the destruction instead.
     ~MatrixClient();
     MatrixClient(const MatrixClient&) = delete;
     MatrixClient& operator=(const MatrixClient&) = delete;

@@ -240,21 +240,25 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         Bytes image;
         Status status;
         std::string message;
+        std::string lastLine;  // the message line it ends with
     };
     const Bytes part1 = partImage(0xA5, 0x5A, 700);
     const Case cases[] = {
         {"part 1 refused", [](ClientRig& r) { r.device.rejectFirmwarePart1 = true; }, part1, Status::Rejected,
-         "Write to Part_1.1.0.0 failed"},
+         "Write to Part_1.1.0.0 failed!", "Write to Part_1.1.0.0 failed!"},
         {"part 2 refused", [](ClientRig& r) { r.device.rejectFirmwarePart2 = true; }, partImage(0xA4, 0x5B, 300),
-         Status::Rejected, "Write to Part_2.1.0.0 failed"},
-        {"never reboots", [](ClientRig& r) { r.device.firmwareNeverReboots = true; }, part1, Status::TimeOut, ""},
-        {"block ack lost once", [](ClientRig& r) { r.device.dropFirmwareAckOfBlock = 1; }, part1, Status::Ok, ""},
-        {"silent matrix", [](ClientRig& r) { r.matrix().setSilent(true); }, part1, Status::TimeOut, ""},
-        {"no marker", [](ClientRig&) {}, Bytes(300, 0x11), Status::BadInput, "Upgrade failed!"},
+         Status::Rejected, "Write to Part_2.1.0.0 failed", "Write to Part_2.1.0.0 failed"},
+        {"never reboots", [](ClientRig& r) { r.device.firmwareNeverReboots = true; }, part1, Status::TimeOut, "",
+         "Write to Part_1.1.0.0 failed"},
+        {"block ack lost once", [](ClientRig& r) { r.device.dropFirmwareAckOfBlock = 1; }, part1, Status::Ok, "",
+         "Firmware upgrade Successfully"},
+        {"silent matrix", [](ClientRig& r) { r.matrix().setSilent(true); }, part1, Status::TimeOut, "",
+         "Write to Part_1.1.0.0 failed"},
+        {"no marker", [](ClientRig&) {}, Bytes(300, 0x11), Status::BadInput, "Upgrade failed!", ""},
         {"part 3", [](ClientRig&) {}, partImage(0xA3, 0x5C, 300), Status::BadInput,
-         "Part_3.1.0.0 cannot be upgraded"},
+         "Part_3.1.0.0 cannot be upgraded", ""},
         {"part too large", [](ClientRig&) {}, partImage(0xA4, 0x5B, 70000), Status::BadInput,
-         "Part_2.1.0.0 is too large"},
+         "Part_2.1.0.0 is too large", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -267,6 +271,7 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         EXPECT_EQ(run.out.endings, 1);
         EXPECT_EQ(run.out.result.status, c.status);
         EXPECT_EQ(run.out.result.message, c.message);
+        EXPECT_EQ(run.lines.empty() ? std::string() : run.lines.back(), c.lastLine);
         EXPECT_FALSE(rig.client->firmwareRunning());
         EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
         if (c.status == Status::BadInput)

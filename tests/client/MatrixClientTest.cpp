@@ -65,7 +65,9 @@ std::vector<WireCase> wireCases()
          {"A5 5B 02 03 01 00 01 00 00 00 00 00 F9", "A5 5B 02 03 02 00 02 00 00 00 00 00 F7",
           "A5 5B 02 03 03 00 03 00 00 00 00 00 F5", "A5 5B 02 03 04 00 04 00 00 00 00 00 F3",
           "A5 5B 03 08 F0 00 00 00 00 00 00 00 05", "A5 5B 03 01 04 F0 00 00 00 00 00 00 08",
-          "A5 5B 06 01 0F 00 00 00 00 00 00 00 EA"}},
+          "A5 5B 06 01 0F 00 00 00 00 00 00 00 EA", "A5 5B 01 0C 01 00 00 00 00 00 00 00 F2",
+          "A5 5B 01 0C 02 00 00 00 00 00 00 00 F1", "A5 5B 01 0C 03 00 00 00 00 00 00 00 F0",
+          "A5 5B 01 0C 04 00 00 00 00 00 00 00 EF"}},
     };
 }
 
@@ -118,6 +120,10 @@ TEST_P(ClientBothTransports, RepliesFillTheStateModelAsTheMatrixHasIt)
     EXPECT_EQ(cables.result.value.output, (std::array<bool, 4>{false, true, true, false}));
     const client::MatrixState& s = rig.client->state();
     EXPECT_TRUE(s.linkUp);
+    if (GetParam() == Transport::Com) {
+        const SerialSettings& line = rig.serialHub.lastSettings(ClientRig::kComPort);
+        EXPECT_EQ(std::tie(line.baud, line.parity, line.dataBits, line.stopBits), std::make_tuple(19200, 'N', 8, 2));
+    }
     for (int p = 0; p < client::kPortCount; ++p) {
         EXPECT_EQ(s.routing[p], rig.device.routing[p]);
         EXPECT_EQ(s.inputCable[p], rig.device.inputCable[p]);
@@ -411,6 +417,28 @@ TEST(ClientReopen, AReopenBeforeTheFirstOpenReportedTakesOnlyTheNewLink)
     EXPECT_EQ(first, std::vector<Status>{Status::LinkDown});
     EXPECT_EQ(second, std::vector<Status>{Status::LinkDown});
     EXPECT_FALSE(rig.client->linkUp()) << "the COM port's late success is not the TCP link's";
+}
+
+TEST(ClientReentry, ACallbackThatClosesTheLinkEndsTheRequestOnce)
+{
+    // A user's change handler closes the link while the route's
+    // acknowledgement is being taken.
+    ClientRig rig(Transport::Tcp);
+    ASSERT_EQ(rig.open(), Status::Ok);
+    rig.client->onChange = [&](const client::StateChange& c) {
+        if (c.kind == client::StateChange::Kind::Routing)
+            rig.client->close();
+    };
+    Outcome<client::Nothing> routed;
+    Outcome<bool> queued;
+    rig.client->route(2, 4, routed.callback());
+    rig.client->readBeep(queued.callback());
+    rig.loop.advance(30000);
+    EXPECT_EQ(routed.endings, 1);
+    EXPECT_EQ(queued.endings, 1);
+    EXPECT_EQ(queued.result.status, Status::LinkDown);
+    EXPECT_EQ(rig.wire().size(), 1u) << "nothing sent after the close";
+    EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
 }
 
 TEST(ClientInput, PortsOutsideOneToFourAreRefusedWithoutSending)
