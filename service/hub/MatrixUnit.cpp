@@ -175,9 +175,7 @@ void MatrixUnit::onLinkUp()
 {
     // The client reads info, routing, cables and beep again itself; the
     // EDID status is the service's own addition to what it shows.
-#ifdef MATRIXD_HAVE_CLIENT_EDID
     client_->readEdidStatus([](const auto&) {});
-#endif
 }
 
 void MatrixUnit::poll()

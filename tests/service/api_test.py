@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 """matrixd as users reach it: a process with two matrix-sim (one over TCP,
 one over a pseudo-terminal), driven by real HTTP clients on loopback."""
+import json
 import os
 import shutil
 import socket
@@ -147,6 +148,41 @@ class ApiTest(unittest.TestCase):
         self.booth.command("unplug")
         events.wait_for({"type": "link", "matrix": "booth", "link": "down"})
         events.wait_for({"type": "link", "matrix": "booth", "link": "up"}, timeout=10)
+        events.close()
+
+    def test_7_edid(self):
+        events = Events(self.d)
+        edid = bytearray([0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00] + [0x11] * 118 + [0, 0])
+        edid[127] = (-sum(edid)) % 256
+        cases = [({"mode": 3}, "application/json", 200), ({"copy_from": "A"}, "application/json", 200),
+                 (bytes(edid), "application/octet-stream", 200),
+                 (bytes(edid[:100]), "application/octet-stream", 400),
+                 (bytes([0x42] * 128), "application/octet-stream", 400),
+                 ({"mode": 16}, "application/json", 400), ({"mode": 1, "copy_from": 2}, "application/json", 400)]
+        for body, content_type, expected in cases:
+            raw = body if isinstance(body, bytes) else json.dumps(body)
+            status, answer, _ = self.d.request("PUT", "/api/v1/matrices/hall/inputs/2/edid", raw=raw,
+                                               headers={"Content-Type": content_type})
+            self.assertEqual(status, expected, (raw[:20], answer))
+        edid_rows = self.get("/api/v1/matrices/hall")["edid"]
+        self.assertEqual([(r["input"], isinstance(r["code"], int), isinstance(r["text"], str)) for r in edid_rows],
+                         [(n, True, True) for n in range(1, 5)])
+        events.close()
+
+    def test_8_firmware_upload_reports_progress_and_holds_the_matrix(self):
+        image = bytes([0xA5, 0x5A] + [(i * 31 + 7) & 0xFF for i in range(1000)])
+        key = (len(image) & 0xFF) ^ 0x3C
+        container = bytes(b ^ key for b in image)
+        events = Events(self.d)
+        path = "/api/v1/matrices/hall/firmware"
+        octet = {"Content-Type": "application/octet-stream"}
+        self.assertEqual(self.d.request("POST", path, raw=container, headers=octet)[0], 202)
+        self.assertEqual(self.d.request("POST", path, raw=container, headers=octet)[0], 409)
+        self.assertEqual(self.d.request("PUT", "/api/v1/matrices/hall/outputs/A", {"input": 1})[0], 409)
+        progress = events.wait_for({"type": "firmware", "matrix": "hall"})
+        self.assertGreater(progress["total"], 0)
+        events.wait_for({"type": "firmware", "matrix": "hall", "state": "done"}, timeout=15)
+        self.assertEqual(self.d.request("PUT", "/api/v1/matrices/hall/outputs/A", {"input": 1})[0], 200)
         events.close()
 
     def test_6_static_files(self):
