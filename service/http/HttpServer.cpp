@@ -133,6 +133,9 @@ bool HttpServer::start(std::string* error)
                             "request_timeout_ms", timeout.c_str(),
                             "enable_keep_alive", "yes",
                             "keep_alive_timeout_ms", "2000",
+                            // Headers and body leave in two writes: without this, Nagle's
+                            // algorithm and a delayed ACK add 40 ms to every answer.
+                            "tcp_nodelay", "1",
                             // No cross-origin access unless someone builds it on purpose.
                             "access_control_allow_origin", "",
                             "enable_directory_listing", "no",
