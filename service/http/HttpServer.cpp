@@ -214,8 +214,13 @@ int HttpServer::serve(mg_connection* connection)
             response = errorResponse(401, "missing or wrong token");
         else if (method != "GET")
             response = errorResponse(405, "method not allowed");
-        else
+        else if (eventStreams_.fetch_add(1) >= options_.maxEventStreams) {
+            eventStreams_.fetch_sub(1);
+            response = errorResponse(503, "too many event streams");
+        } else {
             status = streamEvents(connection);
+            eventStreams_.fetch_sub(1);
+        }
     } else if (api) {
         HttpRequest request;
         request.method = method;

@@ -129,6 +129,11 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/booth/inputs/1/name", {"name": "Podium"})[0], 200)
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/booth/outputs/A", {"input": "Podium"})[1]["input"],
                          1)
+        self.assertEqual(self.d.request("PUT", "/api/v1/matrices/booth/inputs/2/name", {"name": "Podium"})[0], 409)
+        events = Events(self.d)
+        self.booth.command("standby")
+        events.wait_for({"type": "standby", "matrix": "booth"})
+        events.close()
 
     def test_5a_silent_matrix_delays_nobody_else(self):
         self.hall.command("silent on")
