@@ -110,6 +110,7 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(d.request("PUT", "/api/v1/matrices/hall/scenes/all-laptop", {"from": "current"})[0], 200)
         status, body, _ = d.request("PUT", "/api/v1/matrices/hall/scenes/talk", {"routing": {"A": "Camera", "C": 2}})
         self.assertEqual((status, body), (200, {"name": "talk", "routing": {"A": 3, "C": 2}}))
+        self.assertEqual(d.stop(), 0)  # SIGTERM ends cleanly
         d.close()
         type(self).d = d = Matrixd(HOST, self.matrices, self.state, web_root=self.web)
         wait_until(lambda: d.request("GET", "/api/v1/matrices/hall")[1]["link"] == "up", 8)
@@ -222,7 +223,7 @@ class ApiTest(unittest.TestCase):
             self.assertNotIn(b"not for the web", body if isinstance(body, bytes) else b"")
 
 
-class TokenTest(unittest.TestCase):
+class StartTest(unittest.TestCase):
     def test_token_guards_everything_but_healthz(self):
         tmp = tempfile.mkdtemp(prefix="matrixd-token-")
         d = Matrixd("127.0.0.79", [dict(id="x", tcp="127.0.0.80")], tmp, token="s3cret")
@@ -244,6 +245,22 @@ class TokenTest(unittest.TestCase):
         try:
             self.assertEqual(d.proc.wait(5), 2)
             self.assertIn("needs a token", d.stderr())
+        finally:
+            d.close()
+            shutil.rmtree(tmp, ignore_errors=True)
+
+
+    def test_corrupt_state_file_stops_the_start_and_is_kept(self):
+        tmp = tempfile.mkdtemp(prefix="matrixd-corrupt-")
+        corrupt = '{"matrices": {"hall": {"scenes": '
+        with open(os.path.join(tmp, "state.json"), "w") as f:
+            f.write(corrupt)
+        d = Matrixd("127.0.0.79", [dict(id="x", tcp="127.0.0.80")], tmp, wait=False)
+        try:
+            self.assertEqual(d.proc.wait(5), 1)
+            self.assertIn("corrupt state file", d.stderr())
+            with open(os.path.join(tmp, "state.json")) as f:
+                self.assertEqual(f.read(), corrupt)
         finally:
             d.close()
             shutil.rmtree(tmp, ignore_errors=True)
