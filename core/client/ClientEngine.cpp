@@ -74,13 +74,15 @@ void ClientEngine::close()
 void ClientEngine::connectNow()
 {
     phase_ = Phase::Connecting;
+    // Results posted for an earlier attempt (closed and re-opened meanwhile) are not this one's.
+    const int attempt = ++attempt_;
     assembler_.reset();
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (!socket_ || !parseDottedIpv4(target_.address)) {
             // Nothing to connect to: fail on the next turn, as a refused connect would.
             auto token = alive_;
-            loop_.post([this, token] {
-                if (*token && phase_ == Phase::Connecting)
+            loop_.post([this, token, attempt] {
+                if (*token && phase_ == Phase::Connecting && attempt == attempt_)
                     connectFailed();
             });
             return;
@@ -111,8 +113,8 @@ void ClientEngine::connectNow()
     }
     // Reported on the next turn, so open() never calls back before it returns.
     auto token = alive_;
-    loop_.post([this, token, opened] {
-        if (!*token || phase_ != Phase::Connecting)
+    loop_.post([this, token, opened, attempt] {
+        if (!*token || phase_ != Phase::Connecting || attempt != attempt_)
             return;
         if (opened)
             linkCameUp();
@@ -288,6 +290,7 @@ void ClientEngine::pump()
         return;
     current_ = std::move(queue_.front());
     queue_.pop_front();
+    ++currentSerial_;
     current_->begin();
 }
 

@@ -65,6 +65,10 @@ public:
     void succeed(const std::function<void()>& notify);
     void failCurrent(Status status, const std::string& message = {});
 
+    // The job in flight, as a number that is never reused (0: none). A step
+    // that calls back into users checks it afterwards: a callback may have
+    // closed the link and ended the job already.
+    std::uint64_t currentJob() const { return current_ ? currentSerial_ : 0; }
     bool comLink() const { return target_.kind == LinkTarget::Kind::Com; }
     bool firmwareRunning() const { return current_ && current_->firmware; }
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
@@ -121,10 +125,12 @@ private:
     FrameAssembler assembler_;
     std::function<void(Status)> openDone_;
     int backoffMs_ = 0;
+    int attempt_ = 0;
     std::string linkMessage_;
 
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;
+    std::uint64_t currentSerial_ = 0;
     std::optional<Step> step_;
     int resendsDone_ = 0;
     std::function<void()> afterPause_;

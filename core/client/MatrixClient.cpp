@@ -99,21 +99,29 @@ public:
         };
     }
 
-    // Sends the asks one after the other; each reply moves to the next.
-    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::function<void()> finish)
+    // Sends the asks of job `job` one after the other; each reply moves to
+    // the next. Whatever calls back into users (progress, state changes) may
+    // end the job meanwhile, so every step first checks it still runs.
+    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::uint64_t job,
+                 std::function<void()> finish)
     {
+        if (engine.currentJob() != job)
+            return;
         if (index >= asks->size()) {
             finish();
             return;
         }
         const Ask& ask = (*asks)[index];
-        if (ask.onSend)
+        if (ask.onSend) {
             ask.onSend();
+            if (engine.currentJob() != job)
+                return;
+        }
         if (ask.pauseMs >= 0) {
             if (!ask.bytes.empty())
                 engine.write(ask.bytes);
-            engine.pause(ask.pauseMs, [this, asks, index, finish = std::move(finish)] {
-                runAsks(asks, index + 1, finish);
+            engine.pause(ask.pauseMs, [this, asks, index, job, finish = std::move(finish)] {
+                runAsks(asks, index + 1, job, finish);
             });
             return;
         }
@@ -124,7 +132,7 @@ public:
         step.resends = ask.resends;
         step.resendWrites = ask.resendWrites;
         step.matches = ask.matches;
-        step.onReply = [this, asks, index, finish = std::move(finish)](const CommandFrame& frame) {
+        step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
                 const std::string refused = answered.refusal(frame);
@@ -135,7 +143,7 @@ public:
             }
             if (answered.take)
                 answered.take(frame);
-            runAsks(asks, index + 1, finish);
+            runAsks(asks, index + 1, job, finish);
         };
         engine.send(std::move(step));
     }
@@ -150,7 +158,7 @@ public:
         job.fail = failWith<T>(done);
         auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
         job.begin = [this, shared, value, done, onSuccess] {
-            runAsks(shared, 0, [this, value, done, onSuccess] {
+            runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
                 engine.succeed([&] {
                     if (onSuccess)
                         onSuccess();
@@ -422,7 +430,8 @@ void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done
     asks.push_back({requests::resetEdidMode(), requests::kFirstWaitMs, requests::isEdidSetAck, {}});
     asks.push_back({requests::beepSet(true), requests::kFirstWaitMs, requests::isResetBeepAck,
                     [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    // The reset changed every input's EDID: read them again for the state model.
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(0));
 }
 
 void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
@@ -589,6 +598,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             self->onFirmwareProgress(FirmwareProgress{*sent, total, line});
     };
 
+    // The message line a failure writes depends on the stage it stopped in.
+    auto failLine = std::make_shared<std::string>();
     std::vector<Ask> asks;
     for (const FirmwarePart& part : *parts) {
         const int sub = part.part;
@@ -600,9 +611,15 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
                   {}};
         start.secondWaitMs = requests::kFirmwareStartWaitMs;
         start.refusal = [sub, name](const CommandFrame& f) {
-            return requests::isFirmwareStartReject(f, sub) ? "Write to " + name + " failed" : std::string();
+            // The window's own texts: a notice for part 1, a message box for part 2.
+            if (!requests::isFirmwareStartReject(f, sub))
+                return std::string();
+            return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [report, name] { report("Upgrading " + name + "..."); };
+        start.onSend = [report, name, failLine, sub] {
+            report("Upgrading " + name + "...");
+            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+        };
         asks.push_back(std::move(start));
 
         if (sub == 1) {
@@ -643,7 +660,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             const std::int64_t placed = static_cast<std::int64_t>(
                 std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
             const std::int64_t before = *sent;
-            block.onSend = [sent, report, before, placed] {
+            block.onSend = [sent, report, before, placed, failLine, name] {
+                *failLine = "Upgrading " + name + " failed";
                 *sent = before + placed;
                 report({});
             };
@@ -654,7 +672,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         Ask reboot{requests::rebootPoll(), requests::kRebootPollMs, requests::isRebootAnswer, {}};
         reboot.secondWaitMs = requests::kRebootPollMs;
         reboot.resends = requests::kRebootPollResends;
-        reboot.onSend = [report, sub, name] {
+        reboot.onSend = [report, sub, name, failLine] {
+            *failLine = "Write to " + name + " failed";
             if (sub == 2)
                 report(name + " upgrading complete");
             report("System rebooting,Please wait...");
@@ -667,7 +686,15 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         asks.push_back(std::move(reboot));
     }
     *sent = 0;
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
+    auto ended = [done = std::move(done), report, failLine](const Result<Nothing>& result) {
+        if (result.status == Status::Rejected)
+            report(result.message);
+        else if (result.status == Status::TimeOut)
+            report(*failLine);
+        if (done)
+            done(result);
+    };
+    impl_->chain<Nothing>(std::move(ended), std::make_shared<Nothing>(), std::move(asks),
                           [report] { report("Firmware upgrade Successfully"); }, true);
 }
 

@@ -99,6 +99,21 @@ CommandFrame edidDownloadOneRequest(int input) { return edidFrame(kEdidDownloadO
 CommandFrame edidDownloadAnnounce(int sub) { return edidFrame(sub, kEdidDownloadAnnounce, 0, 0, 1); }
 
 CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart, 0, 0, 0, 0); }
+std::optional<CommandFrame> firmwarePartStartRequest(int part)
+{
+    switch (part) {
+    case 1:
+        return firmwareStartRequest(kFirmwarePart1Sub);
+    case 2:
+        return firmwareStartRequest(kFirmwarePart2Sub);
+    case 3:
+        return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start, 0, 0, 0, 0);
+    case 4:
+        return firmwareStartRequest(kFirmwarePart4Sub);
+    default:
+        return std::nullopt;
+    }
+}
 CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare, 0, 0, 0, 0); }
 CommandFrame firmwareSecondPrepareRequest()
 {

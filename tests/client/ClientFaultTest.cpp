@@ -112,7 +112,7 @@ private:
         client::MatrixClient& c = *rig_.client;
         const int out = 1 + static_cast<int>(pick(4));
         const int in = 1 + static_cast<int>(pick(4));
-        switch (pick(12)) {
+        switch (pick(15)) {
         case 0:
         case 1:
             c.route(out, in, track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
@@ -135,6 +135,29 @@ private:
         case 7:
             c.readDeviceInfo(track<client::DeviceInfo>("device info"));
             break;
+        case 11:
+            c.copyEdid(out, static_cast<int>(pick(5)), track<client::Nothing>("edid copy"));
+            break;
+        case 12: {
+            const auto file = edidFile();
+            const int target = static_cast<int>(pick(5));
+            const std::size_t id = endings_.size();
+            auto cb = track<client::Nothing>("edid upload to " + std::to_string(target));
+            c.uploadEdid(file, target, [this, id, cb, file, target](const client::Result<client::Nothing>& r) {
+                cb(r);
+                // A 128-byte file goes out with a zero extension block.
+                std::vector<std::uint8_t> sent = file;
+                sent.resize(256, 0);
+                for (int input = 1; r.ok() && input <= client::kPortCount; ++input)
+                    if ((target == 0 || target == input) && rig_.device.inputEdid[input - 1] != sent)
+                        broken_.push_back("EDID upload " + std::to_string(id) + " succeeded but input " +
+                                          std::to_string(input) + " holds another EDID");
+            });
+            break;
+        }
+        case 10:
+            c.factoryReset(track<client::Nothing>("factory reset"));
+            break;
         case 8:
             c.setEdidMode(static_cast<int>(pick(16)), static_cast<int>(pick(5)), track<client::Nothing>("edid mode"));
             break;
@@ -151,6 +174,22 @@ private:
             firmware();
             break;
         }
+    }
+
+    // A valid 128-byte EDID with random content.
+    std::vector<std::uint8_t> edidFile()
+    {
+        std::vector<std::uint8_t> bytes(128);
+        for (auto& b : bytes)
+            b = static_cast<std::uint8_t>(rng_() >> 24);
+        const std::uint8_t header[8] = {0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+        std::copy(header, header + 8, bytes.begin());
+        bytes[126] = 0;
+        unsigned sum = 0;
+        for (int i = 0; i < 127; ++i)
+            sum += bytes[i];
+        bytes[127] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+        return bytes;
     }
 
     void firmware()
@@ -322,6 +361,13 @@ private:
         }
         if (s.beepOn != rig_.device.beepOn)
             broken.push_back("beep differs from the matrix");
+        bool edidRead = false;
+        rig_.client->readEdidStatus([&](const client::Result<client::EdidCodes>&) { edidRead = true; });
+        for (int i = 0; i < 10 && !edidRead; ++i)
+            rig_.loop.advance(5000);
+        for (int p = 0; p < client::kPortCount; ++p)
+            if (s.edidCode[p] != rig_.device.edidStatus[p])
+                broken.push_back("EDID of input " + std::to_string(p + 1) + " differs from the matrix");
         return broken;
     }
 

@@ -121,6 +121,9 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
         return f;
     }();
     const Case cases[] = {
+        {"switches not at [1111]", [](sim::MatrixDevice& d) { d.edidSwitchState = 15; },
+         [](MatrixClient& c, auto done) { c.setEdidMode(0, 1, done); }, Status::Rejected,
+         "Please set the EDID to [1111]!", 0},
         {"display missing", [](sim::MatrixDevice& d) { d.outputCable[1] = false; },
          [](MatrixClient& c, auto done) { c.copyEdid(2, 1, done); }, Status::Rejected,
          "HDMI OUT B is not connected!", 1},
@@ -145,29 +148,16 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
         c.op(*rig.client, out.callback());
         rig.loop.advance(30000);
         EXPECT_EQ(out.endings, 1);
+        if (rig.device.edidSwitchState == 15 && !com()) {
+            EXPECT_EQ(out.result.status, Status::Ok) << "only the COM link asks for the switches";
+            continue;
+        }
         EXPECT_EQ(out.result.status, c.status);
         if (!c.message.empty())
             EXPECT_EQ(out.result.message, c.message);
-        const std::size_t opening = c.framesAfterOpening > 0 && com() ? 1 : 0;
+        const std::size_t opening = c.status != Status::BadInput && com() ? 1 : 0;
         EXPECT_EQ(rig.wire().size(), c.framesAfterOpening + opening);
     }
-}
-
-TEST(TransferCom, SwitchesNotAt1111StopEveryEdidOperation)
-{
-    ClientRig rig(Transport::Com);
-    rig.device.edidSwitchState = 15;
-    ASSERT_EQ(rig.open(), Status::Ok);
-    Outcome<Nothing> a, b, c;
-    rig.client->setEdidMode(0, 1, a.callback());
-    rig.client->copyEdid(1, 1, b.callback());
-    rig.client->uploadEdid(edidFile(128, 2), 0, c.callback());
-    rig.settle(c.ended);
-    for (auto* out : {&a, &b, &c}) {
-        EXPECT_EQ(out->result.status, Status::Rejected);
-        EXPECT_EQ(out->result.message, "Please set the EDID to [1111]!");
-    }
-    EXPECT_EQ(rig.wire(), (std::vector<std::string>(3, kSwitchState)));
 }
 
 // ---- firmware ---------------------------------------------------------------
@@ -250,21 +240,25 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         Bytes image;
         Status status;
         std::string message;
+        std::string lastLine;  // the message line it ends with
     };
     const Bytes part1 = partImage(0xA5, 0x5A, 700);
     const Case cases[] = {
         {"part 1 refused", [](ClientRig& r) { r.device.rejectFirmwarePart1 = true; }, part1, Status::Rejected,
-         "Write to Part_1.1.0.0 failed"},
+         "Write to Part_1.1.0.0 failed!", "Write to Part_1.1.0.0 failed!"},
         {"part 2 refused", [](ClientRig& r) { r.device.rejectFirmwarePart2 = true; }, partImage(0xA4, 0x5B, 300),
-         Status::Rejected, "Write to Part_2.1.0.0 failed"},
-        {"never reboots", [](ClientRig& r) { r.device.firmwareNeverReboots = true; }, part1, Status::TimeOut, ""},
-        {"block ack lost once", [](ClientRig& r) { r.device.dropFirmwareAckOfBlock = 1; }, part1, Status::Ok, ""},
-        {"silent matrix", [](ClientRig& r) { r.matrix().setSilent(true); }, part1, Status::TimeOut, ""},
-        {"no marker", [](ClientRig&) {}, Bytes(300, 0x11), Status::BadInput, "Upgrade failed!"},
+         Status::Rejected, "Write to Part_2.1.0.0 failed", "Write to Part_2.1.0.0 failed"},
+        {"never reboots", [](ClientRig& r) { r.device.firmwareNeverReboots = true; }, part1, Status::TimeOut, "",
+         "Write to Part_1.1.0.0 failed"},
+        {"block ack lost once", [](ClientRig& r) { r.device.dropFirmwareAckOfBlock = 1; }, part1, Status::Ok, "",
+         "Firmware upgrade Successfully"},
+        {"silent matrix", [](ClientRig& r) { r.matrix().setSilent(true); }, part1, Status::TimeOut, "",
+         "Write to Part_1.1.0.0 failed"},
+        {"no marker", [](ClientRig&) {}, Bytes(300, 0x11), Status::BadInput, "Upgrade failed!", ""},
         {"part 3", [](ClientRig&) {}, partImage(0xA3, 0x5C, 300), Status::BadInput,
-         "Part_3.1.0.0 cannot be upgraded"},
+         "Part_3.1.0.0 cannot be upgraded", ""},
         {"part too large", [](ClientRig&) {}, partImage(0xA4, 0x5B, 70000), Status::BadInput,
-         "Part_2.1.0.0 is too large"},
+         "Part_2.1.0.0 is too large", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -277,34 +271,19 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         EXPECT_EQ(run.out.endings, 1);
         EXPECT_EQ(run.out.result.status, c.status);
         EXPECT_EQ(run.out.result.message, c.message);
+        EXPECT_EQ(run.lines.empty() ? std::string() : run.lines.back(), c.lastLine);
         EXPECT_FALSE(rig.client->firmwareRunning());
         EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
         if (c.status == Status::BadInput)
             EXPECT_TRUE(rig.wire().empty());
         if (c.status == Status::Ok)
             EXPECT_TRUE(holds(rig.device, 1, c.image, 2, c.image.size()));
+        if (std::string(c.name) == "never reboots") {
+            // Eight polls, 3 s apart, then the time-out 24 s after the final acknowledgement.
+            const auto wire = rig.wire();
+            EXPECT_EQ(std::count(wire.begin(), wire.end(), "A5 5B 01 01 00 00 00 00 00 00 00 00 FE"), 8);
+        }
     }
-}
-
-TEST(TransferTcp, RebootPollIsSentEightTimesThenTimesOut)
-{
-    ClientRig rig(Transport::Tcp);
-    rig.device.firmwareNeverReboots = true;
-    ASSERT_EQ(rig.open(), Status::Ok);
-    FirmwareRun run;
-    startUpgrade(rig, run, partImage(0xA4, 0x5B, 100));
-    std::int64_t finalAckMs = -1;
-    const std::string poll = "A5 5B 01 01 00 00 00 00 00 00 00 00 FE";
-    rig.loop.advanceUntil([&] { return !rig.wire().empty() && rig.wire().back() == poll; }, 60000);
-    finalAckMs = rig.loop.nowMs();
-    rig.loop.advance(23999);
-    EXPECT_EQ(run.out.endings, 0);
-    auto wire = rig.wire();
-    EXPECT_EQ(std::count(wire.begin(), wire.end(), poll), 8);
-    rig.loop.advance(1);
-    EXPECT_EQ(run.out.endings, 1);
-    EXPECT_EQ(run.out.result.status, Status::TimeOut);
-    EXPECT_EQ(rig.loop.nowMs() - finalAckMs, 24000);
 }
 
 TEST(TransferTcp, PartTwoRunsToTheNextMarkerAndTheNextPartFollows)

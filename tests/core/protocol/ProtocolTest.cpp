@@ -71,6 +71,8 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         {p::edidDownloadAnnounce(p::kEdidDownloadOneSub), "A5 5B 03 07 56 00 00 01 00 00 00 00 9F"},
         {p::firmwareStartRequest(p::kFirmwarePart1Sub), "A5 5B 20 01 01 00 00 00 00 00 00 00 DE"},
         {p::firmwareStartRequest(p::kFirmwarePart2Sub), "A5 5B 20 02 01 00 00 00 00 00 00 00 DD"},
+        {*p::firmwarePartStartRequest(3), "A5 5B 20 02 03 00 00 00 00 00 00 00 DB"},
+        {*p::firmwarePartStartRequest(4), "A5 5B 20 04 01 00 00 00 00 00 00 00 DB"},
         {p::firmwarePrepareRequest(), "A5 5B 20 01 80 00 00 00 00 00 00 00 5F"},
         {p::firmwareSecondPrepareRequest(), "A5 5B 20 01 10 00 00 00 00 00 00 00 CF"},
         {p::firmwareBlockAnnounce(2, 5), "A5 5B 20 02 AA 00 00 01 01 00 05 00 2D"},
@@ -195,6 +197,8 @@ TEST(Protocol, RepliesDecodeToWhatTheyWereBuiltFrom)
     EXPECT_EQ(p::decodeRouteStatus(p::routeQueryReply(4, 2))->input, 2);
     EXPECT_EQ(p::decodeEdidStatus(p::edidStatusReply(3, 0x13))->code, 0x13);
     EXPECT_TRUE(p::isEdidDownloadReady(p::edidDownloadReady(7), 7));
+    EXPECT_EQ(p::firmwarePartStartRequest(1), p::firmwareStartRequest(p::kFirmwarePart1Sub));
+    EXPECT_FALSE(p::firmwarePartStartRequest(5));
 }
 
 TEST(Protocol, RawBlocksHaveTheirFixedShape)
