@@ -89,7 +89,8 @@ MatrixUnit::~MatrixUnit()
         client_->onStandby = nullptr;
         client_->onFirmwareProgress = nullptr;
         client_->onTraffic = nullptr;
-        client_->close();
+        // No close() here: its LinkDown callbacks could reach front-ends that
+        // are already gone. stop() closes cleanly; the client drops the rest.
     }
 }
 
