@@ -12,7 +12,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Events, Matrixd, Sim, wait_until  # noqa: E402
+from harness import Events, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
 
 HOST = "127.0.0.71"
 HALL_SIM = "127.0.0.72"
@@ -48,8 +48,7 @@ class ApiTest(unittest.TestCase):
         cls.booth = Sim(com_dir=cls.com_dir, com=3)
         cls.matrices = [HALL, dict(id="booth", serial=os.path.join(cls.com_dir, "COM3"), poll_seconds=1)]
         cls.d = Matrixd(HOST, cls.matrices, cls.state, web_root=cls.web)
-        up = lambda: all(m["link"] == "up" for m in cls.d.request("GET", "/api/v1/matrices")[1])
-        if not wait_until(up, 8):
+        if not wait_until(lambda: matrices_ready(cls.d), 8):
             raise AssertionError("links not up:\n" + cls.d.stderr())
 
     @classmethod
@@ -113,7 +112,7 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(d.stop(), 0)  # SIGTERM ends cleanly
         d.close()
         type(self).d = d = Matrixd(HOST, self.matrices, self.state, web_root=self.web)
-        wait_until(lambda: d.request("GET", "/api/v1/matrices/hall")[1]["link"] == "up", 8)
+        self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
         self.assertEqual([s["name"] for s in self.get("/api/v1/matrices/hall/scenes")], ["all-laptop", "talk"])
         self.hall.frames()
         status, routing, _ = d.request("POST", "/api/v1/matrices/hall/scenes/talk/recall")

@@ -11,7 +11,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Matrixd, Sim, wait_until  # noqa: E402
+from harness import Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
 
 HOST = "127.0.0.73"
 SIM = "127.0.0.74"
@@ -52,8 +52,7 @@ class BadInputTest(unittest.TestCase):
         sim = Sim(tcp=SIM)
         d = Matrixd(HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], tmp)
         try:
-            self.assertTrue(wait_until(lambda: d.request("GET", "/api/v1/matrices/hall")[1]["link"] == "up", 8))
-            time.sleep(0.3)  # the link-up reads
+            self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
             sim.frames()
             for method, path, body, expected in CASES:
                 status, answer, response = d.request(method, path, raw=body or None,

@@ -153,6 +153,23 @@ class Matrixd:
         self.log.close()
 
 
+def matrices_ready(daemon):
+    """Every matrix's link is up and its link-up reads (model, routing, beep, EDID) are in."""
+    try:
+        status, listed, _ = daemon.request("GET", "/api/v1/matrices")
+        if status != 200:
+            return False
+        for m in listed:
+            detail = daemon.request("GET", "/api/v1/matrices/" + m["id"])[1]
+            if detail["link"] != "up" or detail["model"] is None or detail["beep"] is None or \
+                    any(o["input"] is None for o in detail["outputs"]) or \
+                    any(e["code"] is None for e in detail["edid"]):
+                return False
+        return True
+    except OSError:
+        return False
+
+
 class Events:
     """A reader of GET /api/v1/events on its own thread."""
 

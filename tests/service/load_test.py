@@ -14,7 +14,7 @@ import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Matrixd, Sim, wait_until  # noqa: E402
+from harness import Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
 
 HOST = "127.0.0.75"
 SIMS = {"hall": "127.0.0.76", "stage": "127.0.0.77"}
@@ -30,8 +30,7 @@ class LoadTest(unittest.TestCase):
         sims = {name: Sim(tcp=address) for name, address in SIMS.items()}
         d = Matrixd(HOST, [dict(id=name, tcp=address, poll_seconds=1) for name, address in SIMS.items()], tmp)
         try:
-            up = lambda: all(m["link"] == "up" for m in d.request("GET", "/api/v1/matrices")[1])
-            self.assertTrue(wait_until(up, 8))
+            self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
             for sim in sims.values():
                 sim.frames()
             sent = {name: 0 for name in SIMS}
