@@ -41,6 +41,7 @@ CASES = [
     ("DELETE", "/api/v1/matrices/hall", "", 405),
     ("GET", "/api/v1/matrices/hall/factory-reset", "", 405),
     ("GET", "/api/v2/matrices", "", 404),
+    ("OPTIONS", OUT, "", 405),  # no CORS preflight: other origins get nothing
     ("GET", "/api/v1/matrices/hall/teapot", "", 404),
     ("PUT", OUT, '{"input": 1, "pad": "' + "x" * 300000 + '"}', 413),
 ]
@@ -60,6 +61,7 @@ class BadInputTest(unittest.TestCase):
                 self.assertEqual(status, expected, (method, path, body[:60], answer))
                 self.assertIsInstance(answer.get("error"), str, (method, path))
                 self.assertEqual(response.getheader("Content-Type"), "application/json")
+                self.assertIsNone(response.getheader("Access-Control-Allow-Origin"))
             self.assertEqual(sim.frames(), [])
 
             # Half a request, then silence: the others are answered meanwhile.
