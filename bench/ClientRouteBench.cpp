@@ -6,7 +6,7 @@
 // 19200 baud (13 bytes each way take about 7 ms); without one it answers at
 // once, and the route is no more than a loopback round trip.
 //
-// Usage: bench_client_route [routes (default 1000)] [address (default 127.0.0.85)] [reply delay ms (default 0)]
+// Usage: bench_client_route [routes (default 1000)] [address (default 127.0.0.92)] [reply delay ms (default 0)]
 
 #include "bench/BenchSupport.h"
 #include "core/client/MatrixClient.h"
@@ -28,7 +28,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const int routes = args.size() > 1 ? std::max(1, args[1].toInt()) : 1000;
-    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.85");
+    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.92");
     const int delayMs = args.size() > 3 ? std::max(0, args[3].toInt()) : 0;
     const std::string suffix = delayMs > 0 ? "_delayed" : "";
 

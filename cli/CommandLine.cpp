@@ -3,9 +3,12 @@
 
 #include "core/transport/Ipv4.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 namespace matrix::cli {
@@ -197,94 +200,300 @@ std::string overallHelp()
     return out.str();
 }
 
+namespace {
+
+// Values of the options that only some commands take, as given (a repeated
+// option keeps every value).
+struct CommandOptions {
+    std::vector<std::string> seconds, newMac, mainFile, slaveFile, irFile, panelFile;
+};
+
+// The command's own arguments and options into the invocation; the reason
+// when they are wrong.
+std::optional<std::string> readArguments(Command command, const std::vector<std::string>& rest,
+                                         const CommandOptions& options, Invocation& inv)
+{
+    auto count = [&](std::size_t n) -> std::optional<std::string> {
+        if (rest.size() < n)
+            return "missing arguments";
+        if (rest.size() > n)
+            return "unexpected argument '" + rest[n] + "'";
+        return std::nullopt;
+    };
+
+    switch (command) {
+    case Command::Status:
+    case Command::Routing:
+    case Command::PortToPort:
+    case Command::FactoryReset:
+    case Command::EdidStatus:
+        if (auto e = count(0))
+            return e;
+        break;
+    case Command::Route: {
+        if (auto e = count(2))
+            return e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return "bad input '" + rest[0] + "' (1-4)";
+        auto out = parseOutputPort(rest[1]);
+        if (!out)
+            return "bad output '" + rest[1] + "' (A-D or 1-4)";
+        inv.input = *in;
+        inv.output = *out;
+        break;
+    }
+    case Command::RouteAll: {
+        if (auto e = count(1))
+            return e;
+        auto in = parseInputNumber(rest[0]);
+        if (!in)
+            return "bad input '" + rest[0] + "' (1-4)";
+        inv.input = *in;
+        break;
+    }
+    case Command::Beep:
+        if (auto e = count(1))
+            return e;
+        if (rest[0] != "on" && rest[0] != "off")
+            return "beep takes 'on' or 'off', not '" + rest[0] + "'";
+        inv.beepOn = rest[0] == "on";
+        break;
+    case Command::EdidSet: {
+        if (auto e = count(2))
+            return e;
+        auto row = parseIntInRange(rest[0], 0, 15);
+        if (!row)
+            return "bad mode row '" + rest[0] + "' (0-15)";
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.modeRow = *row;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidCopy: {
+        if (auto e = count(2))
+            return e;
+        std::optional<int> out;
+        if (rest[0].size() == 1)
+            out = parseOutputPort(rest[0]);
+        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
+            return "bad output '" + rest[0] + "' (A-D)";
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.output = *out;
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::EdidUpload: {
+        if (auto e = count(2))
+            return e;
+        auto target = parseEdidTarget(rest[1]);
+        if (!target)
+            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
+        inv.file = rest[0];
+        inv.edidTarget = *target;
+        break;
+    }
+    case Command::FirmwareUpgrade:
+        if (auto e = count(1))
+            return e;
+        inv.file = rest[0];
+        break;
+    case Command::Discover:
+        if (auto e = count(0))
+            return e;
+        for (const auto& v : options.seconds) {
+            char* end = nullptr;
+            double s = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
+                return "bad --seconds '" + v + "' (a number above 0)";
+            inv.seconds = s;
+        }
+        break;
+    case Command::NetConfig: {
+        if (rest.size() < 2)
+            return "missing arguments";
+        auto mac = parseMac(rest[0]);
+        if (!mac)
+            return "bad MAC '" + rest[0] + "' (12 hex digits)";
+        inv.mac = *mac;
+        if (rest[1] == "auto") {
+            if (rest.size() > 2)
+                return "unexpected argument '" + rest[2] + "'";
+        } else if (rest[1] == "static") {
+            if (rest.size() < 3)
+                return "static needs an ADDRESS";
+            if (rest.size() > 3)
+                return "unexpected argument '" + rest[3] + "'";
+            if (!parseDottedIpv4(rest[2]))
+                return "bad IPv4 address '" + rest[2] + "'";
+            inv.staticIp = true;
+            inv.staticAddress = rest[2];
+        } else {
+            return "give 'auto' or 'static ADDRESS', not '" + rest[1] + "'";
+        }
+        for (const auto& v : options.newMac) {
+            auto parsedMac = parseMac(v);
+            if (!parsedMac)
+                return "bad --new-mac '" + v + "' (12 hex digits)";
+            inv.newMac = *parsedMac;
+        }
+        break;
+    }
+    case Command::FirmwareMerge:
+        if (auto e = count(1))
+            return e;
+        inv.outputDir = rest[0];
+        // The last of a repeated option counts.
+        for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile}, std::pair{&options.slaveFile, &inv.slaveFile},
+                                    std::pair{&options.irFile, &inv.irFile},
+                                    std::pair{&options.panelFile, &inv.panelFile}})
+            if (!values->empty())
+                *into = values->back();
+        if (inv.mainFile.empty())
+            return "--main FILE is required";
+        break;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 ParseResult parseCommandLine(const std::vector<std::string>& args)
 {
-    Invocation inv;
-    bool help = false;
-    int linkOptions = 0;
-    std::vector<std::string> words;
-    std::vector<std::pair<std::string, std::string>> commandOptions;  // --seconds, --new-mac, --main...
-
     const std::string whole = overallUsage();
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) -> bool {
-            if (i + 1 >= args.size())
-                return false;
-            out = args[++i];
-            return true;
-        };
-        if (a == "--help" || a == "-h") {
-            help = true;
-        } else if (a == "--json") {
-            inv.json = true;
-        } else if (a == "--tcp") {
-            if (!value(inv.address))
-                return usageError("--tcp needs an address", whole);
-            inv.link = LinkKind::Tcp;
-            ++linkOptions;
-        } else if (a == "--com") {
-            std::string n;
-            if (!value(n))
-                return usageError("--com needs a port number", whole);
-            auto port = parseIntInRange(n, 1, 19);
-            if (!port)
-                return usageError("bad COM port number '" + n + "' (1-19)", whole);
-            inv.comPort = *port;
-            inv.link = LinkKind::Com;
-            ++linkOptions;
-        } else if (a == "--seconds" || a == "--new-mac" || a == "--main" || a == "--slave" || a == "--ir" ||
-                   a == "--panel") {
-            std::string v;
-            if (!value(v))
-                return usageError(a + " needs a value", whole);
-            commandOptions.emplace_back(a, v);
-        } else if (a.size() > 1 && a[0] == '-' && !std::isdigit(static_cast<unsigned char>(a[1]))) {
-            return usageError("unknown option '" + a + "'", whole);
-        } else {
-            words.push_back(a);
+
+    // One CLI11 subcommand per command word. The link options and the
+    // command options are taken anywhere on the line and checked against the
+    // command afterwards, so that a misplaced one gets a reason of ours.
+    CLI::App app;
+    app.set_help_flag();  // our own help texts
+    app.allow_extras();   // unknown words and options are reported in our words below
+    app.require_subcommand(0, 1);
+    bool help = false;
+    Invocation inv;
+    app.add_flag("-h,--help", help);
+    app.add_flag("--json", inv.json);
+    std::vector<std::string> tcp, com;
+    CommandOptions options;
+    const std::vector<std::pair<std::string, std::vector<std::string>*>> valueOptions = {
+        {"--tcp", &tcp},
+        {"--com", &com},
+        {"--seconds", &options.seconds},
+        {"--new-mac", &options.newMac},
+        {"--main", &options.mainFile},
+        {"--slave", &options.slaveFile},
+        {"--ir", &options.irFile},
+        {"--panel", &options.panelFile},
+    };
+    for (const auto& [name, values] : valueOptions)
+        app.add_option(name, *values)
+            ->expected(1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+    std::map<const CLI::App*, const CommandInfo*> leaves;
+    std::vector<std::string> rest;
+    for (const auto& info : commandTable()) {
+        CLI::App* parent = &app;
+        for (const auto& word : info.words) {
+            CLI::App* sub = nullptr;
+            for (CLI::App* existing : parent->get_subcommands({}))
+                sub = existing->get_name() == word ? existing : sub;
+            if (!sub) {
+                sub = parent->add_subcommand(word);
+                sub->fallthrough();
+                sub->allow_extras();
+                sub->require_subcommand(0, 1);
+            }
+            parent = sub;
         }
+        parent->add_option("arguments", rest);
+        leaves[parent] = &info;
     }
 
-    // Find the command: the longest run of leading words that names one.
-    const CommandInfo* info = nullptr;
-    for (const auto& candidate : commandTable()) {
-        if (words.size() >= candidate.words.size() &&
-            std::equal(candidate.words.begin(), candidate.words.end(), words.begin()))
-            info = &candidate;
+    try {
+        // CLI11 takes the arguments last first.
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch&) {
+        // Values are taken whatever they look like, so only an option at the
+        // end of the line can lack its value.
+        const std::string& last = args.back();
+        if (last == "--tcp")
+            return usageError("--tcp needs an address", whole);
+        if (last == "--com")
+            return usageError("--com needs a port number", whole);
+        return usageError(last + " needs a value", whole);
+    } catch (const CLI::ParseError& e) {
+        return usageError(e.what(), whole);
     }
-    if (!info) {
-        if (help && words.empty()) {
-            ParseResult r;
-            r.kind = ParseResult::Kind::Help;
-            r.text = overallHelp();
-            return r;
+
+    // Unknown options first, as they come; then the words that name no command.
+    std::vector<std::string> unknownWords;
+    for (const CLI::App* level = &app; level;) {
+        for (const auto& extra : level->remaining()) {
+            if (extra.size() > 1 && extra[0] == '-' && !std::isdigit(static_cast<unsigned char>(extra[1])))
+                return usageError("unknown option '" + extra + "'", whole);
+            unknownWords.push_back(extra);
         }
-        if (words.empty())
-            return usageError("no command given", whole);
-        if (words[0] == "edid" || words[0] == "firmware") {
-            std::string sub = words.size() > 1 ? words[1] : "";
-            if (help && sub.empty()) {
-                ParseResult r;
-                r.kind = ParseResult::Kind::Help;
-                r.text = overallHelp();
-                return r;
-            }
-            return usageError(sub.empty() ? "'" + words[0] + "' needs a subcommand"
-                                          : "unknown command '" + words[0] + " " + sub + "'",
-                              whole);
-        }
-        return usageError("unknown command '" + words[0] + "'", whole);
+        auto parsed = level->get_subcommands();
+        level = parsed.empty() ? nullptr : parsed.front();
     }
-    if (help) {
+    for (const auto& value : com) {
+        auto port = parseIntInRange(value, 1, 19);
+        if (!port)
+            return usageError("bad COM port number '" + value + "' (1-19)", whole);
+        inv.comPort = *port;
+        inv.link = LinkKind::Com;
+    }
+    if (!tcp.empty()) {
+        inv.address = tcp.back();
+        inv.link = LinkKind::Tcp;
+    }
+    const std::size_t linkOptions = tcp.size() + com.size();
+
+    // The command chosen: the deepest subcommand given.
+    std::vector<std::string> words;
+    const CLI::App* chosen = nullptr;
+    for (const CLI::App* level = &app;;) {
+        auto parsed = level->get_subcommands();
+        if (parsed.empty())
+            break;
+        chosen = parsed.front();
+        words.push_back(chosen->get_name());
+        level = chosen;
+    }
+    auto leaf = leaves.find(chosen);
+    const CommandInfo* info = leaf == leaves.end() ? nullptr : leaf->second;
+    auto helpText = [](std::string text) {
         ParseResult r;
         r.kind = ParseResult::Kind::Help;
-        r.text = commandHelp(*info);
+        r.text = std::move(text);
         return r;
+    };
+    if (!unknownWords.empty()) {
+        // A word before the command names no command; one after "edid" or
+        // "firmware" names no subcommand of it.
+        auto at = [&](const std::string& word) { return std::find(args.begin(), args.end(), word) - args.begin(); };
+        if (words.empty() || at(unknownWords.front()) < at(words.front()))
+            return usageError("unknown command '" + unknownWords.front() + "'", whole);
+        return usageError("unknown command '" + words.front() + " " + unknownWords.front() + "'", whole);
     }
+    if (!info) {
+        if (help)
+            return helpText(overallHelp());
+        if (words.empty())
+            return usageError("no command given", whole);
+        return usageError("'" + words.front() + "' needs a subcommand", whole);
+    }
+    if (help)
+        return helpText(commandHelp(*info));
 
     const std::string usage = commandUsage(*info);
-    std::vector<std::string> rest(words.begin() + static_cast<long>(info->words.size()), words.end());
     inv.command = info->command;
 
     if (info->needsLink) {
@@ -297,163 +506,17 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
     } else if (linkOptions > 0) {
         return usageError("'" + wordsText(*info) + "' takes no --tcp or --com", usage);
     }
-    for (const auto& [name, v] : commandOptions) {
-        bool allowed = (name == "--seconds" && info->command == Command::Discover) ||
+    for (const auto& [name, values] : valueOptions) {
+        bool allowed = name == "--tcp" || name == "--com" ||
+                       (name == "--seconds" && info->command == Command::Discover) ||
                        (name == "--new-mac" && info->command == Command::NetConfig) ||
                        (name != "--seconds" && name != "--new-mac" && info->command == Command::FirmwareMerge);
-        if (!allowed)
+        if (!values->empty() && !allowed)
             return usageError("'" + wordsText(*info) + "' takes no " + name, usage);
     }
 
-    auto count = [&](std::size_t n) -> std::optional<ParseResult> {
-        if (rest.size() < n)
-            return usageError("missing arguments", usage);
-        if (rest.size() > n)
-            return usageError("unexpected argument '" + rest[n] + "'", usage);
-        return std::nullopt;
-    };
-
-    switch (info->command) {
-    case Command::Status:
-    case Command::Routing:
-    case Command::PortToPort:
-    case Command::FactoryReset:
-    case Command::EdidStatus:
-        if (auto e = count(0))
-            return *e;
-        break;
-    case Command::Route: {
-        if (auto e = count(2))
-            return *e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
-        auto out = parseOutputPort(rest[1]);
-        if (!out)
-            return usageError("bad output '" + rest[1] + "' (A-D or 1-4)", usage);
-        inv.input = *in;
-        inv.output = *out;
-        break;
-    }
-    case Command::RouteAll: {
-        if (auto e = count(1))
-            return *e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return usageError("bad input '" + rest[0] + "' (1-4)", usage);
-        inv.input = *in;
-        break;
-    }
-    case Command::Beep:
-        if (auto e = count(1))
-            return *e;
-        if (rest[0] != "on" && rest[0] != "off")
-            return usageError("beep takes 'on' or 'off', not '" + rest[0] + "'", usage);
-        inv.beepOn = rest[0] == "on";
-        break;
-    case Command::EdidSet: {
-        if (auto e = count(2))
-            return *e;
-        auto row = parseIntInRange(rest[0], 0, 15);
-        if (!row)
-            return usageError("bad mode row '" + rest[0] + "' (0-15)", usage);
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.modeRow = *row;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidCopy: {
-        if (auto e = count(2))
-            return *e;
-        std::optional<int> out;
-        if (rest[0].size() == 1)
-            out = parseOutputPort(rest[0]);
-        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
-            return usageError("bad output '" + rest[0] + "' (A-D)", usage);
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.output = *out;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidUpload: {
-        if (auto e = count(2))
-            return *e;
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return usageError("bad target '" + rest[1] + "' (IN1-IN4 or all)", usage);
-        inv.file = rest[0];
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::FirmwareUpgrade:
-        if (auto e = count(1))
-            return *e;
-        inv.file = rest[0];
-        break;
-    case Command::Discover:
-        if (auto e = count(0))
-            return *e;
-        for (const auto& [name, v] : commandOptions) {
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
-                return usageError("bad --seconds '" + v + "' (a number above 0)", usage);
-            inv.seconds = s;
-        }
-        break;
-    case Command::NetConfig: {
-        if (rest.size() < 2)
-            return usageError("missing arguments", usage);
-        auto mac = parseMac(rest[0]);
-        if (!mac)
-            return usageError("bad MAC '" + rest[0] + "' (12 hex digits)", usage);
-        inv.mac = *mac;
-        if (rest[1] == "auto") {
-            if (rest.size() > 2)
-                return usageError("unexpected argument '" + rest[2] + "'", usage);
-        } else if (rest[1] == "static") {
-            if (rest.size() < 3)
-                return usageError("static needs an ADDRESS", usage);
-            if (rest.size() > 3)
-                return usageError("unexpected argument '" + rest[3] + "'", usage);
-            if (!parseDottedIpv4(rest[2]))
-                return usageError("bad IPv4 address '" + rest[2] + "'", usage);
-            inv.staticIp = true;
-            inv.staticAddress = rest[2];
-        } else {
-            return usageError("give 'auto' or 'static ADDRESS', not '" + rest[1] + "'", usage);
-        }
-        for (const auto& [name, v] : commandOptions) {
-            auto newMac = parseMac(v);
-            if (!newMac)
-                return usageError("bad --new-mac '" + v + "' (12 hex digits)", usage);
-            inv.newMac = *newMac;
-        }
-        break;
-    }
-    case Command::FirmwareMerge:
-        if (auto e = count(1))
-            return *e;
-        inv.outputDir = rest[0];
-        for (const auto& [name, v] : commandOptions) {
-            if (name == "--main")
-                inv.mainFile = v;
-            else if (name == "--slave")
-                inv.slaveFile = v;
-            else if (name == "--ir")
-                inv.irFile = v;
-            else
-                inv.panelFile = v;
-        }
-        if (inv.mainFile.empty())
-            return usageError("--main FILE is required", usage);
-        break;
-    }
-
+    if (auto reason = readArguments(info->command, rest, options, inv))
+        return usageError(*reason, usage);
     ParseResult r;
     r.kind = ParseResult::Kind::Run;
     r.invocation = inv;

@@ -5,7 +5,8 @@
 #include "core/pages/firmware/FirmwareMerger.h"
 
 #include <array>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace matrix::cli {
 
@@ -18,10 +19,17 @@ constexpr const char* kSaveLines[] = {"Save MCU firmware Merged,Ver0.0", "Save M
                                       "Save MCU2 firmware Merged,Ver0.0", "Save MCU3 firmware Merged,Ver0.0"};
 constexpr const char* kSuffixes[] = {"_mm0.0", "_ms0.0", "_ir0.0", "_pnl0.0"};
 
-bool isDirectory(const std::string& path)
+// Like mkdir -p; an existing directory is fine. Empty on success, the
+// reason otherwise.
+std::string makeDirectories(const std::string& path)
 {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error)
+        return error.message();
+    if (!std::filesystem::is_directory(path, error))
+        return "not a directory";
+    return {};
 }
 
 }  // namespace
@@ -30,9 +38,6 @@ RunResult runFirmwareMerge(const Invocation& inv)
 {
     const std::array<std::string, FirmwareMerger::kSourceCount> paths{inv.mainFile, inv.slaveFile, inv.irFile,
                                                                        inv.panelFile};
-    if (!isDirectory(inv.outputDir))
-        return RunResult::failure(ExitCode::Usage, "not a directory: " + inv.outputDir);
-
     // The merger's own pick step checks each source as the browse buttons do.
     FirmwareMerger merger;
     RunResult result;
@@ -78,6 +83,9 @@ RunResult runFirmwareMerge(const Invocation& inv)
     if (image.size() > kMaxFirmwareBytes)
         return RunResult::failure(ExitCode::Usage, "merged image too large (at most 200000 bytes)");
     scramble(image);
+    // Created only once the sources are good, so a refused merge leaves nothing behind.
+    if (std::string why = makeDirectories(inv.outputDir); !why.empty())
+        return RunResult::failure(ExitCode::Usage, "cannot create directory " + inv.outputDir + ": " + why);
     if (!writeFile(output, image))
         return RunResult::failure(ExitCode::Usage, "cannot write " + output);
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/RunResult.h"
 
-#include "cli/JsonWriter.h"
 #include "cli/TextTable.h"
+
+#include <nlohmann/json.hpp>
 
 namespace matrix::cli {
 
@@ -84,83 +85,75 @@ std::string renderText(Command command, const RunResult& r)
 
 std::string renderJson(Command command, const RunResult& r)
 {
-    JsonWriter j;
-    j.beginObject();
-    j.field("ok", r.exit == ExitCode::Success);
+    // Ordered: scripts and people read the keys in the order they were written.
+    using Json = nlohmann::ordered_json;
+    Json j = Json::object();
+    j["ok"] = r.exit == ExitCode::Success;
     if (r.exit != ExitCode::Success) {
-        j.field("error", r.error);
-        j.field("exitCode", static_cast<int>(r.exit));
+        j["error"] = r.error;
+        j["exitCode"] = static_cast<int>(r.exit);
     }
     if (!r.message.empty())
-        j.field("message", r.message);
+        j["message"] = r.message;
+    auto cables = [&r](const std::string& prefix) {
+        Json list = Json::array();
+        for (const auto& c : r.cables) {
+            if (c.port.rfind(prefix, 0) != 0)
+                continue;
+            list.push_back({{"port", c.port.substr(prefix.size())},
+                            {"connected", c.known ? Json(c.connected) : Json(nullptr)},
+                            {"text", c.text}});
+        }
+        return list;
+    };
     switch (command) {
     case Command::Status:
-        j.key("inputs").beginArray();
-        for (const auto& c : r.cables) {
-            if (c.port.rfind("IN", 0) != 0)
-                continue;
-            j.beginObject().field("port", c.port.substr(2));
-            j.key("connected");
-            c.known ? j.value(c.connected) : j.null();
-            j.field("text", c.text).endObject();
-        }
-        j.endArray();
-        j.key("outputs").beginArray();
-        for (const auto& c : r.cables) {
-            if (c.port.rfind("OUT", 0) != 0)
-                continue;
-            j.beginObject().field("port", c.port.substr(3));
-            j.key("connected");
-            c.known ? j.value(c.connected) : j.null();
-            j.field("text", c.text).endObject();
-        }
-        j.endArray();
+        j["inputs"] = cables("IN");
+        j["outputs"] = cables("OUT");
         break;
     case Command::Routing:
     case Command::Route:
     case Command::RouteAll:
-    case Command::PortToPort:
-        j.key("routing").beginObject();
+    case Command::PortToPort: {
+        Json routing = Json::object();
         for (const auto& route : r.routes)
-            j.field(outputLetter(route.output), route.input);
-        j.endObject();
+            routing[outputLetter(route.output)] = route.input;
+        j["routing"] = routing;
         break;
+    }
     case Command::Beep:
-        j.key("beep");
-        r.beep ? j.value(*r.beep) : j.null();
+        j["beep"] = r.beep ? Json(*r.beep) : Json(nullptr);
         break;
     case Command::EdidStatus:
     case Command::EdidSet:
     case Command::EdidCopy:
-    case Command::EdidUpload:
-        j.key("edid").beginObject();
-        for (const auto& e : r.edid) {
-            j.key("IN" + std::to_string(e.input));
-            e.status.empty() ? j.null() : j.value(e.status);
-        }
-        j.endObject();
+    case Command::EdidUpload: {
+        Json edid = Json::object();
+        for (const auto& e : r.edid)
+            edid["IN" + std::to_string(e.input)] = e.status.empty() ? Json(nullptr) : Json(e.status);
+        j["edid"] = edid;
         break;
+    }
     case Command::FirmwareUpgrade:
     case Command::FirmwareMerge:
         if (!r.outputFile.empty())
-            j.field("file", r.outputFile);
-        j.key("messages").beginArray();
-        for (const auto& line : r.messages)
-            j.value(line);
-        j.endArray();
+            j["file"] = r.outputFile;
+        j["messages"] = r.messages;
         break;
-    case Command::Discover:
-        j.key("matrices").beginArray();
+    case Command::Discover: {
+        Json matrices = Json::array();
         for (const auto& m : r.matrices)
-            j.beginObject().field("ip", m.ip).field("mac", m.mac).endObject();
-        j.endArray();
+            matrices.push_back({{"ip", m.ip}, {"mac", m.mac}});
+        j["matrices"] = matrices;
         break;
+    }
     case Command::FactoryReset:
     case Command::NetConfig:
         break;
     }
-    j.endObject();
-    return j.text() + "\n";
+    // A file name need not be UTF-8; a stray byte becomes U+FFFD rather
+    // than an exception or a document no parser accepts.
+    return j.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace matrix::cli

@@ -4,8 +4,9 @@
 #include "cli/FirmwareMergeCommand.h"
 #include "cli/ProgressLine.h"
 #include "cli/RunResult.h"
-#include "cli/drive/SessionDriver.h"
-#include "core/session/MatrixSession.h"
+#include "cli/run/CommandRunner.h"
+#include "cli/run/NetRunner.h"
+#include "core/client/MatrixClient.h"
 #include "platform/QtDatagramSocket.h"
 #include "platform/QtEventLoop.h"
 #include "platform/QtLinkSocket.h"
@@ -114,26 +115,36 @@ int main(int argc, char** argv)
 
     QCoreApplication app(argc, argv);
     QtEventLoop loop;
-    QtLinkSocket linkSocket;
-    QtDatagramSocket datagramSocket;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    int exitCode = 0;
-    {
-        MatrixSession session(platform);
-        SessionDriver driver(session, inv);
+    const bool streaming = inv.command == Command::FirmwareUpgrade && !inv.json;
+    UpgradeDisplay display(::isatty(STDOUT_FILENO) == 1);
 
-        const bool streaming = inv.command == Command::FirmwareUpgrade && !inv.json;
-        UpgradeDisplay display(::isatty(STDOUT_FILENO) == 1);
-        if (streaming) {
-            driver.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
-            driver.onMessageLine = [&](const std::string& line) { display.line(line); };
-        }
-        driver.onFinished = [&] { app.quit(); };
-        QTimer::singleShot(0, &app, [&] { driver.start(); });
+    // Runs a command to its end and reports what it found.
+    auto runToEnd = [&](auto& runner) {
+        runner.onFinished = [&] { app.quit(); };
+        QTimer::singleShot(0, &app, [&] { runner.start(); });
         app.exec();
         if (streaming)
             display.end();
-        exitCode = report(inv.command, inv.json, driver.result(), streaming);
+        return report(inv.command, inv.json, runner.result(), streaming);
+    };
+
+    if (CommandRunner::handles(inv.command)) {
+        client::MatrixClient::Options options;
+        options.supervise = false;  // one command, then the process ends
+        client::MatrixClient matrixClient(loop, [] { return std::make_unique<QtSerialPort>(); },
+                                          std::make_unique<QtLinkSocket>(), options);
+        CommandRunner runner(matrixClient, inv);
+        if (streaming) {
+            runner.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };
+            runner.onMessageLine = [&](const std::string& line) { display.line(line); };
+        }
+        return runToEnd(runner);
     }
-    return exitCode;
+
+    // discover and netconfig: UDP only; the link socket is never connected.
+    QtLinkSocket linkSocket;
+    QtDatagramSocket datagramSocket;
+    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
+    NetRunner runner(platform, inv);
+    return runToEnd(runner);
 }

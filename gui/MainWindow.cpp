@@ -109,7 +109,7 @@ void MainWindow::buildTitleStrip()
     title_->setObjectName("title");
     QFont titleFont = font();
     titleFont.setPointSizeF(10.5);
-    titleFont.setBold(true);
+    titleFont.setWeight(QFont::Normal);
     title_->setFont(titleFont);
     QPalette pal = title_->palette();
     pal.setColor(QPalette::WindowText, kTitleText);
@@ -124,7 +124,6 @@ void MainWindow::buildTitleStrip()
         button->setIcons(hover, QSize(kTitleIconSizePx, kTitleIconSizePx), normal,
                          QSize(kTitleIconSizePx, kTitleIconSizePx));
         button->setTooltipText(tip);
-        button->setDrawBorder(false, false);
         for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
             button->setColor(slot, kTitleBlue, false);
         button->resize(kTitleButtonWidthPx, kTitleButtonHeightPx);

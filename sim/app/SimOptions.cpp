@@ -4,7 +4,10 @@
 #include "core/transport/ComPorts.h"
 #include "core/transport/Ipv4.h"
 
-#include <QCommandLineParser>
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <map>
 
 #include <cstdlib>
 
@@ -16,103 +19,159 @@ bool isLoopback(std::uint32_t address) { return (address >> 24) == 127; }
 
 }  // namespace
 
-std::optional<SimOptions> parseSimOptions(const QStringList& arguments, std::string* message)
+std::string simHelpText(const std::string& program)
 {
-    QCommandLineParser parser;
-    parser.setApplicationDescription("Simulated 4x4 HDMI matrix: TCP port 8000 and a pseudo-terminal serial side.");
-    parser.addHelpOption();
-    const QCommandLineOption tcp("tcp", "Serve TCP port 8000 on ADDRESS (default 127.0.0.1).", "ADDRESS", "127.0.0.1");
-    const QCommandLineOption anyAddress("allow-any-address", "Allow a TCP address outside 127.0.0.0/8.");
-    const QCommandLineOption noTcp("no-tcp", "Serve no TCP.");
-    const QCommandLineOption comDir("com-dir", "Directory for the COMn link (default $MATRIX_COM_DIR).", "DIR");
-    const QCommandLineOption com("com", "Serve a pseudo-terminal linked as DIR/COMN (1..19).", "N");
-    const QCommandLineOption drop("drop", "Drop the next N replies of each link.", "N", "0");
-    const QCommandLineOption silent("silent", "Answer nothing.");
-    const QCommandLineOption corrupt("corrupt", "Corrupt the checksum of the next N replies of each link.", "N", "0");
-    const QCommandLineOption delay("delay-ms", "Delay every reply by MS milliseconds.", "MS", "0");
-    const QCommandLineOption split("split", "Send replies in pieces of at most N bytes.", "N", "0");
-    const QCommandLineOption splitGap("split-gap-ms", "Pause between the pieces of a split reply (TCP).", "MS", "20");
-    const QCommandLineOption coalesce("coalesce", "Hold replies and send N of them in one write.", "N", "0");
-    const QCommandLineOption standby("standby-after-ms", "Send a standby notice MS ms after each link starts.", "MS",
-                                     "0");
-    const QCommandLineOption control("control-stdin", "Read knob commands from standard input.");
-    const QCommandLineOption udp("udp", "Answer discovery (UDP 30600) and address-mode messages (UDP 30601).");
-    const QCommandLineOption mac("mac", "The box's MAC address, 12 hexadecimal digits (with --udp).", "MAC");
-    const QCommandLineOption ip("ip", "The IPv4 address the box reports in discovery replies (with --udp).", "ADDRESS");
-    const QCommandLineOption firmwareDir("firmware-dir", "At exit, write each received firmware part to DIR/partN.bin.",
-                                         "DIR");
-    parser.addOptions({tcp, anyAddress, noTcp, comDir, com, drop, silent, corrupt, delay, split, splitGap, coalesce,
-                       standby, control, udp, mac, ip, firmwareDir});
+    return "Usage: " + program + R"( [options]
+Simulated 4x4 HDMI matrix: TCP port 8000 and a pseudo-terminal serial side.
 
-    if (!parser.parse(arguments)) {
-        *message = parser.errorText().toStdString();
+Options:
+  -h, --help               Displays help on commandline options.
+  --help-all               Displays help including Qt specific options.
+  --tcp <ADDRESS>          Serve TCP port 8000 on ADDRESS (default 127.0.0.1).
+  --allow-any-address      Allow a TCP address outside 127.0.0.0/8.
+  --no-tcp                 Serve no TCP.
+  --com-dir <DIR>          Directory for the COMn link (default
+                           $MATRIX_COM_DIR).
+  --com <N>                Serve a pseudo-terminal linked as DIR/COMN (1..19).
+  --drop <N>               Drop the next N replies of each link.
+  --silent                 Answer nothing.
+  --corrupt <N>            Corrupt the checksum of the next N replies of each
+                           link.
+  --delay-ms <MS>          Delay every reply by MS milliseconds.
+  --split <N>              Send replies in pieces of at most N bytes.
+  --split-gap-ms <MS>      Pause between the pieces of a split reply (TCP).
+  --coalesce <N>           Hold replies and send N of them in one write.
+  --standby-after-ms <MS>  Send a standby notice MS ms after each link starts.
+  --control-stdin          Read knob commands from standard input.
+  --udp                    Answer discovery (UDP 30600) and address-mode
+                           messages (UDP 30601).
+  --mac <MAC>              The box's MAC address, 12 hexadecimal digits (with
+                           --udp).
+  --ip <ADDRESS>           The IPv4 address the box reports in discovery
+                           replies (with --udp).
+  --firmware-dir <DIR>     At exit, write each received firmware part to
+                           DIR/partN.bin.
+)";
+}
+
+std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& arguments, std::string* message)
+{
+    // Values are taken as text and checked below, so that every mistake gets
+    // the simulator's own message; a repeated option counts with its last value.
+    CLI::App parser;
+    parser.set_help_flag();
+    parser.allow_extras();
+    bool help = false;
+    parser.add_flag("-h,--help,--help-all", help);
+    std::map<std::string, bool> flags = {{"--allow-any-address", false}, {"--no-tcp", false},
+                                         {"--silent", false},            {"--control-stdin", false},
+                                         {"--udp", false}};
+    for (auto& [name, set] : flags)
+        parser.add_flag(name, set)->disable_flag_override();
+    std::map<std::string, std::string> values = {
+        {"--tcp", "127.0.0.1"}, {"--com-dir", ""},     {"--com", ""},         {"--drop", "0"},
+        {"--corrupt", "0"},     {"--delay-ms", "0"},   {"--split", "0"},      {"--split-gap-ms", "20"},
+        {"--coalesce", "0"},    {"--standby-after-ms", "0"}, {"--mac", ""},   {"--ip", ""},
+        {"--firmware-dir", ""},
+    };
+    std::map<std::string, CLI::Option*> valueOptions;
+    for (auto& [name, value] : values)
+        valueOptions[name] = parser.add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+
+    try {
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - (arguments.empty() ? 0 : 1));
+        parser.parse(reversed);
+    } catch (const CLI::ArgumentMismatch&) {
+        // A flag given a value, or a value option at the end without one.
+        for (const auto& argument : arguments) {
+            const std::string name = argument.substr(0, argument.find('='));
+            if (flags.count(name) && name != argument) {
+                *message = "Unexpected value after '" + name + "'.";
+                return std::nullopt;
+            }
+        }
+        *message = "Missing value after '" + arguments.back() + "'.";
+        return std::nullopt;
+    } catch (const CLI::ParseError& e) {
+        *message = e.what();
         return std::nullopt;
     }
-    if (parser.isSet("help")) {
-        *message = parser.helpText().toStdString();
+    if (help) {
+        *message = simHelpText(arguments.empty() ? "matrix-sim" : arguments.front());
         return std::nullopt;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        *message = "unexpected argument: " + parser.positionalArguments().first().toStdString();
+    for (const auto& extra : parser.remaining()) {
+        if (extra.size() > 1 && extra[0] == '-') {
+            *message = "Unknown option '" + extra.substr(extra.find_first_not_of('-')) + "'.";
+            return std::nullopt;
+        }
+    }
+    if (!parser.remaining().empty()) {
+        *message = "unexpected argument: " + parser.remaining().front();
         return std::nullopt;
     }
+    auto isSet = [&](const std::string& name) {
+        return flags.count(name) ? flags.at(name) : valueOptions.at(name)->count() > 0;
+    };
 
     SimOptions options;
-    options.tcp = !parser.isSet(noTcp);
-    options.tcpAddressText = parser.value(tcp).toStdString();
+    options.tcp = !isSet("--no-tcp");
+    options.tcpAddressText = values["--tcp"];
     const auto address = parseDottedIpv4(options.tcpAddressText);
     if (!address) {
         *message = "not a dotted IPv4 address: " + options.tcpAddressText;
         return std::nullopt;
     }
-    if (options.tcp && !isLoopback(*address) && !parser.isSet(anyAddress)) {
+    if (options.tcp && !isLoopback(*address) && !isSet("--allow-any-address")) {
         *message = "refusing to listen on " + options.tcpAddressText +
                    ": not a loopback address (127.0.0.0/8); add --allow-any-address to expose the simulator";
         return std::nullopt;
     }
     options.tcpAddress = *address;
 
-    const auto number = [&](const QCommandLineOption& option, int& into) {
-        bool ok = false;
-        const int value = parser.value(option).toInt(&ok);
-        if (!ok || value < 0) {
-            *message = "--" + option.names().first().toStdString() + " needs a number of 0 or more";
+    const auto number = [&](const std::string& name, int& into) {
+        const std::string& text = values[name];
+        int value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) {
+            *message = name + " needs a number of 0 or more";
             return false;
         }
         into = value;
         return true;
     };
     SimKnobs& knobs = options.knobs;
-    if (!number(drop, knobs.dropReplies) || !number(corrupt, knobs.corruptChecksums) ||
-        !number(delay, knobs.replyDelayMs) || !number(split, knobs.splitBytes) || !number(splitGap, knobs.splitGapMs) ||
-        !number(coalesce, knobs.coalesce) || !number(standby, knobs.standbyAfterMs))
+    if (!number("--drop", knobs.dropReplies) || !number("--corrupt", knobs.corruptChecksums) ||
+        !number("--delay-ms", knobs.replyDelayMs) || !number("--split", knobs.splitBytes) ||
+        !number("--split-gap-ms", knobs.splitGapMs) || !number("--coalesce", knobs.coalesce) ||
+        !number("--standby-after-ms", knobs.standbyAfterMs))
         return std::nullopt;
-    knobs.silent = parser.isSet(silent);
-    options.controlStdin = parser.isSet(control);
-    options.firmwareDir = parser.value(firmwareDir).toStdString();
+    knobs.silent = isSet("--silent");
+    options.controlStdin = isSet("--control-stdin");
+    options.firmwareDir = values["--firmware-dir"];
 
-    if (parser.isSet(com)) {
-        const auto port = comPortNumber("COM" + parser.value(com).toStdString());
+    if (isSet("--com")) {
+        const auto port = comPortNumber("COM" + values["--com"]);
         if (!port) {
             *message = "--com needs a port number from 1 to 19";
             return std::nullopt;
         }
         options.comNumber = *port;
-        if (parser.isSet(comDir)) {
-            options.comDir = parser.value(comDir).toStdString();
+        if (isSet("--com-dir")) {
+            options.comDir = values["--com-dir"];
         } else if (const char* fromEnvironment = std::getenv("MATRIX_COM_DIR"); fromEnvironment && *fromEnvironment) {
             options.comDir = fromEnvironment;
         } else {
             *message = "--com needs --com-dir DIR (or MATRIX_COM_DIR)";
             return std::nullopt;
         }
-    } else if (parser.isSet(comDir)) {
+    } else if (isSet("--com-dir")) {
         *message = "--com-dir needs --com N";
         return std::nullopt;
     }
-    options.udp = parser.isSet(udp);
-    if (parser.isSet(mac)) {
-        const std::string text = parser.value(mac).toStdString();
+    options.udp = isSet("--udp");
+    if (isSet("--mac")) {
+        const std::string& text = values["--mac"];
         std::array<std::uint8_t, 6> bytes{};
         bool ok = text.size() == 12;
         for (std::size_t i = 0; ok && i < 6; ++i) {
@@ -127,8 +186,8 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, std::str
         }
         options.mac = bytes;
     }
-    if (parser.isSet(ip)) {
-        const auto reported = parseDottedIpv4(parser.value(ip).toStdString());
+    if (isSet("--ip")) {
+        const auto reported = parseDottedIpv4(values["--ip"]);
         if (!reported) {
             *message = "--ip needs a dotted IPv4 address";
             return std::nullopt;

@@ -3,12 +3,11 @@
 
 #include "sim/app/SimKnobs.h"
 
-#include <QStringList>
-
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace matrix::simapp {
 
@@ -29,9 +28,13 @@ struct SimOptions {
     std::string firmwareDir;
 };
 
-// Parses the command line; on failure returns nothing and sets the message.
+// Parses the command line (the program's name first); on failure, and for
+// --help, returns nothing and sets the message (the help text for --help).
 // Refuses a TCP address outside 127.0.0.0/8 unless --allow-any-address is
 // given, so that a demo cannot put the simulator on the network by mistake.
-std::optional<SimOptions> parseSimOptions(const QStringList& arguments, std::string* message);
+std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& arguments, std::string* message);
+
+// The --help text.
+std::string simHelpText(const std::string& program);
 
 }  // namespace matrix::simapp

@@ -47,9 +47,12 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("matrix-sim");
 
     std::string message;
-    const auto options = parseSimOptions(QCoreApplication::arguments(), &message);
+    std::vector<std::string> arguments;
+    for (const QString& argument : QCoreApplication::arguments())
+        arguments.push_back(argument.toStdString());
+    const auto options = parseSimOptions(arguments, &message);
     if (!options) {
-        const bool help = QCoreApplication::arguments().contains("--help") || QCoreApplication::arguments().contains("-h");
+        const bool help = message.rfind("Usage: ", 0) == 0;
         (help ? std::cout : std::cerr) << (help ? "" : "matrix-sim: ") << message << std::endl;
         return help ? 0 : 2;
     }

@@ -82,9 +82,27 @@ TEST_F(FirmwareMergeTest, BadSourcesAreBadInput)
     EXPECT_EQ(runFirmwareMerge(inv).exit, ExitCode::Usage);
     inv.irFile = source("big.bin", 50001, 1);
     EXPECT_EQ(runFirmwareMerge(inv).exit, ExitCode::Usage);
-    inv.irFile.clear();
-    inv.outputDir = (dir_ / "nowhere").string();
+    // A refused merge creates no output directory.
+    inv.outputDir = (dir_ / "never").string();
     EXPECT_EQ(runFirmwareMerge(inv).exit, ExitCode::Usage);
+    EXPECT_FALSE(fs::exists(dir_ / "never"));
+}
+
+TEST_F(FirmwareMergeTest, OutputDirectoryIsCreatedLikeMkdirP)
+{
+    Invocation inv;
+    inv.command = Command::FirmwareMerge;
+    inv.mainFile = source("main.bin", 100, 1);
+    inv.outputDir = (dir_ / "new" / "deeper").string();
+    RunResult r = runFirmwareMerge(inv);
+    ASSERT_EQ(r.exit, ExitCode::Success) << r.error;
+    EXPECT_TRUE(fs::is_regular_file(dir_ / "new" / "deeper" / "Matrix44_mm0.0.fw"));
+
+    // Below a regular file no directory can be made: said so, nothing written.
+    inv.outputDir = (dir_ / "src" / "main.bin" / "out").string();
+    r = runFirmwareMerge(inv);
+    EXPECT_EQ(r.exit, ExitCode::Usage);
+    EXPECT_EQ(r.error.rfind("cannot create directory " + inv.outputDir + ": ", 0), 0u) << r.error;
 }
 
 }  // namespace

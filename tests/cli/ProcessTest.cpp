@@ -13,7 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -27,6 +33,7 @@ constexpr const char* kNobodyAddress = "127.0.0.33";
 constexpr const char* kFirmwareAddress = "127.0.0.34";
 constexpr const char* kRoutingAddress = "127.0.0.35";
 constexpr const char* kEdidAddress = "127.0.0.36";
+constexpr const char* kPortHolderAddress = "127.0.0.37";
 
 struct Outcome {
     int exitCode = -1;
@@ -350,6 +357,49 @@ TEST(MatrixctlProcess, FirmwareMergeNeedsNoMatrix)
     ASSERT_EQ(matrix::loadFirmwareFile((dir / "Matrix44_mm0.0.fw").string(), image), matrix::FileReadStatus::Ok);
     EXPECT_EQ(image.size(), 302u);
     fs::remove_all(dir);
+}
+
+TEST(MatrixctlProcess, FirmwareMergeCreatesItsOutputDirectory)
+{
+    const fs::path dir = scratchDir("merge-new");
+    ASSERT_TRUE(matrix::writeFile((dir / "main.bin").string(), matrix::Bytes(300, 0x11)));
+    const QString main = QString::fromStdString((dir / "main.bin").string());
+    Outcome merged = runCtl({"firmware", "merge", QString::fromStdString((dir / "a" / "b").string()), "--main", main});
+    ASSERT_EQ(merged.exitCode, 0) << merged.err;
+    EXPECT_TRUE(fs::is_regular_file(dir / "a" / "b" / "Matrix44_mm0.0.fw"));
+
+    const std::string blocked = (dir / "main.bin" / "out").string();
+    Outcome refused = runCtl({"firmware", "merge", QString::fromStdString(blocked), "--main", main});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_EQ(refused.err, "cannot create directory " + blocked + ": Not a directory\n");
+    fs::remove_all(dir);
+}
+
+TEST(MatrixctlProcess, DiscoveryPortHeldElsewhereIsSearchFailed)
+{
+    // Another program on the discovery port, sharing it as a simulator
+    // would: the answers could go to it, so the search must not run.
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(holder, 0);
+    const int on = 1;
+    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(30600);
+    ::inet_pton(AF_INET, kPortHolderAddress, &address.sin_addr);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+
+    // Should a search run after all, its broadcast stays on loopback.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("MATRIX_BROADCAST_ADDRESS", "127.255.255.255");
+    for (const QStringList& args : {QStringList{"discover", "--seconds", "0.2"},
+                                    QStringList{"netconfig", "001C9103405A", "auto"}}) {
+        Outcome o = runCtl(args, env);
+        EXPECT_EQ(o.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(o.err, "Search failed\n") << args.join(' ').toStdString();
+        EXPECT_TRUE(o.out.empty()) << o.out;
+    }
+    ::close(holder);
 }
 
 }  // namespace

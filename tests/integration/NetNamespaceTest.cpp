@@ -141,6 +141,42 @@ TEST(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
     }
 }
 
+TEST(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
+{
+    const std::string unavailable = NetNamespaces::unavailableReason();
+    if (!unavailable.empty())
+        GTEST_SKIP() << unavailable;
+    NetNamespaces net;
+    if (!net.namespacesCreated())
+        GTEST_SKIP() << "network namespaces cannot be created here: " << net.failure();
+    ASSERT_TRUE(net.failure().empty()) << net.failure();
+
+    const QString sim = QStringLiteral(MATRIX_SIM_PATH);
+    NamespacedProcess first(net.matrixSide(), sim,
+                            {"--no-tcp", "--udp", "--mac", "001C91AA0001", "--ip", NetNamespaces::kMatrixSideAddress});
+    NamespacedProcess second(net.matrixSide(), sim, {"--no-tcp", "--udp", "--mac", "001C91AA0002", "--ip", "10.203.7.11"});
+    ASSERT_TRUE(first.waitForLine("listening udp", 5000)) << first.output();
+    ASSERT_TRUE(second.waitForLine("listening udp", 5000)) << second.output();
+
+    const QString ctl = QStringLiteral(MATRIXCTL_PATH);
+    {
+        NamespacedProcess discover(net.programSide(), ctl, {"discover", "--seconds", "1"});
+        ASSERT_TRUE(discover.finish(10000)) << discover.output();
+        std::vector<std::string> rows = discover.lines();
+        ASSERT_EQ(rows.size(), 3u) << discover.output();
+        EXPECT_EQ(rows[0], "IP           MAC");
+        std::sort(rows.begin() + 1, rows.end());
+        EXPECT_EQ(rows[1], "10.203.7.1   001C91AA0001");
+        EXPECT_EQ(rows[2], "10.203.7.11  001C91AA0002");
+    }
+    {
+        NamespacedProcess config(net.programSide(), ctl, {"netconfig", "00:1c:91:aa:00:02", "static", "10.203.7.50"});
+        ASSERT_TRUE(config.finish(20000)) << config.output();
+        EXPECT_EQ(config.output(), "Matrix configuration completed successfully!\n");
+        EXPECT_TRUE(second.waitForLine("address mode static 10.203.7.50", 2000)) << second.output();
+    }
+}
+
 TEST(NetNamespace, ProbeRefusesToBroadcastOutsideATestNamespace)
 {
     // The guard that keeps the program side off the machine's own network.

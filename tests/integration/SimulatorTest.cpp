@@ -9,6 +9,7 @@
 #include "tests/integration/LinkOwner.h"
 #include "tests/integration/SimProcess.h"
 
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -72,6 +73,42 @@ TEST_F(SimulatorTest, RefusesToListenOutsideLoopback)
         EXPECT_EQ(sim.waitForLine("listening", 3000), "");
         EXPECT_FALSE(sim.running());
         EXPECT_EQ(sim.terminate(), 2);
+    }
+}
+
+TEST_F(SimulatorTest, CommandLineMistakesAreNamedAndNothingIsServed)
+{
+    struct Case {
+        QStringList args;
+        std::string err;  // "" for --help, which writes to standard output
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {{"--bogus"}, "matrix-sim: Unknown option 'bogus'.\n", 2},
+        {{"--tcp"}, "matrix-sim: Missing value after '--tcp'.\n", 2},
+        {{"--silent=1"}, "matrix-sim: Unexpected value after '--silent'.\n", 2},
+        {{"--tcp", "127.0.0.5", "extra"}, "matrix-sim: unexpected argument: extra\n", 2},
+        {{"--drop", "-1"}, "matrix-sim: --drop needs a number of 0 or more\n", 2},
+        {{"--delay-ms", "1.5"}, "matrix-sim: --delay-ms needs a number of 0 or more\n", 2},
+        {{"--com", "20"}, "matrix-sim: --com needs a port number from 1 to 19\n", 2},
+        {{"--com-dir", "/tmp"}, "matrix-sim: --com-dir needs --com N\n", 2},
+        {{"--no-tcp"}, "matrix-sim: nothing to serve: --no-tcp without --com or --udp\n", 2},
+        {{"--mac", "0011223344GG", "--udp", "--no-tcp"}, "matrix-sim: --mac needs 12 hexadecimal digits\n", 2},
+        {{"--help"}, "", 0},
+    };
+    for (const auto& c : cases) {
+        QProcess sim;
+        sim.start(MATRIX_SIM_PATH, c.args);
+        ASSERT_TRUE(sim.waitForFinished(5000)) << c.args.join(' ').toStdString();
+        const std::string out = sim.readAllStandardOutput().toStdString();
+        EXPECT_EQ(sim.exitCode(), c.exitCode) << c.args.join(' ').toStdString();
+        EXPECT_EQ(sim.readAllStandardError().toStdString(), c.err) << c.args.join(' ').toStdString();
+        if (c.exitCode == 0) {
+            EXPECT_EQ(out.rfind("Usage: ", 0), 0u) << out;
+            EXPECT_NE(out.find("  --standby-after-ms <MS>  Send a standby notice"), std::string::npos) << out;
+        } else {
+            EXPECT_EQ(out, "");  // nothing listened, nothing was served
+        }
     }
 }
 

@@ -1,0 +1,71 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "cli/CommandLine.h"
+#include "cli/RunResult.h"
+#include "core/app/Page.h"
+#include "core/app/PageContext.h"
+#include "core/app/Popups.h"
+#include "core/app/SharedState.h"
+#include "core/link/LinkState.h"
+#include "core/net/Discovery.h"
+#include "core/net/NetworkConfig.h"
+#include "core/transport/TimerSet.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace matrix::cli {
+
+// discover and netconfig: the General page's search and the network
+// configuration dialog's message, with the window's waits, on their own
+// (no link to a matrix, no window).
+class NetRunner : private ShellRequests {
+public:
+    // How long netconfig waits for the addressed matrix to answer the search;
+    // the window's own re-discovery gives up after as long.
+    static constexpr int kFindMatrixMs = 5000;
+    static constexpr int kWaitTimer = 1;
+
+    NetRunner(Platform& platform, const Invocation& invocation);
+    ~NetRunner() override;
+    NetRunner(const NetRunner&) = delete;
+    NetRunner& operator=(const NetRunner&) = delete;
+
+    void start();
+    bool finished() const { return finished_; }
+    const RunResult& result() const { return result_; }
+    std::function<void()> onFinished;
+
+private:
+    void postPageBusy(int) override {}
+    void postShellRequest(int) override {}
+    void postNetConfigStatus(int value) override;
+
+    // False (and the run ended) when the discovery port could not be bound.
+    bool search();
+    void configure(int row);
+    int rowOfMac(const std::string& mac) const;
+    void collectMatrices();
+    void fail(const std::string& text);
+    void succeed(const std::string& message = {});
+    void finish();
+
+    Platform& platform_;
+    Invocation inv_;
+    LinkState link_;
+    SharedState shared_;
+    Popups popups_;
+    PageContext context_;
+    Discovery discovery_;
+    NetworkConfig config_;
+    TimerSet timers_;
+    RunResult result_;
+    bool finished_ = false;
+    bool configuring_ = false;
+    int subscription_ = 0;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace matrix::cli
