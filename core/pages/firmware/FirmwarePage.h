@@ -72,6 +72,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return *serial_; }
+    void startPage() override;
     void reconnectTcp() override;
     void activate() override;
 
