@@ -9,6 +9,7 @@
 // Usage: bench_serial_throughput [frames (default 80000)]
 
 #include "bench/BenchSupport.h"
+#include "core/protocol/Protocol.h"
 #include "core/session/MatrixSession.h"
 #include "platform/QtDatagramSocket.h"
 #include "platform/QtEventLoop.h"
@@ -32,17 +33,11 @@ using namespace matrix;
 namespace {
 
 constexpr int kComPort = 3;
-constexpr std::size_t kFrameBytes = 13;
+constexpr std::size_t kFrameBytes = CommandFrame::kSize;
+// A command the matrix never sends: the page assembles the frame and drops it.
+constexpr int kUnknownCommand = 0x7E;
 
-std::vector<std::uint8_t> frame(std::uint8_t command, std::uint8_t sub, std::uint8_t p1, std::uint8_t p3)
-{
-    std::vector<std::uint8_t> f{0xA5, 0x5B, command, sub, p1, 0, p3, 0, 0, 0, 0, 0, 0};
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < kFrameBytes; ++i)
-        sum += f[i];
-    f[kFrameBytes - 1] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    return f;
-}
+std::vector<std::uint8_t> bytesOf(const CommandFrame& frame) { return {frame.data(), frame.data() + kFrameBytes}; }
 
 }  // namespace
 
@@ -84,10 +79,10 @@ int main(int argc, char** argv)
     const bool beepBefore = page.beepChecked();
     std::vector<std::uint8_t> stream;
     stream.reserve(frames * kFrameBytes);
-    const auto filler = frame(0x7E, 0x01, 0, 0);
+    const auto filler = bytesOf(CommandFrame().set(2, kUnknownCommand).set(3, 1).seal());
     for (std::size_t i = 0; i + 1 < frames; ++i)
         stream.insert(stream.end(), filler.begin(), filler.end());
-    const auto last = frame(0x01, 0x0B, 0, beepBefore ? 0xFF : 0x00);
+    const auto last = bytesOf(protocol::beepStateReply(!beepBefore));
     stream.insert(stream.end(), last.begin(), last.end());
 
     std::size_t assembled = 0;

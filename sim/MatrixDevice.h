@@ -30,7 +30,7 @@ struct MatrixDevice {
     std::array<std::vector<std::uint8_t>, kPorts> displayEdid{};
     // The EDID last written to each input.
     std::array<std::vector<std::uint8_t>, kPorts> inputEdid{};
-    // EDID knobs. The state the switch-state query (3/0x0B) reports: 15 means
+    // EDID knobs. The state the EDID switch-state query reports: 15 means
     // the front-panel EDID switches are not at [1111] and the page must stop.
     // A display missing on output n is outputCable[n-1] = false.
     int edidSwitchState = 0;

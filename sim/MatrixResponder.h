@@ -99,13 +99,13 @@ private:
     std::shared_ptr<bool> alive_;
 };
 
-// The status, cable, beep, IR and route commands (families 1, 2, 5, 6).
+// The status, cable, beep, IR and route commands.
 void installGeneralCommands(MatrixResponder& responder);
-// The routing query 2/1 for every output.
+// The routing query for every output.
 void installRoutingCommands(MatrixResponder& responder);
-// The EDID commands (family 3, and the per-input EDID status query 1/0x0C).
+// The EDID commands, and the per-input EDID status query.
 void installEdidCommands(MatrixResponder& responder);
-// The firmware receiver (family 0x20): start, prepare and block frames,
+// The firmware receiver: start, prepare and block frames,
 // reassembly into MatrixDevice::firmwarePart, and the reboot.
 void installFirmwareCommands(MatrixResponder& responder);
 

@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sim/NetResponder.h"
 
+#include "core/net/NetMessages.h"
+
 #include <algorithm>
 
 namespace matrix::sim {
 
 namespace {
 
-constexpr std::uint8_t kRequest = 0x61;
-constexpr std::size_t kAddressAt = 6;
-constexpr std::size_t kGatewayAt = 10;
-constexpr std::size_t kMaskAt = 14;
-constexpr std::size_t kAutoFlagAt = 18;
-constexpr std::size_t kNewMacAt = 19;
-constexpr std::size_t kModeAt = 25;
-constexpr std::size_t kDirectionAt = 74;
-constexpr std::size_t kChecksumAt = 75;
+// The discovery reply carries the address fields at the offsets of the
+// configuration message.
+constexpr std::size_t kAddressAt = net::kConfigAddressOffset;
+constexpr std::size_t kGatewayAt = net::kConfigGatewayOffset;
+constexpr std::size_t kMaskAt = net::kConfigMaskOffset;
+constexpr std::size_t kAutoFlagAt = net::kConfigAutoFlagOffset;
+constexpr std::size_t kNewMacAt = net::kConfigNewMacOffset;
+constexpr std::size_t kModeAt = net::kConfigModeOffset;
+constexpr std::size_t kDirectionAt = net::kConfigDirectionOffset;
+constexpr std::size_t kChecksumAt = net::kConfigChecksumOffset;
+constexpr std::size_t kDiscoveryAutoFlagAt = net::kDiscoverySignatureOffset + 2;
 
 std::uint8_t plainSum(const NetResponder::Bytes& bytes, std::size_t count)
 {
@@ -37,7 +41,7 @@ std::optional<NetResponder::Bytes> NetResponder::onDatagram(std::uint16_t port, 
     if (silent_)
         return std::nullopt;
     if (port == kDiscoveryPort) {
-        if (datagram.size() != 1 || datagram[0] != kRequest)
+        if (datagram.size() != 1 || datagram[0] != net::kDiscoveryRequest)
             return std::nullopt;
         ++discoveryRequests_;
         return discoveryReply();
@@ -49,15 +53,15 @@ std::optional<NetResponder::Bytes> NetResponder::onDatagram(std::uint16_t port, 
 
 NetResponder::Bytes NetResponder::discoveryReply() const
 {
-    Bytes reply(std::max<std::size_t>(replyBytes_, 20), 0);
+    Bytes reply(std::max<std::size_t>(replyBytes_, kDiscoveryAutoFlagAt), 0);
     std::copy(device_.mac.begin(), device_.mac.end(), reply.begin());
     std::copy(device_.ip.begin(), device_.ip.end(), reply.begin() + kAddressAt);
     std::copy(gateway_.begin(), gateway_.end(), reply.begin() + kGatewayAt);
     std::copy(mask_.begin(), mask_.end(), reply.begin() + kMaskAt);
-    reply[18] = 0x77;
-    reply[19] = 0x88;
-    if (reply.size() > 20)
-        reply[20] = device_.autoIp ? 1 : 0;
+    reply[net::kDiscoverySignatureOffset] = net::kDiscoverySignature0;
+    reply[net::kDiscoverySignatureOffset + 1] = net::kDiscoverySignature1;
+    if (reply.size() > kDiscoveryAutoFlagAt)
+        reply[kDiscoveryAutoFlagAt] = device_.autoIp ? 1 : 0;
     reply.resize(replyBytes_);
     return reply;
 }
@@ -65,18 +69,18 @@ NetResponder::Bytes NetResponder::discoveryReply() const
 std::optional<NetResponder::Bytes> NetResponder::onConfig(const Bytes& message)
 {
     // Only a whole, well-formed request addressed to this box's MAC.
-    if (message.size() != kConfigBytes || message[kDirectionAt] != 0xFF ||
+    if (message.size() != kConfigBytes || message[kDirectionAt] != net::kConfigRequestMark ||
         message[kChecksumAt] != plainSum(message, kChecksumAt))
         return std::nullopt;
     if (!std::equal(device_.mac.begin(), device_.mac.end(), message.begin()))
         return std::nullopt;
     const std::uint8_t mode = message[kModeAt];
-    if (mode == 0x16 && message[kAutoFlagAt] == 1) {
+    if (mode == net::kConfigModeAuto && message[kAutoFlagAt] == 1) {
         device_.autoIp = true;
         device_.ip = autoAddress_.value_or(std::array<std::uint8_t, 4>{169, 254, device_.mac[4], device_.mac[5]});
         gateway_ = {device_.ip[0], device_.ip[1], device_.ip[2], 1};
         mask_ = {255, 255, 0, 0};
-    } else if (mode == 0x17 && message[kAutoFlagAt] == 0) {
+    } else if (mode == net::kConfigModeStatic && message[kAutoFlagAt] == 0) {
         device_.autoIp = false;
         std::copy_n(message.begin() + kAddressAt, 4, device_.ip.begin());
         std::copy_n(message.begin() + kGatewayAt, 4, gateway_.begin());
@@ -93,7 +97,7 @@ std::optional<NetResponder::Bytes> NetResponder::onConfig(const Bytes& message)
         std::copy_n(message.begin() + kNewMacAt, 6, device_.mac.begin());
     if (ackSilent_)
         return std::nullopt;
-    ack[kDirectionAt] = 0x00;
+    ack[kDirectionAt] = net::kConfigAckMark;
     ack[kChecksumAt] = plainSum(ack, kChecksumAt);
     return ack;
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
 #include <unistd.h>
@@ -97,7 +98,7 @@ std::string ControlChannel::execute(const std::string& line)
             } catch (...) {
                 used = 0;
             }
-            ok = used == hex.size() && byte <= 0xFF;
+            ok = used == hex.size() && byte <= std::numeric_limits<std::uint8_t>::max();
             noise.push_back(static_cast<std::uint8_t>(byte));
         }
         ok = ok && !noise.empty();
