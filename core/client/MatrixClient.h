@@ -96,7 +96,9 @@ struct FirmwareProgress {
 class MatrixClient {
 public:
     struct Options {
-        bool supervise = true;          // reconnect after a drop; one-shot users turn it off
+        // Reconnect after a drop, and re-read device info, routing, cables and
+        // beep each time the link comes up; one-shot users turn it off.
+        bool supervise = true;
         int connectTimeoutMs = 3000;    // TCP connect
         int reconnectFirstMs = 1000;    // back-off doubles from here ...
         int reconnectMaxMs = 30000;     // ... up to here
@@ -106,6 +108,9 @@ public:
 
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options);
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket);
+    // Drops whatever is still queued without calling back (the callers may
+    // be gone too); close() first to have every request end with LinkDown.
+    // Not from inside one of its own callbacks: post the destruction instead.
     ~MatrixClient();
     MatrixClient(const MatrixClient&) = delete;
     MatrixClient& operator=(const MatrixClient&) = delete;
@@ -121,6 +126,9 @@ public:
     bool linkUp() const { return state_.linkUp; }
     bool firmwareRunning() const;
     std::size_t queuedRequests() const;
+    // Why the link is down: "Open COM failed!" or "Connect to Matrix failed!"
+    // (empty while it is up).
+    const std::string& linkMessage() const;
 
     // Notifications (loop thread). Set before open().
     std::function<void(const StateChange&)> onChange;
