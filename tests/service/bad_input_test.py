@@ -51,7 +51,7 @@ class BadInputTest(unittest.TestCase):
     def test_refused_requests_send_nothing(self):
         tmp = tempfile.mkdtemp(prefix="matrixd-bad-")
         sim = Sim(tcp=SIM)
-        d = Matrixd(HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], tmp)
+        d = Matrixd(HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], tmp, verbose=True)
         try:
             self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
             sim.frames()
@@ -75,6 +75,10 @@ class BadInputTest(unittest.TestCase):
             stalled.close()
             self.assertEqual([f for f in sim.frames() if f.startswith("A55B0203")],
                              ["A55B02030400020000000000F5"] * 5)
+            # --verbose: the frames sent and received, one line each, the matrix id first.
+            log = d.stderr()
+            self.assertEqual(log.count("hall: > A5 5B 02 03 04 00 02 00 00 00 00 00 F5\n"), 5, log[-2000:])
+            self.assertIn("hall: < A5 5B 02 03", log)
         finally:
             d.close()
             sim.stop()
