@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: Apache-2.0
 """matrixd as users reach it: a process with two matrix-sim (one over TCP,
 one over a pseudo-terminal), driven by real HTTP clients on loopback."""
+import http.client
 import json
 import os
 import shutil
@@ -234,6 +235,11 @@ class StartTest(unittest.TestCase):
                 self.assertEqual((status, "error" in body), (401, True), headers)
             self.assertEqual(d.request("GET", "/api/v1/matrices")[0], 200)
             self.assertEqual(d.request("GET", "/api/v1/events?token=nope", token=False)[0], 401)
+            # A browser's EventSource cannot send the header: the stream takes ?token= too.
+            stream = http.client.HTTPConnection(d.host, d.port, timeout=5)
+            stream.request("GET", "/api/v1/events?token=s3cret")
+            self.assertEqual(stream.getresponse().status, 200)
+            stream.close()
         finally:
             d.close()
             shutil.rmtree(tmp, ignore_errors=True)
