@@ -75,10 +75,14 @@ EdidPage::EdidPage(PageContext& context)
     timers_.setHandler([this](int id) { onTimer(id); });
     serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
     serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+}
 
-    // A port chosen before the page existed is opened at once; nothing is
-    // sent until the entry query that follows the tab being shown.
-    if (!link_.tcpMode() && link_.comPort != 0) {
+void EdidPage::startPage()
+{
+    // The COM link the user connected is taken at once; nothing is sent
+    // until the entry query that follows the tab being shown. After a
+    // Disconnect the port is left alone (see RoutingPage::startPage).
+    if (!link_.tcpMode() && link_.comPort != 0 && link_.comOpen == 1) {
         SerialSettings settings = liveSerialSettings();
         settings.stopBits = ctx_.shared.pageStopBits;
         if (serial_->open(link_.comPort, settings))

@@ -78,6 +78,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return *serial_; }
+    void startPage() override;
     void reconnectTcp() override;
     void activate() override;  // the entry query
 

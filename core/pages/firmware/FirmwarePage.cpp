@@ -35,10 +35,17 @@ FirmwarePage::FirmwarePage(PageContext& context)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
     serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
-    if (!context_.link.tcpMode() && context_.link.comPort != 0) {
+}
+
+void FirmwarePage::startPage()
+{
+    // As the other pages: the connected COM link is taken at once, a
+    // closed one is left alone (see RoutingPage::startPage).
+    const LinkState& link = context_.link;
+    if (!link.tcpMode() && link.comPort != 0 && link.comOpen == 1) {
         SerialSettings settings = liveSerialSettings();
         settings.stopBits = context_.shared.pageStopBits;
-        if (serial_->open(context_.link.comPort, settings))
+        if (serial_->open(link.comPort, settings))
             serial_->startWorker();
     }
 }

@@ -40,10 +40,15 @@ RoutingPage::RoutingPage(PageContext& context)
     for (int row = 0; row < kPresetRows; ++row)
         presetCells_[row][0] = "Setting" + std::to_string(row + 1);
     refreshPresetRow();
+}
 
-    // A port chosen before the page existed is opened at once; nothing is
-    // sent until the refresh that follows the tab being shown.
-    if (!link_.tcpMode() && link_.comPort != 0) {
+void RoutingPage::startPage()
+{
+    // The COM link the user connected is taken at once; nothing is sent
+    // until the refresh that follows the tab being shown. After a Disconnect
+    // the port is left alone: the page must not talk over a link the user
+    // closed, nor keep the port from other programs.
+    if (!link_.tcpMode() && link_.comPort != 0 && link_.comOpen == 1) {
         SerialSettings settings = liveSerialSettings();
         settings.stopBits = ctx_.shared.pageStopBits;
         if (serial_->open(link_.comPort, settings))

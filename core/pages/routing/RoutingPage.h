@@ -64,6 +64,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return *serial_; }
+    void startPage() override;
     void reconnectTcp() override { reconnectSocket(); }
     void activate() override { startRefresh(); }
 

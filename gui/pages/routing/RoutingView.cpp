@@ -41,7 +41,7 @@ constexpr QSize kGridButtonSize(30, 28);
 constexpr QSize kStepIconSize(16, 16);
 // Wide enough for the preset list's name column and Output1..Output4;
 // Output5..Output8 are reached by the list's scroll bar.
-constexpr int kPanelWidthPx = 400;
+constexpr int kPanelWidthPx = 406;
 constexpr int kPresetNameColumnPx = 80;
 constexpr int kPresetOutputColumnPx = 70;
 constexpr int kPresetRowPx = 20;
