@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "service/videohub/Session.h"
+#include "service/videohub/UnitBackend.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace matrix::service {
+class Hub;
+class MatrixUnit;
+}  // namespace matrix::service
+
+namespace matrix::service::videohub {
+
+// The Videohub front-end of one matrix: a TCP server whose clients each get a
+// Session over the hub's unit. Changes announced on the hub's event bus for
+// this matrix go out to every client. Loop thread only.
+class VideohubServer : public QObject {
+public:
+    // A client that stops reading while updates pile up is dropped, instead of
+    // letting its unsent text grow without end.
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+
+    VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent = nullptr);
+    ~VideohubServer() override;
+
+    // False with a message ("cannot listen on 127.0.0.1:9990: ...") when the
+    // port cannot be had.
+    bool listen(const QHostAddress& address, quint16 port, std::string* error);
+    quint16 serverPort() const;
+    std::size_t clientCount() const { return clients_.size(); }
+
+private:
+    void onNewConnection();
+    void onEvent(const nlohmann::json& event);
+    void drop(QTcpSocket* socket, const char* why);
+    void forget(QTcpSocket* socket);
+
+    Hub& hub_;
+    MatrixUnit& unit_;
+    UnitBackend backend_;
+    QTcpServer* server_ = nullptr;
+    int subscription_ = 0;
+    std::map<QTcpSocket*, std::unique_ptr<Session>> clients_;
+};
+
+}  // namespace matrix::service::videohub
