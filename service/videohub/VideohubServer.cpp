@@ -31,13 +31,18 @@ int eventPort(const nlohmann::json& event, const char* field) {
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
     : QObject(parent), hub_(hub), unit_(unit), backend_(unit), server_(new QTcpServer(this)) {
     connect(server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
+    for (int p = 0; p < kPorts; ++p) {
+        announcedInputs_[p] = unit_.inputName(p + 1);
+        announcedOutputs_[p] = unit_.outputName(p + 1);
+    }
     subscription_ = hub_.subscribe([this](const nlohmann::json& event) { onEvent(event); });
 }
 
 VideohubServer::~VideohubServer() {
     hub_.unsubscribe(subscription_);
     for (auto& [socket, session] : clients_) {
-        socket->disconnect(this);
+        socket->disconnect();
+        socket->abort();
         unit_.releaseLocks(session->lockId());
     }
 }
@@ -70,7 +75,9 @@ void VideohubServer::onNewConnection() {
         clients_.emplace(socket, std::move(session));
         std::cerr << unit_.id() << ": videohub client " << peerText(socket) << " connected" << std::endl;
 
-        connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
+        // The socket is the context of its own handlers: once it is deleted
+        // nothing queued for it runs, even if a new socket takes its address.
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
             const auto it = clients_.find(socket);
             if (it == clients_.end())
                 return;
@@ -78,9 +85,9 @@ void VideohubServer::onNewConnection() {
             if (!it->second->receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
                 drop(socket, "sent 64 KiB without ending a block");
         });
-        // Queued: a socket can report its end from inside a write, while the
-        // event loop over the clients still runs.
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+        // Queued: a socket can report its end from inside a write, while an
+        // update is still going through the list of clients.
+        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
         raw->start();
     }
 }
@@ -90,7 +97,7 @@ void VideohubServer::drop(QTcpSocket* socket, const char* why) {
         return;
     std::cerr << unit_.id() << ": videohub client " << peerText(socket) << " dropped: " << why << std::endl;
     socket->abort();
-    QMetaObject::invokeMethod(this, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
 }
 
 void VideohubServer::forget(QTcpSocket* socket) {
@@ -134,16 +141,18 @@ void VideohubServer::onEvent(const nlohmann::json& event) {
             }
         }
     } else if (type == "names") {
-        // One port when the event names it, otherwise every label.
-        const std::string port = event.value("port", std::string());
-        const int number = eventPort(event, "number");
-        for (Session* s : sessions) {
-            for (int p = 0; p < kPorts; ++p) {
-                if (number >= 0 && p != number)
-                    continue;
-                if (port != "output")
+        // The event carries every name; the clients get only the lines that changed.
+        for (int p = 0; p < kPorts; ++p) {
+            const std::string input = unit_.inputName(p + 1);
+            const std::string output = unit_.outputName(p + 1);
+            const bool inputChanged = input != announcedInputs_[p];
+            const bool outputChanged = output != announcedOutputs_[p];
+            announcedInputs_[p] = input;
+            announcedOutputs_[p] = output;
+            for (Session* s : sessions) {
+                if (inputChanged)
                     s->inputLabelChanged(p);
-                if (port != "input")
+                if (outputChanged)
                     s->outputLabelChanged(p);
             }
         }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "service/videohub/BlockFormat.h"
 #include "service/videohub/Session.h"
 #include "service/videohub/UnitBackend.h"
 
@@ -9,6 +10,7 @@
 #include <QHostAddress>
 #include <QObject>
 
+#include <array>
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -54,6 +56,10 @@ private:
     QTcpServer* server_ = nullptr;
     int subscription_ = 0;
     std::map<QTcpSocket*, std::unique_ptr<Session>> clients_;
+    // The labels as the clients last heard them: a names event carries all
+    // names, the update only the ones that changed.
+    std::array<std::string, kPorts> announcedInputs_;
+    std::array<std::string, kPorts> announcedOutputs_;
 };
 
 }  // namespace matrix::service::videohub
