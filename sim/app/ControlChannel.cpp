@@ -114,6 +114,22 @@ std::string ControlChannel::execute(const std::string& line)
             unplugSerial_();
     } else if (word == "links") {
         return "ok links " + std::to_string(context_.linkCount());
+    } else if (word == "frames") {
+        // Every frame received on any link since the last ask, so that a
+        // test can check what a program on the other side put on the wire.
+        static const char digits[] = "0123456789ABCDEF";
+        std::string answer = "ok frames";
+        context_.forEachLink([&answer](sim::MatrixResponder& r, LinkKind) {
+            for (const CommandFrame& frame : r.received()) {
+                answer += ' ';
+                for (std::uint8_t byte : frame.bytes()) {
+                    answer += digits[byte >> 4];
+                    answer += digits[byte & 0x0F];
+                }
+            }
+            r.clearReceived();
+        });
+        return answer;
     } else if (word == "quit") {
         QCoreApplication::quit();
     } else {

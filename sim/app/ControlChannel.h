@@ -24,6 +24,8 @@ namespace matrix::simapp {
 //   close                         close every TCP link
 //   unplug                        pull the serial side (it comes back)
 //   links                         answered "ok links N": the open links
+//   frames                        answered "ok frames HEX HEX ...": the frames
+//                                 received since the last ask (26 hex digits each)
 //   quit                          stop the simulator
 class ControlChannel : public QObject {
 public:
