@@ -1,0 +1,273 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""matrixd's Videohub front-end against matrix-sim, driven by a Videohub client
+written here from the protocol: what a router controller sees and what reaches
+the matrix. Everything listens on 127.0.16.x only."""
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import urllib.error
+import urllib.request
+
+MATRIXD = os.environ["MATRIXD"]
+MATRIX_SIM = os.environ["MATRIX_SIM"]
+SIM_HOST, HOST, HTTP_PORT, HUB_PORT = "127.0.16.21", "127.0.16.20", 8480, 9990
+API = f"http://{HOST}:{HTTP_PORT}/api/v1/matrices/hall"
+CONFIG = f"""
+[http]
+listen = "{HOST}:{HTTP_PORT}"
+[state]
+dir = "{{state}}"
+[[matrix]]
+id = "hall"
+name = "Main hall"
+tcp = "{SIM_HOST}"
+poll_seconds = 1
+inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
+outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
+videohub_port = {HUB_PORT}
+"""
+
+
+def route_frame(output, input_):
+    frame = bytes([0xA5, 0x5B, 2, 3, input_, 0, output, 0, 0, 0, 0, 0])
+    return (frame + bytes([(0x100 - sum(frame)) % 0x100])).hex().upper()
+
+
+def http(method, url, body=None):
+    data = None if body is None else json.dumps(body).encode()
+    request = urllib.request.Request(url, data=data, method=method, headers={"Content-Type": "application/json"})
+    try:
+        with urllib.request.urlopen(request, timeout=5) as reply:
+            return reply.status, json.loads(reply.read() or b"null")
+    except urllib.error.HTTPError as error:
+        return error.code, json.loads(error.read() or b"null")
+
+
+class VideohubClient:
+    """Reads the server's text as blocks: (header, [lines])."""
+
+    def __init__(self):
+        self.sock = socket.create_connection((HOST, HUB_PORT), timeout=5)
+        self.buffer = b""
+
+    def close(self):
+        self.sock.close()
+
+    def send(self, text):
+        self.sock.sendall(text.encode())
+
+    def block(self, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.buffer.replace(b"\r\n", b"\n").lstrip(b"\n")
+            end = text.find(b"\n\n")
+            if end >= 0:
+                self.buffer = text[end + 2:]
+                lines = text[:end].decode().split("\n")
+                return lines[0], lines[1:]
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise TimeoutError(f"no block; have {self.buffer!r}")
+            self.sock.settimeout(left)
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("server closed the connection")
+            self.buffer += chunk
+
+    def wait_for(self, header, timeout=5.0):
+        """Skips other blocks up to the next one with this header."""
+        deadline = time.monotonic() + timeout
+        while True:
+            got, lines = self.block(max(0.01, deadline - time.monotonic()))
+            if got == header:
+                return lines
+
+    def dump(self):
+        blocks = {}
+        while True:
+            header, lines = self.block()
+            blocks[header] = lines
+            if header == "END PRELUDE:":
+                return blocks
+
+    def quiet(self, seconds=0.5):
+        """Nothing arrives for a while."""
+        try:
+            return self.block(seconds) is None
+        except TimeoutError:
+            return True
+
+
+class VideohubAgainstMatrixd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        cls.config = os.path.join(cls.tmp.name, "matrixd.toml")
+        with open(cls.config, "w") as f:
+            f.write(CONFIG.replace("{state}", cls.tmp.name))
+        cls.sim = subprocess.Popen([MATRIX_SIM, "--tcp", SIM_HOST, "--control-stdin"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, text=True)
+        cls.sim.stdout.readline()  # "listening ..."
+        cls.daemon = None
+        cls.start_daemon()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stop_daemon()
+        cls.sim.stdin.close()
+        cls.sim.terminate()
+        cls.sim.wait(5)
+        cls.tmp.cleanup()
+
+    @classmethod
+    def start_daemon(cls):
+        cls.daemon = subprocess.Popen([MATRIXD, "--config", cls.config])
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            try:
+                if http("GET", API)[1].get("link") == "up":
+                    return
+            except (OSError, ValueError):
+                pass
+            time.sleep(0.05)
+        raise RuntimeError("matrixd did not come up")
+
+    @classmethod
+    def stop_daemon(cls):
+        if cls.daemon:
+            cls.daemon.terminate()
+            cls.daemon.wait(5)
+            cls.daemon = None
+
+    def sim_command(self, line):
+        self.sim.stdin.write(line + "\n")
+        self.sim.stdin.flush()
+        while True:
+            answer = self.sim.stdout.readline().strip()
+            if answer.endswith(line) or answer.startswith("ok " + line.split()[0]):
+                return answer
+
+    def route_frames(self):
+        """Route frames (command 2, 3) the simulator received since the last ask; polls left out."""
+        return [f for f in self.sim_command("frames").split()[2:] if f.startswith("A55B0203")]
+
+    def client(self):
+        c = VideohubClient()
+        self.addCleanup(c.close)
+        return c
+
+    def setUp(self):
+        self.assertEqual(http("PUT", API + "/routing", {"A": 1, "B": 2, "C": 3, "D": 4})[0], 200)
+        self.route_frames()
+
+    def test_dump_on_connect(self):
+        blocks = self.client().dump()
+        self.assertEqual(list(blocks), ["PROTOCOL PREAMBLE:", "VIDEOHUB DEVICE:", "INPUT LABELS:", "OUTPUT LABELS:",
+                                        "VIDEO OUTPUT LOCKS:", "VIDEO OUTPUT ROUTING:", "END PRELUDE:"])
+        self.assertEqual(blocks["PROTOCOL PREAMBLE:"], ["Version: 2.3"])
+        device = dict(line.split(": ", 1) for line in blocks["VIDEOHUB DEVICE:"])
+        self.assertEqual((device["Device present"], device["Video inputs"], device["Video outputs"]),
+                         ("true", "4", "4"))
+        self.assertEqual(blocks["INPUT LABELS:"], ["0 Laptop", "1 Apple TV", "2 Camera", "3 PC"])
+        self.assertEqual(blocks["OUTPUT LABELS:"], ["0 Projector", "1 Left TV", "2 Right TV", "3 Recorder"])
+        self.assertEqual(blocks["VIDEO OUTPUT LOCKS:"], ["0 U", "1 U", "2 U", "3 U"])
+        self.assertEqual(blocks["VIDEO OUTPUT ROUTING:"], ["0 0", "1 1", "2 2", "3 3"])
+
+    def test_route_reaches_matrix_and_every_client(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("VIDEO OUTPUT ROUTING:\n1 2\n\n")
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
+        self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
+        self.assertEqual(self.route_frames(), [route_frame(2, 3)])
+        self.assertEqual(http("GET", API)[1]["outputs"][1]["input"], 3)
+
+    def test_changes_from_elsewhere_reach_the_clients(self):
+        a = self.client()
+        a.dump()
+        self.sim_command("route 3 1")  # the matrix's own panel: output C gets input 1
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:", timeout=4), ["2 0"])
+        self.assertEqual(http("PUT", API + "/outputs/D", {"input": 2})[0], 200)
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["3 1"])
+
+    def test_locks_between_clients_and_http(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("VIDEO OUTPUT LOCKS:\n1 O\n\n")
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.wait_for("VIDEO OUTPUT LOCKS:"), ["1 O"])
+        self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 L"])
+
+        b.send("VIDEO OUTPUT ROUTING:\n1 3\n\n")
+        self.assertEqual(b.block(), ("ACK", []))
+        self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 1"])  # unchanged
+        self.assertEqual(http("PUT", API + "/outputs/B", {"input": 4}), (423, {"error": "Output is locked"}))
+        self.assertEqual(self.route_frames(), [])
+
+        a.close()  # its lock goes with it
+        self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 U"])
+        self.assertEqual(http("PUT", API + "/outputs/B", {"input": 4})[0], 200)
+        self.assertEqual(self.route_frames(), [route_frame(2, 4)])
+
+    def test_malformed_requests_get_nak_and_send_nothing(self):
+        a = self.client()
+        a.dump()
+        for request in ["VIDEO OUTPUT ROUTING:\n1 4\n\n", "VIDEO OUTPUT ROUTING:\n0 1\n9 0\n\n",
+                        "VIDEO OUTPUT ROUTING:\nB 2\n\n", "OUTPUT LABELS:\n5 Far\n\n", "VIDEO OUTPUT LOCKS:\n0 X\n\n"]:
+            a.send(request)
+            self.assertEqual(a.block(), ("NAK", []), request)
+        a.send("SOMETHING NEW:\nwhatever\n\nPING:\n\n")  # unknown blocks are ignored
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertTrue(a.quiet())
+        self.assertEqual(self.route_frames(), [])
+
+    def test_split_segments_and_flood(self):
+        a = self.client()
+        a.dump()
+        for piece in ["VIDEO OUT", "PUT ROUTING:\r\n0 ", "3\r\n", "\r\nPING:\n\nVIDEO OUTPUT LOCKS:\n\n"]:
+            a.send(piece)
+            time.sleep(0.05)
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["0 3"])
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.block(), ("VIDEO OUTPUT LOCKS:", ["0 U", "1 U", "2 U", "3 U"]))
+        a.send("x" * 70000)
+        with self.assertRaises((ConnectionError, ConnectionResetError)):
+            a.block()
+
+    def test_labels_persist_across_restart(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("INPUT LABELS:\n2 Stage camera\n\nOUTPUT LABELS:\n0 Beamer\n\n")
+        self.assertEqual(b.wait_for("INPUT LABELS:"), ["2 Stage camera"])
+        self.assertEqual(b.wait_for("OUTPUT LABELS:"), ["0 Beamer"])
+        a.close(), b.close()
+        type(self).stop_daemon()
+        type(self).start_daemon()
+        state = http("GET", API)[1]
+        self.assertEqual(state["inputs"][2]["name"], "Stage camera")
+        self.assertEqual(state["outputs"][0]["name"], "Beamer")
+        self.assertEqual(self.client().dump()["INPUT LABELS:"][2], "2 Stage camera")
+        self.client().send("INPUT LABELS:\n2 Camera\n\nOUTPUT LABELS:\n0 Projector\n\n")
+
+    def test_link_loss_and_return(self):
+        a = self.client()
+        a.dump()
+        self.sim_command("close")
+        self.assertEqual(a.wait_for("VIDEOHUB DEVICE:"), ["Device present: false"])
+        # Reconnected: everything again but the preamble.
+        self.assertEqual(a.wait_for("VIDEOHUB DEVICE:", timeout=8)[0], "Device present: true")
+        self.assertEqual([a.block()[0] for _ in range(5)], ["INPUT LABELS:", "OUTPUT LABELS:", "VIDEO OUTPUT LOCKS:",
+                                                           "VIDEO OUTPUT ROUTING:", "END PRELUDE:"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
