@@ -205,10 +205,12 @@ bool Session::handleRouting(const Block& block) {
     emit(kAck);
     for (const auto& [output, input] : routes) {
         const std::weak_ptr<bool> alive = alive_;
-        backend_.route(output, input, self_, [this, alive, output = output](bool routed) {
-            // A refused or failed route changes nothing; this client still
-            // learns the state its request left.
-            if (!routed && !alive.expired())
+        const bool alreadyThere = backend_.routedInput(output) == input;
+        backend_.route(output, input, self_, [this, alive, output = output, alreadyThere](bool routed) {
+            // A refused or failed route changes nothing, and neither does one
+            // to the input already there: no update comes from the matrix,
+            // so this client is shown the state its request left.
+            if ((!routed || alreadyThere) && !alive.expired())
                 routingChanged(output);
         });
     }
