@@ -57,14 +57,14 @@ Session::Session(Backend& backend, LockId self, Send send)
 
 Session::~Session() = default;
 
-void Session::emit(const std::string& bytes) {
+void Session::put(const std::string& bytes) {
     if (!bytes.empty())
         send_(bytes);
 }
 
 void Session::start() {
     presentShown_ = backend_.present();
-    emit(statusDump(backend_, self_));
+    put(statusDump(backend_, self_));
 }
 
 bool Session::receive(std::string_view bytes) {
@@ -87,32 +87,32 @@ void Session::presenceChanged() {
         return;
     presentShown_ = present;
     if (!present) {
-        emit(deviceBlock(backend_));
+        put(deviceBlock(backend_));
         return;
     }
     // Back again: everything but the preamble, as a connecting client gets it.
-    emit(deviceBlock(backend_) + inputLabelsBlock(backend_) + outputLabelsBlock(backend_) +
+    put(deviceBlock(backend_) + inputLabelsBlock(backend_) + outputLabelsBlock(backend_) +
          locksBlock(backend_, self_) + routingBlock(backend_) + endPreludeBlock());
 }
 
 void Session::routingChanged(int output) {
     if (presentShown_)
-        emit(routingUpdate(backend_, output));
+        put(routingUpdate(backend_, output));
 }
 
 void Session::inputLabelChanged(int input) {
     if (presentShown_)
-        emit(inputLabelUpdate(backend_, input));
+        put(inputLabelUpdate(backend_, input));
 }
 
 void Session::outputLabelChanged(int output) {
     if (presentShown_)
-        emit(outputLabelUpdate(backend_, output));
+        put(outputLabelUpdate(backend_, output));
 }
 
 void Session::lockChanged(int output) {
     if (presentShown_)
-        emit(lockUpdate(backend_, self_, output));
+        put(lockUpdate(backend_, self_, output));
 }
 
 void Session::handle(const Block& block) {
@@ -120,11 +120,11 @@ void Session::handle(const Block& block) {
     while (!h.empty() && (h.back() == ' ' || h.back() == '\t'))
         h.pop_back();
     if (h.empty() || h.back() != ':') {
-        emit(kNak);
+        put(kNak);
         return;
     }
     if (h == header::kPing) {
-        emit(kAck);
+        put(kAck);
         return;
     }
     if (block.lines.empty()) {
@@ -142,7 +142,7 @@ void Session::handle(const Block& block) {
         understood = handleLocks(block);
     // Anything else (unknown, or a block only a server sends) is ignored.
     if (!understood)
-        emit(kNak);
+        put(kNak);
 }
 
 void Session::sendBlockAsked(const std::string& h) {
@@ -163,8 +163,8 @@ void Session::sendBlockAsked(const std::string& h) {
         text = routingBlock(backend_);
     else
         return;  // not a block we know: ignored
-    emit(kAck);
-    emit(text);
+    put(kAck);
+    put(text);
 }
 
 // Every line is checked before anything changes, so a NAK means nothing happened.
@@ -176,7 +176,7 @@ bool Session::handleLabels(const Block& block, bool inputs) {
             return false;
         changes.push_back(std::move(*change));
     }
-    emit(kAck);
+    put(kAck);
     for (const auto& [port, label] : changes) {
         if (inputs)
             backend_.renameInput(port, label);
@@ -202,7 +202,7 @@ bool Session::handleRouting(const Block& block) {
             return false;
         routes.emplace_back(*output, *input);
     }
-    emit(kAck);
+    put(kAck);
     for (const auto& [output, input] : routes) {
         const std::weak_ptr<bool> alive = alive_;
         const bool alreadyThere = backend_.routedInput(output) == input;
@@ -229,7 +229,7 @@ bool Session::handleLocks(const Block& block) {
             return false;
         changes.emplace_back(*output, letter);
     }
-    emit(kAck);
+    put(kAck);
     for (const auto& [output, letter] : changes) {
         const LockId owner = backend_.lockOwner(output);
         LockId wanted = owner;

@@ -44,7 +44,7 @@ private:
     bool handleLabels(const Block& block, bool inputs);
     bool handleRouting(const Block& block);
     bool handleLocks(const Block& block);
-    void emit(const std::string& bytes);
+    void put(const std::string& bytes);
 
     Backend& backend_;
     LockId self_;

@@ -2,12 +2,12 @@
 #include "service/videohub/VideohubServer.h"
 
 #include "service/hub/Hub.h"
+#include "service/hub/Log.h"
 #include "service/videohub/BlockFormat.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <iostream>
 #include <vector>
 
 namespace matrix::service::videohub {
@@ -73,7 +73,7 @@ void VideohubServer::onNewConnection() {
         });
         Session* raw = session.get();
         clients_.emplace(socket, std::move(session));
-        std::cerr << unit_.id() << ": videohub client " << peerText(socket) << " connected" << std::endl;
+        logLine(unit_.id() + ": videohub client " + peerText(socket) + " connected");
 
         // The socket is the context of its own handlers: once it is deleted
         // nothing queued for it runs, even if a new socket takes its address.
@@ -95,7 +95,7 @@ void VideohubServer::onNewConnection() {
 void VideohubServer::drop(QTcpSocket* socket, const char* why) {
     if (clients_.count(socket) == 0)
         return;
-    std::cerr << unit_.id() << ": videohub client " << peerText(socket) << " dropped: " << why << std::endl;
+    logLine(unit_.id() + ": videohub client " + peerText(socket) + " dropped: " + why);
     socket->abort();
     QMetaObject::invokeMethod(socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
 }
@@ -107,7 +107,7 @@ void VideohubServer::forget(QTcpSocket* socket) {
     const LockId owner = it->second->lockId();
     clients_.erase(it);
     socket->deleteLater();
-    std::cerr << unit_.id() << ": videohub client closed" << std::endl;
+    logLine(unit_.id() + ": videohub client " + peerText(socket) + " closed");
     // Its locks end with it; the other clients see them go as U.
     unit_.releaseLocks(owner);
 }

@@ -3,50 +3,27 @@
 """matrixd's Videohub front-end against matrix-sim, driven by a Videohub client
 written here from the protocol: what a router controller sees and what reaches
 the matrix. Everything listens on 127.0.16.x only."""
-import json
 import os
+import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
-import urllib.error
-import urllib.request
 
-MATRIXD = os.environ["MATRIXD"]
-MATRIX_SIM = os.environ["MATRIX_SIM"]
-SIM_HOST, HOST, HTTP_PORT, HUB_PORT = "127.0.16.21", "127.0.16.20", 8480, 9990
-API = f"http://{HOST}:{HTTP_PORT}/api/v1/matrices/hall"
-CONFIG = f"""
-[http]
-listen = "{HOST}:{HTTP_PORT}"
-[state]
-dir = "{{state}}"
-[[matrix]]
-id = "hall"
-name = "Main hall"
-tcp = "{SIM_HOST}"
-poll_seconds = 1
-inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
-outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
-videohub_port = {HUB_PORT}
-"""
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Matrixd, Sim, wait_until  # noqa: E402
+
+SIM_HOST, HOST, HUB_PORT = "127.0.16.21", "127.0.16.20", 9990
+MATRIX = {"id": "hall", "name": "Main hall", "tcp": SIM_HOST, "poll_seconds": 1,
+          "inputs": ["Laptop", "Apple TV", "Camera", "PC"],
+          "outputs": ["Projector", "Left TV", "Right TV", "Recorder"], "videohub_port": HUB_PORT}
+PATH = "/api/v1/matrices/hall"
 
 
 def route_frame(output, input_):
     frame = bytes([0xA5, 0x5B, 2, 3, input_, 0, output, 0, 0, 0, 0, 0])
     return (frame + bytes([(0x100 - sum(frame)) % 0x100])).hex().upper()
-
-
-def http(method, url, body=None):
-    data = None if body is None else json.dumps(body).encode()
-    request = urllib.request.Request(url, data=data, method=method, headers={"Content-Type": "application/json"})
-    try:
-        with urllib.request.urlopen(request, timeout=5) as reply:
-            return reply.status, json.loads(reply.read() or b"null")
-    except urllib.error.HTTPError as error:
-        return error.code, json.loads(error.read() or b"null")
 
 
 class VideohubClient:
@@ -107,55 +84,32 @@ class VideohubClient:
 class VideohubAgainstMatrixd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.config = os.path.join(cls.tmp.name, "matrixd.toml")
-        with open(cls.config, "w") as f:
-            f.write(CONFIG.replace("{state}", cls.tmp.name))
-        cls.sim = subprocess.Popen([MATRIX_SIM, "--tcp", SIM_HOST, "--control-stdin"], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, text=True)
-        cls.sim.stdout.readline()  # "listening ..."
+        cls.state = tempfile.mkdtemp(prefix="videohub-state-")
+        cls.sim = Sim(tcp=SIM_HOST)
         cls.daemon = None
         cls.start_daemon()
 
     @classmethod
     def tearDownClass(cls):
-        cls.stop_daemon()
-        cls.sim.stdin.close()
-        cls.sim.terminate()
-        cls.sim.wait(5)
-        cls.tmp.cleanup()
+        if cls.daemon:
+            cls.daemon.close()
+        cls.sim.stop()
+        shutil.rmtree(cls.state, ignore_errors=True)
 
     @classmethod
     def start_daemon(cls):
-        cls.daemon = subprocess.Popen([MATRIXD, "--config", cls.config])
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            try:
-                if http("GET", API)[1].get("link") == "up":
-                    return
-            except (OSError, ValueError):
-                pass
-            time.sleep(0.05)
-        raise RuntimeError("matrixd did not come up")
+        if cls.daemon:
+            cls.daemon.close()
+        cls.daemon = Matrixd(HOST, [MATRIX], cls.state)
+        assert wait_until(lambda: cls.api("GET")[1].get("link") == "up"), cls.daemon.stderr()
 
     @classmethod
-    def stop_daemon(cls):
-        if cls.daemon:
-            cls.daemon.terminate()
-            cls.daemon.wait(5)
-            cls.daemon = None
-
-    def sim_command(self, line):
-        self.sim.stdin.write(line + "\n")
-        self.sim.stdin.flush()
-        while True:
-            answer = self.sim.stdout.readline().strip()
-            if answer.endswith(line) or answer.startswith("ok " + line.split()[0]):
-                return answer
+    def api(cls, method, path="", body=None):
+        return cls.daemon.request(method, PATH + path, body)[:2]
 
     def route_frames(self):
         """Route frames (command 2, 3) the simulator received since the last ask; polls left out."""
-        return [f for f in self.sim_command("frames").split()[2:] if f.startswith("A55B0203")]
+        return [f for f in self.sim.frames() if f.startswith("A55B0203")]
 
     def client(self):
         c = VideohubClient()
@@ -163,7 +117,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         return c
 
     def setUp(self):
-        self.assertEqual(http("PUT", API + "/routing", {"A": 1, "B": 2, "C": 3, "D": 4})[0], 200)
+        self.assertEqual(self.api("PUT", "/routing", {"A": 1, "B": 2, "C": 3, "D": 4})[0], 200)
         self.route_frames()
 
     def test_dump_on_connect(self):
@@ -187,14 +141,14 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
         self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
         self.assertEqual(self.route_frames(), [route_frame(2, 3)])
-        self.assertEqual(http("GET", API)[1]["outputs"][1]["input"], 3)
+        self.assertEqual(self.api("GET")[1]["outputs"][1]["input"], 3)
 
     def test_changes_from_elsewhere_reach_the_clients(self):
         a = self.client()
         a.dump()
-        self.sim_command("route 3 1")  # the matrix's own panel: output C gets input 1
+        self.sim.command("route 3 1")  # the matrix's own panel: output C gets input 1
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:", timeout=4), ["2 0"])
-        self.assertEqual(http("PUT", API + "/outputs/D", {"input": 2})[0], 200)
+        self.assertEqual(self.api("PUT", "/outputs/D", {"input": 2})[0], 200)
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["3 1"])
 
     def test_locks_between_clients_and_http(self):
@@ -208,12 +162,12 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         b.send("VIDEO OUTPUT ROUTING:\n1 3\n\n")
         self.assertEqual(b.block(), ("ACK", []))
         self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 1"])  # unchanged
-        self.assertEqual(http("PUT", API + "/outputs/B", {"input": 4}), (423, {"error": "Output is locked"}))
+        self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4}), (423, {"error": "Output is locked"}))
         self.assertEqual(self.route_frames(), [])
 
         a.close()  # its lock goes with it
         self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 U"])
-        self.assertEqual(http("PUT", API + "/outputs/B", {"input": 4})[0], 200)
+        self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4})[0], 200)
         self.assertEqual(self.route_frames(), [route_frame(2, 4)])
 
     def test_malformed_requests_get_nak_and_send_nothing(self):
@@ -234,11 +188,10 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         for piece in ["VIDEO OUT", "PUT ROUTING:\r\n0 ", "3\r\n", "\r\nPING:\n\nVIDEO OUTPUT LOCKS:\n\n"]:
             a.send(piece)
             time.sleep(0.05)
-        self.assertEqual(a.block(), ("ACK", []))
-        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["0 3"])
-        self.assertEqual(a.block(), ("ACK", []))
-        self.assertEqual(a.block(), ("ACK", []))
-        self.assertEqual(a.block(), ("VIDEO OUTPUT LOCKS:", ["0 U", "1 U", "2 U", "3 U"]))
+        # The route's update waits for the matrix; the other answers do not.
+        self.assertEqual([a.block() for _ in range(5)],
+                         [("ACK", []), ("ACK", []), ("ACK", []), ("VIDEO OUTPUT LOCKS:", ["0 U", "1 U", "2 U", "3 U"]),
+                          ("VIDEO OUTPUT ROUTING:", ["0 3"])])
         a.send("x" * 70000)
         with self.assertRaises((ConnectionError, ConnectionResetError)):
             a.block()
@@ -250,9 +203,8 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(b.wait_for("INPUT LABELS:"), ["2 Stage camera"])
         self.assertEqual(b.wait_for("OUTPUT LABELS:"), ["0 Beamer"])
         a.close(), b.close()
-        type(self).stop_daemon()
         type(self).start_daemon()
-        state = http("GET", API)[1]
+        state = self.api("GET")[1]
         self.assertEqual(state["inputs"][2]["name"], "Stage camera")
         self.assertEqual(state["outputs"][0]["name"], "Beamer")
         self.assertEqual(self.client().dump()["INPUT LABELS:"][2], "2 Stage camera")
@@ -261,7 +213,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
     def test_link_loss_and_return(self):
         a = self.client()
         a.dump()
-        self.sim_command("close")
+        self.sim.command("close")
         self.assertEqual(a.wait_for("VIDEOHUB DEVICE:"), ["Device present: false"])
         # Reconnected: everything again but the preamble.
         self.assertEqual(a.wait_for("VIDEOHUB DEVICE:", timeout=8)[0], "Device present: true")
