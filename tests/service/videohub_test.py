@@ -73,13 +73,6 @@ class VideohubClient:
             if header == "END PRELUDE:":
                 return blocks
 
-    def quiet(self, seconds=0.5):
-        """Nothing arrives for a while."""
-        try:
-            return self.block(seconds) is None
-        except TimeoutError:
-            return True
-
 
 class VideohubAgainstMatrixd(unittest.TestCase):
     @classmethod
@@ -170,30 +163,21 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4})[0], 200)
         self.assertEqual(self.route_frames(), [route_frame(2, 4)])
 
-    def test_malformed_requests_get_nak_and_send_nothing(self):
+    def test_malformed_requests_get_nak_and_send_nothing_and_a_flood_is_dropped(self):
         a = self.client()
         a.dump()
         for request in ["VIDEO OUTPUT ROUTING:\n1 4\n\n", "VIDEO OUTPUT ROUTING:\n0 1\n9 0\n\n",
                         "VIDEO OUTPUT ROUTING:\nB 2\n\n", "OUTPUT LABELS:\n5 Far\n\n", "VIDEO OUTPUT LOCKS:\n0 X\n\n"]:
             a.send(request)
             self.assertEqual(a.block(), ("NAK", []), request)
-        a.send("SOMETHING NEW:\nwhatever\n\nPING:\n\n")  # unknown blocks are ignored
-        self.assertEqual(a.block(), ("ACK", []))
-        self.assertTrue(a.quiet())
-        self.assertEqual(self.route_frames(), [])
-
-    def test_split_segments_and_flood(self):
-        a = self.client()
-        a.dump()
-        for piece in ["VIDEO OUT", "PUT ROUTING:\r\n0 ", "3\r\n", "\r\nPING:\n\nVIDEO OUTPUT LOCKS:\n\n"]:
+        # Unknown blocks are ignored; a request split across segments is whole.
+        for piece in ["SOMETHING NEW:\nwhatever\n\nPI", "NG:\r\n", "\r\n"]:
             a.send(piece)
             time.sleep(0.05)
-        # The route's update waits for the matrix; the other answers do not.
-        self.assertEqual([a.block() for _ in range(5)],
-                         [("ACK", []), ("ACK", []), ("ACK", []), ("VIDEO OUTPUT LOCKS:", ["0 U", "1 U", "2 U", "3 U"]),
-                          ("VIDEO OUTPUT ROUTING:", ["0 3"])])
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(self.route_frames(), [])
         a.send("x" * 70000)
-        with self.assertRaises((ConnectionError, ConnectionResetError)):
+        with self.assertRaises(ConnectionError):
             a.block()
 
     def test_labels_persist_across_restart(self):
