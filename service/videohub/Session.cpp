@@ -95,6 +95,11 @@ void Session::presenceChanged() {
          locksBlock(backend_, self_) + routingBlock(backend_) + endPreludeBlock());
 }
 
+void Session::deviceChanged() {
+    if (presentShown_)
+        put(deviceBlock(backend_));
+}
+
 void Session::routingChanged(int output) {
     if (presentShown_)
         put(routingUpdate(backend_, output));

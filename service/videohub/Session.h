@@ -33,6 +33,7 @@ public:
 
     // The matrix link went down or came back.
     void presenceChanged();
+    void deviceChanged();  // the model became known or changed
     void routingChanged(int output);
     void inputLabelChanged(int input);
     void outputLabelChanged(int output);

@@ -10,8 +10,10 @@ bool UnitBackend::present() const {
 }
 
 std::string UnitBackend::modelName() const {
+    // Until the matrix has told its type (or for a type we do not know),
+    // the name of the common box stands in.
     const auto& info = unit_.state().info;
-    if (info && !info->model().empty())
+    if (info && info->deviceType >= 1 && info->deviceType <= 3)
         return info->model();
     return "HDMI MATRIX";
 }

@@ -31,6 +31,7 @@ int eventPort(const nlohmann::json& event, const char* field) {
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
     : QObject(parent), hub_(hub), unit_(unit), backend_(unit), server_(new QTcpServer(this)) {
     connect(server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
+    announcedModel_ = backend_.modelName();
     for (int p = 0; p < kPorts; ++p) {
         announcedInputs_[p] = unit_.inputName(p + 1);
         announcedOutputs_[p] = unit_.outputName(p + 1);
@@ -126,6 +127,15 @@ void VideohubServer::onEvent(const nlohmann::json& event) {
     if (type == "link") {
         for (Session* s : sessions)
             s->presenceChanged();
+    } else if (type == "info") {
+        // The model is read after the link comes up, so a client may have
+        // been shown the stand-in name first.
+        const std::string model = backend_.modelName();
+        if (model != announcedModel_) {
+            announcedModel_ = model;
+            for (Session* s : sessions)
+                s->deviceChanged();
+        }
     } else if (type == "routing") {
         const int output = eventPort(event, "output");
         for (Session* s : sessions) {

@@ -56,10 +56,11 @@ private:
     QTcpServer* server_ = nullptr;
     int subscription_ = 0;
     std::map<QTcpSocket*, std::unique_ptr<Session>> clients_;
-    // The labels as the clients last heard them: a names event carries all
-    // names, the update only the ones that changed.
+    // The labels and model as the clients last heard them: a names event
+    // carries all names, the update only the ones that changed.
     std::array<std::string, kPorts> announcedInputs_;
     std::array<std::string, kPorts> announcedOutputs_;
+    std::string announcedModel_;
 };
 
 }  // namespace matrix::service::videohub
