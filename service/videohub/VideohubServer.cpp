@@ -13,8 +13,9 @@
 namespace matrix::service::videohub {
 namespace {
 
+// Kept on the socket at connect: once it has closed, its peer address is gone.
 std::string peerText(const QTcpSocket* socket) {
-    return socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+    return socket->property("peer").toString().toStdString();
 }
 
 // A port number (1..4) of an event field, 0-based; -1 when absent or out of range.
@@ -65,6 +66,7 @@ quint16 VideohubServer::serverPort() const {
 void VideohubServer::onNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
+        socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
         auto session = std::make_unique<Session>(backend_, hub_.newLockOwner(), [this, socket](const std::string& bytes) {
             if (socket->state() != QAbstractSocket::ConnectedState)
                 return;
