@@ -114,12 +114,15 @@ std::string routingUpdate(const Backend& backend, int output) {
     return line.empty() ? std::string() : block(header::kRouting, line);
 }
 
-std::string statusDump(const Backend& backend, LockId viewer) {
-    std::string dump = preambleBlock() + deviceBlock(backend);
+std::string stateBlocks(const Backend& backend, LockId viewer) {
     if (!backend.present())
-        return dump;
-    return dump + inputLabelsBlock(backend) + outputLabelsBlock(backend) + locksBlock(backend, viewer) +
-           routingBlock(backend) + endPreludeBlock();
+        return deviceBlock(backend);
+    return deviceBlock(backend) + inputLabelsBlock(backend) + outputLabelsBlock(backend) +
+           locksBlock(backend, viewer) + routingBlock(backend) + endPreludeBlock();
+}
+
+std::string statusDump(const Backend& backend, LockId viewer) {
+    return preambleBlock() + stateBlocks(backend, viewer);
 }
 
 }  // namespace matrix::service::videohub

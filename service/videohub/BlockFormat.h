@@ -40,6 +40,8 @@ std::string outputLabelUpdate(const Backend& backend, int output);
 std::string lockUpdate(const Backend& backend, LockId viewer, int output);
 std::string routingUpdate(const Backend& backend, int output);
 
+// Every block but the preamble: what a client gets again when the link is back.
+std::string stateBlocks(const Backend& backend, LockId viewer);
 // Everything a connecting client gets: every block, or the preamble and a
 // device block saying the matrix is absent while its link is down.
 std::string statusDump(const Backend& backend, LockId viewer);

@@ -70,8 +70,9 @@ void Session::start() {
 bool Session::receive(std::string_view bytes) {
     std::vector<Block> blocks;
     const bool keep = reader_.feed(bytes, blocks);
-    // The client may be told to go while blocks before the overflow are
-    // still answered: they were complete requests.
+    // Blocks completed before an overflow are answered: they were whole
+    // requests. Answering one may end this session (its owner can drop the
+    // client from the send callback); then stop.
     const std::weak_ptr<bool> alive = alive_;
     for (const Block& block : blocks) {
         if (alive.expired())
@@ -90,9 +91,7 @@ void Session::presenceChanged() {
         put(deviceBlock(backend_));
         return;
     }
-    // Back again: everything but the preamble, as a connecting client gets it.
-    put(deviceBlock(backend_) + inputLabelsBlock(backend_) + outputLabelsBlock(backend_) +
-         locksBlock(backend_, self_) + routingBlock(backend_) + endPreludeBlock());
+    put(stateBlocks(backend_, self_));
 }
 
 void Session::deviceChanged() {
