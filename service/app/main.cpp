@@ -131,7 +131,7 @@ int main(int argc, char** argv)
         std::cerr << "matrixd: " << error << std::endl;
         return kExitFailure;
     }
-    // MQTT ([mqtt] in the config) starts here.
+    // MQTT ([mqtt] in the config) and Videohub (videohub_port per matrix) start here.
 
     // A Videohub server for each matrix that asks for one (videohub_port).
     std::vector<std::unique_ptr<videohub::VideohubServer>> videohubServers;
