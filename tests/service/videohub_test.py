@@ -173,8 +173,8 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         a.send("SOMETHING NEW:\nwhatever\n\nPING:\n\n")  # unknown blocks are ignored
         self.assertEqual(a.block(), ("ACK", []))
         self.assertEqual(self.route_frames(), [])
-        a.send("x" * 70000)
-        with self.assertRaises(ConnectionError):
+        with self.assertRaises(ConnectionError):  # 64 KiB without a blank line: dropped
+            a.send("x" * 70000)
             a.block()
 
     def test_labels_persist_across_restart(self):
