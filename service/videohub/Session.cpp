@@ -11,6 +11,10 @@
 namespace matrix::service::videohub {
 namespace {
 
+// The names every front-end shows and the state file keeps: the HTTP API
+// takes at most this much too.
+constexpr std::size_t kMaxLabelBytes = 64;
+
 std::optional<int> portNumber(std::string_view text) {
     int value = -1;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -45,8 +49,12 @@ std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
     std::string_view label = line.substr(space + 1);
     while (!label.empty() && (label.back() == ' ' || label.back() == '\t'))
         label.remove_suffix(1);
-    if (!port || label.empty())
+    if (!port || label.empty() || label.size() > kMaxLabelBytes)
         return std::nullopt;
+    for (unsigned char c : label) {
+        if (c < 0x20 || c == 0x7F)
+            return std::nullopt;
+    }
     return std::make_pair(*port, std::string(label));
 }
 
