@@ -67,6 +67,13 @@ void VideohubServer::onNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
+        if (clients_.size() >= kMaxClients) {
+            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " +
+                    std::to_string(kMaxClients) + " clients connected");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         auto session = std::make_unique<Session>(backend_, hub_.newLockOwner(), [this, socket](const std::string& bytes) {
             if (socket->state() != QAbstractSocket::ConnectedState)
                 return;
