@@ -188,8 +188,10 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         state = self.api("GET")[1]
         self.assertEqual(state["inputs"][2]["name"], "Stage camera")
         self.assertEqual(state["outputs"][0]["name"], "Beamer")
-        self.assertEqual(self.client().dump()["INPUT LABELS:"][2], "2 Stage camera")
-        self.client().send("INPUT LABELS:\n2 Camera\n\nOUTPUT LABELS:\n0 Projector\n\n")
+        c = self.client()
+        self.assertEqual(c.dump()["INPUT LABELS:"][2], "2 Stage camera")
+        c.send("INPUT LABELS:\n2 Camera\n\nOUTPUT LABELS:\n0 Projector\n\n")  # as the other tests expect
+        self.assertEqual(c.wait_for("OUTPUT LABELS:"), ["0 Projector"])
 
 
 if __name__ == "__main__":
