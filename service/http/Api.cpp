@@ -286,6 +286,11 @@ private:
             !validName(body["name"].get<std::string>(), kMaxPortNameBytes))
             throw Refusal{errorResponse(400, "name must be a text of 1-64 bytes without control characters")};
         const std::string name = body["name"].get<std::string>();
+        // Names pick ports in requests: two ports of a side never share one.
+        for (int other = 1; other <= client::kPortCount; ++other)
+            if (other != number && (input ? unit_->inputName(other) : unit_->outputName(other)) == name)
+                throw Refusal{errorResponse(409, "'" + name + "' already names " + (input ? "input " : "output ") +
+                                                     std::to_string(other))};
         if (input)
             unit_->renameInput(number, name);
         else
