@@ -3,6 +3,7 @@
 
 #include "service/videohub/BlockFormat.h"
 
+#include <array>
 #include <charconv>
 #include <optional>
 #include <utility>
@@ -187,6 +188,19 @@ bool Session::handleLabels(const Block& block, bool inputs) {
         if (!change)
             return false;
         changes.push_back(std::move(*change));
+    }
+    // Names pick ports in API and MQTT requests, so two ports of a side never
+    // share one; checked on the names the whole block leaves (a swap is fine).
+    std::array<std::string, kPorts> after;
+    for (int p = 0; p < kPorts; ++p)
+        after[p] = inputs ? backend_.inputLabel(p) : backend_.outputLabel(p);
+    for (const auto& [port, label] : changes)
+        after[port] = label;
+    for (const auto& [port, label] : changes) {
+        for (int other = 0; other < kPorts; ++other) {
+            if (other != port && after[other] == label)
+                return false;
+        }
     }
     put(kAck);
     for (const auto& [port, label] : changes) {

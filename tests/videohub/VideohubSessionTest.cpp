@@ -131,6 +131,8 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
         {"VIDEO OUTPUT ROUTING:\nB 2\n\n", "NAK\n\n", ""},
         {"OUTPUT LABELS:\n7 Far\n\n", "NAK\n\n", ""},
         {"OUTPUT LABELS:\n1 \n\n", "NAK\n\n", ""},
+        {"INPUT LABELS:\n0 PC\n\n", "NAK\n\n", ""},  // input 3 has that name
+        {"INPUT LABELS:\n0 PC\n3 Laptop\n\n", "ACK\n\nINPUT LABELS:\n0 PC\n\nINPUT LABELS:\n3 Laptop\n\n", ""},
         {"OUTPUT LABELS:\n1 Tab\there\n\n", "NAK\n\n", ""},
         {"OUTPUT LABELS:\n1 12345678901234567890123456789012345678901234567890123456789012345\n\n", "NAK\n\n", ""},
         {"VIDEO OUTPUT LOCKS:\n1 L\n\n", "NAK\n\n", ""},
