@@ -94,7 +94,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         if cls.daemon:
             cls.daemon.close()
         cls.daemon = Matrixd(HOST, [MATRIX], cls.state)
-        assert wait_until(lambda: cls.api("GET")[1].get("link") == "up"), cls.daemon.stderr()
+        assert wait_until(lambda: cls.api("GET")[1].get("link") == "up", 10), cls.daemon.stderr()
 
     @classmethod
     def api(cls, method, path="", body=None):
