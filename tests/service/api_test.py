@@ -146,7 +146,7 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.d.request("GET", "/healthz")[0], 200)
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/booth/outputs/B", {"input": 1})[0], 200)
         self.assertEqual(self.d.request("GET", "/api/v1/matrices/hall")[0], 200)
-        self.assertLess(time.monotonic() - started, 1.0)
+        self.assertLess(time.monotonic() - started, 2.0)
         slow.join(30)
         self.hall.command("silent off")
         self.assertEqual(result["answer"], (504, {"error": "Time out!"}))
@@ -158,7 +158,7 @@ class ApiTest(unittest.TestCase):
         started = time.monotonic()
         status, body, _ = self.d.request("PUT", "/api/v1/matrices/hall/outputs/A", {"input": 2})
         self.assertEqual(status, 503, body)
-        self.assertLess(time.monotonic() - started, 0.5)
+        self.assertLess(time.monotonic() - started, 1.0)
         # The other matrix and /healthz carry on.
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/booth/outputs/D", {"input": 4})[0], 200)
         type(self).hall = Sim(tcp=HALL_SIM)
@@ -185,6 +185,10 @@ class ApiTest(unittest.TestCase):
             status, answer, _ = self.d.request("PUT", "/api/v1/matrices/hall/inputs/2/edid", raw=raw,
                                                headers={"Content-Type": content_type})
             self.assertEqual(status, expected, (raw[:20], answer))
+            if status == 200:
+                self.assertEqual([row["input"] for row in answer["edid"]], [1, 2, 3, 4])
+        self.assertEqual(self.d.request("PUT", "/api/v1/matrices/hall/inputs/2/edid", {"mode": 4})[1]["edid"][1]["code"],
+                         self.get("/api/v1/matrices/hall")["edid"][1]["code"])
         edid_rows = self.get("/api/v1/matrices/hall")["edid"]
         self.assertEqual([(r["input"], isinstance(r["code"], int), isinstance(r["text"], str)) for r in edid_rows],
                          [(n, True, True) for n in range(1, 5)])
