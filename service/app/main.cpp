@@ -12,14 +12,17 @@
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
+#include "service/videohub/VideohubServer.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QMetaObject>
 
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <vector>
 
 using namespace matrix;
 using namespace matrix::service;
@@ -130,6 +133,23 @@ int main(int argc, char** argv)
     }
     // MQTT ([mqtt] in the config) and Videohub (videohub_port per matrix) start here.
 
+    // A Videohub server for each matrix that asks for one (videohub_port).
+    std::vector<std::unique_ptr<videohub::VideohubServer>> videohubServers;
+    for (MatrixUnit* unit : hub.units()) {
+        const MatrixConfig& matrix = unit->config();
+        if (!matrix.videohubPort)
+            continue;
+        auto server = std::make_unique<videohub::VideohubServer>(hub, *unit);
+        const QHostAddress address(QString::fromStdString(matrix.videohubListen));
+        if (!server->listen(address, static_cast<quint16>(*matrix.videohubPort), &error)) {
+            std::cerr << "matrixd: " << matrix.id << ": videohub: " << error << std::endl;
+            http.stop();
+            return kExitFailure;
+        }
+        logLine(matrix.id + ": videohub on " + matrix.videohubListen + ":" + std::to_string(*matrix.videohubPort));
+        videohubServers.push_back(std::move(server));
+    }
+
     logLine("matrixd: listening on http://" + config.http.host + ":" + std::to_string(config.http.port) +
             (config.http.token.empty() ? " (no token)" : " (token required)"));
     hub.startAll();
@@ -138,6 +158,7 @@ int main(int argc, char** argv)
 
     logLine("matrixd: stopping");
     http.stop();
+    videohubServers.clear();  // controllers see their connection end, not the link go down
     hub.stopAll();
     return result;
 }

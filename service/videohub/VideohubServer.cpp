@@ -1,0 +1,181 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "service/videohub/VideohubServer.h"
+
+#include "service/hub/Hub.h"
+#include "service/hub/Log.h"
+#include "service/videohub/BlockFormat.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <vector>
+
+namespace matrix::service::videohub {
+namespace {
+
+// Kept on the socket at connect: once it has closed, its peer address is gone.
+std::string peerText(const QTcpSocket* socket) {
+    return socket->property("peer").toString().toStdString();
+}
+
+// A port number (1..4) of an event field, 0-based; -1 when absent or out of range.
+int eventPort(const nlohmann::json& event, const char* field) {
+    const auto it = event.find(field);
+    if (it == event.end() || !it->is_number_integer())
+        return -1;
+    const int port = it->get<int>() - 1;
+    return port >= 0 && port < kPorts ? port : -1;
+}
+
+}  // namespace
+
+VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
+    : QObject(parent), hub_(hub), unit_(unit), backend_(unit), server_(new QTcpServer(this)) {
+    connect(server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
+    announcedModel_ = backend_.modelName();
+    for (int p = 0; p < kPorts; ++p) {
+        announcedInputs_[p] = unit_.inputName(p + 1);
+        announcedOutputs_[p] = unit_.outputName(p + 1);
+    }
+    subscription_ = hub_.subscribe([this](const nlohmann::json& event) { onEvent(event); });
+}
+
+VideohubServer::~VideohubServer() {
+    hub_.unsubscribe(subscription_);
+    for (auto& [socket, session] : clients_) {
+        socket->disconnect();
+        socket->abort();
+        unit_.releaseLocks(session->lockId());
+    }
+}
+
+bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::string* error) {
+    if (server_->listen(address, port))
+        return true;
+    if (error) {
+        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
+                 server_->errorString().toStdString();
+    }
+    return false;
+}
+
+quint16 VideohubServer::serverPort() const {
+    return server_->serverPort();
+}
+
+void VideohubServer::onNewConnection() {
+    while (QTcpSocket* socket = server_->nextPendingConnection()) {
+        socket->setParent(this);
+        socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
+        if (clients_.size() >= kMaxClients) {
+            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " +
+                    std::to_string(kMaxClients) + " clients connected");
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        auto session = std::make_unique<Session>(backend_, hub_.newLockOwner(), [this, socket](const std::string& bytes) {
+            if (socket->state() != QAbstractSocket::ConnectedState)
+                return;
+            socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+            if (socket->bytesToWrite() > kMaxUnsentBytes)
+                drop(socket, "does not read its updates");
+        });
+        Session* raw = session.get();
+        clients_.emplace(socket, std::move(session));
+        logLine(unit_.id() + ": videohub client " + peerText(socket) + " connected");
+
+        // The socket is the context of its own handlers: once it is deleted
+        // nothing queued for it runs, even if a new socket takes its address.
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            const auto it = clients_.find(socket);
+            if (it == clients_.end())
+                return;
+            const QByteArray bytes = socket->readAll();
+            if (!it->second->receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
+                drop(socket, "sent 64 KiB without ending a block");
+        });
+        // Queued: a socket can report its end from inside a write, while an
+        // update is still going through the list of clients.
+        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+        raw->start();
+    }
+}
+
+void VideohubServer::drop(QTcpSocket* socket, const char* why) {
+    if (clients_.count(socket) == 0)
+        return;
+    logLine(unit_.id() + ": videohub client " + peerText(socket) + " dropped: " + why);
+    socket->abort();
+    QMetaObject::invokeMethod(socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+}
+
+void VideohubServer::forget(QTcpSocket* socket) {
+    const auto it = clients_.find(socket);
+    if (it == clients_.end())
+        return;
+    const LockId owner = it->second->lockId();
+    clients_.erase(it);
+    socket->deleteLater();
+    logLine(unit_.id() + ": videohub client " + peerText(socket) + " closed");
+    // Its locks end with it; the other clients see them go as U.
+    unit_.releaseLocks(owner);
+}
+
+void VideohubServer::onEvent(const nlohmann::json& event) {
+    if (event.value("matrix", std::string()) != unit_.id())
+        return;
+    const std::string type = event.value("type", std::string());
+    std::vector<Session*> sessions;
+    for (auto& [socket, session] : clients_) {
+        if (socket->state() == QAbstractSocket::ConnectedState)
+            sessions.push_back(session.get());
+    }
+    // A write may drop a client; its session stays alive until the queued
+    // forget() runs, so the pointers taken here remain valid for this event.
+    if (type == "link") {
+        for (Session* s : sessions)
+            s->presenceChanged();
+    } else if (type == "info") {
+        // The model is read after the link comes up, so a client may have
+        // been shown the stand-in name first.
+        const std::string model = backend_.modelName();
+        if (model != announcedModel_) {
+            announcedModel_ = model;
+            for (Session* s : sessions)
+                s->deviceChanged();
+        }
+    } else if (type == "routing") {
+        const int output = eventPort(event, "output");
+        for (Session* s : sessions) {
+            if (output >= 0)
+                s->routingChanged(output);
+        }
+    } else if (type == "lock") {
+        const int output = eventPort(event, "output");
+        for (Session* s : sessions) {
+            for (int o = 0; o < kPorts; ++o) {
+                if (output < 0 || o == output)
+                    s->lockChanged(o);
+            }
+        }
+    } else if (type == "names") {
+        // The event carries every name; the clients get only the lines that changed.
+        for (int p = 0; p < kPorts; ++p) {
+            const std::string input = unit_.inputName(p + 1);
+            const std::string output = unit_.outputName(p + 1);
+            const bool inputChanged = input != announcedInputs_[p];
+            const bool outputChanged = output != announcedOutputs_[p];
+            announcedInputs_[p] = input;
+            announcedOutputs_[p] = output;
+            for (Session* s : sessions) {
+                if (inputChanged)
+                    s->inputLabelChanged(p);
+                if (outputChanged)
+                    s->outputLabelChanged(p);
+            }
+        }
+    }
+}
+
+}  // namespace matrix::service::videohub

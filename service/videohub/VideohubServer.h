@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "service/videohub/BlockFormat.h"
+#include "service/videohub/Session.h"
+#include "service/videohub/UnitBackend.h"
+
+#include <nlohmann/json.hpp>
+
+#include <QHostAddress>
+#include <QObject>
+
+#include <array>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace matrix::service {
+class Hub;
+class MatrixUnit;
+}  // namespace matrix::service
+
+namespace matrix::service::videohub {
+
+// The Videohub front-end of one matrix: a TCP server whose clients each get a
+// Session over the hub's unit. Changes announced on the hub's event bus for
+// this matrix go out to every client. Loop thread only.
+class VideohubServer : public QObject {
+public:
+    // A client that stops reading while updates pile up is dropped, instead of
+    // letting its unsent text grow without end.
+    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
+    // Far more controllers than one room has; past it a new connection is
+    // closed at once rather than let anyone use up the daemon's descriptors.
+    static constexpr std::size_t kMaxClients = 64;
+
+    VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent = nullptr);
+    ~VideohubServer() override;
+
+    // False with a message ("cannot listen on 127.0.0.1:9990: ...") when the
+    // port cannot be had.
+    bool listen(const QHostAddress& address, quint16 port, std::string* error);
+    quint16 serverPort() const;
+    std::size_t clientCount() const { return clients_.size(); }
+
+private:
+    void onNewConnection();
+    void onEvent(const nlohmann::json& event);
+    void drop(QTcpSocket* socket, const char* why);
+    void forget(QTcpSocket* socket);
+
+    Hub& hub_;
+    MatrixUnit& unit_;
+    UnitBackend backend_;
+    QTcpServer* server_ = nullptr;
+    int subscription_ = 0;
+    std::map<QTcpSocket*, std::unique_ptr<Session>> clients_;
+    // The labels and model as the clients last heard them: a names event
+    // carries all names, the update only the ones that changed.
+    std::array<std::string, kPorts> announcedInputs_;
+    std::array<std::string, kPorts> announcedOutputs_;
+    std::string announcedModel_;
+};
+
+}  // namespace matrix::service::videohub

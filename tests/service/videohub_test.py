@@ -1,0 +1,198 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""matrixd's Videohub front-end against matrix-sim, driven by a Videohub client
+written here from the protocol: what a router controller sees and what reaches
+the matrix. Everything listens on 127.0.16.x only."""
+import os
+import shutil
+import socket
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Matrixd, Sim, wait_until  # noqa: E402
+
+SIM_HOST, HOST, HUB_PORT = "127.0.16.21", "127.0.16.20", 9990
+MATRIX = {"id": "hall", "name": "Main hall", "tcp": SIM_HOST, "poll_seconds": 1,
+          "inputs": ["Laptop", "Apple TV", "Camera", "PC"],
+          "outputs": ["Projector", "Left TV", "Right TV", "Recorder"], "videohub_port": HUB_PORT}
+PATH = "/api/v1/matrices/hall"
+
+
+def route_frame(output, input_):
+    frame = bytes([0xA5, 0x5B, 2, 3, input_, 0, output, 0, 0, 0, 0, 0])
+    return (frame + bytes([(0x100 - sum(frame)) % 0x100])).hex().upper()
+
+
+class VideohubClient:
+    """Reads the server's text as blocks: (header, [lines])."""
+
+    def __init__(self):
+        self.sock = socket.create_connection((HOST, HUB_PORT), timeout=5)
+        self.buffer = b""
+
+    def close(self):
+        self.sock.close()
+
+    def send(self, text):
+        self.sock.sendall(text.encode())
+
+    def block(self, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while True:
+            text = self.buffer.replace(b"\r\n", b"\n").lstrip(b"\n")
+            end = text.find(b"\n\n")
+            if end >= 0:
+                self.buffer = text[end + 2:]
+                lines = text[:end].decode().split("\n")
+                return lines[0], lines[1:]
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise TimeoutError(f"no block; have {self.buffer!r}")
+            self.sock.settimeout(left)
+            chunk = self.sock.recv(65536)
+            if not chunk:
+                raise ConnectionError("server closed the connection")
+            self.buffer += chunk
+
+    def wait_for(self, header, timeout=5.0):
+        """Skips other blocks up to the next one with this header."""
+        deadline = time.monotonic() + timeout
+        while True:
+            got, lines = self.block(max(0.01, deadline - time.monotonic()))
+            if got == header:
+                return lines
+
+    def dump(self):
+        blocks = {}
+        while True:
+            header, lines = self.block()
+            blocks[header] = lines
+            if header == "END PRELUDE:":
+                return blocks
+
+
+class VideohubAgainstMatrixd(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.state = tempfile.mkdtemp(prefix="videohub-state-")
+        cls.sim = Sim(tcp=SIM_HOST)
+        cls.daemon = None
+        cls.start_daemon()
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.daemon:
+            cls.daemon.close()
+        cls.sim.stop()
+        shutil.rmtree(cls.state, ignore_errors=True)
+
+    @classmethod
+    def start_daemon(cls):
+        if cls.daemon:
+            cls.daemon.close()
+        cls.daemon = Matrixd(HOST, [MATRIX], cls.state)
+        assert wait_until(lambda: cls.api("GET")[1].get("link") == "up", 10), cls.daemon.stderr()
+
+    @classmethod
+    def api(cls, method, path="", body=None):
+        return cls.daemon.request(method, PATH + path, body)[:2]
+
+    def route_frames(self):
+        """Route frames (command 2, 3) the simulator received since the last ask; polls left out."""
+        return [f for f in self.sim.frames() if f.startswith("A55B0203")]
+
+    def client(self):
+        c = VideohubClient()
+        self.addCleanup(c.close)
+        return c
+
+    def setUp(self):
+        self.assertEqual(self.api("PUT", "/routing", {"A": 1, "B": 2, "C": 3, "D": 4})[0], 200)
+        self.route_frames()
+
+    def test_dump_on_connect(self):
+        blocks = self.client().dump()
+        self.assertEqual(list(blocks), ["PROTOCOL PREAMBLE:", "VIDEOHUB DEVICE:", "INPUT LABELS:", "OUTPUT LABELS:",
+                                        "VIDEO OUTPUT LOCKS:", "VIDEO OUTPUT ROUTING:", "END PRELUDE:"])
+        self.assertEqual(blocks["PROTOCOL PREAMBLE:"], ["Version: 2.3"])
+        device = dict(line.split(": ", 1) for line in blocks["VIDEOHUB DEVICE:"])
+        self.assertEqual((device["Device present"], device["Video inputs"], device["Video outputs"]),
+                         ("true", "4", "4"))
+        self.assertEqual(blocks["INPUT LABELS:"], ["0 Laptop", "1 Apple TV", "2 Camera", "3 PC"])
+        self.assertEqual(blocks["OUTPUT LABELS:"], ["0 Projector", "1 Left TV", "2 Right TV", "3 Recorder"])
+        self.assertEqual(blocks["VIDEO OUTPUT LOCKS:"], ["0 U", "1 U", "2 U", "3 U"])
+        self.assertEqual(blocks["VIDEO OUTPUT ROUTING:"], ["0 0", "1 1", "2 2", "3 3"])
+
+    def test_route_reaches_matrix_and_every_client(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("VIDEO OUTPUT ROUTING:\n1 2\n\n")
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
+        self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
+        self.assertEqual(self.route_frames(), [route_frame(2, 3)])
+        self.assertEqual(self.api("GET")[1]["outputs"][1]["input"], 3)
+
+    def test_changes_from_elsewhere_reach_the_clients(self):
+        a = self.client()
+        a.dump()
+        self.sim.command("route 3 1")  # the matrix's own panel: output C gets input 1
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:", timeout=4), ["2 0"])
+        self.assertEqual(self.api("PUT", "/outputs/D", {"input": 2})[0], 200)
+        self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["3 1"])
+
+    def test_locks_between_clients_and_http(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("VIDEO OUTPUT LOCKS:\n1 O\n\n")
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(a.wait_for("VIDEO OUTPUT LOCKS:"), ["1 O"])
+        self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 L"])
+
+        b.send("VIDEO OUTPUT ROUTING:\n1 3\n\n")
+        self.assertEqual(b.block(), ("ACK", []))
+        self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 1"])  # unchanged
+        self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4}), (423, {"error": "Output is locked"}))
+        self.assertEqual(self.route_frames(), [])
+
+        a.close()  # its lock goes with it
+        self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 U"])
+        self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4})[0], 200)
+        self.assertEqual(self.route_frames(), [route_frame(2, 4)])
+
+    def test_malformed_requests_get_nak_and_send_nothing_and_a_flood_is_dropped(self):
+        a = self.client()
+        a.dump()
+        for request in ["VIDEO OUTPUT ROUTING:\n1 4\n\n", "VIDEO OUTPUT ROUTING:\n0 1\n9 0\n\n",
+                        "VIDEO OUTPUT ROUTING:\nB 2\n\n", "OUTPUT LABELS:\n5 Far\n\n", "VIDEO OUTPUT LOCKS:\n0 X\n\n"]:
+            a.send(request)
+            self.assertEqual(a.block(), ("NAK", []), request)
+        a.send("SOMETHING NEW:\nwhatever\n\nPING:\n\n")  # unknown blocks are ignored
+        self.assertEqual(a.block(), ("ACK", []))
+        self.assertEqual(self.route_frames(), [])
+        with self.assertRaises(ConnectionError):  # 64 KiB without a blank line: dropped
+            a.send("x" * 70000)
+            a.block()
+
+    def test_labels_persist_across_restart(self):
+        a, b = self.client(), self.client()
+        a.dump(), b.dump()
+        a.send("INPUT LABELS:\n2 Stage camera\n\nOUTPUT LABELS:\n0 Beamer\n\n")
+        self.assertEqual(b.wait_for("INPUT LABELS:"), ["2 Stage camera"])
+        self.assertEqual(b.wait_for("OUTPUT LABELS:"), ["0 Beamer"])
+        a.close(), b.close()
+        type(self).start_daemon()
+        state = self.api("GET")[1]
+        self.assertEqual(state["inputs"][2]["name"], "Stage camera")
+        self.assertEqual(state["outputs"][0]["name"], "Beamer")
+        c = self.client()
+        self.assertEqual(c.dump()["INPUT LABELS:"][2], "2 Stage camera")
+        c.send("INPUT LABELS:\n2 Camera\n\nOUTPUT LABELS:\n0 Projector\n\n")  # as the other tests expect
+        self.assertEqual(c.wait_for("OUTPUT LABELS:"), ["0 Projector"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
