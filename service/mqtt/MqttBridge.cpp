@@ -38,7 +38,6 @@ MqttBridge::MqttBridge(MqttSettings settings, MqttMapping::Matrices matrices, st
         settings_.clientId = defaultClientId();
     mosq_ = mosquitto_new(settings_.clientId.c_str(), true, this);
     mosquitto_connect_callback_set(mosq_, &MqttBridge::onConnect);
-    mosquitto_disconnect_callback_set(mosq_, &MqttBridge::onDisconnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::onMessage);
     if (!settings_.username.empty())
         mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
@@ -173,11 +172,6 @@ void MqttBridge::onConnect(mosquitto*, void* self, int rc)
     for (const std::string& topic : bridge->mapping_.subscriptions())
         mosquitto_subscribe(bridge->mosq_, nullptr, topic.c_str(), kQos);
     bridge->mapping_.connected();
-}
-
-void MqttBridge::onDisconnect(mosquitto*, void* self, int)
-{
-    static_cast<MqttBridge*>(self)->connected_ = false;
 }
 
 void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* message)

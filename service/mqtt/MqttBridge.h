@@ -49,7 +49,6 @@ public:
 
 private:
     static void onConnect(mosquitto*, void* self, int rc);
-    static void onDisconnect(mosquitto*, void* self, int rc);
     static void onMessage(mosquitto*, void* self, const mosquitto_message* message);
 
     void connectNow();
@@ -69,7 +68,6 @@ private:
     QTimer misc_;
     QTimer reconnect_;
     int attempt_ = 0;
-    bool everConnected_ = false;
     bool connected_ = false;
     bool stopping_ = false;
 };
