@@ -12,6 +12,7 @@
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
+#include "service/mqtt/MqttFrontEnd.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -120,6 +121,11 @@ int main(int argc, char** argv)
         return kExitFailure;
     }
     // MQTT ([mqtt] in the config) and Videohub (videohub_port per matrix) start here.
+    std::unique_ptr<MqttFrontEnd> mqtt;
+    if (config.mqtt) {
+        mqtt = std::make_unique<MqttFrontEnd>(hub, *config.mqtt);
+        mqtt->start();
+    }
 
     logLine("matrixd: listening on http://" + config.http.host + ":" + std::to_string(config.http.port) +
             (config.http.token.empty() ? " (no token)" : " (token required)"));
@@ -130,5 +136,6 @@ int main(int argc, char** argv)
     logLine("matrixd: stopping");
     http.stop();
     hub.stopAll();
+    mqtt.reset();  // after the links closed, so the broker keeps each matrix as offline too
     return result;
 }
