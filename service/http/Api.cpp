@@ -5,6 +5,7 @@
 #include "service/hub/Hub.h"
 
 #include <memory>
+#include <set>
 
 namespace matrix::service {
 
@@ -158,8 +159,9 @@ Json sceneJson(const MatrixUnit& unit, const std::string& name, const SceneRouti
 
 class Handler {
 public:
-    Handler(Hub& hub, const HttpRequest& request, Reply reply)
-        : hub_(hub), request_(request), segments_(request.segments), reply_(std::move(reply))
+    Handler(Hub& hub, std::set<std::string>& firmwareActive, const HttpRequest& request, Reply reply)
+        : hub_(hub), firmwareActive_(firmwareActive), request_(request), segments_(request.segments),
+          reply_(std::move(reply))
     {
     }
 
@@ -294,6 +296,9 @@ private:
     void edid(int input)
     {
         requireMethod(request_, {"PUT"});
+#ifndef MATRIXD_HAVE_CLIENT_EDID
+        throw Refusal{errorResponse(501, "EDID is not available in this build")};
+#else
         MatrixUnit* unit = unit_;
         auto answer = answerResult<client::Nothing>([unit, input] {
             Json body{{"input", input == 0 ? Json("all") : Json(input)}, {"status", "ok"}};
@@ -331,6 +336,7 @@ private:
         }
         requireReady(*unit_);
         unit_->client().copyEdid(output, input, answer);
+#endif
     }
 
     void routing()
@@ -429,27 +435,35 @@ private:
     void firmware()
     {
         requireMethod(request_, {"POST"});
+#ifndef MATRIXD_HAVE_CLIENT_FIRMWARE
+        throw Refusal{errorResponse(501, "firmware upgrades are not available in this build")};
+#else
         if (request_.contentType != "application/octet-stream")
             throw Refusal{errorResponse(400, "send the firmware file as application/octet-stream")};
         if (request_.body.empty())
             throw Refusal{errorResponse(400, "empty firmware file")};
+        if (firmwareActive_.count(unit_->id()) != 0)
+            throw Refusal{errorResponse(409, "Firmware upgrade running")};
         requireReady(*unit_);
         Hub& hub = hub_;
         const std::string id = unit_->id();
         const std::vector<std::uint8_t> bytes(request_.body.begin(), request_.body.end());
-        unit_->client().upgradeFirmware(bytes, [&hub, id](const client::Result<client::Nothing>& result) {
+        // Until the client ends it, a second upload to the same matrix is refused.
+        firmwareActive_.insert(id);
+        std::set<std::string>* activeSet = &firmwareActive_;
+        unit_->client().upgradeFirmware(bytes, [&hub, id, activeSet](const client::Result<client::Nothing>& result) {
+            activeSet->erase(id);
             Json event{{"type", "firmware"}, {"matrix", id}, {"state", result.ok() ? "done" : "failed"}};
             if (!result.ok())
                 event["error"] = result.message.empty() ? client::statusText(result.status) : result.message;
             hub.publish(event);
         });
-        // A file the client refused at once ends before this line: say so instead of 202.
-        if (!unit_->client().firmwareRunning())
-            return reply(400, {{"error", "the firmware file was refused"}});
         reply(202, {{"status", "started"}, {"bytes", bytes.size()}});
+#endif
     }
 
     Hub& hub_;
+    std::set<std::string>& firmwareActive_;
     const HttpRequest& request_;
     const std::vector<std::string>& segments_;
     Reply reply_;
@@ -461,7 +475,7 @@ private:
 void Api::handle(const HttpRequest& request, std::function<void(HttpResponse)> reply)
 {
     try {
-        Handler(hub_, request, reply).run();
+        Handler(hub_, firmwareActive_, request, reply).run();
     } catch (const Refusal& refusal) {
         reply(refusal.response);
     } catch (const nlohmann::json::exception& error) {

@@ -3,6 +3,9 @@
 
 #include "service/http/HttpTypes.h"
 
+#include <set>
+#include <string>
+
 namespace matrix::service {
 
 class Hub;
@@ -17,6 +20,7 @@ public:
 
 private:
     Hub& hub_;
+    std::set<std::string> firmwareActive_;  // matrices whose upgrade has not ended yet
 };
 
 }  // namespace matrix::service

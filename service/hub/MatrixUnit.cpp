@@ -177,7 +177,9 @@ void MatrixUnit::onLinkUp()
     // cycle) is read again before anyone relies on the model.
     client_->readDeviceInfo([](const auto&) {});
     client_->refresh();
+#ifdef MATRIXD_HAVE_CLIENT_EDID
     client_->readEdidStatus([](const auto&) {});
+#endif
 }
 
 void MatrixUnit::poll()
