@@ -56,9 +56,11 @@ MqttBridge::~MqttBridge()
 {
     stopping_ = true;
     if (connected_) {
+        // QoS 0 goes into the packet queue at once, ahead of the DISCONNECT;
+        // a QoS 1 message past the in-flight window would be held behind it.
         const MqttMapping::Message off = mapping_.offline();
         mosquitto_publish(mosq_, nullptr, off.topic.c_str(), static_cast<int>(off.payload.size()),
-                          off.payload.data(), kQos, off.retain);
+                          off.payload.data(), 0, off.retain);
         mosquitto_disconnect(mosq_);
     }
     dropNotifiers();
