@@ -182,7 +182,7 @@ void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     if (!message || !message->topic)
         return;
     const std::string payload(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
-    bridge->mapping_.message(message->topic, payload);
+    bridge->mapping_.message(message->topic, payload, message->retain);
 }
 
 }  // namespace matrix::service

@@ -337,7 +337,7 @@ void MqttMapping::clearRemoved(const std::string& payload)
     }
 }
 
-void MqttMapping::message(const std::string& topic, const std::string& rawPayload)
+void MqttMapping::message(const std::string& topic, const std::string& rawPayload, bool retained)
 {
     if (rawPayload.size() > kPayloadMaxBytes) {
         log_("mqtt: ignored " + topic + ": payload of " + std::to_string(rawPayload.size()) + " bytes");
@@ -369,6 +369,12 @@ void MqttMapping::message(const std::string& topic, const std::string& rawPayloa
     MqttMatrix* matrix = find(id);
     if (!matrix) {
         log_("mqtt: ignored " + topic + ": no matrix \"" + id + "\"");
+        return;
+    }
+    if (retained) {
+        // A retained command would be carried out again at every reconnect,
+        // undoing whatever changed at the matrix since.
+        log_(id + ": mqtt: ignored " + topic + ": a retained command (publish commands without retain)");
         return;
     }
     command(*matrix, rest.substr(slash + 1), trimmed(rawPayload));

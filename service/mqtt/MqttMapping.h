@@ -47,8 +47,9 @@ public:
     void connected();
     // A hub event: its JSON on B/<id>/event, and what it changed retained.
     void event(const nlohmann::json& event);
-    // A message the broker delivered on one of the subscriptions.
-    void message(const std::string& topic, const std::string& payload);
+    // A message the broker delivered on one of the subscriptions; `retained`
+    // when the broker kept it from earlier.
+    void message(const std::string& topic, const std::string& payload, bool retained = false);
 
     // Broker reconnect back-off: doubles from firstMs up to maxMs.
     static int reconnectDelayMs(int attempt, int firstMs, int maxMs);

@@ -191,6 +191,7 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
 {
     struct Case {
         std::string topic, payload, call;  // empty call: nothing may reach the matrix
+        bool retained = false;
     };
     const std::vector<Case> cases = {
         {"matrix/hall/output/2/set", "Camera", "route 2 3"},
@@ -211,12 +212,13 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
         {"matrix/hall/output/2/set", std::string(5000, '1'), ""},
         {"matrix/attic/output/2/set", "1", ""},
         {"matrix/hall/firmware/set", "1", ""},
+        {"matrix/hall/output/2/set", "1", "", true},  // left on the broker: would re-route at every start
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.topic + " " + c.payload.substr(0, 20));
         hall.calls.clear();
         logs.clear();
-        mapping.message(c.topic, c.payload);
+        mapping.message(c.topic, c.payload, c.retained);
         EXPECT_EQ(hall.calls, c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call});
         EXPECT_EQ(logs.size(), c.call.empty() ? 1u : 0u);
     }
