@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/client/ClientEngine.h"
 
+#include "core/protocol/Protocol.h"
 #include "core/transport/Ipv4.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 namespace matrix::client {
 
 namespace {
-constexpr std::uint8_t kStandbyCommand = 0x88;
-constexpr std::uint8_t kStandbySubCommand = 0x88;
 constexpr std::size_t kReadChunkBytes = 1024;
 const char* const kOpenComFailed = "Open COM failed!";
 const char* const kConnectFailed = "Connect to Matrix failed!";
@@ -328,7 +327,7 @@ void ClientEngine::write(const Bytes& bytes)
 void ClientEngine::send(Step step)
 {
     step_ = std::move(step);
-    resent_ = false;
+    resendsDone_ = 0;
     write(step_->bytes);
     loop_.startTimer(this, kReplyTimer, step_->firstWaitMs, [this] { onReplyTimer(); });
 }
@@ -338,9 +337,12 @@ void ClientEngine::onReplyTimer()
     loop_.killTimer(this, kReplyTimer);
     if (!step_)
         return;
-    if (!resent_) {
-        resent_ = true;
-        write(step_->bytes);
+    if (resendsDone_ < step_->resends) {
+        ++resendsDone_;
+        if (step_->resendWrites.empty())
+            write(step_->bytes);
+        for (const Bytes& bytes : step_->resendWrites)
+            write(bytes);
         loop_.startTimer(this, kReplyTimer, step_->secondWaitMs, [this] { onReplyTimer(); });
         return;
     }
@@ -389,7 +391,7 @@ void ClientEngine::onFrame(const CommandFrame& frame)
 {
     if (client_.onTraffic)
         client_.onTraffic(false, Bytes(frame.bytes().begin(), frame.bytes().end()));
-    if (frame.command() == kStandbyCommand && frame.subCommand() == kStandbySubCommand) {
+    if (protocol::isStandby(frame)) {
         auto token = alive_;
         failCurrent(Status::Standby);
         if (*token && client_.onStandby)

@@ -16,12 +16,15 @@ namespace matrix::client {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// One thing sent and the reply it waits for. The first expiry re-sends the
-// same bytes once, the second ends the request with TimeOut.
+// One thing sent and the reply it waits for. Each expiry re-sends the
+// same bytes (or `resendWrites`, in order) until `resends` are used up; the
+// expiry after that ends the request with TimeOut.
 struct Step {
     Bytes bytes;
     int firstWaitMs = 5000;
     int secondWaitMs = 5000;
+    int resends = 1;
+    std::vector<Bytes> resendWrites;
     std::function<bool(const CommandFrame&)> matches;
     std::function<void(const CommandFrame&)> onReply;
 };
@@ -62,6 +65,7 @@ public:
     void succeed(const std::function<void()>& notify);
     void failCurrent(Status status, const std::string& message = {});
 
+    bool comLink() const { return target_.kind == LinkTarget::Kind::Com; }
     bool firmwareRunning() const { return current_ && current_->firmware; }
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
     const std::string& linkMessage() const { return linkMessage_; }
@@ -122,7 +126,7 @@ private:
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;
     std::optional<Step> step_;
-    bool resent_ = false;
+    int resendsDone_ = 0;
     std::function<void()> afterPause_;
     std::shared_ptr<bool> alive_;
 };

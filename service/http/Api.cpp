@@ -296,9 +296,6 @@ private:
     void edid(int input)
     {
         requireMethod(request_, {"PUT"});
-#ifndef MATRIXD_HAVE_CLIENT_EDID
-        throw Refusal{errorResponse(501, "EDID is not available in this build")};
-#else
         MatrixUnit* unit = unit_;
         auto answer = answerResult<client::Nothing>([unit, input] {
             Json body{{"input", input == 0 ? Json("all") : Json(input)}, {"status", "ok"}};
@@ -336,7 +333,6 @@ private:
         }
         requireReady(*unit_);
         unit_->client().copyEdid(output, input, answer);
-#endif
     }
 
     void routing()
@@ -435,9 +431,6 @@ private:
     void firmware()
     {
         requireMethod(request_, {"POST"});
-#ifndef MATRIXD_HAVE_CLIENT_FIRMWARE
-        throw Refusal{errorResponse(501, "firmware upgrades are not available in this build")};
-#else
         if (request_.contentType != "application/octet-stream")
             throw Refusal{errorResponse(400, "send the firmware file as application/octet-stream")};
         if (request_.body.empty())
@@ -459,7 +452,6 @@ private:
             hub.publish(event);
         });
         reply(202, {{"status", "started"}, {"bytes", bytes.size()}});
-#endif
     }
 
     Hub& hub_;

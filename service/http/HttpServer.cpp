@@ -20,6 +20,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kKeepAliveComment = 15s;
 constexpr auto kStopCheck = 100ms;
+constexpr long long kDrainMaxBytes = 4 * 1024 * 1024;
 
 HttpResponse errorResponse(int status, const std::string& text)
 {
@@ -71,11 +72,21 @@ std::optional<HttpResponse> readBody(mg_connection* connection, std::string& bod
     const mg_request_info* info = mg_get_request_info(connection);
     const char* transfer = mg_get_header(connection, "Transfer-Encoding");
     const bool chunked = transfer && std::strstr(transfer, "chunked");
-    if (info->content_length > static_cast<long long>(kMaxBodyBytes))
+    char buffer[16384];
+    if (info->content_length > static_cast<long long>(kMaxBodyBytes)) {
+        // Read a moderate excess away so that the client is still reading
+        // when the answer comes, instead of meeting a reset connection.
+        long long left = std::min<long long>(info->content_length, kDrainMaxBytes);
+        while (left > 0) {
+            const int n = mg_read(connection, buffer, static_cast<std::size_t>(std::min<long long>(left, sizeof buffer)));
+            if (n <= 0)
+                break;
+            left -= n;
+        }
         return errorResponse(413, "body too large (limit 256 KiB)");
+    }
     if (info->content_length <= 0 && !chunked)
         return std::nullopt;
-    char buffer[16384];
     for (;;) {
         const int n = mg_read(connection, buffer, sizeof buffer);
         if (n < 0)

@@ -173,13 +173,9 @@ void MatrixUnit::onClientChange(const client::StateChange& change)
 
 void MatrixUnit::onLinkUp()
 {
-    // Whatever happened while the link was down (a panel change, a power
-    // cycle) is read again before anyone relies on the model.
-    client_->readDeviceInfo([](const auto&) {});
-    client_->refresh();
-#ifdef MATRIXD_HAVE_CLIENT_EDID
+    // The client reads info, routing, cables and beep again itself; the
+    // EDID status is the service's own addition to what it shows.
     client_->readEdidStatus([](const auto&) {});
-#endif
 }
 
 void MatrixUnit::poll()
