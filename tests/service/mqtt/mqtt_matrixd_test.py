@@ -5,6 +5,7 @@ the way Home Assistant or a script sees it (mosquitto_sub / mosquitto_pub).
 The broker, matrixd and the simulator listen on 127.0.21.x only."""
 import json
 import os
+import re
 import subprocess
 import tempfile
 import threading
@@ -140,7 +141,7 @@ class MqttAgainstMatrixd(unittest.TestCase):
                 return answer
 
     def frames(self):
-        return self.sim_command("frames").split()[2:]
+        return re.split(r"[ ,]+", self.sim_command("frames"))[2:]
 
     def log_text(self):
         self.log.seek(0)
