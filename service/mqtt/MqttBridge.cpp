@@ -50,6 +50,10 @@ MqttBridge::MqttBridge(MqttSettings settings, MqttMapping::Matrices matrices, st
     connect(&misc_, &QTimer::timeout, this, [this] { afterIo(mosquitto_loop_misc(mosq_), "keep-alive"); });
     reconnect_.setSingleShot(true);
     connect(&reconnect_, &QTimer::timeout, this, &MqttBridge::connectNow);
+    // A broker behind a dead route, or one that takes the TCP connection and
+    // never answers, would otherwise hold the session in "connecting" forever.
+    connectTimeout_.setSingleShot(true);
+    connect(&connectTimeout_, &QTimer::timeout, this, [this] { lost("no answer to connect"); });
 }
 
 MqttBridge::~MqttBridge()
@@ -85,6 +89,7 @@ void MqttBridge::connectNow()
     }
     watchSocket();
     misc_.start();
+    connectTimeout_.start(settings_.connectTimeoutMs);
 }
 
 void MqttBridge::watchSocket()
@@ -135,16 +140,19 @@ void MqttBridge::lost(const std::string& why)
     const bool wasConnected = connected_;
     connected_ = false;
     misc_.stop();
+    connectTimeout_.stop();
     dropNotifiers();
     if (stopping_ || reconnect_.isActive())
         return;
     // Closes what the library may still hold; the next connect starts afresh.
     mosquitto_disconnect(mosq_);
     const int delayMs = MqttMapping::reconnectDelayMs(attempt_++, settings_.reconnectFirstMs, settings_.reconnectMaxMs);
-    if (wasConnected || attempt_ == 1 || delayMs == settings_.reconnectMaxMs)
+    // One line per change of reason, and one a minute at most while it lasts.
+    if (wasConnected || why != lastFailure_ || delayMs == settings_.reconnectMaxMs)
         log_("mqtt: " + settings_.host + ":" + std::to_string(settings_.port) + " " +
              (wasConnected ? "lost" : "not reachable") + " (" + why + "); retrying in " +
              std::to_string(delayMs / 1000.0).substr(0, 4) + " s");
+    lastFailure_ = wasConnected ? std::string() : why;
     reconnect_.start(delayMs);
 }
 
@@ -168,6 +176,7 @@ void MqttBridge::onConnect(mosquitto*, void* self, int rc)
         return;
     }
     bridge->connected_ = true;
+    bridge->connectTimeout_.stop();
     bridge->attempt_ = 0;
     bridge->log_("mqtt: connected to " + bridge->settings_.host + ":" + std::to_string(bridge->settings_.port) +
                  " as " + bridge->settings_.clientId);

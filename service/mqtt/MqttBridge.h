@@ -26,6 +26,7 @@ struct MqttSettings {
     int keepaliveSeconds = 30;
     int reconnectFirstMs = 1000;  // back-off doubles from here ...
     int reconnectMaxMs = 60000;   // ... up to here
+    int connectTimeoutMs = 10000;  // TCP connect and the broker's answer to CONNECT
 };
 
 // matrixd's MQTT connection: libmosquitto driven from the Qt loop (socket
@@ -67,7 +68,9 @@ private:
     std::unique_ptr<QSocketNotifier> writable_;
     QTimer misc_;
     QTimer reconnect_;
+    QTimer connectTimeout_;
     int attempt_ = 0;
+    std::string lastFailure_;
     bool connected_ = false;
     bool stopping_ = false;
 };
