@@ -219,21 +219,27 @@ class MqttAgainstMatrixd(unittest.TestCase):
         self.assertEqual({t: after.get(t) for t in before}, before)
         self.assertGreaterEqual(self.log_text().count("ignored"), 8)
 
-    def test_e_home_assistant_restart_gets_the_configs_again(self):
-        topic = "homeassistant/select/matrix_hall/output_1/config"
-        publish(topic, "", retain=True)
-        self.assertEqual(retained(topic), {})
-        publish("homeassistant/status", "online")
+    def test_c2_a_scene_saved_over_http_becomes_selectable_and_recalls(self):
+        body = json.dumps({"routing": {"A": 2, "B": 2, "C": 2, "D": 2}}).encode()
+        request = urllib.request.Request(API + "/scenes/Movie", data=body, method="PUT",
+                                         headers={"Content-Type": "application/json"})
+        urllib.request.urlopen(request, timeout=5).close()
+        topic = "homeassistant/select/matrix_hall/scene/config"
         self.assertTrue(wait_for(lambda: retained(topic)))
+        self.assertEqual(json.loads(retained(topic)[topic])["options"], ["Movie"])
+        self.assertEqual(retained("matrix/hall/scene/state")["matrix/hall/scene/state"], '["Movie"]')
+        publish("matrix/hall/scene/set", "Movie")
+        self.assertTrue(wait_for(lambda: set(retained("matrix/hall/output/+/state").values()) == {"Apple TV"}))
 
-    def test_f_broker_restart_reconnects_and_publishes_everything_again(self):
+    def test_e_broker_restart_reconnects_and_publishes_everything_again(self):
+        configs = retained("homeassistant/+/matrix_hall/+/config")
         type(self).broker.terminate()
         type(self).broker.wait(5)
         # The HTTP side keeps working while the broker is away.
         with urllib.request.urlopen(API, timeout=5) as reply:
             self.assertEqual(json.loads(reply.read())["link"], "up")
         self.start_broker()  # no persistence: it comes back empty
-        self.assertTrue(wait_for(lambda: len(retained("homeassistant/+/matrix_hall/+/config")) == 15, 10))
+        self.assertTrue(wait_for(lambda: retained("homeassistant/+/matrix_hall/+/config") == configs, 10))
         state = retained("matrix/#")
         self.assertEqual(state.get("matrix/bridge/availability"), "online")
         self.assertEqual(state.get("matrix/hall/output/4/state"), "Laptop")
