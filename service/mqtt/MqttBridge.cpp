@@ -21,21 +21,25 @@ void initLibrary()
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-std::string defaultClientId() { return "matrixd-" + QSysInfo::machineHostName().toStdString(); }
+MqttSettings withDefaults(MqttSettings settings)
+{
+    if (settings.clientId.empty())
+        settings.clientId = "matrixd-" + QSysInfo::machineHostName().toStdString();
+    return settings;
+}
 
 }  // namespace
 
 MqttBridge::MqttBridge(MqttSettings settings, MqttMapping::Matrices matrices, std::string softwareVersion, Log log,
                        QObject* parent)
     : QObject(parent),
-      settings_(std::move(settings)),
+      settings_(withDefaults(std::move(settings))),
       log_(std::move(log)),
-      mapping_({settings_.baseTopic, settings_.discoveryPrefix, std::move(softwareVersion)}, std::move(matrices),
+      mapping_({settings_.baseTopic, settings_.discoveryPrefix, std::move(softwareVersion), settings_.clientId},
+               std::move(matrices),
                [this](const MqttMapping::Message& message) { publish(message); }, log_)
 {
     initLibrary();
-    if (settings_.clientId.empty())
-        settings_.clientId = defaultClientId();
     mosq_ = mosquitto_new(settings_.clientId.c_str(), true, this);
     mosquitto_connect_callback_set(mosq_, &MqttBridge::onConnect);
     mosquitto_message_callback_set(mosq_, &MqttBridge::onMessage);

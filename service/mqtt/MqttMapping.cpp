@@ -79,7 +79,7 @@ std::vector<std::string> MqttMapping::subscriptions() const
 {
     const std::string& b = options_.baseTopic;
     return {b + "/+/output/+/set",      b + "/+/beep/set", b + "/+/scene/set", b + "/+/factory_reset/press",
-            b + "/bridge/matrices", options_.discoveryPrefix + "/status"};
+            announcedTopic(), options_.discoveryPrefix + "/status"};
 }
 
 MqttMapping::Message MqttMapping::will() const { return offline(); }
@@ -87,6 +87,11 @@ MqttMapping::Message MqttMapping::will() const { return offline(); }
 MqttMapping::Message MqttMapping::offline() const
 {
     return {options_.baseTopic + "/bridge/availability", "offline", true};
+}
+
+std::string MqttMapping::announcedTopic() const
+{
+    return options_.baseTopic + "/bridge/matrices/" + slug(options_.instance);
 }
 
 std::string MqttMapping::node(const std::string& id) const { return slug(options_.baseTopic) + "_" + id; }
@@ -293,7 +298,7 @@ void MqttMapping::connected()
     }
     // Read back at the next start: a matrix missing from the configuration
     // then gets its retained configs cleared (see clearRemoved).
-    put(options_.baseTopic + "/bridge/matrices", ids.dump(), true);
+    put(announcedTopic(), ids.dump(), true);
 }
 
 void MqttMapping::event(const nlohmann::json& event)
@@ -322,7 +327,7 @@ void MqttMapping::clearRemoved(const std::string& payload)
         return;
     const json ids = json::parse(payload, nullptr, false);
     if (!ids.is_array()) {
-        log_("mqtt: ignored " + options_.baseTopic + "/bridge/matrices: not a JSON list");
+        log_("mqtt: ignored " + announcedTopic() + ": not a JSON list");
         return;
     }
     for (const json& item : ids) {
@@ -354,7 +359,7 @@ void MqttMapping::message(const std::string& topic, const std::string& rawPayloa
         }
         return;
     }
-    if (topic == options_.baseTopic + "/bridge/matrices") {
+    if (topic == announcedTopic()) {
         clearRemoved(rawPayload);
         return;
     }

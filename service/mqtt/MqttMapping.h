@@ -29,6 +29,9 @@ public:
         std::string baseTopic = "matrix";
         std::string discoveryPrefix = "homeassistant";
         std::string softwareVersion;  // matrixd's own, for the origin block and the bridge device
+        // This matrixd's client id: the list of matrices it announced is its
+        // own, so two of them on one broker never clear each other's matrices.
+        std::string instance = "matrixd";
     };
     using Matrices = std::function<std::vector<MqttMatrix*>()>;
     using Publish = std::function<void(const Message&)>;
@@ -68,6 +71,7 @@ private:
                                    const std::string& object, const std::string& name) const;
     std::string discoveryTopic(const std::string& id, const std::string& component, const std::string& object) const;
     std::string node(const std::string& id) const;
+    std::string announcedTopic() const;
     Message bridgeConfig() const;
 
     void sync(const MqttMatrix& matrix, bool discoveryAgain);

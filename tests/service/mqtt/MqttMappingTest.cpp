@@ -64,7 +64,7 @@ public:
 class MqttMappingTest : public ::testing::Test {
 protected:
     MqttMappingTest()
-        : mapping({"matrix", "homeassistant", "9.9"}, [this] { return std::vector<MqttMatrix*>{&hall, &lab}; },
+        : mapping({"matrix", "homeassistant", "9.9", "matrixd"}, [this] { return std::vector<MqttMatrix*>{&hall, &lab}; },
                   [this](const Message& m) { sent.push_back(m); }, [this](const std::string& l) { logs.push_back(l); })
     {
     }
@@ -160,7 +160,7 @@ TEST_F(MqttMappingTest, RetainedStateFollowsEventsAndOnlyChangesAreSent)
         {"matrix/hall/output/2/state", "Apple TV"}, {"matrix/hall/input/3/cable", "OFF"},
         {"matrix/hall/output/3/cable", "ON"}, {"matrix/hall/beep/state", "ON"},
         {"matrix/hall/scene/state", R"(["Lecture","Movie"])"}, {"matrix/hall/version", "1.2"},
-        {"matrix/bridge/matrices", R"(["hall","lab"])"},
+        {"matrix/bridge/matrices/matrixd", R"(["hall","lab"])"},
     };
     for (const auto& [topic, payload] : expected)
         EXPECT_EQ(start.at(topic), payload) << topic;
@@ -253,7 +253,7 @@ TEST_F(MqttMappingTest, MatrixAnnouncedEarlierButNoLongerConfiguredIsCleared)
 {
     mapping.connected();
     take();
-    mapping.message("matrix/bridge/matrices", R"(["hall","old","lab","#","a/b"])");
+    mapping.message("matrix/bridge/matrices/matrixd", R"(["hall","old","lab","#","a/b"])");
     std::set<std::string> cleared;
     for (const Message& m : sent) {
         EXPECT_TRUE(m.retain && m.payload.empty()) << m.topic;
@@ -269,8 +269,8 @@ TEST_F(MqttMappingTest, MatrixAnnouncedEarlierButNoLongerConfiguredIsCleared)
         EXPECT_NE(topic.find("old"), std::string::npos) << topic;
 
     take();
-    mapping.message("matrix/bridge/matrices", "not json");
-    mapping.message("matrix/bridge/matrices", R"({"old":1})");
+    mapping.message("matrix/bridge/matrices/matrixd", "not json");
+    mapping.message("matrix/bridge/matrices/matrixd", R"({"old":1})");
     EXPECT_TRUE(sent.empty());
 }
 

@@ -97,7 +97,7 @@ class MqttAgainstMatrixd(unittest.TestCase):
         cls.broker = None
         cls.start_broker()
         # A matrix announced by an earlier run that is no longer configured.
-        publish("matrix/bridge/matrices", '["hall","gone"]', retain=True)
+        publish("matrix/bridge/matrices/matrixd-test", '["hall","gone"]', retain=True)
         publish("homeassistant/select/matrix_gone/output_1/config", '{"name":"stale"}', retain=True)
         publish("matrix/gone/availability", "online", retain=True)
 
@@ -178,7 +178,7 @@ class MqttAgainstMatrixd(unittest.TestCase):
         # The matrix that left the configuration is gone from the broker.
         self.assertEqual(retained("homeassistant/+/matrix_gone/+/config"), {})
         self.assertNotIn("matrix/gone/availability", state)
-        self.assertEqual(state["matrix/bridge/matrices"], '["hall"]')
+        self.assertEqual(state["matrix/bridge/matrices/matrixd-test"], '["hall"]')
 
     def test_b_route_command_sends_the_route_frame_and_updates_state(self):
         self.frames()
