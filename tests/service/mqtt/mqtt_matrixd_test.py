@@ -17,6 +17,7 @@ MATRIXD = os.environ["MATRIXD"]
 MATRIX_SIM = os.environ["MATRIX_SIM"]
 MOSQUITTO = os.environ.get("MOSQUITTO", "/usr/sbin/mosquitto")
 HOST, SIM_HOST, BROKER_PORT, HTTP_PORT = "127.0.21.1", "127.0.21.2", 18830, 18480
+SENTINEL = "test/sentinel"
 API = f"http://{HOST}:{HTTP_PORT}/api/v1/matrices/hall"
 INPUTS = ["Laptop", "Apple TV", "Camera", "PC"]
 CONFIG = f"""
@@ -48,11 +49,33 @@ def publish(topic, payload, retain=False):
                    + (["-r"] if retain else []), check=True, timeout=5)
 
 
-def retained(topic_filter="#"):
-    """What a client subscribing now gets as retained: {topic: payload}."""
-    out = subprocess.run(["mosquitto_sub", "-h", HOST, "-p", str(BROKER_PORT), "-t", topic_filter,
-                          "--retained-only", "-W", "1", "-F", "%t %p"], capture_output=True, text=True, timeout=5)
-    return dict(line.split(" ", 1) if " " in line else (line, "") for line in out.stdout.splitlines())
+def retained(topic_filter):
+    """What a client subscribing now gets as retained: {topic: payload}. The
+    broker sends a new subscription's retained messages before anything
+    published later, so the first live message marks their end."""
+    sub = subprocess.Popen(["mosquitto_sub", "-h", HOST, "-p", str(BROKER_PORT), "-t", topic_filter, "-t", SENTINEL,
+                            "--retained-only", "-F", "%t %p"], stdout=subprocess.PIPE, text=True)
+    deadline = time.monotonic() + 10
+    try:
+        while not wait_exit(sub, 0.2):
+            if time.monotonic() > deadline:
+                raise TimeoutError(f"no retained messages for {topic_filter}")
+            publish(SENTINEL, "x")  # lost until the subscription stands; then it ends the reading
+        lines = sub.stdout.read().splitlines()
+    finally:
+        sub.kill()
+        sub.wait()
+        sub.stdout.close()
+    return dict(line.split(" ", 1) if " " in line else (line, "") for line in lines
+                if not line.startswith(SENTINEL))
+
+
+def wait_exit(proc, seconds):
+    try:
+        proc.wait(seconds)
+        return True
+    except subprocess.TimeoutExpired:
+        return False
 
 
 def wait_for(predicate, timeout=6.0):
@@ -70,10 +93,14 @@ class Watcher:
 
     def __init__(self, topic_filter):
         self.proc = subprocess.Popen(["mosquitto_sub", "-h", HOST, "-p", str(BROKER_PORT), "-t", topic_filter,
-                                      "-F", "%r %t %p"], stdout=subprocess.PIPE, text=True)
+                                      "-t", SENTINEL, "-F", "%r %t %p"], stdout=subprocess.PIPE, text=True)
         self.lines = []
         threading.Thread(target=self._read, daemon=True).start()
-        time.sleep(0.3)  # subscribed before the test acts
+        # Subscribed before the test acts: its own sentinel came through.
+        for _ in range(50):
+            publish(SENTINEL, "x")
+            if wait_for(lambda: any(t == SENTINEL for _, t, _ in self.lines), 0.2):
+                break
 
     def _read(self):
         for line in self.proc.stdout:
@@ -198,8 +225,9 @@ class MqttAgainstMatrixd(unittest.TestCase):
             self.assertTrue(wait_for(lambda: retained("matrix/hall/output/4/state").get(
                 "matrix/hall/output/4/state") == "Laptop"))
             expected = {"type": "routing", "matrix": "hall", "output": 4, "input": 1}
-            self.assertTrue(wait_for(lambda: [e for e in events.lines if json.loads(e[2]) == expected]))
-            self.assertFalse(any(retain for retain, _, _ in events.lines))
+            seen = lambda: [(r, json.loads(p)) for r, t, p in events.lines if t == "matrix/hall/event"]
+            self.assertTrue(wait_for(lambda: (False, expected) in seen()))
+            self.assertFalse(any(retain for retain, _ in seen()))
         finally:
             events.close()
 
