@@ -60,6 +60,17 @@ std::optional<int> portNumber(const std::string& text)
 
 std::string onOff(bool on) { return on ? "ON" : "OFF"; }
 
+// Text from the broker as it goes into a log line: anyone who may publish
+// must not be able to forge lines or flood the journal.
+std::string printable(const std::string& text)
+{
+    constexpr std::size_t kMaxChars = 80;
+    std::string out;
+    for (char c : text.substr(0, kMaxChars))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return text.size() > kMaxChars ? out + "..." : out;
+}
+
 }  // namespace
 
 MqttMapping::MqttMapping(Options options, Matrices matrices, Publish publish, Log log)
@@ -345,7 +356,7 @@ void MqttMapping::clearRemoved(const std::string& payload)
 void MqttMapping::message(const std::string& topic, const std::string& rawPayload, bool retained)
 {
     if (rawPayload.size() > kPayloadMaxBytes) {
-        log_("mqtt: ignored " + topic + ": payload of " + std::to_string(rawPayload.size()) + " bytes");
+        log_("mqtt: ignored " + printable(topic) + ": payload of " + std::to_string(rawPayload.size()) + " bytes");
         return;
     }
     if (topic == options_.discoveryPrefix + "/status") {
@@ -373,7 +384,7 @@ void MqttMapping::message(const std::string& topic, const std::string& rawPayloa
     const std::string id = rest.substr(0, slash);
     MqttMatrix* matrix = find(id);
     if (!matrix) {
-        log_("mqtt: ignored " + topic + ": no matrix \"" + id + "\"");
+        log_("mqtt: ignored " + printable(topic) + ": no such matrix");
         return;
     }
     if (retained) {
@@ -389,7 +400,7 @@ void MqttMapping::command(MqttMatrix& matrix, const std::string& rest, const std
 {
     const std::string id = matrix.id();
     const auto ignore = [&](const std::string& why) {
-        log_(id + ": mqtt: ignored " + rest + " \"" + payload + "\": " + why);
+        log_(id + ": mqtt: ignored " + printable(rest) + " \"" + printable(payload) + "\": " + why);
     };
     const auto report = [log = log_, id](std::string what) {
         return [log, id, what = std::move(what)](const std::string& failure) {
@@ -415,7 +426,7 @@ void MqttMapping::command(MqttMatrix& matrix, const std::string& rest, const std
         const auto names = matrix.sceneNames();
         if (std::find(names.begin(), names.end(), payload) == names.end())
             return ignore("no such scene");
-        matrix.recallScene(payload, report("scene \"" + payload + "\""));
+        matrix.recallScene(payload, report("scene \"" + printable(payload) + "\""));
     } else if (rest == "factory_reset/press") {
         if (payload != "PRESS")
             return ignore("expected PRESS");

@@ -213,6 +213,7 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
         {"matrix/attic/output/2/set", "1", ""},
         {"matrix/hall/firmware/set", "1", ""},
         {"matrix/hall/output/2/set", "1", "", true},  // left on the broker: would re-route at every start
+        {"matrix/hall/output/2/set", "PC\nhall: link down", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.topic + " " + c.payload.substr(0, 20));
@@ -220,7 +221,11 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
         logs.clear();
         mapping.message(c.topic, c.payload, c.retained);
         EXPECT_EQ(hall.calls, c.call.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.call});
-        EXPECT_EQ(logs.size(), c.call.empty() ? 1u : 0u);
+        ASSERT_EQ(logs.size(), c.call.empty() ? 1u : 0u);
+        if (!logs.empty()) {
+            EXPECT_EQ(logs[0].find('\n'), std::string::npos);  // one line, whatever was published
+            EXPECT_LT(logs[0].size(), 300u);
+        }
     }
     EXPECT_TRUE(sent.empty());
 
