@@ -116,12 +116,21 @@ class Watcher:
 class MqttAgainstMatrixd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # tearDownClass is not called when this fails: stop what did start.
+        cls.daemon = cls.sim = cls.broker = cls.log = cls.broker_log = None
+        try:
+            cls.start_all()
+        except BaseException:
+            cls.tearDownClass()
+            raise
+
+    @classmethod
+    def start_all(cls):
         cls.tmp = tempfile.TemporaryDirectory()
         cls.broker_conf = os.path.join(cls.tmp.name, "mosquitto.conf")
         with open(cls.broker_conf, "w") as f:
             f.write(f"listener {BROKER_PORT} {HOST}\nallow_anonymous true\npersistence false\n")
         cls.broker_log = open(os.path.join(cls.tmp.name, "mosquitto.log"), "w")
-        cls.broker = None
         cls.start_broker()
         # A matrix announced by an earlier run that is no longer configured.
         publish("matrix/bridge/matrices/matrixd-test", '["hall","gone"]', retain=True)
@@ -148,8 +157,9 @@ class MqttAgainstMatrixd(unittest.TestCase):
                     proc.wait(5)
                 except subprocess.TimeoutExpired:
                     proc.kill()
-        for stream in (cls.log, cls.broker_log, cls.sim.stdin, cls.sim.stdout):
-            stream.close()
+        for stream in (cls.log, cls.broker_log) + ((cls.sim.stdin, cls.sim.stdout) if cls.sim else ()):
+            if stream:
+                stream.close()
         cls.tmp.cleanup()
 
     @classmethod
