@@ -139,8 +139,10 @@ void MqttBridge::afterIo(int rc, const char* what)
     watchSocket();
 }
 
-void MqttBridge::lost(const std::string& why)
+void MqttBridge::lost(const std::string& ioFailure)
 {
+    const std::string why = refusal_.empty() ? ioFailure : refusal_;
+    refusal_.clear();
     const bool wasConnected = connected_;
     connected_ = false;
     misc_.stop();
@@ -154,7 +156,7 @@ void MqttBridge::lost(const std::string& why)
     // One line per change of reason, and one a minute at most while it lasts.
     if (wasConnected || why != lastFailure_ || delayMs == settings_.reconnectMaxMs)
         log_("mqtt: " + settings_.host + ":" + std::to_string(settings_.port) + " " +
-             (wasConnected ? "lost" : "not reachable") + " (" + why + "); retrying in " +
+             (wasConnected ? "lost" : "not connected") + " (" + why + "); retrying in " +
              std::to_string(delayMs / 1000.0).substr(0, 4) + " s");
     lastFailure_ = wasConnected ? std::string() : why;
     reconnect_.start(delayMs);
@@ -175,8 +177,8 @@ void MqttBridge::onConnect(mosquitto*, void* self, int rc)
     auto* bridge = static_cast<MqttBridge*>(self);
     if (rc != 0) {
         // The loop call that delivered this returns an error and takes the
-        // reconnect path; say why here, where the reason is known.
-        bridge->log_("mqtt: " + bridge->settings_.host + " refused the connection: " + mosquitto_connack_string(rc));
+        // reconnect path, which logs this reason rather than its own.
+        bridge->refusal_ = mosquitto_connack_string(rc);
         return;
     }
     bridge->connected_ = true;

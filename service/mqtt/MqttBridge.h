@@ -71,6 +71,7 @@ private:
     QTimer connectTimeout_;
     int attempt_ = 0;
     std::string lastFailure_;
+    std::string refusal_;  // the broker's answer when it refused the session
     bool connected_ = false;
     bool stopping_ = false;
 };
