@@ -71,7 +71,7 @@ MqttBridge::~MqttBridge()
                           off.payload.data(), 0, off.retain);
         mosquitto_disconnect(mosq_);
     }
-    dropNotifiers();
+    dropNotifiers(false);
     mosquitto_destroy(mosq_);
 }
 
@@ -103,8 +103,8 @@ void MqttBridge::watchSocket()
         dropNotifiers();
         socket_ = fd;
         if (fd >= 0) {
-            readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-            writable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+            readable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read, this);
+            writable_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write, this);
             connect(readable_.get(), &QSocketNotifier::activated, this,
                     [this] { afterIo(mosquitto_loop_read(mosq_, 1), "read"); });
             connect(writable_.get(), &QSocketNotifier::activated, this,
@@ -117,10 +117,19 @@ void MqttBridge::watchSocket()
         writable_->setEnabled(mosquitto_want_write(mosq_));
 }
 
-void MqttBridge::dropNotifiers()
+void MqttBridge::dropNotifiers(bool fromTheirSignal)
 {
-    readable_.reset();
-    writable_.reset();
+    // A connection found lost inside a notifier's own signal must not
+    // delete that notifier under it: disabled, it is gone on the next turn.
+    for (auto* notifier : {&readable_, &writable_}) {
+        if (!*notifier)
+            continue;
+        (*notifier)->setEnabled(false);
+        if (fromTheirSignal)
+            notifier->release()->deleteLater();
+        else
+            notifier->reset();
+    }
     socket_ = -1;
 }
 

@@ -55,7 +55,7 @@ private:
     void connectNow();
     void lost(const std::string& why);
     void watchSocket();
-    void dropNotifiers();
+    void dropNotifiers(bool fromTheirSignal = true);
     void afterIo(int rc, const char* what);
     void publish(const MqttMapping::Message& message);
 
