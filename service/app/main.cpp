@@ -13,6 +13,7 @@
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
 #include "service/videohub/VideohubServer.h"
+#include "service/mqtt/MqttFrontEnd.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -132,6 +133,11 @@ int main(int argc, char** argv)
         return kExitFailure;
     }
     // MQTT ([mqtt] in the config) and Videohub (videohub_port per matrix) start here.
+    std::unique_ptr<MqttFrontEnd> mqtt;
+    if (config.mqtt) {
+        mqtt = std::make_unique<MqttFrontEnd>(hub, *config.mqtt);
+        mqtt->start();
+    }
 
     // A Videohub server for each matrix that asks for one (videohub_port).
     std::vector<std::unique_ptr<videohub::VideohubServer>> videohubServers;
@@ -160,5 +166,6 @@ int main(int argc, char** argv)
     http.stop();
     videohubServers.clear();  // controllers see their connection end, not the link go down
     hub.stopAll();
+    mqtt.reset();  // after the links closed, so the broker keeps each matrix as offline too
     return result;
 }
