@@ -30,8 +30,6 @@ public:
     void setTransmit(std::function<void(const Bytes&)> transmit) { transmit_ = std::move(transmit); }
     // Called when a knob closes the link (TCP) or unplugs the line (serial).
     void setLinkCloser(std::function<void()> closer) { closeLink_ = std::move(closer); }
-    // Sees every frame received, before it is answered (the simulator's frame log).
-    void setFrameObserver(FrameHandler observer) { observer_ = std::move(observer); }
 
     void receive(const std::uint8_t* data, std::size_t length);
     void receive(const Bytes& data) { receive(data.data(), data.size()); }
@@ -81,7 +79,6 @@ private:
     MatrixDevice& device_;
     std::function<void(const Bytes&)> transmit_;
     std::function<void()> closeLink_;
-    FrameHandler observer_;
     FrameAssembler assembler_;
     std::map<std::uint8_t, std::vector<FrameHandler>> handlers_;
     std::size_t rawExpected_ = 0;

@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sim/app/SimContext.h"
 
-#include "core/link/HexLog.h"
 #include "sim/AllCommands.h"
-
-#include <iostream>
-#include <string>
 
 #include <vector>
 
@@ -16,14 +12,6 @@ std::unique_ptr<sim::MatrixResponder> SimContext::makeResponder()
     auto responder = std::make_unique<sim::MatrixResponder>(loop_, device_);
     sim::installAllCommands(*responder);
     knobs_.applyTo(*responder);
-    if (logFrames_) {
-        responder->setFrameObserver([](const CommandFrame& frame) {
-            std::string line = "rx";
-            for (const std::uint8_t byte : frame.bytes())
-                line += " " + HexLog::hexByte(byte).substr(0, 2);
-            std::cout << line << std::endl;
-        });
-    }
     return responder;
 }
 

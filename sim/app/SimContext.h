@@ -22,8 +22,6 @@ public:
     EventLoop& loop() { return loop_; }
     sim::MatrixDevice& device() { return device_; }
     SimKnobs& knobs() { return knobs_; }
-    // Print every received frame as "rx A5 5B ..." on standard output.
-    void setLogFrames(bool on) { logFrames_ = on; }
 
     // A responder for a new link: every command family, the current knobs.
     std::unique_ptr<sim::MatrixResponder> makeResponder();
@@ -36,7 +34,6 @@ private:
     EventLoop& loop_;
     sim::MatrixDevice device_;
     SimKnobs knobs_;
-    bool logFrames_ = false;
     std::map<sim::MatrixResponder*, LinkKind> links_;
 };
 

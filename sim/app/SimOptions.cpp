@@ -36,14 +36,13 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, std::str
     const QCommandLineOption standby("standby-after-ms", "Send a standby notice MS ms after each link starts.", "MS",
                                      "0");
     const QCommandLineOption control("control-stdin", "Read knob commands from standard input.");
-    const QCommandLineOption logFrames("log-frames", "Print every received frame as a line \"rx A5 5B ...\".");
     const QCommandLineOption udp("udp", "Answer discovery (UDP 30600) and address-mode messages (UDP 30601).");
     const QCommandLineOption mac("mac", "The box's MAC address, 12 hexadecimal digits (with --udp).", "MAC");
     const QCommandLineOption ip("ip", "The IPv4 address the box reports in discovery replies (with --udp).", "ADDRESS");
     const QCommandLineOption firmwareDir("firmware-dir", "At exit, write each received firmware part to DIR/partN.bin.",
                                          "DIR");
     parser.addOptions({tcp, anyAddress, noTcp, comDir, com, drop, silent, corrupt, delay, split, splitGap, coalesce,
-                       standby, control, logFrames, udp, mac, ip, firmwareDir});
+                       standby, control, udp, mac, ip, firmwareDir});
 
     if (!parser.parse(arguments)) {
         *message = parser.errorText().toStdString();
@@ -90,7 +89,6 @@ std::optional<SimOptions> parseSimOptions(const QStringList& arguments, std::str
         return std::nullopt;
     knobs.silent = parser.isSet(silent);
     options.controlStdin = parser.isSet(control);
-    options.logFrames = parser.isSet(logFrames);
     options.firmwareDir = parser.value(firmwareDir).toStdString();
 
     if (parser.isSet(com)) {

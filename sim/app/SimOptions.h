@@ -19,7 +19,6 @@ struct SimOptions {
     std::string comDir;
     int comNumber = 0;  // 0: no serial side
     bool controlStdin = false;
-    bool logFrames = false;  // print every received frame on standard output
     // UDP discovery (30600) and address-mode configuration (30601) on every
     // IPv4 address; off by default, since it answers broadcasts.
     bool udp = false;

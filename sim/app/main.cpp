@@ -57,7 +57,6 @@ int main(int argc, char** argv)
     SignalQuit signalQuit;
     QtEventLoop loop;
     SimContext context(loop, options->knobs);
-    context.setLogFrames(options->logFrames);
 
     std::unique_ptr<TcpFront> tcp;
     if (options->tcp) {
