@@ -96,7 +96,7 @@ bool QtSerialPort::open(int portNumber, const SerialSettings& settings)
 {
     closePort();
 
-    const std::string configured = comDevicePath(portNumber);
+    const std::string configured = deviceOverride_.empty() ? comDevicePath(portNumber) : deviceOverride_;
     if (configured.empty())
         return false;
     // The COMn entries are usually symlinks; the lock file and the table of

@@ -41,6 +41,9 @@ public:
     void write(const std::uint8_t* data, std::size_t length) override;
     bool isOpen() const override;
 
+    // Opens this device whatever COM number is asked for (matrixd's `serial = "/dev/..."`).
+    void setDeviceOverride(std::string path) { deviceOverride_ = std::move(path); }
+
     int portNumber() const { return portNumber_; }
     // The device the port resolved to (symlinks followed); empty when closed.
     const std::string& devicePath() const { return devicePath_; }
@@ -55,6 +58,7 @@ private:
     int guardFd_ = -1;  // holds the flock while the port is open
     int portNumber_ = 0;
     std::string devicePath_;
+    std::string deviceOverride_;
     bool live_ = false;
     bool faulted_ = false;
     bool delivering_ = false;

@@ -1,43 +1,46 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sim/MatrixResponder.h"
 
+#include "core/protocol/Protocol.h"
+
 namespace matrix::sim {
 
+namespace p = protocol;
+
 namespace {
-constexpr int kNoCable = 0xFF;
-constexpr int kOn = 0x0F;
-constexpr int kOff = 0xF0;
+bool validPort(int port) { return port >= 1 && port <= MatrixDevice::kPorts; }
+bool switchValue(int value) { return value == p::kOn || value == p::kOff; }
 }  // namespace
 
 void installGeneralCommands(MatrixResponder& responder)
 {
     MatrixDevice& device = responder.device();
 
-    responder.onCommand(0x01, [&responder, &device](const CommandFrame& f) {
+    responder.onCommand(p::kStatusCommand, [&responder, &device](const CommandFrame& f) {
         const int port = f.p1();
         switch (f.subCommand()) {
-        case 0x01:
-            responder.reply(1, 1, device.deviceType);
+        case p::kDeviceTypeSub:
+            responder.replyFrame(p::deviceTypeReply(device.deviceType));
             break;
-        case 0x02:
-            responder.reply(1, 2, device.inputCount, 0, device.outputCount);
+        case p::kMatrixSizeSub:
+            responder.replyFrame(p::matrixSizeReply(device.inputCount, device.outputCount));
             break;
-        case 0x03:
-            responder.reply(1, 3, device.versionMajor, 0, device.versionMinor);
+        case p::kVersionSub:
+            responder.replyFrame(p::versionReply(device.versionMajor, device.versionMinor));
             break;
-        case 0x04:
-            if (port >= 1 && port <= MatrixDevice::kPorts)
-                responder.reply(1, 4, port, 0, device.inputCable[port - 1] ? 1 : kNoCable);
+        case p::kInputCableSub:
+            if (validPort(port))
+                responder.replyFrame(p::cableReply(false, port, device.inputCable[port - 1]));
             break;
-        case 0x05:
-            if (port >= 1 && port <= MatrixDevice::kPorts)
-                responder.reply(1, 5, port, 0, device.outputCable[port - 1] ? 1 : kNoCable);
+        case p::kOutputCableSub:
+            if (validPort(port))
+                responder.replyFrame(p::cableReply(true, port, device.outputCable[port - 1]));
             break;
-        case 0x0A:
-            responder.reply(1, 0x0A, 0, 0, device.irOn ? 1 : kNoCable);
+        case p::kIrStateSub:
+            responder.replyFrame(p::irStateReply(device.irOn));
             break;
-        case 0x0B:
-            responder.reply(1, 0x0B, 0, 0, device.beepOn ? 1 : kNoCable);
+        case p::kBeepStateSub:
+            responder.replyFrame(p::beepStateReply(device.beepOn));
             break;
         default:
             break;
@@ -45,29 +48,29 @@ void installGeneralCommands(MatrixResponder& responder)
     });
 
     // Route input p1 to output p3; acknowledged with p1 = 0, p3 = output.
-    responder.onCommand(0x02, [&responder, &device](const CommandFrame& f) {
-        if (f.subCommand() == 0x03) {
+    responder.onCommand(p::kRoutingCommand, [&responder, &device](const CommandFrame& f) {
+        if (f.subCommand() == p::kRouteSub) {
             const int input = f.p1();
             const int output = f.p3();
-            if (input < 1 || input > MatrixDevice::kPorts || output < 1 || output > MatrixDevice::kPorts)
+            if (!validPort(input) || !validPort(output))
                 return;
             device.routing[output - 1] = input;
-            responder.reply(2, 3, 0, 0, output);
+            responder.replyFrame(p::routeAck(output));
         }
     });
 
-    responder.onCommand(0x05, [&responder, &device](const CommandFrame& f) {
-        if (f.subCommand() != 0x01 || (f.p1() != kOn && f.p1() != kOff))
+    responder.onCommand(p::kIrCommand, [&responder, &device](const CommandFrame& f) {
+        if (f.subCommand() != p::kSwitchSub || !switchValue(f.p1()))
             return;
-        device.irOn = f.p1() == kOn;
-        responder.reply(5, 1, 0, 0, 0);
+        device.irOn = f.p1() == p::kOn;
+        responder.replyFrame(p::switchAck(p::kIrCommand));
     });
 
-    responder.onCommand(0x06, [&responder, &device](const CommandFrame& f) {
-        if (f.subCommand() != 0x01 || (f.p1() != kOn && f.p1() != kOff))
+    responder.onCommand(p::kBeepCommand, [&responder, &device](const CommandFrame& f) {
+        if (f.subCommand() != p::kSwitchSub || !switchValue(f.p1()))
             return;
-        device.beepOn = f.p1() == kOn;
-        responder.reply(6, 1, 0, 0, 0);
+        device.beepOn = f.p1() == p::kOn;
+        responder.replyFrame(p::switchAck(p::kBeepCommand));
     });
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "sim/MatrixResponder.h"
 
+#include "core/protocol/Protocol.h"
+
 #include <algorithm>
 
 namespace matrix::sim {
@@ -108,7 +110,7 @@ void MatrixResponder::sendNoise(const Bytes& noise) { deliver(noise); }
 
 void MatrixResponder::sendStandby()
 {
-    CommandFrame standby = CommandFrame().set(2, 0x88).set(3, 0x88).seal();
+    const CommandFrame standby = protocol::standbyFrame();
     deliver(Bytes(standby.data(), standby.data() + CommandFrame::kSize));
 }
 

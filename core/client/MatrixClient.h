@@ -121,6 +121,9 @@ public:
     bool linkUp() const { return state_.linkUp; }
     bool firmwareRunning() const;
     std::size_t queuedRequests() const;
+    // Why the link is down: "Open COM failed!" or "Connect to Matrix failed!"
+    // (empty while it is up).
+    const std::string& linkMessage() const;
 
     // Notifications (loop thread). Set before open().
     std::function<void(const StateChange&)> onChange;

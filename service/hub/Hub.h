@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -26,6 +27,16 @@ class Hub {
 public:
     using Listener = std::function<void(const nlohmann::json& event)>;
 
+    Hub() = default;
+    ~Hub();
+    Hub(const Hub&) = delete;
+    Hub& operator=(const Hub&) = delete;
+
+    // Takes a unit made for this hub; units keep the order they were added in.
+    MatrixUnit& add(std::unique_ptr<MatrixUnit> unit);
+    void startAll();
+    void stopAll();
+
     std::vector<MatrixUnit*> units();
     MatrixUnit* find(const std::string& id);
 
@@ -34,6 +45,15 @@ public:
     void unsubscribe(int subscription);
 
     LockOwner newLockOwner();
+
+    // Hands the event to every listener (units call this).
+    void publish(const nlohmann::json& event);
+
+private:
+    std::vector<std::unique_ptr<MatrixUnit>> units_;
+    std::map<int, Listener> listeners_;
+    int nextSubscription_ = 1;
+    LockOwner nextLockOwner_ = 1;
 };
 
 }  // namespace matrix::service

@@ -2,12 +2,14 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
+#include "service/hub/Config.h"
 
 #include <nlohmann/json.hpp>
 
 #include <array>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +18,7 @@
 namespace matrix::service {
 
 class Hub;
+class StateStore;
 
 // Who holds an output lock: 0 is nobody; front-ends that lock (Videohub
 // connections) take a unique id from Hub::newLockOwner().
@@ -33,6 +36,19 @@ enum class RouteRefusal { None, Locked };
 // requests through it, so a change from any side reaches all of them.
 class MatrixUnit {
 public:
+    // The unit owns its client; `store` (may be null in tests) keeps names and scenes.
+    MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config, std::unique_ptr<client::MatrixClient> client,
+               StateStore* store);
+    ~MatrixUnit();
+    MatrixUnit(const MatrixUnit&) = delete;
+    MatrixUnit& operator=(const MatrixUnit&) = delete;
+
+    // Opens the link (supervised: it keeps being retried) and starts polling.
+    void start();
+    // Stops polling and closes the link; queued requests end with LinkDown.
+    void stop();
+    const MatrixConfig& config() const { return config_; }
+
     const std::string& id() const;
     const std::string& name() const;
     client::MatrixClient& client();
@@ -61,7 +77,8 @@ public:
     // Scenes, kept in the state file.
     std::vector<std::string> sceneNames() const;
     std::optional<SceneRouting> scene(const std::string& name) const;
-    void saveScene(const std::string& name, const SceneRouting& routing);  // emits {"type":"scenes",...}
+    // Emits {"type":"scenes",...}; false when the state file could not be written (the scene is then not kept).
+    bool saveScene(const std::string& name, const SceneRouting& routing);
     bool deleteScene(const std::string& name);
     // Routes every output of the scene in order; ends at the first failure.
     void recallScene(const std::string& name, LockOwner who,
@@ -71,6 +88,30 @@ public:
     nlohmann::json toJson() const;
     // {"id","name","link"} for the list.
     nlohmann::json summaryJson() const;
+    // {"1": input, ...} per output letter: {"A":2,"B":1,...} (null where unknown).
+    nlohmann::json routingJson() const;
+    nlohmann::json outputJson(int output) const;
+
+private:
+    void onClientChange(const client::StateChange& change);
+    void onLinkUp();
+    void poll();
+    void publish(nlohmann::json event);
+    void loadState();
+    bool persist();
+    void recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
+                    std::function<void(client::Status, RouteRefusal)> done);
+
+    Hub& hub_;
+    EventLoop& loop_;
+    MatrixConfig config_;
+    std::unique_ptr<client::MatrixClient> client_;
+    StateStore* store_;
+    std::array<std::string, client::kPortCount> inputNames_;
+    std::array<std::string, client::kPortCount> outputNames_;
+    std::array<LockOwner, client::kPortCount> locks_{};
+    std::map<std::string, SceneRouting> scenes_;
+    bool started_ = false;
 };
 
 }  // namespace matrix::service

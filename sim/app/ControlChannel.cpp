@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
+#include <cstdio>
 #include <iostream>
 #include <sstream>
 
@@ -112,6 +113,40 @@ std::string ControlChannel::execute(const std::string& line)
         ok = static_cast<bool>(unplugSerial_);
         if (ok)
             unplugSerial_();
+    } else if (word == "route") {
+        int output = 0;
+        int input = 0;
+        ok = readCount(in, output) && readCount(in, input) && output >= 1 &&
+             output <= context_.device().outputCount && input >= 1 && input <= context_.device().inputCount;
+        if (ok)
+            context_.device().routing[static_cast<std::size_t>(output - 1)] = input;
+    } else if (word == "cable") {
+        std::string side;
+        std::string state;
+        in >> side;
+        ok = readCount(in, value) && value >= 1;
+        in >> state;
+        auto& device = context_.device();
+        ok = ok && (state == "on" || state == "off") &&
+             ((side == "in" && value <= device.inputCount) || (side == "out" && value <= device.outputCount));
+        if (ok)
+            (side == "in" ? device.inputCable : device.outputCable)[static_cast<std::size_t>(value - 1)] = state == "on";
+    } else if (word == "frames") {
+        std::string text = "ok frames ";
+        char cell[3];
+        bool first = true;
+        context_.forEachLink([&](sim::MatrixResponder& r, LinkKind) {
+            for (const auto& frame : r.received()) {
+                text += first ? "" : ",";
+                first = false;
+                for (std::size_t i = 0; i < CommandFrame::kSize; ++i) {
+                    std::snprintf(cell, sizeof cell, "%02X", frame[i]);
+                    text += cell;
+                }
+            }
+            r.clearReceived();
+        });
+        return text;
     } else if (word == "links") {
         return "ok links " + std::to_string(context_.linkCount());
     } else if (word == "quit") {

@@ -24,6 +24,10 @@ namespace matrix::simapp {
 //   close                         close every TCP link
 //   unplug                        pull the serial side (it comes back)
 //   links                         answered "ok links N": the open links
+//   route OUTPUT INPUT            the front panel: output 1..4 now carries the input
+//   cable in|out N on|off         a cable plugged into or pulled from a port
+//   frames                        answered "ok frames HEX,HEX,...": the frames
+//                                 received on every link since the last "frames"
 //   quit                          stop the simulator
 class ControlChannel : public QObject {
 public:

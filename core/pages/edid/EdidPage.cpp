@@ -4,6 +4,7 @@
 #include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/pages/edid/EdidModes.h"
+#include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
@@ -12,32 +13,7 @@ namespace matrix {
 
 namespace {
 
-constexpr int kEdidCommand = 0x03;
-constexpr int kQueryCommand = 0x01;
-constexpr int kStandby = 0x88;
-
-constexpr int kSubSetModeAll = 0x01;
-constexpr int kSubSetModeOne = 0x02;
-constexpr int kSubCopyAll = 0x03;
-constexpr int kSubCopyOne = 0x04;
-constexpr int kSubDownloadAll = 0x06;
-constexpr int kSubDownloadOne = 0x07;
-constexpr int kSubModeRequest = 0x08;
-constexpr int kSubDefaultAll = 0x09;
-constexpr int kSubDefaultOne = 0x0A;
-constexpr int kSubSwitchState = 0x0B;
-constexpr int kSubOutputQuery = 0x05;
-constexpr int kSubStatusQuery = 0x0C;
-
-constexpr int kModeRequestP1 = 0xF0;
-constexpr int kBuiltInP2 = 0xF0;
-constexpr int kAllInputsP1 = 0xFE;
-constexpr int kDownloadReady = 0xAA;
-constexpr int kDownloadAnnounce = 0x56;
-constexpr int kResultOk = 0x00;
-constexpr int kResultFailed = 0xFF;
-constexpr int kNotConnected = 0xFF;
-constexpr int kSwitchStateRefused = 15;
+namespace p = protocol;
 
 const char* const kPleaseWait = "Please wait...";
 const char* const kTimeOut = "Time out!";
@@ -207,15 +183,7 @@ void EdidPage::openEdidFile(const std::string& path)
 
 bool EdidPage::portOpen() const { return serial_->isOpen(); }
 
-void EdidPage::sendEdid(int command, int subCommand, int p1, int p3, int p2)
-{
-    sender_.send(CommandFrame::edid(command, subCommand, p1, p3, p2));
-}
-
-void EdidPage::sendEdidAll(int command, int subCommand, int p1, int p3, int p2)
-{
-    sender_.send(CommandFrame::edid(command, subCommand, p1, p3, p2, true));
-}
+void EdidPage::send(const CommandFrame& frame) { sender_.send(frame); }
 
 void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
 {
@@ -252,11 +220,11 @@ void EdidPage::sendSwitchStateQuery()
 
 void EdidPage::sendCopyQuery()
 {
-    sendEdid(kQueryCommand, kSubOutputQuery, copySourceIndex_ + 1, 0, 0);
+    send(p::outputCableRequest(copySourceIndex_ + 1));
     timers_.start(kCopyQueryTimer, kReplyWaitMs);
 }
 
-void EdidPage::sendStatusQuery(int input) { sendEdid(kQueryCommand, kSubStatusQuery, input, 0, 0); }
+void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(input)); }
 
 void EdidPage::sendSetCommand()
 {
@@ -292,34 +260,34 @@ void EdidPage::resendFor(int timerId)
     const int mode = modeIndex_ + 1;
     switch (timerId) {
     case kModeRequestTimer:
-        sendEdid(kEdidCommand, kSubModeRequest, kModeRequestP1, 0, 0);
+        send(p::edidModeRequest());
         break;
     case kSwitchStateTimer:
-        sendEdid(kEdidCommand, kSubSwitchState, 0, 0, 0);
+        send(p::edidSwitchStateRequest());
         break;
     case kDefaultAllTimer:
-        sendEdid(kEdidCommand, kSubDefaultAll, kAllInputsP1, 0, 0);
+        send(p::edidDefaultAllRequest());
         break;
     case kModeAllTimer:
-        sendEdid(kEdidCommand, kSubSetModeAll, mode, 0, kBuiltInP2);
+        send(p::edidSetModeAllRequest(mode));
         break;
     case kDefaultOneTimer:
-        sendEdid(kEdidCommand, kSubDefaultOne, setTargetIndex_ + 1, 0, 0);
+        send(p::edidDefaultOneRequest(setTargetIndex_ + 1));
         break;
     case kModeOneTimer:
-        sendEdid(kEdidCommand, kSubSetModeOne, mode, setTargetIndex_ + 1, kBuiltInP2);
+        send(p::edidSetModeOneRequest(mode, setTargetIndex_ + 1));
         break;
     case kCopyAllTimer:
-        sendEdid(kEdidCommand, kSubCopyAll, copySourceIndex_ + 1, 0, 0);
+        send(p::edidCopyAllRequest(copySourceIndex_ + 1));
         break;
     case kCopyOneTimer:
-        sendEdid(kEdidCommand, kSubCopyOne, copySourceIndex_ + 1, copyTargetIndex_ + 1, 0);
+        send(p::edidCopyOneRequest(copySourceIndex_ + 1, copyTargetIndex_ + 1));
         break;
     case kDownloadOneTimer:
-        sendEdid(kEdidCommand, kSubDownloadOne, downloadTargetIndex_ + 1, 0, kBuiltInP2);
+        send(p::edidDownloadOneRequest(downloadTargetIndex_ + 1));
         break;
     case kDownloadAllTimer:
-        sendEdid(kEdidCommand, kSubDownloadAll, kAllInputsP1, 0, kBuiltInP2);
+        send(p::edidDownloadAllRequest());
         break;
     default:
         if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
@@ -504,49 +472,48 @@ void EdidPage::dispatch(const CommandFrame& frame)
 // without its popup, and on whatever link the shown tab holds by then.
 bool EdidPage::handleReply(const CommandFrame& f)
 {
-    const int byte7 = f[7];
     auto waits = [this](int timerId) { return timers_.isRunning(timerId) || timers_.isRunning(timerId + 1); };
-    if (f.is(kEdidCommand, kSubModeRequest)) {
+    if (p::isEdidReply(f, p::kEdidModeRequestSub)) {
         if (waits(kModeRequestTimer))
             onModeReply();
-    } else if (f.is(kQueryCommand, kSubOutputQuery) && f.p1() == copySourceIndex_ + 1) {
+    } else if (f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1) {
         if (timers_.isRunning(kCopyQueryTimer))
             onCopyQueryReply(f);
-    } else if (f.is(kEdidCommand, kSubSetModeOne) && f.p3() == setTargetIndex_ + 1) {
+    } else if (p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1) {
         if (waits(kModeOneTimer))
             onSetOneReply();
-    } else if (f.is(kEdidCommand, kSubDefaultOne)) {
+    } else if (p::isEdidReply(f, p::kEdidDefaultOneSub)) {
         if (waits(kDefaultOneTimer))
             onDefaultOneReply();
-    } else if (f.is(kEdidCommand, kSubSetModeAll)) {
+    } else if (p::isEdidReply(f, p::kEdidModeAllSub)) {
         if (waits(kModeAllTimer))
             onSetAllReply();
-    } else if (f.is(kEdidCommand, kSubDefaultAll)) {
+    } else if (p::isEdidReply(f, p::kEdidDefaultAllSub)) {
         if (waits(kDefaultAllTimer))
             onDefaultAllReply();
-    } else if (f.is(kEdidCommand, kSubCopyAll)) {
+    } else if (p::isEdidReply(f, p::kEdidCopyAllSub)) {
         if (waits(kCopyAllTimer))
             onCopyAllReply(f);
-    } else if (f.is(kEdidCommand, kSubCopyOne) && f.p3() == copyTargetIndex_ + 1) {
+    } else if (p::decodeEdidCopyOne(f, copyTargetIndex_ + 1)) {
         if (waits(kCopyOneTimer))
             onCopyOneReply(f);
-    } else if (f.is(kEdidCommand, kSubDownloadOne) && f.p1() == kDownloadReady && byte7 == 0) {
+    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadOneSub)) {
         if (waits(kDownloadOneTimer))
-            onDownloadReady(kSubDownloadOne, kDownloadOneTimer);
-    } else if (f.is(kEdidCommand, kSubDownloadOne) && byte7 == 1) {
+            onDownloadReady(p::kEdidDownloadOneSub, kDownloadOneTimer);
+    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadOneSub)) {
         if (timers_.isRunning(kDownloadResultTimer))
             onDownloadResult(f);
-    } else if (f.is(kEdidCommand, kSubDownloadAll) && f.p1() == kDownloadReady && byte7 == 0) {
+    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadAllSub)) {
         if (waits(kDownloadAllTimer))
-            onDownloadReady(kSubDownloadAll, kDownloadAllTimer);
-    } else if (f.is(kEdidCommand, kSubDownloadAll) && byte7 == 1) {
+            onDownloadReady(p::kEdidDownloadAllSub, kDownloadAllTimer);
+    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadAllSub)) {
         if (timers_.isRunning(kDownloadResultTimer))
             onDownloadResult(f);
-    } else if (f.is(kStandby, kStandby)) {
+    } else if (p::isStandby(f)) {
         onStandby();
-    } else if (f.is(kQueryCommand, kSubStatusQuery) && f.p1() >= 1 && f.p1() <= kStatusInputs && f.p2() == 0) {
+    } else if (p::decodeEdidStatus(f)) {
         onStatusReply(f);
-    } else if (f.is(kEdidCommand, kSubSwitchState) && f.p2() == 0) {
+    } else if (p::decodeEdidSwitchState(f)) {
         if (waits(kSwitchStateTimer))
             onSwitchStateReply(f);
     } else {
@@ -571,7 +538,7 @@ void EdidPage::onModeReply()
 void EdidPage::onCopyQueryReply(const CommandFrame& f)
 {
     timers_.kill(kCopyQueryTimer);
-    if (f.p3() == kNotConnected) {
+    if (!p::stateIsOn(f.p3())) {
         timers_.kill(kProgressTimer);
         closeProgress();
         showNotice(std::string("HDMI OUT ") + static_cast<char>('A' + copySourceIndex_) + " is not connected" + "!");
@@ -649,7 +616,7 @@ void EdidPage::onCopyAllReply(const CommandFrame& f)
     closePleaseWait();
     // The matrix reports a refused copy with a non-zero p1, as it does for
     // a single input; it must not read as a success.
-    if (f.p1() != kResultOk) {
+    if (f.p1() != p::kEdidResultOk) {
         showNotice("Copy failed!");
         return;
     }
@@ -670,7 +637,7 @@ void EdidPage::onCopyOneReply(const CommandFrame& f)
     closePleaseWait();
     if (link_.noticeOpen != 0)
         return;
-    if (f.p1() == kResultOk) {
+    if (f.p1() == p::kEdidResultOk) {
         const int input = copyTargetIndex_ + 1;
         showNotice("Copy successfully!", kNoticeMs, [this, input] {
             sendStatusQuery(input);
@@ -685,8 +652,8 @@ void EdidPage::onDownloadReady(int subCommand, int requestTimer)
 {
     timers_.kill(requestTimer);
     timers_.kill(requestTimer + 1);
-    sendEdidAll(kEdidCommand, subCommand, kDownloadAnnounce, 0, 0);
-    std::copy(edidFileData_.begin(), edidFileData_.end(), edidTransferBlock_.begin() + 1);
+    send(p::edidDownloadAnnounce(subCommand));
+    edidTransferBlock_ = p::edidTransferBlock(edidFileData_.data());
     timers_.start(kDataStepTimer, kDataStepDelayMs);
     edidBusy_ = 1;
 }
@@ -696,13 +663,13 @@ void EdidPage::onDownloadResult(const CommandFrame& f)
     timers_.kill(kDownloadResultTimer);
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
-    if (f.p1() == kResultFailed) {
+    if (f.p1() == p::kEdidResultFailed) {
         closeProgress();
         showNotice("Download failed!");
-    } else if (f.p1() == kResultOk) {
+    } else if (f.p1() == p::kEdidResultOk) {
         closeProgress();
         std::function<void()> refresh;
-        if (f.subCommand() == kSubDownloadAll) {
+        if (f.subCommand() == p::kEdidDownloadAllSub) {
             refresh = [this] {
                 edidOperation_ = kOpRefresh;
                 sendStatusQuery(1);
@@ -765,7 +732,7 @@ void EdidPage::onSwitchStateReply(const CommandFrame& f)
 {
     timers_.kill(kSwitchStateTimer);
     timers_.kill(kSwitchStateFinalTimer);
-    if (f.p1() == kSwitchStateRefused) {
+    if (f.p1() == p::kEdidSwitchRefused) {
         timers_.kill(kProgressTimer);
         closeProgress();
         edidBusy_ = 0;

@@ -8,6 +8,7 @@
 #include "core/link/FrameSender.h"
 #include "core/link/HexLog.h"
 #include "core/pages/edid/EdidFile.h"
+#include "core/protocol/Protocol.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
 
@@ -66,7 +67,7 @@ public:
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;
     static constexpr std::size_t kSocketReadBytes = 1024;
-    static constexpr std::size_t kTransferBlockBytes = 290;
+    static constexpr std::size_t kTransferBlockBytes = protocol::kEdidTransferBytes;
     static constexpr int kStatusInputs = 8;
     static constexpr int kLivePorts = 4;
 
@@ -130,8 +131,7 @@ private:
     enum class FirstStep { ModeRequest, SwitchState, CopyQuery };
 
     // Senders: arguments command, sub-command, p1, p3, p2.
-    void sendEdid(int command, int subCommand, int p1, int p3, int p2);
-    void sendEdidAll(int command, int subCommand, int p1, int p3, int p2);  // byte 7 = 1
+    void send(const CommandFrame& frame);
 
     bool startOperation(int operation);
     void sendModeRequest();

@@ -2,19 +2,14 @@
 #include "core/pages/firmware/FirmwarePage.h"
 
 #include "core/app/CommandGuard.h"
+#include "core/protocol/Protocol.h"
 
 #include <algorithm>
 
 namespace matrix {
 
 namespace {
-constexpr std::uint8_t kUpgradeCommand = 0x20;
-constexpr std::uint8_t kAccept = 0xAA;
-constexpr std::uint8_t kReject = 0x44;
-constexpr std::uint8_t kLastBlock = 0x56;
-constexpr std::uint8_t kPrepare = 0x80;
-constexpr std::uint8_t kSecondPrepare = 0x10;
-constexpr std::uint8_t kFinalForm = 0xFE;
+namespace p = protocol;
 constexpr std::size_t kMaxSentLogBytes = 64 * 1024;
 
 const char* deviceTypeText(int type)
@@ -89,7 +84,7 @@ void FirmwarePage::activate()
         }
     }
     shared.standbyWatch = 1;
-    sendFrame(CommandFrame::firmware(0x01, 0x01, 0, 0, 0, 0));
+    sendFrame(p::deviceTypeRequest());
 }
 
 void FirmwarePage::onSocketConnect(int errorCode)
@@ -129,18 +124,18 @@ void FirmwarePage::onSerialByte(std::uint8_t byte, int portNumber)
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     SharedState& shared = context_.shared;
-    if (frame.is(0x88, 0x88)) {
+    if (p::isStandby(frame)) {
         if (!viaTcp || shared.standbyWatch == 1)
             handleStandby();
         return;
     }
-    if (frame.command() == kUpgradeCommand) {
+    if (frame.command() == p::kFirmwareCommand) {
         if (viaTcp && shared.firmwareEntryPending == 1)
             return;
         handleUpgradeReply(frame);
         return;
     }
-    if (frame.command() != 0x01)
+    if (frame.command() != p::kStatusCommand)
         return;
     if (shared.upgradeMode == 0) {
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
@@ -151,23 +146,23 @@ void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
     bool polling = false;
     for (int id = kRebootPollFirstTimer; id <= kRebootPollLastTimer; ++id)
         polling = polling || timers_.isRunning(id);
-    if (frame.subCommand() == 0x01 && frame.p1() == 1 && frame.p2() == 0 && polling)
+    if (p::isRebootAnswer(frame) && polling)
         handleRebootAnswer();
 }
 
 void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& infoText)
 {
     switch (frame.subCommand()) {
-    case 0x01:
+    case p::kDeviceTypeSub:
         if (const char* text = deviceTypeText(frame.p1()))
             infoText = text;
-        sendFrame(CommandFrame::firmware(0x01, 0x02, 0, 0, 0, 0));
+        sendFrame(p::matrixSizeRequest());
         break;
-    case 0x02:
+    case p::kMatrixSizeSub:
         infoText = "Device: " + infoText + " " + std::to_string(frame.p1()) + "x" + std::to_string(frame.p3());
-        sendFrame(CommandFrame::firmware(0x01, 0x03, 0, 0, 0, 0));
+        sendFrame(p::versionRequest());
         break;
-    case 0x03:
+    case p::kVersionSub:
         deviceLine_ = infoText + "          " + "Version: " + std::to_string(frame.p1()) + "." +
                       std::to_string(frame.p3());
         changed.notifyChanged();
@@ -184,17 +179,12 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
     if (context_.shared.firmwareUpgrading == 0)
         return;
     const std::uint8_t sub = f.subCommand();
-    const std::uint8_t p1 = f[4];
-    const std::uint8_t b6 = f[6];
-    const std::uint8_t b7 = f[7];
-    const std::uint8_t b8 = f[8];
-    const std::uint8_t b10 = f[10];
-    const bool restZero = b6 == 0 && b7 == 0 && b8 == 0 && b10 == 0;
+    const auto start = p::decodeFirmwareStart(f, sub);
 
     // The handshake replies carry no step number, so a late or doubled one
     // (the start or a prepare re-sent after its first wait) could only be
     // taken for a later step: each counts only while its request waits.
-    if (sub == 0x01 && p1 == kAccept && restZero) {
+    if (sub == p::kFirmwarePart1Sub && start == p::FirmwareStart::Accepted) {
         if (!timers_.isRunning(kStartPart1Timer) && !timers_.isRunning(kStartPart1FinalTimer))
             return;
         timers_.kill(kStartPart1Timer);
@@ -202,7 +192,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
         return;
     }
-    if (sub == 0x02 && p1 == kAccept && b7 == 0) {
+    if (sub == p::kFirmwarePart2Sub && start == p::FirmwareStart::Accepted) {
         if (!timers_.isRunning(kStartPart2Timer) && !timers_.isRunning(kStartPart2FinalTimer))
             return;
         timers_.kill(kStartPart2Timer);
@@ -215,9 +205,9 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
         return;
     }
-    if (p1 == kReject && restZero && (sub == 0x01 || sub == 0x02)) {
-        const std::string name = sub == 0x01 ? "Part_1.1.0.0" : "Part_2.1.0.0";
-        if (sub == 0x01) {
+    if (start == p::FirmwareStart::Rejected) {
+        const std::string name = sub == p::kFirmwarePart1Sub ? "Part_1.1.0.0" : "Part_2.1.0.0";
+        if (sub == p::kFirmwarePart1Sub) {
             showPageNotice("Write to " + name + " failed!");
         } else {
             messageBoxText_ = "Write to " + name + " failed";
@@ -228,7 +218,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         endUpgrade("Write to " + name + " failed\r\n");
         return;
     }
-    if (sub == 0x01 && p1 == 0 && restZero) {
+    if (p::isFirmwarePrepareAck(f)) {
         const bool firstWaits = timers_.isRunning(kFirstPrepareTimer) || timers_.isRunning(kFirstPrepareFinalTimer);
         const bool secondWaits =
             timers_.isRunning(kSecondPrepareTimer) || timers_.isRunning(kSecondPrepareFinalTimer);
@@ -237,7 +227,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         timers_.kill(kFirstPrepareTimer);
         timers_.kill(kFirstPrepareFinalTimer);
         if (handshakeStep_ == 0) {
-            sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kSecondPrepare, 0, 0, 0));
+            sendFrame(p::firmwareSecondPrepareRequest());
             timers_.start(kSecondPrepareTimer, kSecondPrepareMs);
             appendSentLog("\r\n");
             handshakeStep_ = 1;
@@ -253,19 +243,19 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         }
         return;
     }
-    if (sub != partSub() || p1 != 0)
+    if (sub != partSub() || f.p1() != 0)
         return;
     // Acknowledgements count only for the block that waits for one: a late
     // or held one (of an earlier block, or of an upgrade that has ended)
     // would skip blocks the matrix never got.
     const bool blockWaits = timers_.isRunning(kBlockAckTimer) || timers_.isRunning(kBlockAckFinalTimer) ||
                             timers_.isRunning(kFirstBlockAckTimer) || timers_.isRunning(kFirstBlockAckFinalTimer);
-    if (b7 == 1 && b8 == 1) {
-        if (!blockWaits || b10 != blockIndex_)
+    if (const auto acked = p::decodeFirmwareBlockAck(f, sub)) {
+        if (!blockWaits || *acked != blockIndex_)
             return;
         timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
         timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
-        blockIndex_ = b10 + 1;
+        blockIndex_ = *acked + 1;
         const int total = part_.blockTotal();
         if (blockIndex_ > total)
             return;
@@ -276,7 +266,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         timers_.start(kNextBlockTimer, kNextBlockDelayMs);
         return;
     }
-    if (b6 == kFinalForm && b7 == 0 && b8 == 1) {
+    if (p::isFirmwareFinalAck(f, sub)) {
         if (!blockWaits || blockIndex_ < part_.blockTotal())
             return;
         // Every block timer stops, whichever part and block came last, so no
@@ -385,7 +375,7 @@ void FirmwarePage::startPart(std::size_t markerPosition)
 
 void FirmwarePage::sendStartCommand()
 {
-    sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), 0x01, 0, 0, 0));
+    sendFrame(p::firmwareStartRequest(partSub()));
 }
 
 void FirmwarePage::sendAnnounce(int index)
@@ -393,24 +383,21 @@ void FirmwarePage::sendAnnounce(int index)
     // A part shorter than one block is announced as its own last block, so
     // that the matrix answers with the final acknowledgement.
     if (index >= part_.blockTotal())
-        sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), kLastBlock, 0, 1, index, true));
+        sendFrame(p::firmwareLastBlockAnnounce(partSub(), index));
     else
-        sendFrame(CommandFrame::firmware(kUpgradeCommand, partSub(), kAccept, 1, 1, index));
+        sendFrame(p::firmwareBlockAnnounce(partSub(), index));
 }
 
 void FirmwarePage::fillBlock()
 {
     const std::size_t from = part_.dataStart + kBlockDataBytes * static_cast<std::size_t>(blockIndex_);
-    unsigned sum = 0;
     for (std::size_t i = 0; i < kBlockDataBytes; ++i) {
         const std::size_t at = from + i;
-        const std::uint8_t byte = at < image_.size() ? image_[at] : 0;
-        block_[i + 1] = byte;
-        sum += byte;
+        block_[i + 1] = at < image_.size() ? image_[at] : 0;
         progressPosition_ = progressCount_;
         ++progressCount_;
     }
-    block_[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+    block_[0] = p::firmwareBlockChecksum(block_.data() + 1);
     changed.notifyChanged();
 }
 
@@ -421,7 +408,7 @@ void FirmwarePage::sendBlock()
     sender_.sendRaw(block_.data(), block_.size(), false);
 }
 
-void FirmwarePage::sendRebootPoll() { sendFrame(CommandFrame::firmware(0x01, 0x01, 0, 0, 0, 0)); }
+void FirmwarePage::sendRebootPoll() { sendFrame(p::rebootPollRequest()); }
 
 int FirmwarePage::progressPosition() const { return std::clamp(progressPosition_, 0, progressMaximum_); }
 
@@ -461,7 +448,7 @@ void FirmwarePage::onTimer(int id)
     const std::string name = partName();
     switch (id) {
     case kPrepareDelayTimer:
-        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kPrepare, 0, 0, 0));
+        sendFrame(p::firmwarePrepareRequest());
         timers_.start(kFirstPrepareTimer, kFirstPrepareMs);
         appendSentLog("\r\n");
         break;
@@ -501,7 +488,7 @@ void FirmwarePage::onTimer(int id)
         failAfterTimeOut("Upgrading " + name + " failed\r\n");
         break;
     case kSecondPrepareTimer:
-        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kSecondPrepare, 0, 0, 0));
+        sendFrame(p::firmwareSecondPrepareRequest());
         timers_.start(kSecondPrepareFinalTimer, kSecondPrepareMs);
         break;
     case kSecondPrepareFinalTimer:
@@ -509,7 +496,7 @@ void FirmwarePage::onTimer(int id)
         failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
         break;
     case kFirstPrepareTimer:
-        sendFrame(CommandFrame::firmware(kUpgradeCommand, 0x01, kPrepare, 0, 0, 0));
+        sendFrame(p::firmwarePrepareRequest());
         timers_.start(kFirstPrepareFinalTimer, kFirstPrepareMs);
         appendSentLog("\r\n");
         break;

@@ -10,6 +10,7 @@
 #include "core/link/HexLog.h"
 #include "core/pages/firmware/FirmwareContainer.h"
 #include "core/pages/firmware/FirmwareMerger.h"
+#include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -60,8 +61,8 @@ public:
     static constexpr int kStandbyNoticeMs = 2500;
     static constexpr int kLastPageTimer = 79;
 
-    static constexpr std::size_t kBlockDataBytes = 256;
-    static constexpr std::size_t kBlockBytes = kBlockDataBytes + 1;
+    static constexpr std::size_t kBlockDataBytes = protocol::kFirmwareBlockDataBytes;
+    static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
 
@@ -140,7 +141,7 @@ private:
     void failAfterTimeOut(const std::string& logLine);
     void finishIdle();
 
-    int partSub() const { return firmwarePart_ == 2 ? 0x02 : 0x01; }
+    int partSub() const { return firmwarePart_ == 2 ? protocol::kFirmwarePart2Sub : protocol::kFirmwarePart1Sub; }
     std::string partName() const;
     void sendFrame(const CommandFrame& frame) { sender_.sendRaw(frame.data(), CommandFrame::kSize, false); }
     void sendStartCommand();

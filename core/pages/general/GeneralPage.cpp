@@ -3,6 +3,7 @@
 
 #include "core/app/CommandGuard.h"
 #include "core/link/LinkState.h"
+#include "core/protocol/Protocol.h"
 #include "core/transport/ComPorts.h"
 
 #include <algorithm>
@@ -11,10 +12,12 @@ namespace matrix {
 
 namespace {
 
-constexpr int kOn = 0x0F;
-constexpr int kOff = 0xF0;
-constexpr int kNoCable = 0xFF;
-constexpr int kStandbyCommand = 0x88;
+namespace p = protocol;
+
+// Factory settings: input n to output n on the four outputs, then this
+// built-in EDID mode on all inputs, then the beep on.
+constexpr int kResetRoutes = 4;
+constexpr int kFactoryEdidMode = 4;
 
 constexpr const char* kOpenComFailed = "Open COM failed!";
 constexpr const char* kConnectFailed = "Connect to Matrix failed!";
@@ -105,17 +108,7 @@ GeneralPage::~GeneralPage() = default;
 
 // ---------------------------------------------------------------- helpers
 
-void GeneralPage::send(int command, int subCommand, int p1) { sender_.send(CommandFrame::general(command, subCommand, p1)); }
-
-void GeneralPage::sendP3(int command, int subCommand, int p1, int p3)
-{
-    sender_.send(CommandFrame::generalP3(command, subCommand, p1, p3));
-}
-
-void GeneralPage::sendP2(int command, int subCommand, int p1, int p2)
-{
-    sender_.send(CommandFrame::generalP2(command, subCommand, p1, p2));
-}
+void GeneralPage::send(const CommandFrame& frame) { sender_.send(frame); }
 
 bool GeneralPage::guard()
 {
@@ -205,7 +198,7 @@ void GeneralPage::comConnectClicked()
         comListEnabled_ = false;
         comConnected_ = true;
         link_.comOpen = 1;
-        send(1, 0x0B, 0);
+        send(p::beepStateRequest());
     } else {
         notice(kGuardNoticeMs, kOpenComFailed);
     }
@@ -428,7 +421,7 @@ void GeneralPage::statusClicked()
             return;
         }
         startStatusRun();
-        send(1, 4, 1);
+        send(p::inputCableRequest(1));
         timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
     } else {
         if (link_.comOpen == 0 || shared_.generalShownAgain == 1) {
@@ -448,7 +441,7 @@ void GeneralPage::statusClicked()
 
 void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath)
 {
-    const bool connected = p3 != kNoCable;
+    const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
     // Only the answer to the query in flight moves the run on: a late one,
     // after a standby or a time-out ended the run, would start the chain
     // again without its popup, sending on whatever link the shown tab holds.
@@ -465,7 +458,7 @@ void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath
             statusRunEnded();
             return;
         }
-        send(1, 4, port + 1);
+        send(p::inputCableRequest(port + 1));
         timers_.start(inputFirstTimer(port + 1), kReplyTimeoutMs);
         if (!serialPath)
             link_.progressText = "Getting In" + std::to_string(port + 1) + "...";
@@ -476,7 +469,7 @@ void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath
         timers_.kill(inputFirstTimer(port) + 1);
         if (!asked)
             return;
-        send(1, 5, port);
+        send(p::outputCableRequest(port));
         timers_.start(outputFirstTimer(port), kReplyTimeoutMs);
         if (!serialPath)
             link_.progressText = "Getting Out" + std::to_string(port) + "...";
@@ -524,7 +517,7 @@ void GeneralPage::portChainTimeout(int firstTimerId)
     const int index = (firstTimerId - kFirstPortTimer) / 2;  // 0 IN1, 1 OUT1, 2 IN2, ...
     const int port = index / 2 + 1;
     const bool output = index % 2 == 1;
-    send(1, output ? 5 : 4, port);
+    send(p::cableRequest(output, port));
     timers_.start(firstTimerId + 1, kReplyTimeoutMs);
 }
 
@@ -555,7 +548,7 @@ void GeneralPage::acceptDeviceType(int p1)
         deviceTypeName_ = "HDMI+HDBT etc MATRIX";
     if (!deviceTypeName_.empty())
         deviceTypeLabel_ = deviceTypeName_;
-    send(1, 2, 0);
+    send(p::matrixSizeRequest());
     timers_.start(kMatrixSizeTimer, kReplyTimeoutMs);
 }
 
@@ -564,7 +557,7 @@ void GeneralPage::acceptMatrixSize(int p1, int p3)
     timers_.kill(kMatrixSizeTimer);
     timers_.kill(kMatrixSizeTimer + 1);
     deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(p3);
-    send(1, 3, 0);
+    send(p::versionRequest());
     timers_.start(kVersionTimer, kReplyTimeoutMs);
 }
 
@@ -573,7 +566,7 @@ void GeneralPage::acceptVersion(int p1, int p3)
     timers_.kill(kVersionTimer);
     timers_.kill(kVersionTimer + 1);
     versionLabel_ = std::to_string(p1) + "." + std::to_string(p3);
-    send(1, 4, 1);
+    send(p::inputCableRequest(1));
     timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
 }
 
@@ -582,7 +575,7 @@ void GeneralPage::acceptVersion(int p1, int p3)
 void GeneralPage::beepClicked()
 {
     if (guard())
-        send(6, 1, beepChecked_ ? kOff : kOn);
+        send(p::beepRequest(!beepChecked_));
     // The box shows the last confirmed state; the view re-reads it.
     changed.notifyChanged();
 }
@@ -590,20 +583,20 @@ void GeneralPage::beepClicked()
 void GeneralPage::irClicked()
 {
     if (guard())
-        send(5, 1, irChecked_ ? kOff : kOn);
+        send(p::irRequest(!irChecked_));
     changed.notifyChanged();
 }
 
 void GeneralPage::sendResetRequest(int step)
 {
-    if (step <= 4)
-        sendP3(2, 3, step, step);
+    if (step <= kResetRoutes)
+        send(p::routeRequest(step, step));  // input n to output n
     else if (step == 5)
-        send(3, 8, kOff);
+        send(p::edidModeRequest());
     else if (step == 6)
-        sendP2(3, 1, 4, kOff);
+        send(p::edidSetModeAllRequest(kFactoryEdidMode));
     else
-        send(6, 1, kOn);
+        send(p::beepRequest(true));
 }
 
 void GeneralPage::factoryResetClicked()
@@ -693,61 +686,61 @@ void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
     const int p1 = frame.p1();
     const int p3 = frame.p3();
 
-    if (command == kStandbyCommand && sub == kStandbyCommand) {
+    if (p::isStandby(frame)) {
         onStandby();
         return;
     }
 
     switch (command) {
-    case 1:
-        if (sub >= 1 && sub <= 5) {
+    case p::kStatusCommand:
+        if (sub >= p::kDeviceTypeSub && sub <= p::kOutputCableSub) {
             // Identification and port state: over the serial line only with
             // a good sum; over TCP only the port states, and only in a run.
             if (serialPath && !frame.checksumOk())
                 return;
-            if (sub == 4 || sub == 5) {
+            if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
                 if (p1 < 1 || p1 > kQueriedPorts)
                     return;
                 if (!serialPath && shared_.statusIdle != 0)
                     return;
-                acceptPortState(sub == 5, p1, p3, serialPath);
+                acceptPortState(sub == p::kOutputCableSub, p1, p3, serialPath);
                 return;
             }
             if (!serialPath)
                 return;
-            if (sub == 1)
+            if (sub == p::kDeviceTypeSub)
                 acceptDeviceType(p1);
-            else if (sub == 2)
+            else if (sub == p::kMatrixSizeSub)
                 acceptMatrixSize(p1, p3);
             else
                 acceptVersion(p1, p3);
-        } else if (sub == 0x0A) {
+        } else if (sub == p::kIrStateSub) {
             if (!serialPath && p1 != 0)
                 return;
-            irChecked_ = p3 != kNoCable;
-            send(1, 0x0B, 0);
-        } else if (sub == 0x0B) {
-            beepChecked_ = p3 != kNoCable;
+            irChecked_ = p::stateIsOn(frame.p3());
+            send(p::beepStateRequest());
+        } else if (sub == p::kBeepStateSub) {
+            beepChecked_ = p::stateIsOn(frame.p3());
         }
         return;
-    case 2:
-        if (sub == 3 && factoryResetRunning_ == 1 && p1 == 0 && p3 >= 1 && p3 <= 4)
+    case p::kRoutingCommand:
+        if (sub == p::kRouteSub && factoryResetRunning_ == 1 && p1 == 0 && p3 >= 1 && p3 <= kResetRoutes)
             acceptResetStep(p3);
         return;
-    case 3:
+    case p::kEdidCommand:
         if (factoryResetRunning_ == 1 && p1 == 0 && p3 == 0) {
-            if (sub == 8)
+            if (sub == p::kEdidModeRequestSub)
                 acceptResetStep(5);
-            else if (sub == 1)
+            else if (sub == p::kEdidModeAllSub)
                 acceptResetStep(6);
         }
         return;
-    case 5:
-        if (sub == 1 && p3 == 0 && (serialPath || p1 == 0))
+    case p::kIrCommand:
+        if (p::isSwitchAck(frame, p::kIrCommand) && (serialPath || p1 == 0))
             irChecked_ = !irChecked_;
         return;
-    case 6:
-        if (sub != 1 || p3 != 0)
+    case p::kBeepCommand:
+        if (!p::isSwitchAck(frame, p::kBeepCommand))
             return;
         if (factoryResetRunning_ == 1) {
             if (p1 == 0)
@@ -792,7 +785,9 @@ void GeneralPage::onTimer(int id)
     }
     if (id == kDeviceTypeTimer || id == kMatrixSizeTimer || id == kVersionTimer) {
         timers_.kill(id);
-        send(1, id == kDeviceTypeTimer ? 1 : id == kMatrixSizeTimer ? 2 : 3, 0);
+        send(id == kDeviceTypeTimer    ? p::deviceTypeRequest()
+             : id == kMatrixSizeTimer ? p::matrixSizeRequest()
+                                      : p::versionRequest());
         timers_.start(id + 1, kReplyTimeoutMs);
     } else if (id == kDeviceTypeTimer + 1 || id == kMatrixSizeTimer + 1 || id == kVersionTimer + 1) {
         statusGiveUp(id);
@@ -817,7 +812,7 @@ void GeneralPage::onTimer(int id)
         } else {
             showTcpConnected(true);
             link_.tcpLinkUp = 1;
-            send(1, 0x0A, 0);
+            send(p::irStateRequest());
             timers_.start(kStatusStartTimer, kStatusStartMs);
             shared_.statusIdle = 0;
             startStatusRun();
@@ -827,7 +822,7 @@ void GeneralPage::onTimer(int id)
     } else if (id == kStatusStartTimer) {
         timers_.kill(id);
         if (link_.socketConnected == 1) {
-            send(1, 4, 1);
+            send(p::inputCableRequest(1));
             timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
         } else {
             // The link fell between the check and the start: end the run
@@ -843,7 +838,7 @@ void GeneralPage::onTimer(int id)
             link_.tcpLinkUp = 1;
             // Only the shown page talks to the matrix.
             if (link_.activePage == PageId::General)
-                send(1, 0x0B, 0);
+                send(p::beepStateRequest());
         } else {
             showTcpConnected(false);
             link_.tcpLinkUp = 0;
@@ -859,7 +854,7 @@ void GeneralPage::onTimer(int id)
         rescanPorts();
     } else if (id == kComStatusStartTimer) {
         timers_.kill(id);
-        send(1, 4, 1);
+        send(p::inputCableRequest(1));
         timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
     } else if (int step = resetStepOfTimer(id)) {
         if (id == resetFirstTimer(step))

@@ -161,9 +161,7 @@ private:
     void handleTcpFrame(const CommandFrame& frame);
     void handleReply(const CommandFrame& frame, bool serialPath);
 
-    void send(int command, int subCommand, int p1);
-    void sendP3(int command, int subCommand, int p1, int p3);
-    void sendP2(int command, int subCommand, int p1, int p2);
+    void send(const CommandFrame& frame);
     bool guard();
     void notice(int displayMs, const std::string& text, std::function<void()> whenClosed = {});
     void noticeIfNoneOpen(int displayMs, const std::string& text);

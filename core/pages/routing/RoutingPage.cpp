@@ -2,6 +2,7 @@
 #include "core/pages/routing/RoutingPage.h"
 
 #include "core/link/CommandFrame.h"
+#include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
@@ -10,10 +11,7 @@ namespace matrix {
 
 namespace {
 
-constexpr int kRouteCommand = 2;
-constexpr int kRouteSub = 3;
-constexpr int kStatusSub = 1;
-constexpr int kStandby = 0x88;
+namespace p = protocol;
 
 constexpr const char* kTimeOutText = "Time out!";
 constexpr const char* kStandbyText = "Matrix is in standby mode!";
@@ -74,9 +72,9 @@ bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPend
 
 bool RoutingPage::gridAcceptsClicks() const { return link_.busy == 0 && panelReady(); }
 
-void RoutingPage::sendRoute(int command, int subCommand, int p1, int p3)
+void RoutingPage::send(const CommandFrame& frame)
 {
-    sender_.send(CommandFrame::routing(command, subCommand, p1, p3));
+    sender_.send(frame);
 }
 
 void RoutingPage::showRoute(int input, int output)
@@ -141,7 +139,7 @@ void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
     link_.busy = 1;
     singleRoute_ = 1;
     pendingInput_ = static_cast<std::int8_t>(input);
-    sendRoute(kRouteCommand, kRouteSub, input, output);
+    send(p::routeRequest(input, output));
     timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
     if (clearsNoticeOpen)
         link_.noticeOpen = 0;
@@ -206,7 +204,7 @@ void RoutingPage::startRefresh()
             }
             if (panelReady())
                 singleRoute_ = 1;
-            sendRoute(kRouteCommand, kStatusSub, 1, 0);
+            send(p::routeQueryRequest(1));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
         } else {
@@ -221,7 +219,7 @@ void RoutingPage::startRefresh()
             return;
         if (serial_->open(link_.comPort, liveSerialSettings())) {
             serial_->startWorker();
-            sendRoute(kRouteCommand, kStatusSub, 1, 0);
+            send(p::routeQueryRequest(1));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
             if (panelReady())
@@ -279,11 +277,12 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 {
     if (path == Path::Socket && !link_.tcpMode())
         return;
-    if (frame.is(kRouteCommand, kStatusSub) && validPort(frame.p1(), kOutputs))
+    static_assert(kOutputs == p::kProtocolPorts, "replies are taken for every output the protocol names");
+    if (p::decodeRouteStatus(frame))
         statusStep(frame, path);
-    else if (frame.is(kRouteCommand, kRouteSub) && frame.p1() == 0 && validPort(frame.p3(), kOutputs))
+    else if (p::decodeRouteAck(frame))
         routeStep(frame, path);
-    else if (frame.is(kStandby, kStandby))
+    else if (p::isStandby(frame))
         standby();
     else
         return;
@@ -318,7 +317,7 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
 
     switch (k) {
     case 1: case 2: case 3: case 5: case 6: case 7:
-        sendRoute(kRouteCommand, kStatusSub, k + 1, 0);
+        send(p::routeQueryRequest(k + 1));
         timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
         break;
     case 4:
@@ -382,7 +381,7 @@ void RoutingPage::routeStep(const CommandFrame& frame, Path path)
 
     if (checksumRetry_ == 0) {
         // One re-send of the same command, watched like a first-wait re-send.
-        sendRoute(kRouteCommand, kRouteSub, routeInputFor(k), k);
+        send(p::routeRequest(routeInputFor(k), k));
         timers_.start(routeSecondTimer(k), kSecondWaitMs);
         checksumRetry_ = 1;
         return;
@@ -412,7 +411,7 @@ void RoutingPage::recallAdvance(int output, bool acknowledged)
         return;
     }
     const int next = output + 1;
-    sendRoute(kRouteCommand, kRouteSub, presetRoute_[next - 1] + 1, next);
+    send(p::routeRequest(presetRoute_[next - 1] + 1, next));
     timers_.start(routeFirstTimer(next), kOtherFirstWaitMs);
 }
 
@@ -420,7 +419,7 @@ void RoutingPage::startRecall(int firstInput)
 {
     singleRoute_ = 0;
     checksumRetry_ = 0;
-    sendRoute(kRouteCommand, kRouteSub, firstInput, 1);
+    send(p::routeRequest(firstInput, 1));
     timers_.start(routeFirstTimer(1), kOtherFirstWaitMs);
 }
 
@@ -494,7 +493,7 @@ void RoutingPage::onTimer(int id)
             link_.progressText = kProgressTexts[2];
             timers_.start(kProgressTimer, kProgressStepMs);
             timers_.kill(id);
-            sendRoute(kRouteCommand, kRouteSub, routeInputFor(k), k);
+            send(p::routeRequest(routeInputFor(k), k));
             timers_.start(routeSecondTimer(k), kSecondWaitMs);
             if (link_.progressOpen == 0)
                 ctx_.popups.progress.open();
@@ -508,7 +507,7 @@ void RoutingPage::onTimer(int id)
             link_.progressText = kProgressTexts[2];
             timers_.start(kProgressTimer, kProgressStepMs);
             timers_.kill(id);
-            sendRoute(kRouteCommand, kStatusSub, k, 0);
+            send(p::routeQueryRequest(k));
             timers_.start(statusSecondTimer(k), kSecondWaitMs);
             if (link_.progressOpen == 0)
                 ctx_.popups.progress.open();
@@ -692,7 +691,7 @@ void RoutingPage::clickConfigInput(int input)
     pendingInput_ = static_cast<std::int8_t>(input);
     if (configTarget_ < kOutputs) {
         const int output = configTarget_ + 1;
-        sendRoute(kRouteCommand, kRouteSub, input, output);
+        send(p::routeRequest(input, output));
         timers_.start(routeFirstTimer(output), kOtherFirstWaitMs);
     } else {
         presetRoute_.fill(static_cast<std::int8_t>(input - 1));

@@ -153,7 +153,7 @@ private:
     bool anyConfigPending() const;
     void setAllConfigReady();
     void runGuard(int output, int input, bool clearsNoticeOpen);
-    void sendRoute(int command, int subCommand, int p1, int p3);
+    void send(const CommandFrame& frame);
     void showRoute(int input, int output);
     void setDisplay(int output, int value);
     void showNotice(const std::string& text, int displayMs);

@@ -1,0 +1,468 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "core/client/ClientEngine.h"
+
+#include "core/protocol/Protocol.h"
+#include "core/transport/Ipv4.h"
+
+#include <algorithm>
+
+namespace matrix::client {
+
+namespace {
+constexpr std::size_t kReadChunkBytes = 1024;
+const char* const kOpenComFailed = "Open COM failed!";
+const char* const kConnectFailed = "Connect to Matrix failed!";
+}  // namespace
+
+ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
+                           MatrixClient::SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
+                           MatrixClient::Options options)
+    : client_(client), state_(state), loop_(loop), makeSerial_(std::move(makeSerial)), socket_(std::move(socket)),
+      options_(options), alive_(std::make_shared<bool>(true))
+{
+    backoffMs_ = options_.reconnectFirstMs;
+}
+
+ClientEngine::~ClientEngine()
+{
+    *alive_ = false;
+    for (int id : {kReplyTimer, kConnectTimer, kReconnectTimer, kPauseTimer})
+        loop_.killTimer(this, id);
+    if (socket_)
+        socket_->close();
+    if (serial_)
+        serial_->requestClose();
+}
+
+std::string ClientEngine::downText() const
+{
+    return target_.kind == LinkTarget::Kind::Com ? kOpenComFailed : kConnectFailed;
+}
+
+// ---- link ----------------------------------------------------------------
+
+void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> done)
+{
+    if (phase_ != Phase::Closed)
+        close();
+    target_ = target;
+    haveTarget_ = true;
+    openDone_ = std::move(done);
+    backoffMs_ = options_.reconnectFirstMs;
+    connectNow();
+}
+
+void ClientEngine::close()
+{
+    loop_.killTimer(this, kConnectTimer);
+    loop_.killTimer(this, kReconnectTimer);
+    haveTarget_ = false;
+    const bool wasUp = phase_ == Phase::Up;
+    phase_ = Phase::Closed;
+    closeTransport();
+    linkMessage_ = downText();
+    if (wasUp) {
+        state_.linkUp = false;
+        emit(StateChange::Kind::Link, 0);
+    }
+    auto token = alive_;
+    failAll(Status::LinkDown, linkMessage_);
+    if (*token)
+        finishOpen(Status::LinkDown);
+}
+
+void ClientEngine::connectNow()
+{
+    phase_ = Phase::Connecting;
+    assembler_.reset();
+    if (target_.kind == LinkTarget::Kind::Tcp) {
+        if (!socket_ || !parseDottedIpv4(target_.address)) {
+            // Nothing to connect to: fail on the next turn, as a refused connect would.
+            auto token = alive_;
+            loop_.post([this, token] {
+                if (*token && phase_ == Phase::Connecting)
+                    connectFailed();
+            });
+            return;
+        }
+        socket_->recreate(this);
+        socket_->connectTo(target_.address, kMatrixTcpPort);
+        loop_.startTimer(this, kConnectTimer, options_.connectTimeoutMs, [this] {
+            loop_.killTimer(this, kConnectTimer);
+            if (phase_ == Phase::Connecting)
+                connectFailed();
+        });
+        return;
+    }
+
+    serial_ = makeSerial_ ? makeSerial_() : nullptr;
+    bool opened = false;
+    if (serial_) {
+        SerialChannel* channel = serial_.get();
+        serial_->setByteHandler([this, channel](std::uint8_t byte, int) {
+            if (serial_.get() == channel && phase_ == Phase::Up)
+                onSerialByte(byte);
+        });
+        serial_->setFaultHandler([this, channel] {
+            if (serial_.get() == channel && phase_ == Phase::Up)
+                linkLost();
+        });
+        opened = serial_->open(target_.comPort, liveSerialSettings()) && serial_->startWorker();
+    }
+    // Reported on the next turn, so open() never calls back before it returns.
+    auto token = alive_;
+    loop_.post([this, token, opened] {
+        if (!*token || phase_ != Phase::Connecting)
+            return;
+        if (opened)
+            linkCameUp();
+        else
+            connectFailed();
+    });
+}
+
+void ClientEngine::closeTransport()
+{
+    loop_.killTimer(this, kConnectTimer);
+    if (target_.kind == LinkTarget::Kind::Tcp) {
+        if (socket_)
+            socket_->close();
+    } else if (serial_) {
+        serial_->requestClose();
+        // The channel may be calling us right now (a fault): drop it later.
+        retiredSerial_.push_back(std::move(serial_));
+        auto token = alive_;
+        loop_.post([this, token] {
+            if (*token)
+                retiredSerial_.clear();
+        });
+    }
+    assembler_.reset();
+}
+
+void ClientEngine::linkCameUp()
+{
+    loop_.killTimer(this, kConnectTimer);
+    phase_ = Phase::Up;
+    backoffMs_ = options_.reconnectFirstMs;
+    linkMessage_.clear();
+    state_.linkUp = true;
+    auto token = alive_;
+    emit(StateChange::Kind::Link, 0);
+    if (!*token)
+        return;
+    finishOpen(Status::Ok);
+    if (!*token || phase_ != Phase::Up)
+        return;
+    if (options_.supervise && onLinkUpRefresh)
+        onLinkUpRefresh();
+    pump();
+}
+
+void ClientEngine::connectFailed()
+{
+    closeTransport();
+    phase_ = Phase::Closed;
+    linkMessage_ = downText();
+    auto token = alive_;
+    failAll(Status::LinkDown, linkMessage_);
+    if (!*token)
+        return;
+    finishOpen(Status::LinkDown);
+    if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
+        scheduleReconnect();
+}
+
+void ClientEngine::linkLost()
+{
+    if (phase_ != Phase::Up)
+        return;
+    closeTransport();
+    phase_ = Phase::Closed;
+    linkMessage_ = downText();
+    state_.linkUp = false;
+    auto token = alive_;
+    emit(StateChange::Kind::Link, 0);
+    if (!*token)
+        return;
+    failAll(Status::LinkDown, linkMessage_);
+    if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
+        scheduleReconnect();
+}
+
+void ClientEngine::scheduleReconnect()
+{
+    phase_ = Phase::Waiting;
+    const int waitMs = backoffMs_;
+    backoffMs_ = std::min(backoffMs_ * 2, options_.reconnectMaxMs);
+    loop_.startTimer(this, kReconnectTimer, waitMs, [this] {
+        loop_.killTimer(this, kReconnectTimer);
+        if (phase_ == Phase::Waiting)
+            connectNow();
+    });
+}
+
+void ClientEngine::finishOpen(Status status)
+{
+    if (!openDone_)
+        return;
+    auto done = std::move(openDone_);
+    openDone_ = nullptr;
+    done(status);
+}
+
+void ClientEngine::onSocketConnect(int errorCode)
+{
+    if (phase_ != Phase::Connecting || target_.kind != LinkTarget::Kind::Tcp)
+        return;
+    if (errorCode == 0)
+        linkCameUp();
+    else
+        connectFailed();
+}
+
+void ClientEngine::onSocketRead()
+{
+    std::uint8_t buffer[kReadChunkBytes];
+    for (;;) {
+        const long got = socket_ ? socket_->receive(buffer, sizeof buffer) : 0;
+        if (got <= 0)
+            return;
+        if (phase_ != Phase::Up)
+            continue;
+        auto token = alive_;
+        for (long i = 0; i < got; ++i) {
+            if (auto frame = assembler_.feed(buffer[i])) {
+                onFrame(*frame);
+                if (!*token || phase_ != Phase::Up)
+                    return;
+            }
+        }
+    }
+}
+
+void ClientEngine::onSocketClose()
+{
+    if (phase_ == Phase::Connecting && target_.kind == LinkTarget::Kind::Tcp)
+        connectFailed();
+    else if (target_.kind == LinkTarget::Kind::Tcp)
+        linkLost();
+}
+
+void ClientEngine::onSerialByte(std::uint8_t byte)
+{
+    if (auto frame = assembler_.feed(byte))
+        onFrame(*frame);
+}
+
+// ---- queue ---------------------------------------------------------------
+
+void ClientEngine::refuse(std::function<void(Status, const std::string&)> fail, Status status, std::string message)
+{
+    auto token = alive_;
+    loop_.post([token, fail = std::move(fail), status, message = std::move(message)] {
+        if (*token)
+            fail(status, message);
+    });
+}
+
+void ClientEngine::enqueue(Job job)
+{
+    if (phase_ == Phase::Closed || phase_ == Phase::Waiting) {
+        refuse(std::move(job.fail), Status::LinkDown, linkMessage_.empty() ? downText() : linkMessage_);
+        return;
+    }
+    if (firmwareRunning() || (job.firmware && std::any_of(queue_.begin(), queue_.end(), [](const auto& j) {
+                                  return j->firmware;
+                              }))) {
+        refuse(std::move(job.fail), Status::Busy, "a firmware upgrade holds the link");
+        return;
+    }
+    queue_.push_back(std::make_unique<Job>(std::move(job)));
+    pump();
+}
+
+void ClientEngine::pump()
+{
+    if (current_ || phase_ != Phase::Up || queue_.empty())
+        return;
+    current_ = std::move(queue_.front());
+    queue_.pop_front();
+    current_->begin();
+}
+
+void ClientEngine::failAll(Status status, const std::string& message)
+{
+    // Everything ends now: the one in flight first, then the queue in order.
+    std::deque<std::unique_ptr<Job>> jobs;
+    if (current_)
+        jobs.push_back(std::move(current_));
+    for (auto& job : queue_)
+        jobs.push_back(std::move(job));
+    queue_.clear();
+    current_.reset();
+    step_.reset();
+    loop_.killTimer(this, kReplyTimer);
+    loop_.killTimer(this, kPauseTimer);
+    auto token = alive_;
+    for (auto& job : jobs) {
+        job->fail(status, message);
+        if (!*token)
+            return;
+    }
+}
+
+void ClientEngine::write(const Bytes& bytes)
+{
+    if (client_.onTraffic)
+        client_.onTraffic(true, bytes);
+    if (target_.kind == LinkTarget::Kind::Tcp) {
+        if (socket_)
+            socket_->send(bytes.data(), bytes.size());
+    } else if (serial_) {
+        serial_->write(bytes.data(), bytes.size());
+    }
+}
+
+void ClientEngine::send(Step step)
+{
+    step_ = std::move(step);
+    resendsDone_ = 0;
+    write(step_->bytes);
+    loop_.startTimer(this, kReplyTimer, step_->firstWaitMs, [this] { onReplyTimer(); });
+}
+
+void ClientEngine::onReplyTimer()
+{
+    loop_.killTimer(this, kReplyTimer);
+    if (!step_)
+        return;
+    if (resendsDone_ < step_->resends) {
+        ++resendsDone_;
+        if (step_->resendWrites.empty())
+            write(step_->bytes);
+        for (const Bytes& bytes : step_->resendWrites)
+            write(bytes);
+        loop_.startTimer(this, kReplyTimer, step_->secondWaitMs, [this] { onReplyTimer(); });
+        return;
+    }
+    failCurrent(Status::TimeOut);
+}
+
+void ClientEngine::pause(int ms, std::function<void()> next)
+{
+    afterPause_ = std::move(next);
+    loop_.startTimer(this, kPauseTimer, ms, [this] {
+        loop_.killTimer(this, kPauseTimer);
+        auto next = std::move(afterPause_);
+        afterPause_ = nullptr;
+        if (next && current_)
+            next();
+    });
+}
+
+void ClientEngine::succeed(const std::function<void()>& notify)
+{
+    loop_.killTimer(this, kReplyTimer);
+    loop_.killTimer(this, kPauseTimer);
+    step_.reset();
+    auto job = std::move(current_);
+    auto token = alive_;
+    notify();
+    if (*token)
+        pump();
+}
+
+void ClientEngine::failCurrent(Status status, const std::string& message)
+{
+    if (!current_)
+        return;
+    loop_.killTimer(this, kReplyTimer);
+    loop_.killTimer(this, kPauseTimer);
+    step_.reset();
+    auto job = std::move(current_);
+    auto token = alive_;
+    job->fail(status, message);
+    if (*token)
+        pump();
+}
+
+void ClientEngine::onFrame(const CommandFrame& frame)
+{
+    if (client_.onTraffic)
+        client_.onTraffic(false, Bytes(frame.bytes().begin(), frame.bytes().end()));
+    if (protocol::isStandby(frame)) {
+        auto token = alive_;
+        failCurrent(Status::Standby);
+        if (*token && client_.onStandby)
+            client_.onStandby();
+        return;
+    }
+    // A frame that does not add up is noise; the reply timer covers its loss.
+    if (!frame.checksumOk() || !step_ || !step_->matches(frame))
+        return;
+    loop_.killTimer(this, kReplyTimer);
+    auto onReply = std::move(step_->onReply);
+    step_.reset();
+    onReply(frame);
+}
+
+// ---- state model ---------------------------------------------------------
+
+void ClientEngine::emit(StateChange::Kind kind, int index)
+{
+    if (client_.onChange)
+        client_.onChange(StateChange{kind, index});
+}
+
+void ClientEngine::setRouting(int output, int input)
+{
+    if (output < 1 || output > kPortCount || state_.routing[output - 1] == input)
+        return;
+    state_.routing[output - 1] = input;
+    emit(StateChange::Kind::Routing, output);
+}
+
+void ClientEngine::setInputCable(int input, bool connected)
+{
+    if (input < 1 || input > kPortCount || state_.inputCable[input - 1] == connected)
+        return;
+    state_.inputCable[input - 1] = connected;
+    emit(StateChange::Kind::InputCable, input);
+}
+
+void ClientEngine::setOutputCable(int output, bool connected)
+{
+    if (output < 1 || output > kPortCount || state_.outputCable[output - 1] == connected)
+        return;
+    state_.outputCable[output - 1] = connected;
+    emit(StateChange::Kind::OutputCable, output);
+}
+
+void ClientEngine::setBeep(bool on)
+{
+    if (state_.beepOn == on)
+        return;
+    state_.beepOn = on;
+    emit(StateChange::Kind::Beep, 0);
+}
+
+void ClientEngine::setInfo(const DeviceInfo& info)
+{
+    if (state_.info && state_.info->deviceType == info.deviceType && state_.info->inputCount == info.inputCount &&
+        state_.info->outputCount == info.outputCount && state_.info->versionMajor == info.versionMajor &&
+        state_.info->versionMinor == info.versionMinor)
+        return;
+    state_.info = info;
+    emit(StateChange::Kind::Info, 0);
+}
+
+void ClientEngine::setEdidCode(int input, int code)
+{
+    if (input < 1 || input > kPortCount || state_.edidCode[input - 1] == code)
+        return;
+    state_.edidCode[input - 1] = code;
+    emit(StateChange::Kind::Edid, input);
+}
+
+}  // namespace matrix::client

@@ -1,0 +1,134 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "core/client/MatrixClient.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/FrameAssembler.h"
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace matrix::client {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// One thing sent and the reply it waits for. Each expiry re-sends the
+// same bytes (or `resendWrites`, in order) until `resends` are used up; the
+// expiry after that ends the request with TimeOut.
+struct Step {
+    Bytes bytes;
+    int firstWaitMs = 5000;
+    int secondWaitMs = 5000;
+    int resends = 1;
+    std::vector<Bytes> resendWrites;
+    std::function<bool(const CommandFrame&)> matches;
+    std::function<void(const CommandFrame&)> onReply;
+};
+
+// A queued request: begin() drives its steps through the engine; fail()
+// ends it with a status. The engine guarantees one of the two endings runs
+// exactly once.
+struct Job {
+    std::function<void()> begin;
+    std::function<void(Status, const std::string&)> fail;
+    bool firmware = false;
+};
+
+// The link, the request queue and the state model of one matrix: the part
+// of the client that every operation shares.
+class ClientEngine : public StreamSocketOwner {
+public:
+    ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop, MatrixClient::SerialFactory makeSerial,
+                 std::unique_ptr<StreamSocket> socket, MatrixClient::Options options);
+    ~ClientEngine() override;
+
+    void open(const LinkTarget& target, std::function<void(Status)> done);
+    void close();
+
+    // Queues a job; when the link is down or a firmware upgrade holds it,
+    // the job ends (posted) without anything sent.
+    void enqueue(Job job);
+    // Ends a job before it is queued (bad input), posted like every early end.
+    void refuse(std::function<void(Status, const std::string&)> fail, Status status, std::string message);
+
+    // For the job in flight.
+    void send(Step step);
+    // Raw bytes with no reply expected (EDID and firmware blocks).
+    void write(const Bytes& bytes);
+    // Runs `next` after a pause, still in flight.
+    void pause(int ms, std::function<void()> next);
+    // Ends the job in flight with success; `notify` calls its typed callback.
+    void succeed(const std::function<void()>& notify);
+    void failCurrent(Status status, const std::string& message = {});
+
+    bool comLink() const { return target_.kind == LinkTarget::Kind::Com; }
+    bool firmwareRunning() const { return current_ && current_->firmware; }
+    std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
+    const std::string& linkMessage() const { return linkMessage_; }
+    EventLoop& loop() { return loop_; }
+
+    // State model; each emits onChange only when the value changed.
+    void setRouting(int output, int input);
+    void setInputCable(int input, bool connected);
+    void setOutputCable(int output, bool connected);
+    void setBeep(bool on);
+    void setInfo(const DeviceInfo& info);
+    void setEdidCode(int input, int code);
+
+    // Set by the client: the jobs a supervised link runs each time it is up.
+    std::function<void()> onLinkUpRefresh;
+
+    // StreamSocketOwner
+    void onSocketConnect(int errorCode) override;
+    void onSocketRead() override;
+    void onSocketClose() override;
+
+private:
+    enum class Phase { Closed, Connecting, Up, Waiting };
+    enum TimerId { kReplyTimer = 1, kConnectTimer, kReconnectTimer, kPauseTimer };
+
+    void connectNow();
+    void linkCameUp();
+    void connectFailed();
+    void linkLost();
+    void closeTransport();
+    void scheduleReconnect();
+    void failAll(Status status, const std::string& message);
+    void pump();
+    void onReplyTimer();
+    void onFrame(const CommandFrame& frame);
+    void onSerialByte(std::uint8_t byte);
+    void emit(StateChange::Kind kind, int index);
+    void finishOpen(Status status);
+    std::string downText() const;
+
+    MatrixClient& client_;
+    MatrixState& state_;
+    EventLoop& loop_;
+    MatrixClient::SerialFactory makeSerial_;
+    std::unique_ptr<StreamSocket> socket_;
+    MatrixClient::Options options_;
+
+    LinkTarget target_;
+    bool haveTarget_ = false;
+    Phase phase_ = Phase::Closed;
+    std::unique_ptr<SerialChannel> serial_;
+    std::vector<std::unique_ptr<SerialChannel>> retiredSerial_;
+    FrameAssembler assembler_;
+    std::function<void(Status)> openDone_;
+    int backoffMs_ = 0;
+    std::string linkMessage_;
+
+    std::deque<std::unique_ptr<Job>> queue_;
+    std::unique_ptr<Job> current_;
+    std::optional<Step> step_;
+    int resendsDone_ = 0;
+    std::function<void()> afterPause_;
+    std::shared_ptr<bool> alive_;
+};
+
+}  // namespace matrix::client

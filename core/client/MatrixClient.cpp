@@ -1,0 +1,674 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "core/client/MatrixClient.h"
+
+#include "core/client/ClientEngine.h"
+#include "core/client/ClientRequests.h"
+#include "core/pages/edid/EdidFile.h"
+#include "core/pages/edid/EdidModes.h"
+#include "core/pages/firmware/FirmwareContainer.h"
+
+#include <algorithm>
+
+namespace matrix::client {
+
+std::string statusText(Status status)
+{
+    switch (status) {
+    case Status::Ok:
+        return "OK";
+    case Status::TimeOut:
+        return "Time out!";
+    case Status::Standby:
+        return "Matrix is in standby mode!";
+    case Status::LinkDown:
+        return "Connect to Matrix failed!";
+    case Status::Rejected:
+        return "Rejected by the matrix";
+    case Status::BadInput:
+        return "Bad input";
+    case Status::Busy:
+        return "A firmware upgrade holds the link";
+    }
+    return "Unknown";
+}
+
+std::string DeviceInfo::model() const
+{
+    switch (deviceType) {
+    case 1:
+        return "HDMI MATRIX";
+    case 2:
+        return "HDBT MATRIX";
+    case 3:
+        return "HDMI+HDBT etc MATRIX";
+    default:
+        return "Not Known";
+    }
+}
+
+std::string DeviceInfo::version() const { return std::to_string(versionMajor) + "." + std::to_string(versionMinor); }
+
+namespace {
+
+bool validPort(int port) { return port >= 1 && port <= kPortCount; }
+
+// One exchange of a chain: what to send, how long to wait, the reply it
+// takes and what the reply means.
+struct Ask {
+    Bytes bytes;
+    int firstWaitMs = requests::kFirstWaitMs;
+    std::function<bool(const CommandFrame&)> matches;
+    std::function<void(const CommandFrame&)> take;
+    // Beyond the common rule (one re-send, 5000 ms after it):
+    int secondWaitMs = requests::kSecondWaitMs;
+    int resends = 1;
+    std::vector<Bytes> resendWrites;  // written on a re-send instead of `bytes`
+    // A reply that matches but says no: the request ends Rejected with this text.
+    std::function<std::string(const CommandFrame&)> refusal;
+    // Nothing expected: write `bytes` (if any), then go on after this pause.
+    int pauseMs = -1;
+    std::function<void()> onSend;
+};
+
+template <typename T>
+std::function<void(Status, const std::string&)> failWith(std::function<void(const Result<T>&)> done)
+{
+    return [done = std::move(done)](Status status, const std::string& message) {
+        if (!done)
+            return;
+        Result<T> result;
+        result.status = status;
+        result.message = message;
+        done(result);
+    };
+}
+
+}  // namespace
+
+class MatrixClient::Impl {
+public:
+    Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
+         Options options)
+        : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options)
+    {
+        engine.onLinkUpRefresh = [this, &client] {
+            // A supervised link starts from what the matrix says, after a
+            // first open as after a reconnect.
+            client.readDeviceInfo([](const Result<DeviceInfo>&) {});
+            client.refresh();
+        };
+    }
+
+    // Sends the asks one after the other; each reply moves to the next.
+    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::function<void()> finish)
+    {
+        if (index >= asks->size()) {
+            finish();
+            return;
+        }
+        const Ask& ask = (*asks)[index];
+        if (ask.onSend)
+            ask.onSend();
+        if (ask.pauseMs >= 0) {
+            if (!ask.bytes.empty())
+                engine.write(ask.bytes);
+            engine.pause(ask.pauseMs, [this, asks, index, finish = std::move(finish)] {
+                runAsks(asks, index + 1, finish);
+            });
+            return;
+        }
+        Step step;
+        step.bytes = ask.bytes;
+        step.firstWaitMs = ask.firstWaitMs;
+        step.secondWaitMs = ask.secondWaitMs;
+        step.resends = ask.resends;
+        step.resendWrites = ask.resendWrites;
+        step.matches = ask.matches;
+        step.onReply = [this, asks, index, finish = std::move(finish)](const CommandFrame& frame) {
+            const Ask& answered = (*asks)[index];
+            if (answered.refusal) {
+                const std::string refused = answered.refusal(frame);
+                if (!refused.empty()) {
+                    engine.failCurrent(Status::Rejected, refused);
+                    return;
+                }
+            }
+            if (answered.take)
+                answered.take(frame);
+            runAsks(asks, index + 1, finish);
+        };
+        engine.send(std::move(step));
+    }
+
+    // A job made of a chain of asks that ends with `value`.
+    template <typename T>
+    void chain(std::function<void(const Result<T>&)> done, std::shared_ptr<T> value, std::vector<Ask> asks,
+               std::function<void()> onSuccess = {}, bool firmware = false)
+    {
+        Job job;
+        job.firmware = firmware;
+        job.fail = failWith<T>(done);
+        auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
+        job.begin = [this, shared, value, done, onSuccess] {
+            runAsks(shared, 0, [this, value, done, onSuccess] {
+                engine.succeed([&] {
+                    if (onSuccess)
+                        onSuccess();
+                    if (done) {
+                        Result<T> result;
+                        result.value = *value;
+                        done(result);
+                    }
+                });
+            });
+        };
+        engine.enqueue(std::move(job));
+    }
+
+    template <typename T>
+    void refuse(std::function<void(const Result<T>&)> done, Status status, std::string message)
+    {
+        engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
+    }
+
+    // Asks of the routing query: which input each output carries.
+    std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing)
+    {
+        std::vector<Ask> asks;
+        for (int output = 1; output <= kPortCount; ++output) {
+            asks.push_back({requests::routingQuery(output),
+                            output == 1 ? requests::kRouteFirstWaitMs : requests::kFirstWaitMs,
+                            [output](const CommandFrame& f) { return requests::isRoutingReply(f, output); },
+                            [this, routing, output](const CommandFrame& f) {
+                                (*routing)[output - 1] = f.p3();
+                                engine.setRouting(output, f.p3());
+                            }});
+        }
+        return asks;
+    }
+
+    // Asks of the cable run, inputs and outputs alternating as the status run does.
+    std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables)
+    {
+        std::vector<Ask> asks;
+        for (int port = 1; port <= kPortCount; ++port) {
+            asks.push_back({requests::inputCableQuery(port), requests::kFirstWaitMs,
+                            [port](const CommandFrame& f) { return requests::isInputCableReply(f, port); },
+                            [this, cables, port](const CommandFrame& f) {
+                                const bool connected = requests::cableConnected(f);
+                                cables->input[port - 1] = connected;
+                                engine.setInputCable(port, connected);
+                            }});
+            asks.push_back({requests::outputCableQuery(port), requests::kFirstWaitMs,
+                            [port](const CommandFrame& f) { return requests::isOutputCableReply(f, port); },
+                            [this, cables, port](const CommandFrame& f) {
+                                const bool connected = requests::cableConnected(f);
+                                cables->output[port - 1] = connected;
+                                engine.setOutputCable(port, connected);
+                            }});
+        }
+        return asks;
+    }
+
+    Ask beepAsk(std::shared_ptr<bool> on)
+    {
+        return {requests::beepQuery(), requests::kFirstWaitMs, requests::isBeepStateReply,
+                [this, on](const CommandFrame& f) {
+                    *on = requests::featureOn(f);
+                    engine.setBeep(*on);
+                }};
+    }
+
+    // Routes of several outputs, one after the other, as a recall does.
+    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done)
+    {
+        std::vector<Ask> asks;
+        for (auto [output, input] : outputInput) {
+            asks.push_back({requests::route(input, output), requests::kFirstWaitMs,
+                            [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
+                            [this, output, input](const CommandFrame&) { engine.setRouting(output, input); }});
+        }
+        chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    }
+
+    // The first steps of every EDID operation: in COM mode the switch-state
+    // query (a matrix whose switches are not at [1111] takes no EDID), then,
+    // where `modeRequest`, the mode request.
+    void edidOpening(std::vector<Ask>& asks, bool modeRequest)
+    {
+        if (engine.comLink()) {
+            Ask ask{requests::edidSwitchStateQuery(), requests::kFirstWaitMs, requests::isEdidSwitchState, {}};
+            ask.refusal = [](const CommandFrame& f) {
+                return requests::edidSwitchesRefuse(f) ? std::string("Please set the EDID to [1111]!")
+                                                                : std::string();
+            };
+            asks.push_back(std::move(ask));
+        }
+        if (modeRequest)
+            asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeReply, {}});
+    }
+
+    // After an EDID change the status of the inputs it touched is read
+    // again, as its own request, so the operation's result does not hang on it.
+    std::function<void()> edidFollowUp(int target)
+    {
+        return [this, target] {
+            std::vector<Ask> asks;
+            for (int input = 1; input <= kPortCount; ++input)
+                if (target == 0 || target == input)
+                    asks.push_back(edidStatusAsk(std::make_shared<EdidCodes>(), input));
+            chain<Nothing>({}, std::make_shared<Nothing>(), std::move(asks));
+        };
+    }
+
+    Ask edidStatusAsk(std::shared_ptr<EdidCodes> codes, int input)
+    {
+        return {requests::edidStatusQuery(input), requests::kFirstWaitMs,
+                [input](const CommandFrame& f) { return requests::isEdidStatusReply(f, input); },
+                [this, codes, input](const CommandFrame& f) {
+                    (*codes)[input - 1] = requests::edidStatusCode(f);
+                    engine.setEdidCode(input, requests::edidStatusCode(f));
+                }};
+    }
+
+    ClientEngine engine;
+};
+
+MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
+                           Options options)
+    : impl_(std::make_unique<Impl>(*this, loop, std::move(makeSerial), std::move(socket), options))
+{
+}
+
+MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket)
+    : MatrixClient(loop, std::move(makeSerial), std::move(socket), Options{})
+{
+}
+
+MatrixClient::~MatrixClient() = default;
+
+void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
+{
+    impl_->engine.open(target, std::move(done));
+}
+
+void MatrixClient::close() { impl_->engine.close(); }
+
+bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
+
+std::size_t MatrixClient::queuedRequests() const { return impl_->engine.queued(); }
+
+const std::string& MatrixClient::linkMessage() const { return impl_->engine.linkMessage(); }
+
+void MatrixClient::refresh(std::function<void(Status)> done)
+{
+    auto routing = std::make_shared<Routing>();
+    auto cables = std::make_shared<Cables>();
+    auto beep = std::make_shared<bool>();
+    std::vector<Ask> asks = impl_->routingAsks(routing);
+    for (auto& ask : impl_->cableAsks(cables))
+        asks.push_back(std::move(ask));
+    asks.push_back(impl_->beepAsk(beep));
+    std::function<void(const Result<Nothing>&)> typed;
+    if (done)
+        typed = [done = std::move(done)](const Result<Nothing>& r) { done(r.status); };
+    impl_->chain<Nothing>(std::move(typed), std::make_shared<Nothing>(), std::move(asks));
+}
+
+void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done)
+{
+    auto info = std::make_shared<DeviceInfo>();
+    std::vector<Ask> asks;
+    asks.push_back({requests::deviceTypeQuery(), requests::kFirstWaitMs, requests::isDeviceTypeReply,
+                    [info](const CommandFrame& f) { info->deviceType = f.p1(); }});
+    asks.push_back({requests::sizeQuery(), requests::kFirstWaitMs, requests::isSizeReply,
+                    [info](const CommandFrame& f) {
+                        info->inputCount = f.p1();
+                        info->outputCount = f.p3();
+                    }});
+    asks.push_back({requests::versionQuery(), requests::kFirstWaitMs, requests::isVersionReply,
+                    [info](const CommandFrame& f) {
+                        info->versionMajor = f.p1();
+                        info->versionMinor = f.p3();
+                    }});
+    Impl* impl = impl_.get();
+    impl_->chain<DeviceInfo>(std::move(done), info, std::move(asks), [impl, info] { impl->engine.setInfo(*info); });
+}
+
+void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done)
+{
+    auto cables = std::make_shared<Cables>();
+    impl_->chain<Cables>(std::move(done), cables, impl_->cableAsks(cables));
+}
+
+void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)
+{
+    auto routing = std::make_shared<Routing>();
+    impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing));
+}
+
+void MatrixClient::route(int output, int input, std::function<void(const Result<Nothing>&)> done)
+{
+    if (!validPort(output) || !validPort(input)) {
+        impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
+        return;
+    }
+    std::vector<Ask> asks;
+    Impl* impl = impl_.get();
+    asks.push_back({requests::route(input, output), requests::kRouteFirstWaitMs,
+                    [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
+                    [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output, input); }});
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+}
+
+void MatrixClient::routeAll(int input, std::function<void(const Result<Nothing>&)> done)
+{
+    if (!validPort(input)) {
+        impl_->refuse(std::move(done), Status::BadInput, "inputs are 1 to 4");
+        return;
+    }
+    std::vector<std::pair<int, int>> routes;
+    for (int output = 1; output <= kPortCount; ++output)
+        routes.emplace_back(output, input);
+    impl_->routeSeries(std::move(routes), std::move(done));
+}
+
+void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
+{
+    std::vector<std::pair<int, int>> routes;
+    for (int port = 1; port <= kPortCount; ++port)
+        routes.emplace_back(port, port);
+    impl_->routeSeries(std::move(routes), std::move(done));
+}
+
+void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> done)
+{
+    Impl* impl = impl_.get();
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
+                          {{requests::beepSet(on), requests::kFirstWaitMs, requests::isBeepAck,
+                            [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
+}
+
+void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
+{
+    auto on = std::make_shared<bool>();
+    impl_->chain<bool>(std::move(done), on, {impl_->beepAsk(on)});
+}
+
+void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
+{
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
+                          {{requests::irSet(on), requests::kFirstWaitMs, requests::isIrAck, {}}});
+}
+
+void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
+{
+    auto on = std::make_shared<bool>();
+    impl_->chain<bool>(std::move(done), on,
+                       {{requests::irQuery(), requests::kFirstWaitMs, requests::isIrStateReply,
+                         [on](const CommandFrame& f) { *on = requests::featureOn(f); }}});
+}
+
+void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
+{
+    Impl* impl = impl_.get();
+    std::vector<Ask> asks;
+    for (int port = 1; port <= kPortCount; ++port) {
+        asks.push_back({requests::route(port, port), requests::kFirstWaitMs,
+                        [port](const CommandFrame& f) { return requests::isRouteAck(f, port); },
+                        [impl, port](const CommandFrame&) { impl->engine.setRouting(port, port); }});
+    }
+    asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeRequestAck, {}});
+    asks.push_back({requests::resetEdidMode(), requests::kFirstWaitMs, requests::isEdidSetAck, {}});
+    asks.push_back({requests::beepSet(true), requests::kFirstWaitMs, requests::isResetBeepAck,
+                    [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+}
+
+void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
+{
+    auto codes = std::make_shared<EdidCodes>();
+    std::vector<Ask> asks;
+    for (int input = 1; input <= kPortCount; ++input)
+        asks.push_back(impl_->edidStatusAsk(codes, input));
+    impl_->chain<EdidCodes>(std::move(done), codes, std::move(asks));
+}
+
+namespace {
+bool validTarget(int target) { return target >= 0 && target <= kPortCount; }
+}  // namespace
+
+void MatrixClient::setEdidMode(int modeRow, int target, std::function<void(const Result<Nothing>&)> done)
+{
+    if (modeRow < 0 || modeRow > edid::kDefaultEdidRow || !validTarget(target)) {
+        impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
+        return;
+    }
+    std::vector<Ask> asks;
+    impl_->edidOpening(asks, true);
+    if (const auto mode = edid::modeNumberForRow(modeRow)) {
+        asks.push_back({requests::edidSetMode(*mode, target), requests::kFirstWaitMs,
+                        [target](const CommandFrame& f) { return requests::isEdidSetModeReply(f, target); },
+                        {}});
+    } else {
+        asks.push_back({requests::edidSetDefault(target), requests::kFirstWaitMs,
+                        [target](const CommandFrame& f) { return requests::isEdidSetDefaultReply(f, target); },
+                        {}});
+    }
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+}
+
+void MatrixClient::copyEdid(int fromOutput, int target, std::function<void(const Result<Nothing>&)> done)
+{
+    if (!validPort(fromOutput) || !validTarget(target)) {
+        impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
+        return;
+    }
+    std::vector<Ask> asks;
+    impl_->edidOpening(asks, false);
+    // Only a connected display has an EDID to copy; this query gets no re-send.
+    Ask connected{requests::outputCableQuery(fromOutput), requests::kFirstWaitMs,
+                  [fromOutput](const CommandFrame& f) { return requests::isOutputCableReply(f, fromOutput); },
+                  {}};
+    connected.resends = 0;
+    connected.refusal = [fromOutput](const CommandFrame& f) {
+        if (requests::cableConnected(f))
+            return std::string();
+        return std::string("HDMI OUT ") + static_cast<char>('A' + fromOutput - 1) + " is not connected!";
+    };
+    asks.push_back(std::move(connected));
+    asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeReply, {}});
+    Ask copy{requests::edidCopy(fromOutput, target), requests::kFirstWaitMs,
+             [target](const CommandFrame& f) { return requests::isEdidCopyReply(f, target); },
+             {}};
+    // Refused copies are reported for all inputs as for one: a failure is never a success.
+    copy.refusal = [](const CommandFrame& f) { return requests::edidResultOk(f) ? std::string() : "Copy failed!"; };
+    asks.push_back(std::move(copy));
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+}
+
+void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, int target,
+                              std::function<void(const Result<Nothing>&)> done)
+{
+    const edid::EdidFileCheck check = edid::checkEdidBytes(fileBytes);
+    if (check.verdict != edid::EdidFileVerdict::Accept || !validTarget(target)) {
+        impl_->refuse(std::move(done), Status::BadInput,
+                      validTarget(target) ? "Please select the correct EDID file!" : "targets are 0 (all) to 4");
+        return;
+    }
+    std::vector<Ask> asks;
+    impl_->edidOpening(asks, true);
+    asks.push_back({requests::edidDownloadRequest(target), requests::kFirstWaitMs,
+                    [target](const CommandFrame& f) { return requests::isEdidDownloadReady(f, target); },
+                    {}});
+    Ask announce;
+    announce.bytes = requests::edidDownloadAnnounce(target);
+    announce.pauseMs = requests::kEdidBlockDelayMs;
+    asks.push_back(std::move(announce));
+    Ask block{requests::edidTransferBlock(check.data.data()), requests::kFirstWaitMs,
+              [target](const CommandFrame& f) { return requests::isEdidDownloadResult(f, target); },
+              {}};
+    block.resends = 0;  // the block is sent once; no answer is a time-out
+    block.refusal = [](const CommandFrame& f) {
+        return requests::edidResultOk(f) ? std::string() : "Download failed!";
+    };
+    asks.push_back(std::move(block));
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+}
+
+namespace {
+
+struct FirmwarePart {
+    int part = 0;  // 1 or 2
+    std::size_t dataStart = 0;
+    std::size_t end = 0;
+    std::size_t length() const { return end - dataStart; }
+    int blockTotal() const { return static_cast<int>(length() / requests::kFirmwareBlockDataBytes); }
+    std::string name() const { return "Part_" + std::to_string(part) + ".1.0.0"; }
+};
+
+constexpr std::size_t kMaxPartBytes = 65535;  // block indices travel in one byte
+
+// Splits an image into the parts that will be sent, as the page walks it:
+// part 1 runs to the end of the image; a part 2 runs to the next marker,
+// where the next part starts. Parts 3 and 4 have no working sequence.
+std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why)
+{
+    std::vector<FirmwarePart> parts;
+    std::size_t at = 0;
+    while (at < image.size()) {
+        FirmwarePart part;
+        part.part = partAtMarker(image, at);
+        if (part.part == 0) {
+            why = "Upgrade failed!";
+            return std::nullopt;
+        }
+        if (part.part >= 3) {
+            why = "Part_" + std::to_string(part.part) + ".1.0.0 cannot be upgraded";
+            return std::nullopt;
+        }
+        part.dataStart = at + 2;
+        part.end = part.part == 1 ? image.size() : std::max(scanForMarker(image, part.dataStart), part.dataStart);
+        if (part.length() == 0 || part.length() > kMaxPartBytes) {
+            why = part.name() + (part.length() == 0 ? " is empty" : " is too large");
+            return std::nullopt;
+        }
+        parts.push_back(part);
+        at = part.end;
+    }
+    if (parts.empty())
+        why = "Upgrade failed!";
+    return parts.empty() ? std::nullopt : std::optional(parts);
+}
+
+}  // namespace
+
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
+                                   std::function<void(const Result<Nothing>&)> done)
+{
+    if (containerBytes.size() > kMaxFirmwareBytes) {
+        impl_->refuse(std::move(done), Status::BadInput, "the file is larger than 200000 bytes");
+        return;
+    }
+    auto image = std::make_shared<std::vector<std::uint8_t>>(containerBytes);
+    scramble(*image);
+    std::string why;
+    const auto parts = planParts(*image, why);
+    if (!parts) {
+        impl_->refuse(std::move(done), Status::BadInput, why);
+        return;
+    }
+
+    std::int64_t total = 0;
+    for (const FirmwarePart& part : *parts)
+        total += static_cast<std::int64_t>(part.length());
+    auto sent = std::make_shared<std::int64_t>(0);
+    MatrixClient* self = this;
+    auto report = [self, sent, total](const std::string& line) {
+        if (self->onFirmwareProgress)
+            self->onFirmwareProgress(FirmwareProgress{*sent, total, line});
+    };
+
+    std::vector<Ask> asks;
+    for (const FirmwarePart& part : *parts) {
+        const int sub = part.part;
+        const std::string name = part.name();
+        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaitMs,
+                  [sub](const CommandFrame& f) {
+                      return requests::isFirmwareStartAccept(f, sub) || requests::isFirmwareStartReject(f, sub);
+                  },
+                  {}};
+        start.secondWaitMs = requests::kFirmwareStartWaitMs;
+        start.refusal = [sub, name](const CommandFrame& f) {
+            return requests::isFirmwareStartReject(f, sub) ? "Write to " + name + " failed" : std::string();
+        };
+        start.onSend = [report, name] { report("Upgrading " + name + "..."); };
+        asks.push_back(std::move(start));
+
+        if (sub == 1) {
+            Ask wait;
+            wait.pauseMs = requests::kFirmwarePrepareDelayMs;
+            asks.push_back(std::move(wait));
+            Ask prepare{requests::firmwarePrepare(), requests::kFirmwarePrepareWaitMs,
+                        requests::isFirmwarePrepareReply, {}};
+            prepare.secondWaitMs = requests::kFirmwarePrepareWaitMs;
+            asks.push_back(std::move(prepare));
+            Ask second{requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaitMs,
+                       requests::isFirmwarePrepareReply, {}};
+            second.secondWaitMs = requests::kFirmwareSecondPrepareWaitMs;
+            asks.push_back(std::move(second));
+        }
+
+        const int last = part.blockTotal();
+        for (int index = 0; index <= last; ++index) {
+            const bool isLast = index == last;
+            const Bytes announceBytes = requests::firmwareAnnounce(sub, index, isLast);
+            const std::size_t from = part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
+            const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
+            Ask announce;
+            announce.bytes = announceBytes;
+            announce.pauseMs = index == 0 ? requests::kFirmwareFirstBlockDelayMs : requests::kFirmwareBlockDelayMs;
+            asks.push_back(std::move(announce));
+
+            Ask block{blockBytes, requests::kFirmwareBlockWaitMs,
+                      [sub, index, isLast](const CommandFrame& f) {
+                          return isLast ? requests::isFirmwareFinalAck(f, sub)
+                                        : requests::isFirmwareBlockAck(f, sub, index);
+                      },
+                      {}};
+            block.secondWaitMs =
+                index == 0 ? requests::kFirmwareFirstBlockSecondWaitMs : requests::kFirmwareBlockSecondWaitMs;
+            // A lost block or acknowledgement: announce and block again.
+            block.resendWrites = {announceBytes, blockBytes};
+            const std::int64_t placed = static_cast<std::int64_t>(
+                std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
+            const std::int64_t before = *sent;
+            block.onSend = [sent, report, before, placed] {
+                *sent = before + placed;
+                report({});
+            };
+            asks.push_back(std::move(block));
+        }
+        *sent += static_cast<std::int64_t>(part.length());
+
+        Ask reboot{requests::rebootPoll(), requests::kRebootPollMs, requests::isRebootAnswer, {}};
+        reboot.secondWaitMs = requests::kRebootPollMs;
+        reboot.resends = requests::kRebootPollResends;
+        reboot.onSend = [report, sub, name] {
+            if (sub == 2)
+                report(name + " upgrading complete");
+            report("System rebooting,Please wait...");
+        };
+        reboot.take = [report, sub, name](const CommandFrame&) {
+            report("System reboot ok");
+            if (sub == 1)
+                report(name + " upgrading complete");
+        };
+        asks.push_back(std::move(reboot));
+    }
+    *sent = 0;
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
+                          [report] { report("Firmware upgrade Successfully"); }, true);
+}
+
+}  // namespace matrix::client

@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "core/protocol/Protocol.h"
+
+#include <algorithm>
+
+namespace matrix::protocol {
+
+namespace {
+
+CommandFrame frame(int command, int sub, int p1 = 0, int p2 = 0, int p3 = 0)
+{
+    return CommandFrame().set(2, command).set(3, sub).set(4, p1).set(5, p2).set(6, p3).seal();
+}
+
+bool protocolPort(int port) { return port >= 1 && port <= kProtocolPorts; }
+
+bool extraBytesZero(const CommandFrame& f)
+{
+    return f[kByte6] == 0 && f[kByte7] == 0 && f[kByte8] == 0 && f[kByte10] == 0;
+}
+
+CommandFrame firmwareFrame(int sub, int p1, int byte6, int byte7, int byte8, int byte10)
+{
+    return CommandFrame()
+        .set(2, kFirmwareCommand)
+        .set(3, sub)
+        .set(4, p1)
+        .set(kByte6, byte6)
+        .set(kByte7, byte7)
+        .set(kByte8, byte8)
+        .set(kByte10, byte10)
+        .seal();
+}
+
+CommandFrame edidFrame(int sub, int p1, int p2 = 0, int p3 = 0, int byte7 = 0)
+{
+    return CommandFrame().set(2, kEdidCommand).set(3, sub).set(4, p1).set(5, p2).set(6, p3).set(kByte7, byte7).seal();
+}
+
+}  // namespace
+
+// ---- blocks ----------------------------------------------------------------------
+
+EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
+{
+    EdidTransferBlock block{};
+    std::copy(edid256, edid256 + kEdidDataBytes, block.begin() + kEdidLeadBytes);
+    return block;
+}
+
+std::uint8_t firmwareBlockChecksum(const std::uint8_t* data256)
+{
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kFirmwareBlockDataBytes; ++i)
+        sum += data256[i];
+    return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+}
+
+FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length)
+{
+    FirmwareBlock block{};
+    std::copy(data, data + std::min(length, kFirmwareBlockDataBytes), block.begin() + 1);
+    block[0] = firmwareBlockChecksum(block.data() + 1);
+    return block;
+}
+
+// ---- requests ------------------------------------------------------------------
+
+CommandFrame deviceTypeRequest() { return frame(kStatusCommand, kDeviceTypeSub); }
+CommandFrame matrixSizeRequest() { return frame(kStatusCommand, kMatrixSizeSub); }
+CommandFrame versionRequest() { return frame(kStatusCommand, kVersionSub); }
+CommandFrame inputCableRequest(int input) { return frame(kStatusCommand, kInputCableSub, input); }
+CommandFrame outputCableRequest(int output) { return frame(kStatusCommand, kOutputCableSub, output); }
+CommandFrame cableRequest(bool output, int port) { return output ? outputCableRequest(port) : inputCableRequest(port); }
+CommandFrame irStateRequest() { return frame(kStatusCommand, kIrStateSub); }
+CommandFrame beepStateRequest() { return frame(kStatusCommand, kBeepStateSub); }
+CommandFrame irRequest(bool on) { return irRequestValue(on ? kOn : kOff); }
+CommandFrame beepRequest(bool on) { return beepRequestValue(on ? kOn : kOff); }
+CommandFrame irRequestValue(int p1) { return frame(kIrCommand, kSwitchSub, p1); }
+CommandFrame beepRequestValue(int p1) { return frame(kBeepCommand, kSwitchSub, p1); }
+
+CommandFrame routeQueryRequest(int output) { return frame(kRoutingCommand, kRouteQuerySub, output); }
+CommandFrame routeRequest(int input, int output) { return frame(kRoutingCommand, kRouteSub, input, 0, output); }
+
+CommandFrame edidStatusRequest(int input) { return frame(kStatusCommand, kEdidStatusSub, input); }
+CommandFrame edidModeRequest() { return edidFrame(kEdidModeRequestSub, kEdidModeRequestValue); }
+CommandFrame edidSwitchStateRequest() { return edidFrame(kEdidSwitchStateSub, 0); }
+CommandFrame edidSetModeAllRequest(int mode) { return edidFrame(kEdidModeAllSub, mode, kEdidBuiltInValue); }
+CommandFrame edidSetModeOneRequest(int mode, int input)
+{
+    return edidFrame(kEdidModeOneSub, mode, kEdidBuiltInValue, input);
+}
+CommandFrame edidDefaultAllRequest() { return edidFrame(kEdidDefaultAllSub, kEdidAllInputs); }
+CommandFrame edidDefaultOneRequest(int input) { return edidFrame(kEdidDefaultOneSub, input); }
+CommandFrame edidCopyAllRequest(int output) { return edidFrame(kEdidCopyAllSub, output); }
+CommandFrame edidCopyOneRequest(int output, int input) { return edidFrame(kEdidCopyOneSub, output, 0, input); }
+CommandFrame edidDownloadAllRequest() { return edidFrame(kEdidDownloadAllSub, kEdidAllInputs, kEdidBuiltInValue); }
+CommandFrame edidDownloadOneRequest(int input) { return edidFrame(kEdidDownloadOneSub, input, kEdidBuiltInValue); }
+CommandFrame edidDownloadAnnounce(int sub) { return edidFrame(sub, kEdidDownloadAnnounce, 0, 0, 1); }
+
+CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart, 0, 0, 0, 0); }
+CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare, 0, 0, 0, 0); }
+CommandFrame firmwareSecondPrepareRequest()
+{
+    return firmwareFrame(kFirmwarePart1Sub, kFirmwareSecondPrepare, 0, 0, 0, 0);
+}
+CommandFrame firmwareBlockAnnounce(int sub, int blockIndex)
+{
+    return firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
+}
+CommandFrame firmwareLastBlockAnnounce(int sub, int blockIndex)
+{
+    return firmwareFrame(sub, kFirmwareLastBlock, kFirmwareFinalForm, 0, 1, blockIndex);
+}
+
+// ---- replies -------------------------------------------------------------------
+
+CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbySub); }
+CommandFrame deviceTypeReply(int type) { return frame(kStatusCommand, kDeviceTypeSub, type); }
+CommandFrame matrixSizeReply(int inputs, int outputs) { return frame(kStatusCommand, kMatrixSizeSub, inputs, 0, outputs); }
+CommandFrame versionReply(int major, int minor) { return frame(kStatusCommand, kVersionSub, major, 0, minor); }
+CommandFrame cableReply(bool output, int port, bool connected)
+{
+    return frame(kStatusCommand, output ? kOutputCableSub : kInputCableSub, port, 0,
+                 connected ? kCablePresent : kNoCable);
+}
+CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, on ? kStateOn : kStateOff); }
+CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, on ? kStateOn : kStateOff); }
+CommandFrame switchAck(int command) { return frame(command, kSwitchSub); }
+CommandFrame routeQueryReply(int output, int input) { return frame(kRoutingCommand, kRouteQuerySub, output, 0, input); }
+CommandFrame routeAck(int output) { return frame(kRoutingCommand, kRouteSub, 0, 0, output); }
+CommandFrame edidStatusReply(int input, std::uint8_t code) { return frame(kStatusCommand, kEdidStatusSub, input, 0, code); }
+CommandFrame edidModeAck() { return edidFrame(kEdidModeRequestSub, 0); }
+CommandFrame edidSwitchStateReply(int state) { return edidFrame(kEdidSwitchStateSub, state); }
+CommandFrame edidSetModeAllAck() { return edidFrame(kEdidModeAllSub, 0); }
+CommandFrame edidSetModeOneAck(int input) { return edidFrame(kEdidModeOneSub, 0, 0, input); }
+CommandFrame edidDefaultAllAck() { return edidFrame(kEdidDefaultAllSub, 0); }
+CommandFrame edidDefaultOneAck(int input) { return edidFrame(kEdidDefaultOneSub, input); }
+CommandFrame edidCopyAllReply(bool ok) { return edidFrame(kEdidCopyAllSub, ok ? kEdidResultOk : kEdidResultFailed); }
+CommandFrame edidCopyOneReply(bool ok, int input)
+{
+    return edidFrame(kEdidCopyOneSub, ok ? kEdidResultOk : kEdidResultFailed, 0, input);
+}
+CommandFrame edidDownloadReady(int sub) { return edidFrame(sub, kEdidDownloadReady); }
+CommandFrame edidDownloadResult(int sub, bool ok)
+{
+    return edidFrame(sub, ok ? kEdidResultOk : kEdidResultFailed, 0, 0, 1);
+}
+CommandFrame firmwareStartReply(int sub, bool accepted)
+{
+    return firmwareFrame(sub, accepted ? kFirmwareAccept : kFirmwareReject, 0, 0, 0, 0);
+}
+CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0, 0, 0, 0, 0); }
+CommandFrame firmwareBlockAck(int sub, int blockIndex) { return firmwareFrame(sub, 0, 0, 1, 1, blockIndex); }
+CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareFinalForm, 0, 1, 0); }
+
+// ---- decoders ------------------------------------------------------------------
+
+bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbySub); }
+
+std::optional<int> decodeRouteAck(const CommandFrame& f)
+{
+    if (!f.is(kRoutingCommand, kRouteSub) || f.p1() != 0 || !protocolPort(f.p3()))
+        return std::nullopt;
+    return f.p3();
+}
+
+std::optional<RouteStatus> decodeRouteStatus(const CommandFrame& f)
+{
+    if (!f.is(kRoutingCommand, kRouteQuerySub) || !protocolPort(f.p1()))
+        return std::nullopt;
+    return RouteStatus{f.p1(), f.p3()};
+}
+
+std::optional<CableState> decodeCable(const CommandFrame& f)
+{
+    const bool input = f.is(kStatusCommand, kInputCableSub);
+    const bool output = f.is(kStatusCommand, kOutputCableSub);
+    if ((!input && !output) || !protocolPort(f.p1()))
+        return std::nullopt;
+    return CableState{output, f.p1(), stateIsOn(f.p3())};
+}
+
+std::optional<int> decodeDeviceType(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kDeviceTypeSub))
+        return std::nullopt;
+    return f.p1();
+}
+
+std::optional<MatrixSize> decodeMatrixSize(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kMatrixSizeSub))
+        return std::nullopt;
+    return MatrixSize{f.p1(), f.p3()};
+}
+
+std::optional<Version> decodeVersion(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kVersionSub))
+        return std::nullopt;
+    return Version{f.p1(), f.p3()};
+}
+
+std::optional<bool> decodeIrState(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kIrStateSub))
+        return std::nullopt;
+    return stateIsOn(f.p3());
+}
+
+std::optional<bool> decodeBeepState(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kBeepStateSub))
+        return std::nullopt;
+    return stateIsOn(f.p3());
+}
+
+bool isSwitchAck(const CommandFrame& f, int command) { return f.is(command, kSwitchSub) && f.p3() == 0; }
+
+std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& f)
+{
+    if (!f.is(kStatusCommand, kEdidStatusSub) || !protocolPort(f.p1()) || f.p2() != 0)
+        return std::nullopt;
+    return EdidStatus{f.p1(), static_cast<std::int8_t>(f.p3())};
+}
+
+std::optional<int> decodeEdidSwitchState(const CommandFrame& f)
+{
+    if (!f.is(kEdidCommand, kEdidSwitchStateSub) || f.p2() != 0)
+        return std::nullopt;
+    return f.p1();
+}
+
+bool isEdidReply(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub); }
+
+std::optional<bool> decodeEdidCopyAll(const CommandFrame& f)
+{
+    if (!f.is(kEdidCommand, kEdidCopyAllSub))
+        return std::nullopt;
+    return f.p1() == kEdidResultOk;
+}
+
+std::optional<bool> decodeEdidCopyOne(const CommandFrame& f, int input)
+{
+    if (!f.is(kEdidCommand, kEdidCopyOneSub) || f.p3() != input)
+        return std::nullopt;
+    return f.p1() == kEdidResultOk;
+}
+
+bool isEdidDownloadReady(const CommandFrame& f, int sub)
+{
+    return f.is(kEdidCommand, sub) && f.p1() == kEdidDownloadReady && f[kByte7] == 0;
+}
+
+std::optional<EdidResult> decodeEdidDownloadResult(const CommandFrame& f, int sub)
+{
+    if (!f.is(kEdidCommand, sub) || f[kByte7] != 1)
+        return std::nullopt;
+    if (f.p1() == kEdidResultOk)
+        return EdidResult::Ok;
+    if (f.p1() == kEdidResultFailed)
+        return EdidResult::Failed;
+    return EdidResult::Other;
+}
+
+std::optional<FirmwareStart> decodeFirmwareStart(const CommandFrame& f, int sub)
+{
+    if (!f.is(kFirmwareCommand, sub) || (sub != kFirmwarePart1Sub && sub != kFirmwarePart2Sub))
+        return std::nullopt;
+    if (f.p1() == kFirmwareReject && extraBytesZero(f))
+        return FirmwareStart::Rejected;
+    if (f.p1() != kFirmwareAccept)
+        return std::nullopt;
+    const bool accepted = sub == kFirmwarePart1Sub ? extraBytesZero(f) : f[kByte7] == 0;
+    if (!accepted)
+        return std::nullopt;
+    return FirmwareStart::Accepted;
+}
+
+bool isFirmwarePrepareAck(const CommandFrame& f)
+{
+    return f.is(kFirmwareCommand, kFirmwarePart1Sub) && f.p1() == 0 && extraBytesZero(f);
+}
+
+std::optional<int> decodeFirmwareBlockAck(const CommandFrame& f, int sub)
+{
+    if (!f.is(kFirmwareCommand, sub) || f.p1() != 0 || f[kByte7] != 1 || f[kByte8] != 1)
+        return std::nullopt;
+    return f[kByte10];
+}
+
+bool isFirmwareFinalAck(const CommandFrame& f, int sub)
+{
+    return f.is(kFirmwareCommand, sub) && f.p1() == 0 && f[kByte6] == kFirmwareFinalForm && f[kByte7] == 0 &&
+           f[kByte8] == 1;
+}
+
+bool isRebootAnswer(const CommandFrame& f)
+{
+    return f.is(kStatusCommand, kDeviceTypeSub) && f.p1() == 1 && f.p2() == 0;
+}
+
+}  // namespace matrix::protocol

@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace matrix::service {
+
+// A request as the API sees it: already read whole by an HTTP worker.
+struct HttpRequest {
+    std::string method;
+    std::vector<std::string> segments;  // the path split at '/', decoded, without the empty first one
+    std::string contentType;
+    std::string body;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+// Runs a task on the loop thread, the only thread that may touch the hub.
+using LoopInvoker = std::function<void(std::function<void()>)>;
+
+constexpr std::size_t kMaxBodyBytes = 256 * 1024;
+
+}  // namespace matrix::service

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "service/http/StaticFiles.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace matrix::service {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+HttpResponse notFound() { return {404, R"({"error":"not found"})", "application/json", {}}; }
+
+}  // namespace
+
+StaticFiles::StaticFiles(std::string root)
+{
+    std::error_code error;
+    const fs::path canonical = fs::canonical(root, error);
+    if (!error && fs::is_directory(canonical, error))
+        root_ = canonical.string();
+}
+
+std::string StaticFiles::contentType(const std::string& path)
+{
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".html", "text/html; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"}, {".mjs", "text/javascript; charset=utf-8"},
+        {".json", "application/json"}, {".webmanifest", "application/manifest+json"},
+        {".svg", "image/svg+xml"}, {".png", "image/png"}, {".ico", "image/x-icon"},
+        {".jpg", "image/jpeg"}, {".woff2", "font/woff2"}, {".txt", "text/plain; charset=utf-8"},
+    };
+    const std::string extension = fs::path(path).extension().string();
+    for (const auto& [ext, type] : kTypes)
+        if (extension == ext)
+            return type;
+    return "application/octet-stream";
+}
+
+HttpResponse StaticFiles::get(const std::string& decodedPath) const
+{
+    if (root_.empty() || decodedPath.empty() || decodedPath.front() != '/' ||
+        decodedPath.find('\0') != std::string::npos || decodedPath.find('\\') != std::string::npos)
+        return notFound();
+    std::string relative = decodedPath.substr(1);
+    if (relative.empty() || relative.back() == '/')
+        relative += "index.html";
+    for (const auto& part : fs::path(relative))
+        if (part == "..")
+            return notFound();
+    std::error_code error;
+    // Symlinks are followed, then the result must still be inside the root.
+    const fs::path file = fs::canonical(fs::path(root_) / relative, error);
+    if (error || file.string().rfind(root_ + "/", 0) != 0 || !fs::is_regular_file(file, error))
+        return notFound();
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return notFound();
+    std::ostringstream content;
+    content << in.rdbuf();
+    HttpResponse response{200, content.str(), contentType(file.string()), {}};
+    response.headers.emplace_back("Cache-Control", "no-cache");
+    return response;
+}
+
+}  // namespace matrix::service

@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "service/hub/Config.h"
+
+#include "core/transport/ComPorts.h"
+#include "core/transport/Ipv4.h"
+
+#include <toml++/toml.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace matrix::service {
+
+namespace {
+
+struct ConfigError {
+    std::int64_t line;
+    std::string problem;
+};
+
+std::int64_t lineOf(const toml::node& node) { return static_cast<std::int64_t>(node.source().begin.line); }
+
+[[noreturn]] void fail(const toml::node& node, const std::string& problem) { throw ConfigError{lineOf(node), problem}; }
+
+void rejectUnknownKeys(const toml::table& table, const std::string& section, std::initializer_list<const char*> known)
+{
+    for (const auto& [key, value] : table) {
+        bool found = false;
+        for (const char* k : known)
+            found = found || key.str() == k;
+        if (!found)
+            throw ConfigError{static_cast<std::int64_t>(key.source().begin.line),
+                              "unknown key '" + std::string(key.str()) + "' in " + section};
+    }
+}
+
+std::string readString(const toml::node& node, const std::string& key)
+{
+    const auto* value = node.as_string();
+    if (!value)
+        fail(node, key + " must be a text");
+    return value->get();
+}
+
+std::int64_t readInteger(const toml::node& node, const std::string& key, std::int64_t low, std::int64_t high)
+{
+    const auto* value = node.as_integer();
+    if (!value)
+        fail(node, key + " must be a whole number");
+    if (value->get() < low || value->get() > high)
+        fail(node, key + " must be from " + std::to_string(low) + " to " + std::to_string(high));
+    return value->get();
+}
+
+std::string trimmed(std::string text)
+{
+    const auto first = text.find_first_not_of(" \t\r\n");
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// A secret kept in its own file (readable by the service user only).
+std::string readSecretFile(const toml::node& node, const std::string& key)
+{
+    const std::string file = readString(node, key);
+    std::ifstream in(file);
+    if (!in)
+        fail(node, key + " '" + file + "' cannot be read");
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string secret = trimmed(content.str());
+    if (secret.empty())
+        fail(node, key + " '" + file + "' is empty");
+    return secret;
+}
+
+std::string readAddress(const toml::node& node, const std::string& key)
+{
+    const std::string text = readString(node, key);
+    if (!parseDottedIpv4(text))
+        fail(node, key + " must be a dotted IPv4 address, not '" + text + "'");
+    return text;
+}
+
+void readHttp(const toml::table& table, HttpConfig& http)
+{
+    rejectUnknownKeys(table, "[http]", {"listen", "token", "token_file", "web_root"});
+    if (const auto* node = table.get("listen")) {
+        const std::string text = readString(*node, "listen");
+        const auto colon = text.rfind(':');
+        int port = 0;
+        if (colon != std::string::npos) {
+            const std::string digits = text.substr(colon + 1);
+            if (!digits.empty() && digits.size() <= 5 && digits.find_first_not_of("0123456789") == std::string::npos)
+                port = std::stoi(digits);
+        }
+        if (colon == std::string::npos || port < 1 || port > 65535 || !parseDottedIpv4(text.substr(0, colon)))
+            fail(*node, "listen must be ADDRESS:PORT with a dotted IPv4 address and a port 1-65535, not '" + text + "'");
+        http.host = text.substr(0, colon);
+        http.port = port;
+    }
+    const auto* token = table.get("token");
+    const auto* tokenFile = table.get("token_file");
+    if (token && tokenFile)
+        fail(*tokenFile, "token and token_file exclude each other");
+    if (token)
+        http.token = readString(*token, "token");
+    if (tokenFile)
+        http.token = readSecretFile(*tokenFile, "token_file");
+    if (const auto* node = table.get("web_root"))
+        http.webRoot = readString(*node, "web_root");
+    if (http.token.empty() && !isLoopbackHost(http.host)) {
+        const toml::node& where = table.get("listen") ? *table.get("listen") : static_cast<const toml::node&>(table);
+        fail(where, "listening on " + http.host + " (not loopback) needs a token or token_file");
+    }
+}
+
+void readMqtt(const toml::table& table, MqttConfig& mqtt)
+{
+    rejectUnknownKeys(table, "[mqtt]",
+                      {"host", "port", "username", "password", "password_file", "client_id", "base_topic",
+                       "discovery_prefix"});
+    const auto* host = table.get("host");
+    if (!host)
+        fail(table, "[mqtt] needs host");
+    mqtt.host = readString(*host, "host");
+    if (mqtt.host.empty())
+        fail(*host, "host must not be empty");
+    if (const auto* node = table.get("port"))
+        mqtt.port = static_cast<int>(readInteger(*node, "port", 1, 65535));
+    if (const auto* node = table.get("username"))
+        mqtt.username = readString(*node, "username");
+    const auto* password = table.get("password");
+    const auto* passwordFile = table.get("password_file");
+    if (password && passwordFile)
+        fail(*passwordFile, "password and password_file exclude each other");
+    if (password)
+        mqtt.password = readString(*password, "password");
+    if (passwordFile)
+        mqtt.password = readSecretFile(*passwordFile, "password_file");
+    if (const auto* node = table.get("client_id"))
+        mqtt.clientId = readString(*node, "client_id");
+    if (const auto* node = table.get("base_topic"))
+        mqtt.baseTopic = readString(*node, "base_topic");
+    if (const auto* node = table.get("discovery_prefix"))
+        mqtt.discoveryPrefix = readString(*node, "discovery_prefix");
+    for (const auto* topic : {&mqtt.baseTopic, &mqtt.discoveryPrefix})
+        if (topic->empty() || topic->find_first_of("#+") != std::string::npos || topic->front() == '/' ||
+            topic->back() == '/')
+            fail(table, "base_topic and discovery_prefix must be plain topic levels without + # or outer /");
+}
+
+bool validId(const std::string& id)
+{
+    if (id.empty() || id.size() > 64)
+        return false;
+    for (char c : id)
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'))
+            return false;
+    return true;
+}
+
+void readNames(const toml::node& node, const std::string& key, std::array<std::string, client::kPortCount>& names)
+{
+    const auto* array = node.as_array();
+    if (!array || array->size() != client::kPortCount)
+        fail(node, key + " must be a list of " + std::to_string(client::kPortCount) + " texts");
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const std::string name = readString((*array)[i], key);
+        if (trimmed(name).empty())
+            fail((*array)[i], key + " must not hold an empty name");
+        if (!seen.insert(name).second)
+            fail((*array)[i], key + " names '" + name + "' twice");
+        names[i] = name;
+    }
+}
+
+MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
+{
+    rejectUnknownKeys(table, "[[matrix]]",
+                      {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
+                       "videohub_listen"});
+    MatrixConfig matrix;
+    const auto* id = table.get("id");
+    if (!id)
+        fail(table, "[[matrix]] needs id");
+    matrix.id = readString(*id, "id");
+    if (!validId(matrix.id))
+        fail(*id, "id must be 1-64 of a-z 0-9 -, not '" + matrix.id + "'");
+    matrix.name = matrix.id;
+    if (const auto* node = table.get("name"))
+        matrix.name = readString(*node, "name");
+
+    const auto* tcp = table.get("tcp");
+    const auto* com = table.get("com");
+    const auto* serial = table.get("serial");
+    if ((tcp != nullptr) + (com != nullptr) + (serial != nullptr) != 1)
+        fail(table, "matrix '" + matrix.id + "' needs exactly one of tcp, com, serial");
+    if (tcp) {
+        matrix.link.kind = client::LinkTarget::Kind::Tcp;
+        matrix.link.address = readAddress(*tcp, "tcp");
+    } else if (com) {
+        matrix.link.kind = client::LinkTarget::Kind::Com;
+        matrix.link.comPort = static_cast<int>(readInteger(*com, "com", kFirstComPort, kLastComPort));
+    } else {
+        matrix.link.kind = client::LinkTarget::Kind::Com;
+        matrix.link.comPort = kFirstComPort;
+        matrix.serialPath = readString(*serial, "serial");
+        if (matrix.serialPath.empty() || matrix.serialPath.front() != '/')
+            fail(*serial, "serial must be an absolute device path");
+    }
+    if (const auto* node = table.get("poll_seconds"))
+        matrix.pollSeconds = static_cast<int>(readInteger(*node, "poll_seconds", 0, 3600));
+    for (int i = 0; i < client::kPortCount; ++i) {
+        matrix.inputs[i] = "Input " + std::to_string(i + 1);
+        matrix.outputs[i] = "Output " + std::string(1, static_cast<char>('A' + i));
+    }
+    if (const auto* node = table.get("inputs"))
+        readNames(*node, "inputs", matrix.inputs);
+    if (const auto* node = table.get("outputs"))
+        readNames(*node, "outputs", matrix.outputs);
+    if (const auto* node = table.get("videohub_port"))
+        matrix.videohubPort = static_cast<int>(readInteger(*node, "videohub_port", 1, 65535));
+    matrix.videohubListen = http.host;
+    if (const auto* node = table.get("videohub_listen"))
+        matrix.videohubListen = readAddress(*node, "videohub_listen");
+    return matrix;
+}
+
+Config readConfig(const toml::table& root, const std::string& path)
+{
+    rejectUnknownKeys(root, "the file", {"http", "state", "mqtt", "matrix"});
+    Config config;
+    config.path = path;
+    if (const auto* node = root.get("http")) {
+        if (!node->is_table())
+            fail(*node, "http must be a section");
+        readHttp(*node->as_table(), config.http);
+    }
+    if (const auto* node = root.get("state")) {
+        if (!node->is_table())
+            fail(*node, "state must be a section");
+        rejectUnknownKeys(*node->as_table(), "[state]", {"dir"});
+        if (const auto* dir = node->as_table()->get("dir"))
+            config.state.dir = readString(*dir, "dir");
+        if (config.state.dir.empty())
+            fail(*node, "dir must not be empty");
+    }
+    if (const auto* node = root.get("mqtt")) {
+        if (!node->is_table())
+            fail(*node, "mqtt must be a section");
+        config.mqtt.emplace();
+        readMqtt(*node->as_table(), *config.mqtt);
+    }
+    const auto* matrices = root.get("matrix");
+    if (!matrices)
+        fail(root, "no [[matrix]] configured");
+    if (!matrices->is_array_of_tables())
+        fail(*matrices, "matrix must be [[matrix]] sections");
+    std::set<std::string> ids;
+    std::set<std::pair<std::string, int>> videohubPorts;
+    for (const auto& entry : *matrices->as_array()) {
+        MatrixConfig matrix = readMatrix(*entry.as_table(), config.http);
+        if (!ids.insert(matrix.id).second)
+            fail(*entry.as_table()->get("id"), "duplicate matrix id '" + matrix.id + "'");
+        if (matrix.videohubPort &&
+            (!videohubPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
+             (matrix.videohubListen == config.http.host && *matrix.videohubPort == config.http.port)))
+            fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
+        config.matrices.push_back(std::move(matrix));
+    }
+    return config;
+}
+
+}  // namespace
+
+bool isLoopbackHost(const std::string& dottedIpv4)
+{
+    const auto address = parseDottedIpv4(dottedIpv4);
+    return address && (*address >> 24) == 127;
+}
+
+ConfigResult parseConfig(const std::string& text, const std::string& path)
+{
+    ConfigResult result;
+    try {
+        const toml::table root = toml::parse(text, path);
+        result.config = readConfig(root, path);
+    } catch (const toml::parse_error& error) {
+        result.error = path + ":" + std::to_string(error.source().begin.line) + ": " + std::string(error.description());
+    } catch (const ConfigError& error) {
+        result.error = path + ":" + std::to_string(error.line) + ": " + error.problem;
+    }
+    return result;
+}
+
+ConfigResult loadConfig(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return {std::nullopt, path + ":0: cannot be read"};
+    std::stringstream content;
+    content << in.rdbuf();
+    return parseConfig(content.str(), path);
+}
+
+}  // namespace matrix::service

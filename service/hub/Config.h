@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "core/client/MatrixClient.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace matrix::service {
+
+struct HttpConfig {
+    std::string host = "127.0.0.1";
+    int port = 8480;
+    std::string token;  // empty: no authentication (loopback only)
+    std::string webRoot = "/usr/share/matrixd/web";
+};
+
+struct StateConfig {
+    std::string dir = "/var/lib/matrixd";
+};
+
+struct MqttConfig {
+    std::string host;
+    int port = 1883;
+    std::string username;
+    std::string password;  // read from password_file when that is given
+    std::string clientId = "matrixd";
+    std::string baseTopic = "matrix";
+    std::string discoveryPrefix = "homeassistant";
+};
+
+struct MatrixConfig {
+    std::string id;    // [a-z0-9-]+, used in URLs and topics
+    std::string name;
+    client::LinkTarget link;
+    std::string serialPath;  // set for `serial = "/dev/..."`: the COM number is then unused
+    int pollSeconds = 5;     // 0: no polling
+    std::array<std::string, client::kPortCount> inputs;
+    std::array<std::string, client::kPortCount> outputs;
+    std::optional<int> videohubPort;
+    std::string videohubListen;  // defaults to the HTTP host
+};
+
+struct Config {
+    std::string path;
+    HttpConfig http;
+    StateConfig state;
+    std::optional<MqttConfig> mqtt;  // present when the file has an [mqtt] section
+    std::vector<MatrixConfig> matrices;
+};
+
+struct ConfigResult {
+    std::optional<Config> config;
+    std::string error;  // "FILE:LINE: problem" when config is empty
+};
+
+// Reads and checks the whole file. Files named inside it (token_file,
+// password_file) are read too, so that a start fails before any device is touched.
+ConfigResult loadConfig(const std::string& path);
+ConfigResult parseConfig(const std::string& text, const std::string& path);
+
+bool isLoopbackHost(const std::string& dottedIpv4);
+
+}  // namespace matrix::service

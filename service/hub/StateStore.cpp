@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: Apache-2.0
+#include "service/hub/StateStore.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace matrix::service {
+
+namespace {
+
+bool writeAll(int fd, const std::string& data)
+{
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + written, data.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+StateStore::StateStore(std::string dir) : dir_(std::move(dir)), path_(dir_ + "/state.json") {}
+
+std::optional<std::string> StateStore::load()
+{
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        if (errno == ENOENT)
+            return std::nullopt;
+        writable_ = false;
+        return path_ + ": cannot be read: " + std::strerror(errno);
+    }
+    std::stringstream content;
+    content << in.rdbuf();
+    auto parsed = nlohmann::json::parse(content.str(), nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object() ||
+        (parsed.contains("matrices") && !parsed["matrices"].is_object())) {
+        writable_ = false;
+        return path_ + ": corrupt state file (not the JSON object matrixd writes); fix or remove it, it is left as it is";
+    }
+    document_ = std::move(parsed);
+    return std::nullopt;
+}
+
+nlohmann::json& StateStore::matrix(const std::string& id)
+{
+    auto& matrices = document_["matrices"];
+    if (!matrices.is_object())
+        matrices = nlohmann::json::object();
+    auto& section = matrices[id];
+    if (!section.is_object())
+        section = nlohmann::json::object();
+    return section;
+}
+
+bool StateStore::save(std::string* error)
+{
+    auto failed = [&](const std::string& what) {
+        if (error)
+            *error = path_ + ": " + what + ": " + std::strerror(errno);
+        return false;
+    };
+    if (!writable_) {
+        errno = EPERM;
+        return failed("not written over a file that did not load");
+    }
+    const std::string temporary = path_ + ".tmp";
+    const std::string data = document_.dump(2) + "\n";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    if (fd < 0)
+        return failed("cannot create " + temporary);
+    if (!writeAll(fd, data) || ::fsync(fd) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        errno = saved;
+        return failed("cannot write " + temporary);
+    }
+    ::close(fd);
+    if (::rename(temporary.c_str(), path_.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return failed("cannot rename " + temporary);
+    }
+    // The rename itself lives in the directory: sync it too, so the new file survives a power cut.
+    const int dirFd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+}  // namespace matrix::service

@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: Apache-2.0
+// The state file: what a save writes comes back at the next start, and a
+// file that does not parse stops the start and is never written over.
+#include "service/hub/StateStore.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace matrix::service {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class StateStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() / ("matrixd-state-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_F(StateStoreTest, SavedStateComesBackAndLeavesNoTemporaryFile)
+{
+    StateStore first(dir_.string());
+    EXPECT_FALSE(first.load());  // no file yet: an empty state
+    first.matrix("hall")["scenes"]["talk"] = {3, 0, 2, 0};
+    ASSERT_TRUE(first.save());
+    EXPECT_FALSE(fs::exists(dir_ / "state.json.tmp"));
+
+    StateStore second(dir_.string());
+    EXPECT_FALSE(second.load());
+    EXPECT_EQ(second.matrix("hall")["scenes"]["talk"], nlohmann::json({3, 0, 2, 0}));
+}
+
+TEST_F(StateStoreTest, CorruptFileIsReportedAndNeverOverwritten)
+{
+    for (const std::string corrupt : {"{\"matrices\": {\"hall\": ", "[1, 2]", "{\"matrices\": 3}", ""}) {
+        std::ofstream(dir_ / "state.json") << corrupt;
+        StateStore store(dir_.string());
+        const auto error = store.load();
+        ASSERT_TRUE(error) << corrupt;
+        EXPECT_NE(error->find("state.json"), std::string::npos);
+        store.matrix("hall")["scenes"] = nlohmann::json::object();
+        EXPECT_FALSE(store.save());
+        EXPECT_EQ(readFile(dir_ / "state.json"), corrupt);
+    }
+}
+
+}  // namespace
+}  // namespace matrix::service
