@@ -3,6 +3,7 @@
 """The control page as an operator uses it: Debian's chromium (headless,
 through chromedriver) on the page that matrixd serves, with matrix-sim behind
 it. Everything stays on 127.x; the browser resolves no host names."""
+import base64
 import os
 import shutil
 import sys
@@ -208,6 +209,9 @@ class WebPageTest(unittest.TestCase):
             self.assertLessEqual(layout[0], width, name)
             self.assertEqual(layout[1], [], name)
             self.browser.save_screenshot(os.path.join(SHOTS, "web-%s-%dx%d.png" % (name, width, height)))
+            whole = self.browser.execute_cdp_cmd("Page.captureScreenshot", {"captureBeyondViewport": True})
+            with open(os.path.join(SHOTS, "web-%s-%dx%d-whole.png" % (name, width, height)), "wb") as f:
+                f.write(base64.b64decode(whole["data"]))
         self.browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def test_6_a_failing_route_shows_the_error_and_the_real_state(self):
@@ -219,20 +223,29 @@ class WebPageTest(unittest.TestCase):
             self.button(4, wanted).click()
             self.wait(lambda: "Time out!" in self.text("out-4-status"), timeout=15, what="Time out!")
             self.wait(lambda: self.pressed(4) == [before], what="the real state")
+            os.makedirs(SHOTS, exist_ok=True)
+            self.browser.save_screenshot(os.path.join(SHOTS, "web-route-time-out.png"))
         finally:
             self.sim.command("silent off")
 
-    def test_7_says_when_the_service_is_down_and_comes_back_by_itself(self):
+    def test_7_says_when_the_link_or_the_service_is_down_and_recovers_by_itself(self):
         self.open_page()
-        notice = self.browser.find_element(By.ID, "service-down")
-        self.assertFalse(notice.is_displayed())
-        type(self).d.close()
-        self.wait(notice.is_displayed, timeout=8, what="the service-down notice")
-        type(self).start_daemon()
-        self.wait(lambda: not notice.is_displayed(), timeout=10, what="the reconnect")
+        cls = type(self)
+        cases = (
+            ("link", "link-down", lambda: cls.sim.stop(), lambda: setattr(cls, "sim", Sim(tcp=SIM))),
+            ("service", "service-down", lambda: cls.d.close(), cls.start_daemon),
+        )
+        for name, notice_id, stop, start in cases:
+            with self.subTest(name):
+                notice = self.browser.find_element(By.ID, notice_id)
+                self.assertFalse(notice.is_displayed())
+                stop()
+                self.wait(notice.is_displayed, timeout=8, what="the %s-down notice" % name)
+                self.assertIn("down" if name == "link" else "not reachable", notice.text)
+                start()
+                self.wait(lambda: not notice.is_displayed(), timeout=15, what="the %s back" % name)
         self.sim.command("route 2 4")
         self.wait(lambda: self.pressed(2) == [4], timeout=4, what="live updates again")
-
 
 if __name__ == "__main__":
     missing = [p for p in (CHROMIUM, CHROMEDRIVER) if not os.access(p, os.X_OK)]
