@@ -243,6 +243,11 @@ function inputName(n) {
   return input && input.name ? input.name : 'Input ' + n;
 }
 
+// "B · Left TV", or just "Output B" while the output has no name of its own.
+function portLabel(prefix, name) {
+  return !name || name.toLowerCase() === prefix.toLowerCase() ? prefix : prefix + ' \u00b7 ' + name;
+}
+
 function outputInfo(n) {
   const output = page.detail && (page.detail.outputs || []).find((o) => o.number === n);
   return output || { number: n, letter: LETTERS[n - 1], name: 'Output ' + LETTERS[n - 1] };
@@ -310,7 +315,7 @@ function updateOutputRow(out) {
   const info = outputInfo(out);
   const letter = info.letter || LETTERS[out - 1];
   $('out-' + out + '-letter').textContent = letter;
-  $('out-' + out + '-name').textContent = letter + ' \u00b7 ' + (info.name || 'Output ' + letter);
+  $('out-' + out + '-name').textContent = info.name === 'Output ' + letter ? info.name : portLabel(letter, info.name);
   const cable = $('out-' + out + '-cable');
   cable.textContent = info.cable === false ? 'no display' : '';
   const routed = typeof info.input === 'number' ? info.input : null;
@@ -366,7 +371,7 @@ function renderEdid() {
     for (let input = 1; input <= 4; input++) list.append(buildEdidRow(input));
   }
   for (let input = 1; input <= 4; input++) {
-    $('edid-' + input + '-title').textContent = 'Input ' + input + ' \u00b7 ' + inputName(input);
+    $('edid-' + input + '-title').textContent = portLabel('Input ' + input, inputName(input));
     $('edid-' + input + '-now').textContent = edidText(input);
     const select = $('edid-' + input + '-select');
     // Offer what the input has now, unless the user is choosing something else.
@@ -375,7 +380,7 @@ function renderEdid() {
     for (let out = 1; out <= 4; out++) {
       const o = outputInfo(out);
       select.querySelector('option[value="copy:' + out + '"]').textContent =
-        'Copy from output ' + (o.letter || LETTERS[out - 1]) + ' \u00b7 ' + o.name;
+        'Copy from ' + portLabel('output ' + (o.letter || LETTERS[out - 1]), o.name);
     }
   }
 }

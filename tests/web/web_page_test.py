@@ -39,6 +39,29 @@ ROUTE_3_TO_B = "A55B02030300020000000000F6"
 SHOTS = os.environ.get("MATRIX_WEB_SHOTS", os.path.join(tempfile.gettempdir(), "matrix-web-shots"))
 
 
+# Lists texts under 4.5:1 contrast and controls without an accessible name.
+CONTRAST_AND_NAMES = """
+const rgb = (c) => (c.match(/[\\d.]+/g) || []).map(Number);
+const lum = ([r, g, b]) => [r, g, b].map((v) => { v /= 255; return v <= 0.03928 ? v / 12.92
+  : Math.pow((v + 0.055) / 1.055, 2.4); }).reduce((s, v, i) => s + v * [0.2126, 0.7152, 0.0722][i], 0);
+const behind = (e) => { for (; e; e = e.parentElement) { const c = rgb(getComputedStyle(e).backgroundColor);
+  if (c.length < 4 || c[3] > 0.5) return c; } return [255, 255, 255]; };
+const faults = [];
+for (const e of document.querySelectorAll('body *')) {
+  const own = [...e.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim());
+  if (!own || !e.getClientRects().length) continue;
+  const [a, b] = [lum(rgb(getComputedStyle(e).color)), lum(behind(e))];
+  const ratio = (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05);
+  if (ratio < 4.5) faults.push('contrast ' + ratio.toFixed(2) + ': ' + e.textContent.trim());
+}
+for (const e of document.querySelectorAll('button, select, input')) {
+  const named = e.getAttribute('aria-label') || (e.labels && e.labels.length) || e.textContent.trim();
+  if (!named) faults.push('unnamed ' + e.outerHTML.slice(0, 60));
+}
+return faults;
+"""
+
+
 def route_frames(frames):
     return [f for f in frames if f.startswith("A55B0203")]
 
@@ -107,7 +130,13 @@ class WebPageTest(unittest.TestCase):
         return self.browser.find_element(By.ID, element_id).text
 
     def open_page(self):
+        """The page with its grid; signs in first when this browser has no token yet."""
         self.browser.get("http://%s:8480/" % HOST)
+        dialog = self.browser.find_element(By.ID, "token-dialog")
+        self.wait(lambda: dialog.is_displayed() or self.browser.find_elements(By.CSS_SELECTOR, "button.route"),
+                  what="the grid or the token prompt")
+        if dialog.is_displayed():
+            self.browser.find_element(By.ID, "token-input").send_keys(TOKEN + "\n")
         self.wait(lambda: self.browser.find_elements(By.CSS_SELECTOR, "button.route"), what="the grid")
 
     def matrix_routing(self):
@@ -194,6 +223,10 @@ class WebPageTest(unittest.TestCase):
     def test_5_screenshots_at_phone_and_desktop_sizes(self):
         os.makedirs(SHOTS, exist_ok=True)
         self.open_page()
+        # Readable in a bright room and usable without sight: every text at
+        # 4.5:1 or better against what is behind it, every control named.
+        faults = self.browser.execute_script(CONTRAST_AND_NAMES)
+        self.assertEqual(faults, [])
         for width, height, name in ((390, 844, "phone"), (360, 640, "small-phone"), (1280, 800, "desktop")):
             self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
                 "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 800})
