@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "Serves the matrices configured in FILE over HTTP (API, events, web page).\n"
     "  --config FILE  the TOML configuration (see /usr/share/doc/matrix-control/examples/matrixd.toml)\n"
     "  --verbose      log every frame sent to and received from the matrices\n"
+    "  --check        check the configuration and the state file, then exit\n"
     "  --help         this text\n";
 
 std::unique_ptr<client::MatrixClient> makeClient(EventLoop& loop, const MatrixConfig& config)
@@ -56,6 +57,7 @@ std::unique_ptr<client::MatrixClient> makeClient(EventLoop& loop, const MatrixCo
 int main(int argc, char** argv)
 {
     std::string configPath;
+    bool checkOnly = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
             configPath = argv[++i];
@@ -63,6 +65,8 @@ int main(int argc, char** argv)
             configPath = argv[i] + 9;
         } else if (std::strcmp(argv[i], "--verbose") == 0 || std::strcmp(argv[i], "-v") == 0) {
             setVerbose(true);
+        } else if (std::strcmp(argv[i], "--check") == 0) {
+            checkOnly = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             std::cout << kUsage;
             return 0;
@@ -85,11 +89,16 @@ int main(int argc, char** argv)
     const Config& config = *loaded.config;
 
     std::error_code dirError;
-    std::filesystem::create_directories(config.state.dir, dirError);
+    if (!checkOnly)
+        std::filesystem::create_directories(config.state.dir, dirError);
     StateStore store(config.state.dir);
     if (const auto error = store.load()) {
         std::cerr << "matrixd: " << *error << std::endl;
         return kExitFailure;
+    }
+    if (checkOnly) {
+        std::cout << configPath << ": ok, " << config.matrices.size() << " matrices" << std::endl;
+        return 0;
     }
 
     QCoreApplication app(argc, argv);

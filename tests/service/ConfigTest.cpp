@@ -95,6 +95,14 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
     }
 }
 
+TEST(Config, ShippedExampleIsAccepted)
+{
+    const ConfigResult result = loadConfig(MATRIXD_EXAMPLE_CONFIG);
+    ASSERT_TRUE(result.config) << result.error;
+    EXPECT_EQ(result.config->state.dir, "/var/lib/matrixd");
+    EXPECT_FALSE(result.config->mqtt);
+}
+
 TEST(Config, SecretsComeFromTheirFiles)
 {
     const auto dir = std::filesystem::temp_directory_path() / "matrixd-config-test";
