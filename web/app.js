@@ -659,6 +659,15 @@ async function openStream() {
   }, delay);
 }
 
+// The matrix says so once; the notice goes after a while, like the window's.
+const STANDBY_NOTICE_MS = 10000;
+let standbyTimer = null;
+function showStandby() {
+  $('standby').hidden = false;
+  clearTimeout(standbyTimer);
+  standbyTimer = setTimeout(() => { $('standby').hidden = true; }, STANDBY_NOTICE_MS);
+}
+
 function setServiceDown(down) {
   $('service-down').hidden = !down;
   document.body.classList.toggle('service-down', down);
@@ -729,7 +738,7 @@ function handleEvent(event) {
       refreshDetail();
       break;
     case 'standby':
-      $('standby').hidden = event.standby === false || event.on === false;
+      showStandby();
       break;
     case 'firmware': {
       const node = $('firmware');

@@ -249,17 +249,32 @@ class WebPageTest(unittest.TestCase):
 
     def test_6_a_failing_route_shows_the_error_and_the_real_state(self):
         self.open_page()
-        before = self.matrix_routing()[3]
-        wanted = before % 4 + 1
-        self.sim.command("silent on")
-        try:
-            self.button(4, wanted).click()
-            self.wait(lambda: "Time out!" in self.text("out-4-status"), timeout=15, what="Time out!")
-            self.wait(lambda: self.pressed(4) == [before], what="the real state")
-            os.makedirs(SHOTS, exist_ok=True)
-            self.browser.save_screenshot(os.path.join(SHOTS, "web-route-time-out.png"))
-        finally:
-            self.sim.command("silent off")
+        cases = (  # name, knobs before the tap, knob while the route is in flight, text, knobs after
+            ("silent", ["silent on"], None, "Time out!", ["silent off"]),
+            ("standby", ["drop 1"], "standby", "Matrix is in standby mode!", []),
+        )
+        for name, before_knobs, in_flight, text, after_knobs in cases:
+            with self.subTest(name):
+                before = self.matrix_routing()[3]
+                wanted = before % 4 + 1
+                for knob in before_knobs:
+                    self.sim.command(knob)
+                try:
+                    self.button(4, wanted).click()
+                    self.wait(lambda: self.button(4, wanted).get_attribute("aria-busy") == "true",
+                              what="the route in flight")
+                    if in_flight:
+                        self.sim.command(in_flight)
+                    self.wait(lambda: text in self.text("out-4-status"), timeout=15, what=text)
+                    self.wait(lambda: self.pressed(4) == [before], what="the real state")
+                    self.assertIsNone(self.button(4, wanted).get_attribute("aria-busy"))
+                    os.makedirs(SHOTS, exist_ok=True)
+                    self.browser.save_screenshot(os.path.join(SHOTS, "web-route-%s.png" % name))
+                finally:
+                    for knob in after_knobs:
+                        self.sim.command(knob)
+                up = lambda: self.d.request("GET", "/api/v1/matrices")[1][0]["link"] == "up"
+                self.assertTrue(wait_until(up, 10), "link back up")
 
     def test_7_says_when_the_link_or_the_service_is_down_and_recovers_by_itself(self):
         self.open_page()
@@ -275,6 +290,9 @@ class WebPageTest(unittest.TestCase):
                 stop()
                 self.wait(notice.is_displayed, timeout=8, what="the %s-down notice" % name)
                 self.assertIn("down" if name == "link" else "not reachable", notice.text)
+                if name == "link":  # a tap is refused at once, with the reason under the output
+                    self.button(1, 3).click()
+                    self.wait(lambda: "down" in self.text("out-1-status"), what="the refusal")
                 start()
                 self.wait(lambda: not notice.is_displayed(), timeout=15, what="the %s back" % name)
         self.sim.command("route 2 4")
