@@ -488,6 +488,11 @@ async function saveScene(event) {
   const field = $('scene-name');
   const name = field.value.trim();
   if (!name) return;
+  // The name becomes a path segment of the API, where a slash cannot go even encoded.
+  if (name.includes('/')) {
+    say('scene-status', 'A scene name cannot contain \u201c/\u201d.', true);
+    return;
+  }
   say('scene-status', 'Saving\u2026');
   try {
     await api('PUT', matrixPath(page.current) + '/scenes/' + enc(name), { from: 'current' });
