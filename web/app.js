@@ -180,9 +180,13 @@ async function showMatrix(id) {
 async function refreshDetail() {
   const id = page.current;
   if (!id) return;
+  const mark = eventSeq;
   try {
     const detail = await api('GET', matrixPath(id));
     if (id !== page.current) return;
+    for (const recent of recentEvents) {
+      if (recent.seq > mark && recent.event.matrix === id) applyState(detail, recent.event);
+    }
     page.detail = detail;
     const summary = page.matrices.find((m) => m.id === id);
     if (summary && detail.link) summary.link = detail.link;
@@ -688,41 +692,32 @@ function handleEventText(text) {
   if (event && typeof event === 'object') handleEvent(event);
 }
 
-function handleEvent(event) {
-  if (event.type === 'link') {
-    const summary = page.matrices.find((m) => m.id === event.matrix);
-    if (summary) summary.link = event.link;
-    renderPicker();
-  }
-  if (event.matrix !== page.current || !page.detail) return;
-  const d = page.detail;
+// Events that changed the shown matrix, kept for a while: a snapshot asked
+// for before them can arrive after them and must not undo them.
+const RECENT_EVENTS_MAX = 200;
+const recentEvents = [];
+let eventSeq = 0;
+
+// Writes a state event into a matrix's details; true when it was one.
+function applyState(d, event) {
   switch (event.type) {
     case 'routing': {
       const o = (d.outputs || []).find((x) => x.number === event.output);
-      if (o) {
-        o.input = event.input;
-        updateOutputRow(event.output);
-      }
-      break;
+      if (o) o.input = event.input;
+      return true;
     }
     case 'link':
       d.link = event.link;
-      renderLink();
-      // Coming back, the service has read the matrix again.
-      if (event.link === 'up') refreshDetail();
-      break;
+      return true;
     case 'cable': {
       const list = event.port === 'output' ? d.outputs : d.inputs;
       const port = (list || []).find((x) => x.number === event.number);
       if (port) port.cable = event.cable;
-      renderCables();
-      renderGrid();
-      break;
+      return true;
     }
     case 'beep':
       d.beep = event.on;
-      renderBeep();
-      break;
+      return true;
     case 'edid': {
       d.edid = d.edid || [];
       let row = d.edid.find((x) => x.input === event.input);
@@ -732,9 +727,43 @@ function handleEvent(event) {
       }
       row.code = event.code;
       row.text = event.text;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+function handleEvent(event) {
+  if (event.type === 'link') {
+    const summary = page.matrices.find((m) => m.id === event.matrix);
+    if (summary) summary.link = event.link;
+    renderPicker();
+  }
+  if (event.matrix !== page.current || !page.detail) return;
+  if (applyState(page.detail, event)) {
+    recentEvents.push({ seq: ++eventSeq, event });
+    if (recentEvents.length > RECENT_EVENTS_MAX) recentEvents.shift();
+  }
+  switch (event.type) {
+    case 'routing':
+      if (event.output >= 1 && event.output <= 4) updateOutputRow(event.output);
+      break;
+    case 'link':
+      renderLink();
+      // Coming back, the service has read the matrix again.
+      if (event.link === 'up') refreshDetail();
+      break;
+    case 'cable':
+      renderCables();
+      renderGrid();
+      break;
+    case 'beep':
+      renderBeep();
+      break;
+    case 'edid':
       renderEdid();
       break;
-    }
     case 'scenes':
       refreshScenes();
       break;
