@@ -43,11 +43,14 @@ class ApiError extends Error {
   }
 }
 
+// Private browsing may refuse storage; the token then lasts as long as the page.
+let tokenInMemory = '';
+
 function token() {
   try {
-    return localStorage.getItem(TOKEN_KEY) || '';
+    return localStorage.getItem(TOKEN_KEY) || tokenInMemory;
   } catch (e) {
-    return '';
+    return tokenInMemory;
   }
 }
 
@@ -61,6 +64,7 @@ function authHeaders(extra) {
 // Sends one request; a 401 asks for a token and repeats the request with it.
 async function api(method, path, body, contentType) {
   for (;;) {
+    const sent = token();
     const init = { method, headers: authHeaders(), cache: 'no-store' };
     if (body !== undefined) {
       if (contentType) {
@@ -78,7 +82,8 @@ async function api(method, path, body, contentType) {
       throw new ApiError(0, 'The service is not reachable.');
     }
     if (response.status === 401) {
-      await askToken(token() !== '');
+      // A token given while this request travelled gets its own try first.
+      if (token() === sent) await askToken(sent !== '');
       continue;
     }
     const text = await response.text();
@@ -122,10 +127,11 @@ function setupToken() {
   const dialog = $('token-dialog');
   $('token-form').addEventListener('submit', () => {
     const value = $('token-input').value.trim();
+    tokenInMemory = value;
     try {
       localStorage.setItem(TOKEN_KEY, value);
     } catch (e) {
-      // Private browsing may refuse storage; the token then lasts this page only.
+      // Kept in memory only.
     }
     const waiters = page.tokenWaiters.splice(0);
     waiters.forEach((resolve) => resolve());
@@ -627,7 +633,8 @@ async function openStream() {
       cache: 'no-store', signal: controller.signal });
     if (response.status === 401) {
       clearTimeout(silenceTimer);
-      if (page.streamAbort === controller) page.streamAbort = null;
+      if (page.streamAbort !== controller) return; // a newer stream, with a newer token, runs
+      page.streamAbort = null;
       await askToken(token() !== '');
       return; // the token form restarts the stream
     }
