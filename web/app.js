@@ -215,14 +215,9 @@ async function refreshScenes() {
   }
 }
 
-// The scene list may be names, objects with a name, or a map by name.
+// The list is [{"name", "routing"}, ...]; only the names are shown.
 function normaliseScenes(data) {
-  if (data && !Array.isArray(data) && Array.isArray(data.scenes)) data = data.scenes;
-  if (Array.isArray(data)) {
-    return data.map((s) => (typeof s === 'string' ? s : s && s.name)).filter((n) => typeof n === 'string');
-  }
-  if (data && typeof data === 'object') return Object.keys(data);
-  return [];
+  return Array.isArray(data) ? data.map((scene) => scene && scene.name).filter((n) => typeof n === 'string') : [];
 }
 
 function showLoadError(error) {
@@ -343,7 +338,7 @@ function updateOutputRow(out) {
     button.classList.toggle('pending', busy);
     if (busy) button.setAttribute('aria-busy', 'true');
     else button.removeAttribute('aria-busy');
-    button.setAttribute('aria-label', name + ' to ' + (info.name || 'output ' + letter) +
+    button.setAttribute('aria-label', input + ' ' + name + ' to ' + (info.name || 'output ' + letter) +
       (inPort && inPort.cable === false ? ' (no source cable)' : '') + (busy ? ' (switching)' : ''));
   }
 }
@@ -418,13 +413,12 @@ function buildEdidRow(input) {
   apply.setAttribute('aria-label', 'Set the EDID of input ' + input);
   apply.addEventListener('click', () => setEdid(input, select.value));
   const file = el('input', { type: 'file', id: id + '-file', accept: '.bin,application/octet-stream',
-    class: 'visually-hidden' });
+    class: 'visually-hidden', 'aria-label': 'Upload .bin EDID file for input ' + input });
   file.addEventListener('change', () => {
     if (file.files && file.files[0]) uploadEdid(input, file.files[0]);
     file.value = '';
   });
-  const upload = el('label', { for: id + '-file', class: 'button', text: 'Upload .bin' });
-  upload.setAttribute('aria-label', 'Upload an EDID file for input ' + input);
+  const upload = el('label', { for: id + '-file', class: 'button', text: 'Upload .bin', 'aria-hidden': 'true' });
   return el('div', { class: 'edid-row', role: 'group', 'aria-labelledby': id + '-title' },
     el('h3', { id: id + '-title' }),
     el('p', { class: 'edid-now' }, 'Now: ', el('span', { id: id + '-now' })),
