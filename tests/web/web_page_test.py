@@ -114,7 +114,7 @@ class WebPageTest(unittest.TestCase):
 
     # ---- helpers ----
 
-    def wait(self, predicate, timeout=5.0, what="condition"):
+    def wait(self, predicate, timeout=10.0, what="condition"):
         try:
             return WebDriverWait(self.browser, timeout, poll_frequency=0.05).until(lambda _: predicate())
         except TimeoutException:
