@@ -248,9 +248,9 @@ function inputName(n) {
   return input && input.name ? input.name : 'Input ' + n;
 }
 
-// "B · Left TV", or just "Output B" while the output has no name of its own.
-function portLabel(prefix, name) {
-  return !name || name.toLowerCase() === prefix.toLowerCase() ? prefix : prefix + ' \u00b7 ' + name;
+// "B · Left TV", but "Output B" alone while the port has no name of its own.
+function keyedLabel(key, name, unnamed) {
+  return !name || name === unnamed ? unnamed : key + ' \u00b7 ' + name;
 }
 
 function outputInfo(n) {
@@ -320,7 +320,7 @@ function updateOutputRow(out) {
   const info = outputInfo(out);
   const letter = info.letter || LETTERS[out - 1];
   $('out-' + out + '-letter').textContent = letter;
-  $('out-' + out + '-name').textContent = info.name === 'Output ' + letter ? info.name : portLabel(letter, info.name);
+  $('out-' + out + '-name').textContent = keyedLabel(letter, info.name, 'Output ' + letter);
   const cable = $('out-' + out + '-cable');
   cable.textContent = info.cable === false ? 'no display' : '';
   const routed = typeof info.input === 'number' ? info.input : null;
@@ -357,9 +357,12 @@ function renderCables() {
     el('span', { text: label }),
     el('span', { class: 'cable-state', text: cable === undefined || cable === null ? 'unknown'
       : cable ? 'connected' : 'no cable' }));
-  $('cable-inputs').replaceChildren(...(d.inputs || []).map((i) => item(i.number + ' \u00b7 ' + i.name, i.cable)));
-  $('cable-outputs').replaceChildren(...(d.outputs || []).map((o) =>
-    item((o.letter || LETTERS[o.number - 1]) + ' \u00b7 ' + o.name, o.cable)));
+  $('cable-inputs').replaceChildren(...(d.inputs || []).map((i) =>
+    item(keyedLabel(String(i.number), i.name, 'Input ' + i.number), i.cable)));
+  $('cable-outputs').replaceChildren(...(d.outputs || []).map((o) => {
+    const letter = o.letter || LETTERS[o.number - 1];
+    return item(keyedLabel(letter, o.name, 'Output ' + letter), o.cable);
+  }));
 }
 
 function edidText(input) {
@@ -376,7 +379,7 @@ function renderEdid() {
     for (let input = 1; input <= 4; input++) list.append(buildEdidRow(input));
   }
   for (let input = 1; input <= 4; input++) {
-    $('edid-' + input + '-title').textContent = portLabel('Input ' + input, inputName(input));
+    $('edid-' + input + '-title').textContent = keyedLabel('Input ' + input, inputName(input), 'Input ' + input);
     $('edid-' + input + '-now').textContent = edidText(input);
     const select = $('edid-' + input + '-select');
     // Offer what the input has now, unless the user is choosing something else.
@@ -385,7 +388,7 @@ function renderEdid() {
     for (let out = 1; out <= 4; out++) {
       const o = outputInfo(out);
       select.querySelector('option[value="copy:' + out + '"]').textContent =
-        'Copy from ' + portLabel('output ' + (o.letter || LETTERS[out - 1]), o.name);
+        'Copy from ' + keyedLabel('output ' + o.letter, o.name, 'Output ' + o.letter);
     }
   }
 }
