@@ -286,6 +286,11 @@ private:
             !validName(body["name"].get<std::string>(), kMaxPortNameBytes))
             throw Refusal{errorResponse(400, "name must be a text of 1-64 bytes without control characters")};
         const std::string name = body["name"].get<std::string>();
+        // Names pick ports in requests: two ports of a side never share one.
+        for (int other = 1; other <= client::kPortCount; ++other)
+            if (other != number && (input ? unit_->inputName(other) : unit_->outputName(other)) == name)
+                throw Refusal{errorResponse(409, "'" + name + "' already names " + (input ? "input " : "output ") +
+                                                     std::to_string(other))};
         if (input)
             unit_->renameInput(number, name);
         else
@@ -297,10 +302,16 @@ private:
     {
         requireMethod(request_, {"PUT"});
         MatrixUnit* unit = unit_;
-        auto answer = answerResult<client::Nothing>([unit, input] {
-            Json body{{"input", input == 0 ? Json("all") : Json(input)}, {"status", "ok"}};
-            return body;
-        });
+        // After a change the status is read again, so the answer (and the
+        // edid events) show what the inputs now hold.
+        auto answer = [unit, input, reply = reply_](const client::Result<client::Nothing>& result) {
+            if (!result.ok())
+                return reply(statusResponse(result.status, result.message));
+            unit->client().readEdidStatus([unit, input, reply](const client::Result<client::EdidCodes>&) {
+                reply(jsonResponse(200, {{"input", input == 0 ? Json("all") : Json(input)},
+                                         {"edid", unit->toJson()["edid"]}}));
+            });
+        };
         if (request_.contentType == "application/octet-stream") {
             if (request_.body.size() != 128 && request_.body.size() != 256)
                 throw Refusal{errorResponse(400, "an EDID file has 128 or 256 bytes")};

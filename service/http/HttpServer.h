@@ -31,6 +31,9 @@ public:
         // Every open request and every event stream holds a worker.
         int threads = 160;
         int requestTimeoutMs = 10000;  // a client that stalls half-way is dropped after this
+        // Event streams beyond this are refused (503), so that they never take
+        // every worker and starve the API.
+        int maxEventStreams = 128;
     };
 
     HttpServer(Hub& hub, LoopInvoker invoke, Options options);
@@ -60,6 +63,7 @@ private:
     mg_context* context_ = nullptr;
     int subscription_ = 0;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> eventStreams_{0};
 };
 
 // Whether the two texts are equal, in a time that does not depend on where they differ.

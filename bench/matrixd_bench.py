@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
+"""matrixd over HTTP on loopback, with four simulated matrices: the time of a
+route request (median and 99th percentile of 1000, one keep-alive
+connection) with the simulator answering at once and answering after
+DELAY_MS like a matrix's UART at 19200 baud, GET throughput (several
+keep-alive clients for a few seconds), and matrixd's peak memory (VmHWM)
+after all that. Prints "RESULT key value".
+
+Usage: matrixd_bench.py MATRIXD MATRIX_SIM"""
+import http.client
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HOST = "127.0.0.90"
+SIMS = ["127.0.0.86", "127.0.0.87", "127.0.0.88", "127.0.0.89"]
+ROUTES = 1000
+GET_CLIENTS = 4
+GET_SECONDS = 3.0
+DELAY_MS = 7
+
+
+def main():
+    matrixd, matrix_sim = sys.argv[1], sys.argv[2]
+    tmp = tempfile.mkdtemp(prefix="matrixd-bench-")
+    procs = []
+    try:
+        for address in SIMS:
+            sim = subprocess.Popen([matrix_sim, "--tcp", address, "--control-stdin"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, text=True)
+            procs.append(sim)
+            if not sim.stdout.readline().startswith("listening tcp"):
+                raise SystemExit("matrix-sim did not start on " + address)
+        config = os.path.join(tmp, "matrixd.toml")
+        with open(config, "w") as f:
+            f.write('[http]\nlisten = "%s:8480"\n[state]\ndir = "%s"\n' % (HOST, tmp))
+            for i, address in enumerate(SIMS):
+                f.write('[[matrix]]\nid = "m%d"\ntcp = "%s"\npoll_seconds = 5\n' % (i + 1, address))
+        log = open(os.path.join(tmp, "matrixd.log"), "w")
+        daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
+        procs.append(daemon)
+
+        def get(conn, path):
+            conn.request("GET", path)
+            response = conn.getresponse()
+            return response.status, response.read()
+
+        conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
+        end = time.monotonic() + 10
+        while True:
+            try:
+                status, body = get(conn, "/api/v1/matrices")
+                if status == 200 and all(m["link"] == "up" for m in json.loads(body)):
+                    break
+            except OSError:
+                conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
+            if time.monotonic() > end:
+                raise SystemExit("matrixd did not bring the links up")
+            time.sleep(0.05)
+        time.sleep(0.5)  # the link-up reads
+
+        def routes(suffix):
+            times = []
+            for i in range(ROUTES):
+                body = json.dumps({"input": 1 + (i // 4) % 4})
+                started = time.perf_counter()
+                conn.request("PUT", "/api/v1/matrices/m1/outputs/%d" % (1 + i % 4), body=body)
+                response = conn.getresponse()
+                response.read()
+                times.append((time.perf_counter() - started) * 1000)
+                if response.status != 200:
+                    raise SystemExit("route %d answered %d" % (i, response.status))
+            times.sort()
+            median, p99 = times[len(times) // 2], times[min(len(times) - 1, len(times) * 99 // 100)]
+            print("route over HTTP%s: %d requests, median %.3f ms, p99 %.3f ms" % (suffix, ROUTES, median, p99))
+            print("RESULT http_route_median_ms%s %.4f" % (suffix, median))
+            print("RESULT http_route_p99_ms%s %.4f" % (suffix, p99))
+
+        routes("")
+        procs[0].stdin.write("delay %d\n" % DELAY_MS)
+        procs[0].stdin.flush()
+        procs[0].stdout.readline()
+        routes("_delayed")
+
+        counts = [0] * GET_CLIENTS
+        stop_at = time.monotonic() + GET_SECONDS
+
+        def getter(index):
+            c = http.client.HTTPConnection(HOST, 8480, timeout=10)
+            path = "/api/v1/matrices/m%d" % (1 + index % len(SIMS))
+            while time.monotonic() < stop_at:
+                if get(c, path)[0] == 200:
+                    counts[index] += 1
+            c.close()
+
+        threads = [threading.Thread(target=getter, args=(i,)) for i in range(GET_CLIENTS)]
+        started = time.monotonic()
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        rate = sum(counts) / (time.monotonic() - started)
+        print("GET /api/v1/matrices/{id}: %d clients, %.0f requests/s" % (GET_CLIENTS, rate))
+        print("RESULT http_get_per_s %.1f" % rate)
+
+        with open("/proc/%d/status" % daemon.pid) as f:
+            peak_kib = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
+        print("matrixd peak memory with %d matrices: %.1f MB" % (len(SIMS), peak_kib / 1024))
+        print("RESULT matrixd_peak_mb %.2f" % (peak_kib / 1024))
+    finally:
+        for p in reversed(procs):
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
