@@ -452,11 +452,19 @@ function renderScenes() {
   $('scene-empty').hidden = page.scenes.length > 0;
 }
 
+// Success texts go after a while; errors and texts of work in progress stay.
+const SUCCESS_TEXT_MS = 6000;
+
 function say(id, text, isError) {
   const node = $(id);
   if (!node) return;
   node.textContent = text;
   node.classList.toggle('error-text', !!isError);
+  if (!isError && text && !text.endsWith('\u2026')) {
+    setTimeout(() => {
+      if (node.textContent === text) node.textContent = '';
+    }, SUCCESS_TEXT_MS);
+  }
 }
 
 // ---- Actions -------------------------------------------------------------
