@@ -215,9 +215,17 @@ async function refreshScenes() {
   }
 }
 
-// The list is [{"name", "routing"}, ...]; only the names are shown.
+// The list is [{"name", "routing": {"A": 2, ...}}, ...].
 function normaliseScenes(data) {
-  return Array.isArray(data) ? data.map((scene) => scene && scene.name).filter((n) => typeof n === 'string') : [];
+  if (!Array.isArray(data)) return [];
+  return data.filter((scene) => scene && typeof scene.name === 'string')
+    .map((scene) => ({ name: scene.name, routing: scene.routing && typeof scene.routing === 'object' ? scene.routing : {} }));
+}
+
+// "A 2 · B 2 · C 4": what a recall sends, by output letter and input number.
+function sceneSummary(routing) {
+  return LETTERS.filter((letter) => routing[letter]).map((letter) => letter + '\u00a0' + routing[letter])
+    .join(' \u00b7 ');
 }
 
 function showLoadError(error) {
@@ -440,9 +448,12 @@ function renderBeep() {
 
 function renderScenes() {
   const list = $('scene-list');
-  list.replaceChildren(...page.scenes.map((name) => {
-    const recall = el('button', { type: 'button', class: 'primary scene-recall', 'data-scene': name, text: name });
-    recall.setAttribute('aria-label', 'Recall scene ' + name);
+  list.replaceChildren(...page.scenes.map(({ name, routing }) => {
+    const summary = sceneSummary(routing);
+    const recall = el('button', { type: 'button', class: 'primary scene-recall', 'data-scene': name },
+      el('span', { class: 'scene-name', text: name }),
+      summary ? el('span', { class: 'scene-routing', text: summary }) : null);
+    recall.setAttribute('aria-label', 'Recall scene ' + name + (summary ? ': ' + summary : ''));
     recall.addEventListener('click', () => recallScene(name));
     const remove = el('button', { type: 'button', class: 'scene-delete', 'data-scene': name, text: 'Delete' });
     remove.setAttribute('aria-label', 'Delete scene ' + name);
