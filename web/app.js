@@ -330,7 +330,9 @@ function updateOutputRow(out) {
   $('out-' + out + '-letter').textContent = letter;
   $('out-' + out + '-name').textContent = keyedLabel(letter, info.name, 'Output ' + letter);
   const cable = $('out-' + out + '-cable');
-  cable.textContent = info.cable === false ? 'no display' : '';
+  // A router controller may hold the output; a tap then says "Output is locked".
+  cable.textContent = [info.locked === true ? 'locked' : '', info.cable === false ? 'no display' : '']
+    .filter(Boolean).join(' \u00b7 ');
   const routed = typeof info.input === 'number' ? info.input : null;
   const pending = page.pending.get(out);
   for (const button of document.querySelectorAll('#out-' + out + ' button.route')) {
@@ -741,6 +743,11 @@ function applyState(d, event) {
     case 'beep':
       d.beep = event.on;
       return true;
+    case 'lock': {
+      const o = (d.outputs || []).find((x) => x.number === event.output);
+      if (o) o.locked = event.locked;
+      return true;
+    }
     case 'edid': {
       d.edid = d.edid || [];
       let row = d.edid.find((x) => x.input === event.input);
@@ -770,6 +777,7 @@ function handleEvent(event) {
   }
   switch (event.type) {
     case 'routing':
+    case 'lock':
       if (event.output >= 1 && event.output <= 4) updateOutputRow(event.output);
       break;
     case 'link':
