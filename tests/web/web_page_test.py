@@ -74,8 +74,8 @@ def start_browser(profile):
     options.binary_location = CHROMIUM
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-extensions", "--disable-default-apps", "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE " + HOST,
-                 "--user-data-dir=" + profile):
+                 "--disable-extensions", "--disable-default-apps",
+                 "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE " + HOST, "--user-data-dir=" + profile):
         options.add_argument(flag)
     return webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
 
@@ -104,13 +104,20 @@ class WebPageTest(unittest.TestCase):
             raise AssertionError("link not up:\n" + cls.d.stderr())
 
     @classmethod
+    def stop_daemon(cls):
+        cls.d.close()
+        shutil.rmtree(cls.d.dir, ignore_errors=True)
+
+    @classmethod
     def tearDownClass(cls):
-        if cls.browser:
-            cls.browser.quit()
-        if cls.d:
-            cls.d.close()
-        cls.sim.stop()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        try:
+            if cls.browser:
+                cls.browser.quit()
+        finally:
+            if cls.d:
+                cls.stop_daemon()
+            cls.sim.stop()
+            shutil.rmtree(cls.tmp, ignore_errors=True)
 
     # ---- helpers ----
 
@@ -294,7 +301,7 @@ class WebPageTest(unittest.TestCase):
         cls = type(self)
         cases = (
             ("link", "link-down", lambda: cls.sim.stop(), lambda: setattr(cls, "sim", Sim(tcp=SIM))),
-            ("service", "service-down", lambda: cls.d.close(), cls.start_daemon),
+            ("service", "service-down", cls.stop_daemon, cls.start_daemon),
         )
         for name, notice_id, stop, start in cases:
             with self.subTest(name):
