@@ -168,7 +168,10 @@ function renderPicker() {
     return option;
   }));
   if (page.current) select.value = page.current;
-  $('picker').hidden = page.matrices.length < 2;
+  const several = page.matrices.length > 1;
+  $('picker').hidden = !several;
+  // The picker already shows the matrix's name; on a phone the line is worth more.
+  $('title').classList.toggle('visually-hidden', several);
 }
 
 async function showMatrix(id) {

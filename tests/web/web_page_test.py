@@ -241,7 +241,9 @@ class WebPageTest(unittest.TestCase):
 
     def test_5_screenshots_at_phone_and_desktop_sizes(self):
         os.makedirs(SHOTS, exist_ok=True)
+        self.d.request("PUT", "/api/v1/matrices/hall/scenes/Lecture", {"routing": {"A": 2, "B": 2, "C": 4, "D": 1}})
         self.open_page()
+        self.wait(lambda: self.browser.find_elements(By.CSS_SELECTOR, "button.scene-recall"), what="a scene")
         # Readable in a bright room and usable without sight: every text at
         # 4.5:1 or better against what is behind it, every control named.
         faults = self.browser.execute_script(CONTRAST_AND_NAMES)
