@@ -205,9 +205,9 @@ class WebPageTest(unittest.TestCase):
             with self.subTest(name):
                 act()
                 if output:
-                    self.wait(lambda: self.pressed(output) == [input], timeout=4, what=name)
+                    self.wait(lambda: self.pressed(output) == [input], timeout=8, what=name)
                 else:
-                    self.wait(lambda: "no cable" in self.text("cable-outputs").splitlines()[-1], timeout=4,
+                    self.wait(lambda: "no cable" in self.text("cable-outputs").splitlines()[-1], timeout=8,
                               what=name)
         self.assertTrue(self.browser.execute_script("return window.notReloaded === true"))
 
@@ -318,7 +318,7 @@ class WebPageTest(unittest.TestCase):
                 start()
                 self.wait(lambda: not notice.is_displayed(), timeout=15, what="the %s back" % name)
         self.sim.command("route 2 4")
-        self.wait(lambda: self.pressed(2) == [4], timeout=4, what="live updates again")
+        self.wait(lambda: self.pressed(2) == [4], timeout=8, what="live updates again")
 
     def test_8_picker_switches_matrix(self):
         self.open_page()
