@@ -18,7 +18,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto kKeepAliveComment = 15s;
 constexpr auto kStopCheck = 100ms;
 constexpr long long kDrainMaxBytes = 4 * 1024 * 1024;
 
@@ -289,11 +288,13 @@ int HttpServer::streamEvents(mg_connection* connection)
     mg_response_header_add(connection, "Content-Type", "text/event-stream", -1);
     mg_response_header_add(connection, "Cache-Control", "no-store", -1);
     mg_response_header_add(connection, "X-Accel-Buffering", "no", -1);
+    // The stream has no length: it ends with the connection.
+    mg_response_header_add(connection, "Connection", "close", -1);
     mg_response_header_send(connection);
     static constexpr char kHello[] = ": matrixd events\n\n";
     bool open = mg_write(connection, kHello, sizeof kHello - 1) > 0;
     while (open && !stopping_ && !reader->closed()) {
-        auto event = reader->next(kKeepAliveComment);
+        auto event = reader->next(std::chrono::milliseconds(options_.keepAliveCommentMs));
         std::string text;
         if (event)
             text = "data: " + *event + "\n\n";

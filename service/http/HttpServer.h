@@ -34,6 +34,8 @@ public:
         // Event streams beyond this are refused (503), so that they never take
         // every worker and starve the API.
         int maxEventStreams = 128;
+        // A comment line this often keeps idle event streams (and proxies) open.
+        int keepAliveCommentMs = 15000;
     };
 
     HttpServer(Hub& hub, LoopInvoker invoke, Options options);

@@ -1,0 +1,88 @@
+// SPDX-License-Identifier: Apache-2.0
+// The event stream as a client reads it off the socket: the content type,
+// one "data:" line per hub event, and the keep-alive comment when idle.
+#include "service/http/HttpServer.h"
+#include "service/hub/Hub.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace matrix::service {
+namespace {
+
+constexpr const char* kAddress = "127.0.0.91";
+constexpr int kPort = 8491;
+
+// Reads until `text` has arrived or the deadline passes; returns everything read.
+std::string readUntil(int fd, const std::string& text, int timeoutMs)
+{
+    std::string received;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (received.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        timeval wait{0, 50000};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        char buffer[1024];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n == 0)
+            break;
+        if (n > 0)
+            received.append(buffer, static_cast<std::size_t>(n));
+    }
+    return received;
+}
+
+TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
+{
+    Hub hub;
+    HttpServer::Options options;
+    options.host = kAddress;
+    options.port = kPort;
+    options.keepAliveCommentMs = 100;
+    // Nothing here needs the loop: events come from the hub and are read on a worker.
+    HttpServer server(hub, [](std::function<void()> task) { task(); }, options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kPort);
+    ::inet_pton(AF_INET, kAddress, &address.sin_addr);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const std::string request = "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+
+    const std::string head = readUntil(fd, ": matrixd events\n\n", 2000);
+    EXPECT_EQ(head.rfind("HTTP/1.1 200", 0), 0u) << head;
+    EXPECT_NE(head.find("Content-Type: text/event-stream\r\n"), std::string::npos) << head;
+    EXPECT_NE(readUntil(fd, ": keep-alive\n\n", 2000).find(": keep-alive\n\n"), std::string::npos);
+
+    hub.publish({{"type", "routing"}, {"matrix", "hall"}, {"output", 2}, {"input", 3}});
+    const std::string event = readUntil(fd, "}\n\n", 2000);
+    EXPECT_NE(event.find("data: {\"input\":3,\"matrix\":\"hall\",\"output\":2,\"type\":\"routing\"}\n\n"),
+              std::string::npos)
+        << event;
+
+    // Stopping ends the stream instead of waiting for the client to go
+    // (CivetWeb's own stop takes its 2 s poll quantum in any case).
+    const auto stopStarted = std::chrono::steady_clock::now();
+    server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopStarted, std::chrono::seconds(4));
+    timeval wait{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    char rest[256];
+    while (::recv(fd, rest, sizeof rest, 0) > 0) {
+    }
+    EXPECT_EQ(::recv(fd, rest, sizeof rest, 0), 0);  // end of stream, not a time-out
+    ::close(fd);
+}
+
+}  // namespace
+}  // namespace matrix::service
