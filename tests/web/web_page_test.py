@@ -24,6 +24,7 @@ try:
     from selenium.common.exceptions import TimeoutException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import Select, WebDriverWait
 except ImportError:
     webdriver = None
@@ -180,18 +181,23 @@ class WebPageTest(unittest.TestCase):
         self.assertFalse(self.browser.find_element(By.ID, "token-dialog").is_displayed())
         self.assertEqual(self.browser.execute_script("return localStorage.getItem('matrixd.token')"), TOKEN)
 
-    def test_2_tap_sends_the_exact_route_frame_and_marks_the_button(self):
+    def test_2_tap_or_key_sends_the_exact_route_frame_and_marks_the_button(self):
         self.open_page()
         if self.matrix_routing()[1] == 3:
             self.d.request("PUT", "/api/v1/matrices/hall/outputs/B", {"input": 1})
             self.wait(lambda: self.pressed(2) == [1], what="B on 1")
-        self.sim.frames()
-        self.button(2, 3).click()
-        self.wait(lambda: self.pressed(2) == [3], what="B on 3")
-        self.assertEqual(route_frames(self.sim.frames()), [ROUTE_3_TO_B])
-        self.assertEqual([b.get_attribute("aria-pressed") for b in
-                          self.browser.find_elements(By.CSS_SELECTOR, 'button.route[data-output="2"]')],
-                         ["false", "false", "true", "false"])
+        # A tap, then the keyboard alone (the button has the focus, Space presses it).
+        for how, input, frame, press in (
+                ("tap", 3, ROUTE_3_TO_B, lambda b: b.click()),
+                ("keyboard", 4, "A55B02030400020000000000F5", lambda b: b.send_keys(Keys.SPACE))):
+            with self.subTest(how):
+                self.sim.frames()
+                press(self.button(2, input))
+                self.wait(lambda: self.pressed(2) == [input], what="B on %d" % input)
+                self.assertEqual(route_frames(self.sim.frames()), [frame])
+                self.assertEqual([b.get_attribute("aria-pressed") for b in self.browser.find_elements(
+                    By.CSS_SELECTOR, 'button.route[data-output="2"]')], ["true" if i == input else "false"
+                                                                         for i in range(1, 5)])
 
     def test_3_changes_elsewhere_appear_without_reload(self):
         self.open_page()
