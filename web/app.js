@@ -1,0 +1,843 @@
+// SPDX-License-Identifier: Apache-2.0
+// The control page: reads matrixd's HTTP API, follows its event stream and
+// sends every change through the API. It keeps no state of its own beyond
+// what the service last told it, so every failure ends by asking again.
+'use strict';
+
+const API = '/api/v1';
+const TOKEN_KEY = 'matrixd.token';
+const LETTERS = ['A', 'B', 'C', 'D'];
+// The rows of the EDID mode list, sent as {"mode": row}.
+const EDID_MODES = [
+  '1080i,Stereo Audio 2.0', '1080i,Dolby/DTS 5.1', '1080i,HD Audio 7.1',
+  '1080p,Stereo Audio 2.0', '1080p,Dolby/DTS 5.1', '1080p,HD Audio 7.1',
+  '3D,Stereo Audio 2.0', '3D,Dolby/DTS 5.1', '3D,HD Audio 7.1',
+  '4K2K,Stereo Audio 2.0', '4K2K,Dolby/DTS 5.1', '4K2K,HD Audio 7.1',
+  'DVI 1024X768', 'DVI 1920X1080', 'DVI 1920X1200', 'Default EDID',
+];
+// A healthy stream carries a keep-alive comment every 15 s; silence for much
+// longer means a dead connection that the socket has not noticed yet.
+const STREAM_SILENCE_MS = 40000;
+const RECONNECT_DELAYS_MS = [500, 1000, 2000, 5000];
+
+const $ = (id) => document.getElementById(id);
+
+const page = {
+  matrices: [],       // [{id, name, link}]
+  current: null,      // id of the matrix shown
+  detail: null,       // GET /matrices/{id} of the shown matrix
+  scenes: [],
+  routeSeq: [0, 0, 0, 0, 0],  // newest route request per output; older answers are stale
+  pending: new Map(), // output -> input in flight
+  streamAbort: null,
+  reconnectAttempt: 0,
+  tokenWaiters: [],
+};
+
+// ---- HTTP ----------------------------------------------------------------
+
+class ApiError extends Error {
+  constructor(status, text) {
+    super(text);
+    this.status = status;
+  }
+}
+
+// Private browsing may refuse storage; the token then lasts as long as the page.
+let tokenInMemory = '';
+
+function token() {
+  try {
+    return localStorage.getItem(TOKEN_KEY) || tokenInMemory;
+  } catch (e) {
+    return tokenInMemory;
+  }
+}
+
+function authHeaders(extra) {
+  const headers = Object.assign({}, extra || {});
+  const t = token();
+  if (t) headers.Authorization = 'Bearer ' + t;
+  return headers;
+}
+
+// Sends one request; a 401 asks for a token and repeats the request with it.
+async function api(method, path, body, contentType) {
+  for (;;) {
+    const sent = token();
+    const init = { method, headers: authHeaders(), cache: 'no-store' };
+    if (body !== undefined) {
+      if (contentType) {
+        init.headers['Content-Type'] = contentType;
+        init.body = body;
+      } else {
+        init.headers['Content-Type'] = 'application/json';
+        init.body = JSON.stringify(body);
+      }
+    }
+    let response;
+    try {
+      response = await fetch(API + path, init);
+    } catch (e) {
+      throw new ApiError(0, 'The service is not reachable.');
+    }
+    if (response.status === 401) {
+      // A token given while this request travelled gets its own try first.
+      if (token() === sent) await askToken(sent !== '');
+      continue;
+    }
+    const text = await response.text();
+    let data = null;
+    if (text) {
+      try {
+        data = JSON.parse(text);
+      } catch (e) {
+        data = null;
+      }
+    }
+    if (!response.ok) {
+      const message = data && typeof data.error === 'string' ? data.error : 'Request failed (' + response.status + ')';
+      throw new ApiError(response.status, message);
+    }
+    return data;
+  }
+}
+
+const enc = encodeURIComponent;
+const matrixPath = (id) => '/matrices/' + enc(id);
+
+// ---- Token ---------------------------------------------------------------
+
+// Every request that met a 401 waits here until the user has given a token.
+function askToken(wrong) {
+  return new Promise((resolve) => {
+    page.tokenWaiters.push(resolve);
+    const dialog = $('token-dialog');
+    const message = $('token-message');
+    message.textContent = wrong ? 'Wrong token. Try again.' : 'This service needs an access token.';
+    message.classList.toggle('error-text', wrong);
+    if (!dialog.open) {
+      $('token-input').value = '';
+      dialog.showModal();
+    }
+  });
+}
+
+function setupToken() {
+  const dialog = $('token-dialog');
+  $('token-form').addEventListener('submit', () => {
+    const value = $('token-input').value.trim();
+    tokenInMemory = value;
+    try {
+      localStorage.setItem(TOKEN_KEY, value);
+    } catch (e) {
+      // Kept in memory only.
+    }
+    const waiters = page.tokenWaiters.splice(0);
+    waiters.forEach((resolve) => resolve());
+    restartStream();
+  });
+  // Without a token the page can do nothing, so the prompt cannot be dismissed.
+  dialog.addEventListener('cancel', (event) => event.preventDefault());
+}
+
+// ---- Matrix list and picker ---------------------------------------------
+
+async function loadMatrices() {
+  const list = await api('GET', '/matrices');
+  page.matrices = Array.isArray(list) ? list : [];
+  renderPicker();
+  const wanted = decodeURIComponent(location.hash.slice(1));
+  const ids = page.matrices.map((m) => m.id);
+  const id = ids.includes(wanted) ? wanted : ids.includes(page.current) ? page.current : ids[0];
+  if (id === undefined) {
+    $('loading').textContent = 'No matrix is configured.';
+    $('loading').hidden = false;
+    $('main').hidden = true;
+    return;
+  }
+  await showMatrix(id);
+}
+
+function renderPicker() {
+  const select = $('matrix-select');
+  select.replaceChildren(...page.matrices.map((m) => {
+    const option = document.createElement('option');
+    option.value = m.id;
+    option.textContent = m.name + (m.link === 'down' ? ' (link down)' : '');
+    return option;
+  }));
+  if (page.current) select.value = page.current;
+  const several = page.matrices.length > 1;
+  $('picker').hidden = !several;
+  // The picker already shows the matrix's name; on a phone the line is worth more.
+  $('title').classList.toggle('visually-hidden', several);
+}
+
+async function showMatrix(id) {
+  if (page.current !== id) {
+    page.pending.clear();
+    page.routeSeq = page.routeSeq.map((n) => n + 1);
+    page.detail = null;
+  }
+  page.current = id;
+  $('matrix-select').value = id;
+  if (page.matrices.length > 1) history.replaceState(null, '', '#' + enc(id));
+  await Promise.all([refreshDetail(), refreshScenes()]);
+}
+
+async function refreshDetail() {
+  const id = page.current;
+  if (!id) return;
+  const mark = eventSeq;
+  try {
+    const detail = await api('GET', matrixPath(id));
+    if (id !== page.current) return;
+    for (const recent of recentEvents) {
+      if (recent.seq > mark && recent.event.matrix === id) applyState(detail, recent.event);
+    }
+    page.detail = detail;
+    const summary = page.matrices.find((m) => m.id === id);
+    if (summary && detail.link) summary.link = detail.link;
+    renderAll();
+  } catch (e) {
+    if (id === page.current) showLoadError(e);
+  }
+}
+
+async function refreshScenes() {
+  const id = page.current;
+  if (!id) return;
+  try {
+    const data = await api('GET', matrixPath(id) + '/scenes');
+    if (id !== page.current) return;
+    page.scenes = normaliseScenes(data);
+    renderScenes();
+  } catch (e) {
+    if (id === page.current) say('scene-status', e.message, true);
+  }
+}
+
+// The list is [{"name", "routing": {"A": 2, ...}}, ...].
+function normaliseScenes(data) {
+  if (!Array.isArray(data)) return [];
+  return data.filter((scene) => scene && typeof scene.name === 'string')
+    .map((scene) => ({ name: scene.name, routing: scene.routing && typeof scene.routing === 'object' ? scene.routing : {} }));
+}
+
+// "A 2 · B 2 · C 4": what a recall sends, by output letter and input number.
+function sceneSummary(routing) {
+  return LETTERS.filter((letter) => routing[letter]).map((letter) => letter + '\u00a0' + routing[letter])
+    .join(' \u00b7 ');
+}
+
+function showLoadError(error) {
+  if (!page.detail) {
+    $('loading').textContent = error.message;
+    $('loading').hidden = false;
+  }
+}
+
+// ---- Rendering -----------------------------------------------------------
+
+function el(tag, attrs, ...children) {
+  const node = document.createElement(tag);
+  for (const [key, value] of Object.entries(attrs || {})) {
+    if (value === undefined || value === null || value === false) continue;
+    if (key === 'class') node.className = value;
+    else if (key === 'text') node.textContent = value;
+    else node.setAttribute(key, value === true ? '' : String(value));
+  }
+  for (const child of children) {
+    if (child !== null && child !== undefined) node.append(child);
+  }
+  return node;
+}
+
+function inputName(n) {
+  const input = page.detail && (page.detail.inputs || []).find((i) => i.number === n);
+  return input && input.name ? input.name : 'Input ' + n;
+}
+
+// "B · Left TV", but "Output B" alone while the port has no name of its own.
+function keyedLabel(key, name, unnamed) {
+  return !name || name === unnamed ? unnamed : key + ' \u00b7 ' + name;
+}
+
+function outputInfo(n) {
+  const output = page.detail && (page.detail.outputs || []).find((o) => o.number === n);
+  return output || { number: n, letter: LETTERS[n - 1], name: 'Output ' + LETTERS[n - 1] };
+}
+
+function renderAll() {
+  const d = page.detail;
+  if (!d) return;
+  $('loading').hidden = true;
+  $('main').hidden = false;
+  $('title').textContent = d.name || d.id;
+  document.title = (d.name || d.id) + ' \u2013 HDMI matrix';
+  const device = [d.model, d.version ? 'version ' + d.version : ''].filter(Boolean).join(', ');
+  $('device').textContent = device;
+  renderPicker();
+  renderLink();
+  renderGrid();
+  renderCables();
+  renderEdid();
+  renderBeep();
+}
+
+function renderLink() {
+  const d = page.detail;
+  const down = d && d.link === 'down';
+  const notice = $('link-down');
+  notice.textContent = down ? 'The link to ' + (d.name || d.id) + ' is down. Reconnecting\u2026' : '';
+  notice.hidden = !down;
+  $('main').classList.toggle('link-down', !!down);
+}
+
+function renderGrid() {
+  const grid = $('grid');
+  // Keep the rows (and the error texts in them) when only the state changed.
+  if (grid.dataset.matrix !== page.current || grid.children.length !== 4) {
+    grid.dataset.matrix = page.current;
+    grid.replaceChildren();
+    for (let out = 1; out <= 4; out++) grid.append(buildOutputRow(out));
+  }
+  for (let out = 1; out <= 4; out++) updateOutputRow(out);
+}
+
+function buildOutputRow(out) {
+  const row = el('div', { class: 'output', role: 'group', 'aria-labelledby': 'out-' + out + '-name',
+    id: 'out-' + out });
+  const head = el('div', { class: 'output-head' },
+    el('span', { class: 'letter', id: 'out-' + out + '-letter', 'aria-hidden': 'true' }),
+    el('span', { class: 'output-name', id: 'out-' + out + '-name' }),
+    el('span', { class: 'cable-badge', id: 'out-' + out + '-cable' }));
+  const buttons = el('div', { class: 'inputs' });
+  for (let input = 1; input <= 4; input++) {
+    const button = el('button', { type: 'button', class: 'route', 'data-matrix': page.current,
+      'data-output': out, 'data-input': input, 'aria-pressed': 'false' },
+    el('span', { class: 'route-number', 'aria-hidden': 'true' }),
+    el('span', { class: 'route-name' }));
+    button.addEventListener('click', () => route(out, input));
+    buttons.append(button);
+  }
+  const status = el('p', { class: 'route-status', id: 'out-' + out + '-status', role: 'status' });
+  row.append(head, buttons, status);
+  return row;
+}
+
+function updateOutputRow(out) {
+  const info = outputInfo(out);
+  const letter = info.letter || LETTERS[out - 1];
+  $('out-' + out + '-letter').textContent = letter;
+  $('out-' + out + '-name').textContent = keyedLabel(letter, info.name, 'Output ' + letter);
+  const cable = $('out-' + out + '-cable');
+  // A router controller may hold the output; a tap then says "Output is locked".
+  cable.textContent = [info.locked === true ? 'locked' : '', info.cable === false ? 'no display' : '']
+    .filter(Boolean).join(' \u00b7 ');
+  const routed = typeof info.input === 'number' ? info.input : null;
+  const pending = page.pending.get(out);
+  for (const button of document.querySelectorAll('#out-' + out + ' button.route')) {
+    const input = Number(button.dataset.input);
+    const name = inputName(input);
+    button.dataset.matrix = page.current;
+    button.querySelector('.route-number').textContent = String(input);
+    button.querySelector('.route-name').textContent = name;
+    const inPort = page.detail && (page.detail.inputs || []).find((i) => i.number === input);
+    button.classList.toggle('no-source', !!inPort && inPort.cable === false);
+    button.setAttribute('aria-pressed', routed === input ? 'true' : 'false');
+    const busy = pending === input;
+    button.classList.toggle('pending', busy);
+    if (busy) button.setAttribute('aria-busy', 'true');
+    else button.removeAttribute('aria-busy');
+    button.setAttribute('aria-label', input + ' ' + name + ' to ' + (info.name || 'output ' + letter) +
+      (inPort && inPort.cable === false ? ' (no source cable)' : '') + (busy ? ' (switching)' : ''));
+  }
+}
+
+function setOutputStatus(out, text, isError) {
+  const status = $('out-' + out + '-status');
+  if (!status) return;
+  status.textContent = text;
+  status.classList.toggle('error-text', !!isError);
+}
+
+function renderCables() {
+  const d = page.detail;
+  const item = (label, cable) => el('li', { class: cable ? 'on' : 'off' },
+    el('span', { class: 'dot', 'aria-hidden': 'true' }),
+    el('span', { text: label }),
+    el('span', { class: 'cable-state', text: cable === undefined || cable === null ? 'unknown'
+      : cable ? 'connected' : 'no cable' }));
+  $('cable-inputs').replaceChildren(...(d.inputs || []).map((i) =>
+    item(keyedLabel(String(i.number), i.name, 'Input ' + i.number), i.cable)));
+  $('cable-outputs').replaceChildren(...(d.outputs || []).map((o) => {
+    const letter = o.letter || LETTERS[o.number - 1];
+    return item(keyedLabel(letter, o.name, 'Output ' + letter), o.cable);
+  }));
+}
+
+function edidText(input) {
+  const row = page.detail && (page.detail.edid || []).find((e) => e.input === input);
+  if (!row) return 'unknown';
+  return row.text || (row.code === undefined || row.code === null ? 'unknown' : 'code ' + row.code);
+}
+
+function renderEdid() {
+  const list = $('edid-list');
+  if (list.dataset.matrix !== page.current || list.children.length !== 4) {
+    list.dataset.matrix = page.current;
+    list.replaceChildren();
+    for (let input = 1; input <= 4; input++) list.append(buildEdidRow(input));
+  }
+  for (let input = 1; input <= 4; input++) {
+    $('edid-' + input + '-title').textContent = keyedLabel('Input ' + input, inputName(input), 'Input ' + input);
+    $('edid-' + input + '-now').textContent = edidText(input);
+    const select = $('edid-' + input + '-select');
+    // Offer what the input has now, unless the user is choosing something else.
+    const choice = edidChoice(input);
+    if (choice && document.activeElement !== select && !select.dataset.touched) select.value = choice;
+    for (let out = 1; out <= 4; out++) {
+      const o = outputInfo(out);
+      select.querySelector('option[value="copy:' + out + '"]').textContent =
+        'Copy from ' + keyedLabel('output ' + o.letter, o.name, 'Output ' + o.letter);
+    }
+  }
+}
+
+// Status codes 0..14 are the built-in modes in list order, 15..18 copies
+// of outputs A..D; anything else is a file.
+function edidChoice(input) {
+  const row = page.detail && (page.detail.edid || []).find((e) => e.input === input);
+  if (!row || typeof row.code !== 'number') return null;
+  if (row.code >= 0 && row.code <= 14) return 'mode:' + row.code;
+  if (row.code >= 15 && row.code <= 18) return 'copy:' + (row.code - 14);
+  return null;
+}
+
+function buildEdidRow(input) {
+  const id = 'edid-' + input;
+  const select = el('select', { id: id + '-select', 'aria-describedby': id + '-now' });
+  const modes = el('optgroup', { label: 'Built-in modes' });
+  EDID_MODES.forEach((text, row) => modes.append(el('option', { value: 'mode:' + row, text })));
+  const copies = el('optgroup', { label: 'Copy a display\u2019s EDID' });
+  for (let out = 1; out <= 4; out++) copies.append(el('option', { value: 'copy:' + out }));
+  select.append(modes, copies);
+  select.addEventListener('change', () => { select.dataset.touched = '1'; });
+  const apply = el('button', { type: 'button', class: 'primary', id: id + '-apply', text: 'Set' });
+  apply.setAttribute('aria-label', 'Set the EDID of input ' + input);
+  apply.addEventListener('click', () => setEdid(input, select.value));
+  const file = el('input', { type: 'file', id: id + '-file', accept: '.bin,application/octet-stream',
+    class: 'visually-hidden', 'aria-label': 'Upload .bin EDID file for input ' + input });
+  file.addEventListener('change', () => {
+    if (file.files && file.files[0]) uploadEdid(input, file.files[0]);
+    file.value = '';
+  });
+  const upload = el('label', { for: id + '-file', class: 'button', text: 'Upload .bin', 'aria-hidden': 'true' });
+  return el('div', { class: 'edid-row', role: 'group', 'aria-labelledby': id + '-title' },
+    el('h3', { id: id + '-title' }),
+    el('p', { class: 'edid-now' }, 'Now: ', el('span', { id: id + '-now' })),
+    el('label', { for: id + '-select', class: 'visually-hidden', text: 'EDID for input ' + input }),
+    el('div', { class: 'inline wrap' }, select, apply, file, upload),
+    el('p', { class: 'status', id: id + '-status', role: 'status' }));
+}
+
+function renderBeep() {
+  const on = page.detail && page.detail.beep === true;
+  const known = page.detail && typeof page.detail.beep === 'boolean';
+  const button = $('beep');
+  button.setAttribute('aria-checked', on ? 'true' : 'false');
+  button.querySelector('.switch-text').textContent = known ? (on ? 'On' : 'Off') : 'Unknown';
+}
+
+function renderScenes() {
+  const list = $('scene-list');
+  list.replaceChildren(...page.scenes.map(({ name, routing }) => {
+    const summary = sceneSummary(routing);
+    const recall = el('button', { type: 'button', class: 'primary scene-recall', 'data-scene': name },
+      el('span', { class: 'scene-name', text: name }),
+      summary ? el('span', { class: 'scene-routing', text: summary }) : null);
+    recall.setAttribute('aria-label', 'Recall scene ' + name + (summary ? ': ' + summary : ''));
+    recall.addEventListener('click', () => recallScene(name));
+    const remove = el('button', { type: 'button', class: 'scene-delete', 'data-scene': name, text: 'Delete' });
+    remove.setAttribute('aria-label', 'Delete scene ' + name);
+    remove.addEventListener('click', () => deleteScene(name));
+    return el('li', {}, recall, remove);
+  }));
+  $('scene-empty').hidden = page.scenes.length > 0;
+}
+
+// Success texts go after a while; errors and texts of work in progress stay.
+const SUCCESS_TEXT_MS = 6000;
+
+function say(id, text, isError) {
+  const node = $(id);
+  if (!node) return;
+  node.textContent = text;
+  node.classList.toggle('error-text', !!isError);
+  if (!isError && text && !text.endsWith('\u2026')) {
+    setTimeout(() => {
+      if (node.textContent === text) node.textContent = '';
+    }, SUCCESS_TEXT_MS);
+  }
+}
+
+// ---- Actions -------------------------------------------------------------
+
+async function route(out, input) {
+  const id = page.current;
+  const seq = ++page.routeSeq[out];
+  page.pending.set(out, input);
+  setOutputStatus(out, 'Switching to ' + inputName(input) + '\u2026', false);
+  updateOutputRow(out);
+  try {
+    const result = await api('PUT', matrixPath(id) + '/outputs/' + out, { input });
+    if (id !== page.current || seq !== page.routeSeq[out]) return;
+    page.pending.delete(out);
+    const routed = result && typeof result.input === 'number' ? result.input : input;
+    setRouted(out, routed);
+    setOutputStatus(out, '', false);
+  } catch (e) {
+    if (id !== page.current || seq !== page.routeSeq[out]) return;
+    page.pending.delete(out);
+    setOutputStatus(out, e.message, true);
+    updateOutputRow(out);
+    // Whatever the matrix did, show what it really carries now.
+    await refreshDetail();
+  }
+}
+
+function setRouted(out, input) {
+  const o = page.detail && (page.detail.outputs || []).find((x) => x.number === out);
+  if (o) o.input = input;
+  updateOutputRow(out);
+}
+
+async function saveScene(event) {
+  event.preventDefault();
+  const field = $('scene-name');
+  const name = field.value.trim();
+  if (!name) return;
+  // The name becomes a path segment of the API, where a slash cannot go even encoded.
+  if (name.includes('/')) {
+    say('scene-status', 'A scene name cannot contain \u201c/\u201d.', true);
+    return;
+  }
+  say('scene-status', 'Saving\u2026');
+  try {
+    await api('PUT', matrixPath(page.current) + '/scenes/' + enc(name), { from: 'current' });
+    field.value = '';
+    say('scene-status', 'Saved \u201c' + name + '\u201d.');
+    await refreshScenes();
+  } catch (e) {
+    say('scene-status', e.message, true);
+  }
+}
+
+async function recallScene(name) {
+  say('scene-status', 'Recalling \u201c' + name + '\u201d\u2026');
+  try {
+    await api('POST', matrixPath(page.current) + '/scenes/' + enc(name) + '/recall');
+    say('scene-status', 'Recalled \u201c' + name + '\u201d.');
+  } catch (e) {
+    say('scene-status', e.message, true);
+  }
+  await refreshDetail();
+}
+
+async function deleteScene(name) {
+  if (!await confirmAction('Delete scene', 'Delete the scene \u201c' + name + '\u201d?', 'Delete')) return;
+  try {
+    await api('DELETE', matrixPath(page.current) + '/scenes/' + enc(name));
+    say('scene-status', 'Deleted \u201c' + name + '\u201d.');
+  } catch (e) {
+    say('scene-status', e.message, true);
+  }
+  await refreshScenes();
+}
+
+async function toggleBeep() {
+  const on = !(page.detail && page.detail.beep === true);
+  say('beep-status', 'Setting\u2026');
+  try {
+    await api('PUT', matrixPath(page.current) + '/beep', { on });
+    if (page.detail) page.detail.beep = on;
+    renderBeep();
+    say('beep-status', '');
+  } catch (e) {
+    say('beep-status', e.message, true);
+    await refreshDetail();
+  }
+}
+
+async function factoryReset() {
+  const name = page.detail ? page.detail.name || page.detail.id : page.current;
+  if (!await confirmAction('Factory reset', 'Return ' + name + ' to its factory settings? Every output gets ' +
+      'its own input again, every input a built-in EDID, and the beep goes on.', 'Reset')) return;
+  say('reset-status', 'Resetting\u2026');
+  try {
+    await api('POST', matrixPath(page.current) + '/factory-reset');
+    say('reset-status', 'The matrix is back to its factory settings.');
+  } catch (e) {
+    say('reset-status', e.message, true);
+  }
+  await refreshDetail();
+}
+
+async function setEdid(input, choice) {
+  const [kind, value] = String(choice).split(':');
+  const body = kind === 'copy' ? { copy_from: Number(value) } : { mode: Number(value) };
+  await edidRequest(input, body);
+}
+
+async function uploadEdid(input, file) {
+  if (file.size !== 128 && file.size !== 256) {
+    say('edid-' + input + '-status', 'An EDID file has 128 or 256 bytes; this one has ' + file.size + '.', true);
+    return;
+  }
+  const bytes = await file.arrayBuffer();
+  await edidRequest(input, bytes, 'application/octet-stream');
+}
+
+async function edidRequest(input, body, contentType) {
+  const status = 'edid-' + input + '-status';
+  const apply = $('edid-' + input + '-apply');
+  say(status, 'Setting\u2026');
+  apply.disabled = true;
+  try {
+    await api('PUT', matrixPath(page.current) + '/inputs/' + input + '/edid', body, contentType);
+    say(status, 'Done.');
+  } catch (e) {
+    say(status, e.message, true);
+  } finally {
+    apply.disabled = false;
+  }
+  await refreshDetail();
+}
+
+function confirmAction(title, message, okText) {
+  const dialog = $('confirm-dialog');
+  $('confirm-title').textContent = title;
+  $('confirm-message').textContent = message;
+  $('confirm-ok').textContent = okText;
+  dialog.returnValue = '';
+  return new Promise((resolve) => {
+    dialog.addEventListener('close', () => resolve(dialog.returnValue === 'ok'), { once: true });
+    dialog.showModal();
+    $('confirm-cancel').focus();
+  });
+}
+
+// ---- Event stream --------------------------------------------------------
+
+// EventSource cannot send an Authorization header, so the stream is read
+// through fetch and split into events here.
+function restartStream() {
+  if (page.streamAbort) page.streamAbort.abort();
+  page.reconnectAttempt = 0;
+  openStream();
+}
+
+async function openStream() {
+  const controller = new AbortController();
+  page.streamAbort = controller;
+  let silenceTimer = null;
+  const arm = () => {
+    clearTimeout(silenceTimer);
+    silenceTimer = setTimeout(() => controller.abort(), STREAM_SILENCE_MS);
+  };
+  let opened = false;
+  try {
+    arm();
+    const response = await fetch(API + '/events', { headers: authHeaders({ Accept: 'text/event-stream' }),
+      cache: 'no-store', signal: controller.signal });
+    if (response.status === 401) {
+      clearTimeout(silenceTimer);
+      if (page.streamAbort !== controller) return; // a newer stream, with a newer token, runs
+      page.streamAbort = null;
+      await askToken(token() !== '');
+      return; // the token form restarts the stream
+    }
+    if (!response.ok || !response.body) throw new Error('stream refused');
+    opened = true;
+    page.reconnectAttempt = 0;
+    setServiceDown(false);
+    // Events may have been missed while the stream was away.
+    loadMatrices().catch((e) => showLoadError(e));
+    const reader = response.body.getReader();
+    const decoder = new TextDecoder();
+    let buffer = '';
+    for (;;) {
+      const { value, done } = await reader.read();
+      if (done) break;
+      arm();
+      buffer += decoder.decode(value, { stream: true }).replace(/\r\n?/g, '\n');
+      let end;
+      while ((end = buffer.indexOf('\n\n')) >= 0) {
+        const block = buffer.slice(0, end);
+        buffer = buffer.slice(end + 2);
+        const data = block.split('\n').filter((line) => line.startsWith('data:'))
+          .map((line) => line.slice(5).replace(/^ /, '')).join('\n');
+        if (data) handleEventText(data);
+      }
+    }
+  } catch (e) {
+    // Aborted or lost: reconnect below unless another stream replaced this one.
+  }
+  clearTimeout(silenceTimer);
+  if (page.streamAbort !== controller) return;
+  page.streamAbort = null;
+  if (!opened || page.reconnectAttempt > 0) setServiceDown(true);
+  const delay = RECONNECT_DELAYS_MS[Math.min(page.reconnectAttempt, RECONNECT_DELAYS_MS.length - 1)];
+  page.reconnectAttempt++;
+  setTimeout(() => {
+    if (!page.streamAbort) openStream();
+  }, delay);
+}
+
+// The matrix says so once; the notice goes after a while, like the window's.
+const STANDBY_NOTICE_MS = 10000;
+let standbyTimer = null;
+function showStandby() {
+  $('standby').hidden = false;
+  clearTimeout(standbyTimer);
+  standbyTimer = setTimeout(() => { $('standby').hidden = true; }, STANDBY_NOTICE_MS);
+}
+
+function setServiceDown(down) {
+  $('service-down').hidden = !down;
+  document.body.classList.toggle('service-down', down);
+}
+
+function handleEventText(text) {
+  let event;
+  try {
+    event = JSON.parse(text);
+  } catch (e) {
+    return;
+  }
+  if (event && typeof event === 'object') handleEvent(event);
+}
+
+// Events that changed the shown matrix, kept for a while: a snapshot asked
+// for before them can arrive after them and must not undo them.
+const RECENT_EVENTS_MAX = 200;
+const recentEvents = [];
+let eventSeq = 0;
+
+// Writes a state event into a matrix's details; true when it was one.
+function applyState(d, event) {
+  switch (event.type) {
+    case 'routing': {
+      const o = (d.outputs || []).find((x) => x.number === event.output);
+      if (o) o.input = event.input;
+      return true;
+    }
+    case 'link':
+      d.link = event.link;
+      return true;
+    case 'cable': {
+      const list = event.port === 'output' ? d.outputs : d.inputs;
+      const port = (list || []).find((x) => x.number === event.number);
+      if (port) port.cable = event.cable;
+      return true;
+    }
+    case 'beep':
+      d.beep = event.on;
+      return true;
+    case 'lock': {
+      const o = (d.outputs || []).find((x) => x.number === event.output);
+      if (o) o.locked = event.locked;
+      return true;
+    }
+    case 'edid': {
+      d.edid = d.edid || [];
+      let row = d.edid.find((x) => x.input === event.input);
+      if (!row) {
+        row = { input: event.input };
+        d.edid.push(row);
+      }
+      row.code = event.code;
+      row.text = event.text;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+function handleEvent(event) {
+  if (event.type === 'link') {
+    const summary = page.matrices.find((m) => m.id === event.matrix);
+    if (summary) summary.link = event.link;
+    renderPicker();
+  }
+  if (event.matrix !== page.current || !page.detail) return;
+  if (applyState(page.detail, event)) {
+    recentEvents.push({ seq: ++eventSeq, event });
+    if (recentEvents.length > RECENT_EVENTS_MAX) recentEvents.shift();
+  }
+  switch (event.type) {
+    case 'routing':
+    case 'lock':
+      if (event.output >= 1 && event.output <= 4) updateOutputRow(event.output);
+      break;
+    case 'link':
+      renderLink();
+      // Coming back, the service has read the matrix again.
+      if (event.link === 'up') refreshDetail();
+      break;
+    case 'cable':
+      renderCables();
+      renderGrid();
+      break;
+    case 'beep':
+      renderBeep();
+      break;
+    case 'edid':
+      renderEdid();
+      break;
+    case 'scenes':
+      refreshScenes();
+      break;
+    case 'names':
+    case 'info':
+      refreshDetail();
+      break;
+    case 'standby':
+      showStandby();
+      break;
+    case 'firmware': {
+      const node = $('firmware');
+      const finished = event.total > 0 && event.done >= event.total;
+      node.textContent = finished ? 'Firmware update finished.'
+        : 'Firmware update: ' + event.done + ' of ' + event.total + ' blocks sent.';
+      node.hidden = false;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// ---- Start ---------------------------------------------------------------
+
+function start() {
+  setupToken();
+  $('matrix-select').addEventListener('change', (e) => {
+    $('standby').hidden = true;
+    showMatrix(e.target.value).catch((err) => showLoadError(err));
+  });
+  $('scene-form').addEventListener('submit', saveScene);
+  $('beep').addEventListener('click', toggleBeep);
+  $('factory-reset').addEventListener('click', factoryReset);
+  window.addEventListener('hashchange', () => {
+    const id = decodeURIComponent(location.hash.slice(1));
+    if (id && id !== page.current && page.matrices.some((m) => m.id === id)) showMatrix(id);
+  });
+  // The stream's first connection also loads the matrices.
+  openStream();
+}
+
+start();
