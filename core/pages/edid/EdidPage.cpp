@@ -15,8 +15,7 @@ namespace {
 
 namespace p = protocol;
 
-const char* const kPleaseWait = "Please wait...";
-const char* const kTimeOut = "Time out!";
+using namespace notice_text;
 
 bool isFullTimeout(int id)
 {
@@ -69,28 +68,18 @@ EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
       timers_(context.platform.loop),
-      serial_(context.platform.makeSerial()),
-      sender_(context.link, *serial_, FrameSender::Echo::AfterSending)
+      notice_(context.popups, timers_, kNoticeTimer),
+      pageLink_(context, FrameSender::Echo::AfterSending)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
-    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
-    serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+    pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
+    pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
 
-    // A port chosen before the page existed is opened at once; nothing is
-    // sent until the entry query that follows the tab being shown.
-    if (!link_.tcpMode() && link_.comPort != 0) {
-        SerialSettings settings = liveSerialSettings();
-        settings.stopBits = ctx_.shared.pageStopBits;
-        if (serial_->open(link_.comPort, settings))
-            serial_->startWorker();
-    }
+    // Nothing is sent until the entry query that follows the tab being shown.
+    pageLink_.openChosenPort();
 }
 
-EdidPage::~EdidPage()
-{
-    serial_->setByteHandler(nullptr);
-    serial_->setFaultHandler(nullptr);
-}
+EdidPage::~EdidPage() = default;
 
 // --- view model ------------------------------------------------------------
 
@@ -166,7 +155,7 @@ void EdidPage::openEdidFile(const std::string& path)
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
     switch (check.verdict) {
     case edid::EdidFileVerdict::Accept:
-        sender_.sentLog().echoSent(check.data.data(), check.echoBytes);
+        pageLink_.sender().sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
         edidFilePath_ = path;
         break;
@@ -181,25 +170,23 @@ void EdidPage::openEdidFile(const std::string& path)
 
 // --- helpers -----------------------------------------------------------------
 
-bool EdidPage::portOpen() const { return serial_->isOpen(); }
+bool EdidPage::portOpen() const { return pageLink_.serial().isOpen(); }
 
-void EdidPage::send(const CommandFrame& frame) { sender_.send(frame); }
+void EdidPage::send(const CommandFrame& frame) { pageLink_.sender().send(frame); }
 
 void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
 {
-    matrix::showNotice(ctx_.popups, timers_, kNoticeTimer, displayMs, text, std::move(whenClosed));
+    notice_.show(displayMs, text, std::move(whenClosed));
 }
 
 void EdidPage::showNoticeIfNoneOpen(const std::string& text, int displayMs)
 {
-    link_.noticeText = text;
-    matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, displayMs, text);
+    notice_.recordIfNoneOpen(displayMs, text);
 }
 
 void EdidPage::closePleaseWait()
 {
-    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait)
-        ctx_.popups.notice.close();
+    notice_.closePleaseWait();
 }
 
 void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
@@ -375,10 +362,7 @@ void EdidPage::reconnectTcp()
 {
     StreamSocket& socket = ctx_.platform.linkSocket;
     link_.linkSocket = &socket;
-    socket.recreate(this);
-    socketAssembler_.reset();
-    socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
-    link_.socketConnected = 0;
+    pageLink_.reconnect(socket, *this);
 }
 
 void EdidPage::activate()
@@ -390,7 +374,7 @@ void EdidPage::activate()
     const bool operationRunning = timers_.isRunning(kProgressTimer);
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0)
-            showNotice("Connect to Matrix failed!");
+            showNotice(kConnectFailed);
         if (!operationRunning) {
             edidOperation_ = kOpRefresh;
             sendStatusQuery(1);
@@ -400,18 +384,18 @@ void EdidPage::activate()
         return;
     }
     if (link_.comOpen == 0) {
-        showNotice("Open COM failed!");
+        showNotice(kOpenComFailed);
         changed.notifyChanged();
         return;
     }
     ctx_.shared.pageStopBits = 2;
     SerialSettings settings = liveSerialSettings();
     settings.stopBits = ctx_.shared.pageStopBits;
-    if (serial_->open(link_.comPort, settings))
-        serial_->startWorker();
+    if (pageLink_.serial().open(link_.comPort, settings))
+        pageLink_.serial().startWorker();
     else
-        showNotice("Open COM failed!");
-    serialAssembler_.reset();
+        showNotice(kOpenComFailed);
+    pageLink_.dropSerialTail();
     if (!operationRunning) {
         edidOperation_ = kOpRefresh;
         sendStatusQuery(1);
@@ -421,37 +405,15 @@ void EdidPage::activate()
 
 // --- receive paths -------------------------------------------------------------
 
-void EdidPage::onSerialByte(std::uint8_t byte, int portNumber)
-{
-    if (link_.tcpMode())
-        return;
-    if (portNumber < 1 || portNumber > 255)
-        return;
-    if (auto frame = serialAssembler_.feed(byte, &rxLog_))
-        dispatch(*frame);
-}
+void EdidPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
 
-void EdidPage::onSocketConnect(int errorCode)
-{
-    if (errorCode == 0)
-        link_.socketConnected = 1;
-}
-
-void EdidPage::onSocketClose() { link_.socketConnected = 0; }
+void EdidPage::onSocketClose() { pageLink_.socketClosed(); }
 
 void EdidPage::onSocketRead()
 {
-    std::uint8_t buffer[kSocketReadBytes];
-    for (;;) {
-        const long n = ctx_.platform.linkSocket.receive(buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        // Replies may be split over reads or arrive several in one read:
-        // every complete frame is handled in order and the tail is kept, so
-        // that a reply that shares a read with another is not lost.
-        socketAssembler_.feed(
-            buffer, static_cast<std::size_t>(n), [this](const CommandFrame& frame) { dispatch(frame); }, &rxLog_);
-    }
+    pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
+        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { dispatch(frame); }, true);
+    });
 }
 
 void EdidPage::dispatch(const CommandFrame& frame)
@@ -699,7 +661,7 @@ void EdidPage::onStandby()
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();
-    showNoticeIfNoneOpen("Matrix is in standby mode!", kLongNoticeMs);
+    showNoticeIfNoneOpen(kStandby, kLongNoticeMs);
 }
 
 void EdidPage::onStatusReply(const CommandFrame& f)
@@ -781,10 +743,10 @@ void EdidPage::dataStep()
         // Nothing will answer a block that was never sent: end the download
         // here instead of leaving the progress popup up for good.
         endOperationQuietly();
-        showNotice("Connect to Matrix failed!");
+        showNotice(kConnectFailed);
         return;
     }
-    sender_.sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
+    pageLink_.sender().sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
     timers_.start(kDownloadResultTimer, kReplyWaitMs);
 }
 
@@ -804,7 +766,7 @@ void EdidPage::fullTimeout(int id)
     closeProgress();
     if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(edidBusy_);
-        matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, kNoticeMs, kTimeOut);
+        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
         ctx_.popups.notice.close();
         return;
     }
