@@ -9,6 +9,7 @@
 #include "gui/app/ProgressView.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/Transport.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -24,7 +25,6 @@ using namespace matrix::testing;
 
 namespace {
 
-enum class Transport { Com, Tcp };
 
 QString sample(const char* name) { return QString(MATRIX_EDID_DATA_DIR) + "/" + name; }
 
@@ -76,7 +76,7 @@ gui::EdidView* openEdidTab(GuiRig& gui, Transport transport)
 class EdidViewTest : public ::testing::TestWithParam<Transport> {};
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, EdidViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST(EdidView, ShowsTheManualModeRowsTrimmedToFourPorts)
 {

@@ -7,6 +7,7 @@
 #include "gui/skin/ImageButton.h"
 #include "gui/skin/SegmentDisplay.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/Transport.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -25,7 +26,6 @@ using namespace matrix::testing;
 
 namespace {
 
-enum class Transport { Com, Tcp };
 
 gui::RoutingView* openMatrixTab(GuiRig& gui, Transport transport)
 {
@@ -60,7 +60,7 @@ int checkedButton(gui::RoutingView* view, int output)
 class RoutingViewTest : public ::testing::TestWithParam<Transport> {};
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST_P(RoutingViewTest, TabShowsTheMatrixRoutingAfterRefresh)
 {

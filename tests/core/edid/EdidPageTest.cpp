@@ -6,6 +6,7 @@
 #include "core/pages/edid/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@ namespace matrix {
 namespace {
 
 using testing::TestRig;
+using testing::Transport;
+using testing::transportName;
 using Bytes = std::vector<std::uint8_t>;
 
 struct RecordingShell : ShellRequests {
@@ -25,7 +28,6 @@ struct RecordingShell : ShellRequests {
     void postNetConfigStatus(int) override {}
 };
 
-enum class Transport { Com, Tcp };
 
 // One program's worth of shared state with the EDID page on the EDID tab,
 // talking to the rig's matrix over the chosen transport.
@@ -115,7 +117,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, EdidPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST_P(EdidPageTest, EntryQueriesTheFourInputsInTurnAndStops)
 {

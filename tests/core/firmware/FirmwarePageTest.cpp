@@ -4,6 +4,7 @@
 #include "core/pages/firmware/FirmwareMerger.h"
 #include "tests/core/firmware/FirmwareTestFiles.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,6 @@ struct RecordingShell : ShellRequests {
     void postNetConfigStatus(int) override {}
 };
 
-enum class Transport { Tcp, Com };
 
 std::string hexOf(const CommandFrame& f)
 {
@@ -539,7 +539,7 @@ TEST_P(FirmwarePageTest, NotConnectedShowsTheGuardNotice)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, FirmwarePageTest, ::testing::Values(Transport::Tcp, Transport::Com),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 // Over TCP an upgrade reply is ignored while the entry of a tab is pending.
 TEST(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)

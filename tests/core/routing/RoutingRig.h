@@ -4,6 +4,7 @@
 #include "core/app/PageContext.h"
 #include "core/pages/routing/RoutingPage.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +12,6 @@
 #include <vector>
 
 namespace matrix::testing {
-
-enum class Transport { Serial, Tcp };
 
 // Records what the page posts to the main window.
 struct RecordingShell : ShellRequests {
@@ -71,19 +70,9 @@ struct RoutingRig {
     std::unique_ptr<RoutingPage> page;
 };
 
-inline std::vector<std::uint8_t> bytesOf(const CommandFrame& frame)
-{
-    return {frame.bytes().begin(), frame.bytes().end()};
-}
-
 inline std::vector<std::uint8_t> replyBytes(int command, int sub, int p1, int p3)
 {
-    return bytesOf(CommandFrame().set(2, command).set(3, sub).set(4, p1).set(6, p3).seal());
-}
-
-inline const char* transportName(const ::testing::TestParamInfo<Transport>& info)
-{
-    return info.param == Transport::Tcp ? "Tcp" : "Serial";
+    return frameBytes(command, sub, p1, 0, p3);
 }
 
 }  // namespace matrix::testing
