@@ -7,6 +7,7 @@
 #include "gui/net/NetworkConfigDialog.h"
 #include "gui/app/NoticeView.h"
 #include "gui/app/ProgressView.h"
+#include "gui/app/TrafficView.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
+#include <QShortcut>
 #include <QWindow>
 
 namespace matrix::gui {
@@ -76,6 +78,11 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     configStatusView_ = new ConfigStatusView(session_.popups.configStatus, this);
     // Modeless: the user can go on using the window while it is open.
     networkConfigDialog_ = new NetworkConfigDialog(session_.netConfig, this);
+    trafficView_ = new TrafficView(session_, this);
+    // Also from the traffic view itself, so the same keys close it again.
+    auto* trafficKeys = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_L), this);
+    trafficKeys->setContext(Qt::ApplicationShortcut);
+    connect(trafficKeys, &QShortcut::activated, trafficView_, &TrafficView::toggle);
 
     // Enter, Escape and Space never reach a dialog's default handling, nor
     // press a focused button, anywhere in this window or its popups.
@@ -109,7 +116,7 @@ void MainWindow::buildTitleStrip()
     title_->setObjectName("title");
     QFont titleFont = font();
     titleFont.setPointSizeF(10.5);
-    titleFont.setBold(true);
+    titleFont.setWeight(QFont::Normal);
     title_->setFont(titleFont);
     QPalette pal = title_->palette();
     pal.setColor(QPalette::WindowText, kTitleText);
@@ -124,7 +131,6 @@ void MainWindow::buildTitleStrip()
         button->setIcons(hover, QSize(kTitleIconSizePx, kTitleIconSizePx), normal,
                          QSize(kTitleIconSizePx, kTitleIconSizePx));
         button->setTooltipText(tip);
-        button->setDrawBorder(false, false);
         for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
             button->setColor(slot, kTitleBlue, false);
         button->resize(kTitleButtonWidthPx, kTitleButtonHeightPx);

@@ -22,6 +22,7 @@ class ProgressView;
 class ConfigStatusView;
 class NetworkConfigDialog;
 class PopupView;
+class TrafficView;
 
 // The program's only top-level window: frameless and rounded, a blue title
 // strip with the logo and the title, the four tab labels, Minimize and
@@ -51,6 +52,8 @@ public:
     ProgressView* progressView() const { return progressView_; }
     ConfigStatusView* configStatusView() const { return configStatusView_; }
     NetworkConfigDialog* networkConfigDialog() const { return networkConfigDialog_; }
+    // The installers' traffic view; Ctrl+L shows and hides it.
+    TrafficView* trafficView() const { return trafficView_; }
     // The popups, in the order they stack (for screenshots).
     std::array<PopupView*, 3> popupViews() const;
     static const char* applicationTitle();
@@ -82,6 +85,7 @@ private:
     ProgressView* progressView_ = nullptr;
     ConfigStatusView* configStatusView_ = nullptr;
     NetworkConfigDialog* networkConfigDialog_ = nullptr;
+    TrafficView* trafficView_ = nullptr;
     // Fallback drag for platforms without a system move.
     bool dragging_ = false;
     QPoint dragOffset_;

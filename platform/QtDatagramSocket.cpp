@@ -12,7 +12,7 @@
 
 namespace matrix {
 
-QtDatagramSocket::QtDatagramSocket(QObject* parent) : QObject(parent) {}
+QtDatagramSocket::QtDatagramSocket(QObject* parent, PortSharing sharing) : QObject(parent), sharing_(sharing) {}
 
 QtDatagramSocket::~QtDatagramSocket() { close(); }
 
@@ -20,7 +20,12 @@ bool QtDatagramSocket::bind(std::uint16_t port)
 {
     close();
     socket_ = new QUdpSocket(this);
-    if (!socket_->bind(QHostAddress::AnyIPv4, port, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint)) {
+    // Without SO_REUSEADDR on our side no other socket can join the port,
+    // and we cannot join one that another socket holds.
+    const QAbstractSocket::BindMode mode = sharing_ == PortSharing::Shared
+                                               ? QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint
+                                               : QUdpSocket::DontShareAddress;
+    if (!socket_->bind(QHostAddress::AnyIPv4, port, mode)) {
         close();
         return false;
     }

@@ -10,11 +10,23 @@ class QUdpSocket;
 namespace matrix {
 
 // The UDP socket of discovery and network configuration on QUdpSocket:
-// bound on every IPv4 address, shared with other sockets on the same port,
-// broadcast allowed; one datagram per receive call.
+// bound on every IPv4 address, broadcast allowed; one datagram per receive
+// call.
 class QtDatagramSocket : public QObject, public DatagramSocket {
 public:
-    explicit QtDatagramSocket(QObject* parent = nullptr);
+    enum class PortSharing {
+        // The programs: the matrices answer to the port the request came
+        // from, so a second socket on it would take some of the replies
+        // away. While another socket holds the port, bind fails, and the
+        // user sees "Search failed" instead of an empty list.
+        Exclusive,
+        // Several sockets on one port, as a simulator beside the program on
+        // one host needs.
+        Shared,
+    };
+
+    explicit QtDatagramSocket(QObject* parent = nullptr, PortSharing sharing = PortSharing::Exclusive);
+    explicit QtDatagramSocket(PortSharing sharing) : QtDatagramSocket(nullptr, sharing) {}
     ~QtDatagramSocket() override;
 
     bool bind(std::uint16_t port) override;
@@ -24,6 +36,7 @@ public:
     long receive(std::uint8_t* buffer, std::size_t capacity) override;
 
 private:
+    PortSharing sharing_;
     QUdpSocket* socket_ = nullptr;
 };
 

@@ -11,6 +11,9 @@ public:
     virtual ~Page() = default;
     // The page's own serial port, told to close when another tab is shown.
     virtual SerialChannel& serialPort() = 0;
+    // Once, when its tab is first selected and the page's window is made:
+    // a page that talks over COM takes the port now, before its activation.
+    virtual void startPage() {}
     // TCP control mode with the link up: re-create the link socket for
     // this page and connect it to matrixAddress.
     virtual void reconnectTcp() = 0;

@@ -28,7 +28,8 @@ void PageLink::onSerialFrame(FrameHandler handler)
 
 void PageLink::openChosenPort()
 {
-    if (context_.link.tcpMode() || context_.link.comPort == 0)
+    const LinkState& link = context_.link;
+    if (link.tcpMode() || link.comPort == 0 || link.comOpen != 1)
         return;
     SerialSettings settings = liveSerialSettings();
     settings.stopBits = context_.shared.pageStopBits;

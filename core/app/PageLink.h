@@ -45,8 +45,10 @@ public:
     // Serial frames, every byte echoed to the received log. Bytes are not
     // ours in TCP control mode, nor from a port number outside 1..255.
     void onSerialFrame(FrameHandler handler);
-    // A port chosen before the page existed is opened at once with the
-    // pages' shared stop bits; nothing is sent.
+    // On the tab's first selection the COM link the user connected is
+    // taken at once, with the pages' shared stop bits; nothing is sent.
+    // After a Disconnect the port is left alone: the page must not talk
+    // over a link the user closed, nor keep the port from other programs.
     void openChosenPort();
     // Re-creates the socket for its new owner and connects it to the
     // matrix. A new socket is a new stream: a partial reply of the old one

@@ -115,11 +115,15 @@ bool Shell::selectTab(Tab tab)
         }
     }
 
-    pageCreated_[i] = true;
+    Page* page = pages_[i];
+    if (!pageCreated_[i]) {
+        pageCreated_[i] = true;
+        if (page)
+            page->startPage();
+    }
     shown_ = tab;
     changed.notifyChanged();
 
-    Page* page = pages_[i];
     if (link_.tcpMode()) {
         if (link_.tcpLinkUp == 0) {
             timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);

@@ -31,6 +31,14 @@ GradientButton::GradientButton(QWidget* parent) : ImageButton(parent) {}
 
 GradientButton::GradientButton(const QString& caption, QWidget* parent) : ImageButton(caption, parent) {}
 
+GradientButton* GradientButton::commandButton(const QString& caption, const char* objectName, QWidget* parent)
+{
+    auto* button = new GradientButton(caption, parent);
+    button->setObjectName(objectName);
+    button->setShade(kEffectScratches, kCommandGranularity, kCommandHighlightPercent, 0, QColor(0, 0, 0));
+    return button;
+}
+
 QVector<QRgb> GradientButton::buildPalette(const QColor& shadow, const QColor& face, const QColor& highlight)
 {
     QVector<QRgb> palette(kPaletteSize);

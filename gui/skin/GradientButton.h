@@ -40,6 +40,13 @@ public:
     // Palette indices of the effect-8 face texture.
     static QImage buildScratchFace(const QSize& size, int granularity);
 
+    // A page's command button: the caption on the face every page gives its
+    // command buttons (shade 8, 8, 10, 0, 0), so that the Routing, EDID and
+    // firmware pages look and react alike.
+    static GradientButton* commandButton(const QString& caption, const char* objectName, QWidget* parent);
+    static constexpr int kCommandGranularity = 8;
+    static constexpr int kCommandHighlightPercent = 10;
+
 protected:
     void drawBackground(QPainter& painter, const QRect& rect, const DrawState& state) override;
     void resizeEvent(QResizeEvent* event) override;

@@ -350,7 +350,7 @@ void ImageButton::setPointerOver(bool over)
 void ImageButton::enterEvent(QEnterEvent* event)
 {
     QAbstractButton::enterEvent(event);
-    if (flat_ && (!(QApplication::mouseButtons() & Qt::LeftButton) || pointerOver_))
+    if (flat_ && isActiveWindow() && (!(QApplication::mouseButtons() & Qt::LeftButton) || pointerOver_))
         setPointerOver(true);
 }
 
@@ -367,7 +367,9 @@ void ImageButton::mouseMoveEvent(QMouseEvent* event)
         return;
     const bool leftDown = event->buttons() & Qt::LeftButton;
     const bool inside = rect().contains(event->position().toPoint());
-    setPointerOver(inside && (!leftDown || pointerOver_));
+    // The hover look belongs to the window the user is working in: over an
+    // inactive window the button stays as it is.
+    setPointerOver(inside && isActiveWindow() && (!leftDown || pointerOver_));
 }
 
 void ImageButton::focusOutEvent(QFocusEvent* event)

@@ -6,6 +6,7 @@
 
 #include <QEnterEvent>
 #include <QImage>
+#include <QMouseEvent>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -32,8 +33,14 @@ std::unique_ptr<ImageButton> colouredButton()
 
 QColor pixel(QWidget& w, int x, int y) { return w.grab().toImage().pixelColor(x, y); }
 
+// The pointer enters the button of the window the user works in.
 void hover(ImageButton& button)
 {
+    const bool hadFocus = button.hasFocus();
+    button.window()->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(button.window()));
+    if (!hadFocus)
+        button.clearFocus();  // activation alone gives the only button the focus
     QEnterEvent enter(QPointF(30, 15), QPointF(30, 15), QPointF(30, 15));
     QApplication::sendEvent(&button, &enter);
 }
@@ -203,4 +210,27 @@ TEST(ImageButton, captionUsesTheForegroundSlotOfItsState)
     EXPECT_EQ(countColour(Qt::red), 0);
     hover(button);
     EXPECT_GT(countColour(Qt::red), 10);
+}
+
+// The pointer over a button of a window the user is not working in leaves
+// it as it is; once that window is active, the hover look shows.
+TEST(ImageButton, hoverLookOnlyWhileItsWindowIsActive)
+{
+    auto button = colouredButton();
+    button->show();
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+
+    QEnterEvent enter(QPointF(30, 15), QPointF(30, 15), QPointF(30, 15));
+    QApplication::sendEvent(button.get(), &enter);
+    QMouseEvent move(QEvent::MouseMove, QPointF(31, 15), QPointF(31, 15), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(button.get(), &move);
+    EXPECT_FALSE(button->pointerOver());
+    EXPECT_EQ(pixel(*button, 30, 15), kOut);
+
+    hover(*button);
+    EXPECT_TRUE(button->pointerOver());
+    EXPECT_EQ(pixel(*button, 30, 15), kIn);
 }

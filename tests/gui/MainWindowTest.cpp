@@ -4,6 +4,7 @@
 #include "gui/PageViews.h"
 #include "gui/app/NoticeView.h"
 #include "gui/pages/general/GeneralView.h"
+#include "gui/skin/GradientButton.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
@@ -213,4 +214,55 @@ TEST(MainWindow, chineseTextsRenderWithARealFont)
         EXPECT_TRUE(fm.inFontUcs4(c.unicode())) << "no glyph for U+" << std::hex << static_cast<unsigned>(c.unicode());
     label.adjustSize();
     EXPECT_FALSE(saveScreenshot(label, "chinese_text").isEmpty());
+}
+
+// The title text at normal weight; Close and Minimize draw the image
+// button's frame under the pointer; the EDID and firmware pages' command
+// buttons wear the gradient face, as the Routing page's do.
+TEST(MainWindow, titleRowAndPageCommandButtonsHaveTheirLook)
+{
+    GuiRig gui;
+    gui::MainWindow& w = *gui.window;
+    auto* title = w.findChild<QLabel*>("title");
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->font().weight(), QFont::Normal);
+    EXPECT_FALSE(title->font().bold());
+
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    for (gui::ImageButton* button : {w.closeButton(), w.minimizeButton()}) {
+        auto corner = [&] { return button->grab().toImage().pixelColor(0, 0); };
+        EXPECT_EQ(corner(), kTitleBlue) << "no frame without the pointer";
+        QEnterEvent enter(QPointF(10, 10), QPointF(10, 10), QPointF(10, 10));
+        QApplication::sendEvent(button, &enter);
+        ASSERT_TRUE(button->pointerOver());
+        EXPECT_NE(corner(), kTitleBlue) << button->toolTip().toStdString() << ": the frame under the pointer";
+        if (button == w.closeButton())
+            EXPECT_TRUE(w.grab(QRect(0, 0, w.width(), gui::MainWindow::kPageTopPx)).save(screenshotPath("title_row")));
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(button, &leave);
+    }
+
+    const struct {
+        Tab tab;
+        std::vector<const char*> buttons;
+        const char* screenshot;
+    } pages[] = {
+        {Tab::Edid, {"setModeButton", "copyButton", "downloadButton"}, "edid_gradient_buttons"},
+        {Tab::FwUpgrade, {"upgradeButton", "clearButton", "mergeButton"}, "firmware_gradient_buttons"},
+    };
+    for (const auto& page : pages) {
+        clickAt(&w, w.tabLabel(page.tab)->geometry().center());
+        gui.advance(300);
+        // The merge tool's Merge button shows with the tool.
+        if (auto* mergeToggle = w.pageView(page.tab)->findChild<QAbstractButton*>("mergeToggle"))
+            click(mergeToggle);
+        for (const char* name : page.buttons) {
+            auto* button = w.pageView(page.tab)->findChild<gui::GradientButton*>(name);
+            ASSERT_NE(button, nullptr) << name;
+            EXPECT_EQ(button->faceImage().size(), button->size()) << name << ": the face fits the button";
+        }
+        gui.advance(2000);  // COM mode without a link: the page's notice closes first
+        EXPECT_FALSE(saveScreenshot(w, page.screenshot).isEmpty());
+    }
 }

@@ -7,7 +7,9 @@
 #include "gui/app/ConfigStatusView.h"
 #include "gui/net/NetworkConfigDialog.h"
 #include "gui/pages/general/GeneralView.h"
+#include "gui/app/NoticeView.h"
 #include "gui/skin/ImageButton.h"
+#include "platform/QtDatagramSocket.h"
 #include "sim/NetResponder.h"
 #include "tests/support/MemoryUdpSegment.h"
 
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -225,4 +228,39 @@ TEST(NetworkConfigView, CancelAndCloseSendNothingAndTheDialogDrags)
     QTest::mouseRelease(title, Qt::LeftButton, {}, QPoint(90, 40));
     processGuiEvents();
     EXPECT_EQ(dialog->pos(), before + QPoint(50, 30));
+}
+
+// Another program holds the discovery port: the window's own socket (the
+// real one, as the program binds it) cannot join it, and the user reads
+// "Search failed" instead of an empty list. The holder binds loopback only;
+// if something else already holds the port, the window's bind fails all the
+// same. Nothing is sent: a failed bind ends the search (and should the bind
+// ever succeed, the broadcast is redirected to loopback).
+TEST(NetworkConfigView, SecondBindOfTheDiscoveryPortShowsSearchFailed)
+{
+    qputenv("MATRIX_BROADCAST_ADDRESS", "127.255.255.255");
+    TestRig rig;
+    QtDatagramSocket windowSocket;  // as the program makes it
+    Platform platform{rig.loop, [&] { return rig.serialHub.makeSerial(); }, rig.linkSocket, windowSocket};
+    MatrixSession session(platform);
+    auto window = std::make_unique<gui::MainWindow>(session);
+    window->show();
+
+    QUdpSocket otherProgram;
+    otherProgram.bind(QHostAddress::LocalHost, kDiscoveryPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
+
+    click(window->findChild<QRadioButton*>("tcpModeRadio"));
+    click(window->findChild<gui::GeneralView*>("generalView")->searchButton());
+    rig.loop.runPending();
+    processGuiEvents();
+    EXPECT_TRUE(window->noticeView()->isVisible());
+    EXPECT_EQ(session.popups.notice.text(), "Search failed");
+    EXPECT_EQ(window->findChild<QComboBox*>("ipList")->count(), 0);
+    EXPECT_FALSE(saveScreenshot(*window, "net-search-failed").isEmpty());
+
+    rig.loop.advance(3000);
+    processGuiEvents();
+    EXPECT_FALSE(window->noticeView()->isVisible()) << "the notice closes by its timer";
+    window.reset();
+    qunsetenv("MATRIX_BROADCAST_ADDRESS");
 }

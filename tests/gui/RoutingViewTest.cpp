@@ -156,6 +156,13 @@ TEST(RoutingView, SidePanelRecallsAPresetAndEditsIt)
     EXPECT_EQ(view->presetList()->item(0, 0)->text(), "Setting1");
     EXPECT_EQ(view->presetList()->item(0, 1)->text(), "2");
     EXPECT_EQ(view->presetList()->horizontalHeaderItem(1)->text(), "Output1");
+    // The list's columns are 80 and 70 pixels; the name and Output1..4 show
+    // whole in the panel, the other outputs are behind the scroll bar.
+    QTableWidget* list = view->presetList();
+    EXPECT_EQ(list->columnWidth(0), 80);
+    for (int column = 1; column <= 8; ++column)
+        EXPECT_EQ(list->columnWidth(column), 70) << column;
+    EXPECT_LE(list->columnViewportPosition(4) + 70, list->viewport()->width());
     EXPECT_EQ(view->configTargetList()->itemText(9), "Port to Port");
     EXPECT_EQ(view->editButton()->text(), "Edit");
     EXPECT_FALSE(saveScreenshot(*gui.window, "routing_side_panel").isEmpty());

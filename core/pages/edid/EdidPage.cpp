@@ -74,7 +74,10 @@ EdidPage::EdidPage(PageContext& context)
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
     pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+}
 
+void EdidPage::startPage()
+{
     // Nothing is sent until the entry query that follows the tab being shown.
     pageLink_.openChosenPort();
 }

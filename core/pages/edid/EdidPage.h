@@ -77,6 +77,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
+    void startPage() override;
     void reconnectTcp() override;
     void activate() override;  // the entry query
 

@@ -35,6 +35,10 @@ FirmwarePage::FirmwarePage(PageContext& context)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
+}
+
+void FirmwarePage::startPage()
+{
     pageLink_.openChosenPort();
 }
 

@@ -73,6 +73,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
+    void startPage() override;
     void reconnectTcp() override;
     void activate() override;
 

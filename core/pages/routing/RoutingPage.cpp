@@ -39,7 +39,10 @@ RoutingPage::RoutingPage(PageContext& context)
     for (int row = 0; row < kPresetRows; ++row)
         presetCells_[row][0] = "Setting" + std::to_string(row + 1);
     refreshPresetRow();
+}
 
+void RoutingPage::startPage()
+{
     // Nothing is sent until the refresh that follows the tab being shown.
     pageLink_.openChosenPort();
 }

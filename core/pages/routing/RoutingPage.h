@@ -63,6 +63,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
+    void startPage() override;
     void reconnectTcp() override { reconnectSocket(); }
     void activate() override { startRefresh(); }
 

@@ -3,6 +3,7 @@
 
 #include "core/pages/edid/EdidPage.h"
 #include "gui/skin/Icons.h"
+#include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
 
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
@@ -24,6 +24,7 @@ constexpr int kMarginPx = 10;
 constexpr int kRowSpacingPx = 14;
 constexpr int kColumnSpacingPx = 10;
 constexpr int kButtonWidthPx = 88;
+constexpr int kButtonHeightPx = 26;
 constexpr int kBrowseSizePx = 24;
 constexpr int kTargetWidthPx = 110;
 constexpr int kWideColumnPx = 230;
@@ -40,12 +41,11 @@ QComboBox* makeCombo(const std::vector<std::string>& rows, const char* name, int
     return combo;
 }
 
-QPushButton* makeSetButton(const char* name, QWidget* parent)
+GradientButton* makeSetButton(const char* name, QWidget* parent)
 {
-    auto* button = new QPushButton("Set", parent);
-    button->setObjectName(name);
+    auto* button = GradientButton::commandButton("Set", name, parent);
     button->setMinimumWidth(kButtonWidthPx);
-    button->setAutoDefault(false);
+    button->setFixedHeight(kButtonHeightPx);
     return button;
 }
 
@@ -127,9 +127,9 @@ EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(pag
     onActivated(copySource_, this, [this](int row) { page_.selectCopySource(row); });
     onActivated(copyTarget_, this, [this](int row) { page_.selectCopyTarget(row); });
     onActivated(downloadTarget_, this, [this](int row) { page_.selectDownloadTarget(row); });
-    connect(set_, &QPushButton::clicked, this, [this] { page_.clickSetMode(); });
-    connect(copy_, &QPushButton::clicked, this, [this] { page_.clickCopy(); });
-    connect(download_, &QPushButton::clicked, this, [this] { page_.clickDownload(); });
+    connect(set_, &QAbstractButton::clicked, this, [this] { page_.clickSetMode(); });
+    connect(copy_, &QAbstractButton::clicked, this, [this] { page_.clickCopy(); });
+    connect(download_, &QAbstractButton::clicked, this, [this] { page_.clickDownload(); });
     connect(browse_, &QAbstractButton::clicked, this, [this] {
         const QString path = chooseFile();
         if (!path.isEmpty())

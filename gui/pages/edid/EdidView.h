@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "gui/skin/GradientButton.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -10,13 +12,13 @@
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
-class QPushButton;
 
 namespace matrix {
 class EdidPage;
 }
 
 namespace matrix::gui {
+
 
 class ImageButton;
 
@@ -39,14 +41,14 @@ public:
     QGroupBox* manualGroup() const { return group_; }
     QComboBox* modeCombo() const { return mode_; }
     QComboBox* setTargetCombo() const { return setTarget_; }
-    QPushButton* setButton() const { return set_; }
+    GradientButton* setButton() const { return set_; }
     QComboBox* copySourceCombo() const { return copySource_; }
     QComboBox* copyTargetCombo() const { return copyTarget_; }
-    QPushButton* copyButton() const { return copy_; }
+    GradientButton* copyButton() const { return copy_; }
     QLineEdit* pathBox() const { return path_; }
     ImageButton* browseButton() const { return browse_; }
     QComboBox* downloadTargetCombo() const { return downloadTarget_; }
-    QPushButton* downloadButton() const { return download_; }
+    GradientButton* downloadButton() const { return download_; }
 
 private:
     QString chooseFile();
@@ -59,14 +61,14 @@ private:
     QGroupBox* group_ = nullptr;
     QComboBox* mode_ = nullptr;
     QComboBox* setTarget_ = nullptr;
-    QPushButton* set_ = nullptr;
+    GradientButton* set_ = nullptr;
     QComboBox* copySource_ = nullptr;
     QComboBox* copyTarget_ = nullptr;
-    QPushButton* copy_ = nullptr;
+    GradientButton* copy_ = nullptr;
     QLineEdit* path_ = nullptr;
     ImageButton* browse_ = nullptr;
     QComboBox* downloadTarget_ = nullptr;
-    QPushButton* download_ = nullptr;
+    GradientButton* download_ = nullptr;
 };
 
 }  // namespace matrix::gui

@@ -3,6 +3,7 @@
 
 #include "core/pages/firmware/FirmwarePage.h"
 #include "gui/skin/Icons.h"
+#include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
 
 #include <QFileDialog>
@@ -14,7 +15,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -26,6 +26,7 @@ namespace {
 constexpr int kMarginPx = 10;
 constexpr int kSpacingPx = 8;
 constexpr int kButtonWidthPx = 88;
+constexpr int kButtonHeightPx = 26;
 constexpr int kBrowseSizePx = 24;
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
@@ -38,12 +39,11 @@ QString logText(const std::string& text)
     return out;
 }
 
-QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
+GradientButton* makeButton(const QString& text, const char* name, QWidget* parent)
 {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(name);
+    auto* button = GradientButton::commandButton(text, name, parent);
     button->setMinimumWidth(kButtonWidthPx);
-    button->setAutoDefault(false);
+    button->setFixedHeight(kButtonHeightPx);
     return button;
 }
 
@@ -128,7 +128,7 @@ QWidget* FirmwareView::buildUpgradeGroup()
         if (!path.isEmpty())
             page_.setFilePath(path.toStdString());
     });
-    connect(upgrade_, &QPushButton::clicked, this, [this] { page_.upgradeClicked(); });
+    connect(upgrade_, &QAbstractButton::clicked, this, [this] { page_.upgradeClicked(); });
     return group;
 }
 
@@ -143,7 +143,7 @@ QWidget* FirmwareView::buildMessagesGroup()
     row->addWidget(messages_, 1);
     clear_ = makeButton("Clear", "clearButton", group);
     row->addWidget(clear_, 0, Qt::AlignBottom);
-    connect(clear_, &QPushButton::clicked, this, [this] { page_.clearClicked(); });
+    connect(clear_, &QAbstractButton::clicked, this, [this] { page_.clearClicked(); });
     return group;
 }
 
@@ -177,7 +177,7 @@ QWidget* FirmwareView::buildMergeGroup()
     merge_ = makeButton("Merge", "mergeButton", mergeGroup_);
     grid->addWidget(merge_, 4, 4 - 1, 1, 2, Qt::AlignRight);
     grid->setColumnStretch(1, 1);
-    connect(merge_, &QPushButton::clicked, this, [this] { page_.mergeClicked(); });
+    connect(merge_, &QAbstractButton::clicked, this, [this] { page_.mergeClicked(); });
     return mergeGroup_;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "gui/skin/GradientButton.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -13,7 +15,6 @@ class QLineEdit;
 class QMessageBox;
 class QPlainTextEdit;
 class QProgressBar;
-class QPushButton;
 class QToolButton;
 
 namespace matrix {
@@ -21,6 +22,7 @@ class FirmwarePage;
 }
 
 namespace matrix::gui {
+
 
 class ImageButton;
 
@@ -46,13 +48,13 @@ public:
     QLineEdit* pathBox() const { return path_; }
     ImageButton* browseButton() const { return browse_; }
     QProgressBar* progressBar() const { return progress_; }
-    QPushButton* upgradeButton() const { return upgrade_; }
+    GradientButton* upgradeButton() const { return upgrade_; }
     QPlainTextEdit* messagesBox() const { return messages_; }
-    QPushButton* clearButton() const { return clear_; }
+    GradientButton* clearButton() const { return clear_; }
     QLabel* deviceLabel() const { return device_; }
     QToolButton* mergeToggle() const { return mergeToggle_; }
     QGroupBox* mergeGroup() const { return mergeGroup_; }
-    QPushButton* mergeButton() const { return merge_; }
+    GradientButton* mergeButton() const { return merge_; }
     ImageButton* sourceBrowseButton(int source) const { return sourceBrowse_.at(static_cast<std::size_t>(source)); }
     QLineEdit* sourcePathBox(int source) const { return sourcePath_.at(static_cast<std::size_t>(source)); }
 
@@ -70,13 +72,13 @@ private:
     QLineEdit* path_ = nullptr;
     ImageButton* browse_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QPushButton* upgrade_ = nullptr;
+    GradientButton* upgrade_ = nullptr;
     QPlainTextEdit* messages_ = nullptr;
-    QPushButton* clear_ = nullptr;
+    GradientButton* clear_ = nullptr;
     QLabel* device_ = nullptr;
     QToolButton* mergeToggle_ = nullptr;
     QGroupBox* mergeGroup_ = nullptr;
-    QPushButton* merge_ = nullptr;
+    GradientButton* merge_ = nullptr;
     std::array<QLineEdit*, 4> sourcePath_{};
     std::array<std::array<QLineEdit*, 2>, 4> sourceVersion_{};
     std::array<ImageButton*, 4> sourceBrowse_{};

@@ -39,23 +39,19 @@ constexpr int kSpacingPx = 10;
 constexpr QSize kDisplaySize(92, 124);
 constexpr QSize kGridButtonSize(30, 28);
 constexpr QSize kStepIconSize(16, 16);
-constexpr int kPanelWidthPx = 372;
-constexpr int kPresetNameColumnPx = 74;
-constexpr int kPresetOutputColumnPx = 58;
+// Wide enough for the preset list's name column and Output1..Output4;
+// Output5..Output8 are reached by the list's scroll bar.
+constexpr int kPanelWidthPx = 406;
+constexpr int kPresetNameColumnPx = 80;
+constexpr int kPresetOutputColumnPx = 70;
 constexpr int kPresetRowPx = 20;
-// Shade parameters the program gives every gradient button.
-constexpr int kShadeEffect = 8;
-constexpr int kShadeGranularity = 8;
-constexpr int kShadeHighlightPercent = 10;
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
 GradientButton* makeGradientButton(const QString& caption, const char* name, QWidget* parent)
 {
-    auto* button = new GradientButton(caption, parent);
-    button->setObjectName(name);
+    auto* button = GradientButton::commandButton(caption, name, parent);
     button->setFixedSize(84, 26);
-    button->setShade(kShadeEffect, kShadeGranularity, kShadeHighlightPercent, 0, QColor(0, 0, 0));
     return button;
 }
 

@@ -37,6 +37,9 @@ struct RoutingRig {
         link.linkSocket = &rig.linkSocket;
         link.activePage = PageId::Routing;  // the page is the one shown
         page = std::make_unique<RoutingPage>(context);
+        // As the window does when it first shows the tab: the page takes
+        // the connected COM port.
+        page->startPage();
     }
 
     bool tcp() const { return transport == Transport::Tcp; }

@@ -362,3 +362,41 @@ TEST(MatrixSessionLifetime, PostedCallsAfterTheSessionIsGoneDoNothing)
 }
 
 }  // namespace
+
+// The EDID, Matrix and FW Upgrade pages are made on the first selection of
+// their tabs, and only then take the COM link the user connected: at once,
+// before their activation 150 ms later, and never again on later selections.
+// After a Disconnect, or in TCP mode, they leave the port alone.
+TEST(PageStart, PagesTakeTheConnectedComPortWhenTheirTabIsFirstSelected)
+{
+    enum class Link { ComConnected, ComDisconnected, Tcp };
+    const struct {
+        Link link;
+        bool takesPort;
+    } cases[] = {{Link::ComConnected, true}, {Link::ComDisconnected, false}, {Link::Tcp, false}};
+    for (const auto& c : cases) {
+        for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade}) {
+            SessionRig s;
+            s.connect(c.link == Link::Tcp ? Transport::Tcp : Transport::Com);
+            if (c.link == Link::ComDisconnected) {
+                s.page.comConnectClicked();  // Disconnect
+                s.rig.loop.advance(10);
+            }
+            const int opensBefore = s.rig.serialHub.openCount(TestRig::kComPort);
+            ASSERT_TRUE(s.session.shell.selectTab(tab));
+            SerialChannel& port = s.session.shell.page(tab)->serialPort();
+            const std::string what = std::string(Shell::tabTitle(tab)) + " case " + std::to_string(int(c.link));
+            EXPECT_EQ(port.isOpen(), c.takesPort) << what;
+            EXPECT_EQ(s.rig.serialHub.openCount(TestRig::kComPort) - opensBefore, c.takesPort ? 1 : 0) << what;
+
+            // Shown again later: the page exists, only the activation opens.
+            s.rig.loop.advance(Shell::kActivationMs);
+            ASSERT_TRUE(s.session.shell.selectTab(Tab::General));
+            s.rig.loop.advance(Shell::kActivationMs);
+            const int opensAgain = s.rig.serialHub.openCount(TestRig::kComPort);
+            ASSERT_TRUE(s.session.shell.selectTab(tab));
+            EXPECT_EQ(s.rig.serialHub.openCount(TestRig::kComPort), opensAgain) << what;
+            EXPECT_FALSE(port.isOpen()) << what;
+        }
+    }
+}
