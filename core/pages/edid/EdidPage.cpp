@@ -73,7 +73,7 @@ EdidPage::EdidPage(PageContext& context)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
-    pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+    pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
 void EdidPage::startPage()
@@ -113,45 +113,25 @@ const std::string& EdidPage::inputStatusText(int input) const
     return statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
-void EdidPage::selectMode(int row)
+// Rows outside the list are ignored. The target lists end in "All Inputs",
+// one row past the ports.
+void EdidPage::selectRow(int& index, int row, int rowCount)
 {
-    if (row < 0 || row >= edid::kModeRowCount)
+    if (row < 0 || row >= rowCount)
         return;
-    modeIndex_ = row;
+    index = row;
     changed.notifyChanged();
 }
 
-void EdidPage::selectSetTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    setTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
 
-void EdidPage::selectCopySource(int row)
-{
-    if (row < 0 || row >= portCount_)
-        return;
-    copySourceIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount_ + 1); }
 
-void EdidPage::selectCopyTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    copyTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount_); }
 
-void EdidPage::selectDownloadTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    downloadTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount_ + 1); }
+
+void EdidPage::selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount_ + 1); }
 
 void EdidPage::openEdidFile(const std::string& path)
 {

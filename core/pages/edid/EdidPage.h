@@ -166,6 +166,7 @@ private:
     void animateProgress();
 
     void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
+    void selectRow(int& index, int row, int rowCount);
     void showNoticeIfNoneOpen(const std::string& text, int displayMs = kNoticeMs);
     void closePleaseWait();
     void closeProgress();
