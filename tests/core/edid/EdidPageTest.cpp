@@ -5,6 +5,7 @@
 
 #include "core/pages/edid/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
 #include "tests/support/Transport.h"
 
@@ -21,23 +22,11 @@ using testing::Transport;
 using testing::transportName;
 using Bytes = std::vector<std::uint8_t>;
 
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
-};
 
 
 // One program's worth of shared state with the EDID page on the EDID tab,
 // talking to the rig's matrix over the chosen transport.
-struct EdidHarness {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
+struct EdidHarness : testing::PageWorld {
     std::unique_ptr<EdidPage> page;
     Transport transport;
     edid::TempEdidDir files;

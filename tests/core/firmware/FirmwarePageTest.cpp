@@ -3,6 +3,7 @@
 
 #include "core/pages/firmware/FirmwareMerger.h"
 #include "tests/core/firmware/FirmwareTestFiles.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
 #include "tests/support/Transport.h"
 
@@ -15,12 +16,6 @@ using namespace matrix::testing;
 
 namespace {
 
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
-};
 
 
 std::string hexOf(const CommandFrame& f)
@@ -37,14 +32,8 @@ std::string hexOf(const CommandFrame& f)
 }
 
 // One firmware page wired to the simulated matrix on virtual time.
-class FirmwarePageTest : public ::testing::TestWithParam<Transport> {
+class FirmwarePageTest : public ::testing::TestWithParam<Transport>, protected PageWorld {
 protected:
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     std::unique_ptr<FirmwarePage> page;
     ScratchDir dir;
 

@@ -3,6 +3,7 @@
 
 #include "core/app/PageContext.h"
 #include "core/pages/routing/RoutingPage.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
 #include "tests/support/Transport.h"
 
@@ -13,17 +14,8 @@
 
 namespace matrix::testing {
 
-// Records what the page posts to the main window.
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    std::vector<int> shellRequests;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int value) override { shellRequests.push_back(value); }
-    void postNetConfigStatus(int) override {}
-};
-
 // One Routing page wired to the simulated matrix over either transport.
-struct RoutingRig {
+struct RoutingRig : PageWorld {
     explicit RoutingRig(Transport t) : transport(t)
     {
         if (transport == Transport::Tcp) {
@@ -64,12 +56,6 @@ struct RoutingRig {
     void clearWire() { matrix().clearReceived(); }
 
     Transport transport;
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     std::unique_ptr<RoutingPage> page;
 };
 
