@@ -39,8 +39,8 @@ constexpr int kSimRebootMs = 2000;  // the simulator's default reboot time
 
 struct NoShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 // Runs the Qt loop until pred() holds or timeoutMs pass.

@@ -32,10 +32,10 @@ namespace {
 struct CountingShell : ShellRequests {
     int acknowledged = 0;
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int status) override
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus status) override
     {
-        if (status == 1)
+        if (status == NetConfigStatus::Configured)
             ++acknowledged;
     }
 };

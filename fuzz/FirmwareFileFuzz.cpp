@@ -36,8 +36,8 @@ constexpr std::size_t kMaxFileBytes = 1536;
 
 struct QuietShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 [[noreturn]] void fail(const char* what)

@@ -24,8 +24,8 @@ namespace {
 
 struct QuietShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 struct NoLink : StreamSocket {

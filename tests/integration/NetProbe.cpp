@@ -40,10 +40,10 @@ public:
 
 struct ProbeShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int value) override
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus status) override
     {
-        if (value == 1)
+        if (status == NetConfigStatus::Configured)
             acknowledged = true;
     }
     bool acknowledged = false;

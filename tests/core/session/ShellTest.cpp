@@ -271,7 +271,7 @@ TEST_F(ShellTest, SerialFaultClosesTheOtherPagesPorts)
     rig.serialHub.addPort(5);
     ASSERT_TRUE(routing->serialPort().open(5, liveSerialSettings()));
     ASSERT_TRUE(routing->serialPort().startWorker());
-    shell.postShellRequest(3);
+    shell.postShellRequest(ShellRequest::SerialFault);
     EXPECT_TRUE(routing->serialPort().isOpen());  // posted, not run yet
     rig.loop.runPending();
     EXPECT_FALSE(routing->serialPort().isOpen());
@@ -299,12 +299,12 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
     connect(Transport::Tcp);
     ConfigStatusPopup& popup = session.popups.configStatus;
 
-    shell.postShellRequest(1);
+    shell.postShellRequest(ShellRequest::OpenConfigStatus);
     rig.loop.runPending();
     ASSERT_TRUE(popup.isOpen());
     EXPECT_EQ(popup.text(), "Configuring . . .");
 
-    shell.postNetConfigStatus(1);
+    shell.postNetConfigStatus(NetConfigStatus::Configured);
     rig.loop.runPending();
     EXPECT_EQ(popup.configAcknowledged, 1);
     EXPECT_EQ(popup.text(), "Matrix configuration completed successfully!");
@@ -329,19 +329,19 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
 TEST_F(ShellTest, DiscoveryReplyDuringRediscoveryClosesThePopupAtOnce)
 {
     ConfigStatusPopup& popup = session.popups.configStatus;
-    shell.postShellRequest(1);
-    shell.postNetConfigStatus(1);
+    shell.postShellRequest(ShellRequest::OpenConfigStatus);
+    shell.postNetConfigStatus(NetConfigStatus::Configured);
     rig.loop.advance(Shell::kConfigSuccessMs + Shell::kSearchAgainMs);
     ASSERT_TRUE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
-    shell.postNetConfigStatus(2);
+    shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
     rig.loop.runPending();
     EXPECT_FALSE(popup.isOpen());
     EXPECT_FALSE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
     rig.loop.advance(10000);
     EXPECT_FALSE(popup.isOpen());
     // Harmless when nothing is open.
-    shell.postNetConfigStatus(2);
-    shell.postNetConfigStatus(5);
+    shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
+    shell.postNetConfigStatus(static_cast<NetConfigStatus>(5));
     rig.loop.runPending();
     EXPECT_FALSE(popup.isOpen());
 }
@@ -355,7 +355,7 @@ TEST(MatrixSessionLifetime, PostedCallsAfterTheSessionIsGoneDoNothing)
         session.general.setIpText(TestRig::kAddress);
         session.general.tcpConnectClicked();
         session.shell.postPageBusy(1);
-        session.shell.postShellRequest(3);
+        session.shell.postShellRequest(ShellRequest::SerialFault);
     }
     rig.loop.advance(10000);
     EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
