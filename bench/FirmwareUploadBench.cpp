@@ -90,17 +90,16 @@ int main(int argc, char** argv)
     QtLinkSocket socket;
     QtDatagramSocket datagram;
     Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, socket, datagram};
-    LinkState link;
-    SharedState shared;
-    Popups popups(loop, link);
     NoShell shell;
-    PageContext context{platform, link, shared, popups, shell};
+    PageState state(platform, shell);
+    LinkState& link = state.link;
+    SharedState& shared = state.shared;
     link.controlMode = ControlMode::Tcp;
     link.linkSocket = &socket;
     link.matrixAddress = address.toStdString();
     link.tcpLinkUp = 1;
 
-    FirmwarePage page(context);
+    FirmwarePage page(state.context);
     shared.firmwareEntryPending = 1;
     page.reconnectTcp();
     if (!waitFor([&] { return link.socketConnected == 1; }, 5000)) {

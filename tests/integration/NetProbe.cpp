@@ -98,13 +98,10 @@ int main(int argc, char** argv)
     QtDatagramSocket datagram;
     NoLinkSocket link;
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, datagram};
-    LinkState linkState;
-    SharedState shared;
-    Popups popups(loop, linkState);
     ProbeShell shell;
-    PageContext context{platform, linkState, shared, popups, shell};
-    Discovery discovery(context);
-    NetworkConfig config(context, discovery);
+    PageState state(platform, shell);
+    Discovery discovery(state.context);
+    NetworkConfig config(state.context, discovery);
 
     const int wait = parser.value(waitMs).toInt();
     const auto report = [&] {

@@ -530,15 +530,14 @@ TEST_P(FirmwarePageTest, NotConnectedShowsTheGuardNotice)
 INSTANTIATE_TEST_SUITE_P(BothTransports, FirmwarePageTest, ::testing::Values(Transport::Tcp, Transport::Com),
                          transportName);
 
+// A firmware page alone, for the tests that make the page themselves.
+struct FirmwarePageAlone : ::testing::Test, PageWorld {};
+using FirmwarePageTcp = FirmwarePageAlone;
+using FirmwarePageFiles = FirmwarePageAlone;
+
 // Over TCP an upgrade reply is ignored while the entry of a tab is pending.
-TEST(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
+TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
 {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     link.controlMode = ControlMode::Tcp;
     link.linkSocket = &rig.linkSocket;
     link.matrixAddress = TestRig::kAddress;
@@ -554,14 +553,8 @@ TEST(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
     EXPECT_TRUE(page.timers().isRunning(FirmwarePage::kStartPart1Timer));
 }
 
-TEST(FirmwarePageFiles, LoaderRulesAndOversizedFiles)
+TEST_F(FirmwarePageFiles, LoaderRulesAndOversizedFiles)
 {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     FirmwarePage page(context);
     ScratchDir dir;
     const Bytes image = partImage(0xA5, 0x5A, 300);
