@@ -493,14 +493,22 @@ void EdidPage::onCopyQueryReply(const CommandFrame& f)
     edidBusy_ = 1;
 }
 
-void EdidPage::onSetOneReply()
+// An operation's answer came: its two waits and the animation stop, the
+// busy flag drops (freeing the tab buttons) and the progress popup closes.
+void EdidPage::endOperationWait(int firstTimerId, bool freeTabs)
 {
-    timers_.kill(kModeOneTimer);
-    timers_.kill(kModeOneTimer + 1);
+    timers_.kill(firstTimerId);
+    timers_.kill(firstTimerId + 1);
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
+    if (freeTabs)
+        ctx_.shell.postPageBusy(edidBusy_);
     closeProgress();
+}
+
+void EdidPage::onSetOneReply()
+{
+    endOperationWait(kModeOneTimer);
     closePleaseWait();
     const int input = setTargetIndex_ + 1;
     showNotice("Set successfully!", kNoticeMs, [this, input] {
@@ -511,24 +519,14 @@ void EdidPage::onSetOneReply()
 
 void EdidPage::onDefaultOneReply()
 {
-    timers_.kill(kDefaultOneTimer);
-    timers_.kill(kDefaultOneTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kDefaultOneTimer);
     sendStatusQuery(setTargetIndex_ + 1);
     closePleaseWait();
 }
 
 void EdidPage::onSetAllReply()
 {
-    timers_.kill(kModeAllTimer);
-    timers_.kill(kModeAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kModeAllTimer);
     closePleaseWait();
     showNotice("Set successfully!", kNoticeMs, [this] {
         edidOperation_ = kOpRefresh;
@@ -539,12 +537,7 @@ void EdidPage::onSetAllReply()
 
 void EdidPage::onDefaultAllReply()
 {
-    timers_.kill(kDefaultAllTimer);
-    timers_.kill(kDefaultAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kDefaultAllTimer);
     edidOperation_ = kOpRefresh;
     sendStatusQuery(1);
     closePleaseWait();
@@ -552,12 +545,7 @@ void EdidPage::onDefaultAllReply()
 
 void EdidPage::onCopyAllReply(const CommandFrame& f)
 {
-    timers_.kill(kCopyAllTimer);
-    timers_.kill(kCopyAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kCopyAllTimer);
     closePleaseWait();
     // The matrix reports a refused copy with a non-zero p1, as it does for
     // a single input; it must not read as a success.
@@ -574,11 +562,8 @@ void EdidPage::onCopyAllReply(const CommandFrame& f)
 
 void EdidPage::onCopyOneReply(const CommandFrame& f)
 {
-    timers_.kill(kCopyOneTimer);
-    timers_.kill(kCopyOneTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    closeProgress();
+    // A single copy never held the tab buttons.
+    endOperationWait(kCopyOneTimer, false);
     closePleaseWait();
     if (link_.noticeOpen != 0)
         return;

@@ -167,6 +167,7 @@ private:
 
     void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
     void selectRow(int& index, int row, int rowCount);
+    void endOperationWait(int firstTimerId, bool freeTabs = true);
     void showNoticeIfNoneOpen(const std::string& text, int displayMs = kNoticeMs);
     void closePleaseWait();
     void closeProgress();

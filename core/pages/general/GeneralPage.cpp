@@ -414,12 +414,7 @@ void GeneralPage::statusGiveUp(int timerId)
 {
     timers_.kill(timerId);
     timers_.kill(kStatusAnimationTimer);
-    NoticePopup* box = &popups_.notice;
-    TimerSet* owner = &timers_;
-    timers_.start(kNoticeTimer, kTimeoutNoticeMs, [box, owner] {
-        owner->kill(kNoticeTimer);
-        box->close();
-    });
+    armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
     popups_.progress.close();
     if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(0);
