@@ -54,23 +54,7 @@ void choose(QComboBox* combo, int row)
 
 gui::EdidView* openEdidTab(GuiRig& gui, Transport transport)
 {
-    MatrixSession& s = gui.session;
-    if (transport == Transport::Tcp) {
-        s.link.controlMode = ControlMode::Tcp;
-        s.link.tcpLinkUp = 1;
-        s.link.matrixAddress = TestRig::kAddress;
-    } else {
-        s.link.controlMode = ControlMode::Com;
-        s.link.comOpen = 1;
-        s.link.comPort = TestRig::kComPort;
-    }
-    gui::MainWindow& w = *gui.window;
-    const QPoint at = w.tabLabel(Tab::Edid)->geometry().center();
-    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, at);
-    gui.advance(200);
-    gui.settle();
-    return qobject_cast<gui::EdidView*>(w.pageView(Tab::Edid));
+    return qobject_cast<gui::EdidView*>(gui.openTab(Tab::Edid, transport));
 }
 
 class EdidViewTest : public ::testing::TestWithParam<Transport> {};

@@ -29,23 +29,7 @@ namespace {
 
 gui::RoutingView* openMatrixTab(GuiRig& gui, Transport transport)
 {
-    MatrixSession& s = gui.session;
-    if (transport == Transport::Tcp) {
-        s.link.controlMode = ControlMode::Tcp;
-        s.link.tcpLinkUp = 1;
-        s.link.matrixAddress = TestRig::kAddress;
-    } else {
-        s.link.controlMode = ControlMode::Com;
-        s.link.comOpen = 1;
-        s.link.comPort = TestRig::kComPort;
-    }
-    gui::MainWindow& w = *gui.window;
-    const QPoint at = w.tabLabel(Tab::Matrix)->geometry().center();
-    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, at);
-    gui.advance(200);
-    gui.settle();
-    return qobject_cast<gui::RoutingView*>(w.pageView(Tab::Matrix));
+    return qobject_cast<gui::RoutingView*>(gui.openTab(Tab::Matrix, transport));
 }
 
 int checkedButton(gui::RoutingView* view, int output)
