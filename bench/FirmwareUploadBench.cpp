@@ -100,7 +100,7 @@ int main(int argc, char** argv)
     link.tcpLinkUp = 1;
 
     FirmwarePage page(state.context);
-    shared.firmwareEntryPending = 1;
+    page.tabSelected(true);
     page.reconnectTcp();
     if (!waitFor([&] { return link.socketConnected == 1; }, 5000)) {
         std::fprintf(stderr, "no TCP connection to %s:8000\n", qPrintable(address));

@@ -19,6 +19,9 @@ public:
     virtual void reconnectTcp() = 0;
     // 150 ms after the tab was selected.
     virtual void activate() = 0;
+    // Any tab was selected (this page's own when shown is true): the page
+    // resets what it keeps about the conversation of the tab shown.
+    virtual void tabSelected(bool shown) { (void)shown; }
 };
 
 // The General page's operations that the main window calls.

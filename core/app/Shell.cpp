@@ -45,27 +45,11 @@ void Shell::showGeneralAtStart()
 
 void Shell::setPageFlags(Tab tab)
 {
-    switch (tab) {
-    case Tab::General:
-        shared_.statusIdle = 1;
-        shared_.generalShownAgain = 1;
-        link_.activePage = PageId::General;
-        break;
-    case Tab::Edid:
-        shared_.edidEntryPending = 1;
-        link_.activePage = PageId::Edid;
-        break;
-    case Tab::Matrix:
-        link_.activePage = PageId::Routing;
-        break;
-    case Tab::FwUpgrade:
-        shared_.upgradeMode = 0;
-        shared_.standbyWatch = 0;
-        link_.activePage = PageId::Firmware;
-        break;
+    link_.activePage = tabInfo(tab).page;
+    for (const TabInfo& info : kTabTable) {
+        if (Page* page = pages_[index(info.tab)])
+            page->tabSelected(info.tab == tab);
     }
-    shared_.socketRxEnabled = 0;
-    shared_.firmwareEntryPending = 1;
 }
 
 bool Shell::selectTab(Tab tab)

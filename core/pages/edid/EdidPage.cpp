@@ -270,7 +270,7 @@ void EdidPage::resendFor(int timerId)
 
 bool EdidPage::startOperation(int operation)
 {
-    ctx_.shared.edidEntryPending = 0;
+    entryPending_ = 0;
     if (edidBusy_ == 1) {
         showNotice(kPleaseWait);
         return false;
@@ -325,7 +325,7 @@ void EdidPage::clickDownload()
 
 void EdidPage::clickStatus()
 {
-    ctx_.shared.edidEntryPending = 0;
+    entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
     const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
     if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
@@ -362,7 +362,7 @@ void EdidPage::activate()
             edidOperation_ = kOpRefresh;
             sendStatusQuery(1);
         }
-        ctx_.shared.edidEntryPending = 0;
+        entryPending_ = 0;
         changed.notifyChanged();
         return;
     }
@@ -403,7 +403,7 @@ void EdidPage::dispatch(const CommandFrame& frame)
 {
     // Until the entry query has gone out, TCP replies belong to the page
     // that held the link before.
-    if (ctx_.shared.edidEntryPending == 1 && link_.tcpMode())
+    if (entryPending_ == 1 && link_.tcpMode())
         return;
     if (!frame.headerOk())
         return;

@@ -78,6 +78,11 @@ public:
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool shown) override
+    {
+        if (shown)
+            entryPending_ = 1;
+    }
     void reconnectTcp() override;
     void activate() override;  // the entry query
 
@@ -179,6 +184,9 @@ private:
     TimerSet timers_;
     PageNotice notice_;
     PageLink pageLink_;
+    // Until the entry query has gone out, TCP replies belong to the page
+    // that held the link before.
+    int entryPending_ = 0;
 
     int edidOperation_ = kOpNone;
     int edidBusy_ = 0;

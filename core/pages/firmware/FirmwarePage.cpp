@@ -37,6 +37,15 @@ FirmwarePage::FirmwarePage(PageContext& context)
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
 }
 
+void FirmwarePage::tabSelected(bool shown)
+{
+    entryPending_ = 1;
+    if (shown) {
+        upgradeMode_ = 0;
+        standbyWatch_ = 0;
+    }
+}
+
 void FirmwarePage::startPage()
 {
     pageLink_.openChosenPort();
@@ -80,7 +89,7 @@ void FirmwarePage::activate()
             return;
         }
     }
-    shared.standbyWatch = 1;
+    standbyWatch_ = 1;
     sendFrame(p::deviceTypeRequest());
 }
 
@@ -104,21 +113,20 @@ void FirmwarePage::onSocketRead()
 
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
-    SharedState& shared = context_.shared;
     if (p::isStandby(frame)) {
-        if (!viaTcp || shared.standbyWatch == 1)
+        if (!viaTcp || standbyWatch_ == 1)
             handleStandby();
         return;
     }
     if (frame.command() == p::kFirmwareCommand) {
-        if (viaTcp && shared.firmwareEntryPending == 1)
+        if (viaTcp && entryPending_ == 1)
             return;
         handleUpgradeReply(frame);
         return;
     }
     if (frame.command() != p::kStatusCommand)
         return;
-    if (shared.upgradeMode == 0) {
+    if (upgradeMode_ == 0) {
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
         return;
     }
@@ -305,8 +313,8 @@ void FirmwarePage::upgradeClicked()
     if (!upgradeEnabled_)
         return;
     SharedState& shared = context_.shared;
-    shared.firmwareEntryPending = 0;
-    shared.upgradeMode = 1;
+    entryPending_ = 0;
+    upgradeMode_ = 1;
     const bool connected = context_.link.tcpMode() ? context_.link.socketConnected != 0 : pageLink_.serial().isOpen();
     if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
         return;

@@ -74,6 +74,7 @@ public:
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool shown) override;
     void reconnectTcp() override;
     void activate() override;
 
@@ -161,6 +162,13 @@ private:
 
     PageContext& context_;
     PageLink pageLink_;
+    // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
+    // are not ours meanwhile.
+    int entryPending_ = 0;
+    // 0 until Upgrade: status replies are the bottom line's device info.
+    int upgradeMode_ = 0;
+    // TCP standby frames count only once the page's activation has asked.
+    int standbyWatch_ = 0;
     std::string sentLog_;
     TimerSet timers_;
     PageNotice notice_;

@@ -238,7 +238,7 @@ void GeneralPage::tcpConnectOperation(bool readIpList)
 
 void GeneralPage::tcpConnectClicked()
 {
-    shared_.statusIdle = 1;
+    statusIdle_ = 1;
     if (link_.socketConnected == 1) {
         dropTcpLink();
     } else {
@@ -249,6 +249,14 @@ void GeneralPage::tcpConnectClicked()
 }
 
 void GeneralPage::reconnectTcp() { tcpConnectOperation(false); }
+
+void GeneralPage::tabSelected(bool shown)
+{
+    if (shown) {
+        statusIdle_ = 1;
+        shownAgain_ = 1;
+    }
+}
 
 void GeneralPage::activate()
 {
@@ -338,14 +346,14 @@ void GeneralPage::statusClicked()
     emptyStateLabels();
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0) {
-            shared_.statusIdle = 1;
+            statusIdle_ = 1;
             tcpStatusPending_ = 1;
             tcpConnectOperation(true);
             timers_.start(kStatusConnectCheckTimer, kConnectCheckMs);
             changed.notifyChanged();
             return;
         }
-        shared_.statusIdle = 0;
+        statusIdle_ = 0;
         if (tcpStatusPending_ == 1) {
             changed.notifyChanged();
             return;
@@ -353,10 +361,10 @@ void GeneralPage::statusClicked()
         startStatusRun();
         chain_.ask(StatusChain::inputStep(1));
     } else {
-        if (link_.comOpen == 0 || shared_.generalShownAgain == 1) {
-            if (shared_.generalShownAgain == 1)
+        if (link_.comOpen == 0 || shownAgain_ == 1) {
+            if (shownAgain_ == 1)
                 comConnected_ = false;  // so that Connect re-opens the port
-            shared_.generalShownAgain = 0;
+            shownAgain_ = 0;
             comConnectClicked();
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
@@ -579,7 +587,7 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
     if (serialPath && !frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
-        if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && shared_.statusIdle != 0))
+        if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
             return;
         acceptPortState(sub == p::kOutputCableSub, p1, frame.p3(), serialPath);
     } else if (serialPath) {
@@ -698,7 +706,7 @@ void GeneralPage::statusConnectChecked()
         link_.tcpLinkUp = 1;
         send(p::irStateRequest());
         timers_.start(kStatusStartTimer, kStatusStartMs);
-        shared_.statusIdle = 0;
+        statusIdle_ = 0;
         startStatusRun();
         tcpStatusPending_ = 0;
         openProgress();

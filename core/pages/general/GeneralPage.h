@@ -75,6 +75,7 @@ public:
     SerialChannel& serialPort() override { return pageLink_.serial(); }
     void reconnectTcp() override;
     void activate() override;
+    void tabSelected(bool shown) override;
 
     // GeneralPageHooks.
     void forceComDisconnect() override;
@@ -222,6 +223,10 @@ private:
     std::string deviceTypeLabel_ = "Not Known";
     std::string versionLabel_ = "Not Known";
     int tcpStatusPending_ = 0;
+    // While 1 the TCP reply handler ignores port-state replies.
+    int statusIdle_ = 1;
+    // The tab was shown again since the last Status click.
+    int shownAgain_ = 0;
 
     bool beepChecked_ = false;
     bool irChecked_ = false;

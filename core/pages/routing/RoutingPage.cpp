@@ -169,7 +169,7 @@ void RoutingPage::startRefresh()
     const bool commandInFlight = link_.busy != 0 || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected == 1) {
-            ctx_.shared.socketRxEnabled = 1;
+            socketRxEnabled_ = 1;
             if (commandInFlight) {
                 changed.notifyChanged();
                 return;
@@ -213,7 +213,7 @@ void RoutingPage::onSocketClose() { pageLink_.socketClosed(); }
 void RoutingPage::onSocketRead()
 {
     pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
-        if (ctx_.shared.socketRxEnabled == 0) {
+        if (socketRxEnabled_ == 0) {
             // Data for a page that is not listening; a half frame of it
             // must not prefix the next reply.
             pageLink_.dropSocketTail();

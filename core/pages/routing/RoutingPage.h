@@ -64,6 +64,7 @@ public:
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool) override { socketRxEnabled_ = 0; }
     void reconnectTcp() override { reconnectSocket(); }
     void activate() override { startRefresh(); }
 
@@ -176,6 +177,9 @@ private:
     TimerSet timers_;
     PageNotice notice_;
     PageLink pageLink_;
+    // TCP replies are taken only while 1: from the refresh that follows
+    // this tab's activation until any tab is selected again.
+    int socketRxEnabled_ = 0;
 
     std::array<std::int8_t, kOutputs> currentInput_{};
     std::int8_t pendingInput_ = 1;

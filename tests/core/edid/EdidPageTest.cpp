@@ -41,7 +41,7 @@ struct EdidHarness : testing::PageWorld {
     // the status chain it starts runs to its end.
     void enterTab()
     {
-        shared.edidEntryPending = 1;
+        page->tabSelected(true);
         link.activePage = PageId::Edid;
         if (transport == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
@@ -189,7 +189,7 @@ TEST_P(EdidPageTest, BuiltInModeOnAllInputsShowsSuccessThenFullChain)
 TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
 {
     // The tab is shown again; the user clicks before the entry query.
-    h->shared.edidEntryPending = 1;
+    h->page->tabSelected(true);
     if (GetParam() == Transport::Tcp)
         h->page->reconnectTcp();
     h->settle();
@@ -505,7 +505,7 @@ TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
     h.page->reconnectTcp();
     h.settle();
     ASSERT_EQ(h.link.socketConnected, 1);
-    h.shared.edidEntryPending = 1;
+    h.page->tabSelected(true);
     h.rig.tcpMatrix.reply(1, 0x0C, 1, 0, 5);
     h.rig.tcpMatrix.reply(0x88, 0x88, 0, 0, 0);
     h.settle();
@@ -514,7 +514,6 @@ TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
 
     h.page->activate();
     h.settle();
-    EXPECT_EQ(h.shared.edidEntryPending, 0);
     EXPECT_EQ(h.page->inputStatusText(1), "1080p,Dolby/DTS 5.1");
 }
 

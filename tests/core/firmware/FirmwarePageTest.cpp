@@ -57,9 +57,7 @@ protected:
     // What the main window does when the FW Upgrade tab is selected.
     void selectTab()
     {
-        shared.upgradeMode = 0;
-        shared.standbyWatch = 0;
-        shared.firmwareEntryPending = 1;
+        page->tabSelected(true);
         link.activePage = PageId::Firmware;
         if (link.tcpMode())
             page->reconnectTcp();
@@ -147,11 +145,15 @@ protected:
 TEST_P(FirmwarePageTest, EntryQueryShowsTheDeviceLine)
 {
     EXPECT_EQ(page->deviceLine(), "Device: HDMI MATRIX 4x4          Version: 1.0");
-    EXPECT_EQ(shared.standbyWatch, 1);
     if (GetParam() == Transport::Com) {
         EXPECT_EQ(rig.serialHub.lastSettings(TestRig::kComPort).stopBits, 2);
         EXPECT_EQ(shared.pageStopBits, 2);
     }
+    // From the entry query on, a standby frame is heard on either link.
+    matrix().sendStandby();
+    rig.loop.runPending();
+    EXPECT_TRUE(popups.notice.isOpen());
+    EXPECT_EQ(popups.notice.text(), "Matrix is in standby mode!");
 }
 
 TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHoldsIt)
@@ -547,7 +549,7 @@ TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
     ScratchDir dir;
     ASSERT_TRUE(page.setFilePath(writeContainer(dir, "a.fw", partImage(0xA5, 0x5A, 598))));
     page.upgradeClicked();
-    shared.firmwareEntryPending = 1;  // as if a tab had been selected meanwhile
+    page.tabSelected(false);  // another tab was selected meanwhile
     rig.loop.runPending();
     EXPECT_FALSE(page.timers().isRunning(FirmwarePage::kPrepareDelayTimer)) << "the accept was ignored";
     EXPECT_TRUE(page.timers().isRunning(FirmwarePage::kStartPart1Timer));

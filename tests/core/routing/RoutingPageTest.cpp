@@ -33,7 +33,7 @@ TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
 TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight)
 {
     r.matrix().setReplyDelayMs(300);  // the route's answer comes after the activation
-    r.shared.socketRxEnabled = 0;
+    r.page->tabSelected(true);
     if (r.tcp()) {
         r.page->reconnectTcp();
         r.run();
@@ -512,7 +512,7 @@ TEST_F(RoutingTcpTest, StatusInputOutsideTheProtocolOnlyReachesTheDisplay)
 TEST_F(RoutingTcpTest, SocketDataIsIgnoredWhileReceivingIsOff)
 {
     r.showTab();
-    r.shared.socketRxEnabled = 0;
+    r.page->tabSelected(true);
     r.matrix().sendStandby();
     r.run();
     EXPECT_FALSE(r.popups.notice.isOpen());

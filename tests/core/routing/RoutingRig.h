@@ -42,7 +42,7 @@ struct RoutingRig : PageWorld {
     // What the main window does when the tab is shown, 150 ms apart.
     void showTab()
     {
-        shared.socketRxEnabled = 0;
+        page->tabSelected(true);
         link.activePage = PageId::Routing;
         if (tcp())
             page->reconnectTcp();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace matrix;
 using namespace matrix::testing;
 
@@ -17,8 +19,10 @@ public:
     SerialChannel& serialPort() override { return *serial_; }
     void reconnectTcp() override { ++reconnects; }
     void activate() override { ++activations; }
+    void tabSelected(bool shown) override { selections.push_back(shown); }
     int reconnects = 0;
     int activations = 0;
+    std::vector<bool> selections;
 
 private:
     std::unique_ptr<SerialChannel> serial_;
@@ -94,25 +98,23 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
         {Tab::FwUpgrade, PageId::Firmware, Shell::kActivateFirmwareTimer},
     };
     for (const Case& c : cases) {
-        session.shared.socketRxEnabled = 1;
-        session.shared.firmwareEntryPending = 0;
-        session.shared.upgradeMode = 1;
         ASSERT_TRUE(shell.selectTab(c.tab));
         EXPECT_EQ(session.link.activePage, c.page);
         EXPECT_EQ(shell.shownTab(), c.tab);
         EXPECT_TRUE(shell.pageCreated(c.tab));
-        EXPECT_EQ(session.shared.socketRxEnabled, 0);
-        EXPECT_EQ(session.shared.firmwareEntryPending, 1);
-        EXPECT_EQ(session.shared.upgradeMode, c.tab == Tab::FwUpgrade ? 0 : 1);
         EXPECT_TRUE(shell.timers().isRunning(c.timerId));
         auto* counting = static_cast<CountingPage*>(shell.page(c.tab));
+        // Every page hears of the selection, the shown one as its own.
+        for (CountingPage* other : {edid.get(), routing.get(), firmware.get()}) {
+            ASSERT_FALSE(other->selections.empty());
+            EXPECT_EQ(other->selections.back(), other == counting);
+        }
         rig.loop.advance(Shell::kActivationMs - 1);
         EXPECT_EQ(counting->activations, 0);
         rig.loop.advance(1);
         EXPECT_EQ(counting->activations, 1);
         EXPECT_FALSE(shell.timers().isRunning(c.timerId));
     }
-    EXPECT_EQ(session.shared.edidEntryPending, 1);
 
     // Selecting the shown tab again repeats the steps.
     shell.selectTab(Tab::FwUpgrade);
@@ -169,7 +171,6 @@ TEST_F(ShellTest, TcpModeWithTheLinkUpReconnectsThePageThenActivatesIt)
     ASSERT_TRUE(shell.selectTab(Tab::General));
     EXPECT_EQ(rig.linkSocket.connectAttempts(), attempts + 1);
     EXPECT_EQ(rig.linkSocket.recreations(), recreations + 1);
-    EXPECT_EQ(session.shared.statusIdle, 1);
     rig.loop.advance(Shell::kActivationMs);
     EXPECT_EQ(session.link.socketConnected, 1);
     EXPECT_FALSE(session.popups.notice.isOpen());
