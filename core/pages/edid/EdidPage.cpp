@@ -329,7 +329,7 @@ void EdidPage::clickStatus()
     edidOperation_ = kOpStatusQuery;
     const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
     if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
-        link_.progressText = "Getting status . . .";
+        link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
         sendStatusQuery(1);
         edidBusy_ = 1;
@@ -511,7 +511,7 @@ void EdidPage::onSetOneReply()
     endOperationWait(kModeOneTimer);
     closePleaseWait();
     const int input = setTargetIndex_ + 1;
-    showNotice("Set successfully!", kNoticeMs, [this, input] {
+    showNotice(kSetSuccessfully, kNoticeMs, [this, input] {
         sendStatusQuery(input);
         changed.notifyChanged();
     });
@@ -528,7 +528,7 @@ void EdidPage::onSetAllReply()
 {
     endOperationWait(kModeAllTimer);
     closePleaseWait();
-    showNotice("Set successfully!", kNoticeMs, [this] {
+    showNotice(kSetSuccessfully, kNoticeMs, [this] {
         edidOperation_ = kOpRefresh;
         sendStatusQuery(1);
         changed.notifyChanged();

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
+#include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -105,7 +106,7 @@ void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
     if (!gridAcceptsClicks())
         return;
     if (!linkConnected()) {
-        notice_.show(kNoticeMs, link_.tcpMode() ? kConnectFailed : kOpenComFailed);
+        notice_.show(kNoticeMs, notConnectedText(link_));
         changed.notifyChanged();
         return;
     }
