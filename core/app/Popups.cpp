@@ -9,7 +9,7 @@ namespace matrix {
 void NoticePopup::show(const std::string& text, std::function<void()> whenClosed)
 {
     link_.noticeText = text;
-    link_.noticeOpen = 1;
+    held_ = true;
     text_ = text;
     if (whenClosed) {
         if (whenClosed_) {
@@ -32,7 +32,7 @@ void NoticePopup::close()
     if (!open_)
         return;
     open_ = false;
-    link_.noticeOpen = 0;
+    held_ = false;
     auto continuation = std::move(whenClosed_);
     whenClosed_ = nullptr;
     changed.notifyChanged();
@@ -157,7 +157,7 @@ void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, in
                           const std::string& text, std::function<void()> whenClosed)
 {
     armNoticeClose(popups, timers, closeTimerId, displayMs);
-    if (popups.notice.link().noticeOpen == 0)
+    if (!popups.notice.held())
         popups.notice.show(text, std::move(whenClosed));
     else if (whenClosed)
         whenClosed();  // the box it would have waited for never opened

@@ -612,7 +612,7 @@ void FaultSession::checkIdle(const std::string& when)
     expect(!popups.notice.isOpen(), "notice still open (\"" + popups.notice.text() + "\")");
     expect(!popups.progress.isOpen(), "progress popup still open (\"" + popups.progress.text() + "\")");
     expect(!popups.configStatus.isOpen(), "configuration status popup still open");
-    expect(link.noticeOpen == 0, "noticeOpen is " + std::to_string(link.noticeOpen));
+    expect(!popups.notice.held(), "the notice is still held");
     expect(link.progressOpen == 0, "progressOpen is " + std::to_string(link.progressOpen));
     expect(link.busy == 0, "busy is " + std::to_string(link.busy));
     expect(session_.edid.edidBusy() == 0, "edidBusy is " + std::to_string(session_.edid.edidBusy()));

@@ -565,7 +565,7 @@ void EdidPage::onCopyOneReply(const CommandFrame& f)
     // A single copy never held the tab buttons.
     endOperationWait(kCopyOneTimer, false);
     closePleaseWait();
-    if (link_.noticeOpen != 0)
+    if (ctx_.popups.notice.held())
         return;
     if (f.p1() == p::kEdidResultOk) {
         const int input = copyTargetIndex_ + 1;

@@ -429,7 +429,7 @@ void GeneralPage::statusGiveUp(int timerId)
         popups_.notice.close();
         return;
     }
-    if (link_.noticeOpen == 0)
+    if (!popups_.notice.held())
         popups_.notice.show(kTimeOut);
     ctx_.shell.postPageBusy(0);
 }

@@ -99,7 +99,7 @@ int RoutingPage::routeInputFor(int output) const
 
 // --- grid and step buttons -----------------------------------------------
 
-void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
+void RoutingPage::runGuard(int output, int input, bool releasesNotice)
 {
     // A recall or a panel command in flight shares the route replies with
     // the grid, so the grid waits for it as it waits for its own command.
@@ -117,8 +117,8 @@ void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
     pendingInput_ = static_cast<std::int8_t>(input);
     send(p::routeRequest(input, output));
     timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
-    if (clearsNoticeOpen)
-        link_.noticeOpen = 0;
+    if (releasesNotice)
+        ctx_.popups.notice.release();
     changed.notifyChanged();
 }
 
@@ -142,9 +142,9 @@ void RoutingPage::clickNext(int output)
     if (!validPort(output, kOutputs))
         return;
     const int c = currentInput_[output - 1];
-    // The next buttons of outputs A and E..H never cleared noticeOpen.
-    const bool clearsNoticeOpen = output >= 2 && output <= 4;
-    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, clearsNoticeOpen);
+    // The next buttons of outputs A and E..H never release the notice.
+    const bool releasesNotice = output >= 2 && output <= 4;
+    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, releasesNotice);
 }
 
 // --- tab hand-over -------------------------------------------------------
@@ -384,7 +384,7 @@ void RoutingPage::standby()
 {
     timers_.killRange(1, kLastPageTimer);
     closeProgress();
-    if (link_.noticeOpen == 1)
+    if (ctx_.popups.notice.held())
         ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
     // Nothing is in flight any more: every command's state is released.
@@ -555,7 +555,7 @@ void RoutingPage::editorOk()
 {
     if (!editorOpen_)
         return;
-    link_.noticeOpen = 0;
+    ctx_.popups.notice.release();
     for (int k = 0; k < kOutputs; ++k)
         if (editorSelection_[k] >= 0)
             presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);

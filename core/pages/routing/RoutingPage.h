@@ -152,7 +152,7 @@ private:
     bool linkConnected() const;
     bool anyConfigPending() const;
     void setAllConfigReady();
-    void runGuard(int output, int input, bool clearsNoticeOpen);
+    void runGuard(int output, int input, bool releasesNotice);
     void send(const CommandFrame& frame);
     void showRoute(int input, int output);
     void setDisplay(int output, int value);

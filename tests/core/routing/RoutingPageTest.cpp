@@ -316,7 +316,7 @@ TEST_P(RoutingPageTest, StandbyReplacesAnOpenNotice)
     r.run();
     EXPECT_TRUE(r.popups.notice.isOpen());
     EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
-    EXPECT_EQ(r.link.noticeOpen, 1);
+    EXPECT_TRUE(r.popups.notice.held());
     EXPECT_EQ(r.link.busy, 0);
 }
 
