@@ -39,8 +39,8 @@ constexpr int kSimRebootMs = 2000;  // the simulator's default reboot time
 
 struct NoShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 // Runs the Qt loop until pred() holds or timeoutMs pass.
@@ -90,18 +90,17 @@ int main(int argc, char** argv)
     QtLinkSocket socket;
     QtDatagramSocket datagram;
     Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, socket, datagram};
-    LinkState link;
-    SharedState shared;
-    Popups popups(loop, link);
     NoShell shell;
-    PageContext context{platform, link, shared, popups, shell};
+    PageState state(platform, shell);
+    LinkState& link = state.link;
+    SharedState& shared = state.shared;
     link.controlMode = ControlMode::Tcp;
     link.linkSocket = &socket;
     link.matrixAddress = address.toStdString();
     link.tcpLinkUp = 1;
 
-    FirmwarePage page(context);
-    shared.firmwareEntryPending = 1;
+    FirmwarePage page(state.context);
+    page.tabSelected(true);
     page.reconnectTcp();
     if (!waitFor([&] { return link.socketConnected == 1; }, 5000)) {
         std::fprintf(stderr, "no TCP connection to %s:8000\n", qPrintable(address));

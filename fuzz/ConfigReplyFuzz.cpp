@@ -32,10 +32,10 @@ namespace {
 struct CountingShell : ShellRequests {
     int acknowledged = 0;
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int status) override
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus status) override
     {
-        if (status == 1)
+        if (status == NetConfigStatus::Configured)
             ++acknowledged;
     }
 };
@@ -116,13 +116,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NoLink link;
     testing::MemoryDatagramSocket socket;
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, socket};
-    LinkState linkState;
-    SharedState shared;
-    Popups popups(loop, linkState);
     CountingShell shell;
-    PageContext context{platform, linkState, shared, popups, shell};
-    Discovery discovery(context);
-    NetworkConfig config(context, discovery);
+    PageState state(platform, shell);
+    Discovery discovery(state.context);
+    NetworkConfig config(state.context, discovery);
 
     Input in{data, size};
     const std::uint8_t flags = in.byte();
@@ -141,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         socket.arrive(discoveryReply(mac));
         discovery.selectRow(0);
     } else {
-        linkState.matrixAddress = in.text(20);
+        state.link.matrixAddress = in.text(20);
     }
     config.open();
     config.setAutoIp(!staticIp);

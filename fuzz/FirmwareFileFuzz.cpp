@@ -36,8 +36,8 @@ constexpr std::size_t kMaxFileBytes = 1536;
 
 struct QuietShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 [[noreturn]] void fail(const char* what)
@@ -156,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     auto page = std::make_unique<FirmwarePage>(context);
     // What the main window does when the FW Upgrade tab is selected.
-    shared.firmwareEntryPending = 1;
+    page->tabSelected(true);
     link.activePage = PageId::Firmware;
     if (overTcp)
         page->reconnectTcp();

@@ -24,8 +24,8 @@ namespace {
 
 struct QuietShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus) override {}
 };
 
 struct NoLink : StreamSocket {
@@ -68,13 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     NoLink link;
     testing::MemoryDatagramSocket socket;
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, socket};
-    LinkState linkState;
-    SharedState shared;
-    Popups popups(loop, linkState);
     QuietShell shell;
-    PageContext context{platform, linkState, shared, popups, shell};
-    Discovery discovery(context);
-    NetworkConfig config(context, discovery);
+    PageState state(platform, shell);
+    Discovery discovery(state.context);
+    NetworkConfig config(state.context, discovery);
 
     // The first byte picks the reader; the rest are datagrams. A length
     // byte of 255 stands for a long datagram (up to 2000 bytes).

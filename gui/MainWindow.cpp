@@ -33,24 +33,6 @@ const QColor kFrameGray(160, 160, 160);
 constexpr int kLogoSizePx = 20;
 constexpr int kTitleIconSizePx = 20;
 
-PageId pageOf(Tab tab)
-{
-    switch (tab) {
-    case Tab::General:
-        return PageId::General;
-    case Tab::Edid:
-        return PageId::Edid;
-    case Tab::Matrix:
-        return PageId::Routing;
-    case Tab::FwUpgrade:
-        return PageId::Firmware;
-    }
-    return PageId::General;
-}
-
-constexpr std::array<Tab, kTabCount> kTabs{Tab::General, Tab::Edid, Tab::Matrix, Tab::FwUpgrade};
-constexpr std::array<const char*, kTabCount> kTabTexts{"General", "EDID", "Matrix", "FW Upgrade"};
-
 bool isSwallowedKey(int key)
 {
     return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
@@ -151,8 +133,8 @@ void MainWindow::buildTabRow()
 {
     QFont tabFont = font();
     tabFont.setPointSizeF(9.5);
-    for (std::size_t i = 0; i < kTabs.size(); ++i) {
-        auto* label = new QLabel(kTabTexts[i], this);
+    for (std::size_t i = 0; i < kTabTable.size(); ++i) {
+        auto* label = new QLabel(kTabTable[i].title, this);
         label->setObjectName(QString("tab%1").arg(i));
         label->setFont(tabFont);
         label->setAlignment(Qt::AlignCenter);
@@ -173,15 +155,17 @@ std::array<PopupView*, 3> MainWindow::popupViews() const
 void MainWindow::syncFromShell()
 {
     updateTabColors();
-    for (Tab tab : kTabs) {
+    for (const TabInfo& info : kTabTable) {
+        const Tab tab = info.tab;
         const auto i = static_cast<std::size_t>(tab);
         if (shell_.pageCreated(tab) && !pageViews_[i]) {
-            QWidget* view = createPageView(pageOf(tab), session_, this);
+            QWidget* view = createPageView(info.page, session_, this);
             view->move(1, kPageTopPx);
             pageViews_[i] = view;
         }
     }
-    for (Tab tab : kTabs) {
+    for (const TabInfo& info : kTabTable) {
+        const Tab tab = info.tab;
         QWidget* view = pageViews_[static_cast<std::size_t>(tab)];
         if (view)
             view->setVisible(tab == shell_.shownTab());
@@ -194,7 +178,8 @@ void MainWindow::syncFromShell()
 
 void MainWindow::updateTabColors()
 {
-    for (Tab tab : kTabs) {
+    for (const TabInfo& info : kTabTable) {
+        const Tab tab = info.tab;
         QLabel* label = tabLabels_[static_cast<std::size_t>(tab)];
         const bool selected = shell_.tabSelected(tab);
         QPalette pal = label->palette();
@@ -241,7 +226,8 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
         return;
     }
     const QPoint pos = event->position().toPoint();
-    for (Tab tab : kTabs) {
+    for (const TabInfo& info : kTabTable) {
+        const Tab tab = info.tab;
         if (tabLabels_[static_cast<std::size_t>(tab)]->geometry().contains(pos)) {
             // A press on a tab never drags, even when the switch is refused.
             shell_.selectTab(tab);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/app/Notices.h"
 #include "core/app/Popups.h"
 #include "core/link/LinkState.h"
 
@@ -10,7 +11,7 @@ constexpr int kGuardNoticeMs = 1500;
 
 inline const char* notConnectedText(const LinkState& link)
 {
-    return link.tcpMode() ? "Connect to Matrix failed!" : "Open COM failed!";
+    return link.tcpMode() ? notice_text::kConnectFailed : notice_text::kOpenComFailed;
 }
 
 // The check every command button runs before it sends. Each page decides

@@ -19,6 +19,9 @@ public:
     virtual void reconnectTcp() = 0;
     // 150 ms after the tab was selected.
     virtual void activate() = 0;
+    // Any tab was selected (this page's own when shown is true): the page
+    // resets what it keeps about the conversation of the tab shown.
+    virtual void tabSelected(bool shown) { (void)shown; }
 };
 
 // The General page's operations that the main window calls.
@@ -31,15 +34,27 @@ public:
     virtual void runSearch() = 0;
 };
 
+// What a page, a serial port or the network configuration asks of the main
+// window; the numbers are the message values the window has always used.
+enum class ShellRequest {
+    OpenConfigStatus = 1,  // the configuration was sent: show its status popup
+    SerialFault = 3,       // a port's read failed or its adapter vanished
+};
+
+enum class NetConfigStatus {
+    Configured = 1,      // the matrix acknowledged the configuration
+    DiscoveryReply = 2,  // a matrix answered the re-discovery
+};
+
 // The window messages that pages, the serial ports and the network
 // configuration dialog post to the main window. Each call is posted: it runs
 // after the caller's handler has returned.
 class ShellRequests {
 public:
     virtual ~ShellRequests() = default;
-    virtual void postPageBusy(int value) = 0;        // 1 disables, 0 enables the tab buttons
-    virtual void postShellRequest(int value) = 0;    // 1 config popup, 3 serial read fault
-    virtual void postNetConfigStatus(int value) = 0; // 1 configured, 2 discovery reply
+    virtual void postPageBusy(int value) = 0;  // 1 disables, 0 enables the tab buttons
+    virtual void postShellRequest(ShellRequest request) = 0;
+    virtual void postNetConfigStatus(NetConfigStatus status) = 0;
 };
 
 }  // namespace matrix

@@ -18,4 +18,20 @@ struct PageContext {
     ShellRequests& shell;
 };
 
+// The shared state itself, with the context that hands it out: for tools
+// that run one page or the network parts without the whole program.
+struct PageState {
+    PageState(Platform& platform, ShellRequests& shell)
+        : popups(platform.loop, link), context{platform, link, shared, popups, shell}
+    {
+    }
+    PageState(const PageState&) = delete;
+    PageState& operator=(const PageState&) = delete;
+
+    LinkState link;
+    SharedState shared;
+    Popups popups;
+    PageContext context;
+};
+
 }  // namespace matrix

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Popups.h"
 
+#include "core/app/Notices.h"
 #include "core/link/LinkState.h"
 
 namespace matrix {
@@ -8,7 +9,7 @@ namespace matrix {
 void NoticePopup::show(const std::string& text, std::function<void()> whenClosed)
 {
     link_.noticeText = text;
-    link_.noticeOpen = 1;
+    held_ = true;
     text_ = text;
     if (whenClosed) {
         if (whenClosed_) {
@@ -31,7 +32,7 @@ void NoticePopup::close()
     if (!open_)
         return;
     open_ = false;
-    link_.noticeOpen = 0;
+    held_ = false;
     auto continuation = std::move(whenClosed_);
     whenClosed_ = nullptr;
     changed.notifyChanged();
@@ -121,7 +122,7 @@ void ConfigStatusPopup::onTimer(int id)
             text_ = "configure failed!";
         } else {
             configAcknowledged = 0;
-            text_ = "Matrix configuration completed successfully!";
+            text_ = notice_text::kConfigCompleted;
         }
         changed.notifyChanged();
         timers_.start(kCloseTimer, kCloseMs);
@@ -135,8 +136,7 @@ void ConfigStatusPopup::onTimer(int id)
     }
 }
 
-void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
-                std::function<void()> whenClosed)
+void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs)
 {
     NoticePopup* notice = &popups.notice;
     TimerSet* owner = &timers;
@@ -144,20 +144,23 @@ void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayM
         owner->kill(closeTimerId);
         notice->close();
     });
+}
+
+void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
+                std::function<void()> whenClosed)
+{
+    armNoticeClose(popups, timers, closeTimerId, displayMs);
     popups.notice.show(text, std::move(whenClosed));
 }
 
 void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
-                          const std::string& text)
+                          const std::string& text, std::function<void()> whenClosed)
 {
-    NoticePopup* notice = &popups.notice;
-    TimerSet* owner = &timers;
-    timers.start(closeTimerId, displayMs, [notice, owner, closeTimerId] {
-        owner->kill(closeTimerId);
-        notice->close();
-    });
-    if (notice->link().noticeOpen == 0)
-        popups.notice.show(text);
+    armNoticeClose(popups, timers, closeTimerId, displayMs);
+    if (!popups.notice.held())
+        popups.notice.show(text, std::move(whenClosed));
+    else if (whenClosed)
+        whenClosed();  // the box it would have waited for never opened
 }
 
 }  // namespace matrix

@@ -19,12 +19,18 @@ class NoticePopup {
 public:
     explicit NoticePopup(LinkState& link) : link_(link) {}
 
-    // Sets noticeText and noticeOpen and opens the box. A box that is already
-    // open shows the new text and keeps both continuations.
+    // Sets noticeText and opens the box. A box that is already open shows
+    // the new text and keeps both continuations.
     void show(const std::string& text, std::function<void()> whenClosed = {});
-    void close();  // clears noticeOpen; closing a closed box does nothing
+    void close();  // closing a closed box does nothing
 
     bool isOpen() const { return open_; }
+    // Whether a time-out or standby notice must leave the box alone: set
+    // when the box opens, cleared when it closes, and released early by the
+    // Routing page's grid and step buttons, so that their time-out re-texts
+    // a box that is still up.
+    bool held() const { return held_; }
+    void release() { held_ = false; }
     const std::string& text() const { return text_; }
     int timesOpened() const { return timesOpened_; }
     LinkState& link() { return link_; }
@@ -34,6 +40,7 @@ public:
 private:
     LinkState& link_;
     bool open_ = false;
+    bool held_ = false;
     std::string text_;
     std::function<void()> whenClosed_;
     int timesOpened_ = 0;
@@ -106,8 +113,11 @@ struct Popups {
 void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
                 std::function<void()> whenClosed = {});
 // Arms the closing timer and shows the notice only if no notice is open, as
-// time-outs and the standby notice do.
+// time-outs and the standby notice do. A continuation runs when the box
+// opened here closes, or at once when none was opened.
 void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
-                          const std::string& text);
+                          const std::string& text, std::function<void()> whenClosed = {});
+// (Re-)arms the notice-closing timer alone.
+void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs);
 
 }  // namespace matrix

@@ -3,19 +3,9 @@
 
 namespace matrix {
 
-// Process-wide flags that the main window sets on a tab selection and that
-// the pages read, plus the small counters several pages share.
+// The flags and small counters several pages share. What only one page
+// reads lives in that page, reset through Page::tabSelected.
 struct SharedState {
-    // General page: while 1 the TCP reply handler ignores port-state replies.
-    int statusIdle = 1;
-    // General page: the tab was shown again since the last Status click.
-    int generalShownAgain = 0;
-    // Routing page: TCP replies are taken only while 1.
-    int socketRxEnabled = 0;
-    int edidEntryPending = 0;
-    int firmwareEntryPending = 0;
-    int upgradeMode = 0;
-    int standbyWatch = 0;
     // A firmware upgrade runs; the main window refuses tab switches meanwhile.
     int firmwareUpgrading = 0;
     // The serial settings record of the EDID, Routing and Firmware pages:

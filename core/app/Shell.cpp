@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Shell.h"
 
+#include "core/app/Notices.h"
 #include "core/app/Popups.h"
 #include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
@@ -10,8 +11,8 @@
 namespace matrix {
 
 namespace {
-constexpr const char* kConnectFailedText = "Connect to Matrix failed!";
-constexpr const char* kConfigSuccessText = "Matrix configuration completed successfully!";
+constexpr const char* kConnectFailedText = notice_text::kConnectFailed;
+constexpr const char* kConfigSuccessText = notice_text::kConfigCompleted;
 constexpr const char* kSearchingText = "Searching Matrix IP . . .";
 constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
 }  // namespace
@@ -24,28 +25,13 @@ Shell::Shell(EventLoop& loop, LinkState& link, SharedState& shared, Popups& popu
 
 Shell::~Shell() { *alive_ = false; }
 
-const char* Shell::tabTitle(Tab tab)
-{
-    switch (tab) {
-    case Tab::General:
-        return "General";
-    case Tab::Edid:
-        return "EDID";
-    case Tab::Matrix:
-        return "Matrix";
-    case Tab::FwUpgrade:
-        return "FW Upgrade";
-    }
-    return "";
-}
-
 void Shell::registerPage(Tab tab, Page* page)
 {
     pages_[index(tab)] = page;
     if (page) {
         // A read fault or a vanished adapter on any page's port drops the
         // COM link for the whole program.
-        page->serialPort().setFaultHandler([this] { postShellRequest(3); });
+        page->serialPort().setFaultHandler([this] { postShellRequest(ShellRequest::SerialFault); });
     }
 }
 
@@ -57,44 +43,13 @@ void Shell::showGeneralAtStart()
     changed.notifyChanged();
 }
 
-int Shell::activationTimer(Tab tab)
-{
-    switch (tab) {
-    case Tab::General:
-        return kActivateGeneralTimer;
-    case Tab::Edid:
-        return kActivateEdidTimer;
-    case Tab::Matrix:
-        return kActivateMatrixTimer;
-    case Tab::FwUpgrade:
-        return kActivateFirmwareTimer;
-    }
-    return kActivateGeneralTimer;
-}
-
 void Shell::setPageFlags(Tab tab)
 {
-    switch (tab) {
-    case Tab::General:
-        shared_.statusIdle = 1;
-        shared_.generalShownAgain = 1;
-        link_.activePage = PageId::General;
-        break;
-    case Tab::Edid:
-        shared_.edidEntryPending = 1;
-        link_.activePage = PageId::Edid;
-        break;
-    case Tab::Matrix:
-        link_.activePage = PageId::Routing;
-        break;
-    case Tab::FwUpgrade:
-        shared_.upgradeMode = 0;
-        shared_.standbyWatch = 0;
-        link_.activePage = PageId::Firmware;
-        break;
+    link_.activePage = tabInfo(tab).page;
+    for (const TabInfo& info : kTabTable) {
+        if (Page* page = pages_[index(info.tab)])
+            page->tabSelected(info.tab == tab);
     }
-    shared_.socketRxEnabled = 0;
-    shared_.firmwareEntryPending = 1;
 }
 
 bool Shell::selectTab(Tab tab)
@@ -139,7 +94,7 @@ bool Shell::selectTab(Tab tab)
     // A tab left within 150 ms is not activated any more: its page would
     // take the link back from the page that is shown.
     timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
-    const int timerId = activationTimer(tab);
+    const int timerId = tabInfo(tab).activationTimer;
     timers_.start(timerId, kActivationMs, [this, timerId, i] {
         timers_.kill(timerId);
         if (pages_[i])
@@ -162,14 +117,14 @@ void Shell::postPageBusy(int value)
     post([this, value] { onPageBusy(value); });
 }
 
-void Shell::postShellRequest(int value)
+void Shell::postShellRequest(ShellRequest request)
 {
-    post([this, value] { onShellRequest(value); });
+    post([this, request] { onShellRequest(request); });
 }
 
-void Shell::postNetConfigStatus(int value)
+void Shell::postNetConfigStatus(NetConfigStatus status)
 {
-    post([this, value] { onNetConfigStatus(value); });
+    post([this, status] { onNetConfigStatus(status); });
 }
 
 void Shell::onPageBusy(int value)
@@ -183,11 +138,11 @@ void Shell::onPageBusy(int value)
     changed.notifyChanged();
 }
 
-void Shell::onShellRequest(int value)
+void Shell::onShellRequest(ShellRequest request)
 {
-    if (value == 1) {
+    if (request == ShellRequest::OpenConfigStatus) {
         popups_.configStatus.open();
-    } else if (value == 3) {
+    } else if (request == ShellRequest::SerialFault) {
         for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade}) {
             if (Page* page = pages_[index(tab)])
                 page->serialPort().requestClose();
@@ -197,17 +152,24 @@ void Shell::onShellRequest(int value)
     }
 }
 
-void Shell::onNetConfigStatus(int value)
+void Shell::onNetConfigStatus(NetConfigStatus status)
 {
-    if (value == 1) {
+    if (status == NetConfigStatus::Configured) {
         popups_.configStatus.configAcknowledged = 1;
-        link_.noticeText = kConfigSuccessText;
-        popups_.configStatus.setText(kConfigSuccessText);
-        timers_.start(kConfigSuccessTimer, kConfigSuccessMs);
-    } else if (value == 2) {
+        showConfigStatus(kConfigSuccessText, kConfigSuccessTimer, kConfigSuccessMs);
+    } else if (status == NetConfigStatus::DiscoveryReply) {
         timers_.kill(kSearchTimeoutTimer);
         popups_.configStatus.close();
     }
+}
+
+// The configuration status popup's next line, recorded as the shared notice
+// text, then the step that follows it.
+void Shell::showConfigStatus(const char* text, int nextTimerId, int delayMs)
+{
+    link_.noticeText = text;
+    popups_.configStatus.setText(text);
+    timers_.start(nextTimerId, delayMs);
 }
 
 void Shell::onTimer(int id)
@@ -215,9 +177,7 @@ void Shell::onTimer(int id)
     timers_.kill(id);
     switch (id) {
     case kConfigSuccessTimer:
-        link_.noticeText = kSearchingText;
-        popups_.configStatus.setText(kSearchingText);
-        timers_.start(kSearchAgainTimer, kSearchAgainMs);
+        showConfigStatus(kSearchingText, kSearchAgainTimer, kSearchAgainMs);
         break;
     case kSearchAgainTimer:
         if (generalHooks_)
@@ -225,9 +185,7 @@ void Shell::onTimer(int id)
         timers_.start(kSearchTimeoutTimer, kSearchTimeoutMs);
         break;
     case kSearchTimeoutTimer:
-        link_.noticeText = kSearchFailedText;
-        popups_.configStatus.setText(kSearchFailedText);
-        timers_.start(kSearchCloseTimer, kSearchCloseMs);
+        showConfigStatus(kSearchFailedText, kSearchCloseTimer, kSearchCloseMs);
         break;
     case kSearchCloseTimer:
         popups_.configStatus.close();

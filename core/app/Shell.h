@@ -3,6 +3,7 @@
 
 #include "core/app/ChangeNotifier.h"
 #include "core/app/Page.h"
+#include "core/link/LinkState.h"
 #include "core/transport/TimerSet.h"
 
 #include <array>
@@ -11,7 +12,6 @@
 
 namespace matrix {
 
-struct LinkState;
 struct SharedState;
 struct Popups;
 class EventLoop;
@@ -19,6 +19,26 @@ class EventLoop;
 // The four tabs, in the order the window shows them.
 enum class Tab { General = 0, Edid = 1, Matrix = 2, FwUpgrade = 3 };
 constexpr int kTabCount = 4;
+
+// Each tab once: its label, the page as the link knows it, and the timer
+// that activates the page 150 ms after the tab is shown (the window has
+// always used 3 for FW Upgrade and 4 for Matrix). The shell and the window
+// both read this table.
+struct TabInfo {
+    Tab tab;
+    const char* title;
+    PageId page;
+    int activationTimer;
+};
+
+inline constexpr std::array<TabInfo, kTabCount> kTabTable{{
+    {Tab::General, "General", PageId::General, 1},
+    {Tab::Edid, "EDID", PageId::Edid, 2},
+    {Tab::Matrix, "Matrix", PageId::Routing, 4},
+    {Tab::FwUpgrade, "FW Upgrade", PageId::Firmware, 3},
+}};
+
+constexpr const TabInfo& tabInfo(Tab tab) { return kTabTable[static_cast<std::size_t>(tab)]; }
 
 // The main window's behaviour without its widgets: which tab is selected,
 // the link hand-over when a tab is shown, the refusal while a command is in
@@ -28,10 +48,10 @@ class Shell : public ShellRequests {
 public:
     // Activation timers; ids as the window has always used them (note that
     // FW Upgrade is 3 and Matrix is 4).
-    static constexpr int kActivateGeneralTimer = 1;
-    static constexpr int kActivateEdidTimer = 2;
-    static constexpr int kActivateFirmwareTimer = 3;
-    static constexpr int kActivateMatrixTimer = 4;
+    static constexpr int kActivateGeneralTimer = tabInfo(Tab::General).activationTimer;
+    static constexpr int kActivateEdidTimer = tabInfo(Tab::Edid).activationTimer;
+    static constexpr int kActivateFirmwareTimer = tabInfo(Tab::FwUpgrade).activationTimer;
+    static constexpr int kActivateMatrixTimer = tabInfo(Tab::Matrix).activationTimer;
     static constexpr int kActivationMs = 150;
     // Re-discovery after a successful network configuration.
     static constexpr int kConfigSuccessTimer = 7;
@@ -52,7 +72,7 @@ public:
 
     // A page registers itself for its tab. A tab without a page is a
     // placeholder: it can be shown, but nothing is handed over or activated.
-    // Registering also routes the page's serial faults to postShellRequest(3).
+    // Registering also routes the page's serial faults to the shell.
     void registerPage(Tab tab, Page* page);
     void setGeneralHooks(GeneralPageHooks* hooks) { generalHooks_ = hooks; }
 
@@ -75,12 +95,12 @@ public:
     Page* page(Tab tab) const { return pages_[index(tab)]; }
     // The hidden tab buttons, switched by postPageBusy.
     bool tabButtonsEnabled() const { return tabButtonsEnabled_; }
-    static const char* tabTitle(Tab tab);
+    static const char* tabTitle(Tab tab) { return tabInfo(tab).title; }
 
     // ShellRequests: each call is posted and runs after the caller returns.
     void postPageBusy(int value) override;
-    void postShellRequest(int value) override;
-    void postNetConfigStatus(int value) override;
+    void postShellRequest(ShellRequest request) override;
+    void postNetConfigStatus(NetConfigStatus status) override;
 
     TimerSet& timers() { return timers_; }
     ChangeNotifier changed;
@@ -89,11 +109,11 @@ private:
     static int index(Tab tab) { return static_cast<int>(tab); }
     void post(std::function<void()> task);
     void onPageBusy(int value);
-    void onShellRequest(int value);
-    void onNetConfigStatus(int value);
+    void onShellRequest(ShellRequest request);
+    void onNetConfigStatus(NetConfigStatus status);
     void onTimer(int id);
+    void showConfigStatus(const char* text, int nextTimerId, int delayMs);
     void setPageFlags(Tab tab);
-    static int activationTimer(Tab tab);
 
     EventLoop& loop_;
     LinkState& link_;

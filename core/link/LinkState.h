@@ -24,7 +24,6 @@ struct LinkState {
     std::string matrixAddress;  // dotted IPv4 text
     PageId activePage = PageId::General;
     std::string noticeText;
-    int noticeOpen = 0;
     std::string progressText;
     int progressOpen = 0;
     int busy = 0;  // the Routing page has a command in flight

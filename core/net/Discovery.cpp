@@ -71,15 +71,7 @@ void Discovery::selectRow(int row)
 
 void Discovery::onReadable()
 {
-    // A readable event may stand for several datagrams; each is taken on
-    // its own, as if it had raised its own event.
-    std::array<std::uint8_t, kBufferBytes> datagram{};
-    while (listening_) {
-        long length = socket_.receive(datagram.data(), datagram.size());
-        if (length < 0)
-            return;
-        takeDatagram(datagram.data(), static_cast<std::size_t>(length));
-    }
+    socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
 }
 
 void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
@@ -123,7 +115,7 @@ void Discovery::interpret()
     changed.notifyChanged();
     if (onAddress_)
         onAddress_(address);
-    context_.shell.postNetConfigStatus(2);
+    context_.shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
 }
 
 }  // namespace matrix

@@ -135,18 +135,12 @@ void NetworkConfig::ok()
 
     visible_ = false;
     changed.notifyChanged();
-    context_.shell.postShellRequest(1);
+    context_.shell.postShellRequest(ShellRequest::OpenConfigStatus);
 }
 
 void NetworkConfig::onReadable()
 {
-    std::array<std::uint8_t, kBufferBytes> datagram{};
-    while (listening_) {
-        long length = socket_.receive(datagram.data(), datagram.size());
-        if (length < 0)
-            return;
-        takeDatagram(datagram.data(), static_cast<std::size_t>(length));
-    }
+    socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
 }
 
 void NetworkConfig::echo(const std::uint8_t* data, std::size_t length)
@@ -176,7 +170,7 @@ void NetworkConfig::takeDatagram(const std::uint8_t* data, std::size_t length)
     const bool acknowledged = at && buffer_[*at + kConfigDirectionOffset] == kConfigAckMark;
     count_ = 0;
     if (acknowledged)
-        context_.shell.postNetConfigStatus(1);
+        context_.shell.postNetConfigStatus(NetConfigStatus::Configured);
 }
 
 }  // namespace matrix

@@ -14,6 +14,8 @@ constexpr std::uint16_t kNetConfigPort = 30601;
 // The one UDP socket used by discovery and network configuration.
 class DatagramSocket {
 public:
+    static constexpr std::size_t kReceiveBufferBytes = 1024;
+
     virtual ~DatagramSocket() = default;
 
     // Closes what is held, binds the port on every local address with
@@ -27,6 +29,20 @@ public:
     virtual long receive(std::uint8_t* buffer, std::size_t capacity) = 0;
 
     void setReadableHandler(std::function<void()> handler) { onReadable_ = std::move(handler); }
+
+    // A readable event may stand for several datagrams: each waiting one is
+    // taken on its own, as if it had raised its own event, while listening
+    // holds (a datagram's handler may stop the listening).
+    void receiveEach(const bool& listening, const std::function<void(const std::uint8_t*, std::size_t)>& take)
+    {
+        std::uint8_t datagram[kReceiveBufferBytes];
+        while (listening) {
+            const long length = receive(datagram, sizeof datagram);
+            if (length < 0)
+                return;
+            take(datagram, static_cast<std::size_t>(length));
+        }
+    }
 
 protected:
     void notifyReadable()

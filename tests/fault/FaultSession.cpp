@@ -37,7 +37,7 @@ const char* tabName(Tab tab) { return Shell::tabTitle(tab); }
 }  // namespace
 
 FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
-    : seed_(seed), files_(files), rng_(seed), session_(rig_.platform)
+    : seed_(seed), files_(files), choices_(seed), session_(rig_.platform)
 {
     rig_.serialHub.addPort(kSilentComPort);
     firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
@@ -79,9 +79,9 @@ FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
 
 FaultSession::~FaultSession() { session_.firmware.changed.unsubscribe(firmwareListener_); }
 
-bool FaultSession::chance(double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p; }
+bool FaultSession::chance(double p) { return choices_.chance(p); }
 
-int FaultSession::between(int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng_); }
+int FaultSession::between(int low, int high) { return choices_.between(low, high); }
 
 void FaultSession::note(const std::string& line)
 {
@@ -612,7 +612,7 @@ void FaultSession::checkIdle(const std::string& when)
     expect(!popups.notice.isOpen(), "notice still open (\"" + popups.notice.text() + "\")");
     expect(!popups.progress.isOpen(), "progress popup still open (\"" + popups.progress.text() + "\")");
     expect(!popups.configStatus.isOpen(), "configuration status popup still open");
-    expect(link.noticeOpen == 0, "noticeOpen is " + std::to_string(link.noticeOpen));
+    expect(!popups.notice.held(), "the notice is still held");
     expect(link.progressOpen == 0, "progressOpen is " + std::to_string(link.progressOpen));
     expect(link.busy == 0, "busy is " + std::to_string(link.busy));
     expect(session_.edid.edidBusy() == 0, "edidBusy is " + std::to_string(session_.edid.edidBusy()));

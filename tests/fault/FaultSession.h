@@ -2,10 +2,10 @@
 #pragma once
 
 #include "core/session/MatrixSession.h"
+#include "tests/fault/SeededChoices.h"
 #include "tests/support/TestRig.h"
 
 #include <cstdint>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -77,7 +77,7 @@ private:
 
     std::uint32_t seed_;
     const FaultFiles& files_;
-    std::mt19937 rng_;
+    SeededChoices choices_;
     TestRig rig_;
     MatrixSession session_;
     int firmwareListener_ = 0;

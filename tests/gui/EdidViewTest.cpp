@@ -9,6 +9,7 @@
 #include "gui/app/ProgressView.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/Transport.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -24,7 +25,6 @@ using namespace matrix::testing;
 
 namespace {
 
-enum class Transport { Com, Tcp };
 
 QString sample(const char* name) { return QString(MATRIX_EDID_DATA_DIR) + "/" + name; }
 
@@ -54,29 +54,13 @@ void choose(QComboBox* combo, int row)
 
 gui::EdidView* openEdidTab(GuiRig& gui, Transport transport)
 {
-    MatrixSession& s = gui.session;
-    if (transport == Transport::Tcp) {
-        s.link.controlMode = ControlMode::Tcp;
-        s.link.tcpLinkUp = 1;
-        s.link.matrixAddress = TestRig::kAddress;
-    } else {
-        s.link.controlMode = ControlMode::Com;
-        s.link.comOpen = 1;
-        s.link.comPort = TestRig::kComPort;
-    }
-    gui::MainWindow& w = *gui.window;
-    const QPoint at = w.tabLabel(Tab::Edid)->geometry().center();
-    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, at);
-    gui.advance(200);
-    gui.settle();
-    return qobject_cast<gui::EdidView*>(w.pageView(Tab::Edid));
+    return qobject_cast<gui::EdidView*>(gui.openTab(Tab::Edid, transport));
 }
 
 class EdidViewTest : public ::testing::TestWithParam<Transport> {};
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, EdidViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST(EdidView, ShowsTheManualModeRowsTrimmedToFourPorts)
 {

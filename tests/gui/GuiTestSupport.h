@@ -8,10 +8,12 @@
 #include "gui/MainWindow.h"
 #include "gui/app/PopupView.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QString>
 #include <QTest>
@@ -98,6 +100,28 @@ struct GuiRig {
     {
         rig.loop.runPending();
         processGuiEvents();
+    }
+
+    // The link as a connect over the transport leaves it, then a click on
+    // the tab's label; returns the tab's view once its page has activated.
+    QWidget* openTab(Tab tab, Transport transport)
+    {
+        LinkState& link = session.link;
+        if (transport == Transport::Tcp) {
+            link.controlMode = ControlMode::Tcp;
+            link.tcpLinkUp = 1;
+            link.matrixAddress = TestRig::kAddress;
+        } else {
+            link.controlMode = ControlMode::Com;
+            link.comOpen = 1;
+            link.comPort = TestRig::kComPort;
+        }
+        const QPoint at = window->tabLabel(tab)->geometry().center();
+        QTest::mousePress(window.get(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(window.get(), Qt::LeftButton, Qt::NoModifier, at);
+        advance(200);
+        settle();
+        return window->pageView(tab);
     }
 };
 

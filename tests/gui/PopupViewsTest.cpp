@@ -57,7 +57,7 @@ TEST(PopupViews, noticeOpensCentredOnTheMainWindowAndClosesWithItsTimer)
     EXPECT_TRUE(view->isVisible());
     gui.advance(20);
     EXPECT_FALSE(view->isVisible());
-    EXPECT_EQ(gui.session.link.noticeOpen, 0);
+    EXPECT_FALSE(gui.session.popups.notice.held());
 }
 
 TEST(PopupViews, progressFollowsEveryRefreshAndKeepsItsPlace)

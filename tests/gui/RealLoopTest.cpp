@@ -61,7 +61,7 @@ TEST(RealLoop, noticeClosesByItselfWhileShown)
     ASSERT_TRUE(rig.window->noticeView()->isVisible());
     EXPECT_EQ(rig.window->noticeView()->text(), "Open COM failed!");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !rig.window->noticeView()->isVisible(); }, 4000));
-    EXPECT_EQ(rig.session->link.noticeOpen, 0);
+    EXPECT_FALSE(rig.session->popups.notice.held());
 }
 
 TEST(RealLoop, comConnectAndStatusRun)

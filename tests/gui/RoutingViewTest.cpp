@@ -7,6 +7,7 @@
 #include "gui/skin/ImageButton.h"
 #include "gui/skin/SegmentDisplay.h"
 #include "tests/gui/GuiTestSupport.h"
+#include "tests/support/Transport.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -25,27 +26,10 @@ using namespace matrix::testing;
 
 namespace {
 
-enum class Transport { Com, Tcp };
 
 gui::RoutingView* openMatrixTab(GuiRig& gui, Transport transport)
 {
-    MatrixSession& s = gui.session;
-    if (transport == Transport::Tcp) {
-        s.link.controlMode = ControlMode::Tcp;
-        s.link.tcpLinkUp = 1;
-        s.link.matrixAddress = TestRig::kAddress;
-    } else {
-        s.link.controlMode = ControlMode::Com;
-        s.link.comOpen = 1;
-        s.link.comPort = TestRig::kComPort;
-    }
-    gui::MainWindow& w = *gui.window;
-    const QPoint at = w.tabLabel(Tab::Matrix)->geometry().center();
-    QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, at);
-    QTest::mouseRelease(&w, Qt::LeftButton, Qt::NoModifier, at);
-    gui.advance(200);
-    gui.settle();
-    return qobject_cast<gui::RoutingView*>(w.pageView(Tab::Matrix));
+    return qobject_cast<gui::RoutingView*>(gui.openTab(Tab::Matrix, transport));
 }
 
 int checkedButton(gui::RoutingView* view, int output)
@@ -60,7 +44,7 @@ int checkedButton(gui::RoutingView* view, int output)
 class RoutingViewTest : public ::testing::TestWithParam<Transport> {};
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST_P(RoutingViewTest, TabShowsTheMatrixRoutingAfterRefresh)
 {

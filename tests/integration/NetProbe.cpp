@@ -40,10 +40,10 @@ public:
 
 struct ProbeShell : ShellRequests {
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int value) override
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus status) override
     {
-        if (value == 1)
+        if (status == NetConfigStatus::Configured)
             acknowledged = true;
     }
     bool acknowledged = false;
@@ -98,13 +98,10 @@ int main(int argc, char** argv)
     QtDatagramSocket datagram;
     NoLinkSocket link;
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, datagram};
-    LinkState linkState;
-    SharedState shared;
-    Popups popups(loop, linkState);
     ProbeShell shell;
-    PageContext context{platform, linkState, shared, popups, shell};
-    Discovery discovery(context);
-    NetworkConfig config(context, discovery);
+    PageState state(platform, shell);
+    Discovery discovery(state.context);
+    NetworkConfig config(state.context, discovery);
 
     const int wait = parser.value(waitMs).toInt();
     const auto report = [&] {

@@ -15,8 +15,7 @@ namespace {
 
 namespace p = protocol;
 
-const char* const kPleaseWait = "Please wait...";
-const char* const kTimeOut = "Time out!";
+using namespace notice_text;
 
 bool isFullTimeout(int id)
 {
@@ -69,32 +68,21 @@ EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
       timers_(context.platform.loop),
-      serial_(context.platform.makeSerial()),
-      sender_(context.link, *serial_, FrameSender::Echo::AfterSending)
+      notice_(context.popups, timers_, kNoticeTimer),
+      pageLink_(context, FrameSender::Echo::AfterSending)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
-    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
-    serial_->setFaultHandler([this] { ctx_.shell.postShellRequest(3); });
+    pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
+    pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
 void EdidPage::startPage()
 {
-    // The COM link the user connected is taken at once; nothing is sent
-    // until the entry query that follows the tab being shown. After a
-    // Disconnect the port is left alone (see RoutingPage::startPage).
-    if (!link_.tcpMode() && link_.comPort != 0 && link_.comOpen == 1) {
-        SerialSettings settings = liveSerialSettings();
-        settings.stopBits = ctx_.shared.pageStopBits;
-        if (serial_->open(link_.comPort, settings))
-            serial_->startWorker();
-    }
+    // Nothing is sent until the entry query that follows the tab being shown.
+    pageLink_.openChosenPort();
 }
 
-EdidPage::~EdidPage()
-{
-    serial_->setByteHandler(nullptr);
-    serial_->setFaultHandler(nullptr);
-}
+EdidPage::~EdidPage() = default;
 
 // --- view model ------------------------------------------------------------
 
@@ -125,52 +113,32 @@ const std::string& EdidPage::inputStatusText(int input) const
     return statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
-void EdidPage::selectMode(int row)
+// Rows outside the list are ignored. The target lists end in "All Inputs",
+// one row past the ports.
+void EdidPage::selectRow(int& index, int row, int rowCount)
 {
-    if (row < 0 || row >= edid::kModeRowCount)
+    if (row < 0 || row >= rowCount)
         return;
-    modeIndex_ = row;
+    index = row;
     changed.notifyChanged();
 }
 
-void EdidPage::selectSetTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    setTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
 
-void EdidPage::selectCopySource(int row)
-{
-    if (row < 0 || row >= portCount_)
-        return;
-    copySourceIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount_ + 1); }
 
-void EdidPage::selectCopyTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    copyTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount_); }
 
-void EdidPage::selectDownloadTarget(int row)
-{
-    if (row < 0 || row > portCount_)
-        return;
-    downloadTargetIndex_ = row;
-    changed.notifyChanged();
-}
+void EdidPage::selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount_ + 1); }
+
+void EdidPage::selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount_ + 1); }
 
 void EdidPage::openEdidFile(const std::string& path)
 {
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
     switch (check.verdict) {
     case edid::EdidFileVerdict::Accept:
-        sender_.sentLog().echoSent(check.data.data(), check.echoBytes);
+        pageLink_.sender().sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
         edidFilePath_ = path;
         break;
@@ -185,25 +153,23 @@ void EdidPage::openEdidFile(const std::string& path)
 
 // --- helpers -----------------------------------------------------------------
 
-bool EdidPage::portOpen() const { return serial_->isOpen(); }
+bool EdidPage::portOpen() const { return pageLink_.serial().isOpen(); }
 
-void EdidPage::send(const CommandFrame& frame) { sender_.send(frame); }
+void EdidPage::send(const CommandFrame& frame) { pageLink_.sender().send(frame); }
 
 void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
 {
-    matrix::showNotice(ctx_.popups, timers_, kNoticeTimer, displayMs, text, std::move(whenClosed));
+    notice_.show(displayMs, text, std::move(whenClosed));
 }
 
 void EdidPage::showNoticeIfNoneOpen(const std::string& text, int displayMs)
 {
-    link_.noticeText = text;
-    matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, displayMs, text);
+    notice_.recordIfNoneOpen(displayMs, text);
 }
 
 void EdidPage::closePleaseWait()
 {
-    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait)
-        ctx_.popups.notice.close();
+    notice_.closePleaseWait();
 }
 
 void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
@@ -304,7 +270,7 @@ void EdidPage::resendFor(int timerId)
 
 bool EdidPage::startOperation(int operation)
 {
-    ctx_.shared.edidEntryPending = 0;
+    entryPending_ = 0;
     if (edidBusy_ == 1) {
         showNotice(kPleaseWait);
         return false;
@@ -359,11 +325,11 @@ void EdidPage::clickDownload()
 
 void EdidPage::clickStatus()
 {
-    ctx_.shared.edidEntryPending = 0;
+    entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
     const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
     if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
-        link_.progressText = "Getting status . . .";
+        link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
         sendStatusQuery(1);
         edidBusy_ = 1;
@@ -379,10 +345,7 @@ void EdidPage::reconnectTcp()
 {
     StreamSocket& socket = ctx_.platform.linkSocket;
     link_.linkSocket = &socket;
-    socket.recreate(this);
-    socketAssembler_.reset();
-    socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
-    link_.socketConnected = 0;
+    pageLink_.reconnect(socket, *this);
 }
 
 void EdidPage::activate()
@@ -394,28 +357,28 @@ void EdidPage::activate()
     const bool operationRunning = timers_.isRunning(kProgressTimer);
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0)
-            showNotice("Connect to Matrix failed!");
+            showNotice(kConnectFailed);
         if (!operationRunning) {
             edidOperation_ = kOpRefresh;
             sendStatusQuery(1);
         }
-        ctx_.shared.edidEntryPending = 0;
+        entryPending_ = 0;
         changed.notifyChanged();
         return;
     }
     if (link_.comOpen == 0) {
-        showNotice("Open COM failed!");
+        showNotice(kOpenComFailed);
         changed.notifyChanged();
         return;
     }
     ctx_.shared.pageStopBits = 2;
     SerialSettings settings = liveSerialSettings();
     settings.stopBits = ctx_.shared.pageStopBits;
-    if (serial_->open(link_.comPort, settings))
-        serial_->startWorker();
+    if (pageLink_.serial().open(link_.comPort, settings))
+        pageLink_.serial().startWorker();
     else
-        showNotice("Open COM failed!");
-    serialAssembler_.reset();
+        showNotice(kOpenComFailed);
+    pageLink_.dropSerialTail();
     if (!operationRunning) {
         edidOperation_ = kOpRefresh;
         sendStatusQuery(1);
@@ -425,44 +388,22 @@ void EdidPage::activate()
 
 // --- receive paths -------------------------------------------------------------
 
-void EdidPage::onSerialByte(std::uint8_t byte, int portNumber)
-{
-    if (link_.tcpMode())
-        return;
-    if (portNumber < 1 || portNumber > 255)
-        return;
-    if (auto frame = serialAssembler_.feed(byte, &rxLog_))
-        dispatch(*frame);
-}
+void EdidPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
 
-void EdidPage::onSocketConnect(int errorCode)
-{
-    if (errorCode == 0)
-        link_.socketConnected = 1;
-}
-
-void EdidPage::onSocketClose() { link_.socketConnected = 0; }
+void EdidPage::onSocketClose() { pageLink_.socketClosed(); }
 
 void EdidPage::onSocketRead()
 {
-    std::uint8_t buffer[kSocketReadBytes];
-    for (;;) {
-        const long n = ctx_.platform.linkSocket.receive(buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        // Replies may be split over reads or arrive several in one read:
-        // every complete frame is handled in order and the tail is kept, so
-        // that a reply that shares a read with another is not lost.
-        socketAssembler_.feed(
-            buffer, static_cast<std::size_t>(n), [this](const CommandFrame& frame) { dispatch(frame); }, &rxLog_);
-    }
+    pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
+        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { dispatch(frame); }, true);
+    });
 }
 
 void EdidPage::dispatch(const CommandFrame& frame)
 {
     // Until the entry query has gone out, TCP replies belong to the page
     // that held the link before.
-    if (ctx_.shared.edidEntryPending == 1 && link_.tcpMode())
+    if (entryPending_ == 1 && link_.tcpMode())
         return;
     if (!frame.headerOk())
         return;
@@ -552,17 +493,25 @@ void EdidPage::onCopyQueryReply(const CommandFrame& f)
     edidBusy_ = 1;
 }
 
-void EdidPage::onSetOneReply()
+// An operation's answer came: its two waits and the animation stop, the
+// busy flag drops (freeing the tab buttons) and the progress popup closes.
+void EdidPage::endOperationWait(int firstTimerId, bool freeTabs)
 {
-    timers_.kill(kModeOneTimer);
-    timers_.kill(kModeOneTimer + 1);
+    timers_.kill(firstTimerId);
+    timers_.kill(firstTimerId + 1);
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
+    if (freeTabs)
+        ctx_.shell.postPageBusy(edidBusy_);
     closeProgress();
+}
+
+void EdidPage::onSetOneReply()
+{
+    endOperationWait(kModeOneTimer);
     closePleaseWait();
     const int input = setTargetIndex_ + 1;
-    showNotice("Set successfully!", kNoticeMs, [this, input] {
+    showNotice(kSetSuccessfully, kNoticeMs, [this, input] {
         sendStatusQuery(input);
         changed.notifyChanged();
     });
@@ -570,26 +519,16 @@ void EdidPage::onSetOneReply()
 
 void EdidPage::onDefaultOneReply()
 {
-    timers_.kill(kDefaultOneTimer);
-    timers_.kill(kDefaultOneTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kDefaultOneTimer);
     sendStatusQuery(setTargetIndex_ + 1);
     closePleaseWait();
 }
 
 void EdidPage::onSetAllReply()
 {
-    timers_.kill(kModeAllTimer);
-    timers_.kill(kModeAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kModeAllTimer);
     closePleaseWait();
-    showNotice("Set successfully!", kNoticeMs, [this] {
+    showNotice(kSetSuccessfully, kNoticeMs, [this] {
         edidOperation_ = kOpRefresh;
         sendStatusQuery(1);
         changed.notifyChanged();
@@ -598,12 +537,7 @@ void EdidPage::onSetAllReply()
 
 void EdidPage::onDefaultAllReply()
 {
-    timers_.kill(kDefaultAllTimer);
-    timers_.kill(kDefaultAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kDefaultAllTimer);
     edidOperation_ = kOpRefresh;
     sendStatusQuery(1);
     closePleaseWait();
@@ -611,12 +545,7 @@ void EdidPage::onDefaultAllReply()
 
 void EdidPage::onCopyAllReply(const CommandFrame& f)
 {
-    timers_.kill(kCopyAllTimer);
-    timers_.kill(kCopyAllTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
+    endOperationWait(kCopyAllTimer);
     closePleaseWait();
     // The matrix reports a refused copy with a non-zero p1, as it does for
     // a single input; it must not read as a success.
@@ -633,13 +562,10 @@ void EdidPage::onCopyAllReply(const CommandFrame& f)
 
 void EdidPage::onCopyOneReply(const CommandFrame& f)
 {
-    timers_.kill(kCopyOneTimer);
-    timers_.kill(kCopyOneTimer + 1);
-    timers_.kill(kProgressTimer);
-    edidBusy_ = 0;
-    closeProgress();
+    // A single copy never held the tab buttons.
+    endOperationWait(kCopyOneTimer, false);
     closePleaseWait();
-    if (link_.noticeOpen != 0)
+    if (ctx_.popups.notice.held())
         return;
     if (f.p1() == p::kEdidResultOk) {
         const int input = copyTargetIndex_ + 1;
@@ -703,7 +629,7 @@ void EdidPage::onStandby()
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();
-    showNoticeIfNoneOpen("Matrix is in standby mode!", kLongNoticeMs);
+    showNoticeIfNoneOpen(kStandby, kLongNoticeMs);
 }
 
 void EdidPage::onStatusReply(const CommandFrame& f)
@@ -785,10 +711,10 @@ void EdidPage::dataStep()
         // Nothing will answer a block that was never sent: end the download
         // here instead of leaving the progress popup up for good.
         endOperationQuietly();
-        showNotice("Connect to Matrix failed!");
+        showNotice(kConnectFailed);
         return;
     }
-    sender_.sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
+    pageLink_.sender().sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
     timers_.start(kDownloadResultTimer, kReplyWaitMs);
 }
 
@@ -808,7 +734,7 @@ void EdidPage::fullTimeout(int id)
     closeProgress();
     if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(edidBusy_);
-        matrix::showNoticeIfNoneOpen(ctx_.popups, timers_, kNoticeTimer, kNoticeMs, kTimeOut);
+        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
         ctx_.popups.notice.close();
         return;
     }

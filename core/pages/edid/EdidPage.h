@@ -4,8 +4,8 @@
 #include "core/app/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/link/FrameAssembler.h"
-#include "core/link/FrameSender.h"
+#include "core/app/Notices.h"
+#include "core/app/PageLink.h"
 #include "core/link/HexLog.h"
 #include "core/pages/edid/EdidFile.h"
 #include "core/protocol/Protocol.h"
@@ -66,7 +66,6 @@ public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;
-    static constexpr std::size_t kSocketReadBytes = 1024;
     static constexpr std::size_t kTransferBlockBytes = protocol::kEdidTransferBytes;
     static constexpr int kStatusInputs = 8;
     static constexpr int kLivePorts = 4;
@@ -77,8 +76,13 @@ public:
     EdidPage& operator=(const EdidPage&) = delete;
 
     // Page
-    SerialChannel& serialPort() override { return *serial_; }
+    SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool shown) override
+    {
+        if (shown)
+            entryPending_ = 1;
+    }
     void reconnectTcp() override;
     void activate() override;  // the entry query
 
@@ -88,7 +92,6 @@ public:
     void onSocketClose() override;
 
     // Serial receive path, one byte at a time (also wired to the port).
-    void onSerialByte(std::uint8_t byte, int portNumber);
 
     // --- view model: what the view shows --------------------------------
     static const std::vector<std::string>& modeRows();
@@ -122,8 +125,8 @@ public:
     int portCount() const { return portCount_; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
     const std::array<std::uint8_t, kTransferBlockBytes>& transferBlock() const { return edidTransferBlock_; }
-    const HexLog& sentLog() const { return sender_.sentLog(); }
-    const HexLog& receivedLog() const { return rxLog_; }
+    const HexLog& sentLog() const { return pageLink_.sentLog(); }
+    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     TimerSet& timers() { return timers_; }
 
     ChangeNotifier changed;
@@ -168,6 +171,8 @@ private:
     void animateProgress();
 
     void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
+    void selectRow(int& index, int row, int rowCount);
+    void endOperationWait(int firstTimerId, bool freeTabs = true);
     void showNoticeIfNoneOpen(const std::string& text, int displayMs = kNoticeMs);
     void closePleaseWait();
     void closeProgress();
@@ -177,11 +182,11 @@ private:
     PageContext& ctx_;
     LinkState& link_;
     TimerSet timers_;
-    std::unique_ptr<SerialChannel> serial_;
-    FrameSender sender_;
-    FrameAssembler serialAssembler_;
-    FrameAssembler socketAssembler_;
-    HexLog rxLog_;
+    PageNotice notice_;
+    PageLink pageLink_;
+    // Until the entry query has gone out, TCP replies belong to the page
+    // that held the link before.
+    int entryPending_ = 0;
 
     int edidOperation_ = kOpNone;
     int edidBusy_ = 0;

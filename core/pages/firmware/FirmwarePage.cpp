@@ -29,31 +29,32 @@ const char* deviceTypeText(int type)
 
 FirmwarePage::FirmwarePage(PageContext& context)
     : context_(context),
-      serial_(context.platform.makeSerial()),
-      sender_(context.link, *serial_, FrameSender::Echo::AfterSending),
-      timers_(context.platform.loop)
+      pageLink_(context, FrameSender::Echo::AfterSending),
+      timers_(context.platform.loop),
+      notice_(context.popups, timers_, kNoticeTimer)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
-    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    pageLink_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
+}
+
+void FirmwarePage::tabSelected(bool shown)
+{
+    entryPending_ = 1;
+    if (shown) {
+        upgradeMode_ = 0;
+        standbyWatch_ = 0;
+    }
 }
 
 void FirmwarePage::startPage()
 {
-    // As the other pages: the connected COM link is taken at once, a
-    // closed one is left alone (see RoutingPage::startPage).
-    const LinkState& link = context_.link;
-    if (!link.tcpMode() && link.comPort != 0 && link.comOpen == 1) {
-        SerialSettings settings = liveSerialSettings();
-        settings.stopBits = context_.shared.pageStopBits;
-        if (serial_->open(link.comPort, settings))
-            serial_->startWorker();
-    }
+    pageLink_.openChosenPort();
 }
 
 FirmwarePage::~FirmwarePage()
 {
-    serial_->setByteHandler(nullptr);
-    serial_->requestClose();
+    pageLink_.serial().setByteHandler(nullptr);
+    pageLink_.serial().requestClose();
 }
 
 // ---- link hand-over -------------------------------------------------------
@@ -63,9 +64,7 @@ void FirmwarePage::reconnectTcp()
     LinkState& link = context_.link;
     if (!link.linkSocket)
         return;
-    link.linkSocket->recreate(this);
-    link.linkSocket->connectTo(link.matrixAddress, kMatrixTcpPort);
-    link.socketConnected = 0;
+    pageLink_.reconnect(*link.linkSocket, *this);
 }
 
 void FirmwarePage::activate()
@@ -74,77 +73,60 @@ void FirmwarePage::activate()
     SharedState& shared = context_.shared;
     if (link.tcpMode()) {
         if (link.socketConnected == 0) {
-            showPageNotice("Connect to Matrix failed!");
+            showPageNotice(notice_text::kConnectFailed);
             return;
         }
     } else {
         if (link.comOpen == 0) {
-            showPageNotice("Open COM failed!");
+            showPageNotice(notice_text::kOpenComFailed);
             return;
         }
         shared.pageStopBits = 2;
         SerialSettings settings = liveSerialSettings();
         settings.stopBits = shared.pageStopBits;
-        if (!serial_->open(link.comPort, settings) || !serial_->startWorker()) {
-            showPageNotice("Open COM failed!");
+        if (!pageLink_.serial().open(link.comPort, settings) || !pageLink_.serial().startWorker()) {
+            showPageNotice(notice_text::kOpenComFailed);
             return;
         }
     }
-    shared.standbyWatch = 1;
+    standbyWatch_ = 1;
     sendFrame(p::deviceTypeRequest());
 }
 
-void FirmwarePage::onSocketConnect(int errorCode)
-{
-    if (errorCode == 0)
-        context_.link.socketConnected = 1;
-}
+void FirmwarePage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
 
-void FirmwarePage::onSocketClose() { context_.link.socketConnected = 0; }
+void FirmwarePage::onSocketClose() { pageLink_.socketClosed(); }
 
 void FirmwarePage::onSocketRead()
 {
     StreamSocket* socket = context_.link.linkSocket;
     if (!socket)
         return;
-    std::uint8_t buffer[1024];
-    long got;
-    while ((got = socket->receive(buffer, sizeof buffer)) > 0) {
+    pageLink_.drainSocket(*socket, [this](const std::uint8_t* data, std::size_t length) {
         if (!context_.link.tcpMode())
-            continue;
-        // A reply split over reads, or several in one read, are all taken.
-        tcpAssembler_.feed(buffer, static_cast<std::size_t>(got),
-                           [this](const CommandFrame& frame) { handleFrame(frame, true); });
-    }
-}
-
-void FirmwarePage::onSerialByte(std::uint8_t byte, int portNumber)
-{
-    if (context_.link.tcpMode() || portNumber < 1 || portNumber > 255)
-        return;
-    if (auto frame = serialAssembler_.feed(byte, &receivedLog_))
-        handleFrame(*frame, false);
+            return;
+        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { handleFrame(frame, true); }, false);
+    });
 }
 
 // ---- replies ----------------------------------------------------------------
 
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
-    SharedState& shared = context_.shared;
     if (p::isStandby(frame)) {
-        if (!viaTcp || shared.standbyWatch == 1)
+        if (!viaTcp || standbyWatch_ == 1)
             handleStandby();
         return;
     }
     if (frame.command() == p::kFirmwareCommand) {
-        if (viaTcp && shared.firmwareEntryPending == 1)
+        if (viaTcp && entryPending_ == 1)
             return;
         handleUpgradeReply(frame);
         return;
     }
     if (frame.command() != p::kStatusCommand)
         return;
-    if (shared.upgradeMode == 0) {
+    if (upgradeMode_ == 0) {
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
         return;
     }
@@ -187,34 +169,24 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         return;
     const std::uint8_t sub = f.subCommand();
     const auto start = p::decodeFirmwareStart(f, sub);
+    if (start == p::FirmwareStart::Rejected ||
+        (start == p::FirmwareStart::Accepted && (sub == p::kFirmwarePart1Sub || sub == p::kFirmwarePart2Sub)))
+        handleStartReply(sub, *start);
+    else if (p::isFirmwarePrepareAck(f))
+        handlePrepareAck();
+    else if (sub == partSub() && f.p1() == 0)
+        handleBlockReply(f);
+}
 
-    // The handshake replies carry no step number, so a late or doubled one
-    // (the start or a prepare re-sent after its first wait) could only be
-    // taken for a later step: each counts only while its request waits.
-    if (sub == p::kFirmwarePart1Sub && start == p::FirmwareStart::Accepted) {
-        if (!timers_.isRunning(kStartPart1Timer) && !timers_.isRunning(kStartPart1FinalTimer))
-            return;
-        timers_.kill(kStartPart1Timer);
-        timers_.kill(kStartPart1FinalTimer);
-        timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
-        return;
-    }
-    if (sub == p::kFirmwarePart2Sub && start == p::FirmwareStart::Accepted) {
-        if (!timers_.isRunning(kStartPart2Timer) && !timers_.isRunning(kStartPart2FinalTimer))
-            return;
-        timers_.kill(kStartPart2Timer);
-        timers_.kill(kStartPart2FinalTimer);
-        sendAnnounce(0);
-        appendSentLog("\r\n");
-        // Block 0 is announced, so block 0 is what goes out.
-        blockIndex_ = 0;
-        fillBlock();
-        timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
-        return;
-    }
+// The handshake replies carry no step number, so a late or doubled one (the
+// start or a prepare re-sent after its first wait) could only be taken for a
+// later step: each counts only while its request waits.
+void FirmwarePage::handleStartReply(std::uint8_t sub, p::FirmwareStart start)
+{
+    const bool part1 = sub == p::kFirmwarePart1Sub;
     if (start == p::FirmwareStart::Rejected) {
-        const std::string name = sub == p::kFirmwarePart1Sub ? "Part_1.1.0.0" : "Part_2.1.0.0";
-        if (sub == p::kFirmwarePart1Sub) {
+        const std::string name = part1 ? "Part_1.1.0.0" : "Part_2.1.0.0";
+        if (part1) {
             showPageNotice("Write to " + name + " failed!");
         } else {
             messageBoxText_ = "Write to " + name + " failed";
@@ -225,46 +197,68 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         endUpgrade("Write to " + name + " failed\r\n");
         return;
     }
-    if (p::isFirmwarePrepareAck(f)) {
-        const bool firstWaits = timers_.isRunning(kFirstPrepareTimer) || timers_.isRunning(kFirstPrepareFinalTimer);
-        const bool secondWaits =
-            timers_.isRunning(kSecondPrepareTimer) || timers_.isRunning(kSecondPrepareFinalTimer);
-        if (handshakeStep_ == 0 ? !firstWaits : !secondWaits)
-            return;
-        timers_.kill(kFirstPrepareTimer);
-        timers_.kill(kFirstPrepareFinalTimer);
-        if (handshakeStep_ == 0) {
-            sendFrame(p::firmwareSecondPrepareRequest());
-            timers_.start(kSecondPrepareTimer, kSecondPrepareMs);
-            appendSentLog("\r\n");
-            handshakeStep_ = 1;
-        } else {
-            timers_.kill(kSecondPrepareTimer);
-            timers_.kill(kSecondPrepareFinalTimer);
-            sendAnnounce(0);
-            appendSentLog("\r\n");
-            handshakeStep_ = 0;
-            blockIndex_ = 0;
-            fillBlock();
-            timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
-        }
+    const int firstWait = part1 ? kStartPart1Timer : kStartPart2Timer;
+    const int finalWait = part1 ? kStartPart1FinalTimer : kStartPart2FinalTimer;
+    if (!timers_.isRunning(firstWait) && !timers_.isRunning(finalWait))
+        return;
+    timers_.kill(firstWait);
+    timers_.kill(finalWait);
+    if (part1)
+        timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
+    else
+        startBlocks();
+}
+
+void FirmwarePage::handlePrepareAck()
+{
+    const bool firstWaits = timers_.isRunning(kFirstPrepareTimer) || timers_.isRunning(kFirstPrepareFinalTimer);
+    const bool secondWaits = timers_.isRunning(kSecondPrepareTimer) || timers_.isRunning(kSecondPrepareFinalTimer);
+    if (handshakeStep_ == 0 ? !firstWaits : !secondWaits)
+        return;
+    timers_.kill(kFirstPrepareTimer);
+    timers_.kill(kFirstPrepareFinalTimer);
+    if (handshakeStep_ == 0) {
+        sendFrame(p::firmwareSecondPrepareRequest());
+        timers_.start(kSecondPrepareTimer, kSecondPrepareMs);
+        appendSentLog("\r\n");
+        handshakeStep_ = 1;
         return;
     }
-    if (sub != partSub() || f.p1() != 0)
-        return;
+    timers_.kill(kSecondPrepareTimer);
+    timers_.kill(kSecondPrepareFinalTimer);
+    handshakeStep_ = 0;
+    startBlocks();
+}
+
+// Block 0 is announced, so block 0 is what goes out.
+void FirmwarePage::startBlocks()
+{
+    sendAnnounce(0);
+    appendSentLog("\r\n");
+    blockIndex_ = 0;
+    fillBlock();
+    timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
+}
+
+void FirmwarePage::handleBlockReply(const CommandFrame& f)
+{
+    const std::uint8_t sub = f.subCommand();
     // Acknowledgements count only for the block that waits for one: a late
     // or held one (of an earlier block, or of an upgrade that has ended)
     // would skip blocks the matrix never got.
     const bool blockWaits = timers_.isRunning(kBlockAckTimer) || timers_.isRunning(kBlockAckFinalTimer) ||
                             timers_.isRunning(kFirstBlockAckTimer) || timers_.isRunning(kFirstBlockAckFinalTimer);
-    if (const auto acked = p::decodeFirmwareBlockAck(f, sub)) {
-        if (!blockWaits || *acked != blockIndex_)
-            return;
-        timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
-        timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
+    const auto acked = p::decodeFirmwareBlockAck(f, sub);
+    if (acked ? (!blockWaits || *acked != blockIndex_)
+              : (!p::isFirmwareFinalAck(f, sub) || !blockWaits || blockIndex_ < part_.blockTotal()))
+        return;
+    // Every block timer stops, whichever part and block came last, so no
+    // stale re-send reaches the matrix while it reboots.
+    timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
+    timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
+    if (acked) {
         blockIndex_ = *acked + 1;
-        const int total = part_.blockTotal();
-        if (blockIndex_ > total)
+        if (blockIndex_ > part_.blockTotal())
             return;
         sendAnnounce(blockIndex_);
         appendSentLog("\r\n");
@@ -273,24 +267,17 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
         timers_.start(kNextBlockTimer, kNextBlockDelayMs);
         return;
     }
-    if (p::isFirmwareFinalAck(f, sub)) {
-        if (!blockWaits || blockIndex_ < part_.blockTotal())
-            return;
-        // Every block timer stops, whichever part and block came last, so no
-        // stale re-send reaches the matrix while it reboots.
-        timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
-        timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
-        if (firmwarePart_ == 1) {
-            appendMessage("System rebooting,Please wait...\r\n");
-            sendRebootPoll();
-            timers_.start(kRebootPollFirstTimer, kRebootPollMs);
-        } else {
-            appendMessage("Part_2.1.0.0 upgrading complete\r\n");
-            sendRebootPoll();
-            timers_.start(kRebootPollFirstTimer, kRebootPollMs);
-            appendMessage("System rebooting,Please wait...\r\n");
-        }
+    const char* rebooting = "System rebooting,Please wait...\r\n";
+    if (firmwarePart_ == 1) {
+        appendMessage(rebooting);
+        sendRebootPoll();
+        timers_.start(kRebootPollFirstTimer, kRebootPollMs);
+        return;
     }
+    appendMessage("Part_2.1.0.0 upgrading complete\r\n");
+    sendRebootPoll();
+    timers_.start(kRebootPollFirstTimer, kRebootPollMs);
+    appendMessage(rebooting);
 }
 
 void FirmwarePage::handleRebootAnswer()
@@ -313,7 +300,7 @@ void FirmwarePage::handleStandby()
 {
     timers_.killRange(1, kLastPageTimer);
     context_.popups.notice.close();
-    showNoticeIfNoneOpen(context_.popups, timers_, kNoticeTimer, kStandbyNoticeMs, "Matrix is in standby mode!");
+    notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
     // A standby ends the upgrade: the button comes back so the user can try again.
     if (context_.shared.firmwareUpgrading != 0 || !upgradeEnabled_)
         finishIdle();
@@ -326,9 +313,9 @@ void FirmwarePage::upgradeClicked()
     if (!upgradeEnabled_)
         return;
     SharedState& shared = context_.shared;
-    shared.firmwareEntryPending = 0;
-    shared.upgradeMode = 1;
-    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected != 0 : serial_->isOpen();
+    entryPending_ = 0;
+    upgradeMode_ = 1;
+    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected != 0 : pageLink_.serial().isOpen();
     if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
         return;
     partEnd_.fill(0);
@@ -412,7 +399,7 @@ void FirmwarePage::sendBlock()
 {
     appendSentLog("Send data:\r\n");
     appendSentLog("\r\n");
-    sender_.sendRaw(block_.data(), block_.size(), false);
+    pageLink_.sender().sendRaw(block_.data(), block_.size(), false);
 }
 
 void FirmwarePage::sendRebootPoll() { sendFrame(p::rebootPollRequest()); }
@@ -434,7 +421,7 @@ void FirmwarePage::endUpgrade(const std::string& logLine)
 
 void FirmwarePage::failAfterTimeOut(const std::string& logLine)
 {
-    showNoticeIfNoneOpen(context_.popups, timers_, kNoticeTimer, kNoticeMs, "Time out!");
+    notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut);
     endUpgrade(logLine);
 }
 
@@ -452,13 +439,23 @@ void FirmwarePage::finishIdle()
 void FirmwarePage::onTimer(int id)
 {
     timers_.kill(id);
-    const std::string name = partName();
-    switch (id) {
-    case kPrepareDelayTimer:
-        sendFrame(p::firmwarePrepareRequest());
-        timers_.start(kFirstPrepareTimer, kFirstPrepareMs);
+    if (id >= kRebootPollFirstTimer && id < kRebootPollLastTimer) {
+        sendRebootPoll();
         appendSentLog("\r\n");
-        break;
+        timers_.start(id + 1, kRebootPollMs);
+    } else if (id == kRebootPollLastTimer) {
+        failAfterTimeOut("Write to " + partName() + " failed\r\n");
+    } else if (id == kFirstBlockTimer || id == kNextBlockTimer || (id >= kBlockAckTimer && id <= kBlockAckFinalTimer) ||
+               (id >= kFirstBlockAckTimer && id <= kFirstBlockAckFinalTimer)) {
+        onBlockTimer(id);
+    } else {
+        onHandshakeTimer(id);
+    }
+}
+
+void FirmwarePage::onBlockTimer(int id)
+{
+    switch (id) {
     case kFirstBlockTimer:
         sendBlock();
         timers_.start(kFirstBlockAckTimer, kFirstBlockAckMs);
@@ -467,58 +464,47 @@ void FirmwarePage::onTimer(int id)
         sendBlock();
         timers_.start(kBlockAckTimer, kBlockAckMs);
         break;
-    case kRebootPollLastTimer:
-        failAfterTimeOut("Write to " + name + " failed\r\n");
-        break;
-    case kStartPart1Timer:
-        sendStartCommand();
-        timers_.start(kStartPart1FinalTimer, kStartReplyMs);
-        break;
-    case kStartPart1FinalTimer:
-        failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
-        break;
-    case kStartPart2Timer:
-        sendStartCommand();
-        timers_.start(kStartPart2FinalTimer, kStartReplyMs);
-        break;
-    case kStartPart2FinalTimer:
-        failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n");
-        break;
     case kBlockAckTimer:
-        sendAnnounce(blockIndex_);
+    case kFirstBlockAckTimer:
+        // The block goes again, announced again.
+        sendAnnounce(id == kBlockAckTimer ? blockIndex_ : 0);
         appendSentLog("\r\n");
         sendBlock();
-        timers_.start(kBlockAckFinalTimer, kBlockAckFinalMs);
+        timers_.start(id + 1, id == kBlockAckTimer ? kBlockAckFinalMs : kFirstBlockAckMs);
         break;
-    case kBlockAckFinalTimer:
-    case kFirstBlockAckFinalTimer:
-        failAfterTimeOut("Upgrading " + name + " failed\r\n");
+    default:
+        failAfterTimeOut("Upgrading " + partName() + " failed\r\n");
+        break;
+    }
+}
+
+void FirmwarePage::onHandshakeTimer(int id)
+{
+    switch (id) {
+    case kPrepareDelayTimer:
+    case kFirstPrepareTimer:
+        sendFrame(p::firmwarePrepareRequest());
+        timers_.start(id == kPrepareDelayTimer ? kFirstPrepareTimer : kFirstPrepareFinalTimer, kFirstPrepareMs);
+        appendSentLog("\r\n");
+        break;
+    case kStartPart1Timer:
+    case kStartPart2Timer:
+        sendStartCommand();
+        timers_.start(id + 1, kStartReplyMs);
         break;
     case kSecondPrepareTimer:
         sendFrame(p::firmwareSecondPrepareRequest());
         timers_.start(kSecondPrepareFinalTimer, kSecondPrepareMs);
         break;
+    case kStartPart1FinalTimer:
     case kSecondPrepareFinalTimer:
     case kFirstPrepareFinalTimer:
         failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
         break;
-    case kFirstPrepareTimer:
-        sendFrame(p::firmwarePrepareRequest());
-        timers_.start(kFirstPrepareFinalTimer, kFirstPrepareMs);
-        appendSentLog("\r\n");
-        break;
-    case kFirstBlockAckTimer:
-        sendAnnounce(0);
-        appendSentLog("\r\n");
-        sendBlock();
-        timers_.start(kFirstBlockAckFinalTimer, kFirstBlockAckMs);
+    case kStartPart2FinalTimer:
+        failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n");
         break;
     default:
-        if (id >= kRebootPollFirstTimer && id < kRebootPollLastTimer) {
-            sendRebootPoll();
-            appendSentLog("\r\n");
-            timers_.start(id + 1, kRebootPollMs);
-        }
         break;
     }
 }
@@ -596,7 +582,7 @@ void FirmwarePage::appendSentLog(const std::string& text)
 
 void FirmwarePage::showPageNotice(const std::string& text, int ms)
 {
-    showNotice(context_.popups, timers_, kNoticeTimer, ms, text);
+    notice_.show(ms, text);
 }
 
 }  // namespace matrix

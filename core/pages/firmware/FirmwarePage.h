@@ -4,9 +4,9 @@
 #include "core/app/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
+#include "core/app/Notices.h"
+#include "core/app/PageLink.h"
 #include "core/link/CommandFrame.h"
-#include "core/link/FrameAssembler.h"
-#include "core/link/FrameSender.h"
 #include "core/link/HexLog.h"
 #include "core/pages/firmware/FirmwareContainer.h"
 #include "core/pages/firmware/FirmwareMerger.h"
@@ -72,8 +72,9 @@ public:
     FirmwarePage& operator=(const FirmwarePage&) = delete;
 
     // Page
-    SerialChannel& serialPort() override { return *serial_; }
+    SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool shown) override;
     void reconnectTcp() override;
     void activate() override;
 
@@ -115,7 +116,7 @@ public:
     int handshakeStep() const { return handshakeStep_; }
     const std::array<std::uint8_t, kBlockBytes>& block() const { return block_; }
     const std::string& sentLogText() const { return sentLog_; }
-    const HexLog& receivedLog() const { return receivedLog_; }
+    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     TimerSet& timers() { return timers_; }
 
     ChangeNotifier changed;
@@ -128,10 +129,15 @@ private:
         int blockTotal() const { return static_cast<int>(length() / kBlockDataBytes); }
     };
 
-    void onSerialByte(std::uint8_t byte, int portNumber);
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
     void handleUpgradeReply(const CommandFrame& frame);
+    void handleStartReply(std::uint8_t sub, protocol::FirmwareStart start);
+    void handlePrepareAck();
+    void handleBlockReply(const CommandFrame& frame);
+    void startBlocks();
+    void onHandshakeTimer(int id);
+    void onBlockTimer(int id);
     void handleStandby();
     void handleRebootAnswer();
     void onTimer(int id);
@@ -144,7 +150,7 @@ private:
 
     int partSub() const { return firmwarePart_ == 2 ? protocol::kFirmwarePart2Sub : protocol::kFirmwarePart1Sub; }
     std::string partName() const;
-    void sendFrame(const CommandFrame& frame) { sender_.sendRaw(frame.data(), CommandFrame::kSize, false); }
+    void sendFrame(const CommandFrame& frame) { pageLink_.sender().sendRaw(frame.data(), CommandFrame::kSize, false); }
     void sendStartCommand();
     void sendAnnounce(int index);
     void sendBlock();
@@ -155,13 +161,17 @@ private:
     void showPageNotice(const std::string& text, int ms = kNoticeMs);
 
     PageContext& context_;
-    std::unique_ptr<SerialChannel> serial_;
-    FrameSender sender_;
-    FrameAssembler serialAssembler_;
-    FrameAssembler tcpAssembler_;
-    HexLog receivedLog_;
+    PageLink pageLink_;
+    // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
+    // are not ours meanwhile.
+    int entryPending_ = 0;
+    // 0 until Upgrade: status replies are the bottom line's device info.
+    int upgradeMode_ = 0;
+    // TCP standby frames count only once the page's activation has asked.
+    int standbyWatch_ = 0;
     std::string sentLog_;
     TimerSet timers_;
+    PageNotice notice_;
 
     std::string filePath_;
     Bytes image_;

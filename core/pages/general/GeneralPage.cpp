@@ -14,18 +14,7 @@ namespace {
 
 namespace p = protocol;
 
-// Factory settings: input n to output n on the four outputs, then this
-// built-in EDID mode on all inputs, then the beep on.
-constexpr int kResetRoutes = 4;
-constexpr int kFactoryEdidMode = 4;
-
-constexpr const char* kOpenComFailed = "Open COM failed!";
-constexpr const char* kConnectFailed = "Connect to Matrix failed!";
-constexpr const char* kTimeOut = "Time out!";
-constexpr const char* kStandbyText = "Matrix is in standby mode!";
-constexpr const char* kSetSuccessfully = "Set successfully!";
-constexpr const char* kPleaseWait = "Please wait...";
-constexpr const char* kGettingStatus = "Getting status . . .";
+using namespace notice_text;
 constexpr const char* kSetting = "Setting . . .";
 
 // Animation frames, padded with blanks to the same length.
@@ -42,32 +31,6 @@ std::string outputText(int n, bool connected)
     return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
 }
 
-int inputFirstTimer(int n) { return GeneralPage::kFirstPortTimer + 4 * (n - 1); }
-int outputFirstTimer(int n) { return GeneralPage::kFirstPortTimer + 2 + 4 * (n - 1); }
-
-// Factory-reset steps 1..7: the first timer of each step's pair.
-int resetFirstTimer(int step)
-{
-    if (step <= 4)
-        return GeneralPage::kFirstRouteResetTimer + 2 * (step - 1);
-    if (step == 5)
-        return GeneralPage::kEdidModeResetTimer;
-    if (step == 6)
-        return GeneralPage::kEdidSetResetTimer;
-    return GeneralPage::kBeepResetTimer;
-}
-
-// The reset step whose pair contains this timer id, or 0.
-int resetStepOfTimer(int id)
-{
-    for (int step = 1; step <= 7; ++step) {
-        int first = resetFirstTimer(step);
-        if (id == first || id == first + 1)
-            return step;
-    }
-    return 0;
-}
-
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
@@ -75,21 +38,26 @@ GeneralPage::GeneralPage(PageContext& context)
       link_(context.link),
       shared_(context.shared),
       popups_(context.popups),
-      serial_(context.platform.makeSerial()),
+      pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
-      sender_(context.link, *serial_, FrameSender::Echo::BeforeSending),
+      notice_(context.popups, timers_, kNoticeTimer),
+      chain_(timers_, [this](const CommandFrame& frame) { send(frame); }),
+      reset_(timers_, [this](const CommandFrame& frame) { send(frame); }),
       settings_(probeSerialSettings())
 {
     timers_.setHandler([this](int id) { onTimer(id); });
-    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    pageLink_.onSerialFrame([this](const CommandFrame& frame) {
+        handleReply(frame, true);
+        changed.notifyChanged();
+    });
 
     // Page creation: list the ports that can be opened, COM mode selected,
     // the TCP controls disabled, the rescan running.
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (serial_->open(n, settings_)) {
+        if (pageLink_.serial().open(n, settings_)) {
             comPorts_.push_back(comPortName(n));
             // A probe must not keep the port from other programs or pages.
-            serial_->requestClose();
+            pageLink_.serial().requestClose();
         }
     }
     comSelection_ = comPorts_.empty() ? -1 : 0;
@@ -108,22 +76,10 @@ GeneralPage::~GeneralPage() = default;
 
 // ---------------------------------------------------------------- helpers
 
-void GeneralPage::send(const CommandFrame& frame) { sender_.send(frame); }
-
 bool GeneralPage::guard()
 {
     const bool connected = link_.tcpMode() ? link_.socketConnected == 1 : link_.comOpen == 1;
     return commandGuard(connected, link_, popups_, timers_, kNoticeTimer);
-}
-
-void GeneralPage::notice(int displayMs, const std::string& text, std::function<void()> whenClosed)
-{
-    showNotice(popups_, timers_, kNoticeTimer, displayMs, text, std::move(whenClosed));
-}
-
-void GeneralPage::noticeIfNoneOpen(int displayMs, const std::string& text)
-{
-    showNoticeIfNoneOpen(popups_, timers_, kNoticeTimer, displayMs, text);
 }
 
 std::string GeneralPage::comSelectedText() const
@@ -189,18 +145,18 @@ void GeneralPage::comConnectClicked()
     if (comConnected_) {
         link_.comOpen = 0;
         comConnected_ = false;
-        serial_->requestClose();
+        pageLink_.serial().requestClose();
         timers_.start(kRescanTimer, kRescanMs);
         comListEnabled_ = true;
-    } else if (serial_->open(portNumber_, settings_)) {
-        serial_->startWorker();
+    } else if (pageLink_.serial().open(portNumber_, settings_)) {
+        pageLink_.serial().startWorker();
         timers_.kill(kRescanTimer);
         comListEnabled_ = false;
         comConnected_ = true;
         link_.comOpen = 1;
         send(p::beepStateRequest());
     } else {
-        notice(kGuardNoticeMs, kOpenComFailed);
+        notice_.show(kGuardNoticeMs, kOpenComFailed);
     }
     changed.notifyChanged();
 }
@@ -216,9 +172,9 @@ void GeneralPage::rescanPorts()
     timers_.kill(kRescanTimer);
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (serial_->open(n, settings_)) {
+        if (pageLink_.serial().open(n, settings_)) {
             found.push_back(comPortName(n));
-            serial_->requestClose();
+            pageLink_.serial().requestClose();
         }
     }
     if (found.empty()) {
@@ -275,19 +231,14 @@ void GeneralPage::tcpConnectOperation(bool readIpList)
 {
     if (!link_.linkSocket)
         return;
-    link_.linkSocket->recreate(this);
-    // A new socket is a new stream: a partial reply of the old one must not
-    // prefix the first reply on this one.
-    tcpAssembler_.reset();
     if (readIpList)
         link_.matrixAddress = ipText_;
-    link_.linkSocket->connectTo(link_.matrixAddress, kMatrixTcpPort);
-    link_.socketConnected = 0;
+    pageLink_.reconnect(*link_.linkSocket, *this);
 }
 
 void GeneralPage::tcpConnectClicked()
 {
-    shared_.statusIdle = 1;
+    statusIdle_ = 1;
     if (link_.socketConnected == 1) {
         dropTcpLink();
     } else {
@@ -299,68 +250,55 @@ void GeneralPage::tcpConnectClicked()
 
 void GeneralPage::reconnectTcp() { tcpConnectOperation(false); }
 
+void GeneralPage::tabSelected(bool shown)
+{
+    if (shown) {
+        statusIdle_ = 1;
+        shownAgain_ = 1;
+    }
+}
+
 void GeneralPage::activate()
 {
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0)
-            notice(kGuardNoticeMs, kConnectFailed);
+            notice_.show(kGuardNoticeMs, kConnectFailed);
     } else if (link_.comOpen == 0) {
         timers_.start(kRescanTimer, kRescanMs);
-        notice(kGuardNoticeMs, kOpenComFailed);
+        notice_.show(kGuardNoticeMs, kOpenComFailed);
     } else {
         settings_ = liveSerialSettings();
-        if (!serial_->open(link_.comPort, settings_) || !serial_->startWorker())
-            notice(kGuardNoticeMs, kOpenComFailed);
+        if (!pageLink_.serial().open(link_.comPort, settings_) || !pageLink_.serial().startWorker())
+            notice_.show(kGuardNoticeMs, kOpenComFailed);
     }
     changed.notifyChanged();
 }
 
-void GeneralPage::onSocketConnect(int errorCode)
-{
-    if (errorCode == 0)
-        link_.socketConnected = 1;
-}
+void GeneralPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
 
-void GeneralPage::onSocketClose() { link_.socketConnected = 0; }
+void GeneralPage::onSocketClose() { pageLink_.socketClosed(); }
 
 void GeneralPage::onSocketRead()
 {
     if (!link_.linkSocket)
         return;
-    std::uint8_t buffer[kTcpBufferBytes];
     bool any = false;
-    for (;;) {
-        // The held tail and a read never exceed the 1024-byte buffer.
-        const std::size_t capacity = kTcpBufferBytes - tcpAssembler_.pendingBytes();
-        const long n = link_.linkSocket->receive(buffer, capacity);
-        if (n <= 0)
-            break;
-        tcpAssembler_.feed(buffer, static_cast<std::size_t>(n), [this, &any](const CommandFrame& frame) {
-            // Replies that reach this socket while another tab is shown
-            // are not ours to act on.
-            if (link_.activePage != PageId::General)
-                return;
-            any = true;
-            if (link_.tcpMode())
-                handleTcpFrame(frame);
-            for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
-                receivedLog_.appendByte(frame[i], i + 1 == CommandFrame::kSize);
-        });
-    }
+    auto onFrame = [this, &any](const CommandFrame& frame) {
+        // Replies that reach this socket while another tab is shown are
+        // not ours to act on.
+        if (link_.activePage != PageId::General)
+            return;
+        any = true;
+        if (link_.tcpMode())
+            handleReply(frame, false);
+        for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
+            pageLink_.receivedLog().appendByte(frame[i], i + 1 == CommandFrame::kSize);
+    };
+    pageLink_.drainSocket(*link_.linkSocket, [this, &onFrame](const std::uint8_t* data, std::size_t length) {
+        pageLink_.feedSocket(data, length, onFrame, false);
+    });
     if (any)
         changed.notifyChanged();
-}
-
-void GeneralPage::onSerialByte(std::uint8_t byte, int portNumber)
-{
-    if (link_.tcpMode())
-        return;
-    if (portNumber < 1 || portNumber > 255)
-        return;
-    if (auto frame = serialAssembler_.feed(byte, &receivedLog_)) {
-        handleSerialFrame(*frame);
-        changed.notifyChanged();
-    }
 }
 
 void GeneralPage::searchClicked() { runSearch(); }
@@ -384,8 +322,8 @@ void GeneralPage::configClicked()
 
 void GeneralPage::clearLogsClicked()
 {
-    receivedLog_.clear();
-    sender_.sentLog().clear();
+    pageLink_.receivedLog().clear();
+    pageLink_.sentLog().clear();
     changed.notifyChanged();
 }
 
@@ -408,26 +346,25 @@ void GeneralPage::statusClicked()
     emptyStateLabels();
     if (link_.tcpMode()) {
         if (link_.socketConnected == 0) {
-            shared_.statusIdle = 1;
+            statusIdle_ = 1;
             tcpStatusPending_ = 1;
             tcpConnectOperation(true);
             timers_.start(kStatusConnectCheckTimer, kConnectCheckMs);
             changed.notifyChanged();
             return;
         }
-        shared_.statusIdle = 0;
+        statusIdle_ = 0;
         if (tcpStatusPending_ == 1) {
             changed.notifyChanged();
             return;
         }
         startStatusRun();
-        send(p::inputCableRequest(1));
-        timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
+        chain_.ask(StatusChain::inputStep(1));
     } else {
-        if (link_.comOpen == 0 || shared_.generalShownAgain == 1) {
-            if (shared_.generalShownAgain == 1)
+        if (link_.comOpen == 0 || shownAgain_ == 1) {
+            if (shownAgain_ == 1)
                 comConnected_ = false;  // so that Connect re-opens the port
-            shared_.generalShownAgain = 0;
+            shownAgain_ = 0;
             comConnectClicked();
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
@@ -442,38 +379,30 @@ void GeneralPage::statusClicked()
 void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath)
 {
     const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
+    const int step = output ? StatusChain::outputStep(port) : StatusChain::inputStep(port);
     // Only the answer to the query in flight moves the run on: a late one,
     // after a standby or a time-out ended the run, would start the chain
     // again without its popup, sending on whatever link the shown tab holds.
-    const int firstTimer = output ? outputFirstTimer(port) : inputFirstTimer(port);
-    const bool asked = timers_.isRunning(firstTimer) || timers_.isRunning(firstTimer + 1);
+    const bool asked = chain_.waits(step);
     if (output) {
         outputLabel_[port - 1] = outputText(port, connected);
         outputState_[port - 1] = connected ? 1 : 0;
-        timers_.kill(outputFirstTimer(port));
-        timers_.kill(outputFirstTimer(port) + 1);
-        if (!asked)
-            return;
-        if (port == kQueriedPorts) {
-            statusRunEnded();
-            return;
-        }
-        send(p::inputCableRequest(port + 1));
-        timers_.start(inputFirstTimer(port + 1), kReplyTimeoutMs);
-        if (!serialPath)
-            link_.progressText = "Getting In" + std::to_string(port + 1) + "...";
     } else {
         inputLabel_[port - 1] = inputText(port, connected);
         inputState_[port - 1] = connected ? 1 : 0;
-        timers_.kill(inputFirstTimer(port));
-        timers_.kill(inputFirstTimer(port) + 1);
-        if (!asked)
-            return;
-        send(p::outputCableRequest(port));
-        timers_.start(outputFirstTimer(port), kReplyTimeoutMs);
-        if (!serialPath)
-            link_.progressText = "Getting Out" + std::to_string(port) + "...";
     }
+    chain_.answered(step);
+    if (!asked)
+        return;
+    if (step == StatusChain::lastStep()) {
+        statusRunEnded();
+        return;
+    }
+    chain_.ask(step + 1);
+    // Over TCP the popup names the port asked next.
+    if (!serialPath)
+        link_.progressText = output ? "Getting In" + std::to_string(port + 1) + "..."
+                                    : "Getting Out" + std::to_string(port) + "...";
 }
 
 void GeneralPage::statusRunEnded()
@@ -482,8 +411,7 @@ void GeneralPage::statusRunEnded()
     // The animation and the popup end in either case, so that no timer is
     // left refreshing a popup that is gone.
     timers_.kill(kStatusAnimationTimer);
-    if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
-        popups_.notice.close();
+    if (notice_.closePleaseWait()) {
         popups_.progress.close();
         return;
     }
@@ -494,31 +422,16 @@ void GeneralPage::statusGiveUp(int timerId)
 {
     timers_.kill(timerId);
     timers_.kill(kStatusAnimationTimer);
-    NoticePopup* box = &popups_.notice;
-    TimerSet* owner = &timers_;
-    timers_.start(kNoticeTimer, kTimeoutNoticeMs, [box, owner] {
-        owner->kill(kNoticeTimer);
-        box->close();
-    });
+    armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
     popups_.progress.close();
     if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(0);
         popups_.notice.close();
         return;
     }
-    if (link_.noticeOpen == 0)
+    if (!popups_.notice.held())
         popups_.notice.show(kTimeOut);
     ctx_.shell.postPageBusy(0);
-}
-
-void GeneralPage::portChainTimeout(int firstTimerId)
-{
-    timers_.kill(firstTimerId);
-    const int index = (firstTimerId - kFirstPortTimer) / 2;  // 0 IN1, 1 OUT1, 2 IN2, ...
-    const int port = index / 2 + 1;
-    const bool output = index % 2 == 1;
-    send(p::cableRequest(output, port));
-    timers_.start(firstTimerId + 1, kReplyTimeoutMs);
 }
 
 void GeneralPage::onStandby()
@@ -530,16 +443,15 @@ void GeneralPage::onStandby()
     tcpStatusPending_ = 0;
     // A factory reset ends too: its timers lie above that range, and left
     // running they would go on sending without a popup, whatever tab is shown.
-    stopFactoryReset();
+    reset_.stop();
     popups_.progress.close();
     popups_.notice.close();
-    noticeIfNoneOpen(kStandbyNoticeMs, kStandbyText);
+    notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
 }
 
 void GeneralPage::acceptDeviceType(int p1)
 {
-    timers_.kill(kDeviceTypeTimer);
-    timers_.kill(kDeviceTypeTimer + 1);
+    chain_.answered(StatusChain::DeviceType);
     if (p1 == 1)
         deviceTypeName_ = "HDMI MATRIX";
     else if (p1 == 2)
@@ -548,26 +460,21 @@ void GeneralPage::acceptDeviceType(int p1)
         deviceTypeName_ = "HDMI+HDBT etc MATRIX";
     if (!deviceTypeName_.empty())
         deviceTypeLabel_ = deviceTypeName_;
-    send(p::matrixSizeRequest());
-    timers_.start(kMatrixSizeTimer, kReplyTimeoutMs);
+    chain_.ask(StatusChain::MatrixSize);
 }
 
 void GeneralPage::acceptMatrixSize(int p1, int p3)
 {
-    timers_.kill(kMatrixSizeTimer);
-    timers_.kill(kMatrixSizeTimer + 1);
+    chain_.answered(StatusChain::MatrixSize);
     deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(p3);
-    send(p::versionRequest());
-    timers_.start(kVersionTimer, kReplyTimeoutMs);
+    chain_.ask(StatusChain::Version);
 }
 
 void GeneralPage::acceptVersion(int p1, int p3)
 {
-    timers_.kill(kVersionTimer);
-    timers_.kill(kVersionTimer + 1);
+    chain_.answered(StatusChain::Version);
     versionLabel_ = std::to_string(p1) + "." + std::to_string(p3);
-    send(p::inputCableRequest(1));
-    timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
+    chain_.ask(StatusChain::inputStep(1));
 }
 
 // ------------------------------------------------------- device settings
@@ -587,18 +494,6 @@ void GeneralPage::irClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::sendResetRequest(int step)
-{
-    if (step <= kResetRoutes)
-        send(p::routeRequest(step, step));  // input n to output n
-    else if (step == 5)
-        send(p::edidModeRequest());
-    else if (step == 6)
-        send(p::edidSetModeAllRequest(kFactoryEdidMode));
-    else
-        send(p::beepRequest(true));
-}
-
 void GeneralPage::factoryResetClicked()
 {
     // A TCP status run waiting for its connect check is about to take the
@@ -612,9 +507,7 @@ void GeneralPage::factoryResetClicked()
         changed.notifyChanged();
         return;
     }
-    factoryResetRunning_ = 1;
-    sendResetRequest(1);
-    timers_.start(resetFirstTimer(1), kReplyTimeoutMs);
+    reset_.start();
     link_.progressText = kSetting;
     timers_.start(kResetAnimationTimer, kAnimationMs);
     openProgress();
@@ -623,153 +516,122 @@ void GeneralPage::factoryResetClicked()
 
 void GeneralPage::acceptResetStep(int step)
 {
-    // Only the step that waits takes an acknowledgement: a late one, from an
-    // earlier reset or an earlier try, would skip steps and end the run
-    // while the waiting step's timers go on sending.
-    const int first = resetFirstTimer(step);
-    if (!timers_.isRunning(first) && !timers_.isRunning(first + 1))
-        return;
-    timers_.kill(first);
-    timers_.kill(first + 1);
-    if (step == 7) {
+    if (reset_.accept(step))
         resetEnded();
-        return;
-    }
-    sendResetRequest(step + 1);
-    timers_.start(resetFirstTimer(step + 1), kReplyTimeoutMs);
-}
-
-// The reset's animation and every step timer stop together, whichever way
-// the reset ends.
-void GeneralPage::stopFactoryReset()
-{
-    factoryResetRunning_ = 0;
-    timers_.killRange(kResetAnimationTimer, kBeepResetTimer + 1);
 }
 
 void GeneralPage::resetEnded()
 {
-    stopFactoryReset();
+    reset_.stop();
     popups_.progress.close();
     // The matrix is back to beep on; the box says so once the notice is gone.
-    notice(kSuccessNoticeMs, kSetSuccessfully, [this] {
+    notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
         beepChecked_ = true;
         changed.notifyChanged();
     });
 }
 
-void GeneralPage::resetStepTimeout(int timerId)
+void GeneralPage::resetGiveUp()
 {
-    const int step = resetStepOfTimer(timerId);
-    timers_.kill(timerId);
-    sendResetRequest(step);
-    timers_.start(timerId + 1, kReplyTimeoutMs);
-}
-
-void GeneralPage::resetGiveUp(int timerId)
-{
-    stopFactoryReset();
+    reset_.stop();
     popups_.progress.close();
-    noticeIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
+    notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
 }
 
 // --------------------------------------------------------------- replies
 
-void GeneralPage::handleSerialFrame(const CommandFrame& frame) { handleReply(frame, true); }
-
-void GeneralPage::handleTcpFrame(const CommandFrame& frame) { handleReply(frame, false); }
-
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
 {
-    const int command = frame.command();
-    const int sub = frame.subCommand();
-    const int p1 = frame.p1();
-    const int p3 = frame.p3();
-
     if (p::isStandby(frame)) {
         onStandby();
         return;
     }
-
-    switch (command) {
+    switch (frame.command()) {
     case p::kStatusCommand:
-        if (sub >= p::kDeviceTypeSub && sub <= p::kOutputCableSub) {
-            // Identification and port state: over the serial line only with
-            // a good sum; over TCP only the port states, and only in a run.
-            if (serialPath && !frame.checksumOk())
-                return;
-            if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
-                if (p1 < 1 || p1 > kQueriedPorts)
-                    return;
-                if (!serialPath && shared_.statusIdle != 0)
-                    return;
-                acceptPortState(sub == p::kOutputCableSub, p1, p3, serialPath);
-                return;
-            }
-            if (!serialPath)
-                return;
-            if (sub == p::kDeviceTypeSub)
-                acceptDeviceType(p1);
-            else if (sub == p::kMatrixSizeSub)
-                acceptMatrixSize(p1, p3);
-            else
-                acceptVersion(p1, p3);
-        } else if (sub == p::kIrStateSub) {
-            if (!serialPath && p1 != 0)
-                return;
-            irChecked_ = p::stateIsOn(frame.p3());
-            send(p::beepStateRequest());
-        } else if (sub == p::kBeepStateSub) {
-            beepChecked_ = p::stateIsOn(frame.p3());
-        }
+        handleStatusReply(frame, serialPath);
         return;
     case p::kRoutingCommand:
-        if (sub == p::kRouteSub && factoryResetRunning_ == 1 && p1 == 0 && p3 >= 1 && p3 <= kResetRoutes)
-            acceptResetStep(p3);
-        return;
     case p::kEdidCommand:
-        if (factoryResetRunning_ == 1 && p1 == 0 && p3 == 0) {
-            if (sub == p::kEdidModeRequestSub)
-                acceptResetStep(5);
-            else if (sub == p::kEdidModeAllSub)
-                acceptResetStep(6);
-        }
+        if (reset_.running())
+            if (const int step = FactoryReset::stepAckedBy(frame))
+                acceptResetStep(step);
         return;
     case p::kIrCommand:
-        if (p::isSwitchAck(frame, p::kIrCommand) && (serialPath || p1 == 0))
-            irChecked_ = !irChecked_;
-        return;
     case p::kBeepCommand:
-        if (!p::isSwitchAck(frame, p::kBeepCommand))
-            return;
-        if (factoryResetRunning_ == 1) {
-            if (p1 == 0)
-                acceptResetStep(7);
-        } else if (serialPath || p1 == 0) {
-            beepChecked_ = !beepChecked_;
-        }
+        handleSettingAck(frame, serialPath);
         return;
     default:
         return;
     }
 }
 
+void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
+{
+    const int sub = frame.subCommand();
+    const int p1 = frame.p1();
+    if (sub == p::kIrStateSub) {
+        if (!serialPath && p1 != 0)
+            return;
+        irChecked_ = p::stateIsOn(frame.p3());
+        send(p::beepStateRequest());
+        return;
+    }
+    if (sub == p::kBeepStateSub) {
+        beepChecked_ = p::stateIsOn(frame.p3());
+        return;
+    }
+    if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub)
+        return;
+    // Identification and port state: over the serial line only with a good
+    // sum; over TCP only the port states, and only in a run.
+    if (serialPath && !frame.checksumOk())
+        return;
+    if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
+        if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
+            return;
+        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3(), serialPath);
+    } else if (serialPath) {
+        if (sub == p::kDeviceTypeSub)
+            acceptDeviceType(p1);
+        else if (sub == p::kMatrixSizeSub)
+            acceptMatrixSize(p1, frame.p3());
+        else
+            acceptVersion(p1, frame.p3());
+    }
+}
+
+// The IR and beep switches flip their box on the matrix's acknowledgement;
+// during a factory reset the beep's belongs to the reset.
+void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
+{
+    const bool ir = frame.command() == p::kIrCommand;
+    if (!p::isSwitchAck(frame, frame.command()))
+        return;
+    if (!ir && reset_.running()) {
+        if (const int step = FactoryReset::stepAckedBy(frame))
+            acceptResetStep(step);
+        return;
+    }
+    if (serialPath || frame.p1() == 0)
+        (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
+}
+
 // ----------------------------------------------------------------- timers
 
 bool GeneralPage::isChainTimer(int id)
 {
-    return (id >= kDeviceTypeTimer && id <= kLastPortTimer) || id == kComStatusStartTimer ||
-           id == kStatusStartTimer || resetStepOfTimer(id) != 0;
+    return StatusChain::ownsTimer(id) || id == kComStatusStartTimer || id == kStatusStartTimer ||
+           FactoryReset::stepOfTimer(id) != 0;
 }
 
 void GeneralPage::endChainsQuietly()
 {
-    timers_.killRange(kDeviceTypeTimer, kLastPortTimer);
+    chain_.stop();
     timers_.kill(kComStatusStartTimer);
     timers_.kill(kStatusStartTimer);
     timers_.kill(kStatusAnimationTimer);
     tcpStatusPending_ = 0;
-    stopFactoryReset();
+    reset_.stop();
 }
 
 void GeneralPage::onTimer(int id)
@@ -780,91 +642,105 @@ void GeneralPage::onTimer(int id)
     // conversation of the page shown now, on whatever link that is.
     if (link_.activePage != PageId::General && isChainTimer(id)) {
         endChainsQuietly();
-        changed.notifyChanged();
-        return;
-    }
-    if (id == kDeviceTypeTimer || id == kMatrixSizeTimer || id == kVersionTimer) {
-        timers_.kill(id);
-        send(id == kDeviceTypeTimer    ? p::deviceTypeRequest()
-             : id == kMatrixSizeTimer ? p::matrixSizeRequest()
-                                      : p::versionRequest());
-        timers_.start(id + 1, kReplyTimeoutMs);
-    } else if (id == kDeviceTypeTimer + 1 || id == kMatrixSizeTimer + 1 || id == kVersionTimer + 1) {
-        statusGiveUp(id);
-    } else if (id >= kFirstPortTimer && id <= kLastPortTimer) {
-        if ((id - kFirstPortTimer) % 2 == 0)
-            portChainTimeout(id);
-        else
+    } else if (StatusChain::ownsTimer(id)) {
+        if (chain_.expired(id))
             statusGiveUp(id);
-    } else if (id == kStatusConnectCheckTimer) {
-        timers_.kill(id);
-        if (link_.activePage != PageId::General) {
-            // Another tab was shown within the 100 ms and owns the link now:
-            // a status run started here would put our queries into its
-            // conversation (between a firmware block's announce and its
-            // data, say). The click is dropped.
-            tcpStatusPending_ = 0;
-        } else if (link_.socketConnected == 0) {
-            tcpStatusPending_ = 0;
-            showTcpConnected(false);
-            link_.tcpLinkUp = 0;
-            notice(kConnectFailedNoticeMs, kConnectFailed);
-        } else {
-            showTcpConnected(true);
-            link_.tcpLinkUp = 1;
-            send(p::irStateRequest());
-            timers_.start(kStatusStartTimer, kStatusStartMs);
-            shared_.statusIdle = 0;
-            startStatusRun();
-            tcpStatusPending_ = 0;
-            openProgress();
-        }
-    } else if (id == kStatusStartTimer) {
-        timers_.kill(id);
-        if (link_.socketConnected == 1) {
-            send(p::inputCableRequest(1));
-            timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
-        } else {
-            // The link fell between the check and the start: end the run
-            // here rather than leave the popup and its animation up.
-            tcpStatusPending_ = 0;
-            timers_.kill(kStatusAnimationTimer);
-            popups_.progress.close();
-        }
-    } else if (id == kConnectCheckTimer) {
-        timers_.kill(id);
-        if (link_.socketConnected == 1) {
-            showTcpConnected(true);
-            link_.tcpLinkUp = 1;
-            // Only the shown page talks to the matrix.
-            if (link_.activePage == PageId::General)
-                send(p::beepStateRequest());
-        } else {
-            showTcpConnected(false);
-            link_.tcpLinkUp = 0;
-            notice(kConnectFailedNoticeMs, kConnectFailed);
-        }
-    } else if (id == kStatusAnimationTimer) {
-        link_.progressText = kStatusFrames[nextProgressDot(shared_) - 1];
-        popups_.progress.refresh();
-    } else if (id == kResetAnimationTimer) {
-        link_.progressText = kSettingFrames[nextProgressDot(shared_) - 1];
-        popups_.progress.refresh();
-    } else if (id == kRescanTimer) {
-        rescanPorts();
-    } else if (id == kComStatusStartTimer) {
-        timers_.kill(id);
-        send(p::inputCableRequest(1));
-        timers_.start(inputFirstTimer(1), kReplyTimeoutMs);
-    } else if (int step = resetStepOfTimer(id)) {
-        if (id == resetFirstTimer(step))
-            resetStepTimeout(id);
-        else
-            resetGiveUp(id);
+    } else if (FactoryReset::stepOfTimer(id) != 0) {
+        if (reset_.expired(id))
+            resetGiveUp();
     } else {
-        timers_.kill(id);
+        onPageTimer(id);
     }
     changed.notifyChanged();
+}
+
+void GeneralPage::onPageTimer(int id)
+{
+    switch (id) {
+    case kStatusConnectCheckTimer:
+        statusConnectChecked();
+        return;
+    case kStatusStartTimer:
+        statusStartDue();
+        return;
+    case kConnectCheckTimer:
+        connectChecked();
+        return;
+    case kStatusAnimationTimer:
+        link_.progressText = kStatusFrames[nextProgressDot(shared_) - 1];
+        popups_.progress.refresh();
+        return;
+    case kResetAnimationTimer:
+        link_.progressText = kSettingFrames[nextProgressDot(shared_) - 1];
+        popups_.progress.refresh();
+        return;
+    case kRescanTimer:
+        rescanPorts();
+        return;
+    case kComStatusStartTimer:
+        timers_.kill(id);
+        chain_.ask(StatusChain::inputStep(1));
+        return;
+    default:
+        timers_.kill(id);
+        return;
+    }
+}
+
+void GeneralPage::statusConnectChecked()
+{
+    timers_.kill(kStatusConnectCheckTimer);
+    if (link_.activePage != PageId::General) {
+        // Another tab was shown within the 100 ms and owns the link now: a
+        // status run started here would put our queries into its
+        // conversation (between a firmware block's announce and its data,
+        // say). The click is dropped.
+        tcpStatusPending_ = 0;
+    } else if (link_.socketConnected == 0) {
+        tcpStatusPending_ = 0;
+        showTcpConnected(false);
+        link_.tcpLinkUp = 0;
+        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
+    } else {
+        showTcpConnected(true);
+        link_.tcpLinkUp = 1;
+        send(p::irStateRequest());
+        timers_.start(kStatusStartTimer, kStatusStartMs);
+        statusIdle_ = 0;
+        startStatusRun();
+        tcpStatusPending_ = 0;
+        openProgress();
+    }
+}
+
+void GeneralPage::statusStartDue()
+{
+    timers_.kill(kStatusStartTimer);
+    if (link_.socketConnected == 1) {
+        chain_.ask(StatusChain::inputStep(1));
+    } else {
+        // The link fell between the check and the start: end the run here
+        // rather than leave the popup and its animation up.
+        tcpStatusPending_ = 0;
+        timers_.kill(kStatusAnimationTimer);
+        popups_.progress.close();
+    }
+}
+
+void GeneralPage::connectChecked()
+{
+    timers_.kill(kConnectCheckTimer);
+    if (link_.socketConnected == 1) {
+        showTcpConnected(true);
+        link_.tcpLinkUp = 1;
+        // Only the shown page talks to the matrix.
+        if (link_.activePage == PageId::General)
+            send(p::beepStateRequest());
+    } else {
+        showTcpConnected(false);
+        link_.tcpLinkUp = 0;
+        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
+    }
 }
 
 }  // namespace matrix

@@ -4,10 +4,12 @@
 #include "core/app/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
+#include "core/app/PageLink.h"
+#include "core/app/Notices.h"
 #include "core/link/CommandFrame.h"
-#include "core/link/FrameAssembler.h"
-#include "core/link/FrameSender.h"
 #include "core/link/HexLog.h"
+#include "core/pages/general/FactoryReset.h"
+#include "core/pages/general/StatusChain.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -31,12 +33,12 @@ class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwn
 public:
     // Device identification pairs (1/2, 3/4, 5/6) and the port-state
     // pairs: input n uses 7 + 4(n-1) and the next id, output n 9 + 4(n-1).
-    static constexpr int kDeviceTypeTimer = 1;
-    static constexpr int kMatrixSizeTimer = 3;
-    static constexpr int kVersionTimer = 5;
-    static constexpr int kFirstPortTimer = 7;
-    static constexpr int kLastPortTimer = 22;
-    static constexpr int kReplyTimeoutMs = 5000;
+    static constexpr int kDeviceTypeTimer = StatusChain::firstTimer(StatusChain::DeviceType);
+    static constexpr int kMatrixSizeTimer = StatusChain::firstTimer(StatusChain::MatrixSize);
+    static constexpr int kVersionTimer = StatusChain::firstTimer(StatusChain::Version);
+    static constexpr int kFirstPortTimer = StatusChain::firstTimer(StatusChain::FirstPort);
+    static constexpr int kLastPortTimer = StatusChain::kLastTimer;
+    static constexpr int kReplyTimeoutMs = StatusChain::kReplyTimeoutMs;
     static constexpr int kStatusConnectCheckTimer = 45;
     static constexpr int kStatusStartTimer = 46;
     static constexpr int kStatusStartMs = 200;
@@ -48,7 +50,7 @@ public:
     static constexpr int kRescanTimer = 66;
     static constexpr int kRescanMs = 500;
     static constexpr int kComStatusStartTimer = 91;
-    static constexpr int kResetAnimationTimer = 100;
+    static constexpr int kResetAnimationTimer = FactoryReset::kAnimationTimer;
     static constexpr int kFirstRouteResetTimer = 101;  // 101/102 .. 107/108
     static constexpr int kEdidModeResetTimer = 117;
     static constexpr int kEdidSetResetTimer = 119;
@@ -62,8 +64,7 @@ public:
     static constexpr int kStandbyNoticeMs = 2500;
 
     static constexpr int kPortCount = 8;    // labels exist for eight of each
-    static constexpr int kQueriedPorts = 4; // the chain asks for four of each
-    static constexpr std::size_t kTcpBufferBytes = 1024;
+    static constexpr int kQueriedPorts = StatusChain::kQueriedPorts;
 
     explicit GeneralPage(PageContext& context);
     ~GeneralPage() override;
@@ -71,9 +72,10 @@ public:
     GeneralPage& operator=(const GeneralPage&) = delete;
 
     // Page.
-    SerialChannel& serialPort() override { return *serial_; }
+    SerialChannel& serialPort() override { return pageLink_.serial(); }
     void reconnectTcp() override;
     void activate() override;
+    void tabSelected(bool shown) override;
 
     // GeneralPageHooks.
     void forceComDisconnect() override;
@@ -113,12 +115,12 @@ public:
     // Device settings.
     bool beepChecked() const { return beepChecked_; }
     bool irChecked() const { return irChecked_; }
-    bool factoryResetRunning() const { return factoryResetRunning_ != 0; }
+    bool factoryResetRunning() const { return reset_.running(); }
     bool statusPending() const { return tcpStatusPending_ != 0; }
     // The hidden hex logs.
-    const HexLog& receivedLog() const { return receivedLog_; }
-    const HexLog& sentLog() const { return sender_.sentLog(); }
-    HexLog& receivedLog() { return receivedLog_; }
+    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
+    const HexLog& sentLog() const { return pageLink_.sentLog(); }
+    HexLog& receivedLog() { return pageLink_.receivedLog(); }
 
     // ---- What the user does ----
     void selectComMode();
@@ -156,15 +158,13 @@ public:
 
 private:
     void onTimer(int id);
-    void onSerialByte(std::uint8_t byte, int portNumber);
-    void handleSerialFrame(const CommandFrame& frame);
-    void handleTcpFrame(const CommandFrame& frame);
+    void onPageTimer(int id);
     void handleReply(const CommandFrame& frame, bool serialPath);
+    void handleStatusReply(const CommandFrame& frame, bool serialPath);
+    void handleSettingAck(const CommandFrame& frame, bool serialPath);
 
-    void send(const CommandFrame& frame);
+    void send(const CommandFrame& frame) { pageLink_.send(frame); }
     bool guard();
-    void notice(int displayMs, const std::string& text, std::function<void()> whenClosed = {});
-    void noticeIfNoneOpen(int displayMs, const std::string& text);
 
     void rescanPorts();
     void tcpConnectOperation(bool readIpList);
@@ -175,33 +175,31 @@ private:
     void startStatusRun();
 
     void acceptPortState(bool output, int port, int p3, bool serialPath);
-    void portChainTimeout(int firstTimerId);
     static bool isChainTimer(int id);
     void endChainsQuietly();
-    void stopFactoryReset();
     void statusGiveUp(int timerId);
     void statusRunEnded();
     void onStandby();
     void acceptDeviceType(int p1);
     void acceptMatrixSize(int p1, int p3);
     void acceptVersion(int p1, int p3);
+    void statusConnectChecked();
+    void statusStartDue();
+    void connectChecked();
 
     void acceptResetStep(int step);
-    void resetStepTimeout(int timerId);
     void resetEnded();
-    void resetGiveUp(int timerId);
-    void sendResetRequest(int step);
+    void resetGiveUp();
 
     PageContext& ctx_;
     LinkState& link_;
     SharedState& shared_;
     Popups& popups_;
-    std::unique_ptr<SerialChannel> serial_;
+    PageLink pageLink_;
     TimerSet timers_;
-    FrameSender sender_;
-    FrameAssembler serialAssembler_;
-    FrameAssembler tcpAssembler_;
-    HexLog receivedLog_;
+    PageNotice notice_;
+    StatusChain chain_;
+    FactoryReset reset_;
 
     SerialSettings settings_;
     int portNumber_ = 0;   // the page's own port number
@@ -225,10 +223,13 @@ private:
     std::string deviceTypeLabel_ = "Not Known";
     std::string versionLabel_ = "Not Known";
     int tcpStatusPending_ = 0;
+    // While 1 the TCP reply handler ignores port-state replies.
+    int statusIdle_ = 1;
+    // The tab was shown again since the last Status click.
+    int shownAgain_ = 0;
 
     bool beepChecked_ = false;
     bool irChecked_ = false;
-    int factoryResetRunning_ = 0;
 
     std::function<void()> searchHook_;
     std::function<void()> configHook_;

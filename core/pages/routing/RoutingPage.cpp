@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
+#include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -13,8 +14,7 @@ namespace {
 
 namespace p = protocol;
 
-constexpr const char* kTimeOutText = "Time out!";
-constexpr const char* kStandbyText = "Matrix is in standby mode!";
+using namespace notice_text;
 constexpr const char* kOpenPortFirstText = "请打开串口";
 // Each frame of the animation is 17 characters wide.
 constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . .  ", "Please wait . . ."};
@@ -27,11 +27,11 @@ RoutingPage::RoutingPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
       timers_(context.platform.loop),
-      serial_(context.platform.makeSerial()),
-      sender_(context.link, *serial_)
+      notice_(context.popups, timers_, kNoticeTimer),
+      pageLink_(context, FrameSender::Echo::BeforeSending)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
-    serial_->setByteHandler([this](std::uint8_t byte, int port) { onSerialByte(byte, port); });
+    pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
 
     currentInput_.fill(1);
     presetRoute_.fill(1);
@@ -44,27 +44,15 @@ RoutingPage::RoutingPage(PageContext& context)
 
 void RoutingPage::startPage()
 {
-    // The COM link the user connected is taken at once; nothing is sent
-    // until the refresh that follows the tab being shown. After a Disconnect
-    // the port is left alone: the page must not talk over a link the user
-    // closed, nor keep the port from other programs.
-    if (!link_.tcpMode() && link_.comPort != 0 && link_.comOpen == 1) {
-        SerialSettings settings = liveSerialSettings();
-        settings.stopBits = ctx_.shared.pageStopBits;
-        if (serial_->open(link_.comPort, settings))
-            serial_->startWorker();
-    }
+    // Nothing is sent until the refresh that follows the tab being shown.
+    pageLink_.openChosenPort();
 }
 
-RoutingPage::~RoutingPage()
-{
-    serial_->setByteHandler(nullptr);
-    serial_->setFaultHandler(nullptr);
-}
+RoutingPage::~RoutingPage() = default;
 
 // --- helpers -----------------------------------------------------------
 
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp != 0 : serial_->isOpen(); }
+bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp != 0 : pageLink_.serial().isOpen(); }
 
 bool RoutingPage::anyConfigPending() const
 {
@@ -79,7 +67,7 @@ bool RoutingPage::gridAcceptsClicks() const { return link_.busy == 0 && panelRea
 
 void RoutingPage::send(const CommandFrame& frame)
 {
-    sender_.send(frame);
+    pageLink_.sender().send(frame);
 }
 
 void RoutingPage::showRoute(int input, int output)
@@ -93,23 +81,6 @@ void RoutingPage::setDisplay(int output, int value)
 {
     if (validPort(output, kOutputs))
         display_[output - 1] = std::to_string(value);
-}
-
-void RoutingPage::showNotice(const std::string& text, int displayMs)
-{
-    timers_.start(kNoticeTimer, displayMs);
-    ctx_.popups.notice.show(text);
-}
-
-void RoutingPage::showNoticeIfNoneOpen(const std::string& text, std::function<void()> afterClosed)
-{
-    link_.noticeText = text;
-    if (link_.noticeOpen == 0) {
-        ctx_.popups.notice.show(text, std::move(afterClosed));
-    } else if (afterClosed) {
-        // The box we would have waited for was never opened.
-        afterClosed();
-    }
 }
 
 void RoutingPage::showMessageBox(const std::string& text)
@@ -128,14 +99,14 @@ int RoutingPage::routeInputFor(int output) const
 
 // --- grid and step buttons -----------------------------------------------
 
-void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
+void RoutingPage::runGuard(int output, int input, bool releasesNotice)
 {
     // A recall or a panel command in flight shares the route replies with
     // the grid, so the grid waits for it as it waits for its own command.
     if (!gridAcceptsClicks())
         return;
     if (!linkConnected()) {
-        showNotice(link_.tcpMode() ? "Connect to Matrix failed!" : "Open COM failed!", kNoticeMs);
+        notice_.show(kNoticeMs, notConnectedText(link_));
         changed.notifyChanged();
         return;
     }
@@ -146,8 +117,8 @@ void RoutingPage::runGuard(int output, int input, bool clearsNoticeOpen)
     pendingInput_ = static_cast<std::int8_t>(input);
     send(p::routeRequest(input, output));
     timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
-    if (clearsNoticeOpen)
-        link_.noticeOpen = 0;
+    if (releasesNotice)
+        ctx_.popups.notice.release();
     changed.notifyChanged();
 }
 
@@ -171,9 +142,9 @@ void RoutingPage::clickNext(int output)
     if (!validPort(output, kOutputs))
         return;
     const int c = currentInput_[output - 1];
-    // The next buttons of outputs A and E..H never cleared noticeOpen.
-    const bool clearsNoticeOpen = output >= 2 && output <= 4;
-    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, clearsNoticeOpen);
+    // The next buttons of outputs A and E..H never release the notice.
+    const bool releasesNotice = output >= 2 && output <= 4;
+    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, releasesNotice);
 }
 
 // --- tab hand-over -------------------------------------------------------
@@ -182,10 +153,7 @@ void RoutingPage::reconnectSocket()
 {
     StreamSocket& socket = ctx_.platform.linkSocket;
     link_.linkSocket = &socket;
-    socket.recreate(this);
-    socketAssembler_.reset();
-    socket.connectTo(link_.matrixAddress, kMatrixTcpPort);
-    link_.socketConnected = 0;
+    pageLink_.reconnect(socket, *this);
     // A recall or panel command still in flight keeps its mode: its route
     // acknowledgements must step it on and end it, or the panel stays
     // locked for good.
@@ -202,7 +170,7 @@ void RoutingPage::startRefresh()
     const bool commandInFlight = link_.busy != 0 || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected == 1) {
-            ctx_.shared.socketRxEnabled = 1;
+            socketRxEnabled_ = 1;
             if (commandInFlight) {
                 changed.notifyChanged();
                 return;
@@ -213,17 +181,17 @@ void RoutingPage::startRefresh()
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
         } else {
-            showNotice("Connect to Matrix failed!", kNoticeMs);
+            notice_.show(kNoticeMs, kConnectFailed);
         }
         changed.notifyChanged();
         return;
     }
     if (link_.comOpen == 1) {
         ctx_.shared.pageStopBits = 2;
-        if (commandInFlight && serial_->isOpen())
+        if (commandInFlight && pageLink_.serial().isOpen())
             return;
-        if (serial_->open(link_.comPort, liveSerialSettings())) {
-            serial_->startWorker();
+        if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
+            pageLink_.serial().startWorker();
             send(p::routeQueryRequest(1));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
@@ -233,49 +201,27 @@ void RoutingPage::startRefresh()
             return;
         }
     }
-    showNotice("Open COM failed!", kNoticeMs);
+    notice_.show(kNoticeMs, kOpenComFailed);
     changed.notifyChanged();
 }
 
 // --- receive paths ---------------------------------------------------------
 
-void RoutingPage::onSerialByte(std::uint8_t byte, int portNumber)
-{
-    if (link_.tcpMode())
-        return;
-    if (portNumber < 1 || portNumber > 255)
-        return;
-    if (auto frame = serialAssembler_.feed(byte, &rxLog_))
-        dispatch(*frame, Path::Serial);
-}
+void RoutingPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
 
-void RoutingPage::onSocketConnect(int errorCode)
-{
-    if (errorCode == 0)
-        link_.socketConnected = 1;
-}
-
-void RoutingPage::onSocketClose() { link_.socketConnected = 0; }
+void RoutingPage::onSocketClose() { pageLink_.socketClosed(); }
 
 void RoutingPage::onSocketRead()
 {
-    std::uint8_t buffer[kSocketReadBytes];
-    for (;;) {
-        const long n = ctx_.platform.linkSocket.receive(buffer, sizeof buffer);
-        if (n <= 0)
-            return;
-        if (ctx_.shared.socketRxEnabled == 0) {
+    pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
+        if (socketRxEnabled_ == 0) {
             // Data for a page that is not listening; a half frame of it
             // must not prefix the next reply.
-            socketAssembler_.reset();
-            continue;
+            pageLink_.dropSocketTail();
+            return;
         }
-        // Replies may be split over reads or arrive several in one read:
-        // every complete frame is handled in order, the tail is kept.
-        socketAssembler_.feed(
-            buffer, static_cast<std::size_t>(n), [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); },
-            &rxLog_);
-    }
+        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }, true);
+    });
 }
 
 void RoutingPage::dispatch(const CommandFrame& frame, Path path)
@@ -438,12 +384,9 @@ void RoutingPage::standby()
 {
     timers_.killRange(1, kLastPageTimer);
     closeProgress();
-    if (link_.noticeOpen == 1)
+    if (ctx_.popups.notice.held())
         ctx_.popups.notice.close();
-    timers_.start(kNoticeTimer, kStandbyNoticeMs);
-    link_.noticeText = kStandbyText;
-    if (link_.noticeOpen == 0)
-        ctx_.popups.notice.show(kStandbyText);
+    notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
     // Nothing is in flight any more: every command's state is released.
     link_.busy = 0;
     checksumRetry_ = 0;
@@ -456,10 +399,9 @@ void RoutingPage::standby()
 void RoutingPage::giveUp(bool routeTimer)
 {
     timers_.kill(kProgressTimer);
-    timers_.start(kNoticeTimer, kNoticeMs);
     closeProgress();
     const bool recall = routeTimer && singleRoute_ == 0;
-    showNoticeIfNoneOpen(kTimeOutText, [this, routeTimer, recall] {
+    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer, recall] {
         link_.busy = 0;
         if (routeTimer)
             setAllConfigReady();
@@ -485,10 +427,7 @@ void RoutingPage::onTimer(int id)
         changed.notifyChanged();
         return;
     }
-    if (id == kNoticeTimer) {
-        timers_.kill(kNoticeTimer);
-        ctx_.popups.notice.close();
-    } else if (id == kProgressTimer) {
+    if (id == kProgressTimer) {
         const int dots = nextProgressDot(ctx_.shared);
         link_.progressText = kProgressTexts[dots - 1];
         ctx_.popups.progress.refresh();
@@ -616,7 +555,7 @@ void RoutingPage::editorOk()
 {
     if (!editorOpen_)
         return;
-    link_.noticeOpen = 0;
+    ctx_.popups.notice.release();
     for (int k = 0; k < kOutputs; ++k)
         if (editorSelection_[k] >= 0)
             presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
@@ -636,7 +575,7 @@ void RoutingPage::editorCancel()
 
 void RoutingPage::clickSet()
 {
-    if (!serial_->isOpen()) {
+    if (!pageLink_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
         changed.notifyChanged();
         return;
@@ -668,7 +607,7 @@ void RoutingPage::selectConfigTarget(int index)
     if (index == kConfigPortToPort && panelReady() && link_.busy == 0) {
         // Checked like the panel's buttons: without the page's port the
         // recall could never be acknowledged past output 1.
-        if (!serial_->isOpen()) {
+        if (!pageLink_.serial().isOpen()) {
             showMessageBox(kOpenPortFirstText);
         } else {
             recallIdle_ = 0;
@@ -684,7 +623,7 @@ void RoutingPage::clickConfigInput(int input)
 {
     if (!validPort(input, kInputs) || link_.busy == 1)
         return;
-    if (!serial_->isOpen()) {
+    if (!pageLink_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
         changed.notifyChanged();
         return;
@@ -707,7 +646,7 @@ void RoutingPage::clickConfigInput(int input)
 
 void RoutingPage::clickClearLog()
 {
-    rxLog_.clear();
+    pageLink_.receivedLog().clear();
     changed.notifyChanged();
 }
 

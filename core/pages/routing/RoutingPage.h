@@ -4,8 +4,8 @@
 #include "core/app/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/link/FrameAssembler.h"
-#include "core/link/FrameSender.h"
+#include "core/app/Notices.h"
+#include "core/app/PageLink.h"
 #include "core/link/HexLog.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -50,7 +50,6 @@ public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
     static constexpr int kProgressStepMs = 500;
-    static constexpr std::size_t kSocketReadBytes = 1024;
 
     // Entries of the output-configuration list.
     static constexpr int kConfigAllOutputs = 8;
@@ -63,8 +62,9 @@ public:
     RoutingPage& operator=(const RoutingPage&) = delete;
 
     // Page
-    SerialChannel& serialPort() override { return *serial_; }
+    SerialChannel& serialPort() override { return pageLink_.serial(); }
     void startPage() override;
+    void tabSelected(bool) override { socketRxEnabled_ = 0; }
     void reconnectTcp() override { reconnectSocket(); }
     void activate() override { startRefresh(); }
 
@@ -78,7 +78,6 @@ public:
     void startRefresh();
 
     // Serial receive path, one byte at a time (also wired to the port).
-    void onSerialByte(std::uint8_t byte, int portNumber);
 
     // --- User actions -------------------------------------------------
     void clickGrid(int output, int input);
@@ -137,8 +136,8 @@ public:
     int pendingInput() const { return pendingInput_; }
     int singleRoute() const { return singleRoute_; }
     int checksumRetry() const { return checksumRetry_; }
-    const HexLog& receivedLog() const { return rxLog_; }
-    const HexLog& sentLog() const { return sender_.sentLog(); }
+    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
+    const HexLog& sentLog() const { return pageLink_.sentLog(); }
     TimerSet& timers() { return timers_; }
 
     ChangeNotifier changed;
@@ -153,12 +152,10 @@ private:
     bool linkConnected() const;
     bool anyConfigPending() const;
     void setAllConfigReady();
-    void runGuard(int output, int input, bool clearsNoticeOpen);
+    void runGuard(int output, int input, bool releasesNotice);
     void send(const CommandFrame& frame);
     void showRoute(int input, int output);
     void setDisplay(int output, int value);
-    void showNotice(const std::string& text, int displayMs);
-    void showNoticeIfNoneOpen(const std::string& text, std::function<void()> afterClosed);
     void showMessageBox(const std::string& text);
     void refreshPresetRow();
     void startRecall(int firstInput);
@@ -178,11 +175,11 @@ private:
     PageContext& ctx_;
     LinkState& link_;
     TimerSet timers_;
-    std::unique_ptr<SerialChannel> serial_;
-    FrameSender sender_;
-    FrameAssembler serialAssembler_;
-    FrameAssembler socketAssembler_;
-    HexLog rxLog_;
+    PageNotice notice_;
+    PageLink pageLink_;
+    // TCP replies are taken only while 1: from the refresh that follows
+    // this tab's activation until any tab is selected again.
+    int socketRxEnabled_ = 0;
 
     std::array<std::int8_t, kOutputs> currentInput_{};
     std::int8_t pendingInput_ = 1;

@@ -16,14 +16,14 @@ TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
     bool continued = false;
     showNotice(popups, timers, 55, 2500, "Matrix is in standby mode!", [&] { continued = true; });
     EXPECT_TRUE(popups.notice.isOpen());
-    EXPECT_EQ(link.noticeOpen, 1);
+    EXPECT_TRUE(popups.notice.held());
     EXPECT_EQ(link.noticeText, "Matrix is in standby mode!");
     loop.advance(2499);
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_FALSE(continued);
     loop.advance(1);
     EXPECT_FALSE(popups.notice.isOpen());
-    EXPECT_EQ(link.noticeOpen, 0);
+    EXPECT_FALSE(popups.notice.held());
     EXPECT_TRUE(continued);
     EXPECT_FALSE(timers.isRunning(55));
 }

@@ -5,7 +5,9 @@
 
 #include "core/pages/edid/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -16,26 +18,15 @@ namespace matrix {
 namespace {
 
 using testing::TestRig;
+using testing::Transport;
+using testing::transportName;
 using Bytes = std::vector<std::uint8_t>;
 
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
-};
 
-enum class Transport { Com, Tcp };
 
 // One program's worth of shared state with the EDID page on the EDID tab,
 // talking to the rig's matrix over the chosen transport.
-struct EdidHarness {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
+struct EdidHarness : testing::PageWorld {
     std::unique_ptr<EdidPage> page;
     Transport transport;
     edid::TempEdidDir files;
@@ -50,7 +41,7 @@ struct EdidHarness {
     // the status chain it starts runs to its end.
     void enterTab()
     {
-        shared.edidEntryPending = 1;
+        page->tabSelected(true);
         link.activePage = PageId::Edid;
         if (transport == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
@@ -115,7 +106,7 @@ protected:
 };
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, EdidPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
 
 TEST_P(EdidPageTest, EntryQueriesTheFourInputsInTurnAndStops)
 {
@@ -198,7 +189,7 @@ TEST_P(EdidPageTest, BuiltInModeOnAllInputsShowsSuccessThenFullChain)
 TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
 {
     // The tab is shown again; the user clicks before the entry query.
-    h->shared.edidEntryPending = 1;
+    h->page->tabSelected(true);
     if (GetParam() == Transport::Tcp)
         h->page->reconnectTcp();
     h->settle();
@@ -514,7 +505,7 @@ TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
     h.page->reconnectTcp();
     h.settle();
     ASSERT_EQ(h.link.socketConnected, 1);
-    h.shared.edidEntryPending = 1;
+    h.page->tabSelected(true);
     h.rig.tcpMatrix.reply(1, 0x0C, 1, 0, 5);
     h.rig.tcpMatrix.reply(0x88, 0x88, 0, 0, 0);
     h.settle();
@@ -523,7 +514,6 @@ TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
 
     h.page->activate();
     h.settle();
-    EXPECT_EQ(h.shared.edidEntryPending, 0);
     EXPECT_EQ(h.page->inputStatusText(1), "1080p,Dolby/DTS 5.1");
 }
 

@@ -3,7 +3,9 @@
 
 #include "core/pages/firmware/FirmwareMerger.h"
 #include "tests/core/firmware/FirmwareTestFiles.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,14 +16,7 @@ using namespace matrix::testing;
 
 namespace {
 
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int) override {}
-};
 
-enum class Transport { Tcp, Com };
 
 std::string hexOf(const CommandFrame& f)
 {
@@ -37,14 +32,8 @@ std::string hexOf(const CommandFrame& f)
 }
 
 // One firmware page wired to the simulated matrix on virtual time.
-class FirmwarePageTest : public ::testing::TestWithParam<Transport> {
+class FirmwarePageTest : public ::testing::TestWithParam<Transport>, protected PageWorld {
 protected:
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     std::unique_ptr<FirmwarePage> page;
     ScratchDir dir;
 
@@ -68,9 +57,7 @@ protected:
     // What the main window does when the FW Upgrade tab is selected.
     void selectTab()
     {
-        shared.upgradeMode = 0;
-        shared.standbyWatch = 0;
-        shared.firmwareEntryPending = 1;
+        page->tabSelected(true);
         link.activePage = PageId::Firmware;
         if (link.tcpMode())
             page->reconnectTcp();
@@ -158,11 +145,15 @@ protected:
 TEST_P(FirmwarePageTest, EntryQueryShowsTheDeviceLine)
 {
     EXPECT_EQ(page->deviceLine(), "Device: HDMI MATRIX 4x4          Version: 1.0");
-    EXPECT_EQ(shared.standbyWatch, 1);
     if (GetParam() == Transport::Com) {
         EXPECT_EQ(rig.serialHub.lastSettings(TestRig::kComPort).stopBits, 2);
         EXPECT_EQ(shared.pageStopBits, 2);
     }
+    // From the entry query on, a standby frame is heard on either link.
+    matrix().sendStandby();
+    rig.loop.runPending();
+    EXPECT_TRUE(popups.notice.isOpen());
+    EXPECT_EQ(popups.notice.text(), "Matrix is in standby mode!");
 }
 
 TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHoldsIt)
@@ -539,17 +530,16 @@ TEST_P(FirmwarePageTest, NotConnectedShowsTheGuardNotice)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothTransports, FirmwarePageTest, ::testing::Values(Transport::Tcp, Transport::Com),
-                         [](const auto& info) { return info.param == Transport::Tcp ? "Tcp" : "Com"; });
+                         transportName);
+
+// A firmware page alone, for the tests that make the page themselves.
+struct FirmwarePageAlone : ::testing::Test, PageWorld {};
+using FirmwarePageTcp = FirmwarePageAlone;
+using FirmwarePageFiles = FirmwarePageAlone;
 
 // Over TCP an upgrade reply is ignored while the entry of a tab is pending.
-TEST(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
+TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
 {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     link.controlMode = ControlMode::Tcp;
     link.linkSocket = &rig.linkSocket;
     link.matrixAddress = TestRig::kAddress;
@@ -559,20 +549,14 @@ TEST(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
     ScratchDir dir;
     ASSERT_TRUE(page.setFilePath(writeContainer(dir, "a.fw", partImage(0xA5, 0x5A, 598))));
     page.upgradeClicked();
-    shared.firmwareEntryPending = 1;  // as if a tab had been selected meanwhile
+    page.tabSelected(false);  // another tab was selected meanwhile
     rig.loop.runPending();
     EXPECT_FALSE(page.timers().isRunning(FirmwarePage::kPrepareDelayTimer)) << "the accept was ignored";
     EXPECT_TRUE(page.timers().isRunning(FirmwarePage::kStartPart1Timer));
 }
 
-TEST(FirmwarePageFiles, LoaderRulesAndOversizedFiles)
+TEST_F(FirmwarePageFiles, LoaderRulesAndOversizedFiles)
 {
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     FirmwarePage page(context);
     ScratchDir dir;
     const Bytes image = partImage(0xA5, 0x5A, 300);

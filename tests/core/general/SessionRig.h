@@ -3,6 +3,7 @@
 
 #include "core/session/MatrixSession.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,6 @@
 #include <vector>
 
 namespace matrix::testing {
-
-enum class Transport { Com, Tcp };
-
-inline std::string transportName(const ::testing::TestParamInfo<Transport>& info)
-{
-    return info.param == Transport::Com ? "Serial" : "Tcp";
-}
 
 // (command, sub-command, p1, p2, p3): what a test says about a frame.
 using Wire = std::tuple<int, int, int, int, int>;
@@ -30,15 +24,6 @@ inline std::vector<Wire> wires(const std::vector<CommandFrame>& frames)
     for (const auto& f : frames)
         out.push_back(wire(f));
     return out;
-}
-
-inline std::vector<std::uint8_t> frameBytes(int command, int sub, int p1, int p2, int p3, bool goodSum = true)
-{
-    CommandFrame f = CommandFrame().set(2, command).set(3, sub).set(4, p1).set(5, p2).set(6, p3).seal();
-    std::vector<std::uint8_t> bytes(f.data(), f.data() + CommandFrame::kSize);
-    if (!goodSum)
-        bytes[12] = static_cast<std::uint8_t>(bytes[12] + 1);
-    return bytes;
 }
 
 // A whole program on virtual time against the simulated matrix: the rig's

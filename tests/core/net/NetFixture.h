@@ -9,6 +9,7 @@
 #include "tests/support/ManualLoop.h"
 #include "tests/support/MemoryNetwork.h"
 #include "tests/support/MemoryUdpSegment.h"
+#include "tests/support/PageWorld.h"
 
 #include <array>
 #include <cstdint>
@@ -16,16 +17,6 @@
 #include <vector>
 
 namespace matrix::testing {
-
-// Records what discovery and configuration post to the main window.
-struct RecordingShell : ShellRequests {
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int value) override { shellRequests.push_back(value); }
-    void postNetConfigStatus(int value) override { netConfigStatus.push_back(value); }
-    std::vector<int> pageBusy;
-    std::vector<int> shellRequests;
-    std::vector<int> netConfigStatus;
-};
 
 // A simulated matrix with its own identity on the segment.
 struct SegmentMatrix {

@@ -14,7 +14,7 @@ protected:
     RoutingPage& page() { return *r.page; }
 };
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, ::testing::Values(Transport::Serial, Transport::Tcp),
+INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
                          transportName);
 
 TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
@@ -33,7 +33,7 @@ TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
 TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight)
 {
     r.matrix().setReplyDelayMs(300);  // the route's answer comes after the activation
-    r.shared.socketRxEnabled = 0;
+    r.page->tabSelected(true);
     if (r.tcp()) {
         r.page->reconnectTcp();
         r.run();
@@ -97,7 +97,7 @@ TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
     ASSERT_EQ(r.wire().size(), 4u);
     for (int k = 1; k <= 4; ++k) {
         const CommandFrame& query = r.wire()[k - 1];
-        EXPECT_EQ(bytesOf(query), bytesOf(CommandFrame::routing(2, 1, k, 0))) << "output " << k;
+        EXPECT_EQ(frameBytes(query), frameBytes(CommandFrame::routing(2, 1, k, 0))) << "output " << k;
     }
     const int expected[] = {3, 1, 4, 2};
     for (int k = 1; k <= 4; ++k) {
@@ -122,18 +122,18 @@ TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
     page().clickGrid(2, 2);
     ASSERT_EQ(r.wire().size(), 0u);  // not yet on the wire side
     EXPECT_EQ(r.link.busy, 1);
-    EXPECT_TRUE(page().timers().isRunning(3));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
     EXPECT_FALSE(page().gridAcceptsClicks());
     r.run();
 
     ASSERT_EQ(r.wire().size(), 1u);
-    EXPECT_EQ(bytesOf(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF7}));
+    EXPECT_EQ(frameBytes(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF7}));
     EXPECT_EQ(page().checkedInput(2), 2);
     EXPECT_EQ(page().displayText(2), "2");
     EXPECT_EQ(page().currentInput(2), 2);
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_FALSE(page().timers().isRunning(3));
-    EXPECT_FALSE(page().timers().isRunning(4));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeSecondTimer(2)));
     EXPECT_EQ(r.shell.pageBusy, (std::vector<int>{0}));
     EXPECT_EQ(r.rig.device.routing[1], 2);
     // Other outputs untouched.
@@ -143,7 +143,7 @@ TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
     page().clickGrid(2, 3);
     r.run();
     ASSERT_EQ(r.wire().size(), 2u);
-    EXPECT_EQ(bytesOf(r.wire()[1]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x03, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF6}));
+    EXPECT_EQ(frameBytes(r.wire()[1]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x03, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF6}));
     page().clickGrid(2, 3);
     r.run();
     EXPECT_EQ(r.wire().size(), 3u);
@@ -182,8 +182,8 @@ TEST_P(RoutingPageTest, ClicksWhileBusyDoNothingAtAll)
     EXPECT_EQ(r.wire().size(), 1u);
     EXPECT_EQ(r.popups.notice.timesOpened(), noticesBefore);
     EXPECT_EQ(page().pendingInput(), 3);
-    EXPECT_FALSE(page().timers().isRunning(5));
-    EXPECT_FALSE(page().timers().isRunning(7));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(4)));
 }
 
 TEST_P(RoutingPageTest, StepButtonsWrapWithinTheLiveInputs)
@@ -225,8 +225,8 @@ TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
     r.run();
     ASSERT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(r.wire()[1], r.wire()[0]);  // the same route, re-sent
-    EXPECT_TRUE(page().timers().isRunning(6));
-    EXPECT_FALSE(page().timers().isRunning(5));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeSecondTimer(3)));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
 
     r.advance(500);
     EXPECT_EQ(r.popups.progress.text(), "Please wait . .  ");
@@ -241,8 +241,8 @@ TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
     EXPECT_FALSE(r.popups.progress.isOpen());
     EXPECT_TRUE(r.popups.notice.isOpen());
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
-    EXPECT_FALSE(page().timers().isRunning(60));
-    EXPECT_FALSE(page().timers().isRunning(6));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::kProgressTimer));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeSecondTimer(3)));
     // busy holds until the notice has closed.
     EXPECT_EQ(r.link.busy, 1);
     r.advance(1500);
@@ -265,7 +265,7 @@ TEST_P(RoutingPageTest, StatusQueryTimeOutEndsTheRefresh)
     r.showTab();
     r.advance(3000);
     EXPECT_TRUE(r.popups.progress.isOpen());
-    EXPECT_TRUE(page().timers().isRunning(19));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::statusSecondTimer(1)));
     r.advance(5000);
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     r.advance(1500);
@@ -283,7 +283,7 @@ TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
     r.run();
     r.advance(3000);
     ASSERT_TRUE(r.popups.progress.isOpen());
-    ASSERT_TRUE(page().timers().isRunning(60));
+    ASSERT_TRUE(page().timers().isRunning(RoutingPage::kProgressTimer));
 
     r.matrix().sendStandby();
     r.run();
@@ -291,8 +291,9 @@ TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
     EXPECT_TRUE(r.popups.notice.isOpen());
     EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
     EXPECT_EQ(r.link.busy, 0);
-    for (int id = 1; id <= 79; ++id)
-        EXPECT_EQ(page().timers().isRunning(id), id == 59) << "timer " << id;
+    // Only the standby notice's closing timer is left.
+    for (int id = 1; id <= RoutingPage::kLastPageTimer; ++id)
+        EXPECT_EQ(page().timers().isRunning(id), id == RoutingPage::kNoticeTimer) << "timer " << id;
     EXPECT_EQ(r.shell.pageBusy.back(), 0);
 
     r.advance(2499);
@@ -315,7 +316,7 @@ TEST_P(RoutingPageTest, StandbyReplacesAnOpenNotice)
     r.run();
     EXPECT_TRUE(r.popups.notice.isOpen());
     EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
-    EXPECT_EQ(r.link.noticeOpen, 1);
+    EXPECT_TRUE(r.popups.notice.held());
     EXPECT_EQ(r.link.busy, 0);
 }
 
@@ -353,7 +354,7 @@ TEST_P(RoutingPageTest, RefreshWithoutLinkShowsNotice)
 
 class RoutingSerialTest : public ::testing::Test {
 protected:
-    RoutingRig r{Transport::Serial};
+    RoutingRig r{Transport::Com};
     RoutingPage& page() { return *r.page; }
 };
 
@@ -404,7 +405,7 @@ TEST_F(RoutingSerialTest, ResendAfterBadSumIsStillWatchedByATimer)
     EXPECT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(page().checksumRetry(), 1);
     EXPECT_EQ(r.link.busy, 1);
-    EXPECT_TRUE(page().timers().isRunning(4));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeSecondTimer(2)));
     r.advance(5000);
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     r.advance(1500);
@@ -511,7 +512,7 @@ TEST_F(RoutingTcpTest, StatusInputOutsideTheProtocolOnlyReachesTheDisplay)
 TEST_F(RoutingTcpTest, SocketDataIsIgnoredWhileReceivingIsOff)
 {
     r.showTab();
-    r.shared.socketRxEnabled = 0;
+    r.page->tabSelected(true);
     r.matrix().sendStandby();
     r.run();
     EXPECT_FALSE(r.popups.notice.isOpen());

@@ -10,7 +10,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 class RoutingPresetTest : public ::testing::Test {
 protected:
-    RoutingRig r{Transport::Serial};
+    RoutingRig r{Transport::Com};
     RoutingPage& page() { return *r.page; }
 
     void showTabAndClear()
@@ -72,12 +72,12 @@ TEST_F(RoutingPresetTest, SetRecallsThePresetOutputByOutput)
     showTabAndClear();
     page().clickSet();
     EXPECT_EQ(page().recallIdle(), 0);
-    EXPECT_TRUE(page().timers().isRunning(1));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(1)));
     EXPECT_EQ(r.link.busy, 0);
     r.run();
 
     ASSERT_FALSE(r.wire().empty());
-    EXPECT_EQ(bytesOf(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x01, 0, 0, 0, 0, 0, 0xF8}));
+    EXPECT_EQ(frameBytes(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x01, 0, 0, 0, 0, 0, 0xF8}));
     // Each step after the previous acknowledgement; live outputs only.
     EXPECT_EQ(routesOnWire(), (std::vector<std::pair<int, int>>{{2, 1}, {2, 2}, {2, 3}, {2, 4}}));
     for (int k = 1; k <= 4; ++k) {
@@ -106,8 +106,8 @@ TEST_F(RoutingPresetTest, RecallStepsWaitForEachAcknowledgement)
     EXPECT_EQ(routesOnWire().size(), 1u);
     r.advance(100);
     EXPECT_EQ(routesOnWire().size(), 2u);
-    EXPECT_TRUE(page().timers().isRunning(3));
-    EXPECT_FALSE(page().timers().isRunning(1));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
+    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(1)));
     r.advance(300);
     EXPECT_EQ(routesOnWire().size(), 4u);
     EXPECT_EQ(page().recallIdle(), 1);
@@ -272,13 +272,13 @@ TEST_F(RoutingPresetTest, PanelRoutesOneInputToTheChosenOutput)
     page().selectConfigTarget(2);  // "Output3"
     r.matrix().setSilent(true);
     page().clickConfigInput(2);
-    EXPECT_TRUE(page().timers().isRunning(5));
+    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
     EXPECT_FALSE(page().configReady(2));
     EXPECT_EQ(r.link.busy, 0);  // the grid's flag is not used
     page().clickConfigInput(3);  // a second button before the reply: nothing
     r.run();
     ASSERT_EQ(r.wire().size(), 1u);
-    EXPECT_EQ(bytesOf(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x03, 0, 0, 0, 0, 0, 0xF6}));
+    EXPECT_EQ(frameBytes(r.wire()[0]), (Bytes{0xA5, 0x5B, 0x02, 0x03, 0x02, 0x00, 0x03, 0, 0, 0, 0, 0, 0xF6}));
 
     r.matrix().sendNoise(replyBytes(2, 3, 0, 3));
     r.run();

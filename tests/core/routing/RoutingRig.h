@@ -3,7 +3,9 @@
 
 #include "core/app/PageContext.h"
 #include "core/pages/routing/RoutingPage.h"
+#include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"
+#include "tests/support/Transport.h"
 
 #include <gtest/gtest.h>
 
@@ -12,19 +14,8 @@
 
 namespace matrix::testing {
 
-enum class Transport { Serial, Tcp };
-
-// Records what the page posts to the main window.
-struct RecordingShell : ShellRequests {
-    std::vector<int> pageBusy;
-    std::vector<int> shellRequests;
-    void postPageBusy(int value) override { pageBusy.push_back(value); }
-    void postShellRequest(int value) override { shellRequests.push_back(value); }
-    void postNetConfigStatus(int) override {}
-};
-
 // One Routing page wired to the simulated matrix over either transport.
-struct RoutingRig {
+struct RoutingRig : PageWorld {
     explicit RoutingRig(Transport t) : transport(t)
     {
         if (transport == Transport::Tcp) {
@@ -51,7 +42,7 @@ struct RoutingRig {
     // What the main window does when the tab is shown, 150 ms apart.
     void showTab()
     {
-        shared.socketRxEnabled = 0;
+        page->tabSelected(true);
         link.activePage = PageId::Routing;
         if (tcp())
             page->reconnectTcp();
@@ -65,28 +56,12 @@ struct RoutingRig {
     void clearWire() { matrix().clearReceived(); }
 
     Transport transport;
-    TestRig rig;
-    LinkState link;
-    SharedState shared;
-    Popups popups{rig.loop, link};
-    RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
     std::unique_ptr<RoutingPage> page;
 };
 
-inline std::vector<std::uint8_t> bytesOf(const CommandFrame& frame)
-{
-    return {frame.bytes().begin(), frame.bytes().end()};
-}
-
 inline std::vector<std::uint8_t> replyBytes(int command, int sub, int p1, int p3)
 {
-    return bytesOf(CommandFrame().set(2, command).set(3, sub).set(4, p1).set(6, p3).seal());
-}
-
-inline const char* transportName(const ::testing::TestParamInfo<Transport>& info)
-{
-    return info.param == Transport::Tcp ? "Tcp" : "Serial";
+    return frameBytes(command, sub, p1, 0, p3);
 }
 
 }  // namespace matrix::testing

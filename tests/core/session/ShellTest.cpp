@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 using namespace matrix;
 using namespace matrix::testing;
 
@@ -17,8 +19,10 @@ public:
     SerialChannel& serialPort() override { return *serial_; }
     void reconnectTcp() override { ++reconnects; }
     void activate() override { ++activations; }
+    void tabSelected(bool shown) override { selections.push_back(shown); }
     int reconnects = 0;
     int activations = 0;
+    std::vector<bool> selections;
 
 private:
     std::unique_ptr<SerialChannel> serial_;
@@ -94,25 +98,23 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
         {Tab::FwUpgrade, PageId::Firmware, Shell::kActivateFirmwareTimer},
     };
     for (const Case& c : cases) {
-        session.shared.socketRxEnabled = 1;
-        session.shared.firmwareEntryPending = 0;
-        session.shared.upgradeMode = 1;
         ASSERT_TRUE(shell.selectTab(c.tab));
         EXPECT_EQ(session.link.activePage, c.page);
         EXPECT_EQ(shell.shownTab(), c.tab);
         EXPECT_TRUE(shell.pageCreated(c.tab));
-        EXPECT_EQ(session.shared.socketRxEnabled, 0);
-        EXPECT_EQ(session.shared.firmwareEntryPending, 1);
-        EXPECT_EQ(session.shared.upgradeMode, c.tab == Tab::FwUpgrade ? 0 : 1);
         EXPECT_TRUE(shell.timers().isRunning(c.timerId));
         auto* counting = static_cast<CountingPage*>(shell.page(c.tab));
+        // Every page hears of the selection, the shown one as its own.
+        for (CountingPage* other : {edid.get(), routing.get(), firmware.get()}) {
+            ASSERT_FALSE(other->selections.empty());
+            EXPECT_EQ(other->selections.back(), other == counting);
+        }
         rig.loop.advance(Shell::kActivationMs - 1);
         EXPECT_EQ(counting->activations, 0);
         rig.loop.advance(1);
         EXPECT_EQ(counting->activations, 1);
         EXPECT_FALSE(shell.timers().isRunning(c.timerId));
     }
-    EXPECT_EQ(session.shared.edidEntryPending, 1);
 
     // Selecting the shown tab again repeats the steps.
     shell.selectTab(Tab::FwUpgrade);
@@ -169,7 +171,6 @@ TEST_F(ShellTest, TcpModeWithTheLinkUpReconnectsThePageThenActivatesIt)
     ASSERT_TRUE(shell.selectTab(Tab::General));
     EXPECT_EQ(rig.linkSocket.connectAttempts(), attempts + 1);
     EXPECT_EQ(rig.linkSocket.recreations(), recreations + 1);
-    EXPECT_EQ(session.shared.statusIdle, 1);
     rig.loop.advance(Shell::kActivationMs);
     EXPECT_EQ(session.link.socketConnected, 1);
     EXPECT_FALSE(session.popups.notice.isOpen());
@@ -271,7 +272,7 @@ TEST_F(ShellTest, SerialFaultClosesTheOtherPagesPorts)
     rig.serialHub.addPort(5);
     ASSERT_TRUE(routing->serialPort().open(5, liveSerialSettings()));
     ASSERT_TRUE(routing->serialPort().startWorker());
-    shell.postShellRequest(3);
+    shell.postShellRequest(ShellRequest::SerialFault);
     EXPECT_TRUE(routing->serialPort().isOpen());  // posted, not run yet
     rig.loop.runPending();
     EXPECT_FALSE(routing->serialPort().isOpen());
@@ -299,12 +300,12 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
     connect(Transport::Tcp);
     ConfigStatusPopup& popup = session.popups.configStatus;
 
-    shell.postShellRequest(1);
+    shell.postShellRequest(ShellRequest::OpenConfigStatus);
     rig.loop.runPending();
     ASSERT_TRUE(popup.isOpen());
     EXPECT_EQ(popup.text(), "Configuring . . .");
 
-    shell.postNetConfigStatus(1);
+    shell.postNetConfigStatus(NetConfigStatus::Configured);
     rig.loop.runPending();
     EXPECT_EQ(popup.configAcknowledged, 1);
     EXPECT_EQ(popup.text(), "Matrix configuration completed successfully!");
@@ -329,19 +330,19 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
 TEST_F(ShellTest, DiscoveryReplyDuringRediscoveryClosesThePopupAtOnce)
 {
     ConfigStatusPopup& popup = session.popups.configStatus;
-    shell.postShellRequest(1);
-    shell.postNetConfigStatus(1);
+    shell.postShellRequest(ShellRequest::OpenConfigStatus);
+    shell.postNetConfigStatus(NetConfigStatus::Configured);
     rig.loop.advance(Shell::kConfigSuccessMs + Shell::kSearchAgainMs);
     ASSERT_TRUE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
-    shell.postNetConfigStatus(2);
+    shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
     rig.loop.runPending();
     EXPECT_FALSE(popup.isOpen());
     EXPECT_FALSE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
     rig.loop.advance(10000);
     EXPECT_FALSE(popup.isOpen());
     // Harmless when nothing is open.
-    shell.postNetConfigStatus(2);
-    shell.postNetConfigStatus(5);
+    shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
+    shell.postNetConfigStatus(static_cast<NetConfigStatus>(5));
     rig.loop.runPending();
     EXPECT_FALSE(popup.isOpen());
 }
@@ -355,7 +356,7 @@ TEST(MatrixSessionLifetime, PostedCallsAfterTheSessionIsGoneDoNothing)
         session.general.setIpText(TestRig::kAddress);
         session.general.tcpConnectClicked();
         session.shell.postPageBusy(1);
-        session.shell.postShellRequest(3);
+        session.shell.postShellRequest(ShellRequest::SerialFault);
     }
     rig.loop.advance(10000);
     EXPECT_EQ(rig.loop.runningTimerCount(), 0u);

@@ -1,0 +1,70 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "core/app/Popups.h"
+#include "core/link/LinkState.h"
+#include "core/transport/TimerSet.h"
+
+#include <functional>
+#include <string>
+
+namespace matrix {
+
+// The notice texts that more than one window shows, written once.
+namespace notice_text {
+inline constexpr const char* kOpenComFailed = "Open COM failed!";
+inline constexpr const char* kConnectFailed = "Connect to Matrix failed!";
+inline constexpr const char* kTimeOut = "Time out!";
+inline constexpr const char* kStandby = "Matrix is in standby mode!";
+inline constexpr const char* kSetSuccessfully = "Set successfully!";
+inline constexpr const char* kPleaseWait = "Please wait...";
+inline constexpr const char* kGettingStatus = "Getting status . . .";
+inline constexpr const char* kConfigCompleted = "Matrix configuration completed successfully!";
+}  // namespace notice_text
+
+// A window's notice box, closed by that window's own notice timer.
+class PageNotice {
+public:
+    PageNotice(Popups& popups, TimerSet& timers, int closeTimerId)
+        : popups_(popups), timers_(timers), closeTimerId_(closeTimerId)
+    {
+    }
+
+    // Opens the box (or re-texts an open one); it closes after displayMs.
+    void show(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
+    {
+        showNotice(popups_, timers_, closeTimerId_, displayMs, text, std::move(whenClosed));
+    }
+
+    // Time-outs and standby: an open box keeps its text, and only the
+    // closing timer is re-armed.
+    void showIfNoneOpen(int displayMs, const std::string& text)
+    {
+        showNoticeIfNoneOpen(popups_, timers_, closeTimerId_, displayMs, text);
+    }
+
+    // As showIfNoneOpen, but the shared notice text is recorded even when a
+    // box is already up. A continuation still runs: at the close of the box
+    // opened here, or at once when none could be opened.
+    void recordIfNoneOpen(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
+    {
+        popups_.notice.link().noticeText = text;
+        showNoticeIfNoneOpen(popups_, timers_, closeTimerId_, displayMs, text, std::move(whenClosed));
+    }
+
+    // Closes the "Please wait..." box if that is the one up.
+    bool closePleaseWait()
+    {
+        if (!popups_.notice.isOpen() || popups_.notice.text() != notice_text::kPleaseWait)
+            return false;
+        popups_.notice.close();
+        return true;
+    }
+
+private:
+    Popups& popups_;
+    TimerSet& timers_;
+    int closeTimerId_;
+};
+
+}  // namespace matrix
