@@ -116,10 +116,10 @@ void NetRunner::configure(int row)
     timers_.start(kWaitTimer, ConfigStatusPopup::kTimeoutMs, [this] { fail(kConfigFailed); });
 }
 
-void NetRunner::postNetConfigStatus(int value)
+void NetRunner::postNetConfigStatus(NetConfigStatus status)
 {
     // Posted, as the window's message is: it runs after the dialog's handler.
-    if (value != 1 || !configuring_)
+    if (status != NetConfigStatus::Configured || !configuring_)
         return;
     platform_.loop.post([this, alive = alive_] {
         if (*alive)

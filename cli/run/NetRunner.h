@@ -40,8 +40,8 @@ public:
 
 private:
     void postPageBusy(int) override {}
-    void postShellRequest(int) override {}
-    void postNetConfigStatus(int value) override;
+    void postShellRequest(ShellRequest) override {}
+    void postNetConfigStatus(NetConfigStatus status) override;
 
     // False (and the run ended) when the discovery port could not be bound.
     bool search();
