@@ -6,7 +6,7 @@
 #include "platform/QtEventLoop.h"
 #include "platform/QtLinkSocket.h"
 #include "platform/QtSerialPort.h"
-#include "service/app/SignalQuit.h"
+#include "platform/SignalQuit.h"
 #include "service/http/HttpServer.h"
 #include "service/hub/Config.h"
 #include "service/hub/Hub.h"

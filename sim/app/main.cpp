@@ -6,7 +6,7 @@
 #include "platform/QtEventLoop.h"
 #include "sim/app/ControlChannel.h"
 #include "sim/app/PtyFront.h"
-#include "sim/app/SignalQuit.h"
+#include "platform/SignalQuit.h"
 #include "sim/app/SimContext.h"
 #include "sim/app/SimOptions.h"
 #include "sim/app/TcpFront.h"

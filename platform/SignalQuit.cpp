@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "sim/app/SignalQuit.h"
+#include "platform/SignalQuit.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -10,7 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace matrix::simapp {
+namespace matrix {
 
 namespace {
 
@@ -42,7 +42,7 @@ SignalQuit::SignalQuit(QObject* parent) : QObject(parent)
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
-    // A program that reads our output and goes away must not kill us mid-cleanup.
+    // A reader or client that goes away mid-write must not end the program.
     ::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -52,4 +52,4 @@ SignalQuit::~SignalQuit()
     ::signal(SIGTERM, SIG_DFL);
 }
 
-}  // namespace matrix::simapp
+}  // namespace matrix
