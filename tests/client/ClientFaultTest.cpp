@@ -6,6 +6,7 @@
 //   MATRIX_CLIENT_FAULT_SEED=N test_client_fault
 // and run more seeds with MATRIX_CLIENT_FAULT_SEEDS=count.
 #include "tests/client/ClientRig.h"
+#include "tests/support/SeedRuns.h"
 
 #include "core/pages/firmware/FirmwareContainer.h"
 
@@ -17,27 +18,6 @@
 
 namespace matrix::testing {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-constexpr std::uint32_t kDefaultSeeds = 10000;
-constexpr std::uint32_t kSanitizedSeeds = 1000;
-
-std::uint32_t envNumber(const char* name, std::uint32_t fallback)
-{
-    const char* text = std::getenv(name);
-    return text ? static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10)) : fallback;
-}
 
 using client::Status;
 
@@ -403,17 +383,7 @@ bool runSeed(std::uint32_t seed, bool printJournal)
 
 TEST(ClientFaultSimulation, EveryRequestEndsOnceAndTheStateFollowsTheMatrix)
 {
-    if (const std::uint32_t only = envNumber("MATRIX_CLIENT_FAULT_SEED", 0)) {
-        EXPECT_TRUE(runSeed(only, true));
-        return;
-    }
-    const std::uint32_t count = envNumber("MATRIX_CLIENT_FAULT_SEEDS", kSanitized ? kSanitizedSeeds : kDefaultSeeds);
-    int failed = 0;
-    for (std::uint32_t seed = 1; seed <= count; ++seed)
-        if (!runSeed(seed, false) && ++failed >= 5) {
-            ADD_FAILURE() << "stopped after 5 failing seeds";
-            break;
-        }
+    runSeeds("MATRIX_CLIENT_FAULT_SEED", "MATRIX_CLIENT_FAULT_SEEDS", runSeed);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 //   MATRIX_FAULT_SEED=N test_fault
 // and run more seeds with MATRIX_FAULT_SEEDS=count.
 #include "tests/fault/FaultSession.h"
+#include "tests/support/SeedRuns.h"
 
 #include "core/pages/firmware/FirmwareContainer.h"
 
@@ -19,23 +20,6 @@
 
 namespace matrix::testing {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
-// Seeds CI runs. A session takes well under a millisecond here and about
-// 15 ms under the sanitizers, so the sanitizer build runs fewer.
-constexpr std::uint32_t kDefaultSeeds = 10000;
-constexpr std::uint32_t kSanitizedSeeds = 1000;
 
 // The seed being run, for the crash message.
 volatile std::sig_atomic_t currentSeed = 0;
@@ -57,14 +41,6 @@ extern "C" void onCrash(int signalNumber)
     [[maybe_unused]] auto written = ::write(2, text, at);
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
-}
-
-std::uint32_t envNumber(const char* name, std::uint32_t fallback)
-{
-    const char* text = std::getenv(name);
-    if (!text || !*text)
-        return fallback;
-    return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 10));
 }
 
 Bytes edidBytes(bool withExtension, std::uint8_t flavour)
@@ -181,18 +157,7 @@ TEST_F(FaultSimulation, EverySessionEndsIdleAndShowsTheMatrixRouting)
     std::signal(SIGFPE, onCrash);
     std::signal(SIGBUS, onCrash);
 
-    if (const std::uint32_t only = envNumber("MATRIX_FAULT_SEED", 0)) {
-        EXPECT_TRUE(runSeed(only, true)) << "seed " << only;
-        return;
-    }
-    const std::uint32_t count = envNumber("MATRIX_FAULT_SEEDS", kSanitized ? kSanitizedSeeds : kDefaultSeeds);
-    int failed = 0;
-    for (std::uint32_t seed = 1; seed <= count; ++seed) {
-        if (!runSeed(seed) && ++failed >= 5) {
-            ADD_FAILURE() << "stopped after 5 failing seeds";
-            break;
-        }
-    }
+    runSeeds("MATRIX_FAULT_SEED", "MATRIX_FAULT_SEEDS", [](std::uint32_t seed, bool verbose) { return runSeed(seed, verbose); });
 }
 
 }  // namespace
