@@ -2,12 +2,9 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
-#include "sim/AllCommands.h"
-#include "sim/MatrixDevice.h"
-#include "sim/MatrixResponder.h"
-#include "tests/support/ManualLoop.h"
 #include "tests/support/MemoryNetwork.h"
-#include "tests/support/MemorySerial.h"
+#include "tests/support/SimulatedMatrix.h"
+#include "tests/support/Transport.h"
 
 #include <memory>
 #include <string>
@@ -15,19 +12,9 @@
 
 namespace matrix::testing {
 
-enum class Transport { Com, Tcp };
-
 // One client on virtual time, wired to one simulated matrix over the chosen
 // transport (COM3 or 127.0.0.1:8000).
-struct ClientRig {
-    static constexpr int kComPort = 3;
-    static constexpr const char* kAddress = "127.0.0.1";
-
-    ManualLoop loop;
-    sim::MatrixDevice device;
-    sim::MatrixResponder serialMatrix{loop, device};
-    sim::MatrixResponder tcpMatrix{loop, device};
-    MemorySerialHub serialHub{loop};
+struct ClientRig : SimulatedMatrix {
     MemoryLinkSocket* socket = nullptr;  // owned by the client
     Transport transport;
     std::unique_ptr<client::MatrixClient> client;
@@ -37,9 +24,6 @@ struct ClientRig {
 
     explicit ClientRig(Transport t, client::MatrixClient::Options options = unsupervised()) : transport(t)
     {
-        sim::installAllCommands(serialMatrix);
-        sim::installAllCommands(tcpMatrix);
-        serialHub.addPort(kComPort, &serialMatrix);
         auto memorySocket = std::make_unique<MemoryLinkSocket>(loop);
         socket = memorySocket.get();
         socket->listen(kAddress, &tcpMatrix);
