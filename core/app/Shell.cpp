@@ -25,14 +25,12 @@ Shell::Shell(EventLoop& loop, LinkState& link, SharedState& shared, Popups& popu
 
 Shell::~Shell() { *alive_ = false; }
 
-void Shell::registerPage(Tab tab, Page* page)
+void Shell::registerPage(Tab tab, Page& page)
 {
-    pages_[index(tab)] = page;
-    if (page) {
-        // A read fault or a vanished adapter on any page's port drops the
-        // COM link for the whole program.
-        page->serialPort().setFaultHandler([this] { postShellRequest(ShellRequest::SerialFault); });
-    }
+    pages_[index(tab)] = &page;
+    // A read fault or a vanished adapter on any page's port drops the COM
+    // link for the whole program.
+    page.serialPort().setFaultHandler([this] { postShellRequest(ShellRequest::SerialFault); });
 }
 
 void Shell::showGeneralAtStart()
@@ -46,10 +44,8 @@ void Shell::showGeneralAtStart()
 void Shell::setPageFlags(Tab tab)
 {
     link_.activePage = tabInfo(tab).page;
-    for (const TabInfo& info : kTabTable) {
-        if (Page* page = pages_[index(info.tab)])
-            page->tabSelected(info.tab == tab);
-    }
+    for (const TabInfo& info : kTabTable)
+        pages_[index(info.tab)]->tabSelected(info.tab == tab);
 }
 
 bool Shell::selectTab(Tab tab)
@@ -65,7 +61,7 @@ bool Shell::selectTab(Tab tab)
     if (!link_.tcpMode()) {
         // Only the shown page may hold the COM port.
         for (int other = 0; other < kTabCount; ++other) {
-            if (other != i && pages_[other])
+            if (other != i)
                 pages_[other]->serialPort().requestClose();
         }
     }
@@ -73,8 +69,7 @@ bool Shell::selectTab(Tab tab)
     Page* page = pages_[i];
     if (!pageCreated_[i]) {
         pageCreated_[i] = true;
-        if (page)
-            page->startPage();
+        page->startPage();
     }
     shown_ = tab;
     changed.notifyChanged();
@@ -87,18 +82,16 @@ bool Shell::selectTab(Tab tab)
             showNotice(popups_, timers_, kNoticeTimer, kNoticeMs, kConnectFailedText);
             return true;
         }
-        if (page)
-            page->reconnectTcp();
+        page->reconnectTcp();
     }
 
     // A tab left within 150 ms is not activated any more: its page would
     // take the link back from the page that is shown.
     timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
     const int timerId = tabInfo(tab).activationTimer;
-    timers_.start(timerId, kActivationMs, [this, timerId, i] {
+    timers_.start(timerId, kActivationMs, [this, timerId, page] {
         timers_.kill(timerId);
-        if (pages_[i])
-            pages_[i]->activate();
+        page->activate();
     });
     return true;
 }
@@ -143,10 +136,8 @@ void Shell::onShellRequest(ShellRequest request)
     if (request == ShellRequest::OpenConfigStatus) {
         popups_.configStatus.open();
     } else if (request == ShellRequest::SerialFault) {
-        for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade}) {
-            if (Page* page = pages_[index(tab)])
-                page->serialPort().requestClose();
-        }
+        for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade})
+            pages_[index(tab)]->serialPort().requestClose();
         if (generalHooks_)
             generalHooks_->forceComDisconnect();
     }

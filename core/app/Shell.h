@@ -70,10 +70,10 @@ public:
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
 
-    // A page registers itself for its tab. A tab without a page is a
-    // placeholder: it can be shown, but nothing is handed over or activated.
-    // Registering also routes the page's serial faults to the shell.
-    void registerPage(Tab tab, Page* page);
+    // A page registers itself for its tab; every tab has one before the
+    // first tab switch or serial fault. Registering also routes the page's
+    // serial faults to the shell.
+    void registerPage(Tab tab, Page& page);
     void setGeneralHooks(GeneralPageHooks* hooks) { generalHooks_ = hooks; }
 
     // Start-up: the General page is shown and its tab selected, without

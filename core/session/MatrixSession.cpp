@@ -31,10 +31,10 @@ MatrixSession::~MatrixSession()
 
 void MatrixSession::registerPages()
 {
-    shell.registerPage(Tab::General, &general);
-    shell.registerPage(Tab::Edid, &edid);
-    shell.registerPage(Tab::FwUpgrade, &firmware);
-    shell.registerPage(Tab::Matrix, &routing);
+    shell.registerPage(Tab::General, general);
+    shell.registerPage(Tab::Edid, edid);
+    shell.registerPage(Tab::FwUpgrade, firmware);
+    shell.registerPage(Tab::Matrix, routing);
     shell.setGeneralHooks(&general);
 }
 

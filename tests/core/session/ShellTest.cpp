@@ -39,9 +39,9 @@ protected:
 
     ShellTest()
     {
-        shell.registerPage(Tab::Edid, edid.get());
-        shell.registerPage(Tab::Matrix, routing.get());
-        shell.registerPage(Tab::FwUpgrade, firmware.get());
+        shell.registerPage(Tab::Edid, *edid);
+        shell.registerPage(Tab::Matrix, *routing);
+        shell.registerPage(Tab::FwUpgrade, *firmware);
     }
     int shellNoticeTimerRunning() { return shell.timers().isRunning(Shell::kNoticeTimer); }
 };
@@ -121,17 +121,6 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
     rig.loop.advance(Shell::kActivationMs);
     EXPECT_EQ(firmware->activations, 2);
     EXPECT_EQ(edid->reconnects + routing->reconnects + firmware->reconnects, 0);
-}
-
-TEST_F(ShellTest, PlaceholderTabsCanBeShownAndDoNothing)
-{
-    shell.registerPage(Tab::Matrix, nullptr);
-    EXPECT_TRUE(shell.selectTab(Tab::Matrix));
-    EXPECT_EQ(shell.shownPage(), nullptr);
-    rig.loop.advance(1000);
-    EXPECT_EQ(session.popups.notice.timesOpened(), 0);
-    EXPECT_TRUE(shell.selectTab(Tab::General));
-    EXPECT_EQ(shell.shownPage(), &session.general);
 }
 
 TEST_F(ShellTest, TcpModeWithoutTheLinkShowsTheNoticeAndDoesNotActivate)
