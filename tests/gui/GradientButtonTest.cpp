@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace matrix::testing {
 namespace {
 
@@ -22,24 +24,46 @@ TEST(GradientButtonTest, PaletteRunsFromShadowThroughFaceToHighlight)
         EXPECT_GE(qRed(palette[i]), qRed(palette[i - 1])) << i;
 }
 
-TEST(GradientButtonTest, ShadedButtonUsesTheSystemColours)
+int distance(QRgb a, QRgb b)
 {
-    GradientButton button("Set");
-    button.resize(80, 24);
+    return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+}
+
+// What the user sees of a shaded button without a caption: at rest its face
+// in the system colours, under the pointer the same texture a little nearer
+// the highlight colour, and pressed that lit face moved one pixel down-right.
+TEST(GradientButtonTest, ShadedButtonShowsItsFaceLitUnderThePointerAndShiftedWhenPressed)
+{
+    QWidget holder;
+    holder.resize(100, 40);
+    GradientButton button(&holder);
+    button.setGeometry(10, 8, 80, 24);
     button.setShade(8, 8, 10, 0, QColor(0, 0, 0));
+    holder.show();
     const QPalette& system = button.palette();
     const auto table = button.faceImage().colorTable();
     ASSERT_EQ(table.size(), 256);
     EXPECT_EQ(table[0], system.color(QPalette::Dark).rgb());
     EXPECT_EQ(table[128], system.color(QPalette::Button).rgb());
     EXPECT_EQ(table[255], system.color(QPalette::Light).rgb());
-
-    // The highlighted face is the same pixels, blended 10 % toward the highlight.
-    const auto lit = button.highlightedImage().colorTable();
-    const QColor light = system.color(QPalette::Light);
-    EXPECT_EQ(qRed(lit[0]), (light.red() * 10 + qRed(table[0]) * 90) / 100);
-    EXPECT_EQ(button.highlightedImage().constBits()[0], button.faceImage().constBits()[0]);
     EXPECT_EQ(button.faceImage().size(), QSize(80, 24));
+
+    const QImage face = button.faceImage().convertToFormat(QImage::Format_RGB32);
+    const QImage rest = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    hover(button);
+    const QImage lit = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    button.setDown(true);
+    const QImage pressed = button.grab().toImage().convertToFormat(QImage::Format_RGB32);
+
+    const QRgb light = system.color(QPalette::Light).rgb();
+    int nearer = 0;
+    for (const QPoint p : {QPoint(6, 5), QPoint(20, 12), QPoint(40, 8), QPoint(60, 16), QPoint(74, 18)}) {
+        EXPECT_EQ(rest.pixel(p), face.pixel(p)) << p.x() << "," << p.y();
+        EXPECT_LE(distance(lit.pixel(p), light), distance(face.pixel(p), light)) << p.x() << "," << p.y();
+        nearer += distance(lit.pixel(p), light) < distance(face.pixel(p), light);
+        EXPECT_EQ(pressed.pixel(p + QPoint(1, 1)), lit.pixel(p)) << p.x() << "," << p.y();
+    }
+    EXPECT_GT(nearer, 0) << "the lit face is the face itself";
 }
 
 TEST(GradientButtonTest, FaceTextureRampsFromUpperRightToLowerLeft)

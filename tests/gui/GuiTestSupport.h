@@ -12,11 +12,13 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEnterEvent>
 #include <QImage>
 #include <QLabel>
 #include <QPainter>
 #include <QString>
 #include <QTest>
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -134,6 +136,18 @@ inline void click(QWidget* widget)
     else
         QTest::mouseClick(widget, Qt::LeftButton);
     processGuiEvents();
+}
+
+// The pointer enters a button of the window the user works in.
+inline void hover(QWidget& button)
+{
+    const bool hadFocus = button.hasFocus();
+    button.window()->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(button.window()));
+    if (!hadFocus)
+        button.clearFocus();  // activation alone gives the only button the focus
+    QEnterEvent enter(QPointF(30, 15), QPointF(30, 15), QPointF(30, 15));
+    QApplication::sendEvent(&button, &enter);
 }
 
 }  // namespace matrix::testing

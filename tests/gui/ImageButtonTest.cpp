@@ -33,17 +33,7 @@ std::unique_ptr<ImageButton> colouredButton()
 
 QColor pixel(QWidget& w, int x, int y) { return w.grab().toImage().pixelColor(x, y); }
 
-// The pointer enters the button of the window the user works in.
-void hover(ImageButton& button)
-{
-    const bool hadFocus = button.hasFocus();
-    button.window()->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(button.window()));
-    if (!hadFocus)
-        button.clearFocus();  // activation alone gives the only button the focus
-    QEnterEvent enter(QPointF(30, 15), QPointF(30, 15), QPointF(30, 15));
-    QApplication::sendEvent(&button, &enter);
-}
+using matrix::testing::hover;
 
 void leave(ImageButton& button)
 {
