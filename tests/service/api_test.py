@@ -13,16 +13,11 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Events, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
+from harness import ROUTE_3_TO_B, Events, Matrixd, Sim, hall_matrix, matrices_ready, wait_until  # noqa: E402
 
 HOST = "127.0.0.71"
 HALL_SIM = "127.0.0.72"
-# The route frame for input 3 to output B, byte for byte.
-ROUTE_3_TO_B = "A55B02030300020000000000F6"
-
-HALL = dict(id="hall", name="Main hall", tcp=HALL_SIM, poll_seconds=1,
-            inputs=["Laptop", "Apple TV", "Camera", "PC"],
-            outputs=["Projector", "Left TV", "Right TV", "Recorder"])
+HALL = hall_matrix(HALL_SIM)
 
 
 def route_frames(frames):

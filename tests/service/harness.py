@@ -16,6 +16,17 @@ MATRIX_SIM = os.environ.get("MATRIX_SIM", "matrix-sim")
 WEB_ROOT = os.environ.get("MATRIX_WEB_ROOT", "")
 
 
+# The route frame for input 3 to output B, byte for byte.
+ROUTE_3_TO_B = "A55B02030300020000000000F6"
+
+
+def hall_matrix(sim_address):
+    """The lecture hall's matrix with its named inputs and outputs, reached at sim_address."""
+    return dict(id="hall", name="Main hall", tcp=sim_address, poll_seconds=1,
+                inputs=["Laptop", "Apple TV", "Camera", "PC"],
+                outputs=["Projector", "Left TV", "Right TV", "Recorder"])
+
+
 def wait_until(predicate, timeout=5.0, step=0.02):
     end = time.monotonic() + timeout
     while time.monotonic() < end:

@@ -12,12 +12,10 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Matrixd, Sim, wait_until  # noqa: E402
+from harness import Matrixd, Sim, hall_matrix, wait_until  # noqa: E402
 
 SIM_HOST, HOST, HUB_PORT = "127.0.16.21", "127.0.16.20", 9990
-MATRIX = {"id": "hall", "name": "Main hall", "tcp": SIM_HOST, "poll_seconds": 1,
-          "inputs": ["Laptop", "Apple TV", "Camera", "PC"],
-          "outputs": ["Projector", "Left TV", "Right TV", "Recorder"], "videohub_port": HUB_PORT}
+MATRIX = dict(hall_matrix(SIM_HOST), videohub_port=HUB_PORT)
 PATH = "/api/v1/matrices/hall"
 
 

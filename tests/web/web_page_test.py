@@ -13,7 +13,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "service"))
-from harness import Matrixd, Sim, wait_until  # noqa: E402
+from harness import ROUTE_3_TO_B, Matrixd, Sim, hall_matrix, wait_until  # noqa: E402
 
 CHROMIUM = os.environ.get("CHROMIUM", "/usr/bin/chromium")
 CHROMEDRIVER = os.environ.get("CHROMEDRIVER", "/usr/bin/chromedriver")
@@ -32,13 +32,9 @@ except ImportError:
 HOST = "127.0.0.91"
 SIM = "127.0.0.92"
 TOKEN = "lectern-7f3a"
-HALL = dict(id="hall", name="Main hall", tcp=SIM, poll_seconds=1,
-            inputs=["Laptop", "Apple TV", "Camera", "PC"],
-            outputs=["Projector", "Left TV", "Right TV", "Recorder"])
+HALL = hall_matrix(SIM)
 # A second matrix that nothing answers for: the picker shows, its link stays down.
 BOOTH = dict(id="booth", name="Booth", tcp="127.0.0.93", poll_seconds=1)
-# Input 3 to output B, byte for byte.
-ROUTE_3_TO_B = "A55B02030300020000000000F6"
 SCENE = "Vortrag über Ton"  # a space and a non-ASCII letter travel percent-encoded
 SHOTS = os.environ.get("MATRIX_WEB_SHOTS", os.path.join(tempfile.gettempdir(), "matrix-web-shots"))
 
