@@ -17,14 +17,23 @@ namespace {
 constexpr std::uint16_t kPort = 39641;
 constexpr std::uint16_t kOtherPort = 39642;
 
-TEST(QtDatagramSocketTest, DeliversOneDatagramPerReceiveAndTruncatesLongOnes)
-{
+// A receiver on kPort that counts its readable signals, and a sender on
+// kOtherPort; the sharing test binds its own sockets.
+class QtDatagramSocketTest : public ::testing::Test {
+protected:
+    bool bindPair()
+    {
+        receiver.setReadableHandler([this] { ++readable; });
+        return receiver.bind(kPort) && sender.bind(kOtherPort);
+    }
     QtDatagramSocket receiver;
     QtDatagramSocket sender;
-    ASSERT_TRUE(receiver.bind(kPort));
-    ASSERT_TRUE(sender.bind(kOtherPort));
     int readable = 0;
-    receiver.setReadableHandler([&] { ++readable; });
+};
+
+TEST_F(QtDatagramSocketTest, DeliversOneDatagramPerReceiveAndTruncatesLongOnes)
+{
+    ASSERT_TRUE(bindPair());
 
     std::uint8_t buffer[64];
     EXPECT_EQ(receiver.receive(buffer, sizeof buffer), -1) << "nothing waiting";
@@ -48,7 +57,7 @@ TEST(QtDatagramSocketTest, DeliversOneDatagramPerReceiveAndTruncatesLongOnes)
 
 // The programs hold their port alone, so no other socket takes the replies
 // meant for them; only sockets that both agree to share may join.
-TEST(QtDatagramSocketTest, OnlySharingSocketsJoinAPortAndABadAddressSendsNothing)
+TEST_F(QtDatagramSocketTest, OnlySharingSocketsJoinAPortAndABadAddressSendsNothing)
 {
     using Sharing = QtDatagramSocket::PortSharing;
     const struct {
@@ -80,14 +89,9 @@ TEST(QtDatagramSocketTest, OnlySharingSocketsJoinAPortAndABadAddressSendsNothing
 
 // The demo redirects the all-ones broadcast to the loopback broadcast, so a
 // "Search" there never leaves the machine; a bad redirect sends nothing at all.
-TEST(QtDatagramSocketTest, BroadcastRedirectStaysOnLoopback)
+TEST_F(QtDatagramSocketTest, BroadcastRedirectStaysOnLoopback)
 {
-    QtDatagramSocket receiver;
-    QtDatagramSocket sender;
-    ASSERT_TRUE(receiver.bind(kPort));
-    ASSERT_TRUE(sender.bind(kOtherPort));
-    int readable = 0;
-    receiver.setReadableHandler([&] { ++readable; });
+    ASSERT_TRUE(bindPair());
     const std::uint8_t request = 0x61;
 
     ::setenv("MATRIX_BROADCAST_ADDRESS", "not an address", 1);

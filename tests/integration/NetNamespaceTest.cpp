@@ -96,25 +96,46 @@ ProbeResult parseProbe(const std::vector<std::string>& lines)
     return result;
 }
 
+// Test namespaces with two boxes on the matrix side, both answering the same
+// broadcast.
+class NetNamespace : public ::testing::Test {
+protected:
+    void startTwoMatrices()
+    {
+        const std::string unavailable = NetNamespaces::unavailableReason();
+        if (!unavailable.empty())
+            GTEST_SKIP() << unavailable;
+        net_ = std::make_unique<NetNamespaces>();
+        if (!net_->namespacesCreated())
+            GTEST_SKIP() << "network namespaces cannot be created here: " << net_->failure();
+        ASSERT_TRUE(net_->failure().empty()) << net_->failure();
+
+        const QString sim = QStringLiteral(MATRIX_SIM_PATH);
+        first_ = std::make_unique<NamespacedProcess>(
+            net_->matrixSide(), sim,
+            QStringList{"--no-tcp", "--udp", "--mac", "001C91AA0001", "--ip", NetNamespaces::kMatrixSideAddress});
+        second_ = std::make_unique<NamespacedProcess>(
+            net_->matrixSide(), sim, QStringList{"--no-tcp", "--udp", "--mac", "001C91AA0002", "--ip", "10.203.7.11"});
+        ASSERT_TRUE(first_->waitForLine("listening udp", 5000)) << first_->output();
+        ASSERT_TRUE(second_->waitForLine("listening udp", 5000)) << second_->output();
+    }
+
+    // Declared before the processes so that they stop before the
+    // namespaces go.
+    std::unique_ptr<NetNamespaces> net_;
+    std::unique_ptr<NamespacedProcess> first_;
+    std::unique_ptr<NamespacedProcess> second_;
+};
+
 }  // namespace
 
-TEST(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
+TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
 {
-    const std::string unavailable = NetNamespaces::unavailableReason();
-    if (!unavailable.empty())
-        GTEST_SKIP() << unavailable;
-    NetNamespaces net;
-    if (!net.namespacesCreated())
-        GTEST_SKIP() << "network namespaces cannot be created here: " << net.failure();
-    ASSERT_TRUE(net.failure().empty()) << net.failure();
-
-    // Two boxes on the matrix side; both answer the same broadcast.
-    const QString sim = QStringLiteral(MATRIX_SIM_PATH);
-    NamespacedProcess first(net.matrixSide(), sim,
-                            {"--no-tcp", "--udp", "--mac", "001C91AA0001", "--ip", NetNamespaces::kMatrixSideAddress});
-    NamespacedProcess second(net.matrixSide(), sim, {"--no-tcp", "--udp", "--mac", "001C91AA0002", "--ip", "10.203.7.11"});
-    ASSERT_TRUE(first.waitForLine("listening udp", 5000)) << first.output();
-    ASSERT_TRUE(second.waitForLine("listening udp", 5000)) << second.output();
+    startTwoMatrices();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    NetNamespaces& net = *net_;
+    NamespacedProcess& second = *second_;
 
     const QString probe = QStringLiteral(MATRIX_NET_PROBE_PATH);
     {
@@ -141,22 +162,13 @@ TEST(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
     }
 }
 
-TEST(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
+TEST_F(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
 {
-    const std::string unavailable = NetNamespaces::unavailableReason();
-    if (!unavailable.empty())
-        GTEST_SKIP() << unavailable;
-    NetNamespaces net;
-    if (!net.namespacesCreated())
-        GTEST_SKIP() << "network namespaces cannot be created here: " << net.failure();
-    ASSERT_TRUE(net.failure().empty()) << net.failure();
-
-    const QString sim = QStringLiteral(MATRIX_SIM_PATH);
-    NamespacedProcess first(net.matrixSide(), sim,
-                            {"--no-tcp", "--udp", "--mac", "001C91AA0001", "--ip", NetNamespaces::kMatrixSideAddress});
-    NamespacedProcess second(net.matrixSide(), sim, {"--no-tcp", "--udp", "--mac", "001C91AA0002", "--ip", "10.203.7.11"});
-    ASSERT_TRUE(first.waitForLine("listening udp", 5000)) << first.output();
-    ASSERT_TRUE(second.waitForLine("listening udp", 5000)) << second.output();
+    startTwoMatrices();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    NetNamespaces& net = *net_;
+    NamespacedProcess& second = *second_;
 
     const QString ctl = QStringLiteral(MATRIXCTL_PATH);
     {
@@ -177,7 +189,7 @@ TEST(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
     }
 }
 
-TEST(NetNamespace, ProbeRefusesToBroadcastOutsideATestNamespace)
+TEST_F(NetNamespace, ProbeRefusesToBroadcastOutsideATestNamespace)
 {
     // The guard that keeps the program side off the machine's own network.
     QProcess probe;
