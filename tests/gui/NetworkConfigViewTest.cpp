@@ -10,8 +10,7 @@
 #include "gui/app/NoticeView.h"
 #include "gui/skin/ImageButton.h"
 #include "platform/QtDatagramSocket.h"
-#include "sim/NetResponder.h"
-#include "tests/support/MemoryUdpSegment.h"
+#include "tests/support/SegmentMatrix.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -27,23 +26,10 @@ using namespace matrix::testing;
 
 namespace {
 
-struct SegmentBox {
-    SegmentBox(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip)
-    {
-        device.mac = mac;
-        device.ip = ip;
-    }
-    sim::MatrixDevice device;
-    sim::NetResponder responder{device};
-};
-
 // The window on a segment with two matrices.
-struct NetGuiRig {
-    TestRig rig;
-    MemoryUdpSegment segment{rig.loop};
-    Platform platform{rig.loop, [this] { return rig.serialHub.makeSerial(); }, rig.linkSocket, segment};
-    SegmentBox first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 1, 20}};
-    SegmentBox second{{0x00, 0x1C, 0x91, 0x07, 0xBE, 0xEF}, {192, 168, 1, 21}};
+struct NetGuiRig : SegmentPlatform {
+    SegmentMatrix first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 1, 20}};
+    SegmentMatrix second{{0x00, 0x1C, 0x91, 0x07, 0xBE, 0xEF}, {192, 168, 1, 21}};
     MatrixSession session{platform};
     std::unique_ptr<gui::MainWindow> window;
 

@@ -26,14 +26,7 @@ struct SearchHooks : GeneralPageHooks {
     int searches = 0;
 };
 
-struct ConfigSession {
-    ManualLoop loop;
-    MemoryLinkSocket linkSocket{loop};
-    MemoryUdpSegment segment{loop};
-    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, linkSocket, segment};
-    LinkState link;
-    SharedState shared;
-    Popups popups{loop, link};
+struct ConfigSession : NetSeams {
     Shell shell{loop, link, shared, popups};
     PageContext context{platform, link, shared, popups, shell};
     Discovery discovery{context};
@@ -43,7 +36,6 @@ struct ConfigSession {
 
     ConfigSession()
     {
-        link.linkSocket = &linkSocket;
         shell.setGeneralHooks(&hooks);
         segment.attach(&matrix.responder);
         discovery.search();

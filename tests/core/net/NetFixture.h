@@ -4,12 +4,11 @@
 #include "core/app/PageContext.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
-#include "sim/MatrixDevice.h"
-#include "sim/NetResponder.h"
 #include "tests/support/ManualLoop.h"
 #include "tests/support/MemoryNetwork.h"
 #include "tests/support/MemoryUdpSegment.h"
 #include "tests/support/PageWorld.h"
+#include "tests/support/SegmentMatrix.h"
 
 #include <array>
 #include <cstdint>
@@ -18,20 +17,9 @@
 
 namespace matrix::testing {
 
-// A simulated matrix with its own identity on the segment.
-struct SegmentMatrix {
-    SegmentMatrix(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip)
-    {
-        device.mac = mac;
-        device.ip = ip;
-    }
-    sim::MatrixDevice device;
-    sim::NetResponder responder{device};
-};
-
-// Discovery and the configuration model on one in-memory segment, with the
-// main window replaced by a recorder.
-struct NetFixture {
+// The seams and shared state of the program's network part on one
+// in-memory segment, without pages or a window.
+struct NetSeams {
     ManualLoop loop;
     MemoryLinkSocket linkSocket{loop};
     MemoryUdpSegment segment{loop};
@@ -39,12 +27,17 @@ struct NetFixture {
     LinkState link;
     SharedState shared;
     Popups popups{loop, link};
+
+    NetSeams() { link.linkSocket = &linkSocket; }
+};
+
+// Discovery and the configuration model on one in-memory segment, with the
+// main window replaced by a recorder.
+struct NetFixture : NetSeams {
     RecordingShell shell;
     PageContext context{platform, link, shared, popups, shell};
     Discovery discovery{context};
     NetworkConfig config{context, discovery};
-
-    NetFixture() { link.linkSocket = &linkSocket; }
 };
 
 inline std::vector<std::uint8_t> discoveryReply(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip,

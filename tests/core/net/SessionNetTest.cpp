@@ -12,10 +12,7 @@ using namespace matrix::testing;
 
 namespace {
 
-struct NetSession {
-    TestRig rig;
-    MemoryUdpSegment segment{rig.loop};
-    Platform platform{rig.loop, [this] { return rig.serialHub.makeSerial(); }, rig.linkSocket, segment};
+struct NetSession : SegmentPlatform {
     SegmentMatrix first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 0, 77}};
     SegmentMatrix second{{0x61, 0x1C, 0x91, 0x03, 0x40, 0x01}, {192, 168, 0, 78}};
     MatrixSession session{platform};
