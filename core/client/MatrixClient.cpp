@@ -3,6 +3,7 @@
 
 #include "core/client/ClientEngine.h"
 #include "core/client/ClientRequests.h"
+#include "core/protocol/DeviceTypes.h"
 #include "core/pages/edid/EdidFile.h"
 #include "core/pages/edid/EdidModes.h"
 #include "core/pages/firmware/FirmwareContainer.h"
@@ -34,16 +35,8 @@ std::string statusText(Status status)
 
 std::string DeviceInfo::model() const
 {
-    switch (deviceType) {
-    case 1:
-        return "HDMI MATRIX";
-    case 2:
-        return "HDBT MATRIX";
-    case 3:
-        return "HDMI+HDBT etc MATRIX";
-    default:
-        return "Not Known";
-    }
+    const char* name = protocol::deviceTypeName(deviceType);
+    return name ? name : "Not Known";
 }
 
 std::string DeviceInfo::version() const { return std::to_string(versionMajor) + "." + std::to_string(versionMinor); }

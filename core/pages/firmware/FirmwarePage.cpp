@@ -2,6 +2,7 @@
 #include "core/pages/firmware/FirmwarePage.h"
 
 #include "core/app/CommandGuard.h"
+#include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
 
 #include <algorithm>
@@ -11,20 +12,6 @@ namespace matrix {
 namespace {
 namespace p = protocol;
 constexpr std::size_t kMaxSentLogBytes = 64 * 1024;
-
-const char* deviceTypeText(int type)
-{
-    switch (type) {
-    case 1:
-        return "HDMI MATRIX";
-    case 2:
-        return "HDBT MATRIX";
-    case 3:
-        return "HDMI+HDBT etc MATRIX";
-    default:
-        return nullptr;
-    }
-}
 }  // namespace
 
 FirmwarePage::FirmwarePage(PageContext& context)
@@ -143,7 +130,7 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
 {
     switch (frame.subCommand()) {
     case p::kDeviceTypeSub:
-        if (const char* text = deviceTypeText(frame.p1()))
+        if (const char* text = p::deviceTypeName(frame.p1()))
             infoText = text;
         sendFrame(p::matrixSizeRequest());
         break;

@@ -3,6 +3,7 @@
 
 #include "core/app/CommandGuard.h"
 #include "core/link/LinkState.h"
+#include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/ComPorts.h"
 
@@ -452,12 +453,8 @@ void GeneralPage::onStandby()
 void GeneralPage::acceptDeviceType(int p1)
 {
     chain_.answered(StatusChain::DeviceType);
-    if (p1 == 1)
-        deviceTypeName_ = "HDMI MATRIX";
-    else if (p1 == 2)
-        deviceTypeName_ = "HDBT MATRIX";
-    else if (p1 == 3)
-        deviceTypeName_ = "HDMI+HDBT etc MATRIX";
+    if (const char* name = protocol::deviceTypeName(p1))
+        deviceTypeName_ = name;
     if (!deviceTypeName_.empty())
         deviceTypeLabel_ = deviceTypeName_;
     chain_.ask(StatusChain::MatrixSize);
