@@ -12,12 +12,9 @@ namespace matrix::cli {
 
 namespace {
 
-// The texts of the merge tool, in the order main, slave 1, IR 2, panel 3.
-constexpr const char* kCaptions[] = {"Main MCU firmware:", "Slave MCU1 firmware:", "IR MCU2 firmware:",
-                                     "Plane MCU3 firmware:"};
-constexpr const char* kSaveLines[] = {"Save MCU firmware Merged,Ver0.0", "Save MCU1 firmware Merged,Ver0.0",
-                                      "Save MCU2 firmware Merged,Ver0.0", "Save MCU3 firmware Merged,Ver0.0"};
-constexpr const char* kSuffixes[] = {"_mm0.0", "_ms0.0", "_ir0.0", "_pnl0.0"};
+constexpr auto& kCaptions = FirmwareMerger::kCaptions;
+constexpr auto& kSaveLines = FirmwareMerger::kSaveLines;
+constexpr auto& kSuffixes = FirmwareMerger::kSuffixes;
 
 // Like mkdir -p; an existing directory is fine. Empty on success, the
 // reason otherwise.

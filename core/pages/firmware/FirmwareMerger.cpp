@@ -3,14 +3,6 @@
 
 namespace matrix {
 
-namespace {
-constexpr const char* kCaptions[] = {"Main MCU firmware:", "Slave MCU1 firmware:", "IR MCU2 firmware:",
-                                     "Plane MCU3 firmware:"};
-constexpr const char* kSaveLines[] = {"Save MCU firmware Merged,Ver0.0", "Save MCU1 firmware Merged,Ver0.0",
-                                      "Save MCU2 firmware Merged,Ver0.0", "Save MCU3 firmware Merged,Ver0.0"};
-constexpr const char* kSuffixes[] = {"_mm0.0", "_ms0.0", "_ir0.0", "_pnl0.0"};
-}  // namespace
-
 std::string FirmwareMerger::folderOf(const std::string& path)
 {
     const auto slash = path.find_last_of("/\\");

@@ -16,6 +16,15 @@ public:
     enum Source { Main = 0, Slave = 1, Ir = 2, Panel = 3 };
     static constexpr int kSourceCount = 4;
 
+    // The merge tool's texts per source, in Source order: the line before
+    // the source's path, the line after it, and the output name's part.
+    static constexpr const char* kCaptions[kSourceCount] = {"Main MCU firmware:", "Slave MCU1 firmware:",
+                                                            "IR MCU2 firmware:", "Plane MCU3 firmware:"};
+    static constexpr const char* kSaveLines[kSourceCount] = {
+        "Save MCU firmware Merged,Ver0.0", "Save MCU1 firmware Merged,Ver0.0", "Save MCU2 firmware Merged,Ver0.0",
+        "Save MCU3 firmware Merged,Ver0.0"};
+    static constexpr const char* kSuffixes[kSourceCount] = {"_mm0.0", "_ms0.0", "_ir0.0", "_pnl0.0"};
+
     struct SourceFile {
         std::string pathBox;   // the path shown in its read-only box
         std::string fileName;  // name of the last picked file, without folder
