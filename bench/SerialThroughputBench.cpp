@@ -11,10 +11,7 @@
 #include "bench/BenchSupport.h"
 #include "core/protocol/Protocol.h"
 #include "core/session/MatrixSession.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 #include "tests/integration/PtyLine.h"
 
 #include <QCoreApplication>
@@ -55,11 +52,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QtEventLoop loop;
-    QtLinkSocket linkSocket;
-    QtDatagramSocket datagramSocket;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    MatrixSession session(platform);
+    QtPlatform qt;
+    MatrixSession session(qt.platform);
     GeneralPage& page = session.general;
 
     bench::waitFor([] { return false; }, 300);

@@ -9,10 +9,7 @@
 
 #include "bench/BenchSupport.h"
 #include "core/session/MatrixSession.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -42,11 +39,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QtEventLoop loop;
-    QtLinkSocket linkSocket;
-    QtDatagramSocket datagramSocket;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    MatrixSession session(platform);
+    QtPlatform qt;
+    MatrixSession session(qt.platform);
     GeneralPage& page = session.general;
 
     // Let the General tab's start-up activation pass, then connect as the

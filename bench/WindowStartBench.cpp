@@ -18,10 +18,7 @@
 #include "core/session/MatrixSession.h"
 #include "gui/ApplicationLook.h"
 #include "gui/MainWindow.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -73,11 +70,8 @@ int runChild(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(gui::MainWindow::applicationTitle());
     gui::applyApplicationLook();
-    QtEventLoop loop;
-    QtLinkSocket linkSocket;
-    QtDatagramSocket datagramSocket;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, linkSocket, datagramSocket};
-    MatrixSession session(platform);
+    QtPlatform qt;
+    MatrixSession session(qt.platform);
     gui::MainWindow window(session);
 
     FirstPaint firstPaint;

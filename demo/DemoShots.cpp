@@ -9,10 +9,7 @@
 #include "gui/ApplicationLook.h"
 #include "gui/MainWindow.h"
 #include "gui/app/PopupView.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -76,12 +73,8 @@ int main(int argc, char** argv)
     QDir().mkpath(dir);
     matrix::gui::applyApplicationLook();
 
-    matrix::QtEventLoop loop;
-    matrix::QtLinkSocket linkSocket;
-    matrix::QtDatagramSocket datagramSocket;
-    matrix::Platform platform{loop, [] { return std::make_unique<matrix::QtSerialPort>(); }, linkSocket,
-                              datagramSocket};
-    matrix::MatrixSession session(platform);
+    matrix::QtPlatform qt;
+    matrix::MatrixSession session(qt.platform);
     matrix::gui::MainWindow window(session);
     window.show();
     settle(100);

@@ -4,10 +4,7 @@
 #include "core/session/MatrixSession.h"
 #include "gui/ApplicationLook.h"
 #include "gui/MainWindow.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 
 #include <QApplication>
 
@@ -21,12 +18,8 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(matrix::gui::MainWindow::applicationTitle());
     matrix::gui::applyApplicationLook();
 
-    matrix::QtEventLoop loop;
-    matrix::QtLinkSocket linkSocket;
-    matrix::QtDatagramSocket datagramSocket;
-    matrix::Platform platform{loop, [] { return std::make_unique<matrix::QtSerialPort>(); }, linkSocket,
-                              datagramSocket};
-    matrix::MatrixSession session(platform);
+    matrix::QtPlatform qt;
+    matrix::MatrixSession session(qt.platform);
 
     matrix::gui::MainWindow window(session);
     window.show();
