@@ -2,6 +2,7 @@
 #include "platform/QtDatagramSocket.h"
 
 #include "core/transport/Ipv4.h"
+#include "platform/DiscardSocket.h"
 
 #include <QHostAddress>
 #include <QUdpSocket>
@@ -39,13 +40,7 @@ bool QtDatagramSocket::bind(std::uint16_t port)
 
 void QtDatagramSocket::close()
 {
-    if (!socket_)
-        return;
-    QObject::disconnect(socket_, nullptr, this, nullptr);
-    socket_->abort();
-    // Possibly inside its own readyRead: delete once that has returned.
-    socket_->deleteLater();
-    socket_ = nullptr;
+    discardSocket(socket_, this);
 }
 
 long QtDatagramSocket::sendTo(const std::string& dottedAddress, std::uint16_t port, const std::uint8_t* data,

@@ -2,6 +2,7 @@
 #include "platform/QtLinkSocket.h"
 
 #include "core/transport/Ipv4.h"
+#include "platform/DiscardSocket.h"
 
 #include <QHostAddress>
 #include <QMetaObject>
@@ -38,15 +39,8 @@ void QtLinkSocket::dropSocket()
     connectReported_ = false;
     closeReported_ = false;
     rereadPosted_ = false;
-    if (!socket_)
-        return;
-    // Cut off before aborting: a closing socket must not tell anybody about
-    // it, and its buffered bytes belong to nobody now.
-    QObject::disconnect(socket_, nullptr, this, nullptr);
-    socket_->abort();
-    // Possibly inside one of its own signals: delete once that has returned.
-    socket_->deleteLater();
-    socket_ = nullptr;
+    // Its buffered bytes belong to nobody now.
+    discardSocket(socket_, this);
 }
 
 void QtLinkSocket::wire()
