@@ -11,12 +11,8 @@
 //     addressed MAC and the acknowledgement mark justifies, or a justified
 //     one is missed (an independent reading of the reply buffer);
 //   - the reply buffer claims more bytes than it holds.
-#include "core/app/PageContext.h"
-#include "core/net/Discovery.h"
 #include "core/net/NetMessages.h"
-#include "core/net/NetworkConfig.h"
-#include "tests/support/ManualLoop.h"
-#include "tests/support/MemoryDatagram.h"
+#include "fuzz/NetFuzzWorld.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -38,14 +34,6 @@ struct CountingShell : ShellRequests {
         if (status == NetConfigStatus::Configured)
             ++acknowledged;
     }
-};
-
-struct NoLink : StreamSocket {
-    void recreate(StreamSocketOwner*) override {}
-    void connectTo(const std::string&, std::uint16_t) override {}
-    long send(const std::uint8_t*, std::size_t) override { return -1; }
-    long receive(std::uint8_t*, std::size_t) override { return -1; }
-    void close() override {}
 };
 
 [[noreturn]] void fail(const char* what)
@@ -112,14 +100,12 @@ std::vector<std::uint8_t> discoveryReply(const std::uint8_t* mac6)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ManualLoop loop;
-    NoLink link;
-    testing::MemoryDatagramSocket socket;
-    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, socket};
     CountingShell shell;
-    PageState state(platform, shell);
-    Discovery discovery(state.context);
-    NetworkConfig config(state.context, discovery);
+    fuzz::NetFuzzWorld world(shell);
+    testing::MemoryDatagramSocket& socket = world.socket;
+    Discovery& discovery = world.discovery;
+    NetworkConfig& config = world.config;
+    PageState& state = world.state;
 
     Input in{data, size};
     const std::uint8_t flags = in.byte();

@@ -5,11 +5,7 @@
 // sanitizers catch any access outside their buffers. While discovery keeps
 // the socket, its rows are also checked against an independent reading of
 // the replies: a row for each signed reply, with the address it carries.
-#include "core/app/PageContext.h"
-#include "core/net/Discovery.h"
-#include "core/net/NetworkConfig.h"
-#include "tests/support/ManualLoop.h"
-#include "tests/support/MemoryDatagram.h"
+#include "fuzz/NetFuzzWorld.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,14 +22,6 @@ struct QuietShell : ShellRequests {
     void postPageBusy(int) override {}
     void postShellRequest(ShellRequest) override {}
     void postNetConfigStatus(NetConfigStatus) override {}
-};
-
-struct NoLink : StreamSocket {
-    void recreate(StreamSocketOwner*) override {}
-    void connectTo(const std::string&, std::uint16_t) override {}
-    long send(const std::uint8_t*, std::size_t) override { return -1; }
-    long receive(std::uint8_t*, std::size_t) override { return -1; }
-    void close() override {}
 };
 
 // Discovery as it is meant to read the segment: datagrams pile up (at most
@@ -64,14 +52,11 @@ struct DiscoveryModel {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    ManualLoop loop;
-    NoLink link;
-    testing::MemoryDatagramSocket socket;
-    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, socket};
     QuietShell shell;
-    PageState state(platform, shell);
-    Discovery discovery(state.context);
-    NetworkConfig config(state.context, discovery);
+    fuzz::NetFuzzWorld world(shell);
+    testing::MemoryDatagramSocket& socket = world.socket;
+    Discovery& discovery = world.discovery;
+    NetworkConfig& config = world.config;
 
     // The first byte picks the reader; the rest are datagrams. A length
     // byte of 255 stands for a long datagram (up to 2000 bytes).
