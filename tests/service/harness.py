@@ -1,10 +1,12 @@
 # SPDX-License-Identifier: Apache-2.0
 """matrixd and matrix-sim as processes, and the HTTP and event-stream
 clients the service tests drive them with. Everything stays on 127.x."""
+import atexit
 import http.client
 import json
 import os
 import queue
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -14,6 +16,12 @@ import time
 MATRIXD = os.environ.get("MATRIXD", "matrixd")
 MATRIX_SIM = os.environ.get("MATRIX_SIM", "matrix-sim")
 WEB_ROOT = os.environ.get("MATRIX_WEB_ROOT", "")
+
+# Every temporary folder a test run makes (configs, state dirs, COM links)
+# goes under one folder that is removed when the run ends, so that repeated
+# runs leave nothing behind in /tmp.
+tempfile.tempdir = tempfile.mkdtemp(prefix="matrix-service-tests-")
+atexit.register(shutil.rmtree, tempfile.tempdir, True)
 
 
 # The route frame for input 3 to output B, byte for byte.
