@@ -48,28 +48,11 @@ long QtDatagramSocket::sendTo(const std::string& dottedAddress, std::uint16_t po
 {
     if (!socket_)
         return -1;
-    QHostAddress target;
-    // The strict parser refuses the all-ones address (it is the classic
-    // conversion's failure value); here it is the broadcast address. A demo
-    // on a developer's machine redirects it (MATRIX_BROADCAST_ADDRESS, e.g.
-    // the loopback broadcast 127.255.255.255) so that nothing leaves the host.
-    if (dottedAddress == "255.255.255.255") {
-        const char* redirect = std::getenv("MATRIX_BROADCAST_ADDRESS");
-        if (redirect && *redirect) {
-            const auto address = parseDottedIpv4(redirect);
-            if (!address && std::string(redirect) != "255.255.255.255")
-                return -1;  // a bad redirect must not fall back to the real broadcast
-            target = address ? QHostAddress(static_cast<quint32>(*address)) : QHostAddress(QHostAddress::Broadcast);
-        } else {
-            target = QHostAddress(QHostAddress::Broadcast);
-        }
-    }
-    else if (const auto address = parseDottedIpv4(dottedAddress))
-        target = QHostAddress(static_cast<quint32>(*address));
-    else
+    const auto target = datagramDestination(dottedAddress, std::getenv("MATRIX_BROADCAST_ADDRESS"));
+    if (!target)
         return -1;
-    return static_cast<long>(
-        socket_->writeDatagram(reinterpret_cast<const char*>(data), static_cast<qint64>(length), target, port));
+    return static_cast<long>(socket_->writeDatagram(reinterpret_cast<const char*>(data), static_cast<qint64>(length),
+                                                    QHostAddress(static_cast<quint32>(*target)), port));
 }
 
 long QtDatagramSocket::receive(std::uint8_t* buffer, std::size_t capacity)

@@ -38,4 +38,17 @@ std::string formatDottedIpv4(std::uint32_t address)
            std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
+std::optional<std::uint32_t> datagramDestination(const std::string& dotted, const char* broadcastRedirect)
+{
+    // The strict parser refuses the all-ones text (the classic conversion's
+    // failure value); here it is the broadcast address.
+    if (dotted != "255.255.255.255")
+        return parseDottedIpv4(dotted);
+    if (!broadcastRedirect || !*broadcastRedirect)
+        return kBroadcastIpv4;
+    if (std::string(broadcastRedirect) == "255.255.255.255")
+        return kBroadcastIpv4;
+    return parseDottedIpv4(broadcastRedirect);
+}
+
 }  // namespace matrix

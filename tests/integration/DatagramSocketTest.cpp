@@ -88,14 +88,12 @@ TEST_F(QtDatagramSocketTest, OnlySharingSocketsJoinAPortAndABadAddressSendsNothi
 }
 
 // The demo redirects the all-ones broadcast to the loopback broadcast, so a
-// "Search" there never leaves the machine; a bad redirect sends nothing at all.
+// "Search" there never leaves the machine. (A bad redirect is refused before
+// any socket: see the Ipv4 tests, which send nothing.)
 TEST_F(QtDatagramSocketTest, BroadcastRedirectStaysOnLoopback)
 {
     ASSERT_TRUE(bindPair());
     const std::uint8_t request = 0x61;
-
-    ::setenv("MATRIX_BROADCAST_ADDRESS", "not an address", 1);
-    EXPECT_EQ(sender.sendTo("255.255.255.255", kPort, &request, 1), -1);
 
     ::setenv("MATRIX_BROADCAST_ADDRESS", "127.255.255.255", 1);
     EXPECT_EQ(sender.sendTo("255.255.255.255", kPort, &request, 1), 1);

@@ -39,3 +39,24 @@ TEST(Ipv4, OnlyStrictDottedQuadsAreAddresses)
         EXPECT_FALSE(parseDottedIpv4(bad).has_value()) << bad;
     EXPECT_EQ(formatDottedIpv4(0xC0A80132u), "192.168.1.50");
 }
+
+// Where discovery datagrams go; a bad redirect must never become the real broadcast.
+TEST(Ipv4, BroadcastIsRedirectedOnlyToAGoodAddress)
+{
+    const std::string all = "255.255.255.255";
+    struct Case {
+        std::string dotted;
+        const char* redirect;
+        std::optional<std::uint32_t> want;
+    } cases[] = {
+        {all, nullptr, kBroadcastIpv4},
+        {all, "", kBroadcastIpv4},
+        {all, "127.255.255.255", 0x7FFFFFFFu},
+        {all, "not an address", std::nullopt},
+        {all, all.c_str(), kBroadcastIpv4},
+        {"127.0.0.5", "127.255.255.255", 0x7F000005u},
+        {"no address", nullptr, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(datagramDestination(c.dotted, c.redirect), c.want) << c.dotted << " / " << (c.redirect ? c.redirect : "-");
+}
