@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -37,6 +38,13 @@ bool startSimulator(QProcess& sim, const QStringList& arguments, const QByteArra
     if (!sim.waitForStarted(5000))
         return false;
     return waitFor([&] { return sim.canReadLine() && sim.readLine().startsWith(readyPrefix); }, 5000);
+}
+
+Spread spread(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    const std::size_t n = samples.size();
+    return {samples[n / 2], samples.front(), samples.back(), samples[std::min(n - 1, n * 99 / 100)]};
 }
 
 void printResult(const std::string& key, double value)

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace matrix::bench {
 
@@ -17,6 +18,12 @@ bool waitFor(const std::function<bool()>& pred, int timeoutMs);
 // Starts matrix-sim with the arguments and waits for the output line that
 // starts with readyPrefix. Standard error is passed through.
 bool startSimulator(QProcess& sim, const QStringList& arguments, const QByteArray& readyPrefix);
+
+// The order statistics each timing row reports, from its samples (at least one).
+struct Spread {
+    double median, best, worst, p99;
+};
+Spread spread(std::vector<double> samples);
 
 // The machine-readable line that bench/run collects: "RESULT key value".
 void printResult(const std::string& key, double value);

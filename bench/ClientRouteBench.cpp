@@ -66,9 +66,9 @@ int main(int argc, char** argv)
         }
         timesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
     }
-    std::sort(timesMs.begin(), timesMs.end());
-    const double median = timesMs[timesMs.size() / 2];
-    const double p99 = timesMs[std::min(timesMs.size() - 1, timesMs.size() * 99 / 100)];
+    const bench::Spread times = bench::spread(timesMs);
+    const double median = times.median;
+    const double p99 = times.p99;
     std::printf("direct client route over TCP, reply delay %d ms: %d routes, median %.3f ms, p99 %.3f ms\n", delayMs,
                 routes, median, p99);
     bench::printResult("client_route_median_ms" + suffix, median);

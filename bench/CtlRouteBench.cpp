@@ -43,16 +43,6 @@ double timeProcess(const QString& program, const QStringList& arguments, QByteAr
     return ms;
 }
 
-struct Spread {
-    double median, best, worst;
-};
-
-Spread spread(std::vector<double> ms)
-{
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms.front(), ms.back()};
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -91,8 +81,8 @@ int main(int argc, char** argv)
     sim.terminate();
     sim.waitForFinished(5000);
 
-    const Spread ctl = spread(ctlMs);
-    const Spread floor = spread(floorMs);
+    const bench::Spread ctl = bench::spread(ctlMs);
+    const bench::Spread floor = bench::spread(floorMs);
     std::printf("matrixctl route 2 B over TCP to %s:8000, whole process, %d runs\n", qPrintable(address), runs);
     std::printf("  matrixctl: median %.3f ms, best %.3f ms, worst %.3f ms (target <= 30 ms)\n", ctl.median, ctl.best,
                 ctl.worst);

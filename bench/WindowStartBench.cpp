@@ -117,12 +117,10 @@ int main(int argc, char** argv)
         paintMs.push_back(static_cast<double>(paintedNs - startNs) / 1e6);
         peakKiB = std::max(peakKiB, kib);
     }
-    std::vector<double> sorted = paintMs;
-    std::sort(sorted.begin(), sorted.end());
-    const double median = sorted[sorted.size() / 2];
+    const bench::Spread paint = bench::spread(paintMs);
+    const double median = paint.median;
     std::printf("window start: %d process starts to the first paint of MainWindow\n", runs);
-    std::printf("  median %.1f ms, best %.1f ms, worst %.1f ms (target < 300 ms)\n", median, sorted.front(),
-                sorted.back());
+    std::printf("  median %.1f ms, best %.1f ms, worst %.1f ms (target < 300 ms)\n", median, paint.best, paint.worst);
     const double peakMb = static_cast<double>(peakKiB) * 1024.0 / 1e6;
     std::printf("  peak memory %.1f MB (VmHWM, target < 80 MB)\n", peakMb);
     bench::printResult("first_paint_ms", median);
