@@ -3,10 +3,8 @@
 
 #include "core/session/MatrixSession.h"
 #include "gui/PageViews.h"
-#include "gui/app/ConfigStatusView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/net/NetworkConfigDialog.h"
-#include "gui/app/NoticeView.h"
-#include "gui/app/ProgressView.h"
 #include "gui/app/TrafficView.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
@@ -50,7 +48,7 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     setWindowIcon(icons::logo());
     // The shrink rule: the visible part is about 600 pixels plus the two
     // title buttons wide; pages are designed for what remains below the tabs.
-    setFixedSize(kShrunkWidthPx + 2 * kTitleButtonWidthPx, kPageTopPx + kPageAreaSize.height() + 1);
+    setFixedSize(kShrunkWidthPx + 2 * kTitleButtonSize.width(), kPageTopPx + kPageAreaSize.height() + 1);
 
     buildTitleStrip();
     buildTabRow();
@@ -115,7 +113,7 @@ void MainWindow::buildTitleStrip()
         button->setTooltipText(tip);
         for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
             button->setColor(slot, kTitleBlue, false);
-        button->resize(kTitleButtonWidthPx, kTitleButtonHeightPx);
+        button->resize(kTitleButtonSize);
         return button;
     };
     minimizeButton_ = makeTitleButton("minimizeButton", "Minimize", icons::minimize(true), icons::minimize(false));
@@ -123,7 +121,7 @@ void MainWindow::buildTitleStrip()
     // Minimize at x = 600, Close directly to its right, then both one pixel
     // left and down so that they sit inside the window's frame.
     minimizeButton_->move(kShrunkWidthPx - 1, 1);
-    closeButton_->move(kShrunkWidthPx + kTitleButtonWidthPx - 1, 1);
+    closeButton_->move(kShrunkWidthPx + kTitleButtonSize.width() - 1, 1);
 
     connect(closeButton_, &QAbstractButton::clicked, this, &QWidget::close);
     connect(minimizeButton_, &QAbstractButton::clicked, this, &QWidget::showMinimized);
@@ -141,8 +139,8 @@ void MainWindow::buildTabRow()
         label->setAutoFillBackground(true);
         label->setCursor(Qt::PointingHandCursor);
         // One pixel between labels for the separators the window draws.
-        label->setGeometry(1 + static_cast<int>(i) * (kTabWidthPx + 1), kTitleHeightPx, kTabWidthPx,
-                           kTabRowHeightPx);
+        label->setGeometry(1 + static_cast<int>(i) * (kTabSize.width() + 1), kTitleHeightPx, kTabSize.width(),
+                           kTabSize.height());
         tabLabels_[i] = label;
     }
 }

@@ -4,6 +4,7 @@
 #include "core/app/Shell.h"
 
 #include <QPoint>
+#include <QSize>
 #include <QWidget>
 
 #include <array>
@@ -32,14 +33,12 @@ class TrafficView;
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kTitleButtonWidthPx = 30;
-    static constexpr int kTitleButtonHeightPx = 29;
+    static constexpr QSize kTitleButtonSize{30, 29};
+    static constexpr QSize kTabSize{100, 26};
     // The visible width: about 600 pixels plus the two title buttons.
     static constexpr int kShrunkWidthPx = 600;
     static constexpr int kTitleHeightPx = 30;
-    static constexpr int kTabRowHeightPx = 26;
-    static constexpr int kTabWidthPx = 100;
-    static constexpr int kPageTopPx = kTitleHeightPx + kTabRowHeightPx;
+    static constexpr int kPageTopPx = kTitleHeightPx + kTabSize.height();
 
     explicit MainWindow(MatrixSession& session, QWidget* parent = nullptr);
     ~MainWindow() override;

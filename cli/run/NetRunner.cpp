@@ -113,7 +113,7 @@ void NetRunner::configure(int row)
     }
     config_.ok();
     // The configuration status popup's wait: no acknowledgement by then is a failure.
-    timers_.start(kWaitTimer, ConfigStatusPopup::kTimeoutMs, [this] { fail(kConfigFailed); });
+    timers_.start(kWaitTimer, ConfigStatusPopup::kTimeout.periodMs, [this] { fail(kConfigFailed); });
 }
 
 void NetRunner::postNetConfigStatus(NetConfigStatus status)

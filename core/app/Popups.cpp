@@ -67,7 +67,7 @@ void ProgressPopup::close()
     changed.notifyChanged();
 }
 
-ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link) : timers_(loop), link_(link)
+ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link) : PopupModel(link), timers_(loop)
 {
     timers_.setHandler([this](int id) { onTimer(id); });
 }
@@ -76,15 +76,15 @@ void ConfigStatusPopup::open()
 {
     open_ = true;
     text_ = "Configuring . . .";
-    timers_.start(kAnimationTimer, kAnimationMs);
-    timers_.start(kTimeoutTimer, kTimeoutMs);
+    timers_.start(kAnimation);
+    timers_.start(kTimeout);
     changed.notifyChanged();
 }
 
 void ConfigStatusPopup::setText(const std::string& text)
 {
-    timers_.kill(kAnimationTimer);
-    timers_.kill(kTimeoutTimer);
+    timers_.kill(kAnimation.id);
+    timers_.kill(kTimeout.id);
     text_ = text;
     changed.notifyChanged();
 }
@@ -101,7 +101,7 @@ void ConfigStatusPopup::close()
 void ConfigStatusPopup::onTimer(int id)
 {
     switch (id) {
-    case kAnimationTimer:
+    case kAnimation.id:
         // Each frame is 17 characters, padded with blanks.
         if (phase_ == 1) {
             text_ = "Configuring . .  ";
@@ -115,9 +115,9 @@ void ConfigStatusPopup::onTimer(int id)
         }
         changed.notifyChanged();
         break;
-    case kTimeoutTimer:
-        timers_.kill(kAnimationTimer);
-        timers_.kill(kTimeoutTimer);
+    case kTimeout.id:
+        timers_.kill(kAnimation.id);
+        timers_.kill(kTimeout.id);
         if (configAcknowledged == 0) {
             text_ = "configure failed!";
         } else {
@@ -125,10 +125,10 @@ void ConfigStatusPopup::onTimer(int id)
             text_ = notice_text::kConfigCompleted;
         }
         changed.notifyChanged();
-        timers_.start(kCloseTimer, kCloseMs);
+        timers_.start(kClose);
         break;
-    case kCloseTimer:
-        timers_.kill(kCloseTimer);
+    case kClose.id:
+        timers_.kill(kClose.id);
         close();
         break;
     default:

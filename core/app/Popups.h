@@ -12,70 +12,67 @@ namespace matrix {
 
 struct LinkState;
 
+// What every popup shows: whether it is open and its one line of text, with
+// a notification to its view on each change.
+class PopupModel {
+public:
+    bool isOpen() const { return open_; }
+    const std::string& text() const { return text_; }
+
+    ChangeNotifier changed;
+
+protected:
+    explicit PopupModel(LinkState& link) : link_(link) {}
+
+    LinkState& link_;
+    bool open_ = false;
+    std::string text_;
+};
+
 // The notice box: one line of text, closed by its opener's timer. The text is
 // read once, when the box opens. "When it has closed, do X" is the
 // continuation passed to show().
-class NoticePopup {
+class NoticePopup : public PopupModel {
 public:
-    explicit NoticePopup(LinkState& link) : link_(link) {}
+    explicit NoticePopup(LinkState& link) : PopupModel(link) {}
 
     // Sets noticeText and opens the box. A box that is already open shows
     // the new text and keeps both continuations.
     void show(const std::string& text, std::function<void()> whenClosed = {});
     void close();  // closing a closed box does nothing
 
-    bool isOpen() const { return open_; }
     // Whether a time-out or standby notice must leave the box alone: set
     // when the box opens, cleared when it closes, and released early by the
     // Routing page's grid and step buttons, so that their time-out re-texts
     // a box that is still up.
     bool held() const { return held_; }
     void release() { held_ = false; }
-    const std::string& text() const { return text_; }
     int timesOpened() const { return timesOpened_; }
     LinkState& link() { return link_; }
 
-    ChangeNotifier changed;
-
 private:
-    LinkState& link_;
-    bool open_ = false;
     bool held_ = false;
-    std::string text_;
     std::function<void()> whenClosed_;
     int timesOpened_ = 0;
 };
 
 // The progress popup: shows progressText until its opener closes it.
-class ProgressPopup {
+class ProgressPopup : public PopupModel {
 public:
-    explicit ProgressPopup(LinkState& link) : link_(link) {}
+    explicit ProgressPopup(LinkState& link) : PopupModel(link) {}
 
     void open();     // only if progressOpen is 0
     void refresh();  // re-reads progressText
     void close();
-
-    bool isOpen() const { return open_; }
-    const std::string& text() const { return text_; }
-
-    ChangeNotifier changed;
-
-private:
-    LinkState& link_;
-    bool open_ = false;
-    std::string text_;
 };
 
 // Follows a network configuration attempt: "Configuring . . ." with its own
 // animation (timer 1) and time-out (timer 3, then timer 4 closes it).
-class ConfigStatusPopup {
+class ConfigStatusPopup : public PopupModel {
 public:
-    static constexpr int kAnimationTimer = 1;
-    static constexpr int kTimeoutTimer = 3;
-    static constexpr int kCloseTimer = 4;
-    static constexpr int kAnimationMs = 500;
-    static constexpr int kTimeoutMs = 10000;
-    static constexpr int kCloseMs = 2000;
+    static constexpr TimerSpec kAnimation{1, 500};
+    static constexpr TimerSpec kTimeout{3, 10000};
+    static constexpr TimerSpec kClose{4, 2000};
 
     ConfigStatusPopup(EventLoop& loop, LinkState& link);
 
@@ -83,19 +80,13 @@ public:
     void setText(const std::string& text);  // also stops timers 1 and 3
     void close();
 
-    bool isOpen() const { return open_; }
-    const std::string& text() const { return text_; }
     std::uint8_t phase() const { return phase_; }
 
     int configAcknowledged = 0;
-    ChangeNotifier changed;
 
 private:
     void onTimer(int id);
     TimerSet timers_;
-    LinkState& link_;
-    bool open_ = false;
-    std::string text_;
     std::uint8_t phase_ = 1;  // not reset between openings
 };
 

@@ -8,6 +8,12 @@
 
 namespace matrix {
 
+// A timer id together with the period it always runs at.
+struct TimerSpec {
+    int id;
+    int periodMs;
+};
+
 // The timers of one page or window, addressed by the small integer ids the
 // behaviour is written in, so that "kill timers 1 to 79" stays a range.
 class TimerSet {
@@ -22,6 +28,7 @@ public:
 
     void start(int id, int periodMs);
     void start(int id, int periodMs, std::function<void()> onFire);
+    void start(TimerSpec timer) { start(timer.id, timer.periodMs); }
     void kill(int id);
     void killRange(int firstId, int lastId);
     bool isRunning(int id) const;

@@ -24,6 +24,9 @@ namespace matrix::gui {
 namespace {
 
 const QColor kTitleBlue(30, 144, 225);
+// 188 x 167 dialog units.
+constexpr QSize kDialogSize(376, 334);
+constexpr int kTitleHeightPx = 30;
 constexpr int kCloseButtonWidthPx = 30;
 constexpr int kCloseIconSizePx = 16;
 constexpr int kFieldWidthPx = 38;
@@ -40,7 +43,7 @@ NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWind
 {
     setObjectName("networkConfigDialog");
     setWindowTitle(" TCP  Configuration");
-    setFixedSize(kWidthPx, kHeightPx);
+    setFixedSize(kDialogSize);
     setAutoFillBackground(true);
     build();
     subscription_ = model_.changed.subscribe([this] { sync(); });
@@ -63,7 +66,7 @@ void NetworkConfigDialog::build()
     QFont titleFont = title_->font();
     titleFont.setPointSizeF(10);
     title_->setFont(titleFont);
-    title_->setGeometry(1, 1, kWidthPx - kCloseButtonWidthPx - 2, kTitleHeightPx - 1);
+    title_->setGeometry(1, 1, kDialogSize.width() - kCloseButtonWidthPx - 2, kTitleHeightPx - 1);
 
     close_ = new ImageButton(this);
     close_->setObjectName("netConfigClose");
@@ -74,10 +77,10 @@ void NetworkConfigDialog::build()
     close_->setDrawBorder(false, false);
     for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
         close_->setColor(slot, kTitleBlue, false);
-    close_->setGeometry(kWidthPx - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
+    close_->setGeometry(kDialogSize.width() - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
 
     auto* body = new QWidget(this);
-    body->setGeometry(12, kTitleHeightPx + 10, kWidthPx - 24, kHeightPx - kTitleHeightPx - 20);
+    body->setGeometry(12, kTitleHeightPx + 10, kDialogSize.width() - 24, kDialogSize.height() - kTitleHeightPx - 20);
     auto* column = new QVBoxLayout(body);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(16);

@@ -26,11 +26,6 @@ class ImageButton;
 class NetworkConfigDialog : public QWidget {
     Q_OBJECT
 public:
-    // 188 x 167 dialog units.
-    static constexpr int kWidthPx = 376;
-    static constexpr int kHeightPx = 334;
-    static constexpr int kTitleHeightPx = 30;
-
     NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow);
     ~NetworkConfigDialog() override;
 

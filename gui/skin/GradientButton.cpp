@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kPaletteSize = 256;
 constexpr int kFaceIndex = 128;
+constexpr int kScratchCount = 200;
+constexpr int kScratchLevelMax = 40;
 
 int randomBelow(int limit) { return limit <= 0 ? 0 : std::rand() % limit; }
 

@@ -18,8 +18,6 @@ class GradientButton : public ImageButton {
 public:
     // The only effect the program selects: scratches, diagonal ramp, noise.
     static constexpr int kEffectScratches = 8;
-    static constexpr int kScratchCount = 200;
-    static constexpr int kScratchLevelMax = 40;
 
     explicit GradientButton(QWidget* parent = nullptr);
     explicit GradientButton(const QString& caption, QWidget* parent = nullptr);

@@ -5,8 +5,7 @@
 #include "gui/pages/edid/EdidView.h"
 
 #include "core/pages/edid/EdidPage.h"
-#include "gui/app/NoticeView.h"
-#include "gui/app/ProgressView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/support/Transport.h"

@@ -3,8 +3,7 @@
 
 #include "core/pages/general/GeneralPage.h"
 #include "core/transport/ComPorts.h"
-#include "gui/app/NoticeView.h"
-#include "gui/app/ProgressView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/skin/LinkIndicator.h"
 #include "tests/gui/GuiTestSupport.h"
 

@@ -2,7 +2,7 @@
 #include "gui/MainWindow.h"
 
 #include "gui/PageViews.h"
-#include "gui/app/NoticeView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/pages/general/GeneralView.h"
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/Icons.h"
@@ -47,7 +47,7 @@ TEST(MainWindow, frameTitleButtonsAndShrinkRule)
     gui::MainWindow& w = *gui.window;
     EXPECT_TRUE(w.windowFlags() & Qt::FramelessWindowHint);
     // About 600 pixels plus the two title buttons.
-    EXPECT_EQ(w.width(), gui::MainWindow::kShrunkWidthPx + 2 * gui::MainWindow::kTitleButtonWidthPx);
+    EXPECT_EQ(w.width(), gui::MainWindow::kShrunkWidthPx + 2 * gui::MainWindow::kTitleButtonSize.width());
     EXPECT_EQ(w.minimizeButton()->geometry().topLeft(), QPoint(gui::MainWindow::kShrunkWidthPx - 1, 1));
     EXPECT_EQ(w.closeButton()->geometry().left(), w.minimizeButton()->geometry().right() + 1);
     EXPECT_LE(w.closeButton()->geometry().right(), w.width() - 2) << "inside the frame";

@@ -4,10 +4,9 @@
 // simulated matrices on an in-memory segment.
 #include "tests/gui/GuiTestSupport.h"
 
-#include "gui/app/ConfigStatusView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/net/NetworkConfigDialog.h"
 #include "gui/pages/general/GeneralView.h"
-#include "gui/app/NoticeView.h"
 #include "gui/skin/ImageButton.h"
 #include "platform/QtDatagramSocket.h"
 #include "tests/support/SegmentMatrix.h"

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "gui/app/ConfigStatusView.h"
-#include "gui/app/NoticeView.h"
-#include "gui/app/ProgressView.h"
+#include "gui/app/PopupViews.h"
 
 #include "tests/gui/GuiTestSupport.h"
 
@@ -72,8 +70,8 @@ TEST(PopupViews, progressFollowsEveryRefreshAndKeepsItsPlace)
     EXPECT_NEAR(centreAlpha(*view), 200, 1);
     const QPoint origin = gui.window->geometry().topLeft();
     const QRect placed = view->geometry().translated(-origin);
-    EXPECT_EQ(placed.top(), gui::ProgressView::kTopPx);
-    EXPECT_EQ(placed.left() + placed.width() / 2, gui::ProgressView::kLeftPx + gui::ProgressView::kWidthPx / 2);
+    EXPECT_EQ(placed.top(), gui::ProgressView::kTemplate.top());
+    EXPECT_EQ(placed.left() + placed.width() / 2, gui::ProgressView::kTemplate.left() + gui::ProgressView::kTemplate.width() / 2);
 
     gui.session.link.progressText = "Setting . . .";
     gui.session.popups.progress.refresh();

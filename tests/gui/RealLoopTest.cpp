@@ -4,8 +4,7 @@
 // show() must let the core's timers run and close them in real time.
 #include "gui/MainWindow.h"
 
-#include "gui/app/NoticeView.h"
-#include "gui/app/ProgressView.h"
+#include "gui/app/PopupViews.h"
 #include "gui/pages/general/GeneralView.h"
 #include "platform/QtEventLoop.h"
 #include "tests/gui/GuiTestSupport.h"

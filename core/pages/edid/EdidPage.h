@@ -31,12 +31,7 @@ class SerialChannel;
 class EdidPage : public Page, public StreamSocketOwner {
 public:
     // Operations as edidOperation holds them.
-    static constexpr int kOpSetMode = 1;
-    static constexpr int kOpCopy = 2;
-    static constexpr int kOpDownload = 3;
-    static constexpr int kOpRefresh = 4;
-    static constexpr int kOpStatusQuery = 5;
-    static constexpr int kOpNone = 100;
+    enum Operation : int { kOpSetMode = 1, kOpCopy = 2, kOpDownload = 3, kOpRefresh = 4, kOpStatusQuery = 5, kOpNone = 100 };
 
     // Timer ids as the page's behaviour names them; first ids retry once,
     // the next id gives up.

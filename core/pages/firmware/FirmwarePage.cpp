@@ -191,7 +191,7 @@ void FirmwarePage::handleStartReply(std::uint8_t sub, p::FirmwareStart start)
     timers_.kill(firstWait);
     timers_.kill(finalWait);
     if (part1)
-        timers_.start(kPrepareDelayTimer, kPrepareDelayMs);
+        timers_.start(kPrepareDelay);
     else
         startBlocks();
 }
@@ -224,7 +224,7 @@ void FirmwarePage::startBlocks()
     appendSentLog("\r\n");
     blockIndex_ = 0;
     fillBlock();
-    timers_.start(kFirstBlockTimer, kFirstBlockDelayMs);
+    timers_.start(kFirstBlock);
 }
 
 void FirmwarePage::handleBlockReply(const CommandFrame& f)
@@ -251,7 +251,7 @@ void FirmwarePage::handleBlockReply(const CommandFrame& f)
         appendSentLog("\r\n");
         handshakeStep_ = 0;
         fillBlock();
-        timers_.start(kNextBlockTimer, kNextBlockDelayMs);
+        timers_.start(kNextBlock);
         return;
     }
     const char* rebooting = "System rebooting,Please wait...\r\n";
@@ -432,7 +432,7 @@ void FirmwarePage::onTimer(int id)
         timers_.start(id + 1, kRebootPollMs);
     } else if (id == kRebootPollLastTimer) {
         failAfterTimeOut("Write to " + partName() + " failed\r\n");
-    } else if (id == kFirstBlockTimer || id == kNextBlockTimer || (id >= kBlockAckTimer && id <= kBlockAckFinalTimer) ||
+    } else if (id == kFirstBlock.id || id == kNextBlock.id || (id >= kBlockAckTimer && id <= kBlockAckFinalTimer) ||
                (id >= kFirstBlockAckTimer && id <= kFirstBlockAckFinalTimer)) {
         onBlockTimer(id);
     } else {
@@ -443,11 +443,11 @@ void FirmwarePage::onTimer(int id)
 void FirmwarePage::onBlockTimer(int id)
 {
     switch (id) {
-    case kFirstBlockTimer:
+    case kFirstBlock.id:
         sendBlock();
         timers_.start(kFirstBlockAckTimer, kFirstBlockAckMs);
         break;
-    case kNextBlockTimer:
+    case kNextBlock.id:
         sendBlock();
         timers_.start(kBlockAckTimer, kBlockAckMs);
         break;
@@ -468,10 +468,10 @@ void FirmwarePage::onBlockTimer(int id)
 void FirmwarePage::onHandshakeTimer(int id)
 {
     switch (id) {
-    case kPrepareDelayTimer:
+    case kPrepareDelay.id:
     case kFirstPrepareTimer:
         sendFrame(p::firmwarePrepareRequest());
-        timers_.start(id == kPrepareDelayTimer ? kFirstPrepareTimer : kFirstPrepareFinalTimer, kFirstPrepareMs);
+        timers_.start(id == kPrepareDelay.id ? kFirstPrepareTimer : kFirstPrepareFinalTimer, kFirstPrepareMs);
         appendSentLog("\r\n");
         break;
     case kStartPart1Timer:

@@ -29,12 +29,9 @@ namespace matrix {
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
     // Timer ids and periods of the page.
-    static constexpr int kPrepareDelayTimer = 1;
-    static constexpr int kPrepareDelayMs = 200;
-    static constexpr int kFirstBlockTimer = 2;
-    static constexpr int kFirstBlockDelayMs = 200;
-    static constexpr int kNextBlockTimer = 3;
-    static constexpr int kNextBlockDelayMs = 100;
+    static constexpr TimerSpec kPrepareDelay{1, 200};
+    static constexpr TimerSpec kFirstBlock{2, 200};
+    static constexpr TimerSpec kNextBlock{3, 100};
     static constexpr int kRebootPollFirstTimer = 4;
     static constexpr int kRebootPollLastTimer = 11;
     static constexpr int kRebootPollMs = 3000;

@@ -26,13 +26,6 @@ class SerialChannel;
 // and eight inputs; the box and the view show four of each.
 class RoutingPage : public Page, public StreamSocketOwner {
 public:
-    static constexpr int kOutputs = 8;
-    static constexpr int kInputs = 8;
-    static constexpr int kLiveOutputs = 4;
-    static constexpr int kLiveInputs = 4;
-    static constexpr int kPresetRows = 8;
-    static constexpr int kPresetColumns = 1 + kOutputs;  // name, then Output1..Output8
-
     // Timer ids and periods as the page's behaviour names them.
     static constexpr int routeFirstTimer(int output) { return 2 * output - 1; }
     static constexpr int routeSecondTimer(int output) { return 2 * output; }
@@ -41,6 +34,14 @@ public:
     static constexpr int kNoticeTimer = 59;
     static constexpr int kProgressTimer = 60;
     static constexpr int kLastPageTimer = 79;
+
+    // Sizes of the protocol's tables, of the box and of the presets.
+    static constexpr int kOutputs = 8;
+    static constexpr int kInputs = 8;
+    static constexpr int kLiveOutputs = 4;
+    static constexpr int kLiveInputs = 4;
+    static constexpr int kPresetRows = 8;
+    static constexpr int kPresetColumns = 1 + kOutputs;  // name, then Output1..Output8
 
     static constexpr int kGridFirstWaitMs = 3000;
     static constexpr int kOtherFirstWaitMs = 5000;
@@ -52,9 +53,7 @@ public:
     static constexpr int kProgressStepMs = 500;
 
     // Entries of the output-configuration list.
-    static constexpr int kConfigAllOutputs = 8;
-    static constexpr int kConfigPortToPort = 9;
-    static constexpr int kConfigEntries = 10;
+    enum ConfigEntry : int { kConfigAllOutputs = 8, kConfigPortToPort = 9, kConfigEntries = 10 };
 
     explicit RoutingPage(PageContext& context);
     ~RoutingPage() override;

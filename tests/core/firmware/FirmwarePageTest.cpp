@@ -551,7 +551,7 @@ TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
     page.upgradeClicked();
     page.tabSelected(false);  // another tab was selected meanwhile
     rig.loop.runPending();
-    EXPECT_FALSE(page.timers().isRunning(FirmwarePage::kPrepareDelayTimer)) << "the accept was ignored";
+    EXPECT_FALSE(page.timers().isRunning(FirmwarePage::kPrepareDelay.id)) << "the accept was ignored";
     EXPECT_TRUE(page.timers().isRunning(FirmwarePage::kStartPart1Timer));
 }
 
