@@ -7,22 +7,13 @@
 #include "gui/pages/general/GeneralView.h"
 #include "gui/pages/routing/RoutingView.h"
 
-#include <QLabel>
-#include <QVBoxLayout>
-
 namespace matrix::gui {
 
 namespace {
 
-QWidget* placeholder(QWidget* parent)
+QWidget* sized(QWidget* view)
 {
-    auto* view = new QWidget(parent);
-    view->setObjectName("placeholderView");
-    auto* layout = new QVBoxLayout(view);
-    auto* label = new QLabel(view);
-    label->setAlignment(Qt::AlignCenter);
-    label->setEnabled(false);
-    layout->addWidget(label);
+    view->setFixedSize(kPageAreaSize);
     return view;
 }
 
@@ -30,25 +21,17 @@ QWidget* placeholder(QWidget* parent)
 
 QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
 {
-    QWidget* view = nullptr;
     switch (page) {
     case PageId::General:
-        view = new GeneralView(session.general, parent);
-        break;
+        return sized(new GeneralView(session.general, parent));
     case PageId::Routing:
-        view = new RoutingView(session.routing, parent);
-        break;
+        return sized(new RoutingView(session.routing, parent));
     case PageId::Edid:
-        view = new EdidView(session.edid, parent);
-        break;
+        return sized(new EdidView(session.edid, parent));
     case PageId::Firmware:
-        view = new FirmwareView(session.firmware, parent);
-        break;
+        return sized(new FirmwareView(session.firmware, parent));
     }
-    if (!view)
-        view = placeholder(parent);
-    view->setFixedSize(kPageAreaSize);
-    return view;
+    return nullptr;  // not reached: every page has a view
 }
 
 }  // namespace matrix::gui

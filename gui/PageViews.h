@@ -19,9 +19,9 @@ namespace matrix::gui {
 // window does not grow. Keep a margin of about 10 pixels at the edges.
 constexpr QSize kPageAreaSize(658, 420);
 
-// The one place that knows which view shows which page. A page without a
-// view of its own yet gets a neutral placeholder. To add your page: include
-// your view's header in PageViews.cpp and add a case to the switch there.
+// The one place that knows which view shows which page. To add your page:
+// include your view's header in PageViews.cpp and add a case to the switch
+// there.
 QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent);
 
 }  // namespace matrix::gui

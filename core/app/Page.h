@@ -5,9 +5,13 @@ namespace matrix {
 
 class SerialChannel;
 
-// What the main window needs from a page to hand the link over.
+// What the main window needs from a page to hand the link over. A page
+// owns timers and a link that call back into it, so it is never copied.
 class Page {
 public:
+    Page() = default;
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
     virtual ~Page() = default;
     // The page's own serial port, told to close when another tab is shown.
     virtual SerialChannel& serialPort() = 0;

@@ -14,8 +14,6 @@ namespace {
 
 constexpr int kPaletteSize = 256;
 constexpr int kFaceIndex = 128;
-constexpr int kScratchCount = 200;
-constexpr int kScratchLevelMax = 40;
 
 int randomBelow(int limit) { return limit <= 0 ? 0 : std::rand() % limit; }
 
@@ -81,6 +79,8 @@ QImage GradientButton::buildScratchFace(const QSize& size, int granularity)
             face.scanLine(y)[x] = static_cast<uchar>(level);
     };
     // Scratches: pairs of short diagonal strokes, mirrored left to right.
+    constexpr int kScratchCount = 200;
+    constexpr int kScratchLevelMax = 40;
     for (int n = 0; n < kScratchCount; ++n) {
         const int x = randomBelow(w);
         const int y = randomBelow(h);

@@ -16,9 +16,6 @@ namespace matrix::gui {
 class GradientButton : public ImageButton {
     Q_OBJECT
 public:
-    // The only effect the program selects: scratches, diagonal ramp, noise.
-    static constexpr int kEffectScratches = 8;
-
     explicit GradientButton(QWidget* parent = nullptr);
     explicit GradientButton(const QString& caption, QWidget* parent = nullptr);
 
@@ -42,6 +39,8 @@ public:
     // command buttons (shade 8, 8, 10, 0, 0), so that the Routing, EDID and
     // firmware pages look and react alike.
     static GradientButton* commandButton(const QString& caption, const char* objectName, QWidget* parent);
+    // The only effect the program selects: scratches, diagonal ramp, noise.
+    static constexpr int kEffectScratches = 8;
     static constexpr int kCommandGranularity = 8;
     static constexpr int kCommandHighlightPercent = 10;
 

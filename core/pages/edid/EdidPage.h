@@ -67,8 +67,6 @@ public:
 
     explicit EdidPage(PageContext& context);
     ~EdidPage() override;
-    EdidPage(const EdidPage&) = delete;
-    EdidPage& operator=(const EdidPage&) = delete;
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }

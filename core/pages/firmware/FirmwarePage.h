@@ -65,8 +65,6 @@ public:
 
     explicit FirmwarePage(PageContext& context);
     ~FirmwarePage() override;
-    FirmwarePage(const FirmwarePage&) = delete;
-    FirmwarePage& operator=(const FirmwarePage&) = delete;
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }

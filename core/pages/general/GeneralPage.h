@@ -68,8 +68,6 @@ public:
 
     explicit GeneralPage(PageContext& context);
     ~GeneralPage() override;
-    GeneralPage(const GeneralPage&) = delete;
-    GeneralPage& operator=(const GeneralPage&) = delete;
 
     // Page.
     SerialChannel& serialPort() override { return pageLink_.serial(); }

@@ -57,8 +57,6 @@ public:
 
     explicit RoutingPage(PageContext& context);
     ~RoutingPage() override;
-    RoutingPage(const RoutingPage&) = delete;
-    RoutingPage& operator=(const RoutingPage&) = delete;
 
     // Page
     SerialChannel& serialPort() override { return pageLink_.serial(); }
