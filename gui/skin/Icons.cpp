@@ -6,6 +6,7 @@
 #include <QPixmap>
 
 #include <functional>
+#include <initializer_list>
 
 namespace matrix::gui::icons {
 
@@ -35,60 +36,51 @@ QIcon render(const Painter& paint)
 
 const QColor kWhite(255, 255, 255);
 
-}  // namespace
-
-// The drawings; the public functions above cache them once per process.
-QIcon closeIcon(bool hover);
-QIcon minimizeIcon(bool hover);
-QIcon linkIcon(bool connected);
-QIcon openFileIcon();
-QIcon logoIcon();
-
-QIcon close(bool hover)
+// Each drawing is rendered once per process, on first use.
+template <QIcon (*Draw)(bool)>
+QIcon cachedByState(bool state)
 {
-    static const QIcon cached[2] = {closeIcon(false), closeIcon(true)};
-    return cached[hover ? 1 : 0];
+    static const QIcon cached[2] = {Draw(false), Draw(true)};
+    return cached[state ? 1 : 0];
+}
+
+template <QIcon (*Draw)()>
+QIcon cachedOnce()
+{
+    static const QIcon cached = Draw();
+    return cached;
+}
+
+// A title-strip button: a rounded fill while the pointer is over it, under
+// a white stroked glyph.
+QIcon titleButtonIcon(bool hover, const QColor& hoverFill, const Painter& glyph)
+{
+    return render([hover, hoverFill, glyph](QPainter& p, qreal s) {
+        if (hover) {
+            p.setPen(Qt::NoPen);
+            p.setBrush(hoverFill);
+            p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.12, s * 0.12);
+        }
+        p.setPen(QPen(kWhite, std::max<qreal>(1.5, s * 0.09), Qt::SolidLine, Qt::RoundCap));
+        glyph(p, s);
+    });
 }
 
 QIcon closeIcon(bool hover)
 {
-    return render([hover](QPainter& p, qreal s) {
-        if (hover) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(QColor(232, 17, 35));
-            p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.12, s * 0.12);
-        }
+    return titleButtonIcon(hover, QColor(232, 17, 35), [](QPainter& p, qreal s) {
         const qreal m = s * 0.3;
-        p.setPen(QPen(kWhite, std::max<qreal>(1.5, s * 0.09), Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(m, m), QPointF(s - m, s - m));
         p.drawLine(QPointF(s - m, m), QPointF(m, s - m));
     });
 }
 
-QIcon minimize(bool hover)
-{
-    static const QIcon cached[2] = {minimizeIcon(false), minimizeIcon(true)};
-    return cached[hover ? 1 : 0];
-}
-
 QIcon minimizeIcon(bool hover)
 {
-    return render([hover](QPainter& p, qreal s) {
-        if (hover) {
-            p.setPen(Qt::NoPen);
-            p.setBrush(QColor(255, 255, 255, 70));
-            p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.12, s * 0.12);
-        }
+    return titleButtonIcon(hover, QColor(255, 255, 255, 70), [](QPainter& p, qreal s) {
         const qreal m = s * 0.3;
-        p.setPen(QPen(kWhite, std::max<qreal>(1.5, s * 0.09), Qt::SolidLine, Qt::RoundCap));
         p.drawLine(QPointF(m, s * 0.62), QPointF(s - m, s * 0.62));
     });
-}
-
-QIcon link(bool connected)
-{
-    static const QIcon cached[2] = {linkIcon(false), linkIcon(true)};
-    return cached[connected ? 1 : 0];
 }
 
 QIcon linkIcon(bool connected)
@@ -117,38 +109,26 @@ QIcon linkIcon(bool connected)
     });
 }
 
-QIcon openFile()
-{
-    static const QIcon cached = openFileIcon();
-    return cached;
-}
-
 QIcon openFileIcon()
 {
     return render([](QPainter& p, qreal s) {
         p.setPen(QPen(QColor(170, 120, 20), std::max<qreal>(1.0, s * 0.05)));
-        p.setBrush(QColor(245, 190, 60));
-        QPainterPath back;
-        back.moveTo(s * 0.08, s * 0.22);
-        back.lineTo(s * 0.38, s * 0.22);
-        back.lineTo(s * 0.46, s * 0.3);
-        back.lineTo(s * 0.88, s * 0.3);
-        back.lineTo(s * 0.88, s * 0.82);
-        back.lineTo(s * 0.08, s * 0.82);
-        back.closeSubpath();
-        p.drawPath(back);
-        p.setBrush(QColor(255, 215, 100));
-        QPainterPath front;
-        front.moveTo(s * 0.08, s * 0.82);
-        front.lineTo(s * 0.22, s * 0.42);
-        front.lineTo(s * 0.96, s * 0.42);
-        front.lineTo(s * 0.88, s * 0.82);
-        front.closeSubpath();
-        p.drawPath(front);
+        // Corners in fractions of the icon's size.
+        auto drawShape = [&p, s](const QColor& fill, std::initializer_list<QPointF> corners) {
+            QPolygonF polygon;
+            for (const QPointF& corner : corners)
+                polygon << corner * s;
+            QPainterPath path;
+            path.addPolygon(polygon);
+            path.closeSubpath();
+            p.setBrush(fill);
+            p.drawPath(path);
+        };
+        drawShape(QColor(245, 190, 60), {{0.08, 0.22}, {0.38, 0.22}, {0.46, 0.3}, {0.88, 0.3}, {0.88, 0.82}, {0.08, 0.82}});
+        drawShape(QColor(255, 215, 100), {{0.08, 0.82}, {0.22, 0.42}, {0.96, 0.42}, {0.88, 0.82}});
     });
 }
 
-namespace {
 QIcon arrow(bool pointsLeft)
 {
     return render([pointsLeft](QPainter& p, qreal s) {
@@ -163,25 +143,6 @@ QIcon arrow(bool pointsLeft)
         p.setBrush(Qt::NoBrush);
         p.drawPath(path);
     });
-}
-}  // namespace
-
-QIcon previous()
-{
-    static const QIcon cached = arrow(true);
-    return cached;
-}
-
-QIcon next()
-{
-    static const QIcon cached = arrow(false);
-    return cached;
-}
-
-QIcon logo()
-{
-    static const QIcon cached = logoIcon();
-    return cached;
 }
 
 QIcon logoIcon()
@@ -204,5 +165,15 @@ QIcon logoIcon()
         }
     });
 }
+
+}  // namespace
+
+QIcon close(bool hover) { return cachedByState<closeIcon>(hover); }
+QIcon minimize(bool hover) { return cachedByState<minimizeIcon>(hover); }
+QIcon link(bool connected) { return cachedByState<linkIcon>(connected); }
+QIcon openFile() { return cachedOnce<openFileIcon>(); }
+QIcon previous() { return cachedByState<arrow>(true); }
+QIcon next() { return cachedByState<arrow>(false); }
+QIcon logo() { return cachedOnce<logoIcon>(); }
 
 }  // namespace matrix::gui::icons

@@ -49,17 +49,23 @@ QPolygonF square(double x0, double y0, double side)
     return QPolygonF({{x0, y0}, {x0 + side, y0}, {x0 + side, y0 + side}, {x0, y0 + side}});
 }
 
+// The bars around the edge of a digit, shared by both layouts.
+struct EdgeBars {
+    QPolygonF top = horizontalBar(kLeft + kGap, kRight - kGap, kTop);
+    QPolygonF upperLeft = verticalBar(kLeft, kTop + kGap, kMiddle - kGap);
+    QPolygonF upperRight = verticalBar(kRight, kTop + kGap, kMiddle - kGap);
+    QPolygonF lowerLeft = verticalBar(kLeft, kMiddle + kGap, kBottom - kGap);
+    QPolygonF lowerRight = verticalBar(kRight, kMiddle + kGap, kBottom - kGap);
+    QPolygonF bottom = horizontalBar(kLeft + kGap, kRight - kGap, kBottom);
+};
+
 // Bit 0 top, 1 upper left, 2 upper right, 3 middle, 4 lower left, 5 lower right, 6 bottom.
 const std::array<QPolygonF, 7>& sevenSegments()
 {
+    static const EdgeBars e;
     static const std::array<QPolygonF, 7> segments = {
-        horizontalBar(kLeft + kGap, kRight - kGap, kTop),
-        verticalBar(kLeft, kTop + kGap, kMiddle - kGap),
-        verticalBar(kRight, kTop + kGap, kMiddle - kGap),
-        horizontalBar(kLeft + kGap, kRight - kGap, kMiddle),
-        verticalBar(kLeft, kMiddle + kGap, kBottom - kGap),
-        verticalBar(kRight, kMiddle + kGap, kBottom - kGap),
-        horizontalBar(kLeft + kGap, kRight - kGap, kBottom),
+        e.top, e.upperLeft, e.upperRight, horizontalBar(kLeft + kGap, kRight - kGap, kMiddle),
+        e.lowerLeft, e.lowerRight, e.bottom,
     };
     return segments;
 }
@@ -79,6 +85,7 @@ const std::array<QPolygonF, 14>& fourteenSegments()
     constexpr double upperBottom = kMiddle - kHalf - kGap; // 37
     constexpr double lowerTop = kMiddle + kHalf + kGap;    // 46
     constexpr double lowerBottom = kBottom - kHalf - kGap; // 71
+    static const EdgeBars e;
     static const std::array<QPolygonF, 14> segments = {
         verticalBar(kCentre, kTop + kHalf + kGap, kMiddle - kGap),
         diagonalBar(innerLeft, upperTop, centreLeft, upperBottom, true),
@@ -88,12 +95,7 @@ const std::array<QPolygonF, 14>& fourteenSegments()
         verticalBar(kCentre, kMiddle + kGap, kBottom - kHalf - kGap),
         horizontalBar(kLeft + kGap, kCentre - kGap, kMiddle),
         horizontalBar(kCentre + kGap, kRight - kGap, kMiddle),
-        verticalBar(kLeft, kTop + kGap, kMiddle - kGap),
-        verticalBar(kLeft, kMiddle + kGap, kBottom - kGap),
-        horizontalBar(kLeft + kGap, kRight - kGap, kBottom),
-        verticalBar(kRight, kMiddle + kGap, kBottom - kGap),
-        verticalBar(kRight, kTop + kGap, kMiddle - kGap),
-        horizontalBar(kLeft + kGap, kRight - kGap, kTop),
+        e.upperLeft, e.lowerLeft, e.bottom, e.lowerRight, e.upperRight, e.top,
     };
     return segments;
 }

@@ -240,6 +240,17 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
     changed.notifyChanged();
 }
 
+bool RoutingPage::takeAnswer(int firstTimer, int secondTimer)
+{
+    if (!timers_.isRunning(firstTimer) && !timers_.isRunning(secondTimer))
+        return false;
+    timers_.kill(kProgressTimer);
+    closeProgress();
+    timers_.kill(firstTimer);
+    timers_.kill(secondTimer);
+    return true;
+}
+
 void RoutingPage::statusStep(const CommandFrame& frame, Path path)
 {
     const int k = frame.p1();
@@ -247,12 +258,8 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
     // Only the answer to the query in flight counts: a late one, after the
     // refresh gave up, would start the chain again with nothing holding
     // the tabs, and it would go on sending on whatever link is shown.
-    if (!timers_.isRunning(statusFirstTimer(k)) && !timers_.isRunning(statusSecondTimer(k)))
+    if (!takeAnswer(statusFirstTimer(k), statusSecondTimer(k)))
         return;
-    timers_.kill(kProgressTimer);
-    closeProgress();
-    timers_.kill(statusFirstTimer(k));
-    timers_.kill(statusSecondTimer(k));
 
     setDisplay(k, input);
     // The serial path trusts only the live inputs; the socket path takes
@@ -303,12 +310,8 @@ void RoutingPage::routeStep(const CommandFrame& frame, Path path)
     // Likewise a route acknowledgement counts only while its route waits:
     // a late one would free busy in the middle of a refresh and light the
     // grid with an input the matrix was never told for this output.
-    if (!timers_.isRunning(routeFirstTimer(k)) && !timers_.isRunning(routeSecondTimer(k)))
+    if (!takeAnswer(routeFirstTimer(k), routeSecondTimer(k)))
         return;
-    timers_.kill(kProgressTimer);
-    closeProgress();
-    timers_.kill(routeFirstTimer(k));
-    timers_.kill(routeSecondTimer(k));
 
     if (path == Path::Socket || k > kLiveOutputs) {
         // No sum test and no recall step on this path.
@@ -434,13 +437,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
         const int k = (id + 1) / 2;
         if (id % 2 == 1) {
-            link_.progressText = kProgressTexts[2];
-            timers_.start(kProgressTimer, kProgressStepMs);
-            timers_.kill(id);
-            send(p::routeRequest(routeInputFor(k), k));
-            timers_.start(routeSecondTimer(k), kSecondWaitMs);
-            if (link_.progressOpen == 0)
-                ctx_.popups.progress.open();
+            retryOnce(id, p::routeRequest(routeInputFor(k), k), routeSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(true);
@@ -448,13 +445,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= statusFirstTimer(1) && id <= statusSecondTimer(kOutputs)) {
         const int k = (id - 16) / 2;
         if (id % 2 == 0) {
-            link_.progressText = kProgressTexts[2];
-            timers_.start(kProgressTimer, kProgressStepMs);
-            timers_.kill(id);
-            send(p::routeQueryRequest(k));
-            timers_.start(statusSecondTimer(k), kSecondWaitMs);
-            if (link_.progressOpen == 0)
-                ctx_.popups.progress.open();
+            retryOnce(id, p::routeQueryRequest(k), statusSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(false);
@@ -464,6 +455,19 @@ void RoutingPage::onTimer(int id)
         return;
     }
     changed.notifyChanged();
+}
+
+// A step's first wait ran out: its request goes once more under the
+// progress popup, and the second wait starts.
+void RoutingPage::retryOnce(int firstTimer, const CommandFrame& request, int secondTimer)
+{
+    link_.progressText = kProgressTexts[2];
+    timers_.start(kProgressTimer, kProgressStepMs);
+    timers_.kill(firstTimer);
+    send(request);
+    timers_.start(secondTimer, kSecondWaitMs);
+    if (link_.progressOpen == 0)
+        ctx_.popups.progress.open();
 }
 
 // --- presets ---------------------------------------------------------------

@@ -159,6 +159,10 @@ private:
     void endRecall();
 
     void dispatch(const CommandFrame& frame, Path path);
+    // An answer counts only while its step waits (first try or retry): then
+    // it ends that wait and the progress popup, and this returns true.
+    bool takeAnswer(int firstTimer, int secondTimer);
+    void retryOnce(int firstTimer, const CommandFrame& request, int secondTimer);
     void statusStep(const CommandFrame& frame, Path path);
     void routeStep(const CommandFrame& frame, Path path);
     void finishSingleRoute(int output);
