@@ -14,8 +14,7 @@ protected:
     RoutingPage& page() { return *r.page; }
 };
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, bothTransports(), transportName);
 
 TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
 {
