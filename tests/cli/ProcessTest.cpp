@@ -64,6 +64,14 @@ Outcome runCtl(const QStringList& args, const QProcessEnvironment& env = QProces
     return o;
 }
 
+// matrixctl succeeds and prints exactly `out`.
+void expectPrints(const QStringList& args, const std::string& out)
+{
+    const Outcome o = runCtl(args);
+    ASSERT_EQ(o.exitCode, 0) << o.err;
+    EXPECT_EQ(o.out, out);
+}
+
 QJsonObject json(const Outcome& o)
 {
     QJsonParseError error{};
@@ -156,17 +164,9 @@ TEST(MatrixctlProcess, TcpCommandsPrintTablesAndJson)
     Outcome beep = runCtl(link + QStringList{"beep", "off", "--json"});
     ASSERT_EQ(beep.exitCode, 0) << beep.err;
     EXPECT_FALSE(json(beep)["beep"].toBool());
-    beep = runCtl(link + QStringList{"beep", "on"});
-    ASSERT_EQ(beep.exitCode, 0) << beep.err;
-    EXPECT_EQ(beep.out, "Beep: on\n");
-
-    Outcome reset = runCtl(link + QStringList{"factory-reset"});
-    ASSERT_EQ(reset.exitCode, 0) << reset.err;
-    EXPECT_EQ(reset.out, "Set successfully!\n");
-
-    Outcome set = runCtl(link + QStringList{"edid", "set", "9", "IN2"});
-    ASSERT_EQ(set.exitCode, 0) << set.err;
-    EXPECT_EQ(set.out, "Set successfully!\n");
+    ASSERT_NO_FATAL_FAILURE(expectPrints(link + QStringList{"beep", "on"}, "Beep: on\n"));
+    ASSERT_NO_FATAL_FAILURE(expectPrints(link + QStringList{"factory-reset"}, "Set successfully!\n"));
+    ASSERT_NO_FATAL_FAILURE(expectPrints(link + QStringList{"edid", "set", "9", "IN2"}, "Set successfully!\n"));
     Outcome edid = runCtl(link + QStringList{"--json", "edid", "status"});
     ASSERT_EQ(edid.exitCode, 0) << edid.err;
     o = json(edid);
@@ -185,17 +185,15 @@ TEST(MatrixctlProcess, RoutingCommands)
     ASSERT_TRUE(sim.waitForOutput("listening tcp"));
     const QStringList link{"--tcp", kRoutingAddress};
 
-    Outcome routing = runCtl(link + QStringList{"routing"});
-    ASSERT_EQ(routing.exitCode, 0) << routing.err;
-    EXPECT_EQ(routing.out, "OUTPUT  INPUT\nA       1\nB       2\nC       3\nD       4\n");
+    const std::string straight = "OUTPUT  INPUT\nA       1\nB       2\nC       3\nD       4\n";
+    ASSERT_NO_FATAL_FAILURE(expectPrints(link + QStringList{"routing"}, straight));
 
     Outcome route = runCtl(link + QStringList{"--json", "route", "3", "b"});
     ASSERT_EQ(route.exitCode, 0) << route.err;
     EXPECT_EQ(json(route)["routing"].toObject()["B"].toInt(), 3);
 
-    Outcome all = runCtl(link + QStringList{"route-all", "2"});
-    ASSERT_EQ(all.exitCode, 0) << all.err;
-    EXPECT_EQ(all.out, "OUTPUT  INPUT\nA       2\nB       2\nC       2\nD       2\n");
+    const std::string allFromTwo = "OUTPUT  INPUT\nA       2\nB       2\nC       2\nD       2\n";
+    ASSERT_NO_FATAL_FAILURE(expectPrints(link + QStringList{"route-all", "2"}, allFromTwo));
 
     Outcome p2p = runCtl(link + QStringList{"--json", "port-to-port"});
     ASSERT_EQ(p2p.exitCode, 0) << p2p.err;
@@ -204,8 +202,7 @@ TEST(MatrixctlProcess, RoutingCommands)
     EXPECT_EQ(r["D"].toInt(), 4);
 
     // The routing read afresh agrees.
-    routing = runCtl(link + QStringList{"routing"});
-    EXPECT_EQ(routing.out, "OUTPUT  INPUT\nA       1\nB       2\nC       3\nD       4\n");
+    EXPECT_EQ(runCtl(link + QStringList{"routing"}).out, straight);
 }
 
 TEST(MatrixctlProcess, ExitStatuses)

@@ -205,185 +205,169 @@ void FaultSession::selectTab(Tab tab)
     note(std::string("tab ") + tabName(tab) + (taken ? "" : " (refused)"));
 }
 
+void FaultSession::pickOne(std::initializer_list<Choice> choices)
+{
+    int total = 0;
+    for (const Choice& c : choices)
+        total += c.weight;
+    int drawn = between(0, total - 1);
+    for (const Choice& c : choices) {
+        if (drawn < c.weight) {
+            c.act();
+            return;
+        }
+        drawn -= c.weight;
+    }
+}
+
 void FaultSession::generalAction()
 {
     GeneralPage& page = session_.general;
-    switch (between(0, 9)) {
-    case 0:
-    case 1:
-        if (page.comModeSelected() && page.comGroupEnabled()) {
-            // Now and then the user picks the port where no matrix answers.
-            if (page.comListEnabled())
-                page.selectComPort(chance(0.85) ? "COM3" : "COM5");
-            note(std::string("COM ") + page.comConnectText() + " " + page.comSelectedText());
-            page.comConnectClicked();
-        } else if (page.tcpModeSelected() && page.tcpGroupEnabled()) {
-            if (page.tcpConnectText() == std::string("Connect")) {
-                // Now and then an address where nobody listens, or a typo.
-                const int which = between(0, 19);
-                page.setIpText(which < 17 ? TestRig::kAddress : which < 19 ? kNobodyAddress : "127.0.0");
-                note("IP text " + page.ipText());
-            }
-            note(std::string("TCP ") + page.tcpConnectText());
-            page.tcpConnectClicked();
-        }
-        break;
-    case 2:
-        if (chance(0.5)) {
-            note("select COM mode");
-            page.selectComMode();
-        } else {
-            note("select TCP mode");
-            page.selectTcpMode();
-        }
-        break;
-    case 3:
-    case 4:
-    case 5:
-        note("status");
-        page.statusClicked();
-        break;
-    case 6:
-        note("beep");
-        page.beepClicked();
-        break;
-    case 7:
-        note("IR");
-        page.irClicked();
-        break;
-    case 8:
-        note("factory reset");
-        page.factoryResetClicked();
-        break;
-    default:
-        if (page.tcpModeSelected() && page.tcpGroupEnabled() && chance(0.3)) {
-            note("search");
-            page.searchClicked();
-        } else {
-            note("clear");
-            page.clearClicked();
-        }
-        break;
-    }
+    pickOne({
+        {2,
+         [&] {
+             if (page.comModeSelected() && page.comGroupEnabled()) {
+                 // Now and then the user picks the port where no matrix answers.
+                 if (page.comListEnabled())
+                     page.selectComPort(chance(0.85) ? "COM3" : "COM5");
+                 note(std::string("COM ") + page.comConnectText() + " " + page.comSelectedText());
+                 page.comConnectClicked();
+             } else if (page.tcpModeSelected() && page.tcpGroupEnabled()) {
+                 if (page.tcpConnectText() == std::string("Connect")) {
+                     // Now and then an address where nobody listens, or a typo.
+                     const int which = between(0, 19);
+                     page.setIpText(which < 17 ? TestRig::kAddress : which < 19 ? kNobodyAddress : "127.0.0");
+                     note("IP text " + page.ipText());
+                 }
+                 note(std::string("TCP ") + page.tcpConnectText());
+                 page.tcpConnectClicked();
+             }
+         }},
+        {1,
+         [&] {
+             if (chance(0.5)) {
+                 note("select COM mode");
+                 page.selectComMode();
+             } else {
+                 note("select TCP mode");
+                 page.selectTcpMode();
+             }
+         }},
+        {3, [&] { note("status"); page.statusClicked(); }},
+        {1, [&] { note("beep"); page.beepClicked(); }},
+        {1, [&] { note("IR"); page.irClicked(); }},
+        {1, [&] { note("factory reset"); page.factoryResetClicked(); }},
+        {1,
+         [&] {
+             if (page.tcpModeSelected() && page.tcpGroupEnabled() && chance(0.3)) {
+                 note("search");
+                 page.searchClicked();
+             } else {
+                 note("clear");
+                 page.clearClicked();
+             }
+         }},
+    });
 }
 
 void FaultSession::routingAction()
 {
     RoutingPage& page = session_.routing;
-    switch (between(0, 11)) {
-    case 0:
-    case 1:
-    case 2:
-    case 3: {
-        const int output = between(1, kLiveOutputs);
-        const int input = between(1, kLiveInputs);
-        note("grid out " + std::to_string(output) + " in " + std::to_string(input));
-        page.clickGrid(output, input);
-        break;
-    }
-    case 4: {
-        const int output = between(1, kLiveOutputs);
-        const bool next = chance(0.5);
-        note(std::string(next ? "next" : "previous") + " out " + std::to_string(output));
-        if (next)
-            page.clickNext(output);
-        else
-            page.clickPrevious(output);
-        break;
-    }
-    case 5: {
-        const int row = between(0, RoutingPage::kPresetRows - 1);
-        note("preset row " + std::to_string(row));
-        page.clickPresetRow(row);
-        break;
-    }
-    case 6:
-        note("preset edit");
-        page.clickEdit();
-        break;
-    case 7:
-    case 8:
-        note("preset set");
-        page.clickSet();
-        break;
-    case 9: {
-        static constexpr int kTargets[] = {0, 1, 2, 3, RoutingPage::kConfigAllOutputs, RoutingPage::kConfigPortToPort};
-        const int target = kTargets[between(0, static_cast<int>(std::size(kTargets)) - 1)];
-        note("config target " + std::to_string(target));
-        page.selectConfigTarget(target);
-        break;
-    }
-    default: {
-        const int input = between(1, kLiveInputs);
-        note("config input " + std::to_string(input));
-        page.clickConfigInput(input);
-        break;
-    }
-    }
+    pickOne({
+        {4,
+         [&] {
+             const int output = between(1, kLiveOutputs);
+             const int input = between(1, kLiveInputs);
+             note("grid out " + std::to_string(output) + " in " + std::to_string(input));
+             page.clickGrid(output, input);
+         }},
+        {1,
+         [&] {
+             const int output = between(1, kLiveOutputs);
+             const bool next = chance(0.5);
+             note(std::string(next ? "next" : "previous") + " out " + std::to_string(output));
+             if (next)
+                 page.clickNext(output);
+             else
+                 page.clickPrevious(output);
+         }},
+        {1,
+         [&] {
+             const int row = between(0, RoutingPage::kPresetRows - 1);
+             note("preset row " + std::to_string(row));
+             page.clickPresetRow(row);
+         }},
+        {1, [&] { note("preset edit"); page.clickEdit(); }},
+        {2, [&] { note("preset set"); page.clickSet(); }},
+        {1,
+         [&] {
+             static constexpr int kTargets[] = {0, 1, 2, 3, RoutingPage::kConfigAllOutputs,
+                                                RoutingPage::kConfigPortToPort};
+             const int target = kTargets[between(0, static_cast<int>(std::size(kTargets)) - 1)];
+             note("config target " + std::to_string(target));
+             page.selectConfigTarget(target);
+         }},
+        {2,
+         [&] {
+             const int input = between(1, kLiveInputs);
+             note("config input " + std::to_string(input));
+             page.clickConfigInput(input);
+         }},
+    });
 }
 
 void FaultSession::editorAction()
 {
     RoutingPage& page = session_.routing;
-    switch (between(0, 5)) {
-    case 0:
-    case 1:
-        page.editorSelectInput(between(1, kLiveOutputs), between(0, kLiveInputs - 1));
-        break;
-    case 2: {
-        const int item = chance(0.2) ? 9 : between(0, kLiveInputs);
-        page.editorChooseAllFrom(item);
-        break;
-    }
-    case 3:
-    case 4:
-        note("editor OK");
-        page.editorOk();
-        break;
-    default:
-        note("editor cancel");
-        page.editorCancel();
-        break;
-    }
+    pickOne({
+        {2, [&] { page.editorSelectInput(between(1, kLiveOutputs), between(0, kLiveInputs - 1)); }},
+        {1, [&] { page.editorChooseAllFrom(chance(0.2) ? 9 : between(0, kLiveInputs)); }},
+        {2, [&] { note("editor OK"); page.editorOk(); }},
+        {1, [&] { note("editor cancel"); page.editorCancel(); }},
+    });
 }
 
 void FaultSession::edidAction()
 {
     EdidPage& page = session_.edid;
-    switch (between(0, 9)) {
-    case 0:
-        page.selectMode(between(0, static_cast<int>(EdidPage::modeRows().size()) - 1));
-        page.selectSetTarget(between(0, page.portCount()));
-        break;
-    case 1:
-        page.selectCopySource(between(0, page.portCount() - 1));
-        page.selectCopyTarget(between(0, page.portCount()));
-        break;
-    case 2:
-        page.selectDownloadTarget(between(0, page.portCount()));
-        break;
-    case 3:
-        if (!files_.edidFiles.empty()) {
-            const auto& path = files_.edidFiles[between(0, static_cast<int>(files_.edidFiles.size()) - 1)];
-            note("EDID file " + path.substr(path.rfind('/') + 1));
-            page.openEdidFile(path);
-        }
-        break;
-    case 4:
-    case 5:
-        note("EDID set target " + std::to_string(page.setTargetIndex()) + " mode " + std::to_string(page.modeIndex()));
-        page.clickSetMode();
-        break;
-    case 6:
-    case 7:
-        note("EDID copy " + std::to_string(page.copySourceIndex()) + " -> " + std::to_string(page.copyTargetIndex()));
-        page.clickCopy();
-        break;
-    default:
-        note("EDID download target " + std::to_string(page.downloadTargetIndex()));
-        page.clickDownload();
-        break;
-    }
+    pickOne({
+        {1,
+         [&] {
+             page.selectMode(between(0, static_cast<int>(EdidPage::modeRows().size()) - 1));
+             page.selectSetTarget(between(0, page.portCount()));
+         }},
+        {1,
+         [&] {
+             page.selectCopySource(between(0, page.portCount() - 1));
+             page.selectCopyTarget(between(0, page.portCount()));
+         }},
+        {1, [&] { page.selectDownloadTarget(between(0, page.portCount())); }},
+        {1,
+         [&] {
+             if (!files_.edidFiles.empty()) {
+                 const auto& path = files_.edidFiles[between(0, static_cast<int>(files_.edidFiles.size()) - 1)];
+                 note("EDID file " + path.substr(path.rfind('/') + 1));
+                 page.openEdidFile(path);
+             }
+         }},
+        {2,
+         [&] {
+             note("EDID set target " + std::to_string(page.setTargetIndex()) + " mode " +
+                  std::to_string(page.modeIndex()));
+             page.clickSetMode();
+         }},
+        {2,
+         [&] {
+             note("EDID copy " + std::to_string(page.copySourceIndex()) + " -> " +
+                  std::to_string(page.copyTargetIndex()));
+             page.clickCopy();
+         }},
+        {2,
+         [&] {
+             note("EDID download target " + std::to_string(page.downloadTargetIndex()));
+             page.clickDownload();
+         }},
+    });
 }
 
 void FaultSession::firmwareAction()
@@ -410,101 +394,82 @@ void FaultSession::injectFault()
     sim::MatrixResponder& m = someMatrix();
     const std::string side = &m == &rig_.serialMatrix ? "serial" : "tcp";
     sim::MatrixDevice& device = rig_.device;
-    switch (between(0, 15)) {
-    case 0:
-    case 1: {
-        const int n = between(1, 3);
-        note(side + ": drop next " + std::to_string(n));
-        m.dropNextReplies(n);
-        break;
-    }
-    case 2: {
-        const int n = between(1, 2);
-        note(side + ": corrupt next " + std::to_string(n));
-        m.corruptNextChecksum(n);
-        break;
-    }
-    case 3: {
-        const int ms = chance(0.3) ? 0 : between(1, 6000);
-        note(side + ": delay " + std::to_string(ms));
-        m.setReplyDelayMs(ms);
-        break;
-    }
-    case 4: {
-        const int bytes = chance(0.3) ? 0 : between(1, 12);
-        note(side + ": split " + std::to_string(bytes));
-        m.setSplitSize(static_cast<std::size_t>(bytes));
-        break;
-    }
-    case 5: {
-        const int count = chance(0.4) ? 0 : between(2, 3);
-        note(side + ": coalesce " + std::to_string(count));
-        m.setCoalesce(count);
-        break;
-    }
-    case 6:
-    case 7: {
-        sim::MatrixResponder::Bytes noise(static_cast<std::size_t>(between(1, 20)));
-        for (auto& b : noise)
-            b = static_cast<std::uint8_t>(between(0, 255));
-        // Sometimes a false frame start, which swallows part of the next reply.
-        if (chance(0.3)) {
-            noise[0] = 0xA5;
-            if (noise.size() > 1)
-                noise[1] = 0x5B;
-        }
-        note(side + ": noise " + std::to_string(noise.size()) + " bytes");
-        m.sendNoise(noise);
-        break;
-    }
-    case 8:
-        note(side + ": standby");
-        m.sendStandby();
-        break;
-    case 9:
-        note("tcp: link closed");
-        rig_.tcpMatrix.closeLink();
-        break;
-    case 10:
-        if (unplugged_) {
-            note("serial: plugged back");
-            rig_.serialHub.addPort(TestRig::kComPort, &rig_.serialMatrix);
-            unplugged_ = false;
-        } else {
-            note("serial: unplugged");
-            rig_.serialHub.unplug(TestRig::kComPort);
-            unplugged_ = true;
-        }
-        break;
-    case 11:
-        device.rejectEdidCopy = !device.rejectEdidCopy;
-        note(std::string("device: EDID copy ") + (device.rejectEdidCopy ? "refused" : "accepted"));
-        break;
-    case 12:
-        device.edidSwitchState = device.edidSwitchState == 0 ? 15 : 0;
-        note("device: EDID switches " + std::to_string(device.edidSwitchState));
-        break;
-    case 13: {
-        const int output = between(1, kLiveOutputs);
-        device.outputCable[output - 1] = !device.outputCable[output - 1];
-        note("device: display on output " + std::to_string(output) +
-             (device.outputCable[output - 1] ? " plugged" : " unplugged"));
-        break;
-    }
-    case 14:
-        device.dropFirmwareAckOfBlock = between(0, 4);
-        note("device: lose the acknowledgement of block " + std::to_string(device.dropFirmwareAckOfBlock));
-        break;
-    default:
-        if (chance(0.5)) {
-            device.rejectFirmwarePart1 = !device.rejectFirmwarePart1;
-            note(std::string("device: part 1 ") + (device.rejectFirmwarePart1 ? "refused" : "accepted"));
-        } else {
-            device.rejectFirmwarePart2 = !device.rejectFirmwarePart2;
-            note(std::string("device: part 2 ") + (device.rejectFirmwarePart2 ? "refused" : "accepted"));
-        }
-        break;
-    }
+    // A setting of the chosen side's line, noted with the value drawn for it.
+    const auto setLine = [&](const char* what, int value, const std::function<void(int)>& apply) {
+        note(side + ": " + what + " " + std::to_string(value));
+        apply(value);
+    };
+    pickOne({
+        {2, [&] { setLine("drop next", between(1, 3), [&](int n) { m.dropNextReplies(n); }); }},
+        {1, [&] { setLine("corrupt next", between(1, 2), [&](int n) { m.corruptNextChecksum(n); }); }},
+        {1, [&] { setLine("delay", chance(0.3) ? 0 : between(1, 6000), [&](int ms) { m.setReplyDelayMs(ms); }); }},
+        {1,
+         [&] {
+             setLine("split", chance(0.3) ? 0 : between(1, 12),
+                     [&](int bytes) { m.setSplitSize(static_cast<std::size_t>(bytes)); });
+         }},
+        {1, [&] { setLine("coalesce", chance(0.4) ? 0 : between(2, 3), [&](int count) { m.setCoalesce(count); }); }},
+        {2,
+         [&] {
+             sim::MatrixResponder::Bytes noise(static_cast<std::size_t>(between(1, 20)));
+             for (auto& b : noise)
+                 b = static_cast<std::uint8_t>(between(0, 255));
+             // Sometimes a false frame start, which swallows part of the next reply.
+             if (chance(0.3)) {
+                 noise[0] = 0xA5;
+                 if (noise.size() > 1)
+                     noise[1] = 0x5B;
+             }
+             note(side + ": noise " + std::to_string(noise.size()) + " bytes");
+             m.sendNoise(noise);
+         }},
+        {1, [&] { note(side + ": standby"); m.sendStandby(); }},
+        {1, [&] { note("tcp: link closed"); rig_.tcpMatrix.closeLink(); }},
+        {1,
+         [&] {
+             if (unplugged_) {
+                 note("serial: plugged back");
+                 rig_.serialHub.addPort(TestRig::kComPort, &rig_.serialMatrix);
+                 unplugged_ = false;
+             } else {
+                 note("serial: unplugged");
+                 rig_.serialHub.unplug(TestRig::kComPort);
+                 unplugged_ = true;
+             }
+         }},
+        {1,
+         [&] {
+             device.rejectEdidCopy = !device.rejectEdidCopy;
+             note(std::string("device: EDID copy ") + (device.rejectEdidCopy ? "refused" : "accepted"));
+         }},
+        {1,
+         [&] {
+             device.edidSwitchState = device.edidSwitchState == 0 ? 15 : 0;
+             note("device: EDID switches " + std::to_string(device.edidSwitchState));
+         }},
+        {1,
+         [&] {
+             const int output = between(1, kLiveOutputs);
+             device.outputCable[output - 1] = !device.outputCable[output - 1];
+             note("device: display on output " + std::to_string(output) +
+                  (device.outputCable[output - 1] ? " plugged" : " unplugged"));
+         }},
+        {1,
+         [&] {
+             device.dropFirmwareAckOfBlock = between(0, 4);
+             note("device: lose the acknowledgement of block " + std::to_string(device.dropFirmwareAckOfBlock));
+         }},
+        {1,
+         [&] {
+             if (chance(0.5)) {
+                 device.rejectFirmwarePart1 = !device.rejectFirmwarePart1;
+                 note(std::string("device: part 1 ") + (device.rejectFirmwarePart1 ? "refused" : "accepted"));
+             } else {
+                 device.rejectFirmwarePart2 = !device.rejectFirmwarePart2;
+                 note(std::string("device: part 2 ") + (device.rejectFirmwarePart2 ? "refused" : "accepted"));
+             }
+         }},
+    });
 }
 
 void FaultSession::stopFaults()

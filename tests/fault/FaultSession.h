@@ -6,6 +6,8 @@
 #include "tests/support/TestRig.h"
 
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -45,6 +47,14 @@ private:
     // Random choices.
     bool chance(double p);
     int between(int low, int high);  // inclusive
+
+    // Runs one of `choices`, drawn with a single between() in which each
+    // choice has as many values as its weight.
+    struct Choice {
+        int weight;
+        std::function<void()> act;
+    };
+    void pickOne(std::initializer_list<Choice> choices);
 
     void note(const std::string& line);
     void violation(const std::string& line);

@@ -58,8 +58,7 @@ gui::EdidView* openEdidTab(GuiRig& gui, Transport transport)
 
 class EdidViewTest : public ::testing::TestWithParam<Transport> {};
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, EdidViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+INSTANTIATE_TEST_SUITE_P(BothTransports, EdidViewTest, bothTransports(), transportName);
 
 TEST(EdidView, ShowsTheManualModeRowsTrimmedToFourPorts)
 {

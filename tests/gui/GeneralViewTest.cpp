@@ -59,6 +59,22 @@ struct GeneralGui : GuiRig {
         click(view->comConnectButton());
         advance(50);
     }
+
+    // Connected on COM3 to a matrix that no longer answers, a status run started.
+    void startStatusRunOnSilentMatrix()
+    {
+        connectCom();
+        rig.serialMatrix.setSilent(true);
+        click(view->statusButton());
+    }
+
+    // The notice is up with `text`, recorded as the screenshot `shot`.
+    void expectNotice(const char* text, const char* shot)
+    {
+        ASSERT_TRUE(window->noticeView()->isVisible());
+        EXPECT_EQ(window->noticeView()->text(), text);
+        EXPECT_FALSE(saveScreenshot(*window, shot).isEmpty());
+    }
 };
 
 }  // namespace
@@ -115,16 +131,12 @@ TEST(GeneralView, comConnectAndStatusRunFillTheLabels)
 TEST(GeneralView, silentMatrixEndsInTimeOutNotice)
 {
     GeneralGui gui;
-    gui.connectCom();
-    gui.rig.serialMatrix.setSilent(true);
-    click(gui.view->statusButton());
+    gui.startStatusRunOnSilentMatrix();
     gui.advance(5300);
     EXPECT_TRUE(gui.window->progressView()->isVisible()) << "still waiting after the re-send";
     gui.advance(5000);
     EXPECT_FALSE(gui.window->progressView()->isVisible());
-    ASSERT_TRUE(gui.window->noticeView()->isVisible());
-    EXPECT_EQ(gui.window->noticeView()->text(), "Time out!");
-    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_time_out").isEmpty());
+    ASSERT_NO_FATAL_FAILURE(gui.expectNotice("Time out!", "general_notice_time_out"));
     gui.advance(1000);
     EXPECT_FALSE(gui.window->noticeView()->isVisible());
 }
@@ -190,9 +202,7 @@ TEST(GeneralView, wrongAddressShowsConnectFailedNotice)
     gui.advance(150);
     EXPECT_EQ(gui.view->tcpConnectButton()->text(), "Connect");
     EXPECT_FALSE(gui.view->tcpIndicator()->isConnected());
-    ASSERT_TRUE(gui.window->noticeView()->isVisible());
-    EXPECT_EQ(gui.window->noticeView()->text(), "Connect to Matrix failed!");
-    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_connect_failed").isEmpty());
+    ASSERT_NO_FATAL_FAILURE(gui.expectNotice("Connect to Matrix failed!", "general_notice_connect_failed"));
 }
 
 TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
@@ -216,9 +226,7 @@ TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
     ASSERT_TRUE(gui.rig.loop.advanceUntil([&] { return gui.session.popups.notice.isOpen(); }, 10000));
     gui.advance(10);
     EXPECT_FALSE(gui.window->progressView()->isVisible());
-    ASSERT_TRUE(gui.window->noticeView()->isVisible());
-    EXPECT_EQ(gui.window->noticeView()->text(), "Set successfully!");
-    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_set_successfully").isEmpty());
+    ASSERT_NO_FATAL_FAILURE(gui.expectNotice("Set successfully!", "general_notice_set_successfully"));
     // The box is checked once the notice has closed.
     gui.advance(1500);
     EXPECT_FALSE(gui.window->noticeView()->isVisible());
@@ -230,17 +238,13 @@ TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
 TEST(GeneralView, standbyDuringAStatusRunClosesTheProgressWithItsNotice)
 {
     GeneralGui gui;
-    gui.connectCom();
-    gui.rig.serialMatrix.setSilent(true);
-    click(gui.view->statusButton());
+    gui.startStatusRunOnSilentMatrix();
     gui.advance(300);
     ASSERT_TRUE(gui.window->progressView()->isVisible());
     gui.rig.serialMatrix.sendStandby();
     gui.advance(50);
     EXPECT_FALSE(gui.window->progressView()->isVisible());
-    ASSERT_TRUE(gui.window->noticeView()->isVisible());
-    EXPECT_EQ(gui.window->noticeView()->text(), "Matrix is in standby mode!");
-    EXPECT_FALSE(saveScreenshot(*gui.window, "general_notice_standby").isEmpty());
+    ASSERT_NO_FATAL_FAILURE(gui.expectNotice("Matrix is in standby mode!", "general_notice_standby"));
     // No "Time out!" follows: the run is over.
     gui.advance(12000);
     EXPECT_FALSE(gui.window->noticeView()->isVisible());

@@ -27,15 +27,13 @@ namespace {
 
 // The window on a segment with two matrices.
 struct NetGuiRig : SegmentPlatform {
-    SegmentMatrix first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 1, 20}};
-    SegmentMatrix second{{0x00, 0x1C, 0x91, 0x07, 0xBE, 0xEF}, {192, 168, 1, 21}};
+    SegmentMatrix first{segment, {0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 1, 20}};
+    SegmentMatrix second{segment, {0x00, 0x1C, 0x91, 0x07, 0xBE, 0xEF}, {192, 168, 1, 21}};
     MatrixSession session{platform};
     std::unique_ptr<gui::MainWindow> window;
 
     NetGuiRig()
     {
-        segment.attach(&first.responder);
-        segment.attach(&second.responder);
         window = std::make_unique<gui::MainWindow>(session);
         window->show();
         processGuiEvents();
@@ -80,6 +78,15 @@ struct NetGuiRig : SegmentPlatform {
         }
         const QString path = screenshotPath(name);
         return image.save(path) ? path : QString();
+    }
+    // After OK: the status popup is up with `text`, recorded as `shot`.
+    void expectStatusPopup(const char* text, const char* shot)
+    {
+        settle();
+        auto* status = window->configStatusView();
+        ASSERT_TRUE(status->isVisible());
+        EXPECT_EQ(status->text(), text);
+        EXPECT_FALSE(screenshot(shot).isEmpty());
     }
 };
 
@@ -145,12 +152,8 @@ TEST(NetworkConfigView, DialogSendsTheStaticAddressAndThePopupFollowsTheAttempt)
     EXPECT_EQ(message[9], 50);
     EXPECT_EQ(message[24], 0x5B);
 
-    gui.settle();
+    ASSERT_NO_FATAL_FAILURE(gui.expectStatusPopup("Configuring . . .", "net-config-status"));
     auto* status = gui.window->configStatusView();
-    ASSERT_TRUE(status->isVisible());
-    EXPECT_EQ(status->text(), "Configuring . . .");
-    EXPECT_FALSE(gui.screenshot("net-config-status").isEmpty());
-
     gui.advance(10000);
     EXPECT_EQ(status->text(), "configure failed!");
     gui.advance(2000);
@@ -167,11 +170,9 @@ TEST(NetworkConfigView, AcknowledgedAttemptEndsWithTheNewAddressListed)
     dialog->addressField(3)->selectAll();
     QTest::keyClicks(dialog->addressField(3), "99");
     click(dialog->okButton());
-    gui.settle();
+    ASSERT_NO_FATAL_FAILURE(
+        gui.expectStatusPopup("Matrix configuration completed successfully!", "net-config-success"));
     auto* status = gui.window->configStatusView();
-    ASSERT_TRUE(status->isVisible());
-    EXPECT_EQ(status->text(), "Matrix configuration completed successfully!");
-    EXPECT_FALSE(gui.screenshot("net-config-success").isEmpty());
     gui.advance(2000);
     EXPECT_EQ(status->text(), "Searching Matrix IP . . .");
     gui.advance(500);

@@ -43,8 +43,7 @@ int checkedButton(gui::RoutingView* view, int output)
 
 class RoutingViewTest : public ::testing::TestWithParam<Transport> {};
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingViewTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingViewTest, bothTransports(), transportName);
 
 TEST_P(RoutingViewTest, TabShowsTheMatrixRoutingAfterRefresh)
 {

@@ -100,7 +100,7 @@ ProbeResult parseProbe(const std::vector<std::string>& lines)
 // broadcast.
 class NetNamespace : public ::testing::Test {
 protected:
-    void startTwoMatrices()
+    void SetUp() override
     {
         const std::string unavailable = NetNamespaces::unavailableReason();
         if (!unavailable.empty())
@@ -131,15 +131,10 @@ protected:
 
 TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
 {
-    startTwoMatrices();
-    if (IsSkipped() || HasFatalFailure())
-        return;
-    NetNamespaces& net = *net_;
-    NamespacedProcess& second = *second_;
-
     const QString probe = QStringLiteral(MATRIX_NET_PROBE_PATH);
     {
-        NamespacedProcess program(net.programSide(), probe, {"--select-mac", "001C91AA0002", "--static", "10.203.7.50"});
+        NamespacedProcess program(net_->programSide(), probe,
+                                  {"--select-mac", "001C91AA0002", "--static", "10.203.7.50"});
         ASSERT_TRUE(program.finish(20000)) << program.output();
         const ProbeResult seen = parseProbe(program.lines());
         EXPECT_EQ(seen.firstSearch,
@@ -148,12 +143,12 @@ TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
         EXPECT_EQ(seen.configured, "ack");
         EXPECT_EQ(seen.secondSearch,
                   (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.50 001C91AA0002"}));
-        EXPECT_TRUE(second.waitForLine("address mode static 10.203.7.50", 2000)) << second.output();
+        EXPECT_TRUE(second_->waitForLine("address mode static 10.203.7.50", 2000)) << second_->output();
     }
     {
         // Back to Auto IP: the box takes the address its network hands out
         // (the simulator's link-local stand-in).
-        NamespacedProcess program(net.programSide(), probe, {"--select-mac", "001C91AA0002"});
+        NamespacedProcess program(net_->programSide(), probe, {"--select-mac", "001C91AA0002"});
         ASSERT_TRUE(program.finish(20000)) << program.output();
         const ProbeResult seen = parseProbe(program.lines());
         EXPECT_EQ(seen.configured, "ack");
@@ -164,15 +159,9 @@ TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
 
 TEST_F(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
 {
-    startTwoMatrices();
-    if (IsSkipped() || HasFatalFailure())
-        return;
-    NetNamespaces& net = *net_;
-    NamespacedProcess& second = *second_;
-
     const QString ctl = QStringLiteral(MATRIXCTL_PATH);
     {
-        NamespacedProcess discover(net.programSide(), ctl, {"discover", "--seconds", "1"});
+        NamespacedProcess discover(net_->programSide(), ctl, {"discover", "--seconds", "1"});
         ASSERT_TRUE(discover.finish(10000)) << discover.output();
         std::vector<std::string> rows = discover.lines();
         ASSERT_EQ(rows.size(), 3u) << discover.output();
@@ -182,14 +171,15 @@ TEST_F(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
         EXPECT_EQ(rows[2], "10.203.7.11  001C91AA0002");
     }
     {
-        NamespacedProcess config(net.programSide(), ctl, {"netconfig", "00:1c:91:aa:00:02", "static", "10.203.7.50"});
+        NamespacedProcess config(net_->programSide(), ctl,
+                                 {"netconfig", "00:1c:91:aa:00:02", "static", "10.203.7.50"});
         ASSERT_TRUE(config.finish(20000)) << config.output();
         EXPECT_EQ(config.output(), "Matrix configuration completed successfully!\n");
-        EXPECT_TRUE(second.waitForLine("address mode static 10.203.7.50", 2000)) << second.output();
+        EXPECT_TRUE(second_->waitForLine("address mode static 10.203.7.50", 2000)) << second_->output();
     }
 }
 
-TEST_F(NetNamespace, ProbeRefusesToBroadcastOutsideATestNamespace)
+TEST(NetNamespaceGuard, ProbeRefusesToBroadcastOutsideATestNamespace)
 {
     // The guard that keeps the program side off the machine's own network.
     QProcess probe;

@@ -49,6 +49,15 @@ struct ProbeShell : ShellRequests {
     bool acknowledged = false;
 };
 
+// The program's seams: discovery on the real UDP socket, and neither a
+// serial port nor a matrix link.
+struct ProbeSeams {
+    QtEventLoop loop;
+    QtDatagramSocket datagram;
+    NoLinkSocket link;
+    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, datagram};
+};
+
 // True only inside a namespace that the namespace test made (named
 // "mxnet-..." under /run/netns); anywhere else a broadcast could reach a
 // real network.
@@ -94,12 +103,9 @@ int main(int argc, char** argv)
         return 3;
     }
 
-    QtEventLoop loop;
-    QtDatagramSocket datagram;
-    NoLinkSocket link;
-    Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, datagram};
+    ProbeSeams seams;
     ProbeShell shell;
-    PageState state(platform, shell);
+    PageState state(seams.platform, shell);
     Discovery discovery(state.context);
     NetworkConfig config(state.context, discovery);
 

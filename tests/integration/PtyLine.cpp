@@ -13,25 +13,37 @@
 
 namespace matrix::testing {
 
+namespace {
+
+// Raw, at a neutral 9600 baud so that a test sees what the port changed.
+void makeRaw(int fd)
+{
+    termios raw{};
+    ::tcgetattr(fd, &raw);
+    ::cfmakeraw(&raw);
+    ::cfsetspeed(&raw, B9600);
+    ::tcsetattr(fd, TCSANOW, &raw);
+}
+
+}  // namespace
+
 PtyLine::PtyLine(const std::string& comDir, int comNumber)
 {
     int master = -1;
     int slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
         return;
-    char name[PATH_MAX];
-    if (::ptsname_r(master, name, sizeof name) != 0) {
+    // Both ends close again unless the line is made whole.
+    const auto giveUp = [&] {
         ::close(master);
         ::close(slave);
+    };
+    char name[PATH_MAX];
+    if (::ptsname_r(master, name, sizeof name) != 0) {
+        giveUp();
         return;
     }
-    termios raw{};
-    ::tcgetattr(slave, &raw);
-    ::cfmakeraw(&raw);
-    // A neutral starting point, so a test sees what the port changed.
-    ::cfsetispeed(&raw, B9600);
-    ::cfsetospeed(&raw, B9600);
-    ::tcsetattr(slave, TCSANOW, &raw);
+    makeRaw(slave);
     // The test keeps a descriptor of the far end too, to look at its input
     // queue; it never reads from it.
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -39,8 +51,7 @@ PtyLine::PtyLine(const std::string& comDir, int comNumber)
     linkPath_ = comDir + "/COM" + std::to_string(comNumber);
     ::unlink(linkPath_.c_str());
     if (::symlink(name, linkPath_.c_str()) != 0) {
-        ::close(master);
-        ::close(slave);
+        giveUp();
         return;
     }
     master_ = master;

@@ -80,6 +80,21 @@ protected:
         return settings;
     }
 
+    // The owner watches a port opened on the live link and delivering.
+    static bool startLive(QtSerialPort& port, OwnerLog& owner)
+    {
+        owner.watch(port);
+        return port.open(kCom, liveSerialSettings()) && port.startWorker();
+    }
+
+    // Gives bytes sent on the line time to reach the port's input queue,
+    // where nobody reads them while the loop does not run.
+    void waitUnreadAtPort(std::size_t count) const
+    {
+        for (int i = 0; i < 200 && line_->unreadAtPort() < count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
     QTemporaryDir dir_;
     std::unique_ptr<PtyLine> line_;
 };
@@ -163,9 +178,7 @@ TEST_F(QtSerialPortTest, ReceivedBytesReachTheOwnerInOrder)
 {
     QtSerialPort port;
     OwnerLog owner;
-    owner.watch(port);
-    ASSERT_TRUE(port.open(kCom, liveSerialSettings()));
-    ASSERT_TRUE(port.startWorker());
+    ASSERT_TRUE(startLive(port, owner));
 
     Bytes sent;
     for (int round = 0; round < 3; ++round)
@@ -183,16 +196,13 @@ TEST_F(QtSerialPortTest, AWriteDiscardsReceivedBytesNotYetRead)
 {
     QtSerialPort port;
     OwnerLog owner;
-    owner.watch(port);
-    ASSERT_TRUE(port.open(kCom, liveSerialSettings()));
-    ASSERT_TRUE(port.startWorker());
+    ASSERT_TRUE(startLive(port, owner));
 
     // Stale bytes reach the port's input queue; the loop does not run, so
     // nobody has read them when the write comes.
     const Bytes stale{0xA5, 0x5B, 0x01, 0x01, 0x07};
     line_->send(stale);
-    for (int i = 0; i < 200 && line_->unreadAtPort() < stale.size(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitUnreadAtPort(stale.size());
     ASSERT_EQ(line_->unreadAtPort(), stale.size());
 
     const CommandFrame query = CommandFrame::general(1, 1, 0);
@@ -213,9 +223,7 @@ TEST_F(QtSerialPortTest, ClosingTheOtherEndIsReportedOnceAndReleasesThePort)
     {
         QtSerialPort port;
         OwnerLog owner;
-        owner.watch(port);
-        ASSERT_TRUE(port.open(kCom, liveSerialSettings()));
-        ASSERT_TRUE(port.startWorker());
+        ASSERT_TRUE(startLive(port, owner));
 
         line_->closeMaster();
         ASSERT_TRUE(waitUntil([&] { return owner.faults >= 1; }));
@@ -236,9 +244,7 @@ TEST_F(QtSerialPortTest, NoFaultIsReportedForAPortAlreadyClosed)
 {
     QtSerialPort port;
     OwnerLog owner;
-    owner.watch(port);
-    ASSERT_TRUE(port.open(kCom, liveSerialSettings()));
-    ASSERT_TRUE(port.startWorker());
+    ASSERT_TRUE(startLive(port, owner));
     port.requestClose();
     line_->closeMaster();
     pumpEventsFor(150);
@@ -268,8 +274,7 @@ TEST_F(QtSerialPortTest, AProbeDeliversNothingAndLeavesNothingOpen)
     liveOwner.watch(next);
     ASSERT_TRUE(next.open(kCom, liveSerialSettings()));
     line_->send({0x11, 0x22});
-    for (int i = 0; i < 200 && line_->unreadAtPort() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    waitUnreadAtPort(2);
     ASSERT_TRUE(next.startWorker());
     line_->send({0x33});
     ASSERT_TRUE(waitUntil([&] { return !liveOwner.bytes.empty(); }));

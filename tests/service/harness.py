@@ -45,6 +45,20 @@ def wait_until(predicate, timeout=5.0, step=0.02):
     return predicate()
 
 
+def first_taken(items, accept, timeout):
+    """The first item put on the queue `items` within `timeout` seconds that
+    `accept` takes (the ones before it are dropped), or None."""
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        try:
+            item = items.get(timeout=max(0.01, end - time.monotonic()))
+        except queue.Empty:
+            break
+        if accept(item):
+            return item
+    return None
+
+
 class Sim:
     """One matrix-sim steered through its control input."""
 
@@ -64,15 +78,10 @@ class Sim:
             self.lines.put(line.rstrip("\n"))
 
     def wait_line(self, prefix, timeout=5.0):
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                line = self.lines.get(timeout=max(0.01, end - time.monotonic()))
-            except queue.Empty:
-                break
-            if line.startswith(prefix):
-                return line
-        raise AssertionError("matrix-sim never said %r" % (prefix,))
+        line = first_taken(self.lines, lambda line: line.startswith(prefix), timeout)
+        if line is None:
+            raise AssertionError("matrix-sim never said %r" % (prefix,))
+        return line
 
     def command(self, line):
         self.proc.stdin.write(line + "\n")
@@ -216,15 +225,10 @@ class Events:
 
     def wait_for(self, match, timeout=5.0):
         """The first event (from now on) whose fields include all of `match`."""
-        end = time.monotonic() + timeout
-        while time.monotonic() < end:
-            try:
-                event = self.events.get(timeout=max(0.01, end - time.monotonic()))
-            except queue.Empty:
-                break
-            if all(event.get(k) == v for k, v in match.items()):
-                return event
-        raise AssertionError("no event like %r" % (match,))
+        event = first_taken(self.events, lambda event: all(event.get(k) == v for k, v in match.items()), timeout)
+        if event is None:
+            raise AssertionError("no event like %r" % (match,))
+        return event
 
     def close(self):
         try:

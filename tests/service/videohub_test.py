@@ -107,6 +107,17 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.addCleanup(c.close)
         return c
 
+    def dumped_clients(self, count):
+        """`count` clients, connected together, each past the dump that opens its session."""
+        clients = [self.client() for _ in range(count)]
+        for c in clients:
+            c.dump()
+        return clients
+
+    def send_acked(self, client, text):
+        client.send(text)
+        self.assertEqual(client.block(), ("ACK", []))
+
     def setUp(self):
         self.assertEqual(self.api("PUT", "/routing", {"A": 1, "B": 2, "C": 3, "D": 4})[0], 200)
         self.route_frames()
@@ -125,33 +136,27 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(blocks["VIDEO OUTPUT ROUTING:"], ["0 0", "1 1", "2 2", "3 3"])
 
     def test_route_reaches_matrix_and_every_client(self):
-        a, b = self.client(), self.client()
-        a.dump(), b.dump()
-        a.send("VIDEO OUTPUT ROUTING:\n1 2\n\n")
-        self.assertEqual(a.block(), ("ACK", []))
+        a, b = self.dumped_clients(2)
+        self.send_acked(a, "VIDEO OUTPUT ROUTING:\n1 2\n\n")
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
         self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 2"])
         self.assertEqual(self.route_frames(), [route_frame(2, 3)])
         self.assertEqual(self.api("GET")[1]["outputs"][1]["input"], 3)
 
     def test_changes_from_elsewhere_reach_the_clients(self):
-        a = self.client()
-        a.dump()
+        a = self.dumped_clients(1)[0]
         self.sim.command("route 3 1")  # the matrix's own panel: output C gets input 1
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:", timeout=4), ["2 0"])
         self.assertEqual(self.api("PUT", "/outputs/D", {"input": 2})[0], 200)
         self.assertEqual(a.wait_for("VIDEO OUTPUT ROUTING:"), ["3 1"])
 
     def test_locks_between_clients_and_http(self):
-        a, b = self.client(), self.client()
-        a.dump(), b.dump()
-        a.send("VIDEO OUTPUT LOCKS:\n1 O\n\n")
-        self.assertEqual(a.block(), ("ACK", []))
+        a, b = self.dumped_clients(2)
+        self.send_acked(a, "VIDEO OUTPUT LOCKS:\n1 O\n\n")
         self.assertEqual(a.wait_for("VIDEO OUTPUT LOCKS:"), ["1 O"])
         self.assertEqual(b.wait_for("VIDEO OUTPUT LOCKS:"), ["1 L"])
 
-        b.send("VIDEO OUTPUT ROUTING:\n1 3\n\n")
-        self.assertEqual(b.block(), ("ACK", []))
+        self.send_acked(b, "VIDEO OUTPUT ROUTING:\n1 3\n\n")
         self.assertEqual(b.wait_for("VIDEO OUTPUT ROUTING:"), ["1 1"])  # unchanged
         self.assertEqual(self.api("PUT", "/outputs/B", {"input": 4}), (423, {"error": "Output is locked"}))
         self.assertEqual(self.route_frames(), [])
@@ -162,8 +167,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         self.assertEqual(self.route_frames(), [route_frame(2, 4)])
 
     def test_malformed_requests_get_nak_and_send_nothing_and_a_flood_is_dropped(self):
-        a = self.client()
-        a.dump()
+        a = self.dumped_clients(1)[0]
         for request in ["VIDEO OUTPUT ROUTING:\n1 4\n\n", "VIDEO OUTPUT ROUTING:\n0 1\n9 0\n\n",
                         "VIDEO OUTPUT ROUTING:\nB 2\n\n", "OUTPUT LABELS:\n5 Far\n\n", "VIDEO OUTPUT LOCKS:\n0 X\n\n"]:
             a.send(request)
@@ -176,8 +180,7 @@ class VideohubAgainstMatrixd(unittest.TestCase):
             a.block()
 
     def test_labels_persist_across_restart(self):
-        a, b = self.client(), self.client()
-        a.dump(), b.dump()
+        a, b = self.dumped_clients(2)
         a.send("INPUT LABELS:\n2 Stage camera\n\nOUTPUT LABELS:\n0 Beamer\n\n")
         self.assertEqual(b.wait_for("INPUT LABELS:"), ["2 Stage camera"])
         self.assertEqual(b.wait_for("OUTPUT LABELS:"), ["0 Beamer"])

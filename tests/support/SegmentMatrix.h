@@ -19,6 +19,12 @@ struct SegmentMatrix {
         device.mac = mac;
         device.ip = ip;
     }
+    // One that answers on the segment from the start.
+    SegmentMatrix(MemoryUdpSegment& segment, std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip)
+        : SegmentMatrix(mac, ip)
+    {
+        segment.attach(&responder);
+    }
     sim::MatrixDevice device;
     sim::NetResponder responder{device};
 };

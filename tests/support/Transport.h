@@ -14,6 +14,9 @@ namespace matrix::testing {
 // The two ways a page reaches the matrix.
 enum class Transport { Com, Tcp };
 
+// Parameters for a suite that runs over both.
+inline auto bothTransports() { return ::testing::Values(Transport::Com, Transport::Tcp); }
+
 inline std::string transportName(const ::testing::TestParamInfo<Transport>& info)
 {
     return info.param == Transport::Tcp ? "Tcp" : "Com";

@@ -17,6 +17,7 @@
 namespace matrix {
 namespace {
 
+using testing::bothTransports;
 using testing::TestRig;
 using testing::Transport;
 using testing::transportName;
@@ -105,8 +106,14 @@ protected:
     std::unique_ptr<EdidHarness> h;
 };
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, EdidPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+// The page entered over the serial link.
+class EdidPageCom : public ::testing::Test {
+protected:
+    void SetUp() override { h.enterTab(); }
+    EdidHarness h{Transport::Com};
+};
+
+INSTANTIATE_TEST_SUITE_P(BothTransports, EdidPageTest, bothTransports(), transportName);
 
 TEST_P(EdidPageTest, EntryQueriesTheFourInputsInTurnAndStops)
 {
@@ -254,10 +261,8 @@ TEST_P(EdidPageTest, LateRefreshAnswerDoesNotEndARunningOperation)
     EXPECT_FALSE(h->page->timers().anyRunning());
 }
 
-TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
+TEST_F(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
 {
-    EdidHarness h(Transport::Com);
-    h.enterTab();
     h.rig.device.edidSwitchState = 15;
     h.page->openEdidFile(h.files.sample("tv-sony-256.bin"));
     using Click = void (EdidPage::*)();
@@ -279,10 +284,8 @@ TEST(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
     }
 }
 
-TEST(EdidPageCom, OtherSwitchStatesGoAhead)
+TEST_F(EdidPageCom, OtherSwitchStatesGoAhead)
 {
-    EdidHarness h(Transport::Com);
-    h.enterTab();
     h.rig.device.edidSwitchState = 14;
     h.page->clickSetMode();
     h.settle();
@@ -559,10 +562,8 @@ TEST(EdidPageTcp, DisconnectBeforeTheDataStepEndsTheDownloadCleanly)
     EXPECT_FALSE(h.page->timers().anyRunning());
 }
 
-TEST(EdidPageCom, StandbyEndsTheOperation)
+TEST_F(EdidPageCom, StandbyEndsTheOperation)
 {
-    EdidHarness h(Transport::Com);
-    h.enterTab();
     h.rig.serialMatrix.setSilent(true);
     h.page->clickSetMode();
     h.settle();
@@ -584,10 +585,8 @@ TEST(EdidPageCom, StandbyEndsTheOperation)
     EXPECT_FALSE(h.page->timers().anyRunning());
 }
 
-TEST(EdidPageCom, ProgressTextAnimates)
+TEST_F(EdidPageCom, ProgressTextAnimates)
 {
-    EdidHarness h(Transport::Com);
-    h.enterTab();
     h.rig.serialMatrix.setSilent(true);
     h.page->clickCopy();
     std::vector<std::string> texts;

@@ -16,7 +16,14 @@ using namespace matrix::testing;
 
 namespace {
 
-
+// The Messages log as the page writes it, every line ended by CR LF.
+std::string logOf(std::initializer_list<const char*> lines)
+{
+    std::string log;
+    for (const char* line : lines)
+        log += std::string(line) + "\r\n";
+    return log;
+}
 
 std::string hexOf(const CommandFrame& f)
 {
@@ -69,6 +76,13 @@ protected:
     void load(const Bytes& image)
     {
         ASSERT_TRUE(page->setFilePath(writeContainer(dir, "image.fw", image)));
+    }
+
+    // Upgrade clicked; the matrix's received frames are those of this run.
+    void startUpgrade()
+    {
+        matrix().clearReceived();
+        page->upgradeClicked();
     }
 
     bool messagesContain(const std::string& text) { return page->messages().find(text) != std::string::npos; }
@@ -160,8 +174,7 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
 {
     const Bytes image = partImage(0xA5, 0x5A, 598);
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     EXPECT_EQ(shared.firmwareUpgrading, 1);
     EXPECT_FALSE(page->upgradeEnabled());
     EXPECT_FALSE(page->browseEnabled());
@@ -188,11 +201,9 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
     EXPECT_EQ(rig.device.firmwareBadBlocks, 0);
     expectReceivedPart(1, image, 2, 600);
 
-    EXPECT_EQ(page->messages(), "Upgrading Part_1.1.0.0...\r\n"
-                                "System rebooting,Please wait...\r\n"
-                                "System reboot ok\r\n"
-                                "Part_1.1.0.0 upgrading complete\r\n"
-                                "Firmware upgrade Successfully\r\n");
+    EXPECT_EQ(page->messages(), logOf({"Upgrading Part_1.1.0.0...", "System rebooting,Please wait...",
+                                       "System reboot ok", "Part_1.1.0.0 upgrading complete",
+                                       "Firmware upgrade Successfully"}));
     EXPECT_EQ(page->progressPosition(), page->progressMaximum());
     EXPECT_FALSE(popups.notice.isOpen());
     expectIdle();
@@ -202,8 +213,7 @@ TEST_P(FirmwarePageTest, Part2ImageHasNoPrepareHandshake)
 {
     const Bytes image = partImage(0xA4, 0x5B, 700);
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("Firmware upgrade Successfully\r\n");
 
     const auto frames = upgradeFrames();
@@ -212,11 +222,9 @@ TEST_P(FirmwarePageTest, Part2ImageHasNoPrepareHandshake)
     EXPECT_EQ(countFrames(0x20, 0x01, 0x80) + countFrames(0x20, 0x01, 0x10), 0);
     EXPECT_EQ(countFrames(0x20, 0x02, 0x56), 1);
     expectReceivedPart(2, image, 2, 702);
-    EXPECT_EQ(page->messages(), "Upgrading Part_2.1.0.0...\r\n"
-                                "Part_2.1.0.0 upgrading complete\r\n"
-                                "System rebooting,Please wait...\r\n"
-                                "System reboot ok\r\n"
-                                "Firmware upgrade Successfully\r\n");
+    EXPECT_EQ(page->messages(), logOf({"Upgrading Part_2.1.0.0...", "Part_2.1.0.0 upgrading complete",
+                                       "System rebooting,Please wait...", "System reboot ok",
+                                       "Firmware upgrade Successfully"}));
     expectIdle();
 }
 
@@ -231,8 +239,7 @@ TEST_P(FirmwarePageTest, MergedMainAndSlaveIsSentWholeAsPart1)
     ASSERT_TRUE(page->setFilePath(page->merger().outputPath()));
     ASSERT_EQ(page->image().size(), 1504u);
 
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("Firmware upgrade Successfully\r\n");
     EXPECT_EQ(countFrames(0x20, 0x01, 0x01), 1);
     EXPECT_EQ(countFrames(0x20, 0x02, 0x01), 0) << "part 1 runs to the end of the file";
@@ -267,8 +274,7 @@ TEST_P(FirmwarePageTest, RejectedPart1EndsAtOnceAndIsNotResent)
 {
     rig.device.rejectFirmwarePart1 = true;
     load(partImage(0xA5, 0x5A, 598));
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     rig.loop.runPending();
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_EQ(popups.notice.text(), "Write to Part_1.1.0.0 failed!");
@@ -296,8 +302,7 @@ TEST_P(FirmwarePageTest, RejectedPart2OpensAMessageBox)
 
 TEST_P(FirmwarePageTest, NoFileFailsWithoutSendingAnything)
 {
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     rig.loop.runPending();
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_EQ(popups.notice.text(), "Upgrade failed!");
@@ -315,8 +320,7 @@ TEST_P(FirmwarePageTest, DroppedBlockAckIsRecoveredByTheResend)
         rig.device.dropFirmwareAckOfBlock = lostBlock;
         rig.device.firmwarePart[1].clear();
         const std::size_t blocksBefore = blocksOnWire().size();
-        matrix().clearReceived();
-        page->upgradeClicked();
+        startUpgrade();
         const std::int64_t tookMs = runUntilMessage("Firmware upgrade Successfully\r\n");
         EXPECT_EQ(tookMs, 3600 + 7000) << "one 7 s wait for the lost acknowledgement";
         EXPECT_EQ(countFrames(0x20, 0x01, 0xAA), 3) << "the block announced twice";
@@ -332,8 +336,7 @@ TEST_P(FirmwarePageTest, SilentMatrixGetsTheStartTwiceThenTimesOut)
 {
     load(partImage(0xA5, 0x5A, 598));
     matrix().setSilent(true);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     rig.loop.advance(3000);
     EXPECT_EQ(countFrames(0x20, 0x01, 0x01), 2) << "re-sent once after 3 s";
     rig.loop.advance(2999);
@@ -436,8 +439,7 @@ TEST_P(FirmwarePageTest, PartsOfOneByteIndexRange)
     // 65535 data bytes: blocks 0 .. 255, the last one announced with index 255.
     Bytes image = partImage(0xA5, 0x5A, 65535);
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("Firmware upgrade Successfully\r\n", 200000);
     const auto frames = upgradeFrames();
     EXPECT_EQ(hexOf(frames.back()), "A5 5B 20 01 56 00 FE 00 01 00 FF 00 8B");
@@ -447,8 +449,7 @@ TEST_P(FirmwarePageTest, PartsOfOneByteIndexRange)
     // One byte more cannot be indexed: refused before anything is sent.
     page->clearClicked();
     load(partImage(0xA5, 0x5A, 65536));
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     rig.loop.runPending();
     EXPECT_TRUE(upgradeFrames().empty());
     EXPECT_EQ(popups.notice.text(), "Upgrade failed!");
@@ -460,8 +461,7 @@ TEST_P(FirmwarePageTest, PartShorterThanOneBlockCompletes)
 {
     const Bytes image = partImage(0xA5, 0x5A, 100);
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("Firmware upgrade Successfully\r\n", 30000);
     EXPECT_EQ(hexOf(upgradeFrames().back()), "A5 5B 20 01 56 00 FE 00 01 00 00 00 8A");
     expectReceivedPart(1, image, 2, 102);
@@ -474,8 +474,7 @@ TEST_P(FirmwarePageTest, ReachingPart3StopsWithAClearLine)
     const Bytes part3 = partImage(0xA3, 0x5C, 100, 9);
     image.insert(image.end(), part3.begin(), part3.end());
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("System reboot ok\r\n");
     rig.loop.runPending();
     expectReceivedPart(2, image, 2, 302);
@@ -492,8 +491,7 @@ TEST_P(FirmwarePageTest, TwoPart2sInARowAreBothSent)
     const Bytes second = partImage(0xA4, 0x5B, 400, 2);
     image.insert(image.end(), second.begin(), second.end());
     load(image);
-    matrix().clearReceived();
-    page->upgradeClicked();
+    startUpgrade();
     runUntilMessage("Firmware upgrade Successfully\r\n");
     EXPECT_EQ(countFrames(0x20, 0x02, 0x01), 2);
     expectReceivedPart(2, image, 304, image.size());

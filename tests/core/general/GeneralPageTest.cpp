@@ -21,10 +21,17 @@ const Wire kIrQuery{1, 0x0A, 0, 0, 0};
 class GeneralPageOver : public ::testing::TestWithParam<Transport>, public SessionRig {
 protected:
     Transport t() const { return GetParam(); }
+    // Connected; from then on the matrix answers nothing, and what it
+    // received is what the test's clicks send.
+    void connectToSilentMatrix()
+    {
+        connect(t());
+        matrix(t()).clearReceived();
+        matrix(t()).setSilent(true);
+    }
 };
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, GeneralPageOver, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+INSTANTIATE_TEST_SUITE_P(BothTransports, GeneralPageOver, bothTransports(), transportName);
 
 TEST_P(GeneralPageOver, FullStatusRunFillsEightLabelsWithTextsAndColours)
 {
@@ -71,9 +78,7 @@ TEST_P(GeneralPageOver, FullStatusRunFillsEightLabelsWithTextsAndColours)
 
 TEST_P(GeneralPageOver, SilentMatrixGetsOneResendThenTimeOut)
 {
-    connect(t());
-    matrix(t()).clearReceived();
-    matrix(t()).setSilent(true);
+    connectToSilentMatrix();
 
     page.statusClicked();
     rig.loop.advance(300);
@@ -234,9 +239,7 @@ TEST_P(GeneralPageOver, FactoryResetSendsSevenRequestsInOrderThenChecksBeep)
 
 TEST_P(GeneralPageOver, FactoryResetStepWithoutReplyResendsOnceThenTimesOut)
 {
-    connect(t());
-    matrix(t()).clearReceived();
-    matrix(t()).setSilent(true);
+    connectToSilentMatrix();
     page.factoryResetClicked();
     rig.loop.advance(GeneralPage::kReplyTimeoutMs);
     const Wire route1{2, 3, 1, 0, 1};
@@ -260,9 +263,7 @@ TEST_P(GeneralPageOver, FactoryResetStepWithoutReplyResendsOnceThenTimesOut)
 // one with "Set successfully!" while that step's timers went on sending.
 TEST_P(GeneralPageOver, ResetAcknowledgementOfAStepNotWaitingIsIgnored)
 {
-    connect(t());
-    matrix(t()).clearReceived();
-    matrix(t()).setSilent(true);
+    connectToSilentMatrix();
     page.factoryResetClicked();
     rig.loop.advance(100);
     matrix(t()).sendNoise(frameBytes(6, 1, 0, 0, 0));      // the last step's answer
@@ -302,9 +303,7 @@ TEST_F(GeneralPageTcpStatus, ResetClickedWhileAStatusRunConnectsIsIgnored)
 
 TEST_P(GeneralPageOver, ResetRepliesThatDoNotFitAreIgnored)
 {
-    connect(t());
-    matrix(t()).clearReceived();
-    matrix(t()).setSilent(true);
+    connectToSilentMatrix();
     page.factoryResetClicked();
     rig.loop.runPending();
     // p1 other than 0, or an output that is not a reset step.

@@ -49,6 +49,14 @@ struct ConfigSession : NetSeams {
         config.ok();
     }
     const std::string& popupText() const { return popups.configStatus.text(); }
+    // The popup shows `before` until `ms` from now, and `after` from then.
+    void expectTextTurnsAfter(std::int64_t ms, const std::string& before, const std::string& after)
+    {
+        loop.advance(ms - 1);
+        EXPECT_EQ(popupText(), before);
+        loop.advance(1);
+        EXPECT_EQ(popupText(), after);
+    }
 };
 
 }  // namespace
@@ -62,10 +70,7 @@ TEST(ConfigSequence, AcknowledgedThenFoundAgainAtTheNewAddress)
     EXPECT_EQ(s.popupText(), "Matrix configuration completed successfully!");
     EXPECT_EQ(s.popups.configStatus.configAcknowledged, 1);
 
-    s.loop.advance(1999);
-    EXPECT_EQ(s.popupText(), "Matrix configuration completed successfully!");
-    s.loop.advance(1);
-    EXPECT_EQ(s.popupText(), "Searching Matrix IP . . .");
+    s.expectTextTurnsAfter(2000, "Matrix configuration completed successfully!", "Searching Matrix IP . . .");
     EXPECT_EQ(s.hooks.searches, 0);
     s.loop.advance(499);
     EXPECT_EQ(s.hooks.searches, 0);
@@ -113,10 +118,7 @@ TEST(ConfigSequence, NoMatrixAfterTheSuccessGivesSearchFailed)
     s.matrix.responder.setSilent(true);  // e.g. it moved to another segment
     s.loop.advance(2500);
     EXPECT_EQ(s.hooks.searches, 1);
-    s.loop.advance(4999);
-    EXPECT_EQ(s.popupText(), "Searching Matrix IP . . .");
-    s.loop.advance(1);
-    EXPECT_EQ(s.popupText(), "Search Matrix IP failed!");
+    s.expectTextTurnsAfter(5000, "Searching Matrix IP . . .", "Search Matrix IP failed!");
     s.loop.advance(500);
     EXPECT_FALSE(s.popups.configStatus.isOpen());
     EXPECT_TRUE(s.discovery.addresses().empty());

@@ -7,22 +7,15 @@
 
 #include <gtest/gtest.h>
 
-using namespace matrix;
-using namespace matrix::testing;
-
+namespace matrix::testing {
 namespace {
 
 struct NetSession : SegmentPlatform {
-    SegmentMatrix first{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 0, 77}};
-    SegmentMatrix second{{0x61, 0x1C, 0x91, 0x03, 0x40, 0x01}, {192, 168, 0, 78}};
+    SegmentMatrix first{segment, {0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 0, 77}};
+    SegmentMatrix second{segment, {0x61, 0x1C, 0x91, 0x03, 0x40, 0x01}, {192, 168, 0, 78}};
     MatrixSession session{platform};
 
-    NetSession()
-    {
-        segment.attach(&first.responder);
-        segment.attach(&second.responder);
-        session.general.selectTcpMode();
-    }
+    NetSession() { session.general.selectTcpMode(); }
 };
 
 }  // namespace
@@ -77,3 +70,5 @@ TEST(SessionNet, SearchWhileConnectedDropsTheLink)
     EXPECT_STREQ(m.general.tcpConnectText(), "Connect");
     EXPECT_TRUE(m.general.ipEntries().empty());
 }
+
+}  // namespace matrix::testing

@@ -92,8 +92,8 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         EXPECT_EQ(hex(frame), expected);
 }
 
-// Each row: a frame and whether the decoder should take it. Near misses
-// differ from a good reply in one byte.
+// Each row: a decoder, a reply it should take and frames it should refuse.
+// Near misses differ from a good reply in one byte.
 TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
 {
     using Test = std::function<bool(const CommandFrame&)>;
@@ -123,50 +123,47 @@ TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
         auto s = p::decodeEdidStatus(f);
         return s && s->input == 1 && s->code == -2;
     };
+    // A decoder, the reply it takes, and the near misses it must refuse.
     struct Row {
-        const char* bytes;
         const Test* decoder;
-        bool taken;
+        const char* taken;
+        std::vector<const char*> refused;
     };
     const std::vector<Row> rows = {
-        {"A5 5B 02 03 00 00 02 00 00 00 00 00 F9", &routeAck, true},
-        {"A5 5B 02 03 01 00 02 00 00 00 00 00 F8", &routeAck, false},  // p1 must be 0
-        {"A5 5B 02 03 00 00 09 00 00 00 00 00 F2", &routeAck, false},  // no output 9
-        {"A5 5B 02 01 00 00 02 00 00 00 00 00 FB", &routeAck, false},  // a status reply
-        {"A5 5A 02 03 00 00 02 00 00 00 00 00 FA", &routeAck, false},  // bad sync
-        {"A5 5B 02 01 03 00 01 00 00 00 00 00 F9", &routeStatus, true},
-        {"A5 5B 02 01 00 00 01 00 00 00 00 00 FC", &routeStatus, false},
-        {"A5 5B 01 05 02 00 00 00 00 00 00 00 F8", &outputCable, true},  // p3 0 is a cable too
-        {"A5 5B 01 04 02 00 00 00 00 00 00 00 F9", &outputCable, false},
-        {"A5 5B 88 88 00 00 00 00 00 00 00 00 F0", &standby, true},
-        {"A5 5B 88 87 00 00 00 00 00 00 00 00 F1", &standby, false},
-        {"A5 5B 20 01 AA 00 00 00 00 00 00 00 35", &start1, true},
-        {"A5 5B 20 01 AA 00 00 00 00 00 01 00 34", &start1, false},
-        {"A5 5B 20 02 AA 00 00 00 00 00 01 00 33", &start2, true},  // part 2 tests byte 7 only
-        {"A5 5B 20 02 AA 00 00 01 00 00 00 00 33", &start2, false},
-        {"A5 5B 20 01 44 00 00 00 00 00 00 00 9B", &refused1, true},
-        {"A5 5B 20 01 44 00 00 01 00 00 00 00 9A", &refused1, false},
-        {"A5 5B 20 01 00 00 00 00 00 00 00 00 DF", &prepared, true},
-        {"A5 5B 20 01 00 00 00 00 00 00 01 00 DE", &prepared, false},
-        {"A5 5B 20 01 00 00 00 01 01 00 03 00 DA", &blockAck, true},
-        {"A5 5B 20 01 00 00 00 01 00 00 03 00 DB", &blockAck, false},
-        {"A5 5B 20 02 00 00 00 01 01 00 03 00 D9", &blockAck, false},  // the other part
-        {"A5 5B 20 02 00 00 FE 00 01 00 00 00 DF", &finalAck, true},
-        {"A5 5B 20 02 00 00 FD 00 01 00 00 00 E0", &finalAck, false},
-        {"A5 5B 01 01 01 00 00 00 00 00 00 00 FD", &rebooted, true},
-        {"A5 5B 01 01 02 00 00 00 00 00 00 00 FC", &rebooted, false},
-        {"A5 5B 01 01 01 01 00 00 00 00 00 00 FC", &rebooted, false},
-        {"A5 5B 03 07 00 00 00 01 00 00 00 00 F5", &downloadOk, true},
-        {"A5 5B 03 07 00 00 00 00 00 00 00 00 F6", &downloadOk, false},  // byte 7 marks the result
-        {"A5 5B 03 06 AA 00 00 00 00 00 00 00 4D", &ready, true},
-        {"A5 5B 03 06 AA 00 00 01 00 00 00 00 4C", &ready, false},
-        {"A5 5B 03 04 00 00 04 00 00 00 00 00 F7", &copyOne, true},
-        {"A5 5B 03 04 00 00 03 00 00 00 00 00 F8", &copyOne, false},  // another input's answer
-        {"A5 5B 01 0C 01 00 FE 00 00 00 00 00 F4", &edidStatus, true},  // codes are signed
-        {"A5 5B 01 0C 01 01 FE 00 00 00 00 00 F3", &edidStatus, false},
+        {&routeAck, "A5 5B 02 03 00 00 02 00 00 00 00 00 F9",
+         {"A5 5B 02 03 01 00 02 00 00 00 00 00 F8",  // p1 must be 0
+          "A5 5B 02 03 00 00 09 00 00 00 00 00 F2",  // no output 9
+          "A5 5B 02 01 00 00 02 00 00 00 00 00 FB",  // a status reply
+          "A5 5A 02 03 00 00 02 00 00 00 00 00 FA"}},  // bad sync
+        {&routeStatus, "A5 5B 02 01 03 00 01 00 00 00 00 00 F9", {"A5 5B 02 01 00 00 01 00 00 00 00 00 FC"}},
+        // taken: p3 0 is a cable too
+        {&outputCable, "A5 5B 01 05 02 00 00 00 00 00 00 00 F8", {"A5 5B 01 04 02 00 00 00 00 00 00 00 F9"}},
+        {&standby, "A5 5B 88 88 00 00 00 00 00 00 00 00 F0", {"A5 5B 88 87 00 00 00 00 00 00 00 00 F1"}},
+        {&start1, "A5 5B 20 01 AA 00 00 00 00 00 00 00 35", {"A5 5B 20 01 AA 00 00 00 00 00 01 00 34"}},
+        // taken: part 2 tests byte 7 only
+        {&start2, "A5 5B 20 02 AA 00 00 00 00 00 01 00 33", {"A5 5B 20 02 AA 00 00 01 00 00 00 00 33"}},
+        {&refused1, "A5 5B 20 01 44 00 00 00 00 00 00 00 9B", {"A5 5B 20 01 44 00 00 01 00 00 00 00 9A"}},
+        {&prepared, "A5 5B 20 01 00 00 00 00 00 00 00 00 DF", {"A5 5B 20 01 00 00 00 00 00 00 01 00 DE"}},
+        {&blockAck, "A5 5B 20 01 00 00 00 01 01 00 03 00 DA",
+         {"A5 5B 20 01 00 00 00 01 00 00 03 00 DB",
+          "A5 5B 20 02 00 00 00 01 01 00 03 00 D9"}},  // the other part
+        {&finalAck, "A5 5B 20 02 00 00 FE 00 01 00 00 00 DF", {"A5 5B 20 02 00 00 FD 00 01 00 00 00 E0"}},
+        {&rebooted, "A5 5B 01 01 01 00 00 00 00 00 00 00 FD",
+         {"A5 5B 01 01 02 00 00 00 00 00 00 00 FC",
+          "A5 5B 01 01 01 01 00 00 00 00 00 00 FC"}},
+        // refused: byte 7 marks the result
+        {&downloadOk, "A5 5B 03 07 00 00 00 01 00 00 00 00 F5", {"A5 5B 03 07 00 00 00 00 00 00 00 00 F6"}},
+        {&ready, "A5 5B 03 06 AA 00 00 00 00 00 00 00 4D", {"A5 5B 03 06 AA 00 00 01 00 00 00 00 4C"}},
+        // refused: another input's answer
+        {&copyOne, "A5 5B 03 04 00 00 04 00 00 00 00 00 F7", {"A5 5B 03 04 00 00 03 00 00 00 00 00 F8"}},
+        // taken: codes are signed
+        {&edidStatus, "A5 5B 01 0C 01 00 FE 00 00 00 00 00 F4", {"A5 5B 01 0C 01 01 FE 00 00 00 00 00 F3"}},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ((*row.decoder)(frameOf(row.bytes)), row.taken) << row.bytes;
+    for (const auto& row : rows) {
+        EXPECT_TRUE((*row.decoder)(frameOf(row.taken))) << row.taken;
+        for (const char* miss : row.refused)
+            EXPECT_FALSE((*row.decoder)(frameOf(miss))) << miss;
+    }
 }
 
 // The simulator answers with the reply builders and the client reads with

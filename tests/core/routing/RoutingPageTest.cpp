@@ -14,8 +14,7 @@ protected:
     RoutingPage& page() { return *r.page; }
 };
 
-INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, ::testing::Values(Transport::Com, Transport::Tcp),
-                         transportName);
+INSTANTIATE_TEST_SUITE_P(BothTransports, RoutingPageTest, bothTransports(), transportName);
 
 TEST_P(RoutingPageTest, FreshPageShowsOneEverywhereAndNothingChecked)
 {
@@ -167,11 +166,7 @@ TEST_P(RoutingPageTest, NextRefreshReportsWhatTheMatrixWasTold)
 
 TEST_P(RoutingPageTest, ClicksWhileBusyDoNothingAtAll)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    r.clearWire();
-    page().clickGrid(1, 3);
-    r.run();
+    r.routeUnanswered(1, 3);
     const int noticesBefore = r.popups.notice.timesOpened();
 
     page().clickGrid(3, 1);
@@ -211,11 +206,7 @@ TEST_P(RoutingPageTest, StepButtonsWrapWithinTheLiveInputs)
 
 TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    r.clearWire();
-    page().clickGrid(3, 2);
-    r.run();
+    r.routeUnanswered(3, 2);
 
     r.advance(2999);
     EXPECT_FALSE(r.popups.progress.isOpen());
@@ -277,10 +268,7 @@ TEST_P(RoutingPageTest, StatusQueryTimeOutEndsTheRefresh)
 
 TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    page().clickGrid(1, 2);
-    r.run();
+    r.routeUnanswered(1, 2);
     r.advance(3000);
     ASSERT_TRUE(r.popups.progress.isOpen());
     ASSERT_TRUE(page().timers().isRunning(RoutingPage::kProgressTimer));
@@ -306,10 +294,7 @@ TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
 
 TEST_P(RoutingPageTest, StandbyReplacesAnOpenNotice)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    page().clickGrid(1, 2);
-    r.run();
+    r.routeUnanswered(1, 2);
     r.advance(8000);
     ASSERT_EQ(r.popups.notice.text(), "Time out!");
     r.matrix().sendStandby();
@@ -356,15 +341,21 @@ class RoutingSerialTest : public ::testing::Test {
 protected:
     RoutingRig r{Transport::Com};
     RoutingPage& page() { return *r.page; }
+
+    // Input 3 to output 1, with the matrix spoiling the checksum of its next `count` replies.
+    void routeWithBadChecksums(int count)
+    {
+        r.showTab();
+        r.clearWire();
+        r.matrix().corruptNextChecksum(count);
+        page().clickGrid(1, 3);
+        r.run();
+    }
 };
 
 TEST_F(RoutingSerialTest, BadChecksumIsAnsweredByOneResend)
 {
-    r.showTab();
-    r.clearWire();
-    r.matrix().corruptNextChecksum(1);
-    page().clickGrid(1, 3);
-    r.run();
+    routeWithBadChecksums(1);
     ASSERT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(r.wire()[1], r.wire()[0]);
     EXPECT_EQ(page().checkedInput(1), 3);
@@ -375,11 +366,7 @@ TEST_F(RoutingSerialTest, BadChecksumIsAnsweredByOneResend)
 
 TEST_F(RoutingSerialTest, SecondBadChecksumEndsTheRouteLikeATimeOut)
 {
-    r.showTab();
-    r.clearWire();
-    r.matrix().corruptNextChecksum(2);
-    page().clickGrid(1, 3);
-    r.run();
+    routeWithBadChecksums(2);
     EXPECT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     EXPECT_TRUE(r.popups.notice.isOpen());
@@ -393,11 +380,7 @@ TEST_F(RoutingSerialTest, SecondBadChecksumEndsTheRouteLikeATimeOut)
 
 TEST_F(RoutingSerialTest, ResendAfterBadSumIsStillWatchedByATimer)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    r.clearWire();
-    page().clickGrid(2, 3);
-    r.run();
+    r.routeUnanswered(2, 3);
     Bytes bad = replyBytes(2, 3, 0, 2);
     bad[12] = static_cast<std::uint8_t>(bad[12] + 1);
     r.matrix().sendNoise(bad);
@@ -459,10 +442,7 @@ TEST_F(RoutingTcpTest, RefreshSurvivesRepliesSplitIntoSmallPieces)
 
 TEST_F(RoutingTcpTest, EveryFrameOfOneReadIsHandledAndTheTailKept)
 {
-    r.showTab();
-    r.matrix().setSilent(true);
-    page().clickGrid(2, 4);
-    r.run();
+    r.routeUnanswered(2, 4);
 
     Bytes block{0x00, 0x42};  // noise before the first sync
     Bytes ack = replyBytes(2, 3, 0, 2);

@@ -18,6 +18,19 @@ protected:
         r.showTab();
         r.clearWire();
     }
+
+    // Set clicked on the shown tab, the matrix answering each route after
+    // `replyDelayMs`, or not at all.
+    static constexpr int kNoReply = -1;
+    void startRecall(int replyDelayMs)
+    {
+        showTabAndClear();
+        if (replyDelayMs == kNoReply)
+            r.matrix().setSilent(true);
+        else
+            r.matrix().setReplyDelayMs(replyDelayMs);
+        page().clickSet();
+    }
     std::vector<std::pair<int, int>> routesOnWire()
     {
         std::vector<std::pair<int, int>> routes;
@@ -99,9 +112,7 @@ TEST_F(RoutingPresetTest, SetRecallsThePresetOutputByOutput)
 
 TEST_F(RoutingPresetTest, RecallStepsWaitForEachAcknowledgement)
 {
-    showTabAndClear();
-    r.matrix().setReplyDelayMs(100);
-    page().clickSet();
+    startRecall(100);
     r.run();
     EXPECT_EQ(routesOnWire().size(), 1u);
     r.advance(100);
@@ -119,9 +130,7 @@ TEST_F(RoutingPresetTest, RecallStepsWaitForEachAcknowledgement)
 // route instead of stepping on, and the list, Set and panel stayed locked.
 TEST_F(RoutingPresetTest, TabShownAgainDuringARecallLetsTheRecallEnd)
 {
-    showTabAndClear();
-    r.matrix().setReplyDelayMs(100);
-    page().clickSet();
+    startRecall(100);
     r.advance(150);  // output 1 acknowledged, output 2 on its way
     ASSERT_EQ(page().recallIdle(), 0);
     ASSERT_EQ(r.link.busy, 0) << "a recall does not hold the tabs";
@@ -143,9 +152,7 @@ TEST_F(RoutingPresetTest, TabShownAgainDuringARecallLetsTheRecallEnd)
 // mode, on that page's link).
 TEST_F(RoutingPresetTest, RecallLeftBehindByATabSwitchEndsQuietly)
 {
-    showTabAndClear();
-    r.matrix().setSilent(true);
-    page().clickSet();
+    startRecall(kNoReply);
     r.run();
     ASSERT_EQ(page().recallIdle(), 0);
     ASSERT_EQ(r.link.busy, 0);
@@ -162,9 +169,7 @@ TEST_F(RoutingPresetTest, RecallLeftBehindByATabSwitchEndsQuietly)
 
 TEST_F(RoutingPresetTest, RecallTimeOutFreesTheListSetAndPanel)
 {
-    showTabAndClear();
-    r.matrix().setSilent(true);
-    page().clickSet();
+    startRecall(kNoReply);
     r.run();
     page().clickSet();  // ignored: a recall runs
     r.run();
@@ -215,9 +220,7 @@ TEST_F(RoutingPresetTest, SetNeedsThePagesOwnPort)
 
 TEST_F(RoutingPresetTest, GridIgnoredWhileARecallRuns)
 {
-    showTabAndClear();
-    r.matrix().setSilent(true);
-    page().clickSet();
+    startRecall(kNoReply);
     page().clickGrid(2, 3);
     page().clickNext(3);
     r.run();

@@ -55,6 +55,17 @@ struct RoutingRig : PageWorld {
     const std::vector<CommandFrame>& wire() { return matrix().received(); }
     void clearWire() { matrix().clearReceived(); }
 
+    // A route clicked on the shown tab that the matrix, silent from then on,
+    // never answers; the wire holds that route alone.
+    void routeUnanswered(int output, int input)
+    {
+        showTab();
+        matrix().setSilent(true);
+        clearWire();
+        page->clickGrid(output, input);
+        run();
+    }
+
     Transport transport;
     std::unique_ptr<RoutingPage> page;
 };
