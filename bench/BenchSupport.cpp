@@ -14,13 +14,12 @@
 
 namespace matrix::bench {
 
-bool waitFor(const std::function<bool()>& pred, int timeoutMs)
+bool waitFor(const std::function<bool()>& pred, int timeoutMs, int tickMs)
 {
     QElapsedTimer clock;
     clock.start();
-    // The tick only bounds the wait when nothing else happens.
     QTimer tick;
-    tick.start(20);
+    tick.start(tickMs);
     while (!pred()) {
         if (clock.elapsed() > timeoutMs)
             return false;
@@ -38,6 +37,20 @@ bool startSimulator(QProcess& sim, const QStringList& arguments, const QByteArra
     if (!sim.waitForStarted(5000))
         return false;
     return waitFor([&] { return sim.canReadLine() && sim.readLine().startsWith(readyPrefix); }, 5000);
+}
+
+bool startTcpSimulator(QProcess& sim, const QString& address, const QStringList& extra)
+{
+    if (startSimulator(sim, QStringList{"--tcp", address} + extra, "listening tcp"))
+        return true;
+    std::fprintf(stderr, "matrix-sim did not start on %s\n", qPrintable(address));
+    return false;
+}
+
+QString argument(int index, const QString& fallback)
+{
+    const QStringList args = QCoreApplication::arguments();
+    return index < args.size() ? args[index] : fallback;
 }
 
 Spread spread(std::vector<double> samples)

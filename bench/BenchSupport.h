@@ -12,12 +12,18 @@ namespace matrix::bench {
 
 // Runs the Qt loop until pred() holds or timeoutMs pass; true if it held.
 // The loop sleeps between events, so a waiting benchmark does not steal the
-// processor from the program it measures.
-bool waitFor(const std::function<bool()>& pred, int timeoutMs);
+// processor from the program it measures; the tick only bounds the sleep.
+bool waitFor(const std::function<bool()>& pred, int timeoutMs, int tickMs = 20);
+
+// Argument `index` of the command line, or `fallback` where it is not given.
+QString argument(int index, const QString& fallback);
 
 // Starts matrix-sim with the arguments and waits for the output line that
 // starts with readyPrefix. Standard error is passed through.
 bool startSimulator(QProcess& sim, const QStringList& arguments, const QByteArray& readyPrefix);
+// matrix-sim on TCP port 8000 of `address`, with `extra` arguments; when it
+// does not start, says so on standard error.
+bool startTcpSimulator(QProcess& sim, const QString& address, const QStringList& extra = {});
 
 // The order statistics each timing row reports, from its samples (at least one).
 struct Spread {

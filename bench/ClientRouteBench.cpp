@@ -26,17 +26,14 @@ using namespace matrix;
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const int routes = args.size() > 1 ? std::max(1, args[1].toInt()) : 1000;
-    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.92");
-    const int delayMs = args.size() > 3 ? std::max(0, args[3].toInt()) : 0;
+    const int routes = std::max(1, bench::argument(1, "1000").toInt());
+    const QString address = bench::argument(2, "127.0.0.92");
+    const int delayMs = std::max(0, bench::argument(3, "0").toInt());
     const std::string suffix = delayMs > 0 ? "_delayed" : "";
 
     QProcess sim;
-    if (!bench::startSimulator(sim, {"--tcp", address, "--delay-ms", QString::number(delayMs)}, "listening tcp")) {
-        std::fprintf(stderr, "matrix-sim did not start on %s\n", qPrintable(address));
+    if (!bench::startTcpSimulator(sim, address, {"--delay-ms", QString::number(delayMs)}))
         return 1;
-    }
     QtEventLoop loop;
     client::MatrixClient client(loop, [] { return std::make_unique<QtSerialPort>(); },
                                 std::make_unique<QtLinkSocket>());

@@ -48,15 +48,12 @@ double timeProcess(const QString& program, const QStringList& arguments, QByteAr
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const int runs = args.size() > 1 ? std::max(10, args[1].toInt()) : 15;
-    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.85");
+    const int runs = std::max(10, bench::argument(1, "15").toInt());
+    const QString address = bench::argument(2, "127.0.0.85");
 
     QProcess sim;
-    if (!bench::startSimulator(sim, {"--tcp", address}, "listening tcp")) {
-        std::fprintf(stderr, "matrix-sim did not start on %s\n", qPrintable(address));
+    if (!bench::startTcpSimulator(sim, address))
         return 1;
-    }
 
     const QStringList ctlArgs{"--tcp", address, "route", "2", "B"};
     const QStringList floorArgs{address, "2", "2"};

@@ -7,15 +7,13 @@
 //
 // Usage: bench_firmware_upload [data-bytes (default 60000)] [address (default 127.0.0.83)]
 
+#include "bench/BenchSupport.h"
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
 #include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
 #include "core/pages/firmware/FirmwarePage.h"
-#include "platform/QtDatagramSocket.h"
-#include "platform/QtEventLoop.h"
-#include "platform/QtLinkSocket.h"
-#include "platform/QtSerialPort.h"
+#include "platform/QtPlatform.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,7 +21,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -43,32 +40,16 @@ struct NoShell : ShellRequests {
     void postNetConfigStatus(NetConfigStatus) override {}
 };
 
-// Runs the Qt loop until pred() holds or timeoutMs pass.
-bool waitFor(const std::function<bool()>& pred, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    // Sleep in the loop between events instead of spinning: a busy benchmark
-    // would steal the processor from the simulator it measures. The tick
-    // only bounds the wait.
-    QTimer tick;
-    tick.start(50);
-    while (!pred()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
+// The waits here are seconds long: a coarser tick than the other benchmarks'.
+bool waitFor(const std::function<bool()>& pred, int timeoutMs) { return bench::waitFor(pred, timeoutMs, 50); }
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const std::size_t dataBytes = args.size() > 1 ? args[1].toULong() : 60000;
-    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.83");
+    const std::size_t dataBytes = bench::argument(1, "60000").toULong();
+    const QString address = bench::argument(2, "127.0.0.83");
     if (dataBytes == 0 || dataBytes > FirmwarePage::kMaxPartBytes) {
         std::fprintf(stderr, "data bytes must be 1..%zu\n", FirmwarePage::kMaxPartBytes);
         return 2;
@@ -76,26 +57,16 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     QProcess sim;
-    sim.setProgram(MATRIX_SIM_PATH);
-    sim.setArguments({"--tcp", address, "--firmware-dir", dir.path()});
-    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    sim.start();
-    if (!sim.waitForStarted(5000) ||
-        !waitFor([&] { return sim.canReadLine() && sim.readLine().startsWith("listening tcp"); }, 5000)) {
-        std::fprintf(stderr, "matrix-sim did not start on %s\n", qPrintable(address));
+    if (!bench::startTcpSimulator(sim, address, {"--firmware-dir", dir.path()}))
         return 1;
-    }
 
-    QtEventLoop loop;
-    QtLinkSocket socket;
-    QtDatagramSocket datagram;
-    Platform platform{loop, [] { return std::make_unique<QtSerialPort>(); }, socket, datagram};
+    QtPlatform qt;
     NoShell shell;
-    PageState state(platform, shell);
+    PageState state(qt.platform, shell);
     LinkState& link = state.link;
     SharedState& shared = state.shared;
     link.controlMode = ControlMode::Tcp;
-    link.linkSocket = &socket;
+    link.linkSocket = &qt.linkSocket;
     link.matrixAddress = address.toStdString();
     link.tcpLinkUp = 1;
 

@@ -9,9 +9,8 @@
 // Usage: bench_serial_throughput [frames (default 80000)]
 
 #include "bench/BenchSupport.h"
+#include "bench/QtSession.h"
 #include "core/protocol/Protocol.h"
-#include "core/session/MatrixSession.h"
-#include "platform/QtPlatform.h"
 #include "tests/integration/PtyLine.h"
 
 #include <QCoreApplication>
@@ -41,8 +40,7 @@ std::vector<std::uint8_t> bytesOf(const CommandFrame& frame) { return {frame.dat
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const std::size_t frames = args.size() > 1 ? std::max(2UL, args[1].toULong()) : 80000;
+    const std::size_t frames = std::max(2UL, bench::argument(1, "80000").toULong());
 
     QTemporaryDir comDir;
     qputenv("MATRIX_COM_DIR", comDir.path().toLocal8Bit());
@@ -52,15 +50,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    QtPlatform qt;
-    MatrixSession session(qt.platform);
-    GeneralPage& page = session.general;
-
-    bench::waitFor([] { return false; }, 300);
-    page.selectComMode();
-    page.selectComPort("COM3");
-    page.comConnectClicked();
-    if (!page.comIndicatorConnected()) {
+    bench::QtSession qt;
+    GeneralPage& page = qt.page;
+    if (!qt.connectCom("COM3")) {
         std::fprintf(stderr, "COM3 did not open on %s\n", line.devicePath().c_str());
         return 1;
     }

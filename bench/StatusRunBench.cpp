@@ -8,8 +8,7 @@
 // Usage: bench_status_run [runs (default 20)] [address (default 127.0.0.84)]
 
 #include "bench/BenchSupport.h"
-#include "core/session/MatrixSession.h"
-#include "platform/QtPlatform.h"
+#include "bench/QtSession.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,9 +23,8 @@ using namespace matrix;
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const int runs = args.size() > 1 ? std::max(1, args[1].toInt()) : 20;
-    const QString address = args.size() > 2 ? args[2] : QStringLiteral("127.0.0.84");
+    const int runs = std::max(1, bench::argument(1, "20").toInt());
+    const QString address = bench::argument(2, "127.0.0.84");
 
     // No serial device of this machine is probed: the COM list comes from
     // an empty folder.
@@ -34,22 +32,13 @@ int main(int argc, char** argv)
     qputenv("MATRIX_COM_DIR", comDir.path().toLocal8Bit());
 
     QProcess sim;
-    if (!bench::startSimulator(sim, {"--tcp", address}, "listening tcp")) {
-        std::fprintf(stderr, "matrix-sim did not start on %s\n", qPrintable(address));
+    if (!bench::startTcpSimulator(sim, address))
         return 1;
-    }
 
-    QtPlatform qt;
-    MatrixSession session(qt.platform);
-    GeneralPage& page = session.general;
-
-    // Let the General tab's start-up activation pass, then connect as the
-    // user does: TCP mode, the address, Connect.
-    bench::waitFor([] { return false; }, 300);
-    page.selectTcpMode();
-    page.setIpText(address.toStdString());
-    page.tcpConnectClicked();
-    if (!bench::waitFor([&] { return page.tcpIndicatorConnected(); }, 5000)) {
+    // Past the General tab's start-up activation, connected as the user does.
+    bench::QtSession qt;
+    GeneralPage& page = qt.page;
+    if (!qt.connectTcp(address)) {
         std::fprintf(stderr, "no TCP connection to %s:8000\n", qPrintable(address));
         return 1;
     }
@@ -65,7 +54,7 @@ int main(int argc, char** argv)
         const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         if (!done) {
             std::fprintf(stderr, "status run %d did not end (progress: %s)\n", run + 1,
-                         session.link.progressText.c_str());
+                         qt.session.link.progressText.c_str());
             return 1;
         }
         for (int n = 1; n <= GeneralPage::kQueriedPorts; ++n)

@@ -52,8 +52,7 @@ int countEvents(int watch)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments();
-    const double idleSeconds = args.size() > 1 ? std::max(1.0, args[1].toDouble()) : 10.0;
+    const double idleSeconds = std::max(1.0, bench::argument(1, "10").toDouble());
 
     QTemporaryDir comDir;
     testing::PtyLine line(comDir.path().toStdString(), kComPort);

@@ -15,10 +15,17 @@ namespace matrix::cli {
 
 namespace {
 
+// The positional arguments of the commands, each with its own field of the
+// invocation.
+enum class Argument { Input, Output, SourceOutput, ModeRow, Target, BeepState, File, OutputDir };
+
 struct CommandInfo {
     Command command;
     std::vector<std::string> words;  // "edid", "set"
     std::string synopsis;            // arguments after the words
+    // The positional arguments, read in order (Discover and NetConfig read
+    // theirs themselves).
+    std::vector<Argument> arguments;
     std::string summary;
     std::string details;
     bool needsLink;
@@ -27,25 +34,27 @@ struct CommandInfo {
 const std::vector<CommandInfo>& commandTable()
 {
     static const std::vector<CommandInfo> table = {
-        {Command::Status, {"status"}, "", "cable state of inputs 1-4 and outputs A-D",
+        {Command::Status, {"status"}, "", {}, "cable state of inputs 1-4 and outputs A-D",
          "Runs the General page's Status query: one request per port, IN1, OUTA, IN2, ...\n"
          "A port with a cable shows \"Connect\", one without \"Disconnect\".",
          true},
-        {Command::Routing, {"routing"}, "", "the input each output A-D carries",
+        {Command::Routing, {"routing"}, "", {}, "the input each output A-D carries",
          "Shows the Matrix tab, which reads the routing of outputs A-D from the matrix.", true},
-        {Command::Route, {"route"}, "INPUT OUTPUT", "INPUT 1-4, OUTPUT A-D (or 1-4)",
+        {Command::Route, {"route"}, "INPUT OUTPUT", {Argument::Input, Argument::Output},
+         "INPUT 1-4, OUTPUT A-D (or 1-4)",
          "Routes one input to one output, as a click on the routing grid does.", true},
-        {Command::RouteAll, {"route-all"}, "INPUT", "INPUT to every output (\"All Output\")",
+        {Command::RouteAll, {"route-all"}, "INPUT", {Argument::Input}, "INPUT to every output (\"All Output\")",
          "Routes one input to every output, as the output configuration's \"All Output\" does.", true},
-        {Command::PortToPort, {"port-to-port"}, "", "output k from input k",
+        {Command::PortToPort, {"port-to-port"}, "", {}, "output k from input k",
          "Routes output A from input 1, B from 2, C from 3 and D from 4 (\"Port to Port\").", true},
-        {Command::Beep, {"beep"}, "on|off", "switch the key beep on or off",
+        {Command::Beep, {"beep"}, "on|off", {Argument::BeepState}, "switch the key beep on or off",
          "Asks the matrix for the new beep state and waits for its acknowledgement.", true},
-        {Command::FactoryReset, {"factory-reset"}, "", "input n to output n, built-in EDID, beep on",
+        {Command::FactoryReset, {"factory-reset"}, "", {}, "input n to output n, built-in EDID, beep on",
          "Runs the General page's Factory Reset chain.", true},
-        {Command::EdidStatus, {"edid", "status"}, "", "EDID status text of inputs 1-4",
+        {Command::EdidStatus, {"edid", "status"}, "", {}, "EDID status text of inputs 1-4",
          "Reads the EDID each input presents, as the EDID tab does when it is shown.", true},
-        {Command::EdidSet, {"edid", "set"}, "MODE TARGET", "MODE: row 0-15 of the mode list; TARGET: IN1-IN4 or all",
+        {Command::EdidSet, {"edid", "set"}, "MODE TARGET", {Argument::ModeRow, Argument::Target},
+         "MODE: row 0-15 of the mode list; TARGET: IN1-IN4 or all",
          "Rows: 0 1080i,Stereo Audio 2.0   1 1080i,Dolby/DTS 5.1   2 1080i,HD Audio 7.1\n"
          "      3 1080p,Stereo Audio 2.0   4 1080p,Dolby/DTS 5.1   5 1080p,HD Audio 7.1\n"
          "      6 3D,Stereo Audio 2.0      7 3D,Dolby/DTS 5.1      8 3D,HD Audio 7.1\n"
@@ -53,21 +62,24 @@ const std::vector<CommandInfo>& commandTable()
          "     12 DVI 1024X768           13 DVI 1920X1080         14 DVI 1920X1200\n"
          "     15 Default EDID",
          true},
-        {Command::EdidCopy, {"edid", "copy"}, "OUTPUT TARGET", "OUTPUT: A-D; TARGET: IN1-IN4 or all",
+        {Command::EdidCopy, {"edid", "copy"}, "OUTPUT TARGET", {Argument::SourceOutput, Argument::Target},
+         "OUTPUT: A-D; TARGET: IN1-IN4 or all",
          "Copies the EDID of the display on OUTPUT to the input(s).", true},
-        {Command::EdidUpload, {"edid", "upload"}, "FILE TARGET", "a 128- or 256-byte EDID file to IN1-IN4 or all",
+        {Command::EdidUpload, {"edid", "upload"}, "FILE TARGET", {Argument::File, Argument::Target},
+         "a 128- or 256-byte EDID file to IN1-IN4 or all",
          "The file is checked as the EDID page checks it before it is sent.", true},
-        {Command::FirmwareUpgrade, {"firmware", "upgrade"}, "FILE", "upload a firmware file (.fw or .BIN)",
+        {Command::FirmwareUpgrade, {"firmware", "upgrade"}, "FILE", {Argument::File},
+         "upload a firmware file (.fw or .BIN)",
          "Shows a progress bar on a terminal, the \"Messages\" lines otherwise.", true},
-        {Command::Discover, {"discover"}, "[--seconds S]", "matrices answering a search: IP and MAC",
+        {Command::Discover, {"discover"}, "[--seconds S]", {}, "matrices answering a search: IP and MAC",
          "Broadcasts a search on UDP port 30600 and lists the answers for S seconds (default 3).", false},
-        {Command::NetConfig, {"netconfig"}, "MAC (auto | static ADDRESS) [--new-mac MAC]",
+        {Command::NetConfig, {"netconfig"}, "MAC (auto | static ADDRESS) [--new-mac MAC]", {},
          "set a matrix's address mode",
          "Addresses the matrix by its MAC (12 hex digits, ':' or '-' allowed) with a broadcast\n"
          "on UDP port 30601. --new-mac gives the matrix a new MAC (default: keep MAC).",
          false},
         {Command::FirmwareMerge, {"firmware", "merge"},
-         "OUTPUT_DIR --main FILE [--slave FILE] [--ir FILE] [--panel FILE]",
+         "OUTPUT_DIR --main FILE [--slave FILE] [--ir FILE] [--panel FILE]", {Argument::OutputDir},
          "build a firmware file from processor files",
          "Writes Matrix44_mm0.0.fw (main only) or Matrix88_....fw into OUTPUT_DIR.", false},
     };
@@ -202,6 +214,56 @@ std::string overallHelp()
 
 namespace {
 
+// The source of an EDID copy: a display is named by its letter only.
+std::optional<int> parseOutputLetter(const std::string& text)
+{
+    if (text.size() != 1 || std::isdigit(static_cast<unsigned char>(text[0])))
+        return std::nullopt;
+    return parseOutputPort(text);
+}
+
+std::optional<int> parseModeRow(const std::string& text) { return parseIntInRange(text, 0, 15); }
+
+// One positional argument into its field; the reason when it is wrong.
+std::optional<std::string> readArgument(Argument argument, const std::string& text, Invocation& inv)
+{
+    // The numbered ones: how each is read, where it goes, and the words of
+    // the reason ("bad <what> '<text>' (<range>)").
+    struct Number {
+        Argument argument;
+        std::optional<int> (*parse)(const std::string&);
+        int Invocation::*field;
+        const char* what;
+        const char* range;
+    };
+    static const Number kNumbers[] = {
+        {Argument::Input, parseInputNumber, &Invocation::input, "input", "1-4"},
+        {Argument::Output, parseOutputPort, &Invocation::output, "output", "A-D or 1-4"},
+        {Argument::SourceOutput, parseOutputLetter, &Invocation::output, "output", "A-D"},
+        {Argument::ModeRow, parseModeRow, &Invocation::modeRow, "mode row", "0-15"},
+        {Argument::Target, parseEdidTarget, &Invocation::edidTarget, "target", "IN1-IN4 or all"},
+    };
+    for (const Number& number : kNumbers) {
+        if (number.argument != argument)
+            continue;
+        const std::optional<int> value = number.parse(text);
+        if (!value)
+            return std::string("bad ") + number.what + " '" + text + "' (" + number.range + ")";
+        inv.*number.field = *value;
+        return std::nullopt;
+    }
+    if (argument == Argument::BeepState) {
+        if (text != "on" && text != "off")
+            return "beep takes 'on' or 'off', not '" + text + "'";
+        inv.beepOn = text == "on";
+    }
+    if (argument == Argument::File)
+        inv.file = text;
+    if (argument == Argument::OutputDir)
+        inv.outputDir = text;
+    return std::nullopt;
+}
+
 // Values of the options that only some commands take, as given (a repeated
 // option keeps every value).
 struct CommandOptions {
@@ -210,7 +272,7 @@ struct CommandOptions {
 
 // The command's own arguments and options into the invocation; the reason
 // when they are wrong.
-std::optional<std::string> readArguments(Command command, const std::vector<std::string>& rest,
+std::optional<std::string> readArguments(const CommandInfo& info, const std::vector<std::string>& rest,
                                          const CommandOptions& options, Invocation& inv)
 {
     auto count = [&](std::size_t n) -> std::optional<std::string> {
@@ -221,87 +283,17 @@ std::optional<std::string> readArguments(Command command, const std::vector<std:
         return std::nullopt;
     };
 
-    switch (command) {
-    case Command::Status:
-    case Command::Routing:
-    case Command::PortToPort:
-    case Command::FactoryReset:
-    case Command::EdidStatus:
-        if (auto e = count(0))
+    // The plain positional arguments of the command, each into its field.
+    auto positionals = [&]() -> std::optional<std::string> {
+        if (auto e = count(info.arguments.size()))
             return e;
-        break;
-    case Command::Route: {
-        if (auto e = count(2))
-            return e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return "bad input '" + rest[0] + "' (1-4)";
-        auto out = parseOutputPort(rest[1]);
-        if (!out)
-            return "bad output '" + rest[1] + "' (A-D or 1-4)";
-        inv.input = *in;
-        inv.output = *out;
-        break;
-    }
-    case Command::RouteAll: {
-        if (auto e = count(1))
-            return e;
-        auto in = parseInputNumber(rest[0]);
-        if (!in)
-            return "bad input '" + rest[0] + "' (1-4)";
-        inv.input = *in;
-        break;
-    }
-    case Command::Beep:
-        if (auto e = count(1))
-            return e;
-        if (rest[0] != "on" && rest[0] != "off")
-            return "beep takes 'on' or 'off', not '" + rest[0] + "'";
-        inv.beepOn = rest[0] == "on";
-        break;
-    case Command::EdidSet: {
-        if (auto e = count(2))
-            return e;
-        auto row = parseIntInRange(rest[0], 0, 15);
-        if (!row)
-            return "bad mode row '" + rest[0] + "' (0-15)";
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
-        inv.modeRow = *row;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidCopy: {
-        if (auto e = count(2))
-            return e;
-        std::optional<int> out;
-        if (rest[0].size() == 1)
-            out = parseOutputPort(rest[0]);
-        if (!out || std::isdigit(static_cast<unsigned char>(rest[0][0])))
-            return "bad output '" + rest[0] + "' (A-D)";
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
-        inv.output = *out;
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::EdidUpload: {
-        if (auto e = count(2))
-            return e;
-        auto target = parseEdidTarget(rest[1]);
-        if (!target)
-            return "bad target '" + rest[1] + "' (IN1-IN4 or all)";
-        inv.file = rest[0];
-        inv.edidTarget = *target;
-        break;
-    }
-    case Command::FirmwareUpgrade:
-        if (auto e = count(1))
-            return e;
-        inv.file = rest[0];
-        break;
+        for (std::size_t i = 0; i < info.arguments.size(); ++i)
+            if (auto e = readArgument(info.arguments[i], rest[i], inv))
+                return e;
+        return std::nullopt;
+    };
+
+    switch (info.command) {
     case Command::Discover:
         if (auto e = count(0))
             return e;
@@ -344,9 +336,8 @@ std::optional<std::string> readArguments(Command command, const std::vector<std:
         break;
     }
     case Command::FirmwareMerge:
-        if (auto e = count(1))
+        if (auto e = positionals())
             return e;
-        inv.outputDir = rest[0];
         // The last of a repeated option counts.
         for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile}, std::pair{&options.slaveFile, &inv.slaveFile},
                                     std::pair{&options.irFile, &inv.irFile},
@@ -356,6 +347,8 @@ std::optional<std::string> readArguments(Command command, const std::vector<std:
         if (inv.mainFile.empty())
             return "--main FILE is required";
         break;
+    default:
+        return positionals();
     }
     return std::nullopt;
 }
@@ -515,7 +508,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
             return usageError("'" + wordsText(*info) + "' takes no " + name, usage);
     }
 
-    if (auto reason = readArguments(info->command, rest, options, inv))
+    if (auto reason = readArguments(*info, rest, options, inv))
         return usageError(*reason, usage);
     ParseResult r;
     r.kind = ParseResult::Kind::Run;

@@ -114,13 +114,11 @@ std::string renderJson(Command command, const RunResult& r)
     case Command::Routing:
     case Command::Route:
     case Command::RouteAll:
-    case Command::PortToPort: {
-        Json routing = Json::object();
+    case Command::PortToPort:
+        j["routing"] = Json::object();
         for (const auto& route : r.routes)
-            routing[outputLetter(route.output)] = route.input;
-        j["routing"] = routing;
+            j["routing"][outputLetter(route.output)] = route.input;
         break;
-    }
     case Command::Beep:
         j["beep"] = r.beep ? Json(*r.beep) : Json(nullptr);
         break;

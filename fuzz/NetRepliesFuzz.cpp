@@ -54,19 +54,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     QuietShell shell;
     fuzz::NetFuzzWorld world(shell);
-    testing::MemoryDatagramSocket& socket = world.socket;
-    Discovery& discovery = world.discovery;
-    NetworkConfig& config = world.config;
 
     // The first byte picks the reader; the rest are datagrams. A length
     // byte of 255 stands for a long datagram (up to 2000 bytes).
     if (size == 0)
         return 0;
     const bool configuring = data[0] & 1;
-    discovery.search();
+    world.discovery.search();
     if (configuring) {
-        config.open();
-        config.ok();
+        world.config.open();
+        world.config.ok();
     }
     DiscoveryModel model;
     std::size_t at = 1;
@@ -81,13 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             datagram.push_back(at < size ? data[at++] : static_cast<std::uint8_t>(i));
         if (!configuring)
             model.take(datagram);
-        socket.arrive(std::move(datagram));
-        if (!configuring && discovery.addresses() != model.rows) {
+        world.socket.arrive(std::move(datagram));
+        if (!configuring && world.discovery.addresses() != model.rows) {
             std::fprintf(stderr, "discovery_reply: rows differ from the signed replies received\n");
             std::abort();
         }
-        if (!discovery.addresses().empty())
-            discovery.selectRow(static_cast<int>(discovery.addresses().size() - 1));
+        if (!world.discovery.addresses().empty())
+            world.discovery.selectRow(static_cast<int>(world.discovery.addresses().size() - 1));
     }
     return 0;
 }

@@ -7,9 +7,11 @@
 #include <QMetaObject>
 #include <QSerialPort>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <set>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -28,24 +30,16 @@ std::set<std::string>& heldDevices()
     return devices;
 }
 
+// The parity letter in either case; anything else is no parity.
 QSerialPort::Parity toQtParity(char letter)
 {
-    switch (letter) {
-    case 'E':
-    case 'e':
-        return QSerialPort::EvenParity;
-    case 'O':
-    case 'o':
-        return QSerialPort::OddParity;
-    case 'M':
-    case 'm':
-        return QSerialPort::MarkParity;
-    case 'S':
-    case 's':
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
+    constexpr std::pair<char, QSerialPort::Parity> kParities[] = {
+        {'E', QSerialPort::EvenParity}, {'O', QSerialPort::OddParity},
+        {'M', QSerialPort::MarkParity}, {'S', QSerialPort::SpaceParity}};
+    for (const auto& [upper, parity] : kParities)
+        if (std::toupper(static_cast<unsigned char>(letter)) == upper)
+            return parity;
+    return QSerialPort::NoParity;
 }
 
 QSerialPort::DataBits toQtDataBits(int bits)

@@ -50,13 +50,8 @@ void installEdidCommands(MatrixResponder& responder)
     auto download = std::make_shared<DownloadState>();
 
     // Per-input EDID status; the general family answers the other status queries.
-    responder.onCommand(p::kStatusCommand, [&responder, &device](const CommandFrame& f) {
-        if (f.subCommand() != p::kEdidStatusSub)
-            return;
-        const int input = f.p1();
-        if (input < 1 || input > MatrixDevice::kPorts)
-            return;
-        responder.replyFrame(p::edidStatusReply(input, static_cast<std::uint8_t>(device.edidStatus[input - 1])));
+    responder.onPortQuery(p::kStatusCommand, p::kEdidStatusSub, [&device](int input) {
+        return p::edidStatusReply(input, static_cast<std::uint8_t>(device.edidStatus[input - 1]));
     });
 
     responder.onCommand(p::kEdidCommand, [&responder, &device, download](const CommandFrame& f) {

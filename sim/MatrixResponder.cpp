@@ -74,6 +74,15 @@ void MatrixResponder::reply(int command, int subCommand, int p1, int p2, int p3)
     replyFrame(CommandFrame().set(2, command).set(3, subCommand).set(4, p1).set(5, p2).set(6, p3).seal());
 }
 
+void MatrixResponder::onPortQuery(std::uint8_t command, std::uint8_t sub, std::function<CommandFrame(int)> reply)
+{
+    onCommand(command, [this, sub, reply = std::move(reply)](const CommandFrame& f) {
+        const int port = f.p1();
+        if (f.subCommand() == sub && port >= 1 && port <= MatrixDevice::kPorts)
+            replyFrame(reply(port));
+    });
+}
+
 void MatrixResponder::replyFrame(const CommandFrame& frame)
 {
     Bytes bytes(frame.data(), frame.data() + CommandFrame::kSize);

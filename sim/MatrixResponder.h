@@ -38,6 +38,9 @@ public:
     // command (each ignores the sub-commands it does not know); all run, in
     // the order they were registered.
     void onCommand(std::uint8_t command, FrameHandler handler) { handlers_[command].push_back(std::move(handler)); }
+    // A query of one port (p1, 1..kPorts) by `command` and `sub`, answered
+    // with reply(port); a query of any other port gets no answer.
+    void onPortQuery(std::uint8_t command, std::uint8_t sub, std::function<CommandFrame(int port)> reply);
     // The next `length` bytes are a raw block (EDID, firmware), not frames.
     // A block whose bytes pause for longer than kRawBlockGapMs is abandoned.
     static constexpr std::int64_t kRawBlockGapMs = 1000;

@@ -10,13 +10,8 @@ namespace matrix::sim {
 void installRoutingCommands(MatrixResponder& responder)
 {
     MatrixDevice& device = responder.device();
-    responder.onCommand(protocol::kRoutingCommand, [&responder, &device](const CommandFrame& f) {
-        if (f.subCommand() != protocol::kRouteQuerySub)
-            return;
-        const int output = f.p1();
-        if (output < 1 || output > MatrixDevice::kPorts)
-            return;
-        responder.replyFrame(protocol::routeQueryReply(output, device.routing[output - 1]));
+    responder.onPortQuery(protocol::kRoutingCommand, protocol::kRouteQuerySub, [&device](int output) {
+        return protocol::routeQueryReply(output, device.routing[output - 1]);
     });
 }
 

@@ -295,14 +295,19 @@ function renderLink() {
   $('main').classList.toggle('link-down', !!down);
 }
 
-function renderGrid() {
-  const grid = $('grid');
-  // Keep the rows (and the error texts in them) when only the state changed.
-  if (grid.dataset.matrix !== page.current || grid.children.length !== 4) {
-    grid.dataset.matrix = page.current;
-    grid.replaceChildren();
-    for (let out = 1; out <= 4; out++) grid.append(buildOutputRow(out));
+// Builds the four rows of `container` again for another matrix (or when they
+// are missing); when only the state changed, the rows and what they show
+// (error texts, a choice being made) stay.
+function ensureRows(container, buildRow) {
+  if (container.dataset.matrix !== page.current || container.children.length !== 4) {
+    container.dataset.matrix = page.current;
+    container.replaceChildren();
+    for (let n = 1; n <= 4; n++) container.append(buildRow(n));
   }
+}
+
+function renderGrid() {
+  ensureRows($('grid'), buildOutputRow);
   for (let out = 1; out <= 4; out++) updateOutputRow(out);
 }
 
@@ -385,12 +390,7 @@ function edidText(input) {
 }
 
 function renderEdid() {
-  const list = $('edid-list');
-  if (list.dataset.matrix !== page.current || list.children.length !== 4) {
-    list.dataset.matrix = page.current;
-    list.replaceChildren();
-    for (let input = 1; input <= 4; input++) list.append(buildEdidRow(input));
-  }
+  ensureRows($('edid-list'), buildEdidRow);
   for (let input = 1; input <= 4; input++) {
     $('edid-' + input + '-title').textContent = keyedLabel('Input ' + input, inputName(input), 'Input ' + input);
     $('edid-' + input + '-now').textContent = edidText(input);
@@ -726,31 +726,30 @@ const RECENT_EVENTS_MAX = 200;
 const recentEvents = [];
 let eventSeq = 0;
 
+// Sets one field of port `number` of a details list, when the list has it.
+function setPortField(ports, number, field, value) {
+  const port = (ports || []).find((x) => x.number === number);
+  if (port) port[field] = value;
+}
+
 // Writes a state event into a matrix's details; true when it was one.
 function applyState(d, event) {
   switch (event.type) {
-    case 'routing': {
-      const o = (d.outputs || []).find((x) => x.number === event.output);
-      if (o) o.input = event.input;
+    case 'routing':
+      setPortField(d.outputs, event.output, 'input', event.input);
       return true;
-    }
     case 'link':
       d.link = event.link;
       return true;
-    case 'cable': {
-      const list = event.port === 'output' ? d.outputs : d.inputs;
-      const port = (list || []).find((x) => x.number === event.number);
-      if (port) port.cable = event.cable;
+    case 'cable':
+      setPortField(event.port === 'output' ? d.outputs : d.inputs, event.number, 'cable', event.cable);
       return true;
-    }
     case 'beep':
       d.beep = event.on;
       return true;
-    case 'lock': {
-      const o = (d.outputs || []).find((x) => x.number === event.output);
-      if (o) o.locked = event.locked;
+    case 'lock':
+      setPortField(d.outputs, event.output, 'locked', event.locked);
       return true;
-    }
     case 'edid': {
       d.edid = d.edid || [];
       let row = d.edid.find((x) => x.input === event.input);

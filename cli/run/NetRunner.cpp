@@ -127,27 +127,19 @@ void NetRunner::postNetConfigStatus(NetConfigStatus status)
     });
 }
 
-void NetRunner::fail(const std::string& text)
+void NetRunner::fail(const std::string& text) { finish(ExitCode::MatrixFailed, text, {}); }
+
+void NetRunner::succeed(const std::string& message) { finish(ExitCode::Success, {}, message); }
+
+// The first ending counts; a later one (a time-out after the answer) is dropped.
+void NetRunner::finish(ExitCode exit, const std::string& error, const std::string& message)
 {
     if (finished_)
         return;
-    result_.exit = ExitCode::MatrixFailed;
-    result_.error = text;
-    finish();
-}
-
-void NetRunner::succeed(const std::string& message)
-{
-    if (finished_)
-        return;
-    result_.exit = ExitCode::Success;
-    result_.message = message;
-    finish();
-}
-
-void NetRunner::finish()
-{
     finished_ = true;
+    result_.exit = exit;
+    result_.error = error;
+    result_.message = message;
     timers_.kill(kWaitTimer);
     if (onFinished)
         onFinished();

@@ -50,7 +50,7 @@ private:
     void collectMatrices();
     void fail(const std::string& text);
     void succeed(const std::string& message = {});
-    void finish();
+    void finish(ExitCode exit, const std::string& error, const std::string& message);
 
     Platform& platform_;
     Invocation inv_;

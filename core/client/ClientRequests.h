@@ -12,9 +12,13 @@ namespace matrix::client::requests {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int kFirstWaitMs = 5000;       // first wait of most requests
-constexpr int kSecondWaitMs = 5000;      // wait after the one re-send
-constexpr int kRouteFirstWaitMs = 3000;  // a single route, and the first routing query
+// How long a request waits for its reply: at first, and after a re-send.
+struct Waits {
+    int firstMs;
+    int secondMs;
+};
+constexpr Waits kWaits{5000, 5000};       // most requests
+constexpr Waits kRouteWaits{3000, 5000};  // a single route, and the first routing query
 
 Bytes deviceTypeQuery();
 Bytes sizeQuery();
@@ -43,17 +47,17 @@ Bytes edidStatusQuery(int input);
 
 // Firmware. `sub` is the part's sub-command: 1 for part 1, 2 for part 2.
 constexpr std::size_t kFirmwareBlockDataBytes = 256;
-constexpr int kFirmwareStartWaitMs = 3000;
+// In the order of an upgrade: the waits of each request, the pauses before some.
+constexpr Waits kFirmwareStartWaits{3000, 3000};
 constexpr int kFirmwarePrepareDelayMs = 200;
-constexpr int kFirmwarePrepareWaitMs = 3000;
-constexpr int kFirmwareSecondPrepareWaitMs = 4000;
+constexpr Waits kFirmwarePrepareWaits{3000, 3000};
+constexpr Waits kFirmwareSecondPrepareWaits{4000, 4000};
 constexpr int kFirmwareFirstBlockDelayMs = 200;
+constexpr Waits kFirmwareFirstBlockWaits{7000, 7000};
 constexpr int kFirmwareBlockDelayMs = 100;
-constexpr int kFirmwareBlockWaitMs = 7000;
-constexpr int kFirmwareFirstBlockSecondWaitMs = 7000;
-constexpr int kFirmwareBlockSecondWaitMs = 8000;
-constexpr int kRebootPollMs = 3000;
-constexpr int kRebootPollResends = 7;  // eight polls, then the time-out
+constexpr Waits kFirmwareBlockWaits{7000, 8000};
+constexpr Waits kRebootPollWaits{3000, 3000};  // every poll
+constexpr int kRebootPollResends = 7;          // eight polls, then the time-out
 Bytes firmwareStart(int sub);
 Bytes firmwarePrepare();
 Bytes firmwareSecondPrepare();

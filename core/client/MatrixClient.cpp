@@ -15,20 +15,13 @@ namespace matrix::client {
 std::string statusText(Status status)
 {
     switch (status) {
-    case Status::Ok:
-        return "OK";
-    case Status::TimeOut:
-        return "Time out!";
-    case Status::Standby:
-        return "Matrix is in standby mode!";
-    case Status::LinkDown:
-        return "Connect to Matrix failed!";
-    case Status::Rejected:
-        return "Rejected by the matrix";
-    case Status::BadInput:
-        return "Bad input";
-    case Status::Busy:
-        return "A firmware upgrade holds the link";
+    case Status::Ok: return "OK";
+    case Status::TimeOut: return "Time out!";
+    case Status::Standby: return "Matrix is in standby mode!";
+    case Status::LinkDown: return "Connect to Matrix failed!";
+    case Status::Rejected: return "Rejected by the matrix";
+    case Status::BadInput: return "Bad input";
+    case Status::Busy: return "A firmware upgrade holds the link";
     }
     return "Unknown";
 }
@@ -48,17 +41,24 @@ bool validPort(int port) { return port >= 1 && port <= kPortCount; }
 // One exchange of a chain: what to send, how long to wait, the reply it
 // takes and what the reply means.
 struct Ask {
-    Bytes bytes;
-    int firstWaitMs = requests::kFirstWaitMs;
-    std::function<bool(const CommandFrame&)> matches;
+    Ask() = default;
+    Ask(Bytes bytes, requests::Waits waits, std::function<bool(const CommandFrame&)> matches,
+        std::function<void(const CommandFrame&)> take = {})
+        : take(std::move(take))
+    {
+        step.bytes = std::move(bytes);
+        step.firstWaitMs = waits.firstMs;
+        step.secondWaitMs = waits.secondMs;
+        step.matches = std::move(matches);
+    }
+
+    // What the engine writes and waits for, as it gets it; its onReply is
+    // set when it is sent. By default one re-send, of the same bytes.
+    Step step;
     std::function<void(const CommandFrame&)> take;
-    // Beyond the common rule (one re-send, 5000 ms after it):
-    int secondWaitMs = requests::kSecondWaitMs;
-    int resends = 1;
-    std::vector<Bytes> resendWrites;  // written on a re-send instead of `bytes`
     // A reply that matches but says no: the request ends Rejected with this text.
     std::function<std::string(const CommandFrame&)> refusal;
-    // Nothing expected: write `bytes` (if any), then go on after this pause.
+    // Nothing expected: write `step.bytes` (if any), then go on after this pause.
     int pauseMs = -1;
     std::function<void()> onSend;
 };
@@ -111,20 +111,14 @@ public:
                 return;
         }
         if (ask.pauseMs >= 0) {
-            if (!ask.bytes.empty())
-                engine.write(ask.bytes);
+            if (!ask.step.bytes.empty())
+                engine.write(ask.step.bytes);
             engine.pause(ask.pauseMs, [this, asks, index, job, finish = std::move(finish)] {
                 runAsks(asks, index + 1, job, finish);
             });
             return;
         }
-        Step step;
-        step.bytes = ask.bytes;
-        step.firstWaitMs = ask.firstWaitMs;
-        step.secondWaitMs = ask.secondWaitMs;
-        step.resends = ask.resends;
-        step.resendWrites = ask.resendWrites;
-        step.matches = ask.matches;
+        Step step = ask.step;
         step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
@@ -178,7 +172,7 @@ public:
         std::vector<Ask> asks;
         for (int output = 1; output <= kPortCount; ++output) {
             asks.push_back({requests::routingQuery(output),
-                            output == 1 ? requests::kRouteFirstWaitMs : requests::kFirstWaitMs,
+                            output == 1 ? requests::kRouteWaits : requests::kWaits,
                             [output](const CommandFrame& f) { return requests::isRoutingReply(f, output); },
                             [this, routing, output](const CommandFrame& f) {
                                 (*routing)[output - 1] = f.p3();
@@ -192,28 +186,32 @@ public:
     std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables)
     {
         std::vector<Ask> asks;
-        for (int port = 1; port <= kPortCount; ++port) {
-            asks.push_back({requests::inputCableQuery(port), requests::kFirstWaitMs,
-                            [port](const CommandFrame& f) { return requests::isInputCableReply(f, port); },
-                            [this, cables, port](const CommandFrame& f) {
-                                const bool connected = requests::cableConnected(f);
-                                cables->input[port - 1] = connected;
-                                engine.setInputCable(port, connected);
-                            }});
-            asks.push_back({requests::outputCableQuery(port), requests::kFirstWaitMs,
-                            [port](const CommandFrame& f) { return requests::isOutputCableReply(f, port); },
-                            [this, cables, port](const CommandFrame& f) {
-                                const bool connected = requests::cableConnected(f);
-                                cables->output[port - 1] = connected;
-                                engine.setOutputCable(port, connected);
-                            }});
-        }
+        for (int port = 1; port <= kPortCount; ++port)
+            for (const bool input : {true, false})
+                asks.push_back(cableAsk(cables, port, input));
         return asks;
+    }
+
+    // The cable query of input `port`, or where not `input`, of output `port`.
+    Ask cableAsk(std::shared_ptr<Cables> cables, int port, bool input)
+    {
+        return {input ? requests::inputCableQuery(port) : requests::outputCableQuery(port), requests::kWaits,
+                [port, input](const CommandFrame& f) {
+                    return input ? requests::isInputCableReply(f, port) : requests::isOutputCableReply(f, port);
+                },
+                [this, cables, port, input](const CommandFrame& f) {
+                    const bool connected = requests::cableConnected(f);
+                    (input ? cables->input : cables->output)[port - 1] = connected;
+                    if (input)
+                        engine.setInputCable(port, connected);
+                    else
+                        engine.setOutputCable(port, connected);
+                }};
     }
 
     Ask beepAsk(std::shared_ptr<bool> on)
     {
-        return {requests::beepQuery(), requests::kFirstWaitMs, requests::isBeepStateReply,
+        return {requests::beepQuery(), requests::kWaits, requests::isBeepStateReply,
                 [this, on](const CommandFrame& f) {
                     *on = requests::featureOn(f);
                     engine.setBeep(*on);
@@ -225,7 +223,7 @@ public:
     {
         std::vector<Ask> asks;
         for (auto [output, input] : outputInput) {
-            asks.push_back({requests::route(input, output), requests::kFirstWaitMs,
+            asks.push_back({requests::route(input, output), requests::kWaits,
                             [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
                             [this, output, input](const CommandFrame&) { engine.setRouting(output, input); }});
         }
@@ -238,7 +236,7 @@ public:
     void edidOpening(std::vector<Ask>& asks, bool modeRequest)
     {
         if (engine.comLink()) {
-            Ask ask{requests::edidSwitchStateQuery(), requests::kFirstWaitMs, requests::isEdidSwitchState, {}};
+            Ask ask{requests::edidSwitchStateQuery(), requests::kWaits, requests::isEdidSwitchState, {}};
             ask.refusal = [](const CommandFrame& f) {
                 return requests::edidSwitchesRefuse(f) ? std::string("Please set the EDID to [1111]!")
                                                                 : std::string();
@@ -246,7 +244,7 @@ public:
             asks.push_back(std::move(ask));
         }
         if (modeRequest)
-            asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeReply, {}});
+            asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeReply, {}});
     }
 
     // After an EDID change the status of the inputs it touched is read
@@ -264,7 +262,7 @@ public:
 
     Ask edidStatusAsk(std::shared_ptr<EdidCodes> codes, int input)
     {
-        return {requests::edidStatusQuery(input), requests::kFirstWaitMs,
+        return {requests::edidStatusQuery(input), requests::kWaits,
                 [input](const CommandFrame& f) { return requests::isEdidStatusReply(f, input); },
                 [this, codes, input](const CommandFrame& f) {
                     (*codes)[input - 1] = requests::edidStatusCode(f);
@@ -320,14 +318,14 @@ void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)>
 {
     auto info = std::make_shared<DeviceInfo>();
     std::vector<Ask> asks;
-    asks.push_back({requests::deviceTypeQuery(), requests::kFirstWaitMs, requests::isDeviceTypeReply,
+    asks.push_back({requests::deviceTypeQuery(), requests::kWaits, requests::isDeviceTypeReply,
                     [info](const CommandFrame& f) { info->deviceType = f.p1(); }});
-    asks.push_back({requests::sizeQuery(), requests::kFirstWaitMs, requests::isSizeReply,
+    asks.push_back({requests::sizeQuery(), requests::kWaits, requests::isSizeReply,
                     [info](const CommandFrame& f) {
                         info->inputCount = f.p1();
                         info->outputCount = f.p3();
                     }});
-    asks.push_back({requests::versionQuery(), requests::kFirstWaitMs, requests::isVersionReply,
+    asks.push_back({requests::versionQuery(), requests::kWaits, requests::isVersionReply,
                     [info](const CommandFrame& f) {
                         info->versionMajor = f.p1();
                         info->versionMinor = f.p3();
@@ -356,7 +354,7 @@ void MatrixClient::route(int output, int input, std::function<void(const Result<
     }
     std::vector<Ask> asks;
     Impl* impl = impl_.get();
-    asks.push_back({requests::route(input, output), requests::kRouteFirstWaitMs,
+    asks.push_back({requests::route(input, output), requests::kRouteWaits,
                     [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
                     [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output, input); }});
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
@@ -386,7 +384,7 @@ void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> 
 {
     Impl* impl = impl_.get();
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{requests::beepSet(on), requests::kFirstWaitMs, requests::isBeepAck,
+                          {{requests::beepSet(on), requests::kWaits, requests::isBeepAck,
                             [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
 }
 
@@ -399,14 +397,14 @@ void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
 void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
 {
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{requests::irSet(on), requests::kFirstWaitMs, requests::isIrAck, {}}});
+                          {{requests::irSet(on), requests::kWaits, requests::isIrAck, {}}});
 }
 
 void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
 {
     auto on = std::make_shared<bool>();
     impl_->chain<bool>(std::move(done), on,
-                       {{requests::irQuery(), requests::kFirstWaitMs, requests::isIrStateReply,
+                       {{requests::irQuery(), requests::kWaits, requests::isIrStateReply,
                          [on](const CommandFrame& f) { *on = requests::featureOn(f); }}});
 }
 
@@ -415,13 +413,13 @@ void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done
     Impl* impl = impl_.get();
     std::vector<Ask> asks;
     for (int port = 1; port <= kPortCount; ++port) {
-        asks.push_back({requests::route(port, port), requests::kFirstWaitMs,
+        asks.push_back({requests::route(port, port), requests::kWaits,
                         [port](const CommandFrame& f) { return requests::isRouteAck(f, port); },
                         [impl, port](const CommandFrame&) { impl->engine.setRouting(port, port); }});
     }
-    asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeRequestAck, {}});
-    asks.push_back({requests::resetEdidMode(), requests::kFirstWaitMs, requests::isEdidSetAck, {}});
-    asks.push_back({requests::beepSet(true), requests::kFirstWaitMs, requests::isResetBeepAck,
+    asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeRequestAck, {}});
+    asks.push_back({requests::resetEdidMode(), requests::kWaits, requests::isEdidSetAck, {}});
+    asks.push_back({requests::beepSet(true), requests::kWaits, requests::isResetBeepAck,
                     [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
     // The reset changed every input's EDID: read them again for the state model.
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(0));
@@ -449,11 +447,11 @@ void MatrixClient::setEdidMode(int modeRow, int target, std::function<void(const
     std::vector<Ask> asks;
     impl_->edidOpening(asks, true);
     if (const auto mode = edid::modeNumberForRow(modeRow)) {
-        asks.push_back({requests::edidSetMode(*mode, target), requests::kFirstWaitMs,
+        asks.push_back({requests::edidSetMode(*mode, target), requests::kWaits,
                         [target](const CommandFrame& f) { return requests::isEdidSetModeReply(f, target); },
                         {}});
     } else {
-        asks.push_back({requests::edidSetDefault(target), requests::kFirstWaitMs,
+        asks.push_back({requests::edidSetDefault(target), requests::kWaits,
                         [target](const CommandFrame& f) { return requests::isEdidSetDefaultReply(f, target); },
                         {}});
     }
@@ -469,18 +467,18 @@ void MatrixClient::copyEdid(int fromOutput, int target, std::function<void(const
     std::vector<Ask> asks;
     impl_->edidOpening(asks, false);
     // Only a connected display has an EDID to copy; this query gets no re-send.
-    Ask connected{requests::outputCableQuery(fromOutput), requests::kFirstWaitMs,
+    Ask connected{requests::outputCableQuery(fromOutput), requests::kWaits,
                   [fromOutput](const CommandFrame& f) { return requests::isOutputCableReply(f, fromOutput); },
                   {}};
-    connected.resends = 0;
+    connected.step.resends = 0;
     connected.refusal = [fromOutput](const CommandFrame& f) {
         if (requests::cableConnected(f))
             return std::string();
         return std::string("HDMI OUT ") + static_cast<char>('A' + fromOutput - 1) + " is not connected!";
     };
     asks.push_back(std::move(connected));
-    asks.push_back({requests::edidModeRequest(), requests::kFirstWaitMs, requests::isEdidModeReply, {}});
-    Ask copy{requests::edidCopy(fromOutput, target), requests::kFirstWaitMs,
+    asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeReply, {}});
+    Ask copy{requests::edidCopy(fromOutput, target), requests::kWaits,
              [target](const CommandFrame& f) { return requests::isEdidCopyReply(f, target); },
              {}};
     // Refused copies are reported for all inputs as for one: a failure is never a success.
@@ -500,17 +498,17 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, int ta
     }
     std::vector<Ask> asks;
     impl_->edidOpening(asks, true);
-    asks.push_back({requests::edidDownloadRequest(target), requests::kFirstWaitMs,
+    asks.push_back({requests::edidDownloadRequest(target), requests::kWaits,
                     [target](const CommandFrame& f) { return requests::isEdidDownloadReady(f, target); },
                     {}});
     Ask announce;
-    announce.bytes = requests::edidDownloadAnnounce(target);
+    announce.step.bytes = requests::edidDownloadAnnounce(target);
     announce.pauseMs = requests::kEdidBlockDelayMs;
     asks.push_back(std::move(announce));
-    Ask block{requests::edidTransferBlock(check.data.data()), requests::kFirstWaitMs,
+    Ask block{requests::edidTransferBlock(check.data.data()), requests::kWaits,
               [target](const CommandFrame& f) { return requests::isEdidDownloadResult(f, target); },
               {}};
-    block.resends = 0;  // the block is sent once; no answer is a time-out
+    block.step.resends = 0;  // the block is sent once; no answer is a time-out
     block.refusal = [](const CommandFrame& f) {
         return requests::edidResultOk(f) ? std::string() : "Download failed!";
     };
@@ -597,12 +595,11 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     for (const FirmwarePart& part : *parts) {
         const int sub = part.part;
         const std::string name = part.name();
-        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaitMs,
+        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaits,
                   [sub](const CommandFrame& f) {
                       return requests::isFirmwareStartAccept(f, sub) || requests::isFirmwareStartReject(f, sub);
                   },
                   {}};
-        start.secondWaitMs = requests::kFirmwareStartWaitMs;
         start.refusal = [sub, name](const CommandFrame& f) {
             // The window's own texts: a notice for part 1, a message box for part 2.
             if (!requests::isFirmwareStartReject(f, sub))
@@ -619,14 +616,10 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             Ask wait;
             wait.pauseMs = requests::kFirmwarePrepareDelayMs;
             asks.push_back(std::move(wait));
-            Ask prepare{requests::firmwarePrepare(), requests::kFirmwarePrepareWaitMs,
-                        requests::isFirmwarePrepareReply, {}};
-            prepare.secondWaitMs = requests::kFirmwarePrepareWaitMs;
-            asks.push_back(std::move(prepare));
-            Ask second{requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaitMs,
-                       requests::isFirmwarePrepareReply, {}};
-            second.secondWaitMs = requests::kFirmwareSecondPrepareWaitMs;
-            asks.push_back(std::move(second));
+            asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits,
+                            requests::isFirmwarePrepareReply});
+            asks.push_back({requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits,
+                            requests::isFirmwarePrepareReply});
         }
 
         const int last = part.blockTotal();
@@ -636,20 +629,18 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
             const std::size_t from = part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
             const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
             Ask announce;
-            announce.bytes = announceBytes;
+            announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? requests::kFirmwareFirstBlockDelayMs : requests::kFirmwareBlockDelayMs;
             asks.push_back(std::move(announce));
 
-            Ask block{blockBytes, requests::kFirmwareBlockWaitMs,
+            Ask block{blockBytes, index == 0 ? requests::kFirmwareFirstBlockWaits : requests::kFirmwareBlockWaits,
                       [sub, index, isLast](const CommandFrame& f) {
                           return isLast ? requests::isFirmwareFinalAck(f, sub)
                                         : requests::isFirmwareBlockAck(f, sub, index);
                       },
                       {}};
-            block.secondWaitMs =
-                index == 0 ? requests::kFirmwareFirstBlockSecondWaitMs : requests::kFirmwareBlockSecondWaitMs;
             // A lost block or acknowledgement: announce and block again.
-            block.resendWrites = {announceBytes, blockBytes};
+            block.step.resendWrites = {announceBytes, blockBytes};
             const std::int64_t placed = static_cast<std::int64_t>(
                 std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
             const std::int64_t before = *sent;
@@ -662,9 +653,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         }
         *sent += static_cast<std::int64_t>(part.length());
 
-        Ask reboot{requests::rebootPoll(), requests::kRebootPollMs, requests::isRebootAnswer, {}};
-        reboot.secondWaitMs = requests::kRebootPollMs;
-        reboot.resends = requests::kRebootPollResends;
+        Ask reboot{requests::rebootPoll(), requests::kRebootPollWaits, requests::isRebootAnswer};
+        reboot.step.resends = requests::kRebootPollResends;
         reboot.onSend = [report, sub, name, failLine] {
             *failLine = "Write to " + name + " failed";
             if (sub == 2)

@@ -75,6 +75,21 @@ std::string readSecretFile(const toml::node& node, const std::string& key)
     return secret;
 }
 
+// A secret given in place (`key`) or in its own file (`key`_file), not both;
+// `secret` stays as it is when neither is given.
+void readSecret(const toml::table& table, const std::string& key, std::string& secret)
+{
+    const std::string fileKey = key + "_file";
+    const auto* inPlace = table.get(key);
+    const auto* file = table.get(fileKey);
+    if (inPlace && file)
+        fail(*file, key + " and " + fileKey + " exclude each other");
+    if (inPlace)
+        secret = readString(*inPlace, key);
+    if (file)
+        secret = readSecretFile(*file, fileKey);
+}
+
 std::string readAddress(const toml::node& node, const std::string& key)
 {
     const std::string text = readString(node, key);
@@ -100,14 +115,7 @@ void readHttp(const toml::table& table, HttpConfig& http)
         http.host = text.substr(0, colon);
         http.port = port;
     }
-    const auto* token = table.get("token");
-    const auto* tokenFile = table.get("token_file");
-    if (token && tokenFile)
-        fail(*tokenFile, "token and token_file exclude each other");
-    if (token)
-        http.token = readString(*token, "token");
-    if (tokenFile)
-        http.token = readSecretFile(*tokenFile, "token_file");
+    readSecret(table, "token", http.token);
     if (const auto* node = table.get("web_root"))
         http.webRoot = readString(*node, "web_root");
     if (http.token.empty() && !isLoopbackHost(http.host)) {
@@ -131,14 +139,7 @@ void readMqtt(const toml::table& table, MqttConfig& mqtt)
         mqtt.port = static_cast<int>(readInteger(*node, "port", 1, 65535));
     if (const auto* node = table.get("username"))
         mqtt.username = readString(*node, "username");
-    const auto* password = table.get("password");
-    const auto* passwordFile = table.get("password_file");
-    if (password && passwordFile)
-        fail(*passwordFile, "password and password_file exclude each other");
-    if (password)
-        mqtt.password = readString(*password, "password");
-    if (passwordFile)
-        mqtt.password = readSecretFile(*passwordFile, "password_file");
+    readSecret(table, "password", mqtt.password);
     if (const auto* node = table.get("client_id"))
         mqtt.clientId = readString(*node, "client_id");
     if (const auto* node = table.get("base_topic"))

@@ -197,20 +197,15 @@ std::string MatrixUnit::outputName(int output) const
     return output >= 1 && output <= client::kPortCount ? outputNames_[output - 1] : std::string();
 }
 
-void MatrixUnit::renameInput(int input, const std::string& name)
-{
-    if (input < 1 || input > client::kPortCount)
-        return;
-    inputNames_[input - 1] = name;
-    persist();
-    publish({{"type", "names"}, {"inputs", inputNames_}, {"outputs", outputNames_}});
-}
+void MatrixUnit::renameInput(int input, const std::string& name) { rename(inputNames_, input, name); }
 
-void MatrixUnit::renameOutput(int output, const std::string& name)
+void MatrixUnit::renameOutput(int output, const std::string& name) { rename(outputNames_, output, name); }
+
+void MatrixUnit::rename(PortNames& names, int port, const std::string& name)
 {
-    if (output < 1 || output > client::kPortCount)
+    if (port < 1 || port > client::kPortCount)
         return;
-    outputNames_[output - 1] = name;
+    names[port - 1] = name;
     persist();
     publish({{"type", "names"}, {"inputs", inputNames_}, {"outputs", outputNames_}});
 }

@@ -99,6 +99,8 @@ private:
     void publish(nlohmann::json event);
     void loadState();
     bool persist();
+    using PortNames = std::array<std::string, client::kPortCount>;
+    void rename(PortNames& names, int port, const std::string& name);
     void recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
                     std::function<void(client::Status, RouteRefusal)> done);
 
@@ -107,8 +109,8 @@ private:
     MatrixConfig config_;
     std::unique_ptr<client::MatrixClient> client_;
     StateStore* store_;
-    std::array<std::string, client::kPortCount> inputNames_;
-    std::array<std::string, client::kPortCount> outputNames_;
+    PortNames inputNames_;
+    PortNames outputNames_;
     std::array<LockOwner, client::kPortCount> locks_{};
     std::map<std::string, SceneRouting> scenes_;
     bool started_ = false;

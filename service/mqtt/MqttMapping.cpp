@@ -180,6 +180,15 @@ std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, con
         }
         add(discoveryTopic(id, component, object), payload, true);
     };
+    // An entity whose configuration is fixed but for the matrix it belongs to.
+    const auto fixedConfig = [&](const std::string& component, const std::string& object, const std::string& name,
+                                 const json& fields) {
+        config(component, object, [&]() -> std::optional<json> {
+            json c = discoveryConfig(*matrix, component, object, name);
+            c.update(fields);
+            return c;
+        });
+    };
     const client::MatrixState* state = matrix ? &matrix->state() : nullptr;
 
     for (int n = 1; n <= client::kPortCount; ++n) {
@@ -236,15 +245,12 @@ std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, con
     add(t + "scene/state", scenes, false);
     add(t + "version", version, false);
 
-    config("switch", "beep", [&]() -> std::optional<json> {
-        json c = discoveryConfig(*matrix, "switch", "beep", "Key beep");
-        c["state_topic"] = t + "beep/state";
-        c["command_topic"] = t + "beep/set";
-        c["payload_on"] = "ON";
-        c["payload_off"] = "OFF";
-        c["entity_category"] = "config";
-        return c;
-    });
+    fixedConfig("switch", "beep", "Key beep",
+                {{"state_topic", t + "beep/state"},
+                 {"command_topic", t + "beep/set"},
+                 {"payload_on", "ON"},
+                 {"payload_off", "OFF"},
+                 {"entity_category", "config"}});
     config("select", "scene", [&]() -> std::optional<json> {
         // A select needs at least one option; with no scenes it is withdrawn.
         const auto names = matrix->sceneNames();
@@ -256,21 +262,13 @@ std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, con
         c["icon"] = "mdi:palette";
         return c;
     });
-    config("button", "factory_reset", [&]() -> std::optional<json> {
-        json c = discoveryConfig(*matrix, "button", "factory_reset", "Factory reset");
-        c["command_topic"] = t + "factory_reset/press";
-        c["payload_press"] = "PRESS";
-        c["entity_category"] = "config";
-        c["enabled_by_default"] = false;
-        return c;
-    });
-    config("sensor", "firmware_version", [&]() -> std::optional<json> {
-        json c = discoveryConfig(*matrix, "sensor", "firmware_version", "Firmware version");
-        c["state_topic"] = t + "version";
-        c["entity_category"] = "diagnostic";
-        c["icon"] = "mdi:chip";
-        return c;
-    });
+    fixedConfig("button", "factory_reset", "Factory reset",
+                {{"command_topic", t + "factory_reset/press"},
+                 {"payload_press", "PRESS"},
+                 {"entity_category", "config"},
+                 {"enabled_by_default", false}});
+    fixedConfig("sensor", "firmware_version", "Firmware version",
+                {{"state_topic", t + "version"}, {"entity_category", "diagnostic"}, {"icon", "mdi:chip"}});
     return out;
 }
 

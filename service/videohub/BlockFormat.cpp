@@ -46,6 +46,15 @@ std::string block(const char* header, const std::string& lines) {
     return std::string(header) + "\n" + lines + "\n";
 }
 
+// A block of one line per port, `line(port)` for ports 0 and up.
+template <typename Line>
+std::string portsBlock(const char* header, Line line) {
+    std::string lines;
+    for (int port = 0; port < kPorts; ++port)
+        lines += line(port);
+    return block(header, lines);
+}
+
 }  // namespace
 
 std::string preambleBlock() {
@@ -66,31 +75,19 @@ std::string deviceBlock(const Backend& backend) {
 }
 
 std::string inputLabelsBlock(const Backend& backend) {
-    std::string lines;
-    for (int i = 0; i < kPorts; ++i)
-        lines += inputLabelLine(backend, i);
-    return block(header::kInputLabels, lines);
+    return portsBlock(header::kInputLabels, [&](int input) { return inputLabelLine(backend, input); });
 }
 
 std::string outputLabelsBlock(const Backend& backend) {
-    std::string lines;
-    for (int o = 0; o < kPorts; ++o)
-        lines += outputLabelLine(backend, o);
-    return block(header::kOutputLabels, lines);
+    return portsBlock(header::kOutputLabels, [&](int output) { return outputLabelLine(backend, output); });
 }
 
 std::string locksBlock(const Backend& backend, LockId viewer) {
-    std::string lines;
-    for (int o = 0; o < kPorts; ++o)
-        lines += lockLine(backend, viewer, o);
-    return block(header::kLocks, lines);
+    return portsBlock(header::kLocks, [&](int output) { return lockLine(backend, viewer, output); });
 }
 
 std::string routingBlock(const Backend& backend) {
-    std::string lines;
-    for (int o = 0; o < kPorts; ++o)
-        lines += routingLine(backend, o);
-    return block(header::kRouting, lines);
+    return portsBlock(header::kRouting, [&](int output) { return routingLine(backend, output); });
 }
 
 std::string endPreludeBlock() {

@@ -21,6 +21,21 @@
 
 namespace matrix::simapp {
 
+namespace {
+
+// Raw at the matrix's 19200 baud: no echo of the program's frames, no line
+// editing, no CR/LF games.
+void makeRaw(int fd)
+{
+    termios settings{};
+    ::tcgetattr(fd, &settings);
+    ::cfmakeraw(&settings);
+    ::cfsetspeed(&settings, B19200);
+    ::tcsetattr(fd, TCSANOW, &settings);
+}
+
+}  // namespace
+
 PtyFront::PtyFront(SimContext& context, std::string comDir, int comNumber, QObject* parent)
     : QObject(parent), context_(context), comNumber_(comNumber)
 {
@@ -69,13 +84,7 @@ bool PtyFront::plugIn(std::string* error)
         ::close(slave);
         return false;
     }
-    // Raw: no echo of the program's frames, no line editing, no CR/LF games.
-    termios settings{};
-    ::tcgetattr(slave, &settings);
-    ::cfmakeraw(&settings);
-    ::cfsetispeed(&settings, B19200);
-    ::cfsetospeed(&settings, B19200);
-    ::tcsetattr(slave, TCSANOW, &settings);
+    makeRaw(slave);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
