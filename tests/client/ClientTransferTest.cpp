@@ -88,8 +88,9 @@ TEST_P(TransferBothTransports, EdidOperationsSendTheirStepsAndTheMatrixTakesThem
         for (int i = 0; i < 4; ++i) {
             EXPECT_EQ(rig.device.edidStatus[i], c.codes[i]);
             const auto& known = rig.client->state().edidCode[i];
-            if (known)
+            if (known) {
                 EXPECT_EQ(*known, c.codes[i]) << "state model of IN" << i + 1;
+            }
         }
         EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
     }
@@ -153,8 +154,9 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
             continue;
         }
         EXPECT_EQ(out.result.status, c.status);
-        if (!c.message.empty())
+        if (!c.message.empty()) {
             EXPECT_EQ(out.result.message, c.message);
+        }
         const std::size_t opening = c.status != Status::BadInput && com() ? 1 : 0;
         EXPECT_EQ(rig.wire().size(), c.framesAfterOpening + opening);
     }
@@ -274,10 +276,12 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         EXPECT_EQ(run.lines.empty() ? std::string() : run.lines.back(), c.lastLine);
         EXPECT_FALSE(rig.client->firmwareRunning());
         EXPECT_EQ(rig.loop.runningTimerCount(), 0u);
-        if (c.status == Status::BadInput)
+        if (c.status == Status::BadInput) {
             EXPECT_TRUE(rig.wire().empty());
-        if (c.status == Status::Ok)
+        }
+        if (c.status == Status::Ok) {
             EXPECT_TRUE(holds(rig.device, 1, c.image, 2, c.image.size()));
+        }
         if (std::string(c.name) == "never reboots") {
             // Eight polls, 3 s apart, then the time-out 24 s after the final acknowledgement.
             const auto wire = rig.wire();

@@ -237,8 +237,9 @@ TEST(MainWindow, titleRowAndPageCommandButtonsHaveTheirLook)
         QApplication::sendEvent(button, &enter);
         ASSERT_TRUE(button->pointerOver());
         EXPECT_NE(corner(), kTitleBlue) << button->toolTip().toStdString() << ": the frame under the pointer";
-        if (button == w.closeButton())
+        if (button == w.closeButton()) {
             EXPECT_TRUE(w.grab(QRect(0, 0, w.width(), gui::MainWindow::kPageTopPx)).save(screenshotPath("title_row")));
+        }
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(button, &leave);
     }

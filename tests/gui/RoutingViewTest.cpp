@@ -70,8 +70,9 @@ TEST_P(RoutingViewTest, TabShowsTheMatrixRoutingAfterRefresh)
         const QRect r(w->mapTo(view, QPoint(0, 0)), w->size());
         EXPECT_TRUE(view->rect().contains(r)) << w->objectName().toStdString();
     }
-    if (GetParam() == Transport::Com)
+    if (GetParam() == Transport::Com) {
         EXPECT_FALSE(saveScreenshot(*gui.window, "routing_after_refresh").isEmpty());
+    }
 }
 
 TEST_P(RoutingViewTest, GridClickChangesDigitAndCheckedButton)

@@ -94,8 +94,9 @@ TEST(HubApi, LockedOutputRefusesEveryRouteToItAndSendsNothing)
         const HttpResponse response = rig.call(c.method, c.path, c.body);
         EXPECT_EQ(response.status, c.status) << c.path.front() << " " << response.body;
         EXPECT_EQ(rig.routeFrames() - before, c.status == 200 ? 1u : 0u) << c.path.front();
-        if (c.status == 423)
+        if (c.status == 423) {
             EXPECT_EQ(response.body, R"({"error":"Output is locked"})");
+        }
     }
     // Its owner may route; when its connection goes away the lock goes too.
     bool done = false;
