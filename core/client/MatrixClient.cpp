@@ -561,6 +561,105 @@ std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_
     return parts.empty() ? std::nullopt : std::optional(parts);
 }
 
+// The asks of one upgrade, part by part, and what they share: the image, the
+// bytes placed so far, the progress reporter, and the message line a failure
+// writes, which depends on the stage it stopped in.
+struct UpgradeAsks {
+    std::shared_ptr<std::vector<std::uint8_t>> image;
+    std::shared_ptr<std::int64_t> sent = std::make_shared<std::int64_t>(0);
+    std::function<void(const std::string&)> report;
+    std::shared_ptr<std::string> failLine = std::make_shared<std::string>();
+    std::vector<Ask> asks;
+
+    // The part's start request; part 1 also prepares the matrix, twice.
+    void addStart(const FirmwarePart& part)
+    {
+        const int sub = part.part;
+        const std::string name = part.name();
+        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaits,
+                  [sub](const CommandFrame& f) {
+                      return requests::isFirmwareStartAccept(f, sub) || requests::isFirmwareStartReject(f, sub);
+                  },
+                  {}};
+        start.refusal = [sub, name](const CommandFrame& f) {
+            // The window's own texts: a notice for part 1, a message box for part 2.
+            if (!requests::isFirmwareStartReject(f, sub))
+                return std::string();
+            return "Write to " + name + (sub == 1 ? " failed!" : " failed");
+        };
+        start.onSend = [report = report, name, failLine = failLine, sub] {
+            report("Upgrading " + name + "...");
+            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+        };
+        asks.push_back(std::move(start));
+        if (sub != 1)
+            return;
+        Ask wait;
+        wait.pauseMs = requests::kFirmwarePrepareDelayMs;
+        asks.push_back(std::move(wait));
+        asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits, requests::isFirmwarePrepareReply});
+        asks.push_back(
+            {requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits, requests::isFirmwarePrepareReply});
+    }
+
+    // Each block announced, then sent and acknowledged; a lost block or
+    // acknowledgement sends announce and block again.
+    void addBlocks(const FirmwarePart& part)
+    {
+        const int sub = part.part;
+        const std::string name = part.name();
+        const int last = part.blockTotal();
+        for (int index = 0; index <= last; ++index) {
+            const bool isLast = index == last;
+            const Bytes announceBytes = requests::firmwareAnnounce(sub, index, isLast);
+            const std::size_t from = part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
+            const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
+            Ask announce;
+            announce.step.bytes = announceBytes;
+            announce.pauseMs = index == 0 ? requests::kFirmwareFirstBlockDelayMs : requests::kFirmwareBlockDelayMs;
+            asks.push_back(std::move(announce));
+
+            Ask block{blockBytes, index == 0 ? requests::kFirmwareFirstBlockWaits : requests::kFirmwareBlockWaits,
+                      [sub, index, isLast](const CommandFrame& f) {
+                          return isLast ? requests::isFirmwareFinalAck(f, sub)
+                                        : requests::isFirmwareBlockAck(f, sub, index);
+                      },
+                      {}};
+            block.step.resendWrites = {announceBytes, blockBytes};
+            const std::int64_t placed = static_cast<std::int64_t>(
+                std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
+            const std::int64_t before = *sent;
+            block.onSend = [sent = sent, report = report, before, placed, failLine = failLine, name] {
+                *failLine = "Upgrading " + name + " failed";
+                *sent = before + placed;
+                report({});
+            };
+            asks.push_back(std::move(block));
+        }
+    }
+
+    // Polls the matrix through its reboot after the part.
+    void addReboot(const FirmwarePart& part)
+    {
+        const int sub = part.part;
+        const std::string name = part.name();
+        Ask reboot{requests::rebootPoll(), requests::kRebootPollWaits, requests::isRebootAnswer};
+        reboot.step.resends = requests::kRebootPollResends;
+        reboot.onSend = [report = report, sub, name, failLine = failLine] {
+            *failLine = "Write to " + name + " failed";
+            if (sub == 2)
+                report(name + " upgrading complete");
+            report("System rebooting,Please wait...");
+        };
+        reboot.take = [report = report, sub, name](const CommandFrame&) {
+            report("System reboot ok");
+            if (sub == 1)
+                report(name + " upgrading complete");
+        };
+        asks.push_back(std::move(reboot));
+    }
+};
+
 }  // namespace
 
 void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
@@ -582,94 +681,22 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     std::int64_t total = 0;
     for (const FirmwarePart& part : *parts)
         total += static_cast<std::int64_t>(part.length());
-    auto sent = std::make_shared<std::int64_t>(0);
+    UpgradeAsks plan;
+    plan.image = image;
     MatrixClient* self = this;
-    auto report = [self, sent, total](const std::string& line) {
+    plan.report = [self, sent = plan.sent, total](const std::string& line) {
         if (self->onFirmwareProgress)
             self->onFirmwareProgress(FirmwareProgress{*sent, total, line});
     };
-
-    // The message line a failure writes depends on the stage it stopped in.
-    auto failLine = std::make_shared<std::string>();
-    std::vector<Ask> asks;
     for (const FirmwarePart& part : *parts) {
-        const int sub = part.part;
-        const std::string name = part.name();
-        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaits,
-                  [sub](const CommandFrame& f) {
-                      return requests::isFirmwareStartAccept(f, sub) || requests::isFirmwareStartReject(f, sub);
-                  },
-                  {}};
-        start.refusal = [sub, name](const CommandFrame& f) {
-            // The window's own texts: a notice for part 1, a message box for part 2.
-            if (!requests::isFirmwareStartReject(f, sub))
-                return std::string();
-            return "Write to " + name + (sub == 1 ? " failed!" : " failed");
-        };
-        start.onSend = [report, name, failLine, sub] {
-            report("Upgrading " + name + "...");
-            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
-        };
-        asks.push_back(std::move(start));
-
-        if (sub == 1) {
-            Ask wait;
-            wait.pauseMs = requests::kFirmwarePrepareDelayMs;
-            asks.push_back(std::move(wait));
-            asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits,
-                            requests::isFirmwarePrepareReply});
-            asks.push_back({requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits,
-                            requests::isFirmwarePrepareReply});
-        }
-
-        const int last = part.blockTotal();
-        for (int index = 0; index <= last; ++index) {
-            const bool isLast = index == last;
-            const Bytes announceBytes = requests::firmwareAnnounce(sub, index, isLast);
-            const std::size_t from = part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
-            const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
-            Ask announce;
-            announce.step.bytes = announceBytes;
-            announce.pauseMs = index == 0 ? requests::kFirmwareFirstBlockDelayMs : requests::kFirmwareBlockDelayMs;
-            asks.push_back(std::move(announce));
-
-            Ask block{blockBytes, index == 0 ? requests::kFirmwareFirstBlockWaits : requests::kFirmwareBlockWaits,
-                      [sub, index, isLast](const CommandFrame& f) {
-                          return isLast ? requests::isFirmwareFinalAck(f, sub)
-                                        : requests::isFirmwareBlockAck(f, sub, index);
-                      },
-                      {}};
-            // A lost block or acknowledgement: announce and block again.
-            block.step.resendWrites = {announceBytes, blockBytes};
-            const std::int64_t placed = static_cast<std::int64_t>(
-                std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
-            const std::int64_t before = *sent;
-            block.onSend = [sent, report, before, placed, failLine, name] {
-                *failLine = "Upgrading " + name + " failed";
-                *sent = before + placed;
-                report({});
-            };
-            asks.push_back(std::move(block));
-        }
-        *sent += static_cast<std::int64_t>(part.length());
-
-        Ask reboot{requests::rebootPoll(), requests::kRebootPollWaits, requests::isRebootAnswer};
-        reboot.step.resends = requests::kRebootPollResends;
-        reboot.onSend = [report, sub, name, failLine] {
-            *failLine = "Write to " + name + " failed";
-            if (sub == 2)
-                report(name + " upgrading complete");
-            report("System rebooting,Please wait...");
-        };
-        reboot.take = [report, sub, name](const CommandFrame&) {
-            report("System reboot ok");
-            if (sub == 1)
-                report(name + " upgrading complete");
-        };
-        asks.push_back(std::move(reboot));
+        plan.addStart(part);
+        plan.addBlocks(part);
+        *plan.sent += static_cast<std::int64_t>(part.length());
+        plan.addReboot(part);
     }
-    *sent = 0;
-    auto ended = [done = std::move(done), report, failLine](const Result<Nothing>& result) {
+    *plan.sent = 0;
+    auto report = plan.report;
+    auto ended = [done = std::move(done), report, failLine = plan.failLine](const Result<Nothing>& result) {
         if (result.status == Status::Rejected)
             report(result.message);
         else if (result.status == Status::TimeOut)
@@ -677,7 +704,7 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         if (done)
             done(result);
     };
-    impl_->chain<Nothing>(std::move(ended), std::make_shared<Nothing>(), std::move(asks),
+    impl_->chain<Nothing>(std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
                           [report] { report("Firmware upgrade Successfully"); }, true);
 }
 
