@@ -2,6 +2,7 @@
 #include "sim/app/PtyFront.h"
 
 #include "core/transport/ComPorts.h"
+#include "platform/RawTty.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -16,25 +17,9 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace matrix::simapp {
-
-namespace {
-
-// Raw at the matrix's 19200 baud: no echo of the program's frames, no line
-// editing, no CR/LF games.
-void makeRaw(int fd)
-{
-    termios settings{};
-    ::tcgetattr(fd, &settings);
-    ::cfmakeraw(&settings);
-    ::cfsetspeed(&settings, B19200);
-    ::tcsetattr(fd, TCSANOW, &settings);
-}
-
-}  // namespace
 
 PtyFront::PtyFront(SimContext& context, std::string comDir, int comNumber, QObject* parent)
     : QObject(parent), context_(context), comNumber_(comNumber)
@@ -84,7 +69,7 @@ bool PtyFront::plugIn(std::string* error)
         ::close(slave);
         return false;
     }
-    makeRaw(slave);
+    makeRawTty(slave, B19200);  // Raw at the matrix's 19200 baud.
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/integration/PtyLine.h"
 
+#include "platform/RawTty.h"
+
 #include <climits>
 
 #include <fcntl.h>
@@ -8,24 +10,9 @@
 #include <pty.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace matrix::testing {
-
-namespace {
-
-// Raw, at a neutral 9600 baud so that a test sees what the port changed.
-void makeRaw(int fd)
-{
-    termios raw{};
-    ::tcgetattr(fd, &raw);
-    ::cfmakeraw(&raw);
-    ::cfsetspeed(&raw, B9600);
-    ::tcsetattr(fd, TCSANOW, &raw);
-}
-
-}  // namespace
 
 PtyLine::PtyLine(const std::string& comDir, int comNumber)
 {
@@ -43,7 +30,7 @@ PtyLine::PtyLine(const std::string& comDir, int comNumber)
         giveUp();
         return;
     }
-    makeRaw(slave);
+    makeRawTty(slave, B9600);  // Raw, at a neutral 9600 baud so that a test sees what the port changed.
     // The test keeps a descriptor of the far end too, to look at its input
     // queue; it never reads from it.
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
