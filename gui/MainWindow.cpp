@@ -10,14 +10,12 @@
 #include "gui/skin/ImageButton.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRegion>
 #include <QScreen>
 #include <QShortcut>
-#include <QWindow>
 
 namespace matrix::gui {
 
@@ -30,11 +28,6 @@ const QColor kTitleText(255, 255, 251);
 const QColor kFrameGray(160, 160, 160);
 constexpr int kLogoSizePx = 20;
 constexpr int kTitleIconSizePx = 20;
-
-bool isSwallowedKey(int key)
-{
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
-}
 
 }  // namespace
 
@@ -234,19 +227,13 @@ void MainWindow::mousePressEvent(QMouseEvent* event)
         }
     }
     // Any free spot moves the window.
-    if (windowHandle() && windowHandle()->startSystemMove()) {
-        event->accept();
-        return;
-    }
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    drag_.press(*event);
     event->accept();
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent* event)
 {
-    if (dragging_ && (event->buttons() & Qt::LeftButton)) {
-        move(event->globalPosition().toPoint() - dragOffset_);
+    if (drag_.follow(*event)) {
         event->accept();
         return;
     }
@@ -255,20 +242,16 @@ void MainWindow::mouseMoveEvent(QMouseEvent* event)
 
 void MainWindow::mouseReleaseEvent(QMouseEvent* event)
 {
-    dragging_ = false;
+    drag_.release();
     QWidget::mouseReleaseEvent(event);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
-        event->type() == QEvent::ShortcutOverride) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (isSwallowedKey(key->key()) && widget && (widget == this || isAncestorOf(widget))) {
-            event->accept();
-            return true;
-        }
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (isSwallowedKeyEvent(*event) && widget && (widget == this || isAncestorOf(widget))) {
+        event->accept();
+        return true;
     }
     return QWidget::eventFilter(watched, event);
 }

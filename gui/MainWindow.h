@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/app/Shell.h"
+#include "gui/skin/WindowDrag.h"
 
 #include <QPoint>
 #include <QSize>
@@ -86,8 +87,7 @@ private:
     NetworkConfigDialog* networkConfigDialog_ = nullptr;
     TrafficView* trafficView_ = nullptr;
     // Fallback drag for platforms without a system move.
-    bool dragging_ = false;
-    QPoint dragOffset_;
+    WindowDrag drag_{*this};
 };
 
 }  // namespace matrix::gui

@@ -7,7 +7,6 @@
 
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -17,7 +16,6 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
-#include <QWindow>
 
 namespace matrix::gui {
 
@@ -30,11 +28,6 @@ constexpr int kTitleHeightPx = 30;
 constexpr int kCloseButtonWidthPx = 30;
 constexpr int kCloseIconSizePx = 16;
 constexpr int kFieldWidthPx = 38;
-
-bool isSwallowedKey(int key)
-{
-    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape || key == Qt::Key_Space;
-}
 
 }  // namespace
 
@@ -222,33 +215,23 @@ void NetworkConfigDialog::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
-    dragging_ = true;
-    dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+    drag_.press(*event);
 }
 
-void NetworkConfigDialog::mouseMoveEvent(QMouseEvent* event)
-{
-    if (dragging_ && (event->buttons() & Qt::LeftButton))
-        move(event->globalPosition().toPoint() - dragOffset_);
-}
+void NetworkConfigDialog::mouseMoveEvent(QMouseEvent* event) { drag_.follow(*event); }
 
 void NetworkConfigDialog::mouseReleaseEvent(QMouseEvent* event)
 {
-    dragging_ = false;
+    drag_.release();
     QWidget::mouseReleaseEvent(event);
 }
 
 bool NetworkConfigDialog::eventFilter(QObject* watched, QEvent* event)
 {
     // As everywhere in the program, Enter, Escape and Space do nothing.
-    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease ||
-        event->type() == QEvent::ShortcutOverride) {
-        if (isSwallowedKey(static_cast<QKeyEvent*>(event)->key())) {
-            event->accept();
-            return true;
-        }
+    if (isSwallowedKeyEvent(*event)) {
+        event->accept();
+        return true;
     }
     // A press on a label or the group box's free area drags like the dialog.
     if (event->type() == QEvent::MouseButtonPress &&
@@ -260,12 +243,12 @@ bool NetworkConfigDialog::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
     }
-    if (event->type() == QEvent::MouseMove && dragging_) {
+    if (event->type() == QEvent::MouseMove && drag_.dragging()) {
         mouseMoveEvent(static_cast<QMouseEvent*>(event));
         return true;
     }
-    if (event->type() == QEvent::MouseButtonRelease && dragging_) {
-        dragging_ = false;
+    if (event->type() == QEvent::MouseButtonRelease && drag_.dragging()) {
+        drag_.release();
         return false;
     }
     return QWidget::eventFilter(watched, event);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <QPoint>
+#include "gui/skin/WindowDrag.h"
+
 #include <QWidget>
 
 #include <array>
@@ -62,8 +63,7 @@ private:
     std::array<QLineEdit*, 6> mac_{};
     QPushButton* ok_ = nullptr;
     QPushButton* cancel_ = nullptr;
-    bool dragging_ = false;
-    QPoint dragOffset_;
+    WindowDrag drag_{*this};
 };
 
 }  // namespace matrix::gui
