@@ -339,7 +339,8 @@ std::optional<std::string> readArguments(const CommandInfo& info, const std::vec
         if (auto e = positionals())
             return e;
         // The last of a repeated option counts.
-        for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile}, std::pair{&options.slaveFile, &inv.slaveFile},
+        for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile},
+                                    std::pair{&options.slaveFile, &inv.slaveFile},
                                     std::pair{&options.irFile, &inv.irFile},
                                     std::pair{&options.panelFile, &inv.panelFile}})
             if (!values->empty())

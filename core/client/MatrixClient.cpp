@@ -597,9 +597,9 @@ struct UpgradeAsks {
         Ask wait;
         wait.pauseMs = requests::kFirmwarePrepareDelayMs;
         asks.push_back(std::move(wait));
-        asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits, requests::isFirmwarePrepareReply});
-        asks.push_back(
-            {requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits, requests::isFirmwarePrepareReply});
+        using requests::isFirmwarePrepareReply;
+        asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits, isFirmwarePrepareReply});
+        asks.push_back({requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits, isFirmwarePrepareReply});
     }
 
     // Each block announced, then sent and acknowledged; a lost block or
@@ -612,7 +612,8 @@ struct UpgradeAsks {
         for (int index = 0; index <= last; ++index) {
             const bool isLast = index == last;
             const Bytes announceBytes = requests::firmwareAnnounce(sub, index, isLast);
-            const std::size_t from = part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
+            const std::size_t from =
+                part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
             const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
             Ask announce;
             announce.step.bytes = announceBytes;

@@ -31,7 +31,9 @@ class SerialChannel;
 class EdidPage : public Page, public StreamSocketOwner {
 public:
     // Operations as edidOperation holds them.
-    enum Operation : int { kOpSetMode = 1, kOpCopy = 2, kOpDownload = 3, kOpRefresh = 4, kOpStatusQuery = 5, kOpNone = 100 };
+    enum Operation : int {
+        kOpSetMode = 1, kOpCopy = 2, kOpDownload = 3, kOpRefresh = 4, kOpStatusQuery = 5, kOpNone = 100
+    };
 
     // Timer ids as the page's behaviour names them; first ids retry once,
     // the next id gives up.
