@@ -70,9 +70,9 @@ public:
 // animation (timer 1) and time-out (timer 3, then timer 4 closes it).
 class ConfigStatusPopup : public PopupModel {
 public:
-    static constexpr TimerSpec kAnimation{1, 500};
-    static constexpr TimerSpec kTimeout{3, 10000};
-    static constexpr TimerSpec kClose{4, 2000};
+    static constexpr TimerPeriod kAnimation{1, 500};
+    static constexpr TimerPeriod kTimeout{3, 10000};
+    static constexpr TimerPeriod kClose{4, 2000};
 
     ConfigStatusPopup(EventLoop& loop, LinkState& link);
 

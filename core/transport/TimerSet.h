@@ -9,7 +9,7 @@
 namespace matrix {
 
 // A timer id together with the period it always runs at.
-struct TimerSpec {
+struct TimerPeriod {
     int id;
     int periodMs;
 };
@@ -28,7 +28,7 @@ public:
 
     void start(int id, int periodMs);
     void start(int id, int periodMs, std::function<void()> onFire);
-    void start(TimerSpec timer) { start(timer.id, timer.periodMs); }
+    void start(TimerPeriod timer) { start(timer.id, timer.periodMs); }
     void kill(int id);
     void killRange(int firstId, int lastId);
     bool isRunning(int id) const;

@@ -29,9 +29,9 @@ namespace matrix {
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
     // Timer ids and periods of the page.
-    static constexpr TimerSpec kPrepareDelay{1, 200};
-    static constexpr TimerSpec kFirstBlock{2, 200};
-    static constexpr TimerSpec kNextBlock{3, 100};
+    static constexpr TimerPeriod kPrepareDelay{1, 200};
+    static constexpr TimerPeriod kFirstBlock{2, 200};
+    static constexpr TimerPeriod kNextBlock{3, 100};
     static constexpr int kRebootPollFirstTimer = 4;
     static constexpr int kRebootPollLastTimer = 11;
     static constexpr int kRebootPollMs = 3000;
