@@ -17,7 +17,6 @@ void installGeneralCommands(MatrixResponder& responder)
     MatrixDevice& device = responder.device();
 
     responder.onCommand(p::kStatusCommand, [&responder, &device](const CommandFrame& f) {
-        const int port = f.p1();
         switch (f.subCommand()) {
         case p::kDeviceTypeSub:
             responder.replyFrame(p::deviceTypeReply(device.deviceType));
@@ -27,14 +26,6 @@ void installGeneralCommands(MatrixResponder& responder)
             break;
         case p::kVersionSub:
             responder.replyFrame(p::versionReply(device.versionMajor, device.versionMinor));
-            break;
-        case p::kInputCableSub:
-            if (validPort(port))
-                responder.replyFrame(p::cableReply(false, port, device.inputCable[port - 1]));
-            break;
-        case p::kOutputCableSub:
-            if (validPort(port))
-                responder.replyFrame(p::cableReply(true, port, device.outputCable[port - 1]));
             break;
         case p::kIrStateSub:
             responder.replyFrame(p::irStateReply(device.irOn));
@@ -46,6 +37,11 @@ void installGeneralCommands(MatrixResponder& responder)
             break;
         }
     });
+
+    responder.onPortQuery(p::kStatusCommand, p::kInputCableSub,
+                          [&device](int input) { return p::cableReply(false, input, device.inputCable[input - 1]); });
+    responder.onPortQuery(p::kStatusCommand, p::kOutputCableSub,
+                          [&device](int output) { return p::cableReply(true, output, device.outputCable[output - 1]); });
 
     // Route input p1 to output p3; acknowledged with p1 = 0, p3 = output.
     responder.onCommand(p::kRoutingCommand, [&responder, &device](const CommandFrame& f) {
