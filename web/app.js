@@ -807,17 +807,28 @@ function handleEvent(event) {
     case 'standby':
       showStandby();
       break;
-    case 'firmware': {
-      const node = $('firmware');
-      const finished = event.total > 0 && event.done >= event.total;
-      node.textContent = finished ? 'Firmware update finished.'
-        : 'Firmware update: ' + event.done + ' of ' + event.total + ' blocks sent.';
-      node.hidden = false;
+    case 'firmware':
+      showFirmware(event);
       break;
-    }
     default:
       break;
   }
+}
+
+// The last event says how it ended; every event carries how far it got.
+function firmwareText(event) {
+  const sent = Number.isFinite(event.done) && Number.isFinite(event.total)
+    ? ' (' + event.done + ' of ' + event.total + ' blocks sent)' : '';
+  if (event.state === 'failed') return 'Firmware update failed: ' + (event.error || 'unknown error') + sent + '.';
+  if (event.state === 'done') return 'Firmware update finished' + sent + '.';
+  if (!sent) return 'Firmware update running.';
+  return 'Firmware update: ' + event.done + ' of ' + event.total + ' blocks sent.';
+}
+
+function showFirmware(event) {
+  const node = $('firmware');
+  node.textContent = firmwareText(event);
+  node.hidden = false;
 }
 
 // ---- Start ---------------------------------------------------------------

@@ -3,16 +3,16 @@
 
 #include "service/http/HttpTypes.h"
 
-#include <set>
 #include <string>
 
 namespace matrix::service {
 
 class Hub;
 
-// The JSON API under /api/v1, on the loop thread. A request is checked
-// whole before anything goes to the matrix, so a refused one sends nothing;
-// `reply` is called exactly once, after the matrix acknowledged when it had to.
+// The JSON API under /api/v1, on the loop thread: the HTTP front-end of the
+// hub. It reads the request and asks the hub's unit, which checks the rules;
+// a refused request sends nothing. `reply` is called exactly once, after the
+// matrix acknowledged when it had to. One handler function per operation.
 class Api {
 public:
     explicit Api(Hub& hub) : hub_(hub) {}
@@ -20,7 +20,6 @@ public:
 
 private:
     Hub& hub_;
-    std::set<std::string> firmwareActive_;  // matrices whose upgrade has not ended yet
 };
 
 }  // namespace matrix::service

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/http/HttpServer.h"
 
+#include "service/hub/EventJson.h"
+
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 
@@ -122,7 +124,10 @@ HttpServer::~HttpServer() { stop(); }
 
 bool HttpServer::start(std::string* error)
 {
-    subscription_ = hub_.subscribe([this](const nlohmann::json& event) { events_.publish(event.dump()); });
+    subscription_ = hub_.subscribe([this](const HubEvent& event) {
+        if (const nlohmann::json json = eventJson(event); !json.is_null())
+            events_.publish(json.dump());
+    });
 
     const std::string ports = options_.host + ":" + std::to_string(options_.port);
     const std::string threads = std::to_string(options_.threads);

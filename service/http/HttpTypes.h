@@ -14,6 +14,7 @@ struct HttpRequest {
     std::vector<std::string> segments;  // the path split at '/', decoded, without the empty first one
     std::string contentType;
     std::string body;
+    std::string peer;  // "address:port" of the client, for the hub's Caller
 };
 
 struct HttpResponse {

@@ -3,9 +3,12 @@
 
 #include "core/transport/ComPorts.h"
 #include "core/transport/Ipv4.h"
+#include "service/hub/Names.h"
 
 #include <toml++/toml.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -172,6 +175,8 @@ void readNames(const toml::node& node, const std::string& key, std::array<std::s
         const std::string name = readString((*array)[i], key);
         if (trimmed(name).empty())
             fail((*array)[i], key + " must not hold an empty name");
+        if (const std::string problem = nameProblem(name); !problem.empty())
+            fail((*array)[i], key + ": '" + name + "': " + problem);
         if (!seen.insert(name).second)
             fail((*array)[i], key + " names '" + name + "' twice");
         names[i] = name;
@@ -182,7 +187,7 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen"});
+                       "videohub_listen", "videohub_unique_id"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -227,6 +232,14 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
     matrix.videohubListen = http.host;
     if (const auto* node = table.get("videohub_listen"))
         matrix.videohubListen = readAddress(*node, "videohub_listen");
+    if (const auto* node = table.get("videohub_unique_id")) {
+        matrix.videohubUniqueId = readString(*node, "videohub_unique_id");
+        const bool hex12 = matrix.videohubUniqueId.size() == 12 &&
+                           std::all_of(matrix.videohubUniqueId.begin(), matrix.videohubUniqueId.end(),
+                                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+        if (!hex12)
+            fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
+    }
     return matrix;
 }
 
@@ -272,10 +285,27 @@ Config readConfig(const toml::table& root, const std::string& path)
             fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
         config.matrices.push_back(std::move(matrix));
     }
+    for (MatrixConfig& matrix : config.matrices)
+        if (matrix.videohubUniqueId.empty())
+            matrix.videohubUniqueId = derivedUniqueId(config.mqtt ? config.mqtt->clientId : "matrixd", matrix.id);
     return config;
 }
 
 }  // namespace
+
+std::string derivedUniqueId(const std::string& instance, const std::string& matrixId)
+{
+    // FNV-1a over "instance/id": the same on every start, different per
+    // matrix and per matrixd on one network.
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : instance + "/" + matrixId) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    char text[13];
+    std::snprintf(text, sizeof text, "%012llX", static_cast<unsigned long long>(hash & 0xFFFFFFFFFFFFULL));
+    return text;
+}
 
 bool isLoopbackHost(const std::string& dottedIpv4)
 {

@@ -42,6 +42,9 @@ struct MatrixConfig {
     std::array<std::string, client::kPortCount> outputs;
     std::optional<int> videohubPort;
     std::string videohubListen;  // defaults to the HTTP host
+    // The Videohub device's "Unique ID:" (12 upper-case hex digits): given,
+    // or derived from the MQTT client id and the matrix id.
+    std::string videohubUniqueId;
 };
 
 struct Config {
@@ -63,5 +66,8 @@ ConfigResult loadConfig(const std::string& path);
 ConfigResult parseConfig(const std::string& text, const std::string& path);
 
 bool isLoopbackHost(const std::string& dottedIpv4);
+
+// 12 upper-case hex digits, stable for (instance, matrix id).
+std::string derivedUniqueId(const std::string& instance, const std::string& matrixId);
 
 }  // namespace matrix::service

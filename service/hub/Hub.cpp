@@ -56,7 +56,7 @@ void Hub::unsubscribe(int subscription) { listeners_.erase(subscription); }
 
 LockOwner Hub::newLockOwner() { return nextLockOwner_++; }
 
-void Hub::publish(const nlohmann::json& event)
+void Hub::publish(const HubEvent& event)
 {
     // A listener may subscribe or unsubscribe while it is called: walk by id.
     int next = 0;

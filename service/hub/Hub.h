@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "service/hub/HubEvent.h"
 #include "service/hub/MatrixUnit.h"
 
 #include <nlohmann/json.hpp>
@@ -13,19 +14,21 @@
 
 namespace matrix::service {
 
-// All configured matrices and the one event bus the front-ends listen on.
-// Events are the JSON objects of the HTTP event stream, e.g.
-//   {"type":"routing","matrix":"hall","output":2,"input":3}
-//   {"type":"link","matrix":"hall","link":"up"}
-//   {"type":"cable","matrix":"hall","port":"input","number":1,"cable":true}
-//   {"type":"beep","matrix":"hall","on":true}
-//   {"type":"edid","matrix":"hall","input":1,"code":3,"text":"..."}
-//   {"type":"firmware","matrix":"hall","done":n,"total":m}
-//   {"type":"names",...} {"type":"scenes",...} {"type":"lock",...} {"type":"standby",...}
-// Every front-end (HTTP/SSE, MQTT, Videohub) is an adapter over this.
+// All configured matrices and the one event bus the front-ends listen on:
+// the one surface every front-end uses.
+//
+// A front-end plugs in by
+// - subscribing to the typed events (HubEvent.h) and writing each in its own
+//   wire form (SSE JSON through eventJson, MQTT topics, Videohub blocks);
+// - finding the matrix (find) and asking for operations on its MatrixUnit
+//   with a Caller that says who asks (its name, the peer, its lock id from
+//   newLockOwner when it holds locks);
+// - mapping each Outcome to its own reply (httpStatus, NAK, refusalCode,
+//   Outcome::text for a log line).
+// Front-ends never talk to each other and keep no copy of a matrix's state.
 class Hub {
 public:
-    using Listener = std::function<void(const nlohmann::json& event)>;
+    using Listener = std::function<void(const HubEvent& event)>;
 
     Hub() = default;
     ~Hub();
@@ -47,7 +50,7 @@ public:
     LockOwner newLockOwner();
 
     // Hands the event to every listener (units call this).
-    void publish(const nlohmann::json& event);
+    void publish(const HubEvent& event);
 
 private:
     std::vector<std::unique_ptr<MatrixUnit>> units_;

@@ -67,13 +67,11 @@ MatrixUnit::MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config,
     client_->onChange = [this](const client::StateChange& change) { onClientChange(change); };
     client_->onStandby = [this] {
         logLine(id() + ": matrix is in standby");
-        publish({{"type", "standby"}});
+        publish(StandbySeen{id()});
     };
     client_->onFirmwareProgress = [this](const client::FirmwareProgress& progress) {
-        Json event{{"type", "firmware"}, {"done", progress.done}, {"total", progress.total}};
-        if (!progress.line.empty())
-            event["line"] = progress.line;
-        publish(std::move(event));
+        lastProgress_ = progress;
+        publish(FirmwareProgress{id(), progress.done, progress.total, progress.line});
     };
     client_->onTraffic = [this](bool sent, const std::vector<std::uint8_t>& bytes) {
         if (verbose())
@@ -121,11 +119,7 @@ const std::string& MatrixUnit::name() const { return config_.name; }
 client::MatrixClient& MatrixUnit::client() { return *client_; }
 const client::MatrixState& MatrixUnit::state() const { return client_->state(); }
 
-void MatrixUnit::publish(Json event)
-{
-    event["matrix"] = id();
-    hub_.publish(event);
-}
+void MatrixUnit::publish(HubEvent event) { hub_.publish(event); }
 
 void MatrixUnit::onClientChange(const client::StateChange& change)
 {
@@ -135,45 +129,49 @@ void MatrixUnit::onClientChange(const client::StateChange& change)
     switch (change.kind) {
     case Kind::Link:
         logLine(id() + ": link " + (s.linkUp ? "up" : "down"));
-        publish({{"type", "link"}, {"link", s.linkUp ? "up" : "down"}});
+        ready_ = false;
+        publish(LinkChanged{id(), s.linkUp});
         if (s.linkUp)
             onLinkUp();
         break;
     case Kind::Info:
-        publish({{"type", "info"},
-              {"model", s.info ? Json(s.info->model()) : Json(nullptr)},
-              {"version", s.info ? Json(s.info->version()) : Json(nullptr)}});
+        publish(InfoChanged{id(), s.info ? std::optional(s.info->model()) : std::nullopt,
+                            s.info ? std::optional(s.info->version()) : std::nullopt});
         break;
     case Kind::Routing:
         if (n >= 1 && n <= client::kPortCount)
-            publish({{"type", "routing"}, {"output", n}, {"input", orNull(s.routing[n - 1])}});
+            publish(RoutingChanged{id(), n, s.routing[n - 1]});
         break;
     case Kind::InputCable:
     case Kind::OutputCable: {
         if (n < 1 || n > client::kPortCount)
             break;
         const bool input = change.kind == Kind::InputCable;
-        publish({{"type", "cable"},
-              {"port", input ? "input" : "output"},
-              {"number", n},
-              {"cable", orNull(input ? s.inputCable[n - 1] : s.outputCable[n - 1])}});
+        publish(CableChanged{id(), input ? PortSide::Input : PortSide::Output, n,
+                             input ? s.inputCable[n - 1] : s.outputCable[n - 1]});
         break;
     }
     case Kind::Beep:
-        publish({{"type", "beep"}, {"on", orNull(s.beepOn)}});
+        publish(BeepChanged{id(), s.beepOn});
         break;
     case Kind::Edid:
         if (n >= 1 && n <= client::kPortCount && s.edidCode[n - 1])
-            publish({{"type", "edid"},
-                  {"input", n},
-                  {"code", *s.edidCode[n - 1]},
-                  {"text", edid::statusText(static_cast<std::int8_t>(*s.edidCode[n - 1]))}});
+            publish(EdidChanged{id(), n, *s.edidCode[n - 1],
+                                edid::statusText(static_cast<std::int8_t>(*s.edidCode[n - 1]))});
         break;
     }
 }
 
 void MatrixUnit::onLinkUp()
 {
+    // Routing first: front-ends that show a whole dump (Videohub) wait for
+    // MatrixReady, so that they never show the routing from before an outage.
+    client_->readRouting([this](const client::Result<client::Routing>& result) {
+        if (result.status == client::Status::LinkDown || !client_->linkUp() || ready_)
+            return;
+        ready_ = true;
+        publish(MatrixReady{id()});
+    });
     // The client reads info, routing, cables and beep again itself; the
     // EDID status is the service's own addition to what it shows.
     client_->readEdidStatus([](const auto&) {});
@@ -197,24 +195,13 @@ std::string MatrixUnit::outputName(int output) const
     return output >= 1 && output <= client::kPortCount ? outputNames_[output - 1] : std::string();
 }
 
-void MatrixUnit::renameInput(int input, const std::string& name) { rename(inputNames_, input, name); }
-
-void MatrixUnit::renameOutput(int output, const std::string& name) { rename(outputNames_, output, name); }
-
-void MatrixUnit::rename(PortNames& names, int port, const std::string& name)
-{
-    if (port < 1 || port > client::kPortCount)
-        return;
-    names[port - 1] = name;
-    persist();
-    publish({{"type", "names"}, {"inputs", inputNames_}, {"outputs", outputNames_}});
-}
-
 std::optional<int> MatrixUnit::findInput(std::string_view text) const
 {
+    if (const auto named = findName(text, inputNames_))
+        return named;
     if (text.size() == 1 && text[0] >= '1' && text[0] < '1' + client::kPortCount)
         return text[0] - '0';
-    return findName(text, inputNames_);
+    return std::nullopt;
 }
 
 std::optional<int> MatrixUnit::findOutput(std::string_view text) const
@@ -229,15 +216,190 @@ std::optional<int> MatrixUnit::findOutput(std::string_view text) const
     return findName(text, outputNames_);
 }
 
-void MatrixUnit::route(int output, int input, LockOwner who, std::function<void(client::Status, RouteRefusal)> done)
+bool MatrixUnit::firmwareRunning() const { return firmwareActive_ || client_->firmwareRunning(); }
+
+Outcome MatrixUnit::readiness() const
 {
-    if (output >= 1 && output <= client::kPortCount && locks_[output - 1] != 0 && locks_[output - 1] != who) {
-        done(client::Status::Rejected, RouteRefusal::Locked);
+    if (firmwareRunning())
+        return Outcome::refused(Refusal::FirmwareRunning);
+    if (!client_->linkUp())
+        return Outcome::refused(Refusal::LinkDown);
+    return Outcome::done();
+}
+
+bool MatrixUnit::lockedFor(const Caller& caller, int output) const
+{
+    const LockOwner owner = lockOwner(output);
+    return owner != 0 && owner != caller.lockOwner;
+}
+
+Outcome MatrixUnit::route(const Caller& caller, int output, int input, Done done)
+{
+    return routeSteps(caller, {{output, input}}, std::move(done));
+}
+
+Outcome MatrixUnit::routeSteps(const Caller& caller, std::vector<Route> steps, Done done,
+                               std::function<void(int output, const Outcome&)> each)
+{
+    for (const Route& r : steps) {
+        if (r.output < 1 || r.output > client::kPortCount || r.input < 1 || r.input > client::kPortCount)
+            return Outcome::refused(Refusal::NotFound, "no such port");
+        if (lockedFor(caller, r.output))
+            return Outcome::refused(Refusal::Locked);
+    }
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    step(caller, std::make_shared<std::vector<Route>>(std::move(steps)), 0, std::move(done), std::move(each));
+    return Outcome::done();
+}
+
+void MatrixUnit::step(const Caller& caller, std::shared_ptr<std::vector<Route>> steps, std::size_t next, Done done,
+                      std::function<void(int output, const Outcome&)> each)
+{
+    if (next >= steps->size()) {
+        if (done)
+            done(Outcome::done());
         return;
     }
-    client_->route(output, input, [done = std::move(done)](const client::Result<client::Nothing>& result) {
-        done(result.status, RouteRefusal::None);
+    const Route r = (*steps)[next];
+    // A lock taken while the earlier steps ran holds too.
+    if (lockedFor(caller, r.output)) {
+        const Outcome locked = Outcome::refused(Refusal::Locked);
+        for (std::size_t i = next; each && i < steps->size(); ++i)
+            each((*steps)[i].output, locked);
+        if (done)
+            done(locked);
+        return;
+    }
+    client_->route(r.output, r.input, [this, caller, steps, next, done = std::move(done),
+                                       each = std::move(each)](const client::Result<client::Nothing>& result) mutable {
+        const Outcome outcome = outcomeOf(result.status, result.message);
+        if (!outcome.ok()) {
+            for (std::size_t i = next; each && i < steps->size(); ++i)
+                each((*steps)[i].output, outcome);
+            if (done)
+                done(outcome);
+            return;
+        }
+        if (each)
+            each((*steps)[next].output, outcome);
+        step(caller, steps, next + 1, std::move(done), std::move(each));
     });
+}
+
+Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, Done done)
+{
+    const auto routing = scene(name);
+    if (!routing)
+        return Outcome::refused(Refusal::NotFound, "unknown scene '" + name + "'");
+    std::vector<Route> steps;
+    for (int output = 1; output <= client::kPortCount; ++output)
+        if ((*routing)[output - 1] != 0)
+            steps.push_back({output, (*routing)[output - 1]});
+    return routeSteps(caller, std::move(steps), std::move(done));
+}
+
+namespace {
+
+// A client completion that reports an Outcome.
+template <typename T>
+std::function<void(const client::Result<T>&)> reporting(MatrixUnit::Done done)
+{
+    return [done = std::move(done)](const client::Result<T>& result) {
+        if (done)
+            done(outcomeOf(result.status, result.message));
+    };
+}
+
+}  // namespace
+
+Outcome MatrixUnit::setBeep(const Caller&, bool on, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->setBeep(on, reporting<client::Nothing>(std::move(done)));
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::factoryReset(const Caller&, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->factoryReset(reporting<client::Nothing>(std::move(done)));
+    return Outcome::done();
+}
+
+MatrixUnit::Done MatrixUnit::edidDone(Done done)
+{
+    return [this, done = std::move(done)](const Outcome& outcome) {
+        if (!outcome.ok()) {
+            if (done)
+                done(outcome);
+            return;
+        }
+        client_->readEdidStatus([done](const client::Result<client::EdidCodes>&) {
+            if (done)
+                done(Outcome::done());
+        });
+    };
+}
+
+Outcome MatrixUnit::setEdidMode(const Caller&, int modeRow, int target, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->setEdidMode(modeRow, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::copyEdid(const Caller&, int fromOutput, int target, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->copyEdid(fromOutput, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::uploadEdid(const Caller&, const std::vector<std::uint8_t>& file, int target, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->uploadEdid(file, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::upgradeFirmware(const Caller&, const std::vector<std::uint8_t>& container, Done done)
+{
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    // Until the client ends it, a second upload is refused.
+    firmwareActive_ = true;
+    lastProgress_ = {};
+    client_->upgradeFirmware(container, [this, done = std::move(done)](const client::Result<client::Nothing>& result) {
+        firmwareActive_ = false;
+        const Outcome outcome = outcomeOf(result.status, result.message);
+        publish(FirmwareFinished{id(), outcome.ok(), outcome.ok() ? std::string() : outcome.text(),
+                                 lastProgress_.done, lastProgress_.total});
+        if (done)
+            done(outcome);
+    });
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::rename(const Caller&, PortSide side, const std::vector<Rename>& renames)
+{
+    const bool input = side == PortSide::Input;
+    PortNames& names = input ? inputNames_ : outputNames_;
+    if (Outcome checked = checkRenames(names, renames, input ? "input" : "output"); !checked.ok())
+        return checked;
+    const PortNames before = names;
+    for (const auto& [port, name] : renames)
+        names[port - 1] = name;
+    if (names == before)
+        return Outcome::done();
+    persist();
+    publish(NamesChanged{id(), inputNames_, outputNames_});
+    return Outcome::done();
 }
 
 LockOwner MatrixUnit::lockOwner(int output) const
@@ -245,12 +407,35 @@ LockOwner MatrixUnit::lockOwner(int output) const
     return output >= 1 && output <= client::kPortCount ? locks_[output - 1] : 0;
 }
 
+Outcome MatrixUnit::lock(const Caller& caller, int output, LockAction action)
+{
+    if (output < 1 || output > client::kPortCount)
+        return Outcome::refused(Refusal::NotFound, "no such output");
+    const LockOwner owner = locks_[output - 1];
+    switch (action) {
+    case LockAction::Take:
+        if (owner != 0 && owner != caller.lockOwner)
+            return Outcome::refused(Refusal::Locked);
+        setLock(output, caller.lockOwner);
+        break;
+    case LockAction::Release:
+        if (owner != 0 && owner != caller.lockOwner)
+            return Outcome::refused(Refusal::Locked);
+        setLock(output, 0);
+        break;
+    case LockAction::Force:
+        setLock(output, 0);
+        break;
+    }
+    return Outcome::done();
+}
+
 void MatrixUnit::setLock(int output, LockOwner owner)
 {
     if (output < 1 || output > client::kPortCount || locks_[output - 1] == owner)
         return;
     locks_[output - 1] = owner;
-    publish({{"type", "lock"}, {"output", output}, {"locked", owner != 0}, {"owner", owner}});
+    publish(LockChanged{id(), output, owner});
 }
 
 void MatrixUnit::releaseLocks(LockOwner owner)
@@ -276,8 +461,13 @@ std::optional<SceneRouting> MatrixUnit::scene(const std::string& name) const
     return it == scenes_.end() ? std::nullopt : std::optional<SceneRouting>(it->second);
 }
 
-bool MatrixUnit::saveScene(const std::string& name, const SceneRouting& routing)
+Outcome MatrixUnit::saveScene(const Caller&, const std::string& name, const SceneRouting& routing)
 {
+    if (const std::string problem = nameProblem(name); !problem.empty())
+        return Outcome::refused(Refusal::BadInput, problem);
+    for (int input : routing)
+        if (input < 0 || input > client::kPortCount)
+            return Outcome::refused(Refusal::NotFound, "no such input");
     const auto previous = scene(name);
     scenes_[name] = routing;
     if (!persist()) {
@@ -285,62 +475,25 @@ bool MatrixUnit::saveScene(const std::string& name, const SceneRouting& routing)
             scenes_[name] = *previous;
         else
             scenes_.erase(name);
-        return false;
+        return Outcome::refused(Refusal::StorageFailed);
     }
-    publish({{"type", "scenes"}, {"scenes", sceneNames()}});
-    return true;
+    publish(ScenesChanged{id(), sceneNames()});
+    return Outcome::done();
 }
 
-bool MatrixUnit::deleteScene(const std::string& name)
+Outcome MatrixUnit::deleteScene(const Caller&, const std::string& name)
 {
     const auto it = scenes_.find(name);
     if (it == scenes_.end())
-        return false;
+        return Outcome::refused(Refusal::NotFound, "unknown scene '" + name + "'");
     const SceneRouting previous = it->second;
     scenes_.erase(it);
     if (!persist()) {
         scenes_[name] = previous;
-        return false;
+        return Outcome::refused(Refusal::StorageFailed);
     }
-    publish({{"type", "scenes"}, {"scenes", sceneNames()}});
-    return true;
-}
-
-void MatrixUnit::recallScene(const std::string& name, LockOwner who,
-                             std::function<void(client::Status, RouteRefusal)> done)
-{
-    const auto routing = scene(name);
-    if (!routing) {
-        done(client::Status::BadInput, RouteRefusal::None);
-        return;
-    }
-    // All or nothing as far as locks go: a scene that would stop half-way at
-    // a locked output sends nothing at all.
-    for (int output = 1; output <= client::kPortCount; ++output)
-        if ((*routing)[output - 1] != 0 && locks_[output - 1] != 0 && locks_[output - 1] != who) {
-            done(client::Status::Rejected, RouteRefusal::Locked);
-            return;
-        }
-    recallStep(std::make_shared<SceneRouting>(*routing), 1, who, std::move(done));
-}
-
-void MatrixUnit::recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
-                            std::function<void(client::Status, RouteRefusal)> done)
-{
-    while (output <= client::kPortCount && (*routing)[output - 1] == 0)
-        ++output;
-    if (output > client::kPortCount) {
-        done(client::Status::Ok, RouteRefusal::None);
-        return;
-    }
-    route(output, (*routing)[output - 1], who,
-          [this, routing, output, who, done = std::move(done)](client::Status status, RouteRefusal refusal) mutable {
-              if (status != client::Status::Ok) {
-                  done(status, refusal);
-                  return;
-              }
-              recallStep(routing, output + 1, who, std::move(done));
-          });
+    publish(ScenesChanged{id(), sceneNames()});
+    return Outcome::done();
 }
 
 void MatrixUnit::loadState()
@@ -353,7 +506,8 @@ void MatrixUnit::loadState()
         if (it == section.end() || !it->is_array() || it->size() != client::kPortCount)
             return;
         for (int i = 0; i < client::kPortCount; ++i)
-            if ((*it)[i].is_string() && !(*it)[i].get<std::string>().empty())
+            // A name the rule refuses (kept before the rule was) falls back to the configured one.
+            if ((*it)[i].is_string() && nameProblem((*it)[i].get<std::string>()).empty())
                 names[i] = (*it)[i].get<std::string>();
     };
     loadNames("inputs", inputNames_);

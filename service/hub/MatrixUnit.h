@@ -3,6 +3,9 @@
 
 #include "core/client/MatrixClient.h"
 #include "service/hub/Config.h"
+#include "service/hub/HubEvent.h"
+#include "service/hub/Names.h"
+#include "service/hub/Outcome.h"
 
 #include <nlohmann/json.hpp>
 
@@ -20,22 +23,32 @@ namespace matrix::service {
 class Hub;
 class StateStore;
 
-// Who holds an output lock: 0 is nobody; front-ends that lock (Videohub
-// connections) take a unique id from Hub::newLockOwner().
-using LockOwner = int;
-
 // A saved routing: scene name -> input per output (1..4; 0 leaves the output as it is).
 using SceneRouting = std::array<int, client::kPortCount>;
 
-// Why a route asked through the hub did not happen, beyond the client's statuses.
-enum class RouteRefusal { None, Locked };
-
-// One configured matrix as every front-end sees it: its client (state model
-// and request queue), its names, scenes and output locks. Loop thread only.
-// Front-ends never keep a copy of its state: they read it here and send
-// requests through it, so a change from any side reaches all of them.
+// One configured matrix as every front-end sees it, and the one place where
+// operations are asked for: its client (state model and request queue), its
+// names, scenes and output locks. Loop thread only. Front-ends never keep a
+// copy of its state: they read it here and ask through it, so a change from
+// any side reaches all of them, and the rules (names, locks, firmware
+// running, link down) are checked here once.
+//
+// An operation takes the Caller and answers with an Outcome:
+// - a refusal comes back at once, and then nothing was sent and `done` is
+//   never called;
+// - Refusal::None from one that talks to the matrix means it was accepted:
+//   `done` is called exactly once when it ends (maybe with a failure such as
+//   TimeOut). Operations without a `done` are complete when they return.
+// Changes reach every front-end as HubEvents through the Hub.
 class MatrixUnit {
 public:
+    using Done = std::function<void(const Outcome&)>;
+    struct Route {
+        int output = 0;  // 1..4
+        int input = 0;   // 1..4
+    };
+    using Rename = std::pair<int, std::string>;  // port 1..4, new name
+
     // The unit owns its client; `store` (may be null in tests) keeps names and scenes.
     MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config, std::unique_ptr<client::MatrixClient> client,
                StateStore* store);
@@ -53,36 +66,53 @@ public:
     const std::string& name() const;
     client::MatrixClient& client();
     const client::MatrixState& state() const;
+    // The link is up and the routing has been read since it came up.
+    bool ready() const { return ready_; }
+    bool firmwareRunning() const;
 
     // Names (configured, or renamed at run time and kept in the state file).
     std::string inputName(int input) const;    // 1..4
     std::string outputName(int output) const;  // 1..4
-    void renameInput(int input, const std::string& name);    // emits {"type":"names",...}
-    void renameOutput(int output, const std::string& name);
-    // "2", or an input's name (case-sensitive exact match first, then case-insensitive).
+    const PortNames& inputNames() const { return inputNames_; }
+    const PortNames& outputNames() const { return outputNames_; }
+    // An input's name (exact match first, then ignoring case), or "2".
     std::optional<int> findInput(std::string_view text) const;
-    // "2", "B"/"b", or an output's name.
+    // An output's name, "2", or "B"/"b".
     std::optional<int> findOutput(std::string_view text) const;
+    LockOwner lockOwner(int output) const;  // 0 when unlocked
 
-    // Routes unless another owner holds the output's lock (done gets Locked
-    // and nothing is sent). `who` is the caller's lock id (0 for HTTP/MQTT).
-    void route(int output, int input, LockOwner who,
-               std::function<void(client::Status, RouteRefusal)> done);
+    // --- Operations ---------------------------------------------------------
+    Outcome route(const Caller& caller, int output, int input, Done done);
+    // Routes in order and stops at the first failure. Every output's lock is
+    // checked before anything is sent. `each` (optional) hears every step,
+    // the ones not tried after a failure too, with that failure.
+    Outcome routeSteps(const Caller& caller, std::vector<Route> steps, Done done,
+                       std::function<void(int output, const Outcome&)> each = {});
+    // Routes every output of the scene in order; a scene with any locked
+    // output sends nothing at all.
+    Outcome recallScene(const Caller& caller, const std::string& name, Done done);
+    Outcome setBeep(const Caller& caller, bool on, Done done);
+    Outcome factoryReset(const Caller& caller, Done done);
+    // EDID of `target` (an input 1..4, 0 for all). After a change the status
+    // is read again before `done`, so answers and events show what the inputs hold.
+    Outcome setEdidMode(const Caller& caller, int modeRow, int target, Done done);
+    Outcome copyEdid(const Caller& caller, int fromOutput, int target, Done done);
+    Outcome uploadEdid(const Caller& caller, const std::vector<std::uint8_t>& file, int target, Done done);
+    // Accepted: the upgrade runs; FirmwareProgress events, then FirmwareFinished, then `done`.
+    Outcome upgradeFirmware(const Caller& caller, const std::vector<std::uint8_t>& container, Done done);
 
-    // Output locks (Videohub). lockOwner() is 0 when unlocked.
-    LockOwner lockOwner(int output) const;
-    void setLock(int output, LockOwner owner);  // 0 unlocks; emits {"type":"lock",...}
-    void releaseLocks(LockOwner owner);         // a Videohub connection went away
+    // Renames ports of one side at once (a swap is fine); the names rule.
+    Outcome rename(const Caller& caller, PortSide side, const std::vector<Rename>& renames);
+    // Scenes, kept in the state file; StorageFailed when it could not be written.
+    Outcome saveScene(const Caller& caller, const std::string& name, const SceneRouting& routing);
+    Outcome deleteScene(const Caller& caller, const std::string& name);
+    // Output locks (held by Videohub connections). A refused change is
+    // Locked; one that changes nothing is done.
+    Outcome lock(const Caller& caller, int output, LockAction action);
+    void releaseLocks(LockOwner owner);  // a connection went away
 
-    // Scenes, kept in the state file.
     std::vector<std::string> sceneNames() const;
     std::optional<SceneRouting> scene(const std::string& name) const;
-    // Emits {"type":"scenes",...}; false when the state file could not be written (the scene is then not kept).
-    bool saveScene(const std::string& name, const SceneRouting& routing);
-    bool deleteScene(const std::string& name);
-    // Routes every output of the scene in order; ends at the first failure.
-    void recallScene(const std::string& name, LockOwner who,
-                     std::function<void(client::Status, RouteRefusal)> done);
 
     // The object GET /api/v1/matrices/{id} answers (names, cables, routing, EDID, ...).
     nlohmann::json toJson() const;
@@ -96,13 +126,16 @@ private:
     void onClientChange(const client::StateChange& change);
     void onLinkUp();
     void poll();
-    void publish(nlohmann::json event);
+    void publish(HubEvent event);
     void loadState();
     bool persist();
-    using PortNames = std::array<std::string, client::kPortCount>;
-    void rename(PortNames& names, int port, const std::string& name);
-    void recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
-                    std::function<void(client::Status, RouteRefusal)> done);
+    // Refusals shared by the operations that talk to the matrix.
+    Outcome readiness() const;
+    bool lockedFor(const Caller& caller, int output) const;
+    void setLock(int output, LockOwner owner);
+    void step(const Caller& caller, std::shared_ptr<std::vector<Route>> steps, std::size_t next, Done done,
+              std::function<void(int output, const Outcome&)> each);
+    Done edidDone(Done done);
 
     Hub& hub_;
     EventLoop& loop_;
@@ -114,6 +147,9 @@ private:
     std::array<LockOwner, client::kPortCount> locks_{};
     std::map<std::string, SceneRouting> scenes_;
     bool started_ = false;
+    bool ready_ = false;
+    bool firmwareActive_ = false;  // from the accepted upload until its end
+    client::FirmwareProgress lastProgress_;
 };
 
 }  // namespace matrix::service

@@ -77,7 +77,7 @@ MqttBridge::~MqttBridge()
 
 void MqttBridge::start() { connectNow(); }
 
-void MqttBridge::event(const nlohmann::json& event)
+void MqttBridge::event(const HubEvent& event)
 {
     if (connected_)
         mapping_.event(event);

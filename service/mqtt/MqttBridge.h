@@ -45,7 +45,7 @@ public:
 
     void start();
     // A hub event (loop thread).
-    void event(const nlohmann::json& event);
+    void event(const HubEvent& event);
     bool connected() const { return connected_; }
 
 private:

@@ -27,7 +27,7 @@ MqttFrontEnd::MqttFrontEnd(Hub& hub, const MqttConfig& config) : hub_(hub)
             return out;
         },
         MATRIXD_VERSION, [](const std::string& line) { logLine(line); });
-    subscription_ = hub.subscribe([this](const nlohmann::json& event) { bridge_->event(event); });
+    subscription_ = hub.subscribe([this](const HubEvent& event) { bridge_->event(event); });
 }
 
 MqttFrontEnd::~MqttFrontEnd()

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/mqtt/MqttMapping.h"
 
+#include "service/hub/EventJson.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -285,13 +287,17 @@ void MqttMapping::put(const std::string& topic, const std::string& payload, bool
 
 void MqttMapping::sync(const MqttMatrix& matrix, bool discoveryAgain)
 {
-    for (const Entry& entry : retained(matrix.id(), &matrix)) {
-        if (!entry.payload)
-            continue;
-        if (discoveryAgain && entry.discovery)
-            published_.erase(entry.topic);
-        put(entry.topic, *entry.payload, true);
-    }
+    // Configs first: a select's state must be one of the options its config
+    // lists, or Home Assistant rejects it (a renamed input stays "unknown").
+    const std::vector<Entry> entries = retained(matrix.id(), &matrix);
+    for (const bool discovery : {true, false})
+        for (const Entry& entry : entries) {
+            if (!entry.payload || entry.discovery != discovery)
+                continue;
+            if (discoveryAgain && entry.discovery)
+                published_.erase(entry.topic);
+            put(entry.topic, *entry.payload, true);
+        }
 }
 
 void MqttMapping::connected()
@@ -310,14 +316,13 @@ void MqttMapping::connected()
     put(announcedTopic(), ids.dump(), true);
 }
 
-void MqttMapping::event(const nlohmann::json& event)
+void MqttMapping::event(const HubEvent& event)
 {
-    if (!event.is_object() || !event.contains("matrix") || !event["matrix"].is_string())
-        return;
-    MqttMatrix* matrix = find(event["matrix"].get<std::string>());
+    MqttMatrix* matrix = find(eventMatrix(event));
     if (!matrix)
         return;
-    publish_({options_.baseTopic + "/" + matrix->id() + "/event", event.dump(), false});
+    if (const json text = eventJson(event); !text.is_null())
+        publish_({options_.baseTopic + "/" + matrix->id() + "/event", text.dump(), false});
     sync(*matrix, false);
 }
 
@@ -391,7 +396,7 @@ void MqttMapping::message(const std::string& topic, const std::string& rawPayloa
         log_(id + ": mqtt: ignored " + topic + ": a retained command (publish commands without retain)");
         return;
     }
-    command(*matrix, rest.substr(slash + 1), trimmed(rawPayload));
+    command(*matrix, rest.substr(slash + 1), rawPayload);
 }
 
 void MqttMapping::command(MqttMatrix& matrix, const std::string& rest, const std::string& payload)
@@ -401,11 +406,14 @@ void MqttMapping::command(MqttMatrix& matrix, const std::string& rest, const std
         log_(id + ": mqtt: ignored " + printable(rest) + " \"" + printable(payload) + "\": " + why);
     };
     const auto report = [log = log_, id](std::string what) {
-        return [log, id, what = std::move(what)](const std::string& failure) {
-            if (!failure.empty())
-                log(id + ": mqtt: " + what + " failed: " + failure);
+        return [log, id, what = std::move(what)](const Outcome& outcome) {
+            if (!outcome.ok())
+                log(id + ": mqtt: " + what + " failed: " + printable(outcome.text()));
         };
     };
+    // Select options come back exactly as offered; the fixed words of the
+    // switch and the button may carry stray white space.
+    const std::string word = trimmed(payload);
 
     if (rest.size() > 11 && rest.compare(0, 7, "output/") == 0 && rest.compare(rest.size() - 4, 4, "/set") == 0) {
         const auto output = portNumber(rest.substr(7, rest.size() - 11));
@@ -417,16 +425,16 @@ void MqttMapping::command(MqttMatrix& matrix, const std::string& rest, const std
         matrix.route(*output, *input,
                      report("output " + std::to_string(*output) + " to input " + std::to_string(*input)));
     } else if (rest == "beep/set") {
-        if (payload != "ON" && payload != "OFF")
+        if (word != "ON" && word != "OFF")
             return ignore("expected ON or OFF");
-        matrix.setBeep(payload == "ON", report("beep " + payload));
+        matrix.setBeep(word == "ON", report("beep " + word));
     } else if (rest == "scene/set") {
         const auto names = matrix.sceneNames();
         if (std::find(names.begin(), names.end(), payload) == names.end())
             return ignore("no such scene");
         matrix.recallScene(payload, report("scene \"" + printable(payload) + "\""));
     } else if (rest == "factory_reset/press") {
-        if (payload != "PRESS")
+        if (word != "PRESS")
             return ignore("expected PRESS");
         matrix.factoryReset(report("factory reset"));
     } else {

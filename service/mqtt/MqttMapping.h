@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "service/hub/HubEvent.h"
 #include "service/mqtt/MqttMatrix.h"
 
 #include <nlohmann/json.hpp>
@@ -48,8 +49,9 @@ public:
     // A new session: the broker may have lost everything, so all retained
     // topics go out again, then the list of matrices announced.
     void connected();
-    // A hub event: its JSON on B/<id>/event, and what it changed retained.
-    void event(const nlohmann::json& event);
+    // A hub event: its JSON on B/<id>/event, and what it changed retained
+    // (discovery configs before the states that use their options).
+    void event(const HubEvent& event);
     // A message the broker delivered on one of the subscriptions; `retained`
     // when the broker kept it from earlier.
     void message(const std::string& topic, const std::string& payload, bool retained = false);

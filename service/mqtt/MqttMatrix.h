@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
+#include "service/hub/Outcome.h"
 
 #include <functional>
 #include <optional>
@@ -25,12 +26,12 @@ public:
     virtual std::string version() const = 0;  // firmware "1.0"; empty while unknown
     virtual std::string inputName(int input) const = 0;
     virtual std::string outputName(int output) const = 0;
-    // "2" or an input's name, as the HTTP side accepts it.
+    // An input's name, exactly as the select offers it, or "2".
     virtual std::optional<int> findInput(std::string_view text) const = 0;
     virtual std::vector<std::string> sceneNames() const = 0;
 
-    // Each ends once; an empty text means done, else why not.
-    using Done = std::function<void(const std::string& failure)>;
+    // Each ends once, with the hub's outcome (a refusal at once).
+    using Done = std::function<void(const Outcome& outcome)>;
     virtual void route(int output, int input, Done done) = 0;
     virtual void setBeep(bool on, Done done) = 0;
     virtual void recallScene(const std::string& name, Done done) = 0;

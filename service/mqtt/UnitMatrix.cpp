@@ -7,28 +7,13 @@ namespace matrix::service {
 
 namespace {
 
-// MQTT and HTTP hold no locks of their own: owner 0.
-constexpr LockOwner kNoOwner = 0;
+const Caller kMqtt{"mqtt", {}, 0, {}};
 
-std::function<void(client::Status, RouteRefusal)> fromRoute(MqttMatrix::Done done)
+// A refusal ends the request at once, as a failure would later.
+void settle(const Outcome& started, const MqttMatrix::Done& done)
 {
-    return [done = std::move(done)](client::Status status, RouteRefusal refusal) {
-        if (refusal == RouteRefusal::Locked)
-            done("output is locked");
-        else
-            done(status == client::Status::Ok ? std::string() : client::statusText(status));
-    };
-}
-
-template <typename T>
-std::function<void(const client::Result<T>&)> fromResult(MqttMatrix::Done done)
-{
-    return [done = std::move(done)](const client::Result<T>& result) {
-        if (result.ok())
-            done(std::string());
-        else
-            done(client::statusText(result.status) + (result.message.empty() ? "" : " (" + result.message + ")"));
-    };
+    if (!started.ok() && done)
+        done(started);
 }
 
 }  // namespace
@@ -40,18 +25,29 @@ std::string UnitMatrix::model() const { return unit_.state().info ? unit_.state(
 std::string UnitMatrix::version() const { return unit_.state().info ? unit_.state().info->version() : std::string(); }
 std::string UnitMatrix::inputName(int input) const { return unit_.inputName(input); }
 std::string UnitMatrix::outputName(int output) const { return unit_.outputName(output); }
-std::optional<int> UnitMatrix::findInput(std::string_view text) const { return unit_.findInput(text); }
+std::optional<int> UnitMatrix::findInput(std::string_view text) const
+{
+    // Exactly as the select offers it: no trimming, no case folding. A name
+    // is never a bare number, so "2" can only mean the port.
+    const auto& names = unit_.inputNames();
+    for (int i = 0; i < client::kPortCount; ++i)
+        if (names[i] == text)
+            return i + 1;
+    if (text.size() == 1 && text[0] >= '1' && text[0] < '1' + client::kPortCount)
+        return text[0] - '0';
+    return std::nullopt;
+}
 std::vector<std::string> UnitMatrix::sceneNames() const { return unit_.sceneNames(); }
 
-void UnitMatrix::route(int output, int input, Done done) { unit_.route(output, input, kNoOwner, fromRoute(std::move(done))); }
+void UnitMatrix::route(int output, int input, Done done) { settle(unit_.route(kMqtt, output, input, done), done); }
 
-void UnitMatrix::setBeep(bool on, Done done) { unit_.client().setBeep(on, fromResult<client::Nothing>(std::move(done))); }
+void UnitMatrix::setBeep(bool on, Done done) { settle(unit_.setBeep(kMqtt, on, done), done); }
 
 void UnitMatrix::recallScene(const std::string& name, Done done)
 {
-    unit_.recallScene(name, kNoOwner, fromRoute(std::move(done)));
+    settle(unit_.recallScene(kMqtt, name, done), done);
 }
 
-void UnitMatrix::factoryReset(Done done) { unit_.client().factoryReset(fromResult<client::Nothing>(std::move(done))); }
+void UnitMatrix::factoryReset(Done done) { settle(unit_.factoryReset(kMqtt, done), done); }
 
 }  // namespace matrix::service

@@ -62,11 +62,15 @@ std::string preambleBlock() {
 }
 
 std::string deviceBlock(const Backend& backend) {
+    // Clients build their entities' ids from these, so they are there with
+    // the matrix away too.
+    const std::string ids = "Friendly name: " + lineSafe(backend.friendlyName()) + "\n"
+                            "Unique ID: " + lineSafe(backend.uniqueId()) + "\n";
     if (!backend.present())
-        return block(header::kDevice, "Device present: false\n");
+        return block(header::kDevice, "Device present: false\n" + ids);
     const std::string ports = std::to_string(kPorts);
     return block(header::kDevice, "Device present: true\n"
-                                  "Model name: " + lineSafe(backend.modelName()) + "\n"
+                                  "Model name: " + lineSafe(backend.modelName()) + "\n" + ids +
                                   "Video inputs: " + ports + "\n"
                                   "Video processing units: 0\n"
                                   "Video outputs: " + ports + "\n"
@@ -112,8 +116,6 @@ std::string routingUpdate(const Backend& backend, int output) {
 }
 
 std::string stateBlocks(const Backend& backend, LockId viewer) {
-    if (!backend.present())
-        return deviceBlock(backend);
     return deviceBlock(backend) + inputLabelsBlock(backend) + outputLabelsBlock(backend) +
            locksBlock(backend, viewer) + routingBlock(backend) + endPreludeBlock();
 }

@@ -18,6 +18,7 @@ inline constexpr char kLocks[] = "VIDEO OUTPUT LOCKS:";
 inline constexpr char kRouting[] = "VIDEO OUTPUT ROUTING:";
 inline constexpr char kEndPrelude[] = "END PRELUDE:";
 inline constexpr char kPing[] = "PING:";
+inline constexpr char kOldPing[] = "PING";  // older clients send it without the colon
 }  // namespace header
 
 inline constexpr char kAck[] = "ACK\n\n";
@@ -40,10 +41,11 @@ std::string outputLabelUpdate(const Backend& backend, int output);
 std::string lockUpdate(const Backend& backend, LockId viewer, int output);
 std::string routingUpdate(const Backend& backend, int output);
 
-// Every block but the preamble: what a client gets again when the link is back.
+// Every block but the preamble, END PRELUDE last: what a client gets again
+// when the link is back. While the matrix is away the device block says so
+// and the rest is the last known state: clients wait for END PRELUDE.
 std::string stateBlocks(const Backend& backend, LockId viewer);
-// Everything a connecting client gets: every block, or the preamble and a
-// device block saying the matrix is absent while its link is down.
+// Everything a connecting client gets: the preamble and stateBlocks.
 std::string statusDump(const Backend& backend, LockId viewer);
 
 }  // namespace matrix::service::videohub

@@ -7,14 +7,11 @@
 #include <charconv>
 #include <optional>
 #include <utility>
+#include <utility>
 #include <vector>
 
 namespace matrix::service::videohub {
 namespace {
-
-// The names every front-end shows and the state file keeps: the HTTP API
-// takes at most this much too.
-constexpr std::size_t kMaxLabelBytes = 64;
 
 std::optional<int> portNumber(std::string_view text) {
     int value = -1;
@@ -41,22 +38,16 @@ std::vector<std::string_view> words(std::string_view line) {
     return out;
 }
 
-// "n text": the port, then the label as the rest of the line.
+// "n text": the port, then the label as the rest of the line, as it came:
+// whether it makes a name is the hub's rule.
 std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos)
         return std::nullopt;
     const std::optional<int> port = portNumber(line.substr(0, space));
-    std::string_view label = line.substr(space + 1);
-    while (!label.empty() && (label.back() == ' ' || label.back() == '\t'))
-        label.remove_suffix(1);
-    if (!port || label.empty() || label.size() > kMaxLabelBytes)
+    if (!port)
         return std::nullopt;
-    for (unsigned char c : label) {
-        if (c < 0x20 || c == 0x7F)
-            return std::nullopt;
-    }
-    return std::make_pair(*port, std::string(label));
+    return std::make_pair(*port, std::string(line.substr(space + 1)));
 }
 
 }  // namespace
@@ -67,7 +58,11 @@ Session::Session(Backend& backend, LockId self, Send send)
 Session::~Session() = default;
 
 void Session::put(const std::string& bytes) {
-    if (!bytes.empty())
+    if (bytes.empty())
+        return;
+    if (holding_)
+        held_ += bytes;
+    else
         send_(bytes);
 }
 
@@ -128,44 +123,44 @@ void Session::lockChanged(int output) {
         put(lockUpdate(backend_, self_, output));
 }
 
+// Exactly one ACK or NAK per block, before anything the block caused: the
+// updates a change sends to every client are held until the answer is out.
 void Session::handle(const Block& block) {
+    holding_ = true;
+    held_.clear();
+    const bool understood = answer(block);
+    holding_ = false;
+    put((understood ? kAck : kNak) + std::exchange(held_, {}));
+}
+
+bool Session::answer(const Block& block) {
     std::string h = block.header;
     while (!h.empty() && (h.back() == ' ' || h.back() == '\t'))
         h.pop_back();
-    if (h.empty() || h.back() != ':') {
-        put(kNak);
-        return;
-    }
-    if (h == header::kPing) {
-        put(kAck);
-        return;
-    }
-    if (block.lines.empty()) {
-        sendBlockAsked(h);
-        return;
-    }
-    bool understood = true;
+    if (h == header::kOldPing)
+        h = header::kPing;
+    if (h == header::kPing)
+        return true;
+    if (block.lines.empty())
+        return sendBlockAsked(h);
     if (h == header::kInputLabels)
-        understood = handleLabels(block, true);
-    else if (h == header::kOutputLabels)
-        understood = handleLabels(block, false);
-    else if (h == header::kRouting)
-        understood = handleRouting(block);
-    else if (h == header::kLocks)
-        understood = handleLocks(block);
-    // Anything else (unknown, or a block only a server sends) is ignored.
-    if (!understood)
-        put(kNak);
+        return handleLabels(block, true);
+    if (h == header::kOutputLabels)
+        return handleLabels(block, false);
+    if (h == header::kRouting)
+        return handleRouting(block);
+    if (h == header::kLocks)
+        return handleLocks(block);
+    // Unknown, not ours (monitoring, configuration), or only a server's.
+    return false;
 }
 
-void Session::sendBlockAsked(const std::string& h) {
+bool Session::sendBlockAsked(const std::string& h) {
     std::string text;
     if (h == header::kPreamble)
         text = preambleBlock();
     else if (h == header::kDevice)
         text = deviceBlock(backend_);
-    else if (!presentShown_)
-        text.clear();  // nothing but "absent" until the matrix is back
     else if (h == header::kInputLabels)
         text = inputLabelsBlock(backend_);
     else if (h == header::kOutputLabels)
@@ -174,13 +169,16 @@ void Session::sendBlockAsked(const std::string& h) {
         text = locksBlock(backend_, self_);
     else if (h == header::kRouting)
         text = routingBlock(backend_);
+    else if (h == header::kEndPrelude)
+        text = endPreludeBlock();
     else
-        return;  // not a block we know: ignored
-    put(kAck);
+        return false;
     put(text);
+    return true;
 }
 
-// Every line is checked before anything changes, so a NAK means nothing happened.
+// Every line is read before anything changes, and the hub applies the whole
+// block or none of it, so a NAK means nothing happened.
 bool Session::handleLabels(const Block& block, bool inputs) {
     std::vector<std::pair<int, std::string>> changes;
     for (const std::string& line : block.lines) {
@@ -189,34 +187,10 @@ bool Session::handleLabels(const Block& block, bool inputs) {
             return false;
         changes.push_back(std::move(*change));
     }
-    // Names pick ports in API and MQTT requests, so two ports of a side never
-    // share one; checked on the names the whole block leaves (a swap is fine).
-    std::array<std::string, kPorts> after;
-    for (int p = 0; p < kPorts; ++p)
-        after[p] = inputs ? backend_.inputLabel(p) : backend_.outputLabel(p);
-    for (const auto& [port, label] : changes)
-        after[port] = label;
-    for (const auto& [port, label] : changes) {
-        for (int other = 0; other < kPorts; ++other) {
-            if (other != port && after[other] == label)
-                return false;
-        }
-    }
-    put(kAck);
-    for (const auto& [port, label] : changes) {
-        if (inputs)
-            backend_.renameInput(port, label);
-        else
-            backend_.renameOutput(port, label);
-    }
-    return true;
+    return backend_.rename(inputs, changes).ok();
 }
 
 bool Session::handleRouting(const Block& block) {
-    // With the link down the route cannot be carried out: say so now
-    // rather than ACK a request that can only fail.
-    if (!backend_.present())
-        return false;
     std::vector<std::pair<int, int>> routes;
     for (const std::string& line : block.lines) {
         const auto w = words(line);
@@ -228,19 +202,27 @@ bool Session::handleRouting(const Block& block) {
             return false;
         routes.emplace_back(*output, *input);
     }
-    put(kAck);
-    for (const auto& [output, input] : routes) {
-        const std::weak_ptr<bool> alive = alive_;
-        const bool alreadyThere = backend_.routedInput(output) == input;
-        backend_.route(output, input, self_, [this, alive, output = output, alreadyThere](bool routed) {
-            // A refused or failed route changes nothing, and neither does one
-            // to the input already there: no update comes from the matrix,
-            // so this client is shown the state its request left.
-            if ((!routed || alreadyThere) && !alive.expired())
-                routingChanged(output);
-        });
-    }
-    return true;
+    std::vector<bool> alreadyThere;
+    for (const auto& [output, input] : routes)
+        alreadyThere.push_back(backend_.routedInput(output) == input);
+    const std::weak_ptr<bool> alive = alive_;
+    auto there = std::make_shared<std::vector<std::pair<int, bool>>>();
+    for (std::size_t i = 0; i < routes.size(); ++i)
+        there->emplace_back(routes[i].first, alreadyThere[i]);
+    // Refused (locked by someone else, link down, firmware running): NAK and
+    // nothing sent. Once accepted, a failed route changes nothing, and
+    // neither does one to the input already there: no update comes from the
+    // matrix, so this client is shown the state its request left.
+    return backend_
+        .route(routes, self_,
+               [this, alive, there](int output, bool routed) {
+                   bool same = false;
+                   for (const auto& [o, already] : *there)
+                       same = same || (o == output && already);
+                   if ((!routed || same) && !alive.expired())
+                       routingChanged(output);
+               })
+        .ok();
 }
 
 bool Session::handleLocks(const Block& block) {
@@ -255,20 +237,15 @@ bool Session::handleLocks(const Block& block) {
             return false;
         changes.emplace_back(*output, letter);
     }
-    put(kAck);
     for (const auto& [output, letter] : changes) {
-        const LockId owner = backend_.lockOwner(output);
-        LockId wanted = owner;
-        if (letter == 'O' && owner == 0)
-            wanted = self_;
-        else if (letter == 'U' && owner == self_)
-            wanted = 0;
-        else if (letter == 'F')
-            wanted = 0;
-        if (wanted != owner)
-            backend_.setLock(output, wanted);  // the hub's event updates every client
-        else
-            lockChanged(output);  // refused or no change: show the state as it stands
+        const LockId before = backend_.lockOwner(output);
+        const LockAction action = letter == 'O' ? LockAction::Take : letter == 'U' ? LockAction::Release
+                                                                                     : LockAction::Force;
+        backend_.lock(output, action, self_);
+        // A change reaches every client through the hub; a refused one (or
+        // none) shows this client the state as it stands.
+        if (backend_.lockOwner(output) == before)
+            lockChanged(output);
     }
     return true;
 }

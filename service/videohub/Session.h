@@ -41,7 +41,8 @@ public:
 
 private:
     void handle(const Block& block);
-    void sendBlockAsked(const std::string& header);
+    bool answer(const Block& block);  // true: ACK
+    bool sendBlockAsked(const std::string& header);
     bool handleLabels(const Block& block, bool inputs);
     bool handleRouting(const Block& block);
     bool handleLocks(const Block& block);
@@ -52,6 +53,8 @@ private:
     Send send_;
     BlockReader reader_;
     bool presentShown_ = false;  // what this client was last told
+    bool holding_ = false;       // while a block is answered, what it caused waits for the answer
+    std::string held_;
     // Route completions can outlive the connection; they check this first.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

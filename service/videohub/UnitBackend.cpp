@@ -5,8 +5,24 @@
 
 namespace matrix::service::videohub {
 
+namespace {
+
+Caller caller(LockId who) {
+    return {"videohub", {}, who, {}};
+}
+
+}  // namespace
+
 bool UnitBackend::present() const {
-    return unit_.state().linkUp;
+    return unit_.ready();
+}
+
+std::string UnitBackend::uniqueId() const {
+    return unit_.config().videohubUniqueId;
+}
+
+std::string UnitBackend::friendlyName() const {
+    return unit_.name();
 }
 
 std::string UnitBackend::modelName() const {
@@ -37,23 +53,27 @@ LockId UnitBackend::lockOwner(int output) const {
     return unit_.lockOwner(output + 1);
 }
 
-void UnitBackend::route(int output, int input, LockId who, std::function<void(bool routed)> done) {
-    unit_.route(output + 1, input + 1, who, [done = std::move(done)](client::Status status, RouteRefusal refusal) {
-        if (done)
-            done(status == client::Status::Ok && refusal == RouteRefusal::None);
-    });
+Outcome UnitBackend::route(const std::vector<std::pair<int, int>>& routes, LockId who,
+                           std::function<void(int output, bool routed)> each) {
+    std::vector<MatrixUnit::Route> steps;
+    for (const auto& [output, input] : routes)
+        steps.push_back({output + 1, input + 1});
+    return unit_.routeSteps(caller(who), std::move(steps), {},
+                            [each = std::move(each)](int output, const Outcome& outcome) {
+                                if (each)
+                                    each(output - 1, outcome.ok());
+                            });
 }
 
-void UnitBackend::renameInput(int input, const std::string& label) {
-    unit_.renameInput(input + 1, label);
+Outcome UnitBackend::rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels) {
+    std::vector<MatrixUnit::Rename> renames;
+    for (const auto& [port, label] : labels)
+        renames.emplace_back(port + 1, label);
+    return unit_.rename(caller(0), inputs ? PortSide::Input : PortSide::Output, renames);
 }
 
-void UnitBackend::renameOutput(int output, const std::string& label) {
-    unit_.renameOutput(output + 1, label);
-}
-
-void UnitBackend::setLock(int output, LockId owner) {
-    unit_.setLock(output + 1, owner);
+Outcome UnitBackend::lock(int output, LockAction action, LockId who) {
+    return unit_.lock(caller(who), output + 1, action);
 }
 
 }  // namespace matrix::service::videohub

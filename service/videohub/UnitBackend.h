@@ -14,14 +14,16 @@ public:
 
     bool present() const override;
     std::string modelName() const override;
+    std::string uniqueId() const override;
+    std::string friendlyName() const override;
     std::string inputLabel(int input) const override;
     std::string outputLabel(int output) const override;
     std::optional<int> routedInput(int output) const override;
     LockId lockOwner(int output) const override;
-    void route(int output, int input, LockId who, std::function<void(bool routed)> done) override;
-    void renameInput(int input, const std::string& label) override;
-    void renameOutput(int output, const std::string& label) override;
-    void setLock(int output, LockId owner) override;
+    Outcome route(const std::vector<std::pair<int, int>>& routes, LockId who,
+                  std::function<void(int output, bool routed)> each) override;
+    Outcome rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels) override;
+    Outcome lock(int output, LockAction action, LockId who) override;
 
 private:
     MatrixUnit& unit_;

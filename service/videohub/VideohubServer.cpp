@@ -18,15 +18,6 @@ std::string peerText(const QTcpSocket* socket) {
     return socket->property("peer").toString().toStdString();
 }
 
-// A port number (1..4) of an event field, 0-based; -1 when absent or out of range.
-int eventPort(const nlohmann::json& event, const char* field) {
-    const auto it = event.find(field);
-    if (it == event.end() || !it->is_number_integer())
-        return -1;
-    const int port = it->get<int>() - 1;
-    return port >= 0 && port < kPorts ? port : -1;
-}
-
 }  // namespace
 
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
@@ -37,7 +28,7 @@ VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
         announcedInputs_[p] = unit_.inputName(p + 1);
         announcedOutputs_[p] = unit_.outputName(p + 1);
     }
-    subscription_ = hub_.subscribe([this](const nlohmann::json& event) { onEvent(event); });
+    subscription_ = hub_.subscribe([this](const HubEvent& event) { onEvent(event); });
 }
 
 VideohubServer::~VideohubServer() {
@@ -122,10 +113,9 @@ void VideohubServer::forget(QTcpSocket* socket) {
     unit_.releaseLocks(owner);
 }
 
-void VideohubServer::onEvent(const nlohmann::json& event) {
-    if (event.value("matrix", std::string()) != unit_.id())
+void VideohubServer::onEvent(const HubEvent& event) {
+    if (eventMatrix(event) != unit_.id())
         return;
-    const std::string type = event.value("type", std::string());
     std::vector<Session*> sessions;
     for (auto& [socket, session] : clients_) {
         if (socket->state() == QAbstractSocket::ConnectedState)
@@ -133,47 +123,41 @@ void VideohubServer::onEvent(const nlohmann::json& event) {
     }
     // A write may drop a client; its session stays alive until the queued
     // forget() runs, so the pointers taken here remain valid for this event.
-    if (type == "link") {
+    const auto each = [&](const auto& tell) {
         for (Session* s : sessions)
-            s->presenceChanged();
-    } else if (type == "info") {
+            tell(*s);
+    };
+    if (std::holds_alternative<LinkChanged>(event) || std::holds_alternative<MatrixReady>(event)) {
+        // Down at once; back only once the routing is read (MatrixReady), so
+        // the dump never shows the routing from before an outage.
+        each([](Session& s) { s.presenceChanged(); });
+    } else if (std::holds_alternative<InfoChanged>(event)) {
         // The model is read after the link comes up, so a client may have
         // been shown the stand-in name first.
         const std::string model = backend_.modelName();
         if (model != announcedModel_) {
             announcedModel_ = model;
-            for (Session* s : sessions)
-                s->deviceChanged();
+            each([](Session& s) { s.deviceChanged(); });
         }
-    } else if (type == "routing") {
-        const int output = eventPort(event, "output");
-        for (Session* s : sessions) {
-            if (output >= 0)
-                s->routingChanged(output);
-        }
-    } else if (type == "lock") {
-        const int output = eventPort(event, "output");
-        for (Session* s : sessions) {
-            for (int o = 0; o < kPorts; ++o) {
-                if (output < 0 || o == output)
-                    s->lockChanged(o);
-            }
-        }
-    } else if (type == "names") {
+    } else if (const auto* routed = std::get_if<RoutingChanged>(&event)) {
+        if (routed->output >= 1 && routed->output <= kPorts)
+            each([&](Session& s) { s.routingChanged(routed->output - 1); });
+    } else if (const auto* locked = std::get_if<LockChanged>(&event)) {
+        if (locked->output >= 1 && locked->output <= kPorts)
+            each([&](Session& s) { s.lockChanged(locked->output - 1); });
+    } else if (const auto* names = std::get_if<NamesChanged>(&event)) {
         // The event carries every name; the clients get only the lines that changed.
         for (int p = 0; p < kPorts; ++p) {
-            const std::string input = unit_.inputName(p + 1);
-            const std::string output = unit_.outputName(p + 1);
-            const bool inputChanged = input != announcedInputs_[p];
-            const bool outputChanged = output != announcedOutputs_[p];
-            announcedInputs_[p] = input;
-            announcedOutputs_[p] = output;
-            for (Session* s : sessions) {
+            const bool inputChanged = names->inputs[p] != announcedInputs_[p];
+            const bool outputChanged = names->outputs[p] != announcedOutputs_[p];
+            announcedInputs_[p] = names->inputs[p];
+            announcedOutputs_[p] = names->outputs[p];
+            each([&](Session& s) {
                 if (inputChanged)
-                    s->inputLabelChanged(p);
+                    s.inputLabelChanged(p);
                 if (outputChanged)
-                    s->outputLabelChanged(p);
-            }
+                    s.outputLabelChanged(p);
+            });
         }
     }
 }

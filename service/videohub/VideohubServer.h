@@ -5,7 +5,7 @@
 #include "service/videohub/Session.h"
 #include "service/videohub/UnitBackend.h"
 
-#include <nlohmann/json.hpp>
+#include "service/hub/HubEvent.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -49,7 +49,7 @@ public:
 
 private:
     void onNewConnection();
-    void onEvent(const nlohmann::json& event);
+    void onEvent(const HubEvent& event);
     void drop(QTcpSocket* socket, const char* why);
     void forget(QTcpSocket* socket);
 

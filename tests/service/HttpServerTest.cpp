@@ -64,7 +64,7 @@ TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
     EXPECT_NE(head.find("Content-Type: text/event-stream\r\n"), std::string::npos) << head;
     EXPECT_NE(readUntil(fd, ": keep-alive\n\n", 2000).find(": keep-alive\n\n"), std::string::npos);
 
-    hub.publish({{"type", "routing"}, {"matrix", "hall"}, {"output", 2}, {"input", 3}});
+    hub.publish(RoutingChanged{"hall", 2, 3});
     const std::string event = readUntil(fd, "}\n\n", 2000);
     EXPECT_NE(event.find("data: {\"input\":3,\"matrix\":\"hall\",\"output\":2,\"type\":\"routing\"}\n\n"),
               std::string::npos)

@@ -3,6 +3,7 @@
 // output locks (held by Videohub connections) refuse routes with 423 and
 // send nothing, and a change at the matrix's own panel is seen within one poll.
 #include "service/http/Api.h"
+#include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 
 #include "sim/AllCommands.h"
@@ -43,7 +44,7 @@ struct HubRig {
         auto client = std::make_unique<client::MatrixClient>(
             loop, [this] { return serialHub.makeSerial(); }, std::move(socket));
         unit = &hub.add(std::make_unique<MatrixUnit>(hub, loop, config, std::move(client), nullptr));
-        hub.subscribe([this](const Json& event) { events.push_back(event); });
+        hub.subscribe([this](const HubEvent& event) { events.push_back(eventJson(event)); });
         hub.startAll();
         loop.advanceUntil([this] { return unit->state().linkUp && unit->client().queuedRequests() == 0; }, 10000);
         loop.advance(100);
@@ -72,9 +73,10 @@ struct HubRig {
 TEST(HubApi, LockedOutputRefusesEveryRouteToItAndSendsNothing)
 {
     HubRig rig;
-    ASSERT_TRUE(rig.unit->saveScene("talk", {3, 2, 0, 0}));
+    ASSERT_TRUE(rig.unit->saveScene({}, "talk", {3, 2, 0, 0}).ok());
     const LockOwner videohub = rig.hub.newLockOwner();
-    rig.unit->setLock(2, videohub);
+    const Caller holder{"videohub", "127.0.0.1:1", videohub, {}};
+    ASSERT_TRUE(rig.unit->lock(holder, 2, LockAction::Take).ok());
     EXPECT_EQ(rig.events.back(), (Json{{"type", "lock"}, {"matrix", "hall"}, {"output", 2}, {"locked", true},
                                        {"owner", videohub}}));
     struct Case {
@@ -100,9 +102,7 @@ TEST(HubApi, LockedOutputRefusesEveryRouteToItAndSendsNothing)
     }
     // Its owner may route; when its connection goes away the lock goes too.
     bool done = false;
-    rig.unit->route(2, 3, videohub, [&](client::Status s, RouteRefusal r) {
-        done = s == client::Status::Ok && r == RouteRefusal::None;
-    });
+    ASSERT_TRUE(rig.unit->route(holder, 2, 3, [&](const Outcome& outcome) { done = outcome.ok(); }).ok());
     rig.loop.advanceUntil([&] { return done; }, 10000);
     EXPECT_TRUE(done);
     rig.unit->releaseLocks(videohub);

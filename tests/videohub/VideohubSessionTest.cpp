@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/videohub/Session.h"
 
+#include "service/hub/Names.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,8 +14,9 @@ namespace matrix::service::videohub {
 namespace {
 
 // A matrix as the hub shows it: every change is announced to every session,
-// as the hub's event bus does. Routes to an output locked by someone else are
-// refused; `failRoutes` makes the matrix time out.
+// as the hub's event bus does, and requests are refused as the hub refuses
+// them (its name rule; a route to an output locked by someone else or with
+// the link down). `failRoutes` makes the matrix time out.
 struct HubLikeMatrix : Backend {
     bool linkUp = true, failRoutes = false;
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
@@ -29,30 +32,55 @@ struct HubLikeMatrix : Backend {
     }
     bool present() const override { return linkUp; }
     std::string modelName() const override { return "HDMI MATRIX"; }
+    std::string uniqueId() const override { return "0123456789AB"; }
+    std::string friendlyName() const override { return "Main hall"; }
     std::string inputLabel(int i) const override { return inputs[i]; }
     std::string outputLabel(int o) const override { return outputs[o]; }
     std::optional<int> routedInput(int o) const override { return routing[o]; }
     LockId lockOwner(int o) const override { return owners[o]; }
-    void route(int o, int i, LockId who, std::function<void(bool)> done) override {
-        if ((owners[o] != 0 && owners[o] != who) || failRoutes)
-            return done(false);
+    Outcome route(const std::vector<std::pair<int, int>>& routes, LockId who,
+                  std::function<void(int, bool)> each) override {
+        for (const auto& [o, i] : routes)
+            if (owners[o] != 0 && owners[o] != who)
+                return Outcome::refused(Refusal::Locked);
+        if (!linkUp)
+            return Outcome::refused(Refusal::LinkDown);
+        for (const auto& [o, i] : routes)
+            routeOne(o, i, each);
+        return {};
+    }
+    virtual void routeOne(int o, int i, const std::function<void(int, bool)>& each) {
+        if (failRoutes)
+            return each(o, false);
         routesSent.push_back(std::to_string(o) + ">" + std::to_string(i));
         if (std::exchange(routing[o], i) != i)  // like the state model: only a change is announced
-            announce([o](Session& s) { s.routingChanged(o); });
-        done(true);
+            announce([o = o](Session& s) { s.routingChanged(o); });
+        each(o, true);
     }
-    void renameInput(int i, const std::string& label) override {
-        inputs[i] = label;
-        announce([i](Session& s) { s.inputLabelChanged(i); });
+    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels) override {
+        auto& names = isInput ? inputs : outputs;
+        std::vector<std::pair<int, std::string>> changes;
+        for (const auto& [port, label] : labels)
+            changes.emplace_back(port + 1, label);
+        if (Outcome checked = checkRenames(names, changes, "port"); !checked.ok())
+            return checked;
+        for (const auto& [port, label] : labels) {
+            names[port] = label;
+            announce([port = port, isInput](Session& s) {
+                isInput ? s.inputLabelChanged(port) : s.outputLabelChanged(port);
+            });
+        }
+        return {};
     }
-    void renameOutput(int o, const std::string& label) override {
-        outputs[o] = label;
-        announce([o](Session& s) { s.outputLabelChanged(o); });
+    Outcome lock(int o, LockAction action, LockId who) override {
+        if (action != LockAction::Force && owners[o] != 0 && owners[o] != who)
+            return Outcome::refused(Refusal::Locked);
+        const LockId owner = action == LockAction::Take ? who : 0;
+        if (std::exchange(owners[o], owner) != owner)
+            announce([o](Session& s) { s.lockChanged(o); });
+        return {};
     }
-    void setLock(int o, LockId owner) override {
-        owners[o] = owner;
-        announce([o](Session& s) { s.lockChanged(o); });
-    }
+    void renameOutput(int o, const std::string& label) { rename(false, {{o, label}}); }
     void setLink(bool up) {
         linkUp = up;
         announce([](Session& s) { s.presenceChanged(); });
@@ -75,7 +103,8 @@ struct Client {
 
 const std::string kDump =
     "PROTOCOL PREAMBLE:\nVersion: 2.3\n\n"
-    "VIDEOHUB DEVICE:\nDevice present: true\nModel name: HDMI MATRIX\nVideo inputs: 4\n"
+    "VIDEOHUB DEVICE:\nDevice present: true\nModel name: HDMI MATRIX\nFriendly name: Main hall\n"
+    "Unique ID: 0123456789AB\nVideo inputs: 4\n"
     "Video processing units: 0\nVideo outputs: 4\nVideo monitoring outputs: 0\nSerial ports: 0\n\n"
     "INPUT LABELS:\n0 Laptop\n1 Apple TV\n2 Camera\n3 PC\n\n"
     "OUTPUT LABELS:\n0 Projector\n1 Left TV\n2 Right TV\n3 Recorder\n\n"
@@ -83,16 +112,24 @@ const std::string kDump =
     "VIDEO OUTPUT ROUTING:\n0 0\n1 1\n2 2\n3 3\n\n"
     "END PRELUDE:\n\n";
 
+const std::string kAbsentDevice =
+    "VIDEOHUB DEVICE:\nDevice present: false\nFriendly name: Main hall\nUnique ID: 0123456789AB\n\n";
+
 TEST(VideohubSession, DumpFollowsTheLink) {
     HubLikeMatrix matrix;
     Client present(matrix, 1);
     EXPECT_EQ(present.take(), kDump);
 
+    // Away: the device says so, the rest is the last known state, and the
+    // prelude still ends, so clients that wait for its end finish set-up.
     matrix.linkUp = false;
     Client absent(matrix, 2);
-    EXPECT_EQ(absent.take(), "PROTOCOL PREAMBLE:\nVersion: 2.3\n\nVIDEOHUB DEVICE:\nDevice present: false\n\n");
+    std::string absentDump = kDump;
+    const std::size_t device = absentDump.find("VIDEOHUB DEVICE:");
+    absentDump.replace(device, absentDump.find("INPUT LABELS:") - device, kAbsentDevice);
+    EXPECT_EQ(absent.take(), absentDump);
     matrix.setLink(false);
-    EXPECT_EQ(present.take(), "VIDEOHUB DEVICE:\nDevice present: false\n\n");
+    EXPECT_EQ(present.take(), kAbsentDevice);
 
     // Nothing more while it is away, not even a route or label change.
     matrix.routing[1] = 3;
@@ -117,6 +154,7 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
     };
     const Case cases[] = {
         {"PING:\n\n", "ACK\n\n", ""},
+        {"PING\n\n", "ACK\n\n", ""},  // older clients
         {"VIDEO OUTPUT ROUTING:\n1 2\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 2\n\n", "1>2"},
         {"VIDEO OUTPUT ROUTING:\r\n3 0\r\n0 3\r\n\r\n",
          "ACK\n\nVIDEO OUTPUT ROUTING:\n3 0\n\nVIDEO OUTPUT ROUTING:\n0 3\n\n", "3>0 0>3"},
@@ -135,9 +173,18 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
         {"OUTPUT LABELS:\n1 12345678901234567890123456789012345678901234567890123456789012345\n\n", "NAK\n\n", ""},
         {"VIDEO OUTPUT LOCKS:\n1 L\n\n", "NAK\n\n", ""},
         {"route 1 2\n\n", "NAK\n\n", ""},
-        // Ignored without an answer: unknown blocks, blocks only a server sends.
-        {"CONFIGURATION:\nTake Mode: true\n\n", "", ""},
-        {"VIDEOHUB DEVICE:\nDevice present: false\n\n", "", ""},
+        // The one name rule: no bare number, no outer space, not None, unique.
+        {"INPUT LABELS:\n0 2\n\n", "NAK\n\n", ""},
+        {"INPUT LABELS:\n0 NONE\n\n", "NAK\n\n", ""},
+        {"OUTPUT LABELS:\n0 Stage \n\n", "NAK\n\n", ""},
+        {"OUTPUT LABELS:\n0  Stage\n\n", "NAK\n\n", ""},
+        // Every block gets exactly one answer: unknown ones and ones only a
+        // server sends get NAK, and nothing happens.
+        {"CONFIGURATION:\nTake Mode: true\n\n", "NAK\n\n", ""},
+        {"VIDEO MONITORING OUTPUT ROUTING:\n0 1\n\n", "NAK\n\n", ""},
+        {"VIDEO MONITORING OUTPUT ROUTING:\n\n", "NAK\n\n", ""},
+        {"VIDEOHUB DEVICE:\nDevice present: false\n\n", "NAK\n\n", ""},
+        {"END PRELUDE:\n\n", "ACK\n\nEND PRELUDE:\n\n", ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
@@ -197,8 +244,10 @@ TEST(VideohubSession, LocksBetweenTwoClients) {
     };
     const Step steps[] = {
         {&a, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 O\n\n", "VIDEO OUTPUT LOCKS:\n1 L\n\n"},
-        // B cannot route there, take the lock or release it: it sees the state unchanged.
-        {&b, "VIDEO OUTPUT ROUTING:\n1 3\n\n", "", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 1\n\n"},
+        // B cannot route there (NAK, nothing sent), take the lock or release
+        // it: it sees the state unchanged.
+        {&b, "VIDEO OUTPUT ROUTING:\n1 3\n\n", "", "NAK\n\n"},
+        {&b, "VIDEO OUTPUT ROUTING:\n0 3\n1 3\n\n", "", "NAK\n\n"},
         {&b, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n"},
         {&b, "VIDEO OUTPUT LOCKS:\n1 U\n\n", "", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n"},
         // The owner routes as before.
@@ -226,15 +275,17 @@ TEST(VideohubSession, FailedRouteShowsTheUnchangedStateAndOutlivedSessionIsLeftA
 
     // A route that completes after its connection closed touches nothing.
     struct LateMatrix : HubLikeMatrix {
-        std::function<void(bool)> pending;
-        void route(int, int, LockId, std::function<void(bool)> done) override { pending = std::move(done); }
+        std::function<void()> pending;
+        void routeOne(int o, int, const std::function<void(int, bool)>& each) override {
+            pending = [o, each] { each(o, false); };
+        }
     } late;
     std::string sent;
     auto session = std::make_unique<Session>(late, 1, [&](const std::string& t) { sent += t; });
     session->receive("VIDEO OUTPUT ROUTING:\n0 1\n\n");
     session.reset();
     sent.clear();
-    late.pending(false);
+    late.pending();
     EXPECT_EQ(sent, "");
 
     // While the link is down a route cannot be carried out: NAK at once.

@@ -57,7 +57,7 @@ public:
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::vector<std::string> scenes{"Lecture", "Movie"};
     std::vector<std::string> calls;
-    std::string failure;
+    Outcome failure;
     std::string id_, name_;
 };
 
@@ -169,21 +169,20 @@ TEST_F(MqttMappingTest, RetainedStateFollowsEventsAndOnlyChangesAreSent)
     // The matrix's own panel routed Camera to output 2; the hub reports it.
     hall.state_.routing[1] = 3;
     const json routed = {{"type", "routing"}, {"matrix", "hall"}, {"output", 2}, {"input", 3}};
-    mapping.event(routed);
+    mapping.event(RoutingChanged{"hall", 2, 3});
     EXPECT_EQ(take(), (std::vector<Message>{{"matrix/hall/event", routed.dump(), false},
                                             {"matrix/hall/output/2/state", "Camera", true}}));
 
     hall.state_.linkUp = false;
     hall.scenes.clear();
-    mapping.event({{"type", "link"}, {"matrix", "hall"}, {"link", "down"}});
+    mapping.event(LinkChanged{"hall", false});
     const auto after = retainedNow();
     EXPECT_EQ(after.at("matrix/hall/availability"), "offline");
     EXPECT_EQ(after.at("homeassistant/select/matrix_hall/scene/config"), "");  // no options: withdrawn
     EXPECT_EQ(after.at("matrix/hall/scene/state"), "[]");
 
     take();
-    mapping.event({{"type", "link"}, {"matrix", "nowhere"}, {"link", "down"}});
-    mapping.event(json::array());
+    mapping.event(LinkChanged{"nowhere", false});
     EXPECT_TRUE(sent.empty());
 }
 
@@ -196,7 +195,7 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
     const std::vector<Case> cases = {
         {"matrix/hall/output/2/set", "Camera", "route 2 3"},
         {"matrix/hall/output/2/set", "4", "route 2 4"},
-        {"matrix/hall/output/4/set", " Laptop\n", "route 4 1"},
+        {"matrix/hall/output/4/set", " Laptop\n", ""},  // options come back exactly as offered
         {"matrix/hall/beep/set", "OFF", "beep off"},
         {"matrix/hall/scene/set", "Movie", "scene Movie"},
         {"matrix/hall/factory_reset/press", "PRESS", "reset"},
@@ -229,7 +228,7 @@ TEST_F(MqttMappingTest, CommandsBecomeMatrixCallsAndBadOnesAreLoggedAndIgnored)
     }
     EXPECT_TRUE(sent.empty());
 
-    hall.failure = "Time out!";
+    hall.failure = Outcome::refused(Refusal::TimeOut, "Time out!");
     logs.clear();
     mapping.message("matrix/hall/output/1/set", "PC");
     ASSERT_EQ(logs.size(), 1u);
