@@ -21,13 +21,8 @@ std::string peerText(const QTcpSocket* socket) {
 }  // namespace
 
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
-    : QObject(parent), hub_(hub), unit_(unit), backend_(unit), server_(new QTcpServer(this)) {
+    : QObject(parent), hub_(hub), unit_(unit), backend_(unit), fanout_(backend_), server_(new QTcpServer(this)) {
     connect(server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
-    announcedModel_ = backend_.modelName();
-    for (int p = 0; p < kPorts; ++p) {
-        announcedInputs_[p] = unit_.inputName(p + 1);
-        announcedOutputs_[p] = unit_.outputName(p + 1);
-    }
     subscription_ = hub_.subscribe([this](const HubEvent& event) { onEvent(event); });
 }
 
@@ -123,43 +118,7 @@ void VideohubServer::onEvent(const HubEvent& event) {
     }
     // A write may drop a client; its session stays alive until the queued
     // forget() runs, so the pointers taken here remain valid for this event.
-    const auto each = [&](const auto& tell) {
-        for (Session* s : sessions)
-            tell(*s);
-    };
-    if (std::holds_alternative<LinkChanged>(event) || std::holds_alternative<MatrixReady>(event)) {
-        // Down at once; back only once the routing is read (MatrixReady), so
-        // the dump never shows the routing from before an outage.
-        each([](Session& s) { s.presenceChanged(); });
-    } else if (std::holds_alternative<InfoChanged>(event)) {
-        // The model is read after the link comes up, so a client may have
-        // been shown the stand-in name first.
-        const std::string model = backend_.modelName();
-        if (model != announcedModel_) {
-            announcedModel_ = model;
-            each([](Session& s) { s.deviceChanged(); });
-        }
-    } else if (const auto* routed = std::get_if<RoutingChanged>(&event)) {
-        if (routed->output >= 1 && routed->output <= kPorts)
-            each([&](Session& s) { s.routingChanged(routed->output - 1); });
-    } else if (const auto* locked = std::get_if<LockChanged>(&event)) {
-        if (locked->output >= 1 && locked->output <= kPorts)
-            each([&](Session& s) { s.lockChanged(locked->output - 1); });
-    } else if (const auto* names = std::get_if<NamesChanged>(&event)) {
-        // The event carries every name; the clients get only the lines that changed.
-        for (int p = 0; p < kPorts; ++p) {
-            const bool inputChanged = names->inputs[p] != announcedInputs_[p];
-            const bool outputChanged = names->outputs[p] != announcedOutputs_[p];
-            announcedInputs_[p] = names->inputs[p];
-            announcedOutputs_[p] = names->outputs[p];
-            each([&](Session& s) {
-                if (inputChanged)
-                    s.inputLabelChanged(p);
-                if (outputChanged)
-                    s.outputLabelChanged(p);
-            });
-        }
-    }
+    fanout_.deliver(event, sessions);
 }
 
 }  // namespace matrix::service::videohub

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "service/videohub/BlockFormat.h"
+#include "service/videohub/EventFanout.h"
 #include "service/videohub/Session.h"
 #include "service/videohub/UnitBackend.h"
 
@@ -56,14 +57,10 @@ private:
     Hub& hub_;
     MatrixUnit& unit_;
     UnitBackend backend_;
+    EventFanout fanout_;  // the events' Videohub form
     QTcpServer* server_ = nullptr;
     int subscription_ = 0;
     std::map<QTcpSocket*, std::unique_ptr<Session>> clients_;
-    // The labels and model as the clients last heard them: a names event
-    // carries all names, the update only the ones that changed.
-    std::array<std::string, kPorts> announcedInputs_;
-    std::array<std::string, kPorts> announcedOutputs_;
-    std::string announcedModel_;
 };
 
 }  // namespace matrix::service::videohub
