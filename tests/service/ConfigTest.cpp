@@ -57,6 +57,15 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
     EXPECT_EQ(c.matrices[1].pollSeconds, 5);
     EXPECT_EQ(c.matrices[1].inputs[3], "Input 4");
     EXPECT_EQ(c.matrices[2].serialPath, "/dev/ttyUSB0");
+    // Videohub ids: derived from the MQTT client id and the matrix id, so the
+    // same on every start and different per matrix; or given.
+    EXPECT_EQ(c.matrices[0].videohubUniqueId, derivedUniqueId("matrixd", "hall"));
+    EXPECT_NE(c.matrices[0].videohubUniqueId, c.matrices[1].videohubUniqueId);
+    EXPECT_NE(derivedUniqueId("matrixd", "hall"), derivedUniqueId("matrixd-2", "hall"));
+    const ConfigResult given = parseConfig(
+        "[[matrix]]\nid = \"a\"\ncom = 1\nvideohub_unique_id = \"7C2E0D0A1B2C\"\n", "m.toml");
+    ASSERT_TRUE(given.config) << given.error;
+    EXPECT_EQ(given.config->matrices[0].videohubUniqueId, "7C2E0D0A1B2C");
 }
 
 TEST(Config, EachMistakeNamesFileLineAndProblem)
@@ -86,6 +95,7 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "inputs = [\"a\", \"b\", \"c\"]\n", "m.toml:4: inputs must be a list of 4 texts"},
         {matrix + "outputs = [\"a\", \"b\", \"a\", \"d\"]\n", "names 'a' twice"},
         {matrix + "videohub_port = 0\n", "m.toml:4: videohub_port must be from 1 to 65535"},
+        {matrix + "videohub_unique_id = \"0123456789ab\"\n", "m.toml:4: videohub_unique_id must be 12 upper-case hex"},
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
         {"[mqtt]\nhost = \"h\"\nbase_topic = \"a/#\"\n" + matrix, "base_topic and discovery_prefix"},
         {"[state]\ndir = \"/x\"\n", "no [[matrix]] configured"},

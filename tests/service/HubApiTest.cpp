@@ -5,6 +5,9 @@
 #include "service/http/Api.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
+#include "service/mqtt/UnitMatrix.h"
+#include "service/videohub/Session.h"
+#include "service/videohub/UnitBackend.h"
 
 #include "sim/AllCommands.h"
 #include "sim/MatrixDevice.h"
@@ -124,6 +127,55 @@ TEST(HubApi, PanelChangeShowsWithinOnePoll)
     EXPECT_NE(std::find(rig.events.begin(), rig.events.end(), routing), rig.events.end());
     EXPECT_NE(std::find(rig.events.begin(), rig.events.end(), cable), rig.events.end());
     EXPECT_EQ(rig.unit->routingJson()["D"], 1);
+}
+
+// One rule for names, whichever front-end (or the config file) brings them.
+TEST(HubApi, TheNameRuleHoldsForConfigApiVideohubAndMqtt)
+{
+    struct Row {
+        std::string name;
+        int http;  // 200, or how the API refuses it
+    };
+    const Row rows[] = {
+        {"Stage", 200},       {"Über Cam", 200},   {"Input 2", 200},  {std::string(64, 'x'), 200},
+        {"2", 400},           {"-1", 400},         {"2.5", 400},      {" Stage", 400},
+        {"Stage ", 400},      {"None", 400},       {"nOnE", 400},     {"", 400},
+        {"a\tb", 400},        {std::string(65, 'x'), 400},
+        {"Camera", 409},  // input 3's name
+    };
+    HubRig rig;
+    UnitMatrix mqtt(*rig.unit);
+    videohub::UnitBackend backend(*rig.unit);
+    std::string wire;
+    videohub::Session session(backend, rig.hub.newLockOwner(), [&](const std::string& text) { wire += text; });
+    for (const Row& row : rows) {
+        SCOPED_TRACE("'" + row.name + "'");
+        const bool valid = row.http == 200;
+        const std::string config = "[[matrix]]\nid = \"hall\"\ntcp = \"127.0.0.1\"\ninputs = [" + Json(row.name).dump() +
+                                   ", \"Apple TV\", \"Camera\", \"PC\"]\n";
+        const ConfigResult parsed = parseConfig(config, "m.toml");
+        EXPECT_EQ(parsed.config.has_value(), valid) << parsed.error;
+        if (!valid) {
+            EXPECT_EQ(parsed.error.rfind("m.toml:4: inputs", 0), 0u) << parsed.error;
+        }
+
+        EXPECT_EQ(rig.call("PUT", {"inputs", "1", "name"}, {{"name", row.name}}).status, row.http);
+        EXPECT_EQ(rig.unit->inputName(1), valid ? row.name : "Laptop");
+        if (valid) {
+            // Home Assistant sends the option back exactly as offered; nothing else matches.
+            EXPECT_EQ(mqtt.findInput(row.name), 1);
+            EXPECT_EQ(mqtt.findInput(" " + row.name), std::nullopt);
+            ASSERT_TRUE(rig.unit->rename({}, PortSide::Input, {{1, "Laptop"}}).ok());
+        }
+
+        wire.clear();
+        session.receive("INPUT LABELS:\n0 " + row.name + "\n\n");
+        EXPECT_EQ(wire.substr(0, 5), valid ? "ACK\n\n" : "NAK\n\n");
+        EXPECT_EQ(rig.unit->inputName(1), valid ? row.name : "Laptop");
+        ASSERT_TRUE(rig.unit->rename({}, PortSide::Input, {{1, "Laptop"}}).ok());
+    }
+    EXPECT_EQ(mqtt.findInput("laptop"), std::nullopt);
+    EXPECT_EQ(mqtt.findInput("2"), 2);  // a name never is a number, so this is the port
 }
 
 }  // namespace

@@ -179,6 +179,38 @@ class VideohubAgainstMatrixd(unittest.TestCase):
             a.send("x" * 70000)
             a.block()
 
+    def test_ids_are_stable_across_a_restart(self):
+        device = dict(line.split(": ", 1) for line in self.client().dump()["VIDEOHUB DEVICE:"])
+        self.assertRegex(device["Unique ID"], r"^[0-9A-F]{12}$")
+        self.assertEqual(device["Friendly name"], "Main hall")
+        type(self).start_daemon()
+        again = dict(line.split(": ", 1) for line in self.client().dump()["VIDEOHUB DEVICE:"])
+        self.assertEqual((again["Unique ID"], again["Friendly name"]), (device["Unique ID"], "Main hall"))
+
+    def test_outage_dump_ends_its_prelude_and_the_return_shows_the_routing_read_after_it(self):
+        present = self.dumped_clients(1)[0]
+        type(self).sim.stop()
+        self.assertEqual(present.wait_for("VIDEOHUB DEVICE:", timeout=8)[0], "Device present: false")
+        # A client that connects meanwhile gets a whole prelude: the last known state.
+        away = self.client()
+        blocks = away.dump()
+        device = dict(line.split(": ", 1) for line in blocks["VIDEOHUB DEVICE:"])
+        self.assertEqual(device["Device present"], "false")
+        self.assertRegex(device["Unique ID"], r"^[0-9A-F]{12}$")
+        self.assertEqual(blocks["VIDEO OUTPUT ROUTING:"], ["0 0", "1 1", "2 2", "3 3"])
+        away.send("VIDEO OUTPUT ROUTING:\n1 2\n\n")  # cannot be carried out now
+        self.assertEqual(away.block(), ("NAK", []))
+        # The matrix comes back routed otherwise (its own panel, meanwhile).
+        type(self).sim = Sim(tcp=SIM_HOST)
+        self.sim.command("route 2 4")
+        for c in (present, away):
+            back = {}
+            while "END PRELUDE:" not in back:
+                header, lines = c.block(timeout=10)
+                back[header] = lines
+            self.assertEqual(back["VIDEOHUB DEVICE:"][0], "Device present: true")
+            self.assertEqual(back["VIDEO OUTPUT ROUTING:"], ["0 0", "1 3", "2 2", "3 3"])
+
     def test_labels_persist_across_restart(self):
         a, b = self.dumped_clients(2)
         a.send("INPUT LABELS:\n2 Stage camera\n\nOUTPUT LABELS:\n0 Beamer\n\n")
