@@ -101,7 +101,7 @@ int main(int argc, char** argv)
         return kExitFailure;
     }
     if (checkOnly) {
-        std::cout << configPath << ": ok, " << config.matrices.size() << " matrices" << std::endl;
+        std::cout << configPath << ": ok, " << config.matrices.size() << (config.matrices.size() == 1 ? " matrix" : " matrices") << std::endl;
         return 0;
     }
 

@@ -8,6 +8,7 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cstdio>
 #include <fstream>
 #include <set>
@@ -119,8 +120,10 @@ void readHttp(const toml::table& table, HttpConfig& http)
         http.port = port;
     }
     readSecret(table, "token", http.token);
-    if (const auto* node = table.get("web_root"))
+    if (const auto* node = table.get("web_root")) {
         http.webRoot = readString(*node, "web_root");
+        http.webRootGiven = true;
+    }
     if (http.token.empty() && !isLoopbackHost(http.host)) {
         const toml::node& where = table.get("listen") ? *table.get("listen") : static_cast<const toml::node&>(table);
         fail(where, "listening on " + http.host + " (not loopback) needs a token or token_file");
@@ -334,7 +337,24 @@ ConfigResult loadConfig(const std::string& path)
         return {std::nullopt, path + ":0: cannot be read"};
     std::stringstream content;
     content << in.rdbuf();
-    return parseConfig(content.str(), path);
+    ConfigResult result = parseConfig(content.str(), path);
+    if (result.config && !result.config->http.webRootGiven)
+        result.config->http.webRoot = defaultWebRoot();
+    return result;
+}
+
+std::string defaultWebRoot()
+{
+    // Installed (the package's place, then this build's install prefix),
+    // else the page of the source tree this program was built from, so a
+    // build tree serves it with no web_root at all.
+    const char* candidates[] = {kPackagedWebRoot, MATRIXD_INSTALLED_WEB_ROOT, MATRIXD_SOURCE_WEB_ROOT};
+    for (const char* dir : candidates) {
+        std::error_code error;
+        if (*dir && std::filesystem::is_directory(dir, error))
+            return dir;
+    }
+    return kPackagedWebRoot;
 }
 
 }  // namespace matrix::service

@@ -11,11 +11,15 @@
 
 namespace matrix::service {
 
+// Where the Debian package puts the web page.
+inline constexpr char kPackagedWebRoot[] = "/usr/share/matrixd/web";
+
 struct HttpConfig {
     std::string host = "127.0.0.1";
     int port = 8480;
     std::string token;  // empty: no authentication (loopback only)
-    std::string webRoot = "/usr/share/matrixd/web";
+    std::string webRoot = kPackagedWebRoot;
+    bool webRootGiven = false;  // without it, loadConfig picks defaultWebRoot()
 };
 
 struct StateConfig {
@@ -59,6 +63,10 @@ struct ConfigResult {
     std::optional<Config> config;
     std::string error;  // "FILE:LINE: problem" when config is empty
 };
+
+// The page directory when the file names none: the installed one if it
+// exists, else the source tree's web/ this program was built from.
+std::string defaultWebRoot();
 
 // Reads and checks the whole file. Files named inside it (token_file,
 // password_file) are read too, so that a start fails before any device is touched.

@@ -115,14 +115,15 @@ class Matrixd:
     """matrixd with a config written for the test; stopped (and killed if need be) at the end."""
 
     def __init__(self, host, matrices, state_dir, token=None, extra_http="", verbose=False, web_root=None,
-                 port=8480, wait=True):
+                 port=8480, wait=True, no_web_root=False):
         self.host, self.port, self.token = host, port, token
         self.dir = tempfile.mkdtemp(prefix="matrixd-test-")
         self.config = os.path.join(self.dir, "matrixd.toml")
         lines = ["[http]", 'listen = "%s:%d"' % (host, port)]
         if token:
             lines.append('token = "%s"' % token)
-        lines.append('web_root = "%s"' % (web_root or WEB_ROOT or self.dir))
+        if not no_web_root:
+            lines.append('web_root = "%s"' % (web_root or WEB_ROOT or self.dir))
         lines += [extra_http, "[state]", 'dir = "%s"' % state_dir]
         for m in matrices:
             lines.append("[[matrix]]")
