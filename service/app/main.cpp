@@ -101,7 +101,8 @@ int main(int argc, char** argv)
         return kExitFailure;
     }
     if (checkOnly) {
-        std::cout << configPath << ": ok, " << config.matrices.size() << (config.matrices.size() == 1 ? " matrix" : " matrices") << std::endl;
+        const std::size_t count = config.matrices.size();
+        std::cout << configPath << ": ok, " << count << (count == 1 ? " matrix" : " matrices") << std::endl;
         return 0;
     }
 

@@ -15,7 +15,10 @@ Json orNull(const std::optional<T>& value)
 
 Json fields(const LinkChanged& e) { return {{"type", "link"}, {"link", e.up ? "up" : "down"}}; }
 Json fields(const MatrixReady&) { return nullptr; }
-Json fields(const InfoChanged& e) { return {{"type", "info"}, {"model", orNull(e.model)}, {"version", orNull(e.version)}}; }
+Json fields(const InfoChanged& e)
+{
+    return {{"type", "info"}, {"model", orNull(e.model)}, {"version", orNull(e.version)}};
+}
 Json fields(const RoutingChanged& e) { return {{"type", "routing"}, {"output", e.output}, {"input", orNull(e.input)}}; }
 Json fields(const CableChanged& e)
 {

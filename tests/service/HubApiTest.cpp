@@ -151,8 +151,8 @@ TEST(HubApi, TheNameRuleHoldsForConfigApiVideohubAndMqtt)
     for (const Row& row : rows) {
         SCOPED_TRACE("'" + row.name + "'");
         const bool valid = row.http == 200;
-        const std::string config = "[[matrix]]\nid = \"hall\"\ntcp = \"127.0.0.1\"\ninputs = [" + Json(row.name).dump() +
-                                   ", \"Apple TV\", \"Camera\", \"PC\"]\n";
+        const std::string config = "[[matrix]]\nid = \"hall\"\ntcp = \"127.0.0.1\"\ninputs = [" +
+                                   Json(row.name).dump() + ", \"Apple TV\", \"Camera\", \"PC\"]\n";
         const ConfigResult parsed = parseConfig(config, "m.toml");
         EXPECT_EQ(parsed.config.has_value(), valid) << parsed.error;
         if (!valid) {

@@ -145,7 +145,8 @@ TEST(HubSurface, EachEventReachesEachFrontEndInItsWireForm)
          R"({"done":40,"matrix":"hall","state":"done","total":40,"type":"firmware"})", {"", ""}, ""},
         {[](SharedMatrix& m) { m.inputs[2] = "Stage"; },
          NamesChanged{"hall", {"Laptop", "Apple TV", "Stage", "PC"}, {"Projector", "Left TV", "Right TV", "Recorder"}},
-         R"({"inputs":["Laptop","Apple TV","Stage","PC"],"matrix":"hall","outputs":["Projector","Left TV","Right TV","Recorder"],"type":"names"})",
+         R"({"inputs":["Laptop","Apple TV","Stage","PC"],"matrix":"hall",)"
+         R"("outputs":["Projector","Left TV","Right TV","Recorder"],"type":"names"})",
          {"matrix/hall/output/2/state", "Stage"}, "INPUT LABELS:\n2 Stage\n\n"},
         {[](SharedMatrix& m) { m.scenes = {"Movie", "Talk"}; }, ScenesChanged{"hall", {"Movie", "Talk"}},
          R"({"matrix":"hall","scenes":["Movie","Talk"],"type":"scenes"})",
