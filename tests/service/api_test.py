@@ -202,7 +202,9 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/hall/outputs/A", {"input": 1})[0], 409)
         progress = events.wait_for({"type": "firmware", "matrix": "hall"})
         self.assertGreater(progress["total"], 0)
-        events.wait_for({"type": "firmware", "matrix": "hall", "state": "done"}, timeout=15)
+        last = events.wait_for({"type": "firmware", "matrix": "hall", "state": "done"}, timeout=15)
+        # The page says how far it got from the last event alone.
+        self.assertEqual((last["done"], last["total"]), (progress["total"], progress["total"]))
         self.assertEqual(self.d.request("PUT", "/api/v1/matrices/hall/outputs/A", {"input": 1})[0], 200)
         events.close()
 
