@@ -3,10 +3,9 @@
 
 #include "service/videohub/BlockFormat.h"
 
-#include <array>
+#include <algorithm>
 #include <charconv>
 #include <optional>
-#include <utility>
 #include <utility>
 #include <vector>
 
@@ -202,23 +201,20 @@ bool Session::handleRouting(const Block& block) {
             return false;
         routes.emplace_back(*output, *input);
     }
-    std::vector<bool> alreadyThere;
+    // The outputs asked for the input they already carry.
+    auto unchanged = std::make_shared<std::vector<int>>();
     for (const auto& [output, input] : routes)
-        alreadyThere.push_back(backend_.routedInput(output) == input);
+        if (backend_.routedInput(output) == input)
+            unchanged->push_back(output);
     const std::weak_ptr<bool> alive = alive_;
-    auto there = std::make_shared<std::vector<std::pair<int, bool>>>();
-    for (std::size_t i = 0; i < routes.size(); ++i)
-        there->emplace_back(routes[i].first, alreadyThere[i]);
     // Refused (locked by someone else, link down, firmware running): NAK and
     // nothing sent. Once accepted, a failed route changes nothing, and
     // neither does one to the input already there: no update comes from the
     // matrix, so this client is shown the state its request left.
     return backend_
         .route(routes, self_,
-               [this, alive, there](int output, bool routed) {
-                   bool same = false;
-                   for (const auto& [o, already] : *there)
-                       same = same || (o == output && already);
+               [this, alive, unchanged](int output, bool routed) {
+                   const bool same = std::find(unchanged->begin(), unchanged->end(), output) != unchanged->end();
                    if ((!routed || same) && !alive.expired())
                        routingChanged(output);
                })
