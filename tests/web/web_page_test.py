@@ -335,6 +335,19 @@ class WebPageTest(unittest.TestCase):
                           self.browser.find_elements(By.CSS_SELECTOR, "button.route")}, {"booth"})
         self.assertTrue(self.browser.current_url.endswith("#booth"))
 
+    def test_9_firmware_notice_says_how_far_it_got_and_how_it_ended(self):
+        self.open_page()
+        image = bytes([0xA5, 0x5A] + [(i * 31 + 7) & 0xFF for i in range(1000)])
+        key = (len(image) & 0xFF) ^ 0x3C
+        container = bytes(b ^ key for b in image)
+        status = self.d.request("POST", "/api/v1/matrices/hall/firmware", raw=container,
+                                headers={"Content-Type": "application/octet-stream"})[0]
+        self.assertEqual(status, 202)
+        self.wait(lambda: self.text("firmware").startswith("Firmware update finished"), timeout=20,
+                  what="the end of the upgrade")
+        self.assertRegex(self.text("firmware"), r"^Firmware update finished \((\d+) of \1 blocks sent\)\.$")
+        self.assertNotIn("undefined", self.text("firmware"))
+
 
 if __name__ == "__main__":
     missing = [p for p in (CHROMIUM, CHROMEDRIVER) if not os.access(p, os.X_OK)]
