@@ -587,7 +587,7 @@ Json MatrixUnit::toJson() const
     result["model"] = s.info ? Json(s.info->model()) : Json(nullptr);
     result["version"] = s.info ? Json(s.info->version()) : Json(nullptr);
     result["beep"] = orNull(s.beepOn);
-    result["firmware_running"] = client_->firmwareRunning();
+    result["firmware_running"] = firmwareRunning();
     Json inputs = Json::array();
     Json outputs = Json::array();
     Json edidRows = Json::array();

@@ -151,6 +151,7 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
         const char* request;
         const char* reply;    // what the asking client gets
         const char* routes;   // what reached the matrix
+        int lockedOutput = -1;  // held by another controller
     };
     const Case cases[] = {
         {"PING:\n\n", "ACK\n\n", ""},
@@ -185,10 +186,15 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
         {"VIDEO MONITORING OUTPUT ROUTING:\n\n", "NAK\n\n", ""},
         {"VIDEOHUB DEVICE:\nDevice present: false\n\n", "NAK\n\n", ""},
         {"END PRELUDE:\n\n", "ACK\n\nEND PRELUDE:\n\n", ""},
+        // Someone else's lock: NAK, and not even the free output is routed.
+        {"VIDEO OUTPUT ROUTING:\n1 2\n\n", "NAK\n\n", "", 1},
+        {"VIDEO OUTPUT ROUTING:\n0 2\n1 2\n\n", "NAK\n\n", "", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
         HubLikeMatrix matrix;
+        if (c.lockedOutput >= 0)
+            matrix.owners[c.lockedOutput] = 99;
         Client client(matrix, 1);
         client.take();
         EXPECT_TRUE(client.session.receive(c.request));
