@@ -37,8 +37,10 @@ using SceneRouting = std::array<int, client::kPortCount>;
 // - a refusal comes back at once, and then nothing was sent and `done` is
 //   never called;
 // - Refusal::None from one that talks to the matrix means it was accepted:
-//   `done` is called exactly once when it ends (maybe with a failure such as
-//   TimeOut). Operations without a `done` are complete when they return.
+//   `done` (may be empty) is called exactly once when it ends, maybe with a
+//   failure such as TimeOut, and maybe before the call returns (a scene with
+//   nothing to route). Operations without a `done` are complete when they
+//   return.
 // Changes reach every front-end as HubEvents through the Hub.
 class MatrixUnit {
 public:
