@@ -4,6 +4,8 @@
 #include "service/http/HttpServer.h"
 #include "service/hub/Hub.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -20,13 +22,15 @@ namespace {
 constexpr const char* kAddress = "127.0.0.91";
 constexpr int kPort = 8491;
 
-// Reads until `text` has arrived or the deadline passes; returns everything read.
+// Reads until `text` has arrived or the deadline passes, running the
+// server's loop meanwhile; returns everything read.
 std::string readUntil(int fd, const std::string& text, int timeoutMs)
 {
     std::string received;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (received.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        timeval wait{0, 50000};
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        timeval wait{0, 5000};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         char buffer[1024];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
@@ -40,13 +44,16 @@ std::string readUntil(int fd, const std::string& text, int timeoutMs)
 
 TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
 {
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
     Hub hub;
     HttpServer::Options options;
     options.host = kAddress;
     options.port = kPort;
     options.keepAliveCommentMs = 100;
-    // Nothing here needs the loop: events come from the hub and are read on a worker.
-    HttpServer server(hub, [](std::function<void()> task) { task(); }, options);
+    HttpServer server(hub, options);
     std::string error;
     ASSERT_TRUE(server.start(&error)) << error;
 
@@ -70,8 +77,7 @@ TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
               std::string::npos)
         << event;
 
-    // Stopping ends the stream instead of waiting for the client to go
-    // (CivetWeb's own stop takes its 2 s poll quantum in any case).
+    // Stopping ends the stream instead of waiting for the client to go.
     const auto stopStarted = std::chrono::steady_clock::now();
     server.stop();
     EXPECT_LT(std::chrono::steady_clock::now() - stopStarted, std::chrono::seconds(4));
