@@ -31,6 +31,7 @@ constexpr std::size_t kDrainMaxBytes = 4 * 1024 * 1024;
 // A stream reader that lets more than this pile up is dropped, not buffered for ever.
 constexpr std::size_t kMaxHeldPerStreamBytes = 1024 * 1024;
 constexpr std::size_t kStreamBlockBytes = 4096;
+constexpr int kStreamSendBufferBytes = 64 * 1024;
 constexpr int kSweepMs = 250;
 constexpr auto kRefusalLogPeriod = std::chrono::minutes(1);
 constexpr auto kStopFlushMax = std::chrono::milliseconds(150);
@@ -549,8 +550,12 @@ int HttpServer::openStream(MHD_Connection* connection, Request& request)
     MHD_add_response_header(response, "Connection", "close");
     const MHD_Result queued = MHD_queue_response(connection, 200, response);
     MHD_destroy_response(response);
-    if (request.connection)
+    if (request.connection) {
         request.connection->deadline = kNoDeadline;
+        // What the kernel holds for a reader counts towards its 1 MiB too, so keep that part small.
+        const int sendBufferBytes = kStreamSendBufferBytes;
+        setsockopt(request.connection->fd, SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes);
+    }
     logRequest(request, 200);
     return queued;
 }

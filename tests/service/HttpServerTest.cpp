@@ -90,5 +90,67 @@ TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
     ::close(fd);
 }
 
+// An event stream's socket, its opening comment read; a small receive
+// buffer makes a reader that stops reading hold up the server quickly.
+int openStream(const char* host, int port, int receiveBufferBytes = 0)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (receiveBufferBytes > 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, host, &address.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return -1;
+    const std::string request = "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n";
+    ::send(fd, request.data(), request.size(), 0);
+    readUntil(fd, ": matrixd events\n\n", 2000);
+    return fd;
+}
+
+TEST(HttpServer, ReaderThatStopsReadingIsDroppedPastOneMebibyteWhileTheOthersGetEveryEvent)
+{
+    int argc = 1;
+    char name[] = "test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    Hub hub;
+    HttpServer::Options options;
+    options.host = "127.0.23.31";
+    options.port = kPort;
+    HttpServer server(hub, options);
+    std::string error;
+    ASSERT_TRUE(server.start(&error)) << error;
+    const int stalled = openStream(options.host.c_str(), kPort, 4096);
+    const int reader = openStream(options.host.c_str(), kPort);
+    ASSERT_GE(stalled, 0);
+    ASSERT_GE(reader, 0);
+
+    // 3.2 MB of events in bursts of 80 kB; the reader keeps up between bursts.
+    constexpr int kEvents = 400;
+    const std::string pad(8000, 'x');
+    std::string read;
+    for (int n = 0; n < kEvents; ++n) {
+        hub.publish({{"n", n}, {"pad", pad}, {"type", "test"}});
+        if (n % 10 == 9)
+            read += readUntil(reader, "{\"n\":" + std::to_string(n) + ",", 2000);
+    }
+    read += readUntil(reader, "{\"n\":" + std::to_string(kEvents - 1) + ",", 2000);
+    std::size_t events = 0;
+    for (auto at = read.find("data: {\"n\":"); at != std::string::npos; at = read.find("data: {\"n\":", at + 1))
+        ++events;
+    EXPECT_EQ(events, static_cast<std::size_t>(kEvents));
+
+    // The stalled reader finds its stream cut short once it reads again.
+    const std::string rest = readUntil(stalled, "never sent", 2000);
+    EXPECT_LT(rest.size(), 2u * 1024 * 1024);
+    EXPECT_EQ(rest.find("{\"n\":" + std::to_string(kEvents - 1) + ","), std::string::npos);
+    char byte;
+    EXPECT_LE(::recv(stalled, &byte, 1, MSG_DONTWAIT), 0);
+    ::close(stalled);
+    ::close(reader);
+}
+
 }  // namespace
 }  // namespace matrix::service
