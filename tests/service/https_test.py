@@ -51,7 +51,8 @@ class HttpsMatrixd(Matrixd):
                          headers=h)
             response = conn.getresponse()
             content = response.read()
-            return response.status, json.loads(content) if content else None, response
+            is_json = response.getheader("Content-Type") == "application/json"
+            return response.status, json.loads(content) if content and is_json else content, response
         finally:
             conn.close()
 
@@ -93,8 +94,10 @@ class HttpsTest(unittest.TestCase):
                 self.assertLess(time.monotonic() - started, 2.0, name)
                 raw.close()
                 self.assertEqual(d.request("GET", "/api/v1/matrices/hall")[0], 200, name)
-            # The web page's files come over the same listener.
-            self.assertEqual(d.request("GET", "/healthz")[0], 200)
+            # The web page comes over the same listener.
+            status, page, response = d.request("GET", "/")
+            self.assertEqual((status, response.getheader("Content-Type").split(";")[0]), (200, "text/html"))
+            self.assertIn(b"<html", page.lower())
             stream.close()
         finally:
             d.close()
