@@ -35,6 +35,8 @@ constexpr int kStreamSendBufferBytes = 64 * 1024;
 constexpr int kSweepMs = 250;
 constexpr auto kRefusalLogPeriod = std::chrono::minutes(1);
 constexpr auto kStopFlushMax = std::chrono::milliseconds(150);
+// Also bounds how long a change that no event announced could stay unseen.
+constexpr auto kReadCacheMaxAge = std::chrono::milliseconds(100);
 
 HttpResponse errorResponse(int status, const std::string& text)
 {
@@ -99,6 +101,17 @@ MHD_Result countHeadBytes(void* total, MHD_ValueKind, const char* key, const cha
 {
     *static_cast<std::size_t*>(total) += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
     return MHD_YES;
+}
+
+// The matrix list and one matrix's whole state: the reads pollers repeat most.
+bool isStateRead(const std::string& method, const std::string& path)
+{
+    constexpr std::string_view kList = "/api/v1/matrices";
+    if (method != "GET" || path.rfind(kList, 0) != 0)
+        return false;
+    return path.size() == kList.size() ||
+           (path.size() > kList.size() + 1 && path[kList.size()] == '/' &&
+            path.find('/', kList.size() + 1) == std::string::npos);
 }
 
 const char* header(MHD_Connection* connection, const char* name)
@@ -317,7 +330,10 @@ bool HttpServer::start(std::string* error)
 
 void HttpServer::subscribeToHub()
 {
-    subscription_ = hub_.subscribe([this](const nlohmann::json& event) { queueToStreams("data: " + event.dump() + "\n\n"); });
+    subscription_ = hub_.subscribe([this](const nlohmann::json& event) {
+        readCache_.clear();
+        queueToStreams("data: " + event.dump() + "\n\n");
+    });
 }
 
 void HttpServer::stop()
@@ -478,7 +494,13 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
         } else if (request.bodyTooLarge) {
             response = errorResponse(413, "body too large (limit 256 KiB)");
             response.headers.emplace_back("Connection", "close");
+        } else if (const auto cached = method == "GET" ? readCache_.find(path) : readCache_.end();
+                   cached != readCache_.end() && Clock::now() - cached->second.at < kReadCacheMaxAge) {
+            response = cached->second.response;
         } else {
+            const bool stateRead = isStateRead(method, path);
+            if (method != "GET" && method != "HEAD")
+                readCache_.clear();
             HttpRequest apiRequest;
             apiRequest.method = method;
             apiRequest.segments = splitPath(path);
@@ -508,6 +530,8 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
                 return MHD_YES;
             }
             response = std::move(*request.answer);
+            if (stateRead && response.status == 200)
+                readCache_[path] = {response, Clock::now()};
         }
     } else if (method == "GET" || method == "HEAD") {
         // The page's files hold no matrix data; the page asks the API with the token.

@@ -102,6 +102,12 @@ private:
     std::unordered_set<Stream*> streams_;
     std::unordered_set<Request*> waiting_;  // suspended until the hub answers
     std::map<std::string, std::chrono::steady_clock::time_point> refusalLogged_;
+    // Rendered answers to the state reads, dropped at every hub event and every change request.
+    struct CachedRead {
+        HttpResponse response;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<std::string, CachedRead> readCache_;
 };
 
 // Whether the two texts are equal, in a time that does not depend on where they differ.
