@@ -132,6 +132,13 @@ class LimitsTest(unittest.TestCase):
         self.assertLess(time.monotonic() - started, 2.0)
         raw.close()
 
+    def test_405_names_the_methods_the_route_table_has_for_the_path(self):
+        m = "/api/v1/matrices/hall"
+        for method, path, allow in [("OPTIONS", m + "/outputs/B", "GET, PUT"), ("GET", m + "/factory-reset", "POST"),
+                                    ("PATCH", m + "/scenes/x/", "GET, PUT, DELETE"), ("POST", m, "GET")]:
+            status, _, response = self.d.request(method, path, raw="{}")
+            self.assertEqual((status, response.getheader("Allow")), (405, allow), (method, path))
+
     def test_quiet_log_for_reads_one_line_per_change(self):
         before = self.d.stderr().count("\n")
         for _ in range(20):
