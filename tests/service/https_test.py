@@ -4,8 +4,6 @@
 by Debian's openssl (no key is ever shipped): a real TLS client reads, routes
 and follows the event stream; garbage and plain HTTP on the port are closed
 and the server goes on; a certificate that cannot be used stops the start."""
-import http.client
-import json
 import os
 import shutil
 import socket
@@ -37,24 +35,9 @@ class HttpsMatrixd(Matrixd):
     """The harness's daemon, asked over TLS that trusts exactly the run's certificate."""
 
     def __init__(self, cert, key, *args, **kwargs):
-        self.context = ssl.create_default_context(cafile=cert)
+        self.ssl_context = ssl.create_default_context(cafile=cert)
         tls = 'tls_cert_file = "%s"\ntls_key_file = "%s"\nheader_timeout_seconds = 1' % (cert, key)
         super().__init__(*args, extra_http=tls, **kwargs)
-
-    def request(self, method, path, body=None, headers=None, raw=None, token=True, timeout=10):
-        conn = http.client.HTTPSConnection(self.host, self.port, timeout=timeout, context=self.context)
-        try:
-            h = dict(headers or {})
-            if token and self.token:
-                h.setdefault("Authorization", "Bearer " + self.token)
-            conn.request(method, path, body=raw if raw is not None else (json.dumps(body) if body else None),
-                         headers=h)
-            response = conn.getresponse()
-            content = response.read()
-            is_json = response.getheader("Content-Type") == "application/json"
-            return response.status, json.loads(content) if content and is_json else content, response
-        finally:
-            conn.close()
 
 
 class HttpsTest(unittest.TestCase):
@@ -66,7 +49,7 @@ class HttpsTest(unittest.TestCase):
         try:
             self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
             sim.frames()
-            stream = d.context.wrap_socket(socket.create_connection((HOST, 8480)), server_hostname=HOST)
+            stream = d.ssl_context.wrap_socket(socket.create_connection((HOST, 8480)), server_hostname=HOST)
             stream.sendall(b"GET /api/v1/events?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
             stream.settimeout(5)
             received = b""
