@@ -9,7 +9,6 @@ it holds the matrix's round trip too), peak memory (VmHWM) and the time from
 SIGTERM to exit. Prints "RESULT key value". Bounded: it stops by itself.
 
 Usage: matrixd_load_bench.py MATRIXD MATRIX_SIM"""
-import http.client
 import json
 import os
 import resource
@@ -21,6 +20,9 @@ import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from matrixd_rig import start_sims, wait_links_up, write_config  # noqa: E402
 
 HOST = "127.0.24.1"
 SIMS = ["127.0.24.2", "127.0.24.3", "127.0.24.4", "127.0.24.5"]
@@ -82,42 +84,19 @@ def main():
     procs = []
     streams, half_open = [], []
     try:
-        for address in SIMS:
-            sim = subprocess.Popen([matrix_sim, "--tcp", address, "--control-stdin"], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, text=True)
-            procs.append(sim)
-            if not sim.stdout.readline().startswith("listening tcp"):
-                raise SystemExit("matrix-sim did not start on " + address)
-        config = os.path.join(tmp, "matrixd.toml")
-        with open(config, "w") as f:
-            f.write('[http]\nlisten = "%s:8480"\nmax_connections = 4000\nmax_connections_per_address = 4000\n'
-                    'max_event_streams = %d\nheader_timeout_seconds = 120\n[state]\ndir = "%s"\n'
-                    % (HOST, STREAMS, tmp))
-            for i, address in enumerate(SIMS):
-                f.write('[[matrix]]\nid = "m%d"\ntcp = "%s"\npoll_seconds = 0\n' % (i + 1, address))
+        start_sims(matrix_sim, SIMS, procs)
+        config = write_config(tmp, HOST, SIMS, "max_connections = 4000\nmax_connections_per_address = 4000\n"
+                              "max_event_streams = %d\nheader_timeout_seconds = 120\n" % STREAMS, 0)
         log = open(os.path.join(tmp, "matrixd.log"), "w")
         daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
         procs.append(daemon)
 
-        conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
+        conn = wait_links_up(HOST)
 
         def get(path):
             conn.request("GET", path)
             response = conn.getresponse()
             return response.status, response.read()
-
-        end = time.monotonic() + 10
-        while True:
-            try:
-                status, body = get("/api/v1/matrices")
-                if status == 200 and all(m["link"] == "up" for m in json.loads(body)):
-                    break
-            except OSError:
-                conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
-            if time.monotonic() > end:
-                raise SystemExit("matrixd did not bring the links up")
-            time.sleep(0.05)
-        time.sleep(0.5)  # the link-up reads
 
         wrk = subprocess.run(["wrk", "-t2", "-c32", "-d3s", "http://%s:8480/api/v1/matrices/m1" % HOST],
                              capture_output=True, text=True, timeout=30)

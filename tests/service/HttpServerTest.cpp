@@ -42,20 +42,35 @@ std::string readUntil(int fd, const std::string& text, int timeoutMs)
     return received;
 }
 
+// The server on a Qt loop (which readUntil runs) and the hub it serves.
+struct ServerOnLoop {
+    explicit ServerOnLoop(const char* host, int keepAliveCommentMs = 15000)
+        : app(argc, argv), server(hub, options(host, keepAliveCommentMs))
+    {
+    }
+    static HttpServer::Options options(const char* host, int keepAliveCommentMs)
+    {
+        HttpServer::Options options;
+        options.host = host;
+        options.port = kPort;
+        options.keepAliveCommentMs = keepAliveCommentMs;
+        return options;
+    }
+    int argc = 1;
+    char name[5] = "test";
+    char* argv[2] = {name, nullptr};
+    QCoreApplication app;
+    Hub hub;
+    HttpServer server;
+};
+
 TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
 {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    Hub hub;
-    HttpServer::Options options;
-    options.host = kAddress;
-    options.port = kPort;
-    options.keepAliveCommentMs = 100;
-    HttpServer server(hub, options);
+    ServerOnLoop rig(kAddress, 100);
     std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
+    ASSERT_TRUE(rig.server.start(&error)) << error;
+    Hub& hub = rig.hub;
+    HttpServer& server = rig.server;
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -111,19 +126,13 @@ int openStream(const char* host, int port, int receiveBufferBytes = 0)
 
 TEST(HttpServer, ReaderThatStopsReadingIsDroppedPastOneMebibyteWhileTheOthersGetEveryEvent)
 {
-    int argc = 1;
-    char name[] = "test";
-    char* argv[] = {name, nullptr};
-    QCoreApplication app(argc, argv);
-    Hub hub;
-    HttpServer::Options options;
-    options.host = "127.0.23.31";
-    options.port = kPort;
-    HttpServer server(hub, options);
+    constexpr const char* kHost = "127.0.23.31";
+    ServerOnLoop rig(kHost);
     std::string error;
-    ASSERT_TRUE(server.start(&error)) << error;
-    const int stalled = openStream(options.host.c_str(), kPort, 4096);
-    const int reader = openStream(options.host.c_str(), kPort);
+    ASSERT_TRUE(rig.server.start(&error)) << error;
+    Hub& hub = rig.hub;
+    const int stalled = openStream(kHost, kPort, 4096);
+    const int reader = openStream(kHost, kPort);
     ASSERT_GE(stalled, 0);
     ASSERT_GE(reader, 0);
 
