@@ -294,7 +294,6 @@ bool HttpServer::start(std::string* error)
         flags |= MHD_USE_TLS;
     std::vector<MHD_OptionItem> items = {
         {MHD_OPTION_SOCK_ADDR, 0, &address},
-        {MHD_OPTION_LISTENING_ADDRESS_REUSE, 1, nullptr},
         // The head and body deadlines are ours (closeOverdue); this one ends idle kept-alive connections.
         {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options_.headerTimeoutSeconds), nullptr},
         // Our own limit (in acceptConnection) logs; the library's is a backstop above it.
