@@ -8,13 +8,14 @@ import shutil
 import signal
 import socket
 import ssl
+import subprocess
 import sys
 import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Events, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
+from harness import MATRIXD, Events, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
 
 HOST = "127.0.23.1"
 SIM = "127.0.23.2"
@@ -119,6 +120,10 @@ class LimitsTest(unittest.TestCase):
         finally:
             for s in streams:
                 s.close()
+
+    def test_a_second_daemon_on_the_same_address_fails_instead_of_sharing_the_port(self):
+        run = subprocess.run([MATRIXD, "--config", self.d.config], capture_output=True, text=True, timeout=10)
+        self.assertEqual((run.returncode, run.stderr), (1, "matrixd: cannot listen on %s:8480\n" % HOST))
 
     def test_tls_to_the_plain_port_is_refused_not_left_hanging(self):
         raw = socket.create_connection((HOST, 8480))
