@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "Usage: matrixd --config FILE [--verbose]\n"
     "Serves the matrices configured in FILE over HTTP (API, events, web page).\n"
     "  --config FILE  the TOML configuration (see /usr/share/doc/matrix-control/examples/matrixd.toml)\n"
-    "  --verbose      log every frame sent to and received from the matrices\n"
+    "  --verbose      log every request, and every frame sent to and received from the matrices\n"
     "  --check        check the configuration and the state file, then exit\n"
     "  --help         this text\n";
 
