@@ -6,6 +6,7 @@
 #include "service/hub/Log.h"
 
 #include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
 #include <microhttpd.h>
 
 #include <arpa/inet.h>
@@ -251,18 +252,35 @@ bool constantTimeEquals(const std::string& given, const std::string& expected)
 
 std::optional<std::string> HttpServer::checkTlsCredentials(const std::string& cert, const std::string& key)
 {
-    gnutls_certificate_credentials_t credentials = nullptr;
-    if (gnutls_certificate_allocate_credentials(&credentials) < 0)
-        return "no memory for TLS credentials";
+    // Each part on its own, then whether they belong together: GnuTLS's one
+    // call that does all of it leaks on a broken certificate.
     gnutls_datum_t certData{reinterpret_cast<unsigned char*>(const_cast<char*>(cert.data())),
                             static_cast<unsigned>(cert.size())};
     gnutls_datum_t keyData{reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())),
                            static_cast<unsigned>(key.size())};
-    const int result = gnutls_certificate_set_x509_key_mem(credentials, &certData, &keyData, GNUTLS_X509_FMT_PEM);
-    gnutls_certificate_free_credentials(credentials);
-    if (result < 0)
-        return std::string(gnutls_strerror(result));
-    return std::nullopt;
+    gnutls_x509_crt_t certificate = nullptr;
+    gnutls_x509_privkey_t privateKey = nullptr;
+    std::optional<std::string> problem;
+    unsigned char certId[64];
+    unsigned char keyId[64];
+    std::size_t certIdBytes = sizeof certId;
+    std::size_t keyIdBytes = sizeof keyId;
+    if (gnutls_x509_crt_init(&certificate) < 0 || gnutls_x509_privkey_init(&privateKey) < 0)
+        problem = "no memory for TLS credentials";
+    else if (const int result = gnutls_x509_crt_import(certificate, &certData, GNUTLS_X509_FMT_PEM); result < 0)
+        problem = std::string("certificate: ") + gnutls_strerror(result);
+    else if (const int result = gnutls_x509_privkey_import2(privateKey, &keyData, GNUTLS_X509_FMT_PEM, nullptr, 0);
+             result < 0)
+        problem = std::string("key: ") + gnutls_strerror(result);
+    else if (gnutls_x509_crt_get_key_id(certificate, 0, certId, &certIdBytes) < 0 ||
+             gnutls_x509_privkey_get_key_id(privateKey, 0, keyId, &keyIdBytes) < 0 || certIdBytes != keyIdBytes ||
+             std::memcmp(certId, keyId, certIdBytes) != 0)
+        problem = "the key is not the certificate's";
+    if (privateKey)
+        gnutls_x509_privkey_deinit(privateKey);
+    if (certificate)
+        gnutls_x509_crt_deinit(certificate);
+    return problem;
 }
 
 HttpServer::HttpServer(Hub& hub, Options options)
