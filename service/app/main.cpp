@@ -21,11 +21,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include <optional>
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include <sys/resource.h>
 
 using namespace matrix;
 using namespace matrix::service;
@@ -56,6 +59,22 @@ std::unique_ptr<client::MatrixClient> makeClient(EventLoop& loop, const MatrixCo
     options.supervise = true;
     return std::make_unique<client::MatrixClient>(loop, std::move(serial), std::make_unique<QtLinkSocket>(),
                                                   options);
+}
+
+// Each HTTP connection is a descriptor, and the usual soft limit (1024) is
+// below max_connections plus what the links and the loop hold. Nothing here
+// uses select(), so the higher limit is safe.
+void raiseDescriptorLimit(int maxConnections)
+{
+    constexpr rlim_t kOtherDescriptors = 256;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = static_cast<rlim_t>(maxConnections) + kOtherDescriptors;
+    if (limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 // The command line, parsed by CLI11 with matrixd's own texts: an empty
@@ -139,6 +158,7 @@ int main(int argc, char** argv)
     for (const MatrixConfig& matrix : config.matrices)
         hub.add(std::make_unique<MatrixUnit>(hub, loop, matrix, makeClient(loop, matrix), &store));
 
+    raiseDescriptorLimit(config.http.maxConnections);
     HttpServer::Options httpOptions;
     httpOptions.host = config.http.host;
     httpOptions.port = config.http.port;
