@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run/CommandRunner.h"
 
-#include "core/pages/edid/EdidFile.h"
-#include "core/pages/edid/EdidModes.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
+#include "core/formats/FirmwareContainer.h"
 
 namespace matrix::cli {
 

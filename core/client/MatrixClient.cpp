@@ -4,9 +4,9 @@
 #include "core/client/ClientEngine.h"
 #include "core/client/ClientRequests.h"
 #include "core/protocol/DeviceTypes.h"
-#include "core/pages/edid/EdidFile.h"
-#include "core/pages/edid/EdidModes.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <algorithm>
 

@@ -8,7 +8,7 @@
 #include "tests/client/ClientRig.h"
 #include "tests/support/SeedRuns.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 

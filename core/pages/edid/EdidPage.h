@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/Notices.h"
 #include "core/app/PageLink.h"
 #include "core/link/HexLog.h"
-#include "core/pages/edid/EdidFile.h"
+#include "core/formats/EdidFile.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"

@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/Notices.h"
 #include "core/app/PageLink.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
-#include "core/pages/firmware/FirmwareContainer.h"
-#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/formats/FirmwareContainer.h"
+#include "core/formats/FirmwareMerger.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
