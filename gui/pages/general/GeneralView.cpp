@@ -83,7 +83,15 @@ QWidget* GeneralView::buildConnectionPanel()
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(kSpacingPx);
+    column->addWidget(buildModeGroup(panel));
+    column->addWidget(buildComGroup(panel));
+    column->addWidget(buildTcpGroup(panel));
+    column->addStretch(1);
+    return panel;
+}
 
+QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
+{
     auto* modeGroup = new QGroupBox("Control Mode Select", panel);
     auto* modeLayout = new QVBoxLayout(modeGroup);
     comMode_ = new QRadioButton("COM Control Mode", modeGroup);
@@ -104,8 +112,11 @@ QWidget* GeneralView::buildConnectionPanel()
         page_.selectTcpMode();
         sync();
     });
-    column->addWidget(modeGroup);
+    return modeGroup;
+}
 
+QGroupBox* GeneralView::buildComGroup(QWidget* panel)
+{
     comGroup_ = new QGroupBox("COM Control Mode", panel);
     comGroup_->setObjectName("comGroup");
     auto* comLayout = new QGridLayout(comGroup_);
@@ -132,8 +143,11 @@ QWidget* GeneralView::buildConnectionPanel()
         page_.comConnectClicked();
         sync();
     });
-    column->addWidget(comGroup_);
+    return comGroup_;
+}
 
+QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
+{
     tcpGroup_ = new QGroupBox("TCP Control Mode", panel);
     tcpGroup_->setObjectName("tcpGroup");
     auto* tcpLayout = new QGridLayout(tcpGroup_);
@@ -177,9 +191,7 @@ QWidget* GeneralView::buildConnectionPanel()
         page_.tcpConnectClicked();
         sync();
     });
-    column->addWidget(tcpGroup_);
-    column->addStretch(1);
-    return panel;
+    return tcpGroup_;
 }
 
 QWidget* GeneralView::buildDeviceInformation()
@@ -188,6 +200,30 @@ QWidget* GeneralView::buildDeviceInformation()
     auto* layout = new QVBoxLayout(group);
     layout->setSpacing(kSpacingPx);
 
+    layout->addWidget(buildStatePanel(group));
+
+    status_ = makeButton("Status", "statusButton", group);
+    clear_ = makeButton("Clear", "clearButton", group);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(status_);
+    buttons->addWidget(clear_);
+    layout->addLayout(buttons);
+    connect(status_, &QPushButton::clicked, this, [this] {
+        page_.setIpText(ipList_->currentText().toStdString());
+        page_.statusClicked();
+        sync();
+    });
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        page_.clearClicked();
+        sync();
+    });
+    return group;
+}
+
+// The blue panel of cable states: inputs left, outputs right.
+QFrame* GeneralView::buildStatePanel(QWidget* group)
+{
     auto* panel = new QFrame(group);
     panel->setObjectName("statePanel");
     panel->setFrameShape(QFrame::Panel);
@@ -229,25 +265,7 @@ QWidget* GeneralView::buildDeviceInformation()
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    layout->addWidget(panel);
-
-    status_ = makeButton("Status", "statusButton", group);
-    clear_ = makeButton("Clear", "clearButton", group);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(status_);
-    buttons->addWidget(clear_);
-    layout->addLayout(buttons);
-    connect(status_, &QPushButton::clicked, this, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
-        page_.statusClicked();
-        sync();
-    });
-    connect(clear_, &QPushButton::clicked, this, [this] {
-        page_.clearClicked();
-        sync();
-    });
-    return group;
+    return panel;
 }
 
 QWidget* GeneralView::buildDeviceSettings()

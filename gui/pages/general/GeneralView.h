@@ -8,6 +8,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -52,6 +53,10 @@ public:
 private:
     QWidget* buildConnectionPanel();
     QWidget* buildDeviceInformation();
+    QFrame* buildStatePanel(QWidget* group);
+    QGroupBox* buildModeGroup(QWidget* panel);
+    QGroupBox* buildComGroup(QWidget* panel);
+    QGroupBox* buildTcpGroup(QWidget* panel);
     QWidget* buildDeviceSettings();
     void sync();
     void syncComList();
