@@ -90,7 +90,7 @@ private:
             responder_.replyFrame(p::edidSetModeAllAck());
         } else if (validInput(input, device_)) {
             device_.edidStatus[input - 1] = static_cast<std::int8_t>(mode - 1);
-            responder_.replyFrame(p::edidSetModeOneAck(input));
+            responder_.replyFrame(p::edidSetModeOneAck(Input{input}));
         }
     }
 
@@ -101,7 +101,7 @@ private:
             responder_.replyFrame(p::edidDefaultAllAck());
         } else if (sub == p::kEdidDefaultOneSub && validInput(p1, device_)) {
             device_.edidStatus[p1 - 1] = kDefaultEdidStatus;
-            responder_.replyFrame(p::edidDefaultOneAck(p1));
+            responder_.replyFrame(p::edidDefaultOneAck(Input{p1}));
         }
     }
 
@@ -120,7 +120,7 @@ private:
         for (int i = 1; ok && i <= device_.inputCount; ++i)
             if (all || i == input)
                 copyTo(output, i);
-        responder_.replyFrame(all ? p::edidCopyAllReply(ok) : p::edidCopyOneReply(ok, input));
+        responder_.replyFrame(all ? p::edidCopyAllReply(ok) : p::edidCopyOneReply(ok, Input{input}));
     }
 
     void requestDownload(int sub, int p1, int p2)
@@ -175,7 +175,7 @@ void installEdidCommands(MatrixResponder& responder)
     MatrixDevice& device = responder.device();
     // Per-input EDID status; the general family answers the other status queries.
     responder.onPortQuery(p::kStatusCommand, p::kEdidStatusSub, [&device](int input) {
-        return p::edidStatusReply(input, static_cast<std::uint8_t>(device.edidStatus[input - 1]));
+        return p::edidStatusReply(Input{input}, static_cast<std::uint8_t>(device.edidStatus[input - 1]));
     });
     auto commands = std::make_shared<EdidCommands>(responder);
     responder.onCommand(p::kEdidCommand, [commands](const CommandFrame& f) { commands->handle(f); });

@@ -317,7 +317,7 @@ private:
                 throw Refusal{errorResponse(400, "an EDID file has 128 or 256 bytes")};
             requireReady(*unit_);
             const std::vector<std::uint8_t> bytes(request_.body.begin(), request_.body.end());
-            return unit_->client().uploadEdid(bytes, input, answer);
+            return unit_->client().uploadEdid(bytes, Input{input}, answer);
         }
         const Json body = parseBody(request_);
         if (body.contains("mode") == body.contains("copy_from"))
@@ -328,7 +328,7 @@ private:
                 mode.get<std::int64_t>() >= edid::kModeRowCount)
                 throw Refusal{errorResponse(400, "mode must be a number 0-15")};
             requireReady(*unit_);
-            return unit_->client().setEdidMode(mode.get<int>(), input, answer);
+            return unit_->client().setEdidMode(mode.get<int>(), Input{input}, answer);
         }
         const Json& from = body["copy_from"];
         int output = 0;
@@ -343,7 +343,7 @@ private:
             throw Refusal{errorResponse(400, "copy_from must be an output number, letter or name")};
         }
         requireReady(*unit_);
-        unit_->client().copyEdid(output, input, answer);
+        unit_->client().copyEdid(Output{output}, Input{input}, answer);
     }
 
     void routing()

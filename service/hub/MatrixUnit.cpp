@@ -235,7 +235,7 @@ void MatrixUnit::route(int output, int input, LockOwner who, std::function<void(
         done(client::Status::Rejected, RouteRefusal::Locked);
         return;
     }
-    client_->route(output, input, [done = std::move(done)](const client::Result<client::Nothing>& result) {
+    client_->route(Output{output}, Input{input}, [done = std::move(done)](const client::Result<client::Nothing>& result) {
         done(result.status, RouteRefusal::None);
     });
 }

@@ -190,11 +190,11 @@ void EdidPage::sendSwitchStateQuery()
 
 void EdidPage::sendCopyQuery()
 {
-    send(p::outputCableRequest(copySourceIndex_ + 1));
+    send(p::outputCableRequest(Output{copySourceIndex_ + 1}));
     timers_.start(kCopyQueryTimer, kReplyWaitMs);
 }
 
-void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(input)); }
+void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(Input{input})); }
 
 void EdidPage::sendSetCommand()
 {
@@ -236,28 +236,28 @@ void EdidPage::resendFor(int timerId)
         send(p::edidSwitchStateRequest());
         break;
     case kDefaultAllTimer:
-        send(p::edidDefaultAllRequest());
+        send(p::edidDefaultRequest(Input::All));
         break;
     case kModeAllTimer:
-        send(p::edidSetModeAllRequest(mode));
+        send(p::edidSetModeRequest(mode, Input::All));
         break;
     case kDefaultOneTimer:
-        send(p::edidDefaultOneRequest(setTargetIndex_ + 1));
+        send(p::edidDefaultRequest(Input{setTargetIndex_ + 1}));
         break;
     case kModeOneTimer:
-        send(p::edidSetModeOneRequest(mode, setTargetIndex_ + 1));
+        send(p::edidSetModeRequest(mode, Input{setTargetIndex_ + 1}));
         break;
     case kCopyAllTimer:
-        send(p::edidCopyAllRequest(copySourceIndex_ + 1));
+        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input::All));
         break;
     case kCopyOneTimer:
-        send(p::edidCopyOneRequest(copySourceIndex_ + 1, copyTargetIndex_ + 1));
+        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input{copyTargetIndex_ + 1}));
         break;
     case kDownloadOneTimer:
-        send(p::edidDownloadOneRequest(downloadTargetIndex_ + 1));
+        send(p::edidDownloadRequest(Input{downloadTargetIndex_ + 1}));
         break;
     case kDownloadAllTimer:
-        send(p::edidDownloadAllRequest());
+        send(p::edidDownloadRequest(Input::All));
         break;
     default:
         if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
@@ -439,7 +439,7 @@ bool EdidPage::handleReply(const CommandFrame& f)
     } else if (p::isEdidReply(f, p::kEdidCopyAllSub)) {
         if (waits(kCopyAllTimer))
             onCopyAllReply(f);
-    } else if (p::decodeEdidCopyOne(f, copyTargetIndex_ + 1)) {
+    } else if (p::decodeEdidCopyOne(f, Input{copyTargetIndex_ + 1})) {
         if (waits(kCopyOneTimer))
             onCopyOneReply(f);
     } else if (p::isEdidDownloadReady(f, p::kEdidDownloadOneSub)) {

@@ -11,6 +11,7 @@
 #include "core/protocol/Protocol.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
+#include "core/protocol/Waits.h"
 
 #include <array>
 #include <cstdint>
@@ -58,8 +59,8 @@ public:
     static constexpr int statusFirstTimer(int input) { return 70 + 2 * (input - 1); }
     static constexpr int statusFinalTimer(int input) { return 71 + 2 * (input - 1); }
 
-    static constexpr int kReplyWaitMs = 5000;
-    static constexpr int kDataStepDelayMs = 200;
+    static constexpr int kReplyWaitMs = protocol::kReplyWaits.firstMs;
+    static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;

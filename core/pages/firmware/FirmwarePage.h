@@ -14,6 +14,7 @@
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
+#include "core/protocol/Waits.h"
 
 #include <array>
 #include <cstdint>
@@ -29,30 +30,30 @@ namespace matrix {
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
     // Timer ids and periods of the page.
-    static constexpr TimerPeriod kPrepareDelay{1, 200};
-    static constexpr TimerPeriod kFirstBlock{2, 200};
-    static constexpr TimerPeriod kNextBlock{3, 100};
+    static constexpr TimerPeriod kPrepareDelay{1, protocol::kFirmwarePrepareDelayMs};
+    static constexpr TimerPeriod kFirstBlock{2, protocol::kFirmwareFirstBlockDelayMs};
+    static constexpr TimerPeriod kNextBlock{3, protocol::kFirmwareBlockDelayMs};
     static constexpr int kRebootPollFirstTimer = 4;
     static constexpr int kRebootPollLastTimer = 11;
-    static constexpr int kRebootPollMs = 3000;
+    static constexpr int kRebootPollMs = protocol::kRebootPollWaits.firstMs;
     static constexpr int kStartPart1Timer = 15;
     static constexpr int kStartPart1FinalTimer = 16;
     static constexpr int kStartPart2Timer = 17;
     static constexpr int kStartPart2FinalTimer = 18;
-    static constexpr int kStartReplyMs = 3000;
+    static constexpr int kStartReplyMs = protocol::kFirmwareStartWaits.firstMs;
     static constexpr int kBlockAckTimer = 33;
-    static constexpr int kBlockAckMs = 7000;
+    static constexpr int kBlockAckMs = protocol::kFirmwareBlockWaits.firstMs;
     static constexpr int kBlockAckFinalTimer = 34;
-    static constexpr int kBlockAckFinalMs = 8000;
+    static constexpr int kBlockAckFinalMs = protocol::kFirmwareBlockWaits.secondMs;
     static constexpr int kSecondPrepareTimer = 36;
     static constexpr int kSecondPrepareFinalTimer = 37;
-    static constexpr int kSecondPrepareMs = 4000;
+    static constexpr int kSecondPrepareMs = protocol::kFirmwareSecondPrepareWaits.firstMs;
     static constexpr int kFirstPrepareTimer = 38;
     static constexpr int kFirstPrepareFinalTimer = 39;
-    static constexpr int kFirstPrepareMs = 3000;
+    static constexpr int kFirstPrepareMs = protocol::kFirmwarePrepareWaits.firstMs;
     static constexpr int kFirstBlockAckTimer = 40;
     static constexpr int kFirstBlockAckFinalTimer = 41;
-    static constexpr int kFirstBlockAckMs = 7000;
+    static constexpr int kFirstBlockAckMs = protocol::kFirmwareFirstBlockWaits.firstMs;
     static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;

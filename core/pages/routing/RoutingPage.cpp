@@ -115,7 +115,7 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
     link_.busy = 1;
     singleRoute_ = 1;
     pendingInput_ = static_cast<std::int8_t>(input);
-    send(p::routeRequest(input, output));
+    send(p::routeRequest(Output{output}, Input{input}));
     timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
     if (releasesNotice)
         ctx_.popups.notice.release();
@@ -177,7 +177,7 @@ void RoutingPage::startRefresh()
             }
             if (panelReady())
                 singleRoute_ = 1;
-            send(p::routeQueryRequest(1));
+            send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
         } else {
@@ -192,7 +192,7 @@ void RoutingPage::startRefresh()
             return;
         if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
             pageLink_.serial().startWorker();
-            send(p::routeQueryRequest(1));
+            send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
             link_.busy = 1;
             if (panelReady())
@@ -275,7 +275,7 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
 
     switch (k) {
     case 1: case 2: case 3: case 5: case 6: case 7:
-        send(p::routeQueryRequest(k + 1));
+        send(p::routeQueryRequest(Output{k + 1}));
         timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
         break;
     case 4:
@@ -335,7 +335,7 @@ void RoutingPage::routeStep(const CommandFrame& frame, Path path)
 
     if (checksumRetry_ == 0) {
         // One re-send of the same command, watched like a first-wait re-send.
-        send(p::routeRequest(routeInputFor(k), k));
+        send(p::routeRequest(Output{k}, Input{routeInputFor(k)}));
         timers_.start(routeSecondTimer(k), kSecondWaitMs);
         checksumRetry_ = 1;
         return;
@@ -365,7 +365,7 @@ void RoutingPage::recallAdvance(int output, bool acknowledged)
         return;
     }
     const int next = output + 1;
-    send(p::routeRequest(presetRoute_[next - 1] + 1, next));
+    send(p::routeRequest(Output{next}, Input{presetRoute_[next - 1] + 1}));
     timers_.start(routeFirstTimer(next), kOtherFirstWaitMs);
 }
 
@@ -373,7 +373,7 @@ void RoutingPage::startRecall(int firstInput)
 {
     singleRoute_ = 0;
     checksumRetry_ = 0;
-    send(p::routeRequest(firstInput, 1));
+    send(p::routeRequest(Output::A, Input{firstInput}));
     timers_.start(routeFirstTimer(1), kOtherFirstWaitMs);
 }
 
@@ -437,7 +437,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
         const int k = (id + 1) / 2;
         if (id % 2 == 1) {
-            retryOnce(id, p::routeRequest(routeInputFor(k), k), routeSecondTimer(k));
+            retryOnce(id, p::routeRequest(Output{k}, Input{routeInputFor(k)}), routeSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(true);
@@ -445,7 +445,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= statusFirstTimer(1) && id <= statusSecondTimer(kOutputs)) {
         const int k = (id - 16) / 2;
         if (id % 2 == 0) {
-            retryOnce(id, p::routeQueryRequest(k), statusSecondTimer(k));
+            retryOnce(id, p::routeQueryRequest(Output{k}), statusSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(false);
@@ -639,7 +639,7 @@ void RoutingPage::clickConfigInput(int input)
     pendingInput_ = static_cast<std::int8_t>(input);
     if (configTarget_ < kOutputs) {
         const int output = configTarget_ + 1;
-        send(p::routeRequest(input, output));
+        send(p::routeRequest(Output{output}, Input{input}));
         timers_.start(routeFirstTimer(output), kOtherFirstWaitMs);
     } else {
         presetRoute_.fill(static_cast<std::int8_t>(input - 1));
