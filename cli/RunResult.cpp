@@ -17,6 +17,31 @@ std::string routesTable(const RunResult& r)
     return table.render();
 }
 
+// What a command's result shows, beyond the message.
+enum class Section { Cables, Routing, Beep, Edid, Firmware, Matrices, None };
+
+Section sectionOf(Command command)
+{
+    switch (command) {
+    case Command::Status: return Section::Cables;
+    case Command::Routing:
+    case Command::Route:
+    case Command::RouteAll:
+    case Command::PortToPort: return Section::Routing;
+    case Command::Beep: return Section::Beep;
+    case Command::EdidStatus:
+    case Command::EdidSet:
+    case Command::EdidCopy:
+    case Command::EdidUpload: return Section::Edid;
+    case Command::FirmwareUpgrade:
+    case Command::FirmwareMerge: return Section::Firmware;
+    case Command::Discover: return Section::Matrices;
+    case Command::FactoryReset:
+    case Command::NetConfig: break;
+    }
+    return Section::None;
+}
+
 std::string statusText(const RunResult& r)
 {
     if (r.cables.empty())
@@ -73,41 +98,33 @@ Json cablesJson(const RunResult& r, const std::string& prefix)
 // The command's own keys.
 void addCommandJson(Command command, const RunResult& r, Json& j)
 {
-    switch (command) {
-    case Command::Status:
+    switch (sectionOf(command)) {
+    case Section::Cables:
         j["inputs"] = cablesJson(r, "IN");
         j["outputs"] = cablesJson(r, "OUT");
         break;
-    case Command::Routing:
-    case Command::Route:
-    case Command::RouteAll:
-    case Command::PortToPort:
+    case Section::Routing:
         j["routing"] = Json::object();
         for (const auto& route : r.routes)
             j["routing"][outputLetter(route.output)] = route.input;
         break;
-    case Command::Beep: j["beep"] = r.beep ? Json(*r.beep) : Json(nullptr); break;
-    case Command::EdidStatus:
-    case Command::EdidSet:
-    case Command::EdidCopy:
-    case Command::EdidUpload:
+    case Section::Beep: j["beep"] = r.beep ? Json(*r.beep) : Json(nullptr); break;
+    case Section::Edid:
         j["edid"] = Json::object();
         for (const auto& e : r.edid)
             j["edid"]["IN" + std::to_string(e.input)] = e.status.empty() ? Json(nullptr) : Json(e.status);
         break;
-    case Command::FirmwareUpgrade:
-    case Command::FirmwareMerge:
+    case Section::Firmware:
         if (!r.outputFile.empty())
             j["file"] = r.outputFile;
         j["messages"] = r.messages;
         break;
-    case Command::Discover:
+    case Section::Matrices:
         j["matrices"] = Json::array();
         for (const auto& m : r.matrices)
             j["matrices"].push_back({{"ip", m.ip}, {"mac", m.mac}});
         break;
-    case Command::FactoryReset:
-    case Command::NetConfig: break;
+    case Section::None: break;
     }
 }
 
@@ -116,31 +133,23 @@ void addCommandJson(Command command, const RunResult& r, Json& j)
 std::string renderText(Command command, const RunResult& r)
 {
     std::string out;
-    switch (command) {
-    case Command::Status: out = statusText(r); break;
-    case Command::Routing:
-    case Command::Route:
-    case Command::RouteAll:
-    case Command::PortToPort:
+    switch (sectionOf(command)) {
+    case Section::Cables: out = statusText(r); break;
+    case Section::Routing:
         if (!r.routes.empty())
             out = routesTable(r);
         break;
-    case Command::Beep:
+    case Section::Beep:
         if (r.beep)
             out = std::string("Beep: ") + (*r.beep ? "on" : "off") + "\n";
         break;
-    case Command::EdidStatus:
-    case Command::EdidSet:
-    case Command::EdidCopy:
-    case Command::EdidUpload: return edidText(r);
-    case Command::FirmwareUpgrade:
-    case Command::FirmwareMerge:
+    case Section::Edid: return edidText(r);
+    case Section::Firmware:
         for (const auto& line : r.messages)
             out += line + "\n";
         return out;
-    case Command::Discover: out = matricesText(r); break;
-    case Command::FactoryReset:
-    case Command::NetConfig: break;
+    case Section::Matrices: out = matricesText(r); break;
+    case Section::None: break;
     }
     if (out.empty() && !r.message.empty())
         out = r.message + "\n";

@@ -8,6 +8,7 @@
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace matrix {
 
@@ -417,54 +418,49 @@ void EdidPage::dispatch(const CommandFrame& frame)
 // without its popup, and on whatever link the shown tab holds by then.
 bool EdidPage::handleReply(const CommandFrame& f)
 {
-    auto waits = [this](int timerId) { return timers_.isRunning(timerId) || timers_.isRunning(timerId + 1); };
-    if (p::isEdidReply(f, p::kEdidModeRequestSub)) {
-        if (waits(kModeRequestTimer))
-            onModeReply();
-    } else if (f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1) {
-        if (timers_.isRunning(kCopyQueryTimer))
-            onCopyQueryReply(f);
-    } else if (p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1) {
-        if (waits(kModeOneTimer))
-            onSetOneReply();
-    } else if (p::isEdidReply(f, p::kEdidDefaultOneSub)) {
-        if (waits(kDefaultOneTimer))
-            onDefaultOneReply();
-    } else if (p::isEdidReply(f, p::kEdidModeAllSub)) {
-        if (waits(kModeAllTimer))
-            onSetAllReply();
-    } else if (p::isEdidReply(f, p::kEdidDefaultAllSub)) {
-        if (waits(kDefaultAllTimer))
-            onDefaultAllReply();
-    } else if (p::isEdidReply(f, p::kEdidCopyAllSub)) {
-        if (waits(kCopyAllTimer))
-            onCopyAllReply(f);
-    } else if (p::decodeEdidCopyOne(f, Input{copyTargetIndex_ + 1})) {
-        if (waits(kCopyOneTimer))
-            onCopyOneReply(f);
-    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadOneSub)) {
-        if (waits(kDownloadOneTimer))
-            onDownloadReady(p::kEdidDownloadOneSub, kDownloadOneTimer);
-    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadOneSub)) {
-        if (timers_.isRunning(kDownloadResultTimer))
-            onDownloadResult(f);
-    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadAllSub)) {
-        if (waits(kDownloadAllTimer))
-            onDownloadReady(p::kEdidDownloadAllSub, kDownloadAllTimer);
-    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadAllSub)) {
-        if (timers_.isRunning(kDownloadResultTimer))
-            onDownloadResult(f);
-    } else if (p::isStandby(f)) {
-        onStandby();
-    } else if (p::decodeEdidStatus(f)) {
-        onStatusReply(f);
-    } else if (p::decodeEdidSwitchState(f)) {
-        if (waits(kSwitchStateTimer))
-            onSwitchStateReply(f);
-    } else {
-        return false;
+    constexpr int kAlways = -1;  // the row acts whatever waits
+    struct Row {
+        bool matches;
+        int timerId;
+        bool retryToo;  // the step's retry timer (timerId + 1) counts as waiting too
+        std::function<void()> act;
+    };
+    const auto oneSub = p::kEdidDownloadOneSub;
+    const auto allSub = p::kEdidDownloadAllSub;
+    const Row rows[] = {
+        {p::isEdidReply(f, p::kEdidModeRequestSub), kModeRequestTimer, true, [&] { onModeReply(); }},
+        {f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1, kCopyQueryTimer, false,
+         [&] { onCopyQueryReply(f); }},
+        {p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1, kModeOneTimer, true,
+         [&] { onSetOneReply(); }},
+        {p::isEdidReply(f, p::kEdidDefaultOneSub), kDefaultOneTimer, true, [&] { onDefaultOneReply(); }},
+        {p::isEdidReply(f, p::kEdidModeAllSub), kModeAllTimer, true, [&] { onSetAllReply(); }},
+        {p::isEdidReply(f, p::kEdidDefaultAllSub), kDefaultAllTimer, true, [&] { onDefaultAllReply(); }},
+        {p::isEdidReply(f, p::kEdidCopyAllSub), kCopyAllTimer, true, [&] { onCopyAllReply(f); }},
+        {p::decodeEdidCopyOne(f, Input{copyTargetIndex_ + 1}).has_value(), kCopyOneTimer, true,
+         [&] { onCopyOneReply(f); }},
+        {p::isEdidDownloadReady(f, oneSub), kDownloadOneTimer, true,
+         [&] { onDownloadReady(oneSub, kDownloadOneTimer); }},
+        {p::decodeEdidDownloadResult(f, oneSub).has_value(), kDownloadResultTimer, false,
+         [&] { onDownloadResult(f); }},
+        {p::isEdidDownloadReady(f, allSub), kDownloadAllTimer, true,
+         [&] { onDownloadReady(allSub, kDownloadAllTimer); }},
+        {p::decodeEdidDownloadResult(f, allSub).has_value(), kDownloadResultTimer, false,
+         [&] { onDownloadResult(f); }},
+        {p::isStandby(f), kAlways, false, [&] { onStandby(); }},
+        {p::decodeEdidStatus(f).has_value(), kAlways, false, [&] { onStatusReply(f); }},
+        {p::decodeEdidSwitchState(f).has_value(), kSwitchStateTimer, true, [&] { onSwitchStateReply(f); }},
+    };
+    for (const Row& row : rows) {
+        if (!row.matches)
+            continue;
+        const bool waiting = row.timerId == kAlways || timers_.isRunning(row.timerId) ||
+                             (row.retryToo && timers_.isRunning(row.timerId + 1));
+        if (waiting)
+            row.act();
+        return true;
     }
-    return true;
+    return false;
 }
 
 void EdidPage::onModeReply()

@@ -1,20 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/transport/ChangeNotifier.h"
+#include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/Notices.h"
 #include "core/app/PageLink.h"
-#include "core/link/CommandFrame.h"
-#include "core/link/HexLog.h"
 #include "core/formats/FirmwareContainer.h"
 #include "core/formats/FirmwareMerger.h"
+#include "core/link/CommandFrame.h"
+#include "core/link/HexLog.h"
 #include "core/protocol/Protocol.h"
+#include "core/protocol/Waits.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
-#include "core/protocol/Waits.h"
 
 #include <array>
 #include <cstdint>

@@ -2,8 +2,8 @@
 #pragma once
 
 #include "core/link/CommandFrame.h"
-#include "core/transport/TimerSet.h"
 #include "core/protocol/Waits.h"
+#include "core/transport/TimerSet.h"
 
 #include <functional>
 

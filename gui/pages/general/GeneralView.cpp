@@ -77,6 +77,15 @@ GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), 
 
 GeneralView::~GeneralView() { page_.changed.unsubscribe(subscription_); }
 
+// A click forwards to the page, then the view shows what the page made of it.
+void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
+{
+    connect(button, &QAbstractButton::clicked, this, [this, action = std::move(action)] {
+        action();
+        sync();
+    });
+}
+
 QWidget* GeneralView::buildConnectionPanel()
 {
     auto* panel = new QWidget(this);
@@ -104,14 +113,8 @@ QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
     auto* modes = new QButtonGroup(this);
     modes->addButton(comMode_);
     modes->addButton(tcpMode_);
-    connect(comMode_, &QRadioButton::clicked, this, [this] {
-        page_.selectComMode();
-        sync();
-    });
-    connect(tcpMode_, &QRadioButton::clicked, this, [this] {
-        page_.selectTcpMode();
-        sync();
-    });
+    onClick(comMode_, [this] { page_.selectComMode(); });
+    onClick(tcpMode_, [this] { page_.selectTcpMode(); });
     return modeGroup;
 }
 
@@ -137,11 +140,10 @@ QGroupBox* GeneralView::buildComGroup(QWidget* panel)
         page_.selectComPort(comList_->itemText(index).toStdString());
         sync();
     });
-    connect(comConnect_, &QPushButton::clicked, this, [this] {
+    onClick(comConnect_, [this] {
         // The page reads the list's text, which the view keeps in step.
         page_.selectComPort(comList_->currentText().toStdString());
         page_.comConnectClicked();
-        sync();
     });
     return comGroup_;
 }
@@ -178,18 +180,11 @@ QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
         page_.selectIpEntry(index);
         sync();
     });
-    connect(search_, &QPushButton::clicked, this, [this] {
-        page_.searchClicked();
-        sync();
-    });
-    connect(config_, &QPushButton::clicked, this, [this] {
-        page_.configClicked();
-        sync();
-    });
-    connect(tcpConnect_, &QPushButton::clicked, this, [this] {
+    onClick(search_, [this] { page_.searchClicked(); });
+    onClick(config_, [this] { page_.configClicked(); });
+    onClick(tcpConnect_, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.tcpConnectClicked();
-        sync();
     });
     return tcpGroup_;
 }
@@ -209,15 +204,11 @@ QWidget* GeneralView::buildDeviceInformation()
     buttons->addWidget(status_);
     buttons->addWidget(clear_);
     layout->addLayout(buttons);
-    connect(status_, &QPushButton::clicked, this, [this] {
+    onClick(status_, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.statusClicked();
-        sync();
     });
-    connect(clear_, &QPushButton::clicked, this, [this] {
-        page_.clearClicked();
-        sync();
-    });
+    onClick(clear_, [this] { page_.clearClicked(); });
     return group;
 }
 
@@ -302,10 +293,7 @@ QWidget* GeneralView::buildDeviceSettings()
     factoryReset_->setMinimumWidth(120);
     resetLayout->addWidget(factoryReset_);
     resetLayout->addStretch(1);
-    connect(factoryReset_, &QPushButton::clicked, this, [this] {
-        page_.factoryResetClicked();
-        sync();
-    });
+    onClick(factoryReset_, [this] { page_.factoryResetClicked(); });
     layout->addWidget(resetGroup);
     return column;
 }

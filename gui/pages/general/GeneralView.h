@@ -3,8 +3,11 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include <array>
 
+class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -51,6 +54,7 @@ public:
     QPushButton* factoryResetButton() const { return factoryReset_; }
 
 private:
+    void onClick(QAbstractButton* button, std::function<void()> action);
     QWidget* buildConnectionPanel();
     QWidget* buildDeviceInformation();
     QFrame* buildStatePanel(QWidget* group);
