@@ -10,8 +10,8 @@ void WindowNetHost::dropTcpLink()
     LinkState& link = context_.link;
     if (link.linkSocket)
         link.linkSocket->close();
-    link.socketConnected = 0;
-    link.tcpLinkUp = 0;
+    link.socketConnected = false;
+    link.tcpLinkUp = false;
 }
 
 void WindowNetHost::searchFailed()

@@ -277,7 +277,7 @@ bool EdidPage::startOperation(int operation)
         return false;
     }
     edidOperation_ = operation;
-    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
     if (!commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer))
         return false;
     if (operation == kOpDownload && edidFilePath_.empty()) {
@@ -328,7 +328,7 @@ void EdidPage::clickStatus()
 {
     entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
-    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
     if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
         link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
@@ -357,7 +357,7 @@ void EdidPage::activate()
     // with and leave the progress popup up for good.
     const bool operationRunning = timers_.isRunning(kProgressTimer);
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 0)
+        if (!link_.socketConnected)
             showNotice(kConnectFailed);
         if (!operationRunning) {
             edidOperation_ = kOpRefresh;
@@ -367,7 +367,7 @@ void EdidPage::activate()
         changed.notifyChanged();
         return;
     }
-    if (link_.comOpen == 0) {
+    if (!link_.comOpen) {
         showNotice(kOpenComFailed);
         changed.notifyChanged();
         return;
@@ -703,7 +703,7 @@ void EdidPage::onTimer(int id)
 void EdidPage::dataStep()
 {
     timers_.kill(kDataStepTimer);
-    if (link_.tcpMode() && link_.socketConnected == 0) {
+    if (link_.tcpMode() && !link_.socketConnected) {
         // Nothing will answer a block that was never sent: end the download
         // here instead of leaving the progress popup up for good.
         endOperationQuietly();

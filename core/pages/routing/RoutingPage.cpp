@@ -52,7 +52,7 @@ RoutingPage::~RoutingPage() = default;
 
 // --- helpers -----------------------------------------------------------
 
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp != 0 : pageLink_.serial().isOpen(); }
+bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp : pageLink_.serial().isOpen(); }
 
 bool RoutingPage::anyConfigPending() const
 {
@@ -63,7 +63,7 @@ void RoutingPage::setAllConfigReady() { configReady_.fill(1); }
 
 bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPending(); }
 
-bool RoutingPage::gridAcceptsClicks() const { return link_.busy == 0 && panelReady(); }
+bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
 
 void RoutingPage::send(const CommandFrame& frame)
 {
@@ -110,9 +110,9 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
         changed.notifyChanged();
         return;
     }
-    if (link_.busy != 0)
+    if (link_.busy)
         return;
-    link_.busy = 1;
+    link_.busy = true;
     singleRoute_ = 1;
     pendingInput_ = static_cast<std::int8_t>(input);
     send(p::routeRequest(Output{output}, Input{input}));
@@ -167,9 +167,9 @@ void RoutingPage::startRefresh()
     // a refresh would share busy with it, and whichever ended first would
     // free the tabs while the other still sends on the link. The command's
     // own reply shows what it changes.
-    const bool commandInFlight = link_.busy != 0 || !panelReady();
+    const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 1) {
+        if (link_.socketConnected) {
             socketRxEnabled_ = 1;
             if (commandInFlight) {
                 changed.notifyChanged();
@@ -179,14 +179,14 @@ void RoutingPage::startRefresh()
                 singleRoute_ = 1;
             send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = 1;
+            link_.busy = true;
         } else {
             notice_.show(kNoticeMs, kConnectFailed);
         }
         changed.notifyChanged();
         return;
     }
-    if (link_.comOpen == 1) {
+    if (link_.comOpen) {
         ctx_.shared.pageStopBits = 2;
         if (commandInFlight && pageLink_.serial().isOpen())
             return;
@@ -194,7 +194,7 @@ void RoutingPage::startRefresh()
             pageLink_.serial().startWorker();
             send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = 1;
+            link_.busy = true;
             if (panelReady())
                 singleRoute_ = 1;
             changed.notifyChanged();
@@ -280,12 +280,12 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
         break;
     case 4:
         // The refresh ends with the last live output.
-        link_.busy = 0;
+        link_.busy = false;
         if (path == Path::Socket)
             ctx_.shell.postPageBusy(0);
         break;
     case 8:
-        link_.busy = 0;
+        link_.busy = false;
         if (path == Path::Socket || validPort(input, kLiveInputs))
             ctx_.shell.postPageBusy(0);
         break;
@@ -298,7 +298,7 @@ void RoutingPage::finishSingleRoute(int output)
 {
     setAllConfigReady();
     setDisplay(output, pendingInput_);
-    link_.busy = 0;
+    link_.busy = false;
     currentInput_[output - 1] = pendingInput_;
     showRoute(pendingInput_, output);
     checksumRetry_ = 0;
@@ -391,7 +391,7 @@ void RoutingPage::standby()
         ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
     // Nothing is in flight any more: every command's state is released.
-    link_.busy = 0;
+    link_.busy = false;
     checksumRetry_ = 0;
     endRecall();
     ctx_.shell.postPageBusy(0);
@@ -405,7 +405,7 @@ void RoutingPage::giveUp(bool routeTimer)
     closeProgress();
     const bool recall = routeTimer && singleRoute_ == 0;
     notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer, recall] {
-        link_.busy = 0;
+        link_.busy = false;
         if (routeTimer)
             setAllConfigReady();
         if (recall)
@@ -466,7 +466,7 @@ void RoutingPage::retryOnce(int firstTimer, const CommandFrame& request, int sec
     timers_.kill(firstTimer);
     send(request);
     timers_.start(secondTimer, kSecondWaitMs);
-    if (link_.progressOpen == 0)
+    if (!link_.progressOpen)
         ctx_.popups.progress.open();
 }
 
@@ -584,7 +584,7 @@ void RoutingPage::clickSet()
         changed.notifyChanged();
         return;
     }
-    if (!panelReady() || link_.busy != 0)
+    if (!panelReady() || link_.busy)
         return;
     recallIdle_ = 0;
     startRecall(presetRoute_[0] + 1);
@@ -608,7 +608,7 @@ void RoutingPage::selectConfigTarget(int index)
     if (index < 0 || index >= kConfigEntries)
         return;
     configTarget_ = static_cast<std::int8_t>(index);
-    if (index == kConfigPortToPort && panelReady() && link_.busy == 0) {
+    if (index == kConfigPortToPort && panelReady() && !link_.busy) {
         // Checked like the panel's buttons: without the page's port the
         // recall could never be acknowledged past output 1.
         if (!pageLink_.serial().isOpen()) {
@@ -625,7 +625,7 @@ void RoutingPage::selectConfigTarget(int index)
 
 void RoutingPage::clickConfigInput(int input)
 {
-    if (!validPort(input, kInputs) || link_.busy == 1)
+    if (!validPort(input, kInputs) || link_.busy)
         return;
     if (!pageLink_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
