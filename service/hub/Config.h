@@ -42,6 +42,12 @@ struct MatrixConfig {
     std::array<std::string, client::kPortCount> outputs;
     std::optional<int> videohubPort;
     std::string videohubListen;  // defaults to the HTTP host
+    // The plain-text control protocol: on TCP with text_port, on a serial line with text_serial.
+    std::optional<int> textPort;
+    std::string textListen = "127.0.0.1";
+    std::vector<std::string> textAllow;  // checked AddressAllowList entries; empty: any peer
+    std::string textSerial;
+    int textBaud = 9600;  // 8N1
 };
 
 struct Config {

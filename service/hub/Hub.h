@@ -21,6 +21,7 @@ namespace matrix::service {
 //   {"type":"beep","matrix":"hall","on":true}
 //   {"type":"edid","matrix":"hall","input":1,"code":3,"text":"..."}
 //   {"type":"firmware","matrix":"hall","done":n,"total":m}
+//   {"type":"scene","matrix":"hall","scene":"Lecture"} (a scene was recalled)
 //   {"type":"names",...} {"type":"scenes",...} {"type":"lock",...} {"type":"standby",...}
 // Every front-end (HTTP/SSE, MQTT, Videohub) is an adapter over this.
 class Hub {

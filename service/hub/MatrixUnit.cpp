@@ -321,7 +321,13 @@ void MatrixUnit::recallScene(const std::string& name, LockOwner who,
             done(client::Status::Rejected, RouteRefusal::Locked);
             return;
         }
-    recallStep(std::make_shared<SceneRouting>(*routing), 1, who, std::move(done));
+    // Front-ends that name scenes (the text protocol's EVENT SCENE) hear of a recall once it is through.
+    recallStep(std::make_shared<SceneRouting>(*routing), 1, who,
+               [this, name, done = std::move(done)](client::Status status, RouteRefusal refusal) {
+                   if (status == client::Status::Ok)
+                       publish({{"type", "scene"}, {"scene", name}});
+                   done(status, refusal);
+               });
 }
 
 void MatrixUnit::recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
