@@ -27,7 +27,7 @@ struct Event {
     int input = 0;       // Route: the input now on the output
     bool onInput = false;  // Cable, Name: an input (else an output)
     bool on = false;     // Link up, cable present, beep on
-    std::string text;    // Name: the new name; Scene: the scene recalled
+    std::string text{};  // Name: the new name; Scene: the scene recalled
 };
 
 // The matrix as the text front-end sees it. Ports are 1..4. Reads answer at

@@ -26,6 +26,10 @@ poll_seconds = 2
 inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
 outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
 videohub_port = 9990
+text_port = 4001
+text_allow = ["192.168.10.0/24", "10.1.2.3"]
+text_serial = "/dev/ttyUSB1"
+text_baud = 19200
 [[matrix]]
 id = "booth"
 com = 3
@@ -57,6 +61,13 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
     EXPECT_EQ(c.matrices[1].pollSeconds, 5);
     EXPECT_EQ(c.matrices[1].inputs[3], "Input 4");
     EXPECT_EQ(c.matrices[2].serialPath, "/dev/ttyUSB0");
+    EXPECT_EQ(c.matrices[0].textPort, 4001);
+    EXPECT_EQ(c.matrices[0].textAllow, (std::vector<std::string>{"192.168.10.0/24", "10.1.2.3"}));
+    EXPECT_EQ(c.matrices[0].textSerial, "/dev/ttyUSB1");
+    EXPECT_EQ(c.matrices[0].textBaud, 19200);
+    EXPECT_EQ(c.matrices[0].textListen, "127.0.0.1") << "loopback, whatever [http] listens on";
+    EXPECT_FALSE(c.matrices[1].textPort);
+    EXPECT_EQ(c.matrices[1].textBaud, 9600);
 }
 
 TEST(Config, EachMistakeNamesFileLineAndProblem)
@@ -86,6 +97,13 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "inputs = [\"a\", \"b\", \"c\"]\n", "m.toml:4: inputs must be a list of 4 texts"},
         {matrix + "outputs = [\"a\", \"b\", \"a\", \"d\"]\n", "names 'a' twice"},
         {matrix + "videohub_port = 0\n", "m.toml:4: videohub_port must be from 1 to 65535"},
+        {matrix + "text_allow = [\"10.1.2.0/33\"]\n", "m.toml:4: text_allow entries are 10.1.2.3 or"},
+        {matrix + "text_allow = [\"10.1.2.3/24\"]\n", "m.toml:4: text_allow entries"},
+        {matrix + "text_allow = \"10.1.2.3\"\n", "m.toml:4: text_allow must be a list"},
+        {matrix + "text_baud = 9601\n", "m.toml:4: text_baud must be one of"},
+        {matrix + "text_serial = \"ttyUSB1\"\n", "m.toml:4: text_serial must be an absolute"},
+        {matrix + "videohub_port = 4001\ntext_port = 4001\nvideohub_listen = \"127.0.0.1\"\n",
+         "m.toml:5: text_port is already in use"},
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
         {"[mqtt]\nhost = \"h\"\nbase_topic = \"a/#\"\n" + matrix, "base_topic and discovery_prefix"},
         {"[state]\ndir = \"/x\"\n", "no [[matrix]] configured"},

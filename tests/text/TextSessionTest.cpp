@@ -1,0 +1,253 @@
+// SPDX-License-Identifier: Apache-2.0
+// The text protocol as a control system sees it: request lines in, reply and
+// EVENT lines out, over a backend that records what reached "the matrix".
+#include "service/text/Session.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace matrix::service::text {
+namespace {
+
+// A matrix that answers reads from its fields and holds each change until
+// the test ends it (or ends it at once with `answer`).
+class HeldBackend : public Backend {
+public:
+    bool link = true;
+    std::array<std::optional<int>, kPorts> routing{1, 2, 3, 4};
+    std::optional<bool> beep = true;
+    std::array<std::string, kPorts> inputs{"Laptop", "Apple TV", "Camera", "PC"};
+    std::array<std::string, kPorts> outputs{"Projector", "Left TV", "Right \"TV\"", "Recorder"};
+    std::vector<std::string> sceneList{"Lecture", "Movie night"};
+    std::optional<Outcome> answer = Outcome{};  // empty: hold the change until finish()
+    std::vector<std::string> changes;           // "route 2 3 by text peer", ...
+    std::vector<Done> held;
+
+    bool linkUp() const override { return link; }
+    std::optional<int> routedInput(int output) const override { return routing[output - 1]; }
+    std::optional<bool> beepOn() const override { return beep; }
+    std::optional<bool> cable(bool input, int port) const override { return input ? port % 2 == 1 : port < 3; }
+    std::string name(bool input, int port) const override { return (input ? inputs : outputs)[port - 1]; }
+    std::optional<int> findInput(std::string_view text) const override { return find(text, inputs, "1234"); }
+    std::optional<int> findOutput(std::string_view text) const override
+    {
+        if (text.size() == 1 && text[0] >= 'a' && text[0] <= 'd')
+            return text[0] - 'a' + 1;
+        return find(text, outputs, "1234ABCD");
+    }
+    std::vector<std::string> scenes() const override { return sceneList; }
+
+    void route(int output, int input, const std::string& who, Done done) override
+    {
+        ask("route " + std::to_string(output) + " " + std::to_string(input) + " by " + who, std::move(done));
+    }
+    void routeAll(int input, const std::string& who, Done done) override
+    {
+        ask("all " + std::to_string(input) + " by " + who, std::move(done));
+    }
+    void recall(const std::string& scene, const std::string& who, Done done) override
+    {
+        ask("recall " + scene + " by " + who, std::move(done));
+    }
+    void setBeep(bool on, const std::string& who, Done done) override
+    {
+        ask(std::string("beep ") + (on ? "on" : "off") + " by " + who, std::move(done));
+    }
+
+    void finish(Outcome outcome = {})
+    {
+        Done done = std::move(held.front());
+        held.erase(held.begin());
+        done(outcome);
+    }
+
+private:
+    static std::optional<int> find(std::string_view text, const std::array<std::string, kPorts>& names,
+                                   std::string_view digits)
+    {
+        if (text.size() == 1 && digits.find(text[0]) != std::string_view::npos)
+            return static_cast<int>(digits.find(text[0])) % kPorts + 1;
+        for (int p = 0; p < kPorts; ++p)
+            if (names[p] == text)
+                return p + 1;
+        return std::nullopt;
+    }
+    void ask(std::string what, Done done)
+    {
+        changes.push_back(std::move(what));
+        if (answer)
+            done(*answer);
+        else
+            held.push_back(std::move(done));
+    }
+};
+
+struct SessionRig {
+    HeldBackend backend;
+    std::string written;
+    Session session{backend, "text 10.1.2.3:5000", [this](const std::string& bytes) { written += bytes; }};
+
+    std::string say(std::string_view bytes)
+    {
+        written.clear();
+        EXPECT_TRUE(session.receive(bytes));
+        return written;
+    }
+};
+
+TEST(TextSession, EachRequestGetsItsReply)
+{
+    struct Case {
+        std::string request;
+        std::string reply;
+        std::string change;  // what reached the matrix; empty: nothing
+    } cases[] = {
+        {"PING\r\n", "OK PONG\r\n", ""},
+        {"ping\n", "OK PONG\r\n", ""},
+        {"ROUTE B 3\r\n", "OK ROUTE B 3\r\n", "route 2 3 by text 10.1.2.3:5000"},
+        {"route c 1\r", "OK ROUTE C 1\r\n", "route 3 1 by text 10.1.2.3:5000"},
+        {"ROUTE 4 2\n", "OK ROUTE D 2\r\n", "route 4 2 by text 10.1.2.3:5000"},
+        {"ROUTE \"Left TV\" \"Camera\"\r\n", "OK ROUTE B 3\r\n", "route 2 3 by text 10.1.2.3:5000"},
+        {"ROUTE \"Right \\\"TV\\\"\" 1\r\n", "OK ROUTE C 1\r\n", "route 3 1 by text 10.1.2.3:5000"},
+        {"ROUTE B?\r\n", "OK ROUTE B 2\r\n", ""},
+        {"ROUTE \"Left TV\"?\r\n", "OK ROUTE B 2\r\n", ""},
+        {"ROUTE b ?\r\n", "OK ROUTE B 2\r\n", ""},
+        {"ALL 3\r\n", "OK ALL 3\r\n", "all 3 by text 10.1.2.3:5000"},
+        {"ROUTING?\r\n", "OK ROUTING A 1 B 2 C 3 D 4\r\n", ""},
+        {"RECALL \"Lecture\"\r\n", "OK RECALL \"Lecture\"\r\n", "recall Lecture by text 10.1.2.3:5000"},
+        {"recall \"movie NIGHT\"\r\n", "OK RECALL \"Movie night\"\r\n", "recall Movie night by text 10.1.2.3:5000"},
+        {"SCENES?\r\n", "OK SCENES \"Lecture\" \"Movie night\"\r\n", ""},
+        {"BEEP OFF\r\n", "OK BEEP OFF\r\n", "beep off by text 10.1.2.3:5000"},
+        {"beep on\r\n", "OK BEEP ON\r\n", "beep on by text 10.1.2.3:5000"},
+        {"BEEP?\r\n", "OK BEEP ON\r\n", ""},
+        {"CABLES?\r\n", "OK CABLES IN 1 0 1 0 OUT 1 1 0 0\r\n", ""},
+        {"NAMES?\r\n",
+         "OK NAMES IN \"Laptop\" \"Apple TV\" \"Camera\" \"PC\" OUT \"Projector\" \"Left TV\" \"Right \\\"TV\\\"\" "
+         "\"Recorder\"\r\n",
+         ""},
+        {"LINK?\r\n", "OK LINK UP\r\n", ""},
+        {"NOTIFY OFF\r\n", "OK NOTIFY OFF\r\n", ""},
+        {"notify ?\r\n", "OK NOTIFY ON\r\n", ""},
+        {"  \t \r\n\r\n\n", "", ""},
+        {"FROB\r\n", "ERR 400 unknown command\r\n", ""},
+        {"\x01\x7f\xc3\x28 \x02\r\n", "ERR 400 unknown command\r\n", ""},
+        {"ROUTE B\r\n", "ERR 400 usage: ROUTE <out> <in> or ROUTE <out>?\r\n", ""},
+        {"ROUTE \"Left TV 2\r\n", "ERR 400 unterminated quote\r\n", ""},
+        {"BEEP LOUD\r\n", "ERR 400 usage: BEEP ON|OFF|?\r\n", ""},
+        {"ROUTE E 1\r\n", "ERR 404 no such output\r\n", ""},
+        {"ROUTE B 5\r\n", "ERR 404 no such input\r\n", ""},
+        {"ROUTE \"Balcony\" 1\r\n", "ERR 404 no such output\r\n", ""},
+        {"ALL \"Tuner\"\r\n", "ERR 404 no such input\r\n", ""},
+        {"RECALL \"Party\"\r\n", "ERR 404 no such scene\r\n", ""},
+        {std::string(1025, 'x') + "\r\nPING\r\n", "ERR 400 line too long\r\nOK PONG\r\n", ""},
+        {std::string(1024, ' ') + "\r\n", "", ""},
+    };
+    for (const auto& c : cases) {
+        SessionRig rig;
+        EXPECT_EQ(rig.say(c.request), c.reply) << c.request;
+        EXPECT_EQ(rig.backend.changes, c.change.empty() ? std::vector<std::string>{}
+                                                        : std::vector<std::string>{c.change})
+            << c.request;
+    }
+}
+
+TEST(TextSession, RefusalsAndMatrixFailuresBecomeErrLines)
+{
+    struct Case {
+        std::string request;
+        Outcome outcome;
+        std::string reply;
+    } cases[] = {
+        {"ROUTE B 2\r\n", {423, "Output is locked"}, "ERR 423 Output is locked\r\n"},
+        {"ALL 1\r\n", {503, "Link to the matrix is down"}, "ERR 503 Link to the matrix is down\r\n"},
+        {"RECALL \"Lecture\"\r\n", {504, "Time out!"}, "ERR 504 Time out!\r\n"},
+        {"BEEP ON\r\n", {409, "Firmware upgrade running"}, "ERR 409 Firmware upgrade running\r\n"},
+    };
+    for (const auto& c : cases) {
+        SessionRig rig;
+        rig.backend.answer = c.outcome;
+        EXPECT_EQ(rig.say(c.request), c.reply) << c.request;
+    }
+}
+
+TEST(TextSession, QueriesOfUnknownStateSayWhy)
+{
+    SessionRig rig;
+    rig.backend.routing[2] = std::nullopt;
+    EXPECT_EQ(rig.say("ROUTE C?\r\nROUTE A?\r\n"), "ERR 503 Not known yet\r\nOK ROUTE A 1\r\n");
+    rig.backend.link = false;
+    const std::string expected =
+        "ERR 503 Link to the matrix is down\r\nERR 503 Link to the matrix is down\r\nOK LINK DOWN\r\nOK NAMES IN";
+    EXPECT_EQ(rig.say("ROUTING?\r\nBEEP?\r\nLINK?\r\nNAMES?\r\n").substr(0, expected.size()), expected);
+}
+
+TEST(TextSession, RepliesKeepRequestOrderWhileTheMatrixWorks)
+{
+    SessionRig rig;
+    rig.backend.answer.reset();
+    EXPECT_EQ(rig.say("ROUTE B 3\r\nPING\r\nROUTE C 1\r\n"), "") << "nothing overtakes the route in flight";
+    EXPECT_EQ(rig.backend.changes.size(), 1u) << "the next change waits for the first";
+    EXPECT_GT(rig.session.backlogBytes(), 0u);
+
+    rig.written.clear();
+    rig.session.event({Event::Kind::Route, 2, 3});
+    EXPECT_EQ(rig.written, "EVENT ROUTE B 3\r\n") << "events are not held back by a request";
+
+    int drained = 0;
+    rig.session.onBacklogDrained = [&] { ++drained; };
+    rig.written.clear();
+    rig.backend.finish();
+    EXPECT_EQ(rig.written, "OK ROUTE B 3\r\nOK PONG\r\n");
+    EXPECT_EQ(rig.backend.changes.size(), 2u);
+    EXPECT_EQ(drained, 1);
+    rig.written.clear();
+    rig.backend.finish({504, "Time out!"});
+    EXPECT_EQ(rig.written, "ERR 504 Time out!\r\n");
+    EXPECT_EQ(rig.session.backlogBytes(), 0u);
+}
+
+TEST(TextSession, AChangeThatEndsAfterTheSessionWentWritesNothing)
+{
+    HeldBackend backend;
+    backend.answer.reset();
+    std::string written;
+    {
+        Session session(backend, "text 10.1.2.3:5000", [&](const std::string& bytes) { written += bytes; });
+        session.receive("ROUTE B 3\r\n");
+    }
+    backend.finish();
+    EXPECT_EQ(written, "");
+}
+
+TEST(TextSession, EventLinesAndNotifyOff)
+{
+    const std::pair<Event, std::string> events[] = {
+        {{Event::Kind::Route, 2, 2}, "EVENT ROUTE B 2\r\n"},
+        {{Event::Kind::Link, 0, 0, false, true}, "EVENT LINK UP\r\n"},
+        {{Event::Kind::Link}, "EVENT LINK DOWN\r\n"},
+        {{Event::Kind::Cable, 3, 0, true, true}, "EVENT CABLE IN 3 ON\r\n"},
+        {{Event::Kind::Cable, 1, 0, false, false}, "EVENT CABLE OUT A OFF\r\n"},
+        {{Event::Kind::Beep}, "EVENT BEEP OFF\r\n"},
+        {{Event::Kind::Name, 2, 0, false, false, "Left TV"}, "EVENT NAME OUT B \"Left TV\"\r\n"},
+        {{Event::Kind::Name, 4, 0, true, false, "PC\n\"2\""}, "EVENT NAME IN 4 \"PC \\\"2\\\"\"\r\n"},
+        {{Event::Kind::Scene, 0, 0, false, false, "Lecture"}, "EVENT SCENE \"Lecture\"\r\n"},
+    };
+    SessionRig rig;
+    for (const auto& [event, line] : events) {
+        rig.written.clear();
+        rig.session.event(event);
+        EXPECT_EQ(rig.written, line);
+    }
+    rig.say("NOTIFY OFF\r\n");
+    rig.written.clear();
+    rig.session.event(events[0].first);
+    EXPECT_EQ(rig.written, "");
+    rig.say("NOTIFY ON\r\n");
+    rig.written.clear();
+    rig.session.event(events[0].first);
+    EXPECT_EQ(rig.written, "EVENT ROUTE B 2\r\n");
+}
+
+}  // namespace
+}  // namespace matrix::service::text
