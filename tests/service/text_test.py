@@ -221,6 +221,15 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
         finally:
             self.sim.command("silent off")
         self.assertTrue(wait_until(lambda: self.api("GET")[1]["link"] == "up", 10))
+        self.sim.command("silent on")
+        try:
+            c.send("ROUTE A 3\r\n")
+            time.sleep(0.3)
+            self.sim.command("standby")  # the matrix answers the route in flight with its standby frame
+            self.assertEqual(c.reply(), "ERR 409 Matrix is in standby mode!")
+        finally:
+            self.sim.command("silent off")
+        self.assertTrue(wait_until(lambda: self.api("GET")[1]["link"] == "up", 10))
         self.assertEqual(c.ask("PING"), "OK PONG")
 
     def test_changes_from_http_and_the_panel_arrive_as_events(self):
