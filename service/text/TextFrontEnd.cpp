@@ -30,8 +30,11 @@ bool TextFrontEnd::start(std::string* error)
             server_.reset();
             return false;
         }
+        const char* reach = !config.textAllow.empty()             ? " (text_allow)"
+                            : isLoopbackHost(config.textListen) ? ""
+                                                                : " (no text_allow: any address may connect)";
         logLine(unit_.id() + ": text protocol on " + config.textListen + ":" + std::to_string(*config.textPort) +
-                (config.textAllow.empty() ? "" : " (allow-list)"));
+                reach);
     }
     if (!config.textSerial.empty()) {
         const std::string device = config.textSerial;

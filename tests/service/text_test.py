@@ -6,6 +6,8 @@ panel on a pseudo-terminal pair made with socat. Everything stays on
 127.0.26.x and on ptys."""
 import collections
 import os
+import re
+import select
 import shutil
 import socket
 import subprocess
@@ -97,7 +99,6 @@ class Panel:
         os.write(self.fd, text.encode())
 
     def line(self, prefix, timeout=5.0):
-        import select
         deadline = time.monotonic() + timeout
         while True:
             while b"\r\n" in self.buffer:
@@ -284,6 +285,7 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
                 self.assertTrue(c.closed_at_once(), source)
         self.assertIn("text 127.0.26.52:", self.d.stderr())
 
+        self.assertTrue(wait_until(lambda: self.open_clients() == 0, 5), "earlier clients still held")
         four = [self.client("127.0.26.31") for _ in range(4)]
         for c in four:
             self.assertEqual(c.ask("PING"), "OK PONG")
@@ -313,7 +315,14 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
         self.assertTrue(wait_until(lambda: "does not read what it is sent" in self.d.stderr(), 10))
         self.assertEqual(self.client().ask("PING"), "OK PONG")
 
+    def open_clients(self):
+        """Connections matrixd holds on the hall's port, from its log."""
+        log = self.d.stderr()
+        return len(re.findall(r"^hall: text 127[.\d]+:\d+ connected$", log, re.M)) - \
+            len(re.findall(r"^hall: text 127[.\d]+:\d+ closed$", log, re.M))
+
     def test_sixteen_clients_fifty_routes_each_nothing_lost_or_doubled(self):
+        self.assertTrue(wait_until(lambda: self.open_clients() == 0, 5), "earlier clients still held")
         def plan(i):
             return [((i + j) % 4 + 1, (i * 3 + j) % 4 + 1) for j in range(50)]
         clients = [self.client("127.0.26.%d" % (100 + i)) for i in range(16)]

@@ -96,51 +96,30 @@ struct SessionRig {
     }
 };
 
-TEST(TextSession, EachRequestGetsItsReply)
+// The wire's own table (every command and code against the real matrixd) is
+// tests/service/text_test.py; here are the word and quoting rules.
+TEST(TextSession, WordsQuotesAndQueries)
 {
     struct Case {
         std::string request;
         std::string reply;
         std::string change;  // what reached the matrix; empty: nothing
     } cases[] = {
-        {"PING\r\n", "OK PONG\r\n", ""},
-        {"ping\n", "OK PONG\r\n", ""},
-        {"ROUTE B 3\r\n", "OK ROUTE B 3\r\n", "route 2 3 by text 10.1.2.3:5000"},
-        {"route c 1\r", "OK ROUTE C 1\r\n", "route 3 1 by text 10.1.2.3:5000"},
-        {"ROUTE 4 2\n", "OK ROUTE D 2\r\n", "route 4 2 by text 10.1.2.3:5000"},
-        {"ROUTE \"Left TV\" \"Camera\"\r\n", "OK ROUTE B 3\r\n", "route 2 3 by text 10.1.2.3:5000"},
         {"ROUTE \"Right \\\"TV\\\"\" 1\r\n", "OK ROUTE C 1\r\n", "route 3 1 by text 10.1.2.3:5000"},
-        {"ROUTE B?\r\n", "OK ROUTE B 2\r\n", ""},
+        {"\troute\t b   2 \r\n", "OK ROUTE B 2\r\n", "route 2 2 by text 10.1.2.3:5000"},
         {"ROUTE \"Left TV\"?\r\n", "OK ROUTE B 2\r\n", ""},
         {"ROUTE b ?\r\n", "OK ROUTE B 2\r\n", ""},
-        {"ALL 3\r\n", "OK ALL 3\r\n", "all 3 by text 10.1.2.3:5000"},
-        {"ROUTING?\r\n", "OK ROUTING A 1 B 2 C 3 D 4\r\n", ""},
-        {"RECALL \"Lecture\"\r\n", "OK RECALL \"Lecture\"\r\n", "recall Lecture by text 10.1.2.3:5000"},
+        {"ROUTING ?\r\n", "OK ROUTING A 1 B 2 C 3 D 4\r\n", ""},
         {"recall \"movie NIGHT\"\r\n", "OK RECALL \"Movie night\"\r\n", "recall Movie night by text 10.1.2.3:5000"},
-        {"SCENES?\r\n", "OK SCENES \"Lecture\" \"Movie night\"\r\n", ""},
-        {"BEEP OFF\r\n", "OK BEEP OFF\r\n", "beep off by text 10.1.2.3:5000"},
-        {"beep on\r\n", "OK BEEP ON\r\n", "beep on by text 10.1.2.3:5000"},
-        {"BEEP?\r\n", "OK BEEP ON\r\n", ""},
-        {"CABLES?\r\n", "OK CABLES IN 1 0 1 0 OUT 1 1 0 0\r\n", ""},
         {"NAMES?\r\n",
          "OK NAMES IN \"Laptop\" \"Apple TV\" \"Camera\" \"PC\" OUT \"Projector\" \"Left TV\" \"Right \\\"TV\\\"\" "
          "\"Recorder\"\r\n",
          ""},
-        {"LINK?\r\n", "OK LINK UP\r\n", ""},
-        {"NOTIFY OFF\r\n", "OK NOTIFY OFF\r\n", ""},
-        {"notify ?\r\n", "OK NOTIFY ON\r\n", ""},
-        {"  \t \r\n\r\n\n", "", ""},
-        {"FROB\r\n", "ERR 400 unknown command\r\n", ""},
-        {"\x01\x7f\xc3\x28 \x02\r\n", "ERR 400 unknown command\r\n", ""},
-        {"ROUTE B\r\n", "ERR 400 usage: ROUTE <out> <in> or ROUTE <out>?\r\n", ""},
         {"ROUTE \"Left TV 2\r\n", "ERR 400 unterminated quote\r\n", ""},
-        {"BEEP LOUD\r\n", "ERR 400 usage: BEEP ON|OFF|?\r\n", ""},
-        {"ROUTE E 1\r\n", "ERR 404 no such output\r\n", ""},
-        {"ROUTE B 5\r\n", "ERR 404 no such input\r\n", ""},
-        {"ROUTE \"Balcony\" 1\r\n", "ERR 404 no such output\r\n", ""},
-        {"ALL \"Tuner\"\r\n", "ERR 404 no such input\r\n", ""},
-        {"RECALL \"Party\"\r\n", "ERR 404 no such scene\r\n", ""},
-        {std::string(1025, 'x') + "\r\nPING\r\n", "ERR 400 line too long\r\nOK PONG\r\n", ""},
+        {"ROUTE B 2 3\r\n", "ERR 400 usage: ROUTE <out> <in> or ROUTE <out>?\r\n", ""},
+        {"ALL ?\r\n", "ERR 400 usage: ALL <in>\r\n", ""},
+        {"NOTIFY MAYBE\r\n", "ERR 400 usage: NOTIFY ON|OFF|?\r\n", ""},
+        {"PING PONG\r\n", "ERR 400 unknown command\r\n", ""},
         {std::string(1024, ' ') + "\r\n", "", ""},
     };
     for (const auto& c : cases) {
@@ -149,25 +128,6 @@ TEST(TextSession, EachRequestGetsItsReply)
         EXPECT_EQ(rig.backend.changes, c.change.empty() ? std::vector<std::string>{}
                                                         : std::vector<std::string>{c.change})
             << c.request;
-    }
-}
-
-TEST(TextSession, RefusalsAndMatrixFailuresBecomeErrLines)
-{
-    struct Case {
-        std::string request;
-        Outcome outcome;
-        std::string reply;
-    } cases[] = {
-        {"ROUTE B 2\r\n", {423, "Output is locked"}, "ERR 423 Output is locked\r\n"},
-        {"ALL 1\r\n", {503, "Link to the matrix is down"}, "ERR 503 Link to the matrix is down\r\n"},
-        {"RECALL \"Lecture\"\r\n", {504, "Time out!"}, "ERR 504 Time out!\r\n"},
-        {"BEEP ON\r\n", {409, "Firmware upgrade running"}, "ERR 409 Firmware upgrade running\r\n"},
-    };
-    for (const auto& c : cases) {
-        SessionRig rig;
-        rig.backend.answer = c.outcome;
-        EXPECT_EQ(rig.say(c.request), c.reply) << c.request;
     }
 }
 
