@@ -4,6 +4,7 @@
 #include "service/text/SerialLine.h"
 
 #include "tests/support/ManualLoop.h"
+#include "tests/text/HeldBackend.h"
 
 #include <gtest/gtest.h>
 
@@ -54,31 +55,10 @@ private:
     UsbAdapter& adapter_;
 };
 
-class PingOnlyBackend : public Backend {
-public:
-    bool linkUp() const override { return true; }
-    std::optional<int> routedInput(int) const override { return 1; }
-    std::optional<bool> beepOn() const override { return false; }
-    std::optional<bool> cable(bool, int) const override { return false; }
-    std::string name(bool, int) const override { return {}; }
-    std::optional<int> findInput(std::string_view) const override { return 1; }
-    std::optional<int> findOutput(std::string_view) const override { return 2; }
-    std::vector<std::string> scenes() const override { return {}; }
-    void route(int, int, const std::string& who, Done done) override
-    {
-        routedBy = who;
-        done({});
-    }
-    void routeAll(int, const std::string&, Done) override {}
-    void recall(const std::string&, const std::string&, Done) override {}
-    void setBeep(bool, const std::string&, Done) override {}
-    std::string routedBy;
-};
-
 struct SerialRig {
     ManualLoop loop;
     UsbAdapter adapter;
-    PingOnlyBackend backend;
+    HeldBackend backend;
     std::vector<std::string> log;
     SerialLine line{loop, backend, "/dev/ttyUSB1", 9600,
                     [this] { return std::make_unique<Channel>(adapter); },
@@ -100,7 +80,7 @@ TEST(TextSerialLine, SpeaksTheProtocolAt8N1WithoutDroppingInput)
     rig.adapter.holder->type("ROUTE B 1\r\nPING\r\n");
     rig.line.event({Event::Kind::Beep, 0, 0, false, true});
     EXPECT_EQ(rig.adapter.received, "OK ROUTE B 1\r\nOK PONG\r\nEVENT BEEP ON\r\n");
-    EXPECT_EQ(rig.backend.routedBy, "text /dev/ttyUSB1");
+    EXPECT_EQ(rig.backend.changes, std::vector<std::string>{"route 2 1 by text /dev/ttyUSB1"});
 }
 
 TEST(TextSerialLine, AMissingDeviceIsTriedWithBackOffAndItsLossLoggedOnce)
