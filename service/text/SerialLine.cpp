@@ -70,7 +70,7 @@ void SerialLine::tryOpen()
         if (session_->backlogBytes() >= Session::kMaxBacklogBytes)
             return;
         if (!session_->receive(std::string_view(&c, 1)))
-            lost("64 KiB without a line end");
+            lost(session_->closeReason());
     });
     channel_->setFaultHandler([this] { lost("the device went away"); });
 }

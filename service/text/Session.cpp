@@ -31,6 +31,19 @@ struct Refused {
 
 const char* onOff(bool on) { return on ? "ON" : "OFF"; }
 
+// "POST /x HTTP/1.1": a method in capitals, a target, and the version.
+bool looksLikeHttpRequest(std::string_view line)
+{
+    const auto space = line.find(' ');
+    if (space == 0 || space == std::string_view::npos)
+        return false;
+    for (const char c : line.substr(0, space))
+        if (c < 'A' || c > 'Z')
+            return false;
+    const auto version = line.rfind(" HTTP/");
+    return version != std::string_view::npos && version > space;
+}
+
 }  // namespace
 
 Session::Session(Backend& backend, std::string peer, Write write)
@@ -42,14 +55,24 @@ Session::~Session() { *alive_ = false; }
 
 bool Session::receive(std::string_view bytes)
 {
+    if (closeReason_)
+        return false;
     std::vector<LineReader::Line> lines;
-    const bool ok = reader_.feed(bytes, lines);
+    if (!reader_.feed(bytes, lines))
+        closeReason_ = "sent 64 KiB without a line end";
+    if (!firstLineSeen_ && !lines.empty()) {
+        firstLineSeen_ = true;
+        if (looksLikeHttpRequest(lines.front().text)) {
+            closeReason_ = "sent an HTTP request";
+            return false;
+        }
+    }
     for (auto& line : lines) {
         backlogBytes_ += line.text.size() + 1;
         pending_.push_back(std::move(line));
     }
     pump();
-    return ok;
+    return closeReason_ == nullptr;
 }
 
 void Session::event(const Event& event)

@@ -32,8 +32,12 @@ public:
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // False once the peer sent 64 KiB without a line end: close it.
+    // False when the peer must be closed: it sent 64 KiB without a line end,
+    // or its first line is an HTTP request (a browser made to post to this
+    // port by some web page), which is then not acted on at all.
     bool receive(std::string_view bytes);
+    // Why receive() said to close, for the log.
+    const char* closeReason() const { return closeReason_; }
     // Request bytes read but not answered yet.
     std::size_t backlogBytes() const { return backlogBytes_; }
     // Called when the backlog has gone down, so the owner may read again.
@@ -59,6 +63,8 @@ private:
     bool busy_ = false;
     bool pumping_ = false;
     bool notify_ = true;
+    bool firstLineSeen_ = false;
+    const char* closeReason_ = nullptr;
     // Cleared when the session goes: a change that ends later must not reach it.
     std::shared_ptr<bool> alive_;
 };

@@ -144,7 +144,7 @@ void TextServer::readFrom(QTcpSocket* socket)
         if (got <= 0)
             return;
         if (!session.receive(std::string_view(buffer, static_cast<std::size_t>(got)))) {
-            drop(socket, "sent 64 KiB without a line end");
+            drop(socket, session.closeReason());
             return;
         }
     }

@@ -308,6 +308,11 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
         c.send(b"y" * 70000)
         with self.assertRaises((ConnectionError, OSError)):
             c.line()
+        browser = self.client()  # a web page's text/plain POST, sent by the operator's browser
+        browser.send(b"POST / HTTP/1.1\r\nHost: %s:%d\r\nContent-Type: text/plain\r\n\r\nROUTE B 1\r\n"
+                     % (HOST.encode(), TEXT_PORT))
+        self.assertTrue(browser.closed_at_once())
+        self.assertEqual(self.route_frames(), [])
 
         stalled = socket.socket()
         self.addCleanup(stalled.close)

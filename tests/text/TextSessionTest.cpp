@@ -107,6 +107,21 @@ TEST(TextSession, AChangeThatEndsAfterTheSessionWentWritesNothing)
     EXPECT_EQ(written, "");
 }
 
+TEST(TextSession, AnHttpRequestAsFirstLineIsClosedWithoutActing)
+{
+    // What a web page can make a browser send to this port: a text/plain POST.
+    SessionRig rig;
+    EXPECT_FALSE(rig.session.receive("POST /x HTTP/1.1\r\nHost: 127.0.0.1:4001\r\n\r\nROUTE B 2\r\n"));
+    EXPECT_STREQ(rig.session.closeReason(), "sent an HTTP request");
+    EXPECT_FALSE(rig.session.receive("ROUTE B 2\r\n"));
+    EXPECT_EQ(rig.written, "");
+    EXPECT_TRUE(rig.backend.changes.empty());
+
+    SessionRig later;
+    EXPECT_EQ(later.say("PING\r\nGET / HTTP/1.0\r\n"), "OK PONG\r\nERR 400 unknown command\r\n")
+        << "only a first line is taken for a browser";
+}
+
 TEST(TextSession, EventLinesAndNotifyOff)
 {
     const std::pair<Event, std::string> events[] = {
