@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -295,6 +296,7 @@ Config readConfig(const toml::table& root, const std::string& path)
         fail(*matrices, "matrix must be [[matrix]] sections");
     std::set<std::string> ids;
     std::set<std::pair<std::string, int>> listenPorts;
+    std::map<std::string, bool> serialDevices;  // device -> taken by a text line
     for (const auto& entry : *matrices->as_array()) {
         MatrixConfig matrix = readMatrix(*entry.as_table(), config.http);
         if (!ids.insert(matrix.id).second)
@@ -308,6 +310,16 @@ Config readConfig(const toml::table& root, const std::string& path)
             (!listenPorts.insert({matrix.textListen, *matrix.textPort}).second ||
              (matrix.textListen == config.http.host && *matrix.textPort == config.http.port)))
             fail(*entry.as_table()->get("text_port"), "text_port is already in use in this file");
+        // A text line holds its device alone: no matrix link and no other text line may share it.
+        const auto claim = [&](const std::string& device, bool text, const char* key) {
+            if (device.empty())
+                return;
+            const auto [it, fresh] = serialDevices.try_emplace(device, text);
+            if (!fresh && (text || it->second))
+                fail(*entry.as_table()->get(key), std::string(key) + " '" + device + "' is already in use in this file");
+        };
+        claim(matrix.serialPath, false, "serial");
+        claim(matrix.textSerial, true, "text_serial");
         config.matrices.push_back(std::move(matrix));
     }
     return config;

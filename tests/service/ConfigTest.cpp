@@ -102,6 +102,8 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "text_allow = \"10.1.2.3\"\n", "m.toml:4: text_allow must be a list"},
         {matrix + "text_baud = 9601\n", "m.toml:4: text_baud must be one of"},
         {matrix + "text_serial = \"ttyUSB1\"\n", "m.toml:4: text_serial must be an absolute"},
+        {"[[matrix]]\nid = \"a\"\nserial = \"/dev/ttyS1\"\n" + matrix + "text_serial = \"/dev/ttyS1\"\n",
+         "m.toml:7: text_serial '/dev/ttyS1' is already in use"},
         {matrix + "videohub_port = 4001\ntext_port = 4001\nvideohub_listen = \"127.0.0.1\"\n",
          "m.toml:5: text_port is already in use"},
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
