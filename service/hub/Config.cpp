@@ -4,6 +4,7 @@
 #include "core/transport/ComPorts.h"
 #include "core/transport/Ipv4.h"
 #include "service/hub/Names.h"
+#include "service/net/AddressAllowList.h"
 
 #include <toml++/toml.h>
 
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -227,11 +229,42 @@ void readNames(const toml::node& node, const std::string& key, std::array<std::s
     }
 }
 
+void readText(const toml::table& table, MatrixConfig& matrix)
+{
+    if (const auto* node = table.get("text_port"))
+        matrix.textPort = static_cast<int>(readInteger(*node, "text_port", 1, 65535));
+    if (const auto* node = table.get("text_listen"))
+        matrix.textListen = readAddress(*node, "text_listen");
+    if (const auto* node = table.get("text_allow")) {
+        const auto* array = node->as_array();
+        if (!array)
+            fail(*node, "text_allow must be a list of addresses or networks");
+        for (const auto& entry : *array) {
+            const std::string text = readString(entry, "text_allow");
+            if (!AddressAllowList::parseEntry(text))
+                fail(entry, "text_allow entries are 10.1.2.3 or 192.168.10.0/24, not '" + text + "'");
+            matrix.textAllow.push_back(text);
+        }
+    }
+    if (const auto* node = table.get("text_serial")) {
+        matrix.textSerial = readString(*node, "text_serial");
+        if (matrix.textSerial.empty() || matrix.textSerial.front() != '/')
+            fail(*node, "text_serial must be an absolute device path");
+    }
+    if (const auto* node = table.get("text_baud")) {
+        matrix.textBaud = static_cast<int>(readInteger(*node, "text_baud", 1200, 115200));
+        constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+        if (std::find(std::begin(kRates), std::end(kRates), matrix.textBaud) == std::end(kRates))
+            fail(*node, "text_baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200");
+    }
+}
+
 MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen", "videohub_unique_id"});
+                       "videohub_listen", "videohub_unique_id",
+                       "text_port", "text_listen", "text_allow", "text_serial", "text_baud"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -284,6 +317,7 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
         if (!hex12)
             fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
     }
+    readText(table, matrix);
     return matrix;
 }
 
@@ -318,15 +352,31 @@ Config readConfig(const toml::table& root, const std::string& path)
     if (!matrices->is_array_of_tables())
         fail(*matrices, "matrix must be [[matrix]] sections");
     std::set<std::string> ids;
-    std::set<std::pair<std::string, int>> videohubPorts;
+    std::set<std::pair<std::string, int>> listenPorts;
+    std::map<std::string, bool> serialDevices;  // device -> taken by a text line
     for (const auto& entry : *matrices->as_array()) {
         MatrixConfig matrix = readMatrix(*entry.as_table(), config.http);
         if (!ids.insert(matrix.id).second)
             fail(*entry.as_table()->get("id"), "duplicate matrix id '" + matrix.id + "'");
         if (matrix.videohubPort &&
-            (!videohubPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
+            (!listenPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
              (matrix.videohubListen == config.http.host && *matrix.videohubPort == config.http.port)))
             fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
+        // Videohub and text ports share one table: neither may take the other's or HTTP's.
+        if (matrix.textPort &&
+            (!listenPorts.insert({matrix.textListen, *matrix.textPort}).second ||
+             (matrix.textListen == config.http.host && *matrix.textPort == config.http.port)))
+            fail(*entry.as_table()->get("text_port"), "text_port is already in use in this file");
+        // A text line holds its device alone: no matrix link and no other text line may share it.
+        const auto claim = [&](const std::string& device, bool text, const char* key) {
+            if (device.empty())
+                return;
+            const auto [it, fresh] = serialDevices.try_emplace(device, text);
+            if (!fresh && (text || it->second))
+                fail(*entry.as_table()->get(key), std::string(key) + " '" + device + "' is already in use in this file");
+        };
+        claim(matrix.serialPath, false, "serial");
+        claim(matrix.textSerial, true, "text_serial");
         config.matrices.push_back(std::move(matrix));
     }
     for (MatrixConfig& matrix : config.matrices)

@@ -57,6 +57,12 @@ struct MatrixConfig {
     // The Videohub device's "Unique ID:" (12 upper-case hex digits): given,
     // or derived from the MQTT client id and the matrix id.
     std::string videohubUniqueId;
+    // The plain-text control protocol: on TCP with text_port, on a serial line with text_serial.
+    std::optional<int> textPort;
+    std::string textListen = "127.0.0.1";
+    std::vector<std::string> textAllow;  // checked AddressAllowList entries; empty: any peer
+    std::string textSerial;
+    int textBaud = 9600;  // 8N1
 };
 
 struct Config {

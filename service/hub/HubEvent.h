@@ -93,6 +93,13 @@ struct ScenesChanged {
     std::vector<std::string> scenes;
 };
 
+// A scene was recalled and every one of its routes went through. SSE type
+// "recall": "scene" is the active scene of a matrix.
+struct SceneRecalled {
+    std::string matrix;
+    std::string scene;
+};
+
 struct LockChanged {
     std::string matrix;
     int output = 0;  // 1..4
@@ -100,8 +107,8 @@ struct LockChanged {
 };
 
 using HubEvent = std::variant<LinkChanged, MatrixReady, InfoChanged, RoutingChanged, CableChanged, BeepChanged,
-                              EdidChanged, StandbySeen, FirmwareProgress, FirmwareFinished, NamesChanged,
-                              ScenesChanged, LockChanged>;
+                              EdidChanged, StandbySeen, FirmwareProgress, FirmwareFinished, NamesChanged, ScenesChanged,
+                              SceneRecalled, LockChanged>;
 
 // The matrix id every event carries.
 inline const std::string& eventMatrix(const HubEvent& event)

@@ -296,7 +296,13 @@ Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, D
     for (int output = 1; output <= client::kPortCount; ++output)
         if ((*routing)[output - 1] != 0)
             steps.push_back({output, (*routing)[output - 1]});
-    return routeSteps(caller, std::move(steps), std::move(done));
+    // Front-ends that name the scene (the text protocol) hear of it once the last route is through.
+    return routeSteps(caller, std::move(steps), [this, name, done = std::move(done)](const Outcome& outcome) {
+        if (outcome.ok())
+            publish(SceneRecalled{id(), name});
+        if (done)
+            done(outcome);
+    });
 }
 
 namespace {
@@ -312,6 +318,19 @@ std::function<void(const client::Result<T>&)> reporting(MatrixUnit::Done done)
 }
 
 }  // namespace
+
+Outcome MatrixUnit::routeAll(const Caller& caller, int input, Done done)
+{
+    if (input < 1 || input > client::kPortCount)
+        return Outcome::refused(Refusal::NotFound, "no such port");
+    for (int output = 1; output <= client::kPortCount; ++output)
+        if (lockedFor(caller, output))
+            return Outcome::refused(Refusal::Locked);
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    client_->routeAll(Input{input}, reporting<client::Nothing>(std::move(done)));
+    return Outcome::done();
+}
 
 Outcome MatrixUnit::setBeep(const Caller&, bool on, Done done)
 {

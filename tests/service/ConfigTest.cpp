@@ -26,6 +26,10 @@ poll_seconds = 2
 inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
 outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
 videohub_port = 9990
+text_port = 4001
+text_allow = ["192.168.10.0/24", "10.1.2.3"]
+text_serial = "/dev/ttyUSB1"
+text_baud = 19200
 [[matrix]]
 id = "booth"
 com = 3
@@ -66,6 +70,13 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
         "[[matrix]]\nid = \"a\"\ncom = 1\nvideohub_unique_id = \"7C2E0D0A1B2C\"\n", "m.toml");
     ASSERT_TRUE(given.config) << given.error;
     EXPECT_EQ(given.config->matrices[0].videohubUniqueId, "7C2E0D0A1B2C");
+    EXPECT_EQ(c.matrices[0].textPort, 4001);
+    EXPECT_EQ(c.matrices[0].textAllow, (std::vector<std::string>{"192.168.10.0/24", "10.1.2.3"}));
+    EXPECT_EQ(c.matrices[0].textSerial, "/dev/ttyUSB1");
+    EXPECT_EQ(c.matrices[0].textBaud, 19200);
+    EXPECT_EQ(c.matrices[0].textListen, "127.0.0.1") << "loopback, whatever [http] listens on";
+    EXPECT_FALSE(c.matrices[1].textPort);
+    EXPECT_EQ(c.matrices[1].textBaud, 9600);
 }
 
 TEST(Config, EachMistakeNamesFileLineAndProblem)
@@ -98,6 +109,15 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "outputs = [\"a\", \"b\", \"a\", \"d\"]\n", "names 'a' twice"},
         {matrix + "videohub_port = 0\n", "m.toml:4: videohub_port must be from 1 to 65535"},
         {matrix + "videohub_unique_id = \"0123456789ab\"\n", "m.toml:4: videohub_unique_id must be 12 upper-case hex"},
+        {matrix + "text_allow = [\"10.1.2.0/33\"]\n", "m.toml:4: text_allow entries are 10.1.2.3 or"},
+        {matrix + "text_allow = [\"10.1.2.3/24\"]\n", "m.toml:4: text_allow entries"},
+        {matrix + "text_allow = \"10.1.2.3\"\n", "m.toml:4: text_allow must be a list"},
+        {matrix + "text_baud = 9601\n", "m.toml:4: text_baud must be one of"},
+        {matrix + "text_serial = \"ttyUSB1\"\n", "m.toml:4: text_serial must be an absolute"},
+        {"[[matrix]]\nid = \"a\"\nserial = \"/dev/ttyS1\"\n" + matrix + "text_serial = \"/dev/ttyS1\"\n",
+         "m.toml:7: text_serial '/dev/ttyS1' is already in use"},
+        {matrix + "videohub_port = 4001\ntext_port = 4001\nvideohub_listen = \"127.0.0.1\"\n",
+         "m.toml:5: text_port is already in use"},
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
         {"[mqtt]\nhost = \"h\"\nbase_topic = \"a/#\"\n" + matrix, "base_topic and discovery_prefix"},
         {"[state]\ndir = \"/x\"\n", "no [[matrix]] configured"},
