@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/firmware/FirmwarePage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
 
@@ -303,7 +302,7 @@ void FirmwarePage::upgradeClicked()
     entryPending_ = 0;
     upgradeMode_ = 1;
     const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
-    if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
+    if (!notice_.guard(connected))
         return;
     partEnd_.fill(0);
     blockIndex_ = 0;

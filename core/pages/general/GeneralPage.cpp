@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/general/GeneralPage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/link/LinkState.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
@@ -80,7 +79,7 @@ GeneralPage::~GeneralPage() = default;
 bool GeneralPage::guard()
 {
     const bool connected = link_.tcpMode() ? link_.socketConnected : link_.comOpen;
-    return commandGuard(connected, link_, popups_, timers_, kNoticeTimer);
+    return notice_.guard(connected);
 }
 
 std::string GeneralPage::comSelectedText() const
@@ -157,7 +156,7 @@ void GeneralPage::comConnectClicked()
         link_.comOpen = true;
         send(p::beepStateRequest());
     } else {
-        notice_.show(kGuardNoticeMs, kOpenComFailed);
+        notice_.show(kGuardNoticeMs, kOpenComFailed);  // the COM button's own failure, whatever the mode
     }
     changed.notifyChanged();
 }
@@ -263,14 +262,14 @@ void GeneralPage::activate()
 {
     if (link_.tcpMode()) {
         if (!link_.socketConnected)
-            notice_.show(kGuardNoticeMs, kConnectFailed);
+            notice_.showNotConnected();
     } else if (!link_.comOpen) {
         timers_.start(kRescanTimer, kRescanMs);
-        notice_.show(kGuardNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
     } else {
         settings_ = liveSerialSettings();
         if (!pageLink_.serial().open(link_.comPort, settings_) || !pageLink_.serial().startWorker())
-            notice_.show(kGuardNoticeMs, kOpenComFailed);
+            notice_.showNotConnected();
     }
     changed.notifyChanged();
 }

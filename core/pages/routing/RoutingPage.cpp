@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -106,7 +105,7 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
     if (!gridAcceptsClicks())
         return;
     if (!linkConnected()) {
-        notice_.show(kNoticeMs, notConnectedText(link_));
+        notice_.showNotConnected();
         changed.notifyChanged();
         return;
     }
