@@ -371,9 +371,9 @@ void EdidPage::activate()
         changed.notifyChanged();
         return;
     }
-    ctx_.shared.pageStopBits = 2;
+    link_.pageStopBits = 2;
     SerialSettings settings = liveSerialSettings();
-    settings.stopBits = ctx_.shared.pageStopBits;
+    settings.stopBits = link_.pageStopBits;
     if (pageLink_.serial().open(link_.comPort, settings))
         pageLink_.serial().startWorker();
     else
@@ -758,7 +758,7 @@ void EdidPage::animateProgress()
     default: return;
     }
     static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-    const int count = nextProgressDot(ctx_.shared);
+    const int count = link_.nextProgressDot();
     link_.progressText = std::string(word) + kDots[count];
     ctx_.popups.progress.refresh();
 }

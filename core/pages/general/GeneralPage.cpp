@@ -36,7 +36,6 @@ std::string outputText(int n, bool connected)
 GeneralPage::GeneralPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      shared_(context.shared),
       popups_(context.popups),
       pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
@@ -663,11 +662,11 @@ void GeneralPage::onPageTimer(int id)
         connectChecked();
         return;
     case kStatusAnimationTimer:
-        link_.progressText = kStatusFrames[nextProgressDot(shared_) - 1];
+        link_.progressText = kStatusFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
         return;
     case kResetAnimationTimer:
-        link_.progressText = kSettingFrames[nextProgressDot(shared_) - 1];
+        link_.progressText = kSettingFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
         return;
     case kRescanTimer:

@@ -191,7 +191,6 @@ private:
 
     PageContext& ctx_;
     LinkState& link_;
-    SharedState& shared_;
     Popups& popups_;
     PageLink pageLink_;
     TimerSet timers_;

@@ -186,7 +186,7 @@ void RoutingPage::startRefresh()
         return;
     }
     if (link_.comOpen) {
-        ctx_.shared.pageStopBits = 2;
+        link_.pageStopBits = 2;
         if (commandInFlight && pageLink_.serial().isOpen())
             return;
         if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
@@ -430,7 +430,7 @@ void RoutingPage::onTimer(int id)
         return;
     }
     if (id == kProgressTimer) {
-        const int dots = nextProgressDot(ctx_.shared);
+        const int dots = link_.nextProgressDot();
         link_.progressText = kProgressTexts[dots - 1];
         ctx_.popups.progress.refresh();
     } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
