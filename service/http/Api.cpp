@@ -291,10 +291,8 @@ private:
             if (other != number && (input ? unit_->inputName(other) : unit_->outputName(other)) == name)
                 throw Refusal{errorResponse(409, "'" + name + "' already names " + (input ? "input " : "output ") +
                                                      std::to_string(other))};
-        if (input)
-            unit_->renameInput(number, name);
-        else
-            unit_->renameOutput(number, name);
+        if (!(input ? unit_->renameInput(number, name) : unit_->renameOutput(number, name)))
+            throw Refusal{errorResponse(500, "the state file could not be written")};
         reply(200, input ? unit_->toJson()["inputs"][number - 1] : unit_->outputJson(number));
     }
 
@@ -414,6 +412,9 @@ private:
             for (const auto& [output, input] : readRoutingTable(*unit_, body["routing"]))
                 routing[output - 1] = input;
         }
+        if (unit_->sceneLimitReached(name))
+            throw Refusal{errorResponse(409, "a matrix keeps at most " + std::to_string(MatrixUnit::kMaxScenes) +
+                                                 " scenes; delete one first")};
         if (!unit_->saveScene(name, routing))
             throw Refusal{errorResponse(500, "the state file could not be written")};
         reply(200, sceneJson(*unit_, name, routing));

@@ -197,17 +197,23 @@ std::string MatrixUnit::outputName(int output) const
     return output >= 1 && output <= client::kPortCount ? outputNames_[output - 1] : std::string();
 }
 
-void MatrixUnit::renameInput(int input, const std::string& name) { rename(inputNames_, input, name); }
+bool MatrixUnit::renameInput(int input, const std::string& name) { return renamePorts(true, {{input, name}}); }
 
-void MatrixUnit::renameOutput(int output, const std::string& name) { rename(outputNames_, output, name); }
+bool MatrixUnit::renameOutput(int output, const std::string& name) { return renamePorts(false, {{output, name}}); }
 
-void MatrixUnit::rename(PortNames& names, int port, const std::string& name)
+bool MatrixUnit::renamePorts(bool inputs, const PortRenames& renames)
 {
-    if (port < 1 || port > client::kPortCount)
-        return;
-    names[port - 1] = name;
-    persist();
+    PortNames& names = inputs ? inputNames_ : outputNames_;
+    const PortNames previous = names;
+    for (const auto& [port, name] : renames)
+        if (port >= 1 && port <= client::kPortCount)
+            names[port - 1] = name;
+    if (!persist()) {
+        names = previous;
+        return false;
+    }
     publish({{"type", "names"}, {"inputs", inputNames_}, {"outputs", outputNames_}});
+    return true;
 }
 
 std::optional<int> MatrixUnit::findInput(std::string_view text) const
@@ -276,8 +282,15 @@ std::optional<SceneRouting> MatrixUnit::scene(const std::string& name) const
     return it == scenes_.end() ? std::nullopt : std::optional<SceneRouting>(it->second);
 }
 
+bool MatrixUnit::sceneLimitReached(const std::string& name) const
+{
+    return scenes_.size() >= kMaxScenes && scenes_.count(name) == 0;
+}
+
 bool MatrixUnit::saveScene(const std::string& name, const SceneRouting& routing)
 {
+    if (sceneLimitReached(name))
+        return false;
     const auto previous = scene(name);
     scenes_[name] = routing;
     if (!persist()) {

@@ -57,8 +57,13 @@ public:
     // Names (configured, or renamed at run time and kept in the state file).
     std::string inputName(int input) const;    // 1..4
     std::string outputName(int output) const;  // 1..4
-    void renameInput(int input, const std::string& name);    // emits {"type":"names",...}
-    void renameOutput(int output, const std::string& name);
+    // A rename applies only once the state file holds it: false, and the old
+    // name stays, when the save failed. Emits {"type":"names",...}.
+    bool renameInput(int input, const std::string& name);
+    bool renameOutput(int output, const std::string& name);
+    // Several ports of one side in one save (a Videohub label block): all or none.
+    using PortRenames = std::vector<std::pair<int, std::string>>;
+    bool renamePorts(bool inputs, const PortRenames& renames);
     // "2", or an input's name (case-sensitive exact match first, then case-insensitive).
     std::optional<int> findInput(std::string_view text) const;
     // "2", "B"/"b", or an output's name.
@@ -77,7 +82,12 @@ public:
     // Scenes, kept in the state file.
     std::vector<std::string> sceneNames() const;
     std::optional<SceneRouting> scene(const std::string& name) const;
-    // Emits {"type":"scenes",...}; false when the state file could not be written (the scene is then not kept).
+    // Scenes a matrix keeps at most: each one is in every GET of the matrix.
+    static constexpr std::size_t kMaxScenes = 256;
+    // True when `name` is a new scene and the matrix already has kMaxScenes.
+    bool sceneLimitReached(const std::string& name) const;
+    // Emits {"type":"scenes",...}; false when the state file could not be
+    // written, or past the limit (the scene is then not kept).
     bool saveScene(const std::string& name, const SceneRouting& routing);
     bool deleteScene(const std::string& name);
     // Routes every output of the scene in order; ends at the first failure.
@@ -100,7 +110,6 @@ private:
     void loadState();
     bool persist();
     using PortNames = std::array<std::string, client::kPortCount>;
-    void rename(PortNames& names, int port, const std::string& name);
     void recallStep(std::shared_ptr<SceneRouting> routing, int output, LockOwner who,
                     std::function<void(client::Status, RouteRefusal)> done);
 

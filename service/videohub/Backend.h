@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace matrix::service::videohub {
 
@@ -28,8 +30,10 @@ public:
     // `done(true)` once the matrix carries the route; false when it was
     // refused (locked by someone else) or failed (time-out, link down, ...).
     virtual void route(int output, int input, LockId who, std::function<void(bool routed)> done) = 0;
-    virtual void renameInput(int input, const std::string& label) = 0;
-    virtual void renameOutput(int output, const std::string& label) = 0;
+    // The labels of one block, (port, label) each, applied together once the
+    // state file holds them: false, and nothing changed, when the save failed.
+    using Labels = std::vector<std::pair<int, std::string>>;
+    virtual bool rename(bool inputs, const Labels& labels) = 0;
     virtual void setLock(int output, LockId owner) = 0;  // 0 unlocks
 };
 

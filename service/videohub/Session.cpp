@@ -67,7 +67,11 @@ Session::Session(Backend& backend, LockId self, Send send)
 Session::~Session() = default;
 
 void Session::put(const std::string& bytes) {
-    if (!bytes.empty())
+    if (bytes.empty())
+        return;
+    if (held_)
+        *held_ += bytes;
+    else
         send_(bytes);
 }
 
@@ -202,13 +206,16 @@ bool Session::handleLabels(const Block& block, bool inputs) {
                 return false;
         }
     }
+    // The label updates the rename sends this client come after its ACK; a
+    // failed save changes nothing, so there are none and the answer is NAK.
+    held_.emplace();
+    const bool saved = backend_.rename(inputs, changes);
+    const std::string updates = std::move(*held_);
+    held_.reset();
+    if (!saved)
+        return false;
     put(kAck);
-    for (const auto& [port, label] : changes) {
-        if (inputs)
-            backend_.renameInput(port, label);
-        else
-            backend_.renameOutput(port, label);
-    }
+    put(updates);
     return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,7 @@ private:
     Send send_;
     BlockReader reader_;
     bool presentShown_ = false;  // what this client was last told
+    std::optional<std::string> held_;  // set while output waits for an answer still to come
     // Route completions can outlive the connection; they check this first.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -44,12 +44,11 @@ void UnitBackend::route(int output, int input, LockId who, std::function<void(bo
     });
 }
 
-void UnitBackend::renameInput(int input, const std::string& label) {
-    unit_.renameInput(input + 1, label);
-}
-
-void UnitBackend::renameOutput(int output, const std::string& label) {
-    unit_.renameOutput(output + 1, label);
+bool UnitBackend::rename(bool inputs, const Labels& labels) {
+    MatrixUnit::PortRenames renames;
+    for (const auto& [port, label] : labels)
+        renames.emplace_back(port + 1, label);
+    return unit_.renamePorts(inputs, renames);
 }
 
 void UnitBackend::setLock(int output, LockId owner) {

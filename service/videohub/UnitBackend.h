@@ -19,8 +19,7 @@ public:
     std::optional<int> routedInput(int output) const override;
     LockId lockOwner(int output) const override;
     void route(int output, int input, LockId who, std::function<void(bool routed)> done) override;
-    void renameInput(int input, const std::string& label) override;
-    void renameOutput(int output, const std::string& label) override;
+    bool rename(bool inputs, const Labels& labels) override;
     void setLock(int output, LockId owner) override;
 
 private:

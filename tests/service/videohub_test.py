@@ -15,7 +15,8 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Matrixd, Sim, hall_matrix, wait_until  # noqa: E402
 
 SIM_HOST, HOST, HUB_PORT = "127.0.16.21", "127.0.16.20", 9990
-MATRIX = dict(hall_matrix(SIM_HOST), videohub_port=HUB_PORT)
+# Videohub listens on loopback 127.0.0.1 unless told otherwise: this test has its own address.
+MATRIX = dict(hall_matrix(SIM_HOST), videohub_port=HUB_PORT, videohub_listen=HOST)
 PATH = "/api/v1/matrices/hall"
 
 

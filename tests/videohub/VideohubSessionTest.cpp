@@ -13,9 +13,9 @@ namespace {
 
 // A matrix as the hub shows it: every change is announced to every session,
 // as the hub's event bus does. Routes to an output locked by someone else are
-// refused; `failRoutes` makes the matrix time out.
+// refused; `failRoutes` makes the matrix time out, `failSaves` the state file refuse a rename.
 struct HubLikeMatrix : Backend {
-    bool linkUp = true, failRoutes = false;
+    bool linkUp = true, failRoutes = false, failSaves = false;
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::array<std::optional<int>, 4> routing{0, 1, 2, 3};
@@ -41,14 +41,16 @@ struct HubLikeMatrix : Backend {
             announce([o](Session& s) { s.routingChanged(o); });
         done(true);
     }
-    void renameInput(int i, const std::string& label) override {
-        inputs[i] = label;
-        announce([i](Session& s) { s.inputLabelChanged(i); });
+    bool rename(bool in, const Labels& labels) override {
+        if (failSaves)
+            return false;
+        for (const auto& [port, label] : labels) {
+            (in ? inputs : outputs)[port] = label;
+            announce([in, port](Session& s) { in ? s.inputLabelChanged(port) : s.outputLabelChanged(port); });
+        }
+        return true;
     }
-    void renameOutput(int o, const std::string& label) override {
-        outputs[o] = label;
-        announce([o](Session& s) { s.outputLabelChanged(o); });
-    }
+    void renameOutput(int o, const std::string& label) { rename(false, {{o, label}}); }
     void setLock(int o, LockId owner) override {
         owners[o] = owner;
         announce([o](Session& s) { s.lockChanged(o); });
@@ -151,6 +153,17 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
             routes += (routes.empty() ? "" : " ") + r;
         EXPECT_EQ(routes, c.routes);
     }
+}
+
+TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody) {
+    HubLikeMatrix matrix;
+    matrix.failSaves = true;
+    Client asker(matrix, 1), other(matrix, 2);
+    asker.take(), other.take();
+    EXPECT_TRUE(asker.session.receive("INPUT LABELS:\n0 Desk\n1 Stage\n\n"));
+    EXPECT_EQ(asker.take(), "NAK\n\n");
+    EXPECT_EQ(other.take(), "");
+    EXPECT_EQ(matrix.inputs[0], "Laptop");
 }
 
 TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {
