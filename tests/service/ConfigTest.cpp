@@ -184,9 +184,8 @@ TEST(Config, TokensWithRolesAndTheOldTokenAsAdmin)
         EXPECT_EQ(holder->role, role);
     }
 
-    // [[token]] alone opens a listener off loopback; defaults otherwise.
     const ConfigResult plain =
-        parseConfig("[http]\nlisten = \"0.0.0.0:8480\"\n" + token("admin", "secret = \"0123456789abcdef\"") +
+        parseConfig("[http]\nlisten = \"127.0.0.1:8480\"\n" + token("admin", "secret = \"0123456789abcdef\"") +
                         "[[matrix]]\nid = \"a\"\ncom = 1\n",
                     "m.toml");
     ASSERT_TRUE(plain.config) << plain.error;
