@@ -2,6 +2,7 @@
 // The access rules a request meets before anything reaches a matrix: which
 // role may do what, whose token it is, which site it comes from, who the
 // client is behind a proxy, and how fast it may guess.
+#include "service/hub/AccessGate.h"
 #include "service/hub/AddressAllowList.h"
 #include "service/hub/FailureLimiter.h"
 #include "service/hub/OriginPolicy.h"
@@ -191,6 +192,70 @@ TEST(FailureLimiter, MoreThanTenFailuresInAMinuteWaitUntilTheOldestIsAMinuteOld)
         for (int n = 0; n < 11; ++n)
             limiter.recordFailure("a" + std::to_string(i));
     EXPECT_TRUE(limiter.retryAfterSeconds("a" + std::to_string(FailureLimiter::kMaxAddresses + 9)));
+}
+
+TEST(AccessGate, TheChecksInTheirOrder)
+{
+    ManualLoop loop;
+    HttpConfig http;
+    http.serverNames = {"matrix.lan"};
+    http.trustedProxies = *AddressAllowList::parse({"127.0.0.5"});
+    http.tokens = {{"wall", Role::Viewer, "wall-secret-0123456"}, {"it", Role::Admin, "it-secret-0123456789"}};
+    AccessGate gate(http, loop);
+    const std::string wall = "Bearer wall-secret-0123456", it = "Bearer it-secret-0123456789";
+    struct Case {
+        const char* method;
+        const char* host;
+        const char* origin;
+        std::string authorization;
+        const char* queryToken;
+        int status;
+        const char* holder;
+    } cases[] = {
+        {"GET", "127.0.0.1:8480", "", wall, "", 200, "wall"},
+        {"PUT", "matrix.lan", "http://matrix.lan", it, "", 200, "it"},
+        {"GET", "127.0.0.1:8480", "", "", "wall-secret-0123456", 200, "wall"},
+        {"GET", "evil.example:8480", "", it, "", 421, ""},  // a good token does not help
+        {"POST", "127.0.0.1:8480", "http://evil.example", it, "", 403, ""},
+        {"GET", "127.0.0.1:8480", "", "", "", 401, ""},  // tokens configured: loopback needs one too
+        {"GET", "127.0.0.1:8480", "", "Bearer it-secret-012345678", "", 401, ""},
+        {"GET", "127.0.0.1:8480", "", "Basic it-secret-0123456789", "", 401, ""},
+    };
+    for (const Case& c : cases) {
+        const AccessDecision d =
+            gate.admit({c.method, c.host, c.origin, "", c.authorization, c.queryToken, "127.0.0.1", "", ""});
+        EXPECT_EQ(d.status, c.status) << c.method << " " << c.host << " " << c.authorization;
+        EXPECT_EQ(d.holder && d.status == 200 ? d.holder->name : "", c.holder);
+        EXPECT_EQ(d.error.empty(), c.status == 200) << d.error;
+    }
+    const AccessDecision viewer = gate.admit({"PUT", "", "", "", wall, "", "127.0.0.1", "", ""});
+    EXPECT_TRUE(AccessGate::allowed(viewer, Operation::Read));
+    EXPECT_FALSE(AccessGate::allowed(viewer, Operation::Route));
+
+    // Guessing, counted per client: behind the proxy that is the forwarded address.
+    for (int i = 0; i < 11; ++i)
+        EXPECT_EQ(gate.admit({"GET", "", "", "", "Bearer guess", "", "127.0.0.5", "", "192.168.1.66"}).status, 401);
+    const AccessDecision blocked = gate.admit({"GET", "", "", "", it, "", "127.0.0.5", "", "192.168.1.66"});
+    EXPECT_EQ(blocked.status, 429);
+    EXPECT_EQ(blocked.retryAfterSeconds, 60);
+    EXPECT_EQ(blocked.client.address, "192.168.1.66");
+    EXPECT_EQ(gate.admit({"GET", "", "", "", it, "", "127.0.0.5", "", "192.168.1.67"}).status, 200);
+    loop.advance(60'000);
+    EXPECT_EQ(gate.admit({"GET", "", "", "", it, "", "127.0.0.5", "", "192.168.1.66"}).status, 200);
+}
+
+TEST(AccessGate, WithoutTokensOnlyADirectLoopbackClientIsLetIn)
+{
+    ManualLoop loop;
+    HttpConfig http;
+    http.trustedProxies = *AddressAllowList::parse({"127.0.0.5"});
+    AccessGate gate(http, loop);
+    const AccessDecision direct = gate.admit({"PUT", "127.0.0.1:8480", "", "", "", "", "127.0.0.9", "", ""});
+    EXPECT_EQ(direct.status, 200);
+    EXPECT_EQ(direct.holder->name, "loopback");
+    EXPECT_TRUE(AccessGate::allowed(direct, Operation::FactoryReset));
+    EXPECT_EQ(gate.admit({"PUT", "127.0.0.1:8480", "", "", "", "", "127.0.0.5", "", ""}).status, 401);
+    EXPECT_EQ(gate.admit({"PUT", "127.0.0.1:8480", "", "", "", "", "127.0.0.5", "", "127.0.0.1"}).status, 401);
 }
 
 }  // namespace
