@@ -16,32 +16,33 @@ std::atomic<bool> verboseOn{false};
 // (bad lead or continuation, overlong, surrogate, past U+10FFFF).
 std::size_t utf8Length(std::string_view text, std::size_t at)
 {
+    // Per lead byte: its marker bits, the payload bits it carries, the length,
+    // and the least code point that needs that length (less is overlong).
+    struct Form {
+        std::uint8_t mask, marker, payload;
+        std::size_t length;
+        std::uint32_t least;
+    };
+    static constexpr Form kForms[] = {{0x80, 0x00, 0x7F, 1, 0},
+                                      {0xE0, 0xC0, 0x1F, 2, 0x80},
+                                      {0xF0, 0xE0, 0x0F, 3, 0x800},
+                                      {0xF8, 0xF0, 0x07, 4, 0x10000}};
     const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
-    const std::uint8_t lead = byte(at);
-    std::size_t length = 0;
-    std::uint32_t low = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2, low = 0x80, code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3, low = 0x800, code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4, low = 0x10000, code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size())
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80)
+    for (const Form& form : kForms) {
+        if ((byte(at) & form.mask) != form.marker)
+            continue;
+        if (at + form.length > text.size())
             return 0;
-        code = (code << 6) | (byte(at + i) & 0x3F);
+        std::uint32_t code = byte(at) & form.payload;
+        for (std::size_t i = 1; i < form.length; ++i) {
+            if ((byte(at + i) & 0xC0) != 0x80)
+                return 0;
+            code = (code << 6) | (byte(at + i) & 0x3F);
+        }
+        const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+        return code < form.least || code > 0x10FFFF || surrogate ? 0 : form.length;
     }
-    if (code < low || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    return length;
+    return 0;
 }
 
 void appendHex(std::string& out, std::uint8_t byte)
