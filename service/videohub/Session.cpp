@@ -59,6 +59,18 @@ std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
     return std::make_pair(*port, std::string(label));
 }
 
+// What a browser sends first, whatever page made it post here: a request
+// line ("POST / HTTP/1.1"). Its body could carry blocks; none may be acted on.
+bool looksLikeHttpRequest(std::string_view line) {
+    static constexpr std::string_view kMethods[] = {"GET ",    "POST ",    "PUT ",   "DELETE ", "HEAD ",
+                                                    "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
+    for (std::string_view method : kMethods) {
+        if (line.substr(0, method.size()) == method)
+            return true;
+    }
+    return line.find(" HTTP/1.") != std::string_view::npos;
+}
+
 }  // namespace
 
 Session::Session(Backend& backend, LockId self, Send send)
@@ -90,6 +102,12 @@ bool Session::receive(std::string_view bytes) {
     for (const Block& block : blocks) {
         if (alive.expired())
             break;
+        if (!firstBlockSeen_) {
+            firstBlockSeen_ = true;
+            spokeHttp_ = looksLikeHttpRequest(block.header);
+        }
+        if (spokeHttp_)
+            return false;
         handle(block);
     }
     return keep;

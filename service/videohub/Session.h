@@ -29,8 +29,10 @@ public:
 
     // The status dump a client gets when it connects.
     void start();
-    // Bytes from the client. False when the client must be dropped.
+    // Bytes from the client. False when the client must be dropped: it sent
+    // 64 KiB without ending a block, or it is speaking HTTP (spokeHttp()).
     bool receive(std::string_view bytes);
+    bool spokeHttp() const { return spokeHttp_; }
 
     // The matrix link went down or came back.
     void presenceChanged();
@@ -53,6 +55,8 @@ private:
     Send send_;
     BlockReader reader_;
     bool presentShown_ = false;  // what this client was last told
+    bool firstBlockSeen_ = false;
+    bool spokeHttp_ = false;
     std::optional<std::string> held_;  // set while output waits for an answer still to come
     // Route completions can outlive the connection; they check this first.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

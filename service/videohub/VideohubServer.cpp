@@ -93,7 +93,8 @@ void VideohubServer::onNewConnection() {
                 return;
             const QByteArray bytes = socket->readAll();
             if (!it->second->receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-                drop(socket, "sent 64 KiB without ending a block");
+                drop(socket, it->second->spokeHttp() ? "sent an HTTP request (a web page posting here?)"
+                                                     : "sent 64 KiB without ending a block");
         });
         // Queued: a socket can report its end from inside a write, while an
         // update is still going through the list of clients.

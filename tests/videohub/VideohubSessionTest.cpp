@@ -166,6 +166,27 @@ TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody) {
     EXPECT_EQ(matrix.inputs[0], "Laptop");
 }
 
+TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone) {
+    const std::string blocks = "VIDEO OUTPUT ROUTING:\n1 2\n\nINPUT LABELS:\n0 Evil\n\n";
+    for (const std::string& request : {
+             "POST / HTTP/1.1\r\nHost: 127.0.0.1:9990\r\nContent-Type: text/plain\r\n\r\n" + blocks,
+             std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1:9990\r\n\r\n"),
+             "OPTIONS * HTTP/1.1\r\n\r\n" + blocks,
+             "PUT /x HTTP/1.0\r\n\r\n" + blocks,
+             "\nBREW /pot HTTP/1.1\r\n\r\n" + blocks,
+         }) {
+        SCOPED_TRACE(request);
+        HubLikeMatrix matrix;
+        Client client(matrix, 1);
+        client.take();
+        EXPECT_FALSE(client.session.receive(request));
+        EXPECT_TRUE(client.session.spokeHttp());
+        EXPECT_EQ(client.take(), "");
+        EXPECT_TRUE(matrix.routesSent.empty());
+        EXPECT_EQ(matrix.inputs[0], "Laptop");
+    }
+}
+
 TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {
     const std::string requests =
         "PING:\n\nVIDEO OUTPUT ROUTING:\n1 2\n\nINPUT LABELS:\n3 Desk PC\n\nVIDEO OUTPUT ROUTING:\n9 9\n\n"
