@@ -67,9 +67,8 @@ void VideohubServer::onNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
-        if (clients_.size() >= kMaxClients) {
-            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " +
-                    std::to_string(kMaxClients) + " clients connected");
+        if (const auto why = refusal(socket)) {
+            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " + *why);
             socket->abort();
             socket->deleteLater();
             continue;
@@ -101,6 +100,20 @@ void VideohubServer::onNewConnection() {
         connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
         raw->start();
     }
+}
+
+std::optional<std::string> VideohubServer::refusal(const QTcpSocket* socket) const {
+    // The protocol has no authentication: where it listens and who may connect is all the protection it has.
+    if (!unit_.config().videohubAllow.allows(socket->peerAddress().toString().toStdString()))
+        return "not in videohub_allow";
+    if (clients_.size() >= kMaxClients)
+        return std::to_string(kMaxClients) + " clients connected";
+    std::size_t fromPeer = 0;
+    for (const auto& [other, session] : clients_)
+        fromPeer += other->peerAddress() == socket->peerAddress();
+    if (fromPeer >= kMaxClientsPerAddress)
+        return std::to_string(kMaxClientsPerAddress) + " clients connected from that address";
+    return std::nullopt;
 }
 
 void VideohubServer::drop(QTcpSocket* socket, const char* why) {
