@@ -48,6 +48,8 @@ public:
     // Stops polling and closes the link; queued requests end with LinkDown.
     void stop();
     const MatrixConfig& config() const { return config_; }
+    // The loop every front-end of this matrix runs on (for their own timers).
+    EventLoop& loop() { return loop_; }
 
     const std::string& id() const;
     const std::string& name() const;

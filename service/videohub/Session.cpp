@@ -12,6 +12,8 @@
 namespace matrix::service::videohub {
 namespace {
 
+constexpr int kIdleTimerId = 1;
+
 // The names every front-end shows and the state file keeps: the HTTP API
 // takes at most this much too.
 constexpr std::size_t kMaxLabelBytes = 64;
@@ -73,10 +75,23 @@ bool looksLikeHttpRequest(std::string_view line) {
 
 }  // namespace
 
-Session::Session(Backend& backend, LockId self, Send send)
-    : backend_(backend), self_(self), send_(std::move(send)) {}
+Session::Session(Backend& backend, LockId self, Send send, IdleLimit idle)
+    : backend_(backend), self_(self), send_(std::move(send)), idle_(std::move(idle)) {}
 
-Session::~Session() = default;
+Session::~Session() {
+    if (idle_.loop)
+        idle_.loop->killTimer(this, kIdleTimerId);
+}
+
+void Session::armIdle() {
+    if (!idle_.loop || idle_.ms <= 0)
+        return;
+    idle_.loop->startTimer(this, kIdleTimerId, idle_.ms, [this] {
+        idle_.loop->killTimer(this, kIdleTimerId);
+        if (idle_.onIdle)
+            idle_.onIdle();
+    });
+}
 
 void Session::put(const std::string& bytes) {
     if (bytes.empty())
@@ -88,11 +103,13 @@ void Session::put(const std::string& bytes) {
 }
 
 void Session::start() {
+    armIdle();
     presentShown_ = backend_.present();
     put(statusDump(backend_, self_));
 }
 
 bool Session::receive(std::string_view bytes) {
+    armIdle();
     std::vector<Block> blocks;
     const bool keep = reader_.feed(bytes, blocks);
     // Blocks completed before an overflow are answered: they were whole

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/transport/EventLoop.h"
 #include "service/videohub/Backend.h"
 #include "service/videohub/BlockReader.h"
 
@@ -12,6 +13,14 @@
 
 namespace matrix::service::videohub {
 
+// A client that sends nothing (not even a ping) for `ms` is ended through
+// `onIdle`; its connection would otherwise hold a place for good.
+struct IdleLimit {
+    EventLoop* loop = nullptr;  // none: never
+    int ms = 0;
+    std::function<void()> onIdle;
+};
+
 // One Videohub client's conversation, without I/O: bytes from the client go
 // in, the text for it comes out through `send`. The server tells it about
 // changes of the matrix, whoever made them; it writes them in this client's
@@ -20,7 +29,7 @@ class Session {
 public:
     using Send = std::function<void(const std::string& bytes)>;
 
-    Session(Backend& backend, LockId self, Send send);
+    Session(Backend& backend, LockId self, Send send, IdleLimit idle = {});
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
@@ -49,10 +58,12 @@ private:
     bool handleRouting(const Block& block);
     bool handleLocks(const Block& block);
     void put(const std::string& bytes);
+    void armIdle();
 
     Backend& backend_;
     LockId self_;
     Send send_;
+    IdleLimit idle_;
     BlockReader reader_;
     bool presentShown_ = false;  // what this client was last told
     bool firstBlockSeen_ = false;

@@ -73,13 +73,18 @@ void VideohubServer::onNewConnection() {
             socket->deleteLater();
             continue;
         }
-        auto session = std::make_unique<Session>(backend_, hub_.newLockOwner(), [this, socket](const std::string& bytes) {
-            if (socket->state() != QAbstractSocket::ConnectedState)
-                return;
-            socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-            if (socket->bytesToWrite() > kMaxUnsentBytes)
-                drop(socket, "does not read its updates");
-        });
+        const IdleLimit idle{&unit_.loop(), unit_.config().videohubIdleSeconds * 1000,
+                                      [this, socket] { drop(socket, "sent nothing for videohub_idle_seconds"); }};
+        auto session = std::make_unique<Session>(
+            backend_, hub_.newLockOwner(),
+            [this, socket](const std::string& bytes) {
+                if (socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+                if (socket->bytesToWrite() > kMaxUnsentBytes)
+                    drop(socket, "does not read its updates");
+            },
+            idle);
         Session* raw = session.get();
         clients_.emplace(socket, std::move(session));
         logLine(unit_.id() + ": videohub client " + peerText(socket) + " connected");

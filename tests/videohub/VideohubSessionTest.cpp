@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/videohub/Session.h"
 
+#include "tests/support/ManualLoop.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -185,6 +187,28 @@ TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone) {
         EXPECT_TRUE(matrix.routesSent.empty());
         EXPECT_EQ(matrix.inputs[0], "Laptop");
     }
+}
+
+TEST(VideohubSession, AClientSilentForTheIdleTimeIsEndedOnce) {
+    ManualLoop loop;
+    HubLikeMatrix matrix;
+    int ended = 0;
+    {
+        Session session(matrix, 1, [](const std::string&) {}, {&loop, 300'000, [&] { ++ended; }});
+        session.start();
+        loop.advance(299'999);
+        EXPECT_TRUE(session.receive("PING:\n\n"));  // controllers ping every 15-30 s
+        loop.advance(299'999);
+        EXPECT_TRUE(session.receive("PI"));  // any bytes count, a whole block or not
+        loop.advance(299'999);
+        EXPECT_EQ(ended, 0);
+        loop.advance(1);
+        EXPECT_EQ(ended, 1);
+        loop.advance(900'000);
+        EXPECT_EQ(ended, 1);
+        session.receive("NG:\n\n");  // what arrives before the owner closes it re-arms the wait
+    }
+    EXPECT_EQ(loop.runningTimerCount(), 0u);  // and an ended session leaves no timer behind
 }
 
 TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {
