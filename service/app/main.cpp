@@ -20,7 +20,6 @@
 #include <QMetaObject>
 
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -91,10 +90,11 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     const Config& config = *loaded.config;
+    for (const std::string& warning : loaded.warnings)
+        logLine("matrixd: " + warning);
 
-    std::error_code dirError;
     if (!checkOnly)
-        std::filesystem::create_directories(config.state.dir, dirError);
+        StateStore::createDirectory(config.state.dir);
     StateStore store(config.state.dir);
     if (const auto error = store.load()) {
         std::cerr << "matrixd: " << *error << std::endl;

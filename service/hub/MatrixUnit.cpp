@@ -397,7 +397,11 @@ Outcome MatrixUnit::rename(const Caller&, PortSide side, const std::vector<Renam
         names[port - 1] = name;
     if (names == before)
         return Outcome::done();
-    persist();
+    // A name the state file does not hold would be lost at the next start.
+    if (!persist()) {
+        names = before;
+        return Outcome::refused(Refusal::StorageFailed);
+    }
     publish(NamesChanged{id(), inputNames_, outputNames_});
     return Outcome::done();
 }
@@ -468,6 +472,9 @@ Outcome MatrixUnit::saveScene(const Caller&, const std::string& name, const Scen
     for (int input : routing)
         if (input < 0 || input > client::kPortCount)
             return Outcome::refused(Refusal::NotFound, "no such input");
+    if (scenes_.size() >= kMaxScenes && scenes_.count(name) == 0)
+        return Outcome::refused(Refusal::LimitReached,
+                                "a matrix keeps at most " + std::to_string(kMaxScenes) + " scenes; delete one first");
     const auto previous = scene(name);
     scenes_[name] = routing;
     if (!persist()) {

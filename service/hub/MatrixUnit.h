@@ -63,6 +63,8 @@ public:
     // Stops polling and closes the link; queued requests end with LinkDown.
     void stop();
     const MatrixConfig& config() const { return config_; }
+    // The loop every front-end of this matrix runs on (for their own timers).
+    EventLoop& loop() { return loop_; }
 
     const std::string& id() const;
     const std::string& name() const;
@@ -105,7 +107,9 @@ public:
 
     // Renames ports of one side at once (a swap is fine); the names rule.
     Outcome rename(const Caller& caller, PortSide side, const std::vector<Rename>& renames);
-    // Scenes, kept in the state file; StorageFailed when it could not be written.
+    // Scenes, kept in the state file; StorageFailed when it could not be
+    // written, LimitReached for a new one past kMaxScenes.
+    static constexpr std::size_t kMaxScenes = 256;  // each one is in every GET of the matrix
     Outcome saveScene(const Caller& caller, const std::string& name, const SceneRouting& routing);
     Outcome deleteScene(const Caller& caller, const std::string& name);
     // Output locks (held by Videohub connections). A refused change is

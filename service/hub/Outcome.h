@@ -45,6 +45,8 @@ enum class Refusal {
     TimeOut,          // the matrix did not answer
     MatrixRefused,    // the matrix answered with a failure
     StorageFailed,    // the state file could not be written; nothing was kept
+    LimitReached,     // a cap (scenes per matrix) would be passed
+    NotAllowed,       // the caller's role does not cover the operation
 };
 
 struct Outcome {
