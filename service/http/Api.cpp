@@ -116,7 +116,7 @@ class Handler {
 public:
     Handler(Hub& hub, const HttpRequest& request, Reply reply)
         : hub_(hub), request_(request), segments_(request.segments), reply_(std::move(reply)),
-          caller_{"http", request.peer, 0, {}}
+          caller_{"http", request.peer, 0, request.tokenName, request.role}
     {
     }
 

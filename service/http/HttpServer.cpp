@@ -231,6 +231,10 @@ int HttpServer::serve(mg_connection* connection)
         request.segments = splitPath(path);
         if (const char* type = mg_get_header(connection, "Content-Type"))
             request.contentType = std::string(type).substr(0, std::string(type).find(';'));
+        request.peer = std::string(info->remote_addr) + ":" + std::to_string(info->remote_port);
+        // The single token of this server is an admin's.
+        request.tokenName = options_.token.empty() ? "loopback" : "token";
+        request.role = Role::Admin;
         if (!authorized(connection, false))
             response = errorResponse(401, "missing or wrong token");
         else if (auto refusal = readBody(connection, request.body)) {

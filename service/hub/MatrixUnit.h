@@ -34,6 +34,7 @@ using SceneRouting = std::array<int, client::kPortCount>;
 // running, link down) are checked here once.
 //
 // An operation takes the Caller and answers with an Outcome:
+// - a role that does not cover it is NotAllowed, before anything else;
 // - a refusal comes back at once, and then nothing was sent and `done` is
 //   never called;
 // - Refusal::None from one that talks to the matrix means it was accepted:
@@ -41,7 +42,8 @@ using SceneRouting = std::array<int, client::kPortCount>;
 //   failure such as TimeOut, and maybe before the call returns (a scene with
 //   nothing to route). Operations without a `done` are complete when they
 //   return.
-// Changes reach every front-end as HubEvents through the Hub.
+// Changes reach every front-end as HubEvents through the Hub; each accepted
+// change is logged with who asked (token or front-end, and peer).
 class MatrixUnit {
 public:
     using Done = std::function<void(const Outcome&)>;
@@ -135,6 +137,12 @@ private:
     void publish(HubEvent event);
     void loadState();
     bool persist();
+    // NotAllowed when the caller's role does not cover `operation`.
+    static Outcome permit(const Caller& caller, Operation operation);
+    // The log line of an accepted change: what, and who asked.
+    void audit(const Caller& caller, const std::string& what) const;
+    Outcome startSteps(const Caller& caller, std::vector<Route> steps, Done done,
+                       std::function<void(int output, const Outcome&)> each);
     // Refusals shared by the operations that talk to the matrix.
     Outcome readiness() const;
     bool lockedFor(const Caller& caller, int output) const;

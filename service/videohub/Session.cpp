@@ -221,7 +221,7 @@ bool Session::handleLabels(const Block& block, bool inputs) {
             return false;
         changes.push_back(std::move(*change));
     }
-    return backend_.rename(inputs, changes).ok();
+    return backend_.rename(inputs, changes, self_).ok();
 }
 
 bool Session::handleRouting(const Block& block) {

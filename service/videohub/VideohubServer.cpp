@@ -72,6 +72,7 @@ void VideohubServer::onNewConnection() {
             },
             idle);
         Session* raw = session.get();
+        backend_.setPeer(raw->lockId(), peerText(socket));
         clients_.emplace(socket, std::move(session));
         logLine(unit_.id() + ": videohub client " + peerText(socket) + " connected");
 
@@ -121,6 +122,7 @@ void VideohubServer::forget(QTcpSocket* socket) {
         return;
     const LockId owner = it->second->lockId();
     clients_.erase(it);
+    backend_.forgetPeer(owner);
     socket->deleteLater();
     logLine(unit_.id() + ": videohub client " + peerText(socket) + " closed");
     // Its locks end with it; the other clients see them go as U.

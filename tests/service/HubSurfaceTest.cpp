@@ -72,7 +72,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     {
         return refusal;
     }
-    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&) override { return refusal; }
+    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&, videohub::LockId) override { return refusal; }
     Outcome lock(int, LockAction, videohub::LockId) override { return refusal; }
 };
 

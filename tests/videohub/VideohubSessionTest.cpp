@@ -59,7 +59,7 @@ struct HubLikeMatrix : Backend {
             announce([o = o](Session& s) { s.routingChanged(o); });
         each(o, true);
     }
-    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels) override {
+    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels, LockId = 0) override {
         auto& names = isInput ? inputs : outputs;
         std::vector<std::pair<int, std::string>> changes;
         for (const auto& [port, label] : labels)
