@@ -33,6 +33,14 @@ struct HttpConfig {
     bool webRootGiven = false;  // without it, loadConfig picks defaultWebRoot()
     std::vector<std::string> serverNames;  // host names the Host header may carry besides the listen address
     AddressAllowList trustedProxies;       // empty: no proxy's forwarding headers are believed
+    // TLS: both PEM files given, the listener speaks HTTPS only. Their contents, read at start.
+    std::string tlsCertFile, tlsKeyFile, tlsCert, tlsKey;
+    // Limits against clients that hold connections or stall half-way.
+    int maxConnections = 1024;
+    int maxConnectionsPerAddress = 64;
+    int headerTimeoutSeconds = 10;
+    int bodyTimeoutSeconds = 30;
+    int maxEventStreams = 1000;
 };
 
 // Every configured token: the [[token]] tables and the old [http] token as "token", an admin.
