@@ -166,6 +166,9 @@ int main(int argc, char** argv)
     httpOptions.host = config.http.host;
     httpOptions.port = config.http.port;
     httpOptions.token = config.http.token;
+    httpOptions.tokens = config.http.tokens;
+    httpOptions.serverNames = config.http.serverNames;
+    httpOptions.trustedProxies = config.http.trustedProxies;
     httpOptions.webRoot = config.http.webRoot;
     httpOptions.tlsCert = config.http.tlsCert;
     httpOptions.tlsKey = config.http.tlsKey;
@@ -205,7 +208,7 @@ int main(int argc, char** argv)
     }
 
     logLine(std::string("matrixd: listening on ") + (config.http.tlsCert.empty() ? "http://" : "https://") + config.http.host + ":" + std::to_string(config.http.port) +
-            (config.http.token.empty() ? " (no token)" : " (token required)"));
+            (config.http.token.empty() && config.http.tokens.empty() ? " (no token)" : " (token required)"));
     hub.startAll();
 
     const int result = QCoreApplication::exec();

@@ -9,7 +9,7 @@ AccessGate::AccessGate(const HttpConfig& http, const EventLoop& loop)
 {
 }
 
-AccessDecision AccessGate::admit(const AccessRequest& request)
+AccessDecision AccessGate::admit(const AccessRequest& request, bool needsToken)
 {
     AccessDecision decision;
     decision.client = proxies_.resolve(request.peer, request.forwarded, request.xForwardedFor);
@@ -26,6 +26,8 @@ AccessDecision AccessGate::admit(const AccessRequest& request)
     case OriginVerdict::Ok:
         break;
     }
+    if (!needsToken)
+        return decision;
     if (const auto wait = failures_.retryAfterSeconds(decision.client.address)) {
         decision.retryAfterSeconds = *wait;
         return refuse(429, "too many wrong tokens; try again later");

@@ -42,7 +42,8 @@ class AccessGate {
 public:
     AccessGate(const HttpConfig& http, const EventLoop& loop);
 
-    AccessDecision admit(const AccessRequest& request);
+    // `needsToken` false (the page's files): the Host and the site only.
+    AccessDecision admit(const AccessRequest& request, bool needsToken = true);
     // 403 for an operation outside the admitted holder's role.
     static bool allowed(const AccessDecision& decision, Operation operation);
 
