@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/hub/MatrixUnit.h"
 
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
@@ -318,7 +318,7 @@ void MatrixUnit::step(const Caller& caller, std::shared_ptr<std::vector<Route>> 
             done(locked);
         return;
     }
-    client_->route(r.output, r.input, [this, caller, steps, next, done = std::move(done),
+    client_->route(Output{r.output}, Input{r.input}, [this, caller, steps, next, done = std::move(done),
                                        each = std::move(each)](const client::Result<client::Nothing>& result) mutable {
         const Outcome outcome = outcomeOf(result.status, result.message);
         if (!outcome.ok()) {
@@ -409,7 +409,7 @@ Outcome MatrixUnit::setEdidMode(const Caller& caller, int modeRow, int target, D
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
     audit(caller, "EDID mode " + std::to_string(modeRow) + " for " + targetText(target));
-    client_->setEdidMode(modeRow, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->setEdidMode(modeRow, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
@@ -420,7 +420,7 @@ Outcome MatrixUnit::copyEdid(const Caller& caller, int fromOutput, int target, D
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
     audit(caller, "EDID of output " + outputLetter(fromOutput) + " for " + targetText(target));
-    client_->copyEdid(fromOutput, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->copyEdid(Output{fromOutput}, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
@@ -431,7 +431,7 @@ Outcome MatrixUnit::uploadEdid(const Caller& caller, const std::vector<std::uint
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
     audit(caller, "EDID file (" + std::to_string(file.size()) + " bytes) for " + targetText(target));
-    client_->uploadEdid(file, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->uploadEdid(file, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
