@@ -183,6 +183,13 @@ TEST(Config, TokensWithRolesAndTheOldTokenAsAdmin)
     EXPECT_TRUE(c.matrices[0].videohubAllow.allows(std::string("192.168.10.7")));
     EXPECT_FALSE(c.matrices[0].videohubAllow.allows(std::string("192.168.11.7")));
 
+    // Off loopback, a [[token]] alone is enough: the server checks them all.
+    const ConfigResult tablesOnly = parseConfig("[http]\nlisten = \"0.0.0.0:8480\"\n[[token]]\nname = \"wall\"\n"
+                                                "role = \"viewer\"\nsecret = \"wall-secret-0123456\"\n"
+                                                "[[matrix]]\nid = \"hall\"\ncom = 1\n",
+                                                "m.toml");
+    EXPECT_TRUE(tablesOnly.config) << tablesOnly.error;
+
     const TokenTable tokens = makeTokenTable(c.http);
     const std::tuple<std::string, std::string, Role> holders[] = {
         {"short", "token", Role::Admin},

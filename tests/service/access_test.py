@@ -19,6 +19,7 @@ from harness import Matrixd, Sim, hall_matrix, wait_until  # noqa: E402
 HOST = "127.0.24.1"
 SIM = "127.0.24.2"
 GUESSER = "127.0.24.3"  # its wrong tokens must not slow down anyone else
+PROXY = "127.0.24.4"    # a reverse proxy: its clients are told apart by X-Forwarded-For / Forwarded
 VIDEOHUB = 9990
 SECRETS = {"viewer": "lobby-viewer-0123456789", "operator": "desk-operator-0123456789",
            "admin": "tech-admin-0123456789abc"}
@@ -56,7 +57,7 @@ class AccessAttacks(unittest.TestCase):
         # No polling: every frame the matrix receives was asked for by a request.
         matrix = dict(hall_matrix(SIM), poll_seconds=0, videohub_port=VIDEOHUB, videohub_listen=HOST)
         try:
-            cls.d = Matrixd(HOST, [matrix], cls.state, extra_http='server_names = ["matrix.lan"]\n' + tokens,
+            cls.d = Matrixd(HOST, [matrix], cls.state, extra_http='server_names = ["matrix.lan"]\ntrusted_proxies = ["%s"]\n' % PROXY + tokens,
                             run_as=RUN_AS)
         except BaseException:
             cls.sim.stop()
@@ -167,6 +168,20 @@ class AccessAttacks(unittest.TestCase):
         self.assertGreater(int(response.getheader("Retry-After")), 0)
         self.assertNoFrame("a guesser with the right token")
         self.assertEqual(self.call("GET", "/api/v1/matrices", role="viewer")[0], 200)
+        # Behind the proxy the guesser is its client, not the proxy; anyone else may claim
+        # any address, so from a peer that is no proxy the header changes nothing.
+        for headers, source, status in [({"X-Forwarded-For": "10.9.8.7"}, PROXY, 429),
+                                        ({"Forwarded": "for=10.9.8.5"}, PROXY, 429),
+                                        ({"X-Forwarded-For": "10.9.8.6"}, PROXY, 200),
+                                        ({"X-Forwarded-For": "10.9.8.7"}, HOST, 200)]:
+            if status == 429:
+                for attempt in range(11):
+                    self.call("GET", "/api/v1/matrices", token="guess-%02d-xxxxxxxxxx" % attempt, source=source,
+                              headers=headers)
+            self.assertEqual(self.call("GET", "/api/v1/matrices", role="viewer", source=source, headers=headers)[0],
+                             status, (headers, source))
+        self.assertNoFrame("guessers behind a proxy")
+        self.assertIn("http: %s (for 10.9.8.7) GET /api/v1/matrices 429" % PROXY, self.d.stderr())
 
     def test_failed_saves_answer_500_or_nak_and_change_nothing(self):
         before = self.names()
