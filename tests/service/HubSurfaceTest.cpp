@@ -205,6 +205,8 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
         {outcomeOf(client::Status::Busy), 409, "firmware-running", "failed: Firmware upgrade running"},
         {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
          "failed: the state file could not be written"},
+        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached"},
+        {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
