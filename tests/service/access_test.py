@@ -62,11 +62,24 @@ class AccessAttacks(unittest.TestCase):
         except BaseException:
             cls.sim.stop()
             raise
-        ready = lambda: cls.call("GET", "/api/v1/matrices/hall", role="admin")[1].get("link") == "up"
-        if not wait_until(ready, 8):
+        def ready():
+            d = cls.call("GET", "/api/v1/matrices/hall", role="admin")[1]
+            return d.get("link") == "up" and d.get("model") is not None and d.get("beep") is not None and \
+                all(e["code"] is not None for e in d["edid"]) and all(o["input"] is not None for o in d["outputs"])
+        if not wait_until(ready, 10):
             raise AssertionError("link not up:\n" + cls.d.stderr())
         assert cls.call("PUT", "/api/v1/matrices/hall/scenes/s1", {"routing": {"A": 2, "B": 3}}, role="admin")[0] == 200
-        cls.sim.frames()
+        cls.settle()
+
+    @classmethod
+    def settle(cls):
+        """Drops the frames of what was asked so far, once the matrix has been quiet for a while."""
+        quiet_since = time.monotonic()
+        end = quiet_since + 5
+        while time.monotonic() < end and time.monotonic() - quiet_since < 0.3:
+            if cls.sim.frames():
+                quiet_since = time.monotonic()
+            time.sleep(0.05)
 
     @classmethod
     def tearDownClass(cls):
@@ -124,6 +137,7 @@ class AccessAttacks(unittest.TestCase):
                            headers={"Origin": OWN_ORIGIN, "Sec-Fetch-Site": "same-origin"})[0]
         self.assertEqual(status, 200)
         self.assertEqual(len(self.sim.frames()), 1)
+        self.settle()
 
     def test_a_foreign_host_gets_421_and_nothing_is_done(self):
         requests = [("GET", "/api/v1/matrices/hall", None), ("PUT", "/api/v1/matrices/hall/outputs/B", {"input": 2}),
@@ -231,8 +245,7 @@ class AccessAttacks(unittest.TestCase):
         self.assertEqual(self.call("GET", path, role="admin")[0], 404)
         # A change names who made it; a name a client chose is escaped.
         self.assertEqual(self.call("PUT", "/api/v1/matrices/hall/outputs/C", {"input": 1}, role="operator")[0], 200)
-        self.sim.frames()
-        time.sleep(0.2)
+        self.settle()
         log = self.d.stderr()
         self.assertNotIn("\x1b", log)
         self.assertFalse([line for line in log.splitlines() if line.startswith(forged)])
@@ -266,8 +279,7 @@ class AccessAttacks(unittest.TestCase):
                     self.assertIn(status, (200, 202), (name, role, answer))
                     if method != "GET" and name not in ("rename", "scene save", "scene delete"):
                         self.assertTrue(wait_until(self.sim.frames, 3), (name, role, "sent something"))
-                    time.sleep(0.3)  # what the change reads back afterwards
-                    self.sim.frames()
+                    self.settle()  # and what the change reads back afterwards
 
 
 if __name__ == "__main__":
