@@ -266,7 +266,7 @@ void requireTokenOffLoopback(const toml::table& root, const HttpConfig& http)
     const auto* section = root.get("http");
     const auto* listen = section && section->is_table() ? section->as_table()->get("listen") : nullptr;
     fail(listen ? *listen : static_cast<const toml::node&>(root),
-         "listening on " + http.host + " (not loopback) needs a token or token_file");
+         "listening on " + http.host + " (not loopback) needs a token (token, token_file or a [[token]])");
 }
 
 void readMqtt(const toml::table& table, MqttConfig& mqtt)
