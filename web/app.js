@@ -23,6 +23,7 @@ const RECONNECT_DELAYS_MS = [500, 1000, 2000, 5000];
 const $ = (id) => document.getElementById(id);
 
 const page = {
+  role: null,         // the token's role, from /api/v1/access
   matrices: [],       // [{id, name, link}]
   current: null,      // id of the matrix shown
   detail: null,       // GET /matrices/{id} of the shown matrix
@@ -96,7 +97,9 @@ async function api(method, path, body, contentType) {
       }
     }
     if (!response.ok) {
-      const message = data && typeof data.error === 'string' ? data.error : 'Request failed (' + response.status + ')';
+      // 403 is the token's role; the page says so in its own words.
+      const message = response.status === 403 ? 'Not allowed for this token'
+        : data && typeof data.error === 'string' ? data.error : 'Request failed (' + response.status + ')';
       throw new ApiError(response.status, message);
     }
     return data;
@@ -143,7 +146,34 @@ function setupToken() {
 
 // ---- Matrix list and picker ---------------------------------------------
 
+// What each role may do, as the service decides it: a viewer only looks.
+const ROLE_RANK = { viewer: 0, operator: 1, admin: 2 };
+const NEEDS = { route: 'operator', recall: 'operator', beep: 'operator', admin: 'admin' };
+
+function can(what) {
+  return (ROLE_RANK[page.role] ?? 0) >= ROLE_RANK[NEEDS[what]];
+}
+
+async function loadAccess() {
+  const access = await api('GET', '/access');
+  page.role = access && ROLE_RANK[access.role] !== undefined ? access.role : 'viewer';
+  document.body.dataset.role = page.role;
+}
+
+// Controls the token may not use are disabled, not hidden: the state still shows.
+function applyRole() {
+  for (const button of document.querySelectorAll('#grid button.route')) button.disabled = !can('route');
+  for (const button of document.querySelectorAll('.scene-recall')) button.disabled = !can('recall');
+  for (const button of document.querySelectorAll('.scene-delete')) button.disabled = !can('admin');
+  for (const node of document.querySelectorAll('#scene-form input, #scene-form button, #edid-list select, ' +
+    '#edid-list button, #edid-list input, #factory-reset')) node.disabled = !can('admin');
+  for (const label of document.querySelectorAll('#edid-list label.button')) label.classList.toggle('disabled', !can('admin'));
+  $('beep').disabled = !can('beep');
+  $('read-only').hidden = can('route');
+}
+
 async function loadMatrices() {
+  await loadAccess();
   const list = await api('GET', '/matrices');
   page.matrices = Array.isArray(list) ? list : [];
   renderPicker();
@@ -284,6 +314,7 @@ function renderAll() {
   renderCables();
   renderEdid();
   renderBeep();
+  applyRole();
 }
 
 function renderLink() {
@@ -466,6 +497,7 @@ function renderScenes() {
     return el('li', {}, recall, remove);
   }));
   $('scene-empty').hidden = page.scenes.length > 0;
+  applyRole();
 }
 
 // Success texts go after a while; errors and texts of work in progress stay.

@@ -55,8 +55,10 @@ void TextBackend::ask(std::string what, const std::string& who, Done done,
             (outcome.ok() ? ": ok" : ": ERR " + std::to_string(httpStatus(outcome.refusal)) + " " + outcome.text()));
         done(outcome);
     };
-    // `who` is "text PEER": the hub's Caller takes the two apart.
-    const Caller caller{"text", who.substr(who.find(' ') + 1)};
+    // `who` is "text PEER": the hub's Caller takes the two apart. The text
+    // protocol drives the room and no more (no EDID, firmware or reset).
+    Caller caller{"text", who.substr(who.find(' ') + 1)};
+    caller.role = Role::Operator;
     MatrixUnit::Done ended = audited;
     if (const Outcome refused = operation(caller, std::move(ended)); !refused.ok())
         audited(refused);

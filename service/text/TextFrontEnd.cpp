@@ -22,9 +22,7 @@ bool TextFrontEnd::start(std::string* error)
 {
     const MatrixConfig& config = unit_.config();
     if (config.textPort) {
-        // The config was checked at load, so the list parses.
-        auto allow = AddressAllowList::parse(config.textAllow).value_or(AddressAllowList{});
-        server_ = std::make_unique<TextServer>(backend_, unit_.id(), std::move(allow));
+        server_ = std::make_unique<TextServer>(backend_, unit_.id(), config.textAllow);
         const QHostAddress address(QString::fromStdString(config.textListen));
         if (!server_->listen(address, static_cast<quint16>(*config.textPort), error)) {
             server_.reset();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "service/net/AddressAllowList.h"
+#include "service/hub/AddressAllowList.h"
 #include "service/text/Session.h"
 
 #include <QHostAddress>

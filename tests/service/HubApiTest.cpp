@@ -57,6 +57,7 @@ struct HubRig {
     HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr)
     {
         HttpRequest request{method, {"api", "v1", "matrices", "hall"}, "application/json", body.is_null() ? "" : body.dump()};
+        request.role = Role::Admin;
         request.segments.insert(request.segments.end(), path.begin(), path.end());
         std::optional<HttpResponse> response;
         api.handle(request, [&](HttpResponse r) { response = std::move(r); });
@@ -176,6 +177,17 @@ TEST(HubApi, TheNameRuleHoldsForConfigApiVideohubAndMqtt)
     }
     EXPECT_EQ(mqtt.findInput("laptop"), std::nullopt);
     EXPECT_EQ(mqtt.findInput("2"), 2);  // a name never is a number, so this is the port
+}
+
+TEST(HubApi, AMatrixKeepsAtMost256Scenes)
+{
+    HubRig rig;
+    for (std::size_t i = 0; i < MatrixUnit::kMaxScenes; ++i)
+        ASSERT_TRUE(rig.unit->saveScene({}, "s" + std::to_string(i), {1, 0, 0, 0}).ok());
+    EXPECT_EQ(rig.call("PUT", {"scenes", "one-more"}, {{"routing", {{"A", 2}}}}).status, 409);
+    EXPECT_FALSE(rig.unit->scene("one-more"));
+    EXPECT_EQ(rig.call("PUT", {"scenes", "s7"}, {{"routing", {{"A", 2}}}}).status, 200);  // replacing one is fine
+    EXPECT_EQ(rig.unit->scene("s7")->at(0), 2);
 }
 
 }  // namespace

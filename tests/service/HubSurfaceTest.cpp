@@ -73,7 +73,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     {
         return refusal;
     }
-    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&) override { return refusal; }
+    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&, videohub::LockId) override { return refusal; }
     Outcome lock(int, LockAction, videohub::LockId) override { return refusal; }
 };
 
@@ -237,6 +237,9 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
          "failed: Firmware upgrade running", "ERR 409 Firmware upgrade running"},
         {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
          "failed: the state file could not be written", "ERR 500 the state file could not be written"},
+        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached", "ERR 409 limit reached"},
+        {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token",
+         "ERR 403 Not allowed for this token"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Bytes to request lines (line ends, telnet bytes, floods) and the
-// allow-list a listener checks its peers against.
-#include "service/net/AddressAllowList.h"
+// Bytes to request lines (line ends, telnet bytes, floods).
 #include "service/text/LineReader.h"
 
 #include <gtest/gtest.h>
@@ -58,27 +56,6 @@ TEST(TextLineReader, SixtyFourKiBWithoutALineEndClosesThePeer)
     EXPECT_FALSE(open) << "an endless subnegotiation is a flood too";
     linesOf({std::string(40000, 'x') + "\n" + std::string(40000, 'x') + "\n"}, &open);
     EXPECT_TRUE(open) << "long lines that end are answered, not closed";
-}
-
-TEST(AddressAllowList, MatchesNetworksAndSingleAddresses)
-{
-    const auto list = AddressAllowList::parse({"192.168.10.0/24", "10.1.2.3", "172.16.0.0/12"});
-    ASSERT_TRUE(list);
-    const std::pair<std::string, bool> peers[] = {
-        {"192.168.10.20", true}, {"192.168.10.255", true}, {"192.168.11.1", false}, {"10.1.2.3", true},
-        {"10.1.2.4", false},     {"172.31.255.1", true},   {"172.32.0.1", false},   {"::ffff:10.1.2.3", true},
-        {"::1", false},          {"", false},
-    };
-    for (const auto& [peer, allowed] : peers)
-        EXPECT_EQ(list->allows(peer), allowed) << peer;
-    EXPECT_TRUE(AddressAllowList().allows("8.8.8.8")) << "no list: any peer";
-    EXPECT_TRUE(AddressAllowList::parse({"0.0.0.0/0"})->allows("203.0.113.9"));
-
-    for (const std::string bad : {"192.168.10.1/24", "10.1.2.3/33", "10.1.2/8", "10.1.2.3/", "host.lan", "10.1.2.3/-1"}) {
-        std::string badEntry;
-        EXPECT_FALSE(AddressAllowList::parse({"10.0.0.1", bad}, &badEntry)) << bad;
-        EXPECT_EQ(badEntry, bad);
-    }
 }
 
 }  // namespace
