@@ -110,7 +110,8 @@ class MatrixClient::Impl {
 public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
-        : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options)
+        : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
+          readBackEdid(options.readBackEdid)
     {
         engine.onLinkUpRefresh = [this, &client] {
             // A supervised link starts from what the matrix says, after a
@@ -280,6 +281,8 @@ public:
     // again, as its own request, so the operation's result does not hang on it.
     std::function<void()> edidFollowUp(Input target)
     {
+        if (!readBackEdid)
+            return {};
         return [this, target] {
             std::vector<Ask> asks;
             for (int input = 1; input <= kPortCount; ++input)
@@ -304,6 +307,7 @@ public:
     }
 
     ClientEngine engine;
+    bool readBackEdid = true;
 };
 
 MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
@@ -325,6 +329,15 @@ void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> do
 }
 
 void MatrixClient::close() { impl_->engine.close(); }
+
+void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs)
+{
+    impl_->engine.attach(std::move(write), std::move(stillOurs));
+}
+
+void MatrixClient::receive(const CommandFrame& frame) { impl_->engine.receive(frame); }
+
+void MatrixClient::cancel() { impl_->engine.cancel(); }
 
 bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/link/CommandFrame.h"
 #include "core/protocol/Ports.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
@@ -103,6 +104,10 @@ public:
         int connectTimeoutMs = 3000;    // TCP connect
         int reconnectFirstMs = 1000;    // back-off doubles from here ...
         int reconnectMaxMs = 30000;     // ... up to here
+        // After an EDID change (mode, copy, upload, factory reset) read the
+        // inputs' EDID status again into the state model. The window's
+        // conversations end with the change itself.
+        bool readBackEdid = true;
     };
 
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
@@ -122,6 +127,16 @@ public:
     void open(const LinkTarget& target, std::function<void(Status)> done = {});
     // Fails everything queued with LinkDown and closes the link; no reconnect.
     void close();
+
+    // A link its owner holds (the window, whose tabs hand one link around):
+    // the client writes through `write`, the owner hands every frame it
+    // receives to receive(), and the link counts as up. `stillOurs` is asked
+    // each time a wait runs out: once another holds the link, the request
+    // ends with LinkDown and nothing more is sent.
+    void attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs);
+    void receive(const CommandFrame& frame);
+    // Ends every request with LinkDown and sends nothing more; the link stays.
+    void cancel();
 
     const MatrixState& state() const { return state_; }
     bool linkUp() const { return state_.linkUp; }

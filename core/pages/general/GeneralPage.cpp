@@ -31,6 +31,14 @@ std::string outputText(int n, bool connected)
     return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
 }
 
+client::MatrixClient::Options clientOptions()
+{
+    client::MatrixClient::Options options;
+    options.supervise = false;  // the window holds the link
+    options.readBackEdid = false;
+    return options;
+}
+
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
@@ -41,9 +49,13 @@ GeneralPage::GeneralPage(PageContext& context)
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
       chain_(timers_, [this](const CommandFrame& frame) { send(frame); }),
-      reset_(timers_, [this](const CommandFrame& frame) { send(frame); }),
+      client_(context.platform.loop, nullptr, nullptr, clientOptions()),
       settings_(probeSerialSettings())
 {
+    client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
+                   // Only the shown page talks to the matrix: a conversation
+                   // that outlived its tab ends quietly at its next wait.
+                   [this] { return link_.activePage == PageId::General; });
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
@@ -440,9 +452,8 @@ void GeneralPage::onStandby()
     // just stopped: the run is over, or the Status button would ignore
     // every later click.
     tcpStatusPending_ = 0;
-    // A factory reset ends too: its timers lie above that range, and left
-    // running they would go on sending without a popup, whatever tab is shown.
-    reset_.stop();
+    // A factory reset ends too, as the client ends its request on the
+    // standby frame. Left running it would go on sending without a popup.
     popups_.progress.close();
     popups_.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
@@ -502,40 +513,50 @@ void GeneralPage::factoryResetClicked()
         changed.notifyChanged();
         return;
     }
-    reset_.start();
+    resetRunning_ = true;
+    client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
     link_.progressText = kSetting;
     timers_.start(kResetAnimationTimer, kAnimationMs);
     openProgress();
     changed.notifyChanged();
 }
 
-void GeneralPage::acceptResetStep(int step)
+void GeneralPage::resetEnded(client::Status status)
 {
-    if (reset_.accept(step))
-        resetEnded();
-}
-
-void GeneralPage::resetEnded()
-{
-    reset_.stop();
-    popups_.progress.close();
-    // The matrix is back to beep on; the box says so once the notice is gone.
-    notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
-        beepChecked_ = true;
-        changed.notifyChanged();
-    });
-}
-
-void GeneralPage::resetGiveUp()
-{
-    reset_.stop();
-    popups_.progress.close();
-    notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
+    resetRunning_ = false;
+    timers_.kill(kResetAnimationTimer);
+    switch (status) {
+    case client::Status::Ok:
+        popups_.progress.close();
+        // The matrix is back to beep on; the box says so once the notice is gone.
+        notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
+            beepChecked_ = true;
+            changed.notifyChanged();
+        });
+        break;
+    case client::Status::TimeOut:
+        popups_.progress.close();
+        notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
+        break;
+    default:
+        // A standby (its own notice follows) or another tab that took the
+        // link: the reset ends without a word of its own.
+        break;
+    }
+    changed.notifyChanged();
 }
 
 // --------------------------------------------------------------- replies
 
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
+{
+    handlePageReply(frame, serialPath);
+    // The client's conversations see the frame after the page: the reset's
+    // beep acknowledgement must find the reset still running.
+    client_.receive(frame);
+}
+
+void GeneralPage::handlePageReply(const CommandFrame& frame, bool serialPath)
 {
     if (p::isStandby(frame)) {
         onStandby();
@@ -544,12 +565,6 @@ void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
     switch (frame.command()) {
     case p::kStatusCommand:
         handleStatusReply(frame, serialPath);
-        return;
-    case p::kRoutingCommand:
-    case p::kEdidCommand:
-        if (reset_.running())
-            if (const int step = FactoryReset::stepAckedBy(frame))
-                acceptResetStep(step);
         return;
     case p::kIrCommand:
     case p::kBeepCommand:
@@ -602,11 +617,8 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
     const bool ir = frame.command() == p::kIrCommand;
     if (!p::isSwitchAck(frame, frame.command()))
         return;
-    if (!ir && reset_.running()) {
-        if (const int step = FactoryReset::stepAckedBy(frame))
-            acceptResetStep(step);
+    if (!ir && resetRunning_)
         return;
-    }
     if (serialPath || frame.p1() == 0)
         (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
@@ -615,8 +627,7 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
 
 bool GeneralPage::isChainTimer(int id)
 {
-    return StatusChain::ownsTimer(id) || id == kComStatusStartTimer || id == kStatusStartTimer ||
-           FactoryReset::stepOfTimer(id) != 0;
+    return StatusChain::ownsTimer(id) || id == kComStatusStartTimer || id == kStatusStartTimer;
 }
 
 void GeneralPage::endChainsQuietly()
@@ -626,7 +637,8 @@ void GeneralPage::endChainsQuietly()
     timers_.kill(kStatusStartTimer);
     timers_.kill(kStatusAnimationTimer);
     tcpStatusPending_ = 0;
-    reset_.stop();
+    // The reset's request ends with LinkDown, which ends it quietly.
+    client_.cancel();
 }
 
 void GeneralPage::onTimer(int id)
@@ -640,9 +652,6 @@ void GeneralPage::onTimer(int id)
     } else if (StatusChain::ownsTimer(id)) {
         if (chain_.expired(id))
             statusGiveUp(id);
-    } else if (FactoryReset::stepOfTimer(id) != 0) {
-        if (reset_.expired(id))
-            resetGiveUp();
     } else {
         onPageTimer(id);
     }

@@ -8,7 +8,7 @@
 #include "core/app/Notices.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
-#include "core/pages/general/FactoryReset.h"
+#include "core/client/MatrixClient.h"
 #include "core/pages/general/StatusChain.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
@@ -50,11 +50,7 @@ public:
     static constexpr int kRescanTimer = 66;
     static constexpr int kRescanMs = 500;
     static constexpr int kComStatusStartTimer = 91;
-    static constexpr int kResetAnimationTimer = FactoryReset::kAnimationTimer;
-    static constexpr int kFirstRouteResetTimer = 101;  // 101/102 .. 107/108
-    static constexpr int kEdidModeResetTimer = 117;
-    static constexpr int kEdidSetResetTimer = 119;
-    static constexpr int kBeepResetTimer = 121;
+    static constexpr int kResetAnimationTimer = 100;
     static constexpr int kStandbyKillLast = 79;  // the standby reply kills 1..79
 
     static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
@@ -113,7 +109,7 @@ public:
     // Device settings.
     bool beepChecked() const { return beepChecked_; }
     bool irChecked() const { return irChecked_; }
-    bool factoryResetRunning() const { return reset_.running(); }
+    bool factoryResetRunning() const { return resetRunning_; }
     bool statusPending() const { return tcpStatusPending_ != 0; }
     // The hidden hex logs.
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
@@ -151,6 +147,9 @@ public:
     void addDiscoveredAddress(const std::string& dottedAddress);
 
     TimerSet& timers() { return timers_; }
+    // The conversations the page has moved onto the client run here, over
+    // the page's link.
+    client::MatrixClient& client() { return client_; }
     PageContext& context() { return ctx_; }
     ChangeNotifier changed;
 
@@ -158,6 +157,7 @@ private:
     void onTimer(int id);
     void onPageTimer(int id);
     void handleReply(const CommandFrame& frame, bool serialPath);
+    void handlePageReply(const CommandFrame& frame, bool serialPath);
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
     void handleSettingAck(const CommandFrame& frame, bool serialPath);
 
@@ -185,9 +185,7 @@ private:
     void statusStartDue();
     void connectChecked();
 
-    void acceptResetStep(int step);
-    void resetEnded();
-    void resetGiveUp();
+    void resetEnded(client::Status status);
 
     PageContext& ctx_;
     LinkState& link_;
@@ -196,7 +194,8 @@ private:
     TimerSet timers_;
     PageNotice notice_;
     StatusChain chain_;
-    FactoryReset reset_;
+    client::MatrixClient client_;
+    bool resetRunning_ = false;
 
     SerialSettings settings_;
     int portNumber_ = 0;   // the page's own port number
