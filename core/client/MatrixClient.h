@@ -159,7 +159,14 @@ public:
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
     // A route is (output, input) here as on the wire's acknowledgement.
     void readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done);
-    void readCables(std::function<void(const Result<Cables>&)> done);
+    // Inputs and outputs alternating (IN1, OUT1, IN2, ...); `onPort` hears
+    // each answer as it comes, before the next query goes out.
+    void readCables(std::function<void(const Result<Cables>&)> done,
+                    std::function<void(int port, bool output)> onPort = {});
+    // What the window runs when a device type reply arrives: the matrix
+    // size, the version, then the cable run.
+    void readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
+                               std::function<void(int port, bool output)> onPort = {});
     void readRouting(std::function<void(const Result<Routing>&)> done);
     void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
     void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);

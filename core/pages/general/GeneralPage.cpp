@@ -48,7 +48,6 @@ GeneralPage::GeneralPage(PageContext& context)
       pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
-      chain_(timers_, [this](const CommandFrame& frame) { send(frame); }),
       client_(context.platform.loop, nullptr, nullptr, clientOptions()),
       settings_(probeSerialSettings())
 {
@@ -370,7 +369,7 @@ void GeneralPage::statusClicked()
             return;
         }
         startStatusRun();
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
     } else {
         if (!link_.comOpen || shownAgain_ == 1) {
             if (shownAgain_ == 1)
@@ -387,14 +386,11 @@ void GeneralPage::statusClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath)
+// The label follows every port state the page takes; only the client's
+// run, which takes just the answer to its query in flight, moves on.
+void GeneralPage::acceptPortState(bool output, int port, int p3)
 {
     const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
-    const int step = output ? StatusChain::outputStep(port) : StatusChain::inputStep(port);
-    // Only the answer to the query in flight moves the run on: a late one,
-    // after a standby or a time-out ended the run, would start the chain
-    // again without its popup, sending on whatever link the shown tab holds.
-    const bool asked = chain_.waits(step);
     if (output) {
         outputLabel_[port - 1] = outputText(port, connected);
         outputState_[port - 1] = connected ? 1 : 0;
@@ -402,18 +398,35 @@ void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath
         inputLabel_[port - 1] = inputText(port, connected);
         inputState_[port - 1] = connected ? 1 : 0;
     }
-    chain_.answered(step);
-    if (!asked)
-        return;
-    if (step == StatusChain::lastStep()) {
-        statusRunEnded();
-        return;
-    }
-    chain_.ask(step + 1);
-    // Over TCP the popup names the port asked next.
-    if (!serialPath)
+}
+
+void GeneralPage::startCableRun()
+{
+    statusRunning_ = true;
+    client_.readCables([this](const client::Result<client::Cables>& result) { statusEnded(result.status); },
+                       [this](int port, bool output) { portAnswered(port, output); });
+}
+
+void GeneralPage::portAnswered(int port, bool output)
+{
+    // Over TCP the popup names the port asked next (serial frames are not
+    // the page's in TCP mode).
+    if (link_.tcpMode() && !(output && port == kQueriedPorts))
         link_.progressText = output ? "Getting In" + std::to_string(port + 1) + "..."
                                     : "Getting Out" + std::to_string(port) + "...";
+}
+
+void GeneralPage::statusEnded(client::Status status)
+{
+    statusRunning_ = false;
+    if (status == client::Status::Ok)
+        statusRunEnded();
+    else if (status == client::Status::TimeOut)
+        statusGiveUp();
+    else if (status == client::Status::LinkDown)
+        endChainsQuietly();  // another tab took the link
+    // A standby has its own notice.
+    changed.notifyChanged();
 }
 
 void GeneralPage::statusRunEnded()
@@ -429,9 +442,8 @@ void GeneralPage::statusRunEnded()
     popups_.progress.close();
 }
 
-void GeneralPage::statusGiveUp(int timerId)
+void GeneralPage::statusGiveUp()
 {
-    timers_.kill(timerId);
     timers_.kill(kStatusAnimationTimer);
     armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
     popups_.progress.close();
@@ -459,29 +471,27 @@ void GeneralPage::onStandby()
     notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
 }
 
+// A device type reply on the serial line runs the rest of the
+// identification and the cable run, without a popup.
 void GeneralPage::acceptDeviceType(int p1)
 {
-    chain_.answered(StatusChain::DeviceType);
     if (const char* name = protocol::deviceTypeName(p1))
         deviceTypeName_ = name;
     if (!deviceTypeName_.empty())
         deviceTypeLabel_ = deviceTypeName_;
-    chain_.ask(StatusChain::MatrixSize);
+    if (statusRunning_)
+        return;
+    statusRunning_ = true;
+    client_.readSizeVersionCables([this](const client::Result<client::Nothing>& result) { statusEnded(result.status); },
+                                  [this](int port, bool output) { portAnswered(port, output); });
 }
 
 void GeneralPage::acceptMatrixSize(int p1, int p3)
 {
-    chain_.answered(StatusChain::MatrixSize);
     deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(p3);
-    chain_.ask(StatusChain::Version);
 }
 
-void GeneralPage::acceptVersion(int p1, int p3)
-{
-    chain_.answered(StatusChain::Version);
-    versionLabel_ = std::to_string(p1) + "." + std::to_string(p3);
-    chain_.ask(StatusChain::inputStep(1));
-}
+void GeneralPage::acceptVersion(int p1, int p3) { versionLabel_ = std::to_string(p1) + "." + std::to_string(p3); }
 
 // ------------------------------------------------------- device settings
 
@@ -538,10 +548,11 @@ void GeneralPage::resetEnded(client::Status status)
         popups_.progress.close();
         notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
         break;
-    default:
-        // A standby (its own notice follows) or another tab that took the
-        // link: the reset ends without a word of its own.
+    case client::Status::LinkDown:
+        endChainsQuietly();  // another tab took the link
         break;
+    default:
+        break;  // a standby has its own notice
     }
     changed.notifyChanged();
 }
@@ -592,14 +603,14 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
     }
     if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub)
         return;
-    // Identification and port state: over the serial line only with a good
-    // sum; over TCP only the port states, and only in a run.
-    if (serialPath && !frame.checksumOk())
+    // Identification and port state: only with a good sum; over TCP only
+    // the port states, and only in a run.
+    if (!frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
         if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
             return;
-        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3(), serialPath);
+        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3());
     } else if (serialPath) {
         if (sub == p::kDeviceTypeSub)
             acceptDeviceType(p1);
@@ -627,17 +638,16 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
 
 bool GeneralPage::isChainTimer(int id)
 {
-    return StatusChain::ownsTimer(id) || id == kComStatusStartTimer || id == kStatusStartTimer;
+    return id == kComStatusStartTimer || id == kStatusStartTimer;
 }
 
 void GeneralPage::endChainsQuietly()
 {
-    chain_.stop();
     timers_.kill(kComStatusStartTimer);
     timers_.kill(kStatusStartTimer);
     timers_.kill(kStatusAnimationTimer);
     tcpStatusPending_ = 0;
-    // The reset's request ends with LinkDown, which ends it quietly.
+    // The client's requests (status run, reset) end with LinkDown, quietly.
     client_.cancel();
 }
 
@@ -649,9 +659,6 @@ void GeneralPage::onTimer(int id)
     // conversation of the page shown now, on whatever link that is.
     if (link_.activePage != PageId::General && isChainTimer(id)) {
         endChainsQuietly();
-    } else if (StatusChain::ownsTimer(id)) {
-        if (chain_.expired(id))
-            statusGiveUp(id);
     } else {
         onPageTimer(id);
     }
@@ -683,7 +690,7 @@ void GeneralPage::onPageTimer(int id)
         return;
     case kComStatusStartTimer:
         timers_.kill(id);
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
         return;
     default:
         timers_.kill(id);
@@ -721,7 +728,7 @@ void GeneralPage::statusStartDue()
 {
     timers_.kill(kStatusStartTimer);
     if (link_.socketConnected) {
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
     } else {
         // The link fell between the check and the start: end the run here
         // rather than leave the popup and its animation up.

@@ -9,7 +9,7 @@
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
 #include "core/client/MatrixClient.h"
-#include "core/pages/general/StatusChain.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -31,14 +31,8 @@ namespace matrix {
 // simply re-read, since the boxes show only what the matrix confirmed.
 class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwner {
 public:
-    // Device identification pairs (1/2, 3/4, 5/6) and the port-state
-    // pairs: input n uses 7 + 4(n-1) and the next id, output n 9 + 4(n-1).
-    static constexpr int kDeviceTypeTimer = StatusChain::firstTimer(StatusChain::DeviceType);
-    static constexpr int kMatrixSizeTimer = StatusChain::firstTimer(StatusChain::MatrixSize);
-    static constexpr int kVersionTimer = StatusChain::firstTimer(StatusChain::Version);
-    static constexpr int kFirstPortTimer = StatusChain::firstTimer(StatusChain::FirstPort);
-    static constexpr int kLastPortTimer = StatusChain::kLastTimer;
-    static constexpr int kReplyTimeoutMs = StatusChain::kReplyTimeoutMs;
+    // Each query of the status run waits this long, then once more after its re-send.
+    static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
     static constexpr int kStatusConnectCheckTimer = 45;
     static constexpr int kStatusStartTimer = 46;
     static constexpr int kStatusStartMs = 200;
@@ -60,7 +54,7 @@ public:
     static constexpr int kStandbyNoticeMs = 2500;
 
     static constexpr int kPortCount = 8;    // labels exist for eight of each
-    static constexpr int kQueriedPorts = StatusChain::kQueriedPorts;
+    static constexpr int kQueriedPorts = client::kPortCount;
 
     explicit GeneralPage(PageContext& context);
     ~GeneralPage() override;
@@ -111,6 +105,7 @@ public:
     bool irChecked() const { return irChecked_; }
     bool factoryResetRunning() const { return resetRunning_; }
     bool statusPending() const { return tcpStatusPending_ != 0; }
+    bool statusRunning() const { return statusRunning_; }
     // The hidden hex logs.
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
@@ -172,11 +167,14 @@ private:
     void openProgress();
     void startStatusRun();
 
-    void acceptPortState(bool output, int port, int p3, bool serialPath);
+    void acceptPortState(bool output, int port, int p3);
+    void startCableRun();
+    void portAnswered(int port, bool output);
     static bool isChainTimer(int id);
     void endChainsQuietly();
-    void statusGiveUp(int timerId);
+    void statusGiveUp();
     void statusRunEnded();
+    void statusEnded(client::Status status);
     void onStandby();
     void acceptDeviceType(int p1);
     void acceptMatrixSize(int p1, int p3);
@@ -193,9 +191,10 @@ private:
     PageLink pageLink_;
     TimerSet timers_;
     PageNotice notice_;
-    StatusChain chain_;
     client::MatrixClient client_;
     bool resetRunning_ = false;
+    // A status run or the identification is the client's request in flight.
+    bool statusRunning_ = false;
 
     SerialSettings settings_;
     int portNumber_ = 0;   // the page's own port number

@@ -123,7 +123,7 @@ TEST_P(GeneralPageOver, ReplyToTheResentLastQueryEndsTheRunWithoutTimeOut)
     rig.loop.advance(1);
     EXPECT_EQ(sentFrames(t()).back(), (Wire{1, 5, 4, 0, 0}));
     EXPECT_EQ(sentFrames(t()).size(), 9u);
-    EXPECT_TRUE(pageTimerRunning(GeneralPage::kLastPortTimer));
+    EXPECT_TRUE(anyStatusTimerRunning()) << "the last query waits again";
     rig.loop.advance(100);
     EXPECT_EQ(page.outputLabel(4), "HDMI OUTD: Connect");
     EXPECT_FALSE(session.popups.progress.isOpen());
