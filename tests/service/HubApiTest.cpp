@@ -56,7 +56,11 @@ struct HubRig {
 
     HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr)
     {
-        HttpRequest request{method, {"api", "v1", "matrices", "hall"}, "application/json", body.is_null() ? "" : body.dump()};
+        HttpRequest request;
+        request.method = method;
+        request.segments = {"api", "v1", "matrices", "hall"};
+        request.contentType = "application/json";
+        request.body = body.is_null() ? "" : body.dump();
         request.role = Role::Admin;
         request.segments.insert(request.segments.end(), path.begin(), path.end());
         std::optional<HttpResponse> response;
