@@ -182,7 +182,7 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen"});
+                       "videohub_listen", "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -227,6 +227,9 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
     matrix.videohubListen = http.host;
     if (const auto* node = table.get("videohub_listen"))
         matrix.videohubListen = readAddress(*node, "videohub_listen");
+    // At most an hour, so that a waiting run never meets the schedule's next one.
+    if (const auto* node = table.get("catch_up_minutes"))
+        matrix.catchUpMinutes = static_cast<int>(readInteger(*node, "catch_up_minutes", 0, 60));
     return matrix;
 }
 

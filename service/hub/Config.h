@@ -42,6 +42,7 @@ struct MatrixConfig {
     std::array<std::string, client::kPortCount> outputs;
     std::optional<int> videohubPort;
     std::string videohubListen;  // defaults to the HTTP host
+    int catchUpMinutes = 5;      // how long a schedule due while the link is down may still run
 };
 
 struct Config {
