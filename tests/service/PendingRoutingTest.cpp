@@ -31,71 +31,45 @@ TEST(PendingRouting, MergesAndPlansInOutputOrder)
     }
 }
 
-// Answers each route at once: Ok, or `fault` for the route to `faultOutput`.
-struct FaultAtOutput {
-    int faultOutput = 0;
-    client::Status fault = client::Status::TimeOut;
-    std::vector<Route> sent;
-    void operator()(const Route& route, const std::function<void(client::Status)>& answer)
-    {
-        sent.push_back(route);
-        answer(route.output == faultOutput ? fault : client::Status::Ok);
-    }
-};
-
-TEST(PendingRouting, TakeSendsInOrderAndStopsAtTheFirstFault)
+TEST(PendingRouting, TakeSendsOneRouteAtATimeAndStopsAtTheFirstFault)
 {
     const std::vector<Route> plan{{1, 2}, {2, 2}, {3, 4}, {4, 1}};
     struct Case {
-        int faultOutput;
+        int faultOutput;  // the route to it gets `status`, the others Ok
         client::Status status;
-        std::vector<Route> sent;
         std::vector<Route> changed;
         std::optional<Route> failed;
         std::vector<Route> notSent;
     } cases[] = {
-        {0, client::Status::Ok, plan, plan, std::nullopt, {}},
-        {1, client::Status::TimeOut, {{1, 2}}, {}, Route{1, 2}, {{2, 2}, {3, 4}, {4, 1}}},
-        {3, client::Status::LinkDown, {{1, 2}, {2, 2}, {3, 4}}, {{1, 2}, {2, 2}}, Route{3, 4}, {{4, 1}}},
-        {4, client::Status::Standby, plan, {{1, 2}, {2, 2}, {3, 4}}, Route{4, 1}, {}},
+        {0, client::Status::Ok, plan, std::nullopt, {}},
+        {1, client::Status::TimeOut, {}, Route{1, 2}, {{2, 2}, {3, 4}, {4, 1}}},
+        {3, client::Status::LinkDown, {{1, 2}, {2, 2}}, Route{3, 4}, {{4, 1}}},
+        {4, client::Status::Standby, {{1, 2}, {2, 2}, {3, 4}}, Route{4, 1}, {}},
     };
     for (const auto& c : cases) {
-        FaultAtOutput matrix{c.faultOutput, c.status, {}};
-        int doneCalls = 0;
-        TakeOutcome outcome;
+        std::vector<Route> sent;
+        std::vector<std::function<void(client::Status)>> unanswered;
+        std::vector<TakeOutcome> outcomes;
         runTake(
-            plan, [&](const Route& r, std::function<void(client::Status)> answer) { matrix(r, answer); },
-            [&](const TakeOutcome& o) {
-                ++doneCalls;
-                outcome = o;
-            });
-        EXPECT_EQ(doneCalls, 1) << c.faultOutput;
-        EXPECT_EQ(matrix.sent, c.sent) << c.faultOutput;
-        EXPECT_EQ(outcome.status, c.status) << c.faultOutput;
-        EXPECT_EQ(outcome.changed, c.changed) << c.faultOutput;
-        EXPECT_EQ(outcome.failed, c.failed) << c.faultOutput;
-        EXPECT_EQ(outcome.notSent, c.notSent) << c.faultOutput;
-    }
-}
-
-TEST(PendingRouting, TakeWaitsForEachAnswerBeforeTheNextRoute)
-{
-    std::vector<Route> sent;
-    std::function<void(client::Status)> answer;
-    bool done = false;
-    runTake({{2, 1}, {4, 3}},
-            [&](const Route& route, std::function<void(client::Status)> a) {
+            plan,
+            [&](const Route& route, std::function<void(client::Status)> answer) {
                 sent.push_back(route);
-                answer = std::move(a);
+                unanswered.push_back(std::move(answer));
             },
-            [&](const TakeOutcome&) { done = true; });
-    EXPECT_EQ(sent, (std::vector<Route>{{2, 1}}));
-    auto first = std::move(answer);
-    first(client::Status::Ok);
-    EXPECT_EQ(sent, (std::vector<Route>{{2, 1}, {4, 3}}));
-    EXPECT_FALSE(done);
-    answer(client::Status::Ok);
-    EXPECT_TRUE(done);
+            [&](const TakeOutcome& outcome) { outcomes.push_back(outcome); });
+        while (!unanswered.empty()) {
+            ASSERT_EQ(unanswered.size(), 1u) << "a route was sent before the previous one was answered";
+            auto answer = std::move(unanswered.back());
+            unanswered.pop_back();
+            answer(sent.back().output == c.faultOutput ? c.status : client::Status::Ok);
+        }
+        ASSERT_EQ(outcomes.size(), 1u) << c.faultOutput;
+        EXPECT_EQ(sent, std::vector<Route>(plan.begin(), plan.end() - static_cast<long>(c.notSent.size())));
+        EXPECT_EQ(outcomes[0].status, c.status) << c.faultOutput;
+        EXPECT_EQ(outcomes[0].changed, c.changed) << c.faultOutput;
+        EXPECT_EQ(outcomes[0].failed, c.failed) << c.faultOutput;
+        EXPECT_EQ(outcomes[0].notSent, c.notSent) << c.faultOutput;
+    }
 }
 
 }  // namespace
