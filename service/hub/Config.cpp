@@ -190,7 +190,8 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen", "videohub_unique_id"});
+                       "videohub_listen", "videohub_unique_id",
+                       "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -243,6 +244,9 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
         if (!hex12)
             fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
     }
+    // At most an hour, so that a waiting run never meets the schedule's next one.
+    if (const auto* node = table.get("catch_up_minutes"))
+        matrix.catchUpMinutes = static_cast<int>(readInteger(*node, "catch_up_minutes", 0, 60));
     return matrix;
 }
 

@@ -49,6 +49,7 @@ struct MatrixConfig {
     // The Videohub device's "Unique ID:" (12 upper-case hex digits): given,
     // or derived from the MQTT client id and the matrix id.
     std::string videohubUniqueId;
+    int catchUpMinutes = 5;      // how long a schedule due while the link is down may still run
 };
 
 struct Config {
