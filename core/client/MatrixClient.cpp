@@ -219,13 +219,18 @@ public:
     }
 
     // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done)
+    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
+                     std::function<void(int output)> confirmed = {})
     {
         std::vector<Ask> asks;
         for (auto [output, input] : outputInput) {
             asks.push_back({requests::route(input, output), requests::kWaits,
                             [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
-                            [this, output, input](const CommandFrame&) { engine.setRouting(output, input); }});
+                            [this, output, input, confirmed](const CommandFrame&) {
+                                engine.setRouting(output, input);
+                                if (confirmed)
+                                    confirmed(output);
+                            }});
         }
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
     }
@@ -370,6 +375,18 @@ void MatrixClient::routeAll(int input, std::function<void(const Result<Nothing>&
     for (int output = 1; output <= kPortCount; ++output)
         routes.emplace_back(output, input);
     impl_->routeSeries(std::move(routes), std::move(done));
+}
+
+void MatrixClient::routeSeries(std::vector<std::pair<int, int>> outputInput,
+                               std::function<void(const Result<Nothing>&)> done, std::function<void(int output)> confirmed)
+{
+    for (const auto& [output, input] : outputInput) {
+        if (!validPort(output) || !validPort(input)) {
+            impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
+            return;
+        }
+    }
+    impl_->routeSeries(std::move(outputInput), std::move(done), std::move(confirmed));
 }
 
 void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)

@@ -146,6 +146,11 @@ public:
     void readRouting(std::function<void(const Result<Routing>&)> done);
     void route(int output, int input, std::function<void(const Result<Nothing>&)> done);
     void routeAll(int input, std::function<void(const Result<Nothing>&)> done);
+    // Routes (output, input) in the given order as one queued job, so no
+    // other request goes out between them; stops at the first failure.
+    // `confirmed` (optional) hears each output the matrix confirmed.
+    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
+                     std::function<void(int output)> confirmed = {});
     void portToPort(std::function<void(const Result<Nothing>&)> done);  // input n to output n
     void setBeep(bool on, std::function<void(const Result<Nothing>&)> done);
     void readBeep(std::function<void(const Result<bool>&)> done);

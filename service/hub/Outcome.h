@@ -45,6 +45,7 @@ enum class Refusal {
     TimeOut,          // the matrix did not answer
     MatrixRefused,    // the matrix answered with a failure
     StorageFailed,    // the state file could not be written; nothing was kept
+    InUse,            // something else still names it (a scene a schedule recalls)
 };
 
 struct Outcome {

@@ -11,6 +11,13 @@ void PendingRouting::merge(const std::vector<Route>& routes)
         staged_[route.output] = route.input;
 }
 
+void PendingRouting::unstage(const Route& route)
+{
+    const auto it = staged_.find(route.output);
+    if (it != staged_.end() && it->second == route.input)
+        staged_.erase(it);
+}
+
 std::vector<Route> PendingRouting::takePlan() const
 {
     std::vector<Route> plan;

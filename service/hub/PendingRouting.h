@@ -35,6 +35,8 @@ public:
     // Later routes for an output replace earlier ones.
     void merge(const std::vector<Route>& routes);
     void clear() { staged_.clear(); }
+    // Drops the route when the output is still staged to that input.
+    void unstage(const Route& route);
     bool empty() const { return staged_.empty(); }
     // input per output, for the outputs that have a staged route.
     const std::map<int, int>& staged() const { return staged_; }

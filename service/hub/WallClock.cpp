@@ -41,4 +41,10 @@ std::string isoLocalTime(const WallClock& clock, std::int64_t unixSeconds)
     return text;
 }
 
+const WallClock& systemWallClock()
+{
+    static const SystemWallClock clock;
+    return clock;
+}
+
 }  // namespace matrix::service

@@ -26,6 +26,9 @@ public:
     int utcOffsetSeconds(std::int64_t unixSeconds) const override;
 };
 
+// One for the process.
+const WallClock& systemWallClock();
+
 // "2026-03-29T03:00:00+02:00": local time with its offset (ISO 8601).
 std::string isoLocalTime(const WallClock& clock, std::int64_t unixSeconds);
 

@@ -25,6 +25,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::vector<std::string> scenes{"Movie"};
+    std::optional<std::string> active;
     std::array<videohub::LockId, 4> owners{};
     bool ready = true;
     Outcome refusal;
@@ -51,6 +52,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
         return std::nullopt;
     }
     std::vector<std::string> sceneNames() const override { return scenes; }
+    std::optional<std::string> activeScene() const override { return active; }
     void route(int, int, Done done) override { done(refusal); }
     void setBeep(bool, Done done) override { done(refusal); }
     void recallScene(const std::string&, Done done) override { done(refusal); }
@@ -154,6 +156,17 @@ TEST(HubSurface, EachEventReachesEachFrontEndInItsWireForm)
         {[](SharedMatrix& m) { m.owners[0] = 5; }, LockChanged{"hall", 1, 5},
          R"({"locked":true,"matrix":"hall","output":1,"owner":5,"type":"lock"})", {"", ""},
          "VIDEO OUTPUT LOCKS:\n0 L\n\n"},
+        // Home Assistant's scene select reads "None" as no option.
+        {[](SharedMatrix& m) { m.active = "Movie"; }, SceneActive{"hall", "Movie"},
+         R"({"active":"Movie","matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "Movie"}, ""},
+        {[](SharedMatrix& m) { m.active.reset(); }, SceneActive{"hall", std::nullopt},
+         R"({"active":null,"matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "None"}, ""},
+        {[](SharedMatrix&) {}, PendingChanged{"hall", {{2, 3}, {4, 1}}},
+         R"({"matrix":"hall","pending":{"B":3,"D":1},"type":"pending"})", {"", ""}, ""},
+        {[](SharedMatrix&) {}, ScheduleRan{"hall", "Lobby", "Movie", "missed"},
+         R"({"matrix":"hall","name":"Lobby","result":"missed","scene":"Movie","type":"schedule"})", {"", ""}, ""},
+        {[](SharedMatrix&) {}, SchedulesChanged{"hall", {"Lobby"}},
+         R"({"matrix":"hall","schedules":["Lobby"],"type":"schedules"})", {"", ""}, ""},
     };
     Surface surface;
     for (const Row& row : rows) {
@@ -205,6 +218,8 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
         {outcomeOf(client::Status::Busy), 409, "firmware-running", "failed: Firmware upgrade running"},
         {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
          "failed: the state file could not be written"},
+        {Outcome::refused(Refusal::InUse, "scene 'Movie' is recalled by schedule 'Lobby'"), 409, "in-use",
+         "failed: scene 'Movie' is recalled by schedule 'Lobby'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
