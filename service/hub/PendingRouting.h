@@ -3,7 +3,6 @@
 
 #include "core/client/MatrixClient.h"
 
-#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -46,11 +45,5 @@ public:
 private:
     std::map<int, int> staged_;
 };
-
-// Sends `plan` one route after the other through `send` (the next starts
-// when the previous is answered) and stops at the first fault. `send` must
-// call its callback exactly once; `done` is called once at the end.
-using SendRoute = std::function<void(const Route&, std::function<void(client::Status)>)>;
-void runTake(std::vector<Route> plan, SendRoute send, std::function<void(const TakeOutcome&)> done);
 
 }  // namespace matrix::service
