@@ -18,6 +18,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from matrixd_rig import start_sims, wait_links_up, write_config  # noqa: E402
+
 HOST = "127.0.0.90"
 SIMS = ["127.0.0.86", "127.0.0.87", "127.0.0.88", "127.0.0.89"]
 ROUTES = 1000
@@ -31,17 +34,8 @@ def main():
     tmp = tempfile.mkdtemp(prefix="matrixd-bench-")
     procs = []
     try:
-        for address in SIMS:
-            sim = subprocess.Popen([matrix_sim, "--tcp", address, "--control-stdin"], stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, text=True)
-            procs.append(sim)
-            if not sim.stdout.readline().startswith("listening tcp"):
-                raise SystemExit("matrix-sim did not start on " + address)
-        config = os.path.join(tmp, "matrixd.toml")
-        with open(config, "w") as f:
-            f.write('[http]\nlisten = "%s:8480"\n[state]\ndir = "%s"\n' % (HOST, tmp))
-            for i, address in enumerate(SIMS):
-                f.write('[[matrix]]\nid = "m%d"\ntcp = "%s"\npoll_seconds = 5\n' % (i + 1, address))
+        start_sims(matrix_sim, SIMS, procs)
+        config = write_config(tmp, HOST, SIMS)
         log = open(os.path.join(tmp, "matrixd.log"), "w")
         daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
         procs.append(daemon)
@@ -51,19 +45,7 @@ def main():
             response = conn.getresponse()
             return response.status, response.read()
 
-        conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
-        end = time.monotonic() + 10
-        while True:
-            try:
-                status, body = get(conn, "/api/v1/matrices")
-                if status == 200 and all(m["link"] == "up" for m in json.loads(body)):
-                    break
-            except OSError:
-                conn = http.client.HTTPConnection(HOST, 8480, timeout=10)
-            if time.monotonic() > end:
-                raise SystemExit("matrixd did not bring the links up")
-            time.sleep(0.05)
-        time.sleep(0.5)  # the link-up reads
+        conn = wait_links_up(HOST)
 
         def routes(suffix):
             times = []

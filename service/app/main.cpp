@@ -19,11 +19,16 @@
 #include <QHostAddress>
 #include <QMetaObject>
 
-#include <cstring>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include <sys/resource.h>
 
 using namespace matrix;
 using namespace matrix::service;
@@ -37,7 +42,7 @@ constexpr const char* kUsage =
     "Usage: matrixd --config FILE [--verbose]\n"
     "Serves the matrices configured in FILE over HTTP (API, events, web page).\n"
     "  --config FILE  the TOML configuration (see /usr/share/doc/matrix-control/examples/matrixd.toml)\n"
-    "  --verbose      log every frame sent to and received from the matrices\n"
+    "  --verbose      log every request, and every frame sent to and received from the matrices\n"
     "  --check        check the configuration and the state file, then exit\n"
     "  --help         this text\n";
 
@@ -56,33 +61,65 @@ std::unique_ptr<client::MatrixClient> makeClient(EventLoop& loop, const MatrixCo
                                                   options);
 }
 
+// Each HTTP connection is a descriptor, and the usual soft limit (1024) is
+// below max_connections plus what the links and the loop hold. Nothing here
+// uses select(), so the higher limit is safe.
+void raiseDescriptorLimit(int maxConnections)
+{
+    constexpr rlim_t kOtherDescriptors = 256;
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return;
+    const rlim_t wanted = static_cast<rlim_t>(maxConnections) + kOtherDescriptors;
+    if (limit.rlim_cur >= wanted)
+        return;
+    limit.rlim_cur = std::min(wanted, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+// The command line, parsed by CLI11 with matrixd's own texts: an empty
+// message means go on; otherwise the exit status says whether it was --help.
+std::optional<int> parseCommandLine(int argc, char** argv, std::string& configPath, bool& checkOnly)
+{
+    CLI::App parser;
+    parser.set_help_flag();
+    parser.allow_extras();
+    bool help = false;
+    bool verboseFlag = false;
+    parser.add_flag("-h,--help", help);
+    parser.add_flag("-v,--verbose", verboseFlag)->disable_flag_override();
+    parser.add_flag("--check", checkOnly)->disable_flag_override();
+    parser.add_option("--config", configPath)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+    try {
+        parser.parse(argc, argv);
+    } catch (const CLI::ParseError&) {
+        std::cerr << "matrixd: --config FILE is needed\n" << kUsage;
+        return kExitUsage;
+    }
+    if (help) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!parser.remaining().empty()) {
+        std::cerr << "matrixd: unknown argument '" << parser.remaining().front() << "'\n" << kUsage;
+        return kExitUsage;
+    }
+    if (configPath.empty()) {
+        std::cerr << "matrixd: --config FILE is needed\n" << kUsage;
+        return kExitUsage;
+    }
+    setVerbose(verboseFlag);
+    return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     std::string configPath;
     bool checkOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--config") == 0 && i + 1 < argc) {
-            configPath = argv[++i];
-        } else if (std::strncmp(argv[i], "--config=", 9) == 0) {
-            configPath = argv[i] + 9;
-        } else if (std::strcmp(argv[i], "--verbose") == 0 || std::strcmp(argv[i], "-v") == 0) {
-            setVerbose(true);
-        } else if (std::strcmp(argv[i], "--check") == 0) {
-            checkOnly = true;
-        } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            std::cout << kUsage;
-            return 0;
-        } else {
-            std::cerr << "matrixd: unknown argument '" << argv[i] << "'\n" << kUsage;
-            return kExitUsage;
-        }
-    }
-    if (configPath.empty()) {
-        std::cerr << "matrixd: --config FILE is needed\n" << kUsage;
-        return kExitUsage;
-    }
+    if (const auto exitStatus = parseCommandLine(argc, argv, configPath, checkOnly))
+        return *exitStatus;
 
     // The whole file is checked before any device or port is touched.
     const ConfigResult loaded = loadConfig(configPath);
@@ -91,6 +128,13 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     const Config& config = *loaded.config;
+    if (!config.http.tlsCert.empty()) {
+        if (const auto problem = HttpServer::checkTlsCredentials(config.http.tlsCert, config.http.tlsKey)) {
+            std::cerr << configPath << ": [http] tls_cert_file '" << config.http.tlsCertFile << "' and tls_key_file '"
+                      << config.http.tlsKeyFile << "' make no usable certificate and key: " << *problem << std::endl;
+            return kExitUsage;
+        }
+    }
 
     std::error_code dirError;
     if (!checkOnly)
@@ -115,19 +159,20 @@ int main(int argc, char** argv)
     for (const MatrixConfig& matrix : config.matrices)
         hub.add(std::make_unique<MatrixUnit>(hub, loop, matrix, makeClient(loop, matrix), &store));
 
-    // Front-ends. Each is an adapter over the hub; work from their own
-    // threads reaches the hub through this invoker only.
-    QObject loopContext;
-    const LoopInvoker invoke = [&loopContext](std::function<void()> task) {
-        QMetaObject::invokeMethod(&loopContext, std::move(task), Qt::QueuedConnection);
-    };
-
+    raiseDescriptorLimit(config.http.maxConnections);
     HttpServer::Options httpOptions;
     httpOptions.host = config.http.host;
     httpOptions.port = config.http.port;
     httpOptions.token = config.http.token;
     httpOptions.webRoot = config.http.webRoot;
-    HttpServer http(hub, invoke, httpOptions);
+    httpOptions.tlsCert = config.http.tlsCert;
+    httpOptions.tlsKey = config.http.tlsKey;
+    httpOptions.maxConnections = config.http.maxConnections;
+    httpOptions.maxConnectionsPerAddress = config.http.maxConnectionsPerAddress;
+    httpOptions.headerTimeoutSeconds = config.http.headerTimeoutSeconds;
+    httpOptions.bodyTimeoutSeconds = config.http.bodyTimeoutSeconds;
+    httpOptions.maxEventStreams = config.http.maxEventStreams;
+    HttpServer http(hub, httpOptions);
     std::string error;
     if (!http.start(&error)) {
         std::cerr << "matrixd: " << error << std::endl;
@@ -157,7 +202,7 @@ int main(int argc, char** argv)
         videohubServers.push_back(std::move(server));
     }
 
-    logLine("matrixd: listening on http://" + config.http.host + ":" + std::to_string(config.http.port) +
+    logLine(std::string("matrixd: listening on ") + (config.http.tlsCert.empty() ? "http://" : "https://") + config.http.host + ":" + std::to_string(config.http.port) +
             (config.http.token.empty() ? " (no token)" : " (token required)"));
     hub.startAll();
 

@@ -2,6 +2,7 @@
 #include "service/http/Api.h"
 
 #include "core/pages/edid/EdidModes.h"
+#include "service/http/Router.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 
@@ -124,47 +125,59 @@ public:
 
     void run()
     {
-        // segments_: api v1 ...
-        if (segments_.size() < 3 || segments_[0] != "api" || segments_[1] != "v1")
+        const auto found = routes().find(request_.method, segments_);
+        if (found.status == 404)
             throw Refused{errorResponse(404, "no such path")};
-        if (segments_[2] != "matrices" || segments_.size() > 7)
-            throw Refused{errorResponse(404, "no such path")};
-        if (segments_.size() == 3) {
-            requireMethod(request_, {"GET"});
-            Json list = Json::array();
-            for (MatrixUnit* unit : hub_.units())
-                list.push_back(unit->summaryJson());
-            return reply(200, list);
+        // An unknown matrix is named before a wrong method.
+        if (segments_.size() >= 4) {
+            unit_ = hub_.find(segments_[3]);
+            if (!unit_)
+                throw Refused{errorResponse(404, "unknown matrix '" + segments_[3] + "'")};
         }
-        unit_ = hub_.find(segments_[3]);
-        if (!unit_)
-            throw Refused{errorResponse(404, "unknown matrix '" + segments_[3] + "'")};
-        if (segments_.size() == 4) {
-            requireMethod(request_, {"GET"});
-            return reply(200, unit_->toJson());
+        if (found.status == 405) {
+            HttpResponse response = errorResponse(405, "method not allowed");
+            response.headers.emplace_back("Allow", found.allow);
+            throw Refused{response};
         }
-        const std::string& what = segments_[4];
-        if (what == "outputs")
-            return outputs();
-        if (what == "inputs")
-            return inputs();
-        if (what == "routing" && segments_.size() == 5)
-            return routing();
-        if (what == "scenes")
-            return scenes();
-        if (what == "pending" && segments_.size() == 5)
-            return pending();
-        if (what == "take" && segments_.size() == 5)
-            return take();
-        if (what == "schedules" && segments_.size() <= 6)
-            return schedules();
-        if (what == "beep" && segments_.size() == 5)
-            return beep();
-        if (what == "factory-reset" && segments_.size() == 5)
-            return factoryReset();
-        if (what == "firmware" && segments_.size() == 5)
-            return firmware();
-        throw Refused{errorResponse(404, "no such path")};
+        (this->*(*found.handler))();
+    }
+
+    // Every API route: what a request reaches, and 404 and 405 with Allow, follow from this table.
+    static const Router<void (Handler::*)()>& routes()
+    {
+        static const std::string m = "/api/v1/matrices/{matrix}";
+        static const Router<void (Handler::*)()> table({
+            {"GET", "/api/v1/matrices", &Handler::list},
+            {"GET", m, &Handler::matrix},
+            {"GET", m + "/outputs", &Handler::outputs},
+            {"GET", m + "/outputs/{output}", &Handler::outputs},
+            {"PUT", m + "/outputs/{output}", &Handler::outputs},
+            {"PUT", m + "/outputs/{output}/name", &Handler::outputs},
+            {"GET", m + "/inputs", &Handler::inputs},
+            {"GET", m + "/inputs/{input}", &Handler::inputs},
+            {"PUT", m + "/inputs/{input}/name", &Handler::inputs},
+            {"PUT", m + "/inputs/{input}/edid", &Handler::inputs},
+            {"GET", m + "/routing", &Handler::routing},
+            {"PUT", m + "/routing", &Handler::routing},
+            {"GET", m + "/scenes", &Handler::scenes},
+            {"GET", m + "/scenes/{scene}", &Handler::scenes},
+            {"PUT", m + "/scenes/{scene}", &Handler::scenes},
+            {"DELETE", m + "/scenes/{scene}", &Handler::scenes},
+            {"POST", m + "/scenes/{scene}/recall", &Handler::scenes},
+            {"GET", m + "/beep", &Handler::beep},
+            {"PUT", m + "/beep", &Handler::beep},
+            {"POST", m + "/factory-reset", &Handler::factoryReset},
+            {"POST", m + "/firmware", &Handler::firmware},
+            {"GET", m + "/pending", &Handler::pending},
+            {"PUT", m + "/pending", &Handler::pending},
+            {"DELETE", m + "/pending", &Handler::pending},
+            {"POST", m + "/take", &Handler::take},
+            {"GET", m + "/schedules", &Handler::schedules},
+            {"GET", m + "/schedules/{schedule}", &Handler::schedules},
+            {"PUT", m + "/schedules/{schedule}", &Handler::schedules},
+            {"DELETE", m + "/schedules/{schedule}", &Handler::schedules},
+        });
+        return table;
     }
 
 private:
@@ -177,6 +190,16 @@ private:
             reply(outcome.ok() ? jsonResponse(200, body()) : outcomeResponse(outcome));
         };
     }
+
+    void list()
+    {
+        Json list = Json::array();
+        for (MatrixUnit* unit : hub_.units())
+            list.push_back(unit->summaryJson());
+        reply(200, list);
+    }
+
+    void matrix() { reply(200, unit_->toJson()); }
 
     void outputs()
     {

@@ -1,107 +1,243 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/http/HttpServer.h"
 
+#include "service/http/Router.h"
 #include "service/hub/EventJson.h"
-
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 
-#include <civetweb.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+#include <microhttpd.h>
 
-#include <chrono>
-#include <condition_variable>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <cstring>
-#include <mutex>
-#include <optional>
+#include <limits>
+#include <vector>
 
 namespace matrix::service {
 
 namespace {
 
-using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
-constexpr auto kStopCheck = 100ms;
-constexpr long long kDrainMaxBytes = 4 * 1024 * 1024;
+constexpr auto kNoDeadline = Clock::time_point::max();
+constexpr std::size_t kMaxHeadBytes = 16 * 1024;
+// A body past the limit is still read up to this, so that the client is
+// still reading when the 413 comes instead of meeting a reset connection.
+constexpr std::size_t kDrainMaxBytes = 4 * 1024 * 1024;
+// A stream reader that lets more than this pile up is dropped, not buffered for ever.
+constexpr std::size_t kMaxHeldPerStreamBytes = 1024 * 1024;
+constexpr std::size_t kStreamBlockBytes = 4096;
+constexpr int kStreamSendBufferBytes = 64 * 1024;
+constexpr int kSweepMs = 250;
+constexpr auto kRefusalLogPeriod = std::chrono::minutes(1);
+constexpr auto kStopFlushMax = std::chrono::milliseconds(150);
+// Also bounds how long a change that no event announced could stay unseen.
+constexpr auto kReadCacheMaxAge = std::chrono::milliseconds(100);
 
 HttpResponse errorResponse(int status, const std::string& text)
 {
     return {status, nlohmann::json{{"error", text}}.dump(), "application/json", {}};
 }
 
-void send(mg_connection* connection, const HttpResponse& response, bool head = false)
+std::string addressText(const sockaddr* address)
 {
-    mg_response_header_start(connection, response.status);
-    mg_response_header_add(connection, "Content-Type", response.contentType.c_str(), -1);
-    mg_response_header_add(connection, "Content-Length", std::to_string(response.body.size()).c_str(), -1);
-    mg_response_header_add(connection, "X-Content-Type-Options", "nosniff", -1);
-    if (response.contentType == "application/json")
-        mg_response_header_add(connection, "Cache-Control", "no-store", -1);
-    for (const auto& [name, value] : response.headers)
-        mg_response_header_add(connection, name.c_str(), value.c_str(), -1);
-    mg_response_header_send(connection);
-    if (!head && !response.body.empty())
-        mg_write(connection, response.body.data(), response.body.size());
+    char text[INET6_ADDRSTRLEN] = "?";
+    if (address && address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    else if (address && address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+    return text;
 }
 
-std::vector<std::string> splitPath(const std::string& path)
+int hexValue(char c)
 {
-    std::vector<std::string> segments;
-    std::size_t start = 1;
-    while (start <= path.size()) {
-        const auto end = std::min(path.find('/', start), path.size());
-        segments.push_back(path.substr(start, end - start));
-        start = end + 1;
-    }
-    // "/api/v1/matrices/" names the same thing as without the slash.
-    if (!segments.empty() && segments.back().empty())
-        segments.pop_back();
-    return segments;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
-std::optional<std::string> queryValue(const char* query, const char* name)
+std::string percentDecoded(const std::string& text)
 {
-    if (!query)
-        return std::nullopt;
-    char value[512];
-    const int n = mg_get_var(query, std::strlen(query), name, value, sizeof value);
-    return n >= 0 ? std::optional<std::string>(std::string(value, static_cast<std::size_t>(n))) : std::nullopt;
-}
-
-// Reads the whole body, or returns a refusal (413 past the limit).
-std::optional<HttpResponse> readBody(mg_connection* connection, std::string& body)
-{
-    const mg_request_info* info = mg_get_request_info(connection);
-    const char* transfer = mg_get_header(connection, "Transfer-Encoding");
-    const bool chunked = transfer && std::strstr(transfer, "chunked");
-    char buffer[16384];
-    if (info->content_length > static_cast<long long>(kMaxBodyBytes)) {
-        // Read a moderate excess away so that the client is still reading
-        // when the answer comes, instead of meeting a reset connection.
-        long long left = std::min<long long>(info->content_length, kDrainMaxBytes);
-        while (left > 0) {
-            const int n = mg_read(connection, buffer, static_cast<std::size_t>(std::min<long long>(left, sizeof buffer)));
-            if (n <= 0)
-                break;
-            left -= n;
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
         }
-        return errorResponse(413, "body too large (limit 256 KiB)");
     }
-    if (info->content_length <= 0 && !chunked)
-        return std::nullopt;
-    for (;;) {
-        const int n = mg_read(connection, buffer, sizeof buffer);
-        if (n < 0)
-            return errorResponse(400, "body could not be read");
-        if (n == 0)
-            break;
-        body.append(buffer, static_cast<std::size_t>(n));
-        if (body.size() > kMaxBodyBytes)
-            return errorResponse(413, "body too large (limit 256 KiB)");
+    return out;
+}
+
+// What a client sent, safe to put on a log line.
+std::string escaped(const std::string& text)
+{
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text.substr(0, 200)) {
+        if (c < 0x20 || c >= 0x7F || c == '\\')
+            out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        else
+            out += static_cast<char>(c);
     }
-    return std::nullopt;
+    return out;
+}
+
+// The library's own unescaping would turn "%2F" in a name into a path
+// separator: paths are split first and each segment decoded after.
+std::size_t keepEscapes(void*, MHD_Connection*, char* text) { return std::strlen(text); }
+
+MHD_Result countHeadBytes(void* total, MHD_ValueKind, const char* key, const char* value)
+{
+    *static_cast<std::size_t*>(total) += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
+    return MHD_YES;
+}
+
+// The matrix list and one matrix's whole state: the reads pollers repeat most.
+bool isStateRead(const std::string& method, const std::string& path)
+{
+    constexpr std::string_view kList = "/api/v1/matrices";
+    if (method != "GET" || path.rfind(kList, 0) != 0)
+        return false;
+    return path.size() == kList.size() ||
+           (path.size() > kList.size() + 1 && path[kList.size()] == '/' &&
+            path.find('/', kList.size() + 1) == std::string::npos);
+}
+
+const char* header(MHD_Connection* connection, const char* name)
+{
+    return MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
 }
 
 }  // namespace
+
+struct HttpServer::Connection {
+    std::string address;
+    int fd = -1;
+    Clock::time_point deadline = kNoDeadline;
+};
+
+struct HttpServer::Request {
+    Connection* connection = nullptr;
+    MHD_Connection* mhd = nullptr;
+    std::string method;
+    std::string path;  // as sent, without the query
+    std::string body;
+    bool bodyTooLarge = false;
+    std::size_t drained = 0;  // body bytes received, kept or not
+    bool dispatched = false;
+    bool inHandler = false;
+    Clock::time_point started = Clock::now();
+    std::optional<HttpResponse> answer;
+    std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+};
+
+struct HttpServer::Stream {
+    HttpServer* server = nullptr;
+    MHD_Connection* mhd = nullptr;
+    Connection* connection = nullptr;
+    std::string held;  // the bytes not yet handed to the library, from `sent` on
+    std::size_t sent = 0;
+    bool suspended = false;
+    bool closing = false;
+    bool dropped = false;
+};
+
+// The library's C callbacks, each handing over to the server.
+struct HttpServer::Callbacks {
+    static MHD_Result accept(void* self, const sockaddr* address, socklen_t)
+    {
+        return static_cast<HttpServer*>(self)->acceptConnection(addressText(address)) ? MHD_YES : MHD_NO;
+    }
+
+    static MHD_Result request(void* self, MHD_Connection* connection, const char* url, const char* method,
+                              const char*, const char* uploadData, std::size_t* uploadSize, void** requestState)
+    {
+        return static_cast<MHD_Result>(
+            static_cast<HttpServer*>(self)->handle(connection, url, method, uploadData, uploadSize, requestState));
+    }
+
+    static void connection(void* self, MHD_Connection* connection, void** state, MHD_ConnectionNotificationCode what)
+    {
+        auto* server = static_cast<HttpServer*>(self);
+        if (what == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* entry = new Connection;
+            const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+            entry->address = addressText(info ? info->client_addr : nullptr);
+            if (const auto* fd = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+                entry->fd = fd->connect_fd;
+            entry->deadline = Clock::now() + std::chrono::seconds(server->options_.headerTimeoutSeconds);
+            server->connections_.insert(entry);
+            ++server->perAddress_[entry->address];
+            *state = entry;
+        } else if (auto* entry = static_cast<Connection*>(*state)) {
+            server->connections_.erase(entry);
+            if (--server->perAddress_[entry->address] <= 0)
+                server->perAddress_.erase(entry->address);
+            delete entry;
+            *state = nullptr;
+        }
+    }
+
+    static void completed(void* self, MHD_Connection*, void** requestState, MHD_RequestTerminationCode)
+    {
+        auto* request = static_cast<Request*>(*requestState);
+        if (!request)
+            return;
+        auto* server = static_cast<HttpServer*>(self);
+        *request->alive = false;
+        server->waiting_.erase(request);
+        // A kept-alive connection has the head time-out again for its next request.
+        if (request->connection)
+            request->connection->deadline = Clock::now() + std::chrono::seconds(server->options_.headerTimeoutSeconds);
+        delete request;
+        *requestState = nullptr;
+    }
+
+    static ssize_t streamRead(void* cls, std::uint64_t, char* buffer, std::size_t max)
+    {
+        auto& stream = *static_cast<Stream*>(cls);
+        if (stream.dropped)
+            return MHD_CONTENT_READER_END_WITH_ERROR;
+        if (stream.sent < stream.held.size()) {
+            const std::size_t n = std::min(max, stream.held.size() - stream.sent);
+            std::memcpy(buffer, stream.held.data() + stream.sent, n);
+            stream.sent += n;
+            if (stream.sent == stream.held.size()) {
+                stream.held.clear();
+                stream.sent = 0;
+                if (stream.held.capacity() > 64 * 1024)
+                    stream.held.shrink_to_fit();
+            }
+            return static_cast<ssize_t>(n);
+        }
+        if (stream.closing)
+            return MHD_CONTENT_READER_END_OF_STREAM;
+        // Nothing to send: the connection sleeps until the next event wakes it.
+        MHD_suspend_connection(stream.mhd);
+        stream.suspended = true;
+        return 0;
+    }
+
+    static void streamFreed(void* cls)
+    {
+        auto* stream = static_cast<Stream*>(cls);
+        stream->server->streams_.erase(stream);
+        delete stream;
+    }
+};
 
 bool constantTimeEquals(const std::string& given, const std::string& expected)
 {
@@ -115,101 +251,246 @@ bool constantTimeEquals(const std::string& given, const std::string& expected)
     return difference == 0;
 }
 
-HttpServer::HttpServer(Hub& hub, LoopInvoker invoke, Options options)
-    : hub_(hub), invoke_(std::move(invoke)), options_(std::move(options)), api_(hub), files_(options_.webRoot)
+std::optional<std::string> HttpServer::checkTlsCredentials(const std::string& cert, const std::string& key)
 {
+    // Each part on its own, then whether they belong together: GnuTLS's one
+    // call that does all of it leaks on a broken certificate.
+    gnutls_datum_t certData{reinterpret_cast<unsigned char*>(const_cast<char*>(cert.data())),
+                            static_cast<unsigned>(cert.size())};
+    gnutls_datum_t keyData{reinterpret_cast<unsigned char*>(const_cast<char*>(key.data())),
+                           static_cast<unsigned>(key.size())};
+    gnutls_x509_crt_t certificate = nullptr;
+    gnutls_x509_privkey_t privateKey = nullptr;
+    std::optional<std::string> problem;
+    unsigned char certId[64];
+    unsigned char keyId[64];
+    std::size_t certIdBytes = sizeof certId;
+    std::size_t keyIdBytes = sizeof keyId;
+    if (gnutls_x509_crt_init(&certificate) < 0 || gnutls_x509_privkey_init(&privateKey) < 0)
+        problem = "no memory for TLS credentials";
+    else if (const int result = gnutls_x509_crt_import(certificate, &certData, GNUTLS_X509_FMT_PEM); result < 0)
+        problem = std::string("certificate: ") + gnutls_strerror(result);
+    else if (const int result = gnutls_x509_privkey_import2(privateKey, &keyData, GNUTLS_X509_FMT_PEM, nullptr, 0);
+             result < 0)
+        problem = std::string("key: ") + gnutls_strerror(result);
+    else if (gnutls_x509_crt_get_key_id(certificate, 0, certId, &certIdBytes) < 0 ||
+             gnutls_x509_privkey_get_key_id(privateKey, 0, keyId, &keyIdBytes) < 0 || certIdBytes != keyIdBytes ||
+             std::memcmp(certId, keyId, certIdBytes) != 0)
+        problem = "the key is not the certificate's";
+    if (privateKey)
+        gnutls_x509_privkey_deinit(privateKey);
+    if (certificate)
+        gnutls_x509_crt_deinit(certificate);
+    return problem;
+}
+
+HttpServer::HttpServer(Hub& hub, Options options)
+    : hub_(hub), options_(std::move(options)), api_(hub), files_(options_.webRoot)
+{
+    runTimer_.setSingleShot(true);
+    QObject::connect(&runTimer_, &QTimer::timeout, [this] { run(); });
+    QObject::connect(&sweepTimer_, &QTimer::timeout, [this] { closeOverdue(); });
+    QObject::connect(&keepAliveTimer_, &QTimer::timeout, [this] { queueToStreams(": keep-alive\n\n"); });
 }
 
 HttpServer::~HttpServer() { stop(); }
 
 bool HttpServer::start(std::string* error)
 {
-    subscription_ = hub_.subscribe([this](const HubEvent& event) {
-        if (const nlohmann::json json = eventJson(event); !json.is_null())
-            events_.publish(json.dump());
-    });
-
-    const std::string ports = options_.host + ":" + std::to_string(options_.port);
-    const std::string threads = std::to_string(options_.threads);
-    const std::string timeout = std::to_string(options_.requestTimeoutMs);
-    const char* config[] = {"listening_ports", ports.c_str(),
-                            "num_threads", threads.c_str(),
-                            "request_timeout_ms", timeout.c_str(),
-                            "enable_keep_alive", "yes",
-                            "keep_alive_timeout_ms", "2000",
-                            // Headers and body leave in two writes: without this, Nagle's
-                            // algorithm and a delayed ACK add 40 ms to every answer.
-                            "tcp_nodelay", "1",
-                            // No cross-origin access unless someone builds it on purpose.
-                            "access_control_allow_origin", "",
-                            "enable_directory_listing", "no",
-                            nullptr};
-    mg_callbacks callbacks{};
-    callbacks.begin_request = &HttpServer::onBeginRequest;
-    callbacks.log_message = &HttpServer::onLogMessage;
-    mg_init_library(0);
-    context_ = mg_start(&callbacks, this, config);
-    if (!context_) {
+    const bool tls = !options_.tlsCert.empty() && !options_.tlsKey.empty();
+    if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
         if (error)
-            *error = "cannot listen on " + ports;
+            *error = "this libmicrohttpd has no TLS";
+        return false;
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(options_.port));
+    inet_pton(AF_INET, options_.host.c_str(), &address.sin_addr);
+
+    unsigned flags = MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_TURBO;
+    if (tls)
+        flags |= MHD_USE_TLS;
+    std::vector<MHD_OptionItem> items = {
+        {MHD_OPTION_SOCK_ADDR, 0, &address},
+        // The head and body deadlines are ours (closeOverdue); this one ends idle kept-alive connections.
+        {MHD_OPTION_CONNECTION_TIMEOUT, static_cast<intptr_t>(options_.headerTimeoutSeconds), nullptr},
+        // Our own limit (in acceptConnection) logs; the library's is a backstop above it.
+        {MHD_OPTION_CONNECTION_LIMIT, static_cast<intptr_t>(options_.maxConnections + 16), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&Callbacks::connection), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&Callbacks::completed), this},
+        {MHD_OPTION_UNESCAPE_CALLBACK, reinterpret_cast<intptr_t>(&keepEscapes), nullptr},
+    };
+    if (tls) {
+        items.push_back({MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(options_.tlsCert.c_str())});
+        items.push_back({MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(options_.tlsKey.c_str())});
+    }
+    items.push_back({MHD_OPTION_END, 0, nullptr});
+
+    daemon_ = MHD_start_daemon(flags, 0, &Callbacks::accept, this, &Callbacks::request, this, MHD_OPTION_ARRAY,
+                               items.data(), MHD_OPTION_END);
+    if (!daemon_) {
+        if (error)
+            *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
+                     (tls ? " with TLS" : "");
+        return false;
+    }
+    const auto* epoll = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
+    notifier_ = std::make_unique<QSocketNotifier>(epoll->epoll_fd, QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { run(); });
+    sweepTimer_.start(kSweepMs);
+    keepAliveTimer_.start(options_.keepAliveCommentMs);
+    subscribeToHub();
+    stopping_ = false;
+    kick();
+    return true;
+}
+
+void HttpServer::subscribeToHub()
+{
+    subscription_ = hub_.subscribe([this](const HubEvent& event) {
+        // Every event may change what a state read answers, even one with no stream form.
+        readCache_.clear();
+        if (const nlohmann::json json = eventJson(event); !json.is_null())
+            queueToStreams("data: " + json.dump() + "\n\n");
+    });
+}
+
+void HttpServer::stop()
+{
+    if (!daemon_)
+        return;
+    stopping_ = true;
+    if (subscription_)
         hub_.unsubscribe(subscription_);
-        subscription_ = 0;
+    subscription_ = 0;
+    sweepTimer_.stop();
+    keepAliveTimer_.stop();
+    runTimer_.stop();
+    notifier_.reset();
+
+    // Streams send what they hold and end; waiting requests are answered.
+    for (Stream* stream : streams_) {
+        stream->closing = true;
+        if (stream->suspended) {
+            stream->suspended = false;
+            MHD_resume_connection(stream->mhd);
+        }
+    }
+    for (Request* request : std::vector<Request*>(waiting_.begin(), waiting_.end()))
+        finish(*request, errorResponse(503, "matrixd is stopping"));
+    const int epollFd = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD)->epoll_fd;
+    const auto flushEnd = Clock::now() + kStopFlushMax;
+    while (!streams_.empty() && Clock::now() < flushEnd) {
+        MHD_run(daemon_);
+        pollfd ready{epollFd, POLLIN, 0};
+        ::poll(&ready, 1, 5);
+    }
+    // Whatever is still suspended must be resumed before the library may stop.
+    for (Stream* stream : streams_)
+        if (stream->suspended) {
+            stream->suspended = false;
+            stream->dropped = true;
+            MHD_resume_connection(stream->mhd);
+        }
+    MHD_run(daemon_);
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+}
+
+void HttpServer::run()
+{
+    if (!daemon_)
+        return;
+    MHD_run(daemon_);
+    MHD_UNSIGNED_LONG_LONG waitMs = 0;
+    if (MHD_get_timeout(daemon_, &waitMs) == MHD_YES)
+        runTimer_.start(static_cast<int>(std::min<MHD_UNSIGNED_LONG_LONG>(waitMs, 60000)));
+    else
+        runTimer_.stop();
+}
+
+void HttpServer::kick()
+{
+    if (daemon_ && (!runTimer_.isActive() || runTimer_.remainingTime() > 0))
+        runTimer_.start(0);
+}
+
+bool HttpServer::acceptConnection(const std::string& address)
+{
+    if (stopping_)
+        return false;
+    if (static_cast<int>(connections_.size()) >= options_.maxConnections) {
+        logRefusal(address, "connection refused: max_connections (" + std::to_string(options_.maxConnections) +
+                                ") reached");
+        return false;
+    }
+    const auto found = perAddress_.find(address);
+    if (found != perAddress_.end() && found->second >= options_.maxConnectionsPerAddress) {
+        logRefusal(address, "connection refused: max_connections_per_address (" +
+                                std::to_string(options_.maxConnectionsPerAddress) + ") reached");
         return false;
     }
     return true;
 }
 
-void HttpServer::stop()
+int HttpServer::handle(MHD_Connection* connection, const std::string& url, const std::string& method,
+                       const char* uploadData, std::size_t* uploadSize, void** requestState)
 {
-    if (!context_)
-        return;
-    stopping_ = true;
-    events_.closeAll();
-    mg_stop(context_);
-    context_ = nullptr;
-    if (subscription_)
-        hub_.unsubscribe(subscription_);
-    subscription_ = 0;
-}
-
-int HttpServer::onBeginRequest(mg_connection* connection)
-{
-    auto* self = static_cast<HttpServer*>(mg_get_user_data(mg_get_context(connection)));
-    return self->serve(connection);
-}
-
-int HttpServer::onLogMessage(const mg_connection*, const char* message)
-{
-    logLine(std::string("http: ") + message);
-    return 1;
-}
-
-bool HttpServer::authorized(mg_connection* connection, bool allowQueryToken) const
-{
-    if (options_.token.empty())
-        return true;
-    const char* header = mg_get_header(connection, "Authorization");
-    constexpr std::string_view kBearer = "Bearer ";
-    if (header && std::strncmp(header, kBearer.data(), kBearer.size()) == 0)
-        return constantTimeEquals(header + kBearer.size(), options_.token);
-    // A browser's EventSource cannot set headers: the event stream also takes ?token=.
-    if (allowQueryToken) {
-        if (const auto token = queryValue(mg_get_request_info(connection)->query_string, "token"))
-            return constantTimeEquals(*token, options_.token);
+    if (!*requestState) {
+        auto* request = new Request;
+        request->mhd = connection;
+        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        request->connection = info ? static_cast<Connection*>(info->socket_context) : nullptr;
+        request->method = method;
+        request->path = url;
+        *requestState = request;
+        if (request->connection)
+            request->connection->deadline = Clock::now() + std::chrono::seconds(options_.bodyTimeoutSeconds);
+        std::size_t headBytes = url.size() + method.size() + 16;
+        MHD_get_connection_values(connection, MHD_HEADER_KIND, &countHeadBytes, &headBytes);
+        MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &countHeadBytes, &headBytes);
+        HttpResponse refusal;
+        if (headBytes > kMaxHeadBytes)
+            refusal = errorResponse(431, "request head too large (limit 16 KiB)");
+        else if (const char* length = header(connection, "Content-Length");
+                 length && std::strtoull(length, nullptr, 10) > kDrainMaxBytes)
+            refusal = errorResponse(413, "body too large (limit 256 KiB)");
+        else
+            return MHD_YES;
+        refusal.headers.emplace_back("Connection", "close");
+        request->dispatched = true;
+        logRequest(*request, refusal.status);
+        return send(connection, refusal);
     }
-    return false;
+    Request& request = *static_cast<Request*>(*requestState);
+    if (*uploadSize != 0) {
+        if (request.body.size() + *uploadSize > kMaxBodyBytes) {
+            request.bodyTooLarge = true;
+            request.body.clear();
+        }
+        if (!request.bodyTooLarge)
+            request.body.append(uploadData, *uploadSize);
+        request.drained += *uploadSize;
+        *uploadSize = 0;
+        // A chunked body has no length to refuse up front.
+        return request.drained > kDrainMaxBytes ? MHD_NO : MHD_YES;
+    }
+    if (request.answer) {
+        logRequest(request, request.answer->status);
+        return send(connection, *request.answer);
+    }
+    if (request.dispatched)
+        return MHD_YES;
+    request.dispatched = true;
+    return dispatch(connection, request);
 }
 
-int HttpServer::serve(mg_connection* connection)
+int HttpServer::dispatch(MHD_Connection* connection, Request& request)
 {
-    const auto started = std::chrono::steady_clock::now();
-    const mg_request_info* info = mg_get_request_info(connection);
-    const std::string method = info->request_method ? info->request_method : "";
-    const std::string path = info->local_uri_raw ? info->local_uri_raw : (info->local_uri ? info->local_uri : "/");
-    const bool api = path == "/api" || path.rfind("/api/", 0) == 0;
-
+    const std::string& path = request.path;
+    const std::string& method = request.method;
     HttpResponse response;
-    int status = 0;
     if (path == "/healthz") {
         response = method == "GET" || method == "HEAD" ? HttpResponse{200, R"({"status":"ok"})", "application/json", {}}
                                                         : errorResponse(405, "method not allowed");
@@ -218,98 +499,226 @@ int HttpServer::serve(mg_connection* connection)
             response = errorResponse(401, "missing or wrong token");
         else if (method != "GET")
             response = errorResponse(405, "method not allowed");
-        else if (eventStreams_.fetch_add(1) >= options_.maxEventStreams) {
-            eventStreams_.fetch_sub(1);
+        else if (stopping_ || static_cast<int>(streams_.size()) >= options_.maxEventStreams) {
+            logRefusal(request.connection ? request.connection->address : "?",
+                       "event stream refused: max_event_streams (" + std::to_string(options_.maxEventStreams) +
+                           ") reached");
             response = errorResponse(503, "too many event streams");
-        } else {
-            status = streamEvents(connection);
-            eventStreams_.fetch_sub(1);
-        }
-    } else if (api) {
-        HttpRequest request;
-        request.method = method;
-        request.segments = splitPath(path);
-        if (const char* type = mg_get_header(connection, "Content-Type"))
-            request.contentType = std::string(type).substr(0, std::string(type).find(';'));
-        if (!authorized(connection, false))
-            response = errorResponse(401, "missing or wrong token");
-        else if (auto refusal = readBody(connection, request.body)) {
-            response = *refusal;
-            response.headers.emplace_back("Connection", "close");
+            logRequest(request, response.status, false);
+            return send(connection, response);
         } else
-            response = runOnLoop(std::move(request));
+            return openStream(connection, request);
+    } else if (path == "/api" || path.rfind("/api/", 0) == 0) {
+        if (!authorized(connection, false)) {
+            response = errorResponse(401, "missing or wrong token");
+        } else if (request.bodyTooLarge) {
+            response = errorResponse(413, "body too large (limit 256 KiB)");
+            response.headers.emplace_back("Connection", "close");
+        } else if (const auto cached = method == "GET" ? readCache_.find(path) : readCache_.end();
+                   cached != readCache_.end() && Clock::now() - cached->second.at < kReadCacheMaxAge) {
+            response = cached->second.response;
+        } else {
+            const bool stateRead = isStateRead(method, path);
+            if (method != "GET" && method != "HEAD")
+                readCache_.clear();
+            HttpRequest apiRequest;
+            apiRequest.method = method;
+            apiRequest.segments = splitPath(path);
+            for (auto& segment : apiRequest.segments)
+                segment = percentDecoded(segment);
+            if (const char* type = header(connection, "Content-Type"))
+                apiRequest.contentType = std::string(type).substr(0, std::string(type).find(';'));
+            apiRequest.body = std::move(request.body);
+            Request* pending = &request;
+            const auto alive = request.alive;
+            request.inHandler = true;
+            api_.handle(apiRequest, [this, pending, alive](HttpResponse answer) {
+                if (!*alive || pending->answer)
+                    return;
+                if (pending->inHandler)
+                    pending->answer = std::move(answer);
+                else
+                    finish(*pending, std::move(answer));
+            });
+            request.inHandler = false;
+            if (!request.answer) {
+                // The matrix answers later: the connection sleeps until then.
+                MHD_suspend_connection(connection);
+                waiting_.insert(&request);
+                if (request.connection)
+                    request.connection->deadline = kNoDeadline;
+                return MHD_YES;
+            }
+            response = std::move(*request.answer);
+            if (stateRead && response.status == 200)
+                readCache_[path] = {response, Clock::now()};
+        }
     } else if (method == "GET" || method == "HEAD") {
         // The page's files hold no matrix data; the page asks the API with the token.
-        response = files_.get(path);
+        response = files_.get(percentDecoded(path));
     } else {
         response = errorResponse(405, "method not allowed");
     }
-    if (response.status == 401)
-        response.headers.emplace_back("WWW-Authenticate", "Bearer");
-    if (status == 0) {
-        send(connection, response, method == "HEAD");
-        status = response.status;
+    logRequest(request, response.status);
+    return send(connection, response);
+}
+
+void HttpServer::finish(Request& request, HttpResponse response)
+{
+    request.answer = std::move(response);
+    if (waiting_.erase(&request) != 0) {
+        MHD_resume_connection(request.mhd);
+        kick();
     }
+}
+
+int HttpServer::openStream(MHD_Connection* connection, Request& request)
+{
+    auto* stream = new Stream;
+    stream->server = this;
+    stream->mhd = connection;
+    stream->connection = request.connection;
+    stream->held = ": matrixd events\n\n";
+    MHD_Response* response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlockBytes,
+                                                               &Callbacks::streamRead, stream, &Callbacks::streamFreed);
+    if (!response) {
+        delete stream;
+        return MHD_NO;
+    }
+    streams_.insert(stream);
+    MHD_add_response_header(response, "Content-Type", "text/event-stream");
+    MHD_add_response_header(response, "Cache-Control", "no-store");
+    MHD_add_response_header(response, "X-Accel-Buffering", "no");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    // The stream has no length: it ends with the connection (and needs no chunk framing).
+    MHD_add_response_header(response, "Connection", "close");
+    const MHD_Result queued = MHD_queue_response(connection, 200, response);
+    MHD_destroy_response(response);
+    if (request.connection) {
+        request.connection->deadline = kNoDeadline;
+        // What the kernel holds for a reader counts towards its 1 MiB too, so keep that part small.
+        const int sendBufferBytes = kStreamSendBufferBytes;
+        setsockopt(request.connection->fd, SOL_SOCKET, SO_SNDBUF, &sendBufferBytes, sizeof sendBufferBytes);
+    }
+    logRequest(request, 200);
+    return queued;
+}
+
+void HttpServer::queueToStreams(const std::string& text)
+{
+    std::vector<Stream*> slow;
+    for (Stream* stream : streams_) {
+        if (stream->closing)
+            continue;
+        if (stream->held.size() - stream->sent + text.size() > kMaxHeldPerStreamBytes) {
+            slow.push_back(stream);
+            continue;
+        }
+        stream->held += text;
+        if (stream->suspended) {
+            stream->suspended = false;
+            MHD_resume_connection(stream->mhd);
+        }
+    }
+    for (Stream* stream : slow)
+        dropStream(*stream);
+    kick();
+}
+
+void HttpServer::dropStream(Stream& stream)
+{
+    logRefusal(stream.connection ? stream.connection->address : "?",
+               "event stream dropped: its reader left more than 1 MiB unread");
+    stream.closing = true;
+    stream.dropped = true;
+    stream.held = std::string();
+    stream.sent = 0;
+    // The reader is not reading, so the library would wait for it for ever: cut the socket.
+    if (stream.connection && stream.connection->fd >= 0)
+        ::shutdown(stream.connection->fd, SHUT_RDWR);
+    if (stream.suspended) {
+        stream.suspended = false;
+        MHD_resume_connection(stream.mhd);
+    }
+}
+
+void HttpServer::closeOverdue()
+{
+    const auto now = Clock::now();
+    bool closed = false;
+    for (Connection* connection : connections_) {
+        if (connection->deadline > now)
+            continue;
+        connection->deadline = kNoDeadline;
+        logRefusal(connection->address, "connection closed: request head or body not complete in time");
+        // The library sees the end of the stream and closes the connection on its next run.
+        if (connection->fd >= 0)
+            ::shutdown(connection->fd, SHUT_RDWR);
+        closed = true;
+    }
+    if (closed)
+        kick();
+}
+
+bool HttpServer::authorized(MHD_Connection* connection, bool allowQueryToken) const
+{
+    if (options_.token.empty())
+        return true;
+    const char* given = header(connection, "Authorization");
+    constexpr std::string_view kBearer = "Bearer ";
+    if (given && std::strncmp(given, kBearer.data(), kBearer.size()) == 0)
+        return constantTimeEquals(given + kBearer.size(), options_.token);
+    // A browser's EventSource cannot set headers: the event stream also takes ?token=.
+    if (allowQueryToken)
+        if (const char* token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"))
+            return constantTimeEquals(percentDecoded(token), options_.token);
+    return false;
+}
+
+int HttpServer::send(MHD_Connection* connection, const HttpResponse& answer)
+{
+    MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
+                                                              MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, "Content-Type", answer.contentType.c_str());
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    if (answer.contentType == "application/json")
+        MHD_add_response_header(response, "Cache-Control", "no-store");
+    for (const auto& [name, value] : answer.headers)
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    if (answer.status == 401)
+        MHD_add_response_header(response, "WWW-Authenticate", "Bearer");
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+void HttpServer::logRequest(const Request& request, int status, bool always) const
+{
+    // A successful read changes nothing: only --verbose logs it.
+    const bool read = request.method == "GET" || request.method == "HEAD";
+    if (!always && read && status < 400 && !verbose())
+        return;
     const auto elapsedMs =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
-    logLine(std::string("http: ") + info->remote_addr + " " + method + " " + path + " " + std::to_string(status) + " " +
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request.started).count();
+    logLine("http: " + (request.connection ? request.connection->address : std::string("?")) + " " +
+            escaped(request.method) + " " + escaped(request.path) + " " + std::to_string(status) + " " +
             std::to_string(elapsedMs) + "ms");
-    return status;
 }
 
-HttpResponse HttpServer::runOnLoop(HttpRequest request)
+void HttpServer::logRefusal(const std::string& address, const std::string& what)
 {
-    struct Pending {
-        std::mutex mutex;
-        std::condition_variable ready;
-        std::optional<HttpResponse> response;
-    };
-    auto pending = std::make_shared<Pending>();
-    invoke_([this, pending, request = std::move(request)] {
-        if (stopping_)
-            return;
-        api_.handle(request, [pending](HttpResponse response) {
-            {
-                std::lock_guard lock(pending->mutex);
-                if (!pending->response)
-                    pending->response = std::move(response);
-            }
-            pending->ready.notify_one();
-        });
-    });
-    std::unique_lock lock(pending->mutex);
-    while (!pending->response) {
-        if (stopping_)
-            return errorResponse(503, "matrixd is stopping");
-        pending->ready.wait_for(lock, kStopCheck);
-    }
-    return *pending->response;
-}
-
-int HttpServer::streamEvents(mg_connection* connection)
-{
-    auto reader = events_.open();
-    mg_response_header_start(connection, 200);
-    mg_response_header_add(connection, "Content-Type", "text/event-stream", -1);
-    mg_response_header_add(connection, "Cache-Control", "no-store", -1);
-    mg_response_header_add(connection, "X-Accel-Buffering", "no", -1);
-    // The stream has no length: it ends with the connection.
-    mg_response_header_add(connection, "Connection", "close", -1);
-    mg_response_header_send(connection);
-    static constexpr char kHello[] = ": matrixd events\n\n";
-    bool open = mg_write(connection, kHello, sizeof kHello - 1) > 0;
-    while (open && !stopping_ && !reader->closed()) {
-        auto event = reader->next(std::chrono::milliseconds(options_.keepAliveCommentMs));
-        std::string text;
-        if (event)
-            text = "data: " + *event + "\n\n";
-        else if (!reader->closed())
-            text = ": keep-alive\n\n";  // a comment line keeps proxies and idle clients from giving up
-        if (!text.empty())
-            open = mg_write(connection, text.data(), text.size()) > 0;
-    }
-    events_.close(reader);
-    return 200;
+    // Once per address and minute: a flood must not turn into a flood of log lines.
+    const auto now = Clock::now();
+    const std::string key = address + " " + what.substr(0, what.find(':'));
+    auto found = refusalLogged_.find(key);
+    if (found != refusalLogged_.end() && now - found->second < kRefusalLogPeriod)
+        return;
+    if (refusalLogged_.size() > 4096)
+        std::erase_if(refusalLogged_, [now](const auto& entry) { return now - entry.second >= kRefusalLogPeriod; });
+    refusalLogged_[key] = now;
+    logLine("http: " + address + " " + what);
 }
 
 }  // namespace matrix::service

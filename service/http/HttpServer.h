@@ -2,25 +2,30 @@
 #pragma once
 
 #include "service/http/Api.h"
-#include "service/http/EventStream.h"
 #include "service/http/HttpTypes.h"
 #include "service/http/StaticFiles.h"
 
-#include <atomic>
-#include <string>
+#include <QSocketNotifier>
+#include <QTimer>
 
-struct mg_connection;
-struct mg_context;
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+
+struct MHD_Connection;
+struct MHD_Daemon;
 
 namespace matrix::service {
 
 class Hub;
 
-// The HTTP front-end on CivetWeb. CivetWeb reads and writes on its own
-// worker threads; every request that touches the hub is handed to the loop
-// thread through `invoke` and the worker waits for the answer. /healthz and
-// static files are answered on the worker itself, so a busy loop or a slow
-// matrix never delays them.
+// The HTTP front-end on libmicrohttpd, run on the loop thread: the loop
+// watches the library's epoll descriptor and its next time-out, so no
+// request ever crosses a thread and no connection holds one. Waiting
+// requests and idle event streams are suspended connections.
 class HttpServer {
 public:
     struct Options {
@@ -28,44 +33,81 @@ public:
         int port = 8480;
         std::string token;  // empty: no authentication
         std::string webRoot;
-        // Every open request and every event stream holds a worker.
-        int threads = 160;
-        int requestTimeoutMs = 10000;  // a client that stalls half-way is dropped after this
-        // Event streams beyond this are refused (503), so that they never take
-        // every worker and starve the API.
-        int maxEventStreams = 128;
+        // Both set (PEM text): the listener speaks TLS only.
+        std::string tlsCert;
+        std::string tlsKey;
+        int maxConnections = 1024;
+        int maxConnectionsPerAddress = 64;
+        int headerTimeoutSeconds = 10;  // the whole request head, from the connection or the previous answer
+        int bodyTimeoutSeconds = 30;    // the whole body, from the end of the head
+        int maxEventStreams = 1000;
         // A comment line this often keeps idle event streams (and proxies) open.
         int keepAliveCommentMs = 15000;
     };
 
-    HttpServer(Hub& hub, LoopInvoker invoke, Options options);
+    HttpServer(Hub& hub, Options options);
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Loop thread. Binds and starts the workers; false with a message when the address cannot be used.
+    // Binds and starts serving on the loop; false with a message when the address cannot be used.
     bool start(std::string* error);
-    // Loop thread. Ends the event streams, fails waiting requests with 503, stops the workers.
+    // Ends the event streams (flushing what they hold, for a short while),
+    // answers waiting requests 503 and closes every connection.
     void stop();
 
+    // Whether the PEM texts make a certificate and key that TLS can use; the reason when not.
+    static std::optional<std::string> checkTlsCredentials(const std::string& cert, const std::string& key);
+
+    struct Connection;
+    struct Request;
+    struct Stream;
+    struct Callbacks;
+
 private:
-    static int onBeginRequest(mg_connection* connection);
-    static int onLogMessage(const mg_connection* connection, const char* message);
-    int serve(mg_connection* connection);
-    HttpResponse runOnLoop(HttpRequest request);
-    int streamEvents(mg_connection* connection);
-    bool authorized(mg_connection* connection, bool allowQueryToken) const;
+    bool acceptConnection(const std::string& address);
+    int handle(MHD_Connection* connection, const std::string& url, const std::string& method,
+               const char* uploadData, std::size_t* uploadSize, void** requestState);
+    int dispatch(MHD_Connection* connection, Request& request);
+    int openStream(MHD_Connection* connection, Request& request);
+    bool authorized(MHD_Connection* connection, bool allowQueryToken) const;
+    int send(MHD_Connection* connection, const HttpResponse& response);
+    void finish(Request& request, HttpResponse response);
+    void logRequest(const Request& request, int status, bool always = false) const;
+    void logRefusal(const std::string& address, const std::string& what);
+
+    // The one place hub events enter the server: each becomes an SSE "data:" block.
+    void subscribeToHub();
+    void queueToStreams(const std::string& text);
+    void dropStream(Stream& stream);
+    void closeOverdue();
+
+    void run();
+    void kick();
 
     Hub& hub_;
-    LoopInvoker invoke_;
     Options options_;
     Api api_;
     StaticFiles files_;
-    EventStream events_;
-    mg_context* context_ = nullptr;
+    MHD_Daemon* daemon_ = nullptr;
+    std::unique_ptr<QSocketNotifier> notifier_;
+    QTimer runTimer_;
+    QTimer sweepTimer_;
+    QTimer keepAliveTimer_;
     int subscription_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> eventStreams_{0};
+    bool stopping_ = false;
+
+    std::unordered_set<Connection*> connections_;
+    std::map<std::string, int> perAddress_;
+    std::unordered_set<Stream*> streams_;
+    std::unordered_set<Request*> waiting_;  // suspended until the hub answers
+    std::map<std::string, std::chrono::steady_clock::time_point> refusalLogged_;
+    // Rendered answers to the state reads, dropped at every hub event and every change request.
+    struct CachedRead {
+        HttpResponse response;
+        std::chrono::steady_clock::time_point at;
+    };
+    std::map<std::string, CachedRead> readCache_;
 };
 
 // Whether the two texts are equal, in a time that does not depend on where they differ.

@@ -8,7 +8,7 @@
 
 namespace matrix::service {
 
-// A request as the API sees it: already read whole by an HTTP worker.
+// A request as the API sees it: head and body read whole.
 struct HttpRequest {
     std::string method;
     std::vector<std::string> segments;  // the path split at '/', decoded, without the empty first one
@@ -23,9 +23,6 @@ struct HttpResponse {
     std::string contentType = "application/json";
     std::vector<std::pair<std::string, std::string>> headers;
 };
-
-// Runs a task on the loop thread, the only thread that may touch the hub.
-using LoopInvoker = std::function<void(std::function<void()>)>;
 
 constexpr std::size_t kMaxBodyBytes = 256 * 1024;
 

@@ -102,9 +102,49 @@ std::string readAddress(const toml::node& node, const std::string& key)
     return text;
 }
 
+std::string readPemFile(const toml::node& node, const std::string& key, const std::string& marker)
+{
+    const std::string file = readString(node, key);
+    std::ifstream in(file);
+    if (!in)
+        fail(node, key + " '" + file + "' cannot be read");
+    std::stringstream content;
+    content << in.rdbuf();
+    if (content.str().find("-----BEGIN " + marker) == std::string::npos)
+        fail(node, key + " '" + file + "' holds no PEM " + (marker == "CERTIFICATE" ? "certificate" : "key"));
+    return content.str();
+}
+
+void readHttpLimitsAndTls(const toml::table& table, HttpConfig& http)
+{
+    const std::pair<const char*, int*> limits[] = {
+        {"max_connections", &http.maxConnections},
+        {"max_connections_per_address", &http.maxConnectionsPerAddress},
+        {"header_timeout_seconds", &http.headerTimeoutSeconds},
+        {"body_timeout_seconds", &http.bodyTimeoutSeconds},
+        {"max_event_streams", &http.maxEventStreams},
+    };
+    for (const auto& [key, value] : limits)
+        if (const auto* node = table.get(key))
+            *value = static_cast<int>(readInteger(*node, key, 1, 100000));
+    const auto* cert = table.get("tls_cert_file");
+    const auto* key = table.get("tls_key_file");
+    if ((cert == nullptr) != (key == nullptr))
+        fail(cert ? *cert : *key, "tls_cert_file and tls_key_file go together");
+    if (cert) {
+        http.tlsCertFile = readString(*cert, "tls_cert_file");
+        http.tlsKeyFile = readString(*key, "tls_key_file");
+        http.tlsCert = readPemFile(*cert, "tls_cert_file", "CERTIFICATE");
+        http.tlsKey = readPemFile(*key, "tls_key_file", "");
+    }
+}
+
 void readHttp(const toml::table& table, HttpConfig& http)
 {
-    rejectUnknownKeys(table, "[http]", {"listen", "token", "token_file", "web_root"});
+    rejectUnknownKeys(table, "[http]",
+                      {"listen", "token", "token_file", "web_root", "tls_cert_file", "tls_key_file", "max_connections",
+                       "max_connections_per_address", "header_timeout_seconds", "body_timeout_seconds",
+                       "max_event_streams"});
     if (const auto* node = table.get("listen")) {
         const std::string text = readString(*node, "listen");
         const auto colon = text.rfind(':');
@@ -124,6 +164,7 @@ void readHttp(const toml::table& table, HttpConfig& http)
         http.webRoot = readString(*node, "web_root");
         http.webRootGiven = true;
     }
+    readHttpLimitsAndTls(table, http);
     if (http.token.empty() && !isLoopbackHost(http.host)) {
         const toml::node& where = table.get("listen") ? *table.get("listen") : static_cast<const toml::node&>(table);
         fail(where, "listening on " + http.host + " (not loopback) needs a token or token_file");

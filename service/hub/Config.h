@@ -20,6 +20,14 @@ struct HttpConfig {
     std::string token;  // empty: no authentication (loopback only)
     std::string webRoot = kPackagedWebRoot;
     bool webRootGiven = false;  // without it, loadConfig picks defaultWebRoot()
+    // TLS: both PEM files given, the listener speaks HTTPS only. Their contents, read at start.
+    std::string tlsCertFile, tlsKeyFile, tlsCert, tlsKey;
+    // Limits against clients that hold connections or stall half-way.
+    int maxConnections = 1024;
+    int maxConnectionsPerAddress = 64;
+    int headerTimeoutSeconds = 10;
+    int bodyTimeoutSeconds = 30;
+    int maxEventStreams = 1000;
 };
 
 struct StateConfig {

@@ -85,6 +85,8 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {"[http]\nlisten = \"0.0.0.0:8480\"\n" + matrix, "m.toml:2: listening on 0.0.0.0 (not loopback) needs a token"},
         {"[http]\ntoken_file = \"/nonexistent/token\"\n" + matrix, "m.toml:2: token_file '/nonexistent/token' cannot"},
         {"[http]\ntoken = \"t\"\ntoken_file = \"/t\"\n" + matrix, "m.toml:3: token and token_file exclude each other"},
+        {"[http]\nmax_connections = 0\n" + matrix, "m.toml:2: max_connections must be from 1 to 100000"},
+        {"[http]\ntls_key_file = \"/k.pem\"\n" + matrix, "m.toml:2: tls_cert_file and tls_key_file go together"},
         {"[mqtt]\nhost = \"h\"\npassword = \"p\"\npassword_file = \"/p\"\n" + matrix,
          "m.toml:4: password and password_file exclude each other"},
         {matrix + matrix, "m.toml:5: duplicate matrix id 'hall'"},

@@ -114,6 +114,8 @@ class Sim:
 class Matrixd:
     """matrixd with a config written for the test; stopped (and killed if need be) at the end."""
 
+    ssl_context = None  # set: requests go over TLS with it
+
     def __init__(self, host, matrices, state_dir, token=None, extra_http="", verbose=False, web_root=None,
                  port=8480, wait=True, no_web_root=False):
         self.host, self.port, self.token = host, port, token
@@ -145,7 +147,10 @@ class Matrixd:
             return False
 
     def request(self, method, path, body=None, headers=None, raw=None, token=True, timeout=10):
-        conn = http.client.HTTPConnection(self.host, self.port, timeout=timeout)
+        if self.ssl_context:
+            conn = http.client.HTTPSConnection(self.host, self.port, timeout=timeout, context=self.ssl_context)
+        else:
+            conn = http.client.HTTPConnection(self.host, self.port, timeout=timeout)
         try:
             h = dict(headers or {})
             if token and self.token:
