@@ -378,7 +378,8 @@ void MatrixClient::routeAll(int input, std::function<void(const Result<Nothing>&
 }
 
 void MatrixClient::routeSeries(std::vector<std::pair<int, int>> outputInput,
-                               std::function<void(const Result<Nothing>&)> done, std::function<void(int output)> confirmed)
+                               std::function<void(const Result<Nothing>&)> done,
+                               std::function<void(int output)> confirmed)
 {
     for (const auto& [output, input] : outputInput) {
         if (!validPort(output) || !validPort(input)) {

@@ -226,7 +226,8 @@ TEST(HubApi, TheLiveSceneFollowsRoutingFromEveryFrontEnd)
         // A=1 ends "talk" before the rest of the poll finds "movie".
         {"panel, seen by the poll", [&] { rig.device.routing = {1, 1, 1, 1}; rig.loop.advance(5500); }, "movie", 2},
         // Several match: the one saved or recalled last wins.
-        {"scene saved", [&] { EXPECT_EQ(rig.call("PUT", {"scenes", "pair"}, {{"routing", {{"A", 1}, {"B", 1}}}}).status, 200); },
+        {"scene saved",
+         [&] { EXPECT_EQ(rig.call("PUT", {"scenes", "pair"}, {{"routing", {{"A", 1}, {"B", 1}}}}).status, 200); },
          "pair", 1},
         {"scene recalled", [&] { EXPECT_EQ(rig.call("POST", {"scenes", "movie", "recall"}).status, 200); }, "movie", 1},
         {"scene deleted", [&] { EXPECT_EQ(rig.call("DELETE", {"scenes", "movie"}).status, 200); }, "pair", 1},
@@ -258,7 +259,8 @@ TEST(HubApi, StagedRoutesGoOutOnlyOnTakeAsOneJobInOutputOrder)
     EXPECT_EQ(Json::parse(rig.call("PUT", {"pending"}, {{"B", 2}}).body), (Json{{"B", 2}, {"D", 1}}));
     EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), (Json{{"B", 2}, {"D", 1}}));
     EXPECT_TRUE(rig.matrix.received().empty()) << "staging sent something";
-    EXPECT_EQ(rig.eventsOf("pending").back(), (Json{{"type", "pending"}, {"matrix", "hall"}, {"pending", {{"B", 2}, {"D", 1}}}}));
+    EXPECT_EQ(rig.eventsOf("pending").back(),
+              (Json{{"type", "pending"}, {"matrix", "hall"}, {"pending", {{"B", 2}, {"D", 1}}}}));
 
     // A route asked for while the take runs waits behind all of it.
     std::optional<HttpResponse> taken;
@@ -326,7 +328,8 @@ TEST(HubApi, BadStagingAndSchedulesChangeNothing)
         {{"pending"}, {{"E", 2}}, 404, "unknown output 'E'"},
         {{"pending"}, {{"A", "Nothing"}}, 404, "unknown input \"Nothing\""},
         {{"pending"}, Json::object(), 400, "routing must be an object of output: input"},
-        {{"schedules", "Lobby"}, with("days", {"mon", "funday"}), 400, "unknown day 'funday' (days are mon tue wed thu fri sat sun)"},
+        {{"schedules", "Lobby"}, with("days", {"mon", "funday"}), 400,
+         "unknown day 'funday' (days are mon tue wed thu fri sat sun)"},
         {{"schedules", "Lobby"}, with("at", "24:00"), 400, ""},
         {{"schedules", "Lobby"}, with("at", "7.30"), 400, ""},
         {{"schedules", "Lobby"}, with("days", Json::array()), 400, ""},
