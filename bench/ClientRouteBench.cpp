@@ -52,7 +52,7 @@ int main(int argc, char** argv)
         client::Status status = client::Status::Ok;
         QElapsedTimer clock;
         clock.start();
-        client.route(1 + i % 4, 1 + (i / 4) % 4, [&](const client::Result<client::Nothing>& r) {
+        client.route(Output{1 + i % 4}, Input{1 + (i / 4) % 4}, [&](const client::Result<client::Nothing>& r) {
             status = r.status;
             done = true;
         });

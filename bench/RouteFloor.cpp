@@ -35,7 +35,7 @@ int main(int argc, char** argv)
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return 3;
-    const CommandFrame request = protocol::routeRequest(input, output);
+    const CommandFrame request = protocol::routeRequest(Output{output}, Input{input});
     if (::write(fd, request.data(), CommandFrame::kSize) != static_cast<ssize_t>(CommandFrame::kSize))
         return 3;
     std::uint8_t reply[CommandFrame::kSize];
@@ -47,5 +47,5 @@ int main(int argc, char** argv)
         got += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    return protocol::decodeRouteAck(CommandFrame::fromBytes(reply)) == output ? 0 : 1;
+    return protocol::decodeRouteAck(CommandFrame::fromBytes(reply)) == Output{output} ? 0 : 1;
 }

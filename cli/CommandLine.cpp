@@ -270,129 +270,156 @@ struct CommandOptions {
     std::vector<std::string> seconds, newMac, mainFile, slaveFile, irFile, panelFile;
 };
 
+std::optional<std::string> countArguments(const std::vector<std::string>& rest, std::size_t n)
+{
+    if (rest.size() < n)
+        return "missing arguments";
+    if (rest.size() > n)
+        return "unexpected argument '" + rest[n] + "'";
+    return std::nullopt;
+}
+
+// The plain positional arguments of the command, each into its field.
+std::optional<std::string> readPositionals(const CommandInfo& info, const std::vector<std::string>& rest,
+                                           Invocation& inv)
+{
+    if (auto e = countArguments(rest, info.arguments.size()))
+        return e;
+    for (std::size_t i = 0; i < info.arguments.size(); ++i)
+        if (auto e = readArgument(info.arguments[i], rest[i], inv))
+            return e;
+    return std::nullopt;
+}
+
+std::optional<std::string> readDiscover(const std::vector<std::string>& rest, const CommandOptions& options,
+                                        Invocation& inv)
+{
+    if (auto e = countArguments(rest, 0))
+        return e;
+    for (const auto& v : options.seconds) {
+        char* end = nullptr;
+        double s = std::strtod(v.c_str(), &end);
+        if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
+            return "bad --seconds '" + v + "' (a number above 0)";
+        inv.seconds = s;
+    }
+    return std::nullopt;
+}
+
+// "auto", or "static ADDRESS", after the MAC.
+std::optional<std::string> readAddressMode(const std::vector<std::string>& rest, Invocation& inv)
+{
+    if (rest[1] == "auto")
+        return rest.size() > 2 ? std::optional<std::string>("unexpected argument '" + rest[2] + "'") : std::nullopt;
+    if (rest[1] != "static")
+        return "give 'auto' or 'static ADDRESS', not '" + rest[1] + "'";
+    if (rest.size() < 3)
+        return "static needs an ADDRESS";
+    if (rest.size() > 3)
+        return "unexpected argument '" + rest[3] + "'";
+    if (!parseDottedIpv4(rest[2]))
+        return "bad IPv4 address '" + rest[2] + "'";
+    inv.staticIp = true;
+    inv.staticAddress = rest[2];
+    return std::nullopt;
+}
+
+std::optional<std::string> readNetConfig(const std::vector<std::string>& rest, const CommandOptions& options,
+                                         Invocation& inv)
+{
+    if (rest.size() < 2)
+        return "missing arguments";
+    auto mac = parseMac(rest[0]);
+    if (!mac)
+        return "bad MAC '" + rest[0] + "' (12 hex digits)";
+    inv.mac = *mac;
+    if (auto e = readAddressMode(rest, inv))
+        return e;
+    for (const auto& v : options.newMac) {
+        auto parsedMac = parseMac(v);
+        if (!parsedMac)
+            return "bad --new-mac '" + v + "' (12 hex digits)";
+        inv.newMac = *parsedMac;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> readFirmwareMerge(const CommandInfo& info, const std::vector<std::string>& rest,
+                                             const CommandOptions& options, Invocation& inv)
+{
+    if (auto e = readPositionals(info, rest, inv))
+        return e;
+    // The last of a repeated option counts.
+    for (auto [values, into] :
+         {std::pair{&options.mainFile, &inv.mainFile}, std::pair{&options.slaveFile, &inv.slaveFile},
+          std::pair{&options.irFile, &inv.irFile}, std::pair{&options.panelFile, &inv.panelFile}})
+        if (!values->empty())
+            *into = values->back();
+    if (inv.mainFile.empty())
+        return "--main FILE is required";
+    return std::nullopt;
+}
+
 // The command's own arguments and options into the invocation; the reason
 // when they are wrong.
 std::optional<std::string> readArguments(const CommandInfo& info, const std::vector<std::string>& rest,
                                          const CommandOptions& options, Invocation& inv)
 {
-    auto count = [&](std::size_t n) -> std::optional<std::string> {
-        if (rest.size() < n)
-            return "missing arguments";
-        if (rest.size() > n)
-            return "unexpected argument '" + rest[n] + "'";
-        return std::nullopt;
-    };
-
-    // The plain positional arguments of the command, each into its field.
-    auto positionals = [&]() -> std::optional<std::string> {
-        if (auto e = count(info.arguments.size()))
-            return e;
-        for (std::size_t i = 0; i < info.arguments.size(); ++i)
-            if (auto e = readArgument(info.arguments[i], rest[i], inv))
-                return e;
-        return std::nullopt;
-    };
-
     switch (info.command) {
-    case Command::Discover:
-        if (auto e = count(0))
-            return e;
-        for (const auto& v : options.seconds) {
-            char* end = nullptr;
-            double s = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end != '\0' || !(s > 0) || s > 3600)
-                return "bad --seconds '" + v + "' (a number above 0)";
-            inv.seconds = s;
-        }
-        break;
-    case Command::NetConfig: {
-        if (rest.size() < 2)
-            return "missing arguments";
-        auto mac = parseMac(rest[0]);
-        if (!mac)
-            return "bad MAC '" + rest[0] + "' (12 hex digits)";
-        inv.mac = *mac;
-        if (rest[1] == "auto") {
-            if (rest.size() > 2)
-                return "unexpected argument '" + rest[2] + "'";
-        } else if (rest[1] == "static") {
-            if (rest.size() < 3)
-                return "static needs an ADDRESS";
-            if (rest.size() > 3)
-                return "unexpected argument '" + rest[3] + "'";
-            if (!parseDottedIpv4(rest[2]))
-                return "bad IPv4 address '" + rest[2] + "'";
-            inv.staticIp = true;
-            inv.staticAddress = rest[2];
-        } else {
-            return "give 'auto' or 'static ADDRESS', not '" + rest[1] + "'";
-        }
-        for (const auto& v : options.newMac) {
-            auto parsedMac = parseMac(v);
-            if (!parsedMac)
-                return "bad --new-mac '" + v + "' (12 hex digits)";
-            inv.newMac = *parsedMac;
-        }
-        break;
+    case Command::Discover: return readDiscover(rest, options, inv);
+    case Command::NetConfig: return readNetConfig(rest, options, inv);
+    case Command::FirmwareMerge: return readFirmwareMerge(info, rest, options, inv);
+    default: return readPositionals(info, rest, inv);
     }
-    case Command::FirmwareMerge:
-        if (auto e = positionals())
-            return e;
-        // The last of a repeated option counts.
-        for (auto [values, into] : {std::pair{&options.mainFile, &inv.mainFile},
-                                    std::pair{&options.slaveFile, &inv.slaveFile},
-                                    std::pair{&options.irFile, &inv.irFile},
-                                    std::pair{&options.panelFile, &inv.panelFile}})
-            if (!values->empty())
-                *into = values->back();
-        if (inv.mainFile.empty())
-            return "--main FILE is required";
-        break;
-    default:
-        return positionals();
-    }
-    return std::nullopt;
 }
 
-}  // namespace
+// One parse of a command line: CLI11 subcommands per command word, the link
+// and command options taken anywhere on the line and checked against the
+// command afterwards, so that a misplaced one gets a reason of ours.
+class LineParser {
+public:
+    explicit LineParser(const std::vector<std::string>& args) : args_(args), whole_(overallUsage()) { buildApp(); }
 
-ParseResult parseCommandLine(const std::vector<std::string>& args)
-{
-    const std::string whole = overallUsage();
+    ParseResult run()
+    {
+        if (auto error = parse())
+            return *error;
+        if (auto error = takeExtras())
+            return *error;
+        if (auto error = takeComPorts())
+            return *error;
+        const CommandInfo* info = chosenCommand();
+        if (!unknownWords_.empty())
+            return unknownCommand();
+        if (!info)
+            return noCommand();
+        if (help_)
+            return helpText(commandHelp(*info));
+        return readCommand(*info);
+    }
 
-    // One CLI11 subcommand per command word. The link options and the
-    // command options are taken anywhere on the line and checked against the
-    // command afterwards, so that a misplaced one gets a reason of ours.
-    CLI::App app;
-    app.set_help_flag();  // our own help texts
-    app.allow_extras();   // unknown words and options are reported in our words below
-    app.require_subcommand(0, 1);
-    bool help = false;
-    Invocation inv;
-    app.add_flag("-h,--help", help);
-    app.add_flag("--json", inv.json);
-    std::vector<std::string> tcp, com;
-    CommandOptions options;
-    const std::vector<std::pair<std::string, std::vector<std::string>*>> valueOptions = {
-        {"--tcp", &tcp},
-        {"--com", &com},
-        {"--seconds", &options.seconds},
-        {"--new-mac", &options.newMac},
-        {"--main", &options.mainFile},
-        {"--slave", &options.slaveFile},
-        {"--ir", &options.irFile},
-        {"--panel", &options.panelFile},
-    };
-    for (const auto& [name, values] : valueOptions)
-        app.add_option(name, *values)
-            ->expected(1)
-            ->allow_extra_args(false)
-            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+private:
+    void buildApp()
+    {
+        app_.set_help_flag();  // our own help texts
+        app_.allow_extras();   // unknown words and options are reported in our words
+        app_.require_subcommand(0, 1);
+        app_.add_flag("-h,--help", help_);
+        app_.add_flag("--json", inv_.json);
+        for (const auto& [name, values] : valueOptions_)
+            app_.add_option(name, *values)
+                ->expected(1)
+                ->allow_extra_args(false)
+                ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        for (const auto& info : commandTable())
+            leaves_[addCommandWords(info)] = &info;
+    }
 
-    std::map<const CLI::App*, const CommandInfo*> leaves;
-    std::vector<std::string> rest;
-    for (const auto& info : commandTable()) {
-        CLI::App* parent = &app;
+    // The subcommand chain of the command's words, sharing the words it has
+    // in common with commands added before; returns the leaf.
+    CLI::App* addCommandWords(const CommandInfo& info)
+    {
+        CLI::App* parent = &app_;
         for (const auto& word : info.words) {
             CLI::App* sub = nullptr;
             for (CLI::App* existing : parent->get_subcommands({}))
@@ -405,116 +432,171 @@ ParseResult parseCommandLine(const std::vector<std::string>& args)
             }
             parent = sub;
         }
-        parent->add_option("arguments", rest);
-        leaves[parent] = &info;
+        parent->add_option("arguments", rest_);
+        return parent;
     }
 
-    try {
-        // CLI11 takes the arguments last first.
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
-        app.parse(reversed);
-    } catch (const CLI::ArgumentMismatch&) {
-        // Values are taken whatever they look like, so only an option at the
-        // end of the line can lack its value.
-        const std::string& last = args.back();
-        if (last == "--tcp")
-            return usageError("--tcp needs an address", whole);
-        if (last == "--com")
-            return usageError("--com needs a port number", whole);
-        return usageError(last + " needs a value", whole);
-    } catch (const CLI::ParseError& e) {
-        return usageError(e.what(), whole);
-    }
-
-    // Unknown options first, as they come; then the words that name no command.
-    std::vector<std::string> unknownWords;
-    for (const CLI::App* level = &app; level;) {
-        for (const auto& extra : level->remaining()) {
-            if (extra.size() > 1 && extra[0] == '-' && !std::isdigit(static_cast<unsigned char>(extra[1])))
-                return usageError("unknown option '" + extra + "'", whole);
-            unknownWords.push_back(extra);
+    std::optional<ParseResult> parse()
+    {
+        try {
+            // CLI11 takes the arguments last first.
+            std::vector<std::string> reversed(args_.rbegin(), args_.rend());
+            app_.parse(reversed);
+        } catch (const CLI::ArgumentMismatch&) {
+            // Values are taken whatever they look like, so only an option at
+            // the end of the line can lack its value.
+            const std::string& last = args_.back();
+            if (last == "--tcp")
+                return usageError("--tcp needs an address", whole_);
+            if (last == "--com")
+                return usageError("--com needs a port number", whole_);
+            return usageError(last + " needs a value", whole_);
+        } catch (const CLI::ParseError& e) {
+            return usageError(e.what(), whole_);
         }
-        auto parsed = level->get_subcommands();
-        level = parsed.empty() ? nullptr : parsed.front();
+        return std::nullopt;
     }
-    for (const auto& value : com) {
-        auto port = parseIntInRange(value, 1, 19);
-        if (!port)
-            return usageError("bad COM port number '" + value + "' (1-19)", whole);
-        inv.comPort = *port;
-        inv.link = LinkKind::Com;
+
+    // Unknown options end the parse as they come; words that name no
+    // command are kept for after the command is known.
+    std::optional<ParseResult> takeExtras()
+    {
+        for (const CLI::App* level = &app_; level;) {
+            for (const auto& extra : level->remaining()) {
+                if (extra.size() > 1 && extra[0] == '-' && !std::isdigit(static_cast<unsigned char>(extra[1])))
+                    return usageError("unknown option '" + extra + "'", whole_);
+                unknownWords_.push_back(extra);
+            }
+            auto parsed = level->get_subcommands();
+            level = parsed.empty() ? nullptr : parsed.front();
+        }
+        return std::nullopt;
     }
-    if (!tcp.empty()) {
-        inv.address = tcp.back();
-        inv.link = LinkKind::Tcp;
+
+    std::optional<ParseResult> takeComPorts()
+    {
+        for (const auto& value : com_) {
+            auto port = parseIntInRange(value, 1, 19);
+            if (!port)
+                return usageError("bad COM port number '" + value + "' (1-19)", whole_);
+            inv_.comPort = *port;
+            inv_.link = LinkKind::Com;
+        }
+        if (!tcp_.empty()) {
+            inv_.address = tcp_.back();
+            inv_.link = LinkKind::Tcp;
+        }
+        return std::nullopt;
     }
-    const std::size_t linkOptions = tcp.size() + com.size();
 
     // The command chosen: the deepest subcommand given.
-    std::vector<std::string> words;
-    const CLI::App* chosen = nullptr;
-    for (const CLI::App* level = &app;;) {
-        auto parsed = level->get_subcommands();
-        if (parsed.empty())
-            break;
-        chosen = parsed.front();
-        words.push_back(chosen->get_name());
-        level = chosen;
+    const CommandInfo* chosenCommand()
+    {
+        const CLI::App* chosen = nullptr;
+        for (const CLI::App* level = &app_;;) {
+            auto parsed = level->get_subcommands();
+            if (parsed.empty())
+                break;
+            chosen = parsed.front();
+            words_.push_back(chosen->get_name());
+            level = chosen;
+        }
+        auto leaf = leaves_.find(chosen);
+        return leaf == leaves_.end() ? nullptr : leaf->second;
     }
-    auto leaf = leaves.find(chosen);
-    const CommandInfo* info = leaf == leaves.end() ? nullptr : leaf->second;
-    auto helpText = [](std::string text) {
+
+    // A word before the command names no command; one after "edid" or
+    // "firmware" names no subcommand of it.
+    ParseResult unknownCommand() const
+    {
+        auto at = [&](const std::string& word) { return std::find(args_.begin(), args_.end(), word) - args_.begin(); };
+        if (words_.empty() || at(unknownWords_.front()) < at(words_.front()))
+            return usageError("unknown command '" + unknownWords_.front() + "'", whole_);
+        return usageError("unknown command '" + words_.front() + " " + unknownWords_.front() + "'", whole_);
+    }
+
+    ParseResult noCommand() const
+    {
+        if (help_)
+            return helpText(overallHelp());
+        if (words_.empty())
+            return usageError("no command given", whole_);
+        return usageError("'" + words_.front() + "' needs a subcommand", whole_);
+    }
+
+    static ParseResult helpText(std::string text)
+    {
         ParseResult r;
         r.kind = ParseResult::Kind::Help;
         r.text = std::move(text);
         return r;
+    }
+
+    ParseResult readCommand(const CommandInfo& info)
+    {
+        const std::string usage = commandUsage(info);
+        inv_.command = info.command;
+        if (auto reason = optionsMisplaced(info))
+            return usageError(*reason, usage);
+        if (auto reason = readArguments(info, rest_, options_, inv_))
+            return usageError(*reason, usage);
+        ParseResult r;
+        r.kind = ParseResult::Kind::Run;
+        r.invocation = inv_;
+        return r;
+    }
+
+    // The link options the command needs or refuses, and the command
+    // options given to a command that takes none of them.
+    std::optional<std::string> optionsMisplaced(const CommandInfo& info) const
+    {
+        const std::size_t linkOptions = tcp_.size() + com_.size();
+        if (info.needsLink) {
+            if (linkOptions == 0)
+                return "give --tcp ADDRESS or --com N";
+            if (linkOptions > 1)
+                return "give only one of --tcp and --com";
+            if (inv_.link == LinkKind::Tcp && !parseDottedIpv4(inv_.address))
+                return "bad IPv4 address '" + inv_.address + "'";
+        } else if (linkOptions > 0) {
+            return "'" + wordsText(info) + "' takes no --tcp or --com";
+        }
+        for (const auto& [name, values] : valueOptions_) {
+            bool allowed = name == "--tcp" || name == "--com" ||
+                           (name == "--seconds" && info.command == Command::Discover) ||
+                           (name == "--new-mac" && info.command == Command::NetConfig) ||
+                           (name != "--seconds" && name != "--new-mac" && info.command == Command::FirmwareMerge);
+            if (!values->empty() && !allowed)
+                return "'" + wordsText(info) + "' takes no " + name;
+        }
+        return std::nullopt;
+    }
+
+    const std::vector<std::string>& args_;
+    const std::string whole_;
+    CLI::App app_;
+    bool help_ = false;
+    Invocation inv_;
+    std::vector<std::string> tcp_, com_;
+    CommandOptions options_;
+    const std::vector<std::pair<std::string, std::vector<std::string>*>> valueOptions_ = {
+        {"--tcp", &tcp_},
+        {"--com", &com_},
+        {"--seconds", &options_.seconds},
+        {"--new-mac", &options_.newMac},
+        {"--main", &options_.mainFile},
+        {"--slave", &options_.slaveFile},
+        {"--ir", &options_.irFile},
+        {"--panel", &options_.panelFile},
     };
-    if (!unknownWords.empty()) {
-        // A word before the command names no command; one after "edid" or
-        // "firmware" names no subcommand of it.
-        auto at = [&](const std::string& word) { return std::find(args.begin(), args.end(), word) - args.begin(); };
-        if (words.empty() || at(unknownWords.front()) < at(words.front()))
-            return usageError("unknown command '" + unknownWords.front() + "'", whole);
-        return usageError("unknown command '" + words.front() + " " + unknownWords.front() + "'", whole);
-    }
-    if (!info) {
-        if (help)
-            return helpText(overallHelp());
-        if (words.empty())
-            return usageError("no command given", whole);
-        return usageError("'" + words.front() + "' needs a subcommand", whole);
-    }
-    if (help)
-        return helpText(commandHelp(*info));
+    std::map<const CLI::App*, const CommandInfo*> leaves_;
+    std::vector<std::string> rest_;
+    std::vector<std::string> unknownWords_;
+    std::vector<std::string> words_;
+};
 
-    const std::string usage = commandUsage(*info);
-    inv.command = info->command;
+}  // namespace
 
-    if (info->needsLink) {
-        if (linkOptions == 0)
-            return usageError("give --tcp ADDRESS or --com N", usage);
-        if (linkOptions > 1)
-            return usageError("give only one of --tcp and --com", usage);
-        if (inv.link == LinkKind::Tcp && !parseDottedIpv4(inv.address))
-            return usageError("bad IPv4 address '" + inv.address + "'", usage);
-    } else if (linkOptions > 0) {
-        return usageError("'" + wordsText(*info) + "' takes no --tcp or --com", usage);
-    }
-    for (const auto& [name, values] : valueOptions) {
-        bool allowed = name == "--tcp" || name == "--com" ||
-                       (name == "--seconds" && info->command == Command::Discover) ||
-                       (name == "--new-mac" && info->command == Command::NetConfig) ||
-                       (name != "--seconds" && name != "--new-mac" && info->command == Command::FirmwareMerge);
-        if (!values->empty() && !allowed)
-            return usageError("'" + wordsText(*info) + "' takes no " + name, usage);
-    }
-
-    if (auto reason = readArguments(*info, rest, options, inv))
-        return usageError(*reason, usage);
-    ParseResult r;
-    r.kind = ParseResult::Kind::Run;
-    r.invocation = inv;
-    return r;
-}
+ParseResult parseCommandLine(const std::vector<std::string>& args) { return LineParser(args).run(); }
 
 }  // namespace matrix::cli

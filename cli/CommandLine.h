@@ -28,7 +28,7 @@ enum class Command {
 enum class LinkKind { None, Tcp, Com };
 
 // Targets of the EDID rows: input 1..4, or all inputs.
-constexpr int kAllInputs = 0;
+constexpr int kAllInputs = 0;  // Input::All
 
 // One parsed command line. Only the fields of the chosen command are set.
 struct Invocation {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/FirmwareMergeCommand.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
-#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/formats/FirmwareContainer.h"
+#include "core/formats/FirmwareMerger.h"
 
 #include <array>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // download relies on: only a 128- or 256-byte file with the fixed header and
 // zero block sums is taken, its bytes are kept unchanged, and a short file
 // brings no stale second half with it.
-#include "core/pages/edid/EdidFile.h"
+#include "core/formats/EdidFile.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 //   - "Firmware upgrade Successfully" while the matrix does not hold, for
 //     every part sent, exactly the file's bytes of that part.
 #include "core/app/PageContext.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "tests/support/TestRig.h"
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/app/PageContext.h"
+#include "core/app/WindowNetHost.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "tests/support/ManualLoop.h"
@@ -32,8 +33,9 @@ struct NetFuzzWorld {
     testing::MemoryDatagramSocket socket;
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, link, socket};
     PageState state;
-    Discovery discovery{state.context};
-    NetworkConfig config{state.context, discovery};
+    WindowNetHost host{state.context};
+    Discovery discovery{platform, host};
+    NetworkConfig config{platform, host, discovery};
 };
 
 }  // namespace matrix::fuzz

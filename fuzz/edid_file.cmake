@@ -1,2 +1,2 @@
 # SPDX-License-Identifier: Apache-2.0
-fuzz_target(edid_file EdidFileFuzz.cpp LIBS core_edid)
+fuzz_target(edid_file EdidFileFuzz.cpp LIBS core_formats)

@@ -51,7 +51,7 @@ void installGeneralCommands(MatrixResponder& responder)
             if (!validPort(input) || !validPort(output))
                 return;
             device.routing[output - 1] = input;
-            responder.replyFrame(p::routeAck(output));
+            responder.replyFrame(p::routeAck(Output{output}));
         }
     });
 

@@ -11,7 +11,7 @@ void installRoutingCommands(MatrixResponder& responder)
 {
     MatrixDevice& device = responder.device();
     responder.onPortQuery(protocol::kRoutingCommand, protocol::kRouteQuerySub, [&device](int output) {
-        return protocol::routeQueryReply(output, device.routing[output - 1]);
+        return protocol::routeQueryReply(Output{output}, Input{device.routing[output - 1]});
     });
 }
 

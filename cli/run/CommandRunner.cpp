@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/run/CommandRunner.h"
 
-#include "core/pages/edid/EdidFile.h"
-#include "core/pages/edid/EdidModes.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
+#include "core/formats/FirmwareContainer.h"
 
 namespace matrix::cli {
 
@@ -126,8 +126,8 @@ void CommandRunner::run()
     switch (inv_.command) {
     case Command::Status: runStatus(); break;
     case Command::Routing: runRouting(); break;
-    case Command::Route: client_.route(inv_.output, inv_.input, routed); break;
-    case Command::RouteAll: client_.routeAll(inv_.input, routed); break;
+    case Command::Route: client_.route(Output{inv_.output}, Input{inv_.input}, routed); break;
+    case Command::RouteAll: client_.routeAll(Input{inv_.input}, routed); break;
     case Command::PortToPort: client_.portToPort(routed); break;
     case Command::Beep: runBeep(); break;
     case Command::FactoryReset:
@@ -135,15 +135,15 @@ void CommandRunner::run()
         break;
     case Command::EdidStatus: runEdidStatus(); break;
     case Command::EdidSet:
-        client_.setEdidMode(inv_.modeRow, inv_.edidTarget,
+        client_.setEdidMode(inv_.modeRow, Input{inv_.edidTarget},
                             guard([this](const Result<Nothing>&) { succeed(kSetSuccessfully); }));
         break;
     case Command::EdidCopy:
-        client_.copyEdid(inv_.output, inv_.edidTarget,
+        client_.copyEdid(Output{inv_.output}, Input{inv_.edidTarget},
                          guard([this](const Result<Nothing>&) { succeed(kCopySuccessfully); }));
         break;
     case Command::EdidUpload:
-        client_.uploadEdid(fileBytes_, inv_.edidTarget,
+        client_.uploadEdid(fileBytes_, Input{inv_.edidTarget},
                            guard([this](const Result<Nothing>&) { succeed(kDownloadSuccessfully); }));
         break;
     case Command::FirmwareUpgrade: runFirmwareUpgrade(); break;

@@ -15,10 +15,8 @@ constexpr const char* kNotFound = "Search Matrix IP failed!";
 NetRunner::NetRunner(Platform& platform, const Invocation& invocation)
     : platform_(platform),
       inv_(invocation),
-      popups_(platform.loop, link_),
-      context_{platform, link_, shared_, popups_, *this},
-      discovery_(context_),
-      config_(context_, discovery_),
+      discovery_(platform, *this),
+      config_(platform, *this, discovery_),
       timers_(platform.loop)
 {
 }
@@ -113,13 +111,13 @@ void NetRunner::configure(int row)
     }
     config_.ok();
     // The configuration status popup's wait: no acknowledgement by then is a failure.
-    timers_.start(kWaitTimer, ConfigStatusPopup::kTimeout.periodMs, [this] { fail(kConfigFailed); });
+    timers_.start(kWaitTimer, kAcknowledgeMs, [this] { fail(kConfigFailed); });
 }
 
-void NetRunner::postNetConfigStatus(NetConfigStatus status)
+void NetRunner::configured()
 {
     // Posted, as the window's message is: it runs after the dialog's handler.
-    if (status != NetConfigStatus::Configured || !configuring_)
+    if (!configuring_)
         return;
     platform_.loop.post([this, alive = alive_] {
         if (*alive)

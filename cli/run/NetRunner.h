@@ -3,12 +3,8 @@
 
 #include "cli/CommandLine.h"
 #include "cli/RunResult.h"
-#include "core/app/Page.h"
-#include "core/app/PageContext.h"
-#include "core/app/Popups.h"
-#include "core/app/SharedState.h"
-#include "core/link/LinkState.h"
 #include "core/net/Discovery.h"
+#include "core/net/NetHost.h"
 #include "core/net/NetworkConfig.h"
 #include "core/transport/TimerSet.h"
 
@@ -21,11 +17,14 @@ namespace matrix::cli {
 // discover and netconfig: the General page's search and the network
 // configuration dialog's message, with the window's waits, on their own
 // (no link to a matrix, no window).
-class NetRunner : private ShellRequests {
+class NetRunner : private NetHost {
 public:
     // How long netconfig waits for the addressed matrix to answer the search;
     // the window's own re-discovery gives up after as long.
     static constexpr int kFindMatrixMs = 5000;
+    // How long netconfig waits for the acknowledgement (the window's
+    // configuration status popup waits as long).
+    static constexpr int kAcknowledgeMs = 10000;
     static constexpr int kWaitTimer = 1;
 
     NetRunner(Platform& platform, const Invocation& invocation);
@@ -39,9 +38,9 @@ public:
     std::function<void()> onFinished;
 
 private:
-    void postPageBusy(int) override {}
-    void postShellRequest(ShellRequest) override {}
-    void postNetConfigStatus(NetConfigStatus status) override;
+    std::string matrixAddress() const override { return matrixAddress_; }
+    void setMatrixAddress(const std::string& address) override { matrixAddress_ = address; }
+    void configured() override;
 
     // False (and the run ended) when the discovery port could not be bound.
     bool search();
@@ -54,10 +53,7 @@ private:
 
     Platform& platform_;
     Invocation inv_;
-    LinkState link_;
-    SharedState shared_;
-    Popups popups_;
-    PageContext context_;
+    std::string matrixAddress_;
     Discovery discovery_;
     NetworkConfig config_;
     TimerSet timers_;

@@ -29,7 +29,7 @@ void PageLink::onSerialFrame(FrameHandler handler)
 void PageLink::openChosenPort()
 {
     const LinkState& link = context_.link;
-    if (link.tcpMode() || link.comPort == 0 || link.comOpen != 1)
+    if (link.tcpMode() || link.comPort == 0 || !link.comOpen)
         return;
     SerialSettings settings = liveSerialSettings();
     settings.stopBits = context_.shared.pageStopBits;
@@ -42,16 +42,16 @@ void PageLink::reconnect(StreamSocket& socket, StreamSocketOwner& owner)
     socket.recreate(&owner);
     socketAssembler_.reset();
     socket.connectTo(context_.link.matrixAddress, kMatrixTcpPort);
-    context_.link.socketConnected = 0;
+    context_.link.socketConnected = false;
 }
 
 void PageLink::socketConnectDone(int errorCode)
 {
     if (errorCode == 0)
-        context_.link.socketConnected = 1;
+        context_.link.socketConnected = true;
 }
 
-void PageLink::socketClosed() { context_.link.socketConnected = 0; }
+void PageLink::socketClosed() { context_.link.socketConnected = false; }
 
 void PageLink::drainSocket(StreamSocket& socket, const ReadHandler& onRead)
 {

@@ -44,7 +44,7 @@ void ProgressPopup::open()
 {
     if (link_.progressOpen)
         return;
-    link_.progressOpen = 1;
+    link_.progressOpen = true;
     open_ = true;
     text_ = link_.progressText;
     changed.notifyChanged();
@@ -60,7 +60,7 @@ void ProgressPopup::refresh()
 
 void ProgressPopup::close()
 {
-    link_.progressOpen = 0;
+    link_.progressOpen = false;
     if (!open_)
         return;
     open_ = false;

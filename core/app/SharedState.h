@@ -7,7 +7,7 @@ namespace matrix {
 // reads lives in that page, reset through Page::tabSelected.
 struct SharedState {
     // A firmware upgrade runs; the main window refuses tab switches meanwhile.
-    int firmwareUpgrading = 0;
+    bool firmwareUpgrading = false;
     // The serial settings record of the EDID, Routing and Firmware pages:
     // 1 stop bit at start, 2 once any of their re-opens has run.
     int pageStopBits = 1;

@@ -50,7 +50,7 @@ void Shell::setPageFlags(Tab tab)
 
 bool Shell::selectTab(Tab tab)
 {
-    if (link_.busy == 1 || shared_.firmwareUpgrading == 1)
+    if (link_.busy || shared_.firmwareUpgrading)
         return false;
 
     const int i = index(tab);
@@ -75,7 +75,7 @@ bool Shell::selectTab(Tab tab)
     changed.notifyChanged();
 
     if (link_.tcpMode()) {
-        if (link_.tcpLinkUp == 0) {
+        if (!link_.tcpLinkUp) {
             timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
             // The page stays shown but does nothing until it is selected
             // again with the link up.

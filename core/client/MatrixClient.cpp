@@ -2,15 +2,18 @@
 #include "core/client/MatrixClient.h"
 
 #include "core/client/ClientEngine.h"
-#include "core/client/ClientRequests.h"
+#include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
+#include "core/formats/FirmwareContainer.h"
 #include "core/protocol/DeviceTypes.h"
-#include "core/pages/edid/EdidFile.h"
-#include "core/pages/edid/EdidModes.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/protocol/Protocol.h"
+#include "core/protocol/Waits.h"
 
 #include <algorithm>
 
 namespace matrix::client {
+
+namespace p = matrix::protocol;
 
 std::string statusText(Status status)
 {
@@ -38,11 +41,18 @@ namespace {
 
 bool validPort(int port) { return port >= 1 && port <= kPortCount; }
 
+template <std::size_t N>
+Bytes bytesOf(const std::array<std::uint8_t, N>& block)
+{
+    return Bytes(block.begin(), block.end());
+}
+Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
+
 // One exchange of a chain: what to send, how long to wait, the reply it
 // takes and what the reply means.
 struct Ask {
     Ask() = default;
-    Ask(Bytes bytes, requests::Waits waits, std::function<bool(const CommandFrame&)> matches,
+    Ask(Bytes bytes, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
         std::function<void(const CommandFrame&)> take = {})
         : take(std::move(take))
     {
@@ -50,6 +60,11 @@ struct Ask {
         step.firstWaitMs = waits.firstMs;
         step.secondWaitMs = waits.secondMs;
         step.matches = std::move(matches);
+    }
+    Ask(const CommandFrame& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
+        std::function<void(const CommandFrame&)> take = {})
+        : Ask(bytesOf(request), waits, std::move(matches), std::move(take))
+    {
     }
 
     // What the engine writes and waits for, as it gets it; its onReply is
@@ -62,6 +77,19 @@ struct Ask {
     int pauseMs = -1;
     std::function<void()> onSend;
 };
+
+// The cable state reply of one port; `output` picks the kind.
+bool isCableReply(const CommandFrame& f, int port, bool output)
+{
+    const auto cable = p::decodeCable(f);
+    return cable && cable->output == output && cable->port == port;
+}
+
+// Any answer to the mode request opens an EDID change.
+bool isEdidModeReply(const CommandFrame& f) { return p::isEdidReply(f, p::kEdidModeRequestSub); }
+
+// The factory reset puts built-in mode 4 on every input, as the General page does.
+constexpr int kFactoryEdidMode = 4;
 
 template <typename T>
 std::function<void(Status, const std::string&)> failWith(std::function<void(const Result<T>&)> done)
@@ -171,9 +199,11 @@ public:
     {
         std::vector<Ask> asks;
         for (int output = 1; output <= kPortCount; ++output) {
-            asks.push_back({requests::routingQuery(output),
-                            output == 1 ? requests::kRouteWaits : requests::kWaits,
-                            [output](const CommandFrame& f) { return requests::isRoutingReply(f, output); },
+            asks.push_back({p::routeQueryRequest(Output{output}), output == 1 ? p::kRouteWaits : p::kReplyWaits,
+                            [output](const CommandFrame& f) {
+                                const auto status = p::decodeRouteStatus(f);
+                                return status && status->output == Output{output};
+                            },
                             [this, routing, output](const CommandFrame& f) {
                                 (*routing)[output - 1] = f.p3();
                                 engine.setRouting(output, f.p3());
@@ -195,12 +225,10 @@ public:
     // The cable query of input `port`, or where not `input`, of output `port`.
     Ask cableAsk(std::shared_ptr<Cables> cables, int port, bool input)
     {
-        return {input ? requests::inputCableQuery(port) : requests::outputCableQuery(port), requests::kWaits,
-                [port, input](const CommandFrame& f) {
-                    return input ? requests::isInputCableReply(f, port) : requests::isOutputCableReply(f, port);
-                },
+        return {input ? p::inputCableRequest(Input{port}) : p::outputCableRequest(Output{port}), p::kReplyWaits,
+                [port, input](const CommandFrame& f) { return isCableReply(f, port, !input); },
                 [this, cables, port, input](const CommandFrame& f) {
-                    const bool connected = requests::cableConnected(f);
+                    const bool connected = p::stateIsOn(f.p3());
                     (input ? cables->input : cables->output)[port - 1] = connected;
                     if (input)
                         engine.setInputCable(port, connected);
@@ -211,25 +239,25 @@ public:
 
     Ask beepAsk(std::shared_ptr<bool> on)
     {
-        return {requests::beepQuery(), requests::kWaits, requests::isBeepStateReply,
+        return {p::beepStateRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeBeepState(f).has_value(); },
                 [this, on](const CommandFrame& f) {
-                    *on = requests::featureOn(f);
+                    *on = p::stateIsOn(f.p3());
                     engine.setBeep(*on);
                 }};
     }
 
     // Routes of several outputs, one after the other, as a recall does.
     void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
-                     std::function<void(int output)> confirmed = {})
+                     std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
         for (auto [output, input] : outputInput) {
-            asks.push_back({requests::route(input, output), requests::kWaits,
-                            [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
+            asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
+                            [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
                             [this, output, input, confirmed](const CommandFrame&) {
                                 engine.setRouting(output, input);
                                 if (confirmed)
-                                    confirmed(output);
+                                    confirmed(Output{output});
                             }});
         }
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
@@ -241,25 +269,26 @@ public:
     void edidOpening(std::vector<Ask>& asks, bool modeRequest)
     {
         if (engine.comLink()) {
-            Ask ask{requests::edidSwitchStateQuery(), requests::kWaits, requests::isEdidSwitchState, {}};
+            Ask ask{p::edidSwitchStateRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeEdidSwitchState(f).has_value(); }};
             ask.refusal = [](const CommandFrame& f) {
-                return requests::edidSwitchesRefuse(f) ? std::string("Please set the EDID to [1111]!")
-                                                                : std::string();
+                return p::decodeEdidSwitchState(f) == p::kEdidSwitchRefused ? std::string("Please set the EDID to [1111]!")
+                                                                            : std::string();
             };
             asks.push_back(std::move(ask));
         }
         if (modeRequest)
-            asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeReply, {}});
+            asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
     }
 
     // After an EDID change the status of the inputs it touched is read
     // again, as its own request, so the operation's result does not hang on it.
-    std::function<void()> edidFollowUp(int target)
+    std::function<void()> edidFollowUp(Input target)
     {
         return [this, target] {
             std::vector<Ask> asks;
             for (int input = 1; input <= kPortCount; ++input)
-                if (target == 0 || target == input)
+                if (target.isAll() || target == Input{input})
                     asks.push_back(edidStatusAsk(std::make_shared<EdidCodes>(), input));
             chain<Nothing>({}, std::make_shared<Nothing>(), std::move(asks));
         };
@@ -267,11 +296,15 @@ public:
 
     Ask edidStatusAsk(std::shared_ptr<EdidCodes> codes, int input)
     {
-        return {requests::edidStatusQuery(input), requests::kWaits,
-                [input](const CommandFrame& f) { return requests::isEdidStatusReply(f, input); },
+        return {p::edidStatusRequest(Input{input}), p::kReplyWaits,
+                [input](const CommandFrame& f) {
+                    const auto status = p::decodeEdidStatus(f);
+                    return status && status->input == Input{input};
+                },
                 [this, codes, input](const CommandFrame& f) {
-                    (*codes)[input - 1] = requests::edidStatusCode(f);
-                    engine.setEdidCode(input, requests::edidStatusCode(f));
+                    const int code = p::decodeEdidStatus(f)->code;
+                    (*codes)[input - 1] = code;
+                    engine.setEdidCode(input, code);
                 }};
     }
 
@@ -323,17 +356,20 @@ void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)>
 {
     auto info = std::make_shared<DeviceInfo>();
     std::vector<Ask> asks;
-    asks.push_back({requests::deviceTypeQuery(), requests::kWaits, requests::isDeviceTypeReply,
-                    [info](const CommandFrame& f) { info->deviceType = f.p1(); }});
-    asks.push_back({requests::sizeQuery(), requests::kWaits, requests::isSizeReply,
+    asks.push_back({p::deviceTypeRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); },
+                    [info](const CommandFrame& f) { info->deviceType = *p::decodeDeviceType(f); }});
+    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); },
                     [info](const CommandFrame& f) {
-                        info->inputCount = f.p1();
-                        info->outputCount = f.p3();
+                        info->inputCount = p::decodeMatrixSize(f)->inputs;
+                        info->outputCount = p::decodeMatrixSize(f)->outputs;
                     }});
-    asks.push_back({requests::versionQuery(), requests::kWaits, requests::isVersionReply,
+    asks.push_back({p::versionRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); },
                     [info](const CommandFrame& f) {
-                        info->versionMajor = f.p1();
-                        info->versionMinor = f.p3();
+                        info->versionMajor = p::decodeVersion(f)->major;
+                        info->versionMinor = p::decodeVersion(f)->minor;
                     }});
     Impl* impl = impl_.get();
     impl_->chain<DeviceInfo>(std::move(done), info, std::move(asks), [impl, info] { impl->engine.setInfo(*info); });
@@ -351,41 +387,44 @@ void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)
     impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing));
 }
 
-void MatrixClient::route(int output, int input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::route(Output output, Input input, std::function<void(const Result<Nothing>&)> done)
 {
-    if (!validPort(output) || !validPort(input)) {
+    if (!validPort(output.number()) || !validPort(input.number())) {
         impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
         return;
     }
     std::vector<Ask> asks;
     Impl* impl = impl_.get();
-    asks.push_back({requests::route(input, output), requests::kRouteWaits,
-                    [output](const CommandFrame& f) { return requests::isRouteAck(f, output); },
-                    [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output, input); }});
+    asks.push_back({p::routeRequest(output, input), p::kRouteWaits,
+                    [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
+                    [impl, output, input](const CommandFrame&) {
+                        impl->engine.setRouting(output.number(), input.number());
+                    }});
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
 }
 
-void MatrixClient::routeAll(int input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing>&)> done)
 {
-    if (!validPort(input)) {
+    if (!validPort(input.number())) {
         impl_->refuse(std::move(done), Status::BadInput, "inputs are 1 to 4");
         return;
     }
     std::vector<std::pair<int, int>> routes;
     for (int output = 1; output <= kPortCount; ++output)
-        routes.emplace_back(output, input);
+        routes.emplace_back(output, input.number());
     impl_->routeSeries(std::move(routes), std::move(done));
 }
 
-void MatrixClient::routeSeries(std::vector<std::pair<int, int>> outputInput,
-                               std::function<void(const Result<Nothing>&)> done,
-                               std::function<void(int output)> confirmed)
+void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
+                               std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed)
 {
-    for (const auto& [output, input] : outputInput) {
-        if (!validPort(output) || !validPort(input)) {
+    std::vector<std::pair<int, int>> outputInput;
+    for (const auto& [output, input] : routes) {
+        if (!validPort(output.number()) || !validPort(input.number())) {
             impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
             return;
         }
+        outputInput.emplace_back(output.number(), input.number());
     }
     impl_->routeSeries(std::move(outputInput), std::move(done), std::move(confirmed));
 }
@@ -402,7 +441,8 @@ void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> 
 {
     Impl* impl = impl_.get();
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{requests::beepSet(on), requests::kWaits, requests::isBeepAck,
+                          {{p::beepRequest(on), p::kReplyWaits,
+                            [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); },
                             [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
 }
 
@@ -415,15 +455,17 @@ void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
 void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
 {
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{requests::irSet(on), requests::kWaits, requests::isIrAck, {}}});
+                          {{p::irRequest(on), p::kReplyWaits,
+                            [](const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }}});
 }
 
 void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
 {
     auto on = std::make_shared<bool>();
     impl_->chain<bool>(std::move(done), on,
-                       {{requests::irQuery(), requests::kWaits, requests::isIrStateReply,
-                         [on](const CommandFrame& f) { *on = requests::featureOn(f); }}});
+                       {{p::irStateRequest(), p::kReplyWaits,
+                         [](const CommandFrame& f) { return p::decodeIrState(f).has_value(); },
+                         [on](const CommandFrame& f) { *on = *p::decodeIrState(f); }}});
 }
 
 void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
@@ -431,16 +473,18 @@ void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done
     Impl* impl = impl_.get();
     std::vector<Ask> asks;
     for (int port = 1; port <= kPortCount; ++port) {
-        asks.push_back({requests::route(port, port), requests::kWaits,
-                        [port](const CommandFrame& f) { return requests::isRouteAck(f, port); },
+        asks.push_back({p::routeRequest(Output{port}, Input{port}), p::kReplyWaits,
+                        [port](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{port}; },
                         [impl, port](const CommandFrame&) { impl->engine.setRouting(port, port); }});
     }
-    asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeRequestAck, {}});
-    asks.push_back({requests::resetEdidMode(), requests::kWaits, requests::isEdidSetAck, {}});
-    asks.push_back({requests::beepSet(true), requests::kWaits, requests::isResetBeepAck,
+    asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
+    asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
+    asks.push_back({p::beepRequest(true), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
                     [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
     // The reset changed every input's EDID: read them again for the state model.
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(0));
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
+                          impl_->edidFollowUp(Input::All));
 }
 
 void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
@@ -453,10 +497,10 @@ void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> 
 }
 
 namespace {
-bool validTarget(int target) { return target >= 0 && target <= kPortCount; }
+bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
 }  // namespace
 
-void MatrixClient::setEdidMode(int modeRow, int target, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done)
 {
     if (modeRow < 0 || modeRow > edid::kDefaultEdidRow || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
@@ -465,47 +509,45 @@ void MatrixClient::setEdidMode(int modeRow, int target, std::function<void(const
     std::vector<Ask> asks;
     impl_->edidOpening(asks, true);
     if (const auto mode = edid::modeNumberForRow(modeRow)) {
-        asks.push_back({requests::edidSetMode(*mode, target), requests::kWaits,
-                        [target](const CommandFrame& f) { return requests::isEdidSetModeReply(f, target); },
-                        {}});
+        asks.push_back({p::edidSetModeRequest(*mode, target), p::kReplyWaits,
+                        [target](const CommandFrame& f) { return p::isEdidSetModeReply(f, target); }});
     } else {
-        asks.push_back({requests::edidSetDefault(target), requests::kWaits,
-                        [target](const CommandFrame& f) { return requests::isEdidSetDefaultReply(f, target); },
-                        {}});
+        asks.push_back({p::edidDefaultRequest(target), p::kReplyWaits,
+                        [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }});
     }
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
 
-void MatrixClient::copyEdid(int fromOutput, int target, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done)
 {
-    if (!validPort(fromOutput) || !validTarget(target)) {
+    if (!validPort(from.number()) || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
         return;
     }
     std::vector<Ask> asks;
     impl_->edidOpening(asks, false);
     // Only a connected display has an EDID to copy; this query gets no re-send.
-    Ask connected{requests::outputCableQuery(fromOutput), requests::kWaits,
-                  [fromOutput](const CommandFrame& f) { return requests::isOutputCableReply(f, fromOutput); },
-                  {}};
+    Ask connected{p::outputCableRequest(from), p::kReplyWaits,
+                  [from](const CommandFrame& f) { return isCableReply(f, from.number(), true); }};
     connected.step.resends = 0;
-    connected.refusal = [fromOutput](const CommandFrame& f) {
-        if (requests::cableConnected(f))
+    connected.refusal = [from](const CommandFrame& f) {
+        if (p::stateIsOn(f.p3()))
             return std::string();
-        return std::string("HDMI OUT ") + static_cast<char>('A' + fromOutput - 1) + " is not connected!";
+        return std::string("HDMI OUT ") + from.letter() + " is not connected!";
     };
     asks.push_back(std::move(connected));
-    asks.push_back({requests::edidModeRequest(), requests::kWaits, requests::isEdidModeReply, {}});
-    Ask copy{requests::edidCopy(fromOutput, target), requests::kWaits,
-             [target](const CommandFrame& f) { return requests::isEdidCopyReply(f, target); },
-             {}};
+    asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
+    Ask copy{p::edidCopyRequest(from, target), p::kReplyWaits,
+             [target](const CommandFrame& f) { return p::decodeEdidCopy(f, target).has_value(); }};
     // Refused copies are reported for all inputs as for one: a failure is never a success.
-    copy.refusal = [](const CommandFrame& f) { return requests::edidResultOk(f) ? std::string() : "Copy failed!"; };
+    copy.refusal = [target](const CommandFrame& f) {
+        return *p::decodeEdidCopy(f, target) ? std::string() : "Copy failed!";
+    };
     asks.push_back(std::move(copy));
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
 
-void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, int target,
+void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
                               std::function<void(const Result<Nothing>&)> done)
 {
     const edid::EdidFileCheck check = edid::checkEdidBytes(fileBytes);
@@ -516,20 +558,17 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, int ta
     }
     std::vector<Ask> asks;
     impl_->edidOpening(asks, true);
-    asks.push_back({requests::edidDownloadRequest(target), requests::kWaits,
-                    [target](const CommandFrame& f) { return requests::isEdidDownloadReady(f, target); },
-                    {}});
+    const int sub = p::edidDownloadSub(target);
+    asks.push_back({p::edidDownloadRequest(target), p::kReplyWaits,
+                    [sub](const CommandFrame& f) { return p::isEdidDownloadReady(f, sub); }});
     Ask announce;
-    announce.step.bytes = requests::edidDownloadAnnounce(target);
-    announce.pauseMs = requests::kEdidBlockDelayMs;
+    announce.step.bytes = bytesOf(p::edidDownloadAnnounce(sub));
+    announce.pauseMs = p::kEdidBlockDelayMs;
     asks.push_back(std::move(announce));
-    Ask block{requests::edidTransferBlock(check.data.data()), requests::kWaits,
-              [target](const CommandFrame& f) { return requests::isEdidDownloadResult(f, target); },
-              {}};
+    Ask block{bytesOf(p::edidTransferBlock(check.data.data())), p::kReplyWaits,
+              [sub](const CommandFrame& f) { return p::decodeEdidDownloadResult(f, sub).has_value(); }};
     block.step.resends = 0;  // the block is sent once; no answer is a time-out
-    block.refusal = [](const CommandFrame& f) {
-        return requests::edidResultOk(f) ? std::string() : "Download failed!";
-    };
+    block.refusal = [](const CommandFrame& f) { return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!"; };
     asks.push_back(std::move(block));
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
@@ -541,7 +580,7 @@ struct FirmwarePart {
     std::size_t dataStart = 0;
     std::size_t end = 0;
     std::size_t length() const { return end - dataStart; }
-    int blockTotal() const { return static_cast<int>(length() / requests::kFirmwareBlockDataBytes); }
+    int blockTotal() const { return static_cast<int>(length() / p::kFirmwareBlockDataBytes); }
     std::string name() const { return "Part_" + std::to_string(part) + ".1.0.0"; }
 };
 
@@ -594,14 +633,11 @@ struct UpgradeAsks {
     {
         const int sub = part.part;
         const std::string name = part.name();
-        Ask start{requests::firmwareStart(sub), requests::kFirmwareStartWaits,
-                  [sub](const CommandFrame& f) {
-                      return requests::isFirmwareStartAccept(f, sub) || requests::isFirmwareStartReject(f, sub);
-                  },
-                  {}};
+        Ask start{p::firmwareStartRequest(sub), p::kFirmwareStartWaits,
+                  [sub](const CommandFrame& f) { return p::decodeFirmwareStart(f, sub).has_value(); }};
         start.refusal = [sub, name](const CommandFrame& f) {
             // The window's own texts: a notice for part 1, a message box for part 2.
-            if (!requests::isFirmwareStartReject(f, sub))
+            if (p::decodeFirmwareStart(f, sub) != p::FirmwareStart::Rejected)
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
@@ -613,11 +649,10 @@ struct UpgradeAsks {
         if (sub != 1)
             return;
         Ask wait;
-        wait.pauseMs = requests::kFirmwarePrepareDelayMs;
+        wait.pauseMs = p::kFirmwarePrepareDelayMs;
         asks.push_back(std::move(wait));
-        using requests::isFirmwarePrepareReply;
-        asks.push_back({requests::firmwarePrepare(), requests::kFirmwarePrepareWaits, isFirmwarePrepareReply});
-        asks.push_back({requests::firmwareSecondPrepare(), requests::kFirmwareSecondPrepareWaits, isFirmwarePrepareReply});
+        asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
+        asks.push_back({p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
     }
 
     // Each block announced, then sent and acknowledged; a lost block or
@@ -629,24 +664,22 @@ struct UpgradeAsks {
         const int last = part.blockTotal();
         for (int index = 0; index <= last; ++index) {
             const bool isLast = index == last;
-            const Bytes announceBytes = requests::firmwareAnnounce(sub, index, isLast);
-            const std::size_t from =
-                part.dataStart + requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
-            const Bytes blockBytes = requests::firmwareBlock(*image, from, part.end);
+            const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
+            const std::size_t from = part.dataStart + p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
+            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(*image, from, part.end));
             Ask announce;
             announce.step.bytes = announceBytes;
-            announce.pauseMs = index == 0 ? requests::kFirmwareFirstBlockDelayMs : requests::kFirmwareBlockDelayMs;
+            announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
             asks.push_back(std::move(announce));
 
-            Ask block{blockBytes, index == 0 ? requests::kFirmwareFirstBlockWaits : requests::kFirmwareBlockWaits,
+            Ask block{blockBytes, index == 0 ? p::kFirmwareFirstBlockWaits : p::kFirmwareBlockWaits,
                       [sub, index, isLast](const CommandFrame& f) {
-                          return isLast ? requests::isFirmwareFinalAck(f, sub)
-                                        : requests::isFirmwareBlockAck(f, sub, index);
-                      },
-                      {}};
+                          return isLast ? p::isFirmwareFinalAck(f, sub)
+                                        : p::decodeFirmwareBlockAck(f, sub) == (index & 0xFF);
+                      }};
             block.step.resendWrites = {announceBytes, blockBytes};
             const std::int64_t placed = static_cast<std::int64_t>(
-                std::min(part.length(), requests::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
+                std::min(part.length(), p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
             const std::int64_t before = *sent;
             block.onSend = [sent = sent, report = report, before, placed, failLine = failLine, name] {
                 *failLine = "Upgrading " + name + " failed";
@@ -662,8 +695,8 @@ struct UpgradeAsks {
     {
         const int sub = part.part;
         const std::string name = part.name();
-        Ask reboot{requests::rebootPoll(), requests::kRebootPollWaits, requests::isRebootAnswer};
-        reboot.step.resends = requests::kRebootPollResends;
+        Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
+        reboot.step.resends = p::kRebootPollResends;
         reboot.onSend = [report = report, sub, name, failLine = failLine] {
             *failLine = "Write to " + name + " failed";
             if (sub == 2)

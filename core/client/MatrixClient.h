@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/protocol/Ports.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
@@ -141,16 +142,17 @@ public:
     void refresh(std::function<void(Status)> done = {});
 
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
+    // A route is (output, input) here as on the wire's acknowledgement.
     void readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done);
     void readCables(std::function<void(const Result<Cables>&)> done);
     void readRouting(std::function<void(const Result<Routing>&)> done);
-    void route(int output, int input, std::function<void(const Result<Nothing>&)> done);
-    void routeAll(int input, std::function<void(const Result<Nothing>&)> done);
-    // Routes (output, input) in the given order as one queued job, so no
-    // other request goes out between them; stops at the first failure.
-    // `confirmed` (optional) hears each output the matrix confirmed.
-    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
-                     std::function<void(int output)> confirmed = {});
+    void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
+    void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);
+    // Routes in the given order as one queued job, so no other request goes
+    // out between them; stops at the first failure. `confirmed` (optional)
+    // hears each output the matrix confirmed.
+    void routeSeries(std::vector<std::pair<Output, Input>> routes, std::function<void(const Result<Nothing>&)> done,
+                     std::function<void(Output)> confirmed = {});
     void portToPort(std::function<void(const Result<Nothing>&)> done);  // input n to output n
     void setBeep(bool on, std::function<void(const Result<Nothing>&)> done);
     void readBeep(std::function<void(const Result<bool>&)> done);
@@ -158,13 +160,13 @@ public:
     void readIr(std::function<void(const Result<bool>&)> done);
     void factoryReset(std::function<void(const Result<Nothing>&)> done);
 
-    // EDID. `target` is an input 1..4, or 0 for all inputs.
+    // EDID. `target` is an input 1..4, or Input::All.
     void readEdidStatus(std::function<void(const Result<EdidCodes>&)> done);
     // modeRow 0..14 built-in modes, 15 the default EDID (as the mode combo's rows).
-    void setEdidMode(int modeRow, int target, std::function<void(const Result<Nothing>&)> done);
-    void copyEdid(int fromOutput, int target, std::function<void(const Result<Nothing>&)> done);
+    void setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done);
+    void copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done);
     // A 128- or 256-byte E-EDID file's content; checked as the page checks a file.
-    void uploadEdid(const std::vector<std::uint8_t>& fileBytes, int target,
+    void uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
                     std::function<void(const Result<Nothing>&)> done);
 
     // A firmware container file's content (scrambled, as on disk). Progress

@@ -16,17 +16,17 @@ enum class PageId { General = 1, Edid = 2, Routing = 3, Firmware = 4 };
 // owned by the session and passed by reference; touched on the loop thread only.
 struct LinkState {
     ControlMode controlMode = ControlMode::Com;
-    int comOpen = 0;            // the user connected the COM link
+    bool comOpen = false;         // the user connected the COM link
     int comPort = 0;            // COM number of the last COM Connect (1..19)
     StreamSocket* linkSocket = nullptr;
-    int socketConnected = 0;    // the current socket completed its connect
-    int tcpLinkUp = 0;          // the General page confirmed the TCP connection
+    bool socketConnected = false; // the current socket completed its connect
+    bool tcpLinkUp = false;       // the General page confirmed the TCP connection
     std::string matrixAddress;  // dotted IPv4 text
     PageId activePage = PageId::General;
     std::string noticeText;
     std::string progressText;
-    int progressOpen = 0;
-    int busy = 0;  // the Routing page has a command in flight
+    bool progressOpen = false;
+    bool busy = false;  // the Routing page has a command in flight
 
     bool tcpMode() const { return controlMode == ControlMode::Tcp; }
 };

@@ -3,12 +3,10 @@
 
 #include "core/link/HexLog.h"
 #include "core/net/NetMessages.h"
-#include "core/transport/StreamSocket.h"
 
 namespace matrix {
 
-Discovery::Discovery(const PageContext& context)
-    : context_(context), socket_(context.platform.datagramSocket), timers_(context.platform.loop)
+Discovery::Discovery(Platform& platform, NetHost& host) : host_(host), socket_(platform.datagramSocket)
 {
 }
 
@@ -32,15 +30,7 @@ void Discovery::search()
     rowMacs_.clear();
     currentRow_ = -1;
 
-    LinkState& link = context_.link;
-    if (dropTcpLink_) {
-        dropTcpLink_();
-    } else {
-        if (link.linkSocket)
-            link.linkSocket->close();
-        link.socketConnected = 0;
-        link.tcpLinkUp = 0;
-    }
+    host_.dropTcpLink();
 
     // Bytes of the previous socket belong to no reply of this search.
     count_ = 0;
@@ -48,7 +38,7 @@ void Discovery::search()
     socket_.close();
     if (!socket_.bind(kDiscoveryPort)) {
         changed.notifyChanged();
-        showNotice(context_.popups, timers_, kNoticeTimer, kSearchFailedMs, "Search failed");
+        host_.searchFailed();
         return;
     }
     listening_ = true;
@@ -64,7 +54,7 @@ void Discovery::selectRow(int row)
     if (row < 0 || row >= static_cast<int>(addresses_.size()))
         return;
     currentRow_ = row;
-    context_.link.matrixAddress = addresses_[static_cast<std::size_t>(row)];
+    host_.setMatrixAddress(addresses_[static_cast<std::size_t>(row)]);
     selectedMac_ = rowMacs_[static_cast<std::size_t>(row)];
     changed.notifyChanged();
 }
@@ -106,7 +96,7 @@ void Discovery::interpret()
     addresses_.push_back(address);
     rowMacs_.push_back(mac);
     currentRow_ = 0;
-    context_.link.matrixAddress = addresses_.front();
+    host_.setMatrixAddress(addresses_.front());
     discoveredMacs_[discoveredCount_] = mac;
     ++discoveredCount_;
     // The record's entry 0, except after 256 replies, when the wrapped
@@ -115,7 +105,7 @@ void Discovery::interpret()
     changed.notifyChanged();
     if (onAddress_)
         onAddress_(address);
-    context_.shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
+    host_.discoveryReply();
 }
 
 }  // namespace matrix

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
-#include "core/app/PageContext.h"
-#include "core/transport/TimerSet.h"
+#include "core/net/NetHost.h"
+#include "core/transport/ChangeNotifier.h"
+#include "core/transport/Platform.h"
 
 #include <array>
 #include <cstddef>
@@ -23,19 +23,14 @@ class HexLog;
 // whole run.
 class Discovery {
 public:
-    static constexpr int kNoticeTimer = 55;
-    static constexpr int kSearchFailedMs = 1500;
     static constexpr std::size_t kBufferBytes = 1024;
     static constexpr int kMacSlots = 256;
 
-    explicit Discovery(const PageContext& context);
+    Discovery(Platform& platform, NetHost& host);
     ~Discovery();
     Discovery(const Discovery&) = delete;
     Discovery& operator=(const Discovery&) = delete;
 
-    // The General page's part of dropping the TCP link (button text, icon).
-    // Without one, only the link fields are reset.
-    void setTcpLinkDropper(std::function<void()> dropper) { dropTcpLink_ = std::move(dropper); }
     // The General page's IP list: each valid reply's address, in order.
     void setAddressListener(std::function<void(const std::string&)> listener) { onAddress_ = std::move(listener); }
     // The General page's hidden received-bytes log.
@@ -70,10 +65,8 @@ private:
     void takeDatagram(const std::uint8_t* data, std::size_t length);
     void interpret();
 
-    PageContext context_;
+    NetHost& host_;
     DatagramSocket& socket_;
-    TimerSet timers_;
-    std::function<void()> dropTcpLink_;
     std::function<void(const std::string&)> onAddress_;
     HexLog* receivedLog_ = nullptr;
     bool listening_ = false;

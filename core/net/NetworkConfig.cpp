@@ -17,8 +17,8 @@ constexpr std::size_t kReplyLogMaxBytes = 64 * 1024;
 
 }  // namespace
 
-NetworkConfig::NetworkConfig(const PageContext& context, Discovery& discovery)
-    : context_(context), discovery_(discovery), socket_(context.platform.datagramSocket)
+NetworkConfig::NetworkConfig(Platform& platform, NetHost& host, Discovery& discovery)
+    : host_(host), discovery_(discovery), socket_(platform.datagramSocket)
 {
 }
 
@@ -43,7 +43,7 @@ void NetworkConfig::fillFields()
 {
     // The four parts of matrixAddress around its first three dots; a text
     // with fewer dots leaves the remaining fields empty.
-    const std::string& text = context_.link.matrixAddress;
+    const std::string text = host_.matrixAddress();
     std::size_t start = 0;
     for (int i = 0; i < kAddressFields; ++i) {
         if (start == std::string::npos) {
@@ -118,7 +118,6 @@ void NetworkConfig::buildMessage()
 
 void NetworkConfig::ok()
 {
-    context_.popups.configStatus.configAcknowledged = 0;
     buildMessage();
 
     // The one datagram socket moves from discovery to this port until the
@@ -135,7 +134,7 @@ void NetworkConfig::ok()
 
     visible_ = false;
     changed.notifyChanged();
-    context_.shell.postShellRequest(ShellRequest::OpenConfigStatus);
+    host_.configSent();
 }
 
 void NetworkConfig::onReadable()
@@ -170,7 +169,7 @@ void NetworkConfig::takeDatagram(const std::uint8_t* data, std::size_t length)
     const bool acknowledged = at && buffer_[*at + kConfigDirectionOffset] == kConfigAckMark;
     count_ = 0;
     if (acknowledged)
-        context_.shell.postNetConfigStatus(NetConfigStatus::Configured);
+        host_.configured();
 }
 
 }  // namespace matrix

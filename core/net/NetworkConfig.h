@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
-#include "core/app/PageContext.h"
+#include "core/net/NetHost.h"
 #include "core/net/NetMessages.h"
+#include "core/transport/ChangeNotifier.h"
+#include "core/transport/Platform.h"
 
 #include <array>
 #include <cstddef>
@@ -24,7 +25,7 @@ public:
     static constexpr int kAddressFields = 4;
     static constexpr int kMacFields = 6;
 
-    NetworkConfig(const PageContext& context, Discovery& discovery);
+    NetworkConfig(Platform& platform, NetHost& host, Discovery& discovery);
     ~NetworkConfig();
     NetworkConfig(const NetworkConfig&) = delete;
     NetworkConfig& operator=(const NetworkConfig&) = delete;
@@ -64,7 +65,7 @@ private:
     void takeDatagram(const std::uint8_t* data, std::size_t length);
     void echo(const std::uint8_t* data, std::size_t length);
 
-    PageContext context_;
+    NetHost& host_;
     Discovery& discovery_;
     DatagramSocket& socket_;
     bool created_ = false;

@@ -64,14 +64,20 @@ FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length)
     return block;
 }
 
+FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
+{
+    end = std::min(end, image.size());
+    const std::size_t length = from < end ? end - from : 0;
+    return firmwareBlock(length ? image.data() + from : image.data(), length);
+}
+
 // ---- requests ------------------------------------------------------------------
 
 CommandFrame deviceTypeRequest() { return frame(kStatusCommand, kDeviceTypeSub); }
 CommandFrame matrixSizeRequest() { return frame(kStatusCommand, kMatrixSizeSub); }
 CommandFrame versionRequest() { return frame(kStatusCommand, kVersionSub); }
-CommandFrame inputCableRequest(int input) { return frame(kStatusCommand, kInputCableSub, input); }
-CommandFrame outputCableRequest(int output) { return frame(kStatusCommand, kOutputCableSub, output); }
-CommandFrame cableRequest(bool output, int port) { return output ? outputCableRequest(port) : inputCableRequest(port); }
+CommandFrame inputCableRequest(Input input) { return frame(kStatusCommand, kInputCableSub, input.number()); }
+CommandFrame outputCableRequest(Output output) { return frame(kStatusCommand, kOutputCableSub, output.number()); }
 CommandFrame irStateRequest() { return frame(kStatusCommand, kIrStateSub); }
 CommandFrame beepStateRequest() { return frame(kStatusCommand, kBeepStateSub); }
 CommandFrame irRequest(bool on) { return irRequestValue(on ? kOn : kOff); }
@@ -79,23 +85,41 @@ CommandFrame beepRequest(bool on) { return beepRequestValue(on ? kOn : kOff); }
 CommandFrame irRequestValue(int p1) { return frame(kIrCommand, kSwitchSub, p1); }
 CommandFrame beepRequestValue(int p1) { return frame(kBeepCommand, kSwitchSub, p1); }
 
-CommandFrame routeQueryRequest(int output) { return frame(kRoutingCommand, kRouteQuerySub, output); }
-CommandFrame routeRequest(int input, int output) { return frame(kRoutingCommand, kRouteSub, input, 0, output); }
+CommandFrame routeQueryRequest(Output output) { return frame(kRoutingCommand, kRouteQuerySub, output.number()); }
+CommandFrame routeRequest(Output output, Input input)
+{
+    return frame(kRoutingCommand, kRouteSub, input.number(), 0, output.number());
+}
 
-CommandFrame edidStatusRequest(int input) { return frame(kStatusCommand, kEdidStatusSub, input); }
+CommandFrame edidStatusRequest(Input input) { return frame(kStatusCommand, kEdidStatusSub, input.number()); }
 CommandFrame edidModeRequest() { return edidFrame(kEdidModeRequestSub, kEdidModeRequestValue); }
 CommandFrame edidSwitchStateRequest() { return edidFrame(kEdidSwitchStateSub, 0); }
-CommandFrame edidSetModeAllRequest(int mode) { return edidFrame(kEdidModeAllSub, mode, kEdidBuiltInValue); }
-CommandFrame edidSetModeOneRequest(int mode, int input)
+
+CommandFrame edidSetModeRequest(int mode, Input target)
 {
-    return edidFrame(kEdidModeOneSub, mode, kEdidBuiltInValue, input);
+    if (target.isAll())
+        return edidFrame(kEdidModeAllSub, mode, kEdidBuiltInValue);
+    return edidFrame(kEdidModeOneSub, mode, kEdidBuiltInValue, target.number());
 }
-CommandFrame edidDefaultAllRequest() { return edidFrame(kEdidDefaultAllSub, kEdidAllInputs); }
-CommandFrame edidDefaultOneRequest(int input) { return edidFrame(kEdidDefaultOneSub, input); }
-CommandFrame edidCopyAllRequest(int output) { return edidFrame(kEdidCopyAllSub, output); }
-CommandFrame edidCopyOneRequest(int output, int input) { return edidFrame(kEdidCopyOneSub, output, 0, input); }
-CommandFrame edidDownloadAllRequest() { return edidFrame(kEdidDownloadAllSub, kEdidAllInputs, kEdidBuiltInValue); }
-CommandFrame edidDownloadOneRequest(int input) { return edidFrame(kEdidDownloadOneSub, input, kEdidBuiltInValue); }
+
+CommandFrame edidDefaultRequest(Input target)
+{
+    return target.isAll() ? edidFrame(kEdidDefaultAllSub, kEdidAllInputs)
+                          : edidFrame(kEdidDefaultOneSub, target.number());
+}
+
+CommandFrame edidCopyRequest(Output from, Input target)
+{
+    return target.isAll() ? edidFrame(kEdidCopyAllSub, from.number())
+                          : edidFrame(kEdidCopyOneSub, from.number(), 0, target.number());
+}
+
+int edidDownloadSub(Input target) { return target.isAll() ? kEdidDownloadAllSub : kEdidDownloadOneSub; }
+
+CommandFrame edidDownloadRequest(Input target)
+{
+    return edidFrame(edidDownloadSub(target), target.isAll() ? kEdidAllInputs : target.number(), kEdidBuiltInValue);
+}
 CommandFrame edidDownloadAnnounce(int sub) { return edidFrame(sub, kEdidDownloadAnnounce, 0, 0, 1); }
 
 CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart, 0, 0, 0, 0); }
@@ -142,19 +166,25 @@ CommandFrame cableReply(bool output, int port, bool connected)
 CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, on ? kStateOn : kStateOff); }
 CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, on ? kStateOn : kStateOff); }
 CommandFrame switchAck(int command) { return frame(command, kSwitchSub); }
-CommandFrame routeQueryReply(int output, int input) { return frame(kRoutingCommand, kRouteQuerySub, output, 0, input); }
-CommandFrame routeAck(int output) { return frame(kRoutingCommand, kRouteSub, 0, 0, output); }
-CommandFrame edidStatusReply(int input, std::uint8_t code) { return frame(kStatusCommand, kEdidStatusSub, input, 0, code); }
+CommandFrame routeQueryReply(Output output, Input input)
+{
+    return frame(kRoutingCommand, kRouteQuerySub, output.number(), 0, input.number());
+}
+CommandFrame routeAck(Output output) { return frame(kRoutingCommand, kRouteSub, 0, 0, output.number()); }
+CommandFrame edidStatusReply(Input input, std::uint8_t code)
+{
+    return frame(kStatusCommand, kEdidStatusSub, input.number(), 0, code);
+}
 CommandFrame edidModeAck() { return edidFrame(kEdidModeRequestSub, 0); }
 CommandFrame edidSwitchStateReply(int state) { return edidFrame(kEdidSwitchStateSub, state); }
 CommandFrame edidSetModeAllAck() { return edidFrame(kEdidModeAllSub, 0); }
-CommandFrame edidSetModeOneAck(int input) { return edidFrame(kEdidModeOneSub, 0, 0, input); }
+CommandFrame edidSetModeOneAck(Input input) { return edidFrame(kEdidModeOneSub, 0, 0, input.number()); }
 CommandFrame edidDefaultAllAck() { return edidFrame(kEdidDefaultAllSub, 0); }
-CommandFrame edidDefaultOneAck(int input) { return edidFrame(kEdidDefaultOneSub, input); }
+CommandFrame edidDefaultOneAck(Input input) { return edidFrame(kEdidDefaultOneSub, input.number()); }
 CommandFrame edidCopyAllReply(bool ok) { return edidFrame(kEdidCopyAllSub, ok ? kEdidResultOk : kEdidResultFailed); }
-CommandFrame edidCopyOneReply(bool ok, int input)
+CommandFrame edidCopyOneReply(bool ok, Input input)
 {
-    return edidFrame(kEdidCopyOneSub, ok ? kEdidResultOk : kEdidResultFailed, 0, input);
+    return edidFrame(kEdidCopyOneSub, ok ? kEdidResultOk : kEdidResultFailed, 0, input.number());
 }
 CommandFrame edidDownloadReady(int sub) { return edidFrame(sub, kEdidDownloadReady); }
 CommandFrame edidDownloadResult(int sub, bool ok)
@@ -173,18 +203,18 @@ CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareF
 
 bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbySub); }
 
-std::optional<int> decodeRouteAck(const CommandFrame& f)
+std::optional<Output> decodeRouteAck(const CommandFrame& f)
 {
     if (!f.is(kRoutingCommand, kRouteSub) || f.p1() != 0 || !protocolPort(f.p3()))
         return std::nullopt;
-    return f.p3();
+    return Output{f.p3()};
 }
 
 std::optional<RouteStatus> decodeRouteStatus(const CommandFrame& f)
 {
     if (!f.is(kRoutingCommand, kRouteQuerySub) || !protocolPort(f.p1()))
         return std::nullopt;
-    return RouteStatus{f.p1(), f.p3()};
+    return RouteStatus{Output{f.p1()}, Input{f.p3()}};
 }
 
 std::optional<CableState> decodeCable(const CommandFrame& f)
@@ -237,7 +267,7 @@ std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& f)
 {
     if (!f.is(kStatusCommand, kEdidStatusSub) || !protocolPort(f.p1()) || f.p2() != 0)
         return std::nullopt;
-    return EdidStatus{f.p1(), static_cast<std::int8_t>(f.p3())};
+    return EdidStatus{Input{f.p1()}, static_cast<std::int8_t>(f.p3())};
 }
 
 std::optional<int> decodeEdidSwitchState(const CommandFrame& f)
@@ -256,11 +286,34 @@ std::optional<bool> decodeEdidCopyAll(const CommandFrame& f)
     return f.p1() == kEdidResultOk;
 }
 
-std::optional<bool> decodeEdidCopyOne(const CommandFrame& f, int input)
+std::optional<bool> decodeEdidCopyOne(const CommandFrame& f, Input input)
 {
-    if (!f.is(kEdidCommand, kEdidCopyOneSub) || f.p3() != input)
+    if (!f.is(kEdidCommand, kEdidCopyOneSub) || f.p3() != input.number())
         return std::nullopt;
     return f.p1() == kEdidResultOk;
+}
+
+std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
+{
+    return target.isAll() ? decodeEdidCopyAll(f) : decodeEdidCopyOne(f, target);
+}
+
+bool isEdidModeRequestAck(const CommandFrame& f)
+{
+    return isEdidReply(f, kEdidModeRequestSub) && f.p1() == 0 && f.p3() == 0;
+}
+
+bool isEdidSetModeAllAck(const CommandFrame& f) { return isEdidReply(f, kEdidModeAllSub) && f.p1() == 0 && f.p3() == 0; }
+
+bool isEdidSetModeReply(const CommandFrame& f, Input target)
+{
+    return target.isAll() ? isEdidReply(f, kEdidModeAllSub)
+                          : isEdidReply(f, kEdidModeOneSub) && f.p3() == target.number();
+}
+
+bool isEdidDefaultReply(const CommandFrame& f, Input target)
+{
+    return isEdidReply(f, target.isAll() ? kEdidDefaultAllSub : kEdidDefaultOneSub);
 }
 
 bool isEdidDownloadReady(const CommandFrame& f, int sub)

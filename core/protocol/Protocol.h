@@ -2,11 +2,13 @@
 #pragma once
 
 #include "core/link/CommandFrame.h"
+#include "core/protocol/Ports.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 // The matrix's command set, named once. Requests are built by name, replies
 // are decoded into typed values, and the simulator builds its replies here
@@ -122,6 +124,8 @@ constexpr std::size_t kFirmwareBlockBytes = kFirmwareBlockDataBytes + 1;  // 257
 using FirmwareBlock = std::array<std::uint8_t, kFirmwareBlockBytes>;
 // Data beyond `length` is padded with zeros.
 FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length);
+// The block of `image` that starts at `from`, zeros past `end`.
+FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end);
 std::uint8_t firmwareBlockChecksum(const std::uint8_t* data256);
 
 // ---- requests ------------------------------------------------------------------
@@ -129,9 +133,8 @@ std::uint8_t firmwareBlockChecksum(const std::uint8_t* data256);
 CommandFrame deviceTypeRequest();
 CommandFrame matrixSizeRequest();
 CommandFrame versionRequest();
-CommandFrame inputCableRequest(int input);
-CommandFrame outputCableRequest(int output);
-CommandFrame cableRequest(bool output, int port);
+CommandFrame inputCableRequest(Input input);
+CommandFrame outputCableRequest(Output output);
 CommandFrame irStateRequest();
 CommandFrame beepStateRequest();
 CommandFrame irRequest(bool on);
@@ -140,20 +143,19 @@ CommandFrame beepRequest(bool on);
 CommandFrame irRequestValue(int p1);
 CommandFrame beepRequestValue(int p1);
 
-CommandFrame routeQueryRequest(int output);
-CommandFrame routeRequest(int input, int output);
+CommandFrame routeQueryRequest(Output output);
+CommandFrame routeRequest(Output output, Input input);
 
-CommandFrame edidStatusRequest(int input);
+// EDID requests. `target` is one input, or Input::All.
+CommandFrame edidStatusRequest(Input input);
 CommandFrame edidModeRequest();
 CommandFrame edidSwitchStateRequest();
-CommandFrame edidSetModeAllRequest(int mode);
-CommandFrame edidSetModeOneRequest(int mode, int input);
-CommandFrame edidDefaultAllRequest();
-CommandFrame edidDefaultOneRequest(int input);
-CommandFrame edidCopyAllRequest(int output);
-CommandFrame edidCopyOneRequest(int output, int input);
-CommandFrame edidDownloadAllRequest();
-CommandFrame edidDownloadOneRequest(int input);
+CommandFrame edidSetModeRequest(int mode, Input target);  // built-in mode 1..15
+CommandFrame edidDefaultRequest(Input target);
+CommandFrame edidCopyRequest(Output from, Input target);
+CommandFrame edidDownloadRequest(Input target);
+// The sub-command of a download (request, ready, announce, result) for this target.
+int edidDownloadSub(Input target);
 // Sent after the ready reply; `sub` is that of the download request.
 CommandFrame edidDownloadAnnounce(int sub);
 
@@ -164,6 +166,10 @@ CommandFrame firmwarePrepareRequest();
 CommandFrame firmwareSecondPrepareRequest();
 CommandFrame firmwareBlockAnnounce(int sub, int blockIndex);
 CommandFrame firmwareLastBlockAnnounce(int sub, int blockIndex);
+inline CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
+{
+    return last ? firmwareLastBlockAnnounce(sub, blockIndex) : firmwareBlockAnnounce(sub, blockIndex);
+}
 // The matrix answers the device-type query again once it has rebooted.
 inline CommandFrame rebootPollRequest() { return deviceTypeRequest(); }
 
@@ -177,17 +183,17 @@ CommandFrame cableReply(bool output, int port, bool connected);
 CommandFrame irStateReply(bool on);
 CommandFrame beepStateReply(bool on);
 CommandFrame switchAck(int command);  // IR or beep switched
-CommandFrame routeQueryReply(int output, int input);
-CommandFrame routeAck(int output);
-CommandFrame edidStatusReply(int input, std::uint8_t code);
+CommandFrame routeQueryReply(Output output, Input input);
+CommandFrame routeAck(Output output);
+CommandFrame edidStatusReply(Input input, std::uint8_t code);
 CommandFrame edidModeAck();
 CommandFrame edidSwitchStateReply(int state);
 CommandFrame edidSetModeAllAck();
-CommandFrame edidSetModeOneAck(int input);
+CommandFrame edidSetModeOneAck(Input input);
 CommandFrame edidDefaultAllAck();
-CommandFrame edidDefaultOneAck(int input);
+CommandFrame edidDefaultOneAck(Input input);
 CommandFrame edidCopyAllReply(bool ok);
-CommandFrame edidCopyOneReply(bool ok, int input);
+CommandFrame edidCopyOneReply(bool ok, Input input);
 CommandFrame edidDownloadReady(int sub);
 CommandFrame edidDownloadResult(int sub, bool ok);
 CommandFrame firmwareStartReply(int sub, bool accepted);
@@ -200,11 +206,11 @@ CommandFrame firmwareFinalAck(int sub);
 bool isStandby(const CommandFrame& frame);
 
 // Output (1..8) whose route the matrix acknowledged: 02 03, p1 0, p3 output.
-std::optional<int> decodeRouteAck(const CommandFrame& frame);
+std::optional<Output> decodeRouteAck(const CommandFrame& frame);
 
 struct RouteStatus {
-    int output = 0;  // 1..8
-    int input = 0;   // as the matrix sent it, not range-checked
+    Output output{0};  // 1..8
+    Input input{0};    // as the matrix sent it, not range-checked
 };
 std::optional<RouteStatus> decodeRouteStatus(const CommandFrame& frame);
 
@@ -235,16 +241,24 @@ std::optional<bool> decodeBeepState(const CommandFrame& frame);
 bool isSwitchAck(const CommandFrame& frame, int command);
 
 struct EdidStatus {
-    int input = 0;          // 1..8
+    Input input{0};         // 1..8
     std::int8_t code = 0;   // signed, as the EDID tables read it
 };
 std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& frame);
 std::optional<int> decodeEdidSwitchState(const CommandFrame& frame);
 // Any EDID reply of this sub-command (3, sub), without further tests.
 bool isEdidReply(const CommandFrame& frame, int sub);
+// The acknowledgement of the mode request: 03 08, p1 and p3 zero.
+bool isEdidModeRequestAck(const CommandFrame& frame);
+// The acknowledgement of a built-in mode on all inputs: 03 01, p1 and p3 zero.
+bool isEdidSetModeAllAck(const CommandFrame& frame);
+// The answer to a set-mode or default request for `target` (one input's answer names it).
+bool isEdidSetModeReply(const CommandFrame& frame, Input target);
+bool isEdidDefaultReply(const CommandFrame& frame, Input target);
 // Copy results: true on success (p1 0). The one-input form also checks p3.
 std::optional<bool> decodeEdidCopyAll(const CommandFrame& frame);
-std::optional<bool> decodeEdidCopyOne(const CommandFrame& frame, int input);
+std::optional<bool> decodeEdidCopyOne(const CommandFrame& frame, Input input);
+std::optional<bool> decodeEdidCopy(const CommandFrame& frame, Input target);
 bool isEdidDownloadReady(const CommandFrame& frame, int sub);
 enum class EdidResult { Ok, Failed, Other };
 std::optional<EdidResult> decodeEdidDownloadResult(const CommandFrame& frame, int sub);

@@ -12,8 +12,9 @@ MatrixSession::MatrixSession(Platform& platform_)
       edid(context),
       firmware(context),
       routing(context),
-      discovery(context),
-      netConfig(context, discovery)
+      netHost(context),
+      discovery(platform_, netHost),
+      netConfig(platform_, netHost, discovery)
 {
     // The one link socket exists from the start; the first connect
     // re-creates it for the page that takes the link.

@@ -5,6 +5,7 @@
 #include "core/app/Popups.h"
 #include "core/app/SharedState.h"
 #include "core/app/Shell.h"
+#include "core/app/WindowNetHost.h"
 #include "core/link/LinkState.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
@@ -18,7 +19,8 @@ namespace matrix {
 
 // Everything one running program holds, assembled in start-up order from
 // the platform's seams: the shared link state, the popups, the shell and
-// the pages. The window and the command-line tool both drive one of these.
+// the pages. Only the window drives one; matrixctl and matrixd speak to the
+// matrix through core/client instead.
 //
 // Adding a page: a member below the General page (members are built in
 // declaration order, after the context they take) and one line in
@@ -41,6 +43,7 @@ public:
     FirmwarePage firmware;
     RoutingPage routing;
     // Finding matrices on the segment and setting their address mode.
+    WindowNetHost netHost;
     Discovery discovery;
     NetworkConfig netConfig;
 

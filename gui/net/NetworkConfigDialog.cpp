@@ -45,7 +45,51 @@ NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWind
 
 NetworkConfigDialog::~NetworkConfigDialog() { model_.changed.unsubscribe(subscription_); }
 
+namespace {
+
+// A row of fields behind a caption, separated by "." or "-" labels.
+void addFieldRow(QWidget* group, QVBoxLayout* grid, const QString& caption, const QString& separator, int count,
+                 QLineEdit** fields, const QString& objectPrefix, int maxLength, const QRegularExpression& allowed)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(3);
+    auto* label = new QLabel(caption, group);
+    label->setMinimumWidth(70);
+    row->addWidget(label);
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            row->addWidget(new QLabel(separator, group));
+        auto* field = new QLineEdit(group);
+        field->setObjectName(QString("%1%2").arg(objectPrefix).arg(i + 1));
+        field->setFixedWidth(kFieldWidthPx);
+        field->setMaxLength(maxLength);
+        field->setAlignment(Qt::AlignCenter);
+        field->setValidator(new QRegularExpressionValidator(allowed, field));
+        row->addWidget(field);
+        fields[i] = field;
+    }
+    row->addStretch(1);
+    grid->addLayout(row);
+}
+
+}  // namespace
+
 void NetworkConfigDialog::build()
+{
+    buildTitle();
+    auto* body = new QWidget(this);
+    body->setGeometry(12, kTitleHeightPx + 10, kDialogSize.width() - 24, kDialogSize.height() - kTitleHeightPx - 20);
+    auto* column = new QVBoxLayout(body);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(16);
+    column->addWidget(buildDeviceGroup(body), 1);
+    column->addLayout(buildButtons(body));
+    connectModel();
+    for (QWidget* child : findChildren<QWidget*>())
+        child->installEventFilter(this);
+}
+
+void NetworkConfigDialog::buildTitle()
 {
     // Title strip: the label one pixel right and down, the close button one
     // pixel left and down, both inside the grey frame.
@@ -71,13 +115,10 @@ void NetworkConfigDialog::build()
     for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
         close_->setColor(slot, kTitleBlue, false);
     close_->setGeometry(kDialogSize.width() - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
+}
 
-    auto* body = new QWidget(this);
-    body->setGeometry(12, kTitleHeightPx + 10, kDialogSize.width() - 24, kDialogSize.height() - kTitleHeightPx - 20);
-    auto* column = new QVBoxLayout(body);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(16);
-
+QGroupBox* NetworkConfigDialog::buildDeviceGroup(QWidget* body)
+{
     auto* group = new QGroupBox("Device Information", body);
     group->setObjectName("deviceInformation");
     auto* grid = new QVBoxLayout(group);
@@ -96,35 +137,14 @@ void NetworkConfigDialog::build()
     grid->addLayout(radios);
     grid->addStretch(1);
 
-    // A row of fields behind a caption, separated by "." or "-" labels.
-    const auto fieldRow = [group, grid](const QString& caption, const QString& separator, int count,
-                                        QLineEdit** fields, const QString& objectPrefix, int maxLength,
-                                        const QRegularExpression& allowed) {
-        auto* row = new QHBoxLayout;
-        row->setSpacing(3);
-        auto* label = new QLabel(caption, group);
-        label->setMinimumWidth(70);
-        row->addWidget(label);
-        for (int i = 0; i < count; ++i) {
-            if (i > 0)
-                row->addWidget(new QLabel(separator, group));
-            auto* field = new QLineEdit(group);
-            field->setObjectName(QString("%1%2").arg(objectPrefix).arg(i + 1));
-            field->setFixedWidth(kFieldWidthPx);
-            field->setMaxLength(maxLength);
-            field->setAlignment(Qt::AlignCenter);
-            field->setValidator(new QRegularExpressionValidator(allowed, field));
-            row->addWidget(field);
-            fields[i] = field;
-        }
-        row->addStretch(1);
-        grid->addLayout(row);
-    };
-    fieldRow("IP Address", ".", 4, address_.data(), "addressField", 3, QRegularExpression("[0-9]*"));
+    addFieldRow(group, grid, "IP Address", ".", 4, address_.data(), "addressField", 3, QRegularExpression("[0-9]*"));
     grid->addStretch(1);
-    fieldRow("MAC", "-", 6, mac_.data(), "macField", 2, QRegularExpression("[0-9A-Fa-f]*"));
-    column->addWidget(group, 1);
+    addFieldRow(group, grid, "MAC", "-", 6, mac_.data(), "macField", 2, QRegularExpression("[0-9A-Fa-f]*"));
+    return group;
+}
 
+QHBoxLayout* NetworkConfigDialog::buildButtons(QWidget* body)
+{
     auto* buttons = new QHBoxLayout;
     ok_ = new QPushButton("OK", body);
     ok_->setObjectName("netConfigOk");
@@ -139,8 +159,11 @@ void NetworkConfigDialog::build()
     buttons->addSpacing(24);
     buttons->addWidget(cancel_);
     buttons->addStretch(1);
-    column->addLayout(buttons);
+    return buttons;
+}
 
+void NetworkConfigDialog::connectModel()
+{
     connect(autoIp_, &QRadioButton::clicked, this, [this] { model_.setAutoIp(true); });
     connect(staticIp_, &QRadioButton::clicked, this, [this] { model_.setAutoIp(false); });
     for (int i = 0; i < 4; ++i)
@@ -152,9 +175,6 @@ void NetworkConfigDialog::build()
     connect(ok_, &QPushButton::clicked, this, [this] { model_.ok(); });
     connect(cancel_, &QPushButton::clicked, this, [this] { model_.cancel(); });
     connect(close_, &QAbstractButton::clicked, this, [this] { model_.cancel(); });
-
-    for (QWidget* child : findChildren<QWidget*>())
-        child->installEventFilter(this);
 }
 
 void NetworkConfigDialog::sync()

@@ -8,6 +8,8 @@
 #include <array>
 
 class QLabel;
+class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -49,6 +51,10 @@ protected:
 
 private:
     void build();
+    void buildTitle();
+    QGroupBox* buildDeviceGroup(QWidget* body);
+    QHBoxLayout* buildButtons(QWidget* body);
+    void connectModel();
     void sync();
 
     NetworkConfig& model_;

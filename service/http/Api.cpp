@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/http/Api.h"
 
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "service/http/Router.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/hub/MatrixUnit.h"
 
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
@@ -296,7 +296,7 @@ void MatrixUnit::step(const Caller& caller, std::shared_ptr<std::vector<Route>> 
             done(locked);
         return;
     }
-    client_->route(r.output, r.input, [this, caller, steps, next, done = std::move(done),
+    client_->route(Output{r.output}, Input{r.input}, [this, caller, steps, next, done = std::move(done),
                                        each = std::move(each)](const client::Result<client::Nothing>& result) mutable {
         const Outcome outcome = outcomeOf(result.status, result.message);
         if (!outcome.ok()) {
@@ -379,7 +379,7 @@ Outcome MatrixUnit::setEdidMode(const Caller&, int modeRow, int target, Done don
 {
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
-    client_->setEdidMode(modeRow, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->setEdidMode(modeRow, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
@@ -387,7 +387,7 @@ Outcome MatrixUnit::copyEdid(const Caller&, int fromOutput, int target, Done don
 {
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
-    client_->copyEdid(fromOutput, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->copyEdid(Output{fromOutput}, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
@@ -395,7 +395,7 @@ Outcome MatrixUnit::uploadEdid(const Caller&, const std::vector<std::uint8_t>& f
 {
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
-    client_->uploadEdid(file, target, reporting<client::Nothing>(edidDone(std::move(done))));
+    client_->uploadEdid(file, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
@@ -577,9 +577,9 @@ Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
     }
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
-    std::vector<std::pair<int, int>> series;
+    std::vector<std::pair<Output, Input>> series;
     for (const Route& r : plan)
-        series.emplace_back(r.output, r.input);
+        series.emplace_back(Output{r.output}, Input{r.input});
     auto result = std::make_shared<TakeOutcome>();
     client_->routeSeries(
         std::move(series),
@@ -598,9 +598,9 @@ Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
             if (done)
                 done(outcomeOf(sent.status, sent.message), *result);
         },
-        [plan, result](int output) {
+        [plan, result](Output output) {
             for (const Route& r : plan)
-                if (r.output == output)
+                if (r.output == output.number())
                     result->changed.push_back(r);
         });
     return Outcome::done();

@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <functional>
+#include <sstream>
 #include <string>
 
 class QSocketNotifier;
@@ -37,7 +38,22 @@ public:
     std::string execute(const std::string& line);
 
 private:
+    // One command's handler: false for a wrong argument. `reply` is set by
+    // the commands that answer with more than "ok LINE".
+    using Handler = bool (ControlChannel::*)(std::istringstream& in, std::string& reply);
+
     void onReadable();
+    bool knob(const std::string& word, std::istringstream& in);
+    bool silent(std::istringstream& in, std::string& reply);
+    bool noise(std::istringstream& in, std::string& reply);
+    bool closeTcp(std::istringstream& in, std::string& reply);
+    bool unplug(std::istringstream& in, std::string& reply);
+    bool route(std::istringstream& in, std::string& reply);
+    bool cable(std::istringstream& in, std::string& reply);
+    bool frames(std::istringstream& in, std::string& reply);
+    bool links(std::istringstream& in, std::string& reply);
+    bool standby(std::istringstream& in, std::string& reply);
+    bool quit(std::istringstream& in, std::string& reply);
 
     SimContext& context_;
     std::function<void()> unplugSerial_;

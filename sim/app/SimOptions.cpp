@@ -54,124 +54,141 @@ Options:
 )";
 }
 
-std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& arguments, std::string* message)
-{
-    // Values are taken as text and checked below, so that every mistake gets
-    // the simulator's own message; a repeated option counts with its last value.
-    CLI::App parser;
-    parser.set_help_flag();
-    parser.allow_extras();
-    bool help = false;
-    parser.add_flag("-h,--help,--help-all", help);
-    std::map<std::string, bool> flags = {{"--allow-any-address", false}, {"--no-tcp", false},
-                                         {"--silent", false},            {"--control-stdin", false},
-                                         {"--udp", false}};
-    for (auto& [name, set] : flags)
-        parser.add_flag(name, set)->disable_flag_override();
-    std::map<std::string, std::string> values = {
-        {"--tcp", "127.0.0.1"}, {"--com-dir", ""},     {"--com", ""},         {"--drop", "0"},
-        {"--corrupt", "0"},     {"--delay-ms", "0"},   {"--split", "0"},      {"--split-gap-ms", "20"},
-        {"--coalesce", "0"},    {"--standby-after-ms", "0"}, {"--mac", ""},   {"--ip", ""},
-        {"--firmware-dir", ""},
-    };
-    std::map<std::string, CLI::Option*> valueOptions;
-    for (auto& [name, value] : values)
-        valueOptions[name] = parser.add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+namespace {
 
-    try {
-        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - (arguments.empty() ? 0 : 1));
-        parser.parse(reversed);
-    } catch (const CLI::ArgumentMismatch&) {
-        // A flag given a value, or a value option at the end without one.
-        for (const auto& argument : arguments) {
-            const std::string name = argument.substr(0, argument.find('='));
-            if (flags.count(name) && name != argument) {
-                *message = "Unexpected value after '" + name + "'.";
-                return std::nullopt;
-            }
-        }
-        *message = "Missing value after '" + arguments.back() + "'.";
-        return std::nullopt;
-    } catch (const CLI::ParseError& e) {
-        *message = e.what();
-        return std::nullopt;
+// One parse of the simulator's command line. Values are taken as text and
+// checked afterwards, so that every mistake gets the simulator's own
+// message; a repeated option counts with its last value. Each reader
+// returns false with the message set.
+class SimOptionsParser {
+public:
+    SimOptionsParser(const std::vector<std::string>& arguments, std::string& message)
+        : arguments_(arguments), message_(message)
+    {
+        parser_.set_help_flag();
+        parser_.allow_extras();
+        parser_.add_flag("-h,--help,--help-all", help_);
+        for (auto& [name, set] : flags_)
+            parser_.add_flag(name, set)->disable_flag_override();
+        for (auto& [name, value] : values_)
+            valueOptions_[name] = parser_.add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
-    if (help) {
-        *message = simHelpText(arguments.empty() ? "matrix-sim" : arguments.front());
-        return std::nullopt;
-    }
-    for (const auto& extra : parser.remaining()) {
-        if (extra.size() > 1 && extra[0] == '-') {
-            *message = "Unknown option '" + extra.substr(extra.find_first_not_of('-')) + "'.";
+
+    std::optional<SimOptions> run()
+    {
+        SimOptions options;
+        if (!parse() || !readTcp(options) || !readKnobs(options) || !readCom(options) || !readMac(options) ||
+            !readIp(options))
+            return std::nullopt;
+        options.udp = isSet("--udp");
+        if (!options.tcp && options.comNumber == 0 && !options.udp) {
+            fail("nothing to serve: --no-tcp without --com or --udp");
             return std::nullopt;
         }
+        return options;
     }
-    if (!parser.remaining().empty()) {
-        *message = "unexpected argument: " + parser.remaining().front();
-        return std::nullopt;
-    }
-    auto isSet = [&](const std::string& name) {
-        return flags.count(name) ? flags.at(name) : valueOptions.at(name)->count() > 0;
-    };
 
-    SimOptions options;
-    options.tcp = !isSet("--no-tcp");
-    options.tcpAddressText = values["--tcp"];
-    const auto address = parseDottedIpv4(options.tcpAddressText);
-    if (!address) {
-        *message = "not a dotted IPv4 address: " + options.tcpAddressText;
-        return std::nullopt;
+private:
+    bool fail(const std::string& text)
+    {
+        message_ = text;
+        return false;
     }
-    if (options.tcp && !isLoopback(*address) && !isSet("--allow-any-address")) {
-        *message = "refusing to listen on " + options.tcpAddressText +
-                   ": not a loopback address (127.0.0.0/8); add --allow-any-address to expose the simulator";
-        return std::nullopt;
-    }
-    options.tcpAddress = *address;
 
-    const auto number = [&](const std::string& name, int& into) {
-        const std::string& text = values[name];
+    bool isSet(const std::string& name) const
+    {
+        return flags_.count(name) ? flags_.at(name) : valueOptions_.at(name)->count() > 0;
+    }
+
+    bool parse()
+    {
+        try {
+            std::vector<std::string> reversed(arguments_.rbegin(), arguments_.rend() - (arguments_.empty() ? 0 : 1));
+            parser_.parse(reversed);
+        } catch (const CLI::ArgumentMismatch&) {
+            // A flag given a value, or a value option at the end without one.
+            for (const auto& argument : arguments_) {
+                const std::string name = argument.substr(0, argument.find('='));
+                if (flags_.count(name) && name != argument)
+                    return fail("Unexpected value after '" + name + "'.");
+            }
+            return fail("Missing value after '" + arguments_.back() + "'.");
+        } catch (const CLI::ParseError& e) {
+            return fail(e.what());
+        }
+        if (help_)
+            return fail(simHelpText(arguments_.empty() ? "matrix-sim" : arguments_.front()));
+        for (const auto& extra : parser_.remaining()) {
+            if (extra.size() > 1 && extra[0] == '-')
+                return fail("Unknown option '" + extra.substr(extra.find_first_not_of('-')) + "'.");
+        }
+        if (!parser_.remaining().empty())
+            return fail("unexpected argument: " + parser_.remaining().front());
+        return true;
+    }
+
+    bool readTcp(SimOptions& options)
+    {
+        options.tcp = !isSet("--no-tcp");
+        options.tcpAddressText = values_["--tcp"];
+        const auto address = parseDottedIpv4(options.tcpAddressText);
+        if (!address)
+            return fail("not a dotted IPv4 address: " + options.tcpAddressText);
+        if (options.tcp && !isLoopback(*address) && !isSet("--allow-any-address"))
+            return fail("refusing to listen on " + options.tcpAddressText +
+                         ": not a loopback address (127.0.0.0/8); add --allow-any-address to expose the simulator");
+        options.tcpAddress = *address;
+        return true;
+    }
+
+    bool number(const std::string& name, int& into)
+    {
+        const std::string& text = values_[name];
         int value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) {
-            *message = name + " needs a number of 0 or more";
-            return false;
-        }
+        if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0)
+            return fail(name + " needs a number of 0 or more");
         into = value;
         return true;
-    };
-    SimKnobs& knobs = options.knobs;
-    if (!number("--drop", knobs.dropReplies) || !number("--corrupt", knobs.corruptChecksums) ||
-        !number("--delay-ms", knobs.replyDelayMs) || !number("--split", knobs.splitBytes) ||
-        !number("--split-gap-ms", knobs.splitGapMs) || !number("--coalesce", knobs.coalesce) ||
-        !number("--standby-after-ms", knobs.standbyAfterMs))
-        return std::nullopt;
-    knobs.silent = isSet("--silent");
-    options.controlStdin = isSet("--control-stdin");
-    options.firmwareDir = values["--firmware-dir"];
+    }
 
-    if (isSet("--com")) {
-        const auto port = comPortNumber("COM" + values["--com"]);
-        if (!port) {
-            *message = "--com needs a port number from 1 to 19";
-            return std::nullopt;
-        }
+    bool readKnobs(SimOptions& options)
+    {
+        SimKnobs& knobs = options.knobs;
+        if (!number("--drop", knobs.dropReplies) || !number("--corrupt", knobs.corruptChecksums) ||
+            !number("--delay-ms", knobs.replyDelayMs) || !number("--split", knobs.splitBytes) ||
+            !number("--split-gap-ms", knobs.splitGapMs) || !number("--coalesce", knobs.coalesce) ||
+            !number("--standby-after-ms", knobs.standbyAfterMs))
+            return false;
+        knobs.silent = isSet("--silent");
+        options.controlStdin = isSet("--control-stdin");
+        options.firmwareDir = values_["--firmware-dir"];
+        return true;
+    }
+
+    bool readCom(SimOptions& options)
+    {
+        if (!isSet("--com"))
+            return !isSet("--com-dir") || fail("--com-dir needs --com N");
+        const auto port = comPortNumber("COM" + values_["--com"]);
+        if (!port)
+            return fail("--com needs a port number from 1 to 19");
         options.comNumber = *port;
         if (isSet("--com-dir")) {
-            options.comDir = values["--com-dir"];
+            options.comDir = values_["--com-dir"];
         } else if (const char* fromEnvironment = std::getenv("MATRIX_COM_DIR"); fromEnvironment && *fromEnvironment) {
             options.comDir = fromEnvironment;
         } else {
-            *message = "--com needs --com-dir DIR (or MATRIX_COM_DIR)";
-            return std::nullopt;
+            return fail("--com needs --com-dir DIR (or MATRIX_COM_DIR)");
         }
-    } else if (isSet("--com-dir")) {
-        *message = "--com-dir needs --com N";
-        return std::nullopt;
+        return true;
     }
-    options.udp = isSet("--udp");
-    if (isSet("--mac")) {
-        const std::string& text = values["--mac"];
+
+    bool readMac(SimOptions& options)
+    {
+        if (!isSet("--mac"))
+            return true;
+        const std::string& text = values_["--mac"];
         std::array<std::uint8_t, 6> bytes{};
         bool ok = text.size() == 12;
         for (std::size_t i = 0; ok && i < 6; ++i) {
@@ -180,28 +197,46 @@ std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& argume
             bytes[i] = static_cast<std::uint8_t>(std::strtoul(pair.c_str(), &end, 16));
             ok = end == pair.c_str() + 2;
         }
-        if (!ok) {
-            *message = "--mac needs 12 hexadecimal digits";
-            return std::nullopt;
-        }
+        if (!ok)
+            return fail("--mac needs 12 hexadecimal digits");
         options.mac = bytes;
+        return true;
     }
-    if (isSet("--ip")) {
-        const auto reported = parseDottedIpv4(values["--ip"]);
-        if (!reported) {
-            *message = "--ip needs a dotted IPv4 address";
-            return std::nullopt;
-        }
-        options.ip = std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(*reported >> 24),
-                                                 static_cast<std::uint8_t>(*reported >> 16),
-                                                 static_cast<std::uint8_t>(*reported >> 8),
-                                                 static_cast<std::uint8_t>(*reported)};
+
+    bool readIp(SimOptions& options)
+    {
+        if (!isSet("--ip"))
+            return true;
+        const auto reported = parseDottedIpv4(values_["--ip"]);
+        if (!reported)
+            return fail("--ip needs a dotted IPv4 address");
+        options.ip = std::array<std::uint8_t, 4>{
+            static_cast<std::uint8_t>(*reported >> 24), static_cast<std::uint8_t>(*reported >> 16),
+            static_cast<std::uint8_t>(*reported >> 8), static_cast<std::uint8_t>(*reported)};
+        return true;
     }
-    if (!options.tcp && options.comNumber == 0 && !options.udp) {
-        *message = "nothing to serve: --no-tcp without --com or --udp";
-        return std::nullopt;
-    }
-    return options;
+
+    const std::vector<std::string>& arguments_;
+    std::string& message_;
+    CLI::App parser_;
+    bool help_ = false;
+    std::map<std::string, bool> flags_ = {{"--allow-any-address", false}, {"--no-tcp", false},
+                                          {"--silent", false},            {"--control-stdin", false},
+                                          {"--udp", false}};
+    std::map<std::string, std::string> values_ = {
+        {"--tcp", "127.0.0.1"}, {"--com-dir", ""},   {"--com", ""},   {"--drop", "0"},
+        {"--corrupt", "0"},     {"--delay-ms", "0"}, {"--split", "0"}, {"--split-gap-ms", "20"},
+        {"--coalesce", "0"},    {"--standby-after-ms", "0"}, {"--mac", ""}, {"--ip", ""},
+        {"--firmware-dir", ""},
+    };
+    std::map<std::string, CLI::Option*> valueOptions_;
+};
+
+}  // namespace
+
+std::optional<SimOptions> parseSimOptions(const std::vector<std::string>& arguments, std::string* message)
+{
+    return SimOptionsParser(arguments, *message).run();
 }
 
 }  // namespace matrix::simapp

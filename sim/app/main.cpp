@@ -39,6 +39,80 @@ void writeFirmwareParts(const sim::MatrixDevice& device, const std::string& dir)
     }
 }
 
+// The simulator's sides, ended in reverse order of their start.
+struct Fronts {
+    std::unique_ptr<TcpFront> tcp;
+    std::unique_ptr<PtyFront> serial;
+    std::unique_ptr<UdpFront> udp;
+    std::unique_ptr<ControlChannel> control;
+
+    ~Fronts()
+    {
+        control.reset();
+        udp.reset();
+        serial.reset();
+        tcp.reset();
+    }
+};
+
+bool startTcp(const SimOptions& options, SimContext& context, Fronts& fronts)
+{
+    if (!options.tcp)
+        return true;
+    fronts.tcp = std::make_unique<TcpFront>(context);
+    std::string error;
+    if (!fronts.tcp->listen(options.tcpAddress, kMatrixTcpPort, &error)) {
+        std::cerr << "matrix-sim: cannot listen on " << options.tcpAddressText << ":" << kMatrixTcpPort << ": "
+                  << error << std::endl;
+        return false;
+    }
+    std::cout << "listening tcp " << options.tcpAddressText << ":" << kMatrixTcpPort << std::endl;
+    return true;
+}
+
+bool startSerial(const SimOptions& options, SimContext& context, Fronts& fronts)
+{
+    if (options.comNumber == 0)
+        return true;
+    fronts.serial = std::make_unique<PtyFront>(context, options.comDir, options.comNumber);
+    std::string error;
+    if (!fronts.serial->start(&error)) {
+        std::cerr << "matrix-sim: serial side: " << error << std::endl;
+        return false;
+    }
+    return true;
+}
+
+// Discovery (UDP 30600) and network configuration (UDP 30601), for the
+// same device as the TCP and serial sides.
+bool startUdp(const SimOptions& options, SimContext& context, Fronts& fronts)
+{
+    if (options.mac)
+        context.device().mac = *options.mac;
+    if (options.ip)
+        context.device().ip = *options.ip;
+    if (!options.udp)
+        return true;
+    fronts.udp = std::make_unique<UdpFront>(context);
+    std::string error;
+    if (!fronts.udp->start(&error)) {
+        std::cerr << "matrix-sim: " << error << std::endl;
+        return false;
+    }
+    std::cout << "listening udp 30600 30601" << std::endl;
+    return true;
+}
+
+void startControl(const SimOptions& options, SimContext& context, Fronts& fronts)
+{
+    if (!options.controlStdin)
+        return;
+    std::function<void()> unplug;
+    if (fronts.serial)
+        unplug = [serial = fronts.serial.get()] { serial->unplug(); };
+    fronts.control = std::make_unique<ControlChannel>(context, unplug);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -60,59 +134,15 @@ int main(int argc, char** argv)
     SignalQuit signalQuit;
     QtEventLoop loop;
     SimContext context(loop, options->knobs);
-
-    std::unique_ptr<TcpFront> tcp;
-    if (options->tcp) {
-        tcp = std::make_unique<TcpFront>(context);
-        std::string error;
-        if (!tcp->listen(options->tcpAddress, kMatrixTcpPort, &error)) {
-            std::cerr << "matrix-sim: cannot listen on " << options->tcpAddressText << ":" << kMatrixTcpPort << ": "
-                      << error << std::endl;
+    int result = 1;
+    {
+        Fronts fronts;
+        if (!startTcp(*options, context, fronts) || !startSerial(*options, context, fronts) ||
+            !startUdp(*options, context, fronts))
             return 1;
-        }
-        std::cout << "listening tcp " << options->tcpAddressText << ":" << kMatrixTcpPort << std::endl;
+        startControl(*options, context, fronts);
+        result = QCoreApplication::exec();
     }
-
-    std::unique_ptr<PtyFront> serial;
-    if (options->comNumber != 0) {
-        serial = std::make_unique<PtyFront>(context, options->comDir, options->comNumber);
-        std::string error;
-        if (!serial->start(&error)) {
-            std::cerr << "matrix-sim: serial side: " << error << std::endl;
-            return 1;
-        }
-    }
-
-    // Discovery (UDP 30600) and network configuration (UDP 30601), for the
-    // same device as the TCP and serial sides.
-    if (options->mac)
-        context.device().mac = *options->mac;
-    if (options->ip)
-        context.device().ip = *options->ip;
-    std::unique_ptr<UdpFront> udp;
-    if (options->udp) {
-        udp = std::make_unique<UdpFront>(context);
-        std::string error;
-        if (!udp->start(&error)) {
-            std::cerr << "matrix-sim: " << error << std::endl;
-            return 1;
-        }
-        std::cout << "listening udp 30600 30601" << std::endl;
-    }
-
-    std::unique_ptr<ControlChannel> control;
-    if (options->controlStdin) {
-        std::function<void()> unplug;
-        if (serial)
-            unplug = [&serial] { serial->unplug(); };
-        control = std::make_unique<ControlChannel>(context, unplug);
-    }
-
-    const int result = QCoreApplication::exec();
-    control.reset();
-    udp.reset();
-    serial.reset();
-    tcp.reset();
     if (!options->firmwareDir.empty())
         writeFirmwareParts(context.device(), options->firmwareDir);
     std::cout << "stopped" << std::endl;

@@ -4,7 +4,7 @@
 // matrix holds afterwards and which frames crossed the wire.
 #include "cli/run/CommandRunner.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 #include "tests/client/ClientRig.h"
 
 #include <gtest/gtest.h>

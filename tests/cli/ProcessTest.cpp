@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // matrixctl as a user runs it: a process against the matrix-sim program,
 // over TCP on its own loopback address and over a pseudo-terminal.
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

@@ -8,7 +8,7 @@
 #include "tests/client/ClientRig.h"
 #include "tests/support/SeedRuns.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <gtest/gtest.h>
 
@@ -95,7 +95,7 @@ private:
         switch (pick(15)) {
         case 0:
         case 1:
-            c.route(out, in, track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
+            c.route(Output{out}, Input{in}, track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
             break;
         case 2:
             c.readRouting(track<client::Routing>("read routing"));
@@ -110,20 +110,20 @@ private:
             c.readBeep(track<bool>("read beep"));
             break;
         case 6:
-            c.routeAll(in, track<client::Nothing>("route all"));
+            c.routeAll(Input{in}, track<client::Nothing>("route all"));
             break;
         case 7:
             c.readDeviceInfo(track<client::DeviceInfo>("device info"));
             break;
         case 11:
-            c.copyEdid(out, static_cast<int>(pick(5)), track<client::Nothing>("edid copy"));
+            c.copyEdid(Output{out}, Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid copy"));
             break;
         case 12: {
             const auto file = edidFile();
             const int target = static_cast<int>(pick(5));
             const std::size_t id = endings_.size();
             auto cb = track<client::Nothing>("edid upload to " + std::to_string(target));
-            c.uploadEdid(file, target, [this, id, cb, file, target](const client::Result<client::Nothing>& r) {
+            c.uploadEdid(file, Input{target}, [this, id, cb, file, target](const client::Result<client::Nothing>& r) {
                 cb(r);
                 // A 128-byte file goes out with a zero extension block.
                 std::vector<std::uint8_t> sent = file;
@@ -139,7 +139,7 @@ private:
             c.factoryReset(track<client::Nothing>("factory reset"));
             break;
         case 8:
-            c.setEdidMode(static_cast<int>(pick(16)), static_cast<int>(pick(5)), track<client::Nothing>("edid mode"));
+            c.setEdidMode(static_cast<int>(pick(16)), Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid mode"));
             break;
         case 9: {
             auto cb = track<client::Nothing>("refresh");

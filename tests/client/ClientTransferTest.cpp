@@ -52,22 +52,22 @@ TEST_P(TransferBothTransports, EdidOperationsSendTheirStepsAndTheMatrixTakesThem
         std::array<int, 4> codes;         // status codes the matrix then reports
     };
     const Case cases[] = {
-        {"mode row 2 on IN3", [](MatrixClient& c, auto done) { c.setEdidMode(2, 3, done); },
+        {"mode row 2 on IN3", [](MatrixClient& c, auto done) { c.setEdidMode(2, Input{3}, done); },
          {kModeRequest, "A5 5B 03 02 03 F0 03 00 00 00 00 00 05", kStatusIn[3]},
          {4, 4, 2, 4}},
-        {"default EDID on all", [](MatrixClient& c, auto done) { c.setEdidMode(15, 0, done); },
+        {"default EDID on all", [](MatrixClient& c, auto done) { c.setEdidMode(15, Input::All, done); },
          {kModeRequest, "A5 5B 03 09 FE 00 00 00 00 00 00 00 F6", kStatusIn[1], kStatusIn[2], kStatusIn[3],
           kStatusIn[4]},
          {3, 3, 3, 3}},
-        {"copy OUT B to IN1", [](MatrixClient& c, auto done) { c.copyEdid(2, 1, done); },
+        {"copy OUT B to IN1", [](MatrixClient& c, auto done) { c.copyEdid(Output{2}, Input{1}, done); },
          {"A5 5B 01 05 02 00 00 00 00 00 00 00 F8", kModeRequest, "A5 5B 03 04 02 00 01 00 00 00 00 00 F6",
           kStatusIn[1]},
          {16, 4, 4, 4}},
-        {"copy OUT A to all", [](MatrixClient& c, auto done) { c.copyEdid(1, 0, done); },
+        {"copy OUT A to all", [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); },
          {"A5 5B 01 05 01 00 00 00 00 00 00 00 F9", kModeRequest, "A5 5B 03 03 01 00 00 00 00 00 00 00 F9",
           kStatusIn[1], kStatusIn[2], kStatusIn[3], kStatusIn[4]},
          {15, 15, 15, 15}},
-        {"file to IN2", [&](MatrixClient& c, auto done) { c.uploadEdid(file128, 2, done); },
+        {"file to IN2", [&](MatrixClient& c, auto done) { c.uploadEdid(file128, Input{2}, done); },
          {kModeRequest, "A5 5B 03 07 02 F0 00 00 00 00 00 00 04", "A5 5B 03 07 56 00 00 01 00 00 00 00 9F",
           kStatusIn[2]},
          {4, 0x13, 4, 4}},
@@ -99,7 +99,7 @@ TEST_P(TransferBothTransports, EdidOperationsSendTheirStepsAndTheMatrixTakesThem
     ASSERT_EQ(rig.open(), Status::Ok);
     const auto file256 = edidFile(256, 9);
     Outcome<Nothing> out;
-    rig.client->uploadEdid(file256, 0, out.callback());
+    rig.client->uploadEdid(file256, Input::All, out.callback());
     rig.settle(out.ended);
     EXPECT_EQ(out.result.status, Status::Ok);
     for (int i = 0; i < 4; ++i)
@@ -123,21 +123,21 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
     }();
     const Case cases[] = {
         {"switches not at [1111]", [](sim::MatrixDevice& d) { d.edidSwitchState = 15; },
-         [](MatrixClient& c, auto done) { c.setEdidMode(0, 1, done); }, Status::Rejected,
+         [](MatrixClient& c, auto done) { c.setEdidMode(0, Input{1}, done); }, Status::Rejected,
          "Please set the EDID to [1111]!", 0},
         {"display missing", [](sim::MatrixDevice& d) { d.outputCable[1] = false; },
-         [](MatrixClient& c, auto done) { c.copyEdid(2, 1, done); }, Status::Rejected,
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{2}, Input{1}, done); }, Status::Rejected,
          "HDMI OUT B is not connected!", 1},
         {"copy refused, one input", [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; },
-         [](MatrixClient& c, auto done) { c.copyEdid(1, 2, done); }, Status::Rejected, "Copy failed!", 3},
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input{2}, done); }, Status::Rejected, "Copy failed!", 3},
         {"copy refused, all inputs", [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; },
-         [](MatrixClient& c, auto done) { c.copyEdid(1, 0, done); }, Status::Rejected, "Copy failed!", 3},
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); }, Status::Rejected, "Copy failed!", 3},
         {"download refused", [](sim::MatrixDevice& d) { d.rejectEdidDownload = true; },
-         [](MatrixClient& c, auto done) { c.uploadEdid(edidFile(128, 5), 1, done); }, Status::Rejected,
+         [](MatrixClient& c, auto done) { c.uploadEdid(edidFile(128, 5), Input{1}, done); }, Status::Rejected,
          "Download failed!", 3},
-        {"wrong file", [](sim::MatrixDevice&) {}, [&](MatrixClient& c, auto done) { c.uploadEdid(broken, 1, done); },
+        {"wrong file", [](sim::MatrixDevice&) {}, [&](MatrixClient& c, auto done) { c.uploadEdid(broken, Input{1}, done); },
          Status::BadInput, "Please select the correct EDID file!", 0},
-        {"mode row 16", [](sim::MatrixDevice&) {}, [](MatrixClient& c, auto done) { c.setEdidMode(16, 1, done); },
+        {"mode row 16", [](sim::MatrixDevice&) {}, [](MatrixClient& c, auto done) { c.setEdidMode(16, Input{1}, done); },
          Status::BadInput, "", 0},
     };
     for (const Case& c : cases) {

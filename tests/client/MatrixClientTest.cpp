@@ -32,7 +32,7 @@ std::vector<WireCase> wireCases()
 {
     return {
         {"route output B from input 2",
-         [](MatrixClient& c, auto done) { c.route(2, 2, statusOf<client::Nothing>(done)); },
+         [](MatrixClient& c, auto done) { c.route(Output{2}, Input{2}, statusOf<client::Nothing>(done)); },
          {kRouteB2}},
         {"routing read, outputs 1 to 4",
          [](MatrixClient& c, auto done) { c.readRouting(statusOf<client::Routing>(done)); },
@@ -57,7 +57,7 @@ std::vector<WireCase> wireCases()
         {"IR state", [](MatrixClient& c, auto done) { c.readIr(statusOf<bool>(done)); },
          {"A5 5B 01 0A 00 00 00 00 00 00 00 00 F5"}},
         {"route all from input 3",
-         [](MatrixClient& c, auto done) { c.routeAll(3, statusOf<client::Nothing>(done)); },
+         [](MatrixClient& c, auto done) { c.routeAll(Input{3}, statusOf<client::Nothing>(done)); },
          {"A5 5B 02 03 03 00 01 00 00 00 00 00 F7", "A5 5B 02 03 03 00 02 00 00 00 00 00 F6",
           "A5 5B 02 03 03 00 03 00 00 00 00 00 F5", "A5 5B 02 03 03 00 04 00 00 00 00 00 F4"}},
         {"factory reset",
@@ -141,7 +141,7 @@ TEST_P(ClientBothTransports, RepliesFillTheStateModelAsTheMatrixHasIt)
     EXPECT_TRUE(rig.changes.empty());
     // A route changes exactly the one output.
     Outcome<client::Nothing> routed;
-    rig.client->route(4, 1, routed.callback());
+    rig.client->route(Output{4}, Input{1}, routed.callback());
     rig.settle(routed.ended);
     ASSERT_EQ(rig.changes.size(), 1u);
     EXPECT_EQ(rig.changes[0].kind, client::StateChange::Kind::Routing);
@@ -158,7 +158,7 @@ TEST_P(ClientBothTransports, SilentMatrixGetsOneResendThenTimeOut)
         int firstWaitMs;
     };
     const Case cases[] = {
-        {"route", [](MatrixClient& c, auto done) { c.route(2, 2, statusOf<client::Nothing>(done)); }, 3000},
+        {"route", [](MatrixClient& c, auto done) { c.route(Output{2}, Input{2}, statusOf<client::Nothing>(done)); }, 3000},
         {"beep state", [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); }, 5000},
     };
     for (const Case& c : cases) {
@@ -199,7 +199,7 @@ TEST_P(ClientBothTransports, LateAndDoubledRepliesEndARequestOnceAndAreNotTakenB
     rig.matrix().setReplyDelayMs(3500);
     Outcome<client::Nothing> routed;
     Outcome<client::Routing> routing;
-    rig.client->route(2, 3, routed.callback());
+    rig.client->route(Output{2}, Input{3}, routed.callback());
     rig.client->readRouting(routing.callback());
     rig.loop.advance(3600);
     EXPECT_EQ(routed.endings, 1);
@@ -219,7 +219,7 @@ TEST_P(ClientBothTransports, StandbyFailsTheRequestInFlightAndTheQueueGoesOn)
     rig.matrix().setSilent(true);
     Outcome<client::Nothing> routed;
     Outcome<bool> beep;
-    rig.client->route(1, 2, routed.callback());
+    rig.client->route(Output{1}, Input{2}, routed.callback());
     rig.client->readBeep(beep.callback());
     rig.loop.advance(100);
     rig.matrix().setSilent(false);
@@ -239,7 +239,7 @@ TEST_P(ClientBothTransports, LinkLostFailsQueuedAndInFlightAtOnce)
     rig.matrix().setSilent(true);
     std::vector<Outcome<client::Nothing>> routes(3);
     for (int i = 0; i < 3; ++i)
-        rig.client->route(i + 1, 1, routes[i].callback());
+        rig.client->route(Output{i + 1}, Input{1}, routes[i].callback());
     rig.loop.advance(10);
     if (GetParam() == Transport::Com)
         rig.serialHub.unplug(ClientRig::kComPort);
@@ -344,7 +344,7 @@ TEST_P(ClientBothTransports, CloseEndsEverythingAndStopsReconnecting)
     rig.loop.advance(60000);
     rig.matrix().setSilent(true);
     Outcome<client::Nothing> routed;
-    rig.client->route(1, 1, routed.callback());
+    rig.client->route(Output{1}, Input{1}, routed.callback());
     rig.loop.advance(5);
     rig.client->close();
     EXPECT_EQ(routed.endings, 1);
@@ -431,7 +431,7 @@ TEST(ClientReentry, ACallbackThatClosesTheLinkEndsTheRequestOnce)
     };
     Outcome<client::Nothing> routed;
     Outcome<bool> queued;
-    rig.client->route(2, 4, routed.callback());
+    rig.client->route(Output{2}, Input{4}, routed.callback());
     rig.client->readBeep(queued.callback());
     rig.loop.advance(30000);
     EXPECT_EQ(routed.endings, 1);
@@ -448,7 +448,7 @@ TEST(ClientInput, PortsOutsideOneToFourAreRefusedWithoutSending)
     const std::pair<int, int> bad[] = {{0, 1}, {5, 1}, {1, 0}, {1, 5}, {-1, 9}};
     for (auto [output, input] : bad) {
         Outcome<client::Nothing> r;
-        rig.client->route(output, input, r.callback());
+        rig.client->route(Output{output}, Input{input}, r.callback());
         rig.loop.advance(1);
         EXPECT_EQ(r.endings, 1);
         EXPECT_EQ(r.result.status, Status::BadInput);

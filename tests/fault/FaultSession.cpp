@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/fault/FaultSession.h"
 
-#include "core/pages/edid/EdidModes.h"
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/EdidModes.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <algorithm>
 #include <memory>

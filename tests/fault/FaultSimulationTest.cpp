@@ -7,7 +7,7 @@
 #include "tests/fault/FaultSession.h"
 #include "tests/support/SeedRuns.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <gtest/gtest.h>
 

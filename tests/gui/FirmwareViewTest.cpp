@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "gui/pages/firmware/FirmwareView.h"
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"

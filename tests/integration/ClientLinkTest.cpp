@@ -60,8 +60,8 @@ TEST(ClientLink, ClientsOnTheirOwnSocketsWorkAndFailIndependently)
     // Both in flight at once, each on its own link.
     client::Result<client::Nothing> routedA, routedB;
     int ends = 0;
-    a.client->route(2, 3, [&](const auto& r) { routedA = r, ++ends; });
-    b.client->route(1, 4, [&](const auto& r) { routedB = r, ++ends; });
+    a.client->route(Output{2}, Input{3}, [&](const auto& r) { routedA = r, ++ends; });
+    b.client->route(Output{1}, Input{4}, [&](const auto& r) { routedB = r, ++ends; });
     ASSERT_TRUE(waitUntil([&] { return ends == 2; }));
     EXPECT_EQ(routedA.status, Status::Ok);
     EXPECT_EQ(routedB.status, Status::Ok);

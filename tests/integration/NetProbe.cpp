@@ -9,6 +9,7 @@
 // broadcasts can never leave a namespace that a test made.
 
 #include "core/app/PageContext.h"
+#include "core/app/WindowNetHost.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "platform/QtDatagramSocket.h"
@@ -106,8 +107,9 @@ int main(int argc, char** argv)
     ProbeSeams seams;
     ProbeShell shell;
     PageState state(seams.platform, shell);
-    Discovery discovery(state.context);
-    NetworkConfig config(state.context, discovery);
+    WindowNetHost host(state.context);
+    Discovery discovery(seams.platform, host);
+    NetworkConfig config(seams.platform, host, discovery);
 
     const int wait = parser.value(waitMs).toInt();
     const auto report = [&] {

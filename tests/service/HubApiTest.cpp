@@ -73,7 +73,7 @@ struct HubRig {
     {
         std::vector<std::pair<int, int>> routes;
         for (const auto& frame : matrix.received())
-            if (frame == protocol::routeRequest(frame.p1(), frame.p3()))
+            if (frame == protocol::routeRequest(Output{frame.p3()}, Input{frame.p1()}))
                 routes.emplace_back(frame.p3(), frame.p1());
         return routes;
     }
@@ -290,7 +290,7 @@ TEST(HubApi, ATakeThatFailsHalfwaySaysWhatChangedAndKeepsTheRestStaged)
     rig.call("PUT", {"pending"}, {{"B", 3}, {"C", 4}, {"D", 1}});
     // The matrix confirms output B, then falls silent.
     rig.matrix.onCommand(protocol::kRoutingCommand, [&](const CommandFrame& f) {
-        if (f == protocol::routeRequest(3, 2))
+        if (f == protocol::routeRequest(Output::B, Input{3}))
             rig.matrix.setSilent(true);
     });
     const HttpResponse response = rig.call("POST", {"take"});

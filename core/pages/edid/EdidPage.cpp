@@ -3,11 +3,12 @@
 
 #include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace matrix {
 
@@ -190,11 +191,11 @@ void EdidPage::sendSwitchStateQuery()
 
 void EdidPage::sendCopyQuery()
 {
-    send(p::outputCableRequest(copySourceIndex_ + 1));
+    send(p::outputCableRequest(Output{copySourceIndex_ + 1}));
     timers_.start(kCopyQueryTimer, kReplyWaitMs);
 }
 
-void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(input)); }
+void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(Input{input})); }
 
 void EdidPage::sendSetCommand()
 {
@@ -236,28 +237,28 @@ void EdidPage::resendFor(int timerId)
         send(p::edidSwitchStateRequest());
         break;
     case kDefaultAllTimer:
-        send(p::edidDefaultAllRequest());
+        send(p::edidDefaultRequest(Input::All));
         break;
     case kModeAllTimer:
-        send(p::edidSetModeAllRequest(mode));
+        send(p::edidSetModeRequest(mode, Input::All));
         break;
     case kDefaultOneTimer:
-        send(p::edidDefaultOneRequest(setTargetIndex_ + 1));
+        send(p::edidDefaultRequest(Input{setTargetIndex_ + 1}));
         break;
     case kModeOneTimer:
-        send(p::edidSetModeOneRequest(mode, setTargetIndex_ + 1));
+        send(p::edidSetModeRequest(mode, Input{setTargetIndex_ + 1}));
         break;
     case kCopyAllTimer:
-        send(p::edidCopyAllRequest(copySourceIndex_ + 1));
+        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input::All));
         break;
     case kCopyOneTimer:
-        send(p::edidCopyOneRequest(copySourceIndex_ + 1, copyTargetIndex_ + 1));
+        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input{copyTargetIndex_ + 1}));
         break;
     case kDownloadOneTimer:
-        send(p::edidDownloadOneRequest(downloadTargetIndex_ + 1));
+        send(p::edidDownloadRequest(Input{downloadTargetIndex_ + 1}));
         break;
     case kDownloadAllTimer:
-        send(p::edidDownloadAllRequest());
+        send(p::edidDownloadRequest(Input::All));
         break;
     default:
         if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
@@ -276,7 +277,7 @@ bool EdidPage::startOperation(int operation)
         return false;
     }
     edidOperation_ = operation;
-    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
     if (!commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer))
         return false;
     if (operation == kOpDownload && edidFilePath_.empty()) {
@@ -327,7 +328,7 @@ void EdidPage::clickStatus()
 {
     entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
-    const bool connected = link_.tcpMode() ? link_.socketConnected != 0 : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
     if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
         link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
@@ -356,7 +357,7 @@ void EdidPage::activate()
     // with and leave the progress popup up for good.
     const bool operationRunning = timers_.isRunning(kProgressTimer);
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 0)
+        if (!link_.socketConnected)
             showNotice(kConnectFailed);
         if (!operationRunning) {
             edidOperation_ = kOpRefresh;
@@ -366,7 +367,7 @@ void EdidPage::activate()
         changed.notifyChanged();
         return;
     }
-    if (link_.comOpen == 0) {
+    if (!link_.comOpen) {
         showNotice(kOpenComFailed);
         changed.notifyChanged();
         return;
@@ -417,54 +418,49 @@ void EdidPage::dispatch(const CommandFrame& frame)
 // without its popup, and on whatever link the shown tab holds by then.
 bool EdidPage::handleReply(const CommandFrame& f)
 {
-    auto waits = [this](int timerId) { return timers_.isRunning(timerId) || timers_.isRunning(timerId + 1); };
-    if (p::isEdidReply(f, p::kEdidModeRequestSub)) {
-        if (waits(kModeRequestTimer))
-            onModeReply();
-    } else if (f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1) {
-        if (timers_.isRunning(kCopyQueryTimer))
-            onCopyQueryReply(f);
-    } else if (p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1) {
-        if (waits(kModeOneTimer))
-            onSetOneReply();
-    } else if (p::isEdidReply(f, p::kEdidDefaultOneSub)) {
-        if (waits(kDefaultOneTimer))
-            onDefaultOneReply();
-    } else if (p::isEdidReply(f, p::kEdidModeAllSub)) {
-        if (waits(kModeAllTimer))
-            onSetAllReply();
-    } else if (p::isEdidReply(f, p::kEdidDefaultAllSub)) {
-        if (waits(kDefaultAllTimer))
-            onDefaultAllReply();
-    } else if (p::isEdidReply(f, p::kEdidCopyAllSub)) {
-        if (waits(kCopyAllTimer))
-            onCopyAllReply(f);
-    } else if (p::decodeEdidCopyOne(f, copyTargetIndex_ + 1)) {
-        if (waits(kCopyOneTimer))
-            onCopyOneReply(f);
-    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadOneSub)) {
-        if (waits(kDownloadOneTimer))
-            onDownloadReady(p::kEdidDownloadOneSub, kDownloadOneTimer);
-    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadOneSub)) {
-        if (timers_.isRunning(kDownloadResultTimer))
-            onDownloadResult(f);
-    } else if (p::isEdidDownloadReady(f, p::kEdidDownloadAllSub)) {
-        if (waits(kDownloadAllTimer))
-            onDownloadReady(p::kEdidDownloadAllSub, kDownloadAllTimer);
-    } else if (p::decodeEdidDownloadResult(f, p::kEdidDownloadAllSub)) {
-        if (timers_.isRunning(kDownloadResultTimer))
-            onDownloadResult(f);
-    } else if (p::isStandby(f)) {
-        onStandby();
-    } else if (p::decodeEdidStatus(f)) {
-        onStatusReply(f);
-    } else if (p::decodeEdidSwitchState(f)) {
-        if (waits(kSwitchStateTimer))
-            onSwitchStateReply(f);
-    } else {
-        return false;
+    constexpr int kAlways = -1;  // the row acts whatever waits
+    struct Row {
+        bool matches;
+        int timerId;
+        bool retryToo;  // the step's retry timer (timerId + 1) counts as waiting too
+        std::function<void()> act;
+    };
+    const auto oneSub = p::kEdidDownloadOneSub;
+    const auto allSub = p::kEdidDownloadAllSub;
+    const Row rows[] = {
+        {p::isEdidReply(f, p::kEdidModeRequestSub), kModeRequestTimer, true, [&] { onModeReply(); }},
+        {f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1, kCopyQueryTimer, false,
+         [&] { onCopyQueryReply(f); }},
+        {p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1, kModeOneTimer, true,
+         [&] { onSetOneReply(); }},
+        {p::isEdidReply(f, p::kEdidDefaultOneSub), kDefaultOneTimer, true, [&] { onDefaultOneReply(); }},
+        {p::isEdidReply(f, p::kEdidModeAllSub), kModeAllTimer, true, [&] { onSetAllReply(); }},
+        {p::isEdidReply(f, p::kEdidDefaultAllSub), kDefaultAllTimer, true, [&] { onDefaultAllReply(); }},
+        {p::isEdidReply(f, p::kEdidCopyAllSub), kCopyAllTimer, true, [&] { onCopyAllReply(f); }},
+        {p::decodeEdidCopyOne(f, Input{copyTargetIndex_ + 1}).has_value(), kCopyOneTimer, true,
+         [&] { onCopyOneReply(f); }},
+        {p::isEdidDownloadReady(f, oneSub), kDownloadOneTimer, true,
+         [&] { onDownloadReady(oneSub, kDownloadOneTimer); }},
+        {p::decodeEdidDownloadResult(f, oneSub).has_value(), kDownloadResultTimer, false,
+         [&] { onDownloadResult(f); }},
+        {p::isEdidDownloadReady(f, allSub), kDownloadAllTimer, true,
+         [&] { onDownloadReady(allSub, kDownloadAllTimer); }},
+        {p::decodeEdidDownloadResult(f, allSub).has_value(), kDownloadResultTimer, false,
+         [&] { onDownloadResult(f); }},
+        {p::isStandby(f), kAlways, false, [&] { onStandby(); }},
+        {p::decodeEdidStatus(f).has_value(), kAlways, false, [&] { onStatusReply(f); }},
+        {p::decodeEdidSwitchState(f).has_value(), kSwitchStateTimer, true, [&] { onSwitchStateReply(f); }},
+    };
+    for (const Row& row : rows) {
+        if (!row.matches)
+            continue;
+        const bool waiting = row.timerId == kAlways || timers_.isRunning(row.timerId) ||
+                             (row.retryToo && timers_.isRunning(row.timerId + 1));
+        if (waiting)
+            row.act();
+        return true;
     }
-    return true;
+    return false;
 }
 
 void EdidPage::onModeReply()
@@ -707,7 +703,7 @@ void EdidPage::onTimer(int id)
 void EdidPage::dataStep()
 {
     timers_.kill(kDataStepTimer);
-    if (link_.tcpMode() && link_.socketConnected == 0) {
+    if (link_.tcpMode() && !link_.socketConnected) {
         // Nothing will answer a block that was never sent: end the download
         // here instead of leaving the progress popup up for good.
         endOperationQuietly();

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/Notices.h"
 #include "core/app/PageLink.h"
+#include "core/formats/EdidFile.h"
 #include "core/link/HexLog.h"
-#include "core/pages/edid/EdidFile.h"
 #include "core/protocol/Protocol.h"
+#include "core/protocol/Waits.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
 
@@ -58,8 +59,8 @@ public:
     static constexpr int statusFirstTimer(int input) { return 70 + 2 * (input - 1); }
     static constexpr int statusFinalTimer(int input) { return 71 + 2 * (input - 1); }
 
-    static constexpr int kReplyWaitMs = 5000;
-    static constexpr int kDataStepDelayMs = 200;
+    static constexpr int kReplyWaitMs = protocol::kReplyWaits.firstMs;
+    static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;

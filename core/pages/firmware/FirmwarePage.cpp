@@ -59,12 +59,12 @@ void FirmwarePage::activate()
     LinkState& link = context_.link;
     SharedState& shared = context_.shared;
     if (link.tcpMode()) {
-        if (link.socketConnected == 0) {
+        if (!link.socketConnected) {
             showPageNotice(notice_text::kConnectFailed);
             return;
         }
     } else {
-        if (link.comOpen == 0) {
+        if (!link.comOpen) {
             showPageNotice(notice_text::kOpenComFailed);
             return;
         }
@@ -152,7 +152,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
 {
     // Replies after the upgrade ended (a late accept, a second rejection)
     // must not restart the transfer behind the user's back.
-    if (context_.shared.firmwareUpgrading == 0)
+    if (!context_.shared.firmwareUpgrading)
         return;
     const std::uint8_t sub = f.subCommand();
     const auto start = p::decodeFirmwareStart(f, sub);
@@ -289,7 +289,7 @@ void FirmwarePage::handleStandby()
     context_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
     // A standby ends the upgrade: the button comes back so the user can try again.
-    if (context_.shared.firmwareUpgrading != 0 || !upgradeEnabled_)
+    if (context_.shared.firmwareUpgrading || !upgradeEnabled_)
         finishIdle();
 }
 
@@ -302,13 +302,13 @@ void FirmwarePage::upgradeClicked()
     SharedState& shared = context_.shared;
     entryPending_ = 0;
     upgradeMode_ = 1;
-    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected != 0 : pageLink_.serial().isOpen();
+    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
     if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
         return;
     partEnd_.fill(0);
     blockIndex_ = 0;
     progressCount_ = 0;
-    shared.firmwareUpgrading = 1;
+    shared.firmwareUpgrading = true;
     startPart(0);
 }
 
@@ -418,7 +418,7 @@ void FirmwarePage::finishIdle()
     timers_.killRange(1, kNoticeTimer - 1);
     timers_.killRange(kNoticeTimer + 1, kLastPageTimer);
     upgradeEnabled_ = true;
-    context_.shared.firmwareUpgrading = 0;
+    context_.shared.firmwareUpgrading = false;
     context_.shell.postPageBusy(0);
     changed.notifyChanged();
 }
@@ -500,7 +500,7 @@ void FirmwarePage::onHandshakeTimer(int id)
 
 bool FirmwarePage::setFilePath(const std::string& path)
 {
-    if (!hasFirmwareExtension(path) || context_.shared.firmwareUpgrading != 0)
+    if (!hasFirmwareExtension(path) || context_.shared.firmwareUpgrading)
         return false;
     Bytes image;
     switch (loadFirmwareFile(path, image)) {

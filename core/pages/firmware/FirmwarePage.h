@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/Notices.h"
 #include "core/app/PageLink.h"
+#include "core/formats/FirmwareContainer.h"
+#include "core/formats/FirmwareMerger.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
-#include "core/pages/firmware/FirmwareContainer.h"
-#include "core/pages/firmware/FirmwareMerger.h"
 #include "core/protocol/Protocol.h"
+#include "core/protocol/Waits.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -29,30 +30,30 @@ namespace matrix {
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
     // Timer ids and periods of the page.
-    static constexpr TimerPeriod kPrepareDelay{1, 200};
-    static constexpr TimerPeriod kFirstBlock{2, 200};
-    static constexpr TimerPeriod kNextBlock{3, 100};
+    static constexpr TimerPeriod kPrepareDelay{1, protocol::kFirmwarePrepareDelayMs};
+    static constexpr TimerPeriod kFirstBlock{2, protocol::kFirmwareFirstBlockDelayMs};
+    static constexpr TimerPeriod kNextBlock{3, protocol::kFirmwareBlockDelayMs};
     static constexpr int kRebootPollFirstTimer = 4;
     static constexpr int kRebootPollLastTimer = 11;
-    static constexpr int kRebootPollMs = 3000;
+    static constexpr int kRebootPollMs = protocol::kRebootPollWaits.firstMs;
     static constexpr int kStartPart1Timer = 15;
     static constexpr int kStartPart1FinalTimer = 16;
     static constexpr int kStartPart2Timer = 17;
     static constexpr int kStartPart2FinalTimer = 18;
-    static constexpr int kStartReplyMs = 3000;
+    static constexpr int kStartReplyMs = protocol::kFirmwareStartWaits.firstMs;
     static constexpr int kBlockAckTimer = 33;
-    static constexpr int kBlockAckMs = 7000;
+    static constexpr int kBlockAckMs = protocol::kFirmwareBlockWaits.firstMs;
     static constexpr int kBlockAckFinalTimer = 34;
-    static constexpr int kBlockAckFinalMs = 8000;
+    static constexpr int kBlockAckFinalMs = protocol::kFirmwareBlockWaits.secondMs;
     static constexpr int kSecondPrepareTimer = 36;
     static constexpr int kSecondPrepareFinalTimer = 37;
-    static constexpr int kSecondPrepareMs = 4000;
+    static constexpr int kSecondPrepareMs = protocol::kFirmwareSecondPrepareWaits.firstMs;
     static constexpr int kFirstPrepareTimer = 38;
     static constexpr int kFirstPrepareFinalTimer = 39;
-    static constexpr int kFirstPrepareMs = 3000;
+    static constexpr int kFirstPrepareMs = protocol::kFirmwarePrepareWaits.firstMs;
     static constexpr int kFirstBlockAckTimer = 40;
     static constexpr int kFirstBlockAckFinalTimer = 41;
-    static constexpr int kFirstBlockAckMs = 7000;
+    static constexpr int kFirstBlockAckMs = protocol::kFirmwareFirstBlockWaits.firstMs;
     static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
@@ -97,7 +98,7 @@ public:
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
-    bool browseEnabled() const { return context_.shared.firmwareUpgrading == 0; }
+    bool browseEnabled() const { return !context_.shared.firmwareUpgrading; }
     const std::string& messages() const { return messages_; }
     const std::string& deviceLine() const { return deviceLine_; }
     bool messageBoxOpen() const { return messageBoxOpen_; }

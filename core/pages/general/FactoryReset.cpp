@@ -19,12 +19,12 @@ struct Step {
 
 // Steps 1..7, in order.
 constexpr Step kStepTable[FactoryReset::kSteps] = {
-    {101, [](int step) { return p::routeRequest(step, step); }},
-    {103, [](int step) { return p::routeRequest(step, step); }},
-    {105, [](int step) { return p::routeRequest(step, step); }},
-    {107, [](int step) { return p::routeRequest(step, step); }},
+    {101, [](int step) { return p::routeRequest(Output{step}, Input{step}); }},
+    {103, [](int step) { return p::routeRequest(Output{step}, Input{step}); }},
+    {105, [](int step) { return p::routeRequest(Output{step}, Input{step}); }},
+    {107, [](int step) { return p::routeRequest(Output{step}, Input{step}); }},
     {117, [](int) { return p::edidModeRequest(); }},
-    {119, [](int) { return p::edidSetModeAllRequest(kFactoryEdidMode); }},
+    {119, [](int) { return p::edidSetModeRequest(kFactoryEdidMode, Input::All); }},
     {121, [](int) { return p::beepRequest(true); }},
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/link/CommandFrame.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/TimerSet.h"
 
 #include <functional>
@@ -17,7 +18,7 @@ public:
     static constexpr int kSteps = 7;
     static constexpr int kAnimationTimer = 100;
     static constexpr int kLastTimer = 122;  // the beep step's second wait
-    static constexpr int kReplyTimeoutMs = 5000;
+    static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
 
     // The first timer of a step's pair (steps 1..7).
     static int firstTimer(int step);

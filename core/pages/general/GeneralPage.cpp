@@ -79,7 +79,7 @@ GeneralPage::~GeneralPage() = default;
 
 bool GeneralPage::guard()
 {
-    const bool connected = link_.tcpMode() ? link_.socketConnected == 1 : link_.comOpen == 1;
+    const bool connected = link_.tcpMode() ? link_.socketConnected : link_.comOpen;
     return commandGuard(connected, link_, popups_, timers_, kNoticeTimer);
 }
 
@@ -108,11 +108,11 @@ void GeneralPage::showTcpConnected(bool connected) { tcpIndicatorConnected_ = co
 
 void GeneralPage::selectComMode()
 {
-    if (link_.comOpen == 0)
+    if (!link_.comOpen)
         timers_.start(kRescanTimer, kRescanMs);
     link_.controlMode = ControlMode::Com;
     comGroupEnabled_ = true;
-    comListEnabled_ = link_.comOpen == 0;
+    comListEnabled_ = !link_.comOpen;
     tcpGroupEnabled_ = false;
     changed.notifyChanged();
 }
@@ -144,7 +144,7 @@ void GeneralPage::comConnectClicked()
     }
 
     if (comConnected_) {
-        link_.comOpen = 0;
+        link_.comOpen = false;
         comConnected_ = false;
         pageLink_.serial().requestClose();
         timers_.start(kRescanTimer, kRescanMs);
@@ -154,7 +154,7 @@ void GeneralPage::comConnectClicked()
         timers_.kill(kRescanTimer);
         comListEnabled_ = false;
         comConnected_ = true;
-        link_.comOpen = 1;
+        link_.comOpen = true;
         send(p::beepStateRequest());
     } else {
         notice_.show(kGuardNoticeMs, kOpenComFailed);
@@ -221,11 +221,11 @@ void GeneralPage::addDiscoveredAddress(const std::string& dottedAddress)
 
 void GeneralPage::dropTcpLink()
 {
-    link_.socketConnected = 0;
+    link_.socketConnected = false;
     if (link_.linkSocket)
         link_.linkSocket->close();
     showTcpConnected(false);
-    link_.tcpLinkUp = 0;
+    link_.tcpLinkUp = false;
 }
 
 void GeneralPage::tcpConnectOperation(bool readIpList)
@@ -240,7 +240,7 @@ void GeneralPage::tcpConnectOperation(bool readIpList)
 void GeneralPage::tcpConnectClicked()
 {
     statusIdle_ = 1;
-    if (link_.socketConnected == 1) {
+    if (link_.socketConnected) {
         dropTcpLink();
     } else {
         tcpConnectOperation(true);
@@ -262,9 +262,9 @@ void GeneralPage::tabSelected(bool shown)
 void GeneralPage::activate()
 {
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 0)
+        if (!link_.socketConnected)
             notice_.show(kGuardNoticeMs, kConnectFailed);
-    } else if (link_.comOpen == 0) {
+    } else if (!link_.comOpen) {
         timers_.start(kRescanTimer, kRescanMs);
         notice_.show(kGuardNoticeMs, kOpenComFailed);
     } else {
@@ -346,7 +346,7 @@ void GeneralPage::statusClicked()
 {
     emptyStateLabels();
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 0) {
+        if (!link_.socketConnected) {
             statusIdle_ = 1;
             tcpStatusPending_ = 1;
             tcpConnectOperation(true);
@@ -362,7 +362,7 @@ void GeneralPage::statusClicked()
         startStatusRun();
         chain_.ask(StatusChain::inputStep(1));
     } else {
-        if (link_.comOpen == 0 || shownAgain_ == 1) {
+        if (!link_.comOpen || shownAgain_ == 1) {
             if (shownAgain_ == 1)
                 comConnected_ = false;  // so that Connect re-opens the port
             shownAgain_ = 0;
@@ -693,14 +693,14 @@ void GeneralPage::statusConnectChecked()
         // conversation (between a firmware block's announce and its data,
         // say). The click is dropped.
         tcpStatusPending_ = 0;
-    } else if (link_.socketConnected == 0) {
+    } else if (!link_.socketConnected) {
         tcpStatusPending_ = 0;
         showTcpConnected(false);
-        link_.tcpLinkUp = 0;
+        link_.tcpLinkUp = false;
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
     } else {
         showTcpConnected(true);
-        link_.tcpLinkUp = 1;
+        link_.tcpLinkUp = true;
         send(p::irStateRequest());
         timers_.start(kStatusStartTimer, kStatusStartMs);
         statusIdle_ = 0;
@@ -713,7 +713,7 @@ void GeneralPage::statusConnectChecked()
 void GeneralPage::statusStartDue()
 {
     timers_.kill(kStatusStartTimer);
-    if (link_.socketConnected == 1) {
+    if (link_.socketConnected) {
         chain_.ask(StatusChain::inputStep(1));
     } else {
         // The link fell between the check and the start: end the run here
@@ -727,15 +727,15 @@ void GeneralPage::statusStartDue()
 void GeneralPage::connectChecked()
 {
     timers_.kill(kConnectCheckTimer);
-    if (link_.socketConnected == 1) {
+    if (link_.socketConnected) {
         showTcpConnected(true);
-        link_.tcpLinkUp = 1;
+        link_.tcpLinkUp = true;
         // Only the shown page talks to the matrix.
         if (link_.activePage == PageId::General)
             send(p::beepStateRequest());
     } else {
         showTcpConnected(false);
-        link_.tcpLinkUp = 0;
+        link_.tcpLinkUp = false;
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
     }
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/PageLink.h"

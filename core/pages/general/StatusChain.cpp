@@ -18,7 +18,8 @@ CommandFrame query(int step)
         return protocol::versionRequest();
     default: {
         const int index = step - StatusChain::FirstPort;
-        return protocol::cableRequest(index % 2 == 1, index / 2 + 1);
+        const int port = index / 2 + 1;
+        return index % 2 == 1 ? protocol::outputCableRequest(Output{port}) : protocol::inputCableRequest(Input{port});
     }
     }
 }

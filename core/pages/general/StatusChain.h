@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/link/CommandFrame.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/TimerSet.h"
 
 #include <functional>
@@ -18,7 +19,7 @@ public:
     static constexpr int kQueriedPorts = 4;
     static constexpr int kFirstTimer = 1;
     static constexpr int kLastTimer = 2 + 2 * (FirstPort + 2 * kQueriedPorts - 1);
-    static constexpr int kReplyTimeoutMs = 5000;
+    static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
 
     static constexpr int inputStep(int port) { return FirstPort + 2 * (port - 1); }
     static constexpr int outputStep(int port) { return FirstPort + 1 + 2 * (port - 1); }

@@ -52,7 +52,7 @@ RoutingPage::~RoutingPage() = default;
 
 // --- helpers -----------------------------------------------------------
 
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp != 0 : pageLink_.serial().isOpen(); }
+bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp : pageLink_.serial().isOpen(); }
 
 bool RoutingPage::anyConfigPending() const
 {
@@ -63,7 +63,7 @@ void RoutingPage::setAllConfigReady() { configReady_.fill(1); }
 
 bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPending(); }
 
-bool RoutingPage::gridAcceptsClicks() const { return link_.busy == 0 && panelReady(); }
+bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
 
 void RoutingPage::send(const CommandFrame& frame)
 {
@@ -110,12 +110,12 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
         changed.notifyChanged();
         return;
     }
-    if (link_.busy != 0)
+    if (link_.busy)
         return;
-    link_.busy = 1;
+    link_.busy = true;
     singleRoute_ = 1;
     pendingInput_ = static_cast<std::int8_t>(input);
-    send(p::routeRequest(input, output));
+    send(p::routeRequest(Output{output}, Input{input}));
     timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
     if (releasesNotice)
         ctx_.popups.notice.release();
@@ -167,9 +167,9 @@ void RoutingPage::startRefresh()
     // a refresh would share busy with it, and whichever ended first would
     // free the tabs while the other still sends on the link. The command's
     // own reply shows what it changes.
-    const bool commandInFlight = link_.busy != 0 || !panelReady();
+    const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
-        if (link_.socketConnected == 1) {
+        if (link_.socketConnected) {
             socketRxEnabled_ = 1;
             if (commandInFlight) {
                 changed.notifyChanged();
@@ -177,24 +177,24 @@ void RoutingPage::startRefresh()
             }
             if (panelReady())
                 singleRoute_ = 1;
-            send(p::routeQueryRequest(1));
+            send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = 1;
+            link_.busy = true;
         } else {
             notice_.show(kNoticeMs, kConnectFailed);
         }
         changed.notifyChanged();
         return;
     }
-    if (link_.comOpen == 1) {
+    if (link_.comOpen) {
         ctx_.shared.pageStopBits = 2;
         if (commandInFlight && pageLink_.serial().isOpen())
             return;
         if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
             pageLink_.serial().startWorker();
-            send(p::routeQueryRequest(1));
+            send(p::routeQueryRequest(Output::A));
             timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = 1;
+            link_.busy = true;
             if (panelReady())
                 singleRoute_ = 1;
             changed.notifyChanged();
@@ -275,17 +275,17 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
 
     switch (k) {
     case 1: case 2: case 3: case 5: case 6: case 7:
-        send(p::routeQueryRequest(k + 1));
+        send(p::routeQueryRequest(Output{k + 1}));
         timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
         break;
     case 4:
         // The refresh ends with the last live output.
-        link_.busy = 0;
+        link_.busy = false;
         if (path == Path::Socket)
             ctx_.shell.postPageBusy(0);
         break;
     case 8:
-        link_.busy = 0;
+        link_.busy = false;
         if (path == Path::Socket || validPort(input, kLiveInputs))
             ctx_.shell.postPageBusy(0);
         break;
@@ -298,7 +298,7 @@ void RoutingPage::finishSingleRoute(int output)
 {
     setAllConfigReady();
     setDisplay(output, pendingInput_);
-    link_.busy = 0;
+    link_.busy = false;
     currentInput_[output - 1] = pendingInput_;
     showRoute(pendingInput_, output);
     checksumRetry_ = 0;
@@ -335,7 +335,7 @@ void RoutingPage::routeStep(const CommandFrame& frame, Path path)
 
     if (checksumRetry_ == 0) {
         // One re-send of the same command, watched like a first-wait re-send.
-        send(p::routeRequest(routeInputFor(k), k));
+        send(p::routeRequest(Output{k}, Input{routeInputFor(k)}));
         timers_.start(routeSecondTimer(k), kSecondWaitMs);
         checksumRetry_ = 1;
         return;
@@ -365,7 +365,7 @@ void RoutingPage::recallAdvance(int output, bool acknowledged)
         return;
     }
     const int next = output + 1;
-    send(p::routeRequest(presetRoute_[next - 1] + 1, next));
+    send(p::routeRequest(Output{next}, Input{presetRoute_[next - 1] + 1}));
     timers_.start(routeFirstTimer(next), kOtherFirstWaitMs);
 }
 
@@ -373,7 +373,7 @@ void RoutingPage::startRecall(int firstInput)
 {
     singleRoute_ = 0;
     checksumRetry_ = 0;
-    send(p::routeRequest(firstInput, 1));
+    send(p::routeRequest(Output::A, Input{firstInput}));
     timers_.start(routeFirstTimer(1), kOtherFirstWaitMs);
 }
 
@@ -391,7 +391,7 @@ void RoutingPage::standby()
         ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
     // Nothing is in flight any more: every command's state is released.
-    link_.busy = 0;
+    link_.busy = false;
     checksumRetry_ = 0;
     endRecall();
     ctx_.shell.postPageBusy(0);
@@ -405,7 +405,7 @@ void RoutingPage::giveUp(bool routeTimer)
     closeProgress();
     const bool recall = routeTimer && singleRoute_ == 0;
     notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer, recall] {
-        link_.busy = 0;
+        link_.busy = false;
         if (routeTimer)
             setAllConfigReady();
         if (recall)
@@ -437,7 +437,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
         const int k = (id + 1) / 2;
         if (id % 2 == 1) {
-            retryOnce(id, p::routeRequest(routeInputFor(k), k), routeSecondTimer(k));
+            retryOnce(id, p::routeRequest(Output{k}, Input{routeInputFor(k)}), routeSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(true);
@@ -445,7 +445,7 @@ void RoutingPage::onTimer(int id)
     } else if (id >= statusFirstTimer(1) && id <= statusSecondTimer(kOutputs)) {
         const int k = (id - 16) / 2;
         if (id % 2 == 0) {
-            retryOnce(id, p::routeQueryRequest(k), statusSecondTimer(k));
+            retryOnce(id, p::routeQueryRequest(Output{k}), statusSecondTimer(k));
         } else {
             timers_.kill(id);
             giveUp(false);
@@ -466,7 +466,7 @@ void RoutingPage::retryOnce(int firstTimer, const CommandFrame& request, int sec
     timers_.kill(firstTimer);
     send(request);
     timers_.start(secondTimer, kSecondWaitMs);
-    if (link_.progressOpen == 0)
+    if (!link_.progressOpen)
         ctx_.popups.progress.open();
 }
 
@@ -584,7 +584,7 @@ void RoutingPage::clickSet()
         changed.notifyChanged();
         return;
     }
-    if (!panelReady() || link_.busy != 0)
+    if (!panelReady() || link_.busy)
         return;
     recallIdle_ = 0;
     startRecall(presetRoute_[0] + 1);
@@ -608,7 +608,7 @@ void RoutingPage::selectConfigTarget(int index)
     if (index < 0 || index >= kConfigEntries)
         return;
     configTarget_ = static_cast<std::int8_t>(index);
-    if (index == kConfigPortToPort && panelReady() && link_.busy == 0) {
+    if (index == kConfigPortToPort && panelReady() && !link_.busy) {
         // Checked like the panel's buttons: without the page's port the
         // recall could never be acknowledged past output 1.
         if (!pageLink_.serial().isOpen()) {
@@ -625,7 +625,7 @@ void RoutingPage::selectConfigTarget(int index)
 
 void RoutingPage::clickConfigInput(int input)
 {
-    if (!validPort(input, kInputs) || link_.busy == 1)
+    if (!validPort(input, kInputs) || link_.busy)
         return;
     if (!pageLink_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
@@ -639,7 +639,7 @@ void RoutingPage::clickConfigInput(int input)
     pendingInput_ = static_cast<std::int8_t>(input);
     if (configTarget_ < kOutputs) {
         const int output = configTarget_ + 1;
-        send(p::routeRequest(input, output));
+        send(p::routeRequest(Output{output}, Input{input}));
         timers_.start(routeFirstTimer(output), kOtherFirstWaitMs);
     } else {
         presetRoute_.fill(static_cast<std::int8_t>(input - 1));

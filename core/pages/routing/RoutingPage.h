@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/ChangeNotifier.h"
+#include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/Notices.h"
 #include "core/app/PageLink.h"
 #include "core/link/HexLog.h"
+#include "core/protocol/Waits.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
 
@@ -43,11 +44,11 @@ public:
     static constexpr int kPresetRows = 8;
     static constexpr int kPresetColumns = 1 + kOutputs;  // name, then Output1..Output8
 
-    static constexpr int kGridFirstWaitMs = 3000;
-    static constexpr int kOtherFirstWaitMs = 5000;
-    static constexpr int kSecondWaitMs = 5000;
-    static constexpr int kRefreshFirstWaitMs = 3000;  // output 1 of a refresh
-    static constexpr int kStatusFirstWaitMs = 5000;   // outputs 2..
+    static constexpr int kGridFirstWaitMs = protocol::kRouteWaits.firstMs;
+    static constexpr int kOtherFirstWaitMs = protocol::kReplyWaits.firstMs;
+    static constexpr int kSecondWaitMs = protocol::kReplyWaits.secondMs;
+    static constexpr int kRefreshFirstWaitMs = protocol::kRouteWaits.firstMs;  // output 1 of a refresh
+    static constexpr int kStatusFirstWaitMs = protocol::kReplyWaits.firstMs;   // outputs 2..
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
     static constexpr int kProgressStepMs = 500;

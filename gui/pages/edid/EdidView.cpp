@@ -77,6 +77,20 @@ EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(pag
     grid->setHorizontalSpacing(kColumnSpacingPx);
     grid->setVerticalSpacing(kRowSpacingPx);
 
+    addRows(grid);
+    grid->setColumnStretch(1, 1);
+    column->addWidget(group_);
+    column->addStretch(1);
+
+    connectPage();
+    subscription_ = page_.changed.subscribe([this] { sync(); });
+    sync();
+}
+
+EdidView::~EdidView() { page_.changed.unsubscribe(subscription_); }
+
+void EdidView::addRows(QGridLayout* grid)
+{
     // Set row.
     grid->addWidget(makeCaption("Set EDID Mode", group_), 0, 0);
     mode_ = makeCombo(EdidPage::modeRows(), "modeCombo", kWideColumnPx, group_);
@@ -97,6 +111,11 @@ EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(pag
     copy_ = makeSetButton("copyButton", group_);
     grid->addWidget(copy_, 1, 4);
 
+    addDownloadRow(grid);
+}
+
+void EdidView::addDownloadRow(QGridLayout* grid)
+{
     // Download row: the path box is filled only by an accepted file.
     grid->addWidget(makeCaption("Open EDID ", group_), 2, 0);
     auto* fileRow = new QHBoxLayout;
@@ -118,10 +137,10 @@ EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(pag
     download_ = makeSetButton("downloadButton", group_);
     grid->addWidget(download_, 2, 4);
 
-    grid->setColumnStretch(1, 1);
-    column->addWidget(group_);
-    column->addStretch(1);
+}
 
+void EdidView::connectPage()
+{
     onActivated(mode_, this, [this](int row) { page_.selectMode(row); });
     onActivated(setTarget_, this, [this](int row) { page_.selectSetTarget(row); });
     onActivated(copySource_, this, [this](int row) { page_.selectCopySource(row); });
@@ -136,11 +155,7 @@ EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(pag
             page_.openEdidFile(path.toStdString());
     });
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
-    sync();
 }
-
-EdidView::~EdidView() { page_.changed.unsubscribe(subscription_); }
 
 QString EdidView::chooseFile()
 {

@@ -9,6 +9,7 @@
 #include <array>
 #include <functional>
 
+class QGridLayout;
 class QComboBox;
 class QGroupBox;
 class QLineEdit;
@@ -51,6 +52,9 @@ public:
     GradientButton* downloadButton() const { return download_; }
 
 private:
+    void addRows(QGridLayout* grid);
+    void addDownloadRow(QGridLayout* grid);
+    void connectPage();
     QString chooseFile();
     void sync();
 

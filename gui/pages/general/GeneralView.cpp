@@ -77,13 +77,30 @@ GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), 
 
 GeneralView::~GeneralView() { page_.changed.unsubscribe(subscription_); }
 
+// A click forwards to the page, then the view shows what the page made of it.
+void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
+{
+    connect(button, &QAbstractButton::clicked, this, [this, action = std::move(action)] {
+        action();
+        sync();
+    });
+}
+
 QWidget* GeneralView::buildConnectionPanel()
 {
     auto* panel = new QWidget(this);
     auto* column = new QVBoxLayout(panel);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(kSpacingPx);
+    column->addWidget(buildModeGroup(panel));
+    column->addWidget(buildComGroup(panel));
+    column->addWidget(buildTcpGroup(panel));
+    column->addStretch(1);
+    return panel;
+}
 
+QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
+{
     auto* modeGroup = new QGroupBox("Control Mode Select", panel);
     auto* modeLayout = new QVBoxLayout(modeGroup);
     comMode_ = new QRadioButton("COM Control Mode", modeGroup);
@@ -96,16 +113,13 @@ QWidget* GeneralView::buildConnectionPanel()
     auto* modes = new QButtonGroup(this);
     modes->addButton(comMode_);
     modes->addButton(tcpMode_);
-    connect(comMode_, &QRadioButton::clicked, this, [this] {
-        page_.selectComMode();
-        sync();
-    });
-    connect(tcpMode_, &QRadioButton::clicked, this, [this] {
-        page_.selectTcpMode();
-        sync();
-    });
-    column->addWidget(modeGroup);
+    onClick(comMode_, [this] { page_.selectComMode(); });
+    onClick(tcpMode_, [this] { page_.selectTcpMode(); });
+    return modeGroup;
+}
 
+QGroupBox* GeneralView::buildComGroup(QWidget* panel)
+{
     comGroup_ = new QGroupBox("COM Control Mode", panel);
     comGroup_->setObjectName("comGroup");
     auto* comLayout = new QGridLayout(comGroup_);
@@ -126,14 +140,16 @@ QWidget* GeneralView::buildConnectionPanel()
         page_.selectComPort(comList_->itemText(index).toStdString());
         sync();
     });
-    connect(comConnect_, &QPushButton::clicked, this, [this] {
+    onClick(comConnect_, [this] {
         // The page reads the list's text, which the view keeps in step.
         page_.selectComPort(comList_->currentText().toStdString());
         page_.comConnectClicked();
-        sync();
     });
-    column->addWidget(comGroup_);
+    return comGroup_;
+}
 
+QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
+{
     tcpGroup_ = new QGroupBox("TCP Control Mode", panel);
     tcpGroup_->setObjectName("tcpGroup");
     auto* tcpLayout = new QGridLayout(tcpGroup_);
@@ -164,22 +180,13 @@ QWidget* GeneralView::buildConnectionPanel()
         page_.selectIpEntry(index);
         sync();
     });
-    connect(search_, &QPushButton::clicked, this, [this] {
-        page_.searchClicked();
-        sync();
-    });
-    connect(config_, &QPushButton::clicked, this, [this] {
-        page_.configClicked();
-        sync();
-    });
-    connect(tcpConnect_, &QPushButton::clicked, this, [this] {
+    onClick(search_, [this] { page_.searchClicked(); });
+    onClick(config_, [this] { page_.configClicked(); });
+    onClick(tcpConnect_, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.tcpConnectClicked();
-        sync();
     });
-    column->addWidget(tcpGroup_);
-    column->addStretch(1);
-    return panel;
+    return tcpGroup_;
 }
 
 QWidget* GeneralView::buildDeviceInformation()
@@ -188,6 +195,26 @@ QWidget* GeneralView::buildDeviceInformation()
     auto* layout = new QVBoxLayout(group);
     layout->setSpacing(kSpacingPx);
 
+    layout->addWidget(buildStatePanel(group));
+
+    status_ = makeButton("Status", "statusButton", group);
+    clear_ = makeButton("Clear", "clearButton", group);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(status_);
+    buttons->addWidget(clear_);
+    layout->addLayout(buttons);
+    onClick(status_, [this] {
+        page_.setIpText(ipList_->currentText().toStdString());
+        page_.statusClicked();
+    });
+    onClick(clear_, [this] { page_.clearClicked(); });
+    return group;
+}
+
+// The blue panel of cable states: inputs left, outputs right.
+QFrame* GeneralView::buildStatePanel(QWidget* group)
+{
     auto* panel = new QFrame(group);
     panel->setObjectName("statePanel");
     panel->setFrameShape(QFrame::Panel);
@@ -229,25 +256,7 @@ QWidget* GeneralView::buildDeviceInformation()
     grid->setColumnStretch(0, 1);
     grid->setColumnStretch(1, 1);
     panel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    layout->addWidget(panel);
-
-    status_ = makeButton("Status", "statusButton", group);
-    clear_ = makeButton("Clear", "clearButton", group);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(status_);
-    buttons->addWidget(clear_);
-    layout->addLayout(buttons);
-    connect(status_, &QPushButton::clicked, this, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
-        page_.statusClicked();
-        sync();
-    });
-    connect(clear_, &QPushButton::clicked, this, [this] {
-        page_.clearClicked();
-        sync();
-    });
-    return group;
+    return panel;
 }
 
 QWidget* GeneralView::buildDeviceSettings()
@@ -284,10 +293,7 @@ QWidget* GeneralView::buildDeviceSettings()
     factoryReset_->setMinimumWidth(120);
     resetLayout->addWidget(factoryReset_);
     resetLayout->addStretch(1);
-    connect(factoryReset_, &QPushButton::clicked, this, [this] {
-        page_.factoryResetClicked();
-        sync();
-    });
+    onClick(factoryReset_, [this] { page_.factoryResetClicked(); });
     layout->addWidget(resetGroup);
     return column;
 }

@@ -3,11 +3,15 @@
 
 #include <QWidget>
 
+#include <functional>
+
 #include <array>
 
+class QAbstractButton;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
+class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -50,8 +54,13 @@ public:
     QPushButton* factoryResetButton() const { return factoryReset_; }
 
 private:
+    void onClick(QAbstractButton* button, std::function<void()> action);
     QWidget* buildConnectionPanel();
     QWidget* buildDeviceInformation();
+    QFrame* buildStatePanel(QWidget* group);
+    QGroupBox* buildModeGroup(QWidget* panel);
+    QGroupBox* buildComGroup(QWidget* panel);
+    QGroupBox* buildTcpGroup(QWidget* panel);
     QWidget* buildDeviceSettings();
     void sync();
     void syncComList();

@@ -153,28 +153,7 @@ QGroupBox* RoutingView::buildOutputGroup(int output)
     }
     layout->addLayout(inputs);
 
-    // Step buttons sit under inputs 2 and 3, centred under the row.
-    auto* steps = new QHBoxLayout;
-    steps->setSpacing(4);
-    steps->addStretch(1);
-    auto makeStep = [&](const QIcon& icon, const QString& name, const QString& tip) {
-        auto* button = new ImageButton(group);
-        button->setObjectName(name + letter);
-        button->setFixedSize(kGridButtonSize);
-        button->setFlat(false);
-        button->setIcons(icon, kStepIconSize);
-        button->setTooltipText(tip);
-        steps->addWidget(button);
-        return button;
-    };
-    auto* previous = makeStep(icons::previous(), "previous", "Previous input");
-    auto* next = makeStep(icons::next(), "next", "Next input");
-    steps->addStretch(1);
-    connect(previous, &QAbstractButton::clicked, this, [this, output] { page_.clickPrevious(output); });
-    connect(next, &QAbstractButton::clicked, this, [this, output] { page_.clickNext(output); });
-    previous_[static_cast<std::size_t>(output - 1)] = previous;
-    next_[static_cast<std::size_t>(output - 1)] = next;
-    layout->addLayout(steps);
+    layout->addLayout(buildStepRow(group, output));
 
     groups_[static_cast<std::size_t>(output - 1)] = group;
     return group;
@@ -191,36 +170,18 @@ QFrame* RoutingView::buildSidePanel()
     column->setContentsMargins(8, 6, 8, 8);
     column->setSpacing(6);
 
+    column->addWidget(buildPresetGroup(panel));
+    column->addWidget(buildConfigGroup(panel));
+    column->addStretch(1);
+    return panel;
+}
+
+QGroupBox* RoutingView::buildPresetGroup(QWidget* panel)
+{
     auto* presets = new QGroupBox("Presets", panel);
     auto* presetLayout = new QVBoxLayout(presets);
     presetLayout->setSpacing(6);
-    presetList_ = new QTableWidget(RoutingPage::kPresetRows, RoutingPage::kPresetColumns, presets);
-    presetList_->setObjectName("presetList");
-    QStringList headers{QString()};
-    for (int k = 1; k <= RoutingPage::kOutputs; ++k)
-        headers << QString("Output%1").arg(k);
-    presetList_->setHorizontalHeaderLabels(headers);
-    presetList_->verticalHeader()->hide();
-    presetList_->verticalHeader()->setDefaultSectionSize(kPresetRowPx);
-    presetList_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    presetList_->horizontalHeader()->setSectionsClickable(false);
-    presetList_->setColumnWidth(0, kPresetNameColumnPx);
-    for (int k = 1; k < RoutingPage::kPresetColumns; ++k)
-        presetList_->setColumnWidth(k, kPresetOutputColumnPx);
-    presetList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    presetList_->setSelectionMode(QAbstractItemView::SingleSelection);
-    presetList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    presetList_->setShowGrid(true);
-    presetList_->setSortingEnabled(false);
-    presetList_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    presetList_->setFixedHeight(presetList_->horizontalHeader()->sizeHint().height() +
-                                RoutingPage::kPresetRows * kPresetRowPx + 2 + 16);
-    for (int row = 0; row < RoutingPage::kPresetRows; ++row)
-        for (int col = 0; col < RoutingPage::kPresetColumns; ++col) {
-            auto* item = new QTableWidgetItem;
-            item->setTextAlignment(Qt::AlignCenter);
-            presetList_->setItem(row, col, item);
-        }
+    presetList_ = buildPresetTable(presets);
     connect(presetList_, &QTableWidget::cellClicked, this, [this](int row, int) { page_.clickPresetRow(row); });
     presetLayout->addWidget(presetList_);
 
@@ -233,8 +194,43 @@ QFrame* RoutingView::buildSidePanel()
     presetLayout->addLayout(presetButtons);
     connect(edit_, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
     connect(set_, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
-    column->addWidget(presets);
+    return presets;
+}
 
+QTableWidget* RoutingView::buildPresetTable(QWidget* parent)
+{
+    auto* list = new QTableWidget(RoutingPage::kPresetRows, RoutingPage::kPresetColumns, parent);
+    list->setObjectName("presetList");
+    QStringList headers{QString()};
+    for (int k = 1; k <= RoutingPage::kOutputs; ++k)
+        headers << QString("Output%1").arg(k);
+    list->setHorizontalHeaderLabels(headers);
+    list->verticalHeader()->hide();
+    list->verticalHeader()->setDefaultSectionSize(kPresetRowPx);
+    list->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    list->horizontalHeader()->setSectionsClickable(false);
+    list->setColumnWidth(0, kPresetNameColumnPx);
+    for (int k = 1; k < RoutingPage::kPresetColumns; ++k)
+        list->setColumnWidth(k, kPresetOutputColumnPx);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setShowGrid(true);
+    list->setSortingEnabled(false);
+    list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setFixedHeight(list->horizontalHeader()->sizeHint().height() + RoutingPage::kPresetRows * kPresetRowPx + 2 +
+                         16);
+    for (int row = 0; row < RoutingPage::kPresetRows; ++row)
+        for (int col = 0; col < RoutingPage::kPresetColumns; ++col) {
+            auto* item = new QTableWidgetItem;
+            item->setTextAlignment(Qt::AlignCenter);
+            list->setItem(row, col, item);
+        }
+    return list;
+}
+
+QGroupBox* RoutingView::buildConfigGroup(QWidget* panel)
+{
     auto* config = new QGroupBox("Output configuration", panel);
     auto* configLayout = new QGridLayout(config);
     configLayout->setHorizontalSpacing(4);
@@ -255,9 +251,34 @@ QFrame* RoutingView::buildSidePanel()
         connect(button, &QPushButton::clicked, this, [this, n] { page_.clickConfigInput(n); });
         configInputs_[static_cast<std::size_t>(n - 1)] = button;
     }
-    column->addWidget(config);
-    column->addStretch(1);
-    return panel;
+    return config;
+}
+
+// Step buttons sit under inputs 2 and 3, centred under the row.
+QHBoxLayout* RoutingView::buildStepRow(QWidget* group, int output)
+{
+    const QString letter(QChar('A' + output - 1));
+    auto* steps = new QHBoxLayout;
+    steps->setSpacing(4);
+    steps->addStretch(1);
+    auto makeStep = [&](const QIcon& icon, const QString& name, const QString& tip) {
+        auto* button = new ImageButton(group);
+        button->setObjectName(name + letter);
+        button->setFixedSize(kGridButtonSize);
+        button->setFlat(false);
+        button->setIcons(icon, kStepIconSize);
+        button->setTooltipText(tip);
+        steps->addWidget(button);
+        return button;
+    };
+    auto* previous = makeStep(icons::previous(), "previous", "Previous input");
+    auto* next = makeStep(icons::next(), "next", "Next input");
+    steps->addStretch(1);
+    connect(previous, &QAbstractButton::clicked, this, [this, output] { page_.clickPrevious(output); });
+    connect(next, &QAbstractButton::clicked, this, [this, output] { page_.clickNext(output); });
+    previous_[static_cast<std::size_t>(output - 1)] = previous;
+    next_[static_cast<std::size_t>(output - 1)] = next;
+    return steps;
 }
 
 QDialog* RoutingView::buildPresetEditor()

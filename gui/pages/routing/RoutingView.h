@@ -9,6 +9,7 @@ class QComboBox;
 class QDialog;
 class QFrame;
 class QGroupBox;
+class QHBoxLayout;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
@@ -61,6 +62,10 @@ protected:
 private:
     QGroupBox* buildOutputGroup(int output);
     QFrame* buildSidePanel();
+    QGroupBox* buildPresetGroup(QWidget* panel);
+    QTableWidget* buildPresetTable(QWidget* parent);
+    QGroupBox* buildConfigGroup(QWidget* panel);
+    QHBoxLayout* buildStepRow(QWidget* group, int output);
     QDialog* buildPresetEditor();
     void placeSidePanel();
     void sync();

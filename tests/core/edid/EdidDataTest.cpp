@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Mode rows, status texts and the EDID file check, on real display EDIDs
 // and on broken variants made from them.
-#include "core/pages/edid/EdidFile.h"
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // transports: what crosses the wire, the popups, the flags and the timers.
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
 #include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"

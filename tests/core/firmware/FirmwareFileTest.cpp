@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/pages/firmware/FirmwareContainer.h"
-#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/formats/FirmwareContainer.h"
+#include "core/formats/FirmwareMerger.h"
 #include "tests/core/firmware/FirmwareTestFiles.h"
 
 #include <gtest/gtest.h>

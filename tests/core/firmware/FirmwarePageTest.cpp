@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/firmware/FirmwarePage.h"
 
-#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/formats/FirmwareMerger.h"
 #include "tests/core/firmware/FirmwareTestFiles.h"
 #include "tests/support/PageWorld.h"
 #include "tests/support/TestRig.h"

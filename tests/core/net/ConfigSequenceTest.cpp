@@ -2,6 +2,7 @@
 // The whole attempt as the user sees it: OK, the status popup, the main
 // window's re-discovery after a success, and the popup's own time-out.
 #include "core/app/Shell.h"
+#include "core/app/WindowNetHost.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "tests/core/net/NetFixture.h"
@@ -29,8 +30,9 @@ struct SearchHooks : GeneralPageHooks {
 struct ConfigSession : NetSeams {
     Shell shell{loop, link, shared, popups};
     PageContext context{platform, link, shared, popups, shell};
-    Discovery discovery{context};
-    NetworkConfig config{context, discovery};
+    WindowNetHost host{context};
+    Discovery discovery{platform, host};
+    NetworkConfig config{platform, host, discovery};
     SearchHooks hooks{discovery};
     SegmentMatrix matrix{{0x00, 0x1C, 0x91, 0x03, 0x40, 0x5A}, {192, 168, 0, 77}};
 

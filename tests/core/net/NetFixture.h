@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/app/PageContext.h"
+#include "core/app/WindowNetHost.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "tests/support/ManualLoop.h"
@@ -36,8 +37,9 @@ struct NetSeams {
 struct NetFixture : NetSeams {
     RecordingShell shell;
     PageContext context{platform, link, shared, popups, shell};
-    Discovery discovery{context};
-    NetworkConfig config{context, discovery};
+    WindowNetHost host{context};
+    Discovery discovery{platform, host};
+    NetworkConfig config{platform, host, discovery};
 };
 
 inline std::vector<std::uint8_t> discoveryReply(std::array<std::uint8_t, 6> mac, std::array<std::uint8_t, 4> ip,

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <fstream>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/pages/edid/EdidModes.h"
+#include "core/formats/EdidModes.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/pages/edid/EdidFile.h"
+#include "core/formats/EdidFile.h"
 
 #include <algorithm>
 #include <filesystem>

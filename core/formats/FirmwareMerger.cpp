@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/pages/firmware/FirmwareMerger.h"
+#include "core/formats/FirmwareMerger.h"
 
 namespace matrix {
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/pages/firmware/FirmwareContainer.h"
+#include "core/formats/FirmwareContainer.h"
 
 #include <array>
 #include <string>

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "core/app/PageContext.h"
+#include "core/net/NetHost.h"
+#include "core/transport/TimerSet.h"
+
+namespace matrix {
+
+// The window's side of discovery and network configuration: the shared
+// link fields, the "Search failed" notice, and the messages to the main
+// window that follow a reply.
+class WindowNetHost : public NetHost {
+public:
+    static constexpr TimerPeriod kSearchFailedNotice{55, 1500};
+
+    explicit WindowNetHost(const PageContext& context) : context_(context), timers_(context.platform.loop) {}
+
+    std::string matrixAddress() const override { return context_.link.matrixAddress; }
+    void setMatrixAddress(const std::string& address) override { context_.link.matrixAddress = address; }
+    void dropTcpLink() override;
+    void searchFailed() override;
+    void discoveryReply() override { context_.shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply); }
+    void configSent() override;
+    void configured() override { context_.shell.postNetConfigStatus(NetConfigStatus::Configured); }
+
+private:
+    PageContext context_;
+    TimerSet timers_;
+};
+
+}  // namespace matrix
