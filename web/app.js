@@ -539,7 +539,7 @@ async function stage(out, input) {
 }
 
 async function take() {
-  say('preview-status', 'Switching…');
+  say('preview-status', 'Switching\u2026');
   try {
     await api('POST', matrixPath(page.current) + '/take');
     say('preview-status', 'Taken.');
@@ -578,7 +578,7 @@ async function refreshSchedules() {
 function daysText(days) {
   const set = DAYS.map((d) => (days || []).includes(d));
   if (set.every(Boolean)) return 'every day';
-  if (set.slice(0, 5).every(Boolean) && !set[5] && !set[6]) return 'Mon–Fri';
+  if (set.slice(0, 5).every(Boolean) && !set[5] && !set[6]) return 'Mon\u2013Fri';
   return DAY_LABELS.filter((_, i) => set[i]).join(' ');
 }
 
@@ -595,7 +595,7 @@ function renderSchedules() {
     return el('li', { 'data-schedule': s.name },
       el('div', { class: 'schedule-text' },
         el('span', { class: 'schedule-name', text: s.name }),
-        el('span', { class: 'schedule-when', text: '“' + s.scene + '” at ' + s.at + ', ' + daysText(s.days) }),
+        el('span', { class: 'schedule-when', text: '\u201c' + s.scene + '\u201d at ' + s.at + ', ' + daysText(s.days) }),
         el('span', { class: 'schedule-next', text: 'Next: ' + nextRunText(s.next_run) })),
       remove);
   }));
@@ -625,33 +625,24 @@ async function addSchedule(event) {
   const name = $('schedule-name').value.trim();
   if (!name) return;
   if (name.includes('/')) {
-    say('schedule-status', 'A schedule name cannot contain “/”.', true);
+    say('schedule-status', 'A schedule name cannot contain \u201c/\u201d.', true);
     return;
   }
   const days = [...document.querySelectorAll('#schedule-days button.day[aria-pressed="true"]')]
     .map((b) => b.dataset.day);
   const body = { scene: $('schedule-scene').value, at: $('schedule-at').value, days };
-  say('schedule-status', 'Saving…');
+  say('schedule-status', 'Saving\u2026');
   try {
     await api('PUT', matrixPath(page.current) + '/schedules/' + enc(name), body);
     $('schedule-name').value = '';
-    say('schedule-status', 'Added “' + name + '”.');
+    say('schedule-status', 'Added \u201c' + name + '\u201d.');
   } catch (e) {
     say('schedule-status', e.message, true);
   }
   await refreshSchedules();
 }
 
-async function deleteSchedule(name) {
-  if (!await confirmAction('Delete schedule', 'Delete the schedule “' + name + '”?', 'Delete')) return;
-  try {
-    await api('DELETE', matrixPath(page.current) + '/schedules/' + enc(name));
-    say('schedule-status', 'Deleted “' + name + '”.');
-  } catch (e) {
-    say('schedule-status', e.message, true);
-  }
-  await refreshSchedules();
-}
+const deleteSchedule = (name) => deleteNamed('schedule', name, 'schedules', 'schedule-status', refreshSchedules);
 
 // Success texts go after a while; errors and texts of work in progress stay.
 const SUCCESS_TEXT_MS = 6000;
@@ -731,16 +722,19 @@ async function recallScene(name) {
   await refreshDetail();
 }
 
-async function deleteScene(name) {
-  if (!await confirmAction('Delete scene', 'Delete the scene \u201c' + name + '\u201d?', 'Delete')) return;
+// Deletes a scene or a schedule after a confirmation, says how it went and reads the list again.
+async function deleteNamed(kind, name, collection, statusId, refresh) {
+  if (!await confirmAction('Delete ' + kind, 'Delete the ' + kind + ' \u201c' + name + '\u201d?', 'Delete')) return;
   try {
-    await api('DELETE', matrixPath(page.current) + '/scenes/' + enc(name));
-    say('scene-status', 'Deleted \u201c' + name + '\u201d.');
+    await api('DELETE', matrixPath(page.current) + '/' + collection + '/' + enc(name));
+    say(statusId, 'Deleted \u201c' + name + '\u201d.');
   } catch (e) {
-    say('scene-status', e.message, true);
+    say(statusId, e.message, true);
   }
-  await refreshScenes();
+  await refresh();
 }
+
+const deleteScene = (name) => deleteNamed('scene', name, 'scenes', 'scene-status', refreshScenes);
 
 async function toggleBeep() {
   const on = !(page.detail && page.detail.beep === true);
@@ -998,8 +992,8 @@ function handleEvent(event) {
       renderStaged();
       break;
     case 'schedule':
-      say('schedule-status', 'Schedule “' + event.name + '”: ' + ({ done: 'recalled “' + event.scene +
-        '”', failed: 'the recall failed', missed: 'missed (the link was down)' }[event.result] || event.result) + '.',
+      say('schedule-status', 'Schedule \u201c' + event.name + '\u201d: ' + ({ done: 'recalled \u201c' + event.scene +
+        '\u201d', failed: 'the recall failed', missed: 'missed (the link was down)' }[event.result] || event.result) + '.',
       event.result !== 'done');
       refreshSchedules();
       break;
