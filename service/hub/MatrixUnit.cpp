@@ -683,10 +683,9 @@ void MatrixUnit::loadState()
     };
     loadNames("inputs", inputNames_);
     loadNames("outputs", outputNames_);
-    const auto scenes = section.find("scenes");
-    if (scenes == section.end() || !scenes->is_object())
-        return;
-    for (const auto& [name, value] : scenes->items()) {
+    const auto found = section.find("scenes");
+    const Json scenes = found != section.end() && found->is_object() ? *found : Json::object();
+    for (const auto& [name, value] : scenes.items()) {
         if (!value.is_array() || value.size() != client::kPortCount)
             continue;
         SceneRouting routing{};
