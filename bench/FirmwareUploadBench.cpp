@@ -10,7 +10,6 @@
 #include "bench/BenchSupport.h"
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
-#include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "platform/QtPlatform.h"
@@ -64,7 +63,7 @@ int main(int argc, char** argv)
     NoShell shell;
     PageState state(qt.platform, shell);
     LinkState& link = state.link;
-    SharedState& shared = state.shared;
+    LinkState& shared = state.link;
     link.controlMode = ControlMode::Tcp;
     link.linkSocket = &qt.linkSocket;
     link.matrixAddress = address.toStdString();

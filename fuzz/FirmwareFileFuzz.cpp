@@ -141,10 +141,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     testing::TestRig rig;
     LinkState link;
-    SharedState shared;
     Popups popups(rig.loop, link);
     QuietShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
+    PageContext context{rig.platform, link, popups, shell};
     link.linkSocket = &rig.linkSocket;
     link.matrixAddress = testing::TestRig::kAddress;
     if (overTcp) {
@@ -177,8 +176,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (page->image() != image)
         fail("loaded image differs from the unscrambled file");
     page->upgradeClicked();
-    rig.loop.advanceUntil([&] { return shared.firmwareUpgrading == 0; }, kSettleMs, kStepMs);
-    if (shared.firmwareUpgrading != 0 || !page->upgradeEnabled())
+    rig.loop.advanceUntil([&] { return link.firmwareUpgrading == 0; }, kSettleMs, kStepMs);
+    if (link.firmwareUpgrading != 0 || !page->upgradeEnabled())
         fail("upgrade still running after the longest time-out chain");
 
     if (page->messages().find("Firmware upgrade Successfully") != std::string::npos) {

@@ -17,7 +17,7 @@ NetRunner::NetRunner(Platform& platform, const Invocation& invocation)
       inv_(invocation),
       discovery_(platform, *this),
       config_(platform, *this, discovery_),
-      timers_(platform.loop)
+      wait_(platform.loop)
 {
 }
 
@@ -34,7 +34,7 @@ void NetRunner::start()
         if (!search())
             return;
         // Every answer within the time asked for counts.
-        timers_.start(kWaitTimer, static_cast<int>(inv_.seconds * 1000), [this] {
+        wait_.once(static_cast<int>(inv_.seconds * 1000), [this] {
             collectMatrices();
             succeed();
         });
@@ -51,7 +51,7 @@ void NetRunner::start()
         if (row < 0 || configuring_ || finished_)
             return;
         configuring_ = true;
-        timers_.kill(kWaitTimer);
+        wait_.stop();
         // After the discovery handler has returned: the configuration takes its socket over.
         platform_.loop.post([this, alive = alive_, row] {
             if (*alive && !finished_)
@@ -60,7 +60,7 @@ void NetRunner::start()
     });
     if (!search())
         return;
-    timers_.start(kWaitTimer, kFindMatrixMs, [this] { fail(kNotFound); });
+    wait_.once(kFindMatrixMs, [this] { fail(kNotFound); });
 }
 
 bool NetRunner::search()
@@ -111,7 +111,7 @@ void NetRunner::configure(int row)
     }
     config_.ok();
     // The configuration status popup's wait: no acknowledgement by then is a failure.
-    timers_.start(kWaitTimer, kAcknowledgeMs, [this] { fail(kConfigFailed); });
+    wait_.once(kAcknowledgeMs, [this] { fail(kConfigFailed); });
 }
 
 void NetRunner::configured()
@@ -138,7 +138,7 @@ void NetRunner::finish(ExitCode exit, const std::string& error, const std::strin
     result_.exit = exit;
     result_.error = error;
     result_.message = message;
-    timers_.kill(kWaitTimer);
+    wait_.stop();
     if (onFinished)
         onFinished();
 }

@@ -6,7 +6,7 @@
 #include "core/net/Discovery.h"
 #include "core/net/NetHost.h"
 #include "core/net/NetworkConfig.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <functional>
 #include <memory>
@@ -25,7 +25,6 @@ public:
     // How long netconfig waits for the acknowledgement (the window's
     // configuration status popup waits as long).
     static constexpr int kAcknowledgeMs = 10000;
-    static constexpr int kWaitTimer = 1;
 
     NetRunner(Platform& platform, const Invocation& invocation);
     ~NetRunner() override;
@@ -56,7 +55,7 @@ private:
     std::string matrixAddress_;
     Discovery discovery_;
     NetworkConfig config_;
-    TimerSet timers_;
+    Timer wait_;  // the one wait of the run: the answers, the matrix, or its acknowledgement
     RunResult result_;
     bool finished_ = false;
     bool configuring_ = false;

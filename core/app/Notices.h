@@ -22,6 +22,14 @@ inline constexpr const char* kGettingStatus = "Getting status . . .";
 inline constexpr const char* kConfigCompleted = "Matrix configuration completed successfully!";
 }  // namespace notice_text
 
+// How long the "not connected" notice of a command button stays up.
+constexpr int kNotConnectedNoticeMs = 1500;
+
+inline const char* notConnectedText(const LinkState& link)
+{
+    return link.tcpMode() ? notice_text::kConnectFailed : notice_text::kOpenComFailed;
+}
+
 // A window's notice box, closed by that window's own notice timer.
 class PageNotice {
 public:
@@ -51,6 +59,19 @@ public:
         popups_.notice.link().noticeText = text;
         showNoticeIfNoneOpen(popups_, timers_, closeTimerId_, displayMs, text, std::move(whenClosed));
     }
+
+    // The check every command button runs before it sends. Each page decides
+    // what "connected" means for it; when it is not, the notice of the
+    // control mode shows and the caller sends nothing.
+    bool guard(bool connected)
+    {
+        if (!connected)
+            showNotConnected();
+        return connected;
+    }
+
+    // "Connect to Matrix failed!" in TCP mode, "Open COM failed!" in COM mode.
+    void showNotConnected() { show(kNotConnectedNoticeMs, notConnectedText(popups_.notice.link())); }
 
     // Closes the "Please wait..." box if that is the one up.
     bool closePleaseWait()

@@ -3,7 +3,6 @@
 
 #include "core/app/Page.h"
 #include "core/app/Popups.h"
-#include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
 #include "core/transport/Platform.h"
 
@@ -13,7 +12,6 @@ namespace matrix {
 struct PageContext {
     Platform& platform;
     LinkState& link;
-    SharedState& shared;
     Popups& popups;
     ShellRequests& shell;
 };
@@ -22,14 +20,13 @@ struct PageContext {
 // that run one page or the network parts without the whole program.
 struct PageState {
     PageState(Platform& platform, ShellRequests& shell)
-        : popups(platform.loop, link), context{platform, link, shared, popups, shell}
+        : popups(platform.loop, link), context{platform, link, popups, shell}
     {
     }
     PageState(const PageState&) = delete;
     PageState& operator=(const PageState&) = delete;
 
     LinkState link;
-    SharedState shared;
     Popups popups;
     PageContext context;
 };

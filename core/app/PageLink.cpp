@@ -32,7 +32,7 @@ void PageLink::openChosenPort()
     if (link.tcpMode() || link.comPort == 0 || !link.comOpen)
         return;
     SerialSettings settings = liveSerialSettings();
-    settings.stopBits = context_.shared.pageStopBits;
+    settings.stopBits = context_.link.pageStopBits;
     if (serial_->open(context_.link.comPort, settings))
         serial_->startWorker();
 }

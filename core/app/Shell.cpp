@@ -3,7 +3,6 @@
 
 #include "core/app/Notices.h"
 #include "core/app/Popups.h"
-#include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
@@ -17,8 +16,8 @@ constexpr const char* kSearchingText = "Searching Matrix IP . . .";
 constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
 }  // namespace
 
-Shell::Shell(EventLoop& loop, LinkState& link, SharedState& shared, Popups& popups)
-    : loop_(loop), link_(link), shared_(shared), popups_(popups), timers_(loop), alive_(std::make_shared<bool>(true))
+Shell::Shell(EventLoop& loop, LinkState& link, Popups& popups)
+    : loop_(loop), link_(link), popups_(popups), timers_(loop), alive_(std::make_shared<bool>(true))
 {
     timers_.setHandler([this](int id) { onTimer(id); });
 }
@@ -50,7 +49,7 @@ void Shell::setPageFlags(Tab tab)
 
 bool Shell::selectTab(Tab tab)
 {
-    if (link_.busy || shared_.firmwareUpgrading)
+    if (link_.busy || link_.firmwareUpgrading)
         return false;
 
     const int i = index(tab);

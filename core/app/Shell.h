@@ -12,7 +12,6 @@
 
 namespace matrix {
 
-struct SharedState;
 struct Popups;
 class EventLoop;
 
@@ -65,7 +64,7 @@ public:
     static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
 
-    Shell(EventLoop& loop, LinkState& link, SharedState& shared, Popups& popups);
+    Shell(EventLoop& loop, LinkState& link, Popups& popups);
     ~Shell() override;
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
@@ -117,7 +116,6 @@ private:
 
     EventLoop& loop_;
     LinkState& link_;
-    SharedState& shared_;
     Popups& popups_;
     TimerSet timers_;
     std::array<Page*, kTabCount> pages_{};

@@ -26,8 +26,6 @@ ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& 
 ClientEngine::~ClientEngine()
 {
     *alive_ = false;
-    for (int id : {kReplyTimer, kConnectTimer, kReconnectTimer, kPauseTimer})
-        loop_.killTimer(this, id);
     if (socket_)
         socket_->close();
     if (serial_)
@@ -54,8 +52,8 @@ void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> do
 
 void ClientEngine::close()
 {
-    loop_.killTimer(this, kConnectTimer);
-    loop_.killTimer(this, kReconnectTimer);
+    connectTimer_.stop();
+    reconnectTimer_.stop();
     haveTarget_ = false;
     const bool wasUp = phase_ == Phase::Up;
     phase_ = Phase::Closed;
@@ -89,8 +87,7 @@ void ClientEngine::connectNow()
         }
         socket_->recreate(this);
         socket_->connectTo(target_.address, kMatrixTcpPort);
-        loop_.startTimer(this, kConnectTimer, options_.connectTimeoutMs, [this] {
-            loop_.killTimer(this, kConnectTimer);
+        connectTimer_.once(options_.connectTimeoutMs, [this] {
             if (phase_ == Phase::Connecting)
                 connectFailed();
         });
@@ -125,7 +122,7 @@ void ClientEngine::connectNow()
 
 void ClientEngine::closeTransport()
 {
-    loop_.killTimer(this, kConnectTimer);
+    connectTimer_.stop();
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (socket_)
             socket_->close();
@@ -144,7 +141,7 @@ void ClientEngine::closeTransport()
 
 void ClientEngine::linkCameUp()
 {
-    loop_.killTimer(this, kConnectTimer);
+    connectTimer_.stop();
     phase_ = Phase::Up;
     backoffMs_ = options_.reconnectFirstMs;
     linkMessage_.clear();
@@ -197,8 +194,7 @@ void ClientEngine::scheduleReconnect()
     phase_ = Phase::Waiting;
     const int waitMs = backoffMs_;
     backoffMs_ = std::min(backoffMs_ * 2, options_.reconnectMaxMs);
-    loop_.startTimer(this, kReconnectTimer, waitMs, [this] {
-        loop_.killTimer(this, kReconnectTimer);
+    reconnectTimer_.once(waitMs, [this] {
         if (phase_ == Phase::Waiting)
             connectNow();
     });
@@ -305,8 +301,8 @@ void ClientEngine::failAll(Status status, const std::string& message)
     queue_.clear();
     current_.reset();
     step_.reset();
-    loop_.killTimer(this, kReplyTimer);
-    loop_.killTimer(this, kPauseTimer);
+    replyTimer_.stop();
+    pauseTimer_.stop();
     auto token = alive_;
     for (auto& job : jobs) {
         job->fail(status, message);
@@ -332,12 +328,11 @@ void ClientEngine::send(Step step)
     step_ = std::move(step);
     resendsDone_ = 0;
     write(step_->bytes);
-    loop_.startTimer(this, kReplyTimer, step_->firstWaitMs, [this] { onReplyTimer(); });
+    replyTimer_.once(step_->firstWaitMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::onReplyTimer()
 {
-    loop_.killTimer(this, kReplyTimer);
     if (!step_)
         return;
     if (resendsDone_ < step_->resends) {
@@ -346,7 +341,7 @@ void ClientEngine::onReplyTimer()
             write(step_->bytes);
         for (const Bytes& bytes : step_->resendWrites)
             write(bytes);
-        loop_.startTimer(this, kReplyTimer, step_->secondWaitMs, [this] { onReplyTimer(); });
+        replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
         return;
     }
     failCurrent(Status::TimeOut);
@@ -355,8 +350,7 @@ void ClientEngine::onReplyTimer()
 void ClientEngine::pause(int ms, std::function<void()> next)
 {
     afterPause_ = std::move(next);
-    loop_.startTimer(this, kPauseTimer, ms, [this] {
-        loop_.killTimer(this, kPauseTimer);
+    pauseTimer_.once(ms, [this] {
         auto next = std::move(afterPause_);
         afterPause_ = nullptr;
         if (next && current_)
@@ -366,8 +360,8 @@ void ClientEngine::pause(int ms, std::function<void()> next)
 
 void ClientEngine::succeed(const std::function<void()>& notify)
 {
-    loop_.killTimer(this, kReplyTimer);
-    loop_.killTimer(this, kPauseTimer);
+    replyTimer_.stop();
+    pauseTimer_.stop();
     step_.reset();
     auto job = std::move(current_);
     auto token = alive_;
@@ -380,8 +374,8 @@ void ClientEngine::failCurrent(Status status, const std::string& message)
 {
     if (!current_)
         return;
-    loop_.killTimer(this, kReplyTimer);
-    loop_.killTimer(this, kPauseTimer);
+    replyTimer_.stop();
+    pauseTimer_.stop();
     step_.reset();
     auto job = std::move(current_);
     auto token = alive_;
@@ -404,7 +398,7 @@ void ClientEngine::onFrame(const CommandFrame& frame)
     // A frame that does not add up is noise; the reply timer covers its loss.
     if (!frame.checksumOk() || !step_ || !step_->matches(frame))
         return;
-    loop_.killTimer(this, kReplyTimer);
+    replyTimer_.stop();
     auto onReply = std::move(step_->onReply);
     step_.reset();
     onReply(frame);

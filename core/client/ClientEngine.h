@@ -4,6 +4,7 @@
 #include "core/client/MatrixClient.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/FrameAssembler.h"
+#include "core/transport/Timer.h"
 
 #include <deque>
 #include <functional>
@@ -93,7 +94,6 @@ public:
 
 private:
     enum class Phase { Closed, Connecting, Up, Waiting };
-    enum TimerId { kReplyTimer = 1, kConnectTimer, kReconnectTimer, kPauseTimer };
 
     void connectNow();
     void linkCameUp();
@@ -127,6 +127,11 @@ private:
     int backoffMs_ = 0;
     int attempt_ = 0;
     std::string linkMessage_;
+
+    Timer replyTimer_{loop_};      // the step in flight waits for its answer
+    Timer connectTimer_{loop_};    // a TCP connect gives up
+    Timer reconnectTimer_{loop_};  // the back-off before the next attempt
+    Timer pauseTimer_{loop_};      // a pause between writes of a job
 
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;

@@ -56,43 +56,4 @@ bool CommandFrame::is(int command, int subCommand) const
     return headerOk() && bytes_[2] == low8(command) && bytes_[3] == low8(subCommand);
 }
 
-CommandFrame CommandFrame::general(int command, int subCommand, int p1)
-{
-    return CommandFrame().set(2, command).set(3, subCommand).set(4, p1).seal();
-}
-
-CommandFrame CommandFrame::generalP3(int command, int subCommand, int p1, int p3)
-{
-    return CommandFrame().set(2, command).set(3, subCommand).set(4, p1).set(6, p3).seal();
-}
-
-CommandFrame CommandFrame::generalP2(int command, int subCommand, int p1, int p2)
-{
-    return CommandFrame().set(2, command).set(3, subCommand).set(4, p1).set(5, p2).seal();
-}
-
-CommandFrame CommandFrame::routing(int command, int subCommand, int p1, int p3)
-{
-    return generalP3(command, subCommand, p1, p3);
-}
-
-CommandFrame CommandFrame::edid(int command, int subCommand, int p1, int p3, int p2, bool allInputs)
-{
-    CommandFrame frame;
-    frame.set(2, command).set(3, subCommand).set(4, p1).set(6, p3).set(5, p2);
-    if (allInputs)
-        frame.set(7, 1);
-    return frame.seal();
-}
-
-CommandFrame CommandFrame::firmware(int command, int subCommand, int p1, int byte7, int byte8, int byte10,
-                                    bool finalForm)
-{
-    CommandFrame frame;
-    frame.set(2, command).set(3, subCommand).set(4, p1).set(7, byte7).set(8, byte8).set(10, byte10);
-    if (finalForm)
-        frame.set(6, 0xFE);
-    return frame.seal();
-}
-
 }  // namespace matrix

@@ -20,18 +20,8 @@ public:
     CommandFrame();  // sync bytes set, everything else 0, checksum not yet set
     static CommandFrame fromBytes(const std::uint8_t* bytes13);
 
-    // The sender forms of the pages. Every parameter is taken as its low
-    // 8 bits, so 0xF0 and -16 are the same value. Each returns a sealed frame.
-    static CommandFrame general(int command, int subCommand, int p1);
-    static CommandFrame generalP3(int command, int subCommand, int p1, int p3);
-    static CommandFrame generalP2(int command, int subCommand, int p1, int p2);
-    static CommandFrame routing(int command, int subCommand, int p1, int p3);
-    // Argument order command, sub-command, p1, p3, p2; allInputs sets byte 7 to 1.
-    static CommandFrame edid(int command, int subCommand, int p1, int p3, int p2, bool allInputs = false);
-    // finalForm sets byte 6 to 0xFE.
-    static CommandFrame firmware(int command, int subCommand, int p1, int byte7, int byte8, int byte10,
-                                 bool finalForm = false);
-
+    // Every value is taken as its low 8 bits, so 0xF0 and -16 are the same.
+    // Requests and replies are built by name in core/protocol.
     CommandFrame& set(std::size_t index, int value);
     CommandFrame& seal();  // computes byte 12
 

@@ -6,8 +6,8 @@ namespace matrix {
 MatrixSession::MatrixSession(Platform& platform_)
     : platform(platform_),
       popups(platform_.loop, link),
-      shell(platform_.loop, link, shared, popups),
-      context{platform_, link, shared, popups, shell},
+      shell(platform_.loop, link, popups),
+      context{platform_, link, popups, shell},
       general(context),
       edid(context),
       firmware(context),

@@ -3,7 +3,6 @@
 
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
-#include "core/app/SharedState.h"
 #include "core/app/Shell.h"
 #include "core/app/WindowNetHost.h"
 #include "core/link/LinkState.h"
@@ -34,7 +33,6 @@ public:
 
     Platform& platform;
     LinkState link;
-    SharedState shared;
     Popups popups;
     Shell shell;
     PageContext context;

@@ -581,8 +581,8 @@ void FaultSession::checkIdle(const std::string& when)
     expect(link.progressOpen == 0, "progressOpen is " + std::to_string(link.progressOpen));
     expect(link.busy == 0, "busy is " + std::to_string(link.busy));
     expect(session_.edid.edidBusy() == 0, "edidBusy is " + std::to_string(session_.edid.edidBusy()));
-    expect(session_.shared.firmwareUpgrading == 0,
-           "firmwareUpgrading is " + std::to_string(session_.shared.firmwareUpgrading));
+    expect(session_.link.firmwareUpgrading == 0,
+           "firmwareUpgrading is " + std::to_string(session_.link.firmwareUpgrading));
     expect(session_.routing.recallIdle() == 1, "recallIdle is " + std::to_string(session_.routing.recallIdle()));
     expect(session_.routing.panelReady(), "the routing panel is not ready (an output configuration in flight)");
     expect(session_.routing.gridAcceptsClicks(), "the routing grid refuses clicks");

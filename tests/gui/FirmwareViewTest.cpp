@@ -78,7 +78,7 @@ TEST(FirmwareView, UploadsAMultiBlockFileWithTheProgressBarReachingItsEnd)
     gui.advance(1000);
     EXPECT_GT(view->progressBar()->value(), 0);
     EXPECT_LT(view->progressBar()->value(), 3000);
-    EXPECT_EQ(gui.session.shared.firmwareUpgrading, 1);
+    EXPECT_EQ(gui.session.link.firmwareUpgrading, 1);
     EXPECT_TRUE(view->messagesBox()->toPlainText().contains("Upgrading Part_1.1.0.0..."));
     QTest::mousePress(gui.window.get(), Qt::LeftButton, Qt::NoModifier,
                       gui.window->tabLabel(Tab::General)->geometry().center());
@@ -91,7 +91,7 @@ TEST(FirmwareView, UploadsAMultiBlockFileWithTheProgressBarReachingItsEnd)
         << view->messagesBox()->toPlainText().toStdString();
     EXPECT_EQ(view->progressBar()->value(), view->progressBar()->maximum());
     EXPECT_TRUE(view->upgradeButton()->isEnabled());
-    EXPECT_EQ(gui.session.shared.firmwareUpgrading, 0);
+    EXPECT_EQ(gui.session.link.firmwareUpgrading, 0);
     EXPECT_EQ(gui.rig.device.firmwarePart[1].size(), 12u * 256u);
     EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_success").isEmpty());
 

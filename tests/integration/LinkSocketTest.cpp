@@ -3,6 +3,7 @@
 // its own simulator on its own 127.23.0.x address, so tests may run in
 // parallel without fighting over port 8000.
 
+#include "tests/support/RawFrame.h"
 #include "platform/QtLinkSocket.h"
 
 #include "tests/integration/EventWait.h"
@@ -16,8 +17,8 @@
 namespace matrix::testing {
 namespace {
 
-const CommandFrame kStatusQuery = CommandFrame::general(1, 1, 0);
-const CommandFrame kSizeQuery = CommandFrame::general(1, 2, 0);
+const CommandFrame kStatusQuery = RawFrame::general(1, 1, 0);
+const CommandFrame kSizeQuery = RawFrame::general(1, 2, 0);
 
 class LinkSocketTest : public ::testing::Test {
 protected:
@@ -56,7 +57,7 @@ TEST_F(LinkSocketTest, ConnectsAndExchangesAFrameEachWay)
     EXPECT_EQ(owner.frames[0].p1(), 1) << "device type HDMI";
 
     // Route input 3 to output 2: acknowledged with p1 0 and p3 the output.
-    send(CommandFrame::routing(2, 3, 3, 2));
+    send(RawFrame::routing(2, 3, 3, 2));
     ASSERT_TRUE(waitUntil([&] { return owner.frames.size() >= 2; }));
     const std::uint8_t ack[13] = {0xA5, 0x5B, 0x02, 0x03, 0x00, 0x00, 0x02, 0, 0, 0, 0, 0, 0xF9};
     EXPECT_EQ(owner.frames[1], CommandFrame::fromBytes(ack));

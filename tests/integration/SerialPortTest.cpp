@@ -2,6 +2,7 @@
 // QtSerialPort on real pseudo-terminals linked as COMn in a temporary
 // MATRIX_COM_DIR; the test plays the matrix on the master side.
 
+#include "tests/support/RawFrame.h"
 #include "platform/QtSerialPort.h"
 
 #include "core/link/CommandFrame.h"
@@ -205,7 +206,7 @@ TEST_F(QtSerialPortTest, AWriteDiscardsReceivedBytesNotYetRead)
     waitUnreadAtPort(stale.size());
     ASSERT_EQ(line_->unreadAtPort(), stale.size());
 
-    const CommandFrame query = CommandFrame::general(1, 1, 0);
+    const CommandFrame query = RawFrame::general(1, 1, 0);
     port.write(query.data(), CommandFrame::kSize);
     EXPECT_EQ(line_->unreadAtPort(), 0u);
     EXPECT_EQ(line_->receive(CommandFrame::kSize), frameBytes(query)) << "the frame must reach the line whole";
@@ -258,7 +259,7 @@ TEST_F(QtSerialPortTest, AProbeDeliversNothingAndLeavesNothingOpen)
     OwnerLog owner;
     owner.watch(probe);
     ASSERT_TRUE(probe.open(kCom, probeSerialSettings()));
-    line_->send(frameBytes(CommandFrame::general(1, 1, 0)));
+    line_->send(frameBytes(RawFrame::general(1, 1, 0)));
     pumpEventsFor(100);
     EXPECT_TRUE(owner.bytes.empty());
 

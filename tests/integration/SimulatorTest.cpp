@@ -2,6 +2,7 @@
 // The matrix-sim program itself: its address guard, its serial side on a
 // pseudo-terminal, one device behind every link, and a clean stop.
 
+#include "tests/support/RawFrame.h"
 #include "platform/QtLinkSocket.h"
 #include "platform/QtSerialPort.h"
 
@@ -125,7 +126,7 @@ TEST_F(SimulatorTest, ServesTheSerialSideAndSurvivesItsReaderLeaving)
     {
         SerialOwner owner;
         ASSERT_TRUE(owner.open());
-        ASSERT_TRUE(owner.ask(CommandFrame::general(1, 1, 0)));
+        ASSERT_TRUE(owner.ask(RawFrame::general(1, 1, 0)));
         EXPECT_TRUE(owner.frames.back().is(1, 1));
         EXPECT_TRUE(owner.frames.back().checksumOk());
         owner.port.requestClose();
@@ -141,25 +142,25 @@ TEST_F(SimulatorTest, ServesTheSerialSideAndSurvivesItsReaderLeaving)
     socket.recreate(&tcp);
     socket.connectTo("127.23.0.10", kMatrixTcpPort);
     ASSERT_TRUE(waitUntil([&] { return !tcp.connects.empty(); }));
-    const CommandFrame beepOff = CommandFrame::general(6, 1, kOff);
+    const CommandFrame beepOff = RawFrame::general(6, 1, kOff);
     ASSERT_EQ(socket.send(beepOff.data(), CommandFrame::kSize), 13);
     ASSERT_TRUE(waitUntil([&] { return !tcp.frames.empty(); }));
     EXPECT_TRUE(tcp.frames[0].is(6, 1));
 
-    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 0x0B, 0)));
+    ASSERT_TRUE(owner.ask(RawFrame::general(1, 0x0B, 0)));
     EXPECT_TRUE(owner.frames.back().is(1, 0x0B));
     EXPECT_EQ(owner.frames.back().p3(), kNoCable) << "the serial side sees another device";
 
     // Every command family answers in the program: route over TCP, then the
     // routing query and the EDID status query over the serial line.
-    const CommandFrame route = CommandFrame::routing(2, 3, 3, 2);
+    const CommandFrame route = RawFrame::routing(2, 3, 3, 2);
     ASSERT_EQ(socket.send(route.data(), CommandFrame::kSize), 13);
     ASSERT_TRUE(waitUntil([&] { return tcp.frames.size() >= 2; }));
-    ASSERT_TRUE(owner.ask(CommandFrame::routing(2, 1, 2, 0)));
+    ASSERT_TRUE(owner.ask(RawFrame::routing(2, 1, 2, 0)));
     EXPECT_TRUE(owner.frames.back().is(2, 1));
     EXPECT_EQ(owner.frames.back().p1(), 2);
     EXPECT_EQ(owner.frames.back().p3(), 3) << "output 2 should carry input 3";
-    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 0x0C, 1)));
+    ASSERT_TRUE(owner.ask(RawFrame::general(1, 0x0C, 1)));
     EXPECT_TRUE(owner.frames.back().is(1, 0x0C));
     EXPECT_EQ(owner.faults, 0);
 
@@ -186,7 +187,7 @@ TEST_F(SimulatorTest, AnUnpluggedSerialSideFaultsTheOpenPortAndComesBack)
 
     ASSERT_NE(sim.waitForLine("serial COM7 -> "), "") << "not plugged back in";
     ASSERT_TRUE(owner.open());
-    ASSERT_TRUE(owner.ask(CommandFrame::general(1, 2, 0)));
+    ASSERT_TRUE(owner.ask(RawFrame::general(1, 2, 0)));
     EXPECT_TRUE(owner.frames.back().is(1, 2));
 }
 
@@ -200,7 +201,7 @@ TEST_F(SimulatorTest, KnobsShapeTheReplies)
     socket.connectTo("127.23.0.11", kMatrixTcpPort);
     ASSERT_TRUE(waitUntil([&] { return !owner.connects.empty(); }));
 
-    const CommandFrame query = CommandFrame::general(1, 3, 0);
+    const CommandFrame query = RawFrame::general(1, 3, 0);
     socket.send(query.data(), CommandFrame::kSize);  // its reply is dropped
     pumpEventsFor(150);
     EXPECT_TRUE(owner.frames.empty());

@@ -4,7 +4,6 @@
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
-#include "core/app/SharedState.h"
 #include "core/link/LinkState.h"
 #include "tests/support/TestRig.h"
 
@@ -29,10 +28,9 @@ struct RecordingShell : ShellRequests {
 struct PageWorld {
     TestRig rig;
     LinkState link;
-    SharedState shared;
     Popups popups{rig.loop, link};
     RecordingShell shell;
-    PageContext context{rig.platform, link, shared, popups, shell};
+    PageContext context{rig.platform, link, popups, shell};
 };
 
 }  // namespace matrix::testing

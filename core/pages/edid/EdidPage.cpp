@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/formats/EdidModes.h"
 #include "core/protocol/Protocol.h"
@@ -278,7 +277,7 @@ bool EdidPage::startOperation(int operation)
     }
     edidOperation_ = operation;
     const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
-    if (!commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer))
+    if (!notice_.guard(connected))
         return false;
     if (operation == kOpDownload && edidFilePath_.empty()) {
         showNotice("Select the file!");
@@ -329,7 +328,7 @@ void EdidPage::clickStatus()
     entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
     const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
-    if (commandGuard(connected, link_, ctx_.popups, timers_, kNoticeTimer)) {
+    if (notice_.guard(connected)) {
         link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
         sendStatusQuery(1);
@@ -372,9 +371,9 @@ void EdidPage::activate()
         changed.notifyChanged();
         return;
     }
-    ctx_.shared.pageStopBits = 2;
+    link_.pageStopBits = 2;
     SerialSettings settings = liveSerialSettings();
-    settings.stopBits = ctx_.shared.pageStopBits;
+    settings.stopBits = link_.pageStopBits;
     if (pageLink_.serial().open(link_.comPort, settings))
         pageLink_.serial().startWorker();
     else
@@ -759,7 +758,7 @@ void EdidPage::animateProgress()
     default: return;
     }
     static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-    const int count = nextProgressDot(ctx_.shared);
+    const int count = link_.nextProgressDot();
     link_.progressText = std::string(word) + kDots[count];
     ctx_.popups.progress.refresh();
 }

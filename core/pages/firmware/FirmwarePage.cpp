@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/firmware/FirmwarePage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
 
@@ -57,7 +56,6 @@ void FirmwarePage::reconnectTcp()
 void FirmwarePage::activate()
 {
     LinkState& link = context_.link;
-    SharedState& shared = context_.shared;
     if (link.tcpMode()) {
         if (!link.socketConnected) {
             showPageNotice(notice_text::kConnectFailed);
@@ -68,9 +66,9 @@ void FirmwarePage::activate()
             showPageNotice(notice_text::kOpenComFailed);
             return;
         }
-        shared.pageStopBits = 2;
+        link.pageStopBits = 2;
         SerialSettings settings = liveSerialSettings();
-        settings.stopBits = shared.pageStopBits;
+        settings.stopBits = link.pageStopBits;
         if (!pageLink_.serial().open(link.comPort, settings) || !pageLink_.serial().startWorker()) {
             showPageNotice(notice_text::kOpenComFailed);
             return;
@@ -152,7 +150,7 @@ void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
 {
     // Replies after the upgrade ended (a late accept, a second rejection)
     // must not restart the transfer behind the user's back.
-    if (!context_.shared.firmwareUpgrading)
+    if (!context_.link.firmwareUpgrading)
         return;
     const std::uint8_t sub = f.subCommand();
     const auto start = p::decodeFirmwareStart(f, sub);
@@ -289,7 +287,7 @@ void FirmwarePage::handleStandby()
     context_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
     // A standby ends the upgrade: the button comes back so the user can try again.
-    if (context_.shared.firmwareUpgrading || !upgradeEnabled_)
+    if (context_.link.firmwareUpgrading || !upgradeEnabled_)
         finishIdle();
 }
 
@@ -299,16 +297,15 @@ void FirmwarePage::upgradeClicked()
 {
     if (!upgradeEnabled_)
         return;
-    SharedState& shared = context_.shared;
     entryPending_ = 0;
     upgradeMode_ = 1;
     const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
-    if (!commandGuard(connected, context_.link, context_.popups, timers_, kNoticeTimer))
+    if (!notice_.guard(connected))
         return;
     partEnd_.fill(0);
     blockIndex_ = 0;
     progressCount_ = 0;
-    shared.firmwareUpgrading = true;
+    context_.link.firmwareUpgrading = true;
     startPart(0);
 }
 
@@ -418,7 +415,7 @@ void FirmwarePage::finishIdle()
     timers_.killRange(1, kNoticeTimer - 1);
     timers_.killRange(kNoticeTimer + 1, kLastPageTimer);
     upgradeEnabled_ = true;
-    context_.shared.firmwareUpgrading = false;
+    context_.link.firmwareUpgrading = false;
     context_.shell.postPageBusy(0);
     changed.notifyChanged();
 }
@@ -500,7 +497,7 @@ void FirmwarePage::onHandshakeTimer(int id)
 
 bool FirmwarePage::setFilePath(const std::string& path)
 {
-    if (!hasFirmwareExtension(path) || context_.shared.firmwareUpgrading)
+    if (!hasFirmwareExtension(path) || context_.link.firmwareUpgrading)
         return false;
     Bytes image;
     switch (loadFirmwareFile(path, image)) {

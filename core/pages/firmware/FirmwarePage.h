@@ -98,7 +98,7 @@ public:
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
-    bool browseEnabled() const { return !context_.shared.firmwareUpgrading; }
+    bool browseEnabled() const { return !context_.link.firmwareUpgrading; }
     const std::string& messages() const { return messages_; }
     const std::string& deviceLine() const { return deviceLine_; }
     bool messageBoxOpen() const { return messageBoxOpen_; }

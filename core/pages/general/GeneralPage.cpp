@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/general/GeneralPage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/link/LinkState.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
@@ -37,7 +36,6 @@ std::string outputText(int n, bool connected)
 GeneralPage::GeneralPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      shared_(context.shared),
       popups_(context.popups),
       pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
@@ -80,7 +78,7 @@ GeneralPage::~GeneralPage() = default;
 bool GeneralPage::guard()
 {
     const bool connected = link_.tcpMode() ? link_.socketConnected : link_.comOpen;
-    return commandGuard(connected, link_, popups_, timers_, kNoticeTimer);
+    return notice_.guard(connected);
 }
 
 std::string GeneralPage::comSelectedText() const
@@ -157,7 +155,7 @@ void GeneralPage::comConnectClicked()
         link_.comOpen = true;
         send(p::beepStateRequest());
     } else {
-        notice_.show(kGuardNoticeMs, kOpenComFailed);
+        notice_.show(kGuardNoticeMs, kOpenComFailed);  // the COM button's own failure, whatever the mode
     }
     changed.notifyChanged();
 }
@@ -263,14 +261,14 @@ void GeneralPage::activate()
 {
     if (link_.tcpMode()) {
         if (!link_.socketConnected)
-            notice_.show(kGuardNoticeMs, kConnectFailed);
+            notice_.showNotConnected();
     } else if (!link_.comOpen) {
         timers_.start(kRescanTimer, kRescanMs);
-        notice_.show(kGuardNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
     } else {
         settings_ = liveSerialSettings();
         if (!pageLink_.serial().open(link_.comPort, settings_) || !pageLink_.serial().startWorker())
-            notice_.show(kGuardNoticeMs, kOpenComFailed);
+            notice_.showNotConnected();
     }
     changed.notifyChanged();
 }
@@ -664,11 +662,11 @@ void GeneralPage::onPageTimer(int id)
         connectChecked();
         return;
     case kStatusAnimationTimer:
-        link_.progressText = kStatusFrames[nextProgressDot(shared_) - 1];
+        link_.progressText = kStatusFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
         return;
     case kResetAnimationTimer:
-        link_.progressText = kSettingFrames[nextProgressDot(shared_) - 1];
+        link_.progressText = kSettingFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
         return;
     case kRescanTimer:

@@ -57,7 +57,7 @@ public:
     static constexpr int kBeepResetTimer = 121;
     static constexpr int kStandbyKillLast = 79;  // the standby reply kills 1..79
 
-    static constexpr int kGuardNoticeMs = 1500;
+    static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
     static constexpr int kTimeoutNoticeMs = 1000;
     static constexpr int kConnectFailedNoticeMs = 1000;
     static constexpr int kSuccessNoticeMs = 1500;
@@ -191,7 +191,6 @@ private:
 
     PageContext& ctx_;
     LinkState& link_;
-    SharedState& shared_;
     Popups& popups_;
     PageLink pageLink_;
     TimerSet timers_;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
-#include "core/app/CommandGuard.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -106,7 +105,7 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
     if (!gridAcceptsClicks())
         return;
     if (!linkConnected()) {
-        notice_.show(kNoticeMs, notConnectedText(link_));
+        notice_.showNotConnected();
         changed.notifyChanged();
         return;
     }
@@ -187,7 +186,7 @@ void RoutingPage::startRefresh()
         return;
     }
     if (link_.comOpen) {
-        ctx_.shared.pageStopBits = 2;
+        link_.pageStopBits = 2;
         if (commandInFlight && pageLink_.serial().isOpen())
             return;
         if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
@@ -431,7 +430,7 @@ void RoutingPage::onTimer(int id)
         return;
     }
     if (id == kProgressTimer) {
-        const int dots = nextProgressDot(ctx_.shared);
+        const int dots = link_.nextProgressDot();
         link_.progressText = kProgressTexts[dots - 1];
         ctx_.popups.progress.refresh();
     } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {

@@ -5,6 +5,7 @@
 #include "gui/skin/Icons.h"
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,16 +21,12 @@ namespace matrix::gui {
 
 namespace {
 
-constexpr int kMarginPx = 10;
+using namespace page_metrics;
+
 constexpr int kRowSpacingPx = 14;
 constexpr int kColumnSpacingPx = 10;
-constexpr int kButtonWidthPx = 88;
-constexpr int kButtonHeightPx = 26;
-constexpr int kBrowseSizePx = 24;
 constexpr int kTargetWidthPx = 110;
 constexpr int kWideColumnPx = 230;
-
-QString q(const std::string& text) { return QString::fromStdString(text); }
 
 QComboBox* makeCombo(const std::vector<std::string>& rows, const char* name, int widthPx, QWidget* parent)
 {
@@ -91,31 +88,16 @@ EdidView::~EdidView() { page_.changed.unsubscribe(subscription_); }
 
 void EdidView::addRows(QGridLayout* grid)
 {
-    // Set row.
     grid->addWidget(makeCaption("Set EDID Mode", group_), 0, 0);
     mode_ = makeCombo(EdidPage::modeRows(), "modeCombo", kWideColumnPx, group_);
     grid->addWidget(mode_, 0, 1);
-    grid->addWidget(makeCaption("to", group_), 0, 2);
-    setTarget_ = makeCombo(page_.targetRows(), "setTargetCombo", kTargetWidthPx, group_);
-    grid->addWidget(setTarget_, 0, 3);
-    set_ = makeSetButton("setModeButton", group_);
-    grid->addWidget(set_, 0, 4);
+    addRowEnd(grid, 0, setTarget_, "setTargetCombo", set_, "setModeButton");
 
-    // Copy row.
     grid->addWidget(makeCaption("Copy EDID From", group_), 1, 0);
     copySource_ = makeCombo(page_.sourceRows(), "copySourceCombo", kWideColumnPx, group_);
     grid->addWidget(copySource_, 1, 1);
-    grid->addWidget(makeCaption("to", group_), 1, 2);
-    copyTarget_ = makeCombo(page_.targetRows(), "copyTargetCombo", kTargetWidthPx, group_);
-    grid->addWidget(copyTarget_, 1, 3);
-    copy_ = makeSetButton("copyButton", group_);
-    grid->addWidget(copy_, 1, 4);
+    addRowEnd(grid, 1, copyTarget_, "copyTargetCombo", copy_, "copyButton");
 
-    addDownloadRow(grid);
-}
-
-void EdidView::addDownloadRow(QGridLayout* grid)
-{
     // Download row: the path box is filled only by an accepted file.
     grid->addWidget(makeCaption("Open EDID ", group_), 2, 0);
     auto* fileRow = new QHBoxLayout;
@@ -131,12 +113,18 @@ void EdidView::addDownloadRow(QGridLayout* grid)
     browse_->setFixedSize(kBrowseSizePx, kBrowseSizePx);
     fileRow->addWidget(browse_);
     grid->addLayout(fileRow, 2, 1);
-    grid->addWidget(makeCaption("to", group_), 2, 2);
-    downloadTarget_ = makeCombo(page_.targetRows(), "downloadTargetCombo", kTargetWidthPx, group_);
-    grid->addWidget(downloadTarget_, 2, 3);
-    download_ = makeSetButton("downloadButton", group_);
-    grid->addWidget(download_, 2, 4);
+    addRowEnd(grid, 2, downloadTarget_, "downloadTargetCombo", download_, "downloadButton");
+}
 
+// Every row ends alike: "to", the target inputs, and its Set button.
+void EdidView::addRowEnd(QGridLayout* grid, int row, QComboBox*& target, const char* targetName,
+                         GradientButton*& button, const char* buttonName)
+{
+    grid->addWidget(makeCaption("to", group_), row, 2);
+    target = makeCombo(page_.targetRows(), targetName, kTargetWidthPx, group_);
+    grid->addWidget(target, row, 3);
+    button = makeSetButton(buttonName, group_);
+    grid->addWidget(button, row, 4);
 }
 
 void EdidView::connectPage()

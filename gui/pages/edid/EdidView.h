@@ -53,7 +53,8 @@ public:
 
 private:
     void addRows(QGridLayout* grid);
-    void addDownloadRow(QGridLayout* grid);
+    void addRowEnd(QGridLayout* grid, int row, QComboBox*& target, const char* targetName, GradientButton*& button,
+                   const char* buttonName);
     void connectPage();
     QString chooseFile();
     void sync();

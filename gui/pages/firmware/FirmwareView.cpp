@@ -5,6 +5,7 @@
 #include "gui/skin/Icons.h"
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QFileDialog>
 #include <QGridLayout>
@@ -23,13 +24,10 @@ namespace matrix::gui {
 
 namespace {
 
-constexpr int kMarginPx = 10;
-constexpr int kSpacingPx = 8;
-constexpr int kButtonWidthPx = 88;
-constexpr int kButtonHeightPx = 26;
-constexpr int kBrowseSizePx = 24;
+using namespace page_metrics;
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
+constexpr int kSpacingPx = 8;
+
 
 // The log keeps the matrix's "\r\n" line ends; the text box wants "\n".
 QString logText(const std::string& text)

@@ -4,6 +4,7 @@
 #include "core/pages/general/GeneralPage.h"
 #include "core/transport/ComPorts.h"
 #include "gui/skin/LinkIndicator.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -24,14 +25,15 @@ namespace matrix::gui {
 
 namespace {
 
+using page_metrics::kMarginPx;
+using page_metrics::q;
+
 const QColor kPanelBlue(30, 144, 225);
 const QColor kConnectedGreen(0, 255, 0);
 const QColor kDisconnectedRed(255, 0, 0);
 constexpr int kButtonWidthPx = 80;
-constexpr int kMarginPx = 10;
 constexpr int kSpacingPx = 8;
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
 
 // Replaces the rows only when they differ, so that an open drop-down and the
 // user's place in it survive the 500 ms rescan.

@@ -7,6 +7,7 @@
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 #include "gui/skin/SegmentDisplay.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -29,12 +30,14 @@ namespace matrix::gui {
 
 namespace {
 
+using page_metrics::kMarginPx;
+using page_metrics::q;
+
 const QColor kCheckedBlue(30, 144, 225);
 const QColor kCheckedText(255, 255, 255);
 const QColor kSegmentBack(0, 0, 0);
 const QColor kSegmentOff(0, 0, 0);
 const QColor kSegmentOn(0, 255, 0);
-constexpr int kMarginPx = 10;
 constexpr int kSpacingPx = 10;
 constexpr QSize kDisplaySize(92, 124);
 constexpr QSize kGridButtonSize(30, 28);
@@ -46,7 +49,6 @@ constexpr int kPresetNameColumnPx = 80;
 constexpr int kPresetOutputColumnPx = 70;
 constexpr int kPresetRowPx = 20;
 
-QString q(const std::string& text) { return QString::fromStdString(text); }
 
 GradientButton* makeGradientButton(const QString& caption, const char* name, QWidget* parent)
 {

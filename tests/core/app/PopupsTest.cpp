@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/app/CommandGuard.h"
+#include "core/app/Notices.h"
 #include "core/app/Popups.h"
 #include "tests/support/ManualLoop.h"
 
@@ -39,13 +39,14 @@ TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
     EXPECT_EQ(popups.notice.text(), "Time out!");
     EXPECT_EQ(popups.notice.timesOpened(), 1);
 
+    PageNotice notice(popups, timers, 55);
     link.controlMode = ControlMode::Com;
-    EXPECT_FALSE(commandGuard(false, link, popups, timers, 55));
+    EXPECT_FALSE(notice.guard(false));
     EXPECT_EQ(popups.notice.text(), "Open COM failed!");
     link.controlMode = ControlMode::Tcp;
-    EXPECT_FALSE(commandGuard(false, link, popups, timers, 55));
+    EXPECT_FALSE(notice.guard(false));
     EXPECT_EQ(popups.notice.text(), "Connect to Matrix failed!");
-    EXPECT_TRUE(commandGuard(true, link, popups, timers, 55));
+    EXPECT_TRUE(notice.guard(true));
     loop.advance(1500);
     EXPECT_FALSE(popups.notice.isOpen());
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The EDID page against the simulated matrix on virtual time, over both
 // transports: what crosses the wire, the popups, the flags and the timers.
+#include "tests/support/RawFrame.h"
 #include "core/pages/edid/EdidPage.h"
 
 #include "core/formats/EdidModes.h"
@@ -18,6 +19,7 @@ namespace matrix {
 namespace {
 
 using testing::bothTransports;
+using testing::RawFrame;
 using testing::TestRig;
 using testing::Transport;
 using testing::transportName;
@@ -77,7 +79,7 @@ struct EdidHarness : testing::PageWorld {
         if (transport == Transport::Com) {
             EXPECT_FALSE(frames.empty());
             if (!frames.empty()) {
-                EXPECT_EQ(frames.front(), CommandFrame::edid(3, 0x0B, 0, 0, 0));
+                EXPECT_EQ(frames.front(), RawFrame::edid(3, 0x0B, 0, 0, 0));
                 frames.erase(frames.begin());
             }
         }
@@ -92,8 +94,8 @@ struct EdidHarness : testing::PageWorld {
     }
 };
 
-CommandFrame edidFrame(int cmd, int sub, int p1, int p3, int p2) { return CommandFrame::edid(cmd, sub, p1, p3, p2); }
-CommandFrame statusQuery(int input) { return CommandFrame::edid(1, 0x0C, input, 0, 0); }
+CommandFrame edidFrame(int cmd, int sub, int p1, int p3, int p2) { return RawFrame::edid(cmd, sub, p1, p3, p2); }
+CommandFrame statusQuery(int input) { return RawFrame::edid(1, 0x0C, input, 0, 0); }
 
 class EdidPageTest : public ::testing::TestWithParam<Transport> {
 protected:
@@ -352,7 +354,7 @@ TEST_P(EdidPageTest, DownloadToAllInputsSendsAnnounceThenTheBlock200msLater)
     EXPECT_EQ(h->link.progressText, "Downloading . . .");
     h->settle();
     const std::vector<CommandFrame> handshake = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x06, 0xFE, 0, 0xF0),
-                                                 CommandFrame::edid(3, 0x06, 0x56, 0, 0, true)};
+                                                 RawFrame::edid(3, 0x06, 0x56, 0, 0, true)};
     EXPECT_EQ(h->afterSwitchState(), handshake);
     EXPECT_EQ(h->afterSwitchState().back()[7], 1);
     const std::size_t writesBefore = h->writes().size();

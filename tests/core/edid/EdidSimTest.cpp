@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The simulated matrix's EDID family on its own: the replies the pages
 // (EDID page and the General page's factory reset) rely on.
+#include "tests/support/RawFrame.h"
 #include "sim/MatrixResponder.h"
 #include "tests/support/ManualLoop.h"
 
@@ -12,6 +13,7 @@ namespace matrix {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::RawFrame;
 
 struct SimOnly {
     ManualLoop loop;
@@ -41,8 +43,8 @@ CommandFrame reply(int cmd, int sub, int p1, int p2, int p3, int byte7 = 0)
 TEST(EdidSim, FactoryResetStepsGetTheirAcknowledgements)
 {
     SimOnly sim;
-    sim.send(CommandFrame::edid(3, 0x08, 0xF0, 0, 0));
-    sim.send(CommandFrame::edid(3, 0x01, 4, 0, 0xF0));
+    sim.send(RawFrame::edid(3, 0x08, 0xF0, 0, 0));
+    sim.send(RawFrame::edid(3, 0x01, 4, 0, 0xF0));
     ASSERT_EQ(sim.replies.size(), 2u);
     EXPECT_EQ(sim.replies[0], reply(3, 0x08, 0, 0, 0));
     EXPECT_EQ(sim.replies[1], reply(3, 0x01, 0, 0, 0));
@@ -59,14 +61,14 @@ TEST(EdidSim, EachCommandAnswersAsThePageExpects)
         CommandFrame expected;
     };
     const Case cases[] = {
-        {CommandFrame::edid(3, 0x0B, 0, 0, 0), reply(3, 0x0B, 0, 0, 0)},
-        {CommandFrame::edid(3, 0x02, 3, 3, 0xF0), reply(3, 0x02, 0, 0, 3)},
-        {CommandFrame::edid(3, 0x09, 0xFE, 0, 0), reply(3, 0x09, 0, 0, 0)},
-        {CommandFrame::edid(3, 0x0A, 2, 0, 0), reply(3, 0x0A, 2, 0, 0)},
-        {CommandFrame::edid(3, 0x04, 2, 1, 0), reply(3, 0x04, 0, 0, 1)},
-        {CommandFrame::edid(3, 0x03, 2, 0, 0), reply(3, 0x03, 0, 0, 0)},
-        {CommandFrame::edid(3, 0x07, 2, 0, 0xF0), reply(3, 0x07, 0xAA, 0, 0)},
-        {CommandFrame::edid(1, 0x0C, 4, 0, 0), reply(1, 0x0C, 4, 0, 16)},
+        {RawFrame::edid(3, 0x0B, 0, 0, 0), reply(3, 0x0B, 0, 0, 0)},
+        {RawFrame::edid(3, 0x02, 3, 3, 0xF0), reply(3, 0x02, 0, 0, 3)},
+        {RawFrame::edid(3, 0x09, 0xFE, 0, 0), reply(3, 0x09, 0, 0, 0)},
+        {RawFrame::edid(3, 0x0A, 2, 0, 0), reply(3, 0x0A, 2, 0, 0)},
+        {RawFrame::edid(3, 0x04, 2, 1, 0), reply(3, 0x04, 0, 0, 1)},
+        {RawFrame::edid(3, 0x03, 2, 0, 0), reply(3, 0x03, 0, 0, 0)},
+        {RawFrame::edid(3, 0x07, 2, 0, 0xF0), reply(3, 0x07, 0xAA, 0, 0)},
+        {RawFrame::edid(1, 0x0C, 4, 0, 0), reply(1, 0x0C, 4, 0, 16)},
     };
     for (const Case& c : cases) {
         sim.replies.clear();
@@ -82,9 +84,9 @@ TEST(EdidSim, KnobsRefuse)
     sim.device.edidSwitchState = 15;
     sim.device.rejectEdidCopy = true;
     sim.device.outputCable[0] = false;
-    sim.send(CommandFrame::edid(3, 0x0B, 0, 0, 0));
-    sim.send(CommandFrame::edid(1, 0x05, 1, 0, 0));
-    sim.send(CommandFrame::edid(3, 0x04, 2, 1, 0));
+    sim.send(RawFrame::edid(3, 0x0B, 0, 0, 0));
+    sim.send(RawFrame::edid(1, 0x05, 1, 0, 0));
+    sim.send(RawFrame::edid(3, 0x04, 2, 1, 0));
     ASSERT_EQ(sim.replies.size(), 3u);
     EXPECT_EQ(sim.replies[0], reply(3, 0x0B, 15, 0, 0));
     EXPECT_EQ(sim.replies[1], reply(1, 0x05, 1, 0, 0xFF));
@@ -111,8 +113,8 @@ TEST(EdidSim, DownloadChecksTheBlock)
     const Case cases[] = {{block(0, 0), 0x00}, {block(1, 0), 0xFF}, {block(0, 1), 0xFF}};
     for (const Case& c : cases) {
         SimOnly sim;
-        sim.send(CommandFrame::edid(3, 0x06, 0xFE, 0, 0xF0));
-        sim.send(CommandFrame::edid(3, 0x06, 0x56, 0, 0, true));
+        sim.send(RawFrame::edid(3, 0x06, 0xFE, 0, 0xF0));
+        sim.send(RawFrame::edid(3, 0x06, 0x56, 0, 0, true));
         sim.send(c.block);
         ASSERT_EQ(sim.replies.size(), 2u);
         EXPECT_EQ(sim.replies[0], reply(3, 0x06, 0xAA, 0, 0));

@@ -128,7 +128,7 @@ protected:
     {
         EXPECT_TRUE(page->upgradeEnabled());
         EXPECT_TRUE(page->browseEnabled());
-        EXPECT_EQ(shared.firmwareUpgrading, 0);
+        EXPECT_EQ(link.firmwareUpgrading, 0);
         ASSERT_FALSE(shell.pageBusy.empty());
         EXPECT_EQ(shell.pageBusy.back(), 0);
         for (int id = 1; id <= FirmwarePage::kLastPageTimer; ++id) {
@@ -161,7 +161,7 @@ TEST_P(FirmwarePageTest, EntryQueryShowsTheDeviceLine)
     EXPECT_EQ(page->deviceLine(), "Device: HDMI MATRIX 4x4          Version: 1.0");
     if (GetParam() == Transport::Com) {
         EXPECT_EQ(rig.serialHub.lastSettings(TestRig::kComPort).stopBits, 2);
-        EXPECT_EQ(shared.pageStopBits, 2);
+        EXPECT_EQ(link.pageStopBits, 2);
     }
     // From the entry query on, a standby frame is heard on either link.
     matrix().sendStandby();
@@ -175,7 +175,7 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
     const Bytes image = partImage(0xA5, 0x5A, 598);
     load(image);
     startUpgrade();
-    EXPECT_EQ(shared.firmwareUpgrading, 1);
+    EXPECT_EQ(link.firmwareUpgrading, 1);
     EXPECT_FALSE(page->upgradeEnabled());
     EXPECT_FALSE(page->browseEnabled());
     EXPECT_EQ(page->progressMaximum(), 598);
@@ -258,7 +258,7 @@ TEST_P(FirmwarePageTest, WithoutARebootAnswerTheLinkTimesOut24SecondsAfterTheFin
     matrix().clearReceived();
     rig.loop.advance(24000 - 1);
     EXPECT_FALSE(popups.notice.isOpen());
-    EXPECT_EQ(shared.firmwareUpgrading, 1);
+    EXPECT_EQ(link.firmwareUpgrading, 1);
     rig.loop.advance(1);
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_EQ(popups.notice.text(), "Time out!");
@@ -503,7 +503,7 @@ TEST_P(FirmwarePageTest, StandbyDuringTheUploadEndsIt)
     load(partImage(0xA5, 0x5A, 2000));
     page->upgradeClicked();
     rig.loop.advance(500);
-    ASSERT_EQ(shared.firmwareUpgrading, 1);
+    ASSERT_EQ(link.firmwareUpgrading, 1);
     matrix().sendStandby();
     rig.loop.runPending();
     EXPECT_EQ(popups.notice.text(), "Matrix is in standby mode!");
@@ -523,7 +523,7 @@ TEST_P(FirmwarePageTest, NotConnectedShowsTheGuardNotice)
         page->serialPort().requestClose();
     page->upgradeClicked();
     EXPECT_EQ(popups.notice.text(), GetParam() == Transport::Tcp ? "Connect to Matrix failed!" : "Open COM failed!");
-    EXPECT_EQ(shared.firmwareUpgrading, 0);
+    EXPECT_EQ(link.firmwareUpgrading, 0);
     EXPECT_TRUE(page->upgradeEnabled());
 }
 

@@ -28,7 +28,7 @@ TEST(FirmwareInSession, UpgradeHoldsTheTabsUntilItEnds)
     ASSERT_TRUE(session.firmware.setFilePath(writeContainer(dir, "a.fw", partImage(0xA5, 0x5A, 1500))));
     session.firmware.upgradeClicked();
     rig.loop.advance(500);
-    EXPECT_EQ(session.shared.firmwareUpgrading, 1);
+    EXPECT_EQ(session.link.firmwareUpgrading, 1);
     EXPECT_FALSE(session.shell.selectTab(Tab::General)) << "no tab switch while an upgrade runs";
     EXPECT_TRUE(session.shell.tabSelected(Tab::FwUpgrade));
 

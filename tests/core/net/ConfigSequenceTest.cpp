@@ -28,8 +28,8 @@ struct SearchHooks : GeneralPageHooks {
 };
 
 struct ConfigSession : NetSeams {
-    Shell shell{loop, link, shared, popups};
-    PageContext context{platform, link, shared, popups, shell};
+    Shell shell{loop, link, popups};
+    PageContext context{platform, link, popups, shell};
     WindowNetHost host{context};
     Discovery discovery{platform, host};
     NetworkConfig config{platform, host, discovery};

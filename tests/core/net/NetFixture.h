@@ -26,7 +26,6 @@ struct NetSeams {
     MemoryUdpSegment segment{loop};
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, linkSocket, segment};
     LinkState link;
-    SharedState shared;
     Popups popups{loop, link};
 
     NetSeams() { link.linkSocket = &linkSocket; }
@@ -36,7 +35,7 @@ struct NetSeams {
 // main window replaced by a recorder.
 struct NetFixture : NetSeams {
     RecordingShell shell;
-    PageContext context{platform, link, shared, popups, shell};
+    PageContext context{platform, link, popups, shell};
     WindowNetHost host{context};
     Discovery discovery{platform, host};
     NetworkConfig config{platform, host, discovery};

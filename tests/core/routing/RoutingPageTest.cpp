@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
+#include "tests/support/RawFrame.h"
 #include "tests/core/routing/RoutingRig.h"
 
 #include <gtest/gtest.h>
@@ -96,7 +97,7 @@ TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
     ASSERT_EQ(r.wire().size(), 4u);
     for (int k = 1; k <= 4; ++k) {
         const CommandFrame& query = r.wire()[k - 1];
-        EXPECT_EQ(frameBytes(query), frameBytes(CommandFrame::routing(2, 1, k, 0))) << "output " << k;
+        EXPECT_EQ(frameBytes(query), frameBytes(RawFrame::routing(2, 1, k, 0))) << "output " << k;
     }
     const int expected[] = {3, 1, 4, 2};
     for (int k = 1; k <= 4; ++k) {

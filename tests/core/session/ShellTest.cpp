@@ -69,7 +69,7 @@ TEST_F(ShellTest, TabSwitchIsRefusedWhileBusyOrUpgrading)
         if (which == 0)
             session.link.busy = 1;
         else
-            session.shared.firmwareUpgrading = 1;
+            session.link.firmwareUpgrading = 1;
         EXPECT_FALSE(shell.selectTab(Tab::Edid));
         EXPECT_FALSE(shell.selectTab(Tab::General));
         EXPECT_EQ(shell.tabSelectedFlags(), (std::array<int, kTabCount>{1, 0, 0, 0}));
@@ -79,7 +79,7 @@ TEST_F(ShellTest, TabSwitchIsRefusedWhileBusyOrUpgrading)
         EXPECT_EQ(edid->activations, 0);
         EXPECT_EQ(session.popups.notice.timesOpened(), 0);
         session.link.busy = 0;
-        session.shared.firmwareUpgrading = 0;
+        session.link.firmwareUpgrading = 0;
     }
     EXPECT_TRUE(shell.selectTab(Tab::Edid));
     EXPECT_EQ(shell.tabSelectedFlags(), (std::array<int, kTabCount>{0, 1, 0, 0}));

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The in-memory doubles carry the simulator's answers the way the real
 // transports do; the page tests stand on them, so their own faults show here.
+#include "tests/support/RawFrame.h"
 #include "core/link/FrameAssembler.h"
 #include "tests/support/TestRig.h"
 
@@ -43,7 +44,7 @@ TEST(MemoryDoubles, SerialQueryIsAnsweredByteByByteInOrder)
     });
     ASSERT_TRUE(port->open(TestRig::kComPort, liveSerialSettings()));
     ASSERT_TRUE(port->startWorker());
-    auto query = CommandFrame::general(1, 4, 1);
+    auto query = RawFrame::general(1, 4, 1);
     port->write(query.data(), CommandFrame::kSize);
     rig.loop.runPending();
     auto expected = CommandFrame().set(2, 1).set(3, 4).set(4, 1).set(6, 1).seal();
@@ -78,7 +79,7 @@ TEST(MemoryDoubles, TcpSplitAndCoalescedRepliesAndPeerClose)
     ASSERT_EQ(owner.connectErrors, std::vector<int>{0});
 
     rig.tcpMatrix.setSplitSize(5);
-    auto query = CommandFrame::general(1, 5, 2);
+    auto query = RawFrame::general(1, 5, 2);
     rig.linkSocket.send(query.data(), CommandFrame::kSize);
     rig.loop.runPending();
     ASSERT_EQ(owner.frames.size(), 1u);
@@ -86,8 +87,8 @@ TEST(MemoryDoubles, TcpSplitAndCoalescedRepliesAndPeerClose)
 
     rig.tcpMatrix.setSplitSize(0);
     rig.tcpMatrix.setCoalesce(2);
-    rig.linkSocket.send(CommandFrame::general(1, 4, 1).data(), 13);
-    rig.linkSocket.send(CommandFrame::general(1, 4, 2).data(), 13);
+    rig.linkSocket.send(RawFrame::general(1, 4, 1).data(), 13);
+    rig.linkSocket.send(RawFrame::general(1, 4, 2).data(), 13);
     rig.loop.runPending();
     ASSERT_EQ(owner.frames.size(), 3u);
     EXPECT_EQ(owner.frames[1].p1(), 1);
