@@ -25,6 +25,7 @@ const DAY_LABELS = ['Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat', 'Sun'];
 const $ = (id) => document.getElementById(id);
 
 const page = {
+  role: null,         // the token's role, from /api/v1/access
   matrices: [],       // [{id, name, link}]
   current: null,      // id of the matrix shown
   detail: null,       // GET /matrices/{id} of the shown matrix
@@ -100,7 +101,9 @@ async function api(method, path, body, contentType) {
       }
     }
     if (!response.ok) {
-      const message = data && typeof data.error === 'string' ? data.error : 'Request failed (' + response.status + ')';
+      // 403 is the token's role; the page says so in its own words.
+      const message = response.status === 403 ? 'Not allowed for this token'
+        : data && typeof data.error === 'string' ? data.error : 'Request failed (' + response.status + ')';
       throw new ApiError(response.status, message);
     }
     return data;
@@ -147,7 +150,38 @@ function setupToken() {
 
 // ---- Matrix list and picker ---------------------------------------------
 
+// What each role may do, as the service decides it: a viewer only looks.
+const ROLE_RANK = { viewer: 0, operator: 1, admin: 2 };
+const NEEDS = { route: 'operator', recall: 'operator', beep: 'operator', take: 'operator', admin: 'admin' };
+
+function can(what) {
+  return (ROLE_RANK[page.role] ?? 0) >= ROLE_RANK[NEEDS[what]];
+}
+
+async function loadAccess() {
+  const access = await api('GET', '/access');
+  page.role = access && ROLE_RANK[access.role] !== undefined ? access.role : 'viewer';
+  document.body.dataset.role = page.role;
+}
+
+// Controls the token may not use are disabled, not hidden: the state still shows.
+function applyRole() {
+  for (const button of document.querySelectorAll('#grid button.route')) button.disabled = !can('route');
+  for (const button of document.querySelectorAll('.scene-recall')) button.disabled = !can('recall');
+  for (const button of document.querySelectorAll('.scene-delete')) button.disabled = !can('admin');
+  for (const node of document.querySelectorAll('#scene-form input, #scene-form button, #edid-list select, ' +
+    '#edid-list button, #edid-list input, #factory-reset')) node.disabled = !can('admin');
+  for (const label of document.querySelectorAll('#edid-list label.button')) label.classList.toggle('disabled', !can('admin'));
+  $('beep').disabled = !can('beep');
+  $('preview').disabled = !can('take');
+  for (const node of document.querySelectorAll('#schedule-form input, #schedule-form select, #schedule-form button, ' +
+    '.schedule-delete')) node.disabled = !can('admin');
+  renderPreview();
+  $('read-only').hidden = can('route');
+}
+
 async function loadMatrices() {
+  await loadAccess();
   const list = await api('GET', '/matrices');
   page.matrices = Array.isArray(list) ? list : [];
   renderPicker();
@@ -290,6 +324,7 @@ function renderAll() {
   renderBeep();
   renderPreview();
   renderScenes();
+  applyRole();
 }
 
 function renderLink() {
@@ -483,6 +518,7 @@ function renderScenes() {
   }));
   $('scene-empty').hidden = page.scenes.length > 0;
   renderScheduleScenes();
+  applyRole();
 }
 
 // ---- Preview and take ------------------------------------------------------
@@ -506,8 +542,8 @@ function renderPreview() {
   const count = stagedCount();
   // Staged routes show in every browser, so Take and Clear do too.
   $('preview-actions').hidden = !page.preview && count === 0;
-  $('take').disabled = count === 0;
-  $('clear-pending').disabled = count === 0;
+  $('take').disabled = count === 0 || !can('take');
+  $('clear-pending').disabled = count === 0 || !can('take');
   $('take').textContent = count > 0 ? 'Take ' + count : 'Take';
   $('take').setAttribute('aria-label', 'Take: switch the ' + count + ' staged route' + (count === 1 ? '' : 's'));
   $('main').classList.toggle('previewing', page.preview);
@@ -600,6 +636,7 @@ function renderSchedules() {
       remove);
   }));
   $('schedule-empty').hidden = page.schedules.length > 0;
+  applyRole();
 }
 
 function renderScheduleScenes() {

@@ -22,6 +22,7 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -128,6 +129,8 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
     const Config& config = *loaded.config;
+    for (const std::string& warning : loaded.warnings)
+        logLine("matrixd: " + warning);
     if (!config.http.tlsCert.empty()) {
         if (const auto problem = HttpServer::checkTlsCredentials(config.http.tlsCert, config.http.tlsKey)) {
             std::cerr << configPath << ": [http] tls_cert_file '" << config.http.tlsCertFile << "' and tls_key_file '"
@@ -136,9 +139,8 @@ int main(int argc, char** argv)
         }
     }
 
-    std::error_code dirError;
     if (!checkOnly)
-        std::filesystem::create_directories(config.state.dir, dirError);
+        StateStore::createDirectory(config.state.dir);
     StateStore store(config.state.dir);
     if (const auto error = store.load()) {
         std::cerr << "matrixd: " << *error << std::endl;
@@ -164,6 +166,9 @@ int main(int argc, char** argv)
     httpOptions.host = config.http.host;
     httpOptions.port = config.http.port;
     httpOptions.token = config.http.token;
+    httpOptions.tokens = config.http.tokens;
+    httpOptions.serverNames = config.http.serverNames;
+    httpOptions.trustedProxies = config.http.trustedProxies;
     httpOptions.webRoot = config.http.webRoot;
     httpOptions.tlsCert = config.http.tlsCert;
     httpOptions.tlsKey = config.http.tlsKey;
@@ -203,7 +208,7 @@ int main(int argc, char** argv)
     }
 
     logLine(std::string("matrixd: listening on ") + (config.http.tlsCert.empty() ? "http://" : "https://") + config.http.host + ":" + std::to_string(config.http.port) +
-            (config.http.token.empty() ? " (no token)" : " (token required)"));
+            (config.http.token.empty() && config.http.tokens.empty() ? " (no token)" : " (token required)"));
     hub.startAll();
 
     const int result = QCoreApplication::exec();

@@ -119,7 +119,7 @@ class Handler {
 public:
     Handler(Hub& hub, const HttpRequest& request, Reply reply)
         : hub_(hub), request_(request), segments_(request.segments), reply_(std::move(reply)),
-          caller_{"http", request.peer, 0, {}}
+          caller_{"http", request.peer, 0, request.tokenName, request.role}
     {
     }
 
@@ -147,6 +147,7 @@ public:
     {
         static const std::string m = "/api/v1/matrices/{matrix}";
         static const Router<void (Handler::*)()> table({
+            {"GET", "/api/v1/access", &Handler::access},
             {"GET", "/api/v1/matrices", &Handler::list},
             {"GET", m, &Handler::matrix},
             {"GET", m + "/outputs", &Handler::outputs},
@@ -189,6 +190,12 @@ private:
         return [reply = reply_, body = std::move(body)](const Outcome& outcome) {
             reply(outcome.ok() ? jsonResponse(200, body()) : outcomeResponse(outcome));
         };
+    }
+
+    // Whose token this is and what it may do, so that a page shows only what works.
+    void access()
+    {
+        reply(200, {{"token", request_.tokenName}, {"role", std::string(roleName(request_.role))}});
     }
 
     void list()

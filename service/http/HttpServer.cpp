@@ -5,6 +5,7 @@
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
+#include "platform/QtEventLoop.h"
 
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
@@ -142,6 +143,7 @@ struct HttpServer::Request {
     Clock::time_point started = Clock::now();
     std::optional<HttpResponse> answer;
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
+    AccessDecision access;  // taken from the head, before the body is read
 };
 
 struct HttpServer::Stream {
@@ -284,8 +286,51 @@ std::optional<std::string> HttpServer::checkTlsCredentials(const std::string& ce
     return problem;
 }
 
+namespace {
+
+HttpConfig accessConfig(const HttpServer::Options& options)
+{
+    HttpConfig http;
+    http.host = options.host;
+    http.port = options.port;
+    http.token = options.token;
+    http.tokens = options.tokens;
+    http.serverNames = options.serverNames;
+    http.trustedProxies = options.trustedProxies;
+    return http;
+}
+
+// Every line of a header that may come several times (Forwarded,
+// X-Forwarded-For), joined as one value.
+std::string joinedHeader(MHD_Connection* connection, const char* name)
+{
+    struct Wanted {
+        const char* name;
+        std::string value;
+    } wanted{name, {}};
+    MHD_get_connection_values(
+        connection, MHD_HEADER_KIND,
+        [](void* cls, MHD_ValueKind, const char* key, const char* value) -> MHD_Result {
+            auto* w = static_cast<Wanted*>(cls);
+            if (value && strcasecmp(key, w->name) == 0)
+                w->value += (w->value.empty() ? "" : ", ") + std::string(value);
+            return MHD_YES;
+        },
+        &wanted);
+    return wanted.value;
+}
+
+std::string_view headerView(MHD_Connection* connection, const char* name)
+{
+    const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+    return value ? std::string_view(value) : std::string_view();
+}
+
+}  // namespace
+
 HttpServer::HttpServer(Hub& hub, Options options)
-    : hub_(hub), options_(std::move(options)), api_(hub), files_(options_.webRoot)
+    : hub_(hub), options_(std::move(options)), clock_(std::make_unique<QtEventLoop>()),
+      gate_(accessConfig(options_), *clock_), api_(hub), files_(options_.webRoot)
 {
     runTimer_.setSingleShot(true);
     QObject::connect(&runTimer_, &QTimer::timeout, [this] { run(); });
@@ -451,10 +496,17 @@ int HttpServer::handle(MHD_Connection* connection, const std::string& url, const
         MHD_get_connection_values(connection, MHD_HEADER_KIND, &countHeadBytes, &headBytes);
         MHD_get_connection_values(connection, MHD_GET_ARGUMENT_KIND, &countHeadBytes, &headBytes);
         HttpResponse refusal;
+        const bool api = url == "/api" || url.rfind("/api/", 0) == 0;
         if (headBytes > kMaxHeadBytes)
             refusal = errorResponse(431, "request head too large (limit 16 KiB)");
-        else if (const char* length = header(connection, "Content-Length");
-                 length && std::strtoull(length, nullptr, 10) > kDrainMaxBytes)
+        else if (request->access = admit(connection, *request, api); request->access.status != 200) {
+            // Refused before the body is read: another site's page, a foreign
+            // Host, a guesser or no token gets nothing done.
+            refusal = errorResponse(request->access.status, request->access.error);
+            if (request->access.status == 429)
+                refusal.headers.emplace_back("Retry-After", std::to_string(request->access.retryAfterSeconds));
+        } else if (const char* length = header(connection, "Content-Length");
+                   length && std::strtoull(length, nullptr, 10) > kDrainMaxBytes)
             refusal = errorResponse(413, "body too large (limit 256 KiB)");
         else
             return MHD_YES;
@@ -495,9 +547,7 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
         response = method == "GET" || method == "HEAD" ? HttpResponse{200, R"({"status":"ok"})", "application/json", {}}
                                                         : errorResponse(405, "method not allowed");
     } else if (path == "/api/v1/events") {
-        if (!authorized(connection, true))
-            response = errorResponse(401, "missing or wrong token");
-        else if (method != "GET")
+        if (method != "GET")
             response = errorResponse(405, "method not allowed");
         else if (stopping_ || static_cast<int>(streams_.size()) >= options_.maxEventStreams) {
             logRefusal(request.connection ? request.connection->address : "?",
@@ -509,9 +559,7 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
         } else
             return openStream(connection, request);
     } else if (path == "/api" || path.rfind("/api/", 0) == 0) {
-        if (!authorized(connection, false)) {
-            response = errorResponse(401, "missing or wrong token");
-        } else if (request.bodyTooLarge) {
+        if (request.bodyTooLarge) {
             response = errorResponse(413, "body too large (limit 256 KiB)");
             response.headers.emplace_back("Connection", "close");
         } else if (const auto cached = method == "GET" ? readCache_.find(path) : readCache_.end();
@@ -529,6 +577,9 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
             if (const char* type = header(connection, "Content-Type"))
                 apiRequest.contentType = std::string(type).substr(0, std::string(type).find(';'));
             apiRequest.body = std::move(request.body);
+            apiRequest.peer = request.access.client.address;
+            apiRequest.tokenName = request.access.holder->name;
+            apiRequest.role = request.access.holder->role;
             Request* pending = &request;
             const auto alive = request.alive;
             request.inHandler = true;
@@ -660,19 +711,19 @@ void HttpServer::closeOverdue()
         kick();
 }
 
-bool HttpServer::authorized(MHD_Connection* connection, bool allowQueryToken) const
+AccessDecision HttpServer::admit(MHD_Connection* connection, const Request& request, bool needsToken)
 {
-    if (options_.token.empty())
-        return true;
-    const char* given = header(connection, "Authorization");
-    constexpr std::string_view kBearer = "Bearer ";
-    if (given && std::strncmp(given, kBearer.data(), kBearer.size()) == 0)
-        return constantTimeEquals(given + kBearer.size(), options_.token);
+    const std::string forwarded = joinedHeader(connection, "Forwarded");
+    const std::string forwardedFor = joinedHeader(connection, "X-Forwarded-For");
     // A browser's EventSource cannot set headers: the event stream also takes ?token=.
-    if (allowQueryToken)
+    std::string queryToken;
+    if (request.path == "/api/v1/events")
         if (const char* token = MHD_lookup_connection_value(connection, MHD_GET_ARGUMENT_KIND, "token"))
-            return constantTimeEquals(percentDecoded(token), options_.token);
-    return false;
+            queryToken = percentDecoded(token);
+    return gate_.admit({request.method, headerView(connection, "Host"), headerView(connection, "Origin"),
+                        headerView(connection, "Sec-Fetch-Site"), headerView(connection, "Authorization"), queryToken,
+                        request.connection ? request.connection->address : std::string(), forwarded, forwardedFor},
+                       needsToken);
 }
 
 int HttpServer::send(MHD_Connection* connection, const HttpResponse& answer)
@@ -702,8 +753,10 @@ void HttpServer::logRequest(const Request& request, int status, bool always) con
         return;
     const auto elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - request.started).count();
-    logLine("http: " + (request.connection ? request.connection->address : std::string("?")) + " " +
-            escaped(request.method) + " " + escaped(request.path) + " " + std::to_string(status) + " " +
+    std::string who = request.connection ? request.connection->address : std::string("?");
+    if (request.access.client.viaProxy)
+        who += " (for " + escapeForLog(request.access.client.address) + ")";
+    logLine("http: " + who + " " + escaped(request.method) + " " + escaped(request.path) + " " + std::to_string(status) + " " +
             std::to_string(elapsedMs) + "ms");
 }
 

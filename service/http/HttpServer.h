@@ -4,6 +4,7 @@
 #include "service/http/Api.h"
 #include "service/http/HttpTypes.h"
 #include "service/http/StaticFiles.h"
+#include "service/hub/AccessGate.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -31,7 +32,13 @@ public:
     struct Options {
         std::string host = "127.0.0.1";
         int port = 8480;
-        std::string token;  // empty: no authentication
+        // Who may do what: the old single token (an admin's; empty: none),
+        // the [[token]]s, the host names besides the listen address, and the
+        // proxies whose forwarding headers are believed.
+        std::string token;
+        std::vector<TokenConfig> tokens;
+        std::vector<std::string> serverNames;
+        AddressAllowList trustedProxies;
         std::string webRoot;
         // Both set (PEM text): the listener speaks TLS only.
         std::string tlsCert;
@@ -70,7 +77,8 @@ private:
                const char* uploadData, std::size_t* uploadSize, void** requestState);
     int dispatch(MHD_Connection* connection, Request& request);
     int openStream(MHD_Connection* connection, Request& request);
-    bool authorized(MHD_Connection* connection, bool allowQueryToken) const;
+    // Host, site, guessing and token, from the request's head: 200, or what to answer.
+    AccessDecision admit(MHD_Connection* connection, const Request& request, bool needsToken);
     int send(MHD_Connection* connection, const HttpResponse& response);
     void finish(Request& request, HttpResponse response);
     void logRequest(const Request& request, int status, bool always = false) const;
@@ -87,6 +95,8 @@ private:
 
     Hub& hub_;
     Options options_;
+    std::unique_ptr<EventLoop> clock_;  // the failure limiter's
+    AccessGate gate_;
     Api api_;
     StaticFiles files_;
     MHD_Daemon* daemon_ = nullptr;

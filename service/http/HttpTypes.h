@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "service/hub/Roles.h"
+
 #include <functional>
 #include <string>
 #include <utility>
@@ -15,6 +17,10 @@ struct HttpRequest {
     std::string contentType;
     std::string body;
     std::string peer;  // "address:port" of the client, for the hub's Caller
+    // Whose rights: the token's name ("loopback" when none is configured)
+    // and role. Read-only unless the server admitted more.
+    std::string tokenName;
+    Role role = Role::Viewer;
 };
 
 struct HttpResponse {

@@ -13,7 +13,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-HttpResponse notFound() { return {404, R"({"error":"not found"})", "application/json", {}}; }
+// The page's own rules, sent with every file: the browser enforces them
+// before the page runs. Everything comes from matrixd itself (the page must
+// work on a LAN without internet), nothing inline, and no other site may
+// frame the page to trick a click on it.
+const std::vector<std::pair<std::string, std::string>> kPageHeaders = {
+    {"Content-Security-Policy",
+     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self' data:; "
+     "form-action 'none'; base-uri 'none'; frame-ancestors 'none'"},
+    {"X-Frame-Options", "DENY"},
+    {"Referrer-Policy", "no-referrer"},
+};
+
+HttpResponse notFound() { return {404, R"({"error":"not found"})", "application/json", kPageHeaders}; }
 
 }  // namespace
 
@@ -85,7 +97,7 @@ HttpResponse StaticFiles::get(const std::string& decodedPath) const
         return notFound();
     std::ostringstream content;
     content << in.rdbuf();
-    HttpResponse response{200, content.str(), contentType(file.string()), {}};
+    HttpResponse response{200, content.str(), contentType(file.string()), kPageHeaders};
     response.headers.emplace_back("Cache-Control", "no-cache");
     return response;
 }

@@ -23,6 +23,13 @@ struct ConfigError {
     std::string problem;
 };
 
+// Problems that do not stop the start, in file order.
+using Warnings = std::vector<ConfigError>;
+
+// Below this a secret can be guessed; the old [http] token only gets a warning,
+// so that files that worked keep working.
+constexpr std::size_t kMinSecretBytes = 16;
+
 std::int64_t lineOf(const toml::node& node) { return static_cast<std::int64_t>(node.source().begin.line); }
 
 [[noreturn]] void fail(const toml::node& node, const std::string& problem) { throw ConfigError{lineOf(node), problem}; }
@@ -102,6 +109,77 @@ std::string readAddress(const toml::node& node, const std::string& key)
     return text;
 }
 
+// Names show in every front-end and the log: 1-64 bytes, no control characters.
+void checkName(const toml::node& node, const std::string& key, const std::string& name)
+{
+    bool control = false;
+    for (unsigned char c : name)
+        control = control || c < 0x20 || c == 0x7F;
+    if (name.empty() || name.size() > kMaxNameBytes || control)
+        fail(node, key + " must be a text of 1-64 bytes without control characters");
+}
+
+std::vector<std::string> readTexts(const toml::node& node, const std::string& key)
+{
+    const auto* array = node.as_array();
+    if (!array)
+        fail(node, key + " must be a list of texts");
+    std::vector<std::string> texts;
+    for (const auto& entry : *array)
+        texts.push_back(readString(entry, key));
+    return texts;
+}
+
+AddressAllowList readAllowList(const toml::node& node, const std::string& key)
+{
+    std::string error;
+    auto list = AddressAllowList::parse(readTexts(node, key), &error);
+    if (!list)
+        fail(node, key + ": " + error);
+    return std::move(*list);
+}
+
+TokenConfig readToken(const toml::table& table)
+{
+    rejectUnknownKeys(table, "[[token]]", {"name", "role", "secret", "secret_file"});
+    TokenConfig token;
+    const auto* name = table.get("name");
+    const auto* role = table.get("role");
+    if (!name || !role)
+        fail(table, "[[token]] needs name and role");
+    token.name = readString(*name, "name");
+    checkName(*name, "name", token.name);
+    const auto parsed = parseRole(readString(*role, "role"));
+    if (!parsed)
+        fail(*role, "role must be viewer, operator or admin");
+    token.role = *parsed;
+    const auto* where = table.get("secret") ? table.get("secret") : table.get("secret_file");
+    if (!where)
+        fail(table, "token '" + token.name + "' needs secret or secret_file");
+    readSecret(table, "secret", token.secret);
+    if (token.secret.size() < kMinSecretBytes)
+        fail(*where, "the secret of token '" + token.name + "' must have at least " +
+                         std::to_string(kMinSecretBytes) + " characters");
+    return token;
+}
+
+void readTokens(const toml::node& node, HttpConfig& http)
+{
+    if (!node.is_array_of_tables())
+        fail(node, "token must be [[token]] sections");
+    std::set<std::string> names;
+    std::set<std::string> secrets{http.token};
+    for (const auto& entry : *node.as_array()) {
+        TokenConfig token = readToken(*entry.as_table());
+        if (!names.insert(token.name).second)
+            fail(*entry.as_table()->get("name"), "duplicate token name '" + token.name + "'");
+        // A secret names its holder in the log; two holders of one secret could not be told apart.
+        if (!secrets.insert(token.secret).second)
+            fail(*entry.as_table(), "token '" + token.name + "' has the secret of another token");
+        http.tokens.push_back(std::move(token));
+    }
+}
+
 std::string readPemFile(const toml::node& node, const std::string& key, const std::string& marker)
 {
     const std::string file = readString(node, key);
@@ -139,12 +217,12 @@ void readHttpLimitsAndTls(const toml::table& table, HttpConfig& http)
     }
 }
 
-void readHttp(const toml::table& table, HttpConfig& http)
+void readHttp(const toml::table& table, HttpConfig& http, Warnings& warnings)
 {
     rejectUnknownKeys(table, "[http]",
-                      {"listen", "token", "token_file", "web_root", "tls_cert_file", "tls_key_file", "max_connections",
-                       "max_connections_per_address", "header_timeout_seconds", "body_timeout_seconds",
-                       "max_event_streams"});
+                      {"listen", "token", "token_file", "web_root", "server_names", "trusted_proxies", "tls_cert_file",
+                       "tls_key_file", "max_connections", "max_connections_per_address", "header_timeout_seconds",
+                       "body_timeout_seconds", "max_event_streams"});
     if (const auto* node = table.get("listen")) {
         const std::string text = readString(*node, "listen");
         const auto colon = text.rfind(':');
@@ -160,15 +238,35 @@ void readHttp(const toml::table& table, HttpConfig& http)
         http.port = port;
     }
     readSecret(table, "token", http.token);
+    if (!http.token.empty() && http.token.size() < kMinSecretBytes) {
+        const auto* where = table.get("token") ? table.get("token") : table.get("token_file");
+        warnings.push_back({lineOf(*where), "the token has fewer than " + std::to_string(kMinSecretBytes) +
+                                                " characters and can be guessed; use a longer one"});
+    }
     if (const auto* node = table.get("web_root")) {
         http.webRoot = readString(*node, "web_root");
         http.webRootGiven = true;
     }
     readHttpLimitsAndTls(table, http);
-    if (http.token.empty() && !isLoopbackHost(http.host)) {
-        const toml::node& where = table.get("listen") ? *table.get("listen") : static_cast<const toml::node&>(table);
-        fail(where, "listening on " + http.host + " (not loopback) needs a token or token_file");
+    if (const auto* node = table.get("server_names")) {
+        http.serverNames = readTexts(*node, "server_names");
+        for (const auto& name : http.serverNames)
+            if (name.empty() || name.find_first_of(" \t/:@[]") != std::string::npos)
+                fail(*node, "server_names must hold host names like \"matrix.lan\", not '" + name + "'");
     }
+    if (const auto* node = table.get("trusted_proxies"))
+        http.trustedProxies = readAllowList(*node, "trusted_proxies");
+}
+
+// Off loopback, somebody must need a token: any of them opens the listener.
+void requireTokenOffLoopback(const toml::table& root, const HttpConfig& http)
+{
+    if (!http.token.empty() || !http.tokens.empty() || isLoopbackHost(http.host))
+        return;
+    const auto* section = root.get("http");
+    const auto* listen = section && section->is_table() ? section->as_table()->get("listen") : nullptr;
+    fail(listen ? *listen : static_cast<const toml::node&>(root),
+         "listening on " + http.host + " (not loopback) needs a token (token, token_file or a [[token]])");
 }
 
 void readMqtt(const toml::table& table, MqttConfig& mqtt)
@@ -227,11 +325,11 @@ void readNames(const toml::node& node, const std::string& key, std::array<std::s
     }
 }
 
-MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
+MatrixConfig readMatrix(const toml::table& table)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen", "videohub_unique_id",
+                       "videohub_listen", "videohub_unique_id", "videohub_allow", "videohub_idle_seconds",
                        "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
@@ -241,8 +339,10 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
     if (!validId(matrix.id))
         fail(*id, "id must be 1-64 of a-z 0-9 -, not '" + matrix.id + "'");
     matrix.name = matrix.id;
-    if (const auto* node = table.get("name"))
+    if (const auto* node = table.get("name")) {
         matrix.name = readString(*node, "name");
+        checkName(*node, "name", matrix.name);
+    }
 
     const auto* tcp = table.get("tcp");
     const auto* com = table.get("com");
@@ -274,7 +374,7 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
         readNames(*node, "outputs", matrix.outputs);
     if (const auto* node = table.get("videohub_port"))
         matrix.videohubPort = static_cast<int>(readInteger(*node, "videohub_port", 1, 65535));
-    matrix.videohubListen = http.host;
+    // Videohub has no authentication of its own: loopback unless the file opens it.
     if (const auto* node = table.get("videohub_listen"))
         matrix.videohubListen = readAddress(*node, "videohub_listen");
     if (const auto* node = table.get("videohub_unique_id")) {
@@ -285,22 +385,29 @@ MatrixConfig readMatrix(const toml::table& table, const HttpConfig& http)
         if (!hex12)
             fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
     }
+    if (const auto* node = table.get("videohub_allow"))
+        matrix.videohubAllow = readAllowList(*node, "videohub_allow");
+    if (const auto* node = table.get("videohub_idle_seconds"))
+        matrix.videohubIdleSeconds = static_cast<int>(readInteger(*node, "videohub_idle_seconds", 1, 86400));
     // At most an hour, so that a waiting run never meets the schedule's next one.
     if (const auto* node = table.get("catch_up_minutes"))
         matrix.catchUpMinutes = static_cast<int>(readInteger(*node, "catch_up_minutes", 0, 60));
     return matrix;
 }
 
-Config readConfig(const toml::table& root, const std::string& path)
+Config readConfig(const toml::table& root, const std::string& path, Warnings& warnings)
 {
-    rejectUnknownKeys(root, "the file", {"http", "state", "mqtt", "matrix"});
+    rejectUnknownKeys(root, "the file", {"http", "token", "state", "mqtt", "matrix"});
     Config config;
     config.path = path;
     if (const auto* node = root.get("http")) {
         if (!node->is_table())
             fail(*node, "http must be a section");
-        readHttp(*node->as_table(), config.http);
+        readHttp(*node->as_table(), config.http, warnings);
     }
+    if (const auto* node = root.get("token"))
+        readTokens(*node, config.http);
+    requireTokenOffLoopback(root, config.http);
     if (const auto* node = root.get("state")) {
         if (!node->is_table())
             fail(*node, "state must be a section");
@@ -324,12 +431,14 @@ Config readConfig(const toml::table& root, const std::string& path)
     std::set<std::string> ids;
     std::set<std::pair<std::string, int>> videohubPorts;
     for (const auto& entry : *matrices->as_array()) {
-        MatrixConfig matrix = readMatrix(*entry.as_table(), config.http);
+        MatrixConfig matrix = readMatrix(*entry.as_table());
         if (!ids.insert(matrix.id).second)
             fail(*entry.as_table()->get("id"), "duplicate matrix id '" + matrix.id + "'");
         if (matrix.videohubPort &&
             (!videohubPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
-             (matrix.videohubListen == config.http.host && *matrix.videohubPort == config.http.port)))
+             (*matrix.videohubPort == config.http.port &&
+              (matrix.videohubListen == config.http.host || matrix.videohubListen == "0.0.0.0" ||
+               config.http.host == "0.0.0.0"))))
             fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
         config.matrices.push_back(std::move(matrix));
     }
@@ -361,12 +470,25 @@ bool isLoopbackHost(const std::string& dottedIpv4)
     return address && (*address >> 24) == 127;
 }
 
+TokenTable makeTokenTable(const HttpConfig& http)
+{
+    TokenTable table;
+    if (!http.token.empty())
+        table.add("token", Role::Admin, http.token);
+    for (const TokenConfig& token : http.tokens)
+        table.add(token.name, token.role, token.secret);
+    return table;
+}
+
 ConfigResult parseConfig(const std::string& text, const std::string& path)
 {
     ConfigResult result;
     try {
         const toml::table root = toml::parse(text, path);
-        result.config = readConfig(root, path);
+        Warnings warnings;
+        result.config = readConfig(root, path, warnings);
+        for (const ConfigError& warning : warnings)
+            result.warnings.push_back(path + ":" + std::to_string(warning.line) + ": " + warning.problem);
     } catch (const toml::parse_error& error) {
         result.error = path + ":" + std::to_string(error.source().begin.line) + ": " + std::string(error.description());
     } catch (const ConfigError& error) {
@@ -379,7 +501,7 @@ ConfigResult loadConfig(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        return {std::nullopt, path + ":0: cannot be read"};
+        return {std::nullopt, path + ":0: cannot be read", {}};
     std::stringstream content;
     content << in.rdbuf();
     ConfigResult result = parseConfig(content.str(), path);

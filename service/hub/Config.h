@@ -2,6 +2,9 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
+#include "service/hub/AddressAllowList.h"
+#include "service/hub/Roles.h"
+#include "service/hub/TokenTable.h"
 
 #include <array>
 #include <cstdint>
@@ -14,12 +17,22 @@ namespace matrix::service {
 // Where the Debian package puts the web page.
 inline constexpr char kPackagedWebRoot[] = "/usr/share/matrixd/web";
 
+// A [[token]] table: who holds it goes into the log of each change it makes.
+struct TokenConfig {
+    std::string name;
+    Role role = Role::Viewer;
+    std::string secret;
+};
+
 struct HttpConfig {
     std::string host = "127.0.0.1";
     int port = 8480;
-    std::string token;  // empty: no authentication (loopback only)
+    std::string token;  // the single token of older files: an admin token; empty: none
+    std::vector<TokenConfig> tokens;
     std::string webRoot = kPackagedWebRoot;
     bool webRootGiven = false;  // without it, loadConfig picks defaultWebRoot()
+    std::vector<std::string> serverNames;  // host names the Host header may carry besides the listen address
+    AddressAllowList trustedProxies;       // empty: no proxy's forwarding headers are believed
     // TLS: both PEM files given, the listener speaks HTTPS only. Their contents, read at start.
     std::string tlsCertFile, tlsKeyFile, tlsCert, tlsKey;
     // Limits against clients that hold connections or stall half-way.
@@ -29,6 +42,9 @@ struct HttpConfig {
     int bodyTimeoutSeconds = 30;
     int maxEventStreams = 1000;
 };
+
+// Every configured token: the [[token]] tables and the old [http] token as "token", an admin.
+TokenTable makeTokenTable(const HttpConfig& http);
 
 struct StateConfig {
     std::string dir = "/var/lib/matrixd";
@@ -53,10 +69,12 @@ struct MatrixConfig {
     std::array<std::string, client::kPortCount> inputs;
     std::array<std::string, client::kPortCount> outputs;
     std::optional<int> videohubPort;
-    std::string videohubListen;  // defaults to the HTTP host
     // The Videohub device's "Unique ID:" (12 upper-case hex digits): given,
     // or derived from the MQTT client id and the matrix id.
     std::string videohubUniqueId;
+    std::string videohubListen = "127.0.0.1";
+    AddressAllowList videohubAllow;  // empty: any peer
+    int videohubIdleSeconds = 300;   // a client that sends nothing this long is closed
     int catchUpMinutes = 5;      // how long a schedule due while the link is down may still run
 };
 
@@ -71,6 +89,7 @@ struct Config {
 struct ConfigResult {
     std::optional<Config> config;
     std::string error;  // "FILE:LINE: problem" when config is empty
+    std::vector<std::string> warnings;  // "FILE:LINE: problem" each: the start goes on, the log says it
 };
 
 // The page directory when the file names none: the installed one if it

@@ -252,6 +252,38 @@ Outcome MatrixUnit::readiness() const
     return Outcome::done();
 }
 
+Outcome MatrixUnit::permit(const Caller& caller, Operation operation)
+{
+    return allows(caller.role, operation) ? Outcome::done() : Outcome::refused(Refusal::NotAllowed);
+}
+
+namespace {
+
+// "B" for output 2: what the page and the panel call it.
+std::string outputLetter(int output) { return std::string(1, static_cast<char>('A' + output - 1)); }
+
+std::string targetText(int target) { return target == 0 ? "all inputs" : "input " + std::to_string(target); }
+
+// Who asked, as the log says it: the token (or "loopback") for HTTP, else the
+// front-end; then the peer. All of it came from a client, so it is escaped.
+std::string who(const Caller& caller)
+{
+    std::string text = caller.tokenName.empty() ? escapeForLog(caller.frontEnd)
+                                                : escapeForLog(caller.tokenName) + " (" + escapeForLog(caller.frontEnd) + ")";
+    if (!caller.peer.empty())
+        text += " from " + escapeForLog(caller.peer);
+    return text;
+}
+
+std::string quoted(const std::string& name) { return "'" + escapeForLog(name) + "'"; }
+
+}  // namespace
+
+void MatrixUnit::audit(const Caller& caller, const std::string& what) const
+{
+    logLine(id() + ": " + what + " by " + who(caller));
+}
+
 bool MatrixUnit::lockedFor(const Caller& caller, int output) const
 {
     const LockOwner owner = lockOwner(output);
@@ -264,6 +296,21 @@ Outcome MatrixUnit::route(const Caller& caller, int output, int input, Done done
 }
 
 Outcome MatrixUnit::routeSteps(const Caller& caller, std::vector<Route> steps, Done done,
+                               std::function<void(int output, const Outcome&)> each)
+{
+    if (Outcome allowed = permit(caller, Operation::Route); !allowed.ok())
+        return allowed;
+    std::string what = "route";
+    for (const Route& r : steps)
+        if (r.output >= 1 && r.output <= client::kPortCount)
+            what += " " + outputLetter(r.output) + "<-" + std::to_string(r.input);
+    Outcome outcome = startSteps(caller, std::move(steps), std::move(done), std::move(each));
+    if (outcome.ok())
+        audit(caller, what);
+    return outcome;
+}
+
+Outcome MatrixUnit::startSteps(const Caller& caller, std::vector<Route> steps, Done done,
                                std::function<void(int output, const Outcome&)> each)
 {
     for (const Route& r : steps) {
@@ -314,6 +361,8 @@ void MatrixUnit::step(const Caller& caller, std::shared_ptr<std::vector<Route>> 
 
 Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Recall); !allowed.ok())
+        return allowed;
     const auto routing = scene(name);
     if (!routing)
         return Outcome::refused(Refusal::NotFound, "unknown scene '" + name + "'");
@@ -321,13 +370,14 @@ Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, D
     for (int output = 1; output <= client::kPortCount; ++output)
         if ((*routing)[output - 1] != 0)
             steps.push_back({output, (*routing)[output - 1]});
-    Outcome started = routeSteps(caller, std::move(steps), std::move(done));
-    if (started.ok()) {
+    Outcome outcome = startSteps(caller, std::move(steps), std::move(done), {});
+    if (outcome.ok()) {
+        audit(caller, "recall scene " + quoted(name));
         // Recalled last, it wins a tie even when the routing already was this scene.
         active_.touched(name);
         updateActiveScene();
     }
-    return started;
+    return outcome;
 }
 
 namespace {
@@ -344,18 +394,24 @@ std::function<void(const client::Result<T>&)> reporting(MatrixUnit::Done done)
 
 }  // namespace
 
-Outcome MatrixUnit::setBeep(const Caller&, bool on, Done done)
+Outcome MatrixUnit::setBeep(const Caller& caller, bool on, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Beep); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, on ? "beep on" : "beep off");
     client_->setBeep(on, reporting<client::Nothing>(std::move(done)));
     return Outcome::done();
 }
 
-Outcome MatrixUnit::factoryReset(const Caller&, Done done)
+Outcome MatrixUnit::factoryReset(const Caller& caller, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::FactoryReset); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, "factory reset");
     client_->factoryReset(reporting<client::Nothing>(std::move(done)));
     return Outcome::done();
 }
@@ -375,34 +431,46 @@ MatrixUnit::Done MatrixUnit::edidDone(Done done)
     };
 }
 
-Outcome MatrixUnit::setEdidMode(const Caller&, int modeRow, int target, Done done)
+Outcome MatrixUnit::setEdidMode(const Caller& caller, int modeRow, int target, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Edid); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, "EDID mode " + std::to_string(modeRow) + " for " + targetText(target));
     client_->setEdidMode(modeRow, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
-Outcome MatrixUnit::copyEdid(const Caller&, int fromOutput, int target, Done done)
+Outcome MatrixUnit::copyEdid(const Caller& caller, int fromOutput, int target, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Edid); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, "EDID of output " + outputLetter(fromOutput) + " for " + targetText(target));
     client_->copyEdid(Output{fromOutput}, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
-Outcome MatrixUnit::uploadEdid(const Caller&, const std::vector<std::uint8_t>& file, int target, Done done)
+Outcome MatrixUnit::uploadEdid(const Caller& caller, const std::vector<std::uint8_t>& file, int target, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Edid); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, "EDID file (" + std::to_string(file.size()) + " bytes) for " + targetText(target));
     client_->uploadEdid(file, Input{target}, reporting<client::Nothing>(edidDone(std::move(done))));
     return Outcome::done();
 }
 
-Outcome MatrixUnit::upgradeFirmware(const Caller&, const std::vector<std::uint8_t>& container, Done done)
+Outcome MatrixUnit::upgradeFirmware(const Caller& caller, const std::vector<std::uint8_t>& container, Done done)
 {
+    if (Outcome allowed = permit(caller, Operation::Firmware); !allowed.ok())
+        return allowed;
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
+    audit(caller, "firmware upgrade (" + std::to_string(container.size()) + " bytes)");
     // Until the client ends it, a second upload is refused.
     firmwareActive_ = true;
     lastProgress_ = {};
@@ -417,8 +485,10 @@ Outcome MatrixUnit::upgradeFirmware(const Caller&, const std::vector<std::uint8_
     return Outcome::done();
 }
 
-Outcome MatrixUnit::rename(const Caller&, PortSide side, const std::vector<Rename>& renames)
+Outcome MatrixUnit::rename(const Caller& caller, PortSide side, const std::vector<Rename>& renames)
 {
+    if (Outcome allowed = permit(caller, Operation::Rename); !allowed.ok())
+        return allowed;
     const bool input = side == PortSide::Input;
     PortNames& names = input ? inputNames_ : outputNames_;
     if (Outcome checked = checkRenames(names, renames, input ? "input" : "output"); !checked.ok())
@@ -428,7 +498,14 @@ Outcome MatrixUnit::rename(const Caller&, PortSide side, const std::vector<Renam
         names[port - 1] = name;
     if (names == before)
         return Outcome::done();
-    persist();
+    // A name the state file does not hold would be lost at the next start.
+    if (!persist()) {
+        names = before;
+        return Outcome::refused(Refusal::StorageFailed);
+    }
+    for (const auto& [port, name] : renames)
+        audit(caller, std::string("rename ") + (input ? "input " + std::to_string(port) : "output " + outputLetter(port)) +
+                          " to " + quoted(name));
     publish(NamesChanged{id(), inputNames_, outputNames_});
     return Outcome::done();
 }
@@ -440,23 +517,18 @@ LockOwner MatrixUnit::lockOwner(int output) const
 
 Outcome MatrixUnit::lock(const Caller& caller, int output, LockAction action)
 {
+    if (Outcome allowed = permit(caller, Operation::Locks); !allowed.ok())
+        return allowed;
     if (output < 1 || output > client::kPortCount)
         return Outcome::refused(Refusal::NotFound, "no such output");
     const LockOwner owner = locks_[output - 1];
-    switch (action) {
-    case LockAction::Take:
-        if (owner != 0 && owner != caller.lockOwner)
-            return Outcome::refused(Refusal::Locked);
-        setLock(output, caller.lockOwner);
-        break;
-    case LockAction::Release:
-        if (owner != 0 && owner != caller.lockOwner)
-            return Outcome::refused(Refusal::Locked);
-        setLock(output, 0);
-        break;
-    case LockAction::Force:
-        setLock(output, 0);
-        break;
+    if (action != LockAction::Force && owner != 0 && owner != caller.lockOwner)
+        return Outcome::refused(Refusal::Locked);
+    const LockOwner next = action == LockAction::Take ? caller.lockOwner : 0;
+    if (next != owner) {
+        const char* verb = action == LockAction::Take ? "lock" : action == LockAction::Release ? "unlock" : "force unlock";
+        audit(caller, std::string(verb) + " output " + outputLetter(output));
+        setLock(output, next);
     }
     return Outcome::done();
 }
@@ -492,13 +564,18 @@ std::optional<SceneRouting> MatrixUnit::scene(const std::string& name) const
     return it == scenes_.end() ? std::nullopt : std::optional<SceneRouting>(it->second);
 }
 
-Outcome MatrixUnit::saveScene(const Caller&, const std::string& name, const SceneRouting& routing)
+Outcome MatrixUnit::saveScene(const Caller& caller, const std::string& name, const SceneRouting& routing)
 {
+    if (Outcome allowed = permit(caller, Operation::SceneSave); !allowed.ok())
+        return allowed;
     if (const std::string problem = nameProblem(name); !problem.empty())
         return Outcome::refused(Refusal::BadInput, problem);
     for (int input : routing)
         if (input < 0 || input > client::kPortCount)
             return Outcome::refused(Refusal::NotFound, "no such input");
+    if (scenes_.size() >= kMaxScenes && scenes_.count(name) == 0)
+        return Outcome::refused(Refusal::LimitReached,
+                                "a matrix keeps at most " + std::to_string(kMaxScenes) + " scenes; delete one first");
     const auto previous = scene(name);
     scenes_[name] = routing;
     if (!persist()) {
@@ -508,14 +585,17 @@ Outcome MatrixUnit::saveScene(const Caller&, const std::string& name, const Scen
             scenes_.erase(name);
         return Outcome::refused(Refusal::StorageFailed);
     }
+    audit(caller, "save scene " + quoted(name));
     publish(ScenesChanged{id(), sceneNames()});
     active_.touched(name);
     updateActiveScene();
     return Outcome::done();
 }
 
-Outcome MatrixUnit::deleteScene(const Caller&, const std::string& name)
+Outcome MatrixUnit::deleteScene(const Caller& caller, const std::string& name)
 {
+    if (Outcome allowed = permit(caller, Operation::SceneDelete); !allowed.ok())
+        return allowed;
     const auto it = scenes_.find(name);
     if (it == scenes_.end())
         return Outcome::refused(Refusal::NotFound, "unknown scene '" + name + "'");
@@ -531,6 +611,7 @@ Outcome MatrixUnit::deleteScene(const Caller&, const std::string& name)
         scenes_[name] = previous;
         return Outcome::refused(Refusal::StorageFailed);
     }
+    audit(caller, "delete scene " + quoted(name));
     publish(ScenesChanged{id(), sceneNames()});
     active_.forget(name);
     updateActiveScene();
@@ -539,6 +620,8 @@ Outcome MatrixUnit::deleteScene(const Caller&, const std::string& name)
 
 Outcome MatrixUnit::stage(const Caller& caller, const std::vector<Route>& routes)
 {
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
     for (const Route& r : routes) {
         if (r.output < 1 || r.output > client::kPortCount || r.input < 1 || r.input > client::kPortCount)
             return Outcome::refused(Refusal::NotFound, "no such port");
@@ -547,16 +630,24 @@ Outcome MatrixUnit::stage(const Caller& caller, const std::vector<Route>& routes
     }
     const std::map<int, int> before = pending_.staged();
     pending_.merge(routes);
-    if (pending_.staged() != before)
+    if (pending_.staged() != before) {
+        std::string what = "stage";
+        for (const Route& r : routes)
+            what += " " + outputLetter(r.output) + "<-" + std::to_string(r.input);
+        audit(caller, what);
         publishPending();
+    }
     return Outcome::done();
 }
 
-Outcome MatrixUnit::clearPending(const Caller&)
+Outcome MatrixUnit::clearPending(const Caller& caller)
 {
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
     if (pending_.empty())
         return Outcome::done();
     pending_.clear();
+    audit(caller, "clear the staged routes");
     publishPending();
     return Outcome::done();
 }
@@ -565,6 +656,8 @@ void MatrixUnit::publishPending() { publish(PendingChanged{id(), pending_.staged
 
 Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
 {
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
     const std::vector<Route> plan = pending_.takePlan();
     for (const Route& r : plan)
         if (lockedFor(caller, r.output))
@@ -581,6 +674,7 @@ Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
     for (const Route& r : plan)
         series.emplace_back(Output{r.output}, Input{r.input});
     auto result = std::make_shared<TakeOutcome>();
+    audit(caller, "take " + std::to_string(plan.size()) + " staged route" + (plan.size() == 1 ? "" : "s"));
     client_->routeSeries(
         std::move(series),
         [this, plan, result, done = std::move(done)](const client::Result<client::Nothing>& sent) {
@@ -606,9 +700,11 @@ Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
     return Outcome::done();
 }
 
-Outcome MatrixUnit::putSchedule(const Caller&, const std::string& name, const std::string& scene,
+Outcome MatrixUnit::putSchedule(const Caller& caller, const std::string& name, const std::string& scene,
                                 const std::string& at, const std::vector<std::string>& days)
 {
+    if (Outcome allowed = permit(caller, Operation::Schedules); !allowed.ok())
+        return allowed;
     ScheduleCheck checked = makeSchedule(name, scene, at, days);
     if (!checked.schedule)
         return Outcome::refused(Refusal::BadInput, checked.error);
@@ -616,7 +712,7 @@ Outcome MatrixUnit::putSchedule(const Caller&, const std::string& name, const st
         return Outcome::refused(Refusal::BadInput, "unknown scene '" + scene + "'");
     const auto previous = scheduler_->find(name);
     if (const auto full = scheduler_->put(*checked.schedule))
-        return Outcome::refused(Refusal::BadInput, *full);
+        return Outcome::refused(Refusal::LimitReached, *full);
     if (!persist()) {
         if (previous)
             scheduler_->put(*previous);
@@ -624,12 +720,15 @@ Outcome MatrixUnit::putSchedule(const Caller&, const std::string& name, const st
             scheduler_->remove(name);
         return Outcome::refused(Refusal::StorageFailed);
     }
+    audit(caller, "schedule " + quoted(name) + ": scene " + quoted(scene) + " at " + atText(checked.schedule->atMinute));
     publish(SchedulesChanged{id(), scheduleNames()});
     return Outcome::done();
 }
 
-Outcome MatrixUnit::deleteSchedule(const Caller&, const std::string& name)
+Outcome MatrixUnit::deleteSchedule(const Caller& caller, const std::string& name)
 {
+    if (Outcome allowed = permit(caller, Operation::Schedules); !allowed.ok())
+        return allowed;
     const auto previous = scheduler_->find(name);
     if (!previous)
         return Outcome::refused(Refusal::NotFound, "unknown schedule '" + name + "'");
@@ -638,6 +737,7 @@ Outcome MatrixUnit::deleteSchedule(const Caller&, const std::string& name)
         scheduler_->put(*previous);
         return Outcome::refused(Refusal::StorageFailed);
     }
+    audit(caller, "delete schedule " + quoted(name));
     publish(SchedulesChanged{id(), scheduleNames()});
     return Outcome::done();
 }

@@ -35,6 +35,7 @@ class StateStore;
 // running, link down) are checked here once.
 //
 // An operation takes the Caller and answers with an Outcome:
+// - a role that does not cover it is NotAllowed, before anything else;
 // - a refusal comes back at once, and then nothing was sent and `done` is
 //   never called;
 // - Refusal::None from one that talks to the matrix means it was accepted:
@@ -42,7 +43,8 @@ class StateStore;
 //   failure such as TimeOut, and maybe before the call returns (a scene with
 //   nothing to route). Operations without a `done` are complete when they
 //   return.
-// Changes reach every front-end as HubEvents through the Hub.
+// Changes reach every front-end as HubEvents through the Hub; each accepted
+// change is logged with who asked (token or front-end, and peer).
 class MatrixUnit {
 public:
     using Done = std::function<void(const Outcome&)>;
@@ -62,6 +64,8 @@ public:
     // Stops polling and closes the link; queued requests end with LinkDown.
     void stop();
     const MatrixConfig& config() const { return config_; }
+    // The loop every front-end of this matrix runs on (for their own timers).
+    EventLoop& loop() { return loop_; }
 
     const std::string& id() const;
     const std::string& name() const;
@@ -104,7 +108,9 @@ public:
 
     // Renames ports of one side at once (a swap is fine); the names rule.
     Outcome rename(const Caller& caller, PortSide side, const std::vector<Rename>& renames);
-    // Scenes, kept in the state file; StorageFailed when it could not be written.
+    // Scenes, kept in the state file; StorageFailed when it could not be
+    // written, LimitReached for a new one past kMaxScenes.
+    static constexpr std::size_t kMaxScenes = 256;  // each one is in every GET of the matrix
     Outcome saveScene(const Caller& caller, const std::string& name, const SceneRouting& routing);
     // A scene that a schedule recalls is InUse, naming the schedules.
     Outcome deleteScene(const Caller& caller, const std::string& name);
@@ -160,6 +166,12 @@ private:
     void publish(HubEvent event);
     void loadState();
     bool persist();
+    // NotAllowed when the caller's role does not cover `operation`.
+    static Outcome permit(const Caller& caller, Operation operation);
+    // The log line of an accepted change: what, and who asked.
+    void audit(const Caller& caller, const std::string& what) const;
+    Outcome startSteps(const Caller& caller, std::vector<Route> steps, Done done,
+                       std::function<void(int output, const Outcome&)> each);
     // Refusals shared by the operations that talk to the matrix.
     Outcome readiness() const;
     bool lockedFor(const Caller& caller, int output) const;

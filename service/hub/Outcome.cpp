@@ -26,6 +26,8 @@ constexpr Row kRows[] = {
     {Refusal::TimeOut, 504, "time-out", "Time out!"},
     {Refusal::MatrixRefused, 502, "matrix-refused", "The matrix refused the request"},
     {Refusal::StorageFailed, 500, "storage-failed", "the state file could not be written"},
+    {Refusal::LimitReached, 409, "limit-reached", "limit reached"},
+    {Refusal::NotAllowed, 403, "not-allowed", "Not allowed for this token"},
     {Refusal::InUse, 409, "in-use", "still in use"},
 };
 

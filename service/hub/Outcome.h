@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
+#include "service/hub/Roles.h"
 
 #include <string>
 
@@ -11,14 +12,16 @@ namespace matrix::service {
 // connections) take a unique id from Hub::newLockOwner().
 using LockOwner = int;
 
-// Who asks for an operation. Every operation of the hub takes one, so the
-// audit log and roles can be added in the hub without touching every
-// front-end again.
+// Who asks for an operation. Every operation of the hub takes one: the hub
+// checks its role and writes it into the log line of each change.
 struct Caller {
     std::string frontEnd;  // "http", "mqtt", "videohub", ...
     std::string peer;      // "127.0.0.1:50312"; empty when there is none (MQTT)
     LockOwner lockOwner = 0;  // the connection's own locks do not stop it
-    std::string tokenName;    // later: which token, hence which role
+    std::string tokenName;    // HTTP: the token's name, or "loopback" when none is configured
+    // Front-ends without tokens (Videohub, MQTT) are guarded by where they
+    // listen and whom they let in; HTTP always sets the token's role.
+    Role role = Role::Admin;
 };
 
 // What a connection asks of an output lock.
@@ -45,6 +48,8 @@ enum class Refusal {
     TimeOut,          // the matrix did not answer
     MatrixRefused,    // the matrix answered with a failure
     StorageFailed,    // the state file could not be written; nothing was kept
+    LimitReached,     // a cap (scenes per matrix) would be passed
+    NotAllowed,       // the caller's role does not cover the operation
     InUse,            // something else still names it (a scene a schedule recalls)
 };
 

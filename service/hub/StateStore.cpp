@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace matrix::service {
@@ -29,6 +31,21 @@ bool writeAll(int fd, const std::string& data)
 }
 
 }  // namespace
+
+bool StateStore::createDirectory(const std::string& dir, std::string* error)
+{
+    std::error_code code;
+    const std::filesystem::path path(dir);
+    if (path.has_parent_path())
+        std::filesystem::create_directories(path.parent_path(), code);
+    // Names and scenes are nobody else's business: 0700, not the umask's 0755.
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (error)
+            *error = dir + ": cannot be created: " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
 
 StateStore::StateStore(std::string dir) : dir_(std::move(dir)), path_(dir_ + "/state.json") {}
 
@@ -112,7 +129,12 @@ bool StateStore::save(std::string* error)
     }
     const std::string temporary = path_ + ".tmp";
     const std::string data = document_.dump(2) + "\n";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+    // Whatever sits at the temporary name (left by a crash, or planted as a
+    // symlink to another file) is removed, never opened: the new file is
+    // created exclusively, so a link put there in between fails the save.
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT)
+        return failed("cannot remove the old " + temporary);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return failed("cannot create " + temporary);
     if (!writeAll(fd, data) || ::fsync(fd) != 0) {

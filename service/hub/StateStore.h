@@ -19,6 +19,10 @@ class StateStore {
 public:
     explicit StateStore(std::string dir);
 
+    // Makes the state directory (and its parents) when missing; the directory
+    // itself 0700. An existing directory is left as it is.
+    static bool createDirectory(const std::string& dir, std::string* error = nullptr);
+
     // Reads the file; a missing file is an empty state. A file that does not
     // parse gives an error text, and the store then refuses to save, so the
     // file is never overwritten.

@@ -397,7 +397,7 @@ void MqttMapping::message(const std::string& topic, const std::string& rawPayloa
     if (retained) {
         // A retained command would be carried out again at every reconnect,
         // undoing whatever changed at the matrix since.
-        log_(id + ": mqtt: ignored " + topic + ": a retained command (publish commands without retain)");
+        log_(id + ": mqtt: ignored " + printable(topic) + ": a retained command (publish commands without retain)");
         return;
     }
     command(*matrix, rest.substr(slash + 1), rawPayload);

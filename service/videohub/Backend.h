@@ -40,7 +40,7 @@ public:
     virtual Outcome route(const std::vector<std::pair<int, int>>& routes, LockId who,
                           std::function<void(int output, bool routed)> each) = 0;
     // (port, label) pairs of one side, applied all or none.
-    virtual Outcome rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels) = 0;
+    virtual Outcome rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels, LockId who) = 0;
     virtual Outcome lock(int output, LockAction action, LockId who) = 0;
 };
 

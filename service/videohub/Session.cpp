@@ -12,6 +12,8 @@
 namespace matrix::service::videohub {
 namespace {
 
+constexpr int kIdleTimerId = 1;
+
 std::optional<int> portNumber(std::string_view text) {
     int value = -1;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -49,12 +51,37 @@ std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
     return std::make_pair(*port, std::string(line.substr(space + 1)));
 }
 
+// What a browser sends first, whatever page made it post here: a request
+// line ("POST / HTTP/1.1"). Its body could carry blocks; none may be acted on.
+bool looksLikeHttpRequest(std::string_view line) {
+    static constexpr std::string_view kMethods[] = {"GET ",    "POST ",    "PUT ",   "DELETE ", "HEAD ",
+                                                    "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
+    for (std::string_view method : kMethods) {
+        if (line.substr(0, method.size()) == method)
+            return true;
+    }
+    return line.find(" HTTP/1.") != std::string_view::npos;
+}
+
 }  // namespace
 
-Session::Session(Backend& backend, LockId self, Send send)
-    : backend_(backend), self_(self), send_(std::move(send)) {}
+Session::Session(Backend& backend, LockId self, Send send, IdleLimit idle)
+    : backend_(backend), self_(self), send_(std::move(send)), idle_(std::move(idle)) {}
 
-Session::~Session() = default;
+Session::~Session() {
+    if (idle_.loop)
+        idle_.loop->killTimer(this, kIdleTimerId);
+}
+
+void Session::armIdle() {
+    if (!idle_.loop || idle_.ms <= 0)
+        return;
+    idle_.loop->startTimer(this, kIdleTimerId, idle_.ms, [this] {
+        idle_.loop->killTimer(this, kIdleTimerId);
+        if (idle_.onIdle)
+            idle_.onIdle();
+    });
+}
 
 void Session::put(const std::string& bytes) {
     if (bytes.empty())
@@ -66,11 +93,13 @@ void Session::put(const std::string& bytes) {
 }
 
 void Session::start() {
+    armIdle();
     presentShown_ = backend_.present();
     put(statusDump(backend_, self_));
 }
 
 bool Session::receive(std::string_view bytes) {
+    armIdle();
     std::vector<Block> blocks;
     const bool keep = reader_.feed(bytes, blocks);
     // Blocks completed before an overflow are answered: they were whole
@@ -80,6 +109,12 @@ bool Session::receive(std::string_view bytes) {
     for (const Block& block : blocks) {
         if (alive.expired())
             break;
+        if (!firstBlockSeen_) {
+            firstBlockSeen_ = true;
+            spokeHttp_ = looksLikeHttpRequest(block.header);
+        }
+        if (spokeHttp_)
+            return false;
         handle(block);
     }
     return keep;
@@ -186,7 +221,7 @@ bool Session::handleLabels(const Block& block, bool inputs) {
             return false;
         changes.push_back(std::move(*change));
     }
-    return backend_.rename(inputs, changes).ok();
+    return backend_.rename(inputs, changes, self_).ok();
 }
 
 bool Session::handleRouting(const Block& block) {

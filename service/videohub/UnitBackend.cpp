@@ -5,13 +5,10 @@
 
 namespace matrix::service::videohub {
 
-namespace {
-
-Caller caller(LockId who) {
-    return {"videohub", {}, who, {}};
+Caller UnitBackend::caller(LockId who) const {
+    const auto peer = peers_.find(who);
+    return {"videohub", peer == peers_.end() ? std::string() : peer->second, who, {}};
 }
-
-}  // namespace
 
 bool UnitBackend::present() const {
     return unit_.ready();
@@ -65,11 +62,11 @@ Outcome UnitBackend::route(const std::vector<std::pair<int, int>>& routes, LockI
                             });
 }
 
-Outcome UnitBackend::rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels) {
+Outcome UnitBackend::rename(bool inputs, const std::vector<std::pair<int, std::string>>& labels, LockId who) {
     std::vector<MatrixUnit::Rename> renames;
     for (const auto& [port, label] : labels)
         renames.emplace_back(port + 1, label);
-    return unit_.rename(caller(0), inputs ? PortSide::Input : PortSide::Output, renames);
+    return unit_.rename(caller(who), inputs ? PortSide::Input : PortSide::Output, renames);
 }
 
 Outcome UnitBackend::lock(int output, LockAction action, LockId who) {

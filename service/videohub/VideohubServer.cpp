@@ -53,21 +53,26 @@ void VideohubServer::onNewConnection() {
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
-        if (clients_.size() >= kMaxClients) {
-            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " +
-                    std::to_string(kMaxClients) + " clients connected");
+        if (const auto why = refusal(socket)) {
+            logLine(unit_.id() + ": videohub client " + peerText(socket) + " refused: " + *why);
             socket->abort();
             socket->deleteLater();
             continue;
         }
-        auto session = std::make_unique<Session>(backend_, hub_.newLockOwner(), [this, socket](const std::string& bytes) {
-            if (socket->state() != QAbstractSocket::ConnectedState)
-                return;
-            socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-            if (socket->bytesToWrite() > kMaxUnsentBytes)
-                drop(socket, "does not read its updates");
-        });
+        const IdleLimit idle{&unit_.loop(), unit_.config().videohubIdleSeconds * 1000,
+                                      [this, socket] { drop(socket, "sent nothing for videohub_idle_seconds"); }};
+        auto session = std::make_unique<Session>(
+            backend_, hub_.newLockOwner(),
+            [this, socket](const std::string& bytes) {
+                if (socket->state() != QAbstractSocket::ConnectedState)
+                    return;
+                socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
+                if (socket->bytesToWrite() > kMaxUnsentBytes)
+                    drop(socket, "does not read its updates");
+            },
+            idle);
         Session* raw = session.get();
+        backend_.setPeer(raw->lockId(), peerText(socket));
         clients_.emplace(socket, std::move(session));
         logLine(unit_.id() + ": videohub client " + peerText(socket) + " connected");
 
@@ -79,13 +84,28 @@ void VideohubServer::onNewConnection() {
                 return;
             const QByteArray bytes = socket->readAll();
             if (!it->second->receive(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size()))))
-                drop(socket, "sent 64 KiB without ending a block");
+                drop(socket, it->second->spokeHttp() ? "sent an HTTP request (a web page posting here?)"
+                                                     : "sent 64 KiB without ending a block");
         });
         // Queued: a socket can report its end from inside a write, while an
         // update is still going through the list of clients.
         connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
         raw->start();
     }
+}
+
+std::optional<std::string> VideohubServer::refusal(const QTcpSocket* socket) const {
+    // The protocol has no authentication: where it listens and who may connect is all the protection it has.
+    if (!unit_.config().videohubAllow.allows(socket->peerAddress().toString().toStdString()))
+        return "not in videohub_allow";
+    if (clients_.size() >= kMaxClients)
+        return std::to_string(kMaxClients) + " clients connected";
+    std::size_t fromPeer = 0;
+    for (const auto& [other, session] : clients_)
+        fromPeer += other->peerAddress() == socket->peerAddress();
+    if (fromPeer >= kMaxClientsPerAddress)
+        return std::to_string(kMaxClientsPerAddress) + " clients connected from that address";
+    return std::nullopt;
 }
 
 void VideohubServer::drop(QTcpSocket* socket, const char* why) {
@@ -102,6 +122,7 @@ void VideohubServer::forget(QTcpSocket* socket) {
         return;
     const LockId owner = it->second->lockId();
     clients_.erase(it);
+    backend_.forgetPeer(owner);
     socket->deleteLater();
     logLine(unit_.id() + ": videohub client " + peerText(socket) + " closed");
     // Its locks end with it; the other clients see them go as U.

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QTcpServer;
@@ -38,6 +39,9 @@ public:
     // Far more controllers than one room has; past it a new connection is
     // closed at once rather than let anyone use up the daemon's descriptors.
     static constexpr std::size_t kMaxClients = 64;
+    // One address cannot take the room's share: a control system needs one
+    // or two connections, a busy touch panel a few.
+    static constexpr std::size_t kMaxClientsPerAddress = 8;
 
     VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent = nullptr);
     ~VideohubServer() override;
@@ -51,6 +55,8 @@ public:
 private:
     void onNewConnection();
     void onEvent(const HubEvent& event);
+    // Why a new connection is closed at once, or nothing when it may stay.
+    std::optional<std::string> refusal(const QTcpSocket* socket) const;
     void drop(QTcpSocket* socket, const char* why);
     void forget(QTcpSocket* socket);
 

@@ -71,6 +71,11 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
     EXPECT_EQ(given.config->matrices[0].videohubUniqueId, "7C2E0D0A1B2C");
 }
 
+std::string token(const std::string& role, const std::string& secret)
+{
+    return "[[token]]\nname = \"tablet\"\nrole = \"" + role + "\"\n" + secret + "\n";
+}
+
 TEST(Config, EachMistakeNamesFileLineAndProblem)
 {
     const std::string matrix = "[[matrix]]\nid = \"hall\"\ntcp = \"10.0.0.2\"\n";
@@ -105,6 +110,23 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
         {"[mqtt]\nhost = \"h\"\nbase_topic = \"a/#\"\n" + matrix, "base_topic and discovery_prefix"},
         {"[state]\ndir = \"/x\"\n", "no [[matrix]] configured"},
+        {token("operator", "secret = \"fifteen-chars-x\"") + matrix,
+         "m.toml:4: the secret of token 'tablet' must have at least 16 characters"},
+        {token("root", "secret = \"0123456789abcdef\"") + matrix, "m.toml:3: role must be viewer, operator or admin"},
+        {"[[token]]\nname = \"tablet\"\nsecret = \"0123456789abcdef\"\n" + matrix,
+         "m.toml:1: [[token]] needs name and role"},
+        {token("admin", "") + matrix, "m.toml:1: token 'tablet' needs secret or secret_file"},
+        {token("admin", "secret = \"0123456789abcdef\"") + token("viewer", "secret = \"0123456789abcdeg\"") + matrix,
+         "m.toml:6: duplicate token name 'tablet'"},
+        {"[http]\ntoken = \"0123456789abcdef\"\n" + token("viewer", "secret = \"0123456789abcdef\"") + matrix,
+         "m.toml:3: token 'tablet' has the secret of another token"},
+        {"[http]\nserver_names = [\"matrix.lan:80\"]\n" + matrix, "m.toml:2: server_names must hold host names"},
+        {"[http]\ntrusted_proxies = [\"proxy.lan\"]\n" + matrix, "m.toml:2: trusted_proxies: 'proxy.lan' is neither"},
+        {matrix + "videohub_allow = [\"10.0.0.0/8\", \"10.1.2.3/24\"]\n", "m.toml:4: videohub_allow: '10.1.2.3/24'"},
+        {matrix + "videohub_idle_seconds = 0\n", "m.toml:4: videohub_idle_seconds must be from 1 to 86400"},
+        {matrix + "name = \"" + std::string(65, 'x') + "\"\n", "m.toml:4: name must be a text of 1-64 bytes"},
+        {matrix + "inputs = [\"a\", \"" + std::string(65, 'b') + "\", \"c\", \"d\"]\n",
+         "a name has 1-64 bytes"},
     };
     for (const auto& c : cases) {
         const ConfigResult result = parseConfig(c.text, "m.toml");
@@ -134,6 +156,65 @@ TEST(Config, SecretsComeFromTheirFiles)
     EXPECT_EQ(result.config->http.token, "abc123");
     EXPECT_FALSE(loadConfig((dir / "missing.toml").string()).config);
     std::filesystem::remove_all(dir);
+}
+
+TEST(Config, TokensWithRolesAndTheOldTokenAsAdmin)
+{
+    const auto dir = std::filesystem::temp_directory_path() / "matrixd-config-tokens";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "lobby.token") << "lobby-secret-0123456789\n";
+    const std::string text = "[http]\nlisten = \"0.0.0.0:8480\"\ntoken = \"short\"\n"
+                             "server_names = [\"matrix.lan\", \"av.example.org\"]\ntrusted_proxies = [\"127.0.0.1\"]\n"
+                             "[[token]]\nname = \"lobby-tablet\"\nrole = \"operator\"\nsecret_file = \"" +
+                             (dir / "lobby.token").string() +
+                             "\"\n[[token]]\nname = \"wall\"\nrole = \"viewer\"\nsecret = \"wall-secret-0123456\"\n"
+                             "[[matrix]]\nid = \"hall\"\ncom = 1\nvideohub_port = 9990\n"
+                             "videohub_allow = [\"192.168.10.0/24\"]\nvideohub_idle_seconds = 30\n";
+    const ConfigResult result = parseConfig(text, "m.toml");
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(result.config) << result.error;
+    const Config& c = *result.config;
+    // A short old token still starts, with a warning at its line.
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_EQ(result.warnings[0].rfind("m.toml:3: the token has fewer than 16 characters", 0), 0u)
+        << result.warnings[0];
+    EXPECT_EQ(c.http.serverNames, (std::vector<std::string>{"matrix.lan", "av.example.org"}));
+    EXPECT_TRUE(c.http.trustedProxies.allows(std::string("127.0.0.1")));
+    EXPECT_FALSE(c.http.trustedProxies.allows(std::string("127.0.0.2")));
+    // Videohub stays on loopback, even with HTTP on every address.
+    EXPECT_EQ(c.matrices[0].videohubListen, "127.0.0.1");
+    EXPECT_EQ(c.matrices[0].videohubIdleSeconds, 30);
+    EXPECT_TRUE(c.matrices[0].videohubAllow.allows(std::string("192.168.10.7")));
+    EXPECT_FALSE(c.matrices[0].videohubAllow.allows(std::string("192.168.11.7")));
+
+    // Off loopback, a [[token]] alone is enough: the server checks them all.
+    const ConfigResult tablesOnly = parseConfig("[http]\nlisten = \"0.0.0.0:8480\"\n[[token]]\nname = \"wall\"\n"
+                                                "role = \"viewer\"\nsecret = \"wall-secret-0123456\"\n"
+                                                "[[matrix]]\nid = \"hall\"\ncom = 1\n",
+                                                "m.toml");
+    EXPECT_TRUE(tablesOnly.config) << tablesOnly.error;
+
+    const TokenTable tokens = makeTokenTable(c.http);
+    const std::tuple<std::string, std::string, Role> holders[] = {
+        {"short", "token", Role::Admin},
+        {"lobby-secret-0123456789", "lobby-tablet", Role::Operator},
+        {"wall-secret-0123456", "wall", Role::Viewer},
+    };
+    for (const auto& [secret, name, role] : holders) {
+        const auto holder = tokens.find(secret);
+        ASSERT_TRUE(holder) << secret;
+        EXPECT_EQ(holder->name, name);
+        EXPECT_EQ(holder->role, role);
+    }
+
+    const ConfigResult plain =
+        parseConfig("[http]\nlisten = \"127.0.0.1:8480\"\n" + token("admin", "secret = \"0123456789abcdef\"") +
+                        "[[matrix]]\nid = \"a\"\ncom = 1\n",
+                    "m.toml");
+    ASSERT_TRUE(plain.config) << plain.error;
+    EXPECT_TRUE(plain.warnings.empty());
+    EXPECT_EQ(plain.config->matrices[0].videohubIdleSeconds, 300);
+    EXPECT_TRUE(plain.config->matrices[0].videohubAllow.empty());
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ TEST(HttpServer, EventStreamCarriesHubEventsAndKeepsIdleConnectionsOpen)
     address.sin_port = htons(kPort);
     ::inet_pton(AF_INET, kAddress, &address.sin_addr);
     ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    const std::string request = "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string request = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.91:8491\r\n\r\n";
     ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
 
     const std::string head = readUntil(fd, ": matrixd events\n\n", 2000);
@@ -118,7 +118,8 @@ int openStream(const char* host, int port, int receiveBufferBytes = 0)
     ::inet_pton(AF_INET, host, &address.sin_addr);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return -1;
-    const std::string request = "GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n";
+    const std::string request =
+        "GET /api/v1/events HTTP/1.1\r\nHost: " + std::string(host) + ":" + std::to_string(port) + "\r\n\r\n";
     ::send(fd, request.data(), request.size(), 0);
     readUntil(fd, ": matrixd events\n\n", 2000);
     return fd;

@@ -58,9 +58,11 @@ struct HubRig {
         matrix.clearReceived();
     }
 
-    HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr)
+    HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr,
+                      Role role = Role::Admin)
     {
         HttpRequest request{method, {"api", "v1", "matrices", "hall"}, "application/json", body.is_null() ? "" : body.dump()};
+        request.role = role;
         request.segments.insert(request.segments.end(), path.begin(), path.end());
         std::optional<HttpResponse> response;
         api.handle(request, [&](HttpResponse r) { response = std::move(r); });
@@ -265,6 +267,7 @@ TEST(HubApi, StagedRoutesGoOutOnlyOnTakeAsOneJobInOutputOrder)
     // A route asked for while the take runs waits behind all of it.
     std::optional<HttpResponse> taken;
     HttpRequest take{"POST", {"api", "v1", "matrices", "hall", "take"}, "application/json", ""};
+    take.role = Role::Operator;  // staging and taking are an operator's
     rig.api.handle(take, [&](HttpResponse r) { taken = std::move(r); });
     bool routed = false;
     ASSERT_TRUE(rig.unit->route({}, 1, 4, [&](const Outcome& o) { routed = o.ok(); }).ok());
@@ -348,13 +351,17 @@ TEST(HubApi, BadStagingAndSchedulesChangeNothing)
         EXPECT_EQ(kept["at"], "07:30");
         EXPECT_EQ(kept["days"], week["days"]);
     }
+    // Staging is an operator's, schedules an admin's.
+    EXPECT_EQ(rig.call("PUT", {"pending"}, {{"A", 2}}, Role::Viewer).status, 403);
+    EXPECT_EQ(rig.call("DELETE", {"schedules", "Lobby"}, nullptr, Role::Operator).status, 403);
+    EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), Json::object());
     EXPECT_TRUE(rig.matrix.received().empty());
 
     // At most 64 per matrix.
     for (int n = 2; n <= 64; ++n)
         ASSERT_EQ(rig.call("PUT", {"schedules", "s" + std::to_string(n)}, week).status, 200);
     const HttpResponse full = rig.call("PUT", {"schedules", "one more"}, week);
-    EXPECT_EQ(full.status, 400);
+    EXPECT_EQ(full.status, 409);
     EXPECT_EQ(Json::parse(full.body)["error"], "a matrix keeps at most 64 schedules");
     EXPECT_EQ(Json::parse(rig.call("GET", {"schedules"}).body).size(), 64u);
 
@@ -367,6 +374,17 @@ TEST(HubApi, BadStagingAndSchedulesChangeNothing)
     EXPECT_TRUE(rig.unit->scene("Signage"));
     EXPECT_EQ(rig.call("DELETE", {"schedules", "Lobby"}).status, 200);
     EXPECT_EQ(rig.call("DELETE", {"scenes", "Signage"}).status, 200);
+}
+
+TEST(HubApi, AMatrixKeepsAtMost256Scenes)
+{
+    HubRig rig;
+    for (std::size_t i = 0; i < MatrixUnit::kMaxScenes; ++i)
+        ASSERT_TRUE(rig.unit->saveScene({}, "s" + std::to_string(i), {1, 0, 0, 0}).ok());
+    EXPECT_EQ(rig.call("PUT", {"scenes", "one-more"}, {{"routing", {{"A", 2}}}}).status, 409);
+    EXPECT_FALSE(rig.unit->scene("one-more"));
+    EXPECT_EQ(rig.call("PUT", {"scenes", "s7"}, {{"routing", {{"A", 2}}}}).status, 200);  // replacing one is fine
+    EXPECT_EQ(rig.unit->scene("s7")->at(0), 2);
 }
 
 }  // namespace

@@ -74,7 +74,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     {
         return refusal;
     }
-    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&) override { return refusal; }
+    Outcome rename(bool, const std::vector<std::pair<int, std::string>>&, videohub::LockId) override { return refusal; }
     Outcome lock(int, LockAction, videohub::LockId) override { return refusal; }
 };
 
@@ -218,6 +218,8 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
         {outcomeOf(client::Status::Busy), 409, "firmware-running", "failed: Firmware upgrade running"},
         {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
          "failed: the state file could not be written"},
+        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached"},
+        {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token"},
         {Outcome::refused(Refusal::InUse, "scene 'Movie' is recalled by schedule 'Lobby'"), 409, "in-use",
          "failed: scene 'Movie' is recalled by schedule 'Lobby'"},
     };

@@ -88,5 +88,30 @@ TEST_F(StateStoreTest, SchedulesAreKeptBesideWhatOlderFilesHold)
     EXPECT_NE(problems[0].find("schedule 'bad' left out: at must be HH:MM"), std::string::npos) << problems[0];
 }
 
+TEST_F(StateStoreTest, PlantedLinkIsNeverFollowedAndTheDirectoryIsPrivate)
+{
+    std::ofstream(dir_ / "victim") << "precious";
+    fs::create_symlink(dir_ / "victim", dir_ / "state.json.tmp");
+    StateStore store(dir_.string());
+    EXPECT_FALSE(store.load());
+    store.matrix("hall")["scenes"]["talk"] = {3, 0, 2, 0};
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(readFile(dir_ / "victim"), "precious");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir_ / "state.json.tmp")));
+    EXPECT_NE(readFile(dir_ / "state.json").find("talk"), std::string::npos);
+    EXPECT_EQ(fs::status(dir_ / "state.json").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    const fs::path fresh = dir_ / "var" / "lib" / "matrixd";
+    ASSERT_TRUE(StateStore::createDirectory(fresh.string()));
+    EXPECT_EQ(fs::status(fresh).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // A directory that went away: the save says it failed, and where.
+    StateStore gone((dir_ / "gone").string());
+    std::string error;
+    EXPECT_FALSE(gone.save(&error));
+    EXPECT_NE(error.find("state.json.tmp"), std::string::npos) << error;
+}
+
 }  // namespace
 }  // namespace matrix::service

@@ -226,6 +226,11 @@ class ApiTest(unittest.TestCase):
             if content_type:
                 self.assertEqual(response.getheader("Content-Type"), content_type)
             self.assertNotIn(b"not for the web", body if isinstance(body, bytes) else b"")
+            if status == 200:  # no other site may frame the page, and nothing inline runs in it
+                self.assertIn("frame-ancestors 'none'", response.getheader("Content-Security-Policy", ""), path)
+                self.assertIn("script-src 'self';", response.getheader("Content-Security-Policy", ""), path)
+                self.assertEqual(response.getheader("X-Frame-Options"), "DENY", path)
+                self.assertEqual(response.getheader("Referrer-Policy"), "no-referrer", path)
 
 
 class StartTest(unittest.TestCase):

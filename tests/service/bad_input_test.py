@@ -66,7 +66,7 @@ class BadInputTest(unittest.TestCase):
 
             # Half a request, then silence: the others are answered meanwhile.
             stalled = socket.create_connection((HOST, 8480))
-            stalled.sendall(b"PUT " + OUT.encode() + b" HTTP/1.1\r\nHost: x\r\nContent-Length: 40\r\n\r\n{\"in")
+            stalled.sendall(b"PUT " + OUT.encode() + b" HTTP/1.1\r\nHost: 127.0.0.73:8480\r\nContent-Length: 40\r\n\r\n{\"in")
             started = time.monotonic()
             for _ in range(5):
                 self.assertEqual(d.request("GET", "/api/v1/matrices/hall")[0], 200)

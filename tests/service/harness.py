@@ -117,7 +117,7 @@ class Matrixd:
     ssl_context = None  # set: requests go over TLS with it
 
     def __init__(self, host, matrices, state_dir, token=None, extra_http="", verbose=False, web_root=None,
-                 port=8480, wait=True, no_web_root=False):
+                 port=8480, wait=True, no_web_root=False, run_as=()):
         self.host, self.port, self.token = host, port, token
         self.dir = tempfile.mkdtemp(prefix="matrixd-test-")
         self.config = os.path.join(self.dir, "matrixd.toml")
@@ -134,7 +134,10 @@ class Matrixd:
         with open(self.config, "w") as f:
             f.write("\n".join(lines) + "\n")
         self.log = open(os.path.join(self.dir, "stderr.log"), "w+")
-        args = [MATRIXD, "--config", self.config] + (["--verbose"] if verbose else [])
+        if run_as:  # another user (run_as is the command that switches) must read the config
+            for folder in (tempfile.tempdir, self.dir):
+                os.chmod(folder, 0o755)
+        args = list(run_as) + [MATRIXD, "--config", self.config] + (["--verbose"] if verbose else [])
         self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=self.log)
         if wait and not wait_until(self.healthy, 5.0):
             self.stop()

@@ -50,7 +50,7 @@ class HttpsTest(unittest.TestCase):
             self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
             sim.frames()
             stream = d.ssl_context.wrap_socket(socket.create_connection((HOST, 8480)), server_hostname=HOST)
-            stream.sendall(b"GET /api/v1/events?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: x\r\n\r\n")
+            stream.sendall(b"GET /api/v1/events?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: 127.0.23.11:8480\r\n\r\n")
             stream.settimeout(5)
             received = b""
             while b": matrixd events\n\n" not in received:
@@ -65,7 +65,7 @@ class HttpsTest(unittest.TestCase):
             for name, payload in [("no TLS record at all", b"\x00" * 600),
                                   ("a handshake record of garbage", b"\x16\x03\x01\x00\x08" + b"\xff" * 8),
                                   ("half a handshake record, then silence", b"\x16\x03\x01\x40\x00" + b"\x01" * 10),
-                                  ("plain HTTP", b"GET /api/v1/matrices HTTP/1.1\r\nHost: x\r\n\r\n")]:
+                                  ("plain HTTP", b"GET /api/v1/matrices HTTP/1.1\r\nHost: 127.0.23.11:8480\r\n\r\n")]:
                 raw = socket.create_connection((HOST, 8480))
                 raw.sendall(payload)
                 raw.settimeout(3)

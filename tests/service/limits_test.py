@@ -28,13 +28,13 @@ body_timeout_seconds = 1
 max_connections_per_address = %d
 max_event_streams = %d""" % (PER_ADDRESS, STREAMS)
 
-HEAD = b"GET /api/v1/matrices/hall HTTP/1.1\r\nHost: x\r\n"
+HEAD = b"GET /api/v1/matrices/hall HTTP/1.1\r\nHost: 127.0.23.1:8480\r\n"
 # Clients that never finish: what they send first, then one byte per step.
 STALLS = [
     ("half a head, then silence", HEAD, b""),
     ("a head trickled a byte at a time", HEAD, b"X"),
     ("a body trickled a byte at a time",
-     b"PUT /api/v1/matrices/hall/outputs/B HTTP/1.1\r\nHost: x\r\nContent-Length: 40\r\n\r\n{", b" "),
+     b"PUT /api/v1/matrices/hall/outputs/B HTTP/1.1\r\nHost: 127.0.23.1:8480\r\nContent-Length: 40\r\n\r\n{", b" "),
 ]
 
 

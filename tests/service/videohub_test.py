@@ -15,7 +15,11 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Matrixd, Sim, hall_matrix, wait_until  # noqa: E402
 
 SIM_HOST, HOST, HUB_PORT = "127.0.16.21", "127.0.16.20", 9990
-MATRIX = dict(hall_matrix(SIM_HOST), videohub_port=HUB_PORT)
+# Videohub listens on loopback 127.0.0.1 unless told otherwise: this test has its own address.
+# Clients connect from .22 (the others from .23-.25); only .22, .24 and .25 are allowed.
+CLIENT, REFUSED, CROWD, OTHER = "127.0.16.22", "127.0.16.23", "127.0.16.24", "127.0.16.25"
+MATRIX = dict(hall_matrix(SIM_HOST), videohub_port=HUB_PORT, videohub_listen=HOST,
+              videohub_allow=[CLIENT, "127.0.16.24/31"])
 PATH = "/api/v1/matrices/hall"
 
 
@@ -27,8 +31,8 @@ def route_frame(output, input_):
 class VideohubClient:
     """Reads the server's text as blocks: (header, [lines])."""
 
-    def __init__(self):
-        self.sock = socket.create_connection((HOST, HUB_PORT), timeout=5)
+    def __init__(self, source=CLIENT):
+        self.sock = socket.create_connection((HOST, HUB_PORT), timeout=5, source_address=(source, 0))
         self.buffer = b""
 
     def close(self):
@@ -102,8 +106,8 @@ class VideohubAgainstMatrixd(unittest.TestCase):
         """Route frames (command 2, 3) the simulator received since the last ask; polls left out."""
         return [f for f in self.sim.frames() if f.startswith("A55B0203")]
 
-    def client(self):
-        c = VideohubClient()
+    def client(self, source=CLIENT):
+        c = VideohubClient(source)
         self.addCleanup(c.close)
         return c
 
@@ -210,6 +214,18 @@ class VideohubAgainstMatrixd(unittest.TestCase):
                 back[header] = lines
             self.assertEqual(back["VIDEOHUB DEVICE:"][0], "Device present: true")
             self.assertEqual(back["VIDEO OUTPUT ROUTING:"], ["0 0", "1 3", "2 2", "3 3"])
+    def test_allow_list_and_eight_connections_per_address(self):
+        for source, count in [(REFUSED, 0), (CROWD, 8)]:
+            clients = [self.client(source) for _ in range(count + 1)]
+            for c in clients[:count]:
+                c.dump()
+            with self.assertRaises(ConnectionError, msg=source):  # closed at once, before the dump
+                clients[count].block()
+        self.client(OTHER).dump()
+        log = self.daemon.stderr()
+        self.assertIn("videohub client %s:" % REFUSED, log)
+        self.assertIn("refused: not in videohub_allow", log)
+        self.assertIn("refused: 8 clients connected from that address", log)
 
     def test_labels_persist_across_restart(self):
         a, b = self.dumped_clients(2)

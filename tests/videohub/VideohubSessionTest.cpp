@@ -2,6 +2,7 @@
 #include "service/videohub/Session.h"
 
 #include "service/hub/Names.h"
+#include "tests/support/ManualLoop.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,10 @@ namespace {
 // A matrix as the hub shows it: every change is announced to every session,
 // as the hub's event bus does, and requests are refused as the hub refuses
 // them (its name rule; a route to an output locked by someone else or with
-// the link down). `failRoutes` makes the matrix time out.
+// the link down). `failRoutes` makes the matrix time out, `failSaves` the
+// state file refuse a rename.
 struct HubLikeMatrix : Backend {
-    bool linkUp = true, failRoutes = false;
+    bool linkUp = true, failRoutes = false, failSaves = false;
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::array<std::optional<int>, 4> routing{0, 1, 2, 3};
@@ -57,13 +59,15 @@ struct HubLikeMatrix : Backend {
             announce([o = o](Session& s) { s.routingChanged(o); });
         each(o, true);
     }
-    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels) override {
+    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels, LockId = 0) override {
         auto& names = isInput ? inputs : outputs;
         std::vector<std::pair<int, std::string>> changes;
         for (const auto& [port, label] : labels)
             changes.emplace_back(port + 1, label);
         if (Outcome checked = checkRenames(names, changes, "port"); !checked.ok())
             return checked;
+        if (failSaves)
+            return Outcome::refused(Refusal::StorageFailed);
         for (const auto& [port, label] : labels) {
             names[port] = label;
             announce([port = port, isInput](Session& s) {
@@ -204,6 +208,60 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
             routes += (routes.empty() ? "" : " ") + r;
         EXPECT_EQ(routes, c.routes);
     }
+}
+
+TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody) {
+    HubLikeMatrix matrix;
+    matrix.failSaves = true;
+    Client asker(matrix, 1), other(matrix, 2);
+    asker.take(), other.take();
+    EXPECT_TRUE(asker.session.receive("INPUT LABELS:\n0 Desk\n1 Stage\n\n"));
+    EXPECT_EQ(asker.take(), "NAK\n\n");
+    EXPECT_EQ(other.take(), "");
+    EXPECT_EQ(matrix.inputs[0], "Laptop");
+}
+
+TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone) {
+    const std::string blocks = "VIDEO OUTPUT ROUTING:\n1 2\n\nINPUT LABELS:\n0 Evil\n\n";
+    for (const std::string& request : {
+             "POST / HTTP/1.1\r\nHost: 127.0.0.1:9990\r\nContent-Type: text/plain\r\n\r\n" + blocks,
+             std::string("GET / HTTP/1.1\r\nHost: 127.0.0.1:9990\r\n\r\n"),
+             "OPTIONS * HTTP/1.1\r\n\r\n" + blocks,
+             "PUT /x HTTP/1.0\r\n\r\n" + blocks,
+             "\nBREW /pot HTTP/1.1\r\n\r\n" + blocks,
+         }) {
+        SCOPED_TRACE(request);
+        HubLikeMatrix matrix;
+        Client client(matrix, 1);
+        client.take();
+        EXPECT_FALSE(client.session.receive(request));
+        EXPECT_TRUE(client.session.spokeHttp());
+        EXPECT_EQ(client.take(), "");
+        EXPECT_TRUE(matrix.routesSent.empty());
+        EXPECT_EQ(matrix.inputs[0], "Laptop");
+    }
+}
+
+TEST(VideohubSession, AClientSilentForTheIdleTimeIsEndedOnce) {
+    ManualLoop loop;
+    HubLikeMatrix matrix;
+    int ended = 0;
+    {
+        Session session(matrix, 1, [](const std::string&) {}, {&loop, 300'000, [&] { ++ended; }});
+        session.start();
+        loop.advance(299'999);
+        EXPECT_TRUE(session.receive("PING:\n\n"));  // controllers ping every 15-30 s
+        loop.advance(299'999);
+        EXPECT_TRUE(session.receive("PI"));  // any bytes count, a whole block or not
+        loop.advance(299'999);
+        EXPECT_EQ(ended, 0);
+        loop.advance(1);
+        EXPECT_EQ(ended, 1);
+        loop.advance(900'000);
+        EXPECT_EQ(ended, 1);
+        session.receive("NG:\n\n");  // what arrives before the owner closes it re-arms the wait
+    }
+    EXPECT_EQ(loop.runningTimerCount(), 0u);  // and an ended session leaves no timer behind
 }
 
 TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {

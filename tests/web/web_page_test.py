@@ -31,7 +31,8 @@ except ImportError:
 
 HOST = "127.0.0.91"
 SIM = "127.0.0.92"
-TOKEN = "lectern-7f3a"
+TOKEN = "lectern-7f3a"  # an old single [http] token: short, so only a warning
+VIEWER = "lobby-tablet-5b1e0c77"
 HALL = hall_matrix(SIM)
 # A second matrix that nothing answers for: the picker shows, its link stays down.
 BOOTH = dict(id="booth", name="Booth", tcp="127.0.0.93", poll_seconds=1)
@@ -95,7 +96,9 @@ class WebPageTest(unittest.TestCase):
 
     @classmethod
     def start_daemon(cls):
-        cls.d = Matrixd(HOST, [HALL, BOOTH], cls.state, token=TOKEN, web_root=os.path.join(HERE, "..", "..", "web"))
+        viewer = '[[token]]\nname = "lobby"\nrole = "viewer"\nsecret = "%s"' % VIEWER
+        cls.d = Matrixd(HOST, [HALL, BOOTH], cls.state, token=TOKEN, extra_http=viewer,
+                        web_root=os.path.join(HERE, "..", "..", "web"))
         up = lambda: cls.d.request("GET", "/api/v1/matrices")[1][0]["link"] == "up"
         if not wait_until(up, 8):
             raise AssertionError("link not up:\n" + cls.d.stderr())
@@ -360,7 +363,27 @@ class WebPageTest(unittest.TestCase):
         self.assertRegex(self.text("firmware"), r"^Firmware update finished \((\d+) of \1 blocks sent\)\.$")
         self.assertNotIn("undefined", self.text("firmware"))
 
-    def test_9b_preview_stages_for_every_browser_take_switches_and_schedules_are_kept(self):
+    def test_9b_a_viewer_token_gets_a_read_only_page_and_a_refusal_says_so(self):
+        self.open_page()
+        self.browser.execute_script("localStorage.setItem('matrixd.token', arguments[0])", VIEWER)
+        try:
+            self.browser.refresh()
+            self.wait(lambda: self.browser.find_element(By.ID, "read-only").is_displayed(), what="read-only")
+            controls = self.browser.find_elements(
+                By.CSS_SELECTOR, "button.route, .scene-recall, .scene-delete, #scene-form button, #beep, "
+                                 "#factory-reset, #edid-list select, #edid-list button, #preview, #schedule-form button")
+            self.assertGreater(len(controls), 16)
+            self.assertEqual([c.get_attribute("id") or c.text for c in controls if c.is_enabled()], [])
+            # What reaches the service anyway is refused there, and the page says so in its words.
+            wanted = self.matrix_routing()[1] % 4 + 1
+            self.sim.frames()
+            self.browser.execute_script("arguments[0].disabled = false; arguments[0].click()", self.button(2, wanted))
+            self.wait(lambda: self.text("out-2-status") == "Not allowed for this token", what="the refusal")
+            self.assertEqual(route_frames(self.sim.frames()), [])
+        finally:
+            self.browser.execute_script("localStorage.setItem('matrixd.token', arguments[0])", TOKEN)
+
+    def test_9c_preview_stages_for_every_browser_take_switches_and_schedules_are_kept(self):
         self.d.request("PUT", "/api/v1/matrices/hall/routing", {"A": 1, "B": 2, "C": 3, "D": 4})
         self.d.request("PUT", "/api/v1/matrices/hall/scenes/Signage", {"routing": {"B": 3, "D": 1}})
         self.open_page()
