@@ -547,63 +547,14 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
         response = method == "GET" || method == "HEAD" ? HttpResponse{200, R"({"status":"ok"})", "application/json", {}}
                                                         : errorResponse(405, "method not allowed");
     } else if (path == "/api/v1/events") {
-        if (method != "GET")
-            response = errorResponse(405, "method not allowed");
-        else if (stopping_ || static_cast<int>(streams_.size()) >= options_.maxEventStreams) {
-            logRefusal(request.connection ? request.connection->address : "?",
-                       "event stream refused: max_event_streams (" + std::to_string(options_.maxEventStreams) +
-                           ") reached");
-            response = errorResponse(503, "too many event streams");
-            logRequest(request, response.status, false);
-            return send(connection, response);
-        } else
-            return openStream(connection, request);
+        if (method == "GET")
+            return eventsRequest(connection, request);
+        response = errorResponse(405, "method not allowed");
     } else if (path == "/api" || path.rfind("/api/", 0) == 0) {
-        if (request.bodyTooLarge) {
-            response = errorResponse(413, "body too large (limit 256 KiB)");
-            response.headers.emplace_back("Connection", "close");
-        } else if (const auto cached = method == "GET" ? readCache_.find(path) : readCache_.end();
-                   cached != readCache_.end() && Clock::now() - cached->second.at < kReadCacheMaxAge) {
-            response = cached->second.response;
-        } else {
-            const bool stateRead = isStateRead(method, path);
-            if (method != "GET" && method != "HEAD")
-                readCache_.clear();
-            HttpRequest apiRequest;
-            apiRequest.method = method;
-            apiRequest.segments = splitPath(path);
-            for (auto& segment : apiRequest.segments)
-                segment = percentDecoded(segment);
-            if (const char* type = header(connection, "Content-Type"))
-                apiRequest.contentType = std::string(type).substr(0, std::string(type).find(';'));
-            apiRequest.body = std::move(request.body);
-            apiRequest.peer = request.access.client.address;
-            apiRequest.tokenName = request.access.holder->name;
-            apiRequest.role = request.access.holder->role;
-            Request* pending = &request;
-            const auto alive = request.alive;
-            request.inHandler = true;
-            api_.handle(apiRequest, [this, pending, alive](HttpResponse answer) {
-                if (!*alive || pending->answer)
-                    return;
-                if (pending->inHandler)
-                    pending->answer = std::move(answer);
-                else
-                    finish(*pending, std::move(answer));
-            });
-            request.inHandler = false;
-            if (!request.answer) {
-                // The matrix answers later: the connection sleeps until then.
-                MHD_suspend_connection(connection);
-                waiting_.insert(&request);
-                if (request.connection)
-                    request.connection->deadline = kNoDeadline;
-                return MHD_YES;
-            }
-            response = std::move(*request.answer);
-            if (stateRead && response.status == 200)
-                readCache_[path] = {response, Clock::now()};
-        }
+        std::optional<HttpResponse> answered = apiRequest(connection, request);
+        if (!answered)
+            return MHD_YES;  // the matrix answers later: the connection sleeps until then
+        response = std::move(*answered);
     } else if (method == "GET" || method == "HEAD") {
         // The page's files hold no matrix data; the page asks the API with the token.
         response = files_.get(percentDecoded(path));
@@ -612,6 +563,73 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
     }
     logRequest(request, response.status);
     return send(connection, response);
+}
+
+int HttpServer::eventsRequest(MHD_Connection* connection, Request& request)
+{
+    if (!stopping_ && static_cast<int>(streams_.size()) < options_.maxEventStreams)
+        return openStream(connection, request);
+    logRefusal(request.connection ? request.connection->address : "?",
+               "event stream refused: max_event_streams (" + std::to_string(options_.maxEventStreams) + ") reached");
+    const HttpResponse response = errorResponse(503, "too many event streams");
+    logRequest(request, response.status, false);
+    return send(connection, response);
+}
+
+std::optional<HttpResponse> HttpServer::apiRequest(MHD_Connection* connection, Request& request)
+{
+    const std::string& path = request.path;
+    const std::string& method = request.method;
+    if (request.bodyTooLarge) {
+        HttpResponse response = errorResponse(413, "body too large (limit 256 KiB)");
+        response.headers.emplace_back("Connection", "close");
+        return response;
+    }
+    if (const auto cached = method == "GET" ? readCache_.find(path) : readCache_.end();
+        cached != readCache_.end() && Clock::now() - cached->second.at < kReadCacheMaxAge)
+        return cached->second.response;
+    const bool stateRead = isStateRead(method, path);
+    if (method != "GET" && method != "HEAD")
+        readCache_.clear();
+    Request* pending = &request;
+    const auto alive = request.alive;
+    request.inHandler = true;
+    api_.handle(toApiRequest(connection, request), [this, pending, alive](HttpResponse answer) {
+        if (!*alive || pending->answer)
+            return;
+        if (pending->inHandler)
+            pending->answer = std::move(answer);
+        else
+            finish(*pending, std::move(answer));
+    });
+    request.inHandler = false;
+    if (!request.answer) {
+        MHD_suspend_connection(connection);
+        waiting_.insert(&request);
+        if (request.connection)
+            request.connection->deadline = kNoDeadline;
+        return std::nullopt;
+    }
+    HttpResponse response = std::move(*request.answer);
+    if (stateRead && response.status == 200)
+        readCache_[path] = {response, Clock::now()};
+    return response;
+}
+
+HttpRequest HttpServer::toApiRequest(MHD_Connection* connection, Request& request)
+{
+    HttpRequest apiRequest;
+    apiRequest.method = request.method;
+    apiRequest.segments = splitPath(request.path);
+    for (auto& segment : apiRequest.segments)
+        segment = percentDecoded(segment);
+    if (const char* type = header(connection, "Content-Type"))
+        apiRequest.contentType = std::string(type).substr(0, std::string(type).find(';'));
+    apiRequest.body = std::move(request.body);
+    apiRequest.peer = request.access.client.address;
+    apiRequest.tokenName = request.access.holder->name;
+    apiRequest.role = request.access.holder->role;
+    return apiRequest;
 }
 
 void HttpServer::finish(Request& request, HttpResponse response)

@@ -76,6 +76,10 @@ private:
     int handle(MHD_Connection* connection, const std::string& url, const std::string& method,
                const char* uploadData, std::size_t* uploadSize, void** requestState);
     int dispatch(MHD_Connection* connection, Request& request);
+    int eventsRequest(MHD_Connection* connection, Request& request);
+    // The API's answer, or nothing when the matrix answers later (the connection is then suspended).
+    std::optional<HttpResponse> apiRequest(MHD_Connection* connection, Request& request);
+    static HttpRequest toApiRequest(MHD_Connection* connection, Request& request);
     int openStream(MHD_Connection* connection, Request& request);
     // Host, site, guessing and token, from the request's head: 200, or what to answer.
     AccessDecision admit(MHD_Connection* connection, const Request& request, bool needsToken);
