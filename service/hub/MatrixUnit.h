@@ -128,7 +128,9 @@ public:
     using TakeDone = std::function<void(const Outcome&, const TakeOutcome&)>;
     Outcome take(const Caller& caller, TakeDone done);
 
-    // Schedules, kept in the state file: recall `scene` at "HH:MM" local time on `days`.
+    // Schedules, kept in the state file: recall `scene` at "HH:MM" local time
+    // on `days`. BadInput for what does not check (or names no scene),
+    // LimitReached for a new one past kSchedulesPerMatrixMax.
     Outcome putSchedule(const Caller& caller, const std::string& name, const std::string& scene,
                         const std::string& at, const std::vector<std::string>& days);
     Outcome deleteSchedule(const Caller& caller, const std::string& name);
@@ -140,6 +142,7 @@ public:
 
     // The scene whose routing the matrix carries now (see ActiveScene).
     const std::optional<std::string>& activeScene() const { return active_.current(); }
+
     // Output locks (held by Videohub connections). A refused change is
     // Locked; one that changes nothing is done.
     Outcome lock(const Caller& caller, int output, LockAction action);
