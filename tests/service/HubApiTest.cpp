@@ -266,7 +266,9 @@ TEST(HubApi, StagedRoutesGoOutOnlyOnTakeAsOneJobInOutputOrder)
 
     // A route asked for while the take runs waits behind all of it.
     std::optional<HttpResponse> taken;
-    HttpRequest take{"POST", {"api", "v1", "matrices", "hall", "take"}, "application/json", ""};
+    HttpRequest take;
+    take.method = "POST";
+    take.segments = {"api", "v1", "matrices", "hall", "take"};
     take.role = Role::Operator;  // staging and taking are an operator's
     rig.api.handle(take, [&](HttpResponse r) { taken = std::move(r); });
     bool routed = false;
