@@ -3,7 +3,8 @@
 """matrixd over HTTP on loopback, with four simulated matrices: the time of a
 route request (median and 99th percentile of 1000, one keep-alive
 connection) with the simulator answering at once and answering after
-DELAY_MS like a matrix's UART at 19200 baud, GET throughput (several
+DELAY_MS like a matrix's UART at 19200 baud (and the same routes over
+the text protocol), GET throughput (several
 keep-alive clients for a few seconds), and matrixd's peak memory (VmHWM)
 after all that. Prints "RESULT key value".
 
@@ -12,6 +13,7 @@ import http.client
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -27,6 +29,7 @@ ROUTES = 1000
 GET_CLIENTS = 4
 GET_SECONDS = 3.0
 DELAY_MS = 7
+TEXT_PORT = 4001
 
 
 def main():
@@ -35,7 +38,8 @@ def main():
     procs = []
     try:
         start_sims(matrix_sim, SIMS, procs)
-        config = write_config(tmp, HOST, SIMS)
+        config = write_config(tmp, HOST, SIMS,
+                              first_matrix_extra='text_port = %d\ntext_listen = "%s"\n' % (TEXT_PORT, HOST))
         log = open(os.path.join(tmp, "matrixd.log"), "w")
         daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
         procs.append(daemon)
@@ -64,11 +68,34 @@ def main():
             print("RESULT http_route_median_ms%s %.4f" % (suffix, median))
             print("RESULT http_route_p99_ms%s %.4f" % (suffix, p99))
 
+        def text_routes():
+            # The same routes as a control processor sends them: one line, one reply.
+            sock = socket.create_connection((HOST, TEXT_PORT), timeout=10)
+            reader = sock.makefile("rb")
+            times = []
+            for i in range(ROUTES):
+                line = "ROUTE %d %d\r\n" % (1 + i % 4, 1 + (i // 4) % 4)
+                started = time.perf_counter()
+                sock.sendall(line.encode())
+                while True:
+                    reply = reader.readline()
+                    if not reply.startswith(b"EVENT "):
+                        break
+                times.append((time.perf_counter() - started) * 1000)
+                if not reply.startswith(b"OK ROUTE"):
+                    raise SystemExit("text route %d answered %r" % (i, reply))
+            sock.close()
+            times.sort()
+            median = times[len(times) // 2]
+            print("route over the text protocol, replies after %d ms: %d requests, median %.3f ms" % (DELAY_MS, ROUTES, median))
+            print("RESULT text_route_median_ms_delayed %.4f" % median)
+
         routes("")
         procs[0].stdin.write("delay %d\n" % DELAY_MS)
         procs[0].stdin.flush()
         procs[0].stdout.readline()
         routes("_delayed")
+        text_routes()
 
         counts = [0] * GET_CLIENTS
         stop_at = time.monotonic() + GET_SECONDS

@@ -18,12 +18,14 @@ def start_sims(matrix_sim, addresses, procs):
             raise SystemExit("matrix-sim did not start on " + address)
 
 
-def write_config(folder, host, addresses, http_extra="", poll_seconds=5):
+def write_config(folder, host, addresses, http_extra="", poll_seconds=5, first_matrix_extra=""):
     config = os.path.join(folder, "matrixd.toml")
     with open(config, "w") as f:
         f.write('[http]\nlisten = "%s:8480"\n%s[state]\ndir = "%s"\n' % (host, http_extra, folder))
         for i, address in enumerate(addresses):
             f.write('[[matrix]]\nid = "m%d"\ntcp = "%s"\npoll_seconds = %d\n' % (i + 1, address, poll_seconds))
+            if i == 0:
+                f.write(first_matrix_extra)
     return config
 
 

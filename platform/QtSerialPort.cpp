@@ -123,6 +123,7 @@ bool QtSerialPort::open(int portNumber, const SerialSettings& settings)
     port->clear(QSerialPort::AllDirections);
 
     port_ = port;
+    discardInputOnWrite_ = settings.discardInputOnWrite;
     guardFd_ = guard;
     portNumber_ = portNumber;
     devicePath_ = device;
@@ -153,7 +154,8 @@ void QtSerialPort::write(const std::uint8_t* data, std::size_t length)
     // The matrix answers only the frame just sent; stale bytes still queued
     // would be taken for its reply, so they go first. Output already queued
     // is kept: it is an earlier frame, not stale data.
-    port_->clear(QSerialPort::Input);
+    if (discardInputOnWrite_)
+        port_->clear(QSerialPort::Input);
     port_->write(reinterpret_cast<const char*>(data), static_cast<qint64>(length));
     port_->flush();
 }

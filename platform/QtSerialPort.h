@@ -60,6 +60,7 @@ private:
     std::string devicePath_;
     std::string deviceOverride_;
     bool live_ = false;
+    bool discardInputOnWrite_ = true;
     bool faulted_ = false;
     bool delivering_ = false;
     // Bytes read from the port but not yet handed to the owner.

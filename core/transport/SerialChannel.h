@@ -14,6 +14,10 @@ struct SerialSettings {
     int stopBits = 2;
     std::uint32_t eventMask = 3;  // received characters and flag events
     std::size_t writeBufferSize = 512;
+    // The matrix answers only the frame just sent, so its link drops stale
+    // input before each write; a line protocol whose peer may already be
+    // sending its next request keeps it.
+    bool discardInputOnWrite = true;
 };
 
 // The probe uses one stop bit; the live link two.
@@ -35,7 +39,7 @@ public:
     virtual bool startWorker() = 0;
     // Stops delivery and closes the port; returns at once.
     virtual void requestClose() = 0;
-    // Discards unread received bytes, then writes the block.
+    // Discards unread received bytes (unless the settings keep them), then writes the block.
     virtual void write(const std::uint8_t* data, std::size_t length) = 0;
     virtual bool isOpen() const = 0;
 

@@ -12,6 +12,7 @@
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
+#include "service/text/TextFrontEnd.h"
 #include "service/videohub/VideohubServer.h"
 #include "service/mqtt/MqttFrontEnd.h"
 
@@ -207,6 +208,20 @@ int main(int argc, char** argv)
         videohubServers.push_back(std::move(server));
     }
 
+    // The text protocol for each matrix that asks for it (text_port, text_serial).
+    std::vector<std::unique_ptr<text::TextFrontEnd>> textFrontEnds;
+    for (MatrixUnit* unit : hub.units()) {
+        if (!unit->config().textPort && unit->config().textSerial.empty())
+            continue;
+        auto frontEnd = std::make_unique<text::TextFrontEnd>(hub, *unit, loop);
+        if (!frontEnd->start(&error)) {
+            std::cerr << "matrixd: " << unit->id() << ": text: " << error << std::endl;
+            http.stop();
+            return kExitFailure;
+        }
+        textFrontEnds.push_back(std::move(frontEnd));
+    }
+
     logLine(std::string("matrixd: listening on ") + (config.http.tlsCert.empty() ? "http://" : "https://") + config.http.host + ":" + std::to_string(config.http.port) +
             (config.http.token.empty() && config.http.tokens.empty() ? " (no token)" : " (token required)"));
     hub.startAll();
@@ -216,6 +231,7 @@ int main(int argc, char** argv)
     logLine("matrixd: stopping");
     http.stop();
     videohubServers.clear();  // controllers see their connection end, not the link go down
+    textFrontEnds.clear();
     hub.stopAll();
     mqtt.reset();  // after the links closed, so the broker keeps each matrix as offline too
     return result;

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -325,11 +326,33 @@ void readNames(const toml::node& node, const std::string& key, std::array<std::s
     }
 }
 
+void readText(const toml::table& table, MatrixConfig& matrix)
+{
+    if (const auto* node = table.get("text_port"))
+        matrix.textPort = static_cast<int>(readInteger(*node, "text_port", 1, 65535));
+    if (const auto* node = table.get("text_listen"))
+        matrix.textListen = readAddress(*node, "text_listen");
+    if (const auto* node = table.get("text_allow"))
+        matrix.textAllow = readAllowList(*node, "text_allow");
+    if (const auto* node = table.get("text_serial")) {
+        matrix.textSerial = readString(*node, "text_serial");
+        if (matrix.textSerial.empty() || matrix.textSerial.front() != '/')
+            fail(*node, "text_serial must be an absolute device path");
+    }
+    if (const auto* node = table.get("text_baud")) {
+        matrix.textBaud = static_cast<int>(readInteger(*node, "text_baud", 1200, 115200));
+        constexpr int kRates[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+        if (std::find(std::begin(kRates), std::end(kRates), matrix.textBaud) == std::end(kRates))
+            fail(*node, "text_baud must be one of 1200 2400 4800 9600 19200 38400 57600 115200");
+    }
+}
+
 MatrixConfig readMatrix(const toml::table& table)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
                        "videohub_listen", "videohub_unique_id", "videohub_allow", "videohub_idle_seconds",
+                       "text_port", "text_listen", "text_allow", "text_serial", "text_baud",
                        "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
@@ -389,6 +412,7 @@ MatrixConfig readMatrix(const toml::table& table)
         matrix.videohubAllow = readAllowList(*node, "videohub_allow");
     if (const auto* node = table.get("videohub_idle_seconds"))
         matrix.videohubIdleSeconds = static_cast<int>(readInteger(*node, "videohub_idle_seconds", 1, 86400));
+    readText(table, matrix);
     // At most an hour, so that a waiting run never meets the schedule's next one.
     if (const auto* node = table.get("catch_up_minutes"))
         matrix.catchUpMinutes = static_cast<int>(readInteger(*node, "catch_up_minutes", 0, 60));
@@ -429,17 +453,36 @@ Config readConfig(const toml::table& root, const std::string& path, Warnings& wa
     if (!matrices->is_array_of_tables())
         fail(*matrices, "matrix must be [[matrix]] sections");
     std::set<std::string> ids;
-    std::set<std::pair<std::string, int>> videohubPorts;
+    std::set<std::pair<std::string, int>> listenPorts;
+    std::map<std::string, bool> serialDevices;  // device -> taken by a text line
+    // A listener on HTTP's port clashes when either side listens on every address.
+    const auto takesHttpPort = [&](const std::string& listen, int port) {
+        return port == config.http.port &&
+               (listen == config.http.host || listen == "0.0.0.0" || config.http.host == "0.0.0.0");
+    };
     for (const auto& entry : *matrices->as_array()) {
         MatrixConfig matrix = readMatrix(*entry.as_table());
         if (!ids.insert(matrix.id).second)
             fail(*entry.as_table()->get("id"), "duplicate matrix id '" + matrix.id + "'");
         if (matrix.videohubPort &&
-            (!videohubPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
-             (*matrix.videohubPort == config.http.port &&
-              (matrix.videohubListen == config.http.host || matrix.videohubListen == "0.0.0.0" ||
-               config.http.host == "0.0.0.0"))))
+            (!listenPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
+             takesHttpPort(matrix.videohubListen, *matrix.videohubPort)))
             fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
+        // Videohub and text ports share one table: neither may take the other's or HTTP's.
+        if (matrix.textPort &&
+            (!listenPorts.insert({matrix.textListen, *matrix.textPort}).second ||
+             takesHttpPort(matrix.textListen, *matrix.textPort)))
+            fail(*entry.as_table()->get("text_port"), "text_port is already in use in this file");
+        // A text line holds its device alone: no matrix link and no other text line may share it.
+        const auto claim = [&](const std::string& device, bool text, const char* key) {
+            if (device.empty())
+                return;
+            const auto [it, fresh] = serialDevices.try_emplace(device, text);
+            if (!fresh && (text || it->second))
+                fail(*entry.as_table()->get(key), std::string(key) + " '" + device + "' is already in use in this file");
+        };
+        claim(matrix.serialPath, false, "serial");
+        claim(matrix.textSerial, true, "text_serial");
         config.matrices.push_back(std::move(matrix));
     }
     for (MatrixConfig& matrix : config.matrices)

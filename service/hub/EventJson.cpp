@@ -47,6 +47,7 @@ Json fields(const FirmwareFinished& e)
 }
 Json fields(const NamesChanged& e) { return {{"type", "names"}, {"inputs", e.inputs}, {"outputs", e.outputs}}; }
 Json fields(const ScenesChanged& e) { return {{"type", "scenes"}, {"scenes", e.scenes}}; }
+Json fields(const SceneRecalled& e) { return {{"type", "recall"}, {"scene", e.scene}}; }
 Json fields(const LockChanged& e)
 {
     return {{"type", "lock"}, {"output", e.output}, {"locked", e.owner != 0}, {"owner", e.owner}};

@@ -23,8 +23,8 @@ namespace matrix::service {
 // - finding the matrix (find) and asking for operations on its MatrixUnit
 //   with a Caller that says who asks (its name, the peer, its lock id from
 //   newLockOwner when it holds locks);
-// - mapping each Outcome to its own reply (httpStatus, NAK, refusalCode,
-//   Outcome::text for a log line).
+// - mapping each Outcome to its own reply (httpStatus, NAK, the text
+//   protocol's `ERR <httpStatus> <text>`, Outcome::text for a log line).
 // Front-ends never talk to each other and keep no copy of a matrix's state.
 class Hub {
 public:

@@ -94,6 +94,13 @@ struct ScenesChanged {
     std::vector<std::string> scenes;
 };
 
+// A scene was recalled and every one of its routes went through. SSE type
+// "recall": "scene" is the active scene of a matrix.
+struct SceneRecalled {
+    std::string matrix;
+    std::string scene;
+};
+
 struct LockChanged {
     std::string matrix;
     int output = 0;  // 1..4
@@ -127,9 +134,8 @@ struct SchedulesChanged {
 };
 
 using HubEvent = std::variant<LinkChanged, MatrixReady, InfoChanged, RoutingChanged, CableChanged, BeepChanged,
-                              EdidChanged, StandbySeen, FirmwareProgress, FirmwareFinished, NamesChanged,
-                              ScenesChanged, LockChanged, SceneActive, PendingChanged, ScheduleRan,
-                              SchedulesChanged>;
+                              EdidChanged, StandbySeen, FirmwareProgress, FirmwareFinished, NamesChanged, ScenesChanged,
+                              SceneRecalled, LockChanged, SceneActive, PendingChanged, ScheduleRan, SchedulesChanged>;
 
 // The matrix id every event carries.
 inline const std::string& eventMatrix(const HubEvent& event)

@@ -370,7 +370,15 @@ Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, D
     for (int output = 1; output <= client::kPortCount; ++output)
         if ((*routing)[output - 1] != 0)
             steps.push_back({output, (*routing)[output - 1]});
-    Outcome outcome = startSteps(caller, std::move(steps), std::move(done), {});
+    // Front-ends that name the scene (the text protocol) hear of it once the last route is through.
+    Outcome outcome = startSteps(caller, std::move(steps),
+                                 [this, name, done = std::move(done)](const Outcome& ended) {
+                                     if (ended.ok())
+                                         publish(SceneRecalled{id(), name});
+                                     if (done)
+                                         done(ended);
+                                 },
+                                 {});
     if (outcome.ok()) {
         audit(caller, "recall scene " + quoted(name));
         // Recalled last, it wins a tie even when the routing already was this scene.
@@ -393,6 +401,25 @@ std::function<void(const client::Result<T>&)> reporting(MatrixUnit::Done done)
 }
 
 }  // namespace
+
+Outcome MatrixUnit::routeAll(const Caller& caller, int input, Done done)
+{
+    if (Outcome allowed = permit(caller, Operation::Route); !allowed.ok())
+        return allowed;
+    if (input < 1 || input > client::kPortCount)
+        return Outcome::refused(Refusal::NotFound, "no such port");
+    for (int output = 1; output <= client::kPortCount; ++output)
+        if (lockedFor(caller, output))
+            return Outcome::refused(Refusal::Locked);
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    std::string what = "route";
+    for (int output = 1; output <= client::kPortCount; ++output)
+        what += " " + outputLetter(output) + "<-" + std::to_string(input);
+    audit(caller, what);
+    client_->routeAll(Input{input}, reporting<client::Nothing>(std::move(done)));
+    return Outcome::done();
+}
 
 Outcome MatrixUnit::setBeep(const Caller& caller, bool on, Done done)
 {

@@ -93,6 +93,9 @@ public:
     // the ones not tried after a failure too, with that failure.
     Outcome routeSteps(const Caller& caller, std::vector<Route> steps, Done done,
                        std::function<void(int output, const Outcome&)> each = {});
+    // Every output to `input` with the matrix's one all-outputs command; no
+    // output may be locked by someone else.
+    Outcome routeAll(const Caller& caller, int input, Done done);
     // Routes every output of the scene in order; a scene with any locked
     // output sends nothing at all.
     Outcome recallScene(const Caller& caller, const std::string& name, Done done);

@@ -33,8 +33,9 @@ enum class LockAction {
 
 // Why an operation did not happen (or did not end well). Every front-end maps
 // it to its own reply with one table: an HTTP status (httpStatus), a Videohub
-// NAK (anything but None), a text-protocol `ERR <code>` (refusalCode), an MQTT
-// log line (Outcome::text).
+// NAK (anything but None), a text-protocol `ERR <status> <text>` (its codes are
+// the API's statuses, so httpStatus and Outcome::text), an MQTT log line
+// (Outcome::text). refusalCode is the refusal's name for machines.
 enum class Refusal {
     None,             // done
     BadInput,         // malformed or against a rule (names, EDID file, ...)

@@ -218,6 +218,25 @@ TEST_F(QtSerialPortTest, AWriteDiscardsReceivedBytesNotYetRead)
     EXPECT_EQ(owner.bytes, reply) << "stale bytes were delivered";
 }
 
+TEST_F(QtSerialPortTest, ALineProtocolKeepsWhatArrivedBeforeItsWrite)
+{
+    // A text peer may send its next request while the reply to the last goes out.
+    QtSerialPort port;
+    OwnerLog owner;
+    owner.watch(port);
+    SerialSettings settings = liveSerialSettings();
+    settings.discardInputOnWrite = false;
+    ASSERT_TRUE(port.open(kCom, settings) && port.startWorker());
+    const Bytes next{'P', 'I', 'N', 'G', '\r'};
+    line_->send(next);
+    waitUnreadAtPort(next.size());
+    const Bytes reply{'O', 'K', '\r', '\n'};
+    port.write(reply.data(), reply.size());
+    EXPECT_EQ(line_->receive(reply.size()), reply);
+    ASSERT_TRUE(waitUntil([&] { return owner.bytes.size() >= next.size(); }));
+    EXPECT_EQ(owner.bytes, next);
+}
+
 TEST_F(QtSerialPortTest, ClosingTheOtherEndIsReportedOnceAndReleasesThePort)
 {
     const int descriptorsBefore = openDescriptorCount();

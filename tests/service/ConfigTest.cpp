@@ -27,6 +27,10 @@ catch_up_minutes = 15
 inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
 outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
 videohub_port = 9990
+text_port = 4001
+text_allow = ["192.168.10.0/24", "10.1.2.3"]
+text_serial = "/dev/ttyUSB1"
+text_baud = 19200
 [[matrix]]
 id = "booth"
 com = 3
@@ -69,6 +73,14 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
         "[[matrix]]\nid = \"a\"\ncom = 1\nvideohub_unique_id = \"7C2E0D0A1B2C\"\n", "m.toml");
     ASSERT_TRUE(given.config) << given.error;
     EXPECT_EQ(given.config->matrices[0].videohubUniqueId, "7C2E0D0A1B2C");
+    EXPECT_EQ(c.matrices[0].textPort, 4001);
+    EXPECT_TRUE(c.matrices[0].textAllow.allows("192.168.10.20"));
+    EXPECT_FALSE(c.matrices[0].textAllow.allows("10.1.2.4"));
+    EXPECT_EQ(c.matrices[0].textSerial, "/dev/ttyUSB1");
+    EXPECT_EQ(c.matrices[0].textBaud, 19200);
+    EXPECT_EQ(c.matrices[0].textListen, "127.0.0.1") << "loopback, whatever [http] listens on";
+    EXPECT_FALSE(c.matrices[1].textPort);
+    EXPECT_EQ(c.matrices[1].textBaud, 9600);
 }
 
 std::string token(const std::string& role, const std::string& secret)
@@ -107,6 +119,13 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "videohub_port = 0\n", "m.toml:4: videohub_port must be from 1 to 65535"},
         {matrix + "videohub_unique_id = \"0123456789ab\"\n", "m.toml:4: videohub_unique_id must be 12 upper-case hex"},
         {matrix + "catch_up_minutes = 61\n", "m.toml:4: catch_up_minutes must be from 0 to 60"},
+        {matrix + "text_allow = [\"10.1.2.3/24\"]\n", "m.toml:4: text_allow: '10.1.2.3/24' is neither"},
+        {matrix + "text_baud = 9601\n", "m.toml:4: text_baud must be one of"},
+        {matrix + "text_serial = \"ttyUSB1\"\n", "m.toml:4: text_serial must be an absolute"},
+        {"[[matrix]]\nid = \"a\"\nserial = \"/dev/ttyS1\"\n" + matrix + "text_serial = \"/dev/ttyS1\"\n",
+         "m.toml:7: text_serial '/dev/ttyS1' is already in use"},
+        {matrix + "videohub_port = 4001\ntext_port = 4001\nvideohub_listen = \"127.0.0.1\"\n",
+         "m.toml:5: text_port is already in use"},
         {"[mqtt]\nport = 1883\n" + matrix, "m.toml:1: [mqtt] needs host"},
         {"[mqtt]\nhost = \"h\"\nbase_topic = \"a/#\"\n" + matrix, "base_topic and discovery_prefix"},
         {"[state]\ndir = \"/x\"\n", "no [[matrix]] configured"},

@@ -135,9 +135,12 @@ TEST(HubApi, LockedOutputRefusesEveryRouteToItAndSendsNothing)
     EXPECT_TRUE(done);
     rig.unit->releaseLocks(videohub);
     EXPECT_EQ(rig.unit->lockOwner(2), 0);
+    const Json recalled{{"type", "recall"}, {"matrix", "hall"}, {"scene", "talk"}};
+    EXPECT_EQ(std::count(rig.events.begin(), rig.events.end(), recalled), 0) << "a refused recall is no recall";
     EXPECT_EQ(rig.call("POST", {"scenes", "talk", "recall"}).status, 200);
     EXPECT_EQ(rig.device.routing[0], 3);
     EXPECT_EQ(rig.device.routing[1], 2);
+    EXPECT_EQ(rig.events.back(), recalled) << "told once its last route is through";
 }
 
 TEST(HubApi, PanelChangeShowsWithinOnePoll)

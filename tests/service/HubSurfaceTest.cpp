@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // The hub's one surface seen from every front-end at once: each typed event
 // in its SSE JSON, its MQTT topics and its Videohub block, and each refusal
-// as an HTTP status, a Videohub answer, a text-protocol code and an MQTT log line.
+// as an HTTP status, a Videohub answer, a text-protocol ERR line and an MQTT log line.
 #include "service/hub/EventJson.h"
 #include "service/mqtt/MqttMapping.h"
+#include "service/text/Session.h"
 #include "service/videohub/EventFanout.h"
 #include "service/videohub/Session.h"
 
@@ -78,6 +79,28 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     Outcome lock(int, LockAction, videohub::LockId) override { return refusal; }
 };
 
+// The text protocol's view of the same matrix: every change gets its refusal.
+struct TextMatrix : text::Backend {
+    const Outcome& refusal;
+    explicit TextMatrix(const Outcome& r) : refusal(r) {}
+    bool linkUp() const override { return true; }
+    std::optional<int> routedInput(int) const override { return 1; }
+    std::optional<bool> beepOn() const override { return true; }
+    std::optional<bool> cable(bool, int) const override { return true; }
+    std::string name(bool, int) const override { return {}; }
+    std::optional<int> findInput(std::string_view) const override { return 1; }
+    std::optional<int> findOutput(std::string_view) const override { return 1; }
+    std::vector<std::string> scenes() const override { return {}; }
+    void route(int, int, const std::string&, Done done) override { done(refusal); }
+    void routeAll(int, const std::string&, Done done) override { done(refusal); }
+    void recall(const std::string&, const std::string&, Done done) override { done(refusal); }
+    void setBeep(bool, const std::string&, Done done) override { done(refusal); }
+    std::map<int, int> pending() const override { return {}; }
+    void stage(int, int, const std::string&, Done done) override { done(refusal); }
+    void take(const std::string&, Done done) override { done(refusal); }
+    void clearPending(const std::string&, Done done) override { done(refusal); }
+};
+
 struct Surface {
     SharedMatrix matrix;
     std::vector<Message> mqtt;
@@ -89,6 +112,9 @@ struct Surface {
     std::string wire;  // what Videohub client 1 received
     videohub::Session session{matrix, 1, [this](const std::string& text) { wire += text; }};
     videohub::EventFanout fanout{matrix};
+    TextMatrix textMatrix{matrix.refusal};
+    std::string textWire;  // what a text-protocol client received
+    text::Session text{textMatrix, "text 127.0.0.1:5000", [this](const std::string& bytes) { textWire += bytes; }};
 
     Surface()
     {
@@ -153,6 +179,8 @@ TEST(HubSurface, EachEventReachesEachFrontEndInItsWireForm)
         {[](SharedMatrix& m) { m.scenes = {"Movie", "Talk"}; }, ScenesChanged{"hall", {"Movie", "Talk"}},
          R"({"matrix":"hall","scenes":["Movie","Talk"],"type":"scenes"})",
          {"matrix/hall/scene/state", R"(["Movie","Talk"])"}, ""},
+        {[](SharedMatrix&) {}, SceneRecalled{"hall", "Movie"}, R"({"matrix":"hall","scene":"Movie","type":"recall"})",
+         {"", ""}, ""},
         {[](SharedMatrix& m) { m.owners[0] = 5; }, LockChanged{"hall", 1, 5},
          R"({"locked":true,"matrix":"hall","output":1,"owner":5,"type":"lock"})", {"", ""},
          "VIDEO OUTPUT LOCKS:\n0 L\n\n"},
@@ -199,29 +227,39 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
     struct Row {
         Outcome outcome;
         int http;
-        const char* code;       // the text protocol's ERR <code>
+        const char* code;       // the refusal's name for machines
         const char* logged;     // in the MQTT log line; "" : no line
+        const char* text;       // the text protocol's reply: its codes are the API's statuses
     };
     const Row rows[] = {
-        {{}, 200, "ok", ""},
+        {{}, 200, "ok", "", "OK BEEP ON"},
         {Outcome::refused(Refusal::BadInput, "a name cannot be a bare number"), 400, "bad-input",
-         "failed: a name cannot be a bare number"},
-        {Outcome::refused(Refusal::NotFound), 404, "not-found", "failed: not found"},
-        {Outcome::refused(Refusal::NameTaken), 409, "name-taken", "failed: the name is taken"},
-        {Outcome::refused(Refusal::Locked), 423, "locked", "failed: Output is locked"},
-        {Outcome::refused(Refusal::FirmwareRunning), 409, "firmware-running", "failed: Firmware upgrade running"},
-        {Outcome::refused(Refusal::LinkDown), 503, "link-down", "failed: Link to the matrix is down"},
-        {Outcome::refused(Refusal::NotKnownYet), 503, "not-known-yet", "failed: not known yet"},
-        {outcomeOf(client::Status::Standby), 409, "standby", "failed: Matrix is in standby mode!"},
-        {outcomeOf(client::Status::TimeOut), 504, "time-out", "failed: Time out!"},
-        {outcomeOf(client::Status::Rejected), 502, "matrix-refused", "failed: Rejected by the matrix"},
-        {outcomeOf(client::Status::Busy), 409, "firmware-running", "failed: Firmware upgrade running"},
+         "failed: a name cannot be a bare number", "ERR 400 a name cannot be a bare number"},
+        {Outcome::refused(Refusal::NotFound), 404, "not-found", "failed: not found", "ERR 404 not found"},
+        {Outcome::refused(Refusal::NameTaken), 409, "name-taken",
+         "failed: the name is taken", "ERR 409 the name is taken"},
+        {Outcome::refused(Refusal::Locked), 423, "locked", "failed: Output is locked", "ERR 423 Output is locked"},
+        {Outcome::refused(Refusal::FirmwareRunning), 409, "firmware-running",
+         "failed: Firmware upgrade running", "ERR 409 Firmware upgrade running"},
+        {Outcome::refused(Refusal::LinkDown), 503, "link-down",
+         "failed: Link to the matrix is down", "ERR 503 Link to the matrix is down"},
+        {Outcome::refused(Refusal::NotKnownYet), 503, "not-known-yet",
+         "failed: not known yet", "ERR 503 not known yet"},
+        {outcomeOf(client::Status::Standby), 409, "standby",
+         "failed: Matrix is in standby mode!", "ERR 409 Matrix is in standby mode!"},
+        {outcomeOf(client::Status::TimeOut), 504, "time-out", "failed: Time out!", "ERR 504 Time out!"},
+        {outcomeOf(client::Status::Rejected), 502, "matrix-refused",
+         "failed: Rejected by the matrix", "ERR 502 Rejected by the matrix"},
+        {outcomeOf(client::Status::Busy), 409, "firmware-running",
+         "failed: Firmware upgrade running", "ERR 409 Firmware upgrade running"},
         {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
-         "failed: the state file could not be written"},
-        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached"},
-        {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token"},
+         "failed: the state file could not be written", "ERR 500 the state file could not be written"},
+        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached", "ERR 409 limit reached"},
+        {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token",
+         "ERR 403 Not allowed for this token"},
         {Outcome::refused(Refusal::InUse, "scene 'Movie' is recalled by schedule 'Lobby'"), 409, "in-use",
-         "failed: scene 'Movie' is recalled by schedule 'Lobby'"},
+         "failed: scene 'Movie' is recalled by schedule 'Lobby'",
+         "ERR 409 scene 'Movie' is recalled by schedule 'Lobby'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);
@@ -232,6 +270,9 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
 
         surface.session.receive("VIDEO OUTPUT ROUTING:\n0 1\n\n");
         EXPECT_EQ(surface.wire, row.outcome.ok() ? "ACK\n\n" : "NAK\n\n");
+
+        surface.text.receive("BEEP ON\r\n");
+        EXPECT_EQ(surface.textWire, std::string(row.text) + "\r\n");
 
         surface.mapping.message("matrix/hall/output/1/set", "Laptop");
         if (*row.logged) {
