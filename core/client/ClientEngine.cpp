@@ -69,6 +69,20 @@ void ClientEngine::close()
         finishOpen(Status::LinkDown);
 }
 
+void ClientEngine::attach(std::function<void(const Bytes&)> write, std::function<bool()> stillOurs)
+{
+    attachedWrite_ = std::move(write);
+    stillOurs_ = std::move(stillOurs);
+    phase_ = Phase::Up;
+    state_.linkUp = true;
+}
+
+void ClientEngine::receive(const CommandFrame& frame)
+{
+    if (phase_ == Phase::Up)
+        onFrame(frame);
+}
+
 void ClientEngine::connectNow()
 {
     phase_ = Phase::Connecting;
@@ -315,6 +329,10 @@ void ClientEngine::write(const Bytes& bytes)
 {
     if (client_.onTraffic)
         client_.onTraffic(true, bytes);
+    if (attachedWrite_) {
+        attachedWrite_(bytes);
+        return;
+    }
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (socket_)
             socket_->send(bytes.data(), bytes.size());
@@ -335,6 +353,10 @@ void ClientEngine::onReplyTimer()
 {
     if (!step_)
         return;
+    if (stillOurs_ && !stillOurs_()) {
+        failCurrent(Status::LinkDown);
+        return;
+    }
     if (resendsDone_ < step_->resends) {
         ++resendsDone_;
         if (step_->resendWrites.empty())

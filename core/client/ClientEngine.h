@@ -49,6 +49,9 @@ public:
 
     void open(const LinkTarget& target, std::function<void(Status)> done);
     void close();
+    void attach(std::function<void(const Bytes&)> write, std::function<bool()> stillOurs);
+    void receive(const CommandFrame& frame);
+    void cancel() { failAll(Status::LinkDown, {}); }
 
     // Queues a job; when the link is down or a firmware upgrade holds it,
     // the job ends (posted) without anything sent.
@@ -127,6 +130,8 @@ private:
     int backoffMs_ = 0;
     int attempt_ = 0;
     std::string linkMessage_;
+    std::function<void(const Bytes&)> attachedWrite_;
+    std::function<bool()> stillOurs_;
 
     Timer replyTimer_{loop_};      // the step in flight waits for its answer
     Timer connectTimer_{loop_};    // a TCP connect gives up

@@ -110,7 +110,8 @@ class MatrixClient::Impl {
 public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
-        : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options)
+        : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
+          readBackEdid(options.readBackEdid)
     {
         engine.onLinkUpRefresh = [this, &client] {
             // A supervised link starts from what the matrix says, after a
@@ -213,12 +214,20 @@ public:
     }
 
     // Asks of the cable run, inputs and outputs alternating as the status run does.
-    std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables)
+    std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables, std::function<void(int, bool)> onPort = {})
     {
         std::vector<Ask> asks;
         for (int port = 1; port <= kPortCount; ++port)
-            for (const bool input : {true, false})
+            for (const bool input : {true, false}) {
                 asks.push_back(cableAsk(cables, port, input));
+                if (onPort) {
+                    auto take = std::move(asks.back().take);
+                    asks.back().take = [take, onPort, port, input](const CommandFrame& f) {
+                        take(f);
+                        onPort(port, !input);
+                    };
+                }
+            }
         return asks;
     }
 
@@ -285,6 +294,8 @@ public:
     // again, as its own request, so the operation's result does not hang on it.
     std::function<void()> edidFollowUp(Input target)
     {
+        if (!readBackEdid)
+            return {};
         return [this, target] {
             std::vector<Ask> asks;
             for (int input = 1; input <= kPortCount; ++input)
@@ -309,6 +320,7 @@ public:
     }
 
     ClientEngine engine;
+    bool readBackEdid = true;
 };
 
 MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
@@ -330,6 +342,15 @@ void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> do
 }
 
 void MatrixClient::close() { impl_->engine.close(); }
+
+void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs)
+{
+    impl_->engine.attach(std::move(write), std::move(stillOurs));
+}
+
+void MatrixClient::receive(const CommandFrame& frame) { impl_->engine.receive(frame); }
+
+void MatrixClient::cancel() { impl_->engine.cancel(); }
 
 bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
 
@@ -375,10 +396,24 @@ void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)>
     impl_->chain<DeviceInfo>(std::move(done), info, std::move(asks), [impl, info] { impl->engine.setInfo(*info); });
 }
 
-void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done)
+void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done,
+                              std::function<void(int port, bool output)> onPort)
 {
     auto cables = std::make_shared<Cables>();
-    impl_->chain<Cables>(std::move(done), cables, impl_->cableAsks(cables));
+    impl_->chain<Cables>(std::move(done), cables, impl_->cableAsks(cables, onPort));
+}
+
+void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
+                                         std::function<void(int port, bool output)> onPort)
+{
+    std::vector<Ask> asks;
+    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); }});
+    asks.push_back({p::versionRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); }});
+    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
+        asks.push_back(std::move(ask));
+    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
 }
 
 void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/link/CommandFrame.h"
 #include "core/protocol/Ports.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
@@ -103,6 +104,10 @@ public:
         int connectTimeoutMs = 3000;    // TCP connect
         int reconnectFirstMs = 1000;    // back-off doubles from here ...
         int reconnectMaxMs = 30000;     // ... up to here
+        // After an EDID change (mode, copy, upload, factory reset) read the
+        // inputs' EDID status again into the state model. The window's
+        // conversations end with the change itself.
+        bool readBackEdid = true;
     };
 
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
@@ -122,6 +127,16 @@ public:
     void open(const LinkTarget& target, std::function<void(Status)> done = {});
     // Fails everything queued with LinkDown and closes the link; no reconnect.
     void close();
+
+    // A link its owner holds (the window, whose tabs hand one link around):
+    // the client writes through `write`, the owner hands every frame it
+    // receives to receive(), and the link counts as up. `stillOurs` is asked
+    // each time a wait runs out: once another holds the link, the request
+    // ends with LinkDown and nothing more is sent.
+    void attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs);
+    void receive(const CommandFrame& frame);
+    // Ends every request with LinkDown and sends nothing more; the link stays.
+    void cancel();
 
     const MatrixState& state() const { return state_; }
     bool linkUp() const { return state_.linkUp; }
@@ -144,7 +159,14 @@ public:
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
     // A route is (output, input) here as on the wire's acknowledgement.
     void readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done);
-    void readCables(std::function<void(const Result<Cables>&)> done);
+    // Inputs and outputs alternating (IN1, OUT1, IN2, ...); `onPort` hears
+    // each answer as it comes, before the next query goes out.
+    void readCables(std::function<void(const Result<Cables>&)> done,
+                    std::function<void(int port, bool output)> onPort = {});
+    // What the window runs when a device type reply arrives: the matrix
+    // size, the version, then the cable run.
+    void readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
+                               std::function<void(int port, bool output)> onPort = {});
     void readRouting(std::function<void(const Result<Routing>&)> done);
     void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
     void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);

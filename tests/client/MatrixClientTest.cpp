@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tests/client/ClientRig.h"
+#include "tests/support/RawFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -454,6 +455,39 @@ TEST(ClientInput, PortsOutsideOneToFourAreRefusedWithoutSending)
         EXPECT_EQ(r.result.status, Status::BadInput);
     }
     EXPECT_TRUE(rig.wire().empty());
+}
+
+// The window holds the link itself: the client writes through it, takes the
+// frames the window hands on, and stops speaking once the link is not its own.
+TEST(ClientAttached, WritesThroughTheOwnerAndEndsQuietlyOnceTheLinkIsTaken)
+{
+    ManualLoop loop;
+    MatrixClient::Options options;
+    options.supervise = false;
+    MatrixClient c(loop, nullptr, nullptr, options);
+    std::vector<std::string> written;
+    bool ours = true;
+    c.attach([&](const std::vector<std::uint8_t>& b) { written.push_back(ClientRig::hex(b.data(), b.size())); },
+             [&] { return ours; });
+
+    Outcome<client::Nothing> routed;
+    c.route(Output{2}, Input{2}, routed.callback());
+    EXPECT_EQ(written, std::vector<std::string>{kRouteB2});
+    CommandFrame torn = RawFrame::routing(2, 3, 0, 2);
+    torn.set(CommandFrame::kSize - 1, torn[CommandFrame::kSize - 1] ^ 1);
+    c.receive(torn);
+    EXPECT_FALSE(routed.ended) << "a frame that does not add up is noise";
+    c.receive(RawFrame::routing(2, 3, 0, 2));
+    EXPECT_EQ(routed.result.status, Status::Ok);
+
+    Outcome<client::Nothing> second;
+    c.route(Output{2}, Input{2}, second.callback());
+    ours = false;
+    loop.advance(30000);
+    EXPECT_EQ(second.endings, 1);
+    EXPECT_EQ(second.result.status, Status::LinkDown);
+    EXPECT_EQ(written.size(), 2u) << "no re-send once another holds the link";
+    EXPECT_EQ(loop.runningTimerCount(), 0u);
 }
 
 }  // namespace

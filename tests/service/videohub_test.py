@@ -97,6 +97,14 @@ class VideohubAgainstMatrixd(unittest.TestCase):
             cls.daemon.close()
         cls.daemon = Matrixd(HOST, [MATRIX], cls.state)
         assert wait_until(lambda: cls.api("GET")[1].get("link") == "up", 10), cls.daemon.stderr()
+        # The link is up before the routing is read again; a client that came in between would get
+        # a second, whole dump later. Wait for the matrix to be present to a controller.
+        probe = VideohubClient(CLIENT)
+        try:
+            while probe.dump()["VIDEOHUB DEVICE:"][0] != "Device present: true":
+                pass
+        finally:
+            probe.close()
 
     @classmethod
     def api(cls, method, path="", body=None):

@@ -31,6 +31,14 @@ std::string outputText(int n, bool connected)
     return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
 }
 
+client::MatrixClient::Options clientOptions()
+{
+    client::MatrixClient::Options options;
+    options.supervise = false;  // the window holds the link
+    options.readBackEdid = false;
+    return options;
+}
+
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
@@ -40,10 +48,13 @@ GeneralPage::GeneralPage(PageContext& context)
       pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
-      chain_(timers_, [this](const CommandFrame& frame) { send(frame); }),
-      reset_(timers_, [this](const CommandFrame& frame) { send(frame); }),
+      client_(context.platform.loop, nullptr, nullptr, clientOptions()),
       settings_(probeSerialSettings())
 {
+    client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
+                   // Only the shown page talks to the matrix: a conversation
+                   // that outlived its tab ends quietly at its next wait.
+                   [this] { return link_.activePage == PageId::General; });
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
@@ -358,7 +369,7 @@ void GeneralPage::statusClicked()
             return;
         }
         startStatusRun();
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
     } else {
         if (!link_.comOpen || shownAgain_ == 1) {
             if (shownAgain_ == 1)
@@ -375,14 +386,11 @@ void GeneralPage::statusClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath)
+// The label follows every port state the page takes; only the client's
+// run, which takes just the answer to its query in flight, moves on.
+void GeneralPage::acceptPortState(bool output, int port, int p3)
 {
     const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
-    const int step = output ? StatusChain::outputStep(port) : StatusChain::inputStep(port);
-    // Only the answer to the query in flight moves the run on: a late one,
-    // after a standby or a time-out ended the run, would start the chain
-    // again without its popup, sending on whatever link the shown tab holds.
-    const bool asked = chain_.waits(step);
     if (output) {
         outputLabel_[port - 1] = outputText(port, connected);
         outputState_[port - 1] = connected ? 1 : 0;
@@ -390,18 +398,35 @@ void GeneralPage::acceptPortState(bool output, int port, int p3, bool serialPath
         inputLabel_[port - 1] = inputText(port, connected);
         inputState_[port - 1] = connected ? 1 : 0;
     }
-    chain_.answered(step);
-    if (!asked)
-        return;
-    if (step == StatusChain::lastStep()) {
-        statusRunEnded();
-        return;
-    }
-    chain_.ask(step + 1);
-    // Over TCP the popup names the port asked next.
-    if (!serialPath)
+}
+
+void GeneralPage::startCableRun()
+{
+    statusRunning_ = true;
+    client_.readCables([this](const client::Result<client::Cables>& result) { statusEnded(result.status); },
+                       [this](int port, bool output) { portAnswered(port, output); });
+}
+
+void GeneralPage::portAnswered(int port, bool output)
+{
+    // Over TCP the popup names the port asked next (serial frames are not
+    // the page's in TCP mode).
+    if (link_.tcpMode() && !(output && port == kQueriedPorts))
         link_.progressText = output ? "Getting In" + std::to_string(port + 1) + "..."
                                     : "Getting Out" + std::to_string(port) + "...";
+}
+
+void GeneralPage::statusEnded(client::Status status)
+{
+    statusRunning_ = false;
+    if (status == client::Status::Ok)
+        statusRunEnded();
+    else if (status == client::Status::TimeOut)
+        statusGiveUp();
+    else if (status == client::Status::LinkDown)
+        endChainsQuietly();  // another tab took the link
+    // A standby has its own notice.
+    changed.notifyChanged();
 }
 
 void GeneralPage::statusRunEnded()
@@ -417,9 +442,8 @@ void GeneralPage::statusRunEnded()
     popups_.progress.close();
 }
 
-void GeneralPage::statusGiveUp(int timerId)
+void GeneralPage::statusGiveUp()
 {
-    timers_.kill(timerId);
     timers_.kill(kStatusAnimationTimer);
     armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
     popups_.progress.close();
@@ -440,37 +464,34 @@ void GeneralPage::onStandby()
     // just stopped: the run is over, or the Status button would ignore
     // every later click.
     tcpStatusPending_ = 0;
-    // A factory reset ends too: its timers lie above that range, and left
-    // running they would go on sending without a popup, whatever tab is shown.
-    reset_.stop();
+    // A factory reset ends too, as the client ends its request on the
+    // standby frame. Left running it would go on sending without a popup.
     popups_.progress.close();
     popups_.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
 }
 
+// A device type reply on the serial line runs the rest of the
+// identification and the cable run, without a popup.
 void GeneralPage::acceptDeviceType(int p1)
 {
-    chain_.answered(StatusChain::DeviceType);
     if (const char* name = protocol::deviceTypeName(p1))
         deviceTypeName_ = name;
     if (!deviceTypeName_.empty())
         deviceTypeLabel_ = deviceTypeName_;
-    chain_.ask(StatusChain::MatrixSize);
+    if (statusRunning_)
+        return;
+    statusRunning_ = true;
+    client_.readSizeVersionCables([this](const client::Result<client::Nothing>& result) { statusEnded(result.status); },
+                                  [this](int port, bool output) { portAnswered(port, output); });
 }
 
 void GeneralPage::acceptMatrixSize(int p1, int p3)
 {
-    chain_.answered(StatusChain::MatrixSize);
     deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(p3);
-    chain_.ask(StatusChain::Version);
 }
 
-void GeneralPage::acceptVersion(int p1, int p3)
-{
-    chain_.answered(StatusChain::Version);
-    versionLabel_ = std::to_string(p1) + "." + std::to_string(p3);
-    chain_.ask(StatusChain::inputStep(1));
-}
+void GeneralPage::acceptVersion(int p1, int p3) { versionLabel_ = std::to_string(p1) + "." + std::to_string(p3); }
 
 // ------------------------------------------------------- device settings
 
@@ -502,40 +523,51 @@ void GeneralPage::factoryResetClicked()
         changed.notifyChanged();
         return;
     }
-    reset_.start();
+    resetRunning_ = true;
+    client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
     link_.progressText = kSetting;
     timers_.start(kResetAnimationTimer, kAnimationMs);
     openProgress();
     changed.notifyChanged();
 }
 
-void GeneralPage::acceptResetStep(int step)
+void GeneralPage::resetEnded(client::Status status)
 {
-    if (reset_.accept(step))
-        resetEnded();
-}
-
-void GeneralPage::resetEnded()
-{
-    reset_.stop();
-    popups_.progress.close();
-    // The matrix is back to beep on; the box says so once the notice is gone.
-    notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
-        beepChecked_ = true;
-        changed.notifyChanged();
-    });
-}
-
-void GeneralPage::resetGiveUp()
-{
-    reset_.stop();
-    popups_.progress.close();
-    notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
+    resetRunning_ = false;
+    timers_.kill(kResetAnimationTimer);
+    switch (status) {
+    case client::Status::Ok:
+        popups_.progress.close();
+        // The matrix is back to beep on; the box says so once the notice is gone.
+        notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
+            beepChecked_ = true;
+            changed.notifyChanged();
+        });
+        break;
+    case client::Status::TimeOut:
+        popups_.progress.close();
+        notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
+        break;
+    case client::Status::LinkDown:
+        endChainsQuietly();  // another tab took the link
+        break;
+    default:
+        break;  // a standby has its own notice
+    }
+    changed.notifyChanged();
 }
 
 // --------------------------------------------------------------- replies
 
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
+{
+    handlePageReply(frame, serialPath);
+    // The client's conversations see the frame after the page: the reset's
+    // beep acknowledgement must find the reset still running.
+    client_.receive(frame);
+}
+
+void GeneralPage::handlePageReply(const CommandFrame& frame, bool serialPath)
 {
     if (p::isStandby(frame)) {
         onStandby();
@@ -544,12 +576,6 @@ void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
     switch (frame.command()) {
     case p::kStatusCommand:
         handleStatusReply(frame, serialPath);
-        return;
-    case p::kRoutingCommand:
-    case p::kEdidCommand:
-        if (reset_.running())
-            if (const int step = FactoryReset::stepAckedBy(frame))
-                acceptResetStep(step);
         return;
     case p::kIrCommand:
     case p::kBeepCommand:
@@ -577,14 +603,14 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
     }
     if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub)
         return;
-    // Identification and port state: over the serial line only with a good
-    // sum; over TCP only the port states, and only in a run.
-    if (serialPath && !frame.checksumOk())
+    // Identification and port state: only with a good sum; over TCP only
+    // the port states, and only in a run.
+    if (!frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
         if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
             return;
-        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3(), serialPath);
+        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3());
     } else if (serialPath) {
         if (sub == p::kDeviceTypeSub)
             acceptDeviceType(p1);
@@ -602,11 +628,8 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
     const bool ir = frame.command() == p::kIrCommand;
     if (!p::isSwitchAck(frame, frame.command()))
         return;
-    if (!ir && reset_.running()) {
-        if (const int step = FactoryReset::stepAckedBy(frame))
-            acceptResetStep(step);
+    if (!ir && resetRunning_)
         return;
-    }
     if (serialPath || frame.p1() == 0)
         (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
@@ -615,18 +638,17 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
 
 bool GeneralPage::isChainTimer(int id)
 {
-    return StatusChain::ownsTimer(id) || id == kComStatusStartTimer || id == kStatusStartTimer ||
-           FactoryReset::stepOfTimer(id) != 0;
+    return id == kComStatusStartTimer || id == kStatusStartTimer;
 }
 
 void GeneralPage::endChainsQuietly()
 {
-    chain_.stop();
     timers_.kill(kComStatusStartTimer);
     timers_.kill(kStatusStartTimer);
     timers_.kill(kStatusAnimationTimer);
     tcpStatusPending_ = 0;
-    reset_.stop();
+    // The client's requests (status run, reset) end with LinkDown, quietly.
+    client_.cancel();
 }
 
 void GeneralPage::onTimer(int id)
@@ -637,12 +659,6 @@ void GeneralPage::onTimer(int id)
     // conversation of the page shown now, on whatever link that is.
     if (link_.activePage != PageId::General && isChainTimer(id)) {
         endChainsQuietly();
-    } else if (StatusChain::ownsTimer(id)) {
-        if (chain_.expired(id))
-            statusGiveUp(id);
-    } else if (FactoryReset::stepOfTimer(id) != 0) {
-        if (reset_.expired(id))
-            resetGiveUp();
     } else {
         onPageTimer(id);
     }
@@ -674,7 +690,7 @@ void GeneralPage::onPageTimer(int id)
         return;
     case kComStatusStartTimer:
         timers_.kill(id);
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
         return;
     default:
         timers_.kill(id);
@@ -712,7 +728,7 @@ void GeneralPage::statusStartDue()
 {
     timers_.kill(kStatusStartTimer);
     if (link_.socketConnected) {
-        chain_.ask(StatusChain::inputStep(1));
+        startCableRun();
     } else {
         // The link fell between the check and the start: end the run here
         // rather than leave the popup and its animation up.

@@ -8,8 +8,8 @@
 #include "core/app/Notices.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
-#include "core/pages/general/FactoryReset.h"
-#include "core/pages/general/StatusChain.h"
+#include "core/client/MatrixClient.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -31,14 +31,8 @@ namespace matrix {
 // simply re-read, since the boxes show only what the matrix confirmed.
 class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwner {
 public:
-    // Device identification pairs (1/2, 3/4, 5/6) and the port-state
-    // pairs: input n uses 7 + 4(n-1) and the next id, output n 9 + 4(n-1).
-    static constexpr int kDeviceTypeTimer = StatusChain::firstTimer(StatusChain::DeviceType);
-    static constexpr int kMatrixSizeTimer = StatusChain::firstTimer(StatusChain::MatrixSize);
-    static constexpr int kVersionTimer = StatusChain::firstTimer(StatusChain::Version);
-    static constexpr int kFirstPortTimer = StatusChain::firstTimer(StatusChain::FirstPort);
-    static constexpr int kLastPortTimer = StatusChain::kLastTimer;
-    static constexpr int kReplyTimeoutMs = StatusChain::kReplyTimeoutMs;
+    // Each query of the status run waits this long, then once more after its re-send.
+    static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
     static constexpr int kStatusConnectCheckTimer = 45;
     static constexpr int kStatusStartTimer = 46;
     static constexpr int kStatusStartMs = 200;
@@ -50,11 +44,7 @@ public:
     static constexpr int kRescanTimer = 66;
     static constexpr int kRescanMs = 500;
     static constexpr int kComStatusStartTimer = 91;
-    static constexpr int kResetAnimationTimer = FactoryReset::kAnimationTimer;
-    static constexpr int kFirstRouteResetTimer = 101;  // 101/102 .. 107/108
-    static constexpr int kEdidModeResetTimer = 117;
-    static constexpr int kEdidSetResetTimer = 119;
-    static constexpr int kBeepResetTimer = 121;
+    static constexpr int kResetAnimationTimer = 100;
     static constexpr int kStandbyKillLast = 79;  // the standby reply kills 1..79
 
     static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
@@ -64,7 +54,7 @@ public:
     static constexpr int kStandbyNoticeMs = 2500;
 
     static constexpr int kPortCount = 8;    // labels exist for eight of each
-    static constexpr int kQueriedPorts = StatusChain::kQueriedPorts;
+    static constexpr int kQueriedPorts = client::kPortCount;
 
     explicit GeneralPage(PageContext& context);
     ~GeneralPage() override;
@@ -113,8 +103,9 @@ public:
     // Device settings.
     bool beepChecked() const { return beepChecked_; }
     bool irChecked() const { return irChecked_; }
-    bool factoryResetRunning() const { return reset_.running(); }
+    bool factoryResetRunning() const { return resetRunning_; }
     bool statusPending() const { return tcpStatusPending_ != 0; }
+    bool statusRunning() const { return statusRunning_; }
     // The hidden hex logs.
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
@@ -151,6 +142,9 @@ public:
     void addDiscoveredAddress(const std::string& dottedAddress);
 
     TimerSet& timers() { return timers_; }
+    // The conversations the page has moved onto the client run here, over
+    // the page's link.
+    client::MatrixClient& client() { return client_; }
     PageContext& context() { return ctx_; }
     ChangeNotifier changed;
 
@@ -158,6 +152,7 @@ private:
     void onTimer(int id);
     void onPageTimer(int id);
     void handleReply(const CommandFrame& frame, bool serialPath);
+    void handlePageReply(const CommandFrame& frame, bool serialPath);
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
     void handleSettingAck(const CommandFrame& frame, bool serialPath);
 
@@ -172,11 +167,14 @@ private:
     void openProgress();
     void startStatusRun();
 
-    void acceptPortState(bool output, int port, int p3, bool serialPath);
+    void acceptPortState(bool output, int port, int p3);
+    void startCableRun();
+    void portAnswered(int port, bool output);
     static bool isChainTimer(int id);
     void endChainsQuietly();
-    void statusGiveUp(int timerId);
+    void statusGiveUp();
     void statusRunEnded();
+    void statusEnded(client::Status status);
     void onStandby();
     void acceptDeviceType(int p1);
     void acceptMatrixSize(int p1, int p3);
@@ -185,9 +183,7 @@ private:
     void statusStartDue();
     void connectChecked();
 
-    void acceptResetStep(int step);
-    void resetEnded();
-    void resetGiveUp();
+    void resetEnded(client::Status status);
 
     PageContext& ctx_;
     LinkState& link_;
@@ -195,8 +191,10 @@ private:
     PageLink pageLink_;
     TimerSet timers_;
     PageNotice notice_;
-    StatusChain chain_;
-    FactoryReset reset_;
+    client::MatrixClient client_;
+    bool resetRunning_ = false;
+    // A status run or the identification is the client's request in flight.
+    bool statusRunning_ = false;
 
     SerialSettings settings_;
     int portNumber_ = 0;   // the page's own port number

@@ -54,12 +54,11 @@ struct SessionRig {
     std::vector<Wire> sentFrames(Transport t) { return wires(matrix(t).received()); }
 
     bool pageTimerRunning(int id) { return page.timers().isRunning(id); }
+    // The run's query waits are the client's, whose request is then in flight.
     bool anyStatusTimerRunning()
     {
-        for (int id = 1; id <= GeneralPage::kLastPortTimer; ++id)
-            if (page.timers().isRunning(id))
-                return true;
-        return page.timers().isRunning(GeneralPage::kStatusAnimationTimer) ||
+        return page.statusRunning() || page.client().queuedRequests() != 0 ||
+               page.timers().isRunning(GeneralPage::kStatusAnimationTimer) ||
                page.timers().isRunning(GeneralPage::kComStatusStartTimer) ||
                page.timers().isRunning(GeneralPage::kStatusStartTimer);
     }
