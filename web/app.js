@@ -19,6 +19,8 @@ const EDID_MODES = [
 // longer means a dead connection that the socket has not noticed yet.
 const STREAM_SILENCE_MS = 40000;
 const RECONNECT_DELAYS_MS = [500, 1000, 2000, 5000];
+const DAYS = ['mon', 'tue', 'wed', 'thu', 'fri', 'sat', 'sun'];
+const DAY_LABELS = ['Mon', 'Tue', 'Wed', 'Thu', 'Fri', 'Sat', 'Sun'];
 
 const $ = (id) => document.getElementById(id);
 
@@ -28,6 +30,8 @@ const page = {
   current: null,      // id of the matrix shown
   detail: null,       // GET /matrices/{id} of the shown matrix
   scenes: [],
+  schedules: [],
+  preview: false,     // this browser's taps stage routes instead of switching
   routeSeq: [0, 0, 0, 0, 0],  // newest route request per output; older answers are stale
   pending: new Map(), // output -> input in flight
   streamAbort: null,
@@ -148,7 +152,7 @@ function setupToken() {
 
 // What each role may do, as the service decides it: a viewer only looks.
 const ROLE_RANK = { viewer: 0, operator: 1, admin: 2 };
-const NEEDS = { route: 'operator', recall: 'operator', beep: 'operator', admin: 'admin' };
+const NEEDS = { route: 'operator', recall: 'operator', beep: 'operator', take: 'operator', admin: 'admin' };
 
 function can(what) {
   return (ROLE_RANK[page.role] ?? 0) >= ROLE_RANK[NEEDS[what]];
@@ -169,6 +173,10 @@ function applyRole() {
     '#edid-list button, #edid-list input, #factory-reset')) node.disabled = !can('admin');
   for (const label of document.querySelectorAll('#edid-list label.button')) label.classList.toggle('disabled', !can('admin'));
   $('beep').disabled = !can('beep');
+  $('preview').disabled = !can('take');
+  for (const node of document.querySelectorAll('#schedule-form input, #schedule-form select, #schedule-form button, ' +
+    '.schedule-delete')) node.disabled = !can('admin');
+  renderPreview();
   $('read-only').hidden = can('route');
 }
 
@@ -213,7 +221,7 @@ async function showMatrix(id) {
   page.current = id;
   $('matrix-select').value = id;
   if (page.matrices.length > 1) history.replaceState(null, '', '#' + enc(id));
-  await Promise.all([refreshDetail(), refreshScenes()]);
+  await Promise.all([refreshDetail(), refreshScenes(), refreshSchedules()]);
 }
 
 async function refreshDetail() {
@@ -314,6 +322,8 @@ function renderAll() {
   renderCables();
   renderEdid();
   renderBeep();
+  renderPreview();
+  renderScenes();
   applyRole();
 }
 
@@ -355,7 +365,7 @@ function buildOutputRow(out) {
       'data-output': out, 'data-input': input, 'aria-pressed': 'false' },
     el('span', { class: 'route-number', 'aria-hidden': 'true' }),
     el('span', { class: 'route-name' }));
-    button.addEventListener('click', () => route(out, input));
+    button.addEventListener('click', () => (page.preview ? stage(out, input) : route(out, input)));
     buttons.append(button);
   }
   const status = el('p', { class: 'route-status', id: 'out-' + out + '-status', role: 'status' });
@@ -374,6 +384,7 @@ function updateOutputRow(out) {
     .filter(Boolean).join(' \u00b7 ');
   const routed = typeof info.input === 'number' ? info.input : null;
   const pending = page.pending.get(out);
+  const staged = stagedInput(out);
   for (const button of document.querySelectorAll('#out-' + out + ' button.route')) {
     const input = Number(button.dataset.input);
     const name = inputName(input);
@@ -387,8 +398,12 @@ function updateOutputRow(out) {
     button.classList.toggle('pending', busy);
     if (busy) button.setAttribute('aria-busy', 'true');
     else button.removeAttribute('aria-busy');
+    // Staged for the next take: shown apart from what the output carries now.
+    const next = staged === input && routed !== input;
+    button.classList.toggle('staged', next);
     button.setAttribute('aria-label', input + ' ' + name + ' to ' + (info.name || 'output ' + letter) +
-      (inPort && inPort.cable === false ? ' (no source cable)' : '') + (busy ? ' (switching)' : ''));
+      (inPort && inPort.cable === false ? ' (no source cable)' : '') + (busy ? ' (switching)' : '') +
+      (next ? ' (staged)' : ''));
   }
 }
 
@@ -484,12 +499,17 @@ function renderBeep() {
 
 function renderScenes() {
   const list = $('scene-list');
+  const live = page.detail ? page.detail.active_scene : null;
   list.replaceChildren(...page.scenes.map(({ name, routing }) => {
     const summary = sceneSummary(routing);
-    const recall = el('button', { type: 'button', class: 'primary scene-recall', 'data-scene': name },
-      el('span', { class: 'scene-name', text: name }),
-      summary ? el('span', { class: 'scene-routing', text: summary }) : null);
-    recall.setAttribute('aria-label', 'Recall scene ' + name + (summary ? ': ' + summary : ''));
+    const isLive = name === live;
+    const recall = el('button', { type: 'button', class: 'primary scene-recall' + (isLive ? ' live' : ''),
+      'data-scene': name, 'aria-current': isLive ? 'true' : null },
+    el('span', { class: 'scene-name', text: name }),
+    summary ? el('span', { class: 'scene-routing', text: summary }) : null,
+    isLive ? el('span', { class: 'live-badge', text: 'Live' }) : null);
+    recall.setAttribute('aria-label', 'Recall scene ' + name + (summary ? ': ' + summary : '') +
+      (isLive ? ' (live now)' : ''));
     recall.addEventListener('click', () => recallScene(name));
     const remove = el('button', { type: 'button', class: 'scene-delete', 'data-scene': name, text: 'Delete' });
     remove.setAttribute('aria-label', 'Delete scene ' + name);
@@ -497,8 +517,169 @@ function renderScenes() {
     return el('li', {}, recall, remove);
   }));
   $('scene-empty').hidden = page.scenes.length > 0;
+  renderScheduleScenes();
   applyRole();
 }
+
+// ---- Preview and take ------------------------------------------------------
+
+// The input staged for output `out` (shared by every browser), or null.
+function stagedInput(out) {
+  const staged = page.detail && page.detail.pending;
+  const input = staged ? staged[LETTERS[out - 1]] : undefined;
+  return typeof input === 'number' ? input : null;
+}
+
+function stagedCount() {
+  const staged = (page.detail && page.detail.pending) || {};
+  return Object.keys(staged).length;
+}
+
+function renderPreview() {
+  const button = $('preview');
+  button.setAttribute('aria-checked', page.preview ? 'true' : 'false');
+  button.querySelector('.switch-text').textContent = page.preview ? 'On' : 'Off';
+  const count = stagedCount();
+  // Staged routes show in every browser, so Take and Clear do too.
+  $('preview-actions').hidden = !page.preview && count === 0;
+  $('take').disabled = count === 0 || !can('take');
+  $('clear-pending').disabled = count === 0 || !can('take');
+  $('take').textContent = count > 0 ? 'Take ' + count : 'Take';
+  $('take').setAttribute('aria-label', 'Take: switch the ' + count + ' staged route' + (count === 1 ? '' : 's'));
+  $('main').classList.toggle('previewing', page.preview);
+}
+
+function renderStaged() {
+  for (let out = 1; out <= 4; out++) {
+    if ($('out-' + out)) updateOutputRow(out);
+  }
+  renderPreview();
+}
+
+function togglePreview() {
+  page.preview = !page.preview;
+  renderPreview();
+}
+
+async function stage(out, input) {
+  const id = page.current;
+  try {
+    const staged = await api('PUT', matrixPath(id) + '/pending', { [LETTERS[out - 1]]: input });
+    if (id !== page.current || !page.detail) return;
+    page.detail.pending = staged || {};
+    setOutputStatus(out, '', false);
+    renderStaged();
+  } catch (e) {
+    if (id === page.current) setOutputStatus(out, e.message, true);
+  }
+}
+
+async function take() {
+  say('preview-status', 'Switching\u2026');
+  try {
+    await api('POST', matrixPath(page.current) + '/take');
+    say('preview-status', 'Taken.');
+  } catch (e) {
+    say('preview-status', e.message, true);
+  }
+  await refreshDetail();
+}
+
+async function clearPending() {
+  try {
+    await api('DELETE', matrixPath(page.current) + '/pending');
+    say('preview-status', '');
+  } catch (e) {
+    say('preview-status', e.message, true);
+  }
+  await refreshDetail();
+}
+
+// ---- Schedules -----------------------------------------------------------
+
+async function refreshSchedules() {
+  const id = page.current;
+  if (!id) return;
+  try {
+    const data = await api('GET', matrixPath(id) + '/schedules');
+    if (id !== page.current) return;
+    page.schedules = Array.isArray(data) ? data.filter((s) => s && typeof s.name === 'string') : [];
+    renderSchedules();
+  } catch (e) {
+    if (id === page.current) say('schedule-status', e.message, true);
+  }
+}
+
+// "Mon–Fri", "Sat Sun", "every day".
+function daysText(days) {
+  const set = DAYS.map((d) => (days || []).includes(d));
+  if (set.every(Boolean)) return 'every day';
+  if (set.slice(0, 5).every(Boolean) && !set[5] && !set[6]) return 'Mon\u2013Fri';
+  return DAY_LABELS.filter((_, i) => set[i]).join(' ');
+}
+
+// The next run in matrixd's own local time: "2026-12-08 07:30".
+function nextRunText(iso) {
+  return typeof iso === 'string' && iso.length >= 16 ? iso.slice(0, 10) + ' ' + iso.slice(11, 16) : 'not planned';
+}
+
+function renderSchedules() {
+  $('schedule-list').replaceChildren(...page.schedules.map((s) => {
+    const remove = el('button', { type: 'button', class: 'schedule-delete', 'data-schedule': s.name, text: 'Delete' });
+    remove.setAttribute('aria-label', 'Delete schedule ' + s.name);
+    remove.addEventListener('click', () => deleteSchedule(s.name));
+    return el('li', { 'data-schedule': s.name },
+      el('div', { class: 'schedule-text' },
+        el('span', { class: 'schedule-name', text: s.name }),
+        el('span', { class: 'schedule-when', text: '\u201c' + s.scene + '\u201d at ' + s.at + ', ' + daysText(s.days) }),
+        el('span', { class: 'schedule-next', text: 'Next: ' + nextRunText(s.next_run) })),
+      remove);
+  }));
+  $('schedule-empty').hidden = page.schedules.length > 0;
+  applyRole();
+}
+
+function renderScheduleScenes() {
+  const select = $('schedule-scene');
+  const chosen = select.value;
+  select.replaceChildren(...page.scenes.map(({ name }) => el('option', { value: name, text: name })));
+  if (page.scenes.some((s) => s.name === chosen)) select.value = chosen;
+}
+
+function buildDayButtons() {
+  $('schedule-days').replaceChildren(...DAYS.map((day, i) => {
+    const button = el('button', { type: 'button', class: 'day', 'data-day': day, text: DAY_LABELS[i],
+      'aria-pressed': i < 5 ? 'true' : 'false' });
+    button.addEventListener('click', () => {
+      button.setAttribute('aria-pressed', button.getAttribute('aria-pressed') === 'true' ? 'false' : 'true');
+    });
+    return button;
+  }));
+}
+
+async function addSchedule(event) {
+  event.preventDefault();
+  const name = $('schedule-name').value.trim();
+  if (!name) return;
+  if (name.includes('/')) {
+    say('schedule-status', 'A schedule name cannot contain \u201c/\u201d.', true);
+    return;
+  }
+  const days = [...document.querySelectorAll('#schedule-days button.day[aria-pressed="true"]')]
+    .map((b) => b.dataset.day);
+  const body = { scene: $('schedule-scene').value, at: $('schedule-at').value, days };
+  say('schedule-status', 'Saving\u2026');
+  try {
+    await api('PUT', matrixPath(page.current) + '/schedules/' + enc(name), body);
+    $('schedule-name').value = '';
+    say('schedule-status', 'Added \u201c' + name + '\u201d.');
+  } catch (e) {
+    say('schedule-status', e.message, true);
+  }
+  await refreshSchedules();
+}
+
+const deleteSchedule = (name) => deleteNamed('schedule', name, 'schedules', 'schedule-status', refreshSchedules);
 
 // Success texts go after a while; errors and texts of work in progress stay.
 const SUCCESS_TEXT_MS = 6000;
@@ -578,16 +759,19 @@ async function recallScene(name) {
   await refreshDetail();
 }
 
-async function deleteScene(name) {
-  if (!await confirmAction('Delete scene', 'Delete the scene \u201c' + name + '\u201d?', 'Delete')) return;
+// Deletes a scene or a schedule after a confirmation, says how it went and reads the list again.
+async function deleteNamed(kind, name, collection, statusId, refresh) {
+  if (!await confirmAction('Delete ' + kind, 'Delete the ' + kind + ' \u201c' + name + '\u201d?', 'Delete')) return;
   try {
-    await api('DELETE', matrixPath(page.current) + '/scenes/' + enc(name));
-    say('scene-status', 'Deleted \u201c' + name + '\u201d.');
+    await api('DELETE', matrixPath(page.current) + '/' + collection + '/' + enc(name));
+    say(statusId, 'Deleted \u201c' + name + '\u201d.');
   } catch (e) {
-    say('scene-status', e.message, true);
+    say(statusId, e.message, true);
   }
-  await refreshScenes();
+  await refresh();
 }
+
+const deleteScene = (name) => deleteNamed('scene', name, 'scenes', 'scene-status', refreshScenes);
 
 async function toggleBeep() {
   const on = !(page.detail && page.detail.beep === true);
@@ -782,6 +966,12 @@ function applyState(d, event) {
     case 'lock':
       setPortField(d.outputs, event.output, 'locked', event.locked);
       return true;
+    case 'scene':
+      d.active_scene = event.active;
+      return true;
+    case 'pending':
+      d.pending = event.pending || {};
+      return true;
     case 'edid': {
       d.edid = d.edid || [];
       let row = d.edid.find((x) => x.input === event.input);
@@ -832,6 +1022,21 @@ function handleEvent(event) {
     case 'scenes':
       refreshScenes();
       break;
+    case 'scene':
+      renderScenes();
+      break;
+    case 'pending':
+      renderStaged();
+      break;
+    case 'schedule':
+      say('schedule-status', 'Schedule \u201c' + event.name + '\u201d: ' + ({ done: 'recalled \u201c' + event.scene +
+        '\u201d', failed: 'the recall failed', missed: 'missed (the link was down)' }[event.result] || event.result) + '.',
+      event.result !== 'done');
+      refreshSchedules();
+      break;
+    case 'schedules':
+      refreshSchedules();
+      break;
     case 'names':
     case 'info':
       refreshDetail();
@@ -872,6 +1077,11 @@ function start() {
     showMatrix(e.target.value).catch((err) => showLoadError(err));
   });
   $('scene-form').addEventListener('submit', saveScene);
+  $('preview').addEventListener('click', togglePreview);
+  $('take').addEventListener('click', take);
+  $('clear-pending').addEventListener('click', clearPending);
+  buildDayButtons();
+  $('schedule-form').addEventListener('submit', addSchedule);
   $('beep').addEventListener('click', toggleBeep);
   $('factory-reset').addEventListener('click', factoryReset);
   window.addEventListener('hashchange', () => {

@@ -256,13 +256,18 @@ public:
     }
 
     // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done)
+    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
+                     std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
         for (auto [output, input] : outputInput) {
             asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
                             [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
-                            [this, output, input](const CommandFrame&) { engine.setRouting(output, input); }});
+                            [this, output, input, confirmed](const CommandFrame&) {
+                                engine.setRouting(output, input);
+                                if (confirmed)
+                                    confirmed(Output{output});
+                            }});
         }
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
     }
@@ -443,6 +448,20 @@ void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing
     for (int output = 1; output <= kPortCount; ++output)
         routes.emplace_back(output, input.number());
     impl_->routeSeries(std::move(routes), std::move(done));
+}
+
+void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
+                               std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed)
+{
+    std::vector<std::pair<int, int>> outputInput;
+    for (const auto& [output, input] : routes) {
+        if (!validPort(output.number()) || !validPort(input.number())) {
+            impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
+            return;
+        }
+        outputInput.emplace_back(output.number(), input.number());
+    }
+    impl_->routeSeries(std::move(outputInput), std::move(done), std::move(confirmed));
 }
 
 void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)

@@ -170,6 +170,11 @@ public:
     void readRouting(std::function<void(const Result<Routing>&)> done);
     void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
     void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);
+    // Routes in the given order as one queued job, so no other request goes
+    // out between them; stops at the first failure. `confirmed` (optional)
+    // hears each output the matrix confirmed.
+    void routeSeries(std::vector<std::pair<Output, Input>> routes, std::function<void(const Result<Nothing>&)> done,
+                     std::function<void(Output)> confirmed = {});
     void portToPort(std::function<void(const Result<Nothing>&)> done);  // input n to output n
     void setBeep(bool on, std::function<void(const Result<Nothing>&)> done);
     void readBeep(std::function<void(const Result<bool>&)> done);

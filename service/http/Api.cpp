@@ -3,8 +3,10 @@
 
 #include "core/formats/EdidModes.h"
 #include "service/http/Router.h"
+#include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace matrix::service {
@@ -167,6 +169,14 @@ public:
             {"PUT", m + "/beep", &Handler::beep},
             {"POST", m + "/factory-reset", &Handler::factoryReset},
             {"POST", m + "/firmware", &Handler::firmware},
+            {"GET", m + "/pending", &Handler::pending},
+            {"PUT", m + "/pending", &Handler::pending},
+            {"DELETE", m + "/pending", &Handler::pending},
+            {"POST", m + "/take", &Handler::take},
+            {"GET", m + "/schedules", &Handler::schedules},
+            {"GET", m + "/schedules/{schedule}", &Handler::schedules},
+            {"PUT", m + "/schedules/{schedule}", &Handler::schedules},
+            {"DELETE", m + "/schedules/{schedule}", &Handler::schedules},
         });
         return table;
     }
@@ -352,6 +362,77 @@ private:
         }
         require(unit_->saveScene(caller_, name, routing));
         reply(200, sceneJson(*unit_, name, routing));
+    }
+
+    void pending()
+    {
+        requireMethod(request_, {"GET", "PUT", "DELETE"});
+        if (request_.method == "PUT") {
+            std::vector<MatrixUnit::Route> routes;
+            for (const auto& [output, input] : readRoutingTable(*unit_, parseBody(request_)))
+                routes.push_back({output, input});
+            require(unit_->stage(caller_, routes));
+        } else if (request_.method == "DELETE") {
+            require(unit_->clearPending(caller_));
+        }
+        reply(200, pendingJson(unit_->pending()));
+    }
+
+    // The routing the matrix carries after the take; on a fault, also which
+    // outputs changed, which one failed and which were not sent.
+    void take()
+    {
+        requireMethod(request_, {"POST"});
+        MatrixUnit* unit = unit_;
+        require(unit_->take(caller_, [reply = reply_, unit](const Outcome& outcome, const TakeOutcome& sent) {
+            const auto letters = [](const std::vector<Route>& routes) {
+                Json list = Json::array();
+                for (const Route& r : routes)
+                    list.push_back(std::string(1, static_cast<char>('A' + r.output - 1)));
+                return list;
+            };
+            if (outcome.ok())
+                return reply(jsonResponse(200, unit->routingJson()));
+            Json body{{"error", outcome.text()},
+                      {"changed", letters(sent.changed)},
+                      {"failed", sent.failed ? letters({*sent.failed}) : Json::array()},
+                      {"not_sent", letters(sent.notSent)},
+                      {"routing", unit->routingJson()}};
+            reply(jsonResponse(httpStatus(outcome.refusal), body));
+        }));
+    }
+
+    void schedules()
+    {
+        if (segments_.size() == 5) {
+            requireMethod(request_, {"GET"});
+            Json list = Json::array();
+            for (const Schedule& schedule : unit_->schedules())
+                list.push_back(unit_->scheduleJson(schedule));
+            return reply(200, list);
+        }
+        const std::string& name = segments_[5];
+        requireMethod(request_, {"GET", "PUT", "DELETE"});
+        if (request_.method == "DELETE") {
+            require(unit_->deleteSchedule(caller_, name));
+            return reply(200, {{"deleted", name}});
+        }
+        if (request_.method == "PUT") {
+            const Json body = parseBody(request_);
+            if (!body.contains("scene") || !body["scene"].is_string())
+                throw Refused{errorResponse(400, "'scene' must be a scene's name")};
+            if (!body.contains("at") || !body["at"].is_string())
+                throw Refused{errorResponse(400, "'at' must be a time as \"HH:MM\"")};
+            const Json& days = body.contains("days") ? body["days"] : Json();
+            if (!days.is_array() || !std::all_of(days.begin(), days.end(), [](const Json& d) { return d.is_string(); }))
+                throw Refused{errorResponse(400, "'days' must be a list such as [\"mon\",\"tue\"]")};
+            require(unit_->putSchedule(caller_, name, body["scene"].get<std::string>(), body["at"].get<std::string>(),
+                                       days.get<std::vector<std::string>>()));
+        }
+        const auto schedule = unit_->findSchedule(name);
+        if (!schedule)
+            throw Refused{errorResponse(404, "unknown schedule '" + name + "'")};
+        reply(200, unit_->scheduleJson(*schedule));
     }
 
     void beep()

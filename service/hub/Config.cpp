@@ -352,7 +352,8 @@ MatrixConfig readMatrix(const toml::table& table)
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
                        "videohub_listen", "videohub_unique_id", "videohub_allow", "videohub_idle_seconds",
-                       "text_port", "text_listen", "text_allow", "text_serial", "text_baud"});
+                       "text_port", "text_listen", "text_allow", "text_serial", "text_baud",
+                       "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -412,6 +413,9 @@ MatrixConfig readMatrix(const toml::table& table)
     if (const auto* node = table.get("videohub_idle_seconds"))
         matrix.videohubIdleSeconds = static_cast<int>(readInteger(*node, "videohub_idle_seconds", 1, 86400));
     readText(table, matrix);
+    // At most an hour, so that a waiting run never meets the schedule's next one.
+    if (const auto* node = table.get("catch_up_minutes"))
+        matrix.catchUpMinutes = static_cast<int>(readInteger(*node, "catch_up_minutes", 0, 60));
     return matrix;
 }
 

@@ -75,6 +75,7 @@ struct MatrixConfig {
     std::string videohubListen = "127.0.0.1";
     AddressAllowList videohubAllow;  // empty: any peer
     int videohubIdleSeconds = 300;   // a client that sends nothing this long is closed
+    int catchUpMinutes = 5;      // how long a schedule due while the link is down may still run
     // The plain-text control protocol: on TCP with text_port, on a serial line with text_serial.
     std::optional<int> textPort;
     std::string textListen = "127.0.0.1";

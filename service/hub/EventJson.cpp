@@ -53,7 +53,23 @@ Json fields(const LockChanged& e)
     return {{"type", "lock"}, {"output", e.output}, {"locked", e.owner != 0}, {"owner", e.owner}};
 }
 
+Json fields(const SceneActive& e) { return {{"type", "scene"}, {"active", orNull(e.active)}}; }
+Json fields(const PendingChanged& e) { return {{"type", "pending"}, {"pending", pendingJson(e.routes)}}; }
+Json fields(const ScheduleRan& e)
+{
+    return {{"type", "schedule"}, {"name", e.name}, {"scene", e.scene}, {"result", e.result}};
+}
+Json fields(const SchedulesChanged& e) { return {{"type", "schedules"}, {"schedules", e.schedules}}; }
+
 }  // namespace
+
+Json pendingJson(const std::map<int, int>& routes)
+{
+    Json json = Json::object();
+    for (const auto& [output, input] : routes)
+        json[std::string(1, static_cast<char>('A' + output - 1))] = input;
+    return json;
+}
 
 Json eventJson(const HubEvent& event)
 {

@@ -13,4 +13,7 @@ namespace matrix::service {
 // Null for events that have no such form (MatrixReady): send nothing.
 nlohmann::json eventJson(const HubEvent& event);
 
+// Staged routes as the API and the event show them: {"B":3,"C":1}.
+nlohmann::json pendingJson(const std::map<int, int>& routes);
+
 }  // namespace matrix::service

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <variant>
@@ -106,9 +107,35 @@ struct LockChanged {
     LockOwner owner = 0;  // 0: unlocked
 };
 
+// The scene whose routing the matrix carries now changed (empty: none).
+struct SceneActive {
+    std::string matrix;
+    std::optional<std::string> active;
+};
+
+// The staged routes, shared by everyone, changed: input per output (1..4).
+struct PendingChanged {
+    std::string matrix;
+    std::map<int, int> routes;
+};
+
+// A schedule ran, or was missed.
+struct ScheduleRan {
+    std::string matrix;
+    std::string name;
+    std::string scene;
+    std::string result;  // "done", "failed", "missed"
+};
+
+// A schedule was added, replaced or removed: the names now kept.
+struct SchedulesChanged {
+    std::string matrix;
+    std::vector<std::string> schedules;
+};
+
 using HubEvent = std::variant<LinkChanged, MatrixReady, InfoChanged, RoutingChanged, CableChanged, BeepChanged,
                               EdidChanged, StandbySeen, FirmwareProgress, FirmwareFinished, NamesChanged, ScenesChanged,
-                              SceneRecalled, LockChanged>;
+                              SceneRecalled, LockChanged, SceneActive, PendingChanged, ScheduleRan, SchedulesChanged>;
 
 // The matrix id every event carries.
 inline const std::string& eventMatrix(const HubEvent& event)

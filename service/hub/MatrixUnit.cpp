@@ -2,6 +2,7 @@
 #include "service/hub/MatrixUnit.h"
 
 #include "core/formats/EdidModes.h"
+#include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
@@ -15,6 +16,8 @@ namespace matrix::service {
 namespace {
 
 constexpr int kPollTimerId = 1;
+
+const Caller kScheduleCaller{"schedule", {}, 0, {}};
 
 using Json = nlohmann::json;
 
@@ -58,11 +61,22 @@ std::string hex(const std::vector<std::uint8_t>& bytes)
 }  // namespace
 
 MatrixUnit::MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config,
-                       std::unique_ptr<client::MatrixClient> client, StateStore* store)
-    : hub_(hub), loop_(loop), config_(config), client_(std::move(client)), store_(store)
+                       std::unique_ptr<client::MatrixClient> client, StateStore* store, const WallClock& clock)
+    : hub_(hub), loop_(loop), config_(config), client_(std::move(client)), store_(store), clock_(clock)
 {
     inputNames_ = config_.inputs;
     outputNames_ = config_.outputs;
+    Scheduler::Hooks hooks;
+    hooks.linkUp = [this] { return client_->linkUp(); };
+    hooks.recall = [this](const std::string& scene, std::function<void(bool, std::string)> done) {
+        const Outcome started = recallScene(kScheduleCaller, scene, [done](const Outcome& outcome) {
+            done(outcome.ok(), outcome.ok() ? std::string() : outcome.text());
+        });
+        if (!started.ok())
+            done(false, started.text());
+    };
+    hooks.report = [this](const ScheduleRun& run) { runSchedule(run); };
+    scheduler_ = std::make_unique<Scheduler>(loop_, clock_, config_.catchUpMinutes, std::move(hooks));
     loadState();
     client_->onChange = [this](const client::StateChange& change) { onClientChange(change); };
     client_->onStandby = [this] {
@@ -97,6 +111,7 @@ void MatrixUnit::start()
     if (started_)
         return;
     started_ = true;
+    scheduler_->start();
     client_->open(config_.link, [this](client::Status status) {
         if (status != client::Status::Ok)
             logLine(id() + ": link not up yet (" + client::statusText(status) + "), retrying");
@@ -110,6 +125,7 @@ void MatrixUnit::stop()
     if (!started_)
         return;
     started_ = false;
+    scheduler_->stop();
     loop_.killTimer(this, kPollTimerId);
     client_->close();
 }
@@ -141,6 +157,7 @@ void MatrixUnit::onClientChange(const client::StateChange& change)
     case Kind::Routing:
         if (n >= 1 && n <= client::kPortCount)
             publish(RoutingChanged{id(), n, s.routing[n - 1]});
+        updateActiveScene();
         break;
     case Kind::InputCable:
     case Kind::OutputCable: {
@@ -175,6 +192,14 @@ void MatrixUnit::onLinkUp()
     // The client reads info, routing, cables and beep again itself; the
     // EDID status is the service's own addition to what it shows.
     client_->readEdidStatus([](const auto&) {});
+    // Queued behind the reads above, so a recall that waited starts from the routing as it is.
+    scheduler_->linkUp();
+}
+
+void MatrixUnit::updateActiveScene()
+{
+    if (active_.update(scenes_, state().routing))
+        publish(SceneActive{id(), active_.current()});
 }
 
 void MatrixUnit::poll()
@@ -354,8 +379,12 @@ Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, D
                                          done(ended);
                                  },
                                  {});
-    if (outcome.ok())
+    if (outcome.ok()) {
         audit(caller, "recall scene " + quoted(name));
+        // Recalled last, it wins a tie even when the routing already was this scene.
+        active_.touched(name);
+        updateActiveScene();
+    }
     return outcome;
 }
 
@@ -585,6 +614,8 @@ Outcome MatrixUnit::saveScene(const Caller& caller, const std::string& name, con
     }
     audit(caller, "save scene " + quoted(name));
     publish(ScenesChanged{id(), sceneNames()});
+    active_.touched(name);
+    updateActiveScene();
     return Outcome::done();
 }
 
@@ -595,6 +626,12 @@ Outcome MatrixUnit::deleteScene(const Caller& caller, const std::string& name)
     const auto it = scenes_.find(name);
     if (it == scenes_.end())
         return Outcome::refused(Refusal::NotFound, "unknown scene '" + name + "'");
+    if (const auto users = scheduler_->naming(name); !users.empty()) {
+        std::string list;
+        for (const auto& user : users)
+            list += (list.empty() ? "'" : ", '") + user + "'";
+        return Outcome::refused(Refusal::InUse, "scene '" + name + "' is recalled by schedule " + list);
+    }
     const SceneRouting previous = it->second;
     scenes_.erase(it);
     if (!persist()) {
@@ -603,7 +640,158 @@ Outcome MatrixUnit::deleteScene(const Caller& caller, const std::string& name)
     }
     audit(caller, "delete scene " + quoted(name));
     publish(ScenesChanged{id(), sceneNames()});
+    active_.forget(name);
+    updateActiveScene();
     return Outcome::done();
+}
+
+Outcome MatrixUnit::stage(const Caller& caller, const std::vector<Route>& routes)
+{
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
+    for (const Route& r : routes) {
+        if (r.output < 1 || r.output > client::kPortCount || r.input < 1 || r.input > client::kPortCount)
+            return Outcome::refused(Refusal::NotFound, "no such port");
+        if (lockedFor(caller, r.output))
+            return Outcome::refused(Refusal::Locked);
+    }
+    const std::map<int, int> before = pending_.staged();
+    pending_.merge(routes);
+    if (pending_.staged() != before) {
+        std::string what = "stage";
+        for (const Route& r : routes)
+            what += " " + outputLetter(r.output) + "<-" + std::to_string(r.input);
+        audit(caller, what);
+        publishPending();
+    }
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::clearPending(const Caller& caller)
+{
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
+    if (pending_.empty())
+        return Outcome::done();
+    pending_.clear();
+    audit(caller, "clear the staged routes");
+    publishPending();
+    return Outcome::done();
+}
+
+void MatrixUnit::publishPending() { publish(PendingChanged{id(), pending_.staged()}); }
+
+Outcome MatrixUnit::take(const Caller& caller, TakeDone done)
+{
+    if (Outcome allowed = permit(caller, Operation::PendingTake); !allowed.ok())
+        return allowed;
+    const std::vector<Route> plan = pending_.takePlan();
+    for (const Route& r : plan)
+        if (lockedFor(caller, r.output))
+            return Outcome::refused(Refusal::Locked);
+    if (plan.empty()) {
+        // Nothing staged: the take button of a panel does nothing either.
+        if (done)
+            done(Outcome::done(), {});
+        return Outcome::done();
+    }
+    if (Outcome ready = readiness(); !ready.ok())
+        return ready;
+    std::vector<std::pair<Output, Input>> series;
+    for (const Route& r : plan)
+        series.emplace_back(Output{r.output}, Input{r.input});
+    auto result = std::make_shared<TakeOutcome>();
+    audit(caller, "take " + std::to_string(plan.size()) + " staged route" + (plan.size() == 1 ? "" : "s"));
+    client_->routeSeries(
+        std::move(series),
+        [this, plan, result, done = std::move(done)](const client::Result<client::Nothing>& sent) {
+            result->status = sent.status;
+            if (!sent.ok() && result->changed.size() < plan.size()) {
+                result->failed = plan[result->changed.size()];
+                result->notSent.assign(plan.begin() + static_cast<std::ptrdiff_t>(result->changed.size()) + 1,
+                                       plan.end());
+            }
+            const std::map<int, int> before = pending_.staged();
+            for (const Route& r : result->changed)
+                pending_.unstage(r);
+            if (pending_.staged() != before)
+                publishPending();
+            if (done)
+                done(outcomeOf(sent.status, sent.message), *result);
+        },
+        [plan, result](Output output) {
+            for (const Route& r : plan)
+                if (r.output == output.number())
+                    result->changed.push_back(r);
+        });
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::putSchedule(const Caller& caller, const std::string& name, const std::string& scene,
+                                const std::string& at, const std::vector<std::string>& days)
+{
+    if (Outcome allowed = permit(caller, Operation::Schedules); !allowed.ok())
+        return allowed;
+    ScheduleCheck checked = makeSchedule(name, scene, at, days);
+    if (!checked.schedule)
+        return Outcome::refused(Refusal::BadInput, checked.error);
+    if (!scenes_.contains(scene))
+        return Outcome::refused(Refusal::BadInput, "unknown scene '" + scene + "'");
+    const auto previous = scheduler_->find(name);
+    if (const auto full = scheduler_->put(*checked.schedule))
+        return Outcome::refused(Refusal::LimitReached, *full);
+    if (!persist()) {
+        if (previous)
+            scheduler_->put(*previous);
+        else
+            scheduler_->remove(name);
+        return Outcome::refused(Refusal::StorageFailed);
+    }
+    audit(caller, "schedule " + quoted(name) + ": scene " + quoted(scene) + " at " + atText(checked.schedule->atMinute));
+    publish(SchedulesChanged{id(), scheduleNames()});
+    return Outcome::done();
+}
+
+Outcome MatrixUnit::deleteSchedule(const Caller& caller, const std::string& name)
+{
+    if (Outcome allowed = permit(caller, Operation::Schedules); !allowed.ok())
+        return allowed;
+    const auto previous = scheduler_->find(name);
+    if (!previous)
+        return Outcome::refused(Refusal::NotFound, "unknown schedule '" + name + "'");
+    scheduler_->remove(name);
+    if (!persist()) {
+        scheduler_->put(*previous);
+        return Outcome::refused(Refusal::StorageFailed);
+    }
+    audit(caller, "delete schedule " + quoted(name));
+    publish(SchedulesChanged{id(), scheduleNames()});
+    return Outcome::done();
+}
+
+std::vector<std::string> MatrixUnit::scheduleNames() const
+{
+    std::vector<std::string> names;
+    for (const Schedule& schedule : scheduler_->schedules())
+        names.push_back(schedule.name);
+    return names;
+}
+
+Json MatrixUnit::scheduleJson(const Schedule& schedule) const
+{
+    return {{"name", schedule.name},
+            {"scene", schedule.scene},
+            {"at", atText(schedule.atMinute)},
+            {"days", dayNames(schedule.days)},
+            {"next_run", orNull(scheduler_->nextRunText(schedule.name))}};
+}
+
+void MatrixUnit::runSchedule(const ScheduleRun& run)
+{
+    const char* result = scheduleResultText(run.result);
+    logLine(id() + ": schedule '" + run.name + "' (scene '" + run.scene + "', due " +
+            isoLocalTime(clock_, run.dueUnixSeconds) + "): " + result + (run.detail.empty() ? "" : ": " + run.detail));
+    publish(ScheduleRan{id(), run.name, run.scene, result});
 }
 
 void MatrixUnit::loadState()
@@ -622,10 +810,9 @@ void MatrixUnit::loadState()
     };
     loadNames("inputs", inputNames_);
     loadNames("outputs", outputNames_);
-    const auto scenes = section.find("scenes");
-    if (scenes == section.end() || !scenes->is_object())
-        return;
-    for (const auto& [name, value] : scenes->items()) {
+    const auto found = section.find("scenes");
+    const Json scenes = found != section.end() && found->is_object() ? *found : Json::object();
+    for (const auto& [name, value] : scenes.items()) {
         if (!value.is_array() || value.size() != client::kPortCount)
             continue;
         SceneRouting routing{};
@@ -639,6 +826,13 @@ void MatrixUnit::loadState()
         if (valid)
             scenes_[name] = routing;
     }
+    std::vector<std::string> problems;
+    for (const Schedule& schedule : store_->schedules(id(), &problems))
+        if (const auto full = scheduler_->put(schedule))
+            problems.push_back(store_->path() + ": matrix " + id() + ": schedule '" + schedule.name + "' left out: " +
+                               *full);
+    for (const auto& problem : problems)
+        logLine(problem);
 }
 
 bool MatrixUnit::persist()
@@ -658,6 +852,7 @@ bool MatrixUnit::persist()
     for (const auto& [name, routing] : scenes_)
         scenes[name] = routing;
     section["scenes"] = std::move(scenes);
+    store_->setSchedules(id(), scheduler_->schedules());
     std::string error;
     if (!store_->save(&error)) {
         logLine(id() + ": " + error);
@@ -713,6 +908,8 @@ Json MatrixUnit::toJson() const
     result["outputs"] = std::move(outputs);
     result["edid"] = std::move(edidRows);
     result["scenes"] = sceneNames();
+    result["active_scene"] = orNull(active_.current());
+    result["pending"] = pendingJson(pending_.staged());
     return result;
 }
 

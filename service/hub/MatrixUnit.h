@@ -2,10 +2,14 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
+#include "service/hub/ActiveScene.h"
 #include "service/hub/Config.h"
 #include "service/hub/HubEvent.h"
 #include "service/hub/Names.h"
 #include "service/hub/Outcome.h"
+#include "service/hub/PendingRouting.h"
+#include "service/hub/Scheduler.h"
+#include "service/hub/WallClock.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,9 +26,6 @@ namespace matrix::service {
 
 class Hub;
 class StateStore;
-
-// A saved routing: scene name -> input per output (1..4; 0 leaves the output as it is).
-using SceneRouting = std::array<int, client::kPortCount>;
 
 // One configured matrix as every front-end sees it, and the one place where
 // operations are asked for: its client (state model and request queue), its
@@ -47,15 +48,13 @@ using SceneRouting = std::array<int, client::kPortCount>;
 class MatrixUnit {
 public:
     using Done = std::function<void(const Outcome&)>;
-    struct Route {
-        int output = 0;  // 1..4
-        int input = 0;   // 1..4
-    };
+    using Route = service::Route;
     using Rename = std::pair<int, std::string>;  // port 1..4, new name
 
-    // The unit owns its client; `store` (may be null in tests) keeps names and scenes.
+    // The unit owns its client; `store` (may be null in tests) keeps names,
+    // scenes and schedules; `clock` is the wall clock schedules follow.
     MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config, std::unique_ptr<client::MatrixClient> client,
-               StateStore* store);
+               StateStore* store, const WallClock& clock = systemWallClock());
     ~MatrixUnit();
     MatrixUnit(const MatrixUnit&) = delete;
     MatrixUnit& operator=(const MatrixUnit&) = delete;
@@ -116,7 +115,37 @@ public:
     // written, LimitReached for a new one past kMaxScenes.
     static constexpr std::size_t kMaxScenes = 256;  // each one is in every GET of the matrix
     Outcome saveScene(const Caller& caller, const std::string& name, const SceneRouting& routing);
+    // A scene that a schedule recalls is InUse, naming the schedules.
     Outcome deleteScene(const Caller& caller, const std::string& name);
+
+    // Staged routes: one pending routing per matrix, shared by every
+    // front-end, as on a router panel with a take button. Staging is checked
+    // like a route (ports, locks), all or nothing, and sends nothing.
+    Outcome stage(const Caller& caller, const std::vector<Route>& routes);
+    Outcome clearPending(const Caller& caller);
+    const std::map<int, int>& pending() const { return pending_.staged(); }
+    // Sends the staged routes in output order as one queued job: the next
+    // request waits behind all of them. Every output's lock is checked first.
+    // What went through is unstaged; after a fault the failed and unsent
+    // routes stay staged for another take. `done` hears what was sent.
+    using TakeDone = std::function<void(const Outcome&, const TakeOutcome&)>;
+    Outcome take(const Caller& caller, TakeDone done);
+
+    // Schedules, kept in the state file: recall `scene` at "HH:MM" local time
+    // on `days`. BadInput for what does not check (or names no scene),
+    // LimitReached for a new one past kSchedulesPerMatrixMax.
+    Outcome putSchedule(const Caller& caller, const std::string& name, const std::string& scene,
+                        const std::string& at, const std::vector<std::string>& days);
+    Outcome deleteSchedule(const Caller& caller, const std::string& name);
+    std::vector<Schedule> schedules() const { return scheduler_->schedules(); }
+    std::vector<std::string> scheduleNames() const;
+    std::optional<Schedule> findSchedule(const std::string& name) const { return scheduler_->find(name); }
+    // {"name","scene","at","days","next_run"} (next_run ISO 8601 with offset; null while stopped).
+    nlohmann::json scheduleJson(const Schedule& schedule) const;
+
+    // The scene whose routing the matrix carries now (see ActiveScene).
+    const std::optional<std::string>& activeScene() const { return active_.current(); }
+
     // Output locks (held by Videohub connections). A refused change is
     // Locked; one that changes nothing is done.
     Outcome lock(const Caller& caller, int output, LockAction action);
@@ -136,6 +165,9 @@ public:
 private:
     void onClientChange(const client::StateChange& change);
     void onLinkUp();
+    void updateActiveScene();
+    void publishPending();
+    void runSchedule(const ScheduleRun& run);
     void poll();
     void publish(HubEvent event);
     void loadState();
@@ -162,7 +194,11 @@ private:
     PortNames inputNames_;
     PortNames outputNames_;
     std::array<LockOwner, client::kPortCount> locks_{};
-    std::map<std::string, SceneRouting> scenes_;
+    ActiveScene::Scenes scenes_;
+    ActiveScene active_;
+    PendingRouting pending_;
+    const WallClock& clock_;
+    std::unique_ptr<Scheduler> scheduler_;
     bool started_ = false;
     bool ready_ = false;
     bool firmwareActive_ = false;  // from the accepted upload until its end

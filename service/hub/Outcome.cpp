@@ -28,6 +28,7 @@ constexpr Row kRows[] = {
     {Refusal::StorageFailed, 500, "storage-failed", "the state file could not be written"},
     {Refusal::LimitReached, 409, "limit-reached", "limit reached"},
     {Refusal::NotAllowed, 403, "not-allowed", "Not allowed for this token"},
+    {Refusal::InUse, 409, "in-use", "still in use"},
 };
 
 const Row& row(Refusal refusal)

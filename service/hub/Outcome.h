@@ -51,6 +51,7 @@ enum class Refusal {
     StorageFailed,    // the state file could not be written; nothing was kept
     LimitReached,     // a cap (scenes per matrix) would be passed
     NotAllowed,       // the caller's role does not cover the operation
+    InUse,            // something else still names it (a scene a schedule recalls)
 };
 
 struct Outcome {

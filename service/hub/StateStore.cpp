@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/hub/StateStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -78,6 +79,41 @@ nlohmann::json& StateStore::matrix(const std::string& id)
     if (!section.is_object())
         section = nlohmann::json::object();
     return section;
+}
+
+std::vector<Schedule> StateStore::schedules(const std::string& id, std::vector<std::string>* problems)
+{
+    std::vector<Schedule> list;
+    const auto& section = matrix(id);
+    const auto stored = section.find("schedules");
+    if (stored == section.end() || !stored->is_object())
+        return list;
+    for (const auto& [name, value] : stored->items()) {
+        std::string error = "not an object with scene, at and days";
+        if (value.is_object() && value.value("scene", nlohmann::json()).is_string() &&
+            value.value("at", nlohmann::json()).is_string() && value.value("days", nlohmann::json()).is_array() &&
+            std::all_of(value["days"].begin(), value["days"].end(), [](const auto& d) { return d.is_string(); })) {
+            auto checked = makeSchedule(name, value["scene"].get<std::string>(), value["at"].get<std::string>(),
+                                        value["days"].get<std::vector<std::string>>());
+            if (checked.schedule) {
+                list.push_back(std::move(*checked.schedule));
+                continue;
+            }
+            error = checked.error;
+        }
+        if (problems)
+            problems->push_back(path_ + ": matrix " + id + ": schedule '" + name + "' left out: " + error);
+    }
+    return list;
+}
+
+void StateStore::setSchedules(const std::string& id, const std::vector<Schedule>& schedules)
+{
+    auto stored = nlohmann::json::object();
+    for (const auto& schedule : schedules)
+        stored[schedule.name] = {{"scene", schedule.scene}, {"at", atText(schedule.atMinute)},
+                                 {"days", dayNames(schedule.days)}};
+    matrix(id)["schedules"] = std::move(stored);
 }
 
 bool StateStore::save(std::string* error)

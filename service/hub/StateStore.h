@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "service/hub/Schedule.h"
+
 #include <nlohmann/json.hpp>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace matrix::service {
 
@@ -27,6 +30,14 @@ public:
 
     // The section of one matrix (created empty when missing).
     nlohmann::json& matrix(const std::string& id);
+    // One matrix's schedules, kept in its section as
+    //   "schedules":{"NAME":{"scene":"Signage","at":"07:30","days":["mon","tue"]}}
+    // (files from before schedules simply have none). An entry that does not
+    // check is left out, with a line in `problems`.
+    std::vector<Schedule> schedules(const std::string& id, std::vector<std::string>* problems = nullptr);
+    // Replaces them in the document; save() writes them.
+    void setSchedules(const std::string& id, const std::vector<Schedule>& schedules);
+
     // Writes the file; false with an error text when that failed.
     bool save(std::string* error = nullptr);
 

@@ -245,6 +245,9 @@ std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, con
         false);
     add(t + "beep/state", beep, false);
     add(t + "scene/state", scenes, false);
+    // Home Assistant reads "None" as no option selected.
+    add(t + "scene/active", matrix ? std::optional<std::string>(matrix->activeScene().value_or("None")) : std::nullopt,
+        false);
     add(t + "version", version, false);
 
     fixedConfig("switch", "beep", "Key beep",
@@ -260,6 +263,7 @@ std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, con
             return std::nullopt;
         json c = discoveryConfig(*matrix, "select", "scene", "Scene");
         c["options"] = names;
+        c["state_topic"] = t + "scene/active";
         c["command_topic"] = t + "scene/set";
         c["icon"] = "mdi:palette";
         return c;

@@ -29,6 +29,8 @@ public:
     // An input's name, exactly as the select offers it, or "2".
     virtual std::optional<int> findInput(std::string_view text) const = 0;
     virtual std::vector<std::string> sceneNames() const = 0;
+    // The scene the routing is now, if any.
+    virtual std::optional<std::string> activeScene() const = 0;
 
     // Each ends once, with the hub's outcome (a refusal at once).
     using Done = std::function<void(const Outcome& outcome)>;

@@ -38,6 +38,7 @@ std::optional<int> UnitMatrix::findInput(std::string_view text) const
     return std::nullopt;
 }
 std::vector<std::string> UnitMatrix::sceneNames() const { return unit_.sceneNames(); }
+std::optional<std::string> UnitMatrix::activeScene() const { return unit_.activeScene(); }
 
 void UnitMatrix::route(int output, int input, Done done) { settle(unit_.route(kMqtt, output, input, done), done); }
 

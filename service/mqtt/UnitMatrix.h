@@ -23,6 +23,7 @@ public:
     std::string outputName(int output) const override;
     std::optional<int> findInput(std::string_view text) const override;
     std::vector<std::string> sceneNames() const override;
+    std::optional<std::string> activeScene() const override;
 
     void route(int output, int input, Done done) override;
     void setBeep(bool on, Done done) override;

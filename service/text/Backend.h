@@ -4,6 +4,7 @@
 #include "service/hub/Outcome.h"
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,7 @@ struct Event {
     int input = 0;       // Route: the input now on the output
     bool onInput = false;  // Cable, Name: an input (else an output)
     bool on = false;     // Link up, cable present, beep on
-    std::string text{};  // Name: the new name; Scene: the scene recalled
+    std::string text{};  // Name: the new name; Scene: the live scene (`on`), else none
 };
 
 // The matrix as the text front-end sees it. Ports are 1..4. Reads answer at
@@ -44,11 +45,17 @@ public:
     virtual std::optional<int> findInput(std::string_view text) const = 0;
     virtual std::optional<int> findOutput(std::string_view text) const = 0;
     virtual std::vector<std::string> scenes() const = 0;
+    // The staged routes, shared with every front-end: input per output.
+    virtual std::map<int, int> pending() const = 0;
 
     virtual void route(int output, int input, const std::string& who, Done done) = 0;
     virtual void routeAll(int input, const std::string& who, Done done) = 0;
     virtual void recall(const std::string& scene, const std::string& who, Done done) = 0;
     virtual void setBeep(bool on, const std::string& who, Done done) = 0;
+    // Staging sends nothing; a take sends the staged routes as one job.
+    virtual void stage(int output, int input, const std::string& who, Done done) = 0;
+    virtual void take(const std::string& who, Done done) = 0;
+    virtual void clearPending(const std::string& who, Done done) = 0;
 };
 
 }  // namespace matrix::service::text

@@ -11,8 +11,8 @@ namespace matrix::service::text {
 namespace {
 
 constexpr const char* kHelp =
-    "HELP ROUTE <out> <in>, ROUTE <out>?, ALL <in>, ROUTING?, RECALL \"<scene>\", SCENES?, BEEP ON|OFF|?, "
-    "CABLES?, NAMES?, LINK?, NOTIFY ON|OFF|?, PING, HELP";
+    "HELP ROUTE <out> <in>, ROUTE <out>?, ALL <in>, ROUTING?, RECALL \"<scene>\", SCENES?, PREVIEW <out> <in>, "
+    "PREVIEW?, TAKE, CLEAR, BEEP ON|OFF|?, CABLES?, NAMES?, LINK?, NOTIFY ON|OFF|?, PING, HELP";
 
 const Outcome kLinkDown = Outcome::refused(Refusal::LinkDown);
 const Outcome kNotKnown = Outcome::refused(Refusal::NotKnownYet, "Not known yet");
@@ -202,6 +202,24 @@ void Session::handle(const LineReader::Line& line)
             return change([this, scene](Backend::Done done) { backend_.recall(scene, peer_, std::move(done)); },
                           "RECALL " + quoted(scene));
         }
+        if (verb.is("PREVIEW")) {
+            if (query) {
+                std::string text = "PREVIEW";
+                for (const auto& [o, i] : backend_.pending())
+                    text += " " + outputLetter(o) + " " + std::to_string(i);
+                return reply(okLine(text));
+            }
+            if (t.size() != 3)
+                throw usage("PREVIEW <out> <in> or PREVIEW?");
+            const int o = output(t[1]);
+            const int i = input(t[2]);
+            return change([this, o, i](Backend::Done done) { backend_.stage(o, i, peer_, std::move(done)); },
+                          "PREVIEW " + outputLetter(o) + " " + std::to_string(i));
+        }
+        if (verb.is("TAKE") && t.size() == 1)
+            return change([this](Backend::Done done) { backend_.take(peer_, std::move(done)); }, "TAKE");
+        if (verb.is("CLEAR") && t.size() == 1)
+            return change([this](Backend::Done done) { backend_.clearPending(peer_, std::move(done)); }, "CLEAR");
         if (verb.is("SCENES") && query) {
             std::string text = "SCENES";
             for (const std::string& scene : backend_.scenes())

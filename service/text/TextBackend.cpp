@@ -45,6 +45,8 @@ std::optional<int> TextBackend::findOutput(std::string_view text) const { return
 
 std::vector<std::string> TextBackend::scenes() const { return unit_.sceneNames(); }
 
+std::map<int, int> TextBackend::pending() const { return unit_.pending(); }
+
 void TextBackend::ask(std::string what, const std::string& who, Done done,
                       const std::function<Outcome(const Caller&, MatrixUnit::Done)>& operation)
 {
@@ -89,6 +91,36 @@ void TextBackend::setBeep(bool on, const std::string& who, Done done)
 {
     ask(on ? "beep on" : "beep off", who, std::move(done),
         [&](const Caller& caller, MatrixUnit::Done ended) { return unit_.setBeep(caller, on, std::move(ended)); });
+}
+
+void TextBackend::stage(int output, int input, const std::string& who, Done done)
+{
+    ask("stage " + std::to_string(input) + " for " + unit_.outputName(output), who, std::move(done),
+        [&](const Caller& caller, MatrixUnit::Done ended) {
+            Outcome staged = unit_.stage(caller, {{output, input}});
+            if (staged.ok())
+                ended(staged);
+            return staged;
+        });
+}
+
+void TextBackend::take(const std::string& who, Done done)
+{
+    ask("take the staged routes", who, std::move(done), [&](const Caller& caller, MatrixUnit::Done ended) {
+        return unit_.take(caller, [ended = std::move(ended)](const Outcome& outcome, const TakeOutcome&) {
+            ended(outcome);
+        });
+    });
+}
+
+void TextBackend::clearPending(const std::string& who, Done done)
+{
+    ask("clear the staged routes", who, std::move(done), [&](const Caller& caller, MatrixUnit::Done ended) {
+        Outcome cleared = unit_.clearPending(caller);
+        if (cleared.ok())
+            ended(cleared);
+        return cleared;
+    });
 }
 
 void TextBackend::onHubEvent(const HubEvent& event)
@@ -140,9 +172,11 @@ void TextBackend::onHubEvent(const HubEvent& event)
                         onEvent_(out);
                     }
                 }
-            } else if constexpr (std::is_same_v<E, SceneRecalled>) {
+            } else if constexpr (std::is_same_v<E, SceneActive>) {
+                // The scene the routing is now, as a control surface lights its button.
                 out.kind = Event::Kind::Scene;
-                out.text = e.scene;
+                out.on = e.active.has_value();
+                out.text = e.active.value_or("");
                 onEvent_(out);
             }
         },

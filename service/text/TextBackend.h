@@ -36,11 +36,15 @@ public:
     std::optional<int> findInput(std::string_view text) const override;
     std::optional<int> findOutput(std::string_view text) const override;
     std::vector<std::string> scenes() const override;
+    std::map<int, int> pending() const override;
 
     void route(int output, int input, const std::string& who, Done done) override;
     void routeAll(int input, const std::string& who, Done done) override;
     void recall(const std::string& scene, const std::string& who, Done done) override;
     void setBeep(bool on, const std::string& who, Done done) override;
+    void stage(int output, int input, const std::string& who, Done done) override;
+    void take(const std::string& who, Done done) override;
+    void clearPending(const std::string& who, Done done) override;
 
 private:
     void onHubEvent(const HubEvent& event);

@@ -97,7 +97,7 @@ std::string eventLine(const Event& event)
     case Event::Kind::Name:
         return "EVENT NAME " + side + " " + quoted(event.text);
     case Event::Kind::Scene:
-        return "EVENT SCENE " + quoted(event.text);
+        return "EVENT SCENE " + (event.on ? quoted(event.text) : std::string("NONE"));
     }
     return {};
 }

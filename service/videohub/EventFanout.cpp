@@ -49,7 +49,8 @@ void EventFanout::deliver(const HubEvent& event, const std::vector<Session*>& se
             });
         }
     }
-    // Cables, beep, EDID, standby, firmware and scenes have no Videohub form.
+    // Cables, beep, EDID, standby, firmware, scenes (the live one too), staged
+    // routes and schedules have no Videohub form.
 }
 
 }  // namespace matrix::service::videohub

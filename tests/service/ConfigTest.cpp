@@ -23,6 +23,7 @@ id = "hall"
 name = "Main hall"
 tcp = "192.168.1.50"
 poll_seconds = 2
+catch_up_minutes = 15
 inputs  = ["Laptop", "Apple TV", "Camera", "PC"]
 outputs = ["Projector", "Left TV", "Right TV", "Recorder"]
 videohub_port = 9990
@@ -56,6 +57,8 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
     EXPECT_EQ(c.matrices[0].outputs[1], "Left TV");
     EXPECT_EQ(c.matrices[0].videohubPort, 9990);
     EXPECT_EQ(c.matrices[0].videohubListen, "127.0.0.1");
+    EXPECT_EQ(c.matrices[0].catchUpMinutes, 15);
+    EXPECT_EQ(c.matrices[1].catchUpMinutes, 5);
     EXPECT_EQ(c.matrices[1].link.comPort, 3);
     EXPECT_EQ(c.matrices[1].name, "booth");
     EXPECT_EQ(c.matrices[1].pollSeconds, 5);
@@ -115,6 +118,7 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "outputs = [\"a\", \"b\", \"a\", \"d\"]\n", "names 'a' twice"},
         {matrix + "videohub_port = 0\n", "m.toml:4: videohub_port must be from 1 to 65535"},
         {matrix + "videohub_unique_id = \"0123456789ab\"\n", "m.toml:4: videohub_unique_id must be 12 upper-case hex"},
+        {matrix + "catch_up_minutes = 61\n", "m.toml:4: catch_up_minutes must be from 0 to 60"},
         {matrix + "text_allow = [\"10.1.2.3/24\"]\n", "m.toml:4: text_allow: '10.1.2.3/24' is neither"},
         {matrix + "text_baud = 9601\n", "m.toml:4: text_baud must be one of"},
         {matrix + "text_serial = \"ttyUSB1\"\n", "m.toml:4: text_serial must be an absolute"},

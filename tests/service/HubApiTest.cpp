@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 // The hub and the API on virtual time against the in-process simulator:
 // output locks (held by Videohub connections) refuse routes with 423 and
-// send nothing, and a change at the matrix's own panel is seen within one poll.
+// send nothing, a change at the matrix's own panel is seen within one poll,
+// the live scene follows routing changes from every front-end, staged routes
+// go out only on a take, and schedules are checked before anything is kept.
 #include "service/http/Api.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 #include "service/mqtt/UnitMatrix.h"
 #include "service/videohub/Session.h"
 #include "service/videohub/UnitBackend.h"
+
+#include "core/protocol/Protocol.h"
 
 #include "sim/AllCommands.h"
 #include "sim/MatrixDevice.h"
@@ -54,19 +58,39 @@ struct HubRig {
         matrix.clearReceived();
     }
 
-    HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr)
+    HttpResponse call(const std::string& method, const std::vector<std::string>& path, const Json& body = nullptr,
+                      Role role = Role::Admin)
     {
         HttpRequest request;
         request.method = method;
         request.segments = {"api", "v1", "matrices", "hall"};
         request.contentType = "application/json";
         request.body = body.is_null() ? "" : body.dump();
-        request.role = Role::Admin;
+        request.role = role;
         request.segments.insert(request.segments.end(), path.begin(), path.end());
         std::optional<HttpResponse> response;
         api.handle(request, [&](HttpResponse r) { response = std::move(r); });
         loop.advanceUntil([&] { return response.has_value(); }, 20000);
         return response.value_or(HttpResponse{0, "", "", {}});
+    }
+
+    // The route frames the matrix received, as (output, input).
+    std::vector<std::pair<int, int>> routesSent() const
+    {
+        std::vector<std::pair<int, int>> routes;
+        for (const auto& frame : matrix.received())
+            if (frame == protocol::routeRequest(Output{frame.p3()}, Input{frame.p1()}))
+                routes.emplace_back(frame.p3(), frame.p1());
+        return routes;
+    }
+
+    std::vector<Json> eventsOf(const std::string& type) const
+    {
+        std::vector<Json> found;
+        for (const Json& event : events)
+            if (event.value("type", "") == type)
+                found.push_back(event);
+        return found;
     }
 
     std::size_t routeFrames() const
@@ -184,6 +208,181 @@ TEST(HubApi, TheNameRuleHoldsForConfigApiVideohubAndMqtt)
     }
     EXPECT_EQ(mqtt.findInput("laptop"), std::nullopt);
     EXPECT_EQ(mqtt.findInput("2"), 2);  // a name never is a number, so this is the port
+}
+
+// Every source of a routing change moves the live scene, and each move is one event.
+TEST(HubApi, TheLiveSceneFollowsRoutingFromEveryFrontEnd)
+{
+    HubRig rig;
+    UnitMatrix mqtt(*rig.unit);
+    videohub::UnitBackend backend(*rig.unit);
+    std::string wire;
+    videohub::Session session(backend, rig.hub.newLockOwner(), [&](const std::string& text) { wire += text; });
+    ASSERT_TRUE(rig.unit->saveScene({}, "talk", {3, 2, 0, 0}).ok());
+    ASSERT_TRUE(rig.unit->saveScene({}, "movie", {1, 1, 1, 1}).ok());
+    ASSERT_EQ(rig.unit->toJson()["active_scene"], nullptr);  // the routing is 1 2 3 4
+    struct Row {
+        const char* source;
+        std::function<void()> change;
+        Json active;
+        std::size_t events;  // scene events sent: one per move, midway states of several routes too
+    };
+    const Row rows[] = {
+        {"http route", [&] { EXPECT_EQ(rig.call("PUT", {"outputs", "A"}, {{"input", 3}}).status, 200); }, "talk", 1},
+        {"mqtt route outside the scene", [&] { mqtt.route(4, 1, {}); }, "talk", 0},
+        {"mqtt route", [&] { mqtt.route(2, 1, {}); }, nullptr, 1},
+        {"videohub route", [&] { session.receive("VIDEO OUTPUT ROUTING:\n1 1\n\n"); }, "talk", 1},
+        // A=1 ends "talk" before the rest of the poll finds "movie".
+        {"panel, seen by the poll", [&] { rig.device.routing = {1, 1, 1, 1}; rig.loop.advance(5500); }, "movie", 2},
+        // Several match: the one saved or recalled last wins.
+        {"scene saved",
+         [&] { EXPECT_EQ(rig.call("PUT", {"scenes", "pair"}, {{"routing", {{"A", 1}, {"B", 1}}}}).status, 200); },
+         "pair", 1},
+        {"scene recalled", [&] { EXPECT_EQ(rig.call("POST", {"scenes", "movie", "recall"}).status, 200); }, "movie", 1},
+        {"scene deleted", [&] { EXPECT_EQ(rig.call("DELETE", {"scenes", "movie"}).status, 200); }, "pair", 1},
+        {"take", [&] {
+             EXPECT_EQ(rig.call("PUT", {"pending"}, {{"A", 3}, {"B", 2}}).status, 200);
+             EXPECT_EQ(rig.call("POST", {"take"}).status, 200);
+         }, "talk", 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.source);
+        rig.events.clear();
+        row.change();
+        rig.loop.advanceUntil([&] { return rig.unit->client().queuedRequests() == 0; }, 20000);
+        EXPECT_EQ(rig.unit->toJson()["active_scene"], row.active);
+        const auto scenes = rig.eventsOf("scene");
+        ASSERT_EQ(scenes.size(), row.events);
+        if (row.events > 0) {
+            EXPECT_EQ(scenes.back(), (Json{{"type", "scene"}, {"matrix", "hall"}, {"active", row.active}}));
+        }
+    }
+}
+
+TEST(HubApi, StagedRoutesGoOutOnlyOnTakeAsOneJobInOutputOrder)
+{
+    HubRig rig;
+    rig.events.clear();
+    HttpResponse staged = rig.call("PUT", {"pending"}, {{"D", 1}, {"B", "Camera"}});
+    EXPECT_EQ(staged.status, 200);
+    EXPECT_EQ(Json::parse(rig.call("PUT", {"pending"}, {{"B", 2}}).body), (Json{{"B", 2}, {"D", 1}}));
+    EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), (Json{{"B", 2}, {"D", 1}}));
+    EXPECT_TRUE(rig.matrix.received().empty()) << "staging sent something";
+    EXPECT_EQ(rig.eventsOf("pending").back(),
+              (Json{{"type", "pending"}, {"matrix", "hall"}, {"pending", {{"B", 2}, {"D", 1}}}}));
+
+    // A route asked for while the take runs waits behind all of it.
+    std::optional<HttpResponse> taken;
+    HttpRequest take;
+    take.method = "POST";
+    take.segments = {"api", "v1", "matrices", "hall", "take"};
+    take.role = Role::Operator;  // staging and taking are an operator's
+    rig.api.handle(take, [&](HttpResponse r) { taken = std::move(r); });
+    bool routed = false;
+    ASSERT_TRUE(rig.unit->route({}, 1, 4, [&](const Outcome& o) { routed = o.ok(); }).ok());
+    rig.loop.advanceUntil([&] { return taken && routed; }, 20000);
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->status, 200);
+    EXPECT_EQ(Json::parse(taken->body), (Json{{"A", 1}, {"B", 2}, {"C", 3}, {"D", 1}}));  // before the queued route
+    EXPECT_EQ(rig.routesSent(), (std::vector<std::pair<int, int>>{{2, 2}, {4, 1}, {1, 4}}));
+    EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), Json::object());
+    EXPECT_EQ(rig.eventsOf("pending").back()["pending"], Json::object());
+
+    // Clear drops what is staged; a take of nothing sends nothing.
+    rig.call("PUT", {"pending"}, {{"C", 1}});
+    EXPECT_EQ(rig.call("DELETE", {"pending"}).status, 200);
+    rig.matrix.clearReceived();
+    EXPECT_EQ(rig.call("POST", {"take"}).status, 200);
+    EXPECT_TRUE(rig.routesSent().empty());
+}
+
+TEST(HubApi, ATakeThatFailsHalfwaySaysWhatChangedAndKeepsTheRestStaged)
+{
+    HubRig rig;
+    rig.call("PUT", {"pending"}, {{"B", 3}, {"C", 4}, {"D", 1}});
+    // The matrix confirms output B, then falls silent.
+    rig.matrix.onCommand(protocol::kRoutingCommand, [&](const CommandFrame& f) {
+        if (f == protocol::routeRequest(Output::B, Input{3}))
+            rig.matrix.setSilent(true);
+    });
+    const HttpResponse response = rig.call("POST", {"take"});
+    EXPECT_EQ(response.status, 504);
+    EXPECT_EQ(Json::parse(response.body),
+              (Json{{"error", "Time out!"}, {"changed", {"B"}}, {"failed", {"C"}}, {"not_sent", {"D"}},
+                    {"routing", {{"A", 1}, {"B", 3}, {"C", 3}, {"D", 4}}}}));
+    // C went out twice (the one re-send), D never.
+    EXPECT_EQ(rig.routesSent(), (std::vector<std::pair<int, int>>{{2, 3}, {3, 4}, {3, 4}}));
+    EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), (Json{{"C", 4}, {"D", 1}}));
+}
+
+// Bad input is answered with its reason and changes nothing.
+TEST(HubApi, BadStagingAndSchedulesChangeNothing)
+{
+    HubRig rig;
+    ASSERT_TRUE(rig.unit->saveScene({}, "Signage", {2, 2, 0, 0}).ok());
+    const LockOwner holder = rig.hub.newLockOwner();
+    ASSERT_TRUE(rig.unit->lock({"videohub", "127.0.0.1:1", holder, {}}, 3, LockAction::Take).ok());
+    const Json week{{"scene", "Signage"}, {"at", "07:30"}, {"days", {"mon", "tue", "wed", "thu", "fri"}}};
+    ASSERT_EQ(rig.call("PUT", {"schedules", "Lobby"}, week).status, 200);
+    const auto with = [&](const char* key, const Json& value) {
+        Json body = week;
+        body[key] = value;
+        return body;
+    };
+    struct Row {
+        std::vector<std::string> path;
+        Json body;
+        int status;
+        std::string error;
+    };
+    const Row rows[] = {
+        {{"pending"}, {{"A", 2}, {"C", 1}}, 423, "Output is locked"},
+        {{"pending"}, {{"E", 2}}, 404, "unknown output 'E'"},
+        {{"pending"}, {{"A", "Nothing"}}, 404, "unknown input \"Nothing\""},
+        {{"pending"}, Json::object(), 400, "routing must be an object of output: input"},
+        {{"schedules", "Lobby"}, with("days", {"mon", "funday"}), 400,
+         "unknown day 'funday' (days are mon tue wed thu fri sat sun)"},
+        {{"schedules", "Lobby"}, with("at", "24:00"), 400, ""},
+        {{"schedules", "Lobby"}, with("at", "7.30"), 400, ""},
+        {{"schedules", "Lobby"}, with("days", Json::array()), 400, ""},
+        {{"schedules", "Lobby"}, with("scene", "Nothing"), 400, "unknown scene 'Nothing'"},
+        {{"schedules", "Lobby"}, Json{{"at", "07:30"}, {"days", {"mon"}}}, 400, "'scene' must be a scene's name"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.body.dump());
+        const HttpResponse response = rig.call("PUT", row.path, row.body);
+        EXPECT_EQ(response.status, row.status) << response.body;
+        if (!row.error.empty()) {
+            EXPECT_EQ(Json::parse(response.body)["error"], row.error);
+        }
+        EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), Json::object());
+        const Json kept = Json::parse(rig.call("GET", {"schedules", "Lobby"}).body);
+        EXPECT_EQ(kept["at"], "07:30");
+        EXPECT_EQ(kept["days"], week["days"]);
+    }
+    // Staging is an operator's, schedules an admin's.
+    EXPECT_EQ(rig.call("PUT", {"pending"}, {{"A", 2}}, Role::Viewer).status, 403);
+    EXPECT_EQ(rig.call("DELETE", {"schedules", "Lobby"}, nullptr, Role::Operator).status, 403);
+    EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), Json::object());
+    EXPECT_TRUE(rig.matrix.received().empty());
+
+    // At most 64 per matrix.
+    for (int n = 2; n <= 64; ++n)
+        ASSERT_EQ(rig.call("PUT", {"schedules", "s" + std::to_string(n)}, week).status, 200);
+    const HttpResponse full = rig.call("PUT", {"schedules", "one more"}, week);
+    EXPECT_EQ(full.status, 409);
+    EXPECT_EQ(Json::parse(full.body)["error"], "a matrix keeps at most 64 schedules");
+    EXPECT_EQ(Json::parse(rig.call("GET", {"schedules"}).body).size(), 64u);
+
+    // A scene a schedule recalls stays, and the answer names the schedule.
+    for (int n = 2; n <= 64; ++n)
+        rig.call("DELETE", {"schedules", "s" + std::to_string(n)});
+    const HttpResponse inUse = rig.call("DELETE", {"scenes", "Signage"});
+    EXPECT_EQ(inUse.status, 409);
+    EXPECT_EQ(Json::parse(inUse.body)["error"], "scene 'Signage' is recalled by schedule 'Lobby'");
+    EXPECT_TRUE(rig.unit->scene("Signage"));
+    EXPECT_EQ(rig.call("DELETE", {"schedules", "Lobby"}).status, 200);
+    EXPECT_EQ(rig.call("DELETE", {"scenes", "Signage"}).status, 200);
 }
 
 TEST(HubApi, AMatrixKeepsAtMost256Scenes)

@@ -26,6 +26,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::vector<std::string> scenes{"Movie"};
+    std::optional<std::string> active;
     std::array<videohub::LockId, 4> owners{};
     bool ready = true;
     Outcome refusal;
@@ -52,6 +53,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
         return std::nullopt;
     }
     std::vector<std::string> sceneNames() const override { return scenes; }
+    std::optional<std::string> activeScene() const override { return active; }
     void route(int, int, Done done) override { done(refusal); }
     void setBeep(bool, Done done) override { done(refusal); }
     void recallScene(const std::string&, Done done) override { done(refusal); }
@@ -93,6 +95,10 @@ struct TextMatrix : text::Backend {
     void routeAll(int, const std::string&, Done done) override { done(refusal); }
     void recall(const std::string&, const std::string&, Done done) override { done(refusal); }
     void setBeep(bool, const std::string&, Done done) override { done(refusal); }
+    std::map<int, int> pending() const override { return {}; }
+    void stage(int, int, const std::string&, Done done) override { done(refusal); }
+    void take(const std::string&, Done done) override { done(refusal); }
+    void clearPending(const std::string&, Done done) override { done(refusal); }
 };
 
 struct Surface {
@@ -178,6 +184,17 @@ TEST(HubSurface, EachEventReachesEachFrontEndInItsWireForm)
         {[](SharedMatrix& m) { m.owners[0] = 5; }, LockChanged{"hall", 1, 5},
          R"({"locked":true,"matrix":"hall","output":1,"owner":5,"type":"lock"})", {"", ""},
          "VIDEO OUTPUT LOCKS:\n0 L\n\n"},
+        // Home Assistant's scene select reads "None" as no option.
+        {[](SharedMatrix& m) { m.active = "Movie"; }, SceneActive{"hall", "Movie"},
+         R"({"active":"Movie","matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "Movie"}, ""},
+        {[](SharedMatrix& m) { m.active.reset(); }, SceneActive{"hall", std::nullopt},
+         R"({"active":null,"matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "None"}, ""},
+        {[](SharedMatrix&) {}, PendingChanged{"hall", {{2, 3}, {4, 1}}},
+         R"({"matrix":"hall","pending":{"B":3,"D":1},"type":"pending"})", {"", ""}, ""},
+        {[](SharedMatrix&) {}, ScheduleRan{"hall", "Lobby", "Movie", "missed"},
+         R"({"matrix":"hall","name":"Lobby","result":"missed","scene":"Movie","type":"schedule"})", {"", ""}, ""},
+        {[](SharedMatrix&) {}, SchedulesChanged{"hall", {"Lobby"}},
+         R"({"matrix":"hall","schedules":["Lobby"],"type":"schedules"})", {"", ""}, ""},
     };
     Surface surface;
     for (const Row& row : rows) {
@@ -240,6 +257,9 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
         {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached", "ERR 409 limit reached"},
         {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token",
          "ERR 403 Not allowed for this token"},
+        {Outcome::refused(Refusal::InUse, "scene 'Movie' is recalled by schedule 'Lobby'"), 409, "in-use",
+         "failed: scene 'Movie' is recalled by schedule 'Lobby'",
+         "ERR 409 scene 'Movie' is recalled by schedule 'Lobby'"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.code);

@@ -60,6 +60,34 @@ TEST_F(StateStoreTest, CorruptFileIsReportedAndNeverOverwritten)
     }
 }
 
+TEST_F(StateStoreTest, SchedulesAreKeptBesideWhatOlderFilesHold)
+{
+    // A file from before schedules: scenes only.
+    std::ofstream(dir_ / "state.json") << R"({"matrices":{"hall":{"scenes":{"talk":[3,0,2,0]}}}})";
+    StateStore first(dir_.string());
+    ASSERT_FALSE(first.load());
+    EXPECT_TRUE(first.schedules("hall").empty());
+    const Schedule lobby{"lobby", "Signage", 7 * 60 + 30, 0b0011111};
+    first.setSchedules("hall", {lobby});
+    ASSERT_TRUE(first.save());
+    const auto saved = nlohmann::json::parse(readFile(dir_ / "state.json"));
+    EXPECT_EQ(saved["matrices"]["hall"]["scenes"]["talk"], nlohmann::json({3, 0, 2, 0}));
+    EXPECT_EQ(saved["matrices"]["hall"]["schedules"],
+              nlohmann::json::parse(R"({"lobby":{"scene":"Signage","at":"07:30",
+                                        "days":["mon","tue","wed","thu","fri"]}})"));
+
+    StateStore second(dir_.string());
+    ASSERT_FALSE(second.load());
+    EXPECT_EQ(second.schedules("hall"), std::vector<Schedule>{lobby});
+
+    // An entry edited by hand into something wrong is left out and named.
+    second.matrix("hall")["schedules"]["bad"] = {{"scene", "S"}, {"at", "25:00"}, {"days", {"mon"}}};
+    std::vector<std::string> problems;
+    EXPECT_EQ(second.schedules("hall", &problems), std::vector<Schedule>{lobby});
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_NE(problems[0].find("schedule 'bad' left out: at must be HH:MM"), std::string::npos) << problems[0];
+}
+
 TEST_F(StateStoreTest, PlantedLinkIsNeverFollowedAndTheDirectoryIsPrivate)
 {
     std::ofstream(dir_ / "victim") << "precious";

@@ -99,17 +99,25 @@ class ApiTest(unittest.TestCase):
         self.assertEqual(self.get("/api/v1/matrices/booth/routing")["A"], 2)
         events.close()
 
-    def test_3_scenes_are_kept_across_a_restart(self):
+    def test_3_scenes_and_schedules_are_kept_across_a_restart(self):
         d = self.d
         self.assertEqual(d.request("PUT", "/api/v1/matrices/hall/routing", {"A": 1, "B": 1, "C": 1, "D": 1})[0], 200)
         self.assertEqual(d.request("PUT", "/api/v1/matrices/hall/scenes/all-laptop", {"from": "current"})[0], 200)
         status, body, _ = d.request("PUT", "/api/v1/matrices/hall/scenes/talk", {"routing": {"A": "Camera", "C": 2}})
         self.assertEqual((status, body), (200, {"name": "talk", "routing": {"A": 3, "C": 2}}))
+        morning = {"scene": "all-laptop", "at": "07:30", "days": ["sat", "sun"]}
+        self.assertEqual(d.request("PUT", "/api/v1/matrices/hall/schedules/morning", morning)[0], 200)
         self.assertEqual(d.stop(), 0)  # SIGTERM ends cleanly
         d.close()
         type(self).d = d = Matrixd(HOST, self.matrices, self.state, web_root=self.web)
         self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
         self.assertEqual([s["name"] for s in self.get("/api/v1/matrices/hall/scenes")], ["all-laptop", "talk"])
+        [kept] = self.get("/api/v1/matrices/hall/schedules")
+        self.assertEqual({k: kept[k] for k in morning}, morning)
+        self.assertRegex(kept["next_run"], r"^\d{4}-\d\d-\d\dT07:30:00[+-]\d\d:\d\d$")
+        status, body, _ = d.request("DELETE", "/api/v1/matrices/hall/scenes/all-laptop")
+        self.assertEqual((status, body), (409, {"error": "scene 'all-laptop' is recalled by schedule 'morning'"}))
+        self.assertEqual(d.request("DELETE", "/api/v1/matrices/hall/schedules/morning")[0], 200)
         self.hall.frames()
         status, routing, _ = d.request("POST", "/api/v1/matrices/hall/scenes/talk/recall")
         self.assertEqual((status, routing), (200, {"A": 3, "B": 1, "C": 2, "D": 1}))

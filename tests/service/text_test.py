@@ -177,6 +177,15 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
             (b"ROUTE B?\r\n", "OK ROUTE B 3", []),
             (b'ROUTE "Projector"?\r\n', "OK ROUTE A 1", []),
             (b"ROUTING?\r\n", "OK ROUTING A 1 B 3 C 2 D 4", []),
+            # Staged routes go out only with TAKE, in output order.
+            (b"PREVIEW D 2\r\n", "OK PREVIEW D 2", []),
+            (b'preview "Left TV" Laptop\r\n', "OK PREVIEW B 1", []),
+            (b"PREVIEW?\r\n", "OK PREVIEW B 1 D 2", []),
+            (b"TAKE\r\n", "OK TAKE", [route_frame(2, 1), route_frame(4, 2)]),
+            (b"PREVIEW?\r\n", "OK PREVIEW", []),
+            (b"PREVIEW C 4\r\n", "OK PREVIEW C 4", []),
+            (b"CLEAR\r\n", "OK CLEAR", []),
+            (b"PREVIEW?\r\n", "OK PREVIEW", []),
             (b"ALL 3\r\n", "OK ALL 3", [route_frame(o, 3) for o in (1, 2, 3, 4)]),
             (b'RECALL "Lecture"\r\n', 'OK RECALL "Lecture"', [route_frame(1, 2), route_frame(2, 2),
                                                                route_frame(3, 4), route_frame(4, 1)]),
@@ -240,7 +249,9 @@ class TextProtocolAgainstMatrixd(unittest.TestCase):
         self.sim.command("route 3 1")  # the matrix's own front panel
         self.assertEqual(c.event("EVENT ROUTE", timeout=5), "EVENT ROUTE C 1")
         self.assertEqual(self.api("POST", "/scenes/Movie night/recall")[0], 200)
-        self.assertEqual(c.event("EVENT SCENE"), 'EVENT SCENE "Movie night"')
+        self.assertEqual(c.event("EVENT SCENE"), 'EVENT SCENE "Movie night"')  # the scene now live
+        self.sim.command("route 1 1")
+        self.assertEqual(c.event("EVENT SCENE", timeout=5), "EVENT SCENE NONE")
         self.assertEqual(self.api("PUT", "/outputs/B/name", {"name": "Side TV"})[0], 200)
         self.assertEqual(c.event("EVENT NAME"), 'EVENT NAME OUT B "Side TV"')
         self.assertEqual(self.api("PUT", "/outputs/B/name", {"name": "Left TV"})[0], 200)

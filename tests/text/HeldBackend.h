@@ -36,6 +36,8 @@ public:
         return find(text, outputs, "1234ABCD");
     }
     std::vector<std::string> scenes() const override { return sceneList; }
+    std::map<int, int> staged{{2, 3}};
+    std::map<int, int> pending() const override { return staged; }
 
     void route(int output, int input, const std::string& who, Done done) override
     {
@@ -53,6 +55,13 @@ public:
     {
         ask(std::string("beep ") + (on ? "on" : "off") + " by " + who, std::move(done));
     }
+
+    void stage(int output, int input, const std::string& who, Done done) override
+    {
+        ask("stage " + std::to_string(output) + " " + std::to_string(input) + " by " + who, std::move(done));
+    }
+    void take(const std::string& who, Done done) override { ask("take by " + who, std::move(done)); }
+    void clearPending(const std::string& who, Done done) override { ask("clear by " + who, std::move(done)); }
 
     void finish(Outcome outcome = {})
     {

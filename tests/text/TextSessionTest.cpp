@@ -42,6 +42,13 @@ TEST(TextSession, WordsQuotesAndQueries)
          "OK NAMES IN \"Laptop\" \"Apple TV\" \"Camera\" \"PC\" OUT \"Projector\" \"Left TV\" \"Right \\\"TV\\\"\" "
          "\"Recorder\"\r\n",
          ""},
+        // Staged routes: shared with every front-end, sent only by TAKE.
+        {"PREVIEW \"Left TV\" Camera\r\n", "OK PREVIEW B 3\r\n", "stage 2 3 by text 10.1.2.3:5000"},
+        {"preview?\r\n", "OK PREVIEW B 3\r\n", ""},
+        {"TAKE\r\n", "OK TAKE\r\n", "take by text 10.1.2.3:5000"},
+        {"clear\r\n", "OK CLEAR\r\n", "clear by text 10.1.2.3:5000"},
+        {"PREVIEW B\r\n", "ERR 400 usage: PREVIEW <out> <in> or PREVIEW?\r\n", ""},
+        {"PREVIEW E 1\r\n", "ERR 404 no such output\r\n", ""},
         {"ROUTE \"Left TV 2\r\n", "ERR 400 unterminated quote\r\n", ""},
         {"ROUTE B 2 3\r\n", "ERR 400 usage: ROUTE <out> <in> or ROUTE <out>?\r\n", ""},
         {"ALL ?\r\n", "ERR 400 usage: ALL <in>\r\n", ""},
@@ -133,7 +140,8 @@ TEST(TextSession, EventLinesAndNotifyOff)
         {{Event::Kind::Beep}, "EVENT BEEP OFF\r\n"},
         {{Event::Kind::Name, 2, 0, false, false, "Left TV"}, "EVENT NAME OUT B \"Left TV\"\r\n"},
         {{Event::Kind::Name, 4, 0, true, false, "PC\n\"2\""}, "EVENT NAME IN 4 \"PC \\\"2\\\"\"\r\n"},
-        {{Event::Kind::Scene, 0, 0, false, false, "Lecture"}, "EVENT SCENE \"Lecture\"\r\n"},
+        {{Event::Kind::Scene, 0, 0, false, true, "Lecture"}, "EVENT SCENE \"Lecture\"\r\n"},
+        {{Event::Kind::Scene}, "EVENT SCENE NONE\r\n"},
     };
     SessionRig rig;
     for (const auto& [event, line] : events) {

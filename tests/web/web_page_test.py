@@ -155,6 +155,18 @@ class WebPageTest(unittest.TestCase):
             self.browser.find_element(By.ID, "token-input").send_keys(TOKEN + "\n")
         self.wait(lambda: self.browser.find_elements(By.CSS_SELECTOR, "button.route"), what="the grid")
 
+    def whole_shots(self, label):
+        """The whole page at phone and desktop width, for people to look at."""
+        os.makedirs(SHOTS, exist_ok=True)
+        for width, height, name in ((390, 844, "phone"), (1280, 800, "desktop")):
+            self.browser.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 800})
+            time.sleep(0.3)
+            whole = self.browser.execute_cdp_cmd("Page.captureScreenshot", {"captureBeyondViewport": True})
+            with open(os.path.join(SHOTS, "web-%s-%s-%dx%d-whole.png" % (label, name, width, height)), "wb") as f:
+                f.write(base64.b64decode(whole["data"]))
+        self.browser.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
+
     def matrix_routing(self):
         return [o["input"] for o in self.d.request("GET", "/api/v1/matrices/hall")[1]["outputs"]]
 
@@ -359,7 +371,7 @@ class WebPageTest(unittest.TestCase):
             self.wait(lambda: self.browser.find_element(By.ID, "read-only").is_displayed(), what="read-only")
             controls = self.browser.find_elements(
                 By.CSS_SELECTOR, "button.route, .scene-recall, .scene-delete, #scene-form button, #beep, "
-                                 "#factory-reset, #edid-list select, #edid-list button")
+                                 "#factory-reset, #edid-list select, #edid-list button, #preview, #schedule-form button")
             self.assertGreater(len(controls), 16)
             self.assertEqual([c.get_attribute("id") or c.text for c in controls if c.is_enabled()], [])
             # What reaches the service anyway is refused there, and the page says so in its words.
@@ -370,6 +382,65 @@ class WebPageTest(unittest.TestCase):
             self.assertEqual(route_frames(self.sim.frames()), [])
         finally:
             self.browser.execute_script("localStorage.setItem('matrixd.token', arguments[0])", TOKEN)
+
+    def test_9c_preview_stages_for_every_browser_take_switches_and_schedules_are_kept(self):
+        self.d.request("PUT", "/api/v1/matrices/hall/routing", {"A": 1, "B": 2, "C": 3, "D": 4})
+        self.d.request("PUT", "/api/v1/matrices/hall/scenes/Signage", {"routing": {"B": 3, "D": 1}})
+        self.open_page()
+        first = self.browser
+        second = start_browser(os.path.join(self.tmp, "profile-2"))
+        try:
+            self.browser = second
+            second.set_window_size(1280, 900)
+            self.open_page()
+            self.browser = first
+            staged = lambda browser: sorted((int(b.get_attribute("data-output")), int(b.get_attribute("data-input")))
+                                            for b in browser.find_elements(By.CSS_SELECTOR, "button.route.staged"))
+            self.sim.frames()
+            first.find_element(By.ID, "preview").click()
+            self.button(2, 3).click()
+            self.button(4, 1).click()
+            for browser in (first, second):
+                self.wait(lambda: staged(browser) == [(2, 3), (4, 1)], what="the staged routes in both browsers")
+            self.assertEqual(route_frames(self.sim.frames()), [], "staging switched something")
+            self.assertEqual([self.pressed(o) for o in range(1, 5)], [[1], [2], [3], [4]])
+            self.whole_shots("staged")
+
+            # The other browser takes: both routes go out in output order, and the scene they make is live.
+            second.find_element(By.ID, "take").click()
+            self.wait(lambda: [self.pressed(o) for o in range(1, 5)] == [[1], [3], [3], [1]], what="the take")
+            self.assertEqual(route_frames(self.sim.frames()),
+                             ["A55B02030300020000000000F6", "A55B02030100040000000000F6"])
+            live = 'button.scene-recall.live[data-scene="Signage"]'
+            for browser in (first, second):
+                self.wait(lambda: not staged(browser) and browser.find_elements(By.CSS_SELECTOR, live),
+                          what="nothing staged and the live scene marked")
+
+            # A schedule added in one browser shows in the other; its scene cannot go while it is named.
+            first.find_element(By.ID, "schedule-name").send_keys("Lobby morning")
+            Select(first.find_element(By.ID, "schedule-scene")).select_by_value("Signage")
+            first.find_element(By.CSS_SELECTOR, "#schedule-form button[type=submit]").click()
+            row = 'li[data-schedule="Lobby morning"]'
+            for browser in (first, second):
+                self.wait(lambda: browser.find_elements(By.CSS_SELECTOR, row), what="the schedule in both")
+            self.assertIn("\u201cSignage\u201d at 07:30, Mon\u2013Fri", first.find_element(By.CSS_SELECTOR, row).text)
+            self.whole_shots("live-scene-and-schedule")
+            kept = self.d.request("GET", "/api/v1/matrices/hall/schedules/Lobby morning".replace(" ", "%20"))[1]
+            self.assertEqual((kept["scene"], kept["at"], kept["days"]),
+                             ("Signage", "07:30", ["mon", "tue", "wed", "thu", "fri"]))
+            first.find_element(By.CSS_SELECTOR, 'button.scene-delete[data-scene="Signage"]').click()
+            first.find_element(By.ID, "confirm-ok").click()
+            self.wait(lambda: "schedule 'Lobby morning'" in self.text("scene-status"), what="the refusal")
+            first.find_element(By.CSS_SELECTOR, 'button.schedule-delete[data-schedule="Lobby morning"]').click()
+            first.find_element(By.ID, "confirm-ok").click()
+            for browser in (first, second):
+                self.wait(lambda: not browser.find_elements(By.CSS_SELECTOR, row), what="the schedule gone")
+        finally:
+            self.browser = first
+            second.quit()
+            if first.find_element(By.ID, "preview").get_attribute("aria-checked") == "true":
+                first.find_element(By.ID, "preview").click()
+            self.d.request("DELETE", "/api/v1/matrices/hall/scenes/Signage")
 
 
 if __name__ == "__main__":

@@ -42,6 +42,7 @@ public:
         return std::nullopt;
     }
     std::vector<std::string> sceneNames() const override { return scenes; }
+    std::optional<std::string> activeScene() const override { return active; }
     void route(int output, int input, Done done) override
     {
         calls.push_back("route " + std::to_string(output) + " " + std::to_string(input));
@@ -56,6 +57,7 @@ public:
     std::array<std::string, 4> inputs{"Laptop", "Apple TV", "Camera", "PC"};
     std::array<std::string, 4> outputs{"Projector", "Left TV", "Right TV", "Recorder"};
     std::vector<std::string> scenes{"Lecture", "Movie"};
+    std::optional<std::string> active;
     std::vector<std::string> calls;
     Outcome failure;
     std::string id_, name_;
@@ -135,6 +137,7 @@ TEST_F(MqttMappingTest, DiscoveryConfigsCarryEveryHomeAssistantField)
         {"binary_sensor/matrix_hall/output_4_cable", {{"state_topic", "matrix/hall/output/4/cable"},
                                                       {"device_class", "plug"}}},
         {"select/matrix_hall/scene", {{"options", {"Lecture", "Movie"}},
+                                      {"state_topic", "matrix/hall/scene/active"},
                                       {"command_topic", "matrix/hall/scene/set"}}},
         {"button/matrix_hall/factory_reset", {{"command_topic", "matrix/hall/factory_reset/press"},
                                               {"payload_press", "PRESS"},
@@ -160,7 +163,7 @@ TEST_F(MqttMappingTest, RetainedStateFollowsEventsAndOnlyChangesAreSent)
         {"matrix/hall/output/2/state", "Apple TV"}, {"matrix/hall/input/3/cable", "OFF"},
         {"matrix/hall/output/3/cable", "ON"}, {"matrix/hall/beep/state", "ON"},
         {"matrix/hall/scene/state", R"(["Lecture","Movie"])"}, {"matrix/hall/version", "1.2"},
-        {"matrix/bridge/matrices/matrixd", R"(["hall","lab"])"},
+        {"matrix/hall/scene/active", "None"}, {"matrix/bridge/matrices/matrixd", R"(["hall","lab"])"},
     };
     for (const auto& [topic, payload] : expected)
         EXPECT_EQ(start.at(topic), payload) << topic;

@@ -271,8 +271,22 @@ class MqttAgainstMatrixd(unittest.TestCase):
         self.assertTrue(wait_for(lambda: retained(topic)))
         self.assertEqual(json.loads(retained(topic)[topic])["options"], ["Movie"])
         self.assertEqual(retained("matrix/hall/scene/state")["matrix/hall/scene/state"], '["Movie"]')
-        publish("matrix/hall/scene/set", "Movie")
-        self.assertTrue(wait_for(lambda: set(retained("matrix/hall/output/+/state").values()) == {"Apple TV"}))
+        self.assertEqual(json.loads(retained(topic)[topic])["state_topic"], "matrix/hall/scene/active")
+        active = lambda: retained("matrix/hall/scene/active").get("matrix/hall/scene/active")
+        events = Watcher("matrix/hall/event")
+        try:
+            publish("matrix/hall/scene/set", "Movie")
+            self.assertTrue(wait_for(lambda: set(retained("matrix/hall/output/+/state").values()) == {"Apple TV"}))
+            self.assertTrue(wait_for(lambda: active() == "Movie"))
+            # A change at the panel ends it (Home Assistant reads "None" as no option); undone, it is live again.
+            for panel, expected in [("route 4 1", "None"), ("route 4 2", "Movie")]:
+                self.assertTrue(self.sim_command(panel).startswith("ok"))
+                self.assertTrue(wait_for(lambda: active() == expected), (panel, active()))
+            scene_events = [json.loads(p) for _, t, p in events.lines if t == "matrix/hall/event"
+                            and json.loads(p)["type"] == "scene"]
+            self.assertEqual([e["active"] for e in scene_events], ["Movie", None, "Movie"])
+        finally:
+            events.close()
 
     def test_c3_a_rename_reaches_home_assistant_config_first_and_the_name_rule_holds(self):
         def rename(name):
