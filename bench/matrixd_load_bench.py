@@ -41,7 +41,7 @@ def open_streams(count):
     streams = []
     for _ in range(count):
         s = socket.create_connection((HOST, 8480))
-        s.sendall(b"GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n")
+        s.sendall(("GET /api/v1/events HTTP/1.1\r\nHost: %s:8480\r\n\r\n" % HOST).encode())
         streams.append(s)
     for s in streams:
         s.settimeout(10)
@@ -107,7 +107,7 @@ def main():
         streams = open_streams(STREAMS)
         for _ in range(HALF_OPEN):
             s = socket.create_connection((HOST, 8480))
-            s.sendall(b"GET /api/v1/matrices/m1 HTTP/1.1\r\nHost: x\r\n")
+            s.sendall(("GET /api/v1/matrices/m1 HTTP/1.1\r\nHost: %s:8480\r\n" % HOST).encode())
             half_open.append(s)
         time.sleep(0.3)
 
