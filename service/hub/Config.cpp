@@ -72,16 +72,25 @@ std::string trimmed(std::string text)
     return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
+// The whole content of the file a key names; a file that cannot be read fails at the key.
+std::string readNamedFile(const toml::node& node, const std::string& key, std::string* file = nullptr)
+{
+    const std::string path = readString(node, key);
+    std::ifstream in(path);
+    if (!in)
+        fail(node, key + " '" + path + "' cannot be read");
+    std::stringstream content;
+    content << in.rdbuf();
+    if (file)
+        *file = path;
+    return content.str();
+}
+
 // A secret kept in its own file (readable by the service user only).
 std::string readSecretFile(const toml::node& node, const std::string& key)
 {
-    const std::string file = readString(node, key);
-    std::ifstream in(file);
-    if (!in)
-        fail(node, key + " '" + file + "' cannot be read");
-    std::stringstream content;
-    content << in.rdbuf();
-    const std::string secret = trimmed(content.str());
+    std::string file;
+    const std::string secret = trimmed(readNamedFile(node, key, &file));
     if (secret.empty())
         fail(node, key + " '" + file + "' is empty");
     return secret;
@@ -183,15 +192,11 @@ void readTokens(const toml::node& node, HttpConfig& http)
 
 std::string readPemFile(const toml::node& node, const std::string& key, const std::string& marker)
 {
-    const std::string file = readString(node, key);
-    std::ifstream in(file);
-    if (!in)
-        fail(node, key + " '" + file + "' cannot be read");
-    std::stringstream content;
-    content << in.rdbuf();
-    if (content.str().find("-----BEGIN " + marker) == std::string::npos)
+    std::string file;
+    std::string content = readNamedFile(node, key, &file);
+    if (content.find("-----BEGIN " + marker) == std::string::npos)
         fail(node, key + " '" + file + "' holds no PEM " + (marker == "CERTIFICATE" ? "certificate" : "key"));
-    return content.str();
+    return content;
 }
 
 void readHttpLimitsAndTls(const toml::table& table, HttpConfig& http)
