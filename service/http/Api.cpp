@@ -86,19 +86,6 @@ std::vector<std::pair<int, int>> readRoutingTable(const MatrixUnit& unit, const 
     return steps;
 }
 
-void requireMethod(const HttpRequest& request, std::initializer_list<const char*> allowed)
-{
-    std::string allow;
-    for (const char* method : allowed) {
-        if (request.method == method)
-            return;
-        allow += (allow.empty() ? "" : ", ") + std::string(method);
-    }
-    HttpResponse response = errorResponse(405, "method not allowed");
-    response.headers.emplace_back("Allow", allow);
-    throw Refused{response};
-}
-
 // An operation the hub refused is answered at once.
 void require(const Outcome& outcome)
 {
@@ -150,33 +137,33 @@ public:
             {"GET", "/api/v1/access", &Handler::access},
             {"GET", "/api/v1/matrices", &Handler::list},
             {"GET", m, &Handler::matrix},
-            {"GET", m + "/outputs", &Handler::outputs},
-            {"GET", m + "/outputs/{output}", &Handler::outputs},
-            {"PUT", m + "/outputs/{output}", &Handler::outputs},
-            {"PUT", m + "/outputs/{output}/name", &Handler::outputs},
-            {"GET", m + "/inputs", &Handler::inputs},
-            {"GET", m + "/inputs/{input}", &Handler::inputs},
-            {"PUT", m + "/inputs/{input}/name", &Handler::inputs},
-            {"PUT", m + "/inputs/{input}/edid", &Handler::inputs},
-            {"GET", m + "/routing", &Handler::routing},
-            {"PUT", m + "/routing", &Handler::routing},
-            {"GET", m + "/scenes", &Handler::scenes},
-            {"GET", m + "/scenes/{scene}", &Handler::scenes},
-            {"PUT", m + "/scenes/{scene}", &Handler::scenes},
-            {"DELETE", m + "/scenes/{scene}", &Handler::scenes},
-            {"POST", m + "/scenes/{scene}/recall", &Handler::scenes},
-            {"GET", m + "/beep", &Handler::beep},
-            {"PUT", m + "/beep", &Handler::beep},
+            {"GET", m + "/outputs", &Handler::outputList},
+            {"GET", m + "/outputs/{output}", &Handler::outputGet},
+            {"PUT", m + "/outputs/{output}", &Handler::outputRoute},
+            {"PUT", m + "/outputs/{output}/name", &Handler::outputRename},
+            {"GET", m + "/inputs", &Handler::inputList},
+            {"GET", m + "/inputs/{input}", &Handler::inputGet},
+            {"PUT", m + "/inputs/{input}/name", &Handler::inputRename},
+            {"PUT", m + "/inputs/{input}/edid", &Handler::inputEdid},
+            {"GET", m + "/routing", &Handler::routingGet},
+            {"PUT", m + "/routing", &Handler::routingPut},
+            {"GET", m + "/scenes", &Handler::sceneList},
+            {"GET", m + "/scenes/{scene}", &Handler::sceneGet},
+            {"PUT", m + "/scenes/{scene}", &Handler::scenePut},
+            {"DELETE", m + "/scenes/{scene}", &Handler::sceneDelete},
+            {"POST", m + "/scenes/{scene}/recall", &Handler::sceneRecall},
+            {"GET", m + "/beep", &Handler::beepGet},
+            {"PUT", m + "/beep", &Handler::beepPut},
             {"POST", m + "/factory-reset", &Handler::factoryReset},
             {"POST", m + "/firmware", &Handler::firmware},
-            {"GET", m + "/pending", &Handler::pending},
-            {"PUT", m + "/pending", &Handler::pending},
-            {"DELETE", m + "/pending", &Handler::pending},
+            {"GET", m + "/pending", &Handler::pendingGet},
+            {"PUT", m + "/pending", &Handler::pendingPut},
+            {"DELETE", m + "/pending", &Handler::pendingDelete},
             {"POST", m + "/take", &Handler::take},
-            {"GET", m + "/schedules", &Handler::schedules},
-            {"GET", m + "/schedules/{schedule}", &Handler::schedules},
-            {"PUT", m + "/schedules/{schedule}", &Handler::schedules},
-            {"DELETE", m + "/schedules/{schedule}", &Handler::schedules},
+            {"GET", m + "/schedules", &Handler::scheduleList},
+            {"GET", m + "/schedules/{schedule}", &Handler::scheduleGet},
+            {"PUT", m + "/schedules/{schedule}", &Handler::schedulePut},
+            {"DELETE", m + "/schedules/{schedule}", &Handler::scheduleDelete},
         });
         return table;
     }
@@ -208,21 +195,16 @@ private:
 
     void matrix() { reply(200, unit_->toJson()); }
 
-    void outputs()
+    // The path's port: segment 5 of /api/v1/matrices/{matrix}/outputs/{output}/...
+    const std::string& portInPath() const { return segments_[5]; }
+
+    void outputList() { reply(200, unit_->toJson()["outputs"]); }
+    void outputGet() { reply(200, unit_->outputJson(findOutput(*unit_, portInPath()))); }
+    void outputRename() { rename(PortSide::Output, findOutput(*unit_, portInPath())); }
+
+    void outputRoute()
     {
-        if (segments_.size() == 5) {
-            requireMethod(request_, {"GET"});
-            return reply(200, unit_->toJson()["outputs"]);
-        }
-        const int output = findOutput(*unit_, segments_[5]);
-        if (segments_.size() == 7) {
-            if (segments_[6] != "name")
-                throw Refused{errorResponse(404, "no such path")};
-            return rename(PortSide::Output, output);
-        }
-        requireMethod(request_, {"GET", "PUT"});
-        if (request_.method == "GET")
-            return reply(200, unit_->outputJson(output));
+        const int output = findOutput(*unit_, portInPath());
         const Json body = parseBody(request_);
         if (!body.contains("input"))
             throw Refused{errorResponse(400, "missing field 'input'")};
@@ -231,32 +213,25 @@ private:
         require(unit_->route(caller_, output, input, answerWith([unit, output] { return unit->outputJson(output); })));
     }
 
-    void inputs()
+    // The path's input; "all" (0) names every input, and only an EDID takes it.
+    int inputInPath(bool allowAll) const
     {
-        if (segments_.size() == 5) {
-            requireMethod(request_, {"GET"});
-            return reply(200, unit_->toJson()["inputs"]);
-        }
-        const bool all = segments_[5] == "all";
-        const auto input = all ? std::optional<int>(0) : unit_->findInput(segments_[5]);
+        const bool all = portInPath() == "all";
+        const auto input = all ? std::optional<int>(0) : unit_->findInput(portInPath());
         if (!input)
-            throw Refused{errorResponse(404, "unknown input '" + segments_[5] + "'")};
-        if (segments_.size() == 6) {
-            requireMethod(request_, {"GET"});
-            if (all)
-                throw Refused{errorResponse(404, "no such path")};
-            return reply(200, unit_->toJson()["inputs"][*input - 1]);
-        }
-        if (segments_[6] == "name" && !all)
-            return rename(PortSide::Input, *input);
-        if (segments_[6] != "edid")
+            throw Refused{errorResponse(404, "unknown input '" + portInPath() + "'")};
+        if (all && !allowAll)
             throw Refused{errorResponse(404, "no such path")};
-        edid(*input);
+        return *input;
     }
+
+    void inputList() { reply(200, unit_->toJson()["inputs"]); }
+    void inputGet() { reply(200, unit_->toJson()["inputs"][inputInPath(false) - 1]); }
+    void inputRename() { rename(PortSide::Input, inputInPath(false)); }
+    void inputEdid() { edid(inputInPath(true)); }
 
     void rename(PortSide side, int number)
     {
-        requireMethod(request_, {"PUT"});
         const Json body = parseBody(request_);
         if (!body.contains("name") || !body["name"].is_string())
             throw Refused{errorResponse(400, "'name' must be a text")};
@@ -266,7 +241,6 @@ private:
 
     void edid(int input)
     {
-        requireMethod(request_, {"PUT"});
         MatrixUnit* unit = unit_;
         auto answer = answerWith([unit, input] {
             return Json{{"input", input == 0 ? Json("all") : Json(input)}, {"edid", unit->toJson()["edid"]}};
@@ -302,11 +276,10 @@ private:
         require(unit_->copyEdid(caller_, output, input, answer));
     }
 
-    void routing()
+    void routingGet() { reply(200, unit_->routingJson()); }
+
+    void routingPut()
     {
-        requireMethod(request_, {"GET", "PUT"});
-        if (request_.method == "GET")
-            return reply(200, unit_->routingJson());
         const Json body = parseBody(request_);
         std::vector<MatrixUnit::Route> steps;
         for (const auto& [output, input] : readRoutingTable(*unit_, body))
@@ -315,34 +288,38 @@ private:
         require(unit_->routeSteps(caller_, std::move(steps), answerWith([unit] { return unit->routingJson(); })));
     }
 
-    void scenes()
+    void sceneList()
     {
-        if (segments_.size() == 5) {
-            requireMethod(request_, {"GET"});
-            Json list = Json::array();
-            for (const auto& name : unit_->sceneNames())
-                list.push_back(sceneJson(*unit_, name, *unit_->scene(name)));
-            return reply(200, list);
-        }
+        Json list = Json::array();
+        for (const auto& name : unit_->sceneNames())
+            list.push_back(sceneJson(*unit_, name, *unit_->scene(name)));
+        reply(200, list);
+    }
+
+    void sceneGet()
+    {
         const std::string& name = segments_[5];
-        if (segments_.size() == 7) {
-            if (segments_[6] != "recall")
-                throw Refused{errorResponse(404, "no such path")};
-            requireMethod(request_, {"POST"});
-            MatrixUnit* unit = unit_;
-            return require(unit_->recallScene(caller_, name, answerWith([unit] { return unit->routingJson(); })));
-        }
-        requireMethod(request_, {"GET", "PUT", "DELETE"});
-        if (request_.method == "GET") {
-            const auto scene = unit_->scene(name);
-            if (!scene)
-                throw Refused{errorResponse(404, "unknown scene '" + name + "'")};
-            return reply(200, sceneJson(*unit_, name, *scene));
-        }
-        if (request_.method == "DELETE") {
-            require(unit_->deleteScene(caller_, name));
-            return reply(200, {{"deleted", name}});
-        }
+        const auto scene = unit_->scene(name);
+        if (!scene)
+            throw Refused{errorResponse(404, "unknown scene '" + name + "'")};
+        reply(200, sceneJson(*unit_, name, *scene));
+    }
+
+    void sceneDelete()
+    {
+        require(unit_->deleteScene(caller_, segments_[5]));
+        reply(200, {{"deleted", segments_[5]}});
+    }
+
+    void sceneRecall()
+    {
+        MatrixUnit* unit = unit_;
+        require(unit_->recallScene(caller_, segments_[5], answerWith([unit] { return unit->routingJson(); })));
+    }
+
+    void scenePut()
+    {
+        const std::string& name = segments_[5];
         const Json body = parseBody(request_);
         SceneRouting routing{};
         if (body.contains("from") == body.contains("routing"))
@@ -364,25 +341,27 @@ private:
         reply(200, sceneJson(*unit_, name, routing));
     }
 
-    void pending()
+    void pendingGet() { reply(200, pendingJson(unit_->pending())); }
+
+    void pendingPut()
     {
-        requireMethod(request_, {"GET", "PUT", "DELETE"});
-        if (request_.method == "PUT") {
-            std::vector<MatrixUnit::Route> routes;
-            for (const auto& [output, input] : readRoutingTable(*unit_, parseBody(request_)))
-                routes.push_back({output, input});
-            require(unit_->stage(caller_, routes));
-        } else if (request_.method == "DELETE") {
-            require(unit_->clearPending(caller_));
-        }
-        reply(200, pendingJson(unit_->pending()));
+        std::vector<MatrixUnit::Route> routes;
+        for (const auto& [output, input] : readRoutingTable(*unit_, parseBody(request_)))
+            routes.push_back({output, input});
+        require(unit_->stage(caller_, routes));
+        pendingGet();
+    }
+
+    void pendingDelete()
+    {
+        require(unit_->clearPending(caller_));
+        pendingGet();
     }
 
     // The routing the matrix carries after the take; on a fault, also which
     // outputs changed, which one failed and which were not sent.
     void take()
     {
-        requireMethod(request_, {"POST"});
         MatrixUnit* unit = unit_;
         require(unit_->take(caller_, [reply = reply_, unit](const Outcome& outcome, const TakeOutcome& sent) {
             const auto letters = [](const std::vector<Route>& routes) {
@@ -402,44 +381,48 @@ private:
         }));
     }
 
-    void schedules()
+    void scheduleList()
     {
-        if (segments_.size() == 5) {
-            requireMethod(request_, {"GET"});
-            Json list = Json::array();
-            for (const Schedule& schedule : unit_->schedules())
-                list.push_back(unit_->scheduleJson(schedule));
-            return reply(200, list);
-        }
+        Json list = Json::array();
+        for (const Schedule& schedule : unit_->schedules())
+            list.push_back(unit_->scheduleJson(schedule));
+        reply(200, list);
+    }
+
+    void scheduleGet()
+    {
         const std::string& name = segments_[5];
-        requireMethod(request_, {"GET", "PUT", "DELETE"});
-        if (request_.method == "DELETE") {
-            require(unit_->deleteSchedule(caller_, name));
-            return reply(200, {{"deleted", name}});
-        }
-        if (request_.method == "PUT") {
-            const Json body = parseBody(request_);
-            if (!body.contains("scene") || !body["scene"].is_string())
-                throw Refused{errorResponse(400, "'scene' must be a scene's name")};
-            if (!body.contains("at") || !body["at"].is_string())
-                throw Refused{errorResponse(400, "'at' must be a time as \"HH:MM\"")};
-            const Json& days = body.contains("days") ? body["days"] : Json();
-            if (!days.is_array() || !std::all_of(days.begin(), days.end(), [](const Json& d) { return d.is_string(); }))
-                throw Refused{errorResponse(400, "'days' must be a list such as [\"mon\",\"tue\"]")};
-            require(unit_->putSchedule(caller_, name, body["scene"].get<std::string>(), body["at"].get<std::string>(),
-                                       days.get<std::vector<std::string>>()));
-        }
         const auto schedule = unit_->findSchedule(name);
         if (!schedule)
             throw Refused{errorResponse(404, "unknown schedule '" + name + "'")};
         reply(200, unit_->scheduleJson(*schedule));
     }
 
-    void beep()
+    void scheduleDelete()
     {
-        requireMethod(request_, {"GET", "PUT"});
-        if (request_.method == "GET")
-            return reply(200, {{"on", unit_->toJson()["beep"]}});
+        require(unit_->deleteSchedule(caller_, segments_[5]));
+        reply(200, {{"deleted", segments_[5]}});
+    }
+
+    void schedulePut()
+    {
+        const Json body = parseBody(request_);
+        if (!body.contains("scene") || !body["scene"].is_string())
+            throw Refused{errorResponse(400, "'scene' must be a scene's name")};
+        if (!body.contains("at") || !body["at"].is_string())
+            throw Refused{errorResponse(400, "'at' must be a time as \"HH:MM\"")};
+        const Json& days = body.contains("days") ? body["days"] : Json();
+        if (!days.is_array() || !std::all_of(days.begin(), days.end(), [](const Json& d) { return d.is_string(); }))
+            throw Refused{errorResponse(400, "'days' must be a list such as [\"mon\",\"tue\"]")};
+        require(unit_->putSchedule(caller_, segments_[5], body["scene"].get<std::string>(),
+                                   body["at"].get<std::string>(), days.get<std::vector<std::string>>()));
+        scheduleGet();
+    }
+
+    void beepGet() { reply(200, {{"on", unit_->toJson()["beep"]}}); }
+
+    void beepPut()
+    {
         const Json body = parseBody(request_);
         if (!body.contains("on") || !body["on"].is_boolean())
             throw Refused{errorResponse(400, "'on' must be true or false")};
@@ -449,13 +432,11 @@ private:
 
     void factoryReset()
     {
-        requireMethod(request_, {"POST"});
         require(unit_->factoryReset(caller_, answerWith([] { return Json{{"status", "ok"}}; })));
     }
 
     void firmware()
     {
-        requireMethod(request_, {"POST"});
         if (request_.contentType != "application/octet-stream")
             throw Refused{errorResponse(400, "send the firmware file as application/octet-stream")};
         if (request_.body.empty())
