@@ -114,6 +114,108 @@ std::optional<int> parseCommandLine(int argc, char** argv, std::string& configPa
     return std::nullopt;
 }
 
+// The configuration checked whole, TLS pair included; an exit status when it cannot be used.
+std::optional<int> loadCheckedConfig(const std::string& configPath, ConfigResult& loaded)
+{
+    loaded = loadConfig(configPath);
+    if (!loaded.config) {
+        std::cerr << loaded.error << std::endl;
+        return kExitUsage;
+    }
+    const HttpConfig& http = loaded.config->http;
+    for (const std::string& warning : loaded.warnings)
+        logLine("matrixd: " + warning);
+    if (!http.tlsCert.empty()) {
+        if (const auto problem = HttpServer::checkTlsCredentials(http.tlsCert, http.tlsKey)) {
+            std::cerr << configPath << ": [http] tls_cert_file '" << http.tlsCertFile << "' and tls_key_file '"
+                      << http.tlsKeyFile << "' make no usable certificate and key: " << *problem << std::endl;
+            return kExitUsage;
+        }
+    }
+    return std::nullopt;
+}
+
+HttpServer::Options httpOptionsOf(const HttpConfig& http)
+{
+    HttpServer::Options options;
+    options.host = http.host;
+    options.port = http.port;
+    options.token = http.token;
+    options.tokens = http.tokens;
+    options.serverNames = http.serverNames;
+    options.trustedProxies = http.trustedProxies;
+    options.webRoot = http.webRoot;
+    options.tlsCert = http.tlsCert;
+    options.tlsKey = http.tlsKey;
+    options.maxConnections = http.maxConnections;
+    options.maxConnectionsPerAddress = http.maxConnectionsPerAddress;
+    options.headerTimeoutSeconds = http.headerTimeoutSeconds;
+    options.bodyTimeoutSeconds = http.bodyTimeoutSeconds;
+    options.maxEventStreams = http.maxEventStreams;
+    return options;
+}
+
+// A Videohub server for each matrix that asks for one (videohub_port); false when one cannot listen.
+bool startVideohubServers(Hub& hub, std::vector<std::unique_ptr<videohub::VideohubServer>>& servers)
+{
+    std::string error;
+    for (MatrixUnit* unit : hub.units()) {
+        const MatrixConfig& matrix = unit->config();
+        if (!matrix.videohubPort)
+            continue;
+        auto server = std::make_unique<videohub::VideohubServer>(hub, *unit);
+        const QHostAddress address(QString::fromStdString(matrix.videohubListen));
+        if (!server->listen(address, static_cast<quint16>(*matrix.videohubPort), &error)) {
+            std::cerr << "matrixd: " << matrix.id << ": videohub: " << error << std::endl;
+            return false;
+        }
+        logLine(matrix.id + ": videohub on " + matrix.videohubListen + ":" + std::to_string(*matrix.videohubPort));
+        servers.push_back(std::move(server));
+    }
+    return true;
+}
+
+// The text protocol for each matrix that asks for it (text_port, text_serial); false when one cannot start.
+bool startTextFrontEnds(Hub& hub, EventLoop& loop, std::vector<std::unique_ptr<text::TextFrontEnd>>& frontEnds)
+{
+    std::string error;
+    for (MatrixUnit* unit : hub.units()) {
+        if (!unit->config().textPort && unit->config().textSerial.empty())
+            continue;
+        auto frontEnd = std::make_unique<text::TextFrontEnd>(hub, *unit, loop);
+        if (!frontEnd->start(&error)) {
+            std::cerr << "matrixd: " << unit->id() << ": text: " << error << std::endl;
+            return false;
+        }
+        frontEnds.push_back(std::move(frontEnd));
+    }
+    return true;
+}
+
+// Reads the state file (creating its directory first unless only checking); with --check,
+// the exit status once the state file was read.
+std::optional<int> openStateOrCheck(const Config& config, const std::string& configPath, bool checkOnly,
+                                    StateStore& store)
+{
+    if (!checkOnly)
+        StateStore::createDirectory(config.state.dir);
+    if (const auto error = store.load()) {
+        std::cerr << "matrixd: " << *error << std::endl;
+        return kExitFailure;
+    }
+    if (!checkOnly)
+        return std::nullopt;
+    const std::size_t count = config.matrices.size();
+    std::cout << configPath << ": ok, " << count << (count == 1 ? " matrix" : " matrices") << std::endl;
+    return 0;
+}
+
+std::string listenText(const HttpConfig& http)
+{
+    return std::string(http.tlsCert.empty() ? "http://" : "https://") + http.host + ":" + std::to_string(http.port) +
+           (http.token.empty() && http.tokens.empty() ? " (no token)" : " (token required)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -124,34 +226,14 @@ int main(int argc, char** argv)
         return *exitStatus;
 
     // The whole file is checked before any device or port is touched.
-    const ConfigResult loaded = loadConfig(configPath);
-    if (!loaded.config) {
-        std::cerr << loaded.error << std::endl;
-        return kExitUsage;
-    }
+    ConfigResult loaded;
+    if (const auto exitStatus = loadCheckedConfig(configPath, loaded))
+        return *exitStatus;
     const Config& config = *loaded.config;
-    for (const std::string& warning : loaded.warnings)
-        logLine("matrixd: " + warning);
-    if (!config.http.tlsCert.empty()) {
-        if (const auto problem = HttpServer::checkTlsCredentials(config.http.tlsCert, config.http.tlsKey)) {
-            std::cerr << configPath << ": [http] tls_cert_file '" << config.http.tlsCertFile << "' and tls_key_file '"
-                      << config.http.tlsKeyFile << "' make no usable certificate and key: " << *problem << std::endl;
-            return kExitUsage;
-        }
-    }
 
-    if (!checkOnly)
-        StateStore::createDirectory(config.state.dir);
     StateStore store(config.state.dir);
-    if (const auto error = store.load()) {
-        std::cerr << "matrixd: " << *error << std::endl;
-        return kExitFailure;
-    }
-    if (checkOnly) {
-        const std::size_t count = config.matrices.size();
-        std::cout << configPath << ": ok, " << count << (count == 1 ? " matrix" : " matrices") << std::endl;
-        return 0;
-    }
+    if (const auto exitStatus = openStateOrCheck(config, configPath, checkOnly, store))
+        return *exitStatus;
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("matrixd");
@@ -163,22 +245,7 @@ int main(int argc, char** argv)
         hub.add(std::make_unique<MatrixUnit>(hub, loop, matrix, makeClient(loop, matrix), &store));
 
     raiseDescriptorLimit(config.http.maxConnections);
-    HttpServer::Options httpOptions;
-    httpOptions.host = config.http.host;
-    httpOptions.port = config.http.port;
-    httpOptions.token = config.http.token;
-    httpOptions.tokens = config.http.tokens;
-    httpOptions.serverNames = config.http.serverNames;
-    httpOptions.trustedProxies = config.http.trustedProxies;
-    httpOptions.webRoot = config.http.webRoot;
-    httpOptions.tlsCert = config.http.tlsCert;
-    httpOptions.tlsKey = config.http.tlsKey;
-    httpOptions.maxConnections = config.http.maxConnections;
-    httpOptions.maxConnectionsPerAddress = config.http.maxConnectionsPerAddress;
-    httpOptions.headerTimeoutSeconds = config.http.headerTimeoutSeconds;
-    httpOptions.bodyTimeoutSeconds = config.http.bodyTimeoutSeconds;
-    httpOptions.maxEventStreams = config.http.maxEventStreams;
-    HttpServer http(hub, httpOptions);
+    HttpServer http(hub, httpOptionsOf(config.http));
     std::string error;
     if (!http.start(&error)) {
         std::cerr << "matrixd: " << error << std::endl;
@@ -191,39 +258,14 @@ int main(int argc, char** argv)
         mqtt->start();
     }
 
-    // A Videohub server for each matrix that asks for one (videohub_port).
     std::vector<std::unique_ptr<videohub::VideohubServer>> videohubServers;
-    for (MatrixUnit* unit : hub.units()) {
-        const MatrixConfig& matrix = unit->config();
-        if (!matrix.videohubPort)
-            continue;
-        auto server = std::make_unique<videohub::VideohubServer>(hub, *unit);
-        const QHostAddress address(QString::fromStdString(matrix.videohubListen));
-        if (!server->listen(address, static_cast<quint16>(*matrix.videohubPort), &error)) {
-            std::cerr << "matrixd: " << matrix.id << ": videohub: " << error << std::endl;
-            http.stop();
-            return kExitFailure;
-        }
-        logLine(matrix.id + ": videohub on " + matrix.videohubListen + ":" + std::to_string(*matrix.videohubPort));
-        videohubServers.push_back(std::move(server));
-    }
-
-    // The text protocol for each matrix that asks for it (text_port, text_serial).
     std::vector<std::unique_ptr<text::TextFrontEnd>> textFrontEnds;
-    for (MatrixUnit* unit : hub.units()) {
-        if (!unit->config().textPort && unit->config().textSerial.empty())
-            continue;
-        auto frontEnd = std::make_unique<text::TextFrontEnd>(hub, *unit, loop);
-        if (!frontEnd->start(&error)) {
-            std::cerr << "matrixd: " << unit->id() << ": text: " << error << std::endl;
-            http.stop();
-            return kExitFailure;
-        }
-        textFrontEnds.push_back(std::move(frontEnd));
+    if (!startVideohubServers(hub, videohubServers) || !startTextFrontEnds(hub, loop, textFrontEnds)) {
+        http.stop();
+        return kExitFailure;
     }
 
-    logLine(std::string("matrixd: listening on ") + (config.http.tlsCert.empty() ? "http://" : "https://") + config.http.host + ":" + std::to_string(config.http.port) +
-            (config.http.token.empty() && config.http.tokens.empty() ? " (no token)" : " (token required)"));
+    logLine("matrixd: listening on " + listenText(config.http));
     hub.startAll();
 
     const int result = QCoreApplication::exec();
