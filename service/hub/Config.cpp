@@ -352,6 +352,50 @@ void readText(const toml::table& table, MatrixConfig& matrix)
     }
 }
 
+// Exactly one of tcp, com and serial says how the matrix is reached.
+void readLink(const toml::table& table, MatrixConfig& matrix)
+{
+    const auto* tcp = table.get("tcp");
+    const auto* com = table.get("com");
+    const auto* serial = table.get("serial");
+    if ((tcp != nullptr) + (com != nullptr) + (serial != nullptr) != 1)
+        fail(table, "matrix '" + matrix.id + "' needs exactly one of tcp, com, serial");
+    if (tcp) {
+        matrix.link.kind = client::LinkTarget::Kind::Tcp;
+        matrix.link.address = readAddress(*tcp, "tcp");
+    } else if (com) {
+        matrix.link.kind = client::LinkTarget::Kind::Com;
+        matrix.link.comPort = static_cast<int>(readInteger(*com, "com", kFirstComPort, kLastComPort));
+    } else {
+        matrix.link.kind = client::LinkTarget::Kind::Com;
+        matrix.link.comPort = kFirstComPort;
+        matrix.serialPath = readString(*serial, "serial");
+        if (matrix.serialPath.empty() || matrix.serialPath.front() != '/')
+            fail(*serial, "serial must be an absolute device path");
+    }
+}
+
+void readVideohub(const toml::table& table, MatrixConfig& matrix)
+{
+    if (const auto* node = table.get("videohub_port"))
+        matrix.videohubPort = static_cast<int>(readInteger(*node, "videohub_port", 1, 65535));
+    // Videohub has no authentication of its own: loopback unless the file opens it.
+    if (const auto* node = table.get("videohub_listen"))
+        matrix.videohubListen = readAddress(*node, "videohub_listen");
+    if (const auto* node = table.get("videohub_unique_id")) {
+        matrix.videohubUniqueId = readString(*node, "videohub_unique_id");
+        const bool hex12 = matrix.videohubUniqueId.size() == 12 &&
+                           std::all_of(matrix.videohubUniqueId.begin(), matrix.videohubUniqueId.end(),
+                                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+        if (!hex12)
+            fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
+    }
+    if (const auto* node = table.get("videohub_allow"))
+        matrix.videohubAllow = readAllowList(*node, "videohub_allow");
+    if (const auto* node = table.get("videohub_idle_seconds"))
+        matrix.videohubIdleSeconds = static_cast<int>(readInteger(*node, "videohub_idle_seconds", 1, 86400));
+}
+
 MatrixConfig readMatrix(const toml::table& table)
 {
     rejectUnknownKeys(table, "[[matrix]]",
@@ -372,24 +416,7 @@ MatrixConfig readMatrix(const toml::table& table)
         checkName(*node, "name", matrix.name);
     }
 
-    const auto* tcp = table.get("tcp");
-    const auto* com = table.get("com");
-    const auto* serial = table.get("serial");
-    if ((tcp != nullptr) + (com != nullptr) + (serial != nullptr) != 1)
-        fail(table, "matrix '" + matrix.id + "' needs exactly one of tcp, com, serial");
-    if (tcp) {
-        matrix.link.kind = client::LinkTarget::Kind::Tcp;
-        matrix.link.address = readAddress(*tcp, "tcp");
-    } else if (com) {
-        matrix.link.kind = client::LinkTarget::Kind::Com;
-        matrix.link.comPort = static_cast<int>(readInteger(*com, "com", kFirstComPort, kLastComPort));
-    } else {
-        matrix.link.kind = client::LinkTarget::Kind::Com;
-        matrix.link.comPort = kFirstComPort;
-        matrix.serialPath = readString(*serial, "serial");
-        if (matrix.serialPath.empty() || matrix.serialPath.front() != '/')
-            fail(*serial, "serial must be an absolute device path");
-    }
+    readLink(table, matrix);
     if (const auto* node = table.get("poll_seconds"))
         matrix.pollSeconds = static_cast<int>(readInteger(*node, "poll_seconds", 0, 3600));
     for (int i = 0; i < client::kPortCount; ++i) {
@@ -400,23 +427,7 @@ MatrixConfig readMatrix(const toml::table& table)
         readNames(*node, "inputs", matrix.inputs);
     if (const auto* node = table.get("outputs"))
         readNames(*node, "outputs", matrix.outputs);
-    if (const auto* node = table.get("videohub_port"))
-        matrix.videohubPort = static_cast<int>(readInteger(*node, "videohub_port", 1, 65535));
-    // Videohub has no authentication of its own: loopback unless the file opens it.
-    if (const auto* node = table.get("videohub_listen"))
-        matrix.videohubListen = readAddress(*node, "videohub_listen");
-    if (const auto* node = table.get("videohub_unique_id")) {
-        matrix.videohubUniqueId = readString(*node, "videohub_unique_id");
-        const bool hex12 = matrix.videohubUniqueId.size() == 12 &&
-                           std::all_of(matrix.videohubUniqueId.begin(), matrix.videohubUniqueId.end(),
-                                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
-        if (!hex12)
-            fail(*node, "videohub_unique_id must be 12 upper-case hex digits");
-    }
-    if (const auto* node = table.get("videohub_allow"))
-        matrix.videohubAllow = readAllowList(*node, "videohub_allow");
-    if (const auto* node = table.get("videohub_idle_seconds"))
-        matrix.videohubIdleSeconds = static_cast<int>(readInteger(*node, "videohub_idle_seconds", 1, 86400));
+    readVideohub(table, matrix);
     readText(table, matrix);
     // At most an hour, so that a waiting run never meets the schedule's next one.
     if (const auto* node = table.get("catch_up_minutes"))
