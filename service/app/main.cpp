@@ -138,20 +138,7 @@ std::optional<int> loadCheckedConfig(const std::string& configPath, ConfigResult
 HttpServer::Options httpOptionsOf(const HttpConfig& http)
 {
     HttpServer::Options options;
-    options.host = http.host;
-    options.port = http.port;
-    options.token = http.token;
-    options.tokens = http.tokens;
-    options.serverNames = http.serverNames;
-    options.trustedProxies = http.trustedProxies;
-    options.webRoot = http.webRoot;
-    options.tlsCert = http.tlsCert;
-    options.tlsKey = http.tlsKey;
-    options.maxConnections = http.maxConnections;
-    options.maxConnectionsPerAddress = http.maxConnectionsPerAddress;
-    options.headerTimeoutSeconds = http.headerTimeoutSeconds;
-    options.bodyTimeoutSeconds = http.bodyTimeoutSeconds;
-    options.maxEventStreams = http.maxEventStreams;
+    static_cast<HttpConfig&>(options) = http;
     return options;
 }
 

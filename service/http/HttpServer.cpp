@@ -288,18 +288,6 @@ std::optional<std::string> HttpServer::checkTlsCredentials(const std::string& ce
 
 namespace {
 
-HttpConfig accessConfig(const HttpServer::Options& options)
-{
-    HttpConfig http;
-    http.host = options.host;
-    http.port = options.port;
-    http.token = options.token;
-    http.tokens = options.tokens;
-    http.serverNames = options.serverNames;
-    http.trustedProxies = options.trustedProxies;
-    return http;
-}
-
 // Every line of a header that may come several times (Forwarded,
 // X-Forwarded-For), joined as one value.
 std::string joinedHeader(MHD_Connection* connection, const char* name)
@@ -330,7 +318,7 @@ std::string_view headerView(MHD_Connection* connection, const char* name)
 
 HttpServer::HttpServer(Hub& hub, Options options)
     : hub_(hub), options_(std::move(options)), clock_(std::make_unique<QtEventLoop>()),
-      gate_(accessConfig(options_), *clock_), api_(hub), files_(options_.webRoot)
+      gate_(options_, *clock_), api_(hub), files_(options_.webRoot)
 {
     runTimer_.setSingleShot(true);
     QObject::connect(&runTimer_, &QTimer::timeout, [this] { run(); });

@@ -29,25 +29,8 @@ class Hub;
 // requests and idle event streams are suspended connections.
 class HttpServer {
 public:
-    struct Options {
-        std::string host = "127.0.0.1";
-        int port = 8480;
-        // Who may do what: the old single token (an admin's; empty: none),
-        // the [[token]]s, the host names besides the listen address, and the
-        // proxies whose forwarding headers are believed.
-        std::string token;
-        std::vector<TokenConfig> tokens;
-        std::vector<std::string> serverNames;
-        AddressAllowList trustedProxies;
-        std::string webRoot;
-        // Both set (PEM text): the listener speaks TLS only.
-        std::string tlsCert;
-        std::string tlsKey;
-        int maxConnections = 1024;
-        int maxConnectionsPerAddress = 64;
-        int headerTimeoutSeconds = 10;  // the whole request head, from the connection or the previous answer
-        int bodyTimeoutSeconds = 30;    // the whole body, from the end of the head
-        int maxEventStreams = 1000;
+    // The [http] section as the config file gives it, and what only the server sets.
+    struct Options : HttpConfig {
         // A comment line this often keeps idle event streams (and proxies) open.
         int keepAliveCommentMs = 15000;
     };
