@@ -35,8 +35,8 @@ int main(int argc, char** argv)
     if (!bench::startTcpSimulator(sim, address, {"--delay-ms", QString::number(delayMs)}))
         return 1;
     QtEventLoop loop;
-    client::MatrixClient client(loop, [] { return std::make_unique<QtSerialPort>(); },
-                                std::make_unique<QtLinkSocket>());
+    client::MatrixClient client(
+        loop, [] { return std::make_unique<QtSerialPort>(); }, std::make_unique<QtLinkSocket>());
     client.open({client::LinkTarget::Kind::Tcp, 0, address.toStdString()});
     // Up, and the link-up reads done.
     if (!bench::waitFor([&] { return client.linkUp() && client.queuedRequests() == 0 && client.state().beepOn; },

@@ -23,9 +23,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <vector>
 #include <functional>
 #include <memory>
+#include <vector>
 
 using namespace matrix;
 
@@ -141,7 +141,7 @@ int main(int argc, char** argv)
     std::printf("  wall time        %10.1f ms\n", wallMs);
     std::printf("  protocol minimum %10.1f ms (200 + 200 + %d x 100 + %d reboot)\n", minimumMs, blockTotal,
                 rebootWaitMs);
- if (fillTimesMs.size() > 2)
+    if (fillTimesMs.size() > 2)
         std::printf("  block to block   %10.2f ms mean, %.2f ms worst (floor 100)\n",
                     gapSumMs / static_cast<double>(fillTimesMs.size() - 2), worstGapMs);
     std::printf("  ratio            %10.4f (target <= 1.05)\n", wallMs / minimumMs);

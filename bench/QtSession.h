@@ -14,7 +14,10 @@ namespace matrix::bench {
 // A whole session on the real Qt platform, past the General tab's start-up
 // activation, and the two ways a user connects its General page.
 struct QtSession {
-    QtSession() { waitFor([] { return false; }, 300); }
+    QtSession()
+    {
+        waitFor([] { return false; }, 300);
+    }
 
     // COM mode, the port, Connect: true when the port opened.
     bool connectCom(const std::string& port)

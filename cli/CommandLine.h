@@ -38,12 +38,12 @@ struct Invocation {
     int comPort = 0;      // --com
     bool json = false;
 
-    int input = 0;        // route, route-all: 1..4
-    int output = 0;       // route: 1..4; edid copy: source output 1..4
+    int input = 0;   // route, route-all: 1..4
+    int output = 0;  // route: 1..4; edid copy: source output 1..4
     bool beepOn = false;
-    int modeRow = 0;      // edid set: 0..15
-    int edidTarget = 0;   // 1..4, or kAllInputs
-    std::string file;     // edid upload, firmware upgrade
+    int modeRow = 0;     // edid set: 0..15
+    int edidTarget = 0;  // 1..4, or kAllInputs
+    std::string file;    // edid upload, firmware upgrade
 
     double seconds = 3.0;  // discover
     std::string mac;       // netconfig: 12 upper-case hex digits
@@ -59,8 +59,8 @@ struct Invocation {
 struct ParseResult {
     enum class Kind { Run, Help, Error } kind = Kind::Error;
     Invocation invocation;
-    std::string text;  // Help: the help text; Error: the one-line reason
-    std::string usage; // Error: the usage of the command concerned (or the whole)
+    std::string text;   // Help: the help text; Error: the one-line reason
+    std::string usage;  // Error: the usage of the command concerned (or the whole)
 };
 
 ParseResult parseCommandLine(const std::vector<std::string>& args);
@@ -70,10 +70,10 @@ std::string overallUsage();
 std::string overallHelp();
 
 // Parsers of single values, shared with the tests. Empty on bad input.
-std::optional<int> parseInputNumber(const std::string& text);   // 1..4
-std::optional<int> parseOutputPort(const std::string& text);    // A-D or 1-4 -> 1..4
-std::optional<int> parseEdidTarget(const std::string& text);    // IN1..IN4 -> 1..4, all -> kAllInputs
-std::optional<std::string> parseMac(const std::string& text);   // 12 hex digits, ':' or '-' allowed
+std::optional<int> parseInputNumber(const std::string& text);  // 1..4
+std::optional<int> parseOutputPort(const std::string& text);   // A-D or 1-4 -> 1..4
+std::optional<int> parseEdidTarget(const std::string& text);   // IN1..IN4 -> 1..4, all -> kAllInputs
+std::optional<std::string> parseMac(const std::string& text);  // 12 hex digits, ':' or '-' allowed
 
 // "A" for output 1.
 std::string outputLetter(int output);

@@ -34,7 +34,7 @@ std::string makeDirectories(const std::string& path)
 RunResult runFirmwareMerge(const Invocation& inv)
 {
     const std::array<std::string, FirmwareMerger::kSourceCount> paths{inv.mainFile, inv.slaveFile, inv.irFile,
-                                                                       inv.panelFile};
+                                                                      inv.panelFile};
     // The merger's own pick step checks each source as the browse buttons do.
     FirmwareMerger merger;
     RunResult result;

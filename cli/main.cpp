@@ -100,14 +100,11 @@ int main(int argc, char** argv)
     std::vector<std::string> args(argv + 1, argv + argc);
     ParseResult parsed = parseCommandLine(args);
     switch (parsed.kind) {
-    case ParseResult::Kind::Help:
-        std::cout << parsed.text;
-        return 0;
+    case ParseResult::Kind::Help: std::cout << parsed.text; return 0;
     case ParseResult::Kind::Error:
         std::cerr << "matrixctl: " << parsed.text << "\n" << parsed.usage;
         return static_cast<int>(ExitCode::Usage);
-    case ParseResult::Kind::Run:
-        break;
+    case ParseResult::Kind::Run: break;
     }
     const Invocation& inv = parsed.invocation;
     if (inv.command == Command::FirmwareMerge)
@@ -131,8 +128,8 @@ int main(int argc, char** argv)
     if (CommandRunner::handles(inv.command)) {
         client::MatrixClient::Options options;
         options.supervise = false;  // one command, then the process ends
-        client::MatrixClient matrixClient(loop, [] { return std::make_unique<QtSerialPort>(); },
-                                          std::make_unique<QtLinkSocket>(), options);
+        client::MatrixClient matrixClient(
+            loop, [] { return std::make_unique<QtSerialPort>(); }, std::make_unique<QtLinkSocket>(), options);
         CommandRunner runner(matrixClient, inv);
         if (streaming) {
             runner.onProgress = [&](std::int64_t done, std::int64_t total) { display.progress(done, total); };

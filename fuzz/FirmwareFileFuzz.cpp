@@ -187,9 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& [part, span] : parts) {
             const auto& got = rig.device.firmwarePart[static_cast<std::size_t>(part)];
             const std::size_t length = span.end - span.start;
-            if (got.size() < length ||
-                !std::equal(image.begin() + static_cast<long>(span.start), image.begin() + static_cast<long>(span.end),
-                            got.begin()))
+            if (got.size() < length || !std::equal(image.begin() + static_cast<long>(span.start),
+                                                   image.begin() + static_cast<long>(span.end), got.begin()))
                 fail("success reported but the matrix does not hold the file's part");
         }
     }

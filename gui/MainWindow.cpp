@@ -4,8 +4,8 @@
 #include "core/session/MatrixSession.h"
 #include "gui/PageViews.h"
 #include "gui/app/PopupViews.h"
-#include "gui/net/NetworkConfigDialog.h"
 #include "gui/app/TrafficView.h"
+#include "gui/net/NetworkConfigDialog.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 
@@ -34,7 +34,9 @@ constexpr int kTitleIconSizePx = 20;
 const char* MainWindow::applicationTitle() { return "HDMI Matrix Control"; }
 
 MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), session_(session), shell_(session.shell)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      session_(session),
+      shell_(session.shell)
 {
     setObjectName("mainWindow");
     setWindowTitle(applicationTitle());
@@ -138,10 +140,7 @@ void MainWindow::buildTabRow()
     }
 }
 
-std::array<PopupView*, 3> MainWindow::popupViews() const
-{
-    return {configStatusView_, progressView_, noticeView_};
-}
+std::array<PopupView*, 3> MainWindow::popupViews() const { return {configStatusView_, progressView_, noticeView_}; }
 
 void MainWindow::syncFromShell()
 {

@@ -22,14 +22,10 @@ QWidget* sized(QWidget* view)
 QWidget* createPageView(PageId page, MatrixSession& session, QWidget* parent)
 {
     switch (page) {
-    case PageId::General:
-        return sized(new GeneralView(session.general, parent));
-    case PageId::Routing:
-        return sized(new RoutingView(session.routing, parent));
-    case PageId::Edid:
-        return sized(new EdidView(session.edid, parent));
-    case PageId::Firmware:
-        return sized(new FirmwareView(session.firmware, parent));
+    case PageId::General: return sized(new GeneralView(session.general, parent));
+    case PageId::Routing: return sized(new RoutingView(session.routing, parent));
+    case PageId::Edid: return sized(new EdidView(session.edid, parent));
+    case PageId::Firmware: return sized(new FirmwareView(session.firmware, parent));
     }
     return nullptr;  // not reached: every page has a view
 }

@@ -38,10 +38,7 @@ bool QtDatagramSocket::bind(std::uint16_t port)
     return true;
 }
 
-void QtDatagramSocket::close()
-{
-    discardSocket(socket_, this);
-}
+void QtDatagramSocket::close() { discardSocket(socket_, this); }
 
 long QtDatagramSocket::sendTo(const std::string& dottedAddress, std::uint16_t port, const std::uint8_t* data,
                               std::size_t length)

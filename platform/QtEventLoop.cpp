@@ -50,7 +50,8 @@ bool QtEventLoop::isTimerRunning(TimerOwner owner, int id) const { return timers
 
 void QtEventLoop::post(std::function<void()> task)
 {
-    QMetaObject::invokeMethod(this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
 }
 
 std::int64_t QtEventLoop::nowMs() const { return clock_.elapsed(); }

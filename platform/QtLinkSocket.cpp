@@ -15,14 +15,10 @@ namespace {
 int connectErrorCode(QAbstractSocket::SocketError error)
 {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return QtLinkSocket::kConnectionRefused;
-    case QAbstractSocket::SocketTimeoutError:
-        return QtLinkSocket::kTimedOut;
-    case QAbstractSocket::NetworkError:
-        return QtLinkSocket::kNetworkUnreachable;
-    default:
-        return QtLinkSocket::kOtherConnectError + static_cast<int>(error) + 1;
+    case QAbstractSocket::ConnectionRefusedError: return QtLinkSocket::kConnectionRefused;
+    case QAbstractSocket::SocketTimeoutError: return QtLinkSocket::kTimedOut;
+    case QAbstractSocket::NetworkError: return QtLinkSocket::kNetworkUnreachable;
+    default: return QtLinkSocket::kOtherConnectError + static_cast<int>(error) + 1;
     }
 }
 

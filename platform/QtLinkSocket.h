@@ -47,8 +47,8 @@ private:
 
     QTcpSocket* socket_ = nullptr;
     StreamSocketOwner* owner_ = nullptr;
-    int generation_ = 0;        // bumped whenever the socket is cut off
-    bool connected_ = false;    // this attempt completed its connect
+    int generation_ = 0;      // bumped whenever the socket is cut off
+    bool connected_ = false;  // this attempt completed its connect
     bool connectReported_ = false;
     bool closeReported_ = false;
     bool inConnectCall_ = false;

@@ -33,9 +33,10 @@ std::set<std::string>& heldDevices()
 // The parity letter in either case; anything else is no parity.
 QSerialPort::Parity toQtParity(char letter)
 {
-    constexpr std::pair<char, QSerialPort::Parity> kParities[] = {
-        {'E', QSerialPort::EvenParity}, {'O', QSerialPort::OddParity},
-        {'M', QSerialPort::MarkParity}, {'S', QSerialPort::SpaceParity}};
+    constexpr std::pair<char, QSerialPort::Parity> kParities[] = {{'E', QSerialPort::EvenParity},
+                                                                  {'O', QSerialPort::OddParity},
+                                                                  {'M', QSerialPort::MarkParity},
+                                                                  {'S', QSerialPort::SpaceParity}};
     for (const auto& [upper, parity] : kParities)
         if (std::toupper(static_cast<unsigned char>(letter)) == upper)
             return parity;
@@ -45,14 +46,10 @@ QSerialPort::Parity toQtParity(char letter)
 QSerialPort::DataBits toQtDataBits(int bits)
 {
     switch (bits) {
-    case 5:
-        return QSerialPort::Data5;
-    case 6:
-        return QSerialPort::Data6;
-    case 7:
-        return QSerialPort::Data7;
-    default:
-        return QSerialPort::Data8;
+    case 5: return QSerialPort::Data5;
+    case 6: return QSerialPort::Data6;
+    case 7: return QSerialPort::Data7;
+    default: return QSerialPort::Data8;
     }
 }
 

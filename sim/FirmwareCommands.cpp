@@ -49,9 +49,9 @@ public:
         const bool announce = p1 == p::kFirmwareAccept && b7 == 1 && b8 == 1;
         const bool lastAnnounce = p1 == p::kFirmwareLastBlock && b6 == p::kFirmwareFinalForm && b7 == 0 && b8 == 1;
         if (partSub(sub) && (announce || lastAnnounce)) {
-            responder_.expectRawBlock(p::kFirmwareBlockBytes, [this, sub, index = b10, last = lastAnnounce](const auto& block) {
-                onBlock(sub, index, last, block);
-            });
+            responder_.expectRawBlock(
+                p::kFirmwareBlockBytes,
+                [this, sub, index = b10, last = lastAnnounce](const auto& block) { onBlock(sub, index, last, block); });
         }
     }
 

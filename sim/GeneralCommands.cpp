@@ -18,30 +18,20 @@ void installGeneralCommands(MatrixResponder& responder)
 
     responder.onCommand(p::kStatusCommand, [&responder, &device](const CommandFrame& f) {
         switch (f.subCommand()) {
-        case p::kDeviceTypeSub:
-            responder.replyFrame(p::deviceTypeReply(device.deviceType));
-            break;
-        case p::kMatrixSizeSub:
-            responder.replyFrame(p::matrixSizeReply(device.inputCount, device.outputCount));
-            break;
-        case p::kVersionSub:
-            responder.replyFrame(p::versionReply(device.versionMajor, device.versionMinor));
-            break;
-        case p::kIrStateSub:
-            responder.replyFrame(p::irStateReply(device.irOn));
-            break;
-        case p::kBeepStateSub:
-            responder.replyFrame(p::beepStateReply(device.beepOn));
-            break;
-        default:
-            break;
+        case p::kDeviceTypeSub: responder.replyFrame(p::deviceTypeReply(device.deviceType)); break;
+        case p::kMatrixSizeSub: responder.replyFrame(p::matrixSizeReply(device.inputCount, device.outputCount)); break;
+        case p::kVersionSub: responder.replyFrame(p::versionReply(device.versionMajor, device.versionMinor)); break;
+        case p::kIrStateSub: responder.replyFrame(p::irStateReply(device.irOn)); break;
+        case p::kBeepStateSub: responder.replyFrame(p::beepStateReply(device.beepOn)); break;
+        default: break;
         }
     });
 
     responder.onPortQuery(p::kStatusCommand, p::kInputCableSub,
                           [&device](int input) { return p::cableReply(false, input, device.inputCable[input - 1]); });
-    responder.onPortQuery(p::kStatusCommand, p::kOutputCableSub,
-                          [&device](int output) { return p::cableReply(true, output, device.outputCable[output - 1]); });
+    responder.onPortQuery(p::kStatusCommand, p::kOutputCableSub, [&device](int output) {
+        return p::cableReply(true, output, device.outputCable[output - 1]);
+    });
 
     // Route input p1 to output p3; acknowledged with p1 = 0, p3 = output.
     responder.onCommand(p::kRoutingCommand, [&responder, &device](const CommandFrame& f) {

@@ -47,7 +47,7 @@ struct MatrixDevice {
     // Firmware receiver knobs.
     bool rejectFirmwarePart1 = false;
     bool rejectFirmwarePart2 = false;
-    int dropFirmwareAckOfBlock = -1;  // the acknowledgement of this block index is lost once
+    int dropFirmwareAckOfBlock = -1;    // the acknowledgement of this block index is lost once
     bool firmwareNeverReboots = false;  // silent for good after the last block
     int firmwareRebootMs = 2000;        // silent for this long after the last block
     int firmwareBadBlocks = 0;          // blocks whose 257-byte sum was not 0 (never acknowledged)

@@ -8,7 +8,9 @@
 namespace matrix::sim {
 
 MatrixResponder::MatrixResponder(EventLoop& loop, MatrixDevice& device)
-    : loop_(loop), device_(device), alive_(std::make_shared<bool>(true))
+    : loop_(loop),
+      device_(device),
+      alive_(std::make_shared<bool>(true))
 {
 }
 

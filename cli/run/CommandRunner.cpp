@@ -47,7 +47,8 @@ ExitCode exitCodeFor(Status status)
 }
 
 CommandRunner::CommandRunner(client::MatrixClient& client, const Invocation& invocation)
-    : client_(client), inv_(invocation)
+    : client_(client),
+      inv_(invocation)
 {
 }
 
@@ -246,8 +247,7 @@ bool CommandRunner::checkInput()
         switch (edid::checkEdidFile(inv_.file).verdict) {
         case edid::EdidFileVerdict::Accept: break;
         case edid::EdidFileVerdict::Reject: return refuse("Please select the correct EDID file!");
-        case edid::EdidFileVerdict::Ignore:
-            return refuse("EDID file with more than one extension block: " + inv_.file);
+        case edid::EdidFileVerdict::Ignore: return refuse("EDID file with more than one extension block: " + inv_.file);
         }
         if (readFileBounded(inv_.file, kEdidFileReadBytes, fileBytes_) != FileReadStatus::Ok)
             return refuse("Please select the correct EDID file!");

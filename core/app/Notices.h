@@ -34,7 +34,9 @@ inline const char* notConnectedText(const LinkState& link)
 class PageNotice {
 public:
     PageNotice(Popups& popups, TimerSet& timers, int closeTimerId)
-        : popups_(popups), timers_(timers), closeTimerId_(closeTimerId)
+        : popups_(popups),
+          timers_(timers),
+          closeTimerId_(closeTimerId)
     {
     }
 

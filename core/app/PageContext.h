@@ -20,7 +20,8 @@ struct PageContext {
 // that run one page or the network parts without the whole program.
 struct PageState {
     PageState(Platform& platform, ShellRequests& shell)
-        : popups(platform.loop, link), context{platform, link, popups, shell}
+        : popups(platform.loop, link),
+          context{platform, link, popups, shell}
     {
     }
     PageState(const PageState&) = delete;

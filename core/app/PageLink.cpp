@@ -6,7 +6,9 @@
 namespace matrix {
 
 PageLink::PageLink(PageContext& context, FrameSender::Echo echo)
-    : context_(context), serial_(context.platform.makeSerial()), sender_(context.link, *serial_, echo)
+    : context_(context),
+      serial_(context.platform.makeSerial()),
+      sender_(context.link, *serial_, echo)
 {
 }
 

@@ -131,8 +131,7 @@ void ConfigStatusPopup::onTimer(int id)
         timers_.kill(kClose.id);
         close();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -153,8 +152,8 @@ void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayM
     popups.notice.show(text, std::move(whenClosed));
 }
 
-void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
-                          const std::string& text, std::function<void()> whenClosed)
+void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
+                          std::function<void()> whenClosed)
 {
     armNoticeClose(popups, timers, closeTimerId, displayMs);
     if (!popups.notice.held())

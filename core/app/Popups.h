@@ -106,8 +106,8 @@ void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayM
 // Arms the closing timer and shows the notice only if no notice is open, as
 // time-outs and the standby notice do. A continuation runs when the box
 // opened here closes, or at once when none was opened.
-void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs,
-                          const std::string& text, std::function<void()> whenClosed = {});
+void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
+                          std::function<void()> whenClosed = {});
 // (Re-)arms the notice-closing timer alone.
 void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs);
 

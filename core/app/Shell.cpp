@@ -17,7 +17,11 @@ constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
 }  // namespace
 
 Shell::Shell(EventLoop& loop, LinkState& link, Popups& popups)
-    : loop_(loop), link_(link), popups_(popups), timers_(loop), alive_(std::make_shared<bool>(true))
+    : loop_(loop),
+      link_(link),
+      popups_(popups),
+      timers_(loop),
+      alive_(std::make_shared<bool>(true))
 {
     timers_.setHandler([this](int id) { onTimer(id); });
 }
@@ -166,22 +170,15 @@ void Shell::onTimer(int id)
 {
     timers_.kill(id);
     switch (id) {
-    case kConfigSuccessTimer:
-        showConfigStatus(kSearchingText, kSearchAgainTimer, kSearchAgainMs);
-        break;
+    case kConfigSuccessTimer: showConfigStatus(kSearchingText, kSearchAgainTimer, kSearchAgainMs); break;
     case kSearchAgainTimer:
         if (generalHooks_)
             generalHooks_->runSearch();
         timers_.start(kSearchTimeoutTimer, kSearchTimeoutMs);
         break;
-    case kSearchTimeoutTimer:
-        showConfigStatus(kSearchFailedText, kSearchCloseTimer, kSearchCloseMs);
-        break;
-    case kSearchCloseTimer:
-        popups_.configStatus.close();
-        break;
-    default:
-        break;
+    case kSearchTimeoutTimer: showConfigStatus(kSearchFailedText, kSearchCloseTimer, kSearchCloseMs); break;
+    case kSearchCloseTimer: popups_.configStatus.close(); break;
+    default: break;
     }
 }
 

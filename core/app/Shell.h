@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/transport/ChangeNotifier.h"
 #include "core/app/Page.h"
 #include "core/link/LinkState.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/TimerSet.h"
 
 #include <array>

@@ -17,8 +17,13 @@ const char* const kConnectFailed = "Connect to Matrix failed!";
 ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
                            MatrixClient::SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
                            MatrixClient::Options options)
-    : client_(client), state_(state), loop_(loop), makeSerial_(std::move(makeSerial)), socket_(std::move(socket)),
-      options_(options), alive_(std::make_shared<bool>(true))
+    : client_(client),
+      state_(state),
+      loop_(loop),
+      makeSerial_(std::move(makeSerial)),
+      socket_(std::move(socket)),
+      options_(options),
+      alive_(std::make_shared<bool>(true))
 {
     backoffMs_ = options_.reconnectFirstMs;
 }
@@ -284,9 +289,8 @@ void ClientEngine::enqueue(Job job)
         refuse(std::move(job.fail), Status::LinkDown, linkMessage_.empty() ? downText() : linkMessage_);
         return;
     }
-    if (firmwareRunning() || (job.firmware && std::any_of(queue_.begin(), queue_.end(), [](const auto& j) {
-                                  return j->firmware;
-                              }))) {
+    if (firmwareRunning() ||
+        (job.firmware && std::any_of(queue_.begin(), queue_.end(), [](const auto& j) { return j->firmware; }))) {
         refuse(std::move(job.fail), Status::Busy, "a firmware upgrade holds the link");
         return;
     }

@@ -248,7 +248,8 @@ public:
 
     Ask beepAsk(std::shared_ptr<bool> on)
     {
-        return {p::beepStateRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeBeepState(f).has_value(); },
+        return {p::beepStateRequest(), p::kReplyWaits,
+                [](const CommandFrame& f) { return p::decodeBeepState(f).has_value(); },
                 [this, on](const CommandFrame& f) {
                     *on = p::stateIsOn(f.p3());
                     engine.setBeep(*on);
@@ -281,8 +282,9 @@ public:
             Ask ask{p::edidSwitchStateRequest(), p::kReplyWaits,
                     [](const CommandFrame& f) { return p::decodeEdidSwitchState(f).has_value(); }};
             ask.refusal = [](const CommandFrame& f) {
-                return p::decodeEdidSwitchState(f) == p::kEdidSwitchRefused ? std::string("Please set the EDID to [1111]!")
-                                                                            : std::string();
+                return p::decodeEdidSwitchState(f) == p::kEdidSwitchRefused
+                           ? std::string("Please set the EDID to [1111]!")
+                           : std::string();
             };
             asks.push_back(std::move(ask));
         }
@@ -409,8 +411,8 @@ void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing
     std::vector<Ask> asks;
     asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
                     [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); }});
-    asks.push_back({p::versionRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); }});
+    asks.push_back(
+        {p::versionRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); }});
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
         asks.push_back(std::move(ask));
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
@@ -430,11 +432,10 @@ void MatrixClient::route(Output output, Input input, std::function<void(const Re
     }
     std::vector<Ask> asks;
     Impl* impl = impl_.get();
-    asks.push_back({p::routeRequest(output, input), p::kRouteWaits,
-                    [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
-                    [impl, output, input](const CommandFrame&) {
-                        impl->engine.setRouting(output.number(), input.number());
-                    }});
+    asks.push_back(
+        {p::routeRequest(output, input), p::kRouteWaits,
+         [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
+         [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output.number(), input.number()); }});
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
 }
 
@@ -475,10 +476,10 @@ void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
 void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> done)
 {
     Impl* impl = impl_.get();
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{p::beepRequest(on), p::kReplyWaits,
-                            [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); },
-                            [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
+    impl_->chain<Nothing>(
+        std::move(done), std::make_shared<Nothing>(),
+        {{p::beepRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); },
+          [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
 }
 
 void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
@@ -489,18 +490,18 @@ void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
 
 void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
 {
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(),
-                          {{p::irRequest(on), p::kReplyWaits,
-                            [](const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }}});
+    impl_->chain<Nothing>(
+        std::move(done), std::make_shared<Nothing>(),
+        {{p::irRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }}});
 }
 
 void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on,
-                       {{p::irStateRequest(), p::kReplyWaits,
-                         [](const CommandFrame& f) { return p::decodeIrState(f).has_value(); },
-                         [on](const CommandFrame& f) { *on = *p::decodeIrState(f); }}});
+    impl_->chain<bool>(
+        std::move(done), on,
+        {{p::irStateRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeIrState(f).has_value(); },
+          [on](const CommandFrame& f) { *on = *p::decodeIrState(f); }}});
 }
 
 void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
@@ -603,7 +604,9 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
     Ask block{bytesOf(p::edidTransferBlock(check.data.data())), p::kReplyWaits,
               [sub](const CommandFrame& f) { return p::decodeEdidDownloadResult(f, sub).has_value(); }};
     block.step.resends = 0;  // the block is sent once; no answer is a time-out
-    block.refusal = [](const CommandFrame& f) { return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!"; };
+    block.refusal = [](const CommandFrame& f) {
+        return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!";
+    };
     asks.push_back(std::move(block));
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
@@ -791,8 +794,9 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         if (done)
             done(result);
     };
-    impl_->chain<Nothing>(std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
-                          [report] { report("Firmware upgrade Successfully"); }, true);
+    impl_->chain<Nothing>(
+        std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
+        [report] { report("Firmware upgrade Successfully"); }, true);
 }
 
 }  // namespace matrix::client

@@ -88,7 +88,7 @@ struct LinkTarget {
 struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
-    std::string line;       // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
+    std::string line;  // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
 };
 
 // One matrix, spoken to directly: a queue with exactly one request in
@@ -101,9 +101,9 @@ public:
         // Reconnect after a drop, and re-read device info, routing, cables and
         // beep each time the link comes up; one-shot users turn it off.
         bool supervise = true;
-        int connectTimeoutMs = 3000;    // TCP connect
-        int reconnectFirstMs = 1000;    // back-off doubles from here ...
-        int reconnectMaxMs = 30000;     // ... up to here
+        int connectTimeoutMs = 3000;  // TCP connect
+        int reconnectFirstMs = 1000;  // back-off doubles from here ...
+        int reconnectMaxMs = 30000;   // ... up to here
         // After an EDID change (mode, copy, upload, factory reset) read the
         // inputs' EDID status again into the state model. The window's
         // conversations end with the change itself.

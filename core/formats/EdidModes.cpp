@@ -9,21 +9,18 @@ namespace {
 
 // The three DVI rows of the combo end with one blank; the status texts do not.
 const std::array<const char*, 15> kBuiltInModes = {
-    "1080i,Stereo Audio 2.0", "1080i,Dolby/DTS 5.1", "1080i,HD Audio 7.1",
-    "1080p,Stereo Audio 2.0", "1080p,Dolby/DTS 5.1", "1080p,HD Audio 7.1",
-    "3D,Stereo Audio 2.0",    "3D,Dolby/DTS 5.1",    "3D,HD Audio 7.1",
-    "4K2K,Stereo Audio 2.0",  "4K2K,Dolby/DTS 5.1",  "4K2K,HD Audio 7.1",
-    "DVI 1024X768 ",          "DVI 1920X1080 ",      "DVI 1920X1200 ",
+    "1080i,Stereo Audio 2.0", "1080i,Dolby/DTS 5.1",   "1080i,HD Audio 7.1",  "1080p,Stereo Audio 2.0",
+    "1080p,Dolby/DTS 5.1",    "1080p,HD Audio 7.1",    "3D,Stereo Audio 2.0", "3D,Dolby/DTS 5.1",
+    "3D,HD Audio 7.1",        "4K2K,Stereo Audio 2.0", "4K2K,Dolby/DTS 5.1",  "4K2K,HD Audio 7.1",
+    "DVI 1024X768 ",          "DVI 1920X1080 ",        "DVI 1920X1200 ",
 };
 
 const std::array<const char*, 19> kStatusTexts = {
-    "1080i,Stereo Audio 2.0", "1080i,Dolby/DTS 5.1", "1080i,HD Audio 7.1",
-    "1080p,Stereo Audio 2.0", "1080p,Dolby/DTS 5.1", "1080p,HD Audio 7.1",
-    "3D,Stereo Audio 2.0",    "3D,Dolby/DTS 5.1",    "3D,HD Audio 7.1",
-    "4K2K,Stereo Audio 2.0",  "4K2K,Dolby/DTS 5.1",  "4K2K,HD Audio 7.1",
-    "DVI 1024X768",           "DVI 1920X1080",       "DVI 1920X1200",
-    "Copy HDMI OUT A",        "Copy HDMI OUT B",     "Copy HDMI OUT C",
-    "Copy HDMI OUT D",
+    "1080i,Stereo Audio 2.0", "1080i,Dolby/DTS 5.1",   "1080i,HD Audio 7.1",  "1080p,Stereo Audio 2.0",
+    "1080p,Dolby/DTS 5.1",    "1080p,HD Audio 7.1",    "3D,Stereo Audio 2.0", "3D,Dolby/DTS 5.1",
+    "3D,HD Audio 7.1",        "4K2K,Stereo Audio 2.0", "4K2K,Dolby/DTS 5.1",  "4K2K,HD Audio 7.1",
+    "DVI 1024X768",           "DVI 1920X1080",         "DVI 1920X1200",       "Copy HDMI OUT A",
+    "Copy HDMI OUT B",        "Copy HDMI OUT C",       "Copy HDMI OUT D",
 };
 
 }  // namespace

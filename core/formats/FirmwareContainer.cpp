@@ -5,10 +5,7 @@
 
 namespace matrix {
 
-std::uint8_t scrambleKey(std::size_t length)
-{
-    return static_cast<std::uint8_t>((length & 0xFF) ^ kScrambleConstant);
-}
+std::uint8_t scrambleKey(std::size_t length) { return static_cast<std::uint8_t>((length & 0xFF) ^ kScrambleConstant); }
 
 void scramble(Bytes& bytes)
 {

@@ -19,12 +19,9 @@ FirmwareMerger::PickResult FirmwareMerger::pickSource(int index, const std::stri
     }
     Bytes data;
     switch (readFileBounded(path, kMaxSourceBytes, data)) {
-    case FileReadStatus::TooLarge:
-        return PickResult::TooLarge;
-    case FileReadStatus::CannotOpen:
-        return PickResult::CannotOpen;
-    case FileReadStatus::Ok:
-        break;
+    case FileReadStatus::TooLarge: return PickResult::TooLarge;
+    case FileReadStatus::CannotOpen: return PickResult::CannotOpen;
+    case FileReadStatus::Ok: break;
     }
     src.pathBox = path;
     src.loaded = true;

@@ -18,8 +18,8 @@ public:
 
     // The merge tool's texts per source, in Source order: the line before
     // the source's path, the line after it, and the output name's part.
-    static constexpr const char* kCaptions[kSourceCount] = {"Main MCU firmware:", "Slave MCU1 firmware:",
-                                                            "IR MCU2 firmware:", "Plane MCU3 firmware:"};
+    static constexpr const char* kCaptions[kSourceCount] = {
+        "Main MCU firmware:", "Slave MCU1 firmware:", "IR MCU2 firmware:", "Plane MCU3 firmware:"};
     static constexpr const char* kSaveLines[kSourceCount] = {
         "Save MCU firmware Merged,Ver0.0", "Save MCU1 firmware Merged,Ver0.0", "Save MCU2 firmware Merged,Ver0.0",
         "Save MCU3 firmware Merged,Ver0.0"};

@@ -7,8 +7,7 @@
 
 namespace matrix {
 
-FrameSender::FrameSender(LinkState& link, SerialChannel& serial, Echo echo)
-    : link_(link), serial_(serial), echo_(echo)
+FrameSender::FrameSender(LinkState& link, SerialChannel& serial, Echo echo) : link_(link), serial_(serial), echo_(echo)
 {
 }
 

@@ -18,12 +18,12 @@ enum class PageId { General = 1, Edid = 2, Routing = 3, Firmware = 4 };
 // owned by the session and passed by reference; touched on the loop thread only.
 struct LinkState {
     ControlMode controlMode = ControlMode::Com;
-    bool comOpen = false;         // the user connected the COM link
-    int comPort = 0;            // COM number of the last COM Connect (1..19)
+    bool comOpen = false;  // the user connected the COM link
+    int comPort = 0;       // COM number of the last COM Connect (1..19)
     StreamSocket* linkSocket = nullptr;
-    bool socketConnected = false; // the current socket completed its connect
-    bool tcpLinkUp = false;       // the General page confirmed the TCP connection
-    std::string matrixAddress;  // dotted IPv4 text
+    bool socketConnected = false;  // the current socket completed its connect
+    bool tcpLinkUp = false;        // the General page confirmed the TCP connection
+    std::string matrixAddress;     // dotted IPv4 text
     PageId activePage = PageId::General;
     std::string noticeText;
     std::string progressText;

@@ -6,9 +6,7 @@
 
 namespace matrix {
 
-Discovery::Discovery(Platform& platform, NetHost& host) : host_(host), socket_(platform.datagramSocket)
-{
-}
+Discovery::Discovery(Platform& platform, NetHost& host) : host_(host), socket_(platform.datagramSocket) {}
 
 Discovery::~Discovery()
 {
@@ -61,7 +59,8 @@ void Discovery::selectRow(int row)
 
 void Discovery::onReadable()
 {
-    socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
+    socket_.receiveEach(listening_,
+                        [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
 }
 
 void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)

@@ -97,8 +97,7 @@ std::uint8_t configChecksum(const ConfigMessage& message)
     return static_cast<std::uint8_t>(sum & 0xFF);
 }
 
-std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length,
-                                           const std::uint8_t* key3)
+std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length, const std::uint8_t* key3)
 {
     if (length < kConfigMessageBytes)
         return std::nullopt;

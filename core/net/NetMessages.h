@@ -72,7 +72,6 @@ std::uint8_t configChecksum(const ConfigMessage& message);
 
 // The first position p at which a complete 76-byte reply starts with the
 // three key bytes; nothing if none lies wholly inside the received bytes.
-std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length,
-                                           const std::uint8_t* key3);
+std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length, const std::uint8_t* key3);
 
 }  // namespace matrix::net

@@ -18,7 +18,9 @@ constexpr std::size_t kReplyLogMaxBytes = 64 * 1024;
 }  // namespace
 
 NetworkConfig::NetworkConfig(Platform& platform, NetHost& host, Discovery& discovery)
-    : host_(host), discovery_(discovery), socket_(platform.datagramSocket)
+    : host_(host),
+      discovery_(discovery),
+      socket_(platform.datagramSocket)
 {
 }
 
@@ -139,7 +141,8 @@ void NetworkConfig::ok()
 
 void NetworkConfig::onReadable()
 {
-    socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
+    socket_.receiveEach(listening_,
+                        [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
 }
 
 void NetworkConfig::echo(const std::uint8_t* data, std::size_t length)

@@ -8,14 +8,10 @@ namespace matrix::protocol {
 inline const char* deviceTypeName(int type)
 {
     switch (type) {
-    case 1:
-        return "HDMI MATRIX";
-    case 2:
-        return "HDBT MATRIX";
-    case 3:
-        return "HDMI+HDBT etc MATRIX";
-    default:
-        return nullptr;
+    case 1: return "HDMI MATRIX";
+    case 2: return "HDBT MATRIX";
+    case 3: return "HDMI+HDBT etc MATRIX";
+    default: return nullptr;
     }
 }
 

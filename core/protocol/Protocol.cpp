@@ -126,16 +126,11 @@ CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmware
 std::optional<CommandFrame> firmwarePartStartRequest(int part)
 {
     switch (part) {
-    case 1:
-        return firmwareStartRequest(kFirmwarePart1Sub);
-    case 2:
-        return firmwareStartRequest(kFirmwarePart2Sub);
-    case 3:
-        return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start, 0, 0, 0, 0);
-    case 4:
-        return firmwareStartRequest(kFirmwarePart4Sub);
-    default:
-        return std::nullopt;
+    case 1: return firmwareStartRequest(kFirmwarePart1Sub);
+    case 2: return firmwareStartRequest(kFirmwarePart2Sub);
+    case 3: return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start, 0, 0, 0, 0);
+    case 4: return firmwareStartRequest(kFirmwarePart4Sub);
+    default: return std::nullopt;
     }
 }
 CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare, 0, 0, 0, 0); }
@@ -156,7 +151,10 @@ CommandFrame firmwareLastBlockAnnounce(int sub, int blockIndex)
 
 CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbySub); }
 CommandFrame deviceTypeReply(int type) { return frame(kStatusCommand, kDeviceTypeSub, type); }
-CommandFrame matrixSizeReply(int inputs, int outputs) { return frame(kStatusCommand, kMatrixSizeSub, inputs, 0, outputs); }
+CommandFrame matrixSizeReply(int inputs, int outputs)
+{
+    return frame(kStatusCommand, kMatrixSizeSub, inputs, 0, outputs);
+}
 CommandFrame versionReply(int major, int minor) { return frame(kStatusCommand, kVersionSub, major, 0, minor); }
 CommandFrame cableReply(bool output, int port, bool connected)
 {
@@ -303,7 +301,10 @@ bool isEdidModeRequestAck(const CommandFrame& f)
     return isEdidReply(f, kEdidModeRequestSub) && f.p1() == 0 && f.p3() == 0;
 }
 
-bool isEdidSetModeAllAck(const CommandFrame& f) { return isEdidReply(f, kEdidModeAllSub) && f.p1() == 0 && f.p3() == 0; }
+bool isEdidSetModeAllAck(const CommandFrame& f)
+{
+    return isEdidReply(f, kEdidModeAllSub) && f.p1() == 0 && f.p3() == 0;
+}
 
 bool isEdidSetModeReply(const CommandFrame& f, Input target)
 {

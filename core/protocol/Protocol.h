@@ -241,8 +241,8 @@ std::optional<bool> decodeBeepState(const CommandFrame& frame);
 bool isSwitchAck(const CommandFrame& frame, int command);
 
 struct EdidStatus {
-    Input input{0};         // 1..8
-    std::int8_t code = 0;   // signed, as the EDID tables read it
+    Input input{0};        // 1..8
+    std::int8_t code = 0;  // signed, as the EDID tables read it
 };
 std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& frame);
 std::optional<int> decodeEdidSwitchState(const CommandFrame& frame);

@@ -15,7 +15,8 @@ constexpr int kTextMarginPx = 20;
 }
 
 PopupView::PopupView(QWidget* mainWindow, const Look& look)
-    : QWidget(mainWindow, Qt::Dialog | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint), mainWindow_(mainWindow),
+    : QWidget(mainWindow, Qt::Dialog | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
+      mainWindow_(mainWindow),
       look_(look)
 {
     setAttribute(Qt::WA_TranslucentBackground, true);

@@ -14,8 +14,8 @@ class PopupView : public QWidget {
     Q_OBJECT
 public:
     struct Look {
-        QSize minimumSize;   // the template's size in pixels
-        int alpha = 255;     // opacity of the black background, of 255
+        QSize minimumSize;  // the template's size in pixels
+        int alpha = 255;    // opacity of the black background, of 255
         int cornerRadiusPx = 5;
     };
 

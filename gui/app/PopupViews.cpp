@@ -21,7 +21,9 @@ QPoint atProgressSpot(const QRect& main, const QSize& box)
 }  // namespace
 
 ModelPopupView::ModelPopupView(PopupModel& model, QWidget* mainWindow, const Look& look, Placement placement)
-    : PopupView(mainWindow, look), model_(model), placement_(placement)
+    : PopupView(mainWindow, look),
+      model_(model),
+      placement_(placement)
 {
     subscription_ = model_.changed.subscribe([this] { sync(); });
     sync();

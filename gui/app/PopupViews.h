@@ -10,7 +10,7 @@ class PopupModel;
 class NoticePopup;
 class ProgressPopup;
 class ConfigStatusPopup;
-}
+}  // namespace matrix
 
 namespace matrix::gui {
 

@@ -50,8 +50,7 @@ void showText(QPlainTextEdit* box, const QString& text)
 
 }  // namespace
 
-TrafficView::TrafficView(MatrixSession& session, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool), session_(session)
+TrafficView::TrafficView(MatrixSession& session, QWidget* mainWindow) : QWidget(mainWindow, Qt::Tool), session_(session)
 {
     setObjectName("trafficView");
     setWindowTitle("Traffic");
@@ -124,8 +123,7 @@ TrafficView::Logs TrafficView::pageLogs(Tab tab) const
     switch (tab) {
     case Tab::General:
         return {boxText(session_.general.sentLog().boxText()), boxText(session_.general.receivedLog().boxText())};
-    case Tab::Edid:
-        return {boxText(session_.edid.sentLog().boxText()), boxText(session_.edid.receivedLog().boxText())};
+    case Tab::Edid: return {boxText(session_.edid.sentLog().boxText()), boxText(session_.edid.receivedLog().boxText())};
     case Tab::Matrix:
         return {boxText(session_.routing.sentLog().boxText()), boxText(session_.routing.receivedLog().boxText())};
     case Tab::FwUpgrade:
@@ -161,8 +159,8 @@ void TrafficView::clear()
 void TrafficView::copy()
 {
     refresh();
-    QApplication::clipboard()->setText(QString("%1\nSent:\n%2\nReceived:\n%3")
-                                           .arg(title_->text(), sentText(), receivedText()));
+    QApplication::clipboard()->setText(
+        QString("%1\nSent:\n%2\nReceived:\n%3").arg(title_->text(), sentText(), receivedText()));
 }
 
 QString TrafficView::sentText() const { return sent_->toPlainText(); }

@@ -32,7 +32,9 @@ constexpr int kFieldWidthPx = 38;
 }  // namespace
 
 NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint), model_(model), mainWindow_(mainWindow)
+    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
+      model_(model),
+      mainWindow_(mainWindow)
 {
     setObjectName("networkConfigDialog");
     setWindowTitle(" TCP  Configuration");

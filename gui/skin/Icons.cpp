@@ -124,7 +124,8 @@ QIcon openFileIcon()
             p.setBrush(fill);
             p.drawPath(path);
         };
-        drawShape(QColor(245, 190, 60), {{0.08, 0.22}, {0.38, 0.22}, {0.46, 0.3}, {0.88, 0.3}, {0.88, 0.82}, {0.08, 0.82}});
+        drawShape(QColor(245, 190, 60),
+                  {{0.08, 0.22}, {0.38, 0.22}, {0.46, 0.3}, {0.88, 0.3}, {0.88, 0.82}, {0.08, 0.82}});
         drawShape(QColor(255, 215, 100), {{0.08, 0.82}, {0.22, 0.42}, {0.96, 0.42}, {0.88, 0.82}});
     });
 }
@@ -138,8 +139,7 @@ QIcon arrow(bool pointsLeft)
         path.moveTo(tail, s * 0.18);
         path.lineTo(tip, s * 0.5);
         path.lineTo(tail, s * 0.82);
-        p.setPen(QPen(QColor(40, 40, 40), std::max<qreal>(1.6, s * 0.12), Qt::SolidLine, Qt::RoundCap,
-                      Qt::RoundJoin));
+        p.setPen(QPen(QColor(40, 40, 40), std::max<qreal>(1.6, s * 0.12), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
         p.drawPath(path);
     });

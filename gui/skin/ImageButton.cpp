@@ -296,8 +296,8 @@ void ImageButton::drawIcon(QPainter& painter, const QRect& rect, const DrawState
 
     QPoint topLeft;
     if (text().isEmpty()) {
-        topLeft = QPoint(rect.left() + (rect.width() - size.width()) / 2,
-                         rect.top() + (rect.height() - size.height()) / 2);
+        topLeft =
+            QPoint(rect.left() + (rect.width() - size.width()) / 2, rect.top() + (rect.height() - size.height()) / 2);
     } else {
         switch (iconAlign_) {
         case IconAlign::Horizontal:
@@ -388,7 +388,8 @@ void ImageButton::changeEvent(QEvent* event)
         // A disabled button hands the focus on, as the dialog manager would.
         if (hasFocus() && parentWidget()) {
             QWidget* next = nextInFocusChain();
-            while (next && next != this && !(next->isEnabled() && next->isVisible() && (next->focusPolicy() & Qt::TabFocus)))
+            while (next && next != this &&
+                   !(next->isEnabled() && next->isVisible() && (next->focusPolicy() & Qt::TabFocus)))
                 next = next->nextInFocusChain();
             if (next && next != this)
                 next->setFocus(Qt::TabFocusReason);

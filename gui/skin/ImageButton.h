@@ -20,7 +20,7 @@ class ImageButton : public QAbstractButton {
 public:
     // Colour slots.
     enum ColorSlot {
-        BackgroundIn = 0,   // pressed or pointer over
+        BackgroundIn = 0,  // pressed or pointer over
         ForegroundIn = 1,
         BackgroundOut = 2,  // otherwise
         ForegroundOut = 3,
@@ -55,7 +55,11 @@ public:
     bool isFlat() const { return flat_; }
     void setDrawBorder(bool enable, bool repaint = true);
     void setDrawFlatFocus(bool enable, bool repaint = true);
-    void setDefaultButton(bool isDefault) { defaultButton_ = isDefault; update(); }
+    void setDefaultButton(bool isDefault)
+    {
+        defaultButton_ = isDefault;
+        update();
+    }
     // A click toggles the check state, and the button shows it as pressed.
     void setCheckBoxMode(bool enable);
     bool checkBoxMode() const { return checkBoxMode_; }

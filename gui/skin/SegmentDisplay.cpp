@@ -13,24 +13,32 @@ namespace matrix::gui {
 namespace {
 
 // Outline of the character cells, in units of the 49 x 83 (or 18 x 83) cell.
-constexpr double kHalf = 3.5;     // half the thickness of a bar
-constexpr double kLeft = 9.5;     // centre lines of the outer bars
+constexpr double kHalf = 3.5;  // half the thickness of a bar
+constexpr double kLeft = 9.5;  // centre lines of the outer bars
 constexpr double kRight = 39.5;
 constexpr double kCentre = 24.5;
 constexpr double kTop = 7.5;
 constexpr double kMiddle = 41.5;
 constexpr double kBottom = 75.5;
-constexpr double kGap = 1.0;      // between neighbouring bars
+constexpr double kGap = 1.0;  // between neighbouring bars
 
 QPolygonF horizontalBar(double x0, double x1, double y)
 {
-    return QPolygonF({{x0, y}, {x0 + kHalf, y - kHalf}, {x1 - kHalf, y - kHalf}, {x1, y}, {x1 - kHalf, y + kHalf},
+    return QPolygonF({{x0, y},
+                      {x0 + kHalf, y - kHalf},
+                      {x1 - kHalf, y - kHalf},
+                      {x1, y},
+                      {x1 - kHalf, y + kHalf},
                       {x0 + kHalf, y + kHalf}});
 }
 
 QPolygonF verticalBar(double x, double y0, double y1)
 {
-    return QPolygonF({{x, y0}, {x + kHalf, y0 + kHalf}, {x + kHalf, y1 - kHalf}, {x, y1}, {x - kHalf, y1 - kHalf},
+    return QPolygonF({{x, y0},
+                      {x + kHalf, y0 + kHalf},
+                      {x + kHalf, y1 - kHalf},
+                      {x, y1},
+                      {x - kHalf, y1 - kHalf},
                       {x - kHalf, y0 + kHalf}});
 }
 
@@ -64,7 +72,7 @@ const std::array<QPolygonF, 7>& sevenSegments()
 {
     static const EdgeBars e;
     static const std::array<QPolygonF, 7> segments = {
-        e.top, e.upperLeft, e.upperRight, horizontalBar(kLeft + kGap, kRight - kGap, kMiddle),
+        e.top,       e.upperLeft,  e.upperRight, horizontalBar(kLeft + kGap, kRight - kGap, kMiddle),
         e.lowerLeft, e.lowerRight, e.bottom,
     };
     return segments;
@@ -77,14 +85,14 @@ const std::array<QPolygonF, 7>& sevenSegments()
 // of the table are written for.
 const std::array<QPolygonF, 14>& fourteenSegments()
 {
-    constexpr double innerLeft = kLeft + kHalf + kGap;     // 14
-    constexpr double innerRight = kRight - kHalf - kGap;   // 35
-    constexpr double centreLeft = kCentre - kHalf - kGap;  // 20
-    constexpr double centreRight = kCentre + kHalf + kGap; // 29
-    constexpr double upperTop = kTop + kHalf + kGap;       // 12
-    constexpr double upperBottom = kMiddle - kHalf - kGap; // 37
-    constexpr double lowerTop = kMiddle + kHalf + kGap;    // 46
-    constexpr double lowerBottom = kBottom - kHalf - kGap; // 71
+    constexpr double innerLeft = kLeft + kHalf + kGap;      // 14
+    constexpr double innerRight = kRight - kHalf - kGap;    // 35
+    constexpr double centreLeft = kCentre - kHalf - kGap;   // 20
+    constexpr double centreRight = kCentre + kHalf + kGap;  // 29
+    constexpr double upperTop = kTop + kHalf + kGap;        // 12
+    constexpr double upperBottom = kMiddle - kHalf - kGap;  // 37
+    constexpr double lowerTop = kMiddle + kHalf + kGap;     // 46
+    constexpr double lowerBottom = kBottom - kHalf - kGap;  // 71
     static const EdgeBars e;
     static const std::array<QPolygonF, 14> segments = {
         verticalBar(kCentre, kTop + kHalf + kGap, kMiddle - kGap),
@@ -95,7 +103,12 @@ const std::array<QPolygonF, 14>& fourteenSegments()
         verticalBar(kCentre, kMiddle + kGap, kBottom - kHalf - kGap),
         horizontalBar(kLeft + kGap, kCentre - kGap, kMiddle),
         horizontalBar(kCentre + kGap, kRight - kGap, kMiddle),
-        e.upperLeft, e.lowerLeft, e.bottom, e.lowerRight, e.upperRight, e.top,
+        e.upperLeft,
+        e.lowerLeft,
+        e.bottom,
+        e.lowerRight,
+        e.upperRight,
+        e.top,
     };
     return segments;
 }
@@ -163,12 +176,9 @@ void SegmentDisplay::setDisplayStyle(int style)
 int SegmentDisplay::segmentCount(Kind kind)
 {
     switch (kind) {
-    case Kind::Seven:
-        return 7;
-    case Kind::Fourteen:
-        return 14;
-    case Kind::Point:
-        return 3;
+    case Kind::Seven: return 7;
+    case Kind::Fourteen: return 14;
+    case Kind::Point: return 3;
     }
     return 0;
 }
@@ -201,28 +211,20 @@ std::uint16_t SegmentDisplay::fourteenSegmentPattern(QChar c)
     if (u >= 'A' && u <= 'Z')
         return kLetters[u - 'A'];
     switch (u) {
-    case ' ':
-        return 0x0000;
-    case '-':
-        return 0x00C0;
-    case '*':
-        return 0x00FF;
-    case '+':
-        return 0x00E1;
-    default:
-        return 0xFFFF;
+    case ' ': return 0x0000;
+    case '-': return 0x00C0;
+    case '*': return 0x00FF;
+    case '+': return 0x00E1;
+    default: return 0xFFFF;
     }
 }
 
 const QPolygonF& SegmentDisplay::segmentPolygon(Kind kind, int segment)
 {
     switch (kind) {
-    case Kind::Seven:
-        return sevenSegments().at(static_cast<std::size_t>(segment));
-    case Kind::Fourteen:
-        return fourteenSegments().at(static_cast<std::size_t>(segment));
-    case Kind::Point:
-        break;
+    case Kind::Seven: return sevenSegments().at(static_cast<std::size_t>(segment));
+    case Kind::Fourteen: return fourteenSegments().at(static_cast<std::size_t>(segment));
+    case Kind::Point: break;
     }
     return pointSegments().at(static_cast<std::size_t>(segment));
 }

@@ -56,7 +56,7 @@ public:
     // Tables and geometry, for the painter and for tests.
     static int segmentCount(Kind kind);
     static int cellWidth(Kind kind);
-    static std::uint8_t sevenSegmentPattern(QChar c);     // 0xFF: not in the table
+    static std::uint8_t sevenSegmentPattern(QChar c);      // 0xFF: not in the table
     static std::uint16_t fourteenSegmentPattern(QChar c);  // 0xFFFF: not in the table
     static const QPolygonF& segmentPolygon(Kind kind, int segment);
     // Centre of a segment of character `index` in widget pixels, with the

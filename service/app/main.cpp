@@ -12,9 +12,9 @@
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
 #include "service/hub/StateStore.h"
+#include "service/mqtt/MqttFrontEnd.h"
 #include "service/text/TextFrontEnd.h"
 #include "service/videohub/VideohubServer.h"
-#include "service/mqtt/MqttFrontEnd.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -59,8 +59,7 @@ std::unique_ptr<client::MatrixClient> makeClient(EventLoop& loop, const MatrixCo
     };
     client::MatrixClient::Options options;
     options.supervise = true;
-    return std::make_unique<client::MatrixClient>(loop, std::move(serial), std::make_unique<QtLinkSocket>(),
-                                                  options);
+    return std::make_unique<client::MatrixClient>(loop, std::move(serial), std::make_unique<QtLinkSocket>(), options);
 }
 
 // Each HTTP connection is a descriptor, and the usual soft limit (1024) is

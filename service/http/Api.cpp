@@ -105,7 +105,10 @@ Json sceneJson(const MatrixUnit& unit, const std::string& name, const SceneRouti
 class Handler {
 public:
     Handler(Hub& hub, const HttpRequest& request, Reply reply)
-        : hub_(hub), request_(request), segments_(request.segments), reply_(std::move(reply)),
+        : hub_(hub),
+          request_(request),
+          segments_(request.segments),
+          reply_(std::move(reply)),
           caller_{"http", request.peer, 0, request.tokenName, request.role}
     {
     }
@@ -180,10 +183,7 @@ private:
     }
 
     // Whose token this is and what it may do, so that a page shows only what works.
-    void access()
-    {
-        reply(200, {{"token", request_.tokenName}, {"role", std::string(roleName(request_.role))}});
-    }
+    void access() { reply(200, {{"token", request_.tokenName}, {"role", std::string(roleName(request_.role))}}); }
 
     void list()
     {

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/http/HttpServer.h"
 
+#include "platform/QtEventLoop.h"
 #include "service/http/Router.h"
 #include "service/hub/EventJson.h"
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
-#include "platform/QtEventLoop.h"
 
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
@@ -112,9 +112,8 @@ bool isStateRead(const std::string& method, const std::string& path)
     constexpr std::string_view kList = "/api/v1/matrices";
     if (method != "GET" || path.rfind(kList, 0) != 0)
         return false;
-    return path.size() == kList.size() ||
-           (path.size() > kList.size() + 1 && path[kList.size()] == '/' &&
-            path.find('/', kList.size() + 1) == std::string::npos);
+    return path.size() == kList.size() || (path.size() > kList.size() + 1 && path[kList.size()] == '/' &&
+                                           path.find('/', kList.size() + 1) == std::string::npos);
 }
 
 const char* header(MHD_Connection* connection, const char* name)
@@ -164,8 +163,8 @@ struct HttpServer::Callbacks {
         return static_cast<HttpServer*>(self)->acceptConnection(addressText(address)) ? MHD_YES : MHD_NO;
     }
 
-    static MHD_Result request(void* self, MHD_Connection* connection, const char* url, const char* method,
-                              const char*, const char* uploadData, std::size_t* uploadSize, void** requestState)
+    static MHD_Result request(void* self, MHD_Connection* connection, const char* url, const char* method, const char*,
+                              const char* uploadData, std::size_t* uploadSize, void** requestState)
     {
         return static_cast<MHD_Result>(
             static_cast<HttpServer*>(self)->handle(connection, url, method, uploadData, uploadSize, requestState));
@@ -317,8 +316,12 @@ std::string_view headerView(MHD_Connection* connection, const char* name)
 }  // namespace
 
 HttpServer::HttpServer(Hub& hub, Options options)
-    : hub_(hub), options_(std::move(options)), clock_(std::make_unique<QtEventLoop>()),
-      gate_(options_, *clock_), api_(hub), files_(options_.webRoot)
+    : hub_(hub),
+      options_(std::move(options)),
+      clock_(std::make_unique<QtEventLoop>()),
+      gate_(options_, *clock_),
+      api_(hub),
+      files_(options_.webRoot)
 {
     runTimer_.setSingleShot(true);
     QObject::connect(&runTimer_, &QTimer::timeout, [this] { run(); });
@@ -364,8 +367,8 @@ bool HttpServer::start(std::string* error)
                                items.data(), MHD_OPTION_END);
     if (!daemon_) {
         if (error)
-            *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) +
-                     (tls ? " with TLS" : "");
+            *error =
+                "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + (tls ? " with TLS" : "");
         return false;
     }
     const auto* epoll = MHD_get_daemon_info(daemon_, MHD_DAEMON_INFO_EPOLL_FD);
@@ -454,8 +457,8 @@ bool HttpServer::acceptConnection(const std::string& address)
     if (stopping_)
         return false;
     if (static_cast<int>(connections_.size()) >= options_.maxConnections) {
-        logRefusal(address, "connection refused: max_connections (" + std::to_string(options_.maxConnections) +
-                                ") reached");
+        logRefusal(address,
+                   "connection refused: max_connections (" + std::to_string(options_.maxConnections) + ") reached");
         return false;
     }
     const auto found = perAddress_.find(address);
@@ -533,7 +536,7 @@ int HttpServer::dispatch(MHD_Connection* connection, Request& request)
     HttpResponse response;
     if (path == "/healthz") {
         response = method == "GET" || method == "HEAD" ? HttpResponse{200, R"({"status":"ok"})", "application/json", {}}
-                                                        : errorResponse(405, "method not allowed");
+                                                       : errorResponse(405, "method not allowed");
     } else if (path == "/api/v1/events") {
         if (method == "GET")
             return eventsRequest(connection, request);
@@ -735,7 +738,7 @@ AccessDecision HttpServer::admit(MHD_Connection* connection, const Request& requ
 int HttpServer::send(MHD_Connection* connection, const HttpResponse& answer)
 {
     MHD_Response* response = MHD_create_response_from_buffer(answer.body.size(), const_cast<char*>(answer.body.data()),
-                                                              MHD_RESPMEM_MUST_COPY);
+                                                             MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     MHD_add_response_header(response, "Content-Type", answer.contentType.c_str());
@@ -762,8 +765,8 @@ void HttpServer::logRequest(const Request& request, int status, bool always) con
     std::string who = request.connection ? request.connection->address : std::string("?");
     if (request.access.client.viaProxy)
         who += " (for " + escapeForLog(request.access.client.address) + ")";
-    logLine("http: " + who + " " + escaped(request.method) + " " + escaped(request.path) + " " + std::to_string(status) + " " +
-            std::to_string(elapsedMs) + "ms");
+    logLine("http: " + who + " " + escaped(request.method) + " " + escaped(request.path) + " " +
+            std::to_string(status) + " " + std::to_string(elapsedMs) + "ms");
 }
 
 void HttpServer::logRefusal(const std::string& address, const std::string& what)

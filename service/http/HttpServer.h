@@ -56,8 +56,8 @@ public:
 
 private:
     bool acceptConnection(const std::string& address);
-    int handle(MHD_Connection* connection, const std::string& url, const std::string& method,
-               const char* uploadData, std::size_t* uploadSize, void** requestState);
+    int handle(MHD_Connection* connection, const std::string& url, const std::string& method, const char* uploadData,
+               std::size_t* uploadSize, void** requestState);
     int dispatch(MHD_Connection* connection, Request& request);
     int eventsRequest(MHD_Connection* connection, Request& request);
     // The API's answer, or nothing when the matrix answers later (the connection is then suspended).

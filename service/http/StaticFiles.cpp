@@ -46,13 +46,17 @@ HttpResponse StaticFiles::missingPage() const
     // A newcomer opening the address sees what to set, not a bare JSON error.
     std::string dir;
     for (const char c : configured_)
-        dir += c == '<' ? std::string("&lt;") : c == '>' ? std::string("&gt;") : c == '&' ? std::string("&amp;")
-                                                                                          : std::string(1, c);
+        dir += c == '<'   ? std::string("&lt;")
+               : c == '>' ? std::string("&gt;")
+               : c == '&' ? std::string("&amp;")
+                          : std::string(1, c);
     return {404,
             "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>matrixd</title></head><body>\n"
-            "<p>matrixd runs, but has no web page to serve: " + dir + " holds no index.html.</p>\n"
-            "<p>Set <code>web_root</code> in the <code>[http]</code> section of the configuration to the "
-            "directory of the page. The API is at <code>/api/v1/matrices</code>.</p>\n</body></html>\n",
+            "<p>matrixd runs, but has no web page to serve: " +
+                dir +
+                " holds no index.html.</p>\n"
+                "<p>Set <code>web_root</code> in the <code>[http]</code> section of the configuration to the "
+                "directory of the page. The API is at <code>/api/v1/matrices</code>.</p>\n</body></html>\n",
             "text/html; charset=utf-8",
             {}};
 }
@@ -60,11 +64,18 @@ HttpResponse StaticFiles::missingPage() const
 std::string StaticFiles::contentType(const std::string& path)
 {
     static const std::pair<const char*, const char*> kTypes[] = {
-        {".html", "text/html; charset=utf-8"}, {".css", "text/css; charset=utf-8"},
-        {".js", "text/javascript; charset=utf-8"}, {".mjs", "text/javascript; charset=utf-8"},
-        {".json", "application/json"}, {".webmanifest", "application/manifest+json"},
-        {".svg", "image/svg+xml"}, {".png", "image/png"}, {".ico", "image/x-icon"},
-        {".jpg", "image/jpeg"}, {".woff2", "font/woff2"}, {".txt", "text/plain; charset=utf-8"},
+        {".html", "text/html; charset=utf-8"},
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".mjs", "text/javascript; charset=utf-8"},
+        {".json", "application/json"},
+        {".webmanifest", "application/manifest+json"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+        {".jpg", "image/jpeg"},
+        {".woff2", "font/woff2"},
+        {".txt", "text/plain; charset=utf-8"},
     };
     const std::string extension = fs::path(path).extension().string();
     for (const auto& [ext, type] : kTypes)

@@ -4,7 +4,9 @@
 namespace matrix::service {
 
 AccessGate::AccessGate(const HttpConfig& http, const EventLoop& loop)
-    : origins_(http.host, http.port, http.serverNames), proxies_(http.trustedProxies), tokens_(makeTokenTable(http)),
+    : origins_(http.host, http.port, http.serverNames),
+      proxies_(http.trustedProxies),
+      tokens_(makeTokenTable(http)),
       failures_(loop)
 {
 }
@@ -19,12 +21,9 @@ AccessDecision AccessGate::admit(const AccessRequest& request, bool needsToken)
         return decision;
     };
     switch (origins_.check({request.method, request.host, request.origin, request.secFetchSite})) {
-    case OriginVerdict::ForeignHost:
-        return refuse(421, "this server does not answer for that Host");
-    case OriginVerdict::CrossSite:
-        return refuse(403, "a request from another site may not change anything");
-    case OriginVerdict::Ok:
-        break;
+    case OriginVerdict::ForeignHost: return refuse(421, "this server does not answer for that Host");
+    case OriginVerdict::CrossSite: return refuse(403, "a request from another site may not change anything");
+    case OriginVerdict::Ok: break;
     }
     if (!needsToken)
         return decision;

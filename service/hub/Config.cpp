@@ -8,8 +8,8 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -168,8 +168,8 @@ TokenConfig readToken(const toml::table& table)
         fail(table, "token '" + token.name + "' needs secret or secret_file");
     readSecret(table, "secret", token.secret);
     if (token.secret.size() < kMinSecretBytes)
-        fail(*where, "the secret of token '" + token.name + "' must have at least " +
-                         std::to_string(kMinSecretBytes) + " characters");
+        fail(*where, "the secret of token '" + token.name + "' must have at least " + std::to_string(kMinSecretBytes) +
+                         " characters");
     return token;
 }
 
@@ -239,7 +239,8 @@ void readHttp(const toml::table& table, HttpConfig& http, Warnings& warnings)
                 port = std::stoi(digits);
         }
         if (colon == std::string::npos || port < 1 || port > 65535 || !parseDottedIpv4(text.substr(0, colon)))
-            fail(*node, "listen must be ADDRESS:PORT with a dotted IPv4 address and a port 1-65535, not '" + text + "'");
+            fail(*node,
+                 "listen must be ADDRESS:PORT with a dotted IPv4 address and a port 1-65535, not '" + text + "'");
         http.host = text.substr(0, colon);
         http.port = port;
     }
@@ -277,9 +278,9 @@ void requireTokenOffLoopback(const toml::table& root, const HttpConfig& http)
 
 void readMqtt(const toml::table& table, MqttConfig& mqtt)
 {
-    rejectUnknownKeys(table, "[mqtt]",
-                      {"host", "port", "username", "password", "password_file", "client_id", "base_topic",
-                       "discovery_prefix"});
+    rejectUnknownKeys(
+        table, "[mqtt]",
+        {"host", "port", "username", "password", "password_file", "client_id", "base_topic", "discovery_prefix"});
     const auto* host = table.get("host");
     if (!host)
         fail(table, "[mqtt] needs host");
@@ -400,9 +401,8 @@ MatrixConfig readMatrix(const toml::table& table)
 {
     rejectUnknownKeys(table, "[[matrix]]",
                       {"id", "name", "tcp", "com", "serial", "poll_seconds", "inputs", "outputs", "videohub_port",
-                       "videohub_listen", "videohub_unique_id", "videohub_allow", "videohub_idle_seconds",
-                       "text_port", "text_listen", "text_allow", "text_serial", "text_baud",
-                       "catch_up_minutes"});
+                       "videohub_listen", "videohub_unique_id", "videohub_allow", "videohub_idle_seconds", "text_port",
+                       "text_listen", "text_allow", "text_serial", "text_baud", "catch_up_minutes"});
     MatrixConfig matrix;
     const auto* id = table.get("id");
     if (!id)
@@ -480,14 +480,12 @@ Config readConfig(const toml::table& root, const std::string& path, Warnings& wa
         MatrixConfig matrix = readMatrix(*entry.as_table());
         if (!ids.insert(matrix.id).second)
             fail(*entry.as_table()->get("id"), "duplicate matrix id '" + matrix.id + "'");
-        if (matrix.videohubPort &&
-            (!listenPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
-             takesHttpPort(matrix.videohubListen, *matrix.videohubPort)))
+        if (matrix.videohubPort && (!listenPorts.insert({matrix.videohubListen, *matrix.videohubPort}).second ||
+                                    takesHttpPort(matrix.videohubListen, *matrix.videohubPort)))
             fail(*entry.as_table()->get("videohub_port"), "videohub_port is already in use in this file");
         // Videohub and text ports share one table: neither may take the other's or HTTP's.
-        if (matrix.textPort &&
-            (!listenPorts.insert({matrix.textListen, *matrix.textPort}).second ||
-             takesHttpPort(matrix.textListen, *matrix.textPort)))
+        if (matrix.textPort && (!listenPorts.insert({matrix.textListen, *matrix.textPort}).second ||
+                                takesHttpPort(matrix.textListen, *matrix.textPort)))
             fail(*entry.as_table()->get("text_port"), "text_port is already in use in this file");
         // A text line holds its device alone: no matrix link and no other text line may share it.
         const auto claim = [&](const std::string& device, bool text, const char* key) {
@@ -495,7 +493,8 @@ Config readConfig(const toml::table& root, const std::string& path, Warnings& wa
                 return;
             const auto [it, fresh] = serialDevices.try_emplace(device, text);
             if (!fresh && (text || it->second))
-                fail(*entry.as_table()->get(key), std::string(key) + " '" + device + "' is already in use in this file");
+                fail(*entry.as_table()->get(key),
+                     std::string(key) + " '" + device + "' is already in use in this file");
         };
         claim(matrix.serialPath, false, "serial");
         claim(matrix.textSerial, true, "text_serial");

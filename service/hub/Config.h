@@ -30,7 +30,7 @@ struct HttpConfig {
     std::string token;  // the single token of older files: an admin token; empty: none
     std::vector<TokenConfig> tokens;
     std::string webRoot = kPackagedWebRoot;
-    bool webRootGiven = false;  // without it, loadConfig picks defaultWebRoot()
+    bool webRootGiven = false;             // without it, loadConfig picks defaultWebRoot()
     std::vector<std::string> serverNames;  // host names the Host header may carry besides the listen address
     AddressAllowList trustedProxies;       // empty: no proxy's forwarding headers are believed
     // TLS: both PEM files given, the listener speaks HTTPS only. Their contents, read at start.
@@ -61,7 +61,7 @@ struct MqttConfig {
 };
 
 struct MatrixConfig {
-    std::string id;    // [a-z0-9-]+, used in URLs and topics
+    std::string id;  // [a-z0-9-]+, used in URLs and topics
     std::string name;
     client::LinkTarget link;
     std::string serialPath;  // set for `serial = "/dev/..."`: the COM number is then unused
@@ -75,7 +75,7 @@ struct MatrixConfig {
     std::string videohubListen = "127.0.0.1";
     AddressAllowList videohubAllow;  // empty: any peer
     int videohubIdleSeconds = 300;   // a client that sends nothing this long is closed
-    int catchUpMinutes = 5;      // how long a schedule due while the link is down may still run
+    int catchUpMinutes = 5;          // how long a schedule due while the link is down may still run
     // The plain-text control protocol: on TCP with text_port, on a serial line with text_serial.
     std::optional<int> textPort;
     std::string textListen = "127.0.0.1";
@@ -94,7 +94,7 @@ struct Config {
 
 struct ConfigResult {
     std::optional<Config> config;
-    std::string error;  // "FILE:LINE: problem" when config is empty
+    std::string error;                  // "FILE:LINE: problem" when config is empty
     std::vector<std::string> warnings;  // "FILE:LINE: problem" each: the start goes on, the log says it
 };
 

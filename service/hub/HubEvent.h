@@ -38,8 +38,8 @@ struct InfoChanged {
 
 struct RoutingChanged {
     std::string matrix;
-    int output = 0;              // 1..4
-    std::optional<int> input;    // 1..4; empty when unknown
+    int output = 0;            // 1..4
+    std::optional<int> input;  // 1..4; empty when unknown
 };
 
 enum class PortSide { Input, Output };
@@ -71,7 +71,7 @@ struct FirmwareProgress {
     std::string matrix;
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
-    std::string line;       // the message line of the step, when there is one
+    std::string line;  // the message line of the step, when there is one
 };
 
 // The upgrade ended: how far it got and how.
@@ -103,7 +103,7 @@ struct SceneRecalled {
 
 struct LockChanged {
     std::string matrix;
-    int output = 0;  // 1..4
+    int output = 0;       // 1..4
     LockOwner owner = 0;  // 0: unlocked
 };
 

@@ -62,7 +62,12 @@ std::string hex(const std::vector<std::uint8_t>& bytes)
 
 MatrixUnit::MatrixUnit(Hub& hub, EventLoop& loop, const MatrixConfig& config,
                        std::unique_ptr<client::MatrixClient> client, StateStore* store, const WallClock& clock)
-    : hub_(hub), loop_(loop), config_(config), client_(std::move(client)), store_(store), clock_(clock)
+    : hub_(hub),
+      loop_(loop),
+      config_(config),
+      client_(std::move(client)),
+      store_(store),
+      clock_(clock)
 {
     inputNames_ = config_.inputs;
     outputNames_ = config_.outputs;
@@ -168,9 +173,7 @@ void MatrixUnit::onClientChange(const client::StateChange& change)
                              input ? s.inputCable[n - 1] : s.outputCable[n - 1]});
         break;
     }
-    case Kind::Beep:
-        publish(BeepChanged{id(), s.beepOn});
-        break;
+    case Kind::Beep: publish(BeepChanged{id(), s.beepOn}); break;
     case Kind::Edid:
         if (n >= 1 && n <= client::kPortCount && s.edidCode[n - 1])
             publish(EdidChanged{id(), n, *s.edidCode[n - 1],
@@ -268,8 +271,9 @@ std::string targetText(int target) { return target == 0 ? "all inputs" : "input 
 // front-end; then the peer. All of it came from a client, so it is escaped.
 std::string who(const Caller& caller)
 {
-    std::string text = caller.tokenName.empty() ? escapeForLog(caller.frontEnd)
-                                                : escapeForLog(caller.tokenName) + " (" + escapeForLog(caller.frontEnd) + ")";
+    std::string text = caller.tokenName.empty()
+                           ? escapeForLog(caller.frontEnd)
+                           : escapeForLog(caller.tokenName) + " (" + escapeForLog(caller.frontEnd) + ")";
     if (!caller.peer.empty())
         text += " from " + escapeForLog(caller.peer);
     return text;
@@ -343,20 +347,21 @@ void MatrixUnit::step(const Caller& caller, std::shared_ptr<std::vector<Route>> 
             done(locked);
         return;
     }
-    client_->route(Output{r.output}, Input{r.input}, [this, caller, steps, next, done = std::move(done),
-                                       each = std::move(each)](const client::Result<client::Nothing>& result) mutable {
-        const Outcome outcome = outcomeOf(result.status, result.message);
-        if (!outcome.ok()) {
-            for (std::size_t i = next; each && i < steps->size(); ++i)
-                each((*steps)[i].output, outcome);
-            if (done)
-                done(outcome);
-            return;
-        }
-        if (each)
-            each((*steps)[next].output, outcome);
-        step(caller, steps, next + 1, std::move(done), std::move(each));
-    });
+    client_->route(Output{r.output}, Input{r.input},
+                   [this, caller, steps, next, done = std::move(done),
+                    each = std::move(each)](const client::Result<client::Nothing>& result) mutable {
+                       const Outcome outcome = outcomeOf(result.status, result.message);
+                       if (!outcome.ok()) {
+                           for (std::size_t i = next; each && i < steps->size(); ++i)
+                               each((*steps)[i].output, outcome);
+                           if (done)
+                               done(outcome);
+                           return;
+                       }
+                       if (each)
+                           each((*steps)[next].output, outcome);
+                       step(caller, steps, next + 1, std::move(done), std::move(each));
+                   });
 }
 
 Outcome MatrixUnit::recallScene(const Caller& caller, const std::string& name, Done done)
@@ -504,8 +509,8 @@ Outcome MatrixUnit::upgradeFirmware(const Caller& caller, const std::vector<std:
     client_->upgradeFirmware(container, [this, done = std::move(done)](const client::Result<client::Nothing>& result) {
         firmwareActive_ = false;
         const Outcome outcome = outcomeOf(result.status, result.message);
-        publish(FirmwareFinished{id(), outcome.ok(), outcome.ok() ? std::string() : outcome.text(),
-                                 lastProgress_.done, lastProgress_.total});
+        publish(FirmwareFinished{id(), outcome.ok(), outcome.ok() ? std::string() : outcome.text(), lastProgress_.done,
+                                 lastProgress_.total});
         if (done)
             done(outcome);
     });
@@ -531,8 +536,9 @@ Outcome MatrixUnit::rename(const Caller& caller, PortSide side, const std::vecto
         return Outcome::refused(Refusal::StorageFailed);
     }
     for (const auto& [port, name] : renames)
-        audit(caller, std::string("rename ") + (input ? "input " + std::to_string(port) : "output " + outputLetter(port)) +
-                          " to " + quoted(name));
+        audit(caller, std::string("rename ") +
+                          (input ? "input " + std::to_string(port) : "output " + outputLetter(port)) + " to " +
+                          quoted(name));
     publish(NamesChanged{id(), inputNames_, outputNames_});
     return Outcome::done();
 }
@@ -553,7 +559,9 @@ Outcome MatrixUnit::lock(const Caller& caller, int output, LockAction action)
         return Outcome::refused(Refusal::Locked);
     const LockOwner next = action == LockAction::Take ? caller.lockOwner : 0;
     if (next != owner) {
-        const char* verb = action == LockAction::Take ? "lock" : action == LockAction::Release ? "unlock" : "force unlock";
+        const char* verb = action == LockAction::Take      ? "lock"
+                           : action == LockAction::Release ? "unlock"
+                                                           : "force unlock";
         audit(caller, std::string(verb) + " output " + outputLetter(output));
         setLock(output, next);
     }
@@ -747,7 +755,8 @@ Outcome MatrixUnit::putSchedule(const Caller& caller, const std::string& name, c
             scheduler_->remove(name);
         return Outcome::refused(Refusal::StorageFailed);
     }
-    audit(caller, "schedule " + quoted(name) + ": scene " + quoted(scene) + " at " + atText(checked.schedule->atMinute));
+    audit(caller,
+          "schedule " + quoted(name) + ": scene " + quoted(scene) + " at " + atText(checked.schedule->atMinute));
     publish(SchedulesChanged{id(), scheduleNames()});
     return Outcome::done();
 }
@@ -829,8 +838,8 @@ void MatrixUnit::loadState()
     std::vector<std::string> problems;
     for (const Schedule& schedule : store_->schedules(id(), &problems))
         if (const auto full = scheduler_->put(schedule))
-            problems.push_back(store_->path() + ": matrix " + id() + ": schedule '" + schedule.name + "' left out: " +
-                               *full);
+            problems.push_back(store_->path() + ": matrix " + id() + ": schedule '" + schedule.name +
+                               "' left out: " + *full);
     for (const auto& problem : problems)
         logLine(problem);
 }
@@ -901,8 +910,8 @@ Json MatrixUnit::toJson() const
         outputs.push_back(outputJson(n));
         const auto code = s.edidCode[n - 1];
         edidRows.push_back({{"input", n},
-                        {"code", orNull(code)},
-                        {"text", code ? Json(edid::statusText(static_cast<std::int8_t>(*code))) : Json(nullptr)}});
+                            {"code", orNull(code)},
+                            {"text", code ? Json(edid::statusText(static_cast<std::int8_t>(*code))) : Json(nullptr)}});
     }
     result["inputs"] = std::move(inputs);
     result["outputs"] = std::move(outputs);

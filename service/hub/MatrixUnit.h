@@ -134,8 +134,8 @@ public:
     // Schedules, kept in the state file: recall `scene` at "HH:MM" local time
     // on `days`. BadInput for what does not check (or names no scene),
     // LimitReached for a new one past kSchedulesPerMatrixMax.
-    Outcome putSchedule(const Caller& caller, const std::string& name, const std::string& scene,
-                        const std::string& at, const std::vector<std::string>& days);
+    Outcome putSchedule(const Caller& caller, const std::string& name, const std::string& scene, const std::string& at,
+                        const std::vector<std::string>& days);
     Outcome deleteSchedule(const Caller& caller, const std::string& name);
     std::vector<Schedule> schedules() const { return scheduler_->schedules(); }
     std::vector<std::string> scheduleNames() const;

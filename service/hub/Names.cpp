@@ -71,8 +71,8 @@ Outcome checkRenames(const PortNames& current, const std::vector<std::pair<int, 
     for (const auto& [port, name] : changes)
         for (int other = 1; other <= client::kPortCount; ++other)
             if (other != port && after[other - 1] == name)
-                return Outcome::refused(Refusal::NameTaken, "'" + name + "' already names " + sideWord + " " +
-                                                                std::to_string(other));
+                return Outcome::refused(Refusal::NameTaken,
+                                        "'" + name + "' already names " + sideWord + " " + std::to_string(other));
     return Outcome::done();
 }
 

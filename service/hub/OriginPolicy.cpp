@@ -33,18 +33,17 @@ bool isSafeMethod(std::string_view method) { return method == "GET" || method ==
 int httpStatus(OriginVerdict verdict)
 {
     switch (verdict) {
-    case OriginVerdict::Ok:
-        return 200;
-    case OriginVerdict::ForeignHost:
-        return 421;
-    case OriginVerdict::CrossSite:
-        return 403;
+    case OriginVerdict::Ok: return 200;
+    case OriginVerdict::ForeignHost: return 421;
+    case OriginVerdict::CrossSite: return 403;
     }
     return 403;
 }
 
 OriginPolicy::OriginPolicy(std::string listenHost, int listenPort, std::vector<std::string> serverNames)
-    : listenHost_(std::move(listenHost)), listenPort_(listenPort), serverNames_(std::move(serverNames))
+    : listenHost_(std::move(listenHost)),
+      listenPort_(listenPort),
+      serverNames_(std::move(serverNames))
 {
 }
 

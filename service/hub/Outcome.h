@@ -15,8 +15,8 @@ using LockOwner = int;
 // Who asks for an operation. Every operation of the hub takes one: the hub
 // checks its role and writes it into the log line of each change.
 struct Caller {
-    std::string frontEnd;  // "http", "mqtt", "videohub", ...
-    std::string peer;      // "127.0.0.1:50312"; empty when there is none (MQTT)
+    std::string frontEnd;     // "http", "mqtt", "videohub", ...
+    std::string peer;         // "127.0.0.1:50312"; empty when there is none (MQTT)
     LockOwner lockOwner = 0;  // the connection's own locks do not stop it
     std::string tokenName;    // HTTP: the token's name, or "loopback" when none is configured
     // Front-ends without tokens (Videohub, MQTT) are guarded by where they

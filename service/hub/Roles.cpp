@@ -12,13 +12,11 @@ Role leastRoleFor(Operation operation)
 {
     switch (operation) {
     case Operation::Read:
-    case Operation::Events:
-        return Role::Viewer;
+    case Operation::Events: return Role::Viewer;
     case Operation::Route:
     case Operation::Recall:
     case Operation::Beep:
-    case Operation::PendingTake:
-        return Role::Operator;
+    case Operation::PendingTake: return Role::Operator;
     case Operation::Rename:
     case Operation::SceneSave:
     case Operation::SceneDelete:
@@ -26,8 +24,7 @@ Role leastRoleFor(Operation operation)
     case Operation::Firmware:
     case Operation::FactoryReset:
     case Operation::Locks:
-    case Operation::Schedules:
-        return Role::Admin;
+    case Operation::Schedules: return Role::Admin;
     }
     return Role::Admin;
 }

@@ -29,8 +29,7 @@ bool validName(const std::string& name)
 {
     if (name.empty() || name.size() > kNameLengthMax)
         return false;
-    return std::none_of(name.begin(), name.end(),
-                        [](unsigned char c) { return c == '/' || c < 0x20 || c == 0x7f; });
+    return std::none_of(name.begin(), name.end(), [](unsigned char c) { return c == '/' || c < 0x20 || c == 0x7f; });
 }
 
 // Local wall time as if it were UTC: seconds from 1970-01-01 00:00 local.
@@ -44,8 +43,7 @@ std::int64_t localSeconds(const WallClock& clock, std::int64_t unixSeconds)
 std::int64_t instantOf(const WallClock& clock, std::int64_t wallSeconds)
 {
     // A zone changes its offset at most once within a day around the time.
-    std::array<int, 3> offsets{clock.utcOffsetSeconds(wallSeconds - kDaySeconds),
-                               clock.utcOffsetSeconds(wallSeconds),
+    std::array<int, 3> offsets{clock.utcOffsetSeconds(wallSeconds - kDaySeconds), clock.utcOffsetSeconds(wallSeconds),
                                clock.utcOffsetSeconds(wallSeconds + kDaySeconds)};
     std::sort(offsets.begin(), offsets.end());
     // The largest offset gives the earliest instant.

@@ -40,7 +40,7 @@ ScheduleCheck makeSchedule(const std::string& name, const std::string& scene, st
 
 std::optional<int> parseAt(std::string_view text);  // minutes after midnight
 std::string atText(int atMinute);                   // "07:30"
-std::vector<std::string> dayNames(DaySet days);      // in week order, from Monday
+std::vector<std::string> dayNames(DaySet days);     // in week order, from Monday
 
 // The first run strictly after `afterUnixSeconds`. A time that a
 // daylight-saving change skips runs at the first minute after the gap; a time

@@ -18,18 +18,18 @@ constexpr std::int64_t kWakeMsMax = 60'000;
 const char* scheduleResultText(ScheduleResult result)
 {
     switch (result) {
-    case ScheduleResult::Done:
-        return "done";
-    case ScheduleResult::Failed:
-        return "failed";
-    case ScheduleResult::Missed:
-        break;
+    case ScheduleResult::Done: return "done";
+    case ScheduleResult::Failed: return "failed";
+    case ScheduleResult::Missed: break;
     }
     return "missed";
 }
 
 Scheduler::Scheduler(EventLoop& loop, const WallClock& clock, int catchUpMinutes, Hooks hooks)
-    : loop_(loop), clock_(clock), catchUpSeconds_(std::int64_t{catchUpMinutes} * 60), hooks_(std::move(hooks))
+    : loop_(loop),
+      clock_(clock),
+      catchUpSeconds_(std::int64_t{catchUpMinutes} * 60),
+      hooks_(std::move(hooks))
 {
 }
 
@@ -142,8 +142,8 @@ void Scheduler::missExpired(std::int64_t now)
             ++it;
             continue;
         }
-        missed.push_back({it->first, it->second.scene, ScheduleResult::Missed, it->second.dueUnixSeconds,
-                          "the link was down"});
+        missed.push_back(
+            {it->first, it->second.scene, ScheduleResult::Missed, it->second.dueUnixSeconds, "the link was down"});
         it = waiting_.erase(it);
     }
     // Reported after the walk: a report may change the schedules.
@@ -189,8 +189,8 @@ void Scheduler::run(const std::string& name, const std::string& scene, std::int6
     hooks_.recall(scene, [alive = alive_, this, name, scene, dueUnixSeconds](bool ok, std::string why) {
         if (!*alive)
             return;
-        hooks_.report({name, scene, ok ? ScheduleResult::Done : ScheduleResult::Failed, dueUnixSeconds,
-                       std::move(why)});
+        hooks_.report(
+            {name, scene, ok ? ScheduleResult::Done : ScheduleResult::Failed, dueUnixSeconds, std::move(why)});
     });
 }
 

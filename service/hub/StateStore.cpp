@@ -64,7 +64,8 @@ std::optional<std::string> StateStore::load()
     if (parsed.is_discarded() || !parsed.is_object() ||
         (parsed.contains("matrices") && !parsed["matrices"].is_object())) {
         writable_ = false;
-        return path_ + ": corrupt state file (not the JSON object matrixd writes); fix or remove it, it is left as it is";
+        return path_ +
+               ": corrupt state file (not the JSON object matrixd writes); fix or remove it, it is left as it is";
     }
     document_ = std::move(parsed);
     return std::nullopt;
@@ -111,8 +112,8 @@ void StateStore::setSchedules(const std::string& id, const std::vector<Schedule>
 {
     auto stored = nlohmann::json::object();
     for (const auto& schedule : schedules)
-        stored[schedule.name] = {{"scene", schedule.scene}, {"at", atText(schedule.atMinute)},
-                                 {"days", dayNames(schedule.days)}};
+        stored[schedule.name] = {
+            {"scene", schedule.scene}, {"at", atText(schedule.atMinute)}, {"days", dayNames(schedule.days)}};
     matrix(id)["schedules"] = std::move(stored);
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "service/mqtt/MqttBridge.h"
 
-#include <QSysInfo>
 #include <QSocketNotifier>
+#include <QSysInfo>
 
 #include <mosquitto.h>
 
@@ -12,7 +12,7 @@ namespace matrix::service {
 
 namespace {
 
-constexpr int kQos = 1;            // retained state must arrive; duplicates are harmless
+constexpr int kQos = 1;              // retained state must arrive; duplicates are harmless
 constexpr int kMiscPeriodMs = 1000;  // keep-alive pings and retries need no finer clock
 
 void initLibrary()
@@ -35,9 +35,9 @@ MqttBridge::MqttBridge(MqttSettings settings, MqttMapping::Matrices matrices, st
     : QObject(parent),
       settings_(withDefaults(std::move(settings))),
       log_(std::move(log)),
-      mapping_({settings_.baseTopic, settings_.discoveryPrefix, std::move(softwareVersion), settings_.clientId},
-               std::move(matrices),
-               [this](const MqttMapping::Message& message) { publish(message); }, log_)
+      mapping_(
+          {settings_.baseTopic, settings_.discoveryPrefix, std::move(softwareVersion), settings_.clientId},
+          std::move(matrices), [this](const MqttMapping::Message& message) { publish(message); }, log_)
 {
     initLibrary();
     mosq_ = mosquitto_new(settings_.clientId.c_str(), true, this);
@@ -67,8 +67,8 @@ MqttBridge::~MqttBridge()
         // QoS 0 goes into the packet queue at once, ahead of the DISCONNECT;
         // a QoS 1 message past the in-flight window would be held behind it.
         const MqttMapping::Message off = mapping_.offline();
-        mosquitto_publish(mosq_, nullptr, off.topic.c_str(), static_cast<int>(off.payload.size()),
-                          off.payload.data(), 0, off.retain);
+        mosquitto_publish(mosq_, nullptr, off.topic.c_str(), static_cast<int>(off.payload.size()), off.payload.data(),
+                          0, off.retain);
         mosquitto_disconnect(mosq_);
     }
     dropNotifiers(false);
@@ -85,8 +85,7 @@ void MqttBridge::event(const HubEvent& event)
 
 void MqttBridge::connectNow()
 {
-    const int rc =
-        mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port, settings_.keepaliveSeconds);
+    const int rc = mosquitto_connect_async(mosq_, settings_.host.c_str(), settings_.port, settings_.keepaliveSeconds);
     if (rc != MOSQ_ERR_SUCCESS) {
         lost(mosquitto_strerror(rc));
         return;
@@ -205,7 +204,8 @@ void MqttBridge::onMessage(mosquitto*, void* self, const mosquitto_message* mess
     auto* bridge = static_cast<MqttBridge*>(self);
     if (!message || !message->topic)
         return;
-    const std::string payload(static_cast<const char*>(message->payload), static_cast<std::size_t>(message->payloadlen));
+    const std::string payload(static_cast<const char*>(message->payload),
+                              static_cast<std::size_t>(message->payloadlen));
     bridge->mapping_.message(message->topic, payload, message->retain);
 }
 

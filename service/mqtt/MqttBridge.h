@@ -24,8 +24,8 @@ struct MqttSettings {
     std::string baseTopic = "matrix";
     std::string discoveryPrefix = "homeassistant";
     int keepaliveSeconds = 30;
-    int reconnectFirstMs = 1000;  // back-off doubles from here ...
-    int reconnectMaxMs = 60000;   // ... up to here
+    int reconnectFirstMs = 1000;   // back-off doubles from here ...
+    int reconnectMaxMs = 60000;    // ... up to here
     int connectTimeoutMs = 10000;  // TCP connect and the broker's answer to CONNECT
 };
 

@@ -48,9 +48,8 @@ std::string entitySlug(const std::string& text)
 // ours and must never become part of a topic (no wildcards, no levels).
 bool plausibleId(const std::string& id)
 {
-    return !id.empty() && std::all_of(id.begin(), id.end(), [](unsigned char c) {
-        return std::islower(c) || std::isdigit(c) || c == '-';
-    });
+    return !id.empty() && std::all_of(id.begin(), id.end(),
+                                      [](unsigned char c) { return std::islower(c) || std::isdigit(c) || c == '-'; });
 }
 
 std::optional<int> portNumber(const std::string& text)
@@ -76,7 +75,10 @@ std::string printable(const std::string& text)
 }  // namespace
 
 MqttMapping::MqttMapping(Options options, Matrices matrices, Publish publish, Log log)
-    : options_(std::move(options)), matrices_(std::move(matrices)), publish_(std::move(publish)), log_(std::move(log))
+    : options_(std::move(options)),
+      matrices_(std::move(matrices)),
+      publish_(std::move(publish)),
+      log_(std::move(log))
 {
 }
 
@@ -91,8 +93,8 @@ int MqttMapping::reconnectDelayMs(int attempt, int firstMs, int maxMs)
 std::vector<std::string> MqttMapping::subscriptions() const
 {
     const std::string& b = options_.baseTopic;
-    return {b + "/+/output/+/set",      b + "/+/beep/set", b + "/+/scene/set", b + "/+/factory_reset/press",
-            announcedTopic(), options_.discoveryPrefix + "/status"};
+    return {b + "/+/output/+/set",        b + "/+/beep/set", b + "/+/scene/set",
+            b + "/+/factory_reset/press", announcedTopic(),  options_.discoveryPrefix + "/status"};
 }
 
 MqttMapping::Message MqttMapping::will() const { return offline(); }
@@ -160,8 +162,7 @@ MqttMapping::Message MqttMapping::bridgeConfig() const
           {"sw_version", options_.softwareVersion}}},
         {"origin", {{"name", "matrixd"}, {"sw_version", options_.softwareVersion}}},
     };
-    return {options_.discoveryPrefix + "/binary_sensor/matrixd_" + slug(b) + "/connection/config", config.dump(),
-            true};
+    return {options_.discoveryPrefix + "/binary_sensor/matrixd_" + slug(b) + "/connection/config", config.dump(), true};
 }
 
 // Every retained topic of one matrix. With no matrix, the same topics with

@@ -69,8 +69,8 @@ private:
     };
 
     std::vector<Entry> retained(const std::string& id, const MqttMatrix* matrix) const;
-    nlohmann::json discoveryConfig(const MqttMatrix& matrix, const std::string& component,
-                                   const std::string& object, const std::string& name) const;
+    nlohmann::json discoveryConfig(const MqttMatrix& matrix, const std::string& component, const std::string& object,
+                                   const std::string& name) const;
     std::string discoveryTopic(const std::string& id, const std::string& component, const std::string& object) const;
     std::string node(const std::string& id) const;
     std::string announcedTopic() const;

@@ -44,10 +44,7 @@ void UnitMatrix::route(int output, int input, Done done) { settle(unit_.route(kM
 
 void UnitMatrix::setBeep(bool on, Done done) { settle(unit_.setBeep(kMqtt, on, done), done); }
 
-void UnitMatrix::recallScene(const std::string& name, Done done)
-{
-    settle(unit_.recallScene(kMqtt, name, done), done);
-}
+void UnitMatrix::recallScene(const std::string& name, Done done) { settle(unit_.recallScene(kMqtt, name, done), done); }
 
 void UnitMatrix::factoryReset(Done done) { settle(unit_.factoryReset(kMqtt, done), done); }
 

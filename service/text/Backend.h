@@ -18,11 +18,11 @@ constexpr int kPorts = 4;
 struct Event {
     enum class Kind { Route, Link, Cable, Beep, Name, Scene };
     Kind kind = Kind::Route;
-    int port = 0;        // Route: the output; Cable, Name: the port (1..4)
-    int input = 0;       // Route: the input now on the output
+    int port = 0;          // Route: the output; Cable, Name: the port (1..4)
+    int input = 0;         // Route: the input now on the output
     bool onInput = false;  // Cable, Name: an input (else an output)
-    bool on = false;     // Link up, cable present, beep on
-    std::string text{};  // Name: the new name; Scene: the live scene (`on`), else none
+    bool on = false;       // Link up, cable present, beep on
+    std::string text{};    // Name: the new name; Scene: the live scene (`on`), else none
 };
 
 // The matrix as the text front-end sees it. Ports are 1..4. Reads answer at

@@ -38,16 +38,12 @@ bool LineReader::feed(std::string_view bytes, std::vector<Line>& lines)
                 data(c);  // an escaped 255: data, if unusual in a command line
             telnet_ = byte == kSb ? Telnet::Sub : byte >= kWill && byte != kIac ? Telnet::Option : Telnet::Data;
             break;
-        case Telnet::Option:
-            telnet_ = Telnet::Data;
-            break;
+        case Telnet::Option: telnet_ = Telnet::Data; break;
         case Telnet::Sub:
             if (byte == kIac)
                 telnet_ = Telnet::SubCommand;
             break;
-        case Telnet::SubCommand:
-            telnet_ = byte == kSe ? Telnet::Data : Telnet::Sub;
-            break;
+        case Telnet::SubCommand: telnet_ = byte == kSe ? Telnet::Data : Telnet::Sub; break;
         }
         // Negotiation counts too: an endless subnegotiation is a flood like any other.
         if (++unendedBytes_ >= kMaxUnendedBytes)

@@ -16,7 +16,10 @@ constexpr int kPortNumber = 1;
 
 SerialLine::SerialLine(EventLoop& loop, Backend& backend, std::string device, int baud, ChannelFactory makeChannel,
                        Log log)
-    : loop_(loop), backend_(backend), device_(std::move(device)), makeChannel_(std::move(makeChannel)),
+    : loop_(loop),
+      backend_(backend),
+      device_(std::move(device)),
+      makeChannel_(std::move(makeChannel)),
       log_(std::move(log))
 {
     settings_.baud = baud;

@@ -24,8 +24,7 @@ public:
 
     // `makeChannel` gives a channel that opens `device` whatever COM number
     // it is asked for (matrixd's QtSerialPort with a device override).
-    SerialLine(EventLoop& loop, Backend& backend, std::string device, int baud, ChannelFactory makeChannel,
-               Log log);
+    SerialLine(EventLoop& loop, Backend& backend, std::string device, int baud, ChannelFactory makeChannel, Log log);
     ~SerialLine();
     SerialLine(const SerialLine&) = delete;
     SerialLine& operator=(const SerialLine&) = delete;

@@ -53,7 +53,10 @@ bool looksLikeHttpRequest(std::string_view line)
 }  // namespace
 
 Session::Session(Backend& backend, std::string peer, Write write)
-    : backend_(backend), peer_(std::move(peer)), write_(std::move(write)), alive_(std::make_shared<bool>(true))
+    : backend_(backend),
+      peer_(std::move(peer)),
+      write_(std::move(write)),
+      alive_(std::make_shared<bool>(true))
 {
 }
 

@@ -107,9 +107,8 @@ void TextBackend::stage(int output, int input, const std::string& who, Done done
 void TextBackend::take(const std::string& who, Done done)
 {
     ask("take the staged routes", who, std::move(done), [&](const Caller& caller, MatrixUnit::Done ended) {
-        return unit_.take(caller, [ended = std::move(ended)](const Outcome& outcome, const TakeOutcome&) {
-            ended(outcome);
-        });
+        return unit_.take(caller,
+                          [ended = std::move(ended)](const Outcome& outcome, const TakeOutcome&) { ended(outcome); });
     });
 }
 

@@ -86,18 +86,12 @@ std::string eventLine(const Event& event)
     const auto onOff = [](bool on) { return on ? "ON" : "OFF"; };
     const std::string side = event.onInput ? "IN " + std::to_string(event.port) : "OUT " + outputLetter(event.port);
     switch (event.kind) {
-    case Event::Kind::Route:
-        return "EVENT ROUTE " + outputLetter(event.port) + " " + std::to_string(event.input);
-    case Event::Kind::Link:
-        return std::string("EVENT LINK ") + (event.on ? "UP" : "DOWN");
-    case Event::Kind::Cable:
-        return "EVENT CABLE " + side + " " + onOff(event.on);
-    case Event::Kind::Beep:
-        return std::string("EVENT BEEP ") + onOff(event.on);
-    case Event::Kind::Name:
-        return "EVENT NAME " + side + " " + quoted(event.text);
-    case Event::Kind::Scene:
-        return "EVENT SCENE " + (event.on ? quoted(event.text) : std::string("NONE"));
+    case Event::Kind::Route: return "EVENT ROUTE " + outputLetter(event.port) + " " + std::to_string(event.input);
+    case Event::Kind::Link: return std::string("EVENT LINK ") + (event.on ? "UP" : "DOWN");
+    case Event::Kind::Cable: return "EVENT CABLE " + side + " " + onOff(event.on);
+    case Event::Kind::Beep: return std::string("EVENT BEEP ") + onOff(event.on);
+    case Event::Kind::Name: return "EVENT NAME " + side + " " + quoted(event.text);
+    case Event::Kind::Scene: return "EVENT SCENE " + (event.on ? quoted(event.text) : std::string("NONE"));
     }
     return {};
 }

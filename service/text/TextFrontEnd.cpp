@@ -7,7 +7,9 @@
 namespace matrix::service::text {
 
 TextFrontEnd::TextFrontEnd(Hub& hub, MatrixUnit& unit, EventLoop& loop)
-    : unit_(unit), loop_(loop), backend_(hub, unit, [this](const Event& event) {
+    : unit_(unit),
+      loop_(loop),
+      backend_(hub, unit, [this](const Event& event) {
           if (server_)
               server_->event(event);
           if (serial_)
@@ -28,7 +30,7 @@ bool TextFrontEnd::start(std::string* error)
             server_.reset();
             return false;
         }
-        const char* reach = !config.textAllow.empty()             ? " (text_allow)"
+        const char* reach = !config.textAllow.empty()           ? " (text_allow)"
                             : isLoopbackHost(config.textListen) ? ""
                                                                 : " (no text_allow: any address may connect)";
         logLine(unit_.id() + ": text protocol on " + config.textListen + ":" + std::to_string(*config.textPort) +

@@ -39,7 +39,10 @@ void keepAlive(QTcpSocket* socket)
 }  // namespace
 
 TextServer::TextServer(Backend& backend, std::string matrixId, AddressAllowList allow, QObject* parent)
-    : QObject(parent), backend_(backend), matrixId_(std::move(matrixId)), allow_(std::move(allow)),
+    : QObject(parent),
+      backend_(backend),
+      matrixId_(std::move(matrixId)),
+      allow_(std::move(allow)),
       server_(new QTcpServer(this))
 {
     connect(server_, &QTcpServer::newConnection, this, &TextServer::onNewConnection);
@@ -96,8 +99,8 @@ void TextServer::onNewConnection()
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         const std::string address = socket->peerAddress().toString().toStdString();
-        socket->setProperty("peer", QString::fromStdString("text " + address + ":") +
-                                        QString::number(socket->peerPort()));
+        socket->setProperty("peer",
+                            QString::fromStdString("text " + address + ":") + QString::number(socket->peerPort()));
         if (!admit(socket, address)) {
             socket->abort();
             socket->deleteLater();
@@ -116,7 +119,8 @@ void TextServer::onNewConnection()
         });
         session->onBacklogDrained = [this, socket] {
             // Later, not from inside the session's own pass.
-            QMetaObject::invokeMethod(socket, [this, socket] { readFrom(socket); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                socket, [this, socket] { readFrom(socket); }, Qt::QueuedConnection);
         };
         clients_.emplace(socket, Client{std::move(session), address});
         logLine(matrixId_ + ": " + peerText(socket) + " connected");
@@ -126,7 +130,8 @@ void TextServer::onNewConnection()
         connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { readFrom(socket); });
         // Queued: a socket can report its end from inside a write, while an
         // event is still going through the list of clients.
-        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+        connect(
+            socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
         readFrom(socket);
     }
 }
@@ -156,7 +161,8 @@ void TextServer::drop(QTcpSocket* socket, const char* why)
         return;
     logLine(matrixId_ + ": " + peerText(socket) + " dropped: " + why);
     socket->abort();
-    QMetaObject::invokeMethod(socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
 }
 
 void TextServer::forget(QTcpSocket* socket)

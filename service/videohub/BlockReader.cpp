@@ -3,7 +3,8 @@
 
 namespace matrix::service::videohub {
 
-bool BlockReader::feed(std::string_view bytes, std::vector<Block>& out) {
+bool BlockReader::feed(std::string_view bytes, std::vector<Block>& out)
+{
     if (overflowed_)
         return false;
     for (char c : bytes) {

@@ -5,14 +5,16 @@
 
 namespace matrix::service::videohub {
 
-EventFanout::EventFanout(const Backend& backend) : backend_(backend), announcedModel_(backend.modelName()) {
+EventFanout::EventFanout(const Backend& backend) : backend_(backend), announcedModel_(backend.modelName())
+{
     for (int p = 0; p < kPorts; ++p) {
         announcedInputs_[p] = backend.inputLabel(p);
         announcedOutputs_[p] = backend.outputLabel(p);
     }
 }
 
-void EventFanout::deliver(const HubEvent& event, const std::vector<Session*>& sessions) {
+void EventFanout::deliver(const HubEvent& event, const std::vector<Session*>& sessions)
+{
     const auto each = [&](const auto& tell) {
         for (Session* s : sessions)
             tell(*s);

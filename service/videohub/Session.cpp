@@ -14,7 +14,8 @@ namespace {
 
 constexpr int kIdleTimerId = 1;
 
-std::optional<int> portNumber(std::string_view text) {
+std::optional<int> portNumber(std::string_view text)
+{
     int value = -1;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (error != std::errc() || end != text.data() + text.size() || text.empty() || text.front() == '-')
@@ -24,7 +25,8 @@ std::optional<int> portNumber(std::string_view text) {
     return value;
 }
 
-std::vector<std::string_view> words(std::string_view line) {
+std::vector<std::string_view> words(std::string_view line)
+{
     std::vector<std::string_view> out;
     std::size_t i = 0;
     while (i < line.size()) {
@@ -41,7 +43,8 @@ std::vector<std::string_view> words(std::string_view line) {
 
 // "n text": the port, then the label as the rest of the line, as it came:
 // whether it makes a name is the hub's rule.
-std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
+std::optional<std::pair<int, std::string>> labelLine(std::string_view line)
+{
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos)
         return std::nullopt;
@@ -53,8 +56,9 @@ std::optional<std::pair<int, std::string>> labelLine(std::string_view line) {
 
 // What a browser sends first, whatever page made it post here: a request
 // line ("POST / HTTP/1.1"). Its body could carry blocks; none may be acted on.
-bool looksLikeHttpRequest(std::string_view line) {
-    static constexpr std::string_view kMethods[] = {"GET ",    "POST ",    "PUT ",   "DELETE ", "HEAD ",
+bool looksLikeHttpRequest(std::string_view line)
+{
+    static constexpr std::string_view kMethods[] = {"GET ",     "POST ",  "PUT ",     "DELETE ", "HEAD ",
                                                     "OPTIONS ", "PATCH ", "CONNECT ", "TRACE "};
     for (std::string_view method : kMethods) {
         if (line.substr(0, method.size()) == method)
@@ -66,14 +70,21 @@ bool looksLikeHttpRequest(std::string_view line) {
 }  // namespace
 
 Session::Session(Backend& backend, LockId self, Send send, IdleLimit idle)
-    : backend_(backend), self_(self), send_(std::move(send)), idle_(std::move(idle)) {}
+    : backend_(backend),
+      self_(self),
+      send_(std::move(send)),
+      idle_(std::move(idle))
+{
+}
 
-Session::~Session() {
+Session::~Session()
+{
     if (idle_.loop)
         idle_.loop->killTimer(this, kIdleTimerId);
 }
 
-void Session::armIdle() {
+void Session::armIdle()
+{
     if (!idle_.loop || idle_.ms <= 0)
         return;
     idle_.loop->startTimer(this, kIdleTimerId, idle_.ms, [this] {
@@ -83,7 +94,8 @@ void Session::armIdle() {
     });
 }
 
-void Session::put(const std::string& bytes) {
+void Session::put(const std::string& bytes)
+{
     if (bytes.empty())
         return;
     if (holding_)
@@ -92,13 +104,15 @@ void Session::put(const std::string& bytes) {
         send_(bytes);
 }
 
-void Session::start() {
+void Session::start()
+{
     armIdle();
     presentShown_ = backend_.present();
     put(statusDump(backend_, self_));
 }
 
-bool Session::receive(std::string_view bytes) {
+bool Session::receive(std::string_view bytes)
+{
     armIdle();
     std::vector<Block> blocks;
     const bool keep = reader_.feed(bytes, blocks);
@@ -120,7 +134,8 @@ bool Session::receive(std::string_view bytes) {
     return keep;
 }
 
-void Session::presenceChanged() {
+void Session::presenceChanged()
+{
     const bool present = backend_.present();
     if (present == presentShown_)
         return;
@@ -132,34 +147,40 @@ void Session::presenceChanged() {
     put(stateBlocks(backend_, self_));
 }
 
-void Session::deviceChanged() {
+void Session::deviceChanged()
+{
     if (presentShown_)
         put(deviceBlock(backend_));
 }
 
-void Session::routingChanged(int output) {
+void Session::routingChanged(int output)
+{
     if (presentShown_)
         put(routingUpdate(backend_, output));
 }
 
-void Session::inputLabelChanged(int input) {
+void Session::inputLabelChanged(int input)
+{
     if (presentShown_)
         put(inputLabelUpdate(backend_, input));
 }
 
-void Session::outputLabelChanged(int output) {
+void Session::outputLabelChanged(int output)
+{
     if (presentShown_)
         put(outputLabelUpdate(backend_, output));
 }
 
-void Session::lockChanged(int output) {
+void Session::lockChanged(int output)
+{
     if (presentShown_)
         put(lockUpdate(backend_, self_, output));
 }
 
 // Exactly one ACK or NAK per block, before anything the block caused: the
 // updates a change sends to every client are held until the answer is out.
-void Session::handle(const Block& block) {
+void Session::handle(const Block& block)
+{
     holding_ = true;
     held_.clear();
     const bool understood = answer(block);
@@ -167,7 +188,8 @@ void Session::handle(const Block& block) {
     put((understood ? kAck : kNak) + std::exchange(held_, {}));
 }
 
-bool Session::answer(const Block& block) {
+bool Session::answer(const Block& block)
+{
     std::string h = block.header;
     while (!h.empty() && (h.back() == ' ' || h.back() == '\t'))
         h.pop_back();
@@ -189,7 +211,8 @@ bool Session::answer(const Block& block) {
     return false;
 }
 
-bool Session::sendBlockAsked(const std::string& h) {
+bool Session::sendBlockAsked(const std::string& h)
+{
     std::string text;
     if (h == header::kPreamble)
         text = preambleBlock();
@@ -213,7 +236,8 @@ bool Session::sendBlockAsked(const std::string& h) {
 
 // Every line is read before anything changes, and the hub applies the whole
 // block or none of it, so a NAK means nothing happened.
-bool Session::handleLabels(const Block& block, bool inputs) {
+bool Session::handleLabels(const Block& block, bool inputs)
+{
     std::vector<std::pair<int, std::string>> changes;
     for (const std::string& line : block.lines) {
         auto change = labelLine(line);
@@ -224,7 +248,8 @@ bool Session::handleLabels(const Block& block, bool inputs) {
     return backend_.rename(inputs, changes, self_).ok();
 }
 
-bool Session::handleRouting(const Block& block) {
+bool Session::handleRouting(const Block& block)
+{
     std::vector<std::pair<int, int>> routes;
     for (const std::string& line : block.lines) {
         const auto w = words(line);
@@ -256,7 +281,8 @@ bool Session::handleRouting(const Block& block) {
         .ok();
 }
 
-bool Session::handleLocks(const Block& block) {
+bool Session::handleLocks(const Block& block)
+{
     std::vector<std::pair<int, char>> changes;
     for (const std::string& line : block.lines) {
         const auto w = words(line);
@@ -270,8 +296,9 @@ bool Session::handleLocks(const Block& block) {
     }
     for (const auto& [output, letter] : changes) {
         const LockId before = backend_.lockOwner(output);
-        const LockAction action = letter == 'O' ? LockAction::Take : letter == 'U' ? LockAction::Release
-                                                                                     : LockAction::Force;
+        const LockAction action = letter == 'O'   ? LockAction::Take
+                                  : letter == 'U' ? LockAction::Release
+                                                  : LockAction::Force;
         backend_.lock(output, action, self_);
         // A change reaches every client through the hub; a refused one (or
         // none) shows this client the state as it stands.

@@ -14,19 +14,24 @@ namespace matrix::service::videohub {
 namespace {
 
 // Kept on the socket at connect: once it has closed, its peer address is gone.
-std::string peerText(const QTcpSocket* socket) {
-    return socket->property("peer").toString().toStdString();
-}
+std::string peerText(const QTcpSocket* socket) { return socket->property("peer").toString().toStdString(); }
 
 }  // namespace
 
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
-    : QObject(parent), hub_(hub), unit_(unit), backend_(unit), fanout_(backend_), server_(new QTcpServer(this)) {
+    : QObject(parent),
+      hub_(hub),
+      unit_(unit),
+      backend_(unit),
+      fanout_(backend_),
+      server_(new QTcpServer(this))
+{
     connect(server_, &QTcpServer::newConnection, this, &VideohubServer::onNewConnection);
     subscription_ = hub_.subscribe([this](const HubEvent& event) { onEvent(event); });
 }
 
-VideohubServer::~VideohubServer() {
+VideohubServer::~VideohubServer()
+{
     hub_.unsubscribe(subscription_);
     for (auto& [socket, session] : clients_) {
         socket->disconnect();
@@ -35,7 +40,8 @@ VideohubServer::~VideohubServer() {
     }
 }
 
-bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::string* error) {
+bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::string* error)
+{
     if (server_->listen(address, port))
         return true;
     if (error) {
@@ -45,11 +51,10 @@ bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::stri
     return false;
 }
 
-quint16 VideohubServer::serverPort() const {
-    return server_->serverPort();
-}
+quint16 VideohubServer::serverPort() const { return server_->serverPort(); }
 
-void VideohubServer::onNewConnection() {
+void VideohubServer::onNewConnection()
+{
     while (QTcpSocket* socket = server_->nextPendingConnection()) {
         socket->setParent(this);
         socket->setProperty("peer", socket->peerAddress().toString() + ":" + QString::number(socket->peerPort()));
@@ -60,7 +65,7 @@ void VideohubServer::onNewConnection() {
             continue;
         }
         const IdleLimit idle{&unit_.loop(), unit_.config().videohubIdleSeconds * 1000,
-                                      [this, socket] { drop(socket, "sent nothing for videohub_idle_seconds"); }};
+                             [this, socket] { drop(socket, "sent nothing for videohub_idle_seconds"); }};
         auto session = std::make_unique<Session>(
             backend_, hub_.newLockOwner(),
             [this, socket](const std::string& bytes) {
@@ -89,12 +94,14 @@ void VideohubServer::onNewConnection() {
         });
         // Queued: a socket can report its end from inside a write, while an
         // update is still going through the list of clients.
-        connect(socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+        connect(
+            socket, &QTcpSocket::disconnected, socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
         raw->start();
     }
 }
 
-std::optional<std::string> VideohubServer::refusal(const QTcpSocket* socket) const {
+std::optional<std::string> VideohubServer::refusal(const QTcpSocket* socket) const
+{
     // The protocol has no authentication: where it listens and who may connect is all the protection it has.
     if (!unit_.config().videohubAllow.allows(socket->peerAddress().toString().toStdString()))
         return "not in videohub_allow";
@@ -108,15 +115,18 @@ std::optional<std::string> VideohubServer::refusal(const QTcpSocket* socket) con
     return std::nullopt;
 }
 
-void VideohubServer::drop(QTcpSocket* socket, const char* why) {
+void VideohubServer::drop(QTcpSocket* socket, const char* why)
+{
     if (clients_.count(socket) == 0)
         return;
     logLine(unit_.id() + ": videohub client " + peerText(socket) + " dropped: " + why);
     socket->abort();
-    QMetaObject::invokeMethod(socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
 }
 
-void VideohubServer::forget(QTcpSocket* socket) {
+void VideohubServer::forget(QTcpSocket* socket)
+{
     const auto it = clients_.find(socket);
     if (it == clients_.end())
         return;
@@ -129,7 +139,8 @@ void VideohubServer::forget(QTcpSocket* socket) {
     unit_.releaseLocks(owner);
 }
 
-void VideohubServer::onEvent(const HubEvent& event) {
+void VideohubServer::onEvent(const HubEvent& event)
+{
     if (eventMatrix(event) != unit_.id())
         return;
     std::vector<Session*> sessions;

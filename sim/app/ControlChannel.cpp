@@ -26,7 +26,9 @@ bool readCount(std::istringstream& in, int& value)
 }  // namespace
 
 ControlChannel::ControlChannel(SimContext& context, std::function<void()> unplugSerial, QObject* parent)
-    : QObject(parent), context_(context), unplugSerial_(std::move(unplugSerial))
+    : QObject(parent),
+      context_(context),
+      unplugSerial_(std::move(unplugSerial))
 {
     notifier_ = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &ControlChannel::onReadable);
@@ -59,11 +61,10 @@ void ControlChannel::onReadable()
 std::string ControlChannel::execute(const std::string& line)
 {
     static const std::map<std::string, Handler> kCommands = {
-        {"silent", &ControlChannel::silent}, {"noise", &ControlChannel::noise},
-        {"close", &ControlChannel::closeTcp}, {"unplug", &ControlChannel::unplug},
-        {"route", &ControlChannel::route},   {"cable", &ControlChannel::cable},
-        {"frames", &ControlChannel::frames}, {"links", &ControlChannel::links},
-        {"standby", &ControlChannel::standby}, {"quit", &ControlChannel::quit},
+        {"silent", &ControlChannel::silent}, {"noise", &ControlChannel::noise}, {"close", &ControlChannel::closeTcp},
+        {"unplug", &ControlChannel::unplug}, {"route", &ControlChannel::route}, {"cable", &ControlChannel::cable},
+        {"frames", &ControlChannel::frames}, {"links", &ControlChannel::links}, {"standby", &ControlChannel::standby},
+        {"quit", &ControlChannel::quit},
     };
     std::istringstream in(line);
     std::string word;

@@ -22,7 +22,9 @@
 namespace matrix::simapp {
 
 PtyFront::PtyFront(SimContext& context, std::string comDir, int comNumber, QObject* parent)
-    : QObject(parent), context_(context), comNumber_(comNumber)
+    : QObject(parent),
+      context_(context),
+      comNumber_(comNumber)
 {
     if (!comDir.empty() && comDir.back() == '/')
         comDir.pop_back();
@@ -32,8 +34,10 @@ PtyFront::PtyFront(SimContext& context, std::string comDir, int comNumber, QObje
         transmit(QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
     });
     // Never from inside the responder's own receive pass.
-    responder_->setLinkCloser(
-        [this] { QMetaObject::invokeMethod(this, [this] { unplug(); }, Qt::QueuedConnection); });
+    responder_->setLinkCloser([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { unplug(); }, Qt::QueuedConnection);
+    });
     context_.attach(responder_.get(), LinkKind::Serial);
 }
 
@@ -168,7 +172,8 @@ void PtyFront::onReadable()
             return;
         // The far end hung up although we hold it open: treat it as unplugged
         // rather than spin on a dead descriptor.
-        QMetaObject::invokeMethod(this, [this] { unplug(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { unplug(); }, Qt::QueuedConnection);
         if (readNotifier_)
             readNotifier_->setEnabled(false);
         return;

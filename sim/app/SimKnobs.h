@@ -12,10 +12,10 @@ struct SimKnobs {
     int corruptChecksums = 0;  // corrupt the checksum of the next N replies
     bool silent = false;       // answer nothing
     int replyDelayMs = 0;
-    int splitBytes = 0;        // send replies in pieces of at most N bytes
-    int splitGapMs = 20;       // pause between the pieces of one reply (TCP)
-    int coalesce = 0;          // hold replies until N can go in one write
-    int standbyAfterMs = 0;    // send a standby notice N ms after a link starts
+    int splitBytes = 0;      // send replies in pieces of at most N bytes
+    int splitGapMs = 20;     // pause between the pieces of one reply (TCP)
+    int coalesce = 0;        // hold replies until N can go in one write
+    int standbyAfterMs = 0;  // send a standby notice N ms after a link starts
 
     void applyTo(sim::MatrixResponder& responder) const
     {

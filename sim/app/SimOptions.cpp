@@ -63,7 +63,8 @@ namespace {
 class SimOptionsParser {
 public:
     SimOptionsParser(const std::vector<std::string>& arguments, std::string& message)
-        : arguments_(arguments), message_(message)
+        : arguments_(arguments),
+          message_(message)
     {
         parser_.set_help_flag();
         parser_.allow_extras();
@@ -71,7 +72,8 @@ public:
         for (auto& [name, set] : flags_)
             parser_.add_flag(name, set)->disable_flag_override();
         for (auto& [name, value] : values_)
-            valueOptions_[name] = parser_.add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+            valueOptions_[name] =
+                parser_.add_option(name, value)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     }
 
     std::optional<SimOptions> run()
@@ -136,7 +138,7 @@ private:
             return fail("not a dotted IPv4 address: " + options.tcpAddressText);
         if (options.tcp && !isLoopback(*address) && !isSet("--allow-any-address"))
             return fail("refusing to listen on " + options.tcpAddressText +
-                         ": not a loopback address (127.0.0.0/8); add --allow-any-address to expose the simulator");
+                        ": not a loopback address (127.0.0.0/8); add --allow-any-address to expose the simulator");
         options.tcpAddress = *address;
         return true;
     }
@@ -220,13 +222,15 @@ private:
     std::string& message_;
     CLI::App parser_;
     bool help_ = false;
-    std::map<std::string, bool> flags_ = {{"--allow-any-address", false}, {"--no-tcp", false},
-                                          {"--silent", false},            {"--control-stdin", false},
+    std::map<std::string, bool> flags_ = {{"--allow-any-address", false},
+                                          {"--no-tcp", false},
+                                          {"--silent", false},
+                                          {"--control-stdin", false},
                                           {"--udp", false}};
     std::map<std::string, std::string> values_ = {
-        {"--tcp", "127.0.0.1"}, {"--com-dir", ""},   {"--com", ""},   {"--drop", "0"},
-        {"--corrupt", "0"},     {"--delay-ms", "0"}, {"--split", "0"}, {"--split-gap-ms", "20"},
-        {"--coalesce", "0"},    {"--standby-after-ms", "0"}, {"--mac", ""}, {"--ip", ""},
+        {"--tcp", "127.0.0.1"}, {"--com-dir", ""},           {"--com", ""},    {"--drop", "0"},
+        {"--corrupt", "0"},     {"--delay-ms", "0"},         {"--split", "0"}, {"--split-gap-ms", "20"},
+        {"--coalesce", "0"},    {"--standby-after-ms", "0"}, {"--mac", ""},    {"--ip", ""},
         {"--firmware-dir", ""},
     };
     std::map<std::string, CLI::Option*> valueOptions_;

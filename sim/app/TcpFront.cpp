@@ -42,12 +42,14 @@ void TcpFront::onNewConnection()
         Connection* raw = connection.get();
 
         raw->responder->setTransmit([this, raw](const sim::MatrixResponder::Bytes& bytes) {
-            transmit(*raw, QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+            transmit(*raw,
+                     QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size())));
         });
         // Closed from the loop, never from inside the responder's own
         // receive pass; the peer sees an orderly close after pending bytes.
         raw->responder->setLinkCloser([socket] {
-            QMetaObject::invokeMethod(socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                socket, [socket] { socket->disconnectFromHost(); }, Qt::QueuedConnection);
         });
         connect(raw->pacer, &QTimer::timeout, this, [this, raw] { sendPaced(*raw); });
         connect(socket, &QTcpSocket::readyRead, this, [socket, raw] {

@@ -4,9 +4,9 @@
 // SIGINT or SIGTERM and then removes its COM link.
 
 #include "platform/QtEventLoop.h"
+#include "platform/SignalQuit.h"
 #include "sim/app/ControlChannel.h"
 #include "sim/app/PtyFront.h"
-#include "platform/SignalQuit.h"
 #include "sim/app/SimContext.h"
 #include "sim/app/SimOptions.h"
 #include "sim/app/TcpFront.h"
@@ -62,8 +62,8 @@ bool startTcp(const SimOptions& options, SimContext& context, Fronts& fronts)
     fronts.tcp = std::make_unique<TcpFront>(context);
     std::string error;
     if (!fronts.tcp->listen(options.tcpAddress, kMatrixTcpPort, &error)) {
-        std::cerr << "matrix-sim: cannot listen on " << options.tcpAddressText << ":" << kMatrixTcpPort << ": "
-                  << error << std::endl;
+        std::cerr << "matrix-sim: cannot listen on " << options.tcpAddressText << ":" << kMatrixTcpPort << ": " << error
+                  << std::endl;
         return false;
     }
     std::cout << "listening tcp " << options.tcpAddressText << ":" << kMatrixTcpPort << std::endl;

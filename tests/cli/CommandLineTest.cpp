@@ -106,9 +106,9 @@ TEST(CommandLine, HelpForTheWholeAndForEachCommand)
 {
     auto whole = parse({"--help"});
     ASSERT_EQ(whole.kind, ParseResult::Kind::Help);
-    for (const char* word : {"status", "routing", "route-all", "port-to-port", "beep on|off", "factory-reset",
-                             "edid upload FILE TARGET", "firmware upgrade FILE", "discover", "netconfig",
-                             "firmware merge", "Exit status"})
+    for (const char* word :
+         {"status", "routing", "route-all", "port-to-port", "beep on|off", "factory-reset", "edid upload FILE TARGET",
+          "firmware upgrade FILE", "discover", "netconfig", "firmware merge", "Exit status"})
         EXPECT_NE(whole.text.find(word), std::string::npos) << word;
 
     auto one = parse({"--tcp", "1.2.3.4", "route", "--help"});

@@ -89,8 +89,9 @@ TEST(CommandRunner, FailuresEndWithTheWindowsTextAndExitStatus)
     };
     const std::vector<Case> cases = {
         // One re-send after 5 s, the give-up 5 s later.
-        {"silent matrix", Command::Status, Transport::Tcp, [](ClientRig& r, Invocation&) { r.tcpMatrix.setSilent(true); },
-         ExitCode::MatrixFailed, "Time out!", 10000, 11000},
+        {"silent matrix", Command::Status, Transport::Tcp,
+         [](ClientRig& r, Invocation&) { r.tcpMatrix.setSilent(true); }, ExitCode::MatrixFailed, "Time out!", 10000,
+         11000},
         {"nobody listens", Command::Status, Transport::Tcp, [](ClientRig&, Invocation& i) { i.address = "127.0.0.9"; },
          ExitCode::LinkFailed, "Connect to Matrix failed!", 0, 4000},
         {"no such COM port", Command::Beep, Transport::Com, [](ClientRig&, Invocation& i) { i.comPort = 5; },
@@ -180,10 +181,8 @@ TEST(CommandRunner, RoutingCommandsLeaveTheMatrixAsThePrintedTable)
         std::array<int, 4> expected;
     };
     const std::vector<Case> cases = {
-        {Command::Routing, 0, 0, {4, 3, 2, 1}},
-        {Command::Route, 2, 3, {4, 3, 2, 1}},
-        {Command::RouteAll, 3, 0, {3, 3, 3, 3}},
-        {Command::PortToPort, 0, 0, {1, 2, 3, 4}},
+        {Command::Routing, 0, 0, {4, 3, 2, 1}},      {Command::Route, 2, 3, {4, 3, 2, 1}},
+        {Command::RouteAll, 3, 0, {3, 3, 3, 3}},     {Command::PortToPort, 0, 0, {1, 2, 3, 4}},
         {Command::FactoryReset, 0, 0, {1, 2, 3, 4}},
     };
     for (Transport transport : {Transport::Tcp, Transport::Com}) {
@@ -266,20 +265,28 @@ TEST(CommandRunner, EdidCommandsEndWithTheirNoticesAndTheMatrixChanged)
         int target;
         std::function<void(sim::MatrixDevice&)> knob;
         ExitCode exit;
-        std::string text;      // message on success, error otherwise
-        int in2StatusAfter;    // what input 2 presents afterwards
+        std::string text;    // message on success, error otherwise
+        int in2StatusAfter;  // what input 2 presents afterwards
     };
     const std::vector<Case> cases = {
         {"set one input", Command::EdidSet, Transport::Tcp, 2, 0, 2, {}, ExitCode::Success, "Set successfully!", 2},
-        {"default EDID", Command::EdidSet, Transport::Com, 15, 0, kAllInputs, {}, ExitCode::Success,
-         "Set successfully!", 3},
+        {"default EDID",
+         Command::EdidSet,
+         Transport::Com,
+         15,
+         0,
+         kAllInputs,
+         {},
+         ExitCode::Success,
+         "Set successfully!",
+         3},
         {"switches not at 1111", Command::EdidSet, Transport::Com, 4, 0, 2,
-         [](sim::MatrixDevice& d) { d.edidSwitchState = 15; }, ExitCode::MatrixFailed,
-         "Please set the EDID to [1111]!", 9},
+         [](sim::MatrixDevice& d) { d.edidSwitchState = 15; }, ExitCode::MatrixFailed, "Please set the EDID to [1111]!",
+         9},
         {"copy", Command::EdidCopy, Transport::Tcp, 0, 1, kAllInputs, {}, ExitCode::Success, "Copy successfully!", 15},
         {"copy from an output without display", Command::EdidCopy, Transport::Tcp, 0, 2, 2,
-         [](sim::MatrixDevice& d) { d.outputCable[1] = false; }, ExitCode::MatrixFailed,
-         "HDMI OUT B is not connected!", 9},
+         [](sim::MatrixDevice& d) { d.outputCable[1] = false; }, ExitCode::MatrixFailed, "HDMI OUT B is not connected!",
+         9},
         {"copy refused", Command::EdidCopy, Transport::Com, 0, 1, 2,
          [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; }, ExitCode::MatrixFailed, "Copy failed!", 9},
     };

@@ -108,9 +108,8 @@ TEST(NetRunner, FailuresEndWithTheWindowsTexts)
     const std::vector<Case> cases = {
         {"no such matrix", Command::NetConfig, [](NetRig&) {}, "Search Matrix IP failed!", 5000},
         // The matrix is found but never acknowledges: the status popup's 10 s.
-        {"no acknowledgement", Command::NetConfig,
-[](NetRig& n) { n.first.setAckSilent(true); },
-         "configure failed!", 10000},
+        {"no acknowledgement", Command::NetConfig, [](NetRig& n) { n.first.setAckSilent(true); }, "configure failed!",
+         10000},
         // Another program holds the discovery port: its answers would go there.
         {"port taken, discover", Command::Discover, [](NetRig& n) { n.segment.refuseBind = true; }, "Search failed", 0},
         {"port taken, netconfig", Command::NetConfig, [](NetRig& n) { n.segment.refuseBind = true; }, "Search failed",

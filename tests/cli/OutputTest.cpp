@@ -43,14 +43,18 @@ TEST(RunResult, JsonBytesAsScriptsReadThem)
     const std::vector<Case> cases = {
         {Command::FirmwareMerge, &fw,
          "{\"ok\":true,\"file\":\"/tmp/x.fw\",\"messages\":[\"a\\\"b\\\\c\\r\\n\\u0001\\t 请打开串口\",\"done\"]}\n"},
-        {Command::Routing, &failed, "{\"ok\":false,\"error\":\"Connect to Matrix failed!\",\"exitCode\":3,\"routing\":{}}\n"},
+        {Command::Routing, &failed,
+         "{\"ok\":false,\"error\":\"Connect to Matrix failed!\",\"exitCode\":3,\"routing\":{}}\n"},
         {Command::Beep, &beep, "{\"ok\":true,\"beep\":false}\n"},
-        {Command::Beep, &configured, "{\"ok\":true,\"message\":\"Matrix configuration completed successfully!\",\"beep\":null}\n"},
+        {Command::Beep, &configured,
+         "{\"ok\":true,\"message\":\"Matrix configuration completed successfully!\",\"beep\":null}\n"},
         {Command::Status, &status,
          "{\"ok\":true,\"inputs\":[{\"port\":\"1\",\"connected\":true,\"text\":\"HDMI IN1: Connect\"}],"
          "\"outputs\":[{\"port\":\"A\",\"connected\":null,\"text\":\"\"}]}\n"},
-        {Command::NetConfig, &configured, "{\"ok\":true,\"message\":\"Matrix configuration completed successfully!\"}\n"},
-        {Command::Discover, &failed, "{\"ok\":false,\"error\":\"Connect to Matrix failed!\",\"exitCode\":3,\"matrices\":[]}\n"},
+        {Command::NetConfig, &configured,
+         "{\"ok\":true,\"message\":\"Matrix configuration completed successfully!\"}\n"},
+        {Command::Discover, &failed,
+         "{\"ok\":false,\"error\":\"Connect to Matrix failed!\",\"exitCode\":3,\"matrices\":[]}\n"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(renderJson(c.command, *c.result), c.json);
@@ -61,10 +65,9 @@ TEST(TextTable, ColumnsAlignOnTheWidestCell)
     TextTable t({"INPUT", "EDID"});
     t.addRow({"IN1", "1080p,Stereo Audio 2.0"});
     t.addRow({"IN10", "User define"});
-    EXPECT_EQ(t.render(),
-              "INPUT  EDID\n"
-              "IN1    1080p,Stereo Audio 2.0\n"
-              "IN10   User define\n");
+    EXPECT_EQ(t.render(), "INPUT  EDID\n"
+                          "IN1    1080p,Stereo Audio 2.0\n"
+                          "IN10   User define\n");
 }
 
 TEST(ProgressLine, PercentBytesAndTimeLeft)
@@ -87,12 +90,11 @@ TEST(RunResult, StatusAsTableAndJson)
                 {"IN2", true, false, "HDMI IN2: Disconnect"},
                 {"OUTA", true, true, "HDMI OUTA: Connect"},
                 {"OUTB", false, false, ""}};
-    EXPECT_EQ(renderText(Command::Status, r),
-              "PORT  CABLE\n"
-              "IN1   Connect\n"
-              "IN2   Disconnect\n"
-              "OUTA  Connect\n"
-              "OUTB  ?\n");
+    EXPECT_EQ(renderText(Command::Status, r), "PORT  CABLE\n"
+                                              "IN1   Connect\n"
+                                              "IN2   Disconnect\n"
+                                              "OUTA  Connect\n"
+                                              "OUTB  ?\n");
     auto o = parseJson(renderJson(Command::Status, r));
     EXPECT_TRUE(o["ok"].toBool());
     auto inputs = o["inputs"].toArray();
@@ -127,7 +129,8 @@ TEST(RunResult, RoutingEdidAndDiscoveryShapes)
     RunResult e;
     e.message = "Set successfully!";
     e.edid = {{1, "1080p,Stereo Audio 2.0"}, {2, ""}};
-    EXPECT_EQ(renderText(Command::EdidSet, e), "Set successfully!\nINPUT  EDID\nIN1    1080p,Stereo Audio 2.0\nIN2    ?\n");
+    EXPECT_EQ(renderText(Command::EdidSet, e),
+              "Set successfully!\nINPUT  EDID\nIN1    1080p,Stereo Audio 2.0\nIN2    ?\n");
     o = parseJson(renderJson(Command::EdidSet, e));
     EXPECT_EQ(o["message"].toString(), "Set successfully!");
     EXPECT_TRUE(o["edid"].toObject()["IN2"].isNull());

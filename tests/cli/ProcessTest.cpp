@@ -140,16 +140,15 @@ TEST(MatrixctlProcess, TcpCommandsPrintTablesAndJson)
 
     Outcome status = runCtl(link + QStringList{"status"});
     ASSERT_EQ(status.exitCode, 0) << status.err;
-    EXPECT_EQ(status.out,
-              "PORT  CABLE\n"
-              "IN1   Connect\n"
-              "IN2   Disconnect\n"
-              "IN3   Connect\n"
-              "IN4   Disconnect\n"
-              "OUTA  Connect\n"
-              "OUTB  Connect\n"
-              "OUTC  Disconnect\n"
-              "OUTD  Connect\n");
+    EXPECT_EQ(status.out, "PORT  CABLE\n"
+                          "IN1   Connect\n"
+                          "IN2   Disconnect\n"
+                          "IN3   Connect\n"
+                          "IN4   Disconnect\n"
+                          "OUTA  Connect\n"
+                          "OUTB  Connect\n"
+                          "OUTC  Disconnect\n"
+                          "OUTD  Connect\n");
     EXPECT_TRUE(status.err.empty()) << status.err;
 
     Outcome statusJson = runCtl(link + QStringList{"--json", "status"});
@@ -288,12 +287,11 @@ TEST(MatrixctlProcess, FirmwareUpgradeDeliversTheWholeImage)
                         QProcessEnvironment::systemEnvironment(), 60000);
     ASSERT_EQ(up.exitCode, 0) << up.err;
     // Not a terminal: the "Messages" lines, no progress bar.
-    EXPECT_EQ(up.out,
-              "Upgrading Part_1.1.0.0...\n"
-              "System rebooting,Please wait...\n"
-              "System reboot ok\n"
-              "Part_1.1.0.0 upgrading complete\n"
-              "Firmware upgrade Successfully\n");
+    EXPECT_EQ(up.out, "Upgrading Part_1.1.0.0...\n"
+                      "System rebooting,Please wait...\n"
+                      "System reboot ok\n"
+                      "Part_1.1.0.0 upgrading complete\n"
+                      "Firmware upgrade Successfully\n");
     sim.stop();
 
     matrix::Bytes received;
@@ -389,8 +387,8 @@ TEST(MatrixctlProcess, DiscoveryPortHeldElsewhereIsSearchFailed)
     // Should a search run after all, its broadcast stays on loopback.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("MATRIX_BROADCAST_ADDRESS", "127.255.255.255");
-    for (const QStringList& args : {QStringList{"discover", "--seconds", "0.2"},
-                                    QStringList{"netconfig", "001C9103405A", "auto"}}) {
+    for (const QStringList& args :
+         {QStringList{"discover", "--seconds", "0.2"}, QStringList{"netconfig", "001C9103405A", "auto"}}) {
         Outcome o = runCtl(args, env);
         EXPECT_EQ(o.exitCode, 1) << args.join(' ').toStdString();
         EXPECT_EQ(o.err, "Search failed\n") << args.join(' ').toStdString();

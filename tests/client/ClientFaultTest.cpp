@@ -26,7 +26,8 @@ using client::Status;
 class ClientFaultSession {
 public:
     explicit ClientFaultSession(std::uint32_t seed)
-        : rng_(seed), rig_(pick(2) ? Transport::Tcp : Transport::Com, options())
+        : rng_(seed),
+          rig_(pick(2) ? Transport::Tcp : Transport::Com, options())
     {
     }
 
@@ -95,29 +96,16 @@ private:
         switch (pick(15)) {
         case 0:
         case 1:
-            c.route(Output{out}, Input{in}, track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
+            c.route(Output{out}, Input{in},
+                    track<client::Nothing>("route " + std::to_string(out) + "<-" + std::to_string(in)));
             break;
-        case 2:
-            c.readRouting(track<client::Routing>("read routing"));
-            break;
-        case 3:
-            c.readCables(track<client::Cables>("read cables"));
-            break;
-        case 4:
-            c.setBeep(pick(2), track<client::Nothing>("set beep"));
-            break;
-        case 5:
-            c.readBeep(track<bool>("read beep"));
-            break;
-        case 6:
-            c.routeAll(Input{in}, track<client::Nothing>("route all"));
-            break;
-        case 7:
-            c.readDeviceInfo(track<client::DeviceInfo>("device info"));
-            break;
-        case 11:
-            c.copyEdid(Output{out}, Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid copy"));
-            break;
+        case 2: c.readRouting(track<client::Routing>("read routing")); break;
+        case 3: c.readCables(track<client::Cables>("read cables")); break;
+        case 4: c.setBeep(pick(2), track<client::Nothing>("set beep")); break;
+        case 5: c.readBeep(track<bool>("read beep")); break;
+        case 6: c.routeAll(Input{in}, track<client::Nothing>("route all")); break;
+        case 7: c.readDeviceInfo(track<client::DeviceInfo>("device info")); break;
+        case 11: c.copyEdid(Output{out}, Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid copy")); break;
         case 12: {
             const auto file = edidFile();
             const int target = static_cast<int>(pick(5));
@@ -135,11 +123,10 @@ private:
             });
             break;
         }
-        case 10:
-            c.factoryReset(track<client::Nothing>("factory reset"));
-            break;
+        case 10: c.factoryReset(track<client::Nothing>("factory reset")); break;
         case 8:
-            c.setEdidMode(static_cast<int>(pick(16)), Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid mode"));
+            c.setEdidMode(static_cast<int>(pick(16)), Input{static_cast<int>(pick(5))},
+                          track<client::Nothing>("edid mode"));
             break;
         case 9: {
             auto cb = track<client::Nothing>("refresh");
@@ -150,9 +137,7 @@ private:
             });
             break;
         }
-        default:
-            firmware();
-            break;
+        default: firmware(); break;
         }
     }
 
@@ -313,7 +298,6 @@ private:
             if (endings_[id] != 1)
                 broken.push_back("request " + std::to_string(id) + " (" + names_[id] + ") ended " +
                                  std::to_string(endings_[id]) + " times");
-
 
         // A matrix that took a firmware block twice reboots once more and is
         // silent for as long; let that pass before asking it again.

@@ -71,7 +71,10 @@ struct ClientRig : SimulatedMatrix {
     }
 
     // Runs the loop until `ended` or a minute of virtual time has passed.
-    bool settle(const bool& ended, std::int64_t maxMs = 60000) { return loop.advanceUntil([&] { return ended; }, maxMs); }
+    bool settle(const bool& ended, std::int64_t maxMs = 60000)
+    {
+        return loop.advanceUntil([&] { return ended; }, maxMs);
+    }
 
     // Every frame the matrix received, as hex lines.
     std::vector<std::string> wire()

@@ -52,22 +52,27 @@ TEST_P(TransferBothTransports, EdidOperationsSendTheirStepsAndTheMatrixTakesThem
         std::array<int, 4> codes;         // status codes the matrix then reports
     };
     const Case cases[] = {
-        {"mode row 2 on IN3", [](MatrixClient& c, auto done) { c.setEdidMode(2, Input{3}, done); },
+        {"mode row 2 on IN3",
+         [](MatrixClient& c, auto done) { c.setEdidMode(2, Input{3}, done); },
          {kModeRequest, "A5 5B 03 02 03 F0 03 00 00 00 00 00 05", kStatusIn[3]},
          {4, 4, 2, 4}},
-        {"default EDID on all", [](MatrixClient& c, auto done) { c.setEdidMode(15, Input::All, done); },
+        {"default EDID on all",
+         [](MatrixClient& c, auto done) { c.setEdidMode(15, Input::All, done); },
          {kModeRequest, "A5 5B 03 09 FE 00 00 00 00 00 00 00 F6", kStatusIn[1], kStatusIn[2], kStatusIn[3],
           kStatusIn[4]},
          {3, 3, 3, 3}},
-        {"copy OUT B to IN1", [](MatrixClient& c, auto done) { c.copyEdid(Output{2}, Input{1}, done); },
+        {"copy OUT B to IN1",
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{2}, Input{1}, done); },
          {"A5 5B 01 05 02 00 00 00 00 00 00 00 F8", kModeRequest, "A5 5B 03 04 02 00 01 00 00 00 00 00 F6",
           kStatusIn[1]},
          {16, 4, 4, 4}},
-        {"copy OUT A to all", [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); },
+        {"copy OUT A to all",
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); },
          {"A5 5B 01 05 01 00 00 00 00 00 00 00 F9", kModeRequest, "A5 5B 03 03 01 00 00 00 00 00 00 00 F9",
           kStatusIn[1], kStatusIn[2], kStatusIn[3], kStatusIn[4]},
          {15, 15, 15, 15}},
-        {"file to IN2", [&](MatrixClient& c, auto done) { c.uploadEdid(file128, Input{2}, done); },
+        {"file to IN2",
+         [&](MatrixClient& c, auto done) { c.uploadEdid(file128, Input{2}, done); },
          {kModeRequest, "A5 5B 03 07 02 F0 00 00 00 00 00 00 04", "A5 5B 03 07 56 00 00 01 00 00 00 00 9F",
           kStatusIn[2]},
          {4, 0x13, 4, 4}},
@@ -129,16 +134,19 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
          [](MatrixClient& c, auto done) { c.copyEdid(Output{2}, Input{1}, done); }, Status::Rejected,
          "HDMI OUT B is not connected!", 1},
         {"copy refused, one input", [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; },
-         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input{2}, done); }, Status::Rejected, "Copy failed!", 3},
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input{2}, done); }, Status::Rejected, "Copy failed!",
+         3},
         {"copy refused, all inputs", [](sim::MatrixDevice& d) { d.rejectEdidCopy = true; },
-         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); }, Status::Rejected, "Copy failed!", 3},
+         [](MatrixClient& c, auto done) { c.copyEdid(Output{1}, Input::All, done); }, Status::Rejected, "Copy failed!",
+         3},
         {"download refused", [](sim::MatrixDevice& d) { d.rejectEdidDownload = true; },
          [](MatrixClient& c, auto done) { c.uploadEdid(edidFile(128, 5), Input{1}, done); }, Status::Rejected,
          "Download failed!", 3},
-        {"wrong file", [](sim::MatrixDevice&) {}, [&](MatrixClient& c, auto done) { c.uploadEdid(broken, Input{1}, done); },
-         Status::BadInput, "Please select the correct EDID file!", 0},
-        {"mode row 16", [](sim::MatrixDevice&) {}, [](MatrixClient& c, auto done) { c.setEdidMode(16, Input{1}, done); },
-         Status::BadInput, "", 0},
+        {"wrong file", [](sim::MatrixDevice&) {},
+         [&](MatrixClient& c, auto done) { c.uploadEdid(broken, Input{1}, done); }, Status::BadInput,
+         "Please select the correct EDID file!", 0},
+        {"mode row 16", [](sim::MatrixDevice&) {},
+         [](MatrixClient& c, auto done) { c.setEdidMode(16, Input{1}, done); }, Status::BadInput, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -221,11 +229,10 @@ TEST_P(TransferBothTransports, FirmwarePartOneIsSentInBlocksAndTheMatrixHoldsIt)
     EXPECT_EQ(run.lastDone, 598);
     EXPECT_EQ(run.total, 598);
     const auto wire = rig.wire();
-    const std::vector<std::string> head{"A5 5B 20 01 01 00 00 00 00 00 00 00 DE", "A5 5B 20 01 80 00 00 00 00 00 00 00 5F",
-                                        "A5 5B 20 01 10 00 00 00 00 00 00 00 CF",
-                                        "A5 5B 20 01 AA 00 00 01 01 00 00 00 33",
-                                        "A5 5B 20 01 AA 00 00 01 01 00 01 00 32",
-                                        "A5 5B 20 01 56 00 FE 00 01 00 02 00 88"};
+    const std::vector<std::string> head{
+        "A5 5B 20 01 01 00 00 00 00 00 00 00 DE", "A5 5B 20 01 80 00 00 00 00 00 00 00 5F",
+        "A5 5B 20 01 10 00 00 00 00 00 00 00 CF", "A5 5B 20 01 AA 00 00 01 01 00 00 00 33",
+        "A5 5B 20 01 AA 00 00 01 01 00 01 00 32", "A5 5B 20 01 56 00 FE 00 01 00 02 00 88"};
     ASSERT_GE(wire.size(), head.size() + 1);
     EXPECT_EQ(std::vector<std::string>(wire.begin(), wire.begin() + 6), head);
     // The matrix reboots for 2 s: the first poll is lost, the second (3 s later) answered.
@@ -257,8 +264,8 @@ TEST_P(TransferBothTransports, FirmwareFaultsEndTheUpgradeOnceWithTheirStatus)
         {"silent matrix", [](ClientRig& r) { r.matrix().setSilent(true); }, part1, Status::TimeOut, "",
          "Write to Part_1.1.0.0 failed"},
         {"no marker", [](ClientRig&) {}, Bytes(300, 0x11), Status::BadInput, "Upgrade failed!", ""},
-        {"part 3", [](ClientRig&) {}, partImage(0xA3, 0x5C, 300), Status::BadInput,
-         "Part_3.1.0.0 cannot be upgraded", ""},
+        {"part 3", [](ClientRig&) {}, partImage(0xA3, 0x5C, 300), Status::BadInput, "Part_3.1.0.0 cannot be upgraded",
+         ""},
         {"part too large", [](ClientRig&) {}, partImage(0xA4, 0x5B, 70000), Status::BadInput,
          "Part_2.1.0.0 is too large", ""},
     };

@@ -49,13 +49,17 @@ std::vector<WireCase> wireCases()
          [](MatrixClient& c, auto done) { c.readDeviceInfo(statusOf<client::DeviceInfo>(done)); },
          {"A5 5B 01 01 00 00 00 00 00 00 00 00 FE", "A5 5B 01 02 00 00 00 00 00 00 00 00 FD",
           "A5 5B 01 03 00 00 00 00 00 00 00 00 FC"}},
-        {"beep off", [](MatrixClient& c, auto done) { c.setBeep(false, statusOf<client::Nothing>(done)); },
+        {"beep off",
+         [](MatrixClient& c, auto done) { c.setBeep(false, statusOf<client::Nothing>(done)); },
          {"A5 5B 06 01 F0 00 00 00 00 00 00 00 09"}},
-        {"beep state", [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); },
+        {"beep state",
+         [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); },
          {"A5 5B 01 0B 00 00 00 00 00 00 00 00 F4"}},
-        {"IR on", [](MatrixClient& c, auto done) { c.setIr(true, statusOf<client::Nothing>(done)); },
+        {"IR on",
+         [](MatrixClient& c, auto done) { c.setIr(true, statusOf<client::Nothing>(done)); },
          {"A5 5B 05 01 0F 00 00 00 00 00 00 00 EB"}},
-        {"IR state", [](MatrixClient& c, auto done) { c.readIr(statusOf<bool>(done)); },
+        {"IR state",
+         [](MatrixClient& c, auto done) { c.readIr(statusOf<bool>(done)); },
          {"A5 5B 01 0A 00 00 00 00 00 00 00 00 F5"}},
         {"route all from input 3",
          [](MatrixClient& c, auto done) { c.routeAll(Input{3}, statusOf<client::Nothing>(done)); },
@@ -159,7 +163,8 @@ TEST_P(ClientBothTransports, SilentMatrixGetsOneResendThenTimeOut)
         int firstWaitMs;
     };
     const Case cases[] = {
-        {"route", [](MatrixClient& c, auto done) { c.route(Output{2}, Input{2}, statusOf<client::Nothing>(done)); }, 3000},
+        {"route", [](MatrixClient& c, auto done) { c.route(Output{2}, Input{2}, statusOf<client::Nothing>(done)); },
+         3000},
         {"beep state", [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); }, 5000},
     };
     for (const Case& c : cases) {
@@ -290,9 +295,7 @@ TEST_P(ClientBothTransports, SupervisedLinkReconnectsWithBackoffAndRefreshes)
     ASSERT_EQ(rig.open(), Status::Ok);
     rig.loop.advance(60000);  // the refresh that a supervised open runs
     // The matrix goes away for a long time.
-    auto attempts = [&] {
-        return GetParam() == Transport::Com ? rig.serialOpens : rig.socket->connectAttempts();
-    };
+    auto attempts = [&] { return GetParam() == Transport::Com ? rig.serialOpens : rig.socket->connectAttempts(); };
     if (GetParam() == Transport::Com) {
         rig.serialHub.unplug(ClientRig::kComPort);
     } else {

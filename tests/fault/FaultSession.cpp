@@ -37,7 +37,10 @@ const char* tabName(Tab tab) { return Shell::tabTitle(tab); }
 }  // namespace
 
 FaultSession::FaultSession(std::uint32_t seed, const FaultFiles& files)
-    : seed_(seed), files_(files), choices_(seed), session_(rig_.platform)
+    : seed_(seed),
+      files_(files),
+      choices_(seed),
+      session_(rig_.platform)
 {
     rig_.serialHub.addPort(kSilentComPort);
     firmwareListener_ = session_.firmware.changed.subscribe([this] { checkFirmwareClaim(); });
@@ -253,10 +256,26 @@ void FaultSession::generalAction()
                  page.selectTcpMode();
              }
          }},
-        {3, [&] { note("status"); page.statusClicked(); }},
-        {1, [&] { note("beep"); page.beepClicked(); }},
-        {1, [&] { note("IR"); page.irClicked(); }},
-        {1, [&] { note("factory reset"); page.factoryResetClicked(); }},
+        {3,
+         [&] {
+             note("status");
+             page.statusClicked();
+         }},
+        {1,
+         [&] {
+             note("beep");
+             page.beepClicked();
+         }},
+        {1,
+         [&] {
+             note("IR");
+             page.irClicked();
+         }},
+        {1,
+         [&] {
+             note("factory reset");
+             page.factoryResetClicked();
+         }},
         {1,
          [&] {
              if (page.tcpModeSelected() && page.tcpGroupEnabled() && chance(0.3)) {
@@ -297,12 +316,20 @@ void FaultSession::routingAction()
              note("preset row " + std::to_string(row));
              page.clickPresetRow(row);
          }},
-        {1, [&] { note("preset edit"); page.clickEdit(); }},
-        {2, [&] { note("preset set"); page.clickSet(); }},
         {1,
          [&] {
-             static constexpr int kTargets[] = {0, 1, 2, 3, RoutingPage::kConfigAllOutputs,
-                                                RoutingPage::kConfigPortToPort};
+             note("preset edit");
+             page.clickEdit();
+         }},
+        {2,
+         [&] {
+             note("preset set");
+             page.clickSet();
+         }},
+        {1,
+         [&] {
+             static constexpr int kTargets[] = {
+                 0, 1, 2, 3, RoutingPage::kConfigAllOutputs, RoutingPage::kConfigPortToPort};
              const int target = kTargets[between(0, static_cast<int>(std::size(kTargets)) - 1)];
              note("config target " + std::to_string(target));
              page.selectConfigTarget(target);
@@ -322,8 +349,16 @@ void FaultSession::editorAction()
     pickOne({
         {2, [&] { page.editorSelectInput(between(1, kLiveOutputs), between(0, kLiveInputs - 1)); }},
         {1, [&] { page.editorChooseAllFrom(chance(0.2) ? 9 : between(0, kLiveInputs)); }},
-        {2, [&] { note("editor OK"); page.editorOk(); }},
-        {1, [&] { note("editor cancel"); page.editorCancel(); }},
+        {2,
+         [&] {
+             note("editor OK");
+             page.editorOk();
+         }},
+        {1,
+         [&] {
+             note("editor cancel");
+             page.editorCancel();
+         }},
     });
 }
 
@@ -423,8 +458,16 @@ void FaultSession::injectFault()
              note(side + ": noise " + std::to_string(noise.size()) + " bytes");
              m.sendNoise(noise);
          }},
-        {1, [&] { note(side + ": standby"); m.sendStandby(); }},
-        {1, [&] { note("tcp: link closed"); rig_.tcpMatrix.closeLink(); }},
+        {1,
+         [&] {
+             note(side + ": standby");
+             m.sendStandby();
+         }},
+        {1,
+         [&] {
+             note("tcp: link closed");
+             rig_.tcpMatrix.closeLink();
+         }},
         {1,
          [&] {
              if (unplugged_) {
@@ -519,8 +562,7 @@ void FaultSession::checkFirmwareClaim()
                   " bytes of part " + std::to_string(part) + " that differ from the file's " +
                   std::to_string(data.size()) + " from byte " + std::to_string(first));
         note("firmware messages: " + page.messages());
-    }
-    else
+    } else
         note("upgrade successful, image verified");
 }
 
@@ -551,19 +593,14 @@ void FaultSession::checkSender(sim::MatrixResponder& matrix, const CommandFrame&
         fits = shownIs({PageId::Edid, PageId::General});  // the reset sets the EDID too
         break;
     case 0x05:
-    case 0x06:
-        fits = shownIs({PageId::General});
-        break;
-    case 0x20:
-        fits = shownIs({PageId::Firmware});
-        break;
-    default:
-        break;
+    case 0x06: fits = shownIs({PageId::General}); break;
+    case 0x20: fits = shownIs({PageId::Firmware}); break;
+    default: break;
     }
     if (!fits)
         violation(std::string(&matrix == &rig_.serialMatrix ? "serial" : "TCP") + " matrix got " +
-                  std::to_string(command) + "/" + std::to_string(sub) + "/" + std::to_string(f.p1()) +
-                  " while page " + std::to_string(static_cast<int>(shown)) + " is shown");
+                  std::to_string(command) + "/" + std::to_string(sub) + "/" + std::to_string(f.p1()) + " while page " +
+                  std::to_string(static_cast<int>(shown)) + " is shown");
 }
 
 void FaultSession::checkIdle(const std::string& when)
@@ -710,7 +747,8 @@ void FaultSession::finalRefresh()
                             "/" + std::to_string(frames[i].p1());
                 return text;
             };
-            self.note("frames at the serial matrix during the refresh:" + list(self.rig_.serialMatrix.received(), serialBefore));
+            self.note("frames at the serial matrix during the refresh:" +
+                      list(self.rig_.serialMatrix.received(), serialBefore));
             self.note("frames at the TCP matrix during the refresh:" + list(self.rig_.tcpMatrix.received(), tcpBefore));
         }
     } wireNote{*this, serialFramesBefore, tcpFramesBefore, violations_.size()};

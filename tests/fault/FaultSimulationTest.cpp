@@ -132,8 +132,8 @@ protected:
             }
             return true;
         }
-        std::string report = "seed " + std::to_string(seed) + " (replay: MATRIX_FAULT_SEED=" +
-                             std::to_string(seed) + ")\n";
+        std::string report =
+            "seed " + std::to_string(seed) + " (replay: MATRIX_FAULT_SEED=" + std::to_string(seed) + ")\n";
         for (const auto& line : violations)
             report += "  " + line + "\n";
         report += "  what the session did:\n";
@@ -157,7 +157,8 @@ TEST_F(FaultSimulation, EverySessionEndsIdleAndShowsTheMatrixRouting)
     std::signal(SIGFPE, onCrash);
     std::signal(SIGBUS, onCrash);
 
-    runSeeds("MATRIX_FAULT_SEED", "MATRIX_FAULT_SEEDS", [](std::uint32_t seed, bool verbose) { return runSeed(seed, verbose); });
+    runSeeds("MATRIX_FAULT_SEED", "MATRIX_FAULT_SEEDS",
+             [](std::uint32_t seed, bool verbose) { return runSeed(seed, verbose); });
 }
 
 }  // namespace

@@ -24,7 +24,6 @@ using namespace matrix::testing;
 
 namespace {
 
-
 QString sample(const char* name) { return QString(MATRIX_EDID_DATA_DIR) + "/" + name; }
 
 std::vector<std::uint8_t> readAll(const QString& path)

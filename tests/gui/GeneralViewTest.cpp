@@ -41,8 +41,7 @@ struct GeneralGui : GuiRig {
             EXPECT_EQ(view->inputLabel(n)->text(), inputs[n - 1]);
             EXPECT_EQ(view->outputLabel(n)->text(), outputs[n - 1]);
             EXPECT_EQ(textColour(view->inputLabel(n)), rig.device.inputCable[n - 1] ? kGreen : kRed) << "IN" << n;
-            EXPECT_EQ(textColour(view->outputLabel(n)), rig.device.outputCable[n - 1] ? kGreen : kRed)
-                << "OUT" << n;
+            EXPECT_EQ(textColour(view->outputLabel(n)), rig.device.outputCable[n - 1] ? kGreen : kRed) << "OUT" << n;
         }
         for (int n = 5; n <= 8; ++n) {
             EXPECT_TRUE(view->inputLabel(n)->text().isEmpty());

@@ -47,8 +47,8 @@ TEST(ImageButton, colourSlotsAndOffsetsStayInBounds)
 {
     ImageButton button;
     button.setColor(2, QColor(10, 20, 30));
-    const auto before = std::vector<QColor>{button.color(0), button.color(1), button.color(2), button.color(3),
-                                            button.color(4), button.color(5)};
+    const auto before = std::vector<QColor>{button.color(0), button.color(1), button.color(2),
+                                            button.color(3), button.color(4), button.color(5)};
 
     EXPECT_EQ(button.setColor(6, Qt::red), ImageButton::kBadArgument);
     EXPECT_EQ(button.setColor(-1, Qt::red), ImageButton::kBadArgument);

@@ -180,9 +180,10 @@ TEST(MainWindow, iconSheet)
 {
     // Every icon at the sizes the window uses, on white and on title blue,
     // for a person to look at.
-    const QList<QIcon> list{gui::icons::close(false), gui::icons::close(true), gui::icons::minimize(false),
+    const QList<QIcon> list{gui::icons::close(false),   gui::icons::close(true), gui::icons::minimize(false),
                             gui::icons::minimize(true), gui::icons::link(false), gui::icons::link(true),
-                            gui::icons::openFile(), gui::icons::previous(), gui::icons::next(), gui::icons::logo()};
+                            gui::icons::openFile(),     gui::icons::previous(),  gui::icons::next(),
+                            gui::icons::logo()};
     const QList<int> sizes{16, 18, 20, 24, 32};
     QImage sheet(8 + list.size() * 40, 8 + sizes.size() * 2 * 40, QImage::Format_ARGB32);
     sheet.fill(Qt::white);

@@ -71,7 +71,8 @@ TEST(PopupViews, progressFollowsEveryRefreshAndKeepsItsPlace)
     const QPoint origin = gui.window->geometry().topLeft();
     const QRect placed = view->geometry().translated(-origin);
     EXPECT_EQ(placed.top(), gui::ProgressView::kTemplate.top());
-    EXPECT_EQ(placed.left() + placed.width() / 2, gui::ProgressView::kTemplate.left() + gui::ProgressView::kTemplate.width() / 2);
+    EXPECT_EQ(placed.left() + placed.width() / 2,
+              gui::ProgressView::kTemplate.left() + gui::ProgressView::kTemplate.width() / 2);
 
     gui.session.link.progressText = "Setting . . .";
     gui.session.popups.progress.refresh();

@@ -45,10 +45,7 @@ struct QtLoopRig {
         window.reset();
         session.reset();
     }
-    gui::GeneralView* general() const
-    {
-        return static_cast<gui::GeneralView*>(window->pageView(Tab::General));
-    }
+    gui::GeneralView* general() const { return static_cast<gui::GeneralView*>(window->pageView(Tab::General)); }
 };
 
 }  // namespace

@@ -26,7 +26,6 @@ using namespace matrix::testing;
 
 namespace {
 
-
 gui::RoutingView* openMatrixTab(GuiRig& gui, Transport transport)
 {
     return qobject_cast<gui::RoutingView*>(gui.openTab(Tab::Matrix, transport));

@@ -3,8 +3,8 @@
 // its own simulator on its own 127.23.0.x address, so tests may run in
 // parallel without fighting over port 8000.
 
-#include "tests/support/RawFrame.h"
 #include "platform/QtLinkSocket.h"
+#include "tests/support/RawFrame.h"
 
 #include "tests/integration/EventWait.h"
 #include "tests/integration/LinkOwner.h"

@@ -28,7 +28,8 @@ public:
     NamespacedProcess(const std::string& ns, const QString& program, const QStringList& arguments)
     {
         process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start(QStringLiteral("ip"), QStringList{"netns", "exec", QString::fromStdString(ns), program} + arguments);
+        process_.start(QStringLiteral("ip"),
+                       QStringList{"netns", "exec", QString::fromStdString(ns), program} + arguments);
         process_.waitForStarted(5000);
     }
     ~NamespacedProcess()
@@ -66,7 +67,11 @@ public:
             result.push_back(line);
         return result;
     }
-    std::string output() { lines(); return output_ + process_.readAllStandardError().toStdString(); }
+    std::string output()
+    {
+        lines();
+        return output_ + process_.readAllStandardError().toStdString();
+    }
 
 private:
     QProcess process_;
@@ -74,7 +79,7 @@ private:
 };
 
 struct ProbeResult {
-    std::vector<std::string> firstSearch;   // "address mac", sorted
+    std::vector<std::string> firstSearch;  // "address mac", sorted
     std::vector<std::string> secondSearch;
     std::string configured;
 };
@@ -137,12 +142,10 @@ TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
                                   {"--select-mac", "001C91AA0002", "--static", "10.203.7.50"});
         ASSERT_TRUE(program.finish(20000)) << program.output();
         const ProbeResult seen = parseProbe(program.lines());
-        EXPECT_EQ(seen.firstSearch,
-                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.11 001C91AA0002"}))
+        EXPECT_EQ(seen.firstSearch, (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.11 001C91AA0002"}))
             << program.output();
         EXPECT_EQ(seen.configured, "ack");
-        EXPECT_EQ(seen.secondSearch,
-                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.50 001C91AA0002"}));
+        EXPECT_EQ(seen.secondSearch, (std::vector<std::string>{"10.203.7.1 001C91AA0001", "10.203.7.50 001C91AA0002"}));
         EXPECT_TRUE(second_->waitForLine("address mode static 10.203.7.50", 2000)) << second_->output();
     }
     {
@@ -152,8 +155,7 @@ TEST_F(NetNamespace, SearchFindsBothMatricesAndConfigurationMovesOne)
         ASSERT_TRUE(program.finish(20000)) << program.output();
         const ProbeResult seen = parseProbe(program.lines());
         EXPECT_EQ(seen.configured, "ack");
-        EXPECT_EQ(seen.secondSearch,
-                  (std::vector<std::string>{"10.203.7.1 001C91AA0001", "169.254.0.2 001C91AA0002"}));
+        EXPECT_EQ(seen.secondSearch, (std::vector<std::string>{"10.203.7.1 001C91AA0001", "169.254.0.2 001C91AA0002"}));
     }
 }
 
@@ -171,8 +173,7 @@ TEST_F(NetNamespace, MatrixctlDiscoversBothMatricesAndConfiguresOne)
         EXPECT_EQ(rows[2], "10.203.7.11  001C91AA0002");
     }
     {
-        NamespacedProcess config(net_->programSide(), ctl,
-                                 {"netconfig", "00:1c:91:aa:00:02", "static", "10.203.7.50"});
+        NamespacedProcess config(net_->programSide(), ctl, {"netconfig", "00:1c:91:aa:00:02", "static", "10.203.7.50"});
         ASSERT_TRUE(config.finish(20000)) << config.output();
         EXPECT_EQ(config.output(), "Matrix configuration completed successfully!\n");
         EXPECT_TRUE(second_->waitForLine("address mode static 10.203.7.50", 2000)) << second_->output();

@@ -72,7 +72,7 @@ NetNamespaces::NetNamespaces()
     const std::string id = std::to_string(::getpid());
     matrixSide_ = "mxnet-m-" + id;
     programSide_ = "mxnet-p-" + id;
-    const std::string matrixLink = "mxm" + id;   // at most 15 characters
+    const std::string matrixLink = "mxm" + id;  // at most 15 characters
     const std::string programLink = "mxp" + id;
 
     const auto step = [this](const std::vector<std::string>& arguments) {

@@ -2,8 +2,8 @@
 // QtSerialPort on real pseudo-terminals linked as COMn in a temporary
 // MATRIX_COM_DIR; the test plays the matrix on the master side.
 
-#include "tests/support/RawFrame.h"
 #include "platform/QtSerialPort.h"
+#include "tests/support/RawFrame.h"
 
 #include "core/link/CommandFrame.h"
 #include "tests/integration/EventWait.h"

@@ -2,9 +2,9 @@
 // The matrix-sim program itself: its address guard, its serial side on a
 // pseudo-terminal, one device behind every link, and a clean stop.
 
-#include "tests/support/RawFrame.h"
 #include "platform/QtLinkSocket.h"
 #include "platform/QtSerialPort.h"
+#include "tests/support/RawFrame.h"
 
 #include "tests/integration/EventWait.h"
 #include "tests/integration/LinkOwner.h"

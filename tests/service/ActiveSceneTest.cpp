@@ -20,7 +20,7 @@ TEST(ActiveScene, FollowsRoutingRecallsAndScenes)
     };
     struct Step {
         const char* what;
-        const char* touch;  // recalled or saved, or null
+        const char* touch;   // recalled or saved, or null
         const char* remove;  // deleted, or null
         LiveRouting live;
         std::optional<std::string> active;

@@ -69,8 +69,8 @@ TEST(Config, GoodFileGivesEveryValueAndTheDefaults)
     EXPECT_EQ(c.matrices[0].videohubUniqueId, derivedUniqueId("matrixd", "hall"));
     EXPECT_NE(c.matrices[0].videohubUniqueId, c.matrices[1].videohubUniqueId);
     EXPECT_NE(derivedUniqueId("matrixd", "hall"), derivedUniqueId("matrixd-2", "hall"));
-    const ConfigResult given = parseConfig(
-        "[[matrix]]\nid = \"a\"\ncom = 1\nvideohub_unique_id = \"7C2E0D0A1B2C\"\n", "m.toml");
+    const ConfigResult given =
+        parseConfig("[[matrix]]\nid = \"a\"\ncom = 1\nvideohub_unique_id = \"7C2E0D0A1B2C\"\n", "m.toml");
     ASSERT_TRUE(given.config) << given.error;
     EXPECT_EQ(given.config->matrices[0].videohubUniqueId, "7C2E0D0A1B2C");
     EXPECT_EQ(c.matrices[0].textPort, 4001);
@@ -144,8 +144,7 @@ TEST(Config, EachMistakeNamesFileLineAndProblem)
         {matrix + "videohub_allow = [\"10.0.0.0/8\", \"10.1.2.3/24\"]\n", "m.toml:4: videohub_allow: '10.1.2.3/24'"},
         {matrix + "videohub_idle_seconds = 0\n", "m.toml:4: videohub_idle_seconds must be from 1 to 86400"},
         {matrix + "name = \"" + std::string(65, 'x') + "\"\n", "m.toml:4: name must be a text of 1-64 bytes"},
-        {matrix + "inputs = [\"a\", \"" + std::string(65, 'b') + "\", \"c\", \"d\"]\n",
-         "a name has 1-64 bytes"},
+        {matrix + "inputs = [\"a\", \"" + std::string(65, 'b') + "\", \"c\", \"d\"]\n", "a name has 1-64 bytes"},
     };
     for (const auto& c : cases) {
         const ConfigResult result = parseConfig(c.text, "m.toml");

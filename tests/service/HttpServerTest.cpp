@@ -45,7 +45,8 @@ std::string readUntil(int fd, const std::string& text, int timeoutMs)
 // The server on a Qt loop (which readUntil runs) and the hub it serves.
 struct ServerOnLoop {
     explicit ServerOnLoop(const char* host, int keepAliveCommentMs = 15000)
-        : app(argc, argv), server(hub, options(host, keepAliveCommentMs))
+        : app(argc, argv),
+          server(hub, options(host, keepAliveCommentMs))
     {
     }
     static HttpServer::Options options(const char* host, int keepAliveCommentMs)

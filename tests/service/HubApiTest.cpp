@@ -109,18 +109,16 @@ TEST(HubApi, LockedOutputRefusesEveryRouteToItAndSendsNothing)
     const LockOwner videohub = rig.hub.newLockOwner();
     const Caller holder{"videohub", "127.0.0.1:1", videohub, {}};
     ASSERT_TRUE(rig.unit->lock(holder, 2, LockAction::Take).ok());
-    EXPECT_EQ(rig.events.back(), (Json{{"type", "lock"}, {"matrix", "hall"}, {"output", 2}, {"locked", true},
-                                       {"owner", videohub}}));
+    EXPECT_EQ(rig.events.back(),
+              (Json{{"type", "lock"}, {"matrix", "hall"}, {"output", 2}, {"locked", true}, {"owner", videohub}}));
     struct Case {
         std::string method;
         std::vector<std::string> path;
         Json body;
         int status;
     } cases[] = {
-        {"PUT", {"outputs", "B"}, {{"input", 1}}, 423},
-        {"PUT", {"outputs", "Left TV"}, {{"input", "PC"}}, 423},
-        {"PUT", {"routing"}, {{"A", 1}, {"B", 2}}, 423},
-        {"POST", {"scenes", "talk", "recall"}, nullptr, 423},
+        {"PUT", {"outputs", "B"}, {{"input", 1}}, 423},  {"PUT", {"outputs", "Left TV"}, {{"input", "PC"}}, 423},
+        {"PUT", {"routing"}, {{"A", 1}, {"B", 2}}, 423}, {"POST", {"scenes", "talk", "recall"}, nullptr, 423},
         {"PUT", {"outputs", "A"}, {{"input", 4}}, 200},
     };
     for (const auto& c : cases) {
@@ -169,10 +167,13 @@ TEST(HubApi, TheNameRuleHoldsForConfigApiVideohubAndMqtt)
         int http;  // 200, or how the API refuses it
     };
     const Row rows[] = {
-        {"Stage", 200},       {"Über Cam", 200},   {"Input 2", 200},  {std::string(64, 'x'), 200},
-        {"2", 400},           {"-1", 400},         {"2.5", 400},      {" Stage", 400},
-        {"Stage ", 400},      {"None", 400},       {"nOnE", 400},     {"", 400},
-        {"a\tb", 400},        {std::string(65, 'x'), 400},
+        {"Stage", 200},   {"Über Cam", 200},
+        {"Input 2", 200}, {std::string(64, 'x'), 200},
+        {"2", 400},       {"-1", 400},
+        {"2.5", 400},     {" Stage", 400},
+        {"Stage ", 400},  {"None", 400},
+        {"nOnE", 400},    {"", 400},
+        {"a\tb", 400},    {std::string(65, 'x'), 400},
         {"Camera", 409},  // input 3's name
     };
     HubRig rig;
@@ -228,22 +229,43 @@ TEST(HubApi, TheLiveSceneFollowsRoutingFromEveryFrontEnd)
         std::size_t events;  // scene events sent: one per move, midway states of several routes too
     };
     const Row rows[] = {
-        {"http route", [&] { EXPECT_EQ(rig.call("PUT", {"outputs", "A"}, {{"input", 3}}).status, 200); }, "talk", 1},
+        {"http route",
+         [&] {
+             EXPECT_EQ(rig.call("PUT", {"outputs", "A"}, {{"input", 3}}).status, 200);
+         },
+         "talk", 1},
         {"mqtt route outside the scene", [&] { mqtt.route(4, 1, {}); }, "talk", 0},
         {"mqtt route", [&] { mqtt.route(2, 1, {}); }, nullptr, 1},
         {"videohub route", [&] { session.receive("VIDEO OUTPUT ROUTING:\n1 1\n\n"); }, "talk", 1},
         // A=1 ends "talk" before the rest of the poll finds "movie".
-        {"panel, seen by the poll", [&] { rig.device.routing = {1, 1, 1, 1}; rig.loop.advance(5500); }, "movie", 2},
+        {"panel, seen by the poll",
+         [&] {
+             rig.device.routing = {1, 1, 1, 1};
+             rig.loop.advance(5500);
+         },
+         "movie", 2},
         // Several match: the one saved or recalled last wins.
         {"scene saved",
-         [&] { EXPECT_EQ(rig.call("PUT", {"scenes", "pair"}, {{"routing", {{"A", 1}, {"B", 1}}}}).status, 200); },
+         [&] {
+             EXPECT_EQ(rig.call("PUT", {"scenes", "pair"}, {{"routing", {{"A", 1}, {"B", 1}}}}).status, 200);
+         },
          "pair", 1},
-        {"scene recalled", [&] { EXPECT_EQ(rig.call("POST", {"scenes", "movie", "recall"}).status, 200); }, "movie", 1},
-        {"scene deleted", [&] { EXPECT_EQ(rig.call("DELETE", {"scenes", "movie"}).status, 200); }, "pair", 1},
-        {"take", [&] {
+        {"scene recalled",
+         [&] {
+             EXPECT_EQ(rig.call("POST", {"scenes", "movie", "recall"}).status, 200);
+         },
+         "movie", 1},
+        {"scene deleted",
+         [&] {
+             EXPECT_EQ(rig.call("DELETE", {"scenes", "movie"}).status, 200);
+         },
+         "pair", 1},
+        {"take",
+         [&] {
              EXPECT_EQ(rig.call("PUT", {"pending"}, {{"A", 3}, {"B", 2}}).status, 200);
              EXPECT_EQ(rig.call("POST", {"take"}).status, 200);
-         }, "talk", 2},
+         },
+         "talk", 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.source);
@@ -307,9 +329,11 @@ TEST(HubApi, ATakeThatFailsHalfwaySaysWhatChangedAndKeepsTheRestStaged)
     });
     const HttpResponse response = rig.call("POST", {"take"});
     EXPECT_EQ(response.status, 504);
-    EXPECT_EQ(Json::parse(response.body),
-              (Json{{"error", "Time out!"}, {"changed", {"B"}}, {"failed", {"C"}}, {"not_sent", {"D"}},
-                    {"routing", {{"A", 1}, {"B", 3}, {"C", 3}, {"D", 4}}}}));
+    EXPECT_EQ(Json::parse(response.body), (Json{{"error", "Time out!"},
+                                                {"changed", {"B"}},
+                                                {"failed", {"C"}},
+                                                {"not_sent", {"D"}},
+                                                {"routing", {{"A", 1}, {"B", 3}, {"C", 3}, {"D", 4}}}}));
     // C went out twice (the one re-send), D never.
     EXPECT_EQ(rig.routesSent(), (std::vector<std::pair<int, int>>{{2, 3}, {3, 4}, {3, 4}}));
     EXPECT_EQ(Json::parse(rig.call("GET", {"pending"}).body), (Json{{"C", 4}, {"D", 1}}));
@@ -340,7 +364,9 @@ TEST(HubApi, BadStagingAndSchedulesChangeNothing)
         {{"pending"}, {{"E", 2}}, 404, "unknown output 'E'"},
         {{"pending"}, {{"A", "Nothing"}}, 404, "unknown input \"Nothing\""},
         {{"pending"}, Json::object(), 400, "routing must be an object of output: input"},
-        {{"schedules", "Lobby"}, with("days", {"mon", "funday"}), 400,
+        {{"schedules", "Lobby"},
+         with("days", {"mon", "funday"}),
+         400,
          "unknown day 'funday' (days are mon tue wed thu fri sat sun)"},
         {{"schedules", "Lobby"}, with("at", "24:00"), 400, ""},
         {{"schedules", "Lobby"}, with("at", "7.30"), 400, ""},

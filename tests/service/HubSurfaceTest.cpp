@@ -70,8 +70,7 @@ struct SharedMatrix : MqttMatrix, videohub::Backend {
         return state_.routing[output] ? std::optional(*state_.routing[output] - 1) : std::nullopt;
     }
     videohub::LockId lockOwner(int output) const override { return owners[output]; }
-    Outcome route(const std::vector<std::pair<int, int>>&, videohub::LockId,
-                  std::function<void(int, bool)>) override
+    Outcome route(const std::vector<std::pair<int, int>>&, videohub::LockId, std::function<void(int, bool)>) override
     {
         return refusal;
     }
@@ -136,65 +135,115 @@ TEST(HubSurface, EachEventReachesEachFrontEndInItsWireForm)
     struct Row {
         std::function<void(SharedMatrix&)> change;  // the state the event reports
         HubEvent event;
-        const char* sse;                             // "" : none
-        std::pair<const char*, const char*> mqtt;    // one retained topic it sets; "" : none
-        const char* videohub;                        // what a connected client receives
+        const char* sse;                           // "" : none
+        std::pair<const char*, const char*> mqtt;  // one retained topic it sets; "" : none
+        const char* videohub;                      // what a connected client receives
     };
     const std::string dumpTail = "VIDEO OUTPUT ROUTING:\n0 0\n1 1\n2 2\n3 3\n\nEND PRELUDE:\n\n";
     const Row rows[] = {
-        {[](SharedMatrix& m) { m.state_.linkUp = false; }, LinkChanged{"hall", false},
-         R"({"link":"down","matrix":"hall","type":"link"})", {"matrix/hall/availability", "offline"},
+        {[](SharedMatrix& m) { m.state_.linkUp = false; },
+         LinkChanged{"hall", false},
+         R"({"link":"down","matrix":"hall","type":"link"})",
+         {"matrix/hall/availability", "offline"},
          "VIDEOHUB DEVICE:\nDevice present: false\nFriendly name: Main hall\nUnique ID: 0123456789AB\n\n"},
-        {[](SharedMatrix& m) { m.state_.linkUp = true; }, MatrixReady{"hall"}, "",
-         {"matrix/hall/availability", "online"}, dumpTail.c_str()},
-        {[](SharedMatrix& m) { m.state_.info->deviceType = 2; }, InfoChanged{"hall", "HDBT MATRIX", "1.0"},
-         R"({"matrix":"hall","model":"HDBT MATRIX","type":"info","version":"1.0"})", {"", ""},
+        {[](SharedMatrix& m) { m.state_.linkUp = true; },
+         MatrixReady{"hall"},
+         "",
+         {"matrix/hall/availability", "online"},
+         dumpTail.c_str()},
+        {[](SharedMatrix& m) { m.state_.info->deviceType = 2; },
+         InfoChanged{"hall", "HDBT MATRIX", "1.0"},
+         R"({"matrix":"hall","model":"HDBT MATRIX","type":"info","version":"1.0"})",
+         {"", ""},
          "VIDEOHUB DEVICE:\nDevice present: true\nModel name: HDBT MATRIX\nFriendly name: Main hall\n"
          "Unique ID: 0123456789AB\nVideo inputs: 4\nVideo processing units: 0\nVideo outputs: 4\n"
          "Video monitoring outputs: 0\nSerial ports: 0\n\n"},
-        {[](SharedMatrix& m) { m.state_.routing[1] = 3; }, RoutingChanged{"hall", 2, 3},
-         R"({"input":3,"matrix":"hall","output":2,"type":"routing"})", {"matrix/hall/output/2/state", "Camera"},
+        {[](SharedMatrix& m) { m.state_.routing[1] = 3; },
+         RoutingChanged{"hall", 2, 3},
+         R"({"input":3,"matrix":"hall","output":2,"type":"routing"})",
+         {"matrix/hall/output/2/state", "Camera"},
          "VIDEO OUTPUT ROUTING:\n1 2\n\n"},
-        {[](SharedMatrix& m) { m.state_.inputCable[2] = true; }, CableChanged{"hall", PortSide::Input, 3, true},
+        {[](SharedMatrix& m) { m.state_.inputCable[2] = true; },
+         CableChanged{"hall", PortSide::Input, 3, true},
          R"({"cable":true,"matrix":"hall","number":3,"port":"input","type":"cable"})",
-         {"matrix/hall/input/3/cable", "ON"}, ""},
-        {[](SharedMatrix& m) { m.state_.beepOn = false; }, BeepChanged{"hall", false},
-         R"({"matrix":"hall","on":false,"type":"beep"})", {"matrix/hall/beep/state", "OFF"}, ""},
-        {[](SharedMatrix&) {}, EdidChanged{"hall", 1, 3, "Copy"},
-         R"({"code":3,"input":1,"matrix":"hall","text":"Copy","type":"edid"})", {"", ""}, ""},
+         {"matrix/hall/input/3/cable", "ON"},
+         ""},
+        {[](SharedMatrix& m) { m.state_.beepOn = false; },
+         BeepChanged{"hall", false},
+         R"({"matrix":"hall","on":false,"type":"beep"})",
+         {"matrix/hall/beep/state", "OFF"},
+         ""},
+        {[](SharedMatrix&) {},
+         EdidChanged{"hall", 1, 3, "Copy"},
+         R"({"code":3,"input":1,"matrix":"hall","text":"Copy","type":"edid"})",
+         {"", ""},
+         ""},
         {[](SharedMatrix&) {}, StandbySeen{"hall"}, R"({"matrix":"hall","type":"standby"})", {"", ""}, ""},
-        {[](SharedMatrix&) {}, FirmwareProgress{"hall", 10, 40, "Upgrading Part_1"},
-         R"({"done":10,"line":"Upgrading Part_1","matrix":"hall","total":40,"type":"firmware"})", {"", ""}, ""},
+        {[](SharedMatrix&) {},
+         FirmwareProgress{"hall", 10, 40, "Upgrading Part_1"},
+         R"({"done":10,"line":"Upgrading Part_1","matrix":"hall","total":40,"type":"firmware"})",
+         {"", ""},
+         ""},
         // The last firmware event says how far it got and how it ended.
-        {[](SharedMatrix&) {}, FirmwareFinished{"hall", false, "Time out!", 20, 40},
+        {[](SharedMatrix&) {},
+         FirmwareFinished{"hall", false, "Time out!", 20, 40},
          R"({"done":20,"error":"Time out!","matrix":"hall","state":"failed","total":40,"type":"firmware"})",
-         {"", ""}, ""},
-        {[](SharedMatrix&) {}, FirmwareFinished{"hall", true, "", 40, 40},
-         R"({"done":40,"matrix":"hall","state":"done","total":40,"type":"firmware"})", {"", ""}, ""},
+         {"", ""},
+         ""},
+        {[](SharedMatrix&) {},
+         FirmwareFinished{"hall", true, "", 40, 40},
+         R"({"done":40,"matrix":"hall","state":"done","total":40,"type":"firmware"})",
+         {"", ""},
+         ""},
         {[](SharedMatrix& m) { m.inputs[2] = "Stage"; },
          NamesChanged{"hall", {"Laptop", "Apple TV", "Stage", "PC"}, {"Projector", "Left TV", "Right TV", "Recorder"}},
          R"({"inputs":["Laptop","Apple TV","Stage","PC"],"matrix":"hall",)"
          R"("outputs":["Projector","Left TV","Right TV","Recorder"],"type":"names"})",
-         {"matrix/hall/output/2/state", "Stage"}, "INPUT LABELS:\n2 Stage\n\n"},
-        {[](SharedMatrix& m) { m.scenes = {"Movie", "Talk"}; }, ScenesChanged{"hall", {"Movie", "Talk"}},
+         {"matrix/hall/output/2/state", "Stage"},
+         "INPUT LABELS:\n2 Stage\n\n"},
+        {[](SharedMatrix& m) {
+             m.scenes = {"Movie", "Talk"};
+         },
+         ScenesChanged{"hall", {"Movie", "Talk"}},
          R"({"matrix":"hall","scenes":["Movie","Talk"],"type":"scenes"})",
-         {"matrix/hall/scene/state", R"(["Movie","Talk"])"}, ""},
-        {[](SharedMatrix&) {}, SceneRecalled{"hall", "Movie"}, R"({"matrix":"hall","scene":"Movie","type":"recall"})",
-         {"", ""}, ""},
-        {[](SharedMatrix& m) { m.owners[0] = 5; }, LockChanged{"hall", 1, 5},
-         R"({"locked":true,"matrix":"hall","output":1,"owner":5,"type":"lock"})", {"", ""},
+         {"matrix/hall/scene/state", R"(["Movie","Talk"])"},
+         ""},
+        {[](SharedMatrix&) {},
+         SceneRecalled{"hall", "Movie"},
+         R"({"matrix":"hall","scene":"Movie","type":"recall"})",
+         {"", ""},
+         ""},
+        {[](SharedMatrix& m) { m.owners[0] = 5; },
+         LockChanged{"hall", 1, 5},
+         R"({"locked":true,"matrix":"hall","output":1,"owner":5,"type":"lock"})",
+         {"", ""},
          "VIDEO OUTPUT LOCKS:\n0 L\n\n"},
         // Home Assistant's scene select reads "None" as no option.
-        {[](SharedMatrix& m) { m.active = "Movie"; }, SceneActive{"hall", "Movie"},
-         R"({"active":"Movie","matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "Movie"}, ""},
-        {[](SharedMatrix& m) { m.active.reset(); }, SceneActive{"hall", std::nullopt},
-         R"({"active":null,"matrix":"hall","type":"scene"})", {"matrix/hall/scene/active", "None"}, ""},
-        {[](SharedMatrix&) {}, PendingChanged{"hall", {{2, 3}, {4, 1}}},
-         R"({"matrix":"hall","pending":{"B":3,"D":1},"type":"pending"})", {"", ""}, ""},
-        {[](SharedMatrix&) {}, ScheduleRan{"hall", "Lobby", "Movie", "missed"},
-         R"({"matrix":"hall","name":"Lobby","result":"missed","scene":"Movie","type":"schedule"})", {"", ""}, ""},
-        {[](SharedMatrix&) {}, SchedulesChanged{"hall", {"Lobby"}},
-         R"({"matrix":"hall","schedules":["Lobby"],"type":"schedules"})", {"", ""}, ""},
+        {[](SharedMatrix& m) { m.active = "Movie"; },
+         SceneActive{"hall", "Movie"},
+         R"({"active":"Movie","matrix":"hall","type":"scene"})",
+         {"matrix/hall/scene/active", "Movie"},
+         ""},
+        {[](SharedMatrix& m) { m.active.reset(); },
+         SceneActive{"hall", std::nullopt},
+         R"({"active":null,"matrix":"hall","type":"scene"})",
+         {"matrix/hall/scene/active", "None"},
+         ""},
+        {[](SharedMatrix&) {},
+         PendingChanged{"hall", {{2, 3}, {4, 1}}},
+         R"({"matrix":"hall","pending":{"B":3,"D":1},"type":"pending"})",
+         {"", ""},
+         ""},
+        {[](SharedMatrix&) {},
+         ScheduleRan{"hall", "Lobby", "Movie", "missed"},
+         R"({"matrix":"hall","name":"Lobby","result":"missed","scene":"Movie","type":"schedule"})",
+         {"", ""},
+         ""},
+        {[](SharedMatrix&) {},
+         SchedulesChanged{"hall", {"Lobby"}},
+         R"({"matrix":"hall","schedules":["Lobby"],"type":"schedules"})",
+         {"", ""},
+         ""},
     };
     Surface surface;
     for (const Row& row : rows) {
@@ -227,34 +276,35 @@ TEST(HubSurface, EachRefusalMapsToEachFrontEndsReply)
     struct Row {
         Outcome outcome;
         int http;
-        const char* code;       // the refusal's name for machines
-        const char* logged;     // in the MQTT log line; "" : no line
-        const char* text;       // the text protocol's reply: its codes are the API's statuses
+        const char* code;    // the refusal's name for machines
+        const char* logged;  // in the MQTT log line; "" : no line
+        const char* text;    // the text protocol's reply: its codes are the API's statuses
     };
     const Row rows[] = {
         {{}, 200, "ok", "", "OK BEEP ON"},
         {Outcome::refused(Refusal::BadInput, "a name cannot be a bare number"), 400, "bad-input",
          "failed: a name cannot be a bare number", "ERR 400 a name cannot be a bare number"},
         {Outcome::refused(Refusal::NotFound), 404, "not-found", "failed: not found", "ERR 404 not found"},
-        {Outcome::refused(Refusal::NameTaken), 409, "name-taken",
-         "failed: the name is taken", "ERR 409 the name is taken"},
+        {Outcome::refused(Refusal::NameTaken), 409, "name-taken", "failed: the name is taken",
+         "ERR 409 the name is taken"},
         {Outcome::refused(Refusal::Locked), 423, "locked", "failed: Output is locked", "ERR 423 Output is locked"},
-        {Outcome::refused(Refusal::FirmwareRunning), 409, "firmware-running",
-         "failed: Firmware upgrade running", "ERR 409 Firmware upgrade running"},
-        {Outcome::refused(Refusal::LinkDown), 503, "link-down",
-         "failed: Link to the matrix is down", "ERR 503 Link to the matrix is down"},
-        {Outcome::refused(Refusal::NotKnownYet), 503, "not-known-yet",
-         "failed: not known yet", "ERR 503 not known yet"},
-        {outcomeOf(client::Status::Standby), 409, "standby",
-         "failed: Matrix is in standby mode!", "ERR 409 Matrix is in standby mode!"},
+        {Outcome::refused(Refusal::FirmwareRunning), 409, "firmware-running", "failed: Firmware upgrade running",
+         "ERR 409 Firmware upgrade running"},
+        {Outcome::refused(Refusal::LinkDown), 503, "link-down", "failed: Link to the matrix is down",
+         "ERR 503 Link to the matrix is down"},
+        {Outcome::refused(Refusal::NotKnownYet), 503, "not-known-yet", "failed: not known yet",
+         "ERR 503 not known yet"},
+        {outcomeOf(client::Status::Standby), 409, "standby", "failed: Matrix is in standby mode!",
+         "ERR 409 Matrix is in standby mode!"},
         {outcomeOf(client::Status::TimeOut), 504, "time-out", "failed: Time out!", "ERR 504 Time out!"},
-        {outcomeOf(client::Status::Rejected), 502, "matrix-refused",
-         "failed: Rejected by the matrix", "ERR 502 Rejected by the matrix"},
-        {outcomeOf(client::Status::Busy), 409, "firmware-running",
-         "failed: Firmware upgrade running", "ERR 409 Firmware upgrade running"},
-        {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed",
-         "failed: the state file could not be written", "ERR 500 the state file could not be written"},
-        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached", "ERR 409 limit reached"},
+        {outcomeOf(client::Status::Rejected), 502, "matrix-refused", "failed: Rejected by the matrix",
+         "ERR 502 Rejected by the matrix"},
+        {outcomeOf(client::Status::Busy), 409, "firmware-running", "failed: Firmware upgrade running",
+         "ERR 409 Firmware upgrade running"},
+        {Outcome::refused(Refusal::StorageFailed), 500, "storage-failed", "failed: the state file could not be written",
+         "ERR 500 the state file could not be written"},
+        {Outcome::refused(Refusal::LimitReached), 409, "limit-reached", "failed: limit reached",
+         "ERR 409 limit reached"},
         {Outcome::refused(Refusal::NotAllowed), 403, "not-allowed", "failed: Not allowed for this token",
          "ERR 403 Not allowed for this token"},
         {Outcome::refused(Refusal::InUse, "scene 'Movie' is recalled by schedule 'Lobby'"), 409, "in-use",

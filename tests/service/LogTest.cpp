@@ -39,7 +39,8 @@ TEST(Log, EveryCallIsOneLineWhateverItCarries)
     // or drive the terminal; a backslash stays as it is, it forges nothing.
     ::testing::internal::CaptureStderr();
     logLine("http: 127.0.0.1 GET /x\n\x1b[2Jhall: link down \\ \xFF");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "http: 127.0.0.1 GET /x\\x0a\\x1b[2Jhall: link down \\ \\xff\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "http: 127.0.0.1 GET /x\\x0a\\x1b[2Jhall: link down \\ \\xff\n");
 }
 
 }  // namespace

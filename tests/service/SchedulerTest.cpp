@@ -97,12 +97,10 @@ TEST_F(SchedulerTest, AWeekOfSchedules)
     EXPECT_EQ(scheduler_->nextRunText("weekend"), "2026-06-06T10:00:00+02:00");
     loop_.advance(7 * kDayMs);
     const std::vector<std::string> expected{
-        "2026-06-01T07:30:00+02:00 Signage", "2026-06-01T19:00:00+02:00 Camera",
-        "2026-06-02T07:30:00+02:00 Signage", "2026-06-02T19:00:00+02:00 Camera",
-        "2026-06-03T07:30:00+02:00 Signage", "2026-06-03T19:00:00+02:00 Camera",
-        "2026-06-03T23:59:00+02:00 Off",     "2026-06-04T07:30:00+02:00 Signage",
-        "2026-06-04T19:00:00+02:00 Camera",  "2026-06-05T07:30:00+02:00 Signage",
-        "2026-06-05T19:00:00+02:00 Camera",  "2026-06-06T10:00:00+02:00 Off",
+        "2026-06-01T07:30:00+02:00 Signage", "2026-06-01T19:00:00+02:00 Camera",  "2026-06-02T07:30:00+02:00 Signage",
+        "2026-06-02T19:00:00+02:00 Camera",  "2026-06-03T07:30:00+02:00 Signage", "2026-06-03T19:00:00+02:00 Camera",
+        "2026-06-03T23:59:00+02:00 Off",     "2026-06-04T07:30:00+02:00 Signage", "2026-06-04T19:00:00+02:00 Camera",
+        "2026-06-05T07:30:00+02:00 Signage", "2026-06-05T19:00:00+02:00 Camera",  "2026-06-06T10:00:00+02:00 Off",
         "2026-06-07T10:00:00+02:00 Off",
     };
     EXPECT_EQ(recalls_, expected);
@@ -131,10 +129,10 @@ TEST_F(SchedulerTest, ClockChangesInBerlin)
         {"02:00", utc(2026, 3, 28, 12, 0), "2026-03-29T03:00:00+02:00"},
         {"03:00", utc(2026, 3, 28, 12, 0), "2026-03-29T03:00:00+02:00"},
         {"01:59", utc(2026, 3, 28, 12, 0), "2026-03-29T01:59:00+01:00"},
-        {"02:30", utc(2026, 3, 29, 1, 0), "2026-03-30T02:30:00+02:00"},   // ran at the end of the gap
-        {"02:30", utc(2026, 10, 24, 12, 0), "2026-10-25T02:30:00+02:00"}, // repeated: the first one
-        {"02:30", utc(2026, 10, 25, 0, 30), "2026-10-26T02:30:00+01:00"}, // ... and not again an hour later
-        {"02:30", utc(2026, 10, 25, 1, 0), "2026-10-26T02:30:00+01:00"},  // started within the repeated hour
+        {"02:30", utc(2026, 3, 29, 1, 0), "2026-03-30T02:30:00+02:00"},    // ran at the end of the gap
+        {"02:30", utc(2026, 10, 24, 12, 0), "2026-10-25T02:30:00+02:00"},  // repeated: the first one
+        {"02:30", utc(2026, 10, 25, 0, 30), "2026-10-26T02:30:00+01:00"},  // ... and not again an hour later
+        {"02:30", utc(2026, 10, 25, 1, 0), "2026-10-26T02:30:00+01:00"},   // started within the repeated hour
         {"03:00", utc(2026, 10, 25, 0, 30), "2026-10-25T03:00:00+01:00"},
     };
     SystemWallClock zone;
@@ -160,11 +158,17 @@ TEST_F(SchedulerTest, LinkDownWhenDueAndStartedLate)
         std::vector<std::string> recalls;
         std::vector<std::string> reports;
     } cases[] = {
-        {0, 5, 4 * kMinuteMs + 59'000, {"2026-06-01T07:34:59+02:00 Signage"},
+        {0,
+         5,
+         4 * kMinuteMs + 59'000,
+         {"2026-06-01T07:34:59+02:00 Signage"},
          {"2026-06-01T07:34:59+02:00 lobby done for 2026-06-01T07:30:00+02:00"}},
         {0, 5, 5 * kMinuteMs + 1000, {}, {"2026-06-01T07:35:00+02:00 lobby missed for 2026-06-01T07:30:00+02:00"}},
         {0, 0, 1000, {}, {"2026-06-01T07:30:00+02:00 lobby missed for 2026-06-01T07:30:00+02:00"}},
-        {0, 60, 59 * kMinuteMs, {"2026-06-01T08:29:00+02:00 Signage"},
+        {0,
+         60,
+         59 * kMinuteMs,
+         {"2026-06-01T08:29:00+02:00 Signage"},
          {"2026-06-01T08:29:00+02:00 lobby done for 2026-06-01T07:30:00+02:00"}},
         {60, 5, 0, {}, {}},  // matrixd was not running at 07:30: nothing is replayed
     };

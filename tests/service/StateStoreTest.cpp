@@ -72,8 +72,7 @@ TEST_F(StateStoreTest, SchedulesAreKeptBesideWhatOlderFilesHold)
     ASSERT_TRUE(first.save());
     const auto saved = nlohmann::json::parse(readFile(dir_ / "state.json"));
     EXPECT_EQ(saved["matrices"]["hall"]["scenes"]["talk"], nlohmann::json({3, 0, 2, 0}));
-    EXPECT_EQ(saved["matrices"]["hall"]["schedules"],
-              nlohmann::json::parse(R"({"lobby":{"scene":"Signage","at":"07:30",
+    EXPECT_EQ(saved["matrices"]["hall"]["schedules"], nlohmann::json::parse(R"({"lobby":{"scene":"Signage","at":"07:30",
                                         "days":["mon","tue","wed","thu","fri"]}})"));
 
     StateStore second(dir_.string());

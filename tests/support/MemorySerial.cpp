@@ -26,7 +26,10 @@ void MemorySerialHub::unplug(int portNumber)
 
 void MemorySerialHub::holdElsewhere(int portNumber, bool held) { ports_[portNumber].heldElsewhere = held; }
 
-std::unique_ptr<SerialChannel> MemorySerialHub::makeSerial() { return std::make_unique<MemorySerialPort>(*this, loop_); }
+std::unique_ptr<SerialChannel> MemorySerialHub::makeSerial()
+{
+    return std::make_unique<MemorySerialPort>(*this, loop_);
+}
 
 void MemorySerialHub::attach(int portNumber)
 {
@@ -44,7 +47,9 @@ void MemorySerialHub::attach(int portNumber)
 }
 
 MemorySerialPort::MemorySerialPort(MemorySerialHub& hub, EventLoop& loop)
-    : hub_(hub), loop_(loop), alive_(std::make_shared<bool>(true))
+    : hub_(hub),
+      loop_(loop),
+      alive_(std::make_shared<bool>(true))
 {
 }
 

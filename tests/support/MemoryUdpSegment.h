@@ -26,8 +26,7 @@ public:
 
     bool bind(std::uint16_t port) override;
     void close() override;
-    long sendTo(const std::string& address, std::uint16_t port, const std::uint8_t* data,
-                std::size_t length) override;
+    long sendTo(const std::string& address, std::uint16_t port, const std::uint8_t* data, std::size_t length) override;
 
     // A datagram from somewhere on the segment to the socket's port.
     void deliverLater(std::uint16_t port, std::vector<std::uint8_t> datagram);

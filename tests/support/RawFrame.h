@@ -25,7 +25,14 @@ struct RawFrame {
     // Argument order command, sub-command, p1, p3, p2; allInputs sets byte 7 to 1.
     static CommandFrame edid(int command, int sub, int p1, int p3, int p2, bool allInputs = false)
     {
-        return CommandFrame().set(2, command).set(3, sub).set(4, p1).set(6, p3).set(5, p2).set(7, allInputs ? 1 : 0).seal();
+        return CommandFrame()
+            .set(2, command)
+            .set(3, sub)
+            .set(4, p1)
+            .set(6, p3)
+            .set(5, p2)
+            .set(7, allInputs ? 1 : 0)
+            .seal();
     }
     // finalForm sets byte 6 to 0xFE.
     static CommandFrame firmware(int command, int sub, int p1, int byte7, int byte8, int byte10, bool finalForm = false)

@@ -16,10 +16,7 @@ struct TestRig : SimulatedMatrix {
     MemoryDatagramSocket datagram;
     Platform platform{loop, [this] { return serialHub.makeSerial(); }, linkSocket, datagram};
 
-    TestRig()
-    {
-        linkSocket.listen(kAddress, &tcpMatrix);
-    }
+    TestRig() { linkSocket.listen(kAddress, &tcpMatrix); }
 };
 
 }  // namespace matrix::testing

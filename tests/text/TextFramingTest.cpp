@@ -34,10 +34,10 @@ TEST(TextLineReader, CutsLinesAtEveryKindOfEndAndDropsTelnet)
         {{"PING\r\nLINK?\rBEEP?\n"}, {"PING", "LINK?", "BEEP?"}},
         {{"PI", "NG\r", "\nLINK?\r", "\n"}, {"PING", "LINK?"}},
         {{"\r\n\r\n  \t\n\nPING"}, {}},
-        {{iac + "\xfb\x01" + iac + "\xfd\x03PING\r\n"}, {"PING"}},                        // WILL ECHO, DO SGA
-        {{"PI" + iac + "\xfa\x18\x01" + iac + "\xf0NG\r\n"}, {"PING"}},                    // a subnegotiation
-        {{"PI" + iac, "\xf1", "NG\r\n"}, {"PING"}},                                         // NOP, split
-        {{"PING\r", std::string("\0", 1) + "LINK?\r\n"}, {"PING", "LINK?"}},              // telnet's CR NUL
+        {{iac + "\xfb\x01" + iac + "\xfd\x03PING\r\n"}, {"PING"}},            // WILL ECHO, DO SGA
+        {{"PI" + iac + "\xfa\x18\x01" + iac + "\xf0NG\r\n"}, {"PING"}},       // a subnegotiation
+        {{"PI" + iac, "\xf1", "NG\r\n"}, {"PING"}},                           // NOP, split
+        {{"PING\r", std::string("\0", 1) + "LINK?\r\n"}, {"PING", "LINK?"}},  // telnet's CR NUL
         {{std::string(1024, 'a') + "\r\n"}, {std::string(1024, 'a')}},
         {{std::string(1025, 'a'), std::string(5000, 'b') + "\nPING\n"}, {"<too long>", "PING"}},
     };

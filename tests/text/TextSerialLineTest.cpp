@@ -60,7 +60,10 @@ struct SerialRig {
     UsbAdapter adapter;
     HeldBackend backend;
     std::vector<std::string> log;
-    SerialLine line{loop, backend, "/dev/ttyUSB1", 9600,
+    SerialLine line{loop,
+                    backend,
+                    "/dev/ttyUSB1",
+                    9600,
                     [this] { return std::make_unique<Channel>(adapter); },
                     [this](const std::string& text) { log.push_back(text); }};
 };
@@ -89,8 +92,8 @@ TEST(TextSerialLine, AMissingDeviceIsTriedWithBackOffAndItsLossLoggedOnce)
     rig.line.start();
     EXPECT_FALSE(rig.line.isOpen());
     // The wait doubles from 1 s up to 30 s: tries at 0, 1, 3, 7, 15, 31, 61, 91 s.
-    const std::pair<int, int> triesAtMs[] = {{999, 1},    {1000, 2},   {2999, 2},   {3000, 3},  {7000, 4},
-                                             {15000, 5},  {31000, 6},  {61000, 7},  {90999, 7}, {91000, 8}};
+    const std::pair<int, int> triesAtMs[] = {{999, 1},   {1000, 2},  {2999, 2},  {3000, 3},  {7000, 4},
+                                             {15000, 5}, {31000, 6}, {61000, 7}, {90999, 7}, {91000, 8}};
     for (const auto& [atMs, tries] : triesAtMs) {
         rig.loop.advance(atMs - rig.loop.nowMs());
         EXPECT_EQ(rig.adapter.tries, tries) << "at " << atMs << " ms";

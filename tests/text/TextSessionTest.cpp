@@ -59,8 +59,8 @@ TEST(TextSession, WordsQuotesAndQueries)
     for (const auto& c : cases) {
         SessionRig rig;
         EXPECT_EQ(rig.say(c.request), c.reply) << c.request;
-        EXPECT_EQ(rig.backend.changes, c.change.empty() ? std::vector<std::string>{}
-                                                        : std::vector<std::string>{c.change})
+        EXPECT_EQ(rig.backend.changes,
+                  c.change.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.change})
             << c.request;
     }
 }

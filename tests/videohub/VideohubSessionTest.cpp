@@ -28,7 +28,8 @@ struct HubLikeMatrix : Backend {
     std::vector<std::string> routesSent;  // "output>input" as they reached the matrix
     std::vector<Session*> sessions;
 
-    void announce(const std::function<void(Session&)>& change) {
+    void announce(const std::function<void(Session&)>& change)
+    {
         for (Session* s : sessions)
             change(*s);
     }
@@ -41,7 +42,8 @@ struct HubLikeMatrix : Backend {
     std::optional<int> routedInput(int o) const override { return routing[o]; }
     LockId lockOwner(int o) const override { return owners[o]; }
     Outcome route(const std::vector<std::pair<int, int>>& routes, LockId who,
-                  std::function<void(int, bool)> each) override {
+                  std::function<void(int, bool)> each) override
+    {
         for (const auto& [o, i] : routes)
             if (owners[o] != 0 && owners[o] != who)
                 return Outcome::refused(Refusal::Locked);
@@ -51,7 +53,8 @@ struct HubLikeMatrix : Backend {
             routeOne(o, i, each);
         return {};
     }
-    virtual void routeOne(int o, int i, const std::function<void(int, bool)>& each) {
+    virtual void routeOne(int o, int i, const std::function<void(int, bool)>& each)
+    {
         if (failRoutes)
             return each(o, false);
         routesSent.push_back(std::to_string(o) + ">" + std::to_string(i));
@@ -59,7 +62,8 @@ struct HubLikeMatrix : Backend {
             announce([o = o](Session& s) { s.routingChanged(o); });
         each(o, true);
     }
-    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels, LockId = 0) override {
+    Outcome rename(bool isInput, const std::vector<std::pair<int, std::string>>& labels, LockId = 0) override
+    {
         auto& names = isInput ? inputs : outputs;
         std::vector<std::pair<int, std::string>> changes;
         for (const auto& [port, label] : labels)
@@ -76,7 +80,8 @@ struct HubLikeMatrix : Backend {
         }
         return {};
     }
-    Outcome lock(int o, LockAction action, LockId who) override {
+    Outcome lock(int o, LockAction action, LockId who) override
+    {
         if (action != LockAction::Force && owners[o] != 0 && owners[o] != who)
             return Outcome::refused(Refusal::Locked);
         const LockId owner = action == LockAction::Take ? who : 0;
@@ -85,7 +90,8 @@ struct HubLikeMatrix : Backend {
         return {};
     }
     void renameOutput(int o, const std::string& label) { rename(false, {{o, label}}); }
-    void setLink(bool up) {
+    void setLink(bool up)
+    {
         linkUp = up;
         announce([](Session& s) { s.presenceChanged(); });
     }
@@ -93,7 +99,8 @@ struct HubLikeMatrix : Backend {
 
 // A connected client: what it has been sent since the last take().
 struct Client {
-    Client(HubLikeMatrix& m, LockId id) : matrix(m), session(m, id, [this](const std::string& t) { received += t; }) {
+    Client(HubLikeMatrix& m, LockId id) : matrix(m), session(m, id, [this](const std::string& t) { received += t; })
+    {
         matrix.sessions.push_back(&session);
         session.start();
     }
@@ -119,7 +126,8 @@ const std::string kDump =
 const std::string kAbsentDevice =
     "VIDEOHUB DEVICE:\nDevice present: false\nFriendly name: Main hall\nUnique ID: 0123456789AB\n\n";
 
-TEST(VideohubSession, DumpFollowsTheLink) {
+TEST(VideohubSession, DumpFollowsTheLink)
+{
     HubLikeMatrix matrix;
     Client present(matrix, 1);
     EXPECT_EQ(present.take(), kDump);
@@ -150,11 +158,12 @@ TEST(VideohubSession, DumpFollowsTheLink) {
     EXPECT_EQ(absent.take(), expected);
 }
 
-TEST(VideohubSession, RequestsAndTheirAnswers) {
+TEST(VideohubSession, RequestsAndTheirAnswers)
+{
     struct Case {
         const char* request;
-        const char* reply;    // what the asking client gets
-        const char* routes;   // what reached the matrix
+        const char* reply;      // what the asking client gets
+        const char* routes;     // what reached the matrix
         int lockedOutput = -1;  // held by another controller
     };
     const Case cases[] = {
@@ -210,7 +219,8 @@ TEST(VideohubSession, RequestsAndTheirAnswers) {
     }
 }
 
-TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody) {
+TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody)
+{
     HubLikeMatrix matrix;
     matrix.failSaves = true;
     Client asker(matrix, 1), other(matrix, 2);
@@ -221,7 +231,8 @@ TEST(VideohubSession, LabelsWhoseSaveFailedAreRefusedAndShownToNobody) {
     EXPECT_EQ(matrix.inputs[0], "Laptop");
 }
 
-TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone) {
+TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone)
+{
     const std::string blocks = "VIDEO OUTPUT ROUTING:\n1 2\n\nINPUT LABELS:\n0 Evil\n\n";
     for (const std::string& request : {
              "POST / HTTP/1.1\r\nHost: 127.0.0.1:9990\r\nContent-Type: text/plain\r\n\r\n" + blocks,
@@ -242,7 +253,8 @@ TEST(VideohubSession, AnHttpRequestEndsTheConnectionBeforeAnythingInItIsDone) {
     }
 }
 
-TEST(VideohubSession, AClientSilentForTheIdleTimeIsEndedOnce) {
+TEST(VideohubSession, AClientSilentForTheIdleTimeIsEndedOnce)
+{
     ManualLoop loop;
     HubLikeMatrix matrix;
     int ended = 0;
@@ -264,7 +276,8 @@ TEST(VideohubSession, AClientSilentForTheIdleTimeIsEndedOnce) {
     EXPECT_EQ(loop.runningTimerCount(), 0u);  // and an ended session leaves no timer behind
 }
 
-TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {
+TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt)
+{
     const std::string requests =
         "PING:\n\nVIDEO OUTPUT ROUTING:\n1 2\n\nINPUT LABELS:\n3 Desk PC\n\nVIDEO OUTPUT ROUTING:\n9 9\n\n"
         "VIDEO OUTPUT LOCKS:\n2 O\n\nOUTPUT LABELS:\n\n";
@@ -294,7 +307,8 @@ TEST(VideohubSession, AnySegmentationGivesTheSameConversationAndAFloodEndsIt) {
     EXPECT_EQ(patient.take(), "NAK\n\n");
 }
 
-TEST(VideohubSession, LocksBetweenTwoClients) {
+TEST(VideohubSession, LocksBetweenTwoClients)
+{
     HubLikeMatrix matrix;
     Client a(matrix, 7);
     Client b(matrix, 8);
@@ -315,7 +329,8 @@ TEST(VideohubSession, LocksBetweenTwoClients) {
         {&b, "VIDEO OUTPUT LOCKS:\n1 O\n\n", "", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n"},
         {&b, "VIDEO OUTPUT LOCKS:\n1 U\n\n", "", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 L\n\n"},
         // The owner routes as before.
-        {&a, "VIDEO OUTPUT ROUTING:\n1 3\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 3\n\n", "VIDEO OUTPUT ROUTING:\n1 3\n\n"},
+        {&a, "VIDEO OUTPUT ROUTING:\n1 3\n\n", "ACK\n\nVIDEO OUTPUT ROUTING:\n1 3\n\n",
+         "VIDEO OUTPUT ROUTING:\n1 3\n\n"},
         // Force breaks it for everyone.
         {&b, "VIDEO OUTPUT LOCKS:\n1 F\n\n", "VIDEO OUTPUT LOCKS:\n1 U\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n1 U\n\n"},
         {&b, "VIDEO OUTPUT LOCKS:\n2 o\n\n", "VIDEO OUTPUT LOCKS:\n2 L\n\n", "ACK\n\nVIDEO OUTPUT LOCKS:\n2 O\n\n"},
@@ -329,7 +344,8 @@ TEST(VideohubSession, LocksBetweenTwoClients) {
     EXPECT_EQ(matrix.routesSent, std::vector<std::string>{"1>3"});
 }
 
-TEST(VideohubSession, FailedRouteShowsTheUnchangedStateAndOutlivedSessionIsLeftAlone) {
+TEST(VideohubSession, FailedRouteShowsTheUnchangedStateAndOutlivedSessionIsLeftAlone)
+{
     HubLikeMatrix matrix;
     matrix.failRoutes = true;
     Client client(matrix, 1);
@@ -340,7 +356,8 @@ TEST(VideohubSession, FailedRouteShowsTheUnchangedStateAndOutlivedSessionIsLeftA
     // A route that completes after its connection closed touches nothing.
     struct LateMatrix : HubLikeMatrix {
         std::function<void()> pending;
-        void routeOne(int o, int, const std::function<void(int, bool)>& each) override {
+        void routeOne(int o, int, const std::function<void(int, bool)>& each) override
+        {
             pending = [o, each] { each(o, false); };
         }
     } late;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/link/CommandFrame.h"
 #include "core/formats/EdidModes.h"
+#include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
@@ -29,10 +29,8 @@ bool isFullTimeout(int id)
     case EdidPage::kCopyAllTimer + 1:
     case EdidPage::kCopyOneTimer + 1:
     case EdidPage::kDownloadOneTimer + 1:
-    case EdidPage::kDownloadAllTimer + 1:
-        return true;
-    default:
-        return false;
+    case EdidPage::kDownloadAllTimer + 1: return true;
+    default: return false;
     }
 }
 
@@ -48,8 +46,7 @@ bool isRetryTimer(int id)
     case EdidPage::kCopyOneTimer:
     case EdidPage::kDownloadOneTimer:
     case EdidPage::kDownloadAllTimer:
-    case EdidPage::kSwitchStateTimer:
-        return true;
+    case EdidPage::kSwitchStateTimer: return true;
     default:
         return id >= EdidPage::statusFirstTimer(1) && id <= EdidPage::statusFirstTimer(EdidPage::kStatusInputs) &&
                id % 2 == 0;
@@ -142,11 +139,8 @@ void EdidPage::openEdidFile(const std::string& path)
         edidFileData_ = check.data;
         edidFilePath_ = path;
         break;
-    case edid::EdidFileVerdict::Reject:
-        showNoticeIfNoneOpen("Please select the correct EDID file!");
-        break;
-    case edid::EdidFileVerdict::Ignore:
-        break;
+    case edid::EdidFileVerdict::Reject: showNoticeIfNoneOpen("Please select the correct EDID file!"); break;
+    case edid::EdidFileVerdict::Ignore: break;
     }
     changed.notifyChanged();
 }
@@ -167,10 +161,7 @@ void EdidPage::showNoticeIfNoneOpen(const std::string& text, int displayMs)
     notice_.recordIfNoneOpen(displayMs, text);
 }
 
-void EdidPage::closePleaseWait()
-{
-    notice_.closePleaseWait();
-}
+void EdidPage::closePleaseWait() { notice_.closePleaseWait(); }
 
 void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
 
@@ -200,8 +191,8 @@ void EdidPage::sendSetCommand()
 {
     const bool all = setTargetIndex_ == portCount_;
     const bool byDefault = modeIndex_ == edid::kDefaultEdidRow;
-    const int timer = all ? (byDefault ? kDefaultAllTimer : kModeAllTimer)
-                          : (byDefault ? kDefaultOneTimer : kModeOneTimer);
+    const int timer =
+        all ? (byDefault ? kDefaultAllTimer : kModeAllTimer) : (byDefault ? kDefaultOneTimer : kModeOneTimer);
     resendFor(timer);
     timers_.start(timer, kReplyWaitMs);
     edidBusy_ = 1;
@@ -229,36 +220,16 @@ void EdidPage::resendFor(int timerId)
 {
     const int mode = modeIndex_ + 1;
     switch (timerId) {
-    case kModeRequestTimer:
-        send(p::edidModeRequest());
-        break;
-    case kSwitchStateTimer:
-        send(p::edidSwitchStateRequest());
-        break;
-    case kDefaultAllTimer:
-        send(p::edidDefaultRequest(Input::All));
-        break;
-    case kModeAllTimer:
-        send(p::edidSetModeRequest(mode, Input::All));
-        break;
-    case kDefaultOneTimer:
-        send(p::edidDefaultRequest(Input{setTargetIndex_ + 1}));
-        break;
-    case kModeOneTimer:
-        send(p::edidSetModeRequest(mode, Input{setTargetIndex_ + 1}));
-        break;
-    case kCopyAllTimer:
-        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input::All));
-        break;
-    case kCopyOneTimer:
-        send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input{copyTargetIndex_ + 1}));
-        break;
-    case kDownloadOneTimer:
-        send(p::edidDownloadRequest(Input{downloadTargetIndex_ + 1}));
-        break;
-    case kDownloadAllTimer:
-        send(p::edidDownloadRequest(Input::All));
-        break;
+    case kModeRequestTimer: send(p::edidModeRequest()); break;
+    case kSwitchStateTimer: send(p::edidSwitchStateRequest()); break;
+    case kDefaultAllTimer: send(p::edidDefaultRequest(Input::All)); break;
+    case kModeAllTimer: send(p::edidSetModeRequest(mode, Input::All)); break;
+    case kDefaultOneTimer: send(p::edidDefaultRequest(Input{setTargetIndex_ + 1})); break;
+    case kModeOneTimer: send(p::edidSetModeRequest(mode, Input{setTargetIndex_ + 1})); break;
+    case kCopyAllTimer: send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input::All)); break;
+    case kCopyOneTimer: send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input{copyTargetIndex_ + 1})); break;
+    case kDownloadOneTimer: send(p::edidDownloadRequest(Input{downloadTargetIndex_ + 1})); break;
+    case kDownloadAllTimer: send(p::edidDownloadRequest(Input::All)); break;
     default:
         if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
             sendStatusQuery((timerId - statusFirstTimer(1)) / 2 + 1);
@@ -395,7 +366,8 @@ void EdidPage::onSocketClose() { pageLink_.socketClosed(); }
 void EdidPage::onSocketRead()
 {
     pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
-        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { dispatch(frame); }, true);
+        pageLink_.feedSocket(
+            data, length, [this](const CommandFrame& frame) { dispatch(frame); }, true);
     });
 }
 
@@ -440,12 +412,10 @@ bool EdidPage::handleReply(const CommandFrame& f)
          [&] { onCopyOneReply(f); }},
         {p::isEdidDownloadReady(f, oneSub), kDownloadOneTimer, true,
          [&] { onDownloadReady(oneSub, kDownloadOneTimer); }},
-        {p::decodeEdidDownloadResult(f, oneSub).has_value(), kDownloadResultTimer, false,
-         [&] { onDownloadResult(f); }},
+        {p::decodeEdidDownloadResult(f, oneSub).has_value(), kDownloadResultTimer, false, [&] { onDownloadResult(f); }},
         {p::isEdidDownloadReady(f, allSub), kDownloadAllTimer, true,
          [&] { onDownloadReady(allSub, kDownloadAllTimer); }},
-        {p::decodeEdidDownloadResult(f, allSub).has_value(), kDownloadResultTimer, false,
-         [&] { onDownloadResult(f); }},
+        {p::decodeEdidDownloadResult(f, allSub).has_value(), kDownloadResultTimer, false, [&] { onDownloadResult(f); }},
         {p::isStandby(f), kAlways, false, [&] { onStandby(); }},
         {p::decodeEdidStatus(f).has_value(), kAlways, false, [&] { onStatusReply(f); }},
         {p::decodeEdidSwitchState(f).has_value(), kSwitchStateTimer, true, [&] { onSwitchStateReply(f); }},

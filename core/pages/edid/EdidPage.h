@@ -33,7 +33,12 @@ class EdidPage : public Page, public StreamSocketOwner {
 public:
     // Operations as edidOperation holds them.
     enum Operation : int {
-        kOpSetMode = 1, kOpCopy = 2, kOpDownload = 3, kOpRefresh = 4, kOpStatusQuery = 5, kOpNone = 100
+        kOpSetMode = 1,
+        kOpCopy = 2,
+        kOpDownload = 3,
+        kOpRefresh = 4,
+        kOpStatusQuery = 5,
+        kOpNone = 100
     };
 
     // Timer ids as the page's behaviour names them; first ids retry once,

@@ -32,10 +32,7 @@ void FirmwarePage::tabSelected(bool shown)
     }
 }
 
-void FirmwarePage::startPage()
-{
-    pageLink_.openChosenPort();
-}
+void FirmwarePage::startPage() { pageLink_.openChosenPort(); }
 
 FirmwarePage::~FirmwarePage()
 {
@@ -90,7 +87,8 @@ void FirmwarePage::onSocketRead()
     pageLink_.drainSocket(*socket, [this](const std::uint8_t* data, std::size_t length) {
         if (!context_.link.tcpMode())
             return;
-        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { handleFrame(frame, true); }, false);
+        pageLink_.feedSocket(
+            data, length, [this](const CommandFrame& frame) { handleFrame(frame, true); }, false);
     });
 }
 
@@ -137,12 +135,11 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         sendFrame(p::versionRequest());
         break;
     case p::kVersionSub:
-        deviceLine_ = infoText + "          " + "Version: " + std::to_string(frame.p1()) + "." +
-                      std::to_string(frame.p3());
+        deviceLine_ =
+            infoText + "          " + "Version: " + std::to_string(frame.p1()) + "." + std::to_string(frame.p3());
         changed.notifyChanged();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -351,10 +348,7 @@ void FirmwarePage::startPart(std::size_t markerPosition)
     changed.notifyChanged();
 }
 
-void FirmwarePage::sendStartCommand()
-{
-    sendFrame(p::firmwareStartRequest(partSub()));
-}
+void FirmwarePage::sendStartCommand() { sendFrame(p::firmwareStartRequest(partSub())); }
 
 void FirmwarePage::sendAnnounce(int index)
 {
@@ -456,9 +450,7 @@ void FirmwarePage::onBlockTimer(int id)
         sendBlock();
         timers_.start(id + 1, id == kBlockAckTimer ? kBlockAckFinalMs : kFirstBlockAckMs);
         break;
-    default:
-        failAfterTimeOut("Upgrading " + partName() + " failed\r\n");
-        break;
+    default: failAfterTimeOut("Upgrading " + partName() + " failed\r\n"); break;
     }
 }
 
@@ -482,14 +474,9 @@ void FirmwarePage::onHandshakeTimer(int id)
         break;
     case kStartPart1FinalTimer:
     case kSecondPrepareFinalTimer:
-    case kFirstPrepareFinalTimer:
-        failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n");
-        break;
-    case kStartPart2FinalTimer:
-        failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n");
-        break;
-    default:
-        break;
+    case kFirstPrepareFinalTimer: failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n"); break;
+    case kStartPart2FinalTimer: failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n"); break;
+    default: break;
     }
 }
 
@@ -501,14 +488,9 @@ bool FirmwarePage::setFilePath(const std::string& path)
         return false;
     Bytes image;
     switch (loadFirmwareFile(path, image)) {
-    case FileReadStatus::TooLarge:
-        showPageNotice("Firmware file is too large!");
-        return false;
-    case FileReadStatus::CannotOpen:
-        showPageNotice("Open file failed!");
-        return false;
-    case FileReadStatus::Ok:
-        break;
+    case FileReadStatus::TooLarge: showPageNotice("Firmware file is too large!"); return false;
+    case FileReadStatus::CannotOpen: showPageNotice("Open file failed!"); return false;
+    case FileReadStatus::Ok: break;
     }
     filePath_ = path;
     image_ = std::move(image);
@@ -564,9 +546,6 @@ void FirmwarePage::appendSentLog(const std::string& text)
         sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
 }
 
-void FirmwarePage::showPageNotice(const std::string& text, int ms)
-{
-    notice_.show(ms, text);
-}
+void FirmwarePage::showPageNotice(const std::string& text, int ms) { notice_.show(ms, text); }
 
 }  // namespace matrix

@@ -412,8 +412,8 @@ void GeneralPage::portAnswered(int port, bool output)
     // Over TCP the popup names the port asked next (serial frames are not
     // the page's in TCP mode).
     if (link_.tcpMode() && !(output && port == kQueriedPorts))
-        link_.progressText = output ? "Getting In" + std::to_string(port + 1) + "..."
-                                    : "Getting Out" + std::to_string(port) + "...";
+        link_.progressText =
+            output ? "Getting In" + std::to_string(port + 1) + "..." : "Getting Out" + std::to_string(port) + "...";
 }
 
 void GeneralPage::statusEnded(client::Status status)
@@ -551,8 +551,7 @@ void GeneralPage::resetEnded(client::Status status)
     case client::Status::LinkDown:
         endChainsQuietly();  // another tab took the link
         break;
-    default:
-        break;  // a standby has its own notice
+    default: break;  // a standby has its own notice
     }
     changed.notifyChanged();
 }
@@ -574,15 +573,10 @@ void GeneralPage::handlePageReply(const CommandFrame& frame, bool serialPath)
         return;
     }
     switch (frame.command()) {
-    case p::kStatusCommand:
-        handleStatusReply(frame, serialPath);
-        return;
+    case p::kStatusCommand: handleStatusReply(frame, serialPath); return;
     case p::kIrCommand:
-    case p::kBeepCommand:
-        handleSettingAck(frame, serialPath);
-        return;
-    default:
-        return;
+    case p::kBeepCommand: handleSettingAck(frame, serialPath); return;
+    default: return;
     }
 }
 
@@ -636,10 +630,7 @@ void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
 
 // ----------------------------------------------------------------- timers
 
-bool GeneralPage::isChainTimer(int id)
-{
-    return id == kComStatusStartTimer || id == kStatusStartTimer;
-}
+bool GeneralPage::isChainTimer(int id) { return id == kComStatusStartTimer || id == kStatusStartTimer; }
 
 void GeneralPage::endChainsQuietly()
 {
@@ -668,15 +659,9 @@ void GeneralPage::onTimer(int id)
 void GeneralPage::onPageTimer(int id)
 {
     switch (id) {
-    case kStatusConnectCheckTimer:
-        statusConnectChecked();
-        return;
-    case kStatusStartTimer:
-        statusStartDue();
-        return;
-    case kConnectCheckTimer:
-        connectChecked();
-        return;
+    case kStatusConnectCheckTimer: statusConnectChecked(); return;
+    case kStatusStartTimer: statusStartDue(); return;
+    case kConnectCheckTimer: connectChecked(); return;
     case kStatusAnimationTimer:
         link_.progressText = kStatusFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
@@ -685,16 +670,12 @@ void GeneralPage::onPageTimer(int id)
         link_.progressText = kSettingFrames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
         return;
-    case kRescanTimer:
-        rescanPorts();
-        return;
+    case kRescanTimer: rescanPorts(); return;
     case kComStatusStartTimer:
         timers_.kill(id);
         startCableRun();
         return;
-    default:
-        timers_.kill(id);
-        return;
+    default: timers_.kill(id); return;
     }
 }
 

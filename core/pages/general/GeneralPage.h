@@ -1,15 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/transport/ChangeNotifier.h"
+#include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/PageLink.h"
-#include "core/app/Notices.h"
+#include "core/client/MatrixClient.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
-#include "core/client/MatrixClient.h"
 #include "core/protocol/Waits.h"
+#include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
@@ -53,7 +53,7 @@ public:
     static constexpr int kSuccessNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
 
-    static constexpr int kPortCount = 8;    // labels exist for eight of each
+    static constexpr int kPortCount = 8;  // labels exist for eight of each
     static constexpr int kQueriedPorts = client::kPortCount;
 
     explicit GeneralPage(PageContext& context);
@@ -197,7 +197,7 @@ private:
     bool statusRunning_ = false;
 
     SerialSettings settings_;
-    int portNumber_ = 0;   // the page's own port number
+    int portNumber_ = 0;         // the page's own port number
     bool comConnected_ = false;  // the page's COM-connected flag
     std::vector<std::string> comPorts_;
     int comSelection_ = -1;

@@ -64,10 +64,7 @@ bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPend
 
 bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
 
-void RoutingPage::send(const CommandFrame& frame)
-{
-    pageLink_.sender().send(frame);
-}
+void RoutingPage::send(const CommandFrame& frame) { pageLink_.sender().send(frame); }
 
 void RoutingPage::showRoute(int input, int output)
 {
@@ -82,10 +79,7 @@ void RoutingPage::setDisplay(int output, int value)
         display_[output - 1] = std::to_string(value);
 }
 
-void RoutingPage::showMessageBox(const std::string& text)
-{
-    messageBox_ = text;
-}
+void RoutingPage::showMessageBox(const std::string& text) { messageBox_ = text; }
 
 void RoutingPage::closeProgress() { ctx_.popups.progress.close(); }
 
@@ -219,7 +213,8 @@ void RoutingPage::onSocketRead()
             pageLink_.dropSocketTail();
             return;
         }
-        pageLink_.feedSocket(data, length, [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }, true);
+        pageLink_.feedSocket(
+            data, length, [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }, true);
     });
 }
 
@@ -273,7 +268,12 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
         ctx_.shell.postPageBusy(link_.busy);
 
     switch (k) {
-    case 1: case 2: case 3: case 5: case 6: case 7:
+    case 1:
+    case 2:
+    case 3:
+    case 5:
+    case 6:
+    case 7:
         send(p::routeQueryRequest(Output{k + 1}));
         timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
         break;
@@ -288,8 +288,7 @@ void RoutingPage::statusStep(const CommandFrame& frame, Path path)
         if (path == Path::Socket || validPort(input, kLiveInputs))
             ctx_.shell.postPageBusy(0);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -594,9 +593,8 @@ void RoutingPage::clickSet()
 
 const char* RoutingPage::configEntryText(int index)
 {
-    static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4", "Output5",
-                                                         "Output6", "Output7", "Output8", "All Output",
-                                                         "Port to Port"};
+    static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4",    "Output5",
+                                                         "Output6", "Output7", "Output8", "All Output", "Port to Port"};
     if (index < 0 || index >= kConfigEntries)
         return "";
     return kEntries[index];

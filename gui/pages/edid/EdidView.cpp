@@ -2,8 +2,8 @@
 #include "gui/pages/edid/EdidView.h"
 
 #include "core/pages/edid/EdidPage.h"
-#include "gui/skin/Icons.h"
 #include "gui/skin/GradientButton.h"
+#include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 #include "gui/skin/PageMetrics.h"
 
@@ -142,7 +142,6 @@ void EdidView::connectPage()
         if (!path.isEmpty())
             page_.openEdidFile(path.toStdString());
     });
-
 }
 
 QString EdidView::chooseFile()

@@ -20,7 +20,6 @@ class EdidPage;
 
 namespace matrix::gui {
 
-
 class ImageButton;
 
 // The "EDID" tab: the "Manual Mode" group with the set, copy and download

@@ -2,8 +2,8 @@
 #include "gui/pages/firmware/FirmwareView.h"
 
 #include "core/pages/firmware/FirmwarePage.h"
-#include "gui/skin/Icons.h"
 #include "gui/skin/GradientButton.h"
+#include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 #include "gui/skin/PageMetrics.h"
 
@@ -27,7 +27,6 @@ namespace {
 using namespace page_metrics;
 
 constexpr int kSpacingPx = 8;
-
 
 // The log keeps the matrix's "\r\n" line ends; the text box wants "\n".
 QString logText(const std::string& text)
@@ -226,8 +225,8 @@ void FirmwareView::sync()
     }
 
     if (page_.messageBoxOpen() && !messageBox_) {
-        messageBox_ = new QMessageBox(QMessageBox::Warning, "FW Upgrade", q(page_.messageBoxText()), QMessageBox::Ok,
-                                      this);
+        messageBox_ =
+            new QMessageBox(QMessageBox::Warning, "FW Upgrade", q(page_.messageBoxText()), QMessageBox::Ok, this);
         messageBox_->setObjectName("firmwareMessageBox");
         messageBox_->setWindowModality(Qt::WindowModal);
         connect(messageBox_, &QMessageBox::finished, this, [this] {

@@ -23,7 +23,6 @@ class FirmwarePage;
 
 namespace matrix::gui {
 
-
 class ImageButton;
 
 // The "FW Upgrade" tab: the firmware file with its browse button, the

@@ -34,7 +34,6 @@ const QColor kDisconnectedRed(255, 0, 0);
 constexpr int kButtonWidthPx = 80;
 constexpr int kSpacingPx = 8;
 
-
 // Replaces the rows only when they differ, so that an open drop-down and the
 // user's place in it survive the 500 ms rescan.
 bool sameRows(const QComboBox* combo, const std::vector<std::string>& rows)

@@ -6,8 +6,8 @@
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
-#include "gui/skin/SegmentDisplay.h"
 #include "gui/skin/PageMetrics.h"
+#include "gui/skin/SegmentDisplay.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -48,7 +48,6 @@ constexpr int kPanelWidthPx = 406;
 constexpr int kPresetNameColumnPx = 80;
 constexpr int kPresetOutputColumnPx = 70;
 constexpr int kPresetRowPx = 20;
-
 
 GradientButton* makeGradientButton(const QString& caption, const char* name, QWidget* parent)
 {
@@ -95,8 +94,8 @@ RoutingView::RoutingView(RoutingPage& page, QWidget* parent) : QWidget(parent), 
     });
 
     editor_ = buildPresetEditor();
-    messageBox_ = new QMessageBox(QMessageBox::Information, MainWindow::applicationTitle(), QString(),
-                                  QMessageBox::Ok, this);
+    messageBox_ =
+        new QMessageBox(QMessageBox::Information, MainWindow::applicationTitle(), QString(), QMessageBox::Ok, this);
     messageBox_->setObjectName("routingMessageBox");
     messageBox_->setWindowModality(Qt::WindowModal);
     connect(messageBox_, &QMessageBox::finished, this, [this] {

@@ -53,8 +53,7 @@ TEST(EdidFile, RealDisplayEdidsAreAccepted)
         EXPECT_EQ(check.echoBytes, bytes.size()) << name;
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), check.data.begin())) << name;
         if (bytes.size() == 128)
-            EXPECT_TRUE(std::all_of(check.data.begin() + 128, check.data.end(), [](auto b) { return b == 0; }))
-                << name;
+            EXPECT_TRUE(std::all_of(check.data.begin() + 128, check.data.end(), [](auto b) { return b == 0; })) << name;
     }
 }
 

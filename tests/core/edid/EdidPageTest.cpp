@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The EDID page against the simulated matrix on virtual time, over both
 // transports: what crosses the wire, the popups, the flags and the timers.
-#include "tests/support/RawFrame.h"
 #include "core/pages/edid/EdidPage.h"
+#include "tests/support/RawFrame.h"
 
 #include "core/formats/EdidModes.h"
 #include "tests/core/edid/EdidTestFiles.h"
@@ -24,8 +24,6 @@ using testing::TestRig;
 using testing::Transport;
 using testing::transportName;
 using Bytes = std::vector<std::uint8_t>;
-
-
 
 // One program's worth of shared state with the EDID page on the EDID tab,
 // talking to the rig's matrix over the chosen transport.
@@ -166,8 +164,12 @@ TEST_P(EdidPageTest, DefaultEdidOnAllInputsRefreshesAllFourWithoutSuccessNotice)
     h->page->selectSetTarget(4);
     h->page->clickSetMode();
     h->settle();
-    const std::vector<CommandFrame> expected = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x09, 0xFE, 0, 0),
-                                                statusQuery(1), statusQuery(2), statusQuery(3), statusQuery(4)};
+    const std::vector<CommandFrame> expected = {edidFrame(3, 0x08, 0xF0, 0, 0),
+                                                edidFrame(3, 0x09, 0xFE, 0, 0),
+                                                statusQuery(1),
+                                                statusQuery(2),
+                                                statusQuery(3),
+                                                statusQuery(4)};
     EXPECT_EQ(h->afterSwitchState(), expected);
     EXPECT_EQ(h->popups.notice.timesOpened(), 0);
     for (int input = 1; input <= 4; ++input)

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // The simulated matrix's EDID family on its own: the replies the pages
 // (EDID page and the General page's factory reset) rely on.
-#include "tests/support/RawFrame.h"
 #include "sim/MatrixResponder.h"
 #include "tests/support/ManualLoop.h"
+#include "tests/support/RawFrame.h"
 
 #include <gtest/gtest.h>
 

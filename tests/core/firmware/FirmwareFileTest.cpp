@@ -35,7 +35,7 @@ TEST(FirmwareContainer, ExtensionRules)
         bool firmware;
         bool source;
     } cases[] = {
-        {"/a/image.fw", true, false},  {"/a/IMAGE.BIN", true, false}, {"/a/image.bin", false, true},
+        {"/a/image.fw", true, false},  {"/a/IMAGE.BIN", true, false},  {"/a/image.bin", false, true},
         {"/a/image.FW", false, false}, {"/a/image.Bin", false, false}, {"fw", false, false},
         {".fw", true, false},          {"/a/image.fwx", false, false},
     };

@@ -73,10 +73,7 @@ protected:
         rig.loop.runPending();
     }
 
-    void load(const Bytes& image)
-    {
-        ASSERT_TRUE(page->setFilePath(writeContainer(dir, "image.fw", image)));
-    }
+    void load(const Bytes& image) { ASSERT_TRUE(page->setFilePath(writeContainer(dir, "image.fw", image))); }
 
     // Upgrade clicked; the matrix's received frames are those of this run.
     void startUpgrade()
@@ -201,9 +198,9 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
     EXPECT_EQ(rig.device.firmwareBadBlocks, 0);
     expectReceivedPart(1, image, 2, 600);
 
-    EXPECT_EQ(page->messages(), logOf({"Upgrading Part_1.1.0.0...", "System rebooting,Please wait...",
-                                       "System reboot ok", "Part_1.1.0.0 upgrading complete",
-                                       "Firmware upgrade Successfully"}));
+    EXPECT_EQ(page->messages(),
+              logOf({"Upgrading Part_1.1.0.0...", "System rebooting,Please wait...", "System reboot ok",
+                     "Part_1.1.0.0 upgrading complete", "Firmware upgrade Successfully"}));
     EXPECT_EQ(page->progressPosition(), page->progressMaximum());
     EXPECT_FALSE(popups.notice.isOpen());
     expectIdle();
@@ -222,9 +219,9 @@ TEST_P(FirmwarePageTest, Part2ImageHasNoPrepareHandshake)
     EXPECT_EQ(countFrames(0x20, 0x01, 0x80) + countFrames(0x20, 0x01, 0x10), 0);
     EXPECT_EQ(countFrames(0x20, 0x02, 0x56), 1);
     expectReceivedPart(2, image, 2, 702);
-    EXPECT_EQ(page->messages(), logOf({"Upgrading Part_2.1.0.0...", "Part_2.1.0.0 upgrading complete",
-                                       "System rebooting,Please wait...", "System reboot ok",
-                                       "Firmware upgrade Successfully"}));
+    EXPECT_EQ(page->messages(),
+              logOf({"Upgrading Part_2.1.0.0...", "Part_2.1.0.0 upgrading complete", "System rebooting,Please wait...",
+                     "System reboot ok", "Firmware upgrade Successfully"}));
     expectIdle();
 }
 
@@ -233,8 +230,7 @@ TEST_P(FirmwarePageTest, MergedMainAndSlaveIsSentWholeAsPart1)
     ASSERT_TRUE(writeFile(dir.file("main.bin"), patternBytes(1000, 3)));
     ASSERT_TRUE(writeFile(dir.file("slave.bin"), patternBytes(500, 4)));
     ASSERT_EQ(page->pickMergeSource(FirmwareMerger::Main, dir.file("main.bin")), FirmwareMerger::PickResult::Taken);
-    ASSERT_EQ(page->pickMergeSource(FirmwareMerger::Slave, dir.file("slave.bin")),
-              FirmwareMerger::PickResult::Taken);
+    ASSERT_EQ(page->pickMergeSource(FirmwareMerger::Slave, dir.file("slave.bin")), FirmwareMerger::PickResult::Taken);
     page->mergeClicked();
     ASSERT_TRUE(page->setFilePath(page->merger().outputPath()));
     ASSERT_EQ(page->image().size(), 1504u);

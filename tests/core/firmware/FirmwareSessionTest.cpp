@@ -33,8 +33,7 @@ TEST(FirmwareInSession, UpgradeHoldsTheTabsUntilItEnds)
     EXPECT_TRUE(session.shell.tabSelected(Tab::FwUpgrade));
 
     ASSERT_TRUE(rig.loop.advanceUntil(
-        [&] { return session.firmware.messages().find("Firmware upgrade Successfully") != std::string::npos; },
-        20000));
+        [&] { return session.firmware.messages().find("Firmware upgrade Successfully") != std::string::npos; }, 20000));
     rig.loop.runPending();
     EXPECT_TRUE(session.shell.tabButtonsEnabled());
     EXPECT_TRUE(session.shell.selectTab(Tab::General));

@@ -214,7 +214,7 @@ TEST_P(GeneralPageOver, FactoryResetSendsSevenRequestsInOrderThenChecksBeep)
     rig.loop.runPending();
 
     const std::vector<Wire> expected = {
-        {2, 3, 1, 0, 1}, {2, 3, 2, 0, 2}, {2, 3, 3, 0, 3}, {2, 3, 4, 0, 4},
+        {2, 3, 1, 0, 1},    {2, 3, 2, 0, 2},    {2, 3, 3, 0, 3},    {2, 3, 4, 0, 4},
         {3, 8, 0xF0, 0, 0}, {3, 1, 4, 0xF0, 0}, {6, 1, 0x0F, 0, 0},
     };
     EXPECT_EQ(sentFrames(t()), expected);
@@ -265,8 +265,8 @@ TEST_P(GeneralPageOver, ResetAcknowledgementOfAStepNotWaitingIsIgnored)
     connectToSilentMatrix();
     page.factoryResetClicked();
     rig.loop.advance(100);
-    matrix(t()).sendNoise(frameBytes(6, 1, 0, 0, 0));      // the last step's answer
-    matrix(t()).sendNoise(frameBytes(3, 8, 0, 0, 0));      // and the fifth's
+    matrix(t()).sendNoise(frameBytes(6, 1, 0, 0, 0));  // the last step's answer
+    matrix(t()).sendNoise(frameBytes(3, 8, 0, 0, 0));  // and the fifth's
     rig.loop.advance(10);
     EXPECT_TRUE(page.factoryResetRunning());
     EXPECT_TRUE(session.popups.progress.isOpen());
@@ -372,8 +372,7 @@ TEST_P(GeneralPageOver, CommandsWithoutTheLinkShowTheGuardNoticeAndSendNothing)
     page.factoryResetClicked();
     rig.loop.runPending();
     EXPECT_TRUE(session.popups.notice.isOpen());
-    EXPECT_EQ(session.popups.notice.text(),
-              t() == Transport::Com ? "Open COM failed!" : "Connect to Matrix failed!");
+    EXPECT_EQ(session.popups.notice.text(), t() == Transport::Com ? "Open COM failed!" : "Connect to Matrix failed!");
     EXPECT_TRUE(matrix(t()).received().empty());
     EXPECT_TRUE(rig.serialHub.writes(TestRig::kComPort).empty());
     EXPECT_TRUE(rig.linkSocket.sent().empty());

@@ -19,7 +19,8 @@ std::vector<CommandFrame> feedAll(FrameAssembler& assembler, const std::vector<s
                                   HexLog* log = nullptr)
 {
     std::vector<CommandFrame> frames;
-    assembler.feed(bytes.data(), bytes.size(), [&](const CommandFrame& f) { frames.push_back(f); }, log);
+    assembler.feed(
+        bytes.data(), bytes.size(), [&](const CommandFrame& f) { frames.push_back(f); }, log);
     return frames;
 }
 

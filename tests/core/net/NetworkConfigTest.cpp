@@ -121,8 +121,7 @@ TEST(NetworkConfig, FieldConversions)
         net.sendStatic(c.address);
         EXPECT_EQ(net.bytes(6, 10), c.expected) << c.address[0] << "." << c.address[3];
         // The gateway follows the address, ending in 1.
-        EXPECT_EQ(net.bytes(10, 14),
-                  (std::vector<std::uint8_t>{c.expected[0], c.expected[1], c.expected[2], 1}));
+        EXPECT_EQ(net.bytes(10, 14), (std::vector<std::uint8_t>{c.expected[0], c.expected[1], c.expected[2], 1}));
     }
 
     // A MAC field that is not a hexadecimal pair repeats the previous byte.

@@ -109,9 +109,15 @@ TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
         return c && c->output && c->port == 2;
     };
     const Test standby = [](const CommandFrame& f) { return p::isStandby(f); };
-    const Test start1 = [](const CommandFrame& f) { return p::decodeFirmwareStart(f, 1) == p::FirmwareStart::Accepted; };
-    const Test start2 = [](const CommandFrame& f) { return p::decodeFirmwareStart(f, 2) == p::FirmwareStart::Accepted; };
-    const Test refused1 = [](const CommandFrame& f) { return p::decodeFirmwareStart(f, 1) == p::FirmwareStart::Rejected; };
+    const Test start1 = [](const CommandFrame& f) {
+        return p::decodeFirmwareStart(f, 1) == p::FirmwareStart::Accepted;
+    };
+    const Test start2 = [](const CommandFrame& f) {
+        return p::decodeFirmwareStart(f, 2) == p::FirmwareStart::Accepted;
+    };
+    const Test refused1 = [](const CommandFrame& f) {
+        return p::decodeFirmwareStart(f, 1) == p::FirmwareStart::Rejected;
+    };
     const Test prepared = [](const CommandFrame& f) { return p::isFirmwarePrepareAck(f); };
     const Test blockAck = [](const CommandFrame& f) { return p::decodeFirmwareBlockAck(f, 1) == 3; };
     const Test finalAck = [](const CommandFrame& f) { return p::isFirmwareFinalAck(f, 2); };
@@ -132,10 +138,11 @@ TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
         std::vector<const char*> refused;
     };
     const std::vector<Row> rows = {
-        {&routeAck, "A5 5B 02 03 00 00 02 00 00 00 00 00 F9",
-         {"A5 5B 02 03 01 00 02 00 00 00 00 00 F8",  // p1 must be 0
-          "A5 5B 02 03 00 00 09 00 00 00 00 00 F2",  // no output 9
-          "A5 5B 02 01 00 00 02 00 00 00 00 00 FB",  // a status reply
+        {&routeAck,
+         "A5 5B 02 03 00 00 02 00 00 00 00 00 F9",
+         {"A5 5B 02 03 01 00 02 00 00 00 00 00 F8",    // p1 must be 0
+          "A5 5B 02 03 00 00 09 00 00 00 00 00 F2",    // no output 9
+          "A5 5B 02 01 00 00 02 00 00 00 00 00 FB",    // a status reply
           "A5 5A 02 03 00 00 02 00 00 00 00 00 FA"}},  // bad sync
         {&routeStatus, "A5 5B 02 01 03 00 01 00 00 00 00 00 F9", {"A5 5B 02 01 00 00 01 00 00 00 00 00 FC"}},
         // taken: p3 0 is a cable too
@@ -146,13 +153,13 @@ TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
         {&start2, "A5 5B 20 02 AA 00 00 00 00 00 01 00 33", {"A5 5B 20 02 AA 00 00 01 00 00 00 00 33"}},
         {&refused1, "A5 5B 20 01 44 00 00 00 00 00 00 00 9B", {"A5 5B 20 01 44 00 00 01 00 00 00 00 9A"}},
         {&prepared, "A5 5B 20 01 00 00 00 00 00 00 00 00 DF", {"A5 5B 20 01 00 00 00 00 00 00 01 00 DE"}},
-        {&blockAck, "A5 5B 20 01 00 00 00 01 01 00 03 00 DA",
-         {"A5 5B 20 01 00 00 00 01 00 00 03 00 DB",
-          "A5 5B 20 02 00 00 00 01 01 00 03 00 D9"}},  // the other part
+        {&blockAck,
+         "A5 5B 20 01 00 00 00 01 01 00 03 00 DA",
+         {"A5 5B 20 01 00 00 00 01 00 00 03 00 DB", "A5 5B 20 02 00 00 00 01 01 00 03 00 D9"}},  // the other part
         {&finalAck, "A5 5B 20 02 00 00 FE 00 01 00 00 00 DF", {"A5 5B 20 02 00 00 FD 00 01 00 00 00 E0"}},
-        {&rebooted, "A5 5B 01 01 01 00 00 00 00 00 00 00 FD",
-         {"A5 5B 01 01 02 00 00 00 00 00 00 00 FC",
-          "A5 5B 01 01 01 01 00 00 00 00 00 00 FC"}},
+        {&rebooted,
+         "A5 5B 01 01 01 00 00 00 00 00 00 00 FD",
+         {"A5 5B 01 01 02 00 00 00 00 00 00 00 FC", "A5 5B 01 01 01 01 00 00 00 00 00 00 FC"}},
         // refused: byte 7 marks the result
         {&downloadOk, "A5 5B 03 07 00 00 00 01 00 00 00 00 F5", {"A5 5B 03 07 00 00 00 00 00 00 00 00 F6"}},
         {&ready, "A5 5B 03 06 AA 00 00 00 00 00 00 00 4D", {"A5 5B 03 06 AA 00 00 01 00 00 00 00 4C"}},

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "tests/support/RawFrame.h"
 #include "tests/core/routing/RoutingRig.h"
+#include "tests/support/RawFrame.h"
 
 #include <gtest/gtest.h>
 

@@ -43,8 +43,8 @@ protected:
 
 TEST_F(RoutingPresetTest, PresetCellValues)
 {
-    const std::pair<const char*, int> cases[] = {{"1", 0}, {"2", 1}, {"9", 8}, {"A", 9}, {"a", 9}, {"F", 14},
-                                                 {"f", 14}, {"x", 15}, {"G", 15}, {"12", 0}};
+    const std::pair<const char*, int> cases[] = {{"1", 0},  {"2", 1},  {"9", 8},  {"A", 9},  {"a", 9},
+                                                 {"F", 14}, {"f", 14}, {"x", 15}, {"G", 15}, {"12", 0}};
     for (auto [text, value] : cases)
         EXPECT_EQ(RoutingPage::presetCellValue(text), value) << text;
 }
@@ -277,7 +277,7 @@ TEST_F(RoutingPresetTest, PanelRoutesOneInputToTheChosenOutput)
     page().clickConfigInput(2);
     EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
     EXPECT_FALSE(page().configReady(2));
-    EXPECT_EQ(r.link.busy, 0);  // the grid's flag is not used
+    EXPECT_EQ(r.link.busy, 0);   // the grid's flag is not used
     page().clickConfigInput(3);  // a second button before the reply: nothing
     r.run();
     ASSERT_EQ(r.wire().size(), 1u);

@@ -49,14 +49,12 @@ TEST(Ipv4, BroadcastIsRedirectedOnlyToAGoodAddress)
         const char* redirect;
         std::optional<std::uint32_t> want;
     } cases[] = {
-        {all, nullptr, kBroadcastIpv4},
-        {all, "", kBroadcastIpv4},
-        {all, "127.255.255.255", 0x7FFFFFFFu},
-        {all, "not an address", std::nullopt},
-        {all, all.c_str(), kBroadcastIpv4},
-        {"127.0.0.5", "127.255.255.255", 0x7F000005u},
+        {all, nullptr, kBroadcastIpv4},        {all, "", kBroadcastIpv4},
+        {all, "127.255.255.255", 0x7FFFFFFFu}, {all, "not an address", std::nullopt},
+        {all, all.c_str(), kBroadcastIpv4},    {"127.0.0.5", "127.255.255.255", 0x7F000005u},
         {"no address", nullptr, std::nullopt},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(datagramDestination(c.dotted, c.redirect), c.want) << c.dotted << " / " << (c.redirect ? c.redirect : "-");
+        EXPECT_EQ(datagramDestination(c.dotted, c.redirect), c.want)
+            << c.dotted << " / " << (c.redirect ? c.redirect : "-");
 }

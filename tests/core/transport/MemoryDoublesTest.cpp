@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The in-memory doubles carry the simulator's answers the way the real
 // transports do; the page tests stand on them, so their own faults show here.
-#include "tests/support/RawFrame.h"
 #include "core/link/FrameAssembler.h"
+#include "tests/support/RawFrame.h"
 #include "tests/support/TestRig.h"
 
 #include <gtest/gtest.h>

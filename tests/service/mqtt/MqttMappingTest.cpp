@@ -66,8 +66,12 @@ public:
 class MqttMappingTest : public ::testing::Test {
 protected:
     MqttMappingTest()
-        : mapping({"matrix", "homeassistant", "9.9", "matrixd"}, [this] { return std::vector<MqttMatrix*>{&hall, &lab}; },
-                  [this](const Message& m) { sent.push_back(m); }, [this](const std::string& l) { logs.push_back(l); })
+        : mapping(
+              {"matrix", "homeassistant", "9.9", "matrixd"},
+              [this] {
+                  return std::vector<MqttMatrix*>{&hall, &lab};
+              },
+              [this](const Message& m) { sent.push_back(m); }, [this](const std::string& l) { logs.push_back(l); })
     {
     }
     // The last retained payload per topic, as a subscriber would see it.
@@ -122,29 +126,35 @@ TEST_F(MqttMappingTest, DiscoveryConfigsCarryEveryHomeAssistantField)
 
     const std::string p = "homeassistant/";
     const std::vector<std::pair<std::string, json>> fields = {
-        {"select/matrix_hall/output_2", {{"name", "Left TV"},
-                                         {"options", {"Laptop", "Apple TV", "Camera", "PC"}},
-                                         {"state_topic", "matrix/hall/output/2/state"},
-                                         {"command_topic", "matrix/hall/output/2/set"}}},
-        {"switch/matrix_hall/beep", {{"state_topic", "matrix/hall/beep/state"},
-                                     {"command_topic", "matrix/hall/beep/set"},
-                                     {"payload_on", "ON"}, {"payload_off", "OFF"},
-                                     {"entity_category", "config"}}},
-        {"binary_sensor/matrix_hall/input_3_cable", {{"name", "Camera cable"},
-                                                     {"state_topic", "matrix/hall/input/3/cable"},
-                                                     {"device_class", "plug"},
-                                                     {"entity_category", "diagnostic"}}},
-        {"binary_sensor/matrix_hall/output_4_cable", {{"state_topic", "matrix/hall/output/4/cable"},
-                                                      {"device_class", "plug"}}},
-        {"select/matrix_hall/scene", {{"options", {"Lecture", "Movie"}},
-                                      {"state_topic", "matrix/hall/scene/active"},
-                                      {"command_topic", "matrix/hall/scene/set"}}},
-        {"button/matrix_hall/factory_reset", {{"command_topic", "matrix/hall/factory_reset/press"},
-                                              {"payload_press", "PRESS"},
-                                              {"entity_category", "config"},
-                                              {"enabled_by_default", false}}},
-        {"sensor/matrix_hall/firmware_version", {{"state_topic", "matrix/hall/version"},
-                                                 {"entity_category", "diagnostic"}}},
+        {"select/matrix_hall/output_2",
+         {{"name", "Left TV"},
+          {"options", {"Laptop", "Apple TV", "Camera", "PC"}},
+          {"state_topic", "matrix/hall/output/2/state"},
+          {"command_topic", "matrix/hall/output/2/set"}}},
+        {"switch/matrix_hall/beep",
+         {{"state_topic", "matrix/hall/beep/state"},
+          {"command_topic", "matrix/hall/beep/set"},
+          {"payload_on", "ON"},
+          {"payload_off", "OFF"},
+          {"entity_category", "config"}}},
+        {"binary_sensor/matrix_hall/input_3_cable",
+         {{"name", "Camera cable"},
+          {"state_topic", "matrix/hall/input/3/cable"},
+          {"device_class", "plug"},
+          {"entity_category", "diagnostic"}}},
+        {"binary_sensor/matrix_hall/output_4_cable",
+         {{"state_topic", "matrix/hall/output/4/cable"}, {"device_class", "plug"}}},
+        {"select/matrix_hall/scene",
+         {{"options", {"Lecture", "Movie"}},
+          {"state_topic", "matrix/hall/scene/active"},
+          {"command_topic", "matrix/hall/scene/set"}}},
+        {"button/matrix_hall/factory_reset",
+         {{"command_topic", "matrix/hall/factory_reset/press"},
+          {"payload_press", "PRESS"},
+          {"entity_category", "config"},
+          {"enabled_by_default", false}}},
+        {"sensor/matrix_hall/firmware_version",
+         {{"state_topic", "matrix/hall/version"}, {"entity_category", "diagnostic"}}},
     };
     for (const auto& [object, expected] : fields) {
         SCOPED_TRACE(object);
@@ -159,11 +169,16 @@ TEST_F(MqttMappingTest, RetainedStateFollowsEventsAndOnlyChangesAreSent)
     mapping.connected();
     const auto start = retainedNow();
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"matrix/bridge/availability", "online"}, {"matrix/hall/availability", "online"},
-        {"matrix/hall/output/2/state", "Apple TV"}, {"matrix/hall/input/3/cable", "OFF"},
-        {"matrix/hall/output/3/cable", "ON"}, {"matrix/hall/beep/state", "ON"},
-        {"matrix/hall/scene/state", R"(["Lecture","Movie"])"}, {"matrix/hall/version", "1.2"},
-        {"matrix/hall/scene/active", "None"}, {"matrix/bridge/matrices/matrixd", R"(["hall","lab"])"},
+        {"matrix/bridge/availability", "online"},
+        {"matrix/hall/availability", "online"},
+        {"matrix/hall/output/2/state", "Apple TV"},
+        {"matrix/hall/input/3/cable", "OFF"},
+        {"matrix/hall/output/3/cable", "ON"},
+        {"matrix/hall/beep/state", "ON"},
+        {"matrix/hall/scene/state", R"(["Lecture","Movie"])"},
+        {"matrix/hall/version", "1.2"},
+        {"matrix/hall/scene/active", "None"},
+        {"matrix/bridge/matrices/matrixd", R"(["hall","lab"])"},
     };
     for (const auto& [topic, payload] : expected)
         EXPECT_EQ(start.at(topic), payload) << topic;
@@ -267,10 +282,10 @@ TEST_F(MqttMappingTest, MatrixAnnouncedEarlierButNoLongerConfiguredIsCleared)
         cleared.insert(m.topic);
     }
     EXPECT_EQ(cleared.size(), sent.size());
-    for (const std::string topic : {"homeassistant/select/matrix_old/output_1/config",
-                                    "homeassistant/button/matrix_old/factory_reset/config",
-                                    "homeassistant/binary_sensor/matrix_old/output_4_cable/config",
-                                    "matrix/old/output/1/state", "matrix/old/availability"})
+    for (const std::string topic :
+         {"homeassistant/select/matrix_old/output_1/config", "homeassistant/button/matrix_old/factory_reset/config",
+          "homeassistant/binary_sensor/matrix_old/output_4_cable/config", "matrix/old/output/1/state",
+          "matrix/old/availability"})
         EXPECT_EQ(cleared.count(topic), 1u) << topic;
     for (const std::string& topic : cleared)
         EXPECT_NE(topic.find("old"), std::string::npos) << topic;
@@ -283,8 +298,8 @@ TEST_F(MqttMappingTest, MatrixAnnouncedEarlierButNoLongerConfiguredIsCleared)
 
 TEST(MqttBridgeBackoff, DoublesUpToTheCeiling)
 {
-    const std::vector<std::pair<int, int>> table = {{0, 1000}, {1, 2000}, {3, 8000}, {5, 32000}, {6, 60000},
-                                                    {40, 60000}};
+    const std::vector<std::pair<int, int>> table = {{0, 1000},  {1, 2000},  {3, 8000},
+                                                    {5, 32000}, {6, 60000}, {40, 60000}};
     for (const auto& [attempt, delay] : table)
         EXPECT_EQ(MqttMapping::reconnectDelayMs(attempt, 1000, 60000), delay) << attempt;
 }
