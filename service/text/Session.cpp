@@ -129,6 +129,20 @@ void Session::change(std::function<void(Backend::Done)> start, std::string okTex
     });
 }
 
+// Each verb's handler answers whether the request is of its forms; a
+// request no handler takes is an unknown command.
+const std::vector<Session::Verb>& Session::verbs()
+{
+    static const std::vector<Verb> table{
+        {"ROUTE", &Session::routeVerb},   {"ALL", &Session::allVerb},         {"ROUTING", &Session::routingVerb},
+        {"RECALL", &Session::recallVerb}, {"PREVIEW", &Session::previewVerb}, {"TAKE", &Session::takeVerb},
+        {"CLEAR", &Session::clearVerb},   {"SCENES", &Session::scenesVerb},   {"BEEP", &Session::beepVerb},
+        {"CABLES", &Session::cablesVerb}, {"NAMES", &Session::namesVerb},     {"LINK", &Session::linkVerb},
+        {"NOTIFY", &Session::notifyVerb}, {"PING", &Session::pingVerb},       {"HELP", &Session::helpVerb},
+    };
+    return table;
+}
+
 void Session::handle(const LineReader::Line& line)
 {
     if (line.tooLong)
@@ -138,141 +152,225 @@ void Session::handle(const LineReader::Line& line)
         return reply(errLine(badInput("unterminated quote")));
     if (parsed->empty())
         return;
-    const std::vector<Token>& t = *parsed;
-    const Token& verb = t[0];
     // `VERB?` or `VERB ?`
-    const bool query = t.size() == 2 && t[1].is("?");
-
-    const auto output = [this](const Token& token) {
-        const auto found = backend_.findOutput(token.text);
-        if (!found)
-            throw Refused{notFound("no such output")};
-        return *found;
-    };
-    const auto input = [this](const Token& token) {
-        const auto found = backend_.findInput(token.text);
-        if (!found)
-            throw Refused{notFound("no such input")};
-        return *found;
-    };
-    // State the matrix reported: unknown while the link is down or not read yet.
-    const auto known = [this](const auto& value) {
-        if (!backend_.linkUp())
-            throw Refused{kLinkDown};
-        if (!value)
-            throw Refused{kNotKnown};
-        return *value;
-    };
-    const auto usage = [](const char* form) { return Refused{badInput(std::string("usage: ") + form)}; };
-
+    const Request request{*parsed, parsed->size() == 2 && (*parsed)[1].is("?")};
     try {
-        if (verb.is("ROUTE")) {
-            if (t.size() == 3 && t[2].is("?")) {
-                const int o = output(t[1]);
-                return reply(okLine("ROUTE " + outputLetter(o) + " " + std::to_string(known(backend_.routedInput(o)))));
-            }
-            if (t.size() != 3)
-                throw usage("ROUTE <out> <in> or ROUTE <out>?");
-            const int o = output(t[1]);
-            const int i = input(t[2]);
-            return change([this, o, i](Backend::Done done) { backend_.route(o, i, peer_, std::move(done)); },
-                          "ROUTE " + outputLetter(o) + " " + std::to_string(i));
-        }
-        if (verb.is("ALL")) {
-            if (t.size() != 2 || query)
-                throw usage("ALL <in>");
-            const int i = input(t[1]);
-            return change([this, i](Backend::Done done) { backend_.routeAll(i, peer_, std::move(done)); },
-                          "ALL " + std::to_string(i));
-        }
-        if (verb.is("ROUTING") && query) {
-            std::string text = "ROUTING";
-            for (int o = 1; o <= kPorts; ++o)
-                text += " " + outputLetter(o) + " " + std::to_string(known(backend_.routedInput(o)));
-            return reply(okLine(text));
-        }
-        if (verb.is("RECALL")) {
-            if (t.size() != 2 || query)
-                throw usage("RECALL \"<scene>\"");
-            const std::vector<std::string> scenes = backend_.scenes();
-            auto it = std::find(scenes.begin(), scenes.end(), t[1].text);
-            if (it == scenes.end())
-                it = std::find_if(scenes.begin(), scenes.end(),
-                                  [&](const std::string& name) { return sameIgnoringCase(name, t[1].text); });
-            if (it == scenes.end())
-                throw Refused{notFound("no such scene")};
-            const std::string scene = *it;
-            return change([this, scene](Backend::Done done) { backend_.recall(scene, peer_, std::move(done)); },
-                          "RECALL " + quoted(scene));
-        }
-        if (verb.is("PREVIEW")) {
-            if (query) {
-                std::string text = "PREVIEW";
-                for (const auto& [o, i] : backend_.pending())
-                    text += " " + outputLetter(o) + " " + std::to_string(i);
-                return reply(okLine(text));
-            }
-            if (t.size() != 3)
-                throw usage("PREVIEW <out> <in> or PREVIEW?");
-            const int o = output(t[1]);
-            const int i = input(t[2]);
-            return change([this, o, i](Backend::Done done) { backend_.stage(o, i, peer_, std::move(done)); },
-                          "PREVIEW " + outputLetter(o) + " " + std::to_string(i));
-        }
-        if (verb.is("TAKE") && t.size() == 1)
-            return change([this](Backend::Done done) { backend_.take(peer_, std::move(done)); }, "TAKE");
-        if (verb.is("CLEAR") && t.size() == 1)
-            return change([this](Backend::Done done) { backend_.clearPending(peer_, std::move(done)); }, "CLEAR");
-        if (verb.is("SCENES") && query) {
-            std::string text = "SCENES";
-            for (const std::string& scene : backend_.scenes())
-                text += " " + quoted(scene);
-            return reply(okLine(text));
-        }
-        if (verb.is("BEEP") && t.size() == 2) {
-            if (query)
-                return reply(okLine(std::string("BEEP ") + onOff(known(backend_.beepOn()))));
-            if (!t[1].is("ON") && !t[1].is("OFF"))
-                throw usage("BEEP ON|OFF|?");
-            const bool on = t[1].is("ON");
-            return change([this, on](Backend::Done done) { backend_.setBeep(on, peer_, std::move(done)); },
-                          std::string("BEEP ") + onOff(on));
-        }
-        if (verb.is("CABLES") && query) {
-            std::string text = "CABLES";
-            for (const bool onInput : {true, false}) {
-                text += onInput ? " IN" : " OUT";
-                for (int p = 1; p <= kPorts; ++p)
-                    text += known(backend_.cable(onInput, p)) ? " 1" : " 0";
-            }
-            return reply(okLine(text));
-        }
-        if (verb.is("NAMES") && query) {
-            std::string text = "NAMES";
-            for (const bool onInput : {true, false}) {
-                text += onInput ? " IN" : " OUT";
-                for (int p = 1; p <= kPorts; ++p)
-                    text += " " + quoted(backend_.name(onInput, p));
-            }
-            return reply(okLine(text));
-        }
-        if (verb.is("LINK") && query)
-            return reply(okLine(std::string("LINK ") + (backend_.linkUp() ? "UP" : "DOWN")));
-        if (verb.is("NOTIFY") && t.size() == 2) {
-            if (!query && !t[1].is("ON") && !t[1].is("OFF"))
-                throw usage("NOTIFY ON|OFF|?");
-            if (!query)
-                notify_ = t[1].is("ON");
-            return reply(okLine(std::string("NOTIFY ") + onOff(notify_)));
-        }
-        if (verb.is("PING") && t.size() == 1)
-            return reply(okLine("PONG"));
-        if (verb.is("HELP") && (t.size() == 1 || query))
-            return reply(okLine(kHelp));
+        for (const Verb& verb : verbs())
+            if (request.t[0].is(verb.name) && (this->*verb.run)(request))
+                return;
         throw Refused{badInput("unknown command")};
     } catch (const Refused& refused) {
         reply(errLine(refused.outcome));
     }
+}
+
+int Session::output(const Token& token) const
+{
+    const auto found = backend_.findOutput(token.text);
+    if (!found)
+        throw Refused{notFound("no such output")};
+    return *found;
+}
+
+int Session::input(const Token& token) const
+{
+    const auto found = backend_.findInput(token.text);
+    if (!found)
+        throw Refused{notFound("no such input")};
+    return *found;
+}
+
+void Session::requireLink() const
+{
+    if (!backend_.linkUp())
+        throw Refused{kLinkDown};
+}
+
+void Session::throwNotKnown() { throw Refused{kNotKnown}; }
+
+void Session::throwUsage(const char* form) { throw Refused{badInput(std::string("usage: ") + form)}; }
+
+bool Session::routeVerb(const Request& r)
+{
+    const auto& t = r.t;
+    if (t.size() == 3 && t[2].is("?")) {
+        const int o = output(t[1]);
+        reply(okLine("ROUTE " + outputLetter(o) + " " + std::to_string(known(backend_.routedInput(o)))));
+        return true;
+    }
+    if (t.size() != 3)
+        throwUsage("ROUTE <out> <in> or ROUTE <out>?");
+    const int o = output(t[1]);
+    const int i = input(t[2]);
+    change([this, o, i](Backend::Done done) { backend_.route(o, i, peer_, std::move(done)); },
+           "ROUTE " + outputLetter(o) + " " + std::to_string(i));
+    return true;
+}
+
+bool Session::allVerb(const Request& r)
+{
+    if (r.t.size() != 2 || r.query)
+        throwUsage("ALL <in>");
+    const int i = input(r.t[1]);
+    change([this, i](Backend::Done done) { backend_.routeAll(i, peer_, std::move(done)); }, "ALL " + std::to_string(i));
+    return true;
+}
+
+bool Session::routingVerb(const Request& r)
+{
+    if (!r.query)
+        return false;
+    std::string text = "ROUTING";
+    for (int o = 1; o <= kPorts; ++o)
+        text += " " + outputLetter(o) + " " + std::to_string(known(backend_.routedInput(o)));
+    reply(okLine(text));
+    return true;
+}
+
+bool Session::recallVerb(const Request& r)
+{
+    if (r.t.size() != 2 || r.query)
+        throwUsage("RECALL \"<scene>\"");
+    const std::vector<std::string> scenes = backend_.scenes();
+    const std::string& asked = r.t[1].text;
+    auto it = std::find(scenes.begin(), scenes.end(), asked);
+    if (it == scenes.end())
+        it = std::find_if(scenes.begin(), scenes.end(),
+                          [&](const std::string& name) { return sameIgnoringCase(name, asked); });
+    if (it == scenes.end())
+        throw Refused{notFound("no such scene")};
+    const std::string scene = *it;
+    change([this, scene](Backend::Done done) { backend_.recall(scene, peer_, std::move(done)); },
+           "RECALL " + quoted(scene));
+    return true;
+}
+
+bool Session::previewVerb(const Request& r)
+{
+    if (r.query) {
+        std::string text = "PREVIEW";
+        for (const auto& [o, i] : backend_.pending())
+            text += " " + outputLetter(o) + " " + std::to_string(i);
+        reply(okLine(text));
+        return true;
+    }
+    if (r.t.size() != 3)
+        throwUsage("PREVIEW <out> <in> or PREVIEW?");
+    const int o = output(r.t[1]);
+    const int i = input(r.t[2]);
+    change([this, o, i](Backend::Done done) { backend_.stage(o, i, peer_, std::move(done)); },
+           "PREVIEW " + outputLetter(o) + " " + std::to_string(i));
+    return true;
+}
+
+bool Session::takeVerb(const Request& r)
+{
+    if (r.t.size() != 1)
+        return false;
+    change([this](Backend::Done done) { backend_.take(peer_, std::move(done)); }, "TAKE");
+    return true;
+}
+
+bool Session::clearVerb(const Request& r)
+{
+    if (r.t.size() != 1)
+        return false;
+    change([this](Backend::Done done) { backend_.clearPending(peer_, std::move(done)); }, "CLEAR");
+    return true;
+}
+
+bool Session::scenesVerb(const Request& r)
+{
+    if (!r.query)
+        return false;
+    std::string text = "SCENES";
+    for (const std::string& scene : backend_.scenes())
+        text += " " + quoted(scene);
+    reply(okLine(text));
+    return true;
+}
+
+bool Session::beepVerb(const Request& r)
+{
+    if (r.t.size() != 2)
+        return false;
+    if (r.query) {
+        reply(okLine(std::string("BEEP ") + onOff(known(backend_.beepOn()))));
+        return true;
+    }
+    if (!r.t[1].is("ON") && !r.t[1].is("OFF"))
+        throwUsage("BEEP ON|OFF|?");
+    const bool on = r.t[1].is("ON");
+    change([this, on](Backend::Done done) { backend_.setBeep(on, peer_, std::move(done)); },
+           std::string("BEEP ") + onOff(on));
+    return true;
+}
+
+// "IN" and its four ports, then "OUT" and its four, each by `field`.
+template <typename Field>
+std::string Session::perPort(const char* verb, Field field) const
+{
+    std::string text = verb;
+    for (const bool onInput : {true, false}) {
+        text += onInput ? " IN" : " OUT";
+        for (int p = 1; p <= kPorts; ++p)
+            text += " " + field(onInput, p);
+    }
+    return text;
+}
+
+bool Session::cablesVerb(const Request& r)
+{
+    if (!r.query)
+        return false;
+    reply(okLine(perPort("CABLES", [this](bool onInput, int p) -> std::string {
+        return known(backend_.cable(onInput, p)) ? "1" : "0";
+    })));
+    return true;
+}
+
+bool Session::namesVerb(const Request& r)
+{
+    if (!r.query)
+        return false;
+    reply(okLine(perPort("NAMES", [this](bool onInput, int p) { return quoted(backend_.name(onInput, p)); })));
+    return true;
+}
+
+bool Session::linkVerb(const Request& r)
+{
+    if (!r.query)
+        return false;
+    reply(okLine(std::string("LINK ") + (backend_.linkUp() ? "UP" : "DOWN")));
+    return true;
+}
+
+bool Session::notifyVerb(const Request& r)
+{
+    if (r.t.size() != 2)
+        return false;
+    if (!r.query && !r.t[1].is("ON") && !r.t[1].is("OFF"))
+        throwUsage("NOTIFY ON|OFF|?");
+    if (!r.query)
+        notify_ = r.t[1].is("ON");
+    reply(okLine(std::string("NOTIFY ") + onOff(notify_)));
+    return true;
+}
+
+bool Session::pingVerb(const Request& r)
+{
+    if (r.t.size() != 1)
+        return false;
+    reply(okLine("PONG"));
+    return true;
+}
+
+bool Session::helpVerb(const Request& r)
+{
+    if (r.t.size() != 1 && !r.query)
+        return false;
+    reply(okLine(kHelp));
+    return true;
 }
 
 }  // namespace matrix::service::text

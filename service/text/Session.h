@@ -9,8 +9,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace matrix::service::text {
 
@@ -47,8 +49,51 @@ public:
     const std::string& peer() const { return peer_; }
 
 private:
+    struct Request {
+        const std::vector<Token>& t;
+        bool query;  // `VERB?` or `VERB ?`
+    };
+    struct Verb {
+        const char* name;
+        bool (Session::*run)(const Request&);
+    };
+    static const std::vector<Verb>& verbs();
+
     void pump();
     void handle(const LineReader::Line& line);
+    bool routeVerb(const Request& r);
+    bool allVerb(const Request& r);
+    bool routingVerb(const Request& r);
+    bool recallVerb(const Request& r);
+    bool previewVerb(const Request& r);
+    bool takeVerb(const Request& r);
+    bool clearVerb(const Request& r);
+    bool scenesVerb(const Request& r);
+    bool beepVerb(const Request& r);
+    bool cablesVerb(const Request& r);
+    bool namesVerb(const Request& r);
+    bool linkVerb(const Request& r);
+    bool notifyVerb(const Request& r);
+    bool pingVerb(const Request& r);
+    bool helpVerb(const Request& r);
+
+    // The port a token names; a request naming none is refused (404).
+    int output(const Token& token) const;
+    int input(const Token& token) const;
+    // State the matrix reported: unknown while the link is down or not read yet.
+    template <typename T>
+    T known(const std::optional<T>& value) const
+    {
+        requireLink();
+        if (!value)
+            throwNotKnown();
+        return *value;
+    }
+    void requireLink() const;
+    [[noreturn]] static void throwNotKnown();
+    [[noreturn]] static void throwUsage(const char* form);
+    template <typename Field>
+    std::string perPort(const char* verb, Field field) const;
     void finish(const Outcome& outcome, const std::string& okText);
     // Starts a change; the reply goes out once it ended.
     void change(std::function<void(Backend::Done)> start, std::string okText);
