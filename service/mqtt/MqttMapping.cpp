@@ -165,118 +165,163 @@ MqttMapping::Message MqttMapping::bridgeConfig() const
     return {options_.discoveryPrefix + "/binary_sensor/matrixd_" + slug(b) + "/connection/config", config.dump(), true};
 }
 
-// Every retained topic of one matrix. With no matrix, the same topics with
-// empty payloads: what clears a matrix that left the configuration.
-std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, const MqttMatrix* matrix) const
-{
-    const std::string t = options_.baseTopic + "/" + id + "/";
-    std::vector<Entry> out;
-    const auto add = [&](std::string topic, std::optional<std::string> payload, bool discovery) {
-        out.push_back({std::move(topic), matrix ? std::move(payload) : std::string(), discovery});
-    };
-    const auto config = [&](const std::string& component, const std::string& object,
-                            const std::function<std::optional<json>()>& make) {
+// Collects the retained entries of one matrix, in the order they are
+// published within their kind. With no matrix every payload is empty.
+class MqttMapping::RetainedList {
+public:
+    RetainedList(const MqttMapping& mapping, const std::string& id, const MqttMatrix* matrix)
+        : mapping_(mapping),
+          id_(id),
+          matrix_(matrix),
+          state_(matrix ? &matrix->state() : nullptr),
+          t_(mapping.options_.baseTopic + "/" + id + "/")
+    {
+    }
+
+    void port(int n);
+    void matrixStates();
+    void matrixConfigs();
+    std::vector<Entry> take() { return std::move(out_); }
+
+private:
+    void add(std::string topic, std::optional<std::string> payload, bool discovery)
+    {
+        out_.push_back({std::move(topic), matrix_ ? std::move(payload) : std::string(), discovery});
+    }
+    // A discovery config; `make` runs only with a matrix, and no config withdraws the entity.
+    void config(const std::string& component, const std::string& object,
+                const std::function<std::optional<json>()>& make)
+    {
         std::optional<std::string> payload;
-        if (matrix) {
+        if (matrix_) {
             const auto made = make();
             payload = made ? made->dump() : std::string();
         }
-        add(discoveryTopic(id, component, object), payload, true);
-    };
+        add(mapping_.discoveryTopic(id_, component, object), payload, true);
+    }
     // An entity whose configuration is fixed but for the matrix it belongs to.
-    const auto fixedConfig = [&](const std::string& component, const std::string& object, const std::string& name,
-                                 const json& fields) {
+    void fixedConfig(const std::string& component, const std::string& object, const std::string& name,
+                     const json& fields)
+    {
         config(component, object, [&]() -> std::optional<json> {
-            json c = discoveryConfig(*matrix, component, object, name);
+            json c = mapping_.discoveryConfig(*matrix_, component, object, name);
             c.update(fields);
             return c;
         });
-    };
-    const client::MatrixState* state = matrix ? &matrix->state() : nullptr;
-
-    for (int n = 1; n <= client::kPortCount; ++n) {
-        const std::string out_n = "output/" + std::to_string(n);
-        const std::string in_n = "input/" + std::to_string(n);
-        std::optional<std::string> routed, inCable, outCable;
-        if (state && state->routing[n - 1])
-            routed = matrix->inputName(*state->routing[n - 1]);
-        if (state && state->inputCable[n - 1])
-            inCable = onOff(*state->inputCable[n - 1]);
-        if (state && state->outputCable[n - 1])
-            outCable = onOff(*state->outputCable[n - 1]);
-        add(t + out_n + "/state", routed, false);
-        add(t + in_n + "/cable", inCable, false);
-        add(t + out_n + "/cable", outCable, false);
-
-        config("select", "output_" + std::to_string(n), [&]() -> std::optional<json> {
-            json c = discoveryConfig(*matrix, "select", "output_" + std::to_string(n), matrix->outputName(n));
-            json options = json::array();
-            for (int i = 1; i <= client::kPortCount; ++i)
-                options.push_back(matrix->inputName(i));
-            c["options"] = options;
-            c["state_topic"] = t + out_n + "/state";
-            c["command_topic"] = t + out_n + "/set";
-            c["icon"] = "mdi:video-input-hdmi";
-            return c;
-        });
-        for (const auto& [port, topic] : {std::pair{std::string("input"), t + in_n + "/cable"},
-                                          std::pair{std::string("output"), t + out_n + "/cable"}}) {
-            const std::string object = port + "_" + std::to_string(n) + "_cable";
-            config("binary_sensor", object, [&, port = port, topic = topic]() -> std::optional<json> {
-                const std::string portName = port == "input" ? matrix->inputName(n) : matrix->outputName(n);
-                json c = discoveryConfig(*matrix, "binary_sensor", object, portName + " cable");
-                c["state_topic"] = topic;
-                c["payload_on"] = "ON";
-                c["payload_off"] = "OFF";
-                c["device_class"] = "plug";
-                c["entity_category"] = "diagnostic";
-                return c;
-            });
-        }
     }
+    void cableConfig(int n, bool input, const std::string& topic);
 
+    const MqttMapping& mapping_;
+    const std::string& id_;
+    const MqttMatrix* matrix_;
+    const client::MatrixState* state_;
+    const std::string t_;
+    std::vector<Entry> out_;
+};
+
+void MqttMapping::RetainedList::port(int n)
+{
+    const std::string out_n = "output/" + std::to_string(n);
+    const std::string in_n = "input/" + std::to_string(n);
+    std::optional<std::string> routed, inCable, outCable;
+    if (state_ && state_->routing[n - 1])
+        routed = matrix_->inputName(*state_->routing[n - 1]);
+    if (state_ && state_->inputCable[n - 1])
+        inCable = onOff(*state_->inputCable[n - 1]);
+    if (state_ && state_->outputCable[n - 1])
+        outCable = onOff(*state_->outputCable[n - 1]);
+    add(t_ + out_n + "/state", routed, false);
+    add(t_ + in_n + "/cable", inCable, false);
+    add(t_ + out_n + "/cable", outCable, false);
+
+    config("select", "output_" + std::to_string(n), [&]() -> std::optional<json> {
+        json c = mapping_.discoveryConfig(*matrix_, "select", "output_" + std::to_string(n), matrix_->outputName(n));
+        json options = json::array();
+        for (int i = 1; i <= client::kPortCount; ++i)
+            options.push_back(matrix_->inputName(i));
+        c["options"] = options;
+        c["state_topic"] = t_ + out_n + "/state";
+        c["command_topic"] = t_ + out_n + "/set";
+        c["icon"] = "mdi:video-input-hdmi";
+        return c;
+    });
+    cableConfig(n, true, t_ + in_n + "/cable");
+    cableConfig(n, false, t_ + out_n + "/cable");
+}
+
+void MqttMapping::RetainedList::cableConfig(int n, bool input, const std::string& topic)
+{
+    const std::string object = std::string(input ? "input" : "output") + "_" + std::to_string(n) + "_cable";
+    config("binary_sensor", object, [&]() -> std::optional<json> {
+        const std::string portName = input ? matrix_->inputName(n) : matrix_->outputName(n);
+        json c = mapping_.discoveryConfig(*matrix_, "binary_sensor", object, portName + " cable");
+        c["state_topic"] = topic;
+        c["payload_on"] = "ON";
+        c["payload_off"] = "OFF";
+        c["device_class"] = "plug";
+        c["entity_category"] = "diagnostic";
+        return c;
+    });
+}
+
+void MqttMapping::RetainedList::matrixStates()
+{
     std::optional<std::string> beep, version, scenes;
-    if (state && state->beepOn)
-        beep = onOff(*state->beepOn);
-    if (matrix && !matrix->version().empty())
-        version = matrix->version();
-    if (matrix)
-        scenes = json(matrix->sceneNames()).dump();
-    add(t + "availability", state ? std::optional<std::string>(state->linkUp ? "online" : "offline") : std::nullopt,
+    if (state_ && state_->beepOn)
+        beep = onOff(*state_->beepOn);
+    if (matrix_ && !matrix_->version().empty())
+        version = matrix_->version();
+    if (matrix_)
+        scenes = json(matrix_->sceneNames()).dump();
+    add(t_ + "availability", state_ ? std::optional<std::string>(state_->linkUp ? "online" : "offline") : std::nullopt,
         false);
-    add(t + "beep/state", beep, false);
-    add(t + "scene/state", scenes, false);
+    add(t_ + "beep/state", beep, false);
+    add(t_ + "scene/state", scenes, false);
     // Home Assistant reads "None" as no option selected.
-    add(t + "scene/active", matrix ? std::optional<std::string>(matrix->activeScene().value_or("None")) : std::nullopt,
-        false);
-    add(t + "version", version, false);
+    add(t_ + "scene/active",
+        matrix_ ? std::optional<std::string>(matrix_->activeScene().value_or("None")) : std::nullopt, false);
+    add(t_ + "version", version, false);
+}
 
+void MqttMapping::RetainedList::matrixConfigs()
+{
     fixedConfig("switch", "beep", "Key beep",
-                {{"state_topic", t + "beep/state"},
-                 {"command_topic", t + "beep/set"},
+                {{"state_topic", t_ + "beep/state"},
+                 {"command_topic", t_ + "beep/set"},
                  {"payload_on", "ON"},
                  {"payload_off", "OFF"},
                  {"entity_category", "config"}});
     config("select", "scene", [&]() -> std::optional<json> {
         // A select needs at least one option; with no scenes it is withdrawn.
-        const auto names = matrix->sceneNames();
+        const auto names = matrix_->sceneNames();
         if (names.empty())
             return std::nullopt;
-        json c = discoveryConfig(*matrix, "select", "scene", "Scene");
+        json c = mapping_.discoveryConfig(*matrix_, "select", "scene", "Scene");
         c["options"] = names;
-        c["state_topic"] = t + "scene/active";
-        c["command_topic"] = t + "scene/set";
+        c["state_topic"] = t_ + "scene/active";
+        c["command_topic"] = t_ + "scene/set";
         c["icon"] = "mdi:palette";
         return c;
     });
     fixedConfig("button", "factory_reset", "Factory reset",
-                {{"command_topic", t + "factory_reset/press"},
+                {{"command_topic", t_ + "factory_reset/press"},
                  {"payload_press", "PRESS"},
                  {"entity_category", "config"},
                  {"enabled_by_default", false}});
     fixedConfig("sensor", "firmware_version", "Firmware version",
-                {{"state_topic", t + "version"}, {"entity_category", "diagnostic"}, {"icon", "mdi:chip"}});
-    return out;
+                {{"state_topic", t_ + "version"}, {"entity_category", "diagnostic"}, {"icon", "mdi:chip"}});
+}
+
+// Every retained topic of one matrix. With no matrix, the same topics with
+// empty payloads: what clears a matrix that left the configuration.
+std::vector<MqttMapping::Entry> MqttMapping::retained(const std::string& id, const MqttMatrix* matrix) const
+{
+    RetainedList list(*this, id, matrix);
+    for (int n = 1; n <= client::kPortCount; ++n)
+        list.port(n);
+    list.matrixStates();
+    list.matrixConfigs();
+    return list.take();
 }
 
 void MqttMapping::put(const std::string& topic, const std::string& payload, bool retain)

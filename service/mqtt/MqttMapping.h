@@ -68,6 +68,7 @@ private:
         bool discovery = false;
     };
 
+    class RetainedList;
     std::vector<Entry> retained(const std::string& id, const MqttMatrix* matrix) const;
     nlohmann::json discoveryConfig(const MqttMatrix& matrix, const std::string& component, const std::string& object,
                                    const std::string& name) const;
