@@ -435,11 +435,9 @@ MatrixConfig readMatrix(const toml::table& table)
     return matrix;
 }
 
-Config readConfig(const toml::table& root, const std::string& path, Warnings& warnings)
+// [http], [[token]], [state] and [mqtt].
+void readSections(const toml::table& root, Config& config, Warnings& warnings)
 {
-    rejectUnknownKeys(root, "the file", {"http", "token", "state", "mqtt", "matrix"});
-    Config config;
-    config.path = path;
     if (const auto* node = root.get("http")) {
         if (!node->is_table())
             fail(*node, "http must be a section");
@@ -463,6 +461,12 @@ Config readConfig(const toml::table& root, const std::string& path, Warnings& wa
         config.mqtt.emplace();
         readMqtt(*node->as_table(), *config.mqtt);
     }
+}
+
+// The [[matrix]] sections: unique ids, and no listening port or serial
+// device taken twice in the file.
+void readMatrices(const toml::table& root, Config& config)
+{
     const auto* matrices = root.get("matrix");
     if (!matrices)
         fail(root, "no [[matrix]] configured");
@@ -500,6 +504,15 @@ Config readConfig(const toml::table& root, const std::string& path, Warnings& wa
         claim(matrix.textSerial, true, "text_serial");
         config.matrices.push_back(std::move(matrix));
     }
+}
+
+Config readConfig(const toml::table& root, const std::string& path, Warnings& warnings)
+{
+    rejectUnknownKeys(root, "the file", {"http", "token", "state", "mqtt", "matrix"});
+    Config config;
+    config.path = path;
+    readSections(root, config, warnings);
+    readMatrices(root, config);
     for (MatrixConfig& matrix : config.matrices)
         if (matrix.videohubUniqueId.empty())
             matrix.videohubUniqueId = derivedUniqueId(config.mqtt ? config.mqtt->clientId : "matrixd", matrix.id);
