@@ -349,6 +349,7 @@ void ClientEngine::send(Step step)
 {
     step_ = std::move(step);
     resendsDone_ = 0;
+    badSumResent_ = false;
     write(step_->bytes);
     replyTimer_.once(step_->firstWaitMs, [this] { onReplyTimer(); });
 }
@@ -363,11 +364,39 @@ void ClientEngine::onReplyTimer()
     }
     if (resendsDone_ < step_->resends) {
         ++resendsDone_;
-        if (step_->resendWrites.empty())
-            write(step_->bytes);
-        for (const Bytes& bytes : step_->resendWrites)
-            write(bytes);
+        writeResend();
         replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
+        if (client_.onResend)
+            client_.onResend(Resend::AfterWait);
+        return;
+    }
+    failCurrent(Status::TimeOut);
+}
+
+void ClientEngine::writeResend()
+{
+    if (step_->resendWrites.empty())
+        write(step_->bytes);
+    for (const Bytes& bytes : step_->resendWrites)
+        write(bytes);
+}
+
+void ClientEngine::onBadSum()
+{
+    replyTimer_.stop();
+    if (!badSumResent_) {
+        badSumResent_ = true;
+        resendsDone_ = step_->resends;  // the wait after this re-send is the last
+        writeResend();
+        replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
+        if (client_.onResend)
+            client_.onResend(Resend::AfterBadSum);
+        return;
+    }
+    if (step_->onBadSums) {
+        auto next = std::move(step_->onBadSums);
+        step_.reset();
+        next();
         return;
     }
     failCurrent(Status::TimeOut);
@@ -421,9 +450,15 @@ void ClientEngine::onFrame(const CommandFrame& frame)
             client_.onStandby();
         return;
     }
-    // A frame that does not add up is noise; the reply timer covers its loss.
-    if (!frame.checksumOk() || !step_ || !step_->matches(frame))
+    // A frame that does not add up is noise; the reply timer covers its
+    // loss, unless the step answers it with a re-send at once.
+    if (!step_ || !step_->matches(frame))
         return;
+    if (!frame.checksumOk()) {
+        if (step_->resendOnBadSum)
+            onBadSum();
+        return;
+    }
     replyTimer_.stop();
     auto onReply = std::move(step_->onReply);
     step_.reset();

@@ -28,6 +28,12 @@ struct Step {
     std::vector<Bytes> resendWrites;
     std::function<bool(const CommandFrame&)> matches;
     std::function<void(const CommandFrame&)> onReply;
+    // A matching reply that does not add up is noise the wait covers, unless
+    // the step re-sends at once: then once, with the second wait as its last,
+    // and a second such reply ends the step: with TimeOut, or through
+    // `onBadSums` where that is set (a series goes on with its next step).
+    bool resendOnBadSum = false;
+    std::function<void()> onBadSums;
 };
 
 // A queued request: begin() drives its steps through the engine; fail()
@@ -107,6 +113,8 @@ private:
     void failAll(Status status, const std::string& message);
     void pump();
     void onReplyTimer();
+    void writeResend();
+    void onBadSum();
     void onFrame(const CommandFrame& frame);
     void onSerialByte(std::uint8_t byte);
     void emit(StateChange::Kind kind, int index);
@@ -143,6 +151,7 @@ private:
     std::uint64_t currentSerial_ = 0;
     std::optional<Step> step_;
     int resendsDone_ = 0;
+    bool badSumResent_ = false;
     std::function<void()> afterPause_;
     std::shared_ptr<bool> alive_;
 };

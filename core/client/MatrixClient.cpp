@@ -76,6 +76,8 @@ struct Ask {
     // Nothing expected: write `step.bytes` (if any), then go on after this pause.
     int pauseMs = -1;
     std::function<void()> onSend;
+    // A step whose answers twice did not add up is passed over (see Step).
+    bool skipAfterBadSums = false;
 };
 
 // The cable state reply of one port; `output` picks the kind.
@@ -111,7 +113,9 @@ public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
         : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
-          readBackEdid(options.readBackEdid)
+          readBackEdid(options.readBackEdid),
+          resendRouteOnBadSum(options.resendRouteOnBadSum),
+          checkRoutePorts(options.checkRoutePorts)
     {
         engine.onLinkUpRefresh = [this, &client] {
             // A supervised link starts from what the matrix says, after a
@@ -148,6 +152,8 @@ public:
             return;
         }
         Step step = ask.step;
+        if (ask.skipAfterBadSums)
+            step.onBadSums = [this, asks, index, job, finish] { runAsks(asks, index + 1, job, finish); };
         step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
@@ -269,6 +275,8 @@ public:
                                 if (confirmed)
                                     confirmed(Output{output});
                             }});
+            asks.back().step.resendOnBadSum = resendRouteOnBadSum;
+            asks.back().skipAfterBadSums = resendRouteOnBadSum;
         }
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
     }
@@ -323,6 +331,8 @@ public:
 
     ClientEngine engine;
     bool readBackEdid = true;
+    bool resendRouteOnBadSum = false;
+    bool checkRoutePorts = true;
 };
 
 MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
@@ -424,18 +434,41 @@ void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)
     impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing));
 }
 
+void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done,
+                               std::function<void(Output, Input)> answered)
+{
+    auto routing = std::make_shared<Routing>();
+    std::vector<Ask> asks = impl_->routingAsks(routing);
+    for (std::size_t i = 0; i < asks.size(); ++i) {
+        auto take = std::move(asks[i].take);
+        const Output output{static_cast<int>(i) + 1};
+        asks[i].take = [take, answered, output](const CommandFrame& f) {
+            take(f);
+            if (answered)
+                answered(output, Input{f.p3()});
+        };
+    }
+    impl_->chain<Routing>(std::move(done), routing, std::move(asks));
+}
+
 void MatrixClient::route(Output output, Input input, std::function<void(const Result<Nothing>&)> done)
 {
-    if (!validPort(output.number()) || !validPort(input.number())) {
+    route(output, input, p::kRouteWaits, std::move(done));
+}
+
+void MatrixClient::route(Output output, Input input, p::Waits waits, std::function<void(const Result<Nothing>&)> done)
+{
+    if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
         impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
         return;
     }
     std::vector<Ask> asks;
     Impl* impl = impl_.get();
     asks.push_back(
-        {p::routeRequest(output, input), p::kRouteWaits,
+        {p::routeRequest(output, input), waits,
          [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
          [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output.number(), input.number()); }});
+    asks.back().step.resendOnBadSum = impl_->resendRouteOnBadSum;
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
 }
 
@@ -456,7 +489,7 @@ void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
 {
     std::vector<std::pair<int, int>> outputInput;
     for (const auto& [output, input] : routes) {
-        if (!validPort(output.number()) || !validPort(input.number())) {
+        if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
             impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
             return;
         }

@@ -3,6 +3,7 @@
 
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Ports.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
@@ -85,6 +86,10 @@ struct LinkTarget {
     std::string address;  // dotted IPv4 text; port 8000
 };
 
+// Why a request went out again: its first wait ran out, or its answer did
+// not add up (only where a route re-sends at once, see Options).
+enum class Resend { AfterWait, AfterBadSum };
+
 struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
@@ -108,6 +113,13 @@ public:
         // inputs' EDID status again into the state model. The window's
         // conversations end with the change itself.
         bool readBackEdid = true;
+        // The window's routes: a route's answer that does not add up is
+        // answered by one re-send at once; a second such answer ends a
+        // route with TimeOut and skips that output in a series.
+        bool resendRouteOnBadSum = false;
+        // Refuse routes outside the box's four ports. The window sends the
+        // ports its grid, presets and panel hold, as the protocol names them.
+        bool checkRoutePorts = true;
     };
 
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
@@ -152,6 +164,8 @@ public:
     std::function<void(const FirmwareProgress&)> onFirmwareProgress;
     // Every frame or block sent and received, for --verbose logs.
     std::function<void(bool sent, const std::vector<std::uint8_t>& bytes)> onTraffic;
+    // A request in flight went out again (the window's progress popup).
+    std::function<void(Resend)> onResend;
 
     // Re-reads routing and cables (and beep) into the state model.
     void refresh(std::function<void(Status)> done = {});
@@ -168,7 +182,12 @@ public:
     void readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
                                std::function<void(int port, bool output)> onPort = {});
     void readRouting(std::function<void(const Result<Routing>&)> done);
+    // The same, hearing each output's answer as it comes, before the next query.
+    void readRouting(std::function<void(const Result<Routing>&)> done, std::function<void(Output, Input)> answered);
     void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
+    // A route with other waits than a single route's (the window's panel
+    // waits as a series step does).
+    void route(Output output, Input input, protocol::Waits waits, std::function<void(const Result<Nothing>&)> done);
     void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);
     // Routes in the given order as one queued job, so no other request goes
     // out between them; stops at the first failure. `confirmed` (optional)

@@ -493,5 +493,62 @@ TEST(ClientAttached, WritesThroughTheOwnerAndEndsQuietlyOnceTheLinkIsTaken)
     EXPECT_EQ(loop.runningTimerCount(), 0u);
 }
 
+// The window answers a route's bad sum at once: one re-send, then the
+// route ends (a series passes over that output). Events: 'b' and an output
+// a torn acknowledgement of it, 'g' and an output a sound one, 'w' the first wait.
+TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
+{
+    using client::Resend;
+    struct Case {
+        const char* name;
+        bool series;  // outputs A and B in turn, else output B alone
+        const char* events;
+        std::size_t written;
+        Status status;
+        std::vector<Resend> resends;
+        std::vector<int> confirmed;
+    };
+    const Case cases[] = {
+        {"one bad sum", false, "b2g2", 2, Status::Ok, {Resend::AfterBadSum}, {}},
+        {"two bad sums", false, "b2b2", 2, Status::TimeOut, {Resend::AfterBadSum}, {}},
+        {"wait, then bad sums", false, "wb2b2", 3, Status::TimeOut, {Resend::AfterWait, Resend::AfterBadSum}, {}},
+        {"series passes over", true, "b1b1g2", 3, Status::Ok, {Resend::AfterBadSum}, {2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ManualLoop loop;
+        MatrixClient::Options options;
+        options.supervise = false;
+        options.resendRouteOnBadSum = true;
+        MatrixClient client(loop, nullptr, nullptr, options);
+        std::size_t written = 0;
+        client.attach([&](const std::vector<std::uint8_t>&) { ++written; }, [] { return true; });
+        std::vector<Resend> resends;
+        client.onResend = [&](Resend why) { resends.push_back(why); };
+        std::vector<int> confirmed;
+        Outcome<client::Nothing> r;
+        if (c.series)
+            client.routeSeries({{Output::A, Input{1}}, {Output::B, Input{2}}}, r.callback(),
+                               [&](Output o) { confirmed.push_back(o.number()); });
+        else
+            client.route(Output::B, Input{2}, r.callback());
+        for (const char* e = c.events; *e; ++e) {
+            if (*e == 'w') {
+                loop.advance(3000);
+                continue;
+            }
+            CommandFrame ack = RawFrame::routing(2, 3, 0, e[1] - '0');
+            if (*e++ == 'b')
+                ack.set(CommandFrame::kSize - 1, ack[CommandFrame::kSize - 1] ^ 1);
+            client.receive(ack);
+        }
+        EXPECT_EQ(r.endings, 1);
+        EXPECT_EQ(r.result.status, c.status);
+        EXPECT_EQ(written, c.written);
+        EXPECT_EQ(resends, c.resends);
+        EXPECT_EQ(confirmed, c.confirmed);
+    }
+}
+
 }  // namespace
 }  // namespace matrix::testing

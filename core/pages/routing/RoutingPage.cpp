@@ -2,7 +2,6 @@
 #include "core/pages/routing/RoutingPage.h"
 
 #include "core/link/CommandFrame.h"
-#include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
@@ -11,14 +10,21 @@ namespace matrix {
 
 namespace {
 
-namespace p = protocol;
-
 using namespace notice_text;
 constexpr const char* kOpenPortFirstText = "请打开串口";
 // Each frame of the animation is 17 characters wide.
 constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . .  ", "Please wait . . ."};
 
 bool validPort(int n, int count) { return n >= 1 && n <= count; }
+
+client::MatrixClient::Options clientOptions()
+{
+    client::MatrixClient::Options options;
+    options.supervise = false;  // the window holds the link
+    options.resendRouteOnBadSum = true;
+    options.checkRoutePorts = false;
+    return options;
+}
 
 }  // namespace
 
@@ -27,8 +33,17 @@ RoutingPage::RoutingPage(PageContext& context)
       link_(context.link),
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
-      pageLink_(context, FrameSender::Echo::BeforeSending)
+      pageLink_(context, FrameSender::Echo::BeforeSending),
+      client_(context.platform.loop, nullptr, nullptr, clientOptions())
 {
+    client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
+                   // Only the shown page talks to the matrix. A recall or a
+                   // panel command holds no busy, so the user may take another
+                   // tab while it waits; it then ends quietly at its next wait
+                   // instead of sending, and opening its popup, over that page.
+                   [this] { return link_.activePage == PageId::Routing; });
+    client_.onResend = [this](client::Resend why) { resent(why); };
+    client_.onStandby = [this] { standby(); };
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
 
@@ -81,13 +96,10 @@ void RoutingPage::setDisplay(int output, int value)
 
 void RoutingPage::showMessageBox(const std::string& text) { messageBox_ = text; }
 
-void RoutingPage::closeProgress() { ctx_.popups.progress.close(); }
-
-int RoutingPage::routeInputFor(int output) const
+void RoutingPage::stopProgress()
 {
-    if (singleRoute_ == 1)
-        return pendingInput_;
-    return presetRoute_[output - 1] + 1;
+    timers_.kill(kProgressTimer);
+    ctx_.popups.progress.close();
 }
 
 // --- grid and step buttons -----------------------------------------------
@@ -106,13 +118,18 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
     if (link_.busy)
         return;
     link_.busy = true;
-    singleRoute_ = 1;
-    pendingInput_ = static_cast<std::int8_t>(input);
-    send(p::routeRequest(Output{output}, Input{input}));
-    timers_.start(routeFirstTimer(output), kGridFirstWaitMs);
+    routeTo(output, input, protocol::kRouteWaits);
     if (releasesNotice)
         ctx_.popups.notice.release();
     changed.notifyChanged();
+}
+
+void RoutingPage::routeTo(int output, int input, protocol::Waits waits)
+{
+    pendingInput_ = static_cast<std::int8_t>(input);
+    client_.route(Output{output}, Input{input}, waits, [this, output](const client::Result<client::Nothing>& result) {
+        ended(Conversation::Route, output, result.status);
+    });
 }
 
 void RoutingPage::clickGrid(int output, int input)
@@ -147,11 +164,6 @@ void RoutingPage::reconnectSocket()
     StreamSocket& socket = ctx_.platform.linkSocket;
     link_.linkSocket = &socket;
     pageLink_.reconnect(socket, *this);
-    // A recall or panel command still in flight keeps its mode: its route
-    // acknowledgements must step it on and end it, or the panel stays
-    // locked for good.
-    if (panelReady())
-        singleRoute_ = 1;
 }
 
 void RoutingPage::startRefresh()
@@ -164,15 +176,8 @@ void RoutingPage::startRefresh()
     if (link_.tcpMode()) {
         if (link_.socketConnected) {
             socketRxEnabled_ = 1;
-            if (commandInFlight) {
-                changed.notifyChanged();
-                return;
-            }
-            if (panelReady())
-                singleRoute_ = 1;
-            send(p::routeQueryRequest(Output::A));
-            timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = true;
+            if (!commandInFlight)
+                runRefresh();
         } else {
             notice_.show(kNoticeMs, kConnectFailed);
         }
@@ -185,17 +190,24 @@ void RoutingPage::startRefresh()
             return;
         if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
             pageLink_.serial().startWorker();
-            send(p::routeQueryRequest(Output::A));
-            timers_.start(statusFirstTimer(1), kRefreshFirstWaitMs);
-            link_.busy = true;
-            if (panelReady())
-                singleRoute_ = 1;
+            // A command left on the port that closed meanwhile ends here;
+            // the refresh reads what it changed.
+            client_.cancel();
+            runRefresh();
             changed.notifyChanged();
             return;
         }
     }
     notice_.show(kNoticeMs, kOpenComFailed);
     changed.notifyChanged();
+}
+
+void RoutingPage::runRefresh()
+{
+    client_.readRouting(
+        [this](const client::Result<client::Routing>& result) { ended(Conversation::Refresh, 0, result.status); },
+        [this](Output output, Input input) { statusAnswered(output.number(), input.number()); });
+    link_.busy = true;
 }
 
 // --- receive paths ---------------------------------------------------------
@@ -222,157 +234,101 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 {
     if (path == Path::Socket && !link_.tcpMode())
         return;
-    static_assert(kOutputs == p::kProtocolPorts, "replies are taken for every output the protocol names");
-    if (p::decodeRouteStatus(frame))
-        statusStep(frame, path);
-    else if (p::decodeRouteAck(frame))
-        routeStep(frame, path);
-    else if (p::isStandby(frame))
-        standby();
-    else
-        return;
+    rxPath_ = path;
+    client_.receive(frame);
     changed.notifyChanged();
 }
 
-bool RoutingPage::takeAnswer(int firstTimer, int secondTimer)
+// One output's answer to the refresh, before the next query goes out.
+void RoutingPage::statusAnswered(int output, int input)
 {
-    if (!timers_.isRunning(firstTimer) && !timers_.isRunning(secondTimer))
-        return false;
-    timers_.kill(kProgressTimer);
-    closeProgress();
-    timers_.kill(firstTimer);
-    timers_.kill(secondTimer);
-    return true;
-}
-
-void RoutingPage::statusStep(const CommandFrame& frame, Path path)
-{
-    const int k = frame.p1();
-    const int input = frame.p3();
-    // Only the answer to the query in flight counts: a late one, after the
-    // refresh gave up, would start the chain again with nothing holding
-    // the tabs, and it would go on sending on whatever link is shown.
-    if (!takeAnswer(statusFirstTimer(k), statusSecondTimer(k)))
-        return;
-
-    setDisplay(k, input);
+    stopProgress();
+    setDisplay(output, input);
     // The serial path trusts only the live inputs; the socket path takes
     // any input the protocol can name. Outside that, only the display shows it.
-    const int lastInput = path == Path::Serial ? kLiveInputs : kInputs;
+    const int lastInput = rxPath_ == Path::Serial ? kLiveInputs : kInputs;
     if (validPort(input, lastInput)) {
         pendingInput_ = static_cast<std::int8_t>(input);
-        showRoute(input, k);
-        currentInput_[k - 1] = static_cast<std::int8_t>(input);
+        showRoute(input, output);
+        currentInput_[output - 1] = static_cast<std::int8_t>(input);
     }
-    if (path == Path::Socket && k <= 3)
+    if (rxPath_ == Path::Socket && output < kLiveOutputs)
         ctx_.shell.postPageBusy(link_.busy);
+}
 
-    switch (k) {
-    case 1:
-    case 2:
-    case 3:
-    case 5:
-    case 6:
-    case 7:
-        send(p::routeQueryRequest(Output{k + 1}));
-        timers_.start(statusFirstTimer(k + 1), kStatusFirstWaitMs);
-        break;
-    case 4:
-        // The refresh ends with the last live output.
-        link_.busy = false;
-        if (path == Path::Socket)
-            ctx_.shell.postPageBusy(0);
-        break;
-    case 8:
-        link_.busy = false;
-        if (path == Path::Socket || validPort(input, kLiveInputs))
-            ctx_.shell.postPageBusy(0);
-        break;
-    default: break;
+// A recall step was acknowledged: the grid follows it.
+void RoutingPage::recallConfirmed(int output)
+{
+    stopProgress();
+    const int input = recallInputs_[output - 1];
+    setDisplay(output, input);
+    if (validPort(input, kInputs)) {
+        showRoute(input, output);
+        currentInput_[output - 1] = static_cast<std::int8_t>(input);
     }
 }
 
 void RoutingPage::finishSingleRoute(int output)
 {
+    stopProgress();
     setAllConfigReady();
     setDisplay(output, pendingInput_);
     link_.busy = false;
     currentInput_[output - 1] = pendingInput_;
     showRoute(pendingInput_, output);
-    checksumRetry_ = 0;
+    ctx_.shell.postPageBusy(0);
 }
 
-void RoutingPage::routeStep(const CommandFrame& frame, Path path)
+void RoutingPage::ended(Conversation conversation, int output, client::Status status)
 {
-    const int k = frame.p3();
-    // Likewise a route acknowledgement counts only while its route waits:
-    // a late one would free busy in the middle of a refresh and light the
-    // grid with an input the matrix was never told for this output.
-    if (!takeAnswer(routeFirstTimer(k), routeSecondTimer(k)))
-        return;
-
-    if (path == Path::Socket || k > kLiveOutputs) {
-        // No sum test and no recall step on this path.
-        finishSingleRoute(k);
-        if (singleRoute_ == 0)
+    switch (status) {
+    case client::Status::Ok:
+        if (conversation == Conversation::Route) {
+            finishSingleRoute(output);
+        } else if (conversation == Conversation::Series) {
             endRecall();
-        if (path == Path::Socket)
-            ctx_.shell.postPageBusy(0);
-        return;
-    }
-
-    if (frame.checksumOk()) {
-        if (singleRoute_ == 1) {
-            finishSingleRoute(k);
-            ctx_.shell.postPageBusy(0);
         } else {
-            recallAdvance(k, true);
+            // The refresh ends with the last live output.
+            link_.busy = false;
+            if (rxPath_ == Path::Socket)
+                ctx_.shell.postPageBusy(0);
         }
-        return;
+        break;
+    case client::Status::TimeOut: giveUp(conversation != Conversation::Refresh); break;
+    case client::Status::LinkDown: endQuietly(); break;
+    default: break;  // a standby has its own notice
     }
-
-    if (checksumRetry_ == 0) {
-        // One re-send of the same command, watched like a first-wait re-send.
-        send(p::routeRequest(Output{k}, Input{routeInputFor(k)}));
-        timers_.start(routeSecondTimer(k), kSecondWaitMs);
-        checksumRetry_ = 1;
-        return;
-    }
-    checksumRetry_ = 0;
-    if (singleRoute_ == 0)
-        recallAdvance(k, false);
-    else
-        giveUp(true);
+    changed.notifyChanged();
 }
 
-// A recall step of output k is over: acknowledged (the grid follows it) or
-// skipped after two bad sums. The sequence covers the live outputs only.
-void RoutingPage::recallAdvance(int output, bool acknowledged)
+// A request went out again: after its first wait under the progress popup;
+// after an answer that did not add up, the answer ended the popup.
+void RoutingPage::resent(client::Resend why)
 {
-    if (acknowledged) {
-        const int input = presetRoute_[output - 1] + 1;
-        setDisplay(output, input);
-        if (validPort(input, kInputs)) {
-            showRoute(input, output);
-            currentInput_[output - 1] = static_cast<std::int8_t>(input);
-        }
+    if (why == client::Resend::AfterBadSum) {
+        stopProgress();
+    } else {
+        link_.progressText = kProgressTexts[2];
+        timers_.start(kProgressTimer, kProgressStepMs);
+        if (!link_.progressOpen)
+            ctx_.popups.progress.open();
     }
-    checksumRetry_ = 0;
-    if (output >= kLiveOutputs) {
-        endRecall();
-        return;
-    }
-    const int next = output + 1;
-    send(p::routeRequest(Output{next}, Input{presetRoute_[next - 1] + 1}));
-    timers_.start(routeFirstTimer(next), kOtherFirstWaitMs);
+    changed.notifyChanged();
 }
 
-void RoutingPage::startRecall(int firstInput)
+void RoutingPage::startRecall()
 {
-    singleRoute_ = 0;
-    checksumRetry_ = 0;
-    send(p::routeRequest(Output::A, Input{firstInput}));
-    timers_.start(routeFirstTimer(1), kOtherFirstWaitMs);
+    recallInputs_.clear();
+    std::vector<std::pair<Output, Input>> routes;
+    // The sequence covers the live outputs only.
+    for (int k = 1; k <= kLiveOutputs; ++k) {
+        recallInputs_.push_back(presetRoute_[k - 1] + 1);
+        routes.emplace_back(Output{k}, Input{recallInputs_.back()});
+    }
+    client_.routeSeries(
+        std::move(routes),
+        [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
+        [this](Output output) { recallConfirmed(output.number()); });
 }
 
 void RoutingPage::endRecall()
@@ -381,32 +337,35 @@ void RoutingPage::endRecall()
     setAllConfigReady();
 }
 
+// Another tab holds the link now: what was in flight ends without a word.
+void RoutingPage::endQuietly()
+{
+    timers_.kill(kProgressTimer);
+    endRecall();
+}
+
 void RoutingPage::standby()
 {
-    timers_.killRange(1, kLastPageTimer);
-    closeProgress();
+    timers_.killRange(kNoticeTimer, kProgressTimer);
+    ctx_.popups.progress.close();
     if (ctx_.popups.notice.held())
         ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
     // Nothing is in flight any more: every command's state is released.
     link_.busy = false;
-    checksumRetry_ = 0;
     endRecall();
     ctx_.shell.postPageBusy(0);
+    changed.notifyChanged();
 }
 
-// The second wait of a route (or, with routeTimer false, a status query)
-// expired, or a single route got a second bad sum.
+// A route (or, with routeTimer false, the refresh) got no sound answer
+// after its re-send.
 void RoutingPage::giveUp(bool routeTimer)
 {
-    timers_.kill(kProgressTimer);
-    closeProgress();
-    const bool recall = routeTimer && singleRoute_ == 0;
-    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer, recall] {
+    stopProgress();
+    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer] {
         link_.busy = false;
         if (routeTimer)
-            setAllConfigReady();
-        if (recall)
             endRecall();
         ctx_.shell.postPageBusy(0);
         changed.notifyChanged();
@@ -415,57 +374,14 @@ void RoutingPage::giveUp(bool routeTimer)
 
 void RoutingPage::onTimer(int id)
 {
-    const bool chainTimer = id >= routeFirstTimer(1) && id <= statusSecondTimer(kOutputs);
-    // Only the shown page talks to the matrix. A preset recall or an output
-    // configuration holds no busy, so the user may take another tab while
-    // it waits; it then ends quietly at its next step instead of sending,
-    // and opening its progress popup, over the page shown now.
-    if (chainTimer && link_.activePage != PageId::Routing) {
-        timers_.killRange(routeFirstTimer(1), statusSecondTimer(kOutputs));
-        timers_.kill(kProgressTimer);
-        checksumRetry_ = 0;
-        endRecall();
-        changed.notifyChanged();
-        return;
-    }
-    if (id == kProgressTimer) {
-        const int dots = link_.nextProgressDot();
-        link_.progressText = kProgressTexts[dots - 1];
-        ctx_.popups.progress.refresh();
-    } else if (id >= routeFirstTimer(1) && id <= routeSecondTimer(kOutputs)) {
-        const int k = (id + 1) / 2;
-        if (id % 2 == 1) {
-            retryOnce(id, p::routeRequest(Output{k}, Input{routeInputFor(k)}), routeSecondTimer(k));
-        } else {
-            timers_.kill(id);
-            giveUp(true);
-        }
-    } else if (id >= statusFirstTimer(1) && id <= statusSecondTimer(kOutputs)) {
-        const int k = (id - 16) / 2;
-        if (id % 2 == 0) {
-            retryOnce(id, p::routeQueryRequest(Output{k}), statusSecondTimer(k));
-        } else {
-            timers_.kill(id);
-            giveUp(false);
-        }
-    } else {
+    if (id != kProgressTimer) {
         timers_.kill(id);
         return;
     }
+    const int dots = link_.nextProgressDot();
+    link_.progressText = kProgressTexts[dots - 1];
+    ctx_.popups.progress.refresh();
     changed.notifyChanged();
-}
-
-// A step's first wait ran out: its request goes once more under the
-// progress popup, and the second wait starts.
-void RoutingPage::retryOnce(int firstTimer, const CommandFrame& request, int secondTimer)
-{
-    link_.progressText = kProgressTexts[2];
-    timers_.start(kProgressTimer, kProgressStepMs);
-    timers_.kill(firstTimer);
-    send(request);
-    timers_.start(secondTimer, kSecondWaitMs);
-    if (!link_.progressOpen)
-        ctx_.popups.progress.open();
 }
 
 // --- presets ---------------------------------------------------------------
@@ -585,7 +501,7 @@ void RoutingPage::clickSet()
     if (!panelReady() || link_.busy)
         return;
     recallIdle_ = 0;
-    startRecall(presetRoute_[0] + 1);
+    startRecall();
     changed.notifyChanged();
 }
 
@@ -614,7 +530,7 @@ void RoutingPage::selectConfigTarget(int index)
             recallIdle_ = 0;
             for (int k = 0; k < kOutputs; ++k)
                 presetRoute_[k] = static_cast<std::int8_t>(k);
-            startRecall(1);
+            startRecall();
         }
     }
     changed.notifyChanged();
@@ -632,15 +548,13 @@ void RoutingPage::clickConfigInput(int input)
     if (configTarget_ == kConfigPortToPort || !panelReady())
         return;
     configReady_[input - 1] = 0;
-    singleRoute_ = 1;
     pendingInput_ = static_cast<std::int8_t>(input);
     if (configTarget_ < kOutputs) {
-        const int output = configTarget_ + 1;
-        send(p::routeRequest(Output{output}, Input{input}));
-        timers_.start(routeFirstTimer(output), kOtherFirstWaitMs);
+        // The panel's single route waits as a recall step does.
+        routeTo(configTarget_ + 1, input, protocol::kReplyWaits);
     } else {
         presetRoute_.fill(static_cast<std::int8_t>(input - 1));
-        startRecall(input);
+        startRecall();
     }
     changed.notifyChanged();
 }

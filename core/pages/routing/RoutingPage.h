@@ -5,6 +5,7 @@
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/PageLink.h"
+#include "core/client/MatrixClient.h"
 #include "core/link/HexLog.h"
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace matrix {
 
@@ -27,14 +29,10 @@ class SerialChannel;
 // and eight inputs; the box and the view show four of each.
 class RoutingPage : public Page, public StreamSocketOwner {
 public:
-    // Timer ids and periods as the page's behaviour names them.
-    static constexpr int routeFirstTimer(int output) { return 2 * output - 1; }
-    static constexpr int routeSecondTimer(int output) { return 2 * output; }
-    static constexpr int statusFirstTimer(int output) { return 16 + 2 * output; }
-    static constexpr int statusSecondTimer(int output) { return 17 + 2 * output; }
+    // The page's own timers: the notice's close and the progress animation.
+    // The conversations' waits are the client's.
     static constexpr int kNoticeTimer = 59;
     static constexpr int kProgressTimer = 60;
-    static constexpr int kLastPageTimer = 79;
 
     // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
@@ -44,11 +42,6 @@ public:
     static constexpr int kPresetRows = 8;
     static constexpr int kPresetColumns = 1 + kOutputs;  // name, then Output1..Output8
 
-    static constexpr int kGridFirstWaitMs = protocol::kRouteWaits.firstMs;
-    static constexpr int kOtherFirstWaitMs = protocol::kReplyWaits.firstMs;
-    static constexpr int kSecondWaitMs = protocol::kReplyWaits.secondMs;
-    static constexpr int kRefreshFirstWaitMs = protocol::kRouteWaits.firstMs;  // output 1 of a refresh
-    static constexpr int kStatusFirstWaitMs = protocol::kReplyWaits.firstMs;   // outputs 2..
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
     static constexpr int kProgressStepMs = 500;
@@ -132,8 +125,6 @@ public:
     // Page state, for the shell and tests.
     int currentInput(int output) const { return currentInput_[output - 1]; }
     int pendingInput() const { return pendingInput_; }
-    int singleRoute() const { return singleRoute_; }
-    int checksumRetry() const { return checksumRetry_; }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
     TimerSet& timers() { return timers_; }
@@ -146,6 +137,8 @@ public:
 
 private:
     enum class Path { Serial, Socket };
+    // What a conversation of the page was for, as its ending shows it.
+    enum class Conversation { Refresh, Route, Series };
 
     bool linkConnected() const;
     bool anyConfigPending() const;
@@ -156,37 +149,40 @@ private:
     void setDisplay(int output, int value);
     void showMessageBox(const std::string& text);
     void refreshPresetRow();
-    void startRecall(int firstInput);
+    void startRecall();
     void endRecall();
 
     void dispatch(const CommandFrame& frame, Path path);
-    // An answer counts only while its step waits (first try or retry): then
-    // it ends that wait and the progress popup, and this returns true.
-    bool takeAnswer(int firstTimer, int secondTimer);
-    void retryOnce(int firstTimer, const CommandFrame& request, int secondTimer);
-    void statusStep(const CommandFrame& frame, Path path);
-    void routeStep(const CommandFrame& frame, Path path);
+    void runRefresh();
+    void routeTo(int output, int input, protocol::Waits waits);
+    void statusAnswered(int output, int input);
+    void recallConfirmed(int output);
+    void ended(Conversation conversation, int output, client::Status status);
     void finishSingleRoute(int output);
-    void recallAdvance(int output, bool acknowledged);
+    void resent(client::Resend why);
+    void stopProgress();
     void giveUp(bool routeTimer);
+    void endQuietly();
     void standby();
     void onTimer(int id);
-    int routeInputFor(int output) const;
-    void closeProgress();
 
     PageContext& ctx_;
     LinkState& link_;
     TimerSet timers_;
     PageNotice notice_;
     PageLink pageLink_;
+    client::MatrixClient client_;
+    // The path of the frame the client is given now: the refresh trusts
+    // other inputs on it, and only the socket path frees the tab buttons.
+    Path rxPath_ = Path::Serial;
     // TCP replies are taken only while 1: from the refresh that follows
     // this tab's activation until any tab is selected again.
     int socketRxEnabled_ = 0;
 
     std::array<std::int8_t, kOutputs> currentInput_{};
     std::int8_t pendingInput_ = 1;
-    int singleRoute_ = 0;
-    int checksumRetry_ = 0;
+    // The routes of the recall in flight, output 1 first.
+    std::vector<int> recallInputs_;
     std::array<int, kOutputs> checked_{};
     std::array<std::string, kOutputs> display_;
 

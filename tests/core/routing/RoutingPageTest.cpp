@@ -48,7 +48,7 @@ TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight
     EXPECT_EQ(r.wire().size(), framesWhenFree) << "nothing is sent once the tabs are free";
     EXPECT_EQ(r.rig.device.routing[1], 3);
     EXPECT_EQ(page().checkedInput(2), 3);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     EXPECT_FALSE(r.popups.notice.isOpen());
 }
 
@@ -66,7 +66,7 @@ TEST_P(RoutingPageTest, LateStatusAnswersAfterATimeOutDoNotRestartTheRefresh)
     r.advance(30000);
     EXPECT_TRUE(r.wire().empty()) << "the ended refresh sends nothing more";
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 // Found by the fault simulation: a route acknowledged only after its
@@ -106,7 +106,7 @@ TEST_P(RoutingPageTest, RefreshQueriesLiveOutputsInOrderAndShowsTheRouting)
         EXPECT_EQ(page().currentInput(k), expected[k - 1]);
     }
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     if (r.tcp()) {
         // Tab buttons held during the refresh and released after output 4.
         EXPECT_EQ(r.shell.pageBusy, (std::vector<int>{1, 1, 1, 0}));
@@ -122,7 +122,7 @@ TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
     page().clickGrid(2, 2);
     ASSERT_EQ(r.wire().size(), 0u);  // not yet on the wire side
     EXPECT_EQ(r.link.busy, 1);
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
+    EXPECT_FALSE(r.nothingWaits());  // the route's wait
     EXPECT_FALSE(page().gridAcceptsClicks());
     r.run();
 
@@ -132,8 +132,7 @@ TEST_P(RoutingPageTest, GridClickSendsRouteAndReplyChecksTheButton)
     EXPECT_EQ(page().displayText(2), "2");
     EXPECT_EQ(page().currentInput(2), 2);
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeSecondTimer(2)));
+    EXPECT_TRUE(r.nothingWaits());
     EXPECT_EQ(r.shell.pageBusy, (std::vector<int>{0}));
     EXPECT_EQ(r.rig.device.routing[1], 2);
     // Other outputs untouched.
@@ -178,8 +177,10 @@ TEST_P(RoutingPageTest, ClicksWhileBusyDoNothingAtAll)
     EXPECT_EQ(r.wire().size(), 1u);
     EXPECT_EQ(r.popups.notice.timesOpened(), noticesBefore);
     EXPECT_EQ(page().pendingInput(), 3);
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(4)));
+    // Only the first route waits: its re-send is the one frame that follows.
+    r.advance(3000);
+    ASSERT_EQ(r.wire().size(), 2u);
+    EXPECT_EQ(r.wire()[1], r.wire()[0]);
 }
 
 TEST_P(RoutingPageTest, StepButtonsWrapWithinTheLiveInputs)
@@ -217,8 +218,6 @@ TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
     r.run();
     ASSERT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(r.wire()[1], r.wire()[0]);  // the same route, re-sent
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeSecondTimer(3)));
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
 
     r.advance(500);
     EXPECT_EQ(r.popups.progress.text(), "Please wait . .  ");
@@ -234,14 +233,15 @@ TEST_P(RoutingPageTest, NoReplyGivesProgressThenTimeOutThenClicksWorkAgain)
     EXPECT_TRUE(r.popups.notice.isOpen());
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     EXPECT_FALSE(page().timers().isRunning(RoutingPage::kProgressTimer));
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeSecondTimer(3)));
+    EXPECT_EQ(r.rig.loop.runningTimerCount(), 1u) << "only the notice's close is left";
+    EXPECT_EQ(r.wire().size(), 2u) << "no third try";
     // busy holds until the notice has closed.
     EXPECT_EQ(r.link.busy, 1);
     r.advance(1500);
     EXPECT_FALSE(r.popups.notice.isOpen());
     EXPECT_EQ(r.link.busy, 0);
     EXPECT_EQ(r.shell.pageBusy.back(), 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     EXPECT_EQ(page().checkedInput(3), 3);  // grid kept its state
 
     r.matrix().setSilent(false);
@@ -257,12 +257,12 @@ TEST_P(RoutingPageTest, StatusQueryTimeOutEndsTheRefresh)
     r.showTab();
     r.advance(3000);
     EXPECT_TRUE(r.popups.progress.isOpen());
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::statusSecondTimer(1)));
+    EXPECT_EQ(r.wire().size(), 2u);  // the query re-sent under the popup
     r.advance(5000);
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     r.advance(1500);
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     ASSERT_EQ(r.wire().size(), 2u);
     EXPECT_EQ(r.wire()[1], r.wire()[0]);
 }
@@ -281,15 +281,16 @@ TEST_P(RoutingPageTest, StandbyStopsEverythingAndClearsBusy)
     EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
     EXPECT_EQ(r.link.busy, 0);
     // Only the standby notice's closing timer is left.
-    for (int id = 1; id <= RoutingPage::kLastPageTimer; ++id)
+    for (int id = 1; id <= RoutingPage::kProgressTimer; ++id)
         EXPECT_EQ(page().timers().isRunning(id), id == RoutingPage::kNoticeTimer) << "timer " << id;
+    EXPECT_EQ(r.rig.loop.runningTimerCount(), 1u) << "the route's wait ended too";
     EXPECT_EQ(r.shell.pageBusy.back(), 0);
 
     r.advance(2499);
     EXPECT_TRUE(r.popups.notice.isOpen());
     r.advance(1);
     EXPECT_FALSE(r.popups.notice.isOpen());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     EXPECT_TRUE(page().gridAcceptsClicks());
 }
 
@@ -321,7 +322,7 @@ TEST_P(RoutingPageTest, NotConnectedShowsTheGuardNoticeAndSendsNothing)
     EXPECT_EQ(page().checkedInput(1), 0);
     r.advance(1500);
     EXPECT_FALSE(r.popups.notice.isOpen());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 TEST_P(RoutingPageTest, RefreshWithoutLinkShowsNotice)
@@ -361,8 +362,7 @@ TEST_F(RoutingSerialTest, BadChecksumIsAnsweredByOneResend)
     EXPECT_EQ(r.wire()[1], r.wire()[0]);
     EXPECT_EQ(page().checkedInput(1), 3);
     EXPECT_EQ(r.link.busy, 0);
-    EXPECT_EQ(page().checksumRetry(), 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 TEST_F(RoutingSerialTest, SecondBadChecksumEndsTheRouteLikeATimeOut)
@@ -375,7 +375,7 @@ TEST_F(RoutingSerialTest, SecondBadChecksumEndsTheRouteLikeATimeOut)
     r.advance(1500);
     EXPECT_EQ(r.link.busy, 0);
     EXPECT_EQ(r.shell.pageBusy.back(), 0);
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
     EXPECT_TRUE(page().gridAcceptsClicks());
 }
 
@@ -387,10 +387,11 @@ TEST_F(RoutingSerialTest, ResendAfterBadSumIsStillWatchedByATimer)
     r.matrix().sendNoise(bad);
     r.run();
     EXPECT_EQ(r.wire().size(), 2u);
-    EXPECT_EQ(page().checksumRetry(), 1);
     EXPECT_EQ(r.link.busy, 1);
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeSecondTimer(2)));
-    r.advance(5000);
+    r.advance(4999);
+    EXPECT_FALSE(r.popups.notice.isOpen());
+    EXPECT_EQ(r.wire().size(), 2u) << "the re-send's wait is the last";
+    r.advance(1);
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     r.advance(1500);
     EXPECT_EQ(r.link.busy, 0);
@@ -461,14 +462,17 @@ TEST_F(RoutingTcpTest, EveryFrameOfOneReadIsHandledAndTheTailKept)
     EXPECT_EQ(r.popups.notice.text(), "Matrix is in standby mode!");
 }
 
-TEST_F(RoutingTcpTest, NoSumTestOnTheSocketPath)
+// The socket path checks the sum too, and answers a bad one as the serial line does.
+TEST_F(RoutingTcpTest, BadSumOnTheSocketPathIsAnsweredByOneResend)
 {
     r.showTab();
+    r.clearWire();
     r.matrix().corruptNextChecksum(1);
     page().clickGrid(3, 1);
     r.run();
     EXPECT_EQ(page().checkedInput(3), 1);
-    EXPECT_EQ(r.wire().size(), 5u);  // four queries and one route, no re-send
+    ASSERT_EQ(r.wire().size(), 2u);  // the route and its re-send
+    EXPECT_EQ(r.wire()[1], r.wire()[0]);
 }
 
 TEST_F(RoutingTcpTest, StatusInputOutsideTheProtocolOnlyReachesTheDisplay)

@@ -85,7 +85,7 @@ TEST_F(RoutingPresetTest, SetRecallsThePresetOutputByOutput)
     showTabAndClear();
     page().clickSet();
     EXPECT_EQ(page().recallIdle(), 0);
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(1)));
+    EXPECT_FALSE(r.nothingWaits());  // output 1's wait
     EXPECT_EQ(r.link.busy, 0);
     r.run();
 
@@ -101,7 +101,7 @@ TEST_F(RoutingPresetTest, SetRecallsThePresetOutputByOutput)
     }
     EXPECT_EQ(page().recallIdle(), 1);
     EXPECT_TRUE(page().panelReady());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 
     // And it can run again.
     r.clearWire();
@@ -117,8 +117,6 @@ TEST_F(RoutingPresetTest, RecallStepsWaitForEachAcknowledgement)
     EXPECT_EQ(routesOnWire().size(), 1u);
     r.advance(100);
     EXPECT_EQ(routesOnWire().size(), 2u);
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(2)));
-    EXPECT_FALSE(page().timers().isRunning(RoutingPage::routeFirstTimer(1)));
     r.advance(300);
     EXPECT_EQ(routesOnWire().size(), 4u);
     EXPECT_EQ(page().recallIdle(), 1);
@@ -143,7 +141,7 @@ TEST_F(RoutingPresetTest, TabShownAgainDuringARecallLetsTheRecallEnd)
         EXPECT_EQ(r.rig.device.routing[k - 1], 2);
         EXPECT_EQ(page().checkedInput(k), 2) << k;
     }
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 // Found by the fault simulation: a recall holds no busy, so the user took
@@ -164,7 +162,7 @@ TEST_F(RoutingPresetTest, RecallLeftBehindByATabSwitchEndsQuietly)
     EXPECT_FALSE(r.popups.notice.isOpen());
     EXPECT_EQ(page().recallIdle(), 1);
     EXPECT_TRUE(page().panelReady());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 TEST_F(RoutingPresetTest, RecallTimeOutFreesTheListSetAndPanel)
@@ -184,7 +182,7 @@ TEST_F(RoutingPresetTest, RecallTimeOutFreesTheListSetAndPanel)
     r.advance(1500);
     EXPECT_EQ(page().recallIdle(), 1);
     EXPECT_TRUE(page().panelReady());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 
     r.matrix().setSilent(false);
     r.clearWire();
@@ -275,7 +273,7 @@ TEST_F(RoutingPresetTest, PanelRoutesOneInputToTheChosenOutput)
     page().selectConfigTarget(2);  // "Output3"
     r.matrix().setSilent(true);
     page().clickConfigInput(2);
-    EXPECT_TRUE(page().timers().isRunning(RoutingPage::routeFirstTimer(3)));
+    EXPECT_FALSE(r.nothingWaits());  // the route's wait
     EXPECT_FALSE(page().configReady(2));
     EXPECT_EQ(r.link.busy, 0);   // the grid's flag is not used
     page().clickConfigInput(3);  // a second button before the reply: nothing
@@ -288,7 +286,7 @@ TEST_F(RoutingPresetTest, PanelRoutesOneInputToTheChosenOutput)
     EXPECT_EQ(page().checkedInput(3), 2);
     EXPECT_EQ(page().displayText(3), "2");
     EXPECT_TRUE(page().panelReady());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 TEST_F(RoutingPresetTest, PanelAllOutputRunsARecallOfOneInput)
@@ -348,7 +346,7 @@ TEST_F(RoutingPresetTest, PanelTimeOutSetsEveryConfigFlagAgain)
     EXPECT_EQ(r.popups.notice.text(), "Time out!");
     r.advance(1500);
     EXPECT_TRUE(page().panelReady());
-    EXPECT_FALSE(page().timers().anyRunning());
+    EXPECT_TRUE(r.nothingWaits());
 }
 
 TEST_F(RoutingPresetTest, ListClickIgnoredWhilePanelCommandOutstanding)

@@ -51,6 +51,9 @@ struct RoutingRig : PageWorld {
         run();
     }
 
+    // No wait, animation or notice close is left: nothing more will happen.
+    bool nothingWaits() const { return rig.loop.runningTimerCount() == 0; }
+
     // Frames the matrix received since the last clear.
     const std::vector<CommandFrame>& wire() { return matrix().received(); }
     void clearWire() { matrix().clearReceived(); }
