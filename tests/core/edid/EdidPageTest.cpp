@@ -267,6 +267,39 @@ TEST_P(EdidPageTest, LateRefreshAnswerDoesNotEndARunningOperation)
     EXPECT_TRUE(h->quiet());
 }
 
+// The hidden Status button's run moves on only with the answer it asked for.
+TEST_P(EdidPageTest, StatusRunTakesOnlyTheAnswerItWaitsFor)
+{
+    h->matrixSide().setSilent(true);
+    h->page->clickStatus();
+    EXPECT_EQ(h->link.progressText, "Getting status . . .");
+    CommandFrame unasked = CommandFrame().set(2, 0x01).set(3, 0x0C).set(4, 4).set(6, 2).seal();
+    h->matrixSide().sendNoise(std::vector<std::uint8_t>(unasked.data(), unasked.data() + CommandFrame::kSize));
+    h->settle();
+    EXPECT_EQ(h->page->inputStatusText(4), "1080i,HD Audio 7.1") << "the row is still updated";
+    EXPECT_TRUE(h->popups.progress.isOpen()) << "the run still waits for IN1";
+    h->advance(2 * EdidPage::kReplyWaitMs);
+    EXPECT_EQ(h->wire(), std::vector<CommandFrame>(2, statusQuery(1)));
+    EXPECT_TRUE(h->noticeShows("Time out!"));
+    h->expectIdle();
+}
+
+// Only the shown tab talks to the matrix: a wait that runs out once another
+// tab holds the link ends the operation without a re-send.
+TEST_P(EdidPageTest, OperationEndsQuietlyOnceAnotherTabHoldsTheLink)
+{
+    h->matrixSide().setSilent(true);
+    h->page->clickSetMode();
+    h->settle();
+    const std::size_t sent = h->wire().size();
+    h->link.activePage = PageId::General;
+    h->advance(EdidPage::kReplyWaitMs);
+    EXPECT_EQ(h->wire().size(), sent);
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    h->expectIdle();
+    EXPECT_TRUE(h->quiet());
+}
+
 TEST_F(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
 {
     h.rig.device.edidSwitchState = 15;
