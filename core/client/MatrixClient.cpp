@@ -338,6 +338,14 @@ MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::uniqu
 
 MatrixClient::~MatrixClient() = default;
 
+MatrixClient::Options windowPageOptions()
+{
+    MatrixClient::Options options;
+    options.supervise = false;
+    options.readBackEdid = false;
+    return options;
+}
+
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
 {
     impl_->engine.open(target, std::move(done));

@@ -214,4 +214,8 @@ private:
     MatrixState state_;
 };
 
+// The options of a window page's client: the window holds the link, and its
+// conversations end with the change itself.
+MatrixClient::Options windowPageOptions();
+
 }  // namespace matrix::client

@@ -16,14 +16,6 @@ namespace p = protocol;
 
 using namespace notice_text;
 
-client::MatrixClient::Options clientOptions()
-{
-    client::MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    options.readBackEdid = false;
-    return options;
-}
-
 }  // namespace
 
 EdidPage::EdidPage(PageContext& context)
@@ -32,7 +24,7 @@ EdidPage::EdidPage(PageContext& context)
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
       pageLink_(context, FrameSender::Echo::AfterSending),
-      client_(context.platform.loop, nullptr, nullptr, clientOptions())
+      client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     client_.attach([this](const std::vector<std::uint8_t>& bytes) { writeForClient(bytes); },
                    // Only the shown page talks to the matrix: an operation
