@@ -58,6 +58,7 @@ public:
     void attach(std::function<void(const Bytes&)> write, std::function<bool()> stillOurs);
     void receive(const CommandFrame& frame);
     void cancel() { failAll(Status::LinkDown, {}); }
+    void setAttachedKind(LinkTarget::Kind kind) { target_.kind = kind; }
 
     // Queues a job; when the link is down or a firmware upgrade holds it,
     // the job ends (posted) without anything sent.

@@ -348,6 +348,16 @@ MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::uniqu
 
 MatrixClient::~MatrixClient() = default;
 
+MatrixClient::Options windowPageOptions()
+{
+    MatrixClient::Options options;
+    options.supervise = false;  // the window holds the link
+    options.readBackEdid = false;
+    options.resendRouteOnBadSum = true;
+    options.checkRoutePorts = false;
+    return options;
+}
+
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
 {
     impl_->engine.open(target, std::move(done));
@@ -363,6 +373,8 @@ void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> 
 void MatrixClient::receive(const CommandFrame& frame) { impl_->engine.receive(frame); }
 
 void MatrixClient::cancel() { impl_->engine.cancel(); }
+
+void MatrixClient::setAttachedKind(LinkTarget::Kind kind) { impl_->engine.setAttachedKind(kind); }
 
 bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
 
@@ -567,9 +579,30 @@ void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> 
 
 namespace {
 bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
+
+// Tells `onStep` as each ask first goes out: the COM switch-state query where
+// the link is serial, then `steps` in order. Pauses are no step of their own.
+void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
+{
+    if (!onStep)
+        return;
+    if (comLink)
+        steps.insert(steps.begin(), EdidStep::SwitchState);
+    std::size_t next = 0;
+    for (Ask& ask : asks) {
+        if (ask.pauseMs >= 0 || next >= steps.size())
+            continue;
+        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
+            if (before)
+                before();
+            onStep(step);
+        };
+    }
+}
 }  // namespace
 
-void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
+                               EdidStepHook onStep)
 {
     if (modeRow < 0 || modeRow > edid::kDefaultEdidRow || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
@@ -584,10 +617,12 @@ void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(con
         asks.push_back({p::edidDefaultRequest(target), p::kReplyWaits,
                         [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }});
     }
+    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change}, onStep);
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
 
-void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
+                            EdidStepHook onStep)
 {
     if (!validPort(from.number()) || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
@@ -613,11 +648,13 @@ void MatrixClient::copyEdid(Output from, Input target, std::function<void(const 
         return *p::decodeEdidCopy(f, target) ? std::string() : "Copy failed!";
     };
     asks.push_back(std::move(copy));
+    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change},
+                 onStep);
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
 
 void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
-                              std::function<void(const Result<Nothing>&)> done)
+                              std::function<void(const Result<Nothing>&)> done, EdidStepHook onStep)
 {
     const edid::EdidFileCheck check = edid::checkEdidBytes(fileBytes);
     if (check.verdict != edid::EdidFileVerdict::Accept || !validTarget(target)) {
@@ -641,6 +678,7 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
         return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!";
     };
     asks.push_back(std::move(block));
+    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep);
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
 }
 

@@ -90,6 +90,12 @@ struct LinkTarget {
 // not add up (only where a route re-sends at once, see Options).
 enum class Resend { AfterWait, AfterBadSum };
 
+// The steps of an EDID change as they go out, for a window that shows them
+// (the first answers free its tab buttons, the step that times out picks
+// the notice).
+enum class EdidStep { SwitchState, CableCheck, ModeRequest, Change, Block };
+using EdidStepHook = std::function<void(EdidStep)>;
+
 struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
@@ -149,6 +155,9 @@ public:
     void receive(const CommandFrame& frame);
     // Ends every request with LinkDown and sends nothing more; the link stays.
     void cancel();
+    // What an attached link runs over: some conversations differ between
+    // the serial line and TCP (the EDID switch-state query is serial only).
+    void setAttachedKind(LinkTarget::Kind kind);
 
     const MatrixState& state() const { return state_; }
     bool linkUp() const { return state_.linkUp; }
@@ -204,11 +213,14 @@ public:
     // EDID. `target` is an input 1..4, or Input::All.
     void readEdidStatus(std::function<void(const Result<EdidCodes>&)> done);
     // modeRow 0..14 built-in modes, 15 the default EDID (as the mode combo's rows).
-    void setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done);
-    void copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done);
+    // `onStep` (optional) hears each step as it first goes out.
+    void setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
+                     EdidStepHook onStep = {});
+    void copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
+                  EdidStepHook onStep = {});
     // A 128- or 256-byte E-EDID file's content; checked as the page checks a file.
     void uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
-                    std::function<void(const Result<Nothing>&)> done);
+                    std::function<void(const Result<Nothing>&)> done, EdidStepHook onStep = {});
 
     // A firmware container file's content (scrambled, as on disk). Progress
     // goes to onFirmwareProgress; the link is Busy for others until it ends.
@@ -220,5 +232,10 @@ private:
     std::unique_ptr<Impl> impl_;
     MatrixState state_;
 };
+
+// The options of a window page's client: the window holds the link, its
+// conversations end with the change itself, and its routes re-send a bad
+// sum at once and go to whatever ports its grid, presets and panel hold.
+MatrixClient::Options windowPageOptions();
 
 }  // namespace matrix::client

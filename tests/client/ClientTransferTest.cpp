@@ -170,6 +170,51 @@ TEST_P(TransferBothTransports, EdidRefusalsEndRejectedOrBadInputAndSendNothingMo
     }
 }
 
+// A window follows the steps as they first go out: a re-send is no new step.
+TEST_P(TransferBothTransports, EdidStepsAreHeardOnceEachInOrder)
+{
+    using client::EdidStep;
+    using StepOp =
+        std::function<void(MatrixClient&, std::function<void(const client::Result<Nothing>&)>, client::EdidStepHook)>;
+    const auto file = edidFile(128, 3);
+    struct Case {
+        const char* name;
+        StepOp op;
+        std::vector<EdidStep> steps;  // after the COM switch-state query
+    };
+    const Case cases[] = {
+        {"mode",
+         [](MatrixClient& c, auto done, auto hook) { c.setEdidMode(2, Input{3}, done, hook); },
+         {EdidStep::ModeRequest, EdidStep::Change}},
+        {"copy",
+         [](MatrixClient& c, auto done, auto hook) { c.copyEdid(Output{2}, Input{1}, done, hook); },
+         {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change}},
+        {"file",
+         [&](MatrixClient& c, auto done, auto hook) { c.uploadEdid(file, Input::All, done, hook); },
+         {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClientRig rig(GetParam());
+        ASSERT_EQ(rig.open(), Status::Ok);
+        // The first answer comes after the first wait: the first step goes out
+        // twice (the copy's cable check, which has no re-send, is not first on COM).
+        if (com() || c.steps.front() != EdidStep::CableCheck)
+            rig.matrix().setReplyDelayMs(5500);
+        std::vector<EdidStep> heard;
+        Outcome<Nothing> out;
+        c.op(*rig.client, out.callback(), [&](EdidStep step) { heard.push_back(step); });
+        rig.loop.advance(5001);
+        rig.matrix().setReplyDelayMs(0);
+        rig.settle(out.ended);
+        EXPECT_EQ(out.result.status, Status::Ok);
+        std::vector<EdidStep> expected = c.steps;
+        if (com())
+            expected.insert(expected.begin(), EdidStep::SwitchState);
+        EXPECT_EQ(heard, expected);
+    }
+}
+
 // ---- firmware ---------------------------------------------------------------
 
 struct FirmwareRun {

@@ -491,6 +491,14 @@ TEST(ClientAttached, WritesThroughTheOwnerAndEndsQuietlyOnceTheLinkIsTaken)
     EXPECT_EQ(second.result.status, Status::LinkDown);
     EXPECT_EQ(written.size(), 2u) << "no re-send once another holds the link";
     EXPECT_EQ(loop.runningTimerCount(), 0u);
+
+    // The owner's link is serial: an EDID change asks for the switches first.
+    ours = true;
+    written.clear();
+    c.setAttachedKind(client::LinkTarget::Kind::Com);
+    c.setEdidMode(0, Input{1}, [](const client::Result<client::Nothing>&) {});
+    EXPECT_EQ(written, std::vector<std::string>{"A5 5B 03 0B 00 00 00 00 00 00 00 00 F2"});
+    c.cancel();
 }
 
 // The window answers a route's bad sum at once: one re-send, then the

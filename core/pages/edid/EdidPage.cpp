@@ -6,7 +6,6 @@
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
-#include <algorithm>
 #include <functional>
 
 namespace matrix {
@@ -17,48 +16,6 @@ namespace p = protocol;
 
 using namespace notice_text;
 
-bool isFullTimeout(int id)
-{
-    switch (id) {
-    case EdidPage::kDownloadResultTimer:
-    case EdidPage::kModeRequestFinalTimer:
-    case EdidPage::kDefaultAllTimer + 1:
-    case EdidPage::kModeAllTimer + 1:
-    case EdidPage::kDefaultOneTimer + 1:
-    case EdidPage::kModeOneTimer + 1:
-    case EdidPage::kCopyAllTimer + 1:
-    case EdidPage::kCopyOneTimer + 1:
-    case EdidPage::kDownloadOneTimer + 1:
-    case EdidPage::kDownloadAllTimer + 1: return true;
-    default: return false;
-    }
-}
-
-bool isRetryTimer(int id)
-{
-    switch (id) {
-    case EdidPage::kModeRequestTimer:
-    case EdidPage::kDefaultAllTimer:
-    case EdidPage::kModeAllTimer:
-    case EdidPage::kDefaultOneTimer:
-    case EdidPage::kModeOneTimer:
-    case EdidPage::kCopyAllTimer:
-    case EdidPage::kCopyOneTimer:
-    case EdidPage::kDownloadOneTimer:
-    case EdidPage::kDownloadAllTimer:
-    case EdidPage::kSwitchStateTimer: return true;
-    default:
-        return id >= EdidPage::statusFirstTimer(1) && id <= EdidPage::statusFirstTimer(EdidPage::kStatusInputs) &&
-               id % 2 == 0;
-    }
-}
-
-bool isStatusFinalTimer(int id)
-{
-    return id >= EdidPage::statusFinalTimer(1) && id <= EdidPage::statusFinalTimer(EdidPage::kStatusInputs) &&
-           id % 2 == 1;
-}
-
 }  // namespace
 
 EdidPage::EdidPage(PageContext& context)
@@ -66,8 +23,13 @@ EdidPage::EdidPage(PageContext& context)
       link_(context.link),
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
-      pageLink_(context, FrameSender::Echo::AfterSending)
+      pageLink_(context, FrameSender::Echo::AfterSending),
+      client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
+    client_.attach([this](const std::vector<std::uint8_t>& bytes) { writeForClient(bytes); },
+                   // Only the shown page talks to the matrix: an operation
+                   // that outlived its tab ends quietly at its next wait.
+                   [this] { return link_.activePage == PageId::Edid; });
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
     pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
@@ -137,6 +99,7 @@ void EdidPage::openEdidFile(const std::string& path)
     case edid::EdidFileVerdict::Accept:
         pageLink_.sender().sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
+        edidFileBytes_ = check.echoBytes;
         edidFilePath_ = path;
         break;
     case edid::EdidFileVerdict::Reject: showNoticeIfNoneOpen("Please select the correct EDID file!"); break;
@@ -167,74 +130,24 @@ void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
 
 // --- frames ------------------------------------------------------------------
 
-void EdidPage::sendModeRequest()
+// The client writes frames and the EDID block through the page's sender, so
+// the hex logs and the traffic view see them as the page's own.
+void EdidPage::writeForClient(const std::vector<std::uint8_t>& bytes)
 {
-    resendFor(kModeRequestTimer);
-    timers_.start(kModeRequestTimer, kReplyWaitMs);
+    if (bytes.size() == CommandFrame::kSize)
+        send(CommandFrame::fromBytes(bytes.data()));
+    else
+        pageLink_.sender().sendRaw(bytes.data(), bytes.size(), true);
 }
 
-void EdidPage::sendSwitchStateQuery()
-{
-    resendFor(kSwitchStateTimer);
-    timers_.start(kSwitchStateTimer, kReplyWaitMs);
-}
-
-void EdidPage::sendCopyQuery()
-{
-    send(p::outputCableRequest(Output{copySourceIndex_ + 1}));
-    timers_.start(kCopyQueryTimer, kReplyWaitMs);
-}
-
+// The refreshes after a change and on entry go out without a wait: each
+// answer asks for the next input, and a lost one ends the refresh.
 void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(Input{input})); }
 
-void EdidPage::sendSetCommand()
+void EdidPage::startRefresh()
 {
-    const bool all = setTargetIndex_ == portCount_;
-    const bool byDefault = modeIndex_ == edid::kDefaultEdidRow;
-    const int timer =
-        all ? (byDefault ? kDefaultAllTimer : kModeAllTimer) : (byDefault ? kDefaultOneTimer : kModeOneTimer);
-    resendFor(timer);
-    timers_.start(timer, kReplyWaitMs);
-    edidBusy_ = 1;
-}
-
-void EdidPage::sendCopyCommand()
-{
-    const int timer = copyTargetIndex_ == portCount_ ? kCopyAllTimer : kCopyOneTimer;
-    resendFor(timer);
-    timers_.start(timer, kReplyWaitMs);
-    edidBusy_ = 1;
-}
-
-void EdidPage::sendDownloadRequest()
-{
-    const int timer = downloadTargetIndex_ < portCount_ ? kDownloadOneTimer : kDownloadAllTimer;
-    resendFor(timer);
-    timers_.start(timer, kReplyWaitMs);
-    edidBusy_ = 1;
-}
-
-// The frame each retry timer guards, built from the current selections (the
-// progress popup is modal, so they cannot change during an operation).
-void EdidPage::resendFor(int timerId)
-{
-    const int mode = modeIndex_ + 1;
-    switch (timerId) {
-    case kModeRequestTimer: send(p::edidModeRequest()); break;
-    case kSwitchStateTimer: send(p::edidSwitchStateRequest()); break;
-    case kDefaultAllTimer: send(p::edidDefaultRequest(Input::All)); break;
-    case kModeAllTimer: send(p::edidSetModeRequest(mode, Input::All)); break;
-    case kDefaultOneTimer: send(p::edidDefaultRequest(Input{setTargetIndex_ + 1})); break;
-    case kModeOneTimer: send(p::edidSetModeRequest(mode, Input{setTargetIndex_ + 1})); break;
-    case kCopyAllTimer: send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input::All)); break;
-    case kCopyOneTimer: send(p::edidCopyRequest(Output{copySourceIndex_ + 1}, Input{copyTargetIndex_ + 1})); break;
-    case kDownloadOneTimer: send(p::edidDownloadRequest(Input{downloadTargetIndex_ + 1})); break;
-    case kDownloadAllTimer: send(p::edidDownloadRequest(Input::All)); break;
-    default:
-        if (timerId >= statusFirstTimer(1) && timerId <= statusFirstTimer(kStatusInputs))
-            sendStatusQuery((timerId - statusFirstTimer(1)) / 2 + 1);
-        break;
-    }
+    edidOperation_ = kOpRefresh;
+    sendStatusQuery(1);
 }
 
 // --- buttons -----------------------------------------------------------------
@@ -254,18 +167,9 @@ bool EdidPage::startOperation(int operation)
         showNotice("Select the file!");
         return false;
     }
-
-    if (!link_.tcpMode()) {
-        sendSwitchStateQuery();
-        if (operation != kOpCopy)
-            edidBusy_ = 1;
-    } else if (operation == kOpCopy) {
-        sendCopyQuery();
-    } else {
-        sendModeRequest();
-        edidBusy_ = 1;
-    }
-
+    // A copy holds the tab buttons only from its mode request on.
+    edidBusy_ = operation == kOpCopy ? 0 : 1;
+    runOperation(operation);
     switch (operation) {
     case kOpSetMode: link_.progressText = "Setting . . ."; break;
     case kOpCopy: link_.progressText = "Copying . . ."; break;
@@ -274,6 +178,38 @@ bool EdidPage::startOperation(int operation)
     timers_.start(kProgressTimer, kProgressStepMs);
     ctx_.popups.progress.open();
     return true;
+}
+
+// The selections cannot change meanwhile: the progress popup is modal.
+void EdidPage::runOperation(int operation)
+{
+    operationRunning_ = true;
+    step_ = client::EdidStep::SwitchState;
+    client_.setAttachedKind(link_.tcpMode() ? client::LinkTarget::Kind::Tcp : client::LinkTarget::Kind::Com);
+    auto done = [this, operation](const client::Result<client::Nothing>& result) { operationEnded(operation, result); };
+    auto onStep = [this](client::EdidStep step) { stepSent(step); };
+    const auto targetOf = [this](int row) { return row == portCount_ ? Input::All : Input{row + 1}; };
+    switch (operation) {
+    case kOpSetMode: client_.setEdidMode(modeIndex_, targetOf(setTargetIndex_), done, onStep); break;
+    case kOpCopy: client_.copyEdid(Output{copySourceIndex_ + 1}, targetOf(copyTargetIndex_), done, onStep); break;
+    default: {
+        const auto bytes = edidFileData_.begin();
+        client_.uploadEdid({bytes, bytes + static_cast<std::ptrdiff_t>(edidFileBytes_)}, targetOf(downloadTargetIndex_),
+                           done, onStep);
+        break;
+    }
+    }
+}
+
+void EdidPage::stepSent(client::EdidStep step)
+{
+    step_ = step;
+    if (step == client::EdidStep::ModeRequest)
+        edidBusy_ = 1;
+    // Nothing will answer a block that cannot be sent: end the download
+    // here instead of waiting for its time-out.
+    if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected)
+        client_.cancel();
 }
 
 void EdidPage::clickSetMode()
@@ -302,9 +238,13 @@ void EdidPage::clickStatus()
     if (notice_.guard(connected)) {
         link_.progressText = kGettingStatus;
         timers_.start(kProgressTimer, kProgressStepMs);
-        sendStatusQuery(1);
         edidBusy_ = 1;
-        timers_.start(statusFirstTimer(1), kReplyWaitMs);
+        operationRunning_ = true;
+        step_ = client::EdidStep::SwitchState;
+        client_.readEdidStatus([this](const client::Result<client::EdidCodes>& result) {
+            operationRunning_ = false;
+            statusRunEnded(result.status);
+        });
         ctx_.popups.progress.open();
     }
     changed.notifyChanged();
@@ -329,10 +269,8 @@ void EdidPage::activate()
     if (link_.tcpMode()) {
         if (!link_.socketConnected)
             showNotice(kConnectFailed);
-        if (!operationRunning) {
-            edidOperation_ = kOpRefresh;
-            sendStatusQuery(1);
-        }
+        if (!operationRunning)
+            startRefresh();
         entryPending_ = 0;
         changed.notifyChanged();
         return;
@@ -350,10 +288,8 @@ void EdidPage::activate()
     else
         showNotice(kOpenComFailed);
     pageLink_.dropSerialTail();
-    if (!operationRunning) {
-        edidOperation_ = kOpRefresh;
-        sendStatusQuery(1);
-    }
+    if (!operationRunning)
+        startRefresh();
     changed.notifyChanged();
 }
 
@@ -371,6 +307,8 @@ void EdidPage::onSocketRead()
     });
 }
 
+// The page takes what it shows from every frame (the status rows, the
+// standby notice); the client's request takes the answer it waits for.
 void EdidPage::dispatch(const CommandFrame& frame)
 {
     // Until the entry query has gone out, TCP replies belong to the page
@@ -379,218 +317,165 @@ void EdidPage::dispatch(const CommandFrame& frame)
         return;
     if (!frame.headerOk())
         return;
-    if (handleReply(frame))
-        changed.notifyChanged();
+    if (p::isStandby(frame))
+        onStandby();
+    else if (p::decodeEdidStatus(frame))
+        onStatusReply(frame);
+    client_.receive(frame);
+    changed.notifyChanged();
 }
 
-// The first matching row acts, in this order. A step's answer counts only
-// while that step waits for it (its timer or its retry's runs): a late one,
-// after a standby or a time-out ended the operation, would carry it on
-// without its popup, and on whatever link the shown tab holds by then.
-bool EdidPage::handleReply(const CommandFrame& f)
+// --- how an operation ends -------------------------------------------------------
+
+void EdidPage::operationEnded(int operation, const client::Result<client::Nothing>& result)
 {
-    constexpr int kAlways = -1;  // the row acts whatever waits
-    struct Row {
-        bool matches;
-        int timerId;
-        bool retryToo;  // the step's retry timer (timerId + 1) counts as waiting too
-        std::function<void()> act;
-    };
-    const auto oneSub = p::kEdidDownloadOneSub;
-    const auto allSub = p::kEdidDownloadAllSub;
-    const Row rows[] = {
-        {p::isEdidReply(f, p::kEdidModeRequestSub), kModeRequestTimer, true, [&] { onModeReply(); }},
-        {f.is(p::kStatusCommand, p::kOutputCableSub) && f.p1() == copySourceIndex_ + 1, kCopyQueryTimer, false,
-         [&] { onCopyQueryReply(f); }},
-        {p::isEdidReply(f, p::kEdidModeOneSub) && f.p3() == setTargetIndex_ + 1, kModeOneTimer, true,
-         [&] { onSetOneReply(); }},
-        {p::isEdidReply(f, p::kEdidDefaultOneSub), kDefaultOneTimer, true, [&] { onDefaultOneReply(); }},
-        {p::isEdidReply(f, p::kEdidModeAllSub), kModeAllTimer, true, [&] { onSetAllReply(); }},
-        {p::isEdidReply(f, p::kEdidDefaultAllSub), kDefaultAllTimer, true, [&] { onDefaultAllReply(); }},
-        {p::isEdidReply(f, p::kEdidCopyAllSub), kCopyAllTimer, true, [&] { onCopyAllReply(f); }},
-        {p::decodeEdidCopyOne(f, Input{copyTargetIndex_ + 1}).has_value(), kCopyOneTimer, true,
-         [&] { onCopyOneReply(f); }},
-        {p::isEdidDownloadReady(f, oneSub), kDownloadOneTimer, true,
-         [&] { onDownloadReady(oneSub, kDownloadOneTimer); }},
-        {p::decodeEdidDownloadResult(f, oneSub).has_value(), kDownloadResultTimer, false, [&] { onDownloadResult(f); }},
-        {p::isEdidDownloadReady(f, allSub), kDownloadAllTimer, true,
-         [&] { onDownloadReady(allSub, kDownloadAllTimer); }},
-        {p::decodeEdidDownloadResult(f, allSub).has_value(), kDownloadResultTimer, false, [&] { onDownloadResult(f); }},
-        {p::isStandby(f), kAlways, false, [&] { onStandby(); }},
-        {p::decodeEdidStatus(f).has_value(), kAlways, false, [&] { onStatusReply(f); }},
-        {p::decodeEdidSwitchState(f).has_value(), kSwitchStateTimer, true, [&] { onSwitchStateReply(f); }},
-    };
-    for (const Row& row : rows) {
-        if (!row.matches)
-            continue;
-        const bool waiting = row.timerId == kAlways || timers_.isRunning(row.timerId) ||
-                             (row.retryToo && timers_.isRunning(row.timerId + 1));
-        if (waiting)
-            row.act();
-        return true;
+    operationRunning_ = false;
+    switch (result.status) {
+    case client::Status::Ok: succeeded(operation); break;
+    case client::Status::Rejected: refused(result.message); break;
+    case client::Status::TimeOut: timedOut(); break;
+    case client::Status::Standby: break;  // it has its own notice
+    case client::Status::LinkDown: linkLost(); break;
+    default: endOperationQuietly(); break;
     }
-    return false;
+    changed.notifyChanged();
 }
 
-void EdidPage::onModeReply()
+void EdidPage::statusRunEnded(client::Status status)
 {
-    timers_.kill(kModeRequestTimer);
-    timers_.kill(kModeRequestFinalTimer);
-    edidBusy_ = 0;
-    switch (edidOperation_) {
-    case kOpSetMode: sendSetCommand(); break;
-    case kOpCopy: sendCopyCommand(); break;
-    case kOpDownload: sendDownloadRequest(); break;
-    default: break;
-    }
-}
-
-void EdidPage::onCopyQueryReply(const CommandFrame& f)
-{
-    timers_.kill(kCopyQueryTimer);
-    if (!p::stateIsOn(f.p3())) {
+    switch (status) {
+    case client::Status::Ok:
         timers_.kill(kProgressTimer);
         closeProgress();
-        showNotice(std::string("HDMI OUT ") + static_cast<char>('A' + copySourceIndex_) + " is not connected" + "!");
-        return;
+        edidBusy_ = 0;
+        break;
+    case client::Status::TimeOut: shortTimeout(); break;
+    case client::Status::LinkDown: linkLost(); break;
+    default: break;
     }
-    sendModeRequest();
-    edidBusy_ = 1;
+    changed.notifyChanged();
 }
 
-// An operation's answer came: its two waits and the animation stop, the
-// busy flag drops (freeing the tab buttons) and the progress popup closes.
-void EdidPage::endOperationWait(int firstTimerId, bool freeTabs)
+void EdidPage::succeeded(int operation)
 {
-    timers_.kill(firstTimerId);
-    timers_.kill(firstTimerId + 1);
+    switch (operation) {
+    case kOpSetMode: onSetSucceeded(); break;
+    case kOpCopy: onCopyEnded(true); break;
+    default: onDownloadEnded(true); break;
+    }
+}
+
+void EdidPage::refused(const std::string& text)
+{
+    switch (step_) {
+    case client::EdidStep::SwitchState: onSwitchRefused(); break;
+    case client::EdidStep::CableCheck:
+        timers_.kill(kProgressTimer);
+        closeProgress();
+        showNotice(text);
+        break;
+    case client::EdidStep::Block: onDownloadEnded(false); break;
+    default: onCopyEnded(false); break;
+    }
+}
+
+// The first steps (the switch state, the copy's cable check) give up with
+// the short time-out, which leaves the tab buttons alone; the change itself
+// with the full one.
+void EdidPage::timedOut()
+{
+    if (step_ == client::EdidStep::SwitchState || step_ == client::EdidStep::CableCheck)
+        shortTimeout();
+    else
+        fullTimeout();
+}
+
+// Another tab took the link, or the link fell before the EDID block.
+void EdidPage::linkLost()
+{
+    const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected;
+    endOperationQuietly();
+    if (blockUnsent)
+        showNotice(kConnectFailed);
+}
+
+// An operation's answer came: the animation stops, the busy flag drops
+// (freeing the tab buttons) and the progress popup closes.
+void EdidPage::endOperationWait(bool freeTabs)
+{
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
     if (freeTabs)
         ctx_.shell.postPageBusy(edidBusy_);
     closeProgress();
-}
-
-void EdidPage::onSetOneReply()
-{
-    endOperationWait(kModeOneTimer);
-    closePleaseWait();
-    const int input = setTargetIndex_ + 1;
-    showNotice(kSetSuccessfully, kNoticeMs, [this, input] {
-        sendStatusQuery(input);
-        changed.notifyChanged();
-    });
-}
-
-void EdidPage::onDefaultOneReply()
-{
-    endOperationWait(kDefaultOneTimer);
-    sendStatusQuery(setTargetIndex_ + 1);
     closePleaseWait();
 }
 
-void EdidPage::onSetAllReply()
+// What a change reads back once its notice has gone: the input it
+// touched, or every input in turn.
+std::function<void()> EdidPage::readBack(int targetRow)
 {
-    endOperationWait(kModeAllTimer);
-    closePleaseWait();
-    showNotice(kSetSuccessfully, kNoticeMs, [this] {
-        edidOperation_ = kOpRefresh;
-        sendStatusQuery(1);
-        changed.notifyChanged();
-    });
-}
-
-void EdidPage::onDefaultAllReply()
-{
-    endOperationWait(kDefaultAllTimer);
-    edidOperation_ = kOpRefresh;
-    sendStatusQuery(1);
-    closePleaseWait();
-}
-
-void EdidPage::onCopyAllReply(const CommandFrame& f)
-{
-    endOperationWait(kCopyAllTimer);
-    closePleaseWait();
-    // The matrix reports a refused copy with a non-zero p1, as it does for
-    // a single input; it must not read as a success.
-    if (f.p1() != p::kEdidResultOk) {
-        showNotice("Copy failed!");
-        return;
-    }
-    showNotice("Copy successfully!", kNoticeMs, [this] {
-        edidOperation_ = kOpRefresh;
-        sendStatusQuery(1);
-        changed.notifyChanged();
-    });
-}
-
-void EdidPage::onCopyOneReply(const CommandFrame& f)
-{
-    // A single copy never held the tab buttons.
-    endOperationWait(kCopyOneTimer, false);
-    closePleaseWait();
-    if (ctx_.popups.notice.held())
-        return;
-    if (f.p1() == p::kEdidResultOk) {
-        const int input = copyTargetIndex_ + 1;
-        showNotice("Copy successfully!", kNoticeMs, [this, input] {
+    const bool all = targetRow == portCount_;
+    return [this, all, input = targetRow + 1] {
+        if (all)
+            startRefresh();
+        else
             sendStatusQuery(input);
-            changed.notifyChanged();
-        });
-    } else {
+        changed.notifyChanged();
+    };
+}
+
+// A built-in mode says so and then reads back; the default EDID reads back at once.
+void EdidPage::onSetSucceeded()
+{
+    endOperationWait();
+    if (modeIndex_ == edid::kDefaultEdidRow)
+        readBack(setTargetIndex_)();
+    else
+        showNotice(kSetSuccessfully, kNoticeMs, readBack(setTargetIndex_));
+}
+
+void EdidPage::onCopyEnded(bool ok)
+{
+    const bool all = copyTargetIndex_ == portCount_;
+    // A single copy never held the tab buttons.
+    endOperationWait(all);
+    if (!all && ctx_.popups.notice.held())
+        return;
+    if (ok)
+        showNotice("Copy successfully!", kNoticeMs, readBack(copyTargetIndex_));
+    else
         showNotice("Copy failed!");
-    }
 }
 
-void EdidPage::onDownloadReady(int subCommand, int requestTimer)
+// The notice comes before the "Please wait..." box would close: it takes
+// that box over instead.
+void EdidPage::onDownloadEnded(bool ok)
 {
-    timers_.kill(requestTimer);
-    timers_.kill(requestTimer + 1);
-    send(p::edidDownloadAnnounce(subCommand));
-    edidTransferBlock_ = p::edidTransferBlock(edidFileData_.data());
-    timers_.start(kDataStepTimer, kDataStepDelayMs);
-    edidBusy_ = 1;
-}
-
-void EdidPage::onDownloadResult(const CommandFrame& f)
-{
-    timers_.kill(kDownloadResultTimer);
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
-    if (f.p1() == p::kEdidResultFailed) {
-        closeProgress();
-        showNotice("Download failed!");
-    } else if (f.p1() == p::kEdidResultOk) {
-        closeProgress();
-        std::function<void()> refresh;
-        if (f.subCommand() == p::kEdidDownloadAllSub) {
-            refresh = [this] {
-                edidOperation_ = kOpRefresh;
-                sendStatusQuery(1);
-                changed.notifyChanged();
-            };
-        } else if (downloadTargetIndex_ < portCount_) {
-            const int input = downloadTargetIndex_ + 1;
-            refresh = [this, input] {
-                sendStatusQuery(input);
-                changed.notifyChanged();
-            };
-        }
-        showNotice("Download successfully!", kNoticeMs, std::move(refresh));
-    }
     closeProgress();
+    if (ok)
+        showNotice("Download successfully!", kNoticeMs, readBack(downloadTargetIndex_));
+    else
+        showNotice("Download failed!");
     ctx_.shell.postPageBusy(edidBusy_);
     closePleaseWait();
 }
 
+void EdidPage::onSwitchRefused()
+{
+    timers_.kill(kProgressTimer);
+    closeProgress();
+    edidBusy_ = 0;
+    ctx_.popups.notice.close();
+    showNoticeIfNoneOpen("Please set the EDID to [1111]!", kLongNoticeMs);
+}
+
+// The client ends its request on the same frame, without a word of its own.
 void EdidPage::onStandby()
 {
-    timers_.killRange(1, kLastStandbyTimer);
-    // The switch-state timers lie above that range; left running, they would
-    // resume the ended operation 5 s later, with no progress popup.
-    timers_.kill(kSwitchStateTimer);
-    timers_.kill(kSwitchStateFinalTimer);
+    timers_.kill(kProgressTimer);
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();
@@ -600,14 +485,10 @@ void EdidPage::onStandby()
 void EdidPage::onStatusReply(const CommandFrame& f)
 {
     const int n = f.p1();
-    timers_.kill(statusFirstTimer(n));
-    timers_.kill(statusFinalTimer(n));
     statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(f.p3());
-    // A late answer of an earlier refresh, while a set, copy or download
-    // runs, updates its row only: the popup, busy and the chain are that
-    // operation's, and closing them would leave its retries running unseen.
-    const bool statusChain = edidOperation_ == kOpRefresh || edidOperation_ == kOpStatusQuery;
-    if (!statusChain && timers_.isRunning(kProgressTimer))
+    // While an operation runs, a late answer of an earlier refresh updates
+    // its row only: the popup, busy and the next query are the operation's.
+    if (operationRunning_)
         return;
     if (n == 4 || n == 8) {
         timers_.kill(kProgressTimer);
@@ -615,72 +496,19 @@ void EdidPage::onStatusReply(const CommandFrame& f)
         edidBusy_ = 0;
         return;
     }
-    if (edidOperation_ == kOpRefresh) {
+    if (edidOperation_ == kOpRefresh)
         sendStatusQuery(n + 1);
-    } else if (edidOperation_ == kOpStatusQuery) {
-        sendStatusQuery(n + 1);
-        timers_.start(statusFirstTimer(n + 1), kReplyWaitMs);
-    }
-}
-
-void EdidPage::onSwitchStateReply(const CommandFrame& f)
-{
-    timers_.kill(kSwitchStateTimer);
-    timers_.kill(kSwitchStateFinalTimer);
-    if (f.p1() == p::kEdidSwitchRefused) {
-        timers_.kill(kProgressTimer);
-        closeProgress();
-        edidBusy_ = 0;
-        ctx_.popups.notice.close();
-        showNoticeIfNoneOpen("Please set the EDID to [1111]!", kLongNoticeMs);
-        return;
-    }
-    switch (edidOperation_) {
-    case kOpSetMode:
-    case kOpDownload: sendModeRequest(); break;
-    case kOpCopy: sendCopyQuery(); break;
-    default: break;
-    }
 }
 
 // --- timers ----------------------------------------------------------------------
 
 void EdidPage::onTimer(int id)
 {
-    if (id == kDataStepTimer) {
-        dataStep();
-    } else if (id == kProgressTimer) {
+    if (id == kProgressTimer)
         animateProgress();
-    } else if (isRetryTimer(id)) {
-        // Window timers repeat: stop this one so the command goes out only
-        // once more and the next timer decides.
+    else
         timers_.kill(id);
-        resendFor(id);
-        timers_.start(id + 1, kReplyWaitMs);
-    } else if (isFullTimeout(id)) {
-        fullTimeout(id);
-    } else if (isStatusFinalTimer(id) || id == kSwitchStateFinalTimer) {
-        shortTimeout(id, true);
-    } else if (id == kCopyQueryTimer) {
-        shortTimeout(id, false);
-    } else {
-        timers_.kill(id);
-    }
     changed.notifyChanged();
-}
-
-void EdidPage::dataStep()
-{
-    timers_.kill(kDataStepTimer);
-    if (link_.tcpMode() && !link_.socketConnected) {
-        // Nothing will answer a block that was never sent: end the download
-        // here instead of leaving the progress popup up for good.
-        endOperationQuietly();
-        showNotice(kConnectFailed);
-        return;
-    }
-    pageLink_.sender().sendRaw(edidTransferBlock_.data(), edidTransferBlock_.size(), true);
-    timers_.start(kDownloadResultTimer, kReplyWaitMs);
 }
 
 void EdidPage::endOperationQuietly()
@@ -691,9 +519,8 @@ void EdidPage::endOperationQuietly()
     ctx_.shell.postPageBusy(edidBusy_);
 }
 
-void EdidPage::fullTimeout(int id)
+void EdidPage::fullTimeout()
 {
-    timers_.kill(id);
     timers_.kill(kProgressTimer);
     edidBusy_ = 0;
     closeProgress();
@@ -707,12 +534,10 @@ void EdidPage::fullTimeout(int id)
     ctx_.shell.postPageBusy(edidBusy_);
 }
 
-void EdidPage::shortTimeout(int id, bool clearBusy)
+void EdidPage::shortTimeout()
 {
-    timers_.kill(id);
     timers_.kill(kProgressTimer);
-    if (clearBusy)
-        edidBusy_ = 0;
+    edidBusy_ = 0;
     closeProgress();
     showNoticeIfNoneOpen(kTimeOut);
 }

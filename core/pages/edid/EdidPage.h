@@ -5,9 +5,9 @@
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/PageLink.h"
+#include "core/client/MatrixClient.h"
 #include "core/formats/EdidFile.h"
 #include "core/link/HexLog.h"
-#include "core/protocol/Protocol.h"
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/StreamSocket.h"
@@ -15,7 +15,7 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,8 +27,8 @@ class SerialChannel;
 // The "EDID" tab: sets what EDID each input presents (a built-in mode or
 // the default EDID, a copy of a display's EDID, or an EDID file) on one
 // input or all of them, and reads back each input's EDID status. Each
-// operation is a short conversation of frames driven by replies and this
-// page's timers, under the progress popup.
+// operation runs as a request of the page's own client, over the page's
+// link, under the progress popup; the page keeps what the window shows.
 class EdidPage : public Page, public StreamSocketOwner {
 public:
     // Operations as edidOperation holds them.
@@ -41,35 +41,16 @@ public:
         kOpNone = 100
     };
 
-    // Timer ids as the page's behaviour names them; first ids retry once,
-    // the next id gives up.
-    static constexpr int kDataStepTimer = 2;
-    static constexpr int kDownloadResultTimer = 3;
-    static constexpr int kModeRequestTimer = 5;
-    static constexpr int kModeRequestFinalTimer = 6;
-    static constexpr int kDefaultAllTimer = 11;
-    static constexpr int kModeAllTimer = 13;
-    static constexpr int kDefaultOneTimer = 19;
-    static constexpr int kModeOneTimer = 21;
-    static constexpr int kCopyAllTimer = 23;
-    static constexpr int kCopyOneTimer = 25;
-    static constexpr int kDownloadOneTimer = 27;
-    static constexpr int kDownloadAllTimer = 29;
+    // The page's own timers: the notice box and the progress animation. The
+    // operations' waits and re-sends are its client's.
     static constexpr int kNoticeTimer = 55;
-    static constexpr int kCopyQueryTimer = 58;
     static constexpr int kProgressTimer = 60;
-    static constexpr int kLastStandbyTimer = 79;
-    static constexpr int kSwitchStateTimer = 86;
-    static constexpr int kSwitchStateFinalTimer = 87;
-    static constexpr int statusFirstTimer(int input) { return 70 + 2 * (input - 1); }
-    static constexpr int statusFinalTimer(int input) { return 71 + 2 * (input - 1); }
 
     static constexpr int kReplyWaitMs = protocol::kReplyWaits.firstMs;
     static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;
-    static constexpr std::size_t kTransferBlockBytes = protocol::kEdidTransferBytes;
     static constexpr int kStatusInputs = 8;
     static constexpr int kLivePorts = 4;
 
@@ -125,55 +106,47 @@ public:
     int edidBusy() const { return edidBusy_; }
     int portCount() const { return portCount_; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
-    const std::array<std::uint8_t, kTransferBlockBytes>& transferBlock() const { return edidTransferBlock_; }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     TimerSet& timers() { return timers_; }
+    // The operations run here, over the page's link.
+    client::MatrixClient& client() { return client_; }
 
     ChangeNotifier changed;
 
 private:
-    enum class FirstStep { ModeRequest, SwitchState, CopyQuery };
-
-    // Senders: arguments command, sub-command, p1, p3, p2.
     void send(const CommandFrame& frame);
+    void writeForClient(const std::vector<std::uint8_t>& bytes);
+    void sendStatusQuery(int input);
+    void startRefresh();
 
     bool startOperation(int operation);
-    void sendModeRequest();
-    void sendSwitchStateQuery();
-    void sendCopyQuery();
-    void sendStatusQuery(int input);
-    void sendSetCommand();
-    void sendCopyCommand();
-    void sendDownloadRequest();
-    // Re-sends the command a retry timer guards, with the current selections.
-    void resendFor(int timerId);
+    void runOperation(int operation);
+    void stepSent(client::EdidStep step);
+    void operationEnded(int operation, const client::Result<client::Nothing>& result);
+    void statusRunEnded(client::Status status);
+    void succeeded(int operation);
+    void refused(const std::string& text);
+    void timedOut();
+    void linkLost();
 
     void dispatch(const CommandFrame& frame);
-    bool handleReply(const CommandFrame& frame);
-    void onModeReply();
-    void onCopyQueryReply(const CommandFrame& frame);
-    void onSetOneReply();
-    void onDefaultOneReply();
-    void onSetAllReply();
-    void onDefaultAllReply();
-    void onCopyAllReply(const CommandFrame& frame);
-    void onCopyOneReply(const CommandFrame& frame);
-    void onDownloadReady(int subCommand, int requestTimer);
-    void onDownloadResult(const CommandFrame& frame);
+    std::function<void()> readBack(int targetRow);
+    void onSetSucceeded();
+    void onCopyEnded(bool ok);
+    void onDownloadEnded(bool ok);
     void onStandby();
     void onStatusReply(const CommandFrame& frame);
-    void onSwitchStateReply(const CommandFrame& frame);
+    void onSwitchRefused();
 
     void onTimer(int id);
-    void dataStep();
-    void fullTimeout(int id);
-    void shortTimeout(int id, bool clearBusy);
+    void fullTimeout();
+    void shortTimeout();
     void animateProgress();
 
     void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
     void selectRow(int& index, int row, int rowCount);
-    void endOperationWait(int firstTimerId, bool freeTabs = true);
+    void endOperationWait(bool freeTabs = true);
     void showNoticeIfNoneOpen(const std::string& text, int displayMs = kNoticeMs);
     void closePleaseWait();
     void closeProgress();
@@ -185,6 +158,11 @@ private:
     TimerSet timers_;
     PageNotice notice_;
     PageLink pageLink_;
+    client::MatrixClient client_;
+    // The client's request of the operation the user started runs, and the
+    // step of it that went out last.
+    bool operationRunning_ = false;
+    client::EdidStep step_ = client::EdidStep::SwitchState;
     // Until the entry query has gone out, TCP replies belong to the page
     // that held the link before.
     int entryPending_ = 0;
@@ -199,7 +177,7 @@ private:
     int downloadTargetIndex_ = 0;
     std::string edidFilePath_;
     edid::EdidBytes edidFileData_{};
-    std::array<std::uint8_t, kTransferBlockBytes> edidTransferBlock_{};
+    std::size_t edidFileBytes_ = 0;  // the accepted file's length, 128 or 256
     std::array<std::string, kStatusInputs> statusTexts_{};
 };
 

@@ -31,14 +31,6 @@ std::string outputText(int n, bool connected)
     return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
 }
 
-client::MatrixClient::Options clientOptions()
-{
-    client::MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    options.readBackEdid = false;
-    return options;
-}
-
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
@@ -48,7 +40,7 @@ GeneralPage::GeneralPage(PageContext& context)
       pageLink_(context, FrameSender::Echo::BeforeSending),
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
-      client_(context.platform.loop, nullptr, nullptr, clientOptions()),
+      client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
     client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },

@@ -17,15 +17,6 @@ constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . . 
 
 bool validPort(int n, int count) { return n >= 1 && n <= count; }
 
-client::MatrixClient::Options clientOptions()
-{
-    client::MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    options.resendRouteOnBadSum = true;
-    options.checkRoutePorts = false;
-    return options;
-}
-
 }  // namespace
 
 RoutingPage::RoutingPage(PageContext& context)
@@ -34,7 +25,7 @@ RoutingPage::RoutingPage(PageContext& context)
       timers_(context.platform.loop),
       notice_(context.popups, timers_, kNoticeTimer),
       pageLink_(context, FrameSender::Echo::BeforeSending),
-      client_(context.platform.loop, nullptr, nullptr, clientOptions())
+      client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
                    // Only the shown page talks to the matrix. A recall or a

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -83,6 +84,8 @@ struct EdidHarness : testing::PageWorld {
         }
         return frames;
     }
+    // No wait of an operation and no animation or notice timer runs.
+    bool quiet() { return !page->timers().anyRunning() && page->client().queuedRequests() == 0; }
     void expectIdle()
     {
         EXPECT_EQ(page->edidBusy(), 0);
@@ -129,7 +132,7 @@ TEST_P(EdidPageTest, EntryQueriesTheFourInputsInTurnAndStops)
     EXPECT_EQ(fresh.page->inputStatusText(5), "");
     EXPECT_EQ(fresh.page->edidOperation(), EdidPage::kOpRefresh);
     EXPECT_FALSE(fresh.popups.notice.isOpen());
-    EXPECT_FALSE(fresh.page->timers().anyRunning());
+    EXPECT_TRUE(fresh.quiet());
 }
 
 TEST_P(EdidPageTest, SetModeRow2OnIn3SendsModeRequestThenSetOneAndRefreshesIn3)
@@ -154,7 +157,7 @@ TEST_P(EdidPageTest, SetModeRow2OnIn3SendsModeRequestThenSetOneAndRefreshesIn3)
     EXPECT_EQ(h->wire(), std::vector<CommandFrame>{statusQuery(3)}) << "single refresh of IN3 only";
     EXPECT_EQ(h->page->inputStatusText(3), "1080i,HD Audio 7.1");
     EXPECT_EQ(h->rig.device.edidStatus[2], 2);
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 TEST_P(EdidPageTest, DefaultEdidOnAllInputsRefreshesAllFourWithoutSuccessNotice)
@@ -175,7 +178,7 @@ TEST_P(EdidPageTest, DefaultEdidOnAllInputsRefreshesAllFourWithoutSuccessNotice)
     for (int input = 1; input <= 4; ++input)
         EXPECT_EQ(h->page->inputStatusText(input), "1080p,Stereo Audio 2.0") << input;
     h->expectIdle();
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 TEST_P(EdidPageTest, BuiltInModeOnAllInputsShowsSuccessThenFullChain)
@@ -220,7 +223,7 @@ TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
     h->advance(3 * EdidPage::kReplyWaitMs);
     h->expectIdle();
     EXPECT_FALSE(h->popups.notice.isOpen());
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 // Found by the fault simulation: the answer to an operation's first step
@@ -240,7 +243,7 @@ TEST_P(EdidPageTest, LateAnswerAfterAStandbyDoesNotResumeTheOperation)
     EXPECT_TRUE(h->wire().empty()) << "the ended copy sends nothing more";
     h->expectIdle();
     EXPECT_FALSE(h->popups.notice.isOpen());
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 // Found by the fault simulation: a late answer of the entry refresh for
@@ -262,7 +265,40 @@ TEST_P(EdidPageTest, LateRefreshAnswerDoesNotEndARunningOperation)
     ASSERT_TRUE(h->rig.loop.advanceUntil([&] { return h->noticeShows("Time out!"); }, 3 * EdidPage::kReplyWaitMs));
     EXPECT_FALSE(h->popups.progress.isOpen());
     h->advance(EdidPage::kNoticeMs * 2);
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
+}
+
+// The hidden Status button's run moves on only with the answer it asked for.
+TEST_P(EdidPageTest, StatusRunTakesOnlyTheAnswerItWaitsFor)
+{
+    h->matrixSide().setSilent(true);
+    h->page->clickStatus();
+    EXPECT_EQ(h->link.progressText, "Getting status . . .");
+    CommandFrame unasked = CommandFrame().set(2, 0x01).set(3, 0x0C).set(4, 4).set(6, 2).seal();
+    h->matrixSide().sendNoise(std::vector<std::uint8_t>(unasked.data(), unasked.data() + CommandFrame::kSize));
+    h->settle();
+    EXPECT_EQ(h->page->inputStatusText(4), "1080i,HD Audio 7.1") << "the row is still updated";
+    EXPECT_TRUE(h->popups.progress.isOpen()) << "the run still waits for IN1";
+    h->advance(2 * EdidPage::kReplyWaitMs);
+    EXPECT_EQ(h->wire(), std::vector<CommandFrame>(2, statusQuery(1)));
+    EXPECT_TRUE(h->noticeShows("Time out!"));
+    h->expectIdle();
+}
+
+// Only the shown tab talks to the matrix: a wait that runs out once another
+// tab holds the link ends the operation without a re-send.
+TEST_P(EdidPageTest, OperationEndsQuietlyOnceAnotherTabHoldsTheLink)
+{
+    h->matrixSide().setSilent(true);
+    h->page->clickSetMode();
+    h->settle();
+    const std::size_t sent = h->wire().size();
+    h->link.activePage = PageId::General;
+    h->advance(EdidPage::kReplyWaitMs);
+    EXPECT_EQ(h->wire().size(), sent);
+    EXPECT_FALSE(h->popups.notice.isOpen());
+    h->expectIdle();
+    EXPECT_TRUE(h->quiet());
 }
 
 TEST_F(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
@@ -284,7 +320,7 @@ TEST_F(EdidPageCom, SwitchStateFifteenStopsEveryOperation)
         h.advance(20000);
         h.settle();
         EXPECT_EQ(h.wire().size(), 1u);
-        EXPECT_FALSE(h.page->timers().anyRunning());
+        EXPECT_TRUE(h.quiet());
     }
 }
 
@@ -382,7 +418,7 @@ TEST_P(EdidPageTest, DownloadToAllInputsSendsAnnounceThenTheBlock200msLater)
     h->settle();
     for (int input = 1; input <= 4; ++input)
         EXPECT_EQ(h->page->inputStatusText(input), "User define");
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 TEST_P(EdidPageTest, DownloadRejectedByTheMatrixSaysDownloadFailed)
@@ -426,7 +462,7 @@ TEST_P(EdidPageTest, NoReplyResendsOnceAfter5sThenTimesOut)
     h->advance(60000);
     h->settle();
     EXPECT_EQ(h->wire().size(), first + 1) << "no command is retried more than once";
-    EXPECT_FALSE(h->page->timers().anyRunning());
+    EXPECT_TRUE(h->quiet());
 }
 
 // Loses the replies to the command that follows the mode request.
@@ -438,21 +474,25 @@ void loseRepliesAfterModeRequest(sim::MatrixResponder& matrix, int count)
     });
 }
 
-TEST_P(EdidPageTest, LostSetReplyIsResentOnceWithItsOwnTimers)
+TEST_P(EdidPageTest, LostSetReplyIsResentOnceAfterItsWait)
 {
     loseRepliesAfterModeRequest(h->matrixSide(), 1);
     h->page->selectMode(5);
     h->page->selectSetTarget(4);
     h->page->clickSetMode();
     h->settle();
-    EXPECT_TRUE(h->page->timers().isRunning(EdidPage::kModeAllTimer));
+    const CommandFrame set = edidFrame(3, 0x01, 6, 0, 0xF0);
+    const auto sets = [&] { return std::count(h->wire().begin(), h->wire().end(), set); };
+    h->advance(EdidPage::kReplyWaitMs - 1);
+    EXPECT_EQ(sets(), 1) << "the set waits for its answer";
     EXPECT_EQ(h->page->edidBusy(), 1);
-    h->advance(EdidPage::kReplyWaitMs);
+    h->advance(1);
     h->settle();
     const std::vector<CommandFrame> tail(h->wire().end() - 2, h->wire().end());
-    EXPECT_EQ(tail, std::vector<CommandFrame>(2, edidFrame(3, 0x01, 6, 0, 0xF0)));
+    EXPECT_EQ(tail, std::vector<CommandFrame>(2, set));
     EXPECT_TRUE(h->noticeShows("Set successfully!"));
-    EXPECT_FALSE(h->page->timers().isRunning(EdidPage::kModeAllTimer + 1));
+    h->advance(3 * EdidPage::kReplyWaitMs);
+    EXPECT_EQ(sets(), 2) << "no wait is left after the answer";
 }
 
 TEST_P(EdidPageTest, LostCopyAndDownloadRepliesTimeOut)
@@ -469,7 +509,7 @@ TEST_P(EdidPageTest, LostCopyAndDownloadRepliesTimeOut)
         EXPECT_TRUE(h->noticeShows("Time out!"));
         h->expectIdle();
         h->advance(EdidPage::kNoticeMs);
-        EXPECT_FALSE(h->page->timers().anyRunning());
+        EXPECT_TRUE(h->quiet());
     }
 }
 
@@ -563,7 +603,7 @@ TEST(EdidPageTcp, DisconnectBeforeTheDataStepEndsTheDownloadCleanly)
     h.expectIdle();
     EXPECT_EQ(h.shell.pageBusy, std::vector<int>{0});
     h.advance(EdidPage::kNoticeMs);
-    EXPECT_FALSE(h.page->timers().anyRunning());
+    EXPECT_TRUE(h.quiet());
 }
 
 TEST_F(EdidPageCom, StandbyEndsTheOperation)
@@ -586,7 +626,7 @@ TEST_F(EdidPageCom, StandbyEndsTheOperation)
     h.settle();
     EXPECT_EQ(h.wire().size(), sent);
     EXPECT_FALSE(h.popups.notice.isOpen());
-    EXPECT_FALSE(h.page->timers().anyRunning());
+    EXPECT_TRUE(h.quiet());
 }
 
 TEST_F(EdidPageCom, ProgressTextAnimates)
