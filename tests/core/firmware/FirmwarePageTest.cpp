@@ -202,6 +202,63 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
     expectIdle();
 }
 
+// The bar runs per part and moves as each block is announced, to one byte
+// short of the blocks announced so far; the last block fills it.
+TEST_P(FirmwarePageTest, TheBarMovesAtEachAnnounce)
+{
+    load(partImage(0xA5, 0x5A, 1024));
+    startUpgrade();
+    EXPECT_EQ(page->progressMaximum(), 1024);
+    const std::int64_t start = rig.loop.nowMs();
+    const std::pair<std::int64_t, int> steps[] = {{200, 255}, {400, 511}, {500, 767}, {600, 1023}, {700, 1024}};
+    int before = 0;
+    for (const auto& [atMs, position] : steps) {
+        rig.loop.advance(start + atMs - 1 - rig.loop.nowMs());
+        EXPECT_EQ(page->progressPosition(), before) << "just before " << atMs << " ms";
+        rig.loop.advance(1);
+        EXPECT_EQ(page->progressPosition(), position) << "at " << atMs << " ms";
+        before = position;
+    }
+}
+
+// The traffic view's sent box for this tab: a line break after each
+// handshake frame, announce and re-sent poll ('n'), an entry per block ('D').
+TEST_P(FirmwarePageTest, SentLogMarksTheFramesAsTheTrafficViewShowsThem)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> knob;
+        Bytes image;
+        std::string marks;
+    };
+    const Case cases[] = {
+        {"part 1", [] {}, partImage(0xA5, 0x5A, 598), "nnnDnDnDn"},
+        {"part 2 has no handshake", [] {}, partImage(0xA4, 0x5B, 700), "nDnDnDn"},
+        {"block 1 sent again", [&] { rig.device.dropFirmwareAckOfBlock = 1; }, partImage(0xA5, 0x5A, 598),
+         "nnnDnDnDnDn"},
+        {"prepare and start sent again", [&] { matrix().setReplyDelayMs(3500); }, partImage(0xA5, 0x5A, 1300),
+         "nnnnDnDnDnDnDnDn"},
+        {"every poll", [&] { rig.device.firmwareNeverReboots = true; }, partImage(0xA5, 0x5A, 598), "nnnDnDnDnnnnnnn"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.image);
+        c.knob();
+        const std::size_t from = page->sentLogText().size();
+        startUpgrade();
+        ASSERT_TRUE(rig.loop.advanceUntil([&] { return page->upgradeEnabled(); }, 120000));
+        std::string marks = page->sentLogText().substr(from);
+        for (const auto& [text, mark] : {std::pair<std::string, const char*>{"Send data:\r\n\r\n", "D"}, {"\r\n", "n"}})
+            for (std::size_t at = 0; (at = marks.find(text, at)) != std::string::npos;)
+                marks.replace(at, text.size(), mark);
+        EXPECT_EQ(marks, c.marks);
+        rig.device.dropFirmwareAckOfBlock = -1;
+        rig.device.firmwareNeverReboots = false;
+        matrix().setReplyDelayMs(0);
+        rig.loop.advance(10000);  // late answers land before the next case
+    }
+}
+
 TEST_P(FirmwarePageTest, Part2ImageHasNoPrepareHandshake)
 {
     const Bytes image = partImage(0xA4, 0x5B, 700);
