@@ -762,6 +762,25 @@ struct UpgradeAsks {
         };
         asks.push_back(std::move(reboot));
     }
+
+    // The message line a failed upgrade ends with, then `done`.
+    std::function<void(const Result<Nothing>&)> ending(std::function<void(const Result<Nothing>&)> done) const
+    {
+        return [done = std::move(done), report = report, failLine = failLine,
+                window = window](const Result<Nothing>& result) {
+            if (result.status == Status::Rejected) {
+                std::string line = result.message;
+                // The window's log line of a refusal has no '!'; its notice has.
+                if (window && !line.empty() && line.back() == '!')
+                    line.pop_back();
+                report(line);
+            } else if (result.status == Status::TimeOut) {
+                report(*failLine);
+            }
+            if (done)
+                done(result);
+        };
+    }
 };
 
 }  // namespace
@@ -814,19 +833,7 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     }
     *plan.sent = 0;
     auto report = plan.report;
-    auto ended = [done = std::move(done), report, failLine = plan.failLine,
-                  window = options.window](const Result<Nothing>& result) {
-        if (result.status == Status::Rejected) {
-            std::string line = result.message;
-            // The window's log line of a refusal has no '!'; its notice has.
-            if (window && !line.empty() && line.back() == '!')
-                line.pop_back();
-            report(line);
-        } else if (result.status == Status::TimeOut)
-            report(*failLine);
-        if (done)
-            done(result);
-    };
+    auto ended = plan.ending(std::move(done));
     impl_->chain<Nothing>(
         std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
         [report] { report("Firmware upgrade Successfully"); }, true);
