@@ -89,10 +89,10 @@ struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
     std::string line;  // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
-    // The window's bar runs per part and moves as each block is announced:
-    // the part being sent (1, 2), its size, and the bytes its announced
-    // blocks span (0 at the part's start; whole blocks, so the last one may
-    // pass the size).
+    // The part being sent (1, 2) and its size; with the window's options,
+    // whose bar runs per part and moves as each block is announced, also
+    // the bytes its announced blocks span (0 at the part's start; whole
+    // blocks, so the last one may pass the size).
     int part = 0;
     std::int64_t partTotal = 0;
     std::int64_t partAnnounced = 0;

@@ -55,10 +55,10 @@ FirmwarePage::FirmwarePage(PageContext& context)
 
 void FirmwarePage::tabSelected(bool shown)
 {
-    entryPending_ = 1;
+    entryPending_ = true;
     if (shown) {
-        upgradeMode_ = 0;
-        standbyWatch_ = 0;
+        upgradeMode_ = false;
+        standbyWatch_ = false;
     }
 }
 
@@ -101,7 +101,7 @@ void FirmwarePage::activate()
             return;
         }
     }
-    standbyWatch_ = 1;
+    standbyWatch_ = true;
     sendFrame(p::deviceTypeRequest());
 }
 
@@ -127,20 +127,20 @@ void FirmwarePage::onSocketRead()
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
-        if (!viaTcp || standbyWatch_ == 1)
+        if (!viaTcp || standbyWatch_)
             handleStandby();
         return;
     }
     if (frame.command() == p::kFirmwareCommand) {
         // Over TCP an upgrade reply that comes while a tab's entry is
         // pending is not this upgrade's.
-        if (!viaTcp || entryPending_ != 1)
+        if (!viaTcp || !entryPending_)
             client_.receive(frame);
         return;
     }
     if (frame.command() != p::kStatusCommand)
         return;
-    if (upgradeMode_ == 0)
+    if (!upgradeMode_)
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
     else
         client_.receive(frame);  // the reboot poll's answer
@@ -184,8 +184,8 @@ void FirmwarePage::upgradeClicked()
 {
     if (!upgradeEnabled_)
         return;
-    entryPending_ = 0;
-    upgradeMode_ = 1;
+    entryPending_ = false;
+    upgradeMode_ = true;
     const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
     if (!notice_.guard(connected))
         return;

@@ -108,11 +108,11 @@ private:
     PageLink pageLink_;
     // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
     // are not ours meanwhile.
-    int entryPending_ = 0;
-    // 0 until Upgrade: status replies are the bottom line's device info.
-    int upgradeMode_ = 0;
+    bool entryPending_ = false;
+    // Until Upgrade, status replies are the bottom line's device info.
+    bool upgradeMode_ = false;
     // TCP standby frames count only once the page's activation has asked.
-    int standbyWatch_ = 0;
+    bool standbyWatch_ = false;
     std::string sentLog_;
     TimerSet timers_;
     PageNotice notice_;
