@@ -261,7 +261,10 @@ public:
                      std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
-        for (auto [output, input] : outputInput) {
+        // Plain copies: clang 14 cannot capture a structured binding.
+        for (const auto& route : outputInput) {
+            const int output = route.first;
+            const int input = route.second;
             asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
                             [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
                             [this, output, input, confirmed](const CommandFrame&) {
