@@ -16,7 +16,6 @@
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -34,7 +33,6 @@ public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
 
-    static constexpr std::size_t kBlockDataBytes = protocol::kFirmwareBlockDataBytes;
     static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
