@@ -100,8 +100,8 @@ int main(int argc, char** argv)
     std::vector<double> fillTimesMs;
     int lastPosition = -1;
     const int subscription = page.changed.subscribe([&] {
-        if (page.blockIndex() != lastPosition && shared.firmwareUpgrading == 1) {
-            lastPosition = page.blockIndex();
+        if (page.progressPosition() != lastPosition && shared.firmwareUpgrading == 1) {
+            lastPosition = page.progressPosition();
             fillTimesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         }
     });

@@ -267,7 +267,10 @@ public:
                      std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
-        for (auto [output, input] : outputInput) {
+        // Plain copies: clang 14 cannot capture a structured binding.
+        for (const auto& route : outputInput) {
+            const int output = route.first;
+            const int input = route.second;
             asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
                             [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
                             [this, output, input, confirmed](const CommandFrame&) {
@@ -698,33 +701,38 @@ constexpr std::size_t kMaxPartBytes = 65535;  // block indices travel in one byt
 // Splits an image into the parts that will be sent, as the page walks it:
 // part 1 runs to the end of the image; a part 2 runs to the next marker,
 // where the next part starts. Parts 3 and 4 have no working sequence.
-std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why)
+// For the window, a bad part leaves the parts before it to be sent, and
+// `why` is the window's log line for it.
+std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why,
+                                                   bool window = false)
 {
     std::vector<FirmwarePart> parts;
+    const auto stop = [&](std::string text) -> std::optional<std::vector<FirmwarePart>> {
+        why = std::move(text);
+        return window ? std::optional(parts) : std::nullopt;
+    };
     std::size_t at = 0;
     while (at < image.size()) {
         FirmwarePart part;
         part.part = partAtMarker(image, at);
-        if (part.part == 0) {
-            why = "Upgrade failed!";
-            return std::nullopt;
-        }
-        if (part.part >= 3) {
-            why = "Part_" + std::to_string(part.part) + ".1.0.0 cannot be upgraded";
-            return std::nullopt;
-        }
+        if (part.part == 0)
+            return stop("Upgrade failed!");
+        if (part.part >= 3)
+            return stop(part.name() + (window ? " cannot be upgraded by this program" : " cannot be upgraded"));
         part.dataStart = at + 2;
         part.end = part.part == 1 ? image.size() : std::max(scanForMarker(image, part.dataStart), part.dataStart);
-        if (part.length() == 0 || part.length() > kMaxPartBytes) {
-            why = part.name() + (part.length() == 0 ? " is empty" : " is too large");
-            return std::nullopt;
-        }
+        if (part.length() == 0)
+            return stop(part.name() + " is empty");
+        if (part.length() > kMaxPartBytes)
+            return stop(part.name() + (window ? " is " + std::to_string(part.length()) +
+                                                    " bytes; a part of 65536 bytes or more cannot be sent"
+                                              : " is too large"));
         parts.push_back(part);
         at = part.end;
     }
     if (parts.empty())
-        why = "Upgrade failed!";
-    return parts.empty() ? std::nullopt : std::optional(parts);
+        return stop("Upgrade failed!");
+    return parts;
 }
 
 // The asks of one upgrade, part by part, and what they share: the image, the
@@ -735,6 +743,9 @@ struct UpgradeAsks {
     std::shared_ptr<std::int64_t> sent = std::make_shared<std::int64_t>(0);
     std::function<void(const std::string&)> report;
     std::shared_ptr<std::string> failLine = std::make_shared<std::string>();
+    // The part the window's bar shows, and whether each announce is reported.
+    std::shared_ptr<FirmwareProgress> shown = std::make_shared<FirmwareProgress>();
+    bool window = false;
     std::vector<Ask> asks;
 
     // The part's start request; part 1 also prepares the matrix, twice.
@@ -750,7 +761,8 @@ struct UpgradeAsks {
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [report = report, name, failLine = failLine, sub] {
+        start.onSend = [report = report, name, failLine = failLine, sub, shown = shown, length = part.length()] {
+            *shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
             report("Upgrading " + name + "...");
             *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
         };
@@ -779,6 +791,11 @@ struct UpgradeAsks {
             Ask announce;
             announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
+            if (window)
+                announce.onSend = [report = report, shown = shown, index] {
+                    shown->partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
+                    report({});
+                };
             asks.push_back(std::move(announce));
 
             Ask block{blockBytes, index == 0 ? p::kFirmwareFirstBlockWaits : p::kFirmwareBlockWaits,
@@ -819,11 +836,36 @@ struct UpgradeAsks {
         };
         asks.push_back(std::move(reboot));
     }
+
+    // The message line a failed upgrade ends with, then `done`.
+    std::function<void(const Result<Nothing>&)> ending(std::function<void(const Result<Nothing>&)> done) const
+    {
+        return [done = std::move(done), report = report, failLine = failLine,
+                window = window](const Result<Nothing>& result) {
+            if (result.status == Status::Rejected) {
+                std::string line = result.message;
+                // The window's log line of a refusal has no '!'; its notice has.
+                if (window && !line.empty() && line.back() == '!')
+                    line.pop_back();
+                report(line);
+            } else if (result.status == Status::TimeOut) {
+                report(*failLine);
+            }
+            if (done)
+                done(result);
+        };
+    }
 };
 
 }  // namespace
 
 void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
+                                   std::function<void(const Result<Nothing>&)> done)
+{
+    upgradeFirmware(containerBytes, FirmwareOptions{}, std::move(done));
+}
+
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options,
                                    std::function<void(const Result<Nothing>&)> done)
 {
     if (containerBytes.size() > kMaxFirmwareBytes) {
@@ -833,7 +875,7 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     auto image = std::make_shared<std::vector<std::uint8_t>>(containerBytes);
     scramble(*image);
     std::string why;
-    const auto parts = planParts(*image, why);
+    const auto parts = planParts(*image, why, options.window);
     if (!parts) {
         impl_->refuse(std::move(done), Status::BadInput, why);
         return;
@@ -844,10 +886,12 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         total += static_cast<std::int64_t>(part.length());
     UpgradeAsks plan;
     plan.image = image;
+    plan.window = options.window;
     MatrixClient* self = this;
-    plan.report = [self, sent = plan.sent, total](const std::string& line) {
+    plan.report = [self, sent = plan.sent, total, shown = plan.shown](const std::string& line) {
         if (self->onFirmwareProgress)
-            self->onFirmwareProgress(FirmwareProgress{*sent, total, line});
+            self->onFirmwareProgress(
+                FirmwareProgress{*sent, total, line, shown->part, shown->partTotal, shown->partAnnounced});
     };
     for (const FirmwarePart& part : *parts) {
         plan.addStart(part);
@@ -855,16 +899,15 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         *plan.sent += static_cast<std::int64_t>(part.length());
         plan.addReboot(part);
     }
+    if (!why.empty()) {
+        // The window's walk reached a part it cannot send.
+        Ask stop;
+        stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
+        plan.asks.push_back(std::move(stop));
+    }
     *plan.sent = 0;
     auto report = plan.report;
-    auto ended = [done = std::move(done), report, failLine = plan.failLine](const Result<Nothing>& result) {
-        if (result.status == Status::Rejected)
-            report(result.message);
-        else if (result.status == Status::TimeOut)
-            report(*failLine);
-        if (done)
-            done(result);
-    };
+    auto ended = plan.ending(std::move(done));
     impl_->chain<Nothing>(
         std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
         [report] { report("Firmware upgrade Successfully"); }, true);

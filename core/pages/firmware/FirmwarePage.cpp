@@ -11,24 +11,54 @@ namespace matrix {
 namespace {
 namespace p = protocol;
 constexpr std::size_t kMaxSentLogBytes = 64 * 1024;
+
+client::MatrixClient::Options clientOptions()
+{
+    client::MatrixClient::Options options;
+    options.supervise = false;  // the window holds the link
+    return options;
+}
+
+// The window's sent log: a line break after each frame of the handshake
+// and announce, a "Send data:" entry per block; a re-sent second prepare
+// adds nothing, and of the reboot polls only the re-sent ones count.
+std::string sentLogMark(const Bytes& bytes, const Bytes& previous)
+{
+    if (bytes.size() == p::kFirmwareBlockBytes)
+        return "Send data:\r\n\r\n";
+    const CommandFrame frame = CommandFrame::fromBytes(bytes.data());
+    const bool again = bytes == previous;
+    if (frame.command() != p::kFirmwareCommand)
+        return again ? "\r\n" : "";
+    switch (frame.p1()) {
+    case p::kFirmwarePrepare:
+    case p::kFirmwareAccept:
+    case p::kFirmwareLastBlock: return "\r\n";
+    case p::kFirmwareSecondPrepare: return again ? "" : "\r\n";
+    default: return "";
+    }
+}
 }  // namespace
 
 FirmwarePage::FirmwarePage(PageContext& context)
     : context_(context),
       pageLink_(context, FrameSender::Echo::AfterSending),
       timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer)
+      notice_(context.popups, timers_, kNoticeTimer),
+      client_(context.platform.loop, nullptr, nullptr, clientOptions())
 {
-    timers_.setHandler([this](int id) { onTimer(id); });
+    // An upgrade holds the tabs, so the link stays the page's until it ends.
+    client_.attach([this](const Bytes& bytes) { write(bytes); }, nullptr);
+    client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) { onProgress(progress); };
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
 }
 
 void FirmwarePage::tabSelected(bool shown)
 {
-    entryPending_ = 1;
+    entryPending_ = true;
     if (shown) {
-        upgradeMode_ = 0;
-        standbyWatch_ = 0;
+        upgradeMode_ = false;
+        standbyWatch_ = false;
     }
 }
 
@@ -71,7 +101,7 @@ void FirmwarePage::activate()
             return;
         }
     }
-    standbyWatch_ = 1;
+    standbyWatch_ = true;
     sendFrame(p::deviceTypeRequest());
 }
 
@@ -97,29 +127,23 @@ void FirmwarePage::onSocketRead()
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
-        if (!viaTcp || standbyWatch_ == 1)
+        if (!viaTcp || standbyWatch_)
             handleStandby();
         return;
     }
     if (frame.command() == p::kFirmwareCommand) {
-        if (viaTcp && entryPending_ == 1)
-            return;
-        handleUpgradeReply(frame);
+        // Over TCP an upgrade reply that comes while a tab's entry is
+        // pending is not this upgrade's.
+        if (!viaTcp || !entryPending_)
+            client_.receive(frame);
         return;
     }
     if (frame.command() != p::kStatusCommand)
         return;
-    if (upgradeMode_ == 0) {
+    if (!upgradeMode_)
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
-        return;
-    }
-    // Only an answer to a poll that is still running counts, so a late or
-    // doubled answer cannot start the next part twice.
-    bool polling = false;
-    for (int id = kRebootPollFirstTimer; id <= kRebootPollLastTimer; ++id)
-        polling = polling || timers_.isRunning(id);
-    if (p::isRebootAnswer(frame) && polling)
-        handleRebootAnswer();
+    else
+        client_.receive(frame);  // the reboot poll's answer
 }
 
 void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& infoText)
@@ -143,147 +167,13 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
     }
 }
 
-void FirmwarePage::handleUpgradeReply(const CommandFrame& f)
-{
-    // Replies after the upgrade ended (a late accept, a second rejection)
-    // must not restart the transfer behind the user's back.
-    if (!context_.link.firmwareUpgrading)
-        return;
-    const std::uint8_t sub = f.subCommand();
-    const auto start = p::decodeFirmwareStart(f, sub);
-    if (start == p::FirmwareStart::Rejected ||
-        (start == p::FirmwareStart::Accepted && (sub == p::kFirmwarePart1Sub || sub == p::kFirmwarePart2Sub)))
-        handleStartReply(sub, *start);
-    else if (p::isFirmwarePrepareAck(f))
-        handlePrepareAck();
-    else if (sub == partSub() && f.p1() == 0)
-        handleBlockReply(f);
-}
-
-// The handshake replies carry no step number, so a late or doubled one (the
-// start or a prepare re-sent after its first wait) could only be taken for a
-// later step: each counts only while its request waits.
-void FirmwarePage::handleStartReply(std::uint8_t sub, p::FirmwareStart start)
-{
-    const bool part1 = sub == p::kFirmwarePart1Sub;
-    if (start == p::FirmwareStart::Rejected) {
-        const std::string name = part1 ? "Part_1.1.0.0" : "Part_2.1.0.0";
-        if (part1) {
-            showPageNotice("Write to " + name + " failed!");
-        } else {
-            messageBoxText_ = "Write to " + name + " failed";
-            messageBoxOpen_ = true;
-        }
-        // The start command's timers stop too: re-sending a start the
-        // matrix refused would only end in a second, false time-out.
-        endUpgrade("Write to " + name + " failed\r\n");
-        return;
-    }
-    const int firstWait = part1 ? kStartPart1Timer : kStartPart2Timer;
-    const int finalWait = part1 ? kStartPart1FinalTimer : kStartPart2FinalTimer;
-    if (!timers_.isRunning(firstWait) && !timers_.isRunning(finalWait))
-        return;
-    timers_.kill(firstWait);
-    timers_.kill(finalWait);
-    if (part1)
-        timers_.start(kPrepareDelay);
-    else
-        startBlocks();
-}
-
-void FirmwarePage::handlePrepareAck()
-{
-    const bool firstWaits = timers_.isRunning(kFirstPrepareTimer) || timers_.isRunning(kFirstPrepareFinalTimer);
-    const bool secondWaits = timers_.isRunning(kSecondPrepareTimer) || timers_.isRunning(kSecondPrepareFinalTimer);
-    if (handshakeStep_ == 0 ? !firstWaits : !secondWaits)
-        return;
-    timers_.kill(kFirstPrepareTimer);
-    timers_.kill(kFirstPrepareFinalTimer);
-    if (handshakeStep_ == 0) {
-        sendFrame(p::firmwareSecondPrepareRequest());
-        timers_.start(kSecondPrepareTimer, kSecondPrepareMs);
-        appendSentLog("\r\n");
-        handshakeStep_ = 1;
-        return;
-    }
-    timers_.kill(kSecondPrepareTimer);
-    timers_.kill(kSecondPrepareFinalTimer);
-    handshakeStep_ = 0;
-    startBlocks();
-}
-
-// Block 0 is announced, so block 0 is what goes out.
-void FirmwarePage::startBlocks()
-{
-    sendAnnounce(0);
-    appendSentLog("\r\n");
-    blockIndex_ = 0;
-    fillBlock();
-    timers_.start(kFirstBlock);
-}
-
-void FirmwarePage::handleBlockReply(const CommandFrame& f)
-{
-    const std::uint8_t sub = f.subCommand();
-    // Acknowledgements count only for the block that waits for one: a late
-    // or held one (of an earlier block, or of an upgrade that has ended)
-    // would skip blocks the matrix never got.
-    const bool blockWaits = timers_.isRunning(kBlockAckTimer) || timers_.isRunning(kBlockAckFinalTimer) ||
-                            timers_.isRunning(kFirstBlockAckTimer) || timers_.isRunning(kFirstBlockAckFinalTimer);
-    const auto acked = p::decodeFirmwareBlockAck(f, sub);
-    if (acked ? (!blockWaits || *acked != blockIndex_)
-              : (!p::isFirmwareFinalAck(f, sub) || !blockWaits || blockIndex_ < part_.blockTotal()))
-        return;
-    // Every block timer stops, whichever part and block came last, so no
-    // stale re-send reaches the matrix while it reboots.
-    timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
-    timers_.killRange(kFirstBlockAckTimer, kFirstBlockAckFinalTimer);
-    if (acked) {
-        blockIndex_ = *acked + 1;
-        if (blockIndex_ > part_.blockTotal())
-            return;
-        sendAnnounce(blockIndex_);
-        appendSentLog("\r\n");
-        handshakeStep_ = 0;
-        fillBlock();
-        timers_.start(kNextBlock);
-        return;
-    }
-    const char* rebooting = "System rebooting,Please wait...\r\n";
-    if (firmwarePart_ == 1) {
-        appendMessage(rebooting);
-        sendRebootPoll();
-        timers_.start(kRebootPollFirstTimer, kRebootPollMs);
-        return;
-    }
-    appendMessage("Part_2.1.0.0 upgrading complete\r\n");
-    sendRebootPoll();
-    timers_.start(kRebootPollFirstTimer, kRebootPollMs);
-    appendMessage(rebooting);
-}
-
-void FirmwarePage::handleRebootAnswer()
-{
-    progressCount_ = 0;
-    appendMessage("System reboot ok\r\n");
-    timers_.killRange(kRebootPollFirstTimer, kRebootPollLastTimer);
-    timers_.killRange(kBlockAckTimer, kBlockAckFinalTimer);
-    if (firmwarePart_ == 1)
-        appendMessage("Part_1.1.0.0 upgrading complete\r\n");
-    if (firmwarePart_ < 4 && part_.end < image_.size()) {
-        startPart(part_.end);
-        return;
-    }
-    appendMessage("Firmware upgrade Successfully\r\n");
-    finishIdle();
-}
-
 void FirmwarePage::handleStandby()
 {
-    timers_.killRange(1, kLastPageTimer);
+    // A standby ends the upgrade: the button comes back so the user can try again.
+    client_.cancel();
+    timers_.kill(kNoticeTimer);
     context_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
-    // A standby ends the upgrade: the button comes back so the user can try again.
     if (context_.link.firmwareUpgrading || !upgradeEnabled_)
         finishIdle();
 }
@@ -294,190 +184,72 @@ void FirmwarePage::upgradeClicked()
 {
     if (!upgradeEnabled_)
         return;
-    entryPending_ = 0;
-    upgradeMode_ = 1;
+    entryPending_ = false;
+    upgradeMode_ = true;
     const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
     if (!notice_.guard(connected))
         return;
-    partEnd_.fill(0);
-    blockIndex_ = 0;
-    progressCount_ = 0;
     context_.link.firmwareUpgrading = true;
-    startPart(0);
+    Bytes container = image_;
+    scramble(container);
+    client::FirmwareOptions options;
+    options.window = true;
+    client_.upgradeFirmware(container, options,
+                            [this](const client::Result<client::Nothing>& result) { upgradeEnded(result); });
 }
 
-std::string FirmwarePage::partName() const { return "Part_" + std::to_string(firmwarePart_) + ".1.0.0"; }
-
-void FirmwarePage::startPart(std::size_t markerPosition)
+void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
 {
-    const int part = partAtMarker(image_, markerPosition);
-    if (part == 0) {
-        refuse("Upgrade failed!\r\n");
-        return;
-    }
-    firmwarePart_ = part;
-    if (part >= 3) {
-        refuse(partName() + " cannot be upgraded by this program\r\n");
-        return;
-    }
-    // The data starts after this marker and, for later parts, runs to the
-    // next marker; taking the start from the marker itself means a second
-    // part-2 marker moves on instead of sending the same part again.
-    part_.dataStart = markerPosition + 2;
-    part_.end = part == 1 ? image_.size() : scanForMarker(image_, part_.dataStart);
-    part_.end = std::max(part_.end, part_.dataStart);
-    partEnd_[static_cast<std::size_t>(part)] = part_.end;
-    if (part_.length() == 0) {
-        refuse(partName() + " is empty\r\n");
-        return;
-    }
-    if (part_.length() > kMaxPartBytes) {
-        refuse(partName() + " is " + std::to_string(part_.length()) +
-               " bytes; a part of 65536 bytes or more cannot be sent\r\n");
-        return;
-    }
-    blockIndex_ = 0;
-    if (part == 1)
-        handshakeStep_ = 0;  // a handshake cut short earlier must not skip a step now
-    sendStartCommand();
-    timers_.start(part == 1 ? kStartPart1Timer : kStartPart2Timer, kStartReplyMs);
-    appendMessage("Upgrading " + partName() + "...\r\n");
-    progressMaximum_ = static_cast<int>(part_.length());
-    progressPosition_ = 0;
+    firmwarePart_ = progress.part;
+    progressMaximum_ = static_cast<int>(progress.partTotal);
+    // The bar stands one byte short of a whole block, as it always has.
+    progressPosition_ = progress.partAnnounced - 1;
     upgradeEnabled_ = false;
+    if (!progress.line.empty())
+        messages_ += progress.line + "\r\n";
     changed.notifyChanged();
 }
 
-void FirmwarePage::sendStartCommand() { sendFrame(p::firmwareStartRequest(partSub())); }
-
-void FirmwarePage::sendAnnounce(int index)
+void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
 {
-    // A part shorter than one block is announced as its own last block, so
-    // that the matrix answers with the final acknowledgement.
-    if (index >= part_.blockTotal())
-        sendFrame(p::firmwareLastBlockAnnounce(partSub(), index));
-    else
-        sendFrame(p::firmwareBlockAnnounce(partSub(), index));
-}
-
-void FirmwarePage::fillBlock()
-{
-    const std::size_t from = part_.dataStart + kBlockDataBytes * static_cast<std::size_t>(blockIndex_);
-    for (std::size_t i = 0; i < kBlockDataBytes; ++i) {
-        const std::size_t at = from + i;
-        block_[i + 1] = at < image_.size() ? image_[at] : 0;
-        progressPosition_ = progressCount_;
-        ++progressCount_;
+    switch (result.status) {
+    case client::Status::Rejected:
+        if (firmwarePart_ == 2) {
+            messageBoxText_ = result.message;
+            messageBoxOpen_ = true;
+        } else {
+            showPageNotice(result.message);
+        }
+        break;
+    case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
+    case client::Status::BadInput:
+        appendMessage(result.message + "\r\n");
+        showPageNotice("Upgrade failed!");
+        break;
+    case client::Status::Ok: break;
+    default: return;  // ended by a standby, which shows its own notice
     }
-    block_[0] = p::firmwareBlockChecksum(block_.data() + 1);
-    changed.notifyChanged();
-}
-
-void FirmwarePage::sendBlock()
-{
-    appendSentLog("Send data:\r\n");
-    appendSentLog("\r\n");
-    pageLink_.sender().sendRaw(block_.data(), block_.size(), false);
-}
-
-void FirmwarePage::sendRebootPoll() { sendFrame(p::rebootPollRequest()); }
-
-int FirmwarePage::progressPosition() const { return std::clamp(progressPosition_, 0, progressMaximum_); }
-
-void FirmwarePage::refuse(const std::string& logLine)
-{
-    appendMessage(logLine);
-    showPageNotice("Upgrade failed!");
     finishIdle();
 }
 
-void FirmwarePage::endUpgrade(const std::string& logLine)
+void FirmwarePage::write(const Bytes& bytes)
 {
-    appendMessage(logLine);
-    finishIdle();
+    pageLink_.sender().sendRaw(bytes.data(), bytes.size(), false);
+    appendSentLog(sentLogMark(bytes, lastWrite_));
+    lastWrite_ = bytes;
 }
 
-void FirmwarePage::failAfterTimeOut(const std::string& logLine)
+int FirmwarePage::progressPosition() const
 {
-    notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut);
-    endUpgrade(logLine);
+    return static_cast<int>(std::clamp<std::int64_t>(progressPosition_, 0, progressMaximum_));
 }
 
 void FirmwarePage::finishIdle()
 {
-    // Every way out stops the transfer's timers; the notice timer stays.
-    timers_.killRange(1, kNoticeTimer - 1);
-    timers_.killRange(kNoticeTimer + 1, kLastPageTimer);
     upgradeEnabled_ = true;
     context_.link.firmwareUpgrading = false;
     context_.shell.postPageBusy(0);
     changed.notifyChanged();
-}
-
-void FirmwarePage::onTimer(int id)
-{
-    timers_.kill(id);
-    if (id >= kRebootPollFirstTimer && id < kRebootPollLastTimer) {
-        sendRebootPoll();
-        appendSentLog("\r\n");
-        timers_.start(id + 1, kRebootPollMs);
-    } else if (id == kRebootPollLastTimer) {
-        failAfterTimeOut("Write to " + partName() + " failed\r\n");
-    } else if (id == kFirstBlock.id || id == kNextBlock.id || (id >= kBlockAckTimer && id <= kBlockAckFinalTimer) ||
-               (id >= kFirstBlockAckTimer && id <= kFirstBlockAckFinalTimer)) {
-        onBlockTimer(id);
-    } else {
-        onHandshakeTimer(id);
-    }
-}
-
-void FirmwarePage::onBlockTimer(int id)
-{
-    switch (id) {
-    case kFirstBlock.id:
-        sendBlock();
-        timers_.start(kFirstBlockAckTimer, kFirstBlockAckMs);
-        break;
-    case kNextBlock.id:
-        sendBlock();
-        timers_.start(kBlockAckTimer, kBlockAckMs);
-        break;
-    case kBlockAckTimer:
-    case kFirstBlockAckTimer:
-        // The block goes again, announced again.
-        sendAnnounce(id == kBlockAckTimer ? blockIndex_ : 0);
-        appendSentLog("\r\n");
-        sendBlock();
-        timers_.start(id + 1, id == kBlockAckTimer ? kBlockAckFinalMs : kFirstBlockAckMs);
-        break;
-    default: failAfterTimeOut("Upgrading " + partName() + " failed\r\n"); break;
-    }
-}
-
-void FirmwarePage::onHandshakeTimer(int id)
-{
-    switch (id) {
-    case kPrepareDelay.id:
-    case kFirstPrepareTimer:
-        sendFrame(p::firmwarePrepareRequest());
-        timers_.start(id == kPrepareDelay.id ? kFirstPrepareTimer : kFirstPrepareFinalTimer, kFirstPrepareMs);
-        appendSentLog("\r\n");
-        break;
-    case kStartPart1Timer:
-    case kStartPart2Timer:
-        sendStartCommand();
-        timers_.start(id + 1, kStartReplyMs);
-        break;
-    case kSecondPrepareTimer:
-        sendFrame(p::firmwareSecondPrepareRequest());
-        timers_.start(kSecondPrepareFinalTimer, kSecondPrepareMs);
-        break;
-    case kStartPart1FinalTimer:
-    case kSecondPrepareFinalTimer:
-    case kFirstPrepareFinalTimer: failAfterTimeOut("Write to Part_1.1.0.0 failed\r\n"); break;
-    case kStartPart2FinalTimer: failAfterTimeOut("Upgrading Part_2.1.0.0 failed\r\n"); break;
-    default: break;
-    }
 }
 
 // ---- files and logs -----------------------------------------------------------

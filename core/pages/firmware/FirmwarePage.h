@@ -5,61 +5,34 @@
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/PageLink.h"
+#include "core/client/MatrixClient.h"
 #include "core/formats/FirmwareContainer.h"
 #include "core/formats/FirmwareMerger.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
 #include "core/protocol/Protocol.h"
-#include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
 #include "core/transport/TimerSet.h"
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace matrix {
 
-// The "FW Upgrade" tab: loads a firmware container, uploads it part by part
-// in acknowledged 256-byte blocks, polls the matrix through its reboot, and
-// shows the device type, size and version on its bottom line. The view
-// model of the page: getters, user actions and one change notification.
+// The "FW Upgrade" tab: loads a firmware container, has the page's client
+// upload it part by part (acknowledged 256-byte blocks, the reboot poll
+// after each part), and shows the device type, size and version on its
+// bottom line. The view model of the page: getters, user actions and one
+// change notification; the conversation itself is the client's.
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
-    // Timer ids and periods of the page.
-    static constexpr TimerPeriod kPrepareDelay{1, protocol::kFirmwarePrepareDelayMs};
-    static constexpr TimerPeriod kFirstBlock{2, protocol::kFirmwareFirstBlockDelayMs};
-    static constexpr TimerPeriod kNextBlock{3, protocol::kFirmwareBlockDelayMs};
-    static constexpr int kRebootPollFirstTimer = 4;
-    static constexpr int kRebootPollLastTimer = 11;
-    static constexpr int kRebootPollMs = protocol::kRebootPollWaits.firstMs;
-    static constexpr int kStartPart1Timer = 15;
-    static constexpr int kStartPart1FinalTimer = 16;
-    static constexpr int kStartPart2Timer = 17;
-    static constexpr int kStartPart2FinalTimer = 18;
-    static constexpr int kStartReplyMs = protocol::kFirmwareStartWaits.firstMs;
-    static constexpr int kBlockAckTimer = 33;
-    static constexpr int kBlockAckMs = protocol::kFirmwareBlockWaits.firstMs;
-    static constexpr int kBlockAckFinalTimer = 34;
-    static constexpr int kBlockAckFinalMs = protocol::kFirmwareBlockWaits.secondMs;
-    static constexpr int kSecondPrepareTimer = 36;
-    static constexpr int kSecondPrepareFinalTimer = 37;
-    static constexpr int kSecondPrepareMs = protocol::kFirmwareSecondPrepareWaits.firstMs;
-    static constexpr int kFirstPrepareTimer = 38;
-    static constexpr int kFirstPrepareFinalTimer = 39;
-    static constexpr int kFirstPrepareMs = protocol::kFirmwarePrepareWaits.firstMs;
-    static constexpr int kFirstBlockAckTimer = 40;
-    static constexpr int kFirstBlockAckFinalTimer = 41;
-    static constexpr int kFirstBlockAckMs = protocol::kFirmwareFirstBlockWaits.firstMs;
     static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
-    static constexpr int kLastPageTimer = 79;
 
-    static constexpr std::size_t kBlockDataBytes = protocol::kFirmwareBlockDataBytes;
     static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
@@ -107,51 +80,24 @@ public:
 
     // Inspection for tests and diagnostics.
     const Bytes& image() const { return image_; }
-    int firmwarePart() const { return firmwarePart_; }
-    int blockIndex() const { return blockIndex_; }
-    int handshakeStep() const { return handshakeStep_; }
-    const std::array<std::uint8_t, kBlockBytes>& block() const { return block_; }
     const std::string& sentLogText() const { return sentLog_; }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     TimerSet& timers() { return timers_; }
+    // The upgrade runs here, over the page's link.
+    client::MatrixClient& client() { return client_; }
 
     ChangeNotifier changed;
 
 private:
-    struct PartInfo {
-        std::size_t dataStart = 0;
-        std::size_t end = 0;
-        std::size_t length() const { return end - dataStart; }
-        int blockTotal() const { return static_cast<int>(length() / kBlockDataBytes); }
-    };
-
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
-    void handleUpgradeReply(const CommandFrame& frame);
-    void handleStartReply(std::uint8_t sub, protocol::FirmwareStart start);
-    void handlePrepareAck();
-    void handleBlockReply(const CommandFrame& frame);
-    void startBlocks();
-    void onHandshakeTimer(int id);
-    void onBlockTimer(int id);
     void handleStandby();
-    void handleRebootAnswer();
-    void onTimer(int id);
-
-    void startPart(std::size_t markerPosition);
-    void refuse(const std::string& logLine);
-    void endUpgrade(const std::string& logLine);
-    void failAfterTimeOut(const std::string& logLine);
+    void onProgress(const client::FirmwareProgress& progress);
+    void upgradeEnded(const client::Result<client::Nothing>& result);
     void finishIdle();
 
-    int partSub() const { return firmwarePart_ == 2 ? protocol::kFirmwarePart2Sub : protocol::kFirmwarePart1Sub; }
-    std::string partName() const;
     void sendFrame(const CommandFrame& frame) { pageLink_.sender().sendRaw(frame.data(), CommandFrame::kSize, false); }
-    void sendStartCommand();
-    void sendAnnounce(int index);
-    void sendBlock();
-    void sendRebootPoll();
-    void fillBlock();
+    void write(const Bytes& bytes);
     void appendMessage(const std::string& text);
     void appendSentLog(const std::string& text);
     void showPageNotice(const std::string& text, int ms = kNoticeMs);
@@ -160,25 +106,22 @@ private:
     PageLink pageLink_;
     // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
     // are not ours meanwhile.
-    int entryPending_ = 0;
-    // 0 until Upgrade: status replies are the bottom line's device info.
-    int upgradeMode_ = 0;
+    bool entryPending_ = false;
+    // Until Upgrade, status replies are the bottom line's device info.
+    bool upgradeMode_ = false;
     // TCP standby frames count only once the page's activation has asked.
-    int standbyWatch_ = 0;
+    bool standbyWatch_ = false;
     std::string sentLog_;
     TimerSet timers_;
     PageNotice notice_;
 
+    client::MatrixClient client_;
+    Bytes lastWrite_;  // the sent log marks re-sends by what went before
+
     std::string filePath_;
     Bytes image_;
-    std::array<std::size_t, 5> partEnd_{};  // by part number, 1..4
-    PartInfo part_;
     int firmwarePart_ = 0;
-    int blockIndex_ = 0;
-    std::array<std::uint8_t, kBlockBytes> block_{};
-    int handshakeStep_ = 0;
-    int progressCount_ = 0;
-    int progressPosition_ = 0;
+    std::int64_t progressPosition_ = 0;
     int progressMaximum_ = 100;
     bool upgradeEnabled_ = true;
 

@@ -128,11 +128,7 @@ protected:
         EXPECT_EQ(link.firmwareUpgrading, 0);
         ASSERT_FALSE(shell.pageBusy.empty());
         EXPECT_EQ(shell.pageBusy.back(), 0);
-        for (int id = 1; id <= FirmwarePage::kLastPageTimer; ++id) {
-            if (id != FirmwarePage::kNoticeTimer) {
-                EXPECT_FALSE(page->timers().isRunning(id)) << "timer " << id;
-            }
-        }
+        EXPECT_EQ(page->client().queuedRequests(), 0u) << "no step of the upgrade still waits";
     }
 
     void expectReceivedPart(int part, const Bytes& image, std::size_t dataStart, std::size_t dataEnd)
@@ -204,6 +200,63 @@ TEST_P(FirmwarePageTest, SixHundredBytePart1GoesOutInThreeBlocksAndTheMatrixHold
     EXPECT_EQ(page->progressPosition(), page->progressMaximum());
     EXPECT_FALSE(popups.notice.isOpen());
     expectIdle();
+}
+
+// The bar runs per part and moves as each block is announced, to one byte
+// short of the blocks announced so far; the last block fills it.
+TEST_P(FirmwarePageTest, TheBarMovesAtEachAnnounce)
+{
+    load(partImage(0xA5, 0x5A, 1024));
+    startUpgrade();
+    EXPECT_EQ(page->progressMaximum(), 1024);
+    const std::int64_t start = rig.loop.nowMs();
+    const std::pair<std::int64_t, int> steps[] = {{200, 255}, {400, 511}, {500, 767}, {600, 1023}, {700, 1024}};
+    int before = 0;
+    for (const auto& [atMs, position] : steps) {
+        rig.loop.advance(start + atMs - 1 - rig.loop.nowMs());
+        EXPECT_EQ(page->progressPosition(), before) << "just before " << atMs << " ms";
+        rig.loop.advance(1);
+        EXPECT_EQ(page->progressPosition(), position) << "at " << atMs << " ms";
+        before = position;
+    }
+}
+
+// The traffic view's sent box for this tab: a line break after each
+// handshake frame, announce and re-sent poll ('n'), an entry per block ('D').
+TEST_P(FirmwarePageTest, SentLogMarksTheFramesAsTheTrafficViewShowsThem)
+{
+    struct Case {
+        const char* name;
+        std::function<void()> knob;
+        Bytes image;
+        std::string marks;
+    };
+    const Case cases[] = {
+        {"part 1", [] {}, partImage(0xA5, 0x5A, 598), "nnnDnDnDn"},
+        {"part 2 has no handshake", [] {}, partImage(0xA4, 0x5B, 700), "nDnDnDn"},
+        {"block 1 sent again", [&] { rig.device.dropFirmwareAckOfBlock = 1; }, partImage(0xA5, 0x5A, 598),
+         "nnnDnDnDnDn"},
+        {"prepare and start sent again", [&] { matrix().setReplyDelayMs(3500); }, partImage(0xA5, 0x5A, 1300),
+         "nnnnDnDnDnDnDnDn"},
+        {"every poll", [&] { rig.device.firmwareNeverReboots = true; }, partImage(0xA5, 0x5A, 598), "nnnDnDnDnnnnnnn"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        load(c.image);
+        c.knob();
+        const std::size_t from = page->sentLogText().size();
+        startUpgrade();
+        ASSERT_TRUE(rig.loop.advanceUntil([&] { return page->upgradeEnabled(); }, 120000));
+        std::string marks = page->sentLogText().substr(from);
+        for (const auto& [text, mark] : {std::pair<std::string, const char*>{"Send data:\r\n\r\n", "D"}, {"\r\n", "n"}})
+            for (std::size_t at = 0; (at = marks.find(text, at)) != std::string::npos;)
+                marks.replace(at, text.size(), mark);
+        EXPECT_EQ(marks, c.marks);
+        rig.device.dropFirmwareAckOfBlock = -1;
+        rig.device.firmwareNeverReboots = false;
+        matrix().setReplyDelayMs(0);
+        rig.loop.advance(10000);  // late answers land before the next case
+    }
 }
 
 TEST_P(FirmwarePageTest, Part2ImageHasNoPrepareHandshake)
@@ -352,7 +405,7 @@ TEST_P(FirmwarePageTest, AHandshakeCutShortDoesNotSkipAStepNextTime)
     page->upgradeClicked();
     // Accept at 50, prepare at 250, its answer at 300 sends the second prepare.
     rig.loop.advance(320);
-    ASSERT_EQ(page->handshakeStep(), 1);
+    ASSERT_EQ(countFrames(0x20, 0x01, 0x10), 1) << "the second prepare is out";
     matrix().sendStandby();
     rig.loop.runPending();
     expectIdle();
@@ -421,7 +474,8 @@ TEST_P(FirmwarePageTest, StaleBlockAcknowledgementDoesNotSkipBlocks)
     const Bytes image = partImage(0xA5, 0x5A, 1300);
     load(image);
     page->upgradeClicked();
-    ASSERT_TRUE(rig.loop.advanceUntil([&] { return page->blockIndex() == 1; }, 5000));
+    // Block 0 is acknowledged once block 1 is announced.
+    ASSERT_TRUE(rig.loop.advanceUntil([&] { return countFrames(0x20, 0x01, 0xAA) == 2; }, 5000));
     // An acknowledgement of block 3 arrives before block 1 has even gone out.
     matrix().replyFrame(CommandFrame().set(2, 0x20).set(3, 0x01).set(7, 1).set(8, 1).set(10, 3).seal());
     runUntilMessage("Firmware upgrade Successfully\r\n");
@@ -545,8 +599,12 @@ TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
     page.upgradeClicked();
     page.tabSelected(false);  // another tab was selected meanwhile
     rig.loop.runPending();
-    EXPECT_FALSE(page.timers().isRunning(FirmwarePage::kPrepareDelay.id)) << "the accept was ignored";
-    EXPECT_TRUE(page.timers().isRunning(FirmwarePage::kStartPart1Timer));
+    rig.tcpMatrix.clearReceived();
+    rig.loop.advance(2999);
+    EXPECT_TRUE(rig.tcpMatrix.received().empty()) << "the accept was ignored: no prepare follows it";
+    rig.loop.advance(1);
+    ASSERT_EQ(rig.tcpMatrix.received().size(), 1u);
+    EXPECT_EQ(rig.tcpMatrix.received()[0].p1(), 0x01) << "the start still waits for its answer";
 }
 
 TEST_F(FirmwarePageFiles, LoaderRulesAndOversizedFiles)
