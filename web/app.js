@@ -576,22 +576,12 @@ async function stage(out, input) {
 
 async function take() {
   say('preview-status', 'Switching\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/take');
-    say('preview-status', 'Taken.');
-  } catch (e) {
-    say('preview-status', e.message, true);
-  }
+  await ask('preview-status', 'POST', '/take', 'Taken.');
   await refreshDetail();
 }
 
 async function clearPending() {
-  try {
-    await api('DELETE', matrixPath(page.current) + '/pending');
-    say('preview-status', '');
-  } catch (e) {
-    say('preview-status', e.message, true);
-  }
+  await ask('preview-status', 'DELETE', '/pending', '');
   await refreshDetail();
 }
 
@@ -669,12 +659,8 @@ async function addSchedule(event) {
     .map((b) => b.dataset.day);
   const body = { scene: $('schedule-scene').value, at: $('schedule-at').value, days };
   say('schedule-status', 'Saving\u2026');
-  try {
-    await api('PUT', matrixPath(page.current) + '/schedules/' + enc(name), body);
+  if (await ask('schedule-status', 'PUT', '/schedules/' + enc(name), 'Added \u201c' + name + '\u201d.', body)) {
     $('schedule-name').value = '';
-    say('schedule-status', 'Added \u201c' + name + '\u201d.');
-  } catch (e) {
-    say('schedule-status', e.message, true);
   }
   await refreshSchedules();
 }
@@ -697,6 +683,19 @@ function say(id, text, isError) {
 }
 
 // ---- Actions -------------------------------------------------------------
+
+// Sends one request about the matrix on show and says in `statusId` how it
+// went: `doneText`, or the error. True when it was done.
+async function ask(statusId, method, path, doneText, body) {
+  try {
+    await api(method, matrixPath(page.current) + path, body);
+    say(statusId, doneText);
+    return true;
+  } catch (e) {
+    say(statusId, e.message, true);
+    return false;
+  }
+}
 
 async function route(out, input) {
   const id = page.current;
@@ -738,36 +737,22 @@ async function saveScene(event) {
     return;
   }
   say('scene-status', 'Saving\u2026');
-  try {
-    await api('PUT', matrixPath(page.current) + '/scenes/' + enc(name), { from: 'current' });
+  if (await ask('scene-status', 'PUT', '/scenes/' + enc(name), 'Saved \u201c' + name + '\u201d.', { from: 'current' })) {
     field.value = '';
-    say('scene-status', 'Saved \u201c' + name + '\u201d.');
     await refreshScenes();
-  } catch (e) {
-    say('scene-status', e.message, true);
   }
 }
 
 async function recallScene(name) {
   say('scene-status', 'Recalling \u201c' + name + '\u201d\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/scenes/' + enc(name) + '/recall');
-    say('scene-status', 'Recalled \u201c' + name + '\u201d.');
-  } catch (e) {
-    say('scene-status', e.message, true);
-  }
+  await ask('scene-status', 'POST', '/scenes/' + enc(name) + '/recall', 'Recalled \u201c' + name + '\u201d.');
   await refreshDetail();
 }
 
 // Deletes a scene or a schedule after a confirmation, says how it went and reads the list again.
 async function deleteNamed(kind, name, collection, statusId, refresh) {
   if (!await confirmAction('Delete ' + kind, 'Delete the ' + kind + ' \u201c' + name + '\u201d?', 'Delete')) return;
-  try {
-    await api('DELETE', matrixPath(page.current) + '/' + collection + '/' + enc(name));
-    say(statusId, 'Deleted \u201c' + name + '\u201d.');
-  } catch (e) {
-    say(statusId, e.message, true);
-  }
+  await ask(statusId, 'DELETE', '/' + collection + '/' + enc(name), 'Deleted \u201c' + name + '\u201d.');
   await refresh();
 }
 
@@ -792,12 +777,7 @@ async function factoryReset() {
   if (!await confirmAction('Factory reset', 'Return ' + name + ' to its factory settings? Every output gets ' +
       'its own input again, every input a built-in EDID, and the beep goes on.', 'Reset')) return;
   say('reset-status', 'Resetting\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/factory-reset');
-    say('reset-status', 'The matrix is back to its factory settings.');
-  } catch (e) {
-    say('reset-status', e.message, true);
-  }
+  await ask('reset-status', 'POST', '/factory-reset', 'The matrix is back to its factory settings.');
   await refreshDetail();
 }
 
