@@ -243,17 +243,24 @@ async function refreshDetail() {
   }
 }
 
-async function refreshScenes() {
+// Reads a list of the matrix on show again and hands it to `show`, unless
+// the user has moved to another matrix meanwhile.
+async function refreshList(collection, statusId, show) {
   const id = page.current;
   if (!id) return;
   try {
-    const data = await api('GET', matrixPath(id) + '/scenes');
-    if (id !== page.current) return;
+    const data = await api('GET', matrixPath(id) + '/' + collection);
+    if (id === page.current) show(data);
+  } catch (e) {
+    if (id === page.current) say(statusId, e.message, true);
+  }
+}
+
+async function refreshScenes() {
+  await refreshList('scenes', 'scene-status', (data) => {
     page.scenes = normaliseScenes(data);
     renderScenes();
-  } catch (e) {
-    if (id === page.current) say('scene-status', e.message, true);
-  }
+  });
 }
 
 // The list is [{"name", "routing": {"A": 2, ...}}, ...].
@@ -588,16 +595,10 @@ async function clearPending() {
 // ---- Schedules -----------------------------------------------------------
 
 async function refreshSchedules() {
-  const id = page.current;
-  if (!id) return;
-  try {
-    const data = await api('GET', matrixPath(id) + '/schedules');
-    if (id !== page.current) return;
+  await refreshList('schedules', 'schedule-status', (data) => {
     page.schedules = Array.isArray(data) ? data.filter((s) => s && typeof s.name === 'string') : [];
     renderSchedules();
-  } catch (e) {
-    if (id === page.current) say('schedule-status', e.message, true);
-  }
+  });
 }
 
 // "Mon–Fri", "Sat Sun", "every day".
@@ -928,44 +929,33 @@ function setPortField(ports, number, field, value) {
   if (port) port[field] = value;
 }
 
+// How each kind of state event changes a matrix's details.
+const STATE_EVENTS = {
+  routing: (d, e) => setPortField(d.outputs, e.output, 'input', e.input),
+  link: (d, e) => { d.link = e.link; },
+  cable: (d, e) => setPortField(e.port === 'output' ? d.outputs : d.inputs, e.number, 'cable', e.cable),
+  beep: (d, e) => { d.beep = e.on; },
+  lock: (d, e) => setPortField(d.outputs, e.output, 'locked', e.locked),
+  scene: (d, e) => { d.active_scene = e.active; },
+  pending: (d, e) => { d.pending = e.pending || {}; },
+  edid: (d, e) => {
+    d.edid = d.edid || [];
+    let row = d.edid.find((x) => x.input === e.input);
+    if (!row) {
+      row = { input: e.input };
+      d.edid.push(row);
+    }
+    row.code = e.code;
+    row.text = e.text;
+  },
+};
+
 // Writes a state event into a matrix's details; true when it was one.
 function applyState(d, event) {
-  switch (event.type) {
-    case 'routing':
-      setPortField(d.outputs, event.output, 'input', event.input);
-      return true;
-    case 'link':
-      d.link = event.link;
-      return true;
-    case 'cable':
-      setPortField(event.port === 'output' ? d.outputs : d.inputs, event.number, 'cable', event.cable);
-      return true;
-    case 'beep':
-      d.beep = event.on;
-      return true;
-    case 'lock':
-      setPortField(d.outputs, event.output, 'locked', event.locked);
-      return true;
-    case 'scene':
-      d.active_scene = event.active;
-      return true;
-    case 'pending':
-      d.pending = event.pending || {};
-      return true;
-    case 'edid': {
-      d.edid = d.edid || [];
-      let row = d.edid.find((x) => x.input === event.input);
-      if (!row) {
-        row = { input: event.input };
-        d.edid.push(row);
-      }
-      row.code = event.code;
-      row.text = event.text;
-      return true;
-    }
-    default:
-      return false;
-  }
+  const apply = Object.hasOwn(STATE_EVENTS, event.type) ? STATE_EVENTS[event.type] : null;
+  if (!apply) return false;
+  apply(d, event);
+  return true;
 }
 
 function handleEvent(event) {
