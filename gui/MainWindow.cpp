@@ -63,7 +63,7 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     // press a focused button, anywhere in this window or its popups.
     qApp->installEventFilter(this);
 
-    shellSubscription_ = shell_.changed.subscribe([this] { syncFromShell(); });
+    shellSubscription_ = ChangeNotifier::Subscription(shell_.changed, [this] { syncFromShell(); });
     shell_.showGeneralAtStart();
     syncFromShell();
 
@@ -73,11 +73,7 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     }
 }
 
-MainWindow::~MainWindow()
-{
-    qApp->removeEventFilter(this);
-    shell_.changed.unsubscribe(shellSubscription_);
-}
+MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
 void MainWindow::buildTitleStrip()
 {

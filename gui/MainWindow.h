@@ -74,7 +74,7 @@ private:
 
     MatrixSession& session_;
     Shell& shell_;
-    int shellSubscription_ = 0;
+    ChangeNotifier::Subscription shellSubscription_;
     QLabel* logo_ = nullptr;
     QLabel* title_ = nullptr;
     std::array<QLabel*, kTabCount> tabLabels_{};

@@ -4,7 +4,7 @@
 #include "core/pages/general/GeneralPage.h"
 #include "core/transport/ComPorts.h"
 #include "gui/skin/LinkIndicator.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -55,14 +55,22 @@ QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
     return button;
 }
 
+// A group of the connection panel with its controls on a grid.
+QGridLayout* makeGridGroup(QGroupBox*& group, const QString& title, const char* name, QWidget* parent)
+{
+    group = new QGroupBox(title, parent);
+    group->setObjectName(name);
+    auto* grid = new QGridLayout(group);
+    grid->setHorizontalSpacing(kSpacingPx);
+    return grid;
+}
+
 }  // namespace
 
 GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("generalView");
-    auto* columns = new QHBoxLayout(this);
-    columns->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
-    columns->setSpacing(kMarginPx);
+    auto* columns = pageLayout<QHBoxLayout>(this, kMarginPx);
 
     columns->addWidget(buildConnectionPanel(), 9);
     auto* right = new QVBoxLayout;
@@ -72,11 +80,9 @@ GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), 
     right->addStretch(1);
     columns->addLayout(right, 13);
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
-
-GeneralView::~GeneralView() { page_.changed.unsubscribe(subscription_); }
 
 // A click forwards to the page, then the view shows what the page made of it.
 void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
@@ -121,18 +127,15 @@ QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
 
 QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 {
-    comGroup_ = new QGroupBox("COM Control Mode", panel);
-    comGroup_->setObjectName("comGroup");
-    auto* comLayout = new QGridLayout(comGroup_);
-    comLayout->setHorizontalSpacing(kSpacingPx);
-    portLabel_ = new QLabel("Port", comGroup_);
+    auto* comLayout = makeGridGroup(comGroup_, "COM Control Mode", "comGroup", panel);
+    auto* portLabel = new QLabel("Port", comGroup_);
     comList_ = new QComboBox(comGroup_);
     comList_->setObjectName("comList");
     comList_->setMinimumWidth(90);
     comConnect_ = makeButton("Connect", "comConnectButton", comGroup_);
     comIndicator_ = new LinkIndicator(comGroup_);
     comIndicator_->setObjectName("comIndicator");
-    comLayout->addWidget(portLabel_, 0, 0);
+    comLayout->addWidget(portLabel, 0, 0);
     comLayout->addWidget(comList_, 0, 1);
     comLayout->addWidget(comConnect_, 1, 1, Qt::AlignRight);
     comLayout->addWidget(comIndicator_, 1, 2, Qt::AlignCenter);
@@ -151,17 +154,14 @@ QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 
 QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
 {
-    tcpGroup_ = new QGroupBox("TCP Control Mode", panel);
-    tcpGroup_->setObjectName("tcpGroup");
-    auto* tcpLayout = new QGridLayout(tcpGroup_);
-    tcpLayout->setHorizontalSpacing(kSpacingPx);
+    auto* tcpLayout = makeGridGroup(tcpGroup_, "TCP Control Mode", "tcpGroup", panel);
     auto* ipLabel = new QLabel("Matrix  IP", tcpGroup_);
     ipList_ = new QComboBox(tcpGroup_);
     ipList_->setObjectName("ipList");
     ipList_->setEditable(true);
     ipList_->setInsertPolicy(QComboBox::NoInsert);
-    search_ = makeButton("Search", "searchButton", tcpGroup_);
-    config_ = makeButton("Config...", "configButton", tcpGroup_);
+    auto* search = makeButton("Search", "searchButton", tcpGroup_);
+    auto* config = makeButton("Config...", "configButton", tcpGroup_);
     tcpConnect_ = makeButton("Connect", "tcpConnectButton", tcpGroup_);
     tcpIndicator_ = new LinkIndicator(tcpGroup_);
     tcpIndicator_->setObjectName("tcpIndicator");
@@ -169,8 +169,8 @@ QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
     tcpLayout->addWidget(ipList_, 0, 1, 1, 2);
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(kSpacingPx);
-    searchRow->addWidget(search_);
-    searchRow->addWidget(config_);
+    searchRow->addWidget(search);
+    searchRow->addWidget(config);
     tcpLayout->addLayout(searchRow, 1, 1, 1, 2);
     tcpLayout->addWidget(tcpConnect_, 2, 2, Qt::AlignRight);
     tcpLayout->addWidget(tcpIndicator_, 2, 3, Qt::AlignCenter);
@@ -181,8 +181,8 @@ QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
         page_.selectIpEntry(index);
         sync();
     });
-    onClick(search_, [this] { page_.searchClicked(); });
-    onClick(config_, [this] { page_.configClicked(); });
+    onClick(search, [this] { page_.searchClicked(); });
+    onClick(config, [this] { page_.configClicked(); });
     onClick(tcpConnect_, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.tcpConnectClicked();
@@ -198,18 +198,18 @@ QWidget* GeneralView::buildDeviceInformation()
 
     layout->addWidget(buildStatePanel(group));
 
-    status_ = makeButton("Status", "statusButton", group);
-    clear_ = makeButton("Clear", "clearButton", group);
+    auto* status = makeButton("Status", "statusButton", group);
+    auto* clear = makeButton("Clear", "clearButton", group);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
-    buttons->addWidget(status_);
-    buttons->addWidget(clear_);
+    buttons->addWidget(status);
+    buttons->addWidget(clear);
     layout->addLayout(buttons);
-    onClick(status_, [this] {
+    onClick(status, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.statusClicked();
     });
-    onClick(clear_, [this] { page_.clearClicked(); });
+    onClick(clear, [this] { page_.clearClicked(); });
     return group;
 }
 
@@ -290,11 +290,11 @@ QWidget* GeneralView::buildDeviceSettings()
 
     auto* resetGroup = new QGroupBox("Reset to the factory settings", column);
     auto* resetLayout = new QHBoxLayout(resetGroup);
-    factoryReset_ = makeButton("Factory Reset", "factoryResetButton", resetGroup);
-    factoryReset_->setMinimumWidth(120);
-    resetLayout->addWidget(factoryReset_);
+    auto* factoryReset = makeButton("Factory Reset", "factoryResetButton", resetGroup);
+    factoryReset->setMinimumWidth(120);
+    resetLayout->addWidget(factoryReset);
     resetLayout->addStretch(1);
-    onClick(factoryReset_, [this] { page_.factoryResetClicked(); });
+    onClick(factoryReset, [this] { page_.factoryResetClicked(); });
     layout->addWidget(resetGroup);
     return column;
 }

@@ -6,7 +6,7 @@
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 #include "gui/skin/SegmentDisplay.h"
 
 #include <QComboBox>
@@ -61,9 +61,7 @@ GradientButton* makeGradientButton(const QString& caption, const char* name, QWi
 RoutingView::RoutingView(RoutingPage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("routingView");
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
-    column->setSpacing(kSpacingPx);
+    auto* column = pageLayout<QVBoxLayout>(this, kSpacingPx);
 
     auto* outputs = new QHBoxLayout;
     outputs->setSpacing(kSpacingPx);
@@ -103,11 +101,9 @@ RoutingView::RoutingView(RoutingPage& page, QWidget* parent) : QWidget(parent), 
             page_.dismissMessageBox();
     });
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
-
-RoutingView::~RoutingView() { page_.changed.unsubscribe(subscription_); }
 
 ImageButton* RoutingView::inputButton(int output, int input) const
 {
@@ -155,8 +151,6 @@ QGroupBox* RoutingView::buildOutputGroup(int output)
     layout->addLayout(inputs);
 
     layout->addLayout(buildStepRow(group, output));
-
-    groups_[static_cast<std::size_t>(output - 1)] = group;
     return group;
 }
 
@@ -188,13 +182,14 @@ QGroupBox* RoutingView::buildPresetGroup(QWidget* panel)
 
     auto* presetButtons = new QHBoxLayout;
     presetButtons->addStretch(1);
-    edit_ = makeGradientButton("Edit", "editButton", presets);
-    set_ = makeGradientButton("Set", "setButton", presets);
-    presetButtons->addWidget(edit_);
-    presetButtons->addWidget(set_);
+    auto* edit = makeGradientButton("Edit", "editButton", presets);
+    auto* set = makeGradientButton("Set", "setButton", presets);
+    presetButtons->addWidget(edit);
+    presetButtons->addWidget(set);
     presetLayout->addLayout(presetButtons);
-    connect(edit_, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
-    connect(set_, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
+    connect(edit, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
+    connect(set, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
+    set_ = set;
     return presets;
 }
 
@@ -277,8 +272,6 @@ QHBoxLayout* RoutingView::buildStepRow(QWidget* group, int output)
     steps->addStretch(1);
     connect(previous, &QAbstractButton::clicked, this, [this, output] { page_.clickPrevious(output); });
     connect(next, &QAbstractButton::clicked, this, [this, output] { page_.clickNext(output); });
-    previous_[static_cast<std::size_t>(output - 1)] = previous;
-    next_[static_cast<std::size_t>(output - 1)] = next;
     return steps;
 }
 

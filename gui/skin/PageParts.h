@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "gui/skin/PageMetrics.h"
+
+#include <QWidget>
+
+class QLineEdit;
+class QPushButton;
+
+namespace matrix::gui {
+
+class GradientButton;
+class ImageButton;
+
+// The outer layout of a page view (a QVBoxLayout or QHBoxLayout): the page
+// margin all round and `spacingPx` between its parts (-1: the style's).
+template <class Box>
+Box* pageLayout(QWidget* view, int spacingPx = -1)
+{
+    auto* box = new Box(view);
+    box->setContentsMargins(page_metrics::kMarginPx, page_metrics::kMarginPx, page_metrics::kMarginPx,
+                            page_metrics::kMarginPx);
+    box->setSpacing(spacingPx);
+    return box;
+}
+
+// A plain push button that Enter does not press (Enter does nothing anywhere
+// in the program).
+QPushButton* plainButton(const QString& text, const char* name, QWidget* parent);
+
+// A page's command button ("Set", "Upgrade", ...) at the pages' button size.
+GradientButton* pageButton(const QString& caption, const char* name, QWidget* parent);
+
+// The small "Open" button beside a file's path box.
+ImageButton* browseButton(const QString& name, QWidget* parent);
+
+// A path box: shows the chosen file, typed into by nobody.
+QLineEdit* pathBox(const QString& name, QWidget* parent);
+
+}  // namespace matrix::gui
