@@ -8,6 +8,7 @@
 #include "gui/net/NetworkConfigDialog.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -21,7 +22,8 @@ namespace matrix::gui {
 
 namespace {
 
-const QColor kTitleBlue(30, 144, 225);
+using page_metrics::kProgramBlue;
+
 const QColor kSelectedTab(240, 245, 230);
 const QColor kSeparatorBlue(30, 115, 225);
 const QColor kTitleText(255, 255, 251);
@@ -103,7 +105,7 @@ void MainWindow::buildTitleStrip()
                          QSize(kTitleIconSizePx, kTitleIconSizePx));
         button->setTooltipText(tip);
         for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
-            button->setColor(slot, kTitleBlue, false);
+            button->setColor(slot, kProgramBlue, false);
         button->resize(kTitleButtonSize);
         return button;
     };
@@ -169,7 +171,7 @@ void MainWindow::updateTabColors()
         QLabel* label = tabLabels_[static_cast<std::size_t>(tab)];
         const bool selected = shell_.tabSelected(tab);
         QPalette pal = label->palette();
-        pal.setColor(QPalette::Window, selected ? kSelectedTab : kTitleBlue);
+        pal.setColor(QPalette::Window, selected ? kSelectedTab : kProgramBlue);
         pal.setColor(QPalette::WindowText, selected ? QColor(Qt::black) : QColor(Qt::white));
         label->setPalette(pal);
     }
@@ -180,12 +182,12 @@ void MainWindow::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Window));
     // Title strip and tab row; the tab labels paint their own colours.
-    p.fillRect(QRect(0, 0, width(), kPageTopPx), kTitleBlue);
+    p.fillRect(QRect(0, 0, width(), kPageTopPx), kProgramBlue);
     // Separators at the right edge of the first three tab labels.
     for (std::size_t i = 0; i + 1 < tabLabels_.size(); ++i) {
         const QRect r = tabLabels_[i]->geometry();
         const int x = r.right() + 1;
-        p.fillRect(QRect(x, r.top(), 1, r.height()), kTitleBlue);
+        p.fillRect(QRect(x, r.top(), 1, r.height()), kProgramBlue);
         p.fillRect(QRect(x, r.top() + 5, 1, r.height() - 9), kSeparatorBlue);
     }
     // One-pixel gray frame along the window's edge.

@@ -76,13 +76,9 @@ TrafficView::TrafficView(MatrixSession& session, QWidget* mainWindow) : QWidget(
     sent_ = addLog("Sent", "trafficSent");
     received_ = addLog("Received", "trafficReceived");
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
     auto* clear = plainButton("Clear", "trafficClear", this);
     auto* copy = plainButton("Copy", "trafficCopy", this);
-    buttons->addWidget(clear);
-    buttons->addWidget(copy);
-    column->addLayout(buttons);
+    column->addLayout(rightAlignedRow({clear, copy}));
     connect(clear, &QPushButton::clicked, this, &TrafficView::clear);
     connect(copy, &QPushButton::clicked, this, &TrafficView::copy);
 

@@ -22,7 +22,8 @@ namespace matrix::gui {
 
 namespace {
 
-const QColor kTitleBlue(30, 144, 225);
+using page_metrics::kProgramBlue;
+
 // 188 x 167 dialog units.
 constexpr QSize kDialogSize(376, 334);
 constexpr int kTitleHeightPx = 30;
@@ -98,7 +99,7 @@ void NetworkConfigDialog::buildTitle()
     title->setObjectName("netConfigTitle");
     title->setAutoFillBackground(true);
     QPalette titlePalette = title->palette();
-    titlePalette.setColor(QPalette::Window, kTitleBlue);
+    titlePalette.setColor(QPalette::Window, kProgramBlue);
     titlePalette.setColor(QPalette::WindowText, Qt::white);
     title->setPalette(titlePalette);
     QFont titleFont = title->font();
@@ -114,7 +115,7 @@ void NetworkConfigDialog::buildTitle()
     close->setTooltipText("Close");
     close->setDrawBorder(false, false);
     for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
-        close->setColor(slot, kTitleBlue, false);
+        close->setColor(slot, kProgramBlue, false);
     close->setGeometry(kDialogSize.width() - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
     connect(close, &QAbstractButton::clicked, this, [this] { model_.cancel(); });
 }

@@ -5,12 +5,22 @@
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
 
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace matrix::gui {
 
 using namespace page_metrics;
+
+QHBoxLayout* rightAlignedRow(std::initializer_list<QWidget*> buttons)
+{
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    for (QWidget* button : buttons)
+        row->addWidget(button);
+    return row;
+}
 
 QPushButton* plainButton(const QString& text, const char* name, QWidget* parent)
 {

@@ -5,6 +5,9 @@
 
 #include <QWidget>
 
+#include <initializer_list>
+
+class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
 
@@ -24,6 +27,9 @@ Box* pageLayout(QWidget* view, int spacingPx = -1)
     box->setSpacing(spacingPx);
     return box;
 }
+
+// A row of buttons at its right end, in the order given.
+QHBoxLayout* rightAlignedRow(std::initializer_list<QWidget*> buttons);
 
 // A plain push button that Enter does not press (Enter does nothing anywhere
 // in the program).

@@ -26,9 +26,9 @@ namespace matrix::gui {
 namespace {
 
 using page_metrics::kMarginPx;
+using page_metrics::kProgramBlue;
 using page_metrics::q;
 
-const QColor kPanelBlue(30, 144, 225);
 const QColor kConnectedGreen(0, 255, 0);
 const QColor kDisconnectedRed(255, 0, 0);
 constexpr int kButtonWidthPx = 80;
@@ -63,6 +63,30 @@ QGridLayout* makeGridGroup(QGroupBox*& group, const QString& title, const char* 
     auto* grid = new QGridLayout(group);
     grid->setHorizontalSpacing(kSpacingPx);
     return grid;
+}
+
+// The first row of a connection group: its caption and its list.
+QComboBox* addListRow(QGridLayout* grid, const QString& caption, const char* name, int columnSpan)
+{
+    QWidget* group = grid->parentWidget();
+    grid->addWidget(new QLabel(caption, group), 0, 0);
+    auto* list = new QComboBox(group);
+    list->setObjectName(name);
+    grid->addWidget(list, 0, 1, 1, columnSpan);
+    return list;
+}
+
+// A connection group's Connect button with the indicator of its link beside it.
+QPushButton* addConnectRow(QGridLayout* grid, int row, int column, const char* buttonName, LinkIndicator*& indicator,
+                           const char* indicatorName)
+{
+    QWidget* group = grid->parentWidget();
+    auto* button = makeButton("Connect", buttonName, group);
+    indicator = new LinkIndicator(group);
+    indicator->setObjectName(indicatorName);
+    grid->addWidget(button, row, column, Qt::AlignRight);
+    grid->addWidget(indicator, row, column + 1, Qt::AlignCenter);
+    return button;
 }
 
 }  // namespace
@@ -128,17 +152,9 @@ QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
 QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 {
     auto* comLayout = makeGridGroup(comGroup_, "COM Control Mode", "comGroup", panel);
-    auto* portLabel = new QLabel("Port", comGroup_);
-    comList_ = new QComboBox(comGroup_);
-    comList_->setObjectName("comList");
+    comList_ = addListRow(comLayout, "Port", "comList", 1);
     comList_->setMinimumWidth(90);
-    comConnect_ = makeButton("Connect", "comConnectButton", comGroup_);
-    comIndicator_ = new LinkIndicator(comGroup_);
-    comIndicator_->setObjectName("comIndicator");
-    comLayout->addWidget(portLabel, 0, 0);
-    comLayout->addWidget(comList_, 0, 1);
-    comLayout->addWidget(comConnect_, 1, 1, Qt::AlignRight);
-    comLayout->addWidget(comIndicator_, 1, 2, Qt::AlignCenter);
+    comConnect_ = addConnectRow(comLayout, 1, 1, "comConnectButton", comIndicator_, "comIndicator");
     comLayout->setColumnStretch(1, 1);
     connect(comList_, &QComboBox::activated, this, [this](int index) {
         page_.selectComPort(comList_->itemText(index).toStdString());
@@ -155,25 +171,17 @@ QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
 {
     auto* tcpLayout = makeGridGroup(tcpGroup_, "TCP Control Mode", "tcpGroup", panel);
-    auto* ipLabel = new QLabel("Matrix  IP", tcpGroup_);
-    ipList_ = new QComboBox(tcpGroup_);
-    ipList_->setObjectName("ipList");
+    ipList_ = addListRow(tcpLayout, "Matrix  IP", "ipList", 2);
     ipList_->setEditable(true);
     ipList_->setInsertPolicy(QComboBox::NoInsert);
     auto* search = makeButton("Search", "searchButton", tcpGroup_);
     auto* config = makeButton("Config...", "configButton", tcpGroup_);
-    tcpConnect_ = makeButton("Connect", "tcpConnectButton", tcpGroup_);
-    tcpIndicator_ = new LinkIndicator(tcpGroup_);
-    tcpIndicator_->setObjectName("tcpIndicator");
-    tcpLayout->addWidget(ipLabel, 0, 0);
-    tcpLayout->addWidget(ipList_, 0, 1, 1, 2);
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(kSpacingPx);
     searchRow->addWidget(search);
     searchRow->addWidget(config);
     tcpLayout->addLayout(searchRow, 1, 1, 1, 2);
-    tcpLayout->addWidget(tcpConnect_, 2, 2, Qt::AlignRight);
-    tcpLayout->addWidget(tcpIndicator_, 2, 3, Qt::AlignCenter);
+    tcpConnect_ = addConnectRow(tcpLayout, 2, 2, "tcpConnectButton", tcpIndicator_, "tcpIndicator");
     tcpLayout->setColumnStretch(1, 1);
     connect(ipList_->lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& text) { page_.setIpText(text.toStdString()); });
@@ -200,11 +208,7 @@ QWidget* GeneralView::buildDeviceInformation()
 
     auto* status = makeButton("Status", "statusButton", group);
     auto* clear = makeButton("Clear", "clearButton", group);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(status);
-    buttons->addWidget(clear);
-    layout->addLayout(buttons);
+    layout->addLayout(rightAlignedRow({status, clear}));
     onClick(status, [this] {
         page_.setIpText(ipList_->currentText().toStdString());
         page_.statusClicked();
@@ -222,7 +226,7 @@ QFrame* GeneralView::buildStatePanel(QWidget* group)
     panel->setFrameShadow(QFrame::Sunken);
     panel->setAutoFillBackground(true);
     QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, kPanelBlue);
+    pal.setColor(QPalette::Window, kProgramBlue);
     pal.setColor(QPalette::WindowText, Qt::white);
     panel->setPalette(pal);
     auto* grid = new QGridLayout(panel);

@@ -30,10 +30,8 @@ namespace matrix::gui {
 
 namespace {
 
-using page_metrics::kMarginPx;
-using page_metrics::q;
+using namespace page_metrics;
 
-const QColor kCheckedBlue(30, 144, 225);
 const QColor kCheckedText(255, 255, 255);
 const QColor kSegmentBack(0, 0, 0);
 const QColor kSegmentOff(0, 0, 0);
@@ -138,7 +136,7 @@ QGroupBox* RoutingView::buildOutputGroup(int output)
         button->setFlat(false);
         button->setCheckBoxMode(true);
         // A checked (pushed-in) button carries the output's input.
-        button->setColor(ImageButton::BackgroundIn, kCheckedBlue, false);
+        button->setColor(ImageButton::BackgroundIn, kProgramBlue, false);
         button->setColor(ImageButton::ForegroundIn, kCheckedText, false);
         connect(button, &QAbstractButton::clicked, this, [this, output, input] {
             page_.clickGrid(output, input);
@@ -180,13 +178,9 @@ QGroupBox* RoutingView::buildPresetGroup(QWidget* panel)
     connect(presetList_, &QTableWidget::cellClicked, this, [this](int row, int) { page_.clickPresetRow(row); });
     presetLayout->addWidget(presetList_);
 
-    auto* presetButtons = new QHBoxLayout;
-    presetButtons->addStretch(1);
     auto* edit = makeGradientButton("Edit", "editButton", presets);
     auto* set = makeGradientButton("Set", "setButton", presets);
-    presetButtons->addWidget(edit);
-    presetButtons->addWidget(set);
-    presetLayout->addLayout(presetButtons);
+    presetLayout->addLayout(rightAlignedRow({edit, set}));
     connect(edit, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
     connect(set, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
     set_ = set;
