@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-// What the TCP front-ends (text lines, Videohub blocks) do alike with the
-// socket of one of their clients, on the Qt loop.
+// What the TCP front-ends (text lines, Videohub blocks) do alike with their
+// listening socket and the socket of each client, on the Qt loop.
 
+#include <QHostAddress>
 #include <QMetaObject>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QVariant>
 
@@ -12,6 +14,19 @@
 #include <utility>
 
 namespace matrix::service {
+
+// Listens; false with a message ("cannot listen on 127.0.0.1:4001: ...")
+// when the port cannot be had.
+inline bool listenOn(QTcpServer& server, const QHostAddress& address, quint16 port, std::string* error)
+{
+    if (server.listen(address, port))
+        return true;
+    if (error) {
+        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
+                 server.errorString().toStdString();
+    }
+    return false;
+}
 
 // A client that stops reading while this much waits for it is dropped,
 // instead of letting its unsent text grow without end.

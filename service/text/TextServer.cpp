@@ -56,13 +56,7 @@ TextServer::~TextServer()
 
 bool TextServer::listen(const QHostAddress& address, quint16 port, std::string* error)
 {
-    if (server_->listen(address, port))
-        return true;
-    if (error) {
-        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
-                 server_->errorString().toStdString();
-    }
-    return false;
+    return listenOn(*server_, address, port, error);
 }
 
 bool TextServer::admit(QTcpSocket* socket, const std::string& address)

@@ -37,13 +37,7 @@ VideohubServer::~VideohubServer()
 
 bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::string* error)
 {
-    if (server_->listen(address, port))
-        return true;
-    if (error) {
-        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
-                 server_->errorString().toStdString();
-    }
-    return false;
+    return listenOn(*server_, address, port, error);
 }
 
 quint16 VideohubServer::serverPort() const { return server_->serverPort(); }
