@@ -36,7 +36,7 @@ constexpr int kTitleIconSizePx = 20;
 const char* MainWindow::applicationTitle() { return "HDMI Matrix Control"; }
 
 MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+    : DraggableWindow(parent, Qt::Window | Qt::FramelessWindowHint),
       session_(session),
       shell_(session.shell)
 {
@@ -207,40 +207,18 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     setMask(region);
 }
 
-void MainWindow::mousePressEvent(QMouseEvent* event)
+bool MainWindow::takesPress(QMouseEvent& event)
 {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
-        return;
-    }
-    const QPoint pos = event->position().toPoint();
+    const QPoint pos = event.position().toPoint();
     for (const TabInfo& info : kTabTable) {
         const Tab tab = info.tab;
         if (tabLabels_[static_cast<std::size_t>(tab)]->geometry().contains(pos)) {
             // A press on a tab never drags, even when the switch is refused.
             shell_.selectTab(tab);
-            event->accept();
-            return;
+            return true;
         }
     }
-    // Any free spot moves the window.
-    drag_.press(*event);
-    event->accept();
-}
-
-void MainWindow::mouseMoveEvent(QMouseEvent* event)
-{
-    if (drag_.follow(*event)) {
-        event->accept();
-        return;
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
-void MainWindow::mouseReleaseEvent(QMouseEvent* event)
-{
-    drag_.release();
-    QWidget::mouseReleaseEvent(event);
+    return false;  // any free spot moves the window
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

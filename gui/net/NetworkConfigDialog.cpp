@@ -34,7 +34,7 @@ constexpr int kFieldWidthPx = 38;
 }  // namespace
 
 NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
+    : DraggableWindow(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
       model_(model),
       mainWindow_(mainWindow)
 {
@@ -227,21 +227,6 @@ void NetworkConfigDialog::resizeEvent(QResizeEvent* event)
     QPainterPath path;
     path.addRoundedRect(QRectF(0, 0, width() + 1, height() + 1), 1.5, 2);
     setMask(QRegion(path.toFillPolygon().toPolygon()));
-}
-
-void NetworkConfigDialog::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    drag_.press(*event);
-}
-
-void NetworkConfigDialog::mouseMoveEvent(QMouseEvent* event) { drag_.follow(*event); }
-
-void NetworkConfigDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    drag_.release();
-    QWidget::mouseReleaseEvent(event);
 }
 
 bool NetworkConfigDialog::eventFilter(QObject* watched, QEvent* event)

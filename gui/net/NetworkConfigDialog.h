@@ -23,7 +23,7 @@ namespace matrix::gui {
 // matrix's address mode. The model keeps the fields, builds and sends the
 // message and reads the reply; this view shows the fields and forwards what
 // the user types and clicks. Dragged by a press on any free spot.
-class NetworkConfigDialog : public QWidget {
+class NetworkConfigDialog : public DraggableWindow {
     Q_OBJECT
 public:
     NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow);
@@ -31,9 +31,6 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -52,7 +49,6 @@ private:
     QRadioButton* staticIp_ = nullptr;
     std::array<QLineEdit*, 4> address_{};
     std::array<QLineEdit*, 6> mac_{};
-    WindowDrag drag_{*this};
 };
 
 }  // namespace matrix::gui
