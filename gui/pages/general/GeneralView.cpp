@@ -151,51 +151,51 @@ QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
 
 QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 {
-    auto* comLayout = makeGridGroup(comGroup_, "COM Control Mode", "comGroup", panel);
-    comList_ = addListRow(comLayout, "Port", "comList", 1);
-    comList_->setMinimumWidth(90);
-    comConnect_ = addConnectRow(comLayout, 1, 1, "comConnectButton", comIndicator_, "comIndicator");
+    auto* comLayout = makeGridGroup(com_.group, "COM Control Mode", "comGroup", panel);
+    com_.list = addListRow(comLayout, "Port", "comList", 1);
+    com_.list->setMinimumWidth(90);
+    com_.connect = addConnectRow(comLayout, 1, 1, "comConnectButton", com_.indicator, "comIndicator");
     comLayout->setColumnStretch(1, 1);
-    connect(comList_, &QComboBox::activated, this, [this](int index) {
-        page_.selectComPort(comList_->itemText(index).toStdString());
+    connect(com_.list, &QComboBox::activated, this, [this](int index) {
+        page_.selectComPort(com_.list->itemText(index).toStdString());
         sync();
     });
-    onClick(comConnect_, [this] {
+    onClick(com_.connect, [this] {
         // The page reads the list's text, which the view keeps in step.
-        page_.selectComPort(comList_->currentText().toStdString());
+        page_.selectComPort(com_.list->currentText().toStdString());
         page_.comConnectClicked();
     });
-    return comGroup_;
+    return com_.group;
 }
 
 QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
 {
-    auto* tcpLayout = makeGridGroup(tcpGroup_, "TCP Control Mode", "tcpGroup", panel);
-    ipList_ = addListRow(tcpLayout, "Matrix  IP", "ipList", 2);
-    ipList_->setEditable(true);
-    ipList_->setInsertPolicy(QComboBox::NoInsert);
-    auto* search = makeButton("Search", "searchButton", tcpGroup_);
-    auto* config = makeButton("Config...", "configButton", tcpGroup_);
+    auto* tcpLayout = makeGridGroup(tcp_.group, "TCP Control Mode", "tcpGroup", panel);
+    tcp_.list = addListRow(tcpLayout, "Matrix  IP", "ipList", 2);
+    tcp_.list->setEditable(true);
+    tcp_.list->setInsertPolicy(QComboBox::NoInsert);
+    auto* search = makeButton("Search", "searchButton", tcp_.group);
+    auto* config = makeButton("Config...", "configButton", tcp_.group);
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(kSpacingPx);
     searchRow->addWidget(search);
     searchRow->addWidget(config);
     tcpLayout->addLayout(searchRow, 1, 1, 1, 2);
-    tcpConnect_ = addConnectRow(tcpLayout, 2, 2, "tcpConnectButton", tcpIndicator_, "tcpIndicator");
+    tcp_.connect = addConnectRow(tcpLayout, 2, 2, "tcpConnectButton", tcp_.indicator, "tcpIndicator");
     tcpLayout->setColumnStretch(1, 1);
-    connect(ipList_->lineEdit(), &QLineEdit::textEdited, this,
+    connect(tcp_.list->lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& text) { page_.setIpText(text.toStdString()); });
-    connect(ipList_, &QComboBox::activated, this, [this](int index) {
+    connect(tcp_.list, &QComboBox::activated, this, [this](int index) {
         page_.selectIpEntry(index);
         sync();
     });
     onClick(search, [this] { page_.searchClicked(); });
     onClick(config, [this] { page_.configClicked(); });
-    onClick(tcpConnect_, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
+    onClick(tcp_.connect, [this] {
+        page_.setIpText(tcp_.list->currentText().toStdString());
         page_.tcpConnectClicked();
     });
-    return tcpGroup_;
+    return tcp_.group;
 }
 
 QWidget* GeneralView::buildDeviceInformation()
@@ -210,7 +210,7 @@ QWidget* GeneralView::buildDeviceInformation()
     auto* clear = makeButton("Clear", "clearButton", group);
     layout->addLayout(rightAlignedRow({status, clear}));
     onClick(status, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
+        page_.setIpText(tcp_.list->currentText().toStdString());
         page_.statusClicked();
     });
     onClick(clear, [this] { page_.clearClicked(); });
@@ -305,34 +305,41 @@ QWidget* GeneralView::buildDeviceSettings()
 
 void GeneralView::syncComList()
 {
-    const QSignalBlocker block(comList_);
-    if (!sameRows(comList_, page_.comPorts())) {
-        comList_->clear();
+    const QSignalBlocker block(com_.list);
+    if (!sameRows(com_.list, page_.comPorts())) {
+        com_.list->clear();
         for (const std::string& name : page_.comPorts()) {
-            comList_->addItem(q(name));
+            com_.list->addItem(q(name));
             if (auto n = comPortNumber(name))
-                comList_->setItemData(comList_->count() - 1, q(comDevicePath(*n)), Qt::ToolTipRole);
+                com_.list->setItemData(com_.list->count() - 1, q(comDevicePath(*n)), Qt::ToolTipRole);
         }
     }
-    comList_->setCurrentIndex(page_.comSelection());
+    com_.list->setCurrentIndex(page_.comSelection());
     const auto number = comPortNumber(page_.comSelectedText());
-    comList_->setToolTip(number ? q(comDevicePath(*number)) : QString());
+    com_.list->setToolTip(number ? q(comDevicePath(*number)) : QString());
 }
 
 void GeneralView::syncIpList()
 {
-    const QSignalBlocker block(ipList_);
-    if (!sameRows(ipList_, page_.ipEntries())) {
-        ipList_->clear();
+    const QSignalBlocker block(tcp_.list);
+    if (!sameRows(tcp_.list, page_.ipEntries())) {
+        tcp_.list->clear();
         for (const std::string& address : page_.ipEntries())
-            ipList_->addItem(q(address));
+            tcp_.list->addItem(q(address));
     }
-    if (page_.ipSelection() >= 0 && page_.ipSelection() < ipList_->count())
-        ipList_->setCurrentIndex(page_.ipSelection());
+    if (page_.ipSelection() >= 0 && page_.ipSelection() < tcp_.list->count())
+        tcp_.list->setCurrentIndex(page_.ipSelection());
     // Typing goes to the page as it happens; only a change from the page
     // (a selection, a search that emptied the list) rewrites the text.
-    if (ipList_->currentText() != q(page_.ipText()))
-        ipList_->setEditText(q(page_.ipText()));
+    if (tcp_.list->currentText() != q(page_.ipText()))
+        tcp_.list->setEditText(q(page_.ipText()));
+}
+
+void GeneralView::showLink(const LinkGroup& link, bool enabled, const char* connectText, bool connected)
+{
+    link.group->setEnabled(enabled);
+    link.connect->setText(connectText);
+    link.indicator->setConnected(connected);
 }
 
 void GeneralView::sync()
@@ -344,16 +351,11 @@ void GeneralView::sync()
         tcpMode_->setChecked(page_.tcpModeSelected());
     }
 
-    comGroup_->setEnabled(page_.comGroupEnabled());
-    comList_->setEnabled(page_.comListEnabled());
+    showLink(com_, page_.comGroupEnabled(), page_.comConnectText(), page_.comIndicatorConnected());
+    com_.list->setEnabled(page_.comListEnabled());
     syncComList();
-    comConnect_->setText(page_.comConnectText());
-    comIndicator_->setConnected(page_.comIndicatorConnected());
-
-    tcpGroup_->setEnabled(page_.tcpGroupEnabled());
+    showLink(tcp_, page_.tcpGroupEnabled(), page_.tcpConnectText(), page_.tcpIndicatorConnected());
     syncIpList();
-    tcpConnect_->setText(page_.tcpConnectText());
-    tcpIndicator_->setConnected(page_.tcpIndicatorConnected());
 
     for (int n = 1; n <= 8; ++n) {
         auto paint = [](QLabel* label, const std::string& text, bool connected) {

@@ -34,6 +34,15 @@ public:
     explicit GeneralView(GeneralPage& page, QWidget* parent = nullptr);
 
 private:
+    // A connection group, COM or TCP: the same controls, shown alike.
+    struct LinkGroup {
+        QGroupBox* group = nullptr;
+        QComboBox* list = nullptr;
+        QPushButton* connect = nullptr;
+        LinkIndicator* indicator = nullptr;
+    };
+
+    static void showLink(const LinkGroup& link, bool enabled, const char* connectText, bool connected);
     void onClick(QAbstractButton* button, std::function<void()> action);
     QWidget* buildConnectionPanel();
     QWidget* buildDeviceInformation();
@@ -52,14 +61,8 @@ private:
     // What sync() keeps in step with the page.
     QRadioButton* comMode_ = nullptr;
     QRadioButton* tcpMode_ = nullptr;
-    QGroupBox* comGroup_ = nullptr;
-    QComboBox* comList_ = nullptr;
-    QPushButton* comConnect_ = nullptr;
-    LinkIndicator* comIndicator_ = nullptr;
-    QGroupBox* tcpGroup_ = nullptr;
-    QComboBox* ipList_ = nullptr;
-    QPushButton* tcpConnect_ = nullptr;
-    LinkIndicator* tcpIndicator_ = nullptr;
+    LinkGroup com_;  // the list holds the ports
+    LinkGroup tcp_;  // the list holds the matrices' addresses
     std::array<QLabel*, 8> inputLabels_{};
     std::array<QLabel*, 8> outputLabels_{};
     QCheckBox* ir_ = nullptr;
