@@ -8,10 +8,22 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace matrix::gui {
 
 using namespace page_metrics;
+
+QVBoxLayout* stackFromTop(QWidget* host, const QMargins& margins, int spacingPx, std::initializer_list<QWidget*> parts)
+{
+    auto* column = new QVBoxLayout(host);
+    column->setContentsMargins(margins);
+    column->setSpacing(spacingPx);
+    for (QWidget* part : parts)
+        column->addWidget(part);
+    column->addStretch(1);
+    return column;
+}
 
 QHBoxLayout* rightAlignedRow(std::initializer_list<QWidget*> buttons)
 {

@@ -3,6 +3,7 @@
 
 #include "gui/skin/PageMetrics.h"
 
+#include <QMargins>
 #include <QWidget>
 
 #include <initializer_list>
@@ -10,6 +11,7 @@
 class QHBoxLayout;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace matrix::gui {
 
@@ -27,6 +29,9 @@ Box* pageLayout(QWidget* view, int spacingPx = -1)
     box->setSpacing(spacingPx);
     return box;
 }
+
+// Lays `parts` out down `host` from its top, the free room below them.
+QVBoxLayout* stackFromTop(QWidget* host, const QMargins& margins, int spacingPx, std::initializer_list<QWidget*> parts);
 
 // A row of buttons at its right end, in the order given.
 QHBoxLayout* rightAlignedRow(std::initializer_list<QWidget*> buttons);

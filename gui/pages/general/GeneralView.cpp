@@ -120,13 +120,7 @@ void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
 QWidget* GeneralView::buildConnectionPanel()
 {
     auto* panel = new QWidget(this);
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(kSpacingPx);
-    column->addWidget(buildModeGroup(panel));
-    column->addWidget(buildComGroup(panel));
-    column->addWidget(buildTcpGroup(panel));
-    column->addStretch(1);
+    stackFromTop(panel, QMargins(), kSpacingPx, {buildModeGroup(panel), buildComGroup(panel), buildTcpGroup(panel)});
     return panel;
 }
 

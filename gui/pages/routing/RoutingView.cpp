@@ -159,13 +159,7 @@ QFrame* RoutingView::buildSidePanel()
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setFrameShadow(QFrame::Raised);
     panel->setAutoFillBackground(true);
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(8, 6, 8, 8);
-    column->setSpacing(6);
-
-    column->addWidget(buildPresetGroup(panel));
-    column->addWidget(buildConfigGroup(panel));
-    column->addStretch(1);
+    stackFromTop(panel, QMargins(8, 6, 8, 8), 6, {buildPresetGroup(panel), buildConfigGroup(panel)});
     return panel;
 }
 
