@@ -12,16 +12,13 @@ Usage: matrixd_bench.py MATRIXD MATRIX_SIM"""
 import http.client
 import json
 import os
-import shutil
 import socket
-import subprocess
 import sys
-import tempfile
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from matrixd_rig import start_sims, wait_links_up, write_config  # noqa: E402
+from matrixd_rig import matrixd_on_sims, peak_memory_mb  # noqa: E402
 
 HOST = "127.0.0.90"
 SIMS = ["127.0.0.86", "127.0.0.87", "127.0.0.88", "127.0.0.89"]
@@ -33,23 +30,13 @@ TEXT_PORT = 4001
 
 
 def main():
-    matrixd, matrix_sim = sys.argv[1], sys.argv[2]
-    tmp = tempfile.mkdtemp(prefix="matrixd-bench-")
-    procs = []
-    try:
-        start_sims(matrix_sim, SIMS, procs)
-        config = write_config(tmp, HOST, SIMS,
-                              first_matrix_extra='text_port = %d\ntext_listen = "%s"\n' % (TEXT_PORT, HOST))
-        log = open(os.path.join(tmp, "matrixd.log"), "w")
-        daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
-        procs.append(daemon)
+    text_listener = 'text_port = %d\ntext_listen = "%s"\n' % (TEXT_PORT, HOST)
+    with matrixd_on_sims(HOST, SIMS, "matrixd-bench-", first_matrix_extra=text_listener) as (daemon, sims, conn):
 
         def get(conn, path):
             conn.request("GET", path)
             response = conn.getresponse()
             return response.status, response.read()
-
-        conn = wait_links_up(HOST)
 
         def routes(suffix):
             times = []
@@ -91,9 +78,9 @@ def main():
             print("RESULT text_route_median_ms_delayed %.4f" % median)
 
         routes("")
-        procs[0].stdin.write("delay %d\n" % DELAY_MS)
-        procs[0].stdin.flush()
-        procs[0].stdout.readline()
+        sims[0].stdin.write("delay %d\n" % DELAY_MS)
+        sims[0].stdin.flush()
+        sims[0].stdout.readline()
         routes("_delayed")
         text_routes()
 
@@ -118,18 +105,9 @@ def main():
         print("GET /api/v1/matrices/{id}: %d clients, %.0f requests/s" % (GET_CLIENTS, rate))
         print("RESULT http_get_per_s %.1f" % rate)
 
-        with open("/proc/%d/status" % daemon.pid) as f:
-            peak_kib = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
-        print("matrixd peak memory with %d matrices: %.1f MB" % (len(SIMS), peak_kib / 1024))
-        print("RESULT matrixd_peak_mb %.2f" % (peak_kib / 1024))
-    finally:
-        for p in reversed(procs):
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
-        shutil.rmtree(tmp, ignore_errors=True)
+        peak_mb = peak_memory_mb(daemon.pid)
+        print("matrixd peak memory with %d matrices: %.1f MB" % (len(SIMS), peak_mb))
+        print("RESULT matrixd_peak_mb %.2f" % peak_mb)
 
 
 if __name__ == "__main__":

@@ -13,16 +13,14 @@ import json
 import os
 import resource
 import selectors
-import shutil
 import signal
 import socket
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from matrixd_rig import start_sims, wait_links_up, write_config  # noqa: E402
+from matrixd_rig import matrixd_on_sims, peak_memory_mb  # noqa: E402
 
 HOST = "127.0.24.1"
 SIMS = ["127.0.24.2", "127.0.24.3", "127.0.24.4", "127.0.24.5"]
@@ -76,93 +74,74 @@ def wait_for_routing_everywhere(streams, seen, wanted, deadline):
 
 
 def main():
-    matrixd, matrix_sim = sys.argv[1], sys.argv[2]
     # 1500 sockets here and as many in matrixd: for this process and its children only.
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, 8192), hard))
-    tmp = tempfile.mkdtemp(prefix="matrixd-load-bench-")
-    procs = []
+    limits = ("max_connections = 4000\nmax_connections_per_address = 4000\n"
+              "max_event_streams = %d\nheader_timeout_seconds = 120\n" % STREAMS)
     streams, half_open = [], []
-    try:
-        start_sims(matrix_sim, SIMS, procs)
-        config = write_config(tmp, HOST, SIMS, "max_connections = 4000\nmax_connections_per_address = 4000\n"
-                              "max_event_streams = %d\nheader_timeout_seconds = 120\n" % STREAMS, 0)
-        log = open(os.path.join(tmp, "matrixd.log"), "w")
-        daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
-        procs.append(daemon)
+    with matrixd_on_sims(HOST, SIMS, "matrixd-load-bench-", limits, poll_seconds=0) as (daemon, _, conn):
+        try:
+            def get(path):
+                conn.request("GET", path)
+                response = conn.getresponse()
+                return response.status, response.read()
 
-        conn = wait_links_up(HOST)
+            wrk = subprocess.run(["wrk", "-t2", "-c32", "-d3s", "http://%s:8480/api/v1/matrices/m1" % HOST],
+                                 capture_output=True, text=True, timeout=30)
+            rate = next(float(line.split()[1]) for line in wrk.stdout.splitlines() if line.startswith("Requests/sec:"))
+            print("wrk -t2 -c32 GET /api/v1/matrices/m1: %.0f requests/s" % rate)
+            print("RESULT wrk_get_per_s %.1f" % rate)
 
-        def get(path):
-            conn.request("GET", path)
-            response = conn.getresponse()
-            return response.status, response.read()
+            streams = open_streams(STREAMS)
+            for _ in range(HALF_OPEN):
+                s = socket.create_connection((HOST, 8480))
+                s.sendall(("GET /api/v1/matrices/m1 HTTP/1.1\r\nHost: %s:8480\r\n" % HOST).encode())
+                half_open.append(s)
+            time.sleep(0.3)
 
-        wrk = subprocess.run(["wrk", "-t2", "-c32", "-d3s", "http://%s:8480/api/v1/matrices/m1" % HOST],
-                             capture_output=True, text=True, timeout=30)
-        rate = next(float(line.split()[1]) for line in wrk.stdout.splitlines() if line.startswith("Requests/sec:"))
-        print("wrk -t2 -c32 GET /api/v1/matrices/m1: %.0f requests/s" % rate)
-        print("RESULT wrk_get_per_s %.1f" % rate)
+            times = []
+            for _ in range(GETS):
+                started = time.perf_counter()
+                status, _ = get("/api/v1/matrices/m2")
+                times.append((time.perf_counter() - started) * 1000)
+                if status != 200:
+                    raise SystemExit("GET answered %d" % status)
+            p99 = percentile(times, 0.99)
+            print("GET with %d streams and %d half-open heads: median %.3f ms, p99 %.3f ms"
+                  % (STREAMS, HALF_OPEN, percentile(times, 0.5), p99))
+            print("RESULT loaded_get_p99_ms %.4f" % p99)
 
-        streams = open_streams(STREAMS)
-        for _ in range(HALF_OPEN):
-            s = socket.create_connection((HOST, 8480))
-            s.sendall(("GET /api/v1/matrices/m1 HTTP/1.1\r\nHost: %s:8480\r\n" % HOST).encode())
-            half_open.append(s)
-        time.sleep(0.3)
+            seen = [0] * STREAMS
+            fan_out = []
+            for change in range(ROUTE_CHANGES):
+                body = json.dumps({"input": 2 + change % 2})  # never the input it starts on
+                started = time.perf_counter()
+                conn.request("PUT", "/api/v1/matrices/m1/outputs/A", body=body)
+                last = wait_for_routing_everywhere(streams, seen, change + 1, time.monotonic() + 10)
+                response = conn.getresponse()
+                response.read()
+                if response.status != 200:
+                    raise SystemExit("route answered %d" % response.status)
+                fan_out.append((last - started) * 1000)
+            p99 = percentile(fan_out, 0.99)
+            print("one routing change to %d streams: median %.3f ms, p99 %.3f ms"
+                  % (STREAMS, percentile(fan_out, 0.5), p99))
+            print("RESULT fan_out_p99_ms %.4f" % p99)
 
-        times = []
-        for _ in range(GETS):
+            peak_mb = peak_memory_mb(daemon.pid)
+            print("matrixd peak memory, %d matrices and %d streams: %.1f MB" % (len(SIMS), STREAMS, peak_mb))
+            print("RESULT streams_peak_mb %.2f" % peak_mb)
+
             started = time.perf_counter()
-            status, _ = get("/api/v1/matrices/m2")
-            times.append((time.perf_counter() - started) * 1000)
-            if status != 200:
-                raise SystemExit("GET answered %d" % status)
-        p99 = percentile(times, 0.99)
-        print("GET with %d streams and %d half-open heads: median %.3f ms, p99 %.3f ms"
-              % (STREAMS, HALF_OPEN, percentile(times, 0.5), p99))
-        print("RESULT loaded_get_p99_ms %.4f" % p99)
-
-        seen = [0] * STREAMS
-        fan_out = []
-        for change in range(ROUTE_CHANGES):
-            body = json.dumps({"input": 2 + change % 2})  # never the input it starts on
-            started = time.perf_counter()
-            conn.request("PUT", "/api/v1/matrices/m1/outputs/A", body=body)
-            last = wait_for_routing_everywhere(streams, seen, change + 1, time.monotonic() + 10)
-            response = conn.getresponse()
-            response.read()
-            if response.status != 200:
-                raise SystemExit("route answered %d" % response.status)
-            fan_out.append((last - started) * 1000)
-        p99 = percentile(fan_out, 0.99)
-        print("one routing change to %d streams: median %.3f ms, p99 %.3f ms"
-              % (STREAMS, percentile(fan_out, 0.5), p99))
-        print("RESULT fan_out_p99_ms %.4f" % p99)
-
-        with open("/proc/%d/status" % daemon.pid) as f:
-            peak_kib = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
-        print("matrixd peak memory, %d matrices and %d streams: %.1f MB" % (len(SIMS), STREAMS, peak_kib / 1024))
-        print("RESULT streams_peak_mb %.2f" % (peak_kib / 1024))
-
-        started = time.perf_counter()
-        daemon.send_signal(signal.SIGTERM)
-        daemon.wait(10)
-        stop_ms = (time.perf_counter() - started) * 1000
-        print("SIGTERM to exit with %d streams: %.1f ms" % (STREAMS, stop_ms))
-        print("RESULT sigterm_ms %.2f" % stop_ms)
-    finally:
-        for s in streams + half_open:
-            s.close()
-        for p in reversed(procs):
-            if p.poll() is None:
-                p.terminate()
-                try:
-                    p.wait(5)
-                except subprocess.TimeoutExpired:
-                    p.kill()
-        shutil.rmtree(tmp, ignore_errors=True)
-
+            daemon.send_signal(signal.SIGTERM)
+            daemon.wait(10)
+            stop_ms = (time.perf_counter() - started) * 1000
+            print("SIGTERM to exit with %d streams: %.1f ms" % (STREAMS, stop_ms))
+            print("RESULT sigterm_ms %.2f" % stop_ms)
+        finally:
+            for s in streams + half_open:
+                s.close()
 
 if __name__ == "__main__":
     main()

@@ -1,10 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
 """What the matrixd benchmarks share: simulated matrices on loopback, a
-config for them, and waiting until matrixd has every link up."""
+config for them, matrixd on it with every link up, and its peak memory."""
+import contextlib
 import http.client
 import json
 import os
+import shutil
 import subprocess
+import sys
+import tempfile
 import time
 
 
@@ -47,3 +51,35 @@ def wait_links_up(host):
         time.sleep(0.05)
     time.sleep(0.5)  # the link-up reads
     return conn
+
+
+@contextlib.contextmanager
+def matrixd_on_sims(host, sims, prefix, http_extra="", poll_seconds=5, first_matrix_extra=""):
+    """matrixd (argv[1]) at host over one matrix-sim (argv[2]) per address of sims, in a fresh folder.
+    Yields (matrixd, the sims, a keep-alive connection once every link is up); at the end every
+    process is stopped and the folder removed."""
+    matrixd, matrix_sim = sys.argv[1], sys.argv[2]
+    tmp = tempfile.mkdtemp(prefix=prefix)
+    procs = []
+    try:
+        start_sims(matrix_sim, sims, procs)
+        config = write_config(tmp, host, sims, http_extra, poll_seconds, first_matrix_extra)
+        with open(os.path.join(tmp, "matrixd.log"), "w") as log:
+            daemon = subprocess.Popen([matrixd, "--config", config], stderr=log)
+        procs.append(daemon)
+        yield daemon, procs[:-1], wait_links_up(host)
+    finally:
+        for p in reversed(procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+        shutil.rmtree(tmp, ignore_errors=True)
+
+
+def peak_memory_mb(pid):
+    """The process's peak resident memory (VmHWM) so far."""
+    with open("/proc/%d/status" % pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024

@@ -69,7 +69,7 @@ struct ReplyModel {
     void take(const std::vector<std::uint8_t>& datagram, const std::uint8_t* key)
     {
         for (std::uint8_t b : datagram)
-            if (buffer.size() < NetworkConfig::kBufferBytes)
+            if (buffer.size() < net::ReplyBuffer::kCapacityBytes)
                 buffer.push_back(b);
         if (buffer.size() < net::kConfigMessageBytes)
             return;
@@ -165,7 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             datagram.push_back(in.byte());
         model.take(datagram, key);
         socket.arrive(datagram);
-        if (config.bufferedBytes() > NetworkConfig::kBufferBytes)
+        if (config.bufferedBytes() > net::ReplyBuffer::kCapacityBytes)
             fail("reply buffer count past its size");
         if (config.bufferedBytes() != model.buffer.size())
             fail("reply buffer holds a different count than was received");

@@ -37,7 +37,7 @@ struct DiscoveryModel {
         if (datagram.size() == 1 && datagram[0] == net::kDiscoveryRequest)
             return;
         for (std::uint8_t b : datagram)
-            if (pending.size() < Discovery::kBufferBytes)
+            if (pending.size() < net::ReplyBuffer::kCapacityBytes)
                 pending.push_back(b);
         if (pending.size() < net::kDiscoveryReplyMinBytes)
             return;

@@ -8,6 +8,7 @@
 #include "gui/net/NetworkConfigDialog.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
+#include "gui/skin/PageMetrics.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -21,7 +22,8 @@ namespace matrix::gui {
 
 namespace {
 
-const QColor kTitleBlue(30, 144, 225);
+using page_metrics::kProgramBlue;
+
 const QColor kSelectedTab(240, 245, 230);
 const QColor kSeparatorBlue(30, 115, 225);
 const QColor kTitleText(255, 255, 251);
@@ -34,7 +36,7 @@ constexpr int kTitleIconSizePx = 20;
 const char* MainWindow::applicationTitle() { return "HDMI Matrix Control"; }
 
 MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+    : DraggableWindow(parent, Qt::Window | Qt::FramelessWindowHint),
       session_(session),
       shell_(session.shell)
 {
@@ -63,7 +65,7 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     // press a focused button, anywhere in this window or its popups.
     qApp->installEventFilter(this);
 
-    shellSubscription_ = shell_.changed.subscribe([this] { syncFromShell(); });
+    shellSubscription_ = ChangeNotifier::Subscription(shell_.changed, [this] { syncFromShell(); });
     shell_.showGeneralAtStart();
     syncFromShell();
 
@@ -73,11 +75,7 @@ MainWindow::MainWindow(MatrixSession& session, QWidget* parent)
     }
 }
 
-MainWindow::~MainWindow()
-{
-    qApp->removeEventFilter(this);
-    shell_.changed.unsubscribe(shellSubscription_);
-}
+MainWindow::~MainWindow() { qApp->removeEventFilter(this); }
 
 void MainWindow::buildTitleStrip()
 {
@@ -107,7 +105,7 @@ void MainWindow::buildTitleStrip()
                          QSize(kTitleIconSizePx, kTitleIconSizePx));
         button->setTooltipText(tip);
         for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
-            button->setColor(slot, kTitleBlue, false);
+            button->setColor(slot, kProgramBlue, false);
         button->resize(kTitleButtonSize);
         return button;
     };
@@ -173,7 +171,7 @@ void MainWindow::updateTabColors()
         QLabel* label = tabLabels_[static_cast<std::size_t>(tab)];
         const bool selected = shell_.tabSelected(tab);
         QPalette pal = label->palette();
-        pal.setColor(QPalette::Window, selected ? kSelectedTab : kTitleBlue);
+        pal.setColor(QPalette::Window, selected ? kSelectedTab : kProgramBlue);
         pal.setColor(QPalette::WindowText, selected ? QColor(Qt::black) : QColor(Qt::white));
         label->setPalette(pal);
     }
@@ -184,12 +182,12 @@ void MainWindow::paintEvent(QPaintEvent*)
     QPainter p(this);
     p.fillRect(rect(), palette().color(QPalette::Window));
     // Title strip and tab row; the tab labels paint their own colours.
-    p.fillRect(QRect(0, 0, width(), kPageTopPx), kTitleBlue);
+    p.fillRect(QRect(0, 0, width(), kPageTopPx), kProgramBlue);
     // Separators at the right edge of the first three tab labels.
     for (std::size_t i = 0; i + 1 < tabLabels_.size(); ++i) {
         const QRect r = tabLabels_[i]->geometry();
         const int x = r.right() + 1;
-        p.fillRect(QRect(x, r.top(), 1, r.height()), kTitleBlue);
+        p.fillRect(QRect(x, r.top(), 1, r.height()), kProgramBlue);
         p.fillRect(QRect(x, r.top() + 5, 1, r.height() - 9), kSeparatorBlue);
     }
     // One-pixel gray frame along the window's edge.
@@ -209,40 +207,18 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     setMask(region);
 }
 
-void MainWindow::mousePressEvent(QMouseEvent* event)
+bool MainWindow::takesPress(QMouseEvent& event)
 {
-    if (event->button() != Qt::LeftButton) {
-        QWidget::mousePressEvent(event);
-        return;
-    }
-    const QPoint pos = event->position().toPoint();
+    const QPoint pos = event.position().toPoint();
     for (const TabInfo& info : kTabTable) {
         const Tab tab = info.tab;
         if (tabLabels_[static_cast<std::size_t>(tab)]->geometry().contains(pos)) {
             // A press on a tab never drags, even when the switch is refused.
             shell_.selectTab(tab);
-            event->accept();
-            return;
+            return true;
         }
     }
-    // Any free spot moves the window.
-    drag_.press(*event);
-    event->accept();
-}
-
-void MainWindow::mouseMoveEvent(QMouseEvent* event)
-{
-    if (drag_.follow(*event)) {
-        event->accept();
-        return;
-    }
-    QWidget::mouseMoveEvent(event);
-}
-
-void MainWindow::mouseReleaseEvent(QMouseEvent* event)
-{
-    drag_.release();
-    QWidget::mouseReleaseEvent(event);
+    return false;  // any free spot moves the window
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)

@@ -31,7 +31,7 @@ class TrafficView;
 // Close, and the page of the selected tab below. Tab selection, the link
 // hand-over and activation live in the core's Shell; this view shows its
 // state and forwards the clicks.
-class MainWindow : public QWidget {
+class MainWindow : public DraggableWindow {
     Q_OBJECT
 public:
     static constexpr QSize kTitleButtonSize{30, 29};
@@ -60,11 +60,9 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool takesPress(QMouseEvent& event) override;
 
 private:
     void buildTitleStrip();
@@ -74,7 +72,7 @@ private:
 
     MatrixSession& session_;
     Shell& shell_;
-    int shellSubscription_ = 0;
+    ChangeNotifier::Subscription shellSubscription_;
     QLabel* logo_ = nullptr;
     QLabel* title_ = nullptr;
     std::array<QLabel*, kTabCount> tabLabels_{};
@@ -86,8 +84,6 @@ private:
     ConfigStatusView* configStatusView_ = nullptr;
     NetworkConfigDialog* networkConfigDialog_ = nullptr;
     TrafficView* trafficView_ = nullptr;
-    // Fallback drag for platforms without a system move.
-    WindowDrag drag_{*this};
 };
 
 }  // namespace matrix::gui

@@ -243,17 +243,24 @@ async function refreshDetail() {
   }
 }
 
-async function refreshScenes() {
+// Reads a list of the matrix on show again and hands it to `show`, unless
+// the user has moved to another matrix meanwhile.
+async function refreshList(collection, statusId, show) {
   const id = page.current;
   if (!id) return;
   try {
-    const data = await api('GET', matrixPath(id) + '/scenes');
-    if (id !== page.current) return;
+    const data = await api('GET', matrixPath(id) + '/' + collection);
+    if (id === page.current) show(data);
+  } catch (e) {
+    if (id === page.current) say(statusId, e.message, true);
+  }
+}
+
+async function refreshScenes() {
+  await refreshList('scenes', 'scene-status', (data) => {
     page.scenes = normaliseScenes(data);
     renderScenes();
-  } catch (e) {
-    if (id === page.current) say('scene-status', e.message, true);
-  }
+  });
 }
 
 // The list is [{"name", "routing": {"A": 2, ...}}, ...].
@@ -576,38 +583,22 @@ async function stage(out, input) {
 
 async function take() {
   say('preview-status', 'Switching\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/take');
-    say('preview-status', 'Taken.');
-  } catch (e) {
-    say('preview-status', e.message, true);
-  }
+  await ask('preview-status', 'POST', '/take', 'Taken.');
   await refreshDetail();
 }
 
 async function clearPending() {
-  try {
-    await api('DELETE', matrixPath(page.current) + '/pending');
-    say('preview-status', '');
-  } catch (e) {
-    say('preview-status', e.message, true);
-  }
+  await ask('preview-status', 'DELETE', '/pending', '');
   await refreshDetail();
 }
 
 // ---- Schedules -----------------------------------------------------------
 
 async function refreshSchedules() {
-  const id = page.current;
-  if (!id) return;
-  try {
-    const data = await api('GET', matrixPath(id) + '/schedules');
-    if (id !== page.current) return;
+  await refreshList('schedules', 'schedule-status', (data) => {
     page.schedules = Array.isArray(data) ? data.filter((s) => s && typeof s.name === 'string') : [];
     renderSchedules();
-  } catch (e) {
-    if (id === page.current) say('schedule-status', e.message, true);
-  }
+  });
 }
 
 // "Mon–Fri", "Sat Sun", "every day".
@@ -669,12 +660,8 @@ async function addSchedule(event) {
     .map((b) => b.dataset.day);
   const body = { scene: $('schedule-scene').value, at: $('schedule-at').value, days };
   say('schedule-status', 'Saving\u2026');
-  try {
-    await api('PUT', matrixPath(page.current) + '/schedules/' + enc(name), body);
+  if (await ask('schedule-status', 'PUT', '/schedules/' + enc(name), 'Added \u201c' + name + '\u201d.', body)) {
     $('schedule-name').value = '';
-    say('schedule-status', 'Added \u201c' + name + '\u201d.');
-  } catch (e) {
-    say('schedule-status', e.message, true);
   }
   await refreshSchedules();
 }
@@ -697,6 +684,19 @@ function say(id, text, isError) {
 }
 
 // ---- Actions -------------------------------------------------------------
+
+// Sends one request about the matrix on show and says in `statusId` how it
+// went: `doneText`, or the error. True when it was done.
+async function ask(statusId, method, path, doneText, body) {
+  try {
+    await api(method, matrixPath(page.current) + path, body);
+    say(statusId, doneText);
+    return true;
+  } catch (e) {
+    say(statusId, e.message, true);
+    return false;
+  }
+}
 
 async function route(out, input) {
   const id = page.current;
@@ -738,36 +738,22 @@ async function saveScene(event) {
     return;
   }
   say('scene-status', 'Saving\u2026');
-  try {
-    await api('PUT', matrixPath(page.current) + '/scenes/' + enc(name), { from: 'current' });
+  if (await ask('scene-status', 'PUT', '/scenes/' + enc(name), 'Saved \u201c' + name + '\u201d.', { from: 'current' })) {
     field.value = '';
-    say('scene-status', 'Saved \u201c' + name + '\u201d.');
     await refreshScenes();
-  } catch (e) {
-    say('scene-status', e.message, true);
   }
 }
 
 async function recallScene(name) {
   say('scene-status', 'Recalling \u201c' + name + '\u201d\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/scenes/' + enc(name) + '/recall');
-    say('scene-status', 'Recalled \u201c' + name + '\u201d.');
-  } catch (e) {
-    say('scene-status', e.message, true);
-  }
+  await ask('scene-status', 'POST', '/scenes/' + enc(name) + '/recall', 'Recalled \u201c' + name + '\u201d.');
   await refreshDetail();
 }
 
 // Deletes a scene or a schedule after a confirmation, says how it went and reads the list again.
 async function deleteNamed(kind, name, collection, statusId, refresh) {
   if (!await confirmAction('Delete ' + kind, 'Delete the ' + kind + ' \u201c' + name + '\u201d?', 'Delete')) return;
-  try {
-    await api('DELETE', matrixPath(page.current) + '/' + collection + '/' + enc(name));
-    say(statusId, 'Deleted \u201c' + name + '\u201d.');
-  } catch (e) {
-    say(statusId, e.message, true);
-  }
+  await ask(statusId, 'DELETE', '/' + collection + '/' + enc(name), 'Deleted \u201c' + name + '\u201d.');
   await refresh();
 }
 
@@ -792,12 +778,7 @@ async function factoryReset() {
   if (!await confirmAction('Factory reset', 'Return ' + name + ' to its factory settings? Every output gets ' +
       'its own input again, every input a built-in EDID, and the beep goes on.', 'Reset')) return;
   say('reset-status', 'Resetting\u2026');
-  try {
-    await api('POST', matrixPath(page.current) + '/factory-reset');
-    say('reset-status', 'The matrix is back to its factory settings.');
-  } catch (e) {
-    say('reset-status', e.message, true);
-  }
+  await ask('reset-status', 'POST', '/factory-reset', 'The matrix is back to its factory settings.');
   await refreshDetail();
 }
 
@@ -948,44 +929,33 @@ function setPortField(ports, number, field, value) {
   if (port) port[field] = value;
 }
 
+// How each kind of state event changes a matrix's details.
+const STATE_EVENTS = {
+  routing: (d, e) => setPortField(d.outputs, e.output, 'input', e.input),
+  link: (d, e) => { d.link = e.link; },
+  cable: (d, e) => setPortField(e.port === 'output' ? d.outputs : d.inputs, e.number, 'cable', e.cable),
+  beep: (d, e) => { d.beep = e.on; },
+  lock: (d, e) => setPortField(d.outputs, e.output, 'locked', e.locked),
+  scene: (d, e) => { d.active_scene = e.active; },
+  pending: (d, e) => { d.pending = e.pending || {}; },
+  edid: (d, e) => {
+    d.edid = d.edid || [];
+    let row = d.edid.find((x) => x.input === e.input);
+    if (!row) {
+      row = { input: e.input };
+      d.edid.push(row);
+    }
+    row.code = e.code;
+    row.text = e.text;
+  },
+};
+
 // Writes a state event into a matrix's details; true when it was one.
 function applyState(d, event) {
-  switch (event.type) {
-    case 'routing':
-      setPortField(d.outputs, event.output, 'input', event.input);
-      return true;
-    case 'link':
-      d.link = event.link;
-      return true;
-    case 'cable':
-      setPortField(event.port === 'output' ? d.outputs : d.inputs, event.number, 'cable', event.cable);
-      return true;
-    case 'beep':
-      d.beep = event.on;
-      return true;
-    case 'lock':
-      setPortField(d.outputs, event.output, 'locked', event.locked);
-      return true;
-    case 'scene':
-      d.active_scene = event.active;
-      return true;
-    case 'pending':
-      d.pending = event.pending || {};
-      return true;
-    case 'edid': {
-      d.edid = d.edid || [];
-      let row = d.edid.find((x) => x.input === event.input);
-      if (!row) {
-        row = { input: event.input };
-        d.edid.push(row);
-      }
-      row.code = event.code;
-      row.text = event.text;
-      return true;
-    }
-    default:
-      return false;
-  }
+  const apply = Object.hasOwn(STATE_EVENTS, event.type) ? STATE_EVENTS[event.type] : null;
+  if (!apply) return false;
+  apply(d, event);
+  return true;
 }
 
 function handleEvent(event) {

@@ -31,7 +31,7 @@ void Discovery::search()
     host_.dropTcpLink();
 
     // Bytes of the previous socket belong to no reply of this search.
-    count_ = 0;
+    buffer_.clear();
     listening_ = false;
     socket_.close();
     if (!socket_.bind(kDiscoveryPort)) {
@@ -72,22 +72,19 @@ void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
     if (length == 1 && data[0] == net::kDiscoveryRequest)
         return;
 
-    for (std::size_t i = 0; i < length; ++i) {
-        if (count_ >= buffer_.size())
-            break;  // what does not fit is dropped
-        buffer_[count_++] = data[i];
-        if (receivedLog_)
-            receivedLog_->appendByte(data[i], count_ % 13 == 0);
-    }
-    if (count_ < net::kDiscoveryReplyMinBytes)
+    const std::size_t before = buffer_.size();
+    const std::size_t kept = buffer_.append(data, length);
+    for (std::size_t i = 0; receivedLog_ && i < kept; ++i)
+        receivedLog_->appendByte(data[i], (before + i + 1) % 13 == 0);
+    if (buffer_.size() < net::kDiscoveryReplyMinBytes)
         return;  // keep the bytes until the rest arrives
     interpret();
-    count_ = 0;
+    buffer_.clear();
 }
 
 void Discovery::interpret()
 {
-    if (!net::hasDiscoverySignature(buffer_.data(), count_))
+    if (!net::hasDiscoverySignature(buffer_.data(), buffer_.size()))
         return;
     const std::string mac = net::formatMacText(buffer_.data() + net::kDiscoveryMacOffset);
     const std::string address = net::formatIpv4Text(buffer_.data() + net::kDiscoveryIpv4Offset);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/net/NetHost.h"
+#include "core/net/NetMessages.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/Platform.h"
 
@@ -23,7 +24,6 @@ class HexLog;
 // whole run.
 class Discovery {
 public:
-    static constexpr std::size_t kBufferBytes = 1024;
     static constexpr int kMacSlots = 256;
 
     Discovery(Platform& platform, NetHost& host);
@@ -51,7 +51,7 @@ public:
     std::uint8_t discoveredCount() const { return discoveredCount_; }
     const std::string& discoveredMac(int index) const { return discoveredMacs_.at(static_cast<std::size_t>(index)); }
     const std::string& selectedMac() const { return selectedMac_; }
-    std::size_t bufferedBytes() const { return count_; }
+    std::size_t bufferedBytes() const { return buffer_.size(); }
 
     // The network configuration re-binds the shared socket to its own port;
     // datagrams after that are no longer discovery replies.
@@ -74,8 +74,7 @@ private:
     std::uint8_t discoveredCount_ = 0;  // wraps from 255 to 0, as the record always has
     std::array<std::string, kMacSlots> discoveredMacs_{};
     std::string selectedMac_;
-    std::array<std::uint8_t, kBufferBytes> buffer_{};
-    std::size_t count_ = 0;
+    net::ReplyBuffer buffer_;
 
     std::vector<std::string> addresses_;
     // The MAC of each row, so a row beyond the 256 record slots still

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/net/NetMessages.h"
 
+#include "core/transport/HexDigit.h"
+
 namespace matrix::net {
 
 std::string formatMacText(const std::uint8_t* mac6)
@@ -45,23 +47,12 @@ std::uint8_t addressFieldByte(const std::string& text)
     return static_cast<std::uint8_t>(value);
 }
 
-static int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at)
 {
     if (text.size() < at + 2)
         return std::nullopt;
-    int high = hexDigit(text[at]);
-    int low = hexDigit(text[at + 1]);
+    int high = hexDigitValue(text[at]);
+    int low = hexDigitValue(text[at + 1]);
     if (high < 0 || low < 0)
         return std::nullopt;
     return static_cast<std::uint8_t>(high * 16 + low);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,29 @@ constexpr std::uint8_t kConfigAckMark = 0x00;      // byte 74 of an acknowledgem
 constexpr std::size_t kConfigReplyKeyBytes = 3;
 
 using ConfigMessage = std::array<std::uint8_t, kConfigMessageBytes>;
+
+// The bytes received from the segment until a whole reply is in. A reply may
+// come in pieces; what does not fit is dropped.
+class ReplyBuffer {
+public:
+    static constexpr std::size_t kCapacityBytes = 1024;
+
+    // Keeps what fits of `data`; returns how many bytes that was.
+    std::size_t append(const std::uint8_t* data, std::size_t length)
+    {
+        const std::size_t kept = std::min(length, bytes_.size() - size_);
+        std::copy(data, data + kept, bytes_.begin() + static_cast<std::ptrdiff_t>(size_));
+        size_ += kept;
+        return kept;
+    }
+    const std::uint8_t* data() const { return bytes_.data(); }
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+
+private:
+    std::array<std::uint8_t, kCapacityBytes> bytes_{};
+    std::size_t size_ = 0;
+};
 
 // "001C9103405A": two upper-case hexadecimal digits per byte.
 std::string formatMacText(const std::uint8_t* mac6);

@@ -126,7 +126,7 @@ void NetworkConfig::ok()
     // next search.
     discovery_.releaseSocket();
     socket_.close();
-    count_ = 0;
+    buffer_.clear();
     listening_ = socket_.bind(kNetConfigPort);
     if (listening_)
         socket_.setReadableHandler([this] { onReadable(); });
@@ -159,18 +159,17 @@ void NetworkConfig::echo(const std::uint8_t* data, std::size_t length)
 void NetworkConfig::takeDatagram(const std::uint8_t* data, std::size_t length)
 {
     using namespace net;
-    for (std::size_t i = 0; i < length && count_ < buffer_.size(); ++i)
-        buffer_[count_++] = data[i];
+    buffer_.append(data, length);
     echo(data, length);
-    if (count_ < kConfigMessageBytes)
+    if (buffer_.size() < kConfigMessageBytes)
         return;
 
     // Only a reply that starts with the addressed MAC's first bytes and lies
     // wholly inside what was received is read; anything else from the
     // segment is not an acknowledgement of ours.
-    auto at = findConfigReply(buffer_.data(), count_, message_.data() + kConfigTargetMacOffset);
-    const bool acknowledged = at && buffer_[*at + kConfigDirectionOffset] == kConfigAckMark;
-    count_ = 0;
+    auto at = findConfigReply(buffer_.data(), buffer_.size(), message_.data() + kConfigTargetMacOffset);
+    const bool acknowledged = at && buffer_.data()[*at + kConfigDirectionOffset] == kConfigAckMark;
+    buffer_.clear();
     if (acknowledged)
         host_.configured();
 }

@@ -21,7 +21,6 @@ class Discovery;
 // result is followed in the configuration status popup by the main window.
 class NetworkConfig {
 public:
-    static constexpr std::size_t kBufferBytes = 1024;
     static constexpr int kAddressFields = 4;
     static constexpr int kMacFields = 6;
 
@@ -54,7 +53,7 @@ public:
     const net::ConfigMessage& message() const { return message_; }
     // Hidden hex echo of the replies.
     const std::string& replyLog() const { return replyLog_; }
-    std::size_t bufferedBytes() const { return count_; }
+    std::size_t bufferedBytes() const { return buffer_.size(); }
 
     ChangeNotifier changed;
 
@@ -75,8 +74,7 @@ private:
     std::array<std::string, kAddressFields> address_{};
     std::array<std::string, kMacFields> mac_{};
     net::ConfigMessage message_{};
-    std::array<std::uint8_t, kBufferBytes> buffer_{};
-    std::size_t count_ = 0;
+    net::ReplyBuffer buffer_;
     std::string replyLog_;
 };
 

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <map>
+#include <utility>
 
 namespace matrix {
 
@@ -17,6 +18,42 @@ public:
         return nextId_++;
     }
     void unsubscribe(int id) { listeners_.erase(id); }
+
+    // A subscription that ends when its holder goes: a view keeps one for as
+    // long as it shows the model, and needs no destructor of its own.
+    class Subscription {
+    public:
+        Subscription() = default;
+        Subscription(ChangeNotifier& notifier, Listener listener)
+            : notifier_(&notifier),
+              id_(notifier.subscribe(std::move(listener)))
+        {
+        }
+        Subscription(Subscription&& other) noexcept : notifier_(std::exchange(other.notifier_, nullptr)), id_(other.id_)
+        {
+        }
+        Subscription& operator=(Subscription&& other) noexcept
+        {
+            if (this != &other) {
+                end();
+                notifier_ = std::exchange(other.notifier_, nullptr);
+                id_ = other.id_;
+            }
+            return *this;
+        }
+        ~Subscription() { end(); }
+
+    private:
+        void end()
+        {
+            if (notifier_)
+                notifier_->unsubscribe(id_);
+            notifier_ = nullptr;
+        }
+
+        ChangeNotifier* notifier_ = nullptr;
+        int id_ = 0;
+    };
 
     void notifyChanged()
     {

@@ -25,11 +25,9 @@ ModelPopupView::ModelPopupView(PopupModel& model, QWidget* mainWindow, const Loo
       model_(model),
       placement_(placement)
 {
-    subscription_ = model_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(model_.changed, [this] { sync(); });
     sync();
 }
-
-ModelPopupView::~ModelPopupView() { model_.changed.unsubscribe(subscription_); }
 
 void ModelPopupView::sync()
 {

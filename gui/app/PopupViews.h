@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/transport/ChangeNotifier.h"
 #include "gui/app/PopupView.h"
 
 #include <QRect>
@@ -24,13 +25,12 @@ public:
     using Placement = QPoint (*)(const QRect& mainWindow, const QSize& box);
 
     ModelPopupView(PopupModel& model, QWidget* mainWindow, const Look& look, Placement placement);
-    ~ModelPopupView() override;
 
 private:
     void sync();
     PopupModel& model_;
     Placement placement_;
-    int subscription_;
+    ChangeNotifier::Subscription subscription_;
 };
 
 // The notice box, centred on the main window's client rectangle.

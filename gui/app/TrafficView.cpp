@@ -2,6 +2,7 @@
 #include "gui/app/TrafficView.h"
 
 #include "core/session/MatrixSession.h"
+#include "gui/skin/PageParts.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -75,31 +76,21 @@ TrafficView::TrafficView(MatrixSession& session, QWidget* mainWindow) : QWidget(
     sent_ = addLog("Sent", "trafficSent");
     received_ = addLog("Received", "trafficReceived");
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    clear_ = new QPushButton("Clear", this);
-    clear_->setObjectName("trafficClear");
-    copy_ = new QPushButton("Copy", this);
-    copy_->setObjectName("trafficCopy");
-    for (QPushButton* b : {clear_, copy_}) {
-        b->setAutoDefault(false);
-        buttons->addWidget(b);
-    }
-    column->addLayout(buttons);
-    connect(clear_, &QPushButton::clicked, this, &TrafficView::clear);
-    connect(copy_, &QPushButton::clicked, this, &TrafficView::copy);
+    auto* clear = plainButton("Clear", "trafficClear", this);
+    auto* copy = plainButton("Copy", "trafficCopy", this);
+    column->addLayout(rightAlignedRow({clear, copy}));
+    connect(clear, &QPushButton::clicked, this, &TrafficView::clear);
+    connect(copy, &QPushButton::clicked, this, &TrafficView::copy);
 
     // The pages append bytes without telling anyone; while the window is
     // open it looks again now and then.
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setInterval(kRefreshMs);
     connect(refreshTimer_, &QTimer::timeout, this, &TrafficView::refresh);
-    shellSubscription_ = session_.shell.changed.subscribe([this] { refresh(); });
+    shellSubscription_ = ChangeNotifier::Subscription(session_.shell.changed, [this] { refresh(); });
     refresh();
     hide();
 }
-
-TrafficView::~TrafficView() { session_.shell.changed.unsubscribe(shellSubscription_); }
 
 void TrafficView::toggle()
 {

@@ -10,7 +10,6 @@
 
 class QLabel;
 class QPlainTextEdit;
-class QPushButton;
 class QTimer;
 
 namespace matrix {
@@ -30,7 +29,6 @@ public:
     static constexpr int kRefreshMs = 250;
 
     TrafficView(MatrixSession& session, QWidget* mainWindow);
-    ~TrafficView() override;
 
     // Shows the window beside the main window, or hides it.
     void toggle();
@@ -45,8 +43,6 @@ public:
     QString sentText() const;
     QString receivedText() const;
     QString pageTitle() const;
-    QPushButton* clearButton() const { return clear_; }
-    QPushButton* copyButton() const { return copy_; }
 
 private:
     struct Logs {
@@ -57,12 +53,10 @@ private:
     static QString after(const QString& text, const QString& baseline);
 
     MatrixSession& session_;
-    int shellSubscription_ = 0;
+    ChangeNotifier::Subscription shellSubscription_;
     QLabel* title_ = nullptr;
     QPlainTextEdit* sent_ = nullptr;
     QPlainTextEdit* received_ = nullptr;
-    QPushButton* clear_ = nullptr;
-    QPushButton* copy_ = nullptr;
     QTimer* refreshTimer_ = nullptr;
     // What Clear saw, per tab: text up to there stays out of view.
     std::array<Logs, kTabCount> baselines_{};

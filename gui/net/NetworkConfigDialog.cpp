@@ -4,6 +4,7 @@
 #include "core/net/NetworkConfig.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
+#include "gui/skin/PageParts.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -21,7 +22,8 @@ namespace matrix::gui {
 
 namespace {
 
-const QColor kTitleBlue(30, 144, 225);
+using page_metrics::kProgramBlue;
+
 // 188 x 167 dialog units.
 constexpr QSize kDialogSize(376, 334);
 constexpr int kTitleHeightPx = 30;
@@ -32,7 +34,7 @@ constexpr int kFieldWidthPx = 38;
 }  // namespace
 
 NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWindow)
-    : QWidget(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
+    : DraggableWindow(mainWindow, Qt::Tool | Qt::FramelessWindowHint),
       model_(model),
       mainWindow_(mainWindow)
 {
@@ -41,11 +43,9 @@ NetworkConfigDialog::NetworkConfigDialog(NetworkConfig& model, QWidget* mainWind
     setFixedSize(kDialogSize);
     setAutoFillBackground(true);
     build();
-    subscription_ = model_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(model_.changed, [this] { sync(); });
     sync();
 }
-
-NetworkConfigDialog::~NetworkConfigDialog() { model_.changed.unsubscribe(subscription_); }
 
 namespace {
 
@@ -95,28 +95,29 @@ void NetworkConfigDialog::buildTitle()
 {
     // Title strip: the label one pixel right and down, the close button one
     // pixel left and down, both inside the grey frame.
-    title_ = new QLabel(" TCP  Configuration", this);
-    title_->setObjectName("netConfigTitle");
-    title_->setAutoFillBackground(true);
-    QPalette titlePalette = title_->palette();
-    titlePalette.setColor(QPalette::Window, kTitleBlue);
+    auto* title = new QLabel(" TCP  Configuration", this);
+    title->setObjectName("netConfigTitle");
+    title->setAutoFillBackground(true);
+    QPalette titlePalette = title->palette();
+    titlePalette.setColor(QPalette::Window, kProgramBlue);
     titlePalette.setColor(QPalette::WindowText, Qt::white);
-    title_->setPalette(titlePalette);
-    QFont titleFont = title_->font();
+    title->setPalette(titlePalette);
+    QFont titleFont = title->font();
     titleFont.setPointSizeF(10);
-    title_->setFont(titleFont);
-    title_->setGeometry(1, 1, kDialogSize.width() - kCloseButtonWidthPx - 2, kTitleHeightPx - 1);
+    title->setFont(titleFont);
+    title->setGeometry(1, 1, kDialogSize.width() - kCloseButtonWidthPx - 2, kTitleHeightPx - 1);
 
-    close_ = new ImageButton(this);
-    close_->setObjectName("netConfigClose");
-    close_->setFocusPolicy(Qt::NoFocus);
-    close_->setIcons(icons::close(true), QSize(kCloseIconSizePx, kCloseIconSizePx), icons::close(false),
-                     QSize(kCloseIconSizePx, kCloseIconSizePx));
-    close_->setTooltipText("Close");
-    close_->setDrawBorder(false, false);
+    auto* close = new ImageButton(this);
+    close->setObjectName("netConfigClose");
+    close->setFocusPolicy(Qt::NoFocus);
+    close->setIcons(icons::close(true), QSize(kCloseIconSizePx, kCloseIconSizePx), icons::close(false),
+                    QSize(kCloseIconSizePx, kCloseIconSizePx));
+    close->setTooltipText("Close");
+    close->setDrawBorder(false, false);
     for (int slot : {ImageButton::BackgroundIn, ImageButton::BackgroundOut, ImageButton::BackgroundFocus})
-        close_->setColor(slot, kTitleBlue, false);
-    close_->setGeometry(kDialogSize.width() - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
+        close->setColor(slot, kProgramBlue, false);
+    close->setGeometry(kDialogSize.width() - kCloseButtonWidthPx - 1, 1, kCloseButtonWidthPx, kTitleHeightPx - 1);
+    connect(close, &QAbstractButton::clicked, this, [this] { model_.cancel(); });
 }
 
 QGroupBox* NetworkConfigDialog::buildDeviceGroup(QWidget* body)
@@ -148,19 +149,17 @@ QGroupBox* NetworkConfigDialog::buildDeviceGroup(QWidget* body)
 QHBoxLayout* NetworkConfigDialog::buildButtons(QWidget* body)
 {
     auto* buttons = new QHBoxLayout;
-    ok_ = new QPushButton("OK", body);
-    ok_->setObjectName("netConfigOk");
-    cancel_ = new QPushButton("Cancel", body);
-    cancel_->setObjectName("netConfigCancel");
-    for (QPushButton* button : {ok_, cancel_}) {
-        button->setAutoDefault(false);
-        button->setMinimumWidth(90);
-    }
+    auto* ok = plainButton("OK", "netConfigOk", body);
+    auto* cancel = plainButton("Cancel", "netConfigCancel", body);
+    ok->setMinimumWidth(90);
+    cancel->setMinimumWidth(90);
     buttons->addStretch(1);
-    buttons->addWidget(ok_);
+    buttons->addWidget(ok);
     buttons->addSpacing(24);
-    buttons->addWidget(cancel_);
+    buttons->addWidget(cancel);
     buttons->addStretch(1);
+    connect(ok, &QPushButton::clicked, this, [this] { model_.ok(); });
+    connect(cancel, &QPushButton::clicked, this, [this] { model_.cancel(); });
     return buttons;
 }
 
@@ -174,9 +173,6 @@ void NetworkConfigDialog::connectModel()
     for (int i = 0; i < 6; ++i)
         connect(mac_[i], &QLineEdit::textEdited, this,
                 [this, i](const QString& text) { model_.setMacField(i, text.toStdString()); });
-    connect(ok_, &QPushButton::clicked, this, [this] { model_.ok(); });
-    connect(cancel_, &QPushButton::clicked, this, [this] { model_.cancel(); });
-    connect(close_, &QAbstractButton::clicked, this, [this] { model_.cancel(); });
 }
 
 void NetworkConfigDialog::sync()
@@ -231,21 +227,6 @@ void NetworkConfigDialog::resizeEvent(QResizeEvent* event)
     QPainterPath path;
     path.addRoundedRect(QRectF(0, 0, width() + 1, height() + 1), 1.5, 2);
     setMask(QRegion(path.toFillPolygon().toPolygon()));
-}
-
-void NetworkConfigDialog::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return QWidget::mousePressEvent(event);
-    drag_.press(*event);
-}
-
-void NetworkConfigDialog::mouseMoveEvent(QMouseEvent* event) { drag_.follow(*event); }
-
-void NetworkConfigDialog::mouseReleaseEvent(QMouseEvent* event)
-{
-    drag_.release();
-    QWidget::mouseReleaseEvent(event);
 }
 
 bool NetworkConfigDialog::eventFilter(QObject* watched, QEvent* event)

@@ -24,6 +24,34 @@ bool WindowDrag::follow(const QMouseEvent& event)
     return true;
 }
 
+bool DraggableWindow::takesPress(QMouseEvent&) { return false; }
+
+void DraggableWindow::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    if (!takesPress(*event))
+        drag_.press(*event);
+    event->accept();
+}
+
+void DraggableWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (drag_.follow(*event)) {
+        event->accept();
+        return;
+    }
+    QWidget::mouseMoveEvent(event);
+}
+
+void DraggableWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    drag_.release();
+    QWidget::mouseReleaseEvent(event);
+}
+
 bool isSwallowedKeyEvent(const QEvent& event)
 {
     if (event.type() != QEvent::KeyPress && event.type() != QEvent::KeyRelease &&

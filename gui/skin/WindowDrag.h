@@ -2,10 +2,10 @@
 #pragma once
 
 #include <QPoint>
+#include <QWidget>
 
 class QEvent;
 class QMouseEvent;
-class QWidget;
 
 namespace matrix::gui {
 
@@ -27,6 +27,21 @@ private:
     QWidget& window_;
     bool dragging_ = false;
     QPoint offset_;
+};
+
+// A frameless window that a left press on a free spot moves.
+class DraggableWindow : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    // True when the window uses this left press itself (a tab): no drag.
+    virtual bool takesPress(QMouseEvent& event);
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+    WindowDrag drag_{*this};
 };
 
 // Enter, Escape and Space do nothing anywhere in the program: true for a

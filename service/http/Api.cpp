@@ -296,14 +296,16 @@ private:
         reply(200, list);
     }
 
-    void sceneGet()
+    // What the path names (segment 5: a scene's or a schedule's name), else 404.
+    template <class T>
+    T named(const std::optional<T>& found, const char* kind) const
     {
-        const std::string& name = segments_[5];
-        const auto scene = unit_->scene(name);
-        if (!scene)
-            throw Refused{errorResponse(404, "unknown scene '" + name + "'")};
-        reply(200, sceneJson(*unit_, name, *scene));
+        if (!found)
+            throw Refused{errorResponse(404, std::string("unknown ") + kind + " '" + segments_[5] + "'")};
+        return *found;
     }
+
+    void sceneGet() { reply(200, sceneJson(*unit_, segments_[5], named(unit_->scene(segments_[5]), "scene"))); }
 
     void sceneDelete()
     {
@@ -389,14 +391,7 @@ private:
         reply(200, list);
     }
 
-    void scheduleGet()
-    {
-        const std::string& name = segments_[5];
-        const auto schedule = unit_->findSchedule(name);
-        if (!schedule)
-            throw Refused{errorResponse(404, "unknown schedule '" + name + "'")};
-        reply(200, unit_->scheduleJson(*schedule));
-    }
+    void scheduleGet() { reply(200, unit_->scheduleJson(named(unit_->findSchedule(segments_[5]), "schedule"))); }
 
     void scheduleDelete()
     {

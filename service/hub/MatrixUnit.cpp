@@ -613,18 +613,7 @@ Outcome MatrixUnit::saveScene(const Caller& caller, const std::string& name, con
                                 "a matrix keeps at most " + std::to_string(kMaxScenes) + " scenes; delete one first");
     const auto previous = scene(name);
     scenes_[name] = routing;
-    if (!persist()) {
-        if (previous)
-            scenes_[name] = *previous;
-        else
-            scenes_.erase(name);
-        return Outcome::refused(Refusal::StorageFailed);
-    }
-    audit(caller, "save scene " + quoted(name));
-    publish(ScenesChanged{id(), sceneNames()});
-    active_.touched(name);
-    updateActiveScene();
-    return Outcome::done();
+    return keepSceneChange(caller, name, previous);
 }
 
 Outcome MatrixUnit::deleteScene(const Caller& caller, const std::string& name)
@@ -642,13 +631,28 @@ Outcome MatrixUnit::deleteScene(const Caller& caller, const std::string& name)
     }
     const SceneRouting previous = it->second;
     scenes_.erase(it);
+    return keepSceneChange(caller, name, previous);
+}
+
+// A saved or deleted scene stands once the state file holds it; otherwise
+// the scene as it was comes back and the change is refused.
+Outcome MatrixUnit::keepSceneChange(const Caller& caller, const std::string& name,
+                                    const std::optional<SceneRouting>& previous)
+{
+    const bool deleted = !scenes_.contains(name);
     if (!persist()) {
-        scenes_[name] = previous;
+        if (previous)
+            scenes_[name] = *previous;
+        else
+            scenes_.erase(name);
         return Outcome::refused(Refusal::StorageFailed);
     }
-    audit(caller, "delete scene " + quoted(name));
+    audit(caller, (deleted ? "delete scene " : "save scene ") + quoted(name));
     publish(ScenesChanged{id(), sceneNames()});
-    active_.forget(name);
+    if (deleted)
+        active_.forget(name);
+    else
+        active_.touched(name);
     updateActiveScene();
     return Outcome::done();
 }

@@ -172,6 +172,7 @@ private:
     void publish(HubEvent event);
     void loadState();
     bool persist();
+    Outcome keepSceneChange(const Caller& caller, const std::string& name, const std::optional<SceneRouting>& previous);
     // NotAllowed when the caller's role does not cover `operation`.
     static Outcome permit(const Caller& caller, Operation operation);
     // The log line of an accepted change: what, and who asked.

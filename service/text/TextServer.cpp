@@ -2,6 +2,7 @@
 #include "service/text/TextServer.h"
 
 #include "service/hub/Log.h"
+#include "service/tcp/ClientSocket.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -18,9 +19,6 @@ namespace matrix::service::text {
 namespace {
 
 constexpr qint64 kReadChunkBytes = 4096;
-
-// Kept on the socket at connect: once it has closed, its peer address is gone.
-std::string peerText(const QTcpSocket* socket) { return socket->property("peer").toString().toStdString(); }
 
 // A dead peer (power cut, cable pulled) is noticed after about two minutes,
 // not the kernel's default of more than two hours.
@@ -58,13 +56,7 @@ TextServer::~TextServer()
 
 bool TextServer::listen(const QHostAddress& address, quint16 port, std::string* error)
 {
-    if (server_->listen(address, port))
-        return true;
-    if (error) {
-        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
-                 server_->errorString().toStdString();
-    }
-    return false;
+    return listenOn(*server_, address, port, error);
 }
 
 bool TextServer::admit(QTcpSocket* socket, const std::string& address)
@@ -111,10 +103,7 @@ void TextServer::onNewConnection()
         // sends faster than its requests are answered.
         socket->setReadBufferSize(Session::kMaxBacklogBytes);
         auto session = std::make_unique<Session>(backend_, peerText(socket), [this, socket](const std::string& bytes) {
-            if (socket->state() != QAbstractSocket::ConnectedState)
-                return;
-            socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-            if (socket->bytesToWrite() > kMaxUnsentBytes)
+            if (!sendToClient(socket, bytes))
                 drop(socket, "does not read what it is sent");
         });
         session->onBacklogDrained = [this, socket] {
@@ -160,9 +149,7 @@ void TextServer::drop(QTcpSocket* socket, const char* why)
     if (clients_.count(socket) == 0 || socket->state() == QAbstractSocket::UnconnectedState)
         return;
     logLine(matrixId_ + ": " + peerText(socket) + " dropped: " + why);
-    socket->abort();
-    QMetaObject::invokeMethod(
-        socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+    abortAndForgetLater(socket, [this, socket] { forget(socket); });
 }
 
 void TextServer::forget(QTcpSocket* socket)

@@ -28,8 +28,6 @@ public:
     // these a connection is closed at once.
     static constexpr std::size_t kMaxClients = 16;
     static constexpr std::size_t kMaxClientsPerAddress = 4;
-    // A client that stops reading while this much waits for it is dropped.
-    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
 
     TextServer(Backend& backend, std::string matrixId, AddressAllowList allow, QObject* parent = nullptr);
     ~TextServer() override;

@@ -3,6 +3,7 @@
 
 #include "service/hub/Hub.h"
 #include "service/hub/Log.h"
+#include "service/tcp/ClientSocket.h"
 #include "service/videohub/BlockFormat.h"
 
 #include <QTcpServer>
@@ -11,12 +12,6 @@
 #include <vector>
 
 namespace matrix::service::videohub {
-namespace {
-
-// Kept on the socket at connect: once it has closed, its peer address is gone.
-std::string peerText(const QTcpSocket* socket) { return socket->property("peer").toString().toStdString(); }
-
-}  // namespace
 
 VideohubServer::VideohubServer(Hub& hub, MatrixUnit& unit, QObject* parent)
     : QObject(parent),
@@ -42,13 +37,7 @@ VideohubServer::~VideohubServer()
 
 bool VideohubServer::listen(const QHostAddress& address, quint16 port, std::string* error)
 {
-    if (server_->listen(address, port))
-        return true;
-    if (error) {
-        *error = "cannot listen on " + address.toString().toStdString() + ":" + std::to_string(port) + ": " +
-                 server_->errorString().toStdString();
-    }
-    return false;
+    return listenOn(*server_, address, port, error);
 }
 
 quint16 VideohubServer::serverPort() const { return server_->serverPort(); }
@@ -69,10 +58,7 @@ void VideohubServer::onNewConnection()
         auto session = std::make_unique<Session>(
             backend_, hub_.newLockOwner(),
             [this, socket](const std::string& bytes) {
-                if (socket->state() != QAbstractSocket::ConnectedState)
-                    return;
-                socket->write(bytes.data(), static_cast<qint64>(bytes.size()));
-                if (socket->bytesToWrite() > kMaxUnsentBytes)
+                if (!sendToClient(socket, bytes))
                     drop(socket, "does not read its updates");
             },
             idle);
@@ -120,9 +106,7 @@ void VideohubServer::drop(QTcpSocket* socket, const char* why)
     if (clients_.count(socket) == 0)
         return;
     logLine(unit_.id() + ": videohub client " + peerText(socket) + " dropped: " + why);
-    socket->abort();
-    QMetaObject::invokeMethod(
-        socket, [this, socket] { forget(socket); }, Qt::QueuedConnection);
+    abortAndForgetLater(socket, [this, socket] { forget(socket); });
 }
 
 void VideohubServer::forget(QTcpSocket* socket)

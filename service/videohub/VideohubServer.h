@@ -33,9 +33,6 @@ namespace matrix::service::videohub {
 // this matrix go out to every client. Loop thread only.
 class VideohubServer : public QObject {
 public:
-    // A client that stops reading while updates pile up is dropped, instead of
-    // letting its unsent text grow without end.
-    static constexpr qint64 kMaxUnsentBytes = 1024 * 1024;
     // Far more controllers than one room has; past it a new connection is
     // closed at once rather than let anyone use up the daemon's descriptors.
     static constexpr std::size_t kMaxClients = 64;

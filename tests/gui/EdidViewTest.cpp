@@ -6,6 +6,7 @@
 
 #include "core/pages/edid/EdidPage.h"
 #include "gui/app/PopupViews.h"
+#include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
 #include "tests/support/Transport.h"
@@ -66,19 +67,20 @@ TEST(EdidView, ShowsTheManualModeRowsTrimmedToFourPorts)
     gui::EdidView* view = openEdidTab(gui, Transport::Tcp);
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isVisible());
-    EXPECT_EQ(view->manualGroup()->title(), "Manual Mode");
-    EXPECT_EQ(view->modeCombo()->count(), 16);
-    EXPECT_EQ(view->modeCombo()->itemText(12), "DVI 1024X768 ");
-    EXPECT_EQ(view->modeCombo()->itemText(15), "Default EDID");
+    EXPECT_EQ(child<QGroupBox>(view, "manualModeGroup")->title(), "Manual Mode");
+    EXPECT_EQ(child<QComboBox>(view, "modeCombo")->count(), 16);
+    EXPECT_EQ(child<QComboBox>(view, "modeCombo")->itemText(12), "DVI 1024X768 ");
+    EXPECT_EQ(child<QComboBox>(view, "modeCombo")->itemText(15), "Default EDID");
     const QStringList targets = {"IN1", "IN2", "IN3", "IN4", "All Inputs"};
-    EXPECT_EQ(rows(view->setTargetCombo()), targets);
-    EXPECT_EQ(rows(view->copyTargetCombo()), targets);
-    EXPECT_EQ(rows(view->downloadTargetCombo()), targets);
-    EXPECT_EQ(rows(view->copySourceCombo()), (QStringList{"HDMI OUT A", "HDMI OUT B", "HDMI OUT C", "HDMI OUT D"}));
-    EXPECT_TRUE(view->pathBox()->isReadOnly());
-    EXPECT_TRUE(view->pathBox()->text().isEmpty());
-    EXPECT_EQ(view->browseButton()->toolTip(), "Open");
-    EXPECT_EQ(view->setButton()->text(), "Set");
+    EXPECT_EQ(rows(child<QComboBox>(view, "setTargetCombo")), targets);
+    EXPECT_EQ(rows(child<QComboBox>(view, "copyTargetCombo")), targets);
+    EXPECT_EQ(rows(child<QComboBox>(view, "downloadTargetCombo")), targets);
+    EXPECT_EQ(rows(child<QComboBox>(view, "copySourceCombo")),
+              (QStringList{"HDMI OUT A", "HDMI OUT B", "HDMI OUT C", "HDMI OUT D"}));
+    EXPECT_TRUE(child<QLineEdit>(view, "edidPath")->isReadOnly());
+    EXPECT_TRUE(child<QLineEdit>(view, "edidPath")->text().isEmpty());
+    EXPECT_EQ(child<gui::ImageButton>(view, "edidBrowse")->toolTip(), "Open");
+    EXPECT_EQ(child<gui::GradientButton>(view, "setModeButton")->text(), "Set");
 
     // The entry query read the four statuses back.
     const EdidPage& page = gui.session.edid;
@@ -106,14 +108,14 @@ TEST_P(EdidViewTest, SetModeClickedThroughWithProgressAndNotice)
     const bool tcp = GetParam() == Transport::Tcp;
     sim::MatrixResponder& matrix = tcp ? gui.rig.tcpMatrix : gui.rig.serialMatrix;
 
-    choose(view->modeCombo(), 2);
-    choose(view->setTargetCombo(), 2);
+    choose(child<QComboBox>(view, "modeCombo"), 2);
+    choose(child<QComboBox>(view, "setTargetCombo"), 2);
     EXPECT_EQ(gui.session.edid.modeIndex(), 2);
     EXPECT_EQ(gui.session.edid.setTargetIndex(), 2);
 
     // A slow matrix, so that the progress popup is seen.
     matrix.setReplyDelayMs(1200);
-    click(view->setButton());
+    click(child<gui::GradientButton>(view, "setModeButton"));
     gui.advance(600);
     ASSERT_TRUE(w.progressView()->isVisible());
     EXPECT_TRUE(gui.session.popups.progress.text().rfind("Setting", 0) == 0);
@@ -142,9 +144,9 @@ TEST_P(EdidViewTest, CopyClickedThroughReadsBackTheCopy)
     gui.rig.device.outputCable[1] = true;
     gui::EdidView* view = openEdidTab(gui, GetParam());
     ASSERT_NE(view, nullptr);
-    choose(view->copySourceCombo(), 1);
-    choose(view->copyTargetCombo(), 3);
-    click(view->copyButton());
+    choose(child<QComboBox>(view, "copySourceCombo"), 1);
+    choose(child<QComboBox>(view, "copyTargetCombo"), 3);
+    click(child<gui::GradientButton>(view, "copyButton"));
     gui.settle();
     EXPECT_EQ(gui.session.popups.notice.text(), "Copy successfully!");
     EXPECT_TRUE(gui.window->noticeView()->isVisible());
@@ -159,11 +161,11 @@ TEST_P(EdidViewTest, DownloadClickedThroughUploadsTheFileToAllInputs)
     ASSERT_NE(view, nullptr);
     const QString path = sample("tv-samsung-256.bin");
     view->setFileChooser([&] { return path; });
-    click(view->browseButton());
-    EXPECT_EQ(view->pathBox()->text(), path);
+    click(child<gui::ImageButton>(view, "edidBrowse"));
+    EXPECT_EQ(child<QLineEdit>(view, "edidPath")->text(), path);
 
-    choose(view->downloadTargetCombo(), 4);
-    click(view->downloadButton());
+    choose(child<QComboBox>(view, "downloadTargetCombo"), 4);
+    click(child<gui::GradientButton>(view, "downloadButton"));
     gui.advance(300);
     EXPECT_EQ(gui.session.popups.notice.text(), "Download successfully!");
     const auto file = readAll(path);
@@ -182,12 +184,12 @@ TEST(EdidView, WrongFileKeepsThePathAndShowsTheNotice)
     const QString good = sample("monitor-nec-128.bin");
     QString next = good;
     view->setFileChooser([&] { return next; });
-    click(view->browseButton());
-    ASSERT_EQ(view->pathBox()->text(), good);
+    click(child<gui::ImageButton>(view, "edidBrowse"));
+    ASSERT_EQ(child<QLineEdit>(view, "edidPath")->text(), good);
 
     next = QString(MATRIX_EDID_DATA_DIR) + "/ATTRIBUTION.md";
-    click(view->browseButton());
-    EXPECT_EQ(view->pathBox()->text(), good);
+    click(child<gui::ImageButton>(view, "edidBrowse"));
+    EXPECT_EQ(child<QLineEdit>(view, "edidPath")->text(), good);
     EXPECT_TRUE(gui.window->noticeView()->isVisible());
     EXPECT_EQ(gui.session.popups.notice.text(), "Please select the correct EDID file!");
     EXPECT_FALSE(saveScreenshot(*gui.window, "edid-wrong-file").isEmpty());
@@ -195,8 +197,8 @@ TEST(EdidView, WrongFileKeepsThePathAndShowsTheNotice)
     // A cancelled dialog changes nothing.
     gui.advance(1600);
     next.clear();
-    click(view->browseButton());
-    EXPECT_EQ(view->pathBox()->text(), good);
+    click(child<gui::ImageButton>(view, "edidBrowse"));
+    EXPECT_EQ(child<QLineEdit>(view, "edidPath")->text(), good);
     EXPECT_FALSE(gui.window->noticeView()->isVisible());
 }
 

@@ -3,6 +3,7 @@
 
 #include "core/formats/FirmwareContainer.h"
 #include "core/pages/firmware/FirmwarePage.h"
+#include "gui/skin/GradientButton.h"
 #include "gui/skin/ImageButton.h"
 #include "tests/gui/GuiTestSupport.h"
 
@@ -58,28 +59,28 @@ TEST(FirmwareView, UploadsAMultiBlockFileWithTheProgressBarReachingItsEnd)
     gui::FirmwareView* view = openFirmwareTab(gui);
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->isVisible());
-    EXPECT_EQ(view->deviceLabel()->text(), "Device: HDMI MATRIX 4x4          Version: 1.0");
-    EXPECT_FALSE(view->mergeGroup()->isVisible()) << "the merge tool is hidden by default";
-    EXPECT_TRUE(view->pathBox()->isReadOnly());
-    EXPECT_EQ(view->browseButton()->toolTip(), "Open");
+    EXPECT_EQ(child<QLabel>(view, "deviceLine")->text(), "Device: HDMI MATRIX 4x4          Version: 1.0");
+    EXPECT_FALSE(child<QGroupBox>(view, "mergeGroup")->isVisible()) << "the merge tool is hidden by default";
+    EXPECT_TRUE(child<QLineEdit>(view, "firmwarePath")->isReadOnly());
+    EXPECT_EQ(child<gui::ImageButton>(view, "firmwareBrowse")->toolTip(), "Open");
 
     const QString path = writeFirmware(dir, 3000);  // 12 blocks
     view->setFileChooser([&](int what) { return what == gui::FirmwareView::kFirmwareFile ? path : QString(); });
-    click(view->browseButton());
-    EXPECT_EQ(view->pathBox()->text(), path);
+    click(child<gui::ImageButton>(view, "firmwareBrowse"));
+    EXPECT_EQ(child<QLineEdit>(view, "firmwarePath")->text(), path);
 
-    click(view->upgradeButton());
+    click(child<gui::GradientButton>(view, "upgradeButton"));
     gui.settle();
-    EXPECT_FALSE(view->upgradeButton()->isEnabled());
-    EXPECT_FALSE(view->browseButton()->isEnabled());
-    EXPECT_EQ(view->progressBar()->maximum(), 3000);
+    EXPECT_FALSE(child<gui::GradientButton>(view, "upgradeButton")->isEnabled());
+    EXPECT_FALSE(child<gui::ImageButton>(view, "firmwareBrowse")->isEnabled());
+    EXPECT_EQ(child<QProgressBar>(view, "upgradeProgress")->maximum(), 3000);
 
     // Part way through: some blocks are out, the tabs refuse to switch.
     gui.advance(1000);
-    EXPECT_GT(view->progressBar()->value(), 0);
-    EXPECT_LT(view->progressBar()->value(), 3000);
+    EXPECT_GT(child<QProgressBar>(view, "upgradeProgress")->value(), 0);
+    EXPECT_LT(child<QProgressBar>(view, "upgradeProgress")->value(), 3000);
     EXPECT_EQ(gui.session.link.firmwareUpgrading, 1);
-    EXPECT_TRUE(view->messagesBox()->toPlainText().contains("Upgrading Part_1.1.0.0..."));
+    EXPECT_TRUE(child<QPlainTextEdit>(view, "messagesBox")->toPlainText().contains("Upgrading Part_1.1.0.0..."));
     QTest::mousePress(gui.window.get(), Qt::LeftButton, Qt::NoModifier,
                       gui.window->tabLabel(Tab::General)->geometry().center());
     processGuiEvents();
@@ -87,16 +88,17 @@ TEST(FirmwareView, UploadsAMultiBlockFileWithTheProgressBarReachingItsEnd)
     EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_uploading").isEmpty());
 
     gui.advance(5000, 50);
-    EXPECT_TRUE(view->messagesBox()->toPlainText().endsWith("Firmware upgrade Successfully\n"))
-        << view->messagesBox()->toPlainText().toStdString();
-    EXPECT_EQ(view->progressBar()->value(), view->progressBar()->maximum());
-    EXPECT_TRUE(view->upgradeButton()->isEnabled());
+    EXPECT_TRUE(child<QPlainTextEdit>(view, "messagesBox")->toPlainText().endsWith("Firmware upgrade Successfully\n"))
+        << child<QPlainTextEdit>(view, "messagesBox")->toPlainText().toStdString();
+    EXPECT_EQ(child<QProgressBar>(view, "upgradeProgress")->value(),
+              child<QProgressBar>(view, "upgradeProgress")->maximum());
+    EXPECT_TRUE(child<gui::GradientButton>(view, "upgradeButton")->isEnabled());
     EXPECT_EQ(gui.session.link.firmwareUpgrading, 0);
     EXPECT_EQ(gui.rig.device.firmwarePart[1].size(), 12u * 256u);
     EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_success").isEmpty());
 
-    click(view->clearButton());
-    EXPECT_TRUE(view->messagesBox()->toPlainText().isEmpty());
+    click(child<gui::GradientButton>(view, "clearButton"));
+    EXPECT_TRUE(child<QPlainTextEdit>(view, "messagesBox")->toPlainText().isEmpty());
 }
 
 TEST(FirmwareView, MergeToolBehindItsToggle)
@@ -109,17 +111,19 @@ TEST(FirmwareView, MergeToolBehindItsToggle)
     ASSERT_TRUE(writeFile(main.toStdString(), Bytes(1000, 0x12)));
     view->setFileChooser([&](int what) { return what == 0 ? main : QString(); });
 
-    click(view->mergeToggle());
-    EXPECT_TRUE(view->mergeGroup()->isVisible());
-    click(view->sourceBrowseButton(0));
-    EXPECT_EQ(view->sourcePathBox(0)->text(), main);
-    click(view->mergeButton());
+    click(child<QToolButton>(view, "mergeToggle"));
+    EXPECT_TRUE(child<QGroupBox>(view, "mergeGroup")->isVisible());
+    click(child<gui::ImageButton>(view, "sourceBrowse1"));
+    EXPECT_EQ(child<QLineEdit>(view, "sourcePath1")->text(), main);
+    click(child<gui::GradientButton>(view, "mergeButton"));
     const QString output = dir.filePath("Matrix44_mm0.0.fw");
     EXPECT_TRUE(QFile::exists(output));
-    EXPECT_TRUE(view->messagesBox()->toPlainText().contains("Firmware merged complete,save to file:" + output));
+    EXPECT_TRUE(child<QPlainTextEdit>(view, "messagesBox")
+                    ->toPlainText()
+                    .contains("Firmware merged complete,save to file:" + output));
     EXPECT_FALSE(saveScreenshot(*gui.window, "firmware_merge_tool").isEmpty());
-    click(view->mergeToggle());
-    EXPECT_FALSE(view->mergeGroup()->isVisible());
+    click(child<QToolButton>(view, "mergeToggle"));
+    EXPECT_FALSE(child<QGroupBox>(view, "mergeGroup")->isVisible());
 }
 
 TEST(FirmwareView, RejectedPart2ShowsAStandardMessageBox)
@@ -135,15 +139,15 @@ TEST(FirmwareView, RejectedPart2ShowsAStandardMessageBox)
     const QString path = dir.filePath("slave.fw");
     ASSERT_TRUE(writeFile(path.toStdString(), image));
     view->setFileChooser([&](int) { return path; });
-    click(view->browseButton());
-    click(view->upgradeButton());
+    click(child<gui::ImageButton>(view, "firmwareBrowse"));
+    click(child<gui::GradientButton>(view, "upgradeButton"));
     gui.settle();
 
     auto* box = view->findChild<QMessageBox*>("firmwareMessageBox");
     ASSERT_NE(box, nullptr);
     EXPECT_TRUE(box->isVisible());
     EXPECT_EQ(box->text(), "Write to Part_2.1.0.0 failed");
-    EXPECT_TRUE(view->upgradeButton()->isEnabled());
+    EXPECT_TRUE(child<gui::GradientButton>(view, "upgradeButton")->isEnabled());
     EXPECT_FALSE(saveScreenshot(*box, "firmware_part2_rejected").isEmpty());
     QPointer<QMessageBox> watch(box);
     box->button(QMessageBox::Ok)->click();

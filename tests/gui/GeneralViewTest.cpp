@@ -38,14 +38,18 @@ struct GeneralGui : GuiRig {
         const char* outputs[] = {"HDMI OUTA: Connect", "HDMI OUTB: Connect", "HDMI OUTC: Disconnect",
                                  "HDMI OUTD: Connect"};
         for (int n = 1; n <= 4; ++n) {
-            EXPECT_EQ(view->inputLabel(n)->text(), inputs[n - 1]);
-            EXPECT_EQ(view->outputLabel(n)->text(), outputs[n - 1]);
-            EXPECT_EQ(textColour(view->inputLabel(n)), rig.device.inputCable[n - 1] ? kGreen : kRed) << "IN" << n;
-            EXPECT_EQ(textColour(view->outputLabel(n)), rig.device.outputCable[n - 1] ? kGreen : kRed) << "OUT" << n;
+            EXPECT_EQ(child<QLabel>(view, "inputState" + QString::number(n))->text(), inputs[n - 1]);
+            EXPECT_EQ(child<QLabel>(view, "outputState" + QString::number(n))->text(), outputs[n - 1]);
+            EXPECT_EQ(textColour(child<QLabel>(view, "inputState" + QString::number(n))),
+                      rig.device.inputCable[n - 1] ? kGreen : kRed)
+                << "IN" << n;
+            EXPECT_EQ(textColour(child<QLabel>(view, "outputState" + QString::number(n))),
+                      rig.device.outputCable[n - 1] ? kGreen : kRed)
+                << "OUT" << n;
         }
         for (int n = 5; n <= 8; ++n) {
-            EXPECT_TRUE(view->inputLabel(n)->text().isEmpty());
-            EXPECT_FALSE(view->inputLabel(n)->isVisible());
+            EXPECT_TRUE(child<QLabel>(view, "inputState" + QString::number(n))->text().isEmpty());
+            EXPECT_FALSE(child<QLabel>(view, "inputState" + QString::number(n))->isVisible());
         }
     }
 
@@ -53,9 +57,9 @@ struct GeneralGui : GuiRig {
     {
         // The rescan finds the simulated matrix on COM3.
         advance(600);
-        ASSERT_EQ(view->comList()->count(), 1);
-        ASSERT_EQ(view->comList()->currentText(), "COM3");
-        click(view->comConnectButton());
+        ASSERT_EQ(child<QComboBox>(view, "comList")->count(), 1);
+        ASSERT_EQ(child<QComboBox>(view, "comList")->currentText(), "COM3");
+        click(child<QPushButton>(view, "comConnectButton"));
         advance(50);
     }
 
@@ -64,7 +68,7 @@ struct GeneralGui : GuiRig {
     {
         connectCom();
         rig.serialMatrix.setSilent(true);
-        click(view->statusButton());
+        click(child<QPushButton>(view, "statusButton"));
     }
 
     // The notice is up with `text`, recorded as the screenshot `shot`.
@@ -81,31 +85,31 @@ struct GeneralGui : GuiRig {
 TEST(GeneralView, comConnectAndStatusRunFillTheLabels)
 {
     GeneralGui gui;
-    EXPECT_TRUE(gui.view->comModeRadio()->isChecked());
-    EXPECT_FALSE(gui.view->ipList()->isEnabled());
-    EXPECT_FALSE(gui.view->comIndicator()->isConnected());
+    EXPECT_TRUE(child<QRadioButton>(gui.view, "comModeRadio")->isChecked());
+    EXPECT_FALSE(child<QComboBox>(gui.view, "ipList")->isEnabled());
+    EXPECT_FALSE(child<gui::LinkIndicator>(gui.view, "comIndicator")->isConnected());
     for (int n = 1; n <= 4; ++n)
-        EXPECT_TRUE(gui.view->inputLabel(n)->text().isEmpty());
+        EXPECT_TRUE(child<QLabel>(gui.view, "inputState" + QString::number(n))->text().isEmpty());
     gui.advance(600);
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_idle").isEmpty());
 
     // The device path shows as a tooltip of the COM row.
-    ASSERT_EQ(gui.view->comList()->count(), 1);
-    EXPECT_FALSE(gui.view->comList()->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+    ASSERT_EQ(child<QComboBox>(gui.view, "comList")->count(), 1);
+    EXPECT_FALSE(child<QComboBox>(gui.view, "comList")->itemData(0, Qt::ToolTipRole).toString().isEmpty());
 
     gui.connectCom();
-    EXPECT_EQ(gui.view->comConnectButton()->text(), "Disconnect");
-    EXPECT_TRUE(gui.view->comIndicator()->isConnected());
-    EXPECT_FALSE(gui.view->comList()->isEnabled());
+    EXPECT_EQ(child<QPushButton>(gui.view, "comConnectButton")->text(), "Disconnect");
+    EXPECT_TRUE(child<gui::LinkIndicator>(gui.view, "comIndicator")->isConnected());
+    EXPECT_FALSE(child<QComboBox>(gui.view, "comList")->isEnabled());
     // The beep query after Connect: the matrix beeps.
-    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
 
     // A slow matrix, so that the run can be watched half-way.
     gui.rig.serialMatrix.setReplyDelayMs(400);
-    click(gui.view->statusButton());
+    click(child<QPushButton>(gui.view, "statusButton"));
     gui.advance(1500);  // timer 91 starts the chain; three replies are in
-    EXPECT_EQ(gui.view->inputLabel(1)->text(), "HDMI IN1: Connect");
-    EXPECT_TRUE(gui.view->outputLabel(4)->text().isEmpty());
+    EXPECT_EQ(child<QLabel>(gui.view, "inputState1")->text(), "HDMI IN1: Connect");
+    EXPECT_TRUE(child<QLabel>(gui.view, "outputState4")->text().isEmpty());
     ASSERT_TRUE(gui.window->progressView()->isVisible());
     EXPECT_TRUE(gui.window->progressView()->text().startsWith("Getting status"));
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_status_running").isEmpty());
@@ -117,14 +121,14 @@ TEST(GeneralView, comConnectAndStatusRunFillTheLabels)
     EXPECT_FALSE(gui.window->noticeView()->isVisible());
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_status_done").isEmpty());
 
-    click(gui.view->clearButton());
-    EXPECT_TRUE(gui.view->inputLabel(1)->text().isEmpty());
-    EXPECT_TRUE(gui.view->outputLabel(4)->text().isEmpty());
+    click(child<QPushButton>(gui.view, "clearButton"));
+    EXPECT_TRUE(child<QLabel>(gui.view, "inputState1")->text().isEmpty());
+    EXPECT_TRUE(child<QLabel>(gui.view, "outputState4")->text().isEmpty());
 
-    click(gui.view->comConnectButton());
-    EXPECT_EQ(gui.view->comConnectButton()->text(), "Connect");
-    EXPECT_FALSE(gui.view->comIndicator()->isConnected());
-    EXPECT_TRUE(gui.view->comList()->isEnabled());
+    click(child<QPushButton>(gui.view, "comConnectButton"));
+    EXPECT_EQ(child<QPushButton>(gui.view, "comConnectButton")->text(), "Connect");
+    EXPECT_FALSE(child<gui::LinkIndicator>(gui.view, "comIndicator")->isConnected());
+    EXPECT_TRUE(child<QComboBox>(gui.view, "comList")->isEnabled());
 }
 
 TEST(GeneralView, silentMatrixEndsInTimeOutNotice)
@@ -144,24 +148,24 @@ TEST(GeneralView, beepBoxChangesOnlyOnTheAcknowledgement)
 {
     GeneralGui gui;
     gui.connectCom();
-    ASSERT_TRUE(gui.view->beepBox()->isChecked());
+    ASSERT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
     gui.rig.serialMatrix.setSilent(true);
-    click(gui.view->beepBox());
-    EXPECT_TRUE(gui.view->beepBox()->isChecked()) << "the toolkit's own toggle is undone";
+    click(child<QCheckBox>(gui.view, "beepBox"));
+    EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked()) << "the toolkit's own toggle is undone";
     gui.advance(1000);
-    EXPECT_TRUE(gui.view->beepBox()->isChecked()) << "no acknowledgement, no change";
+    EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked()) << "no acknowledgement, no change";
 
     gui.rig.serialMatrix.setSilent(false);
-    click(gui.view->beepBox());
+    click(child<QCheckBox>(gui.view, "beepBox"));
     gui.advance(50);
-    EXPECT_FALSE(gui.view->beepBox()->isChecked());
+    EXPECT_FALSE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
     EXPECT_FALSE(gui.rig.device.beepOn);
 }
 
 TEST(GeneralView, notConnectedClicksShowTheGuardNotice)
 {
     GeneralGui gui;
-    click(gui.view->factoryResetButton());
+    click(child<QPushButton>(gui.view, "factoryResetButton"));
     ASSERT_TRUE(gui.window->noticeView()->isVisible());
     EXPECT_EQ(gui.window->noticeView()->text(), "Open COM failed!");
     gui.advance(1500);
@@ -171,22 +175,22 @@ TEST(GeneralView, notConnectedClicksShowTheGuardNotice)
 TEST(GeneralView, tcpConnectWithTypedAddressAndStatus)
 {
     GeneralGui gui;
-    click(gui.view->tcpModeRadio());
-    EXPECT_TRUE(gui.view->ipList()->isEnabled());
-    EXPECT_FALSE(gui.view->comList()->isEnabled());
-    gui.view->ipList()->setFocus();
-    QTest::keyClicks(gui.view->ipList()->lineEdit(), TestRig::kAddress);
+    click(child<QRadioButton>(gui.view, "tcpModeRadio"));
+    EXPECT_TRUE(child<QComboBox>(gui.view, "ipList")->isEnabled());
+    EXPECT_FALSE(child<QComboBox>(gui.view, "comList")->isEnabled());
+    child<QComboBox>(gui.view, "ipList")->setFocus();
+    QTest::keyClicks(child<QComboBox>(gui.view, "ipList")->lineEdit(), TestRig::kAddress);
     EXPECT_EQ(gui.session.general.ipText(), TestRig::kAddress);
 
-    click(gui.view->tcpConnectButton());
+    click(child<QPushButton>(gui.view, "tcpConnectButton"));
     gui.advance(150);  // the 100 ms connect check
-    EXPECT_EQ(gui.view->tcpConnectButton()->text(), "Disconnect");
-    EXPECT_TRUE(gui.view->tcpIndicator()->isConnected());
+    EXPECT_EQ(child<QPushButton>(gui.view, "tcpConnectButton")->text(), "Disconnect");
+    EXPECT_TRUE(child<gui::LinkIndicator>(gui.view, "tcpIndicator")->isConnected());
     EXPECT_EQ(gui.session.link.tcpLinkUp, 1);
-    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_tcp_connected").isEmpty());
 
-    click(gui.view->statusButton());
+    click(child<QPushButton>(gui.view, "statusButton"));
     ASSERT_TRUE(gui.rig.loop.advanceUntil([&] { return !gui.session.popups.progress.isOpen(); }, 5000));
     gui.advance(10);
     gui.expectFullStatus();
@@ -195,12 +199,12 @@ TEST(GeneralView, tcpConnectWithTypedAddressAndStatus)
 TEST(GeneralView, wrongAddressShowsConnectFailedNotice)
 {
     GeneralGui gui;
-    click(gui.view->tcpModeRadio());
-    QTest::keyClicks(gui.view->ipList()->lineEdit(), "127.0.0.9");
-    click(gui.view->tcpConnectButton());
+    click(child<QRadioButton>(gui.view, "tcpModeRadio"));
+    QTest::keyClicks(child<QComboBox>(gui.view, "ipList")->lineEdit(), "127.0.0.9");
+    click(child<QPushButton>(gui.view, "tcpConnectButton"));
     gui.advance(150);
-    EXPECT_EQ(gui.view->tcpConnectButton()->text(), "Connect");
-    EXPECT_FALSE(gui.view->tcpIndicator()->isConnected());
+    EXPECT_EQ(child<QPushButton>(gui.view, "tcpConnectButton")->text(), "Connect");
+    EXPECT_FALSE(child<gui::LinkIndicator>(gui.view, "tcpIndicator")->isConnected());
     ASSERT_NO_FATAL_FAILURE(gui.expectNotice("Connect to Matrix failed!", "general_notice_connect_failed"));
 }
 
@@ -211,12 +215,12 @@ TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
     gui.rig.device.beepOn = false;
     gui.rig.device.routing = {4, 3, 2, 1, 5, 6, 7, 8};
     // Refresh the box from the matrix: a beep click that the matrix acknowledges.
-    click(gui.view->beepBox());
+    click(child<QCheckBox>(gui.view, "beepBox"));
     gui.advance(50);
-    ASSERT_FALSE(gui.view->beepBox()->isChecked());
+    ASSERT_FALSE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
 
     gui.rig.serialMatrix.setReplyDelayMs(300);
-    click(gui.view->factoryResetButton());
+    click(child<QPushButton>(gui.view, "factoryResetButton"));
     gui.advance(700);
     ASSERT_TRUE(gui.window->progressView()->isVisible());
     EXPECT_TRUE(gui.window->progressView()->text().startsWith("Setting"));
@@ -229,7 +233,7 @@ TEST(GeneralView, factoryResetShowsProgressThenSuccessAndChecksBeep)
     // The box is checked once the notice has closed.
     gui.advance(1500);
     EXPECT_FALSE(gui.window->noticeView()->isVisible());
-    EXPECT_TRUE(gui.view->beepBox()->isChecked());
+    EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
     EXPECT_EQ(gui.rig.device.routing[0], 1);
     EXPECT_EQ(gui.rig.device.routing[3], 4);
 }
@@ -255,21 +259,21 @@ TEST(GeneralView, rescanKeepsTheChosenPortAndShowsItsDevice)
     GeneralGui gui;
     gui.rig.serialHub.addPort(5);
     gui.advance(600);
-    ASSERT_EQ(gui.view->comList()->count(), 2);
-    EXPECT_EQ(gui.view->comList()->itemText(0), "COM3");
-    EXPECT_EQ(gui.view->comList()->itemText(1), "COM5");
-    EXPECT_EQ(gui.view->comList()->currentText(), "COM3");
+    ASSERT_EQ(child<QComboBox>(gui.view, "comList")->count(), 2);
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->itemText(0), "COM3");
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->itemText(1), "COM5");
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->currentText(), "COM3");
 
-    gui.view->comList()->setFocus();
-    QTest::keyClick(gui.view->comList(), Qt::Key_Down);
+    child<QComboBox>(gui.view, "comList")->setFocus();
+    QTest::keyClick(child<QComboBox>(gui.view, "comList"), Qt::Key_Down);
     processGuiEvents();
     EXPECT_EQ(gui.session.general.comSelectedText(), "COM5");
     gui.advance(1000);  // two rescans
-    EXPECT_EQ(gui.view->comList()->currentText(), "COM5");
-    EXPECT_EQ(gui.view->comList()->toolTip(), QString::fromStdString(comDevicePath(5)));
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->currentText(), "COM5");
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->toolTip(), QString::fromStdString(comDevicePath(5)));
 
     gui.rig.serialHub.unplug(5);
     gui.advance(600);
-    ASSERT_EQ(gui.view->comList()->count(), 1);
-    EXPECT_EQ(gui.view->comList()->currentText(), "COM3");
+    ASSERT_EQ(child<QComboBox>(gui.view, "comList")->count(), 1);
+    EXPECT_EQ(child<QComboBox>(gui.view, "comList")->currentText(), "COM3");
 }

@@ -21,8 +21,23 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <stdexcept>
 
 namespace matrix::testing {
+
+// A control of a view, found as a user's eye finds it: by what it is and
+// its object name. A missing one fails the test that asked for it.
+template <class T>
+T* child(const QObject* parent, const QString& name)
+{
+    T* found = parent->findChild<T*>(name);
+    if (!found)
+        throw std::runtime_error("no " + std::string(T::staticMetaObject.className()) + " named " + name.toStdString());
+    return found;
+}
+
+// "A" .. "D": the letter of output 1 .. 4 in the routing view's names.
+inline QString outputLetter(int output) { return QString(QChar('A' + output - 1)); }
 
 // Lets Qt paint and deliver what the last step queued.
 inline void processGuiEvents()

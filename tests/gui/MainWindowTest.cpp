@@ -132,7 +132,7 @@ TEST(MainWindow, tcpTabWithoutLinkShowsTheNotice)
     GuiRig gui;
     gui::MainWindow& w = *gui.window;
     auto* general = static_cast<gui::GeneralView*>(w.pageView(Tab::General));
-    click(general->tcpModeRadio());
+    click(child<QRadioButton>(general, "tcpModeRadio"));
     ASSERT_TRUE(gui.session.link.tcpMode());
 
     clickAt(&w, w.tabLabel(Tab::FwUpgrade)->geometry().center());
@@ -149,7 +149,7 @@ TEST(MainWindow, enterEscapeAndSpaceAreSwallowed)
     GuiRig gui;
     gui::MainWindow& w = *gui.window;
     auto* general = static_cast<gui::GeneralView*>(w.pageView(Tab::General));
-    QPushButton* status = general->statusButton();
+    QPushButton* status = child<QPushButton>(general, "statusButton");
     int clicks = 0;
     QObject::connect(status, &QPushButton::clicked, [&] { ++clicks; });
     status->setFocus();

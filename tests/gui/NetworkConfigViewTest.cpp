@@ -56,14 +56,14 @@ struct NetGuiRig : SegmentPlatform {
     gui::GeneralView* general() const { return window->findChild<gui::GeneralView*>("generalView"); }
     gui::NetworkConfigDialog* dialog() const { return window->networkConfigDialog(); }
     template <typename T>
-    T* child(const char* name) const
+    T* find(const char* name) const
     {
-        return window->findChild<T*>(name);
+        return child<T>(window.get(), name);
     }
     void search()
     {
-        click(child<QRadioButton>("tcpModeRadio"));
-        click(general()->searchButton());
+        click(find<QRadioButton>("tcpModeRadio"));
+        click(child<QPushButton>(general(), "searchButton"));
         settle();
     }
     // The window with the dialog and the popups over it, as the user sees it.
@@ -103,7 +103,7 @@ QStringList comboTexts(QComboBox* combo)
 TEST(NetworkConfigView, SearchFillsTheIpList)
 {
     NetGuiRig gui;
-    QComboBox* ipList = gui.child<QComboBox>("ipList");
+    QComboBox* ipList = gui.find<QComboBox>("ipList");
     ASSERT_NE(ipList, nullptr);
     gui.search();
     EXPECT_EQ(comboTexts(ipList), (QStringList{"192.168.1.20", "192.168.1.21"}));
@@ -119,32 +119,32 @@ TEST(NetworkConfigView, DialogSendsTheStaticAddressAndThePopupFollowsTheAttempt)
     ASSERT_NE(dialog, nullptr);
     EXPECT_FALSE(dialog->isVisible());
 
-    click(gui.child<QPushButton>("configButton"));
+    click(gui.find<QPushButton>("configButton"));
     ASSERT_TRUE(dialog->isVisible());
     EXPECT_FALSE(dialog->isModal());
     EXPECT_TRUE(dialog->windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(dialog->titleLabel()->text(), " TCP  Configuration");
-    EXPECT_TRUE(dialog->autoIpRadio()->isChecked());
-    EXPECT_FALSE(dialog->addressField(0)->isEnabled());
-    EXPECT_EQ(dialog->addressField(0)->text(), "192");
-    EXPECT_EQ(dialog->addressField(3)->text(), "20");
-    EXPECT_EQ(dialog->macField(5)->text(), "5A");
+    EXPECT_EQ(child<QLabel>(dialog, "netConfigTitle")->text(), " TCP  Configuration");
+    EXPECT_TRUE(child<QRadioButton>(dialog, "autoIpRadio")->isChecked());
+    EXPECT_FALSE(child<QLineEdit>(dialog, "addressField1")->isEnabled());
+    EXPECT_EQ(child<QLineEdit>(dialog, "addressField1")->text(), "192");
+    EXPECT_EQ(child<QLineEdit>(dialog, "addressField4")->text(), "20");
+    EXPECT_EQ(child<QLineEdit>(dialog, "macField6")->text(), "5A");
 
-    click(dialog->staticIpRadio());
-    EXPECT_TRUE(dialog->addressField(3)->isEnabled());
-    dialog->addressField(3)->selectAll();
-    QTest::keyClicks(dialog->addressField(3), "5x0");  // digits only
-    EXPECT_EQ(dialog->addressField(3)->text(), "50");
-    dialog->macField(5)->selectAll();
-    QTest::keyClicks(dialog->macField(5), "5b");
-    EXPECT_EQ(dialog->macField(5)->text(), "5B");  // typed in upper case
+    click(child<QRadioButton>(dialog, "staticIpRadio"));
+    EXPECT_TRUE(child<QLineEdit>(dialog, "addressField4")->isEnabled());
+    child<QLineEdit>(dialog, "addressField4")->selectAll();
+    QTest::keyClicks(child<QLineEdit>(dialog, "addressField4"), "5x0");  // digits only
+    EXPECT_EQ(child<QLineEdit>(dialog, "addressField4")->text(), "50");
+    child<QLineEdit>(dialog, "macField6")->selectAll();
+    QTest::keyClicks(child<QLineEdit>(dialog, "macField6"), "5b");
+    EXPECT_EQ(child<QLineEdit>(dialog, "macField6")->text(), "5B");  // typed in upper case
     EXPECT_FALSE(gui.screenshot("net-config-dialog").isEmpty());
     const QString dialogPath = screenshotPath("net-config-dialog-alone");
     EXPECT_TRUE(dialog->grab().save(dialogPath));
 
     // This box takes the address but its acknowledgement never arrives.
     gui.first.responder.setAckSilent(true);
-    click(dialog->okButton());
+    click(child<QPushButton>(dialog, "netConfigOk"));
     EXPECT_FALSE(dialog->isVisible());
     ASSERT_FALSE(gui.segment.sent.empty());
     const auto& message = gui.segment.sent.back().data;
@@ -164,12 +164,12 @@ TEST(NetworkConfigView, AcknowledgedAttemptEndsWithTheNewAddressListed)
 {
     NetGuiRig gui;
     gui.search();
-    click(gui.child<QPushButton>("configButton"));
+    click(gui.find<QPushButton>("configButton"));
     gui::NetworkConfigDialog* dialog = gui.dialog();
-    click(dialog->staticIpRadio());
-    dialog->addressField(3)->selectAll();
-    QTest::keyClicks(dialog->addressField(3), "99");
-    click(dialog->okButton());
+    click(child<QRadioButton>(dialog, "staticIpRadio"));
+    child<QLineEdit>(dialog, "addressField4")->selectAll();
+    QTest::keyClicks(child<QLineEdit>(dialog, "addressField4"), "99");
+    click(child<QPushButton>(dialog, "netConfigOk"));
     ASSERT_NO_FATAL_FAILURE(
         gui.expectStatusPopup("Matrix configuration completed successfully!", "net-config-success"));
     auto* status = gui.window->configStatusView();
@@ -178,7 +178,7 @@ TEST(NetworkConfigView, AcknowledgedAttemptEndsWithTheNewAddressListed)
     gui.advance(500);
     gui.settle();
     EXPECT_FALSE(status->isVisible());
-    EXPECT_EQ(comboTexts(gui.child<QComboBox>("ipList")), (QStringList{"192.168.1.99", "192.168.1.21"}));
+    EXPECT_EQ(comboTexts(gui.find<QComboBox>("ipList")), (QStringList{"192.168.1.99", "192.168.1.21"}));
 }
 
 TEST(NetworkConfigView, CancelAndCloseSendNothingAndTheDialogDrags)
@@ -186,29 +186,29 @@ TEST(NetworkConfigView, CancelAndCloseSendNothingAndTheDialogDrags)
     NetGuiRig gui;
     gui.search();
     const std::size_t sent = gui.segment.sent.size();
-    click(gui.child<QPushButton>("configButton"));
+    click(gui.find<QPushButton>("configButton"));
     gui::NetworkConfigDialog* dialog = gui.dialog();
-    click(dialog->cancelButton());
+    click(child<QPushButton>(dialog, "netConfigCancel"));
     EXPECT_FALSE(dialog->isVisible());
-    click(gui.child<QPushButton>("configButton"));
+    click(gui.find<QPushButton>("configButton"));
     ASSERT_TRUE(dialog->isVisible());
-    click(dialog->closeButton());
+    click(child<gui::ImageButton>(dialog, "netConfigClose"));
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(gui.segment.sent.size(), sent);
 
-    click(gui.child<QPushButton>("configButton"));
+    click(gui.find<QPushButton>("configButton"));
     // Enter, Escape and Space do nothing here either: no close, no send.
-    dialog->okButton()->setFocus();
+    child<QPushButton>(dialog, "netConfigOk")->setFocus();
     for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Space})
-        QTest::keyClick(dialog->okButton(), static_cast<Qt::Key>(key));
-    QTest::keyClick(dialog->macField(0), Qt::Key_Space);
+        QTest::keyClick(child<QPushButton>(dialog, "netConfigOk"), static_cast<Qt::Key>(key));
+    QTest::keyClick(child<QLineEdit>(dialog, "macField1"), Qt::Key_Space);
     processGuiEvents();
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(gui.segment.sent.size(), sent);
-    EXPECT_EQ(dialog->macField(0)->text(), "00");
+    EXPECT_EQ(child<QLineEdit>(dialog, "macField1")->text(), "00");
 
     const QPoint before = dialog->pos();
-    QLabel* title = dialog->titleLabel();
+    QLabel* title = child<QLabel>(dialog, "netConfigTitle");
     QTest::mousePress(title, Qt::LeftButton, {}, QPoint(40, 10));
     QTest::mouseMove(title, QPoint(90, 40));
     QTest::mouseRelease(title, Qt::LeftButton, {}, QPoint(90, 40));
@@ -236,7 +236,7 @@ TEST(NetworkConfigView, SecondBindOfTheDiscoveryPortShowsSearchFailed)
     otherProgram.bind(QHostAddress::LocalHost, kDiscoveryPort, QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint);
 
     click(window->findChild<QRadioButton*>("tcpModeRadio"));
-    click(window->findChild<gui::GeneralView*>("generalView")->searchButton());
+    click(child<QPushButton>(window.get(), "searchButton"));
     rig.loop.runPending();
     processGuiEvents();
     EXPECT_TRUE(window->noticeView()->isVisible());

@@ -53,7 +53,7 @@ struct QtLoopRig {
 TEST(RealLoop, noticeClosesByItselfWhileShown)
 {
     QtLoopRig rig;
-    click(rig.general()->factoryResetButton());
+    click(child<QPushButton>(rig.general(), "factoryResetButton"));
     ASSERT_TRUE(rig.window->noticeView()->isVisible());
     EXPECT_EQ(rig.window->noticeView()->text(), "Open COM failed!");
     EXPECT_TRUE(QTest::qWaitFor([&] { return !rig.window->noticeView()->isVisible(); }, 4000));
@@ -64,15 +64,15 @@ TEST(RealLoop, comConnectAndStatusRun)
 {
     QtLoopRig rig;
     gui::GeneralView* view = rig.general();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->comList()->count() == 1; }, 3000));
-    click(view->comConnectButton());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return view->beepBox()->isChecked(); }, 3000));
-    EXPECT_EQ(view->comConnectButton()->text(), "Disconnect");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child<QComboBox>(view, "comList")->count() == 1; }, 3000));
+    click(child<QPushButton>(view, "comConnectButton"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return child<QCheckBox>(view, "beepBox")->isChecked(); }, 3000));
+    EXPECT_EQ(child<QPushButton>(view, "comConnectButton")->text(), "Disconnect");
 
-    click(view->statusButton());
+    click(child<QPushButton>(view, "statusButton"));
     EXPECT_TRUE(rig.window->progressView()->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !rig.window->progressView()->isVisible(); }, 5000));
-    EXPECT_EQ(view->inputLabel(1)->text(), "HDMI IN1: Connect");
-    EXPECT_EQ(view->outputLabel(4)->text(), "HDMI OUTD: Connect");
+    EXPECT_EQ(child<QLabel>(view, "inputState1")->text(), "HDMI IN1: Connect");
+    EXPECT_EQ(child<QLabel>(view, "outputState4")->text(), "HDMI OUTD: Connect");
     EXPECT_FALSE(rig.window->noticeView()->isVisible());
 }

@@ -35,7 +35,7 @@ int checkedButton(gui::RoutingView* view, int output)
 {
     int checked = 0;
     for (int input = 1; input <= gui::RoutingView::kInputs; ++input)
-        if (view->inputButton(output, input)->check())
+        if (child<gui::ImageButton>(view, "input" + outputLetter(output) + QString::number(input))->check())
             checked = checked ? -1 : input;
     return checked;
 }
@@ -55,12 +55,13 @@ TEST_P(RoutingViewTest, TabShowsTheMatrixRoutingAfterRefresh)
     const char* titles[] = {"OUTPUT A", "OUTPUT B", "OUTPUT C", "OUTPUT D"};
     const int expected[] = {2, 4, 1, 3};
     for (int k = 1; k <= 4; ++k) {
-        EXPECT_EQ(view->outputGroup(k)->title(), titles[k - 1]);
-        EXPECT_EQ(view->display(k)->text(), QString::number(expected[k - 1]));
+        EXPECT_EQ(child<QGroupBox>(view, "outputGroup" + outputLetter(k))->title(), titles[k - 1]);
+        EXPECT_EQ(child<gui::SegmentDisplay>(view, "display" + outputLetter(k))->text(),
+                  QString::number(expected[k - 1]));
         EXPECT_EQ(checkedButton(view, k), expected[k - 1]) << "output " << k;
     }
     EXPECT_EQ(gui.session.link.busy, 0);
-    EXPECT_FALSE(view->sidePanel()->isVisible());
+    EXPECT_FALSE(child<QFrame>(view, "routingSidePanel")->isVisible());
 
     // Everything visible sits inside the page and inside its own group.
     for (QWidget* w : view->findChildren<QWidget*>()) {
@@ -81,17 +82,17 @@ TEST_P(RoutingViewTest, GridClickChangesDigitAndCheckedButton)
     ASSERT_NE(view, nullptr);
     ASSERT_EQ(checkedButton(view, 2), 2);
 
-    click(view->inputButton(2, 3));
+    click(child<gui::ImageButton>(view, "inputB3"));
     gui.settle();
-    EXPECT_EQ(view->display(2)->text(), "3");
+    EXPECT_EQ(child<gui::SegmentDisplay>(view, "displayB")->text(), "3");
     EXPECT_EQ(checkedButton(view, 2), 3);
     EXPECT_EQ(gui.rig.device.routing[1], 3);
 
-    click(view->nextButton(4));
+    click(child<gui::ImageButton>(view, "nextD"));
     gui.settle();
-    EXPECT_EQ(view->display(4)->text(), "1");
+    EXPECT_EQ(child<gui::SegmentDisplay>(view, "displayD")->text(), "1");
     EXPECT_EQ(checkedButton(view, 4), 1);
-    click(view->previousButton(4));
+    click(child<gui::ImageButton>(view, "previousD"));
     gui.settle();
     EXPECT_EQ(checkedButton(view, 4), 4);
 }
@@ -103,13 +104,13 @@ TEST(RoutingView, RouteWithoutReplyShowsProgressAndKeepsTheGrid)
     ASSERT_NE(view, nullptr);
     gui.rig.serialMatrix.setSilent(true);
 
-    click(view->inputButton(1, 4));
+    click(child<gui::ImageButton>(view, "inputA4"));
     gui.settle();
     // The click's own toggle is undone: only a reply changes the grid.
     EXPECT_EQ(checkedButton(view, 1), 1);
-    EXPECT_FALSE(view->inputButton(1, 4)->check());
+    EXPECT_FALSE(child<gui::ImageButton>(view, "inputA4")->check());
     // A second click while the route is out changes nothing.
-    click(view->inputButton(3, 2));
+    click(child<gui::ImageButton>(view, "inputC2"));
     EXPECT_EQ(checkedButton(view, 3), 3);
 
     gui.advance(3100);
@@ -133,45 +134,45 @@ TEST(RoutingView, SidePanelRecallsAPresetAndEditsIt)
     gui::RoutingView* view = openMatrixTab(gui, Transport::Com);
     ASSERT_NE(view, nullptr);
 
-    click(view->panelToggle());
-    ASSERT_TRUE(view->sidePanel()->isVisible());
-    EXPECT_TRUE(view->rect().contains(view->sidePanel()->geometry()));
-    EXPECT_EQ(view->presetList()->item(0, 0)->text(), "Setting1");
-    EXPECT_EQ(view->presetList()->item(0, 1)->text(), "2");
-    EXPECT_EQ(view->presetList()->horizontalHeaderItem(1)->text(), "Output1");
+    click(child<QToolButton>(view, "panelToggle"));
+    ASSERT_TRUE(child<QFrame>(view, "routingSidePanel")->isVisible());
+    EXPECT_TRUE(view->rect().contains(child<QFrame>(view, "routingSidePanel")->geometry()));
+    EXPECT_EQ(child<QTableWidget>(view, "presetList")->item(0, 0)->text(), "Setting1");
+    EXPECT_EQ(child<QTableWidget>(view, "presetList")->item(0, 1)->text(), "2");
+    EXPECT_EQ(child<QTableWidget>(view, "presetList")->horizontalHeaderItem(1)->text(), "Output1");
     // The list's columns are 80 and 70 pixels; the name and Output1..4 show
     // whole in the panel, the other outputs are behind the scroll bar.
-    QTableWidget* list = view->presetList();
+    QTableWidget* list = child<QTableWidget>(view, "presetList");
     EXPECT_EQ(list->columnWidth(0), 80);
     for (int column = 1; column <= 8; ++column)
         EXPECT_EQ(list->columnWidth(column), 70) << column;
     EXPECT_LE(list->columnViewportPosition(4) + 70, list->viewport()->width());
-    EXPECT_EQ(view->configTargetList()->itemText(9), "Port to Port");
-    EXPECT_EQ(view->editButton()->text(), "Edit");
+    EXPECT_EQ(child<QComboBox>(view, "configTargetList")->itemText(9), "Port to Port");
+    EXPECT_EQ(child<gui::GradientButton>(view, "editButton")->text(), "Edit");
     EXPECT_FALSE(saveScreenshot(*gui.window, "routing_side_panel").isEmpty());
 
-    click(view->setButton());
+    click(child<gui::GradientButton>(view, "setButton"));
     gui.settle();
     for (int k = 1; k <= 4; ++k) {
-        EXPECT_EQ(view->display(k)->text(), "2");
+        EXPECT_EQ(child<gui::SegmentDisplay>(view, "display" + outputLetter(k))->text(), "2");
         EXPECT_EQ(checkedButton(view, k), 2);
     }
 
-    click(view->editButton());
-    ASSERT_TRUE(view->presetEditor()->isVisible());
-    auto* allFrom = view->presetEditor()->findChild<QComboBox*>("presetAllFrom");
+    click(child<gui::GradientButton>(view, "editButton"));
+    ASSERT_TRUE(child<QDialog>(view, "presetEditor")->isVisible());
+    auto* allFrom = child<QDialog>(view, "presetEditor")->findChild<QComboBox*>("presetAllFrom");
     ASSERT_NE(allFrom, nullptr);
     allFrom->setCurrentIndex(9);
     emit allFrom->activated(9);
     processGuiEvents();
-    EXPECT_EQ(view->presetEditor()->findChild<QComboBox*>("presetInput3")->currentIndex(), 2);
-    EXPECT_FALSE(saveScreenshot(*view->presetEditor(), "routing_preset_editor").isEmpty());
-    click(view->presetEditor()->findChild<QPushButton*>("presetOk"));
-    EXPECT_FALSE(view->presetEditor()->isVisible());
-    EXPECT_EQ(view->presetList()->item(0, 3)->text(), "3");
+    EXPECT_EQ(child<QDialog>(view, "presetEditor")->findChild<QComboBox*>("presetInput3")->currentIndex(), 2);
+    EXPECT_FALSE(saveScreenshot(*child<QDialog>(view, "presetEditor"), "routing_preset_editor").isEmpty());
+    click(child<QDialog>(view, "presetEditor")->findChild<QPushButton*>("presetOk"));
+    EXPECT_FALSE(child<QDialog>(view, "presetEditor")->isVisible());
+    EXPECT_EQ(child<QTableWidget>(view, "presetList")->item(0, 3)->text(), "3");
 
-    click(view->panelToggle());
-    EXPECT_FALSE(view->sidePanel()->isVisible());
+    click(child<QToolButton>(view, "panelToggle"));
+    EXPECT_FALSE(child<QFrame>(view, "routingSidePanel")->isVisible());
 }
 
 TEST(RoutingView, PanelWithoutThePagesPortAsksForIt)
@@ -179,14 +180,14 @@ TEST(RoutingView, PanelWithoutThePagesPortAsksForIt)
     GuiRig gui;
     gui::RoutingView* view = openMatrixTab(gui, Transport::Tcp);
     ASSERT_NE(view, nullptr);
-    click(view->panelToggle());
-    click(view->setButton());
-    ASSERT_TRUE(view->messageBox()->isVisible());
-    EXPECT_EQ(view->messageBox()->text(), "请打开串口");
-    view->messageBox()->button(QMessageBox::Ok)->click();
+    click(child<QToolButton>(view, "panelToggle"));
+    click(child<gui::GradientButton>(view, "setButton"));
+    ASSERT_TRUE(child<QMessageBox>(view, "routingMessageBox")->isVisible());
+    EXPECT_EQ(child<QMessageBox>(view, "routingMessageBox")->text(), "请打开串口");
+    child<QMessageBox>(view, "routingMessageBox")->button(QMessageBox::Ok)->click();
     processGuiEvents();
     EXPECT_FALSE(gui.session.routing.messageBoxOpen());
-    EXPECT_FALSE(view->messageBox()->isVisible());
+    EXPECT_FALSE(child<QMessageBox>(view, "routingMessageBox")->isVisible());
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ TEST(TrafficView, ctrlLShowsTheShownPagesBytesAndClearAndCopyActOnTheViewOnly)
     // COM Connect on the General page: its beep query goes out.
     auto* general = w.findChild<gui::GeneralView*>("generalView");
     gui.advance(600);
-    click(general->comConnectButton());
+    click(child<QPushButton>(general, "comConnectButton"));
     gui.advance(200);
 
     w.activateWindow();
@@ -82,14 +82,14 @@ TEST(TrafficView, ctrlLShowsTheShownPagesBytesAndClearAndCopyActOnTheViewOnly)
     EXPECT_FALSE(saveScreenshot(*traffic, "traffic_view_matrix").isEmpty());
 
     // Copy takes what is shown, headed by page and direction.
-    click(traffic->copyButton());
+    click(child<QPushButton>(traffic, "trafficCopy"));
     const QString copied = QApplication::clipboard()->text();
     EXPECT_TRUE(copied.startsWith("Page: Matrix\nSent:\n" + traffic->sentText())) << copied.toStdString();
     EXPECT_TRUE(copied.contains("Received:\n" + traffic->receivedText()));
 
     // Clear: only bytes after it show; the page's own log keeps everything.
     const std::size_t pageLogBefore = gui.session.routing.sentLog().boxText().size();
-    click(traffic->clearButton());
+    click(child<QPushButton>(traffic, "trafficClear"));
     EXPECT_TRUE(traffic->sentText().isEmpty());
     EXPECT_TRUE(traffic->receivedText().isEmpty());
     EXPECT_EQ(gui.session.routing.sentLog().boxText().size(), pageLogBefore);

@@ -3,15 +3,13 @@
 """Requests matrixd must refuse: each gets its status and a JSON error, and
 nothing reaches the matrix. A client that stalls half-way blocks nobody."""
 import os
-import shutil
 import socket
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
+from harness import hall_on_sim  # noqa: E402
 
 HOST = "127.0.0.73"
 SIM = "127.0.0.74"
@@ -49,11 +47,7 @@ CASES = [
 
 class BadInputTest(unittest.TestCase):
     def test_refused_requests_send_nothing(self):
-        tmp = tempfile.mkdtemp(prefix="matrixd-bad-")
-        sim = Sim(tcp=SIM)
-        d = Matrixd(HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], tmp, verbose=True)
-        try:
-            self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
+        with hall_on_sim(HOST, SIM, verbose=True) as (d, sim):
             sim.frames()
             for method, path, body, expected in CASES:
                 status, answer, response = d.request(method, path, raw=body or None,
@@ -79,10 +73,6 @@ class BadInputTest(unittest.TestCase):
             log = d.stderr()
             self.assertEqual(log.count("hall: > A5 5B 02 03 04 00 02 00 00 00 00 00 F5\n"), 5, log[-2000:])
             self.assertIn("hall: < A5 5B 02 03", log)
-        finally:
-            d.close()
-            sim.stop()
-            shutil.rmtree(tmp, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 """matrixd and matrix-sim as processes, and the HTTP and event-stream
 clients the service tests drive them with. Everything stays on 127.x."""
 import atexit
+import contextlib
 import http.client
 import json
 import os
@@ -188,6 +189,25 @@ class Matrixd:
     def close(self):
         self.stop()
         self.log.close()
+
+
+@contextlib.contextmanager
+def hall_on_sim(host, sim_address, daemon=Matrixd, **options):
+    """matrix-sim at sim_address, and matrixd at host with the one matrix "hall" on it (not polled,
+    its state in a fresh folder) once the link is up and read. Yields (matrixd, sim); both are
+    stopped at the end. `daemon` makes matrixd from Matrixd's arguments and `options`."""
+    state = tempfile.mkdtemp(prefix="matrixd-state-")
+    sim = Sim(tcp=sim_address)
+    d = None
+    try:
+        d = daemon(host, [dict(id="hall", tcp=sim_address, poll_seconds=0)], state, **options)
+        assert wait_until(lambda: matrices_ready(d), 8), "the link to hall did not come up:\n" + d.stderr()
+        yield d, sim
+    finally:
+        if d is not None:
+            d.close()
+        sim.stop()
+        shutil.rmtree(state, ignore_errors=True)
 
 
 def matrices_ready(daemon):

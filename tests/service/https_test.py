@@ -4,6 +4,7 @@
 by Debian's openssl (no key is ever shipped): a real TLS client reads, routes
 and follows the event stream; garbage and plain HTTP on the port are closed
 and the server goes on; a certificate that cannot be used stops the start."""
+import functools
 import os
 import shutil
 import socket
@@ -15,7 +16,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import MATRIXD, ROUTE_3_TO_B, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
+from harness import MATRIXD, ROUTE_3_TO_B, Matrixd, hall_on_sim  # noqa: E402
 
 HOST = "127.0.23.11"
 SIM = "127.0.23.12"
@@ -42,12 +43,8 @@ class HttpsMatrixd(Matrixd):
 
 class HttpsTest(unittest.TestCase):
     def test_api_events_and_faults_over_tls(self):
-        tmp = tempfile.mkdtemp(prefix="matrixd-tls-")
-        cert, key = make_certificate(tmp)
-        sim = Sim(tcp=SIM)
-        d = HttpsMatrixd(cert, key, HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], tmp, token=TOKEN)
-        try:
-            self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
+        cert, key = make_certificate(tempfile.mkdtemp(prefix="matrixd-tls-"))
+        with hall_on_sim(HOST, SIM, functools.partial(HttpsMatrixd, cert, key), token=TOKEN) as (d, sim):
             sim.frames()
             stream = d.ssl_context.wrap_socket(socket.create_connection((HOST, 8480)), server_hostname=HOST)
             stream.sendall(b"GET /api/v1/events?token=" + TOKEN.encode() + b" HTTP/1.1\r\nHost: 127.0.23.11:8480\r\n\r\n")
@@ -84,10 +81,6 @@ class HttpsTest(unittest.TestCase):
             self.assertEqual((status, response.getheader("Content-Type").split(";")[0]), (200, "text/html"))
             self.assertIn(b"<html", page.lower())
             stream.close()
-        finally:
-            d.close()
-            sim.stop()
-            shutil.rmtree(tmp, ignore_errors=True)
 
     def test_unusable_certificate_stops_the_start_with_status_2(self):
         tmp = tempfile.mkdtemp(prefix="matrixd-badtls-")

@@ -3,19 +3,18 @@
 """Clients that hold connections or stall: each is closed at its deadline or
 refused past its limit, the refusals are logged once per address, and a
 normal client is answered quickly all the while. Everything on 127.0.23.x."""
+import contextlib
 import os
-import shutil
 import signal
 import socket
 import ssl
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import MATRIXD, Events, Matrixd, Sim, matrices_ready, wait_until  # noqa: E402
+from harness import MATRIXD, Events, hall_on_sim  # noqa: E402
 
 HOST = "127.0.23.1"
 SIM = "127.0.23.2"
@@ -64,16 +63,12 @@ def timed_get(daemon):
 class LimitsTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.mkdtemp(prefix="matrixd-limits-")
-        cls.sim = Sim(tcp=SIM)
-        cls.d = Matrixd(HOST, [dict(id="hall", tcp=SIM, poll_seconds=0)], cls.tmp, extra_http=LIMITS)
-        assert wait_until(lambda: matrices_ready(cls.d), 8)
+        cls.running = contextlib.ExitStack()
+        cls.d, cls.sim = cls.running.enter_context(hall_on_sim(HOST, SIM, extra_http=LIMITS))
 
     @classmethod
     def tearDownClass(cls):
-        cls.d.close()
-        cls.sim.stop()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
+        cls.running.close()
 
     def test_stalled_clients_are_closed_at_their_deadline(self):
         for name, first, trickle in STALLS:
@@ -160,12 +155,7 @@ class LimitsTest(unittest.TestCase):
 
 class StopTest(unittest.TestCase):
     def test_sigterm_ends_the_streams_and_exits_within_300_ms(self):
-        tmp = tempfile.mkdtemp(prefix="matrixd-stop-")
-        sim = Sim(tcp="127.0.23.6")
-        d = Matrixd("127.0.23.5", [dict(id="hall", tcp="127.0.23.6", poll_seconds=0)], tmp,
-                    extra_http="max_connections_per_address = 200")
-        try:
-            self.assertTrue(wait_until(lambda: matrices_ready(d), 8))
+        with hall_on_sim("127.0.23.5", "127.0.23.6", extra_http="max_connections_per_address = 200") as (d, _):
             streams = [Events(d) for _ in range(100)]
             started = time.monotonic()
             d.proc.send_signal(signal.SIGTERM)
@@ -176,10 +166,6 @@ class StopTest(unittest.TestCase):
                 s.sock.settimeout(1)
                 self.assertEqual(s.response.fp.read(), b"")  # the end of the stream, not a time-out
                 s.close()
-        finally:
-            d.close()
-            sim.stop()
-            shutil.rmtree(tmp, ignore_errors=True)
 
 
 if __name__ == "__main__":

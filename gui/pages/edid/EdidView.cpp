@@ -3,9 +3,8 @@
 
 #include "core/pages/edid/EdidPage.h"
 #include "gui/skin/GradientButton.h"
-#include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -38,14 +37,6 @@ QComboBox* makeCombo(const std::vector<std::string>& rows, const char* name, int
     return combo;
 }
 
-GradientButton* makeSetButton(const char* name, QWidget* parent)
-{
-    auto* button = GradientButton::commandButton("Set", name, parent);
-    button->setMinimumWidth(kButtonWidthPx);
-    button->setFixedHeight(kButtonHeightPx);
-    return button;
-}
-
 QLabel* makeCaption(const QString& text, QWidget* parent)
 {
     auto* label = new QLabel(text, parent);
@@ -64,84 +55,69 @@ void onActivated(QComboBox* combo, QObject* context, std::function<void(int)> ch
 EdidView::EdidView(EdidPage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("edidView");
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
+    auto* column = pageLayout<QVBoxLayout>(this);
 
-    group_ = new QGroupBox("Manual Mode", this);
-    group_->setObjectName("manualModeGroup");
-    auto* grid = new QGridLayout(group_);
+    auto* group = new QGroupBox("Manual Mode", this);
+    group->setObjectName("manualModeGroup");
+    auto* grid = new QGridLayout(group);
     grid->setContentsMargins(14, 18, 14, 18);
     grid->setHorizontalSpacing(kColumnSpacingPx);
     grid->setVerticalSpacing(kRowSpacingPx);
 
-    addRows(grid);
+    addRows(grid, group);
     grid->setColumnStretch(1, 1);
-    column->addWidget(group_);
+    column->addWidget(group);
     column->addStretch(1);
 
-    connectPage();
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
 
-EdidView::~EdidView() { page_.changed.unsubscribe(subscription_); }
-
-void EdidView::addRows(QGridLayout* grid)
+void EdidView::addRows(QGridLayout* grid, QWidget* group)
 {
-    grid->addWidget(makeCaption("Set EDID Mode", group_), 0, 0);
-    mode_ = makeCombo(EdidPage::modeRows(), "modeCombo", kWideColumnPx, group_);
+    grid->addWidget(makeCaption("Set EDID Mode", group), 0, 0);
+    mode_ = makeCombo(EdidPage::modeRows(), "modeCombo", kWideColumnPx, group);
     grid->addWidget(mode_, 0, 1);
-    addRowEnd(grid, 0, setTarget_, "setTargetCombo", set_, "setModeButton");
+    onActivated(mode_, this, [this](int row) { page_.selectMode(row); });
+    setTarget_ = addRowEnd(grid, group, 0, "setTargetCombo", "setModeButton", [this] { page_.clickSetMode(); });
+    onActivated(setTarget_, this, [this](int row) { page_.selectSetTarget(row); });
 
-    grid->addWidget(makeCaption("Copy EDID From", group_), 1, 0);
-    copySource_ = makeCombo(page_.sourceRows(), "copySourceCombo", kWideColumnPx, group_);
+    grid->addWidget(makeCaption("Copy EDID From", group), 1, 0);
+    copySource_ = makeCombo(page_.sourceRows(), "copySourceCombo", kWideColumnPx, group);
     grid->addWidget(copySource_, 1, 1);
-    addRowEnd(grid, 1, copyTarget_, "copyTargetCombo", copy_, "copyButton");
+    onActivated(copySource_, this, [this](int row) { page_.selectCopySource(row); });
+    copyTarget_ = addRowEnd(grid, group, 1, "copyTargetCombo", "copyButton", [this] { page_.clickCopy(); });
+    onActivated(copyTarget_, this, [this](int row) { page_.selectCopyTarget(row); });
 
     // Download row: the path box is filled only by an accepted file.
-    grid->addWidget(makeCaption("Open EDID ", group_), 2, 0);
+    grid->addWidget(makeCaption("Open EDID ", group), 2, 0);
     auto* fileRow = new QHBoxLayout;
     fileRow->setSpacing(4);
-    path_ = new QLineEdit(group_);
-    path_->setObjectName("edidPath");
-    path_->setReadOnly(true);
+    path_ = pathBox("edidPath", group);
     fileRow->addWidget(path_, 1);
-    browse_ = new ImageButton(group_);
-    browse_->setObjectName("edidBrowse");
-    browse_->setIcons(icons::openFile(), QSize(16, 16));
-    browse_->setTooltipText("Open");
-    browse_->setFixedSize(kBrowseSizePx, kBrowseSizePx);
-    fileRow->addWidget(browse_);
-    grid->addLayout(fileRow, 2, 1);
-    addRowEnd(grid, 2, downloadTarget_, "downloadTargetCombo", download_, "downloadButton");
-}
-
-// Every row ends alike: "to", the target inputs, and its Set button.
-void EdidView::addRowEnd(QGridLayout* grid, int row, QComboBox*& target, const char* targetName,
-                         GradientButton*& button, const char* buttonName)
-{
-    grid->addWidget(makeCaption("to", group_), row, 2);
-    target = makeCombo(page_.targetRows(), targetName, kTargetWidthPx, group_);
-    grid->addWidget(target, row, 3);
-    button = makeSetButton(buttonName, group_);
-    grid->addWidget(button, row, 4);
-}
-
-void EdidView::connectPage()
-{
-    onActivated(mode_, this, [this](int row) { page_.selectMode(row); });
-    onActivated(setTarget_, this, [this](int row) { page_.selectSetTarget(row); });
-    onActivated(copySource_, this, [this](int row) { page_.selectCopySource(row); });
-    onActivated(copyTarget_, this, [this](int row) { page_.selectCopyTarget(row); });
-    onActivated(downloadTarget_, this, [this](int row) { page_.selectDownloadTarget(row); });
-    connect(set_, &QAbstractButton::clicked, this, [this] { page_.clickSetMode(); });
-    connect(copy_, &QAbstractButton::clicked, this, [this] { page_.clickCopy(); });
-    connect(download_, &QAbstractButton::clicked, this, [this] { page_.clickDownload(); });
-    connect(browse_, &QAbstractButton::clicked, this, [this] {
+    auto* browse = browseButton("edidBrowse", group);
+    fileRow->addWidget(browse);
+    connect(browse, &QAbstractButton::clicked, this, [this] {
         const QString path = chooseFile();
         if (!path.isEmpty())
             page_.openEdidFile(path.toStdString());
     });
+    grid->addLayout(fileRow, 2, 1);
+    downloadTarget_ =
+        addRowEnd(grid, group, 2, "downloadTargetCombo", "downloadButton", [this] { page_.clickDownload(); });
+    onActivated(downloadTarget_, this, [this](int row) { page_.selectDownloadTarget(row); });
+}
+
+QComboBox* EdidView::addRowEnd(QGridLayout* grid, QWidget* group, int row, const char* targetName,
+                               const char* buttonName, std::function<void()> clicked)
+{
+    grid->addWidget(makeCaption("to", group), row, 2);
+    auto* target = makeCombo(page_.targetRows(), targetName, kTargetWidthPx, group);
+    grid->addWidget(target, row, 3);
+    auto* button = pageButton("Set", buttonName, group);
+    grid->addWidget(button, row, 4);
+    connect(button, &QAbstractButton::clicked, this, std::move(clicked));
+    return target;
 }
 
 QString EdidView::chooseFile()

@@ -3,9 +3,8 @@
 
 #include "core/pages/firmware/FirmwarePage.h"
 #include "gui/skin/GradientButton.h"
-#include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 
 #include <QFileDialog>
 #include <QGridLayout>
@@ -36,32 +35,6 @@ QString logText(const std::string& text)
     return out;
 }
 
-GradientButton* makeButton(const QString& text, const char* name, QWidget* parent)
-{
-    auto* button = GradientButton::commandButton(text, name, parent);
-    button->setMinimumWidth(kButtonWidthPx);
-    button->setFixedHeight(kButtonHeightPx);
-    return button;
-}
-
-ImageButton* makeBrowseButton(const char* name, QWidget* parent)
-{
-    auto* button = new ImageButton(parent);
-    button->setObjectName(name);
-    button->setIcons(icons::openFile(), QSize(16, 16));
-    button->setTooltipText("Open");
-    button->setFixedSize(kBrowseSizePx, kBrowseSizePx);
-    return button;
-}
-
-QLineEdit* makePathBox(const char* name, QWidget* parent)
-{
-    auto* box = new QLineEdit(parent);
-    box->setObjectName(name);
-    box->setReadOnly(true);
-    return box;
-}
-
 constexpr const char* kSourceCaptions[] = {"main MCU FW", "Open Slave MCU1 FW", "Open IR MCU2 FW",
                                            "Open Panel MCU3 FW"};
 constexpr const char* kVersionPlaceholders[4][2] = {
@@ -72,34 +45,31 @@ constexpr const char* kVersionPlaceholders[4][2] = {
 FirmwareView::FirmwareView(FirmwarePage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("firmwareView");
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
-    column->setSpacing(kSpacingPx);
+    auto* column = pageLayout<QVBoxLayout>(this, kSpacingPx);
     column->addWidget(buildUpgradeGroup());
-    column->addWidget(buildMergeGroup());
+    QGroupBox* mergeGroup = buildMergeGroup();
+    column->addWidget(mergeGroup);
     column->addWidget(buildMessagesGroup(), 1);
 
     auto* bottom = new QHBoxLayout;
     device_ = new QLabel(this);
     device_->setObjectName("deviceLine");
     bottom->addWidget(device_, 1);
-    mergeToggle_ = new QToolButton(this);
-    mergeToggle_->setObjectName("mergeToggle");
-    mergeToggle_->setText("Merge FW");
-    mergeToggle_->setCheckable(true);
-    mergeToggle_->setAutoRaise(true);
-    mergeToggle_->setToolTip("Show the merge tool");
-    bottom->addWidget(mergeToggle_);
+    auto* mergeToggle = new QToolButton(this);
+    mergeToggle->setObjectName("mergeToggle");
+    mergeToggle->setText("Merge FW");
+    mergeToggle->setCheckable(true);
+    mergeToggle->setAutoRaise(true);
+    mergeToggle->setToolTip("Show the merge tool");
+    bottom->addWidget(mergeToggle);
     column->addLayout(bottom);
 
-    mergeGroup_->setVisible(false);
-    connect(mergeToggle_, &QToolButton::toggled, mergeGroup_, &QWidget::setVisible);
+    mergeGroup->setVisible(false);
+    connect(mergeToggle, &QToolButton::toggled, mergeGroup, &QWidget::setVisible);
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
-
-FirmwareView::~FirmwareView() { page_.changed.unsubscribe(subscription_); }
 
 QWidget* FirmwareView::buildUpgradeGroup()
 {
@@ -108,15 +78,15 @@ QWidget* FirmwareView::buildUpgradeGroup()
     grid->setHorizontalSpacing(kSpacingPx);
     grid->setVerticalSpacing(kSpacingPx);
     grid->addWidget(new QLabel("Open FW File", group), 0, 0);
-    path_ = makePathBox("firmwarePath", group);
+    path_ = pathBox("firmwarePath", group);
     grid->addWidget(path_, 0, 1);
-    browse_ = makeBrowseButton("firmwareBrowse", group);
+    browse_ = browseButton("firmwareBrowse", group);
     grid->addWidget(browse_, 0, 2);
     progress_ = new QProgressBar(group);
     progress_->setObjectName("upgradeProgress");
     progress_->setTextVisible(false);
     grid->addWidget(progress_, 1, 0, 1, 2);
-    upgrade_ = makeButton("Upgrade", "upgradeButton", group);
+    upgrade_ = pageButton("Upgrade", "upgradeButton", group);
     grid->addWidget(upgrade_, 1, 2);
     grid->setColumnStretch(1, 1);
 
@@ -138,44 +108,44 @@ QWidget* FirmwareView::buildMessagesGroup()
     messages_->setObjectName("messagesBox");
     messages_->setReadOnly(true);
     row->addWidget(messages_, 1);
-    clear_ = makeButton("Clear", "clearButton", group);
-    row->addWidget(clear_, 0, Qt::AlignBottom);
-    connect(clear_, &QAbstractButton::clicked, this, [this] { page_.clearClicked(); });
+    auto* clear = pageButton("Clear", "clearButton", group);
+    row->addWidget(clear, 0, Qt::AlignBottom);
+    connect(clear, &QAbstractButton::clicked, this, [this] { page_.clearClicked(); });
     return group;
 }
 
-QWidget* FirmwareView::buildMergeGroup()
+QGroupBox* FirmwareView::buildMergeGroup()
 {
-    mergeGroup_ = new QGroupBox("Merge FW", this);
-    mergeGroup_->setObjectName("mergeGroup");
-    auto* grid = new QGridLayout(mergeGroup_);
+    auto* group = new QGroupBox("Merge FW", this);
+    group->setObjectName("mergeGroup");
+    auto* grid = new QGridLayout(group);
     grid->setHorizontalSpacing(6);
     grid->setVerticalSpacing(4);
     for (int i = 0; i < 4; ++i) {
         auto idx = static_cast<std::size_t>(i);
-        grid->addWidget(new QLabel(kSourceCaptions[i], mergeGroup_), i, 0);
-        sourcePath_[idx] = makePathBox("sourcePath", mergeGroup_);
+        grid->addWidget(new QLabel(kSourceCaptions[i], group), i, 0);
+        sourcePath_[idx] = pathBox(QString("sourcePath%1").arg(i + 1), group);
         grid->addWidget(sourcePath_[idx], i, 1);
         for (int v = 0; v < 2; ++v) {
-            auto* box = new QLineEdit(mergeGroup_);
+            auto* box = new QLineEdit(group);
             box->setPlaceholderText(kVersionPlaceholders[i][v]);
             box->setFixedWidth(72);
             sourceVersion_[idx][static_cast<std::size_t>(v)] = box;
             grid->addWidget(box, i, 2 + v);
         }
-        sourceBrowse_[idx] = makeBrowseButton("sourceBrowse", mergeGroup_);
-        grid->addWidget(sourceBrowse_[idx], i, 4);
-        connect(sourceBrowse_[idx], &QAbstractButton::clicked, this, [this, i] {
+        auto* browse = browseButton(QString("sourceBrowse%1").arg(i + 1), group);
+        grid->addWidget(browse, i, 4);
+        connect(browse, &QAbstractButton::clicked, this, [this, i] {
             const QString path = chooseFile(i);
             if (!path.isEmpty())
                 page_.pickMergeSource(i, path.toStdString());
         });
     }
-    merge_ = makeButton("Merge", "mergeButton", mergeGroup_);
-    grid->addWidget(merge_, 4, 4 - 1, 1, 2, Qt::AlignRight);
+    auto* merge = pageButton("Merge", "mergeButton", group);
+    grid->addWidget(merge, 4, 4 - 1, 1, 2, Qt::AlignRight);
     grid->setColumnStretch(1, 1);
-    connect(merge_, &QAbstractButton::clicked, this, [this] { page_.mergeClicked(); });
-    return mergeGroup_;
+    connect(merge, &QAbstractButton::clicked, this, [this] { page_.mergeClicked(); });
+    return group;
 }
 
 QString FirmwareView::chooseFile(int what)

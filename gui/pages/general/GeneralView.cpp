@@ -4,7 +4,7 @@
 #include "core/pages/general/GeneralPage.h"
 #include "core/transport/ComPorts.h"
 #include "gui/skin/LinkIndicator.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -26,9 +26,9 @@ namespace matrix::gui {
 namespace {
 
 using page_metrics::kMarginPx;
+using page_metrics::kProgramBlue;
 using page_metrics::q;
 
-const QColor kPanelBlue(30, 144, 225);
 const QColor kConnectedGreen(0, 255, 0);
 const QColor kDisconnectedRed(255, 0, 0);
 constexpr int kButtonWidthPx = 80;
@@ -55,14 +55,46 @@ QPushButton* makeButton(const QString& text, const char* name, QWidget* parent)
     return button;
 }
 
+// A group of the connection panel with its controls on a grid.
+QGridLayout* makeGridGroup(QGroupBox*& group, const QString& title, const char* name, QWidget* parent)
+{
+    group = new QGroupBox(title, parent);
+    group->setObjectName(name);
+    auto* grid = new QGridLayout(group);
+    grid->setHorizontalSpacing(kSpacingPx);
+    return grid;
+}
+
+// The first row of a connection group: its caption and its list.
+QComboBox* addListRow(QGridLayout* grid, const QString& caption, const char* name, int columnSpan)
+{
+    QWidget* group = grid->parentWidget();
+    grid->addWidget(new QLabel(caption, group), 0, 0);
+    auto* list = new QComboBox(group);
+    list->setObjectName(name);
+    grid->addWidget(list, 0, 1, 1, columnSpan);
+    return list;
+}
+
+// A connection group's Connect button with the indicator of its link beside it.
+QPushButton* addConnectRow(QGridLayout* grid, int row, int column, const char* buttonName, LinkIndicator*& indicator,
+                           const char* indicatorName)
+{
+    QWidget* group = grid->parentWidget();
+    auto* button = makeButton("Connect", buttonName, group);
+    indicator = new LinkIndicator(group);
+    indicator->setObjectName(indicatorName);
+    grid->addWidget(button, row, column, Qt::AlignRight);
+    grid->addWidget(indicator, row, column + 1, Qt::AlignCenter);
+    return button;
+}
+
 }  // namespace
 
 GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("generalView");
-    auto* columns = new QHBoxLayout(this);
-    columns->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
-    columns->setSpacing(kMarginPx);
+    auto* columns = pageLayout<QHBoxLayout>(this, kMarginPx);
 
     columns->addWidget(buildConnectionPanel(), 9);
     auto* right = new QVBoxLayout;
@@ -72,11 +104,9 @@ GeneralView::GeneralView(GeneralPage& page, QWidget* parent) : QWidget(parent), 
     right->addStretch(1);
     columns->addLayout(right, 13);
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
-
-GeneralView::~GeneralView() { page_.changed.unsubscribe(subscription_); }
 
 // A click forwards to the page, then the view shows what the page made of it.
 void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
@@ -90,13 +120,7 @@ void GeneralView::onClick(QAbstractButton* button, std::function<void()> action)
 QWidget* GeneralView::buildConnectionPanel()
 {
     auto* panel = new QWidget(this);
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(kSpacingPx);
-    column->addWidget(buildModeGroup(panel));
-    column->addWidget(buildComGroup(panel));
-    column->addWidget(buildTcpGroup(panel));
-    column->addStretch(1);
+    stackFromTop(panel, QMargins(), kSpacingPx, {buildModeGroup(panel), buildComGroup(panel), buildTcpGroup(panel)});
     return panel;
 }
 
@@ -121,73 +145,51 @@ QGroupBox* GeneralView::buildModeGroup(QWidget* panel)
 
 QGroupBox* GeneralView::buildComGroup(QWidget* panel)
 {
-    comGroup_ = new QGroupBox("COM Control Mode", panel);
-    comGroup_->setObjectName("comGroup");
-    auto* comLayout = new QGridLayout(comGroup_);
-    comLayout->setHorizontalSpacing(kSpacingPx);
-    portLabel_ = new QLabel("Port", comGroup_);
-    comList_ = new QComboBox(comGroup_);
-    comList_->setObjectName("comList");
-    comList_->setMinimumWidth(90);
-    comConnect_ = makeButton("Connect", "comConnectButton", comGroup_);
-    comIndicator_ = new LinkIndicator(comGroup_);
-    comIndicator_->setObjectName("comIndicator");
-    comLayout->addWidget(portLabel_, 0, 0);
-    comLayout->addWidget(comList_, 0, 1);
-    comLayout->addWidget(comConnect_, 1, 1, Qt::AlignRight);
-    comLayout->addWidget(comIndicator_, 1, 2, Qt::AlignCenter);
+    auto* comLayout = makeGridGroup(com_.group, "COM Control Mode", "comGroup", panel);
+    com_.list = addListRow(comLayout, "Port", "comList", 1);
+    com_.list->setMinimumWidth(90);
+    com_.connect = addConnectRow(comLayout, 1, 1, "comConnectButton", com_.indicator, "comIndicator");
     comLayout->setColumnStretch(1, 1);
-    connect(comList_, &QComboBox::activated, this, [this](int index) {
-        page_.selectComPort(comList_->itemText(index).toStdString());
+    connect(com_.list, &QComboBox::activated, this, [this](int index) {
+        page_.selectComPort(com_.list->itemText(index).toStdString());
         sync();
     });
-    onClick(comConnect_, [this] {
+    onClick(com_.connect, [this] {
         // The page reads the list's text, which the view keeps in step.
-        page_.selectComPort(comList_->currentText().toStdString());
+        page_.selectComPort(com_.list->currentText().toStdString());
         page_.comConnectClicked();
     });
-    return comGroup_;
+    return com_.group;
 }
 
 QGroupBox* GeneralView::buildTcpGroup(QWidget* panel)
 {
-    tcpGroup_ = new QGroupBox("TCP Control Mode", panel);
-    tcpGroup_->setObjectName("tcpGroup");
-    auto* tcpLayout = new QGridLayout(tcpGroup_);
-    tcpLayout->setHorizontalSpacing(kSpacingPx);
-    auto* ipLabel = new QLabel("Matrix  IP", tcpGroup_);
-    ipList_ = new QComboBox(tcpGroup_);
-    ipList_->setObjectName("ipList");
-    ipList_->setEditable(true);
-    ipList_->setInsertPolicy(QComboBox::NoInsert);
-    search_ = makeButton("Search", "searchButton", tcpGroup_);
-    config_ = makeButton("Config...", "configButton", tcpGroup_);
-    tcpConnect_ = makeButton("Connect", "tcpConnectButton", tcpGroup_);
-    tcpIndicator_ = new LinkIndicator(tcpGroup_);
-    tcpIndicator_->setObjectName("tcpIndicator");
-    tcpLayout->addWidget(ipLabel, 0, 0);
-    tcpLayout->addWidget(ipList_, 0, 1, 1, 2);
+    auto* tcpLayout = makeGridGroup(tcp_.group, "TCP Control Mode", "tcpGroup", panel);
+    tcp_.list = addListRow(tcpLayout, "Matrix  IP", "ipList", 2);
+    tcp_.list->setEditable(true);
+    tcp_.list->setInsertPolicy(QComboBox::NoInsert);
+    auto* search = makeButton("Search", "searchButton", tcp_.group);
+    auto* config = makeButton("Config...", "configButton", tcp_.group);
     auto* searchRow = new QHBoxLayout;
     searchRow->setSpacing(kSpacingPx);
-    searchRow->addWidget(search_);
-    searchRow->addWidget(config_);
+    searchRow->addWidget(search);
+    searchRow->addWidget(config);
     tcpLayout->addLayout(searchRow, 1, 1, 1, 2);
-    tcpLayout->addWidget(tcpConnect_, 2, 2, Qt::AlignRight);
-    tcpLayout->addWidget(tcpIndicator_, 2, 3, Qt::AlignCenter);
+    tcp_.connect = addConnectRow(tcpLayout, 2, 2, "tcpConnectButton", tcp_.indicator, "tcpIndicator");
     tcpLayout->setColumnStretch(1, 1);
-    connect(ipList_->lineEdit(), &QLineEdit::textEdited, this,
+    connect(tcp_.list->lineEdit(), &QLineEdit::textEdited, this,
             [this](const QString& text) { page_.setIpText(text.toStdString()); });
-    connect(ipList_, &QComboBox::activated, this, [this](int index) {
+    connect(tcp_.list, &QComboBox::activated, this, [this](int index) {
         page_.selectIpEntry(index);
         sync();
     });
-    onClick(search_, [this] { page_.searchClicked(); });
-    onClick(config_, [this] { page_.configClicked(); });
-    onClick(tcpConnect_, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
+    onClick(search, [this] { page_.searchClicked(); });
+    onClick(config, [this] { page_.configClicked(); });
+    onClick(tcp_.connect, [this] {
+        page_.setIpText(tcp_.list->currentText().toStdString());
         page_.tcpConnectClicked();
     });
-    return tcpGroup_;
+    return tcp_.group;
 }
 
 QWidget* GeneralView::buildDeviceInformation()
@@ -198,18 +200,14 @@ QWidget* GeneralView::buildDeviceInformation()
 
     layout->addWidget(buildStatePanel(group));
 
-    status_ = makeButton("Status", "statusButton", group);
-    clear_ = makeButton("Clear", "clearButton", group);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(status_);
-    buttons->addWidget(clear_);
-    layout->addLayout(buttons);
-    onClick(status_, [this] {
-        page_.setIpText(ipList_->currentText().toStdString());
+    auto* status = makeButton("Status", "statusButton", group);
+    auto* clear = makeButton("Clear", "clearButton", group);
+    layout->addLayout(rightAlignedRow({status, clear}));
+    onClick(status, [this] {
+        page_.setIpText(tcp_.list->currentText().toStdString());
         page_.statusClicked();
     });
-    onClick(clear_, [this] { page_.clearClicked(); });
+    onClick(clear, [this] { page_.clearClicked(); });
     return group;
 }
 
@@ -222,7 +220,7 @@ QFrame* GeneralView::buildStatePanel(QWidget* group)
     panel->setFrameShadow(QFrame::Sunken);
     panel->setAutoFillBackground(true);
     QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, kPanelBlue);
+    pal.setColor(QPalette::Window, kProgramBlue);
     pal.setColor(QPalette::WindowText, Qt::white);
     panel->setPalette(pal);
     auto* grid = new QGridLayout(panel);
@@ -290,45 +288,52 @@ QWidget* GeneralView::buildDeviceSettings()
 
     auto* resetGroup = new QGroupBox("Reset to the factory settings", column);
     auto* resetLayout = new QHBoxLayout(resetGroup);
-    factoryReset_ = makeButton("Factory Reset", "factoryResetButton", resetGroup);
-    factoryReset_->setMinimumWidth(120);
-    resetLayout->addWidget(factoryReset_);
+    auto* factoryReset = makeButton("Factory Reset", "factoryResetButton", resetGroup);
+    factoryReset->setMinimumWidth(120);
+    resetLayout->addWidget(factoryReset);
     resetLayout->addStretch(1);
-    onClick(factoryReset_, [this] { page_.factoryResetClicked(); });
+    onClick(factoryReset, [this] { page_.factoryResetClicked(); });
     layout->addWidget(resetGroup);
     return column;
 }
 
 void GeneralView::syncComList()
 {
-    const QSignalBlocker block(comList_);
-    if (!sameRows(comList_, page_.comPorts())) {
-        comList_->clear();
+    const QSignalBlocker block(com_.list);
+    if (!sameRows(com_.list, page_.comPorts())) {
+        com_.list->clear();
         for (const std::string& name : page_.comPorts()) {
-            comList_->addItem(q(name));
+            com_.list->addItem(q(name));
             if (auto n = comPortNumber(name))
-                comList_->setItemData(comList_->count() - 1, q(comDevicePath(*n)), Qt::ToolTipRole);
+                com_.list->setItemData(com_.list->count() - 1, q(comDevicePath(*n)), Qt::ToolTipRole);
         }
     }
-    comList_->setCurrentIndex(page_.comSelection());
+    com_.list->setCurrentIndex(page_.comSelection());
     const auto number = comPortNumber(page_.comSelectedText());
-    comList_->setToolTip(number ? q(comDevicePath(*number)) : QString());
+    com_.list->setToolTip(number ? q(comDevicePath(*number)) : QString());
 }
 
 void GeneralView::syncIpList()
 {
-    const QSignalBlocker block(ipList_);
-    if (!sameRows(ipList_, page_.ipEntries())) {
-        ipList_->clear();
+    const QSignalBlocker block(tcp_.list);
+    if (!sameRows(tcp_.list, page_.ipEntries())) {
+        tcp_.list->clear();
         for (const std::string& address : page_.ipEntries())
-            ipList_->addItem(q(address));
+            tcp_.list->addItem(q(address));
     }
-    if (page_.ipSelection() >= 0 && page_.ipSelection() < ipList_->count())
-        ipList_->setCurrentIndex(page_.ipSelection());
+    if (page_.ipSelection() >= 0 && page_.ipSelection() < tcp_.list->count())
+        tcp_.list->setCurrentIndex(page_.ipSelection());
     // Typing goes to the page as it happens; only a change from the page
     // (a selection, a search that emptied the list) rewrites the text.
-    if (ipList_->currentText() != q(page_.ipText()))
-        ipList_->setEditText(q(page_.ipText()));
+    if (tcp_.list->currentText() != q(page_.ipText()))
+        tcp_.list->setEditText(q(page_.ipText()));
+}
+
+void GeneralView::showLink(const LinkGroup& link, bool enabled, const char* connectText, bool connected)
+{
+    link.group->setEnabled(enabled);
+    link.connect->setText(connectText);
+    link.indicator->setConnected(connected);
 }
 
 void GeneralView::sync()
@@ -340,16 +345,11 @@ void GeneralView::sync()
         tcpMode_->setChecked(page_.tcpModeSelected());
     }
 
-    comGroup_->setEnabled(page_.comGroupEnabled());
-    comList_->setEnabled(page_.comListEnabled());
+    showLink(com_, page_.comGroupEnabled(), page_.comConnectText(), page_.comIndicatorConnected());
+    com_.list->setEnabled(page_.comListEnabled());
     syncComList();
-    comConnect_->setText(page_.comConnectText());
-    comIndicator_->setConnected(page_.comIndicatorConnected());
-
-    tcpGroup_->setEnabled(page_.tcpGroupEnabled());
+    showLink(tcp_, page_.tcpGroupEnabled(), page_.tcpConnectText(), page_.tcpIndicatorConnected());
     syncIpList();
-    tcpConnect_->setText(page_.tcpConnectText());
-    tcpIndicator_->setConnected(page_.tcpIndicatorConnected());
 
     for (int n = 1; n <= 8; ++n) {
         auto paint = [](QLabel* label, const std::string& text, bool connected) {

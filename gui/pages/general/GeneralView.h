@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/transport/ChangeNotifier.h"
+
 #include <QWidget>
 
+#include <array>
 #include <functional>
 
-#include <array>
-
 class QAbstractButton;
-class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -32,28 +32,17 @@ class GeneralView : public QWidget {
     Q_OBJECT
 public:
     explicit GeneralView(GeneralPage& page, QWidget* parent = nullptr);
-    ~GeneralView() override;
-
-    // For tests and screenshots.
-    QRadioButton* comModeRadio() const { return comMode_; }
-    QRadioButton* tcpModeRadio() const { return tcpMode_; }
-    QComboBox* comList() const { return comList_; }
-    QPushButton* comConnectButton() const { return comConnect_; }
-    LinkIndicator* comIndicator() const { return comIndicator_; }
-    QComboBox* ipList() const { return ipList_; }
-    QPushButton* searchButton() const { return search_; }
-    QPushButton* configButton() const { return config_; }
-    QPushButton* tcpConnectButton() const { return tcpConnect_; }
-    LinkIndicator* tcpIndicator() const { return tcpIndicator_; }
-    QLabel* inputLabel(int n) const { return inputLabels_.at(static_cast<std::size_t>(n - 1)); }
-    QLabel* outputLabel(int n) const { return outputLabels_.at(static_cast<std::size_t>(n - 1)); }
-    QPushButton* statusButton() const { return status_; }
-    QPushButton* clearButton() const { return clear_; }
-    QCheckBox* beepBox() const { return beep_; }
-    QCheckBox* irBox() const { return ir_; }
-    QPushButton* factoryResetButton() const { return factoryReset_; }
 
 private:
+    // A connection group, COM or TCP: the same controls, shown alike.
+    struct LinkGroup {
+        QGroupBox* group = nullptr;
+        QComboBox* list = nullptr;
+        QPushButton* connect = nullptr;
+        LinkIndicator* indicator = nullptr;
+    };
+
+    static void showLink(const LinkGroup& link, bool enabled, const char* connectText, bool connected);
     void onClick(QAbstractButton* button, std::function<void()> action);
     QWidget* buildConnectionPanel();
     QWidget* buildDeviceInformation();
@@ -67,30 +56,17 @@ private:
     void syncIpList();
 
     GeneralPage& page_;
-    int subscription_ = 0;
+    ChangeNotifier::Subscription subscription_;
 
+    // What sync() keeps in step with the page.
     QRadioButton* comMode_ = nullptr;
     QRadioButton* tcpMode_ = nullptr;
-    QGroupBox* comGroup_ = nullptr;
-    QLabel* portLabel_ = nullptr;
-    QComboBox* comList_ = nullptr;
-    QPushButton* comConnect_ = nullptr;
-    LinkIndicator* comIndicator_ = nullptr;
-    QGroupBox* tcpGroup_ = nullptr;
-    QComboBox* ipList_ = nullptr;
-    QPushButton* search_ = nullptr;
-    QPushButton* config_ = nullptr;
-    QPushButton* tcpConnect_ = nullptr;
-    LinkIndicator* tcpIndicator_ = nullptr;
-
+    LinkGroup com_;  // the list holds the ports
+    LinkGroup tcp_;  // the list holds the matrices' addresses
     std::array<QLabel*, 8> inputLabels_{};
     std::array<QLabel*, 8> outputLabels_{};
-    QPushButton* status_ = nullptr;
-    QPushButton* clear_ = nullptr;
-
     QCheckBox* ir_ = nullptr;
     QCheckBox* beep_ = nullptr;
-    QPushButton* factoryReset_ = nullptr;
 };
 
 }  // namespace matrix::gui

@@ -6,7 +6,7 @@
 #include "gui/skin/GradientButton.h"
 #include "gui/skin/Icons.h"
 #include "gui/skin/ImageButton.h"
-#include "gui/skin/PageMetrics.h"
+#include "gui/skin/PageParts.h"
 #include "gui/skin/SegmentDisplay.h"
 
 #include <QComboBox>
@@ -30,10 +30,8 @@ namespace matrix::gui {
 
 namespace {
 
-using page_metrics::kMarginPx;
-using page_metrics::q;
+using namespace page_metrics;
 
-const QColor kCheckedBlue(30, 144, 225);
 const QColor kCheckedText(255, 255, 255);
 const QColor kSegmentBack(0, 0, 0);
 const QColor kSegmentOff(0, 0, 0);
@@ -61,9 +59,7 @@ GradientButton* makeGradientButton(const QString& caption, const char* name, QWi
 RoutingView::RoutingView(RoutingPage& page, QWidget* parent) : QWidget(parent), page_(page)
 {
     setObjectName("routingView");
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(kMarginPx, kMarginPx, kMarginPx, kMarginPx);
-    column->setSpacing(kSpacingPx);
+    auto* column = pageLayout<QVBoxLayout>(this, kSpacingPx);
 
     auto* outputs = new QHBoxLayout;
     outputs->setSpacing(kSpacingPx);
@@ -103,11 +99,9 @@ RoutingView::RoutingView(RoutingPage& page, QWidget* parent) : QWidget(parent), 
             page_.dismissMessageBox();
     });
 
-    subscription_ = page_.changed.subscribe([this] { sync(); });
+    subscription_ = ChangeNotifier::Subscription(page_.changed, [this] { sync(); });
     sync();
 }
-
-RoutingView::~RoutingView() { page_.changed.unsubscribe(subscription_); }
 
 ImageButton* RoutingView::inputButton(int output, int input) const
 {
@@ -142,7 +136,7 @@ QGroupBox* RoutingView::buildOutputGroup(int output)
         button->setFlat(false);
         button->setCheckBoxMode(true);
         // A checked (pushed-in) button carries the output's input.
-        button->setColor(ImageButton::BackgroundIn, kCheckedBlue, false);
+        button->setColor(ImageButton::BackgroundIn, kProgramBlue, false);
         button->setColor(ImageButton::ForegroundIn, kCheckedText, false);
         connect(button, &QAbstractButton::clicked, this, [this, output, input] {
             page_.clickGrid(output, input);
@@ -155,8 +149,6 @@ QGroupBox* RoutingView::buildOutputGroup(int output)
     layout->addLayout(inputs);
 
     layout->addLayout(buildStepRow(group, output));
-
-    groups_[static_cast<std::size_t>(output - 1)] = group;
     return group;
 }
 
@@ -167,13 +159,7 @@ QFrame* RoutingView::buildSidePanel()
     panel->setFrameShape(QFrame::StyledPanel);
     panel->setFrameShadow(QFrame::Raised);
     panel->setAutoFillBackground(true);
-    auto* column = new QVBoxLayout(panel);
-    column->setContentsMargins(8, 6, 8, 8);
-    column->setSpacing(6);
-
-    column->addWidget(buildPresetGroup(panel));
-    column->addWidget(buildConfigGroup(panel));
-    column->addStretch(1);
+    stackFromTop(panel, QMargins(8, 6, 8, 8), 6, {buildPresetGroup(panel), buildConfigGroup(panel)});
     return panel;
 }
 
@@ -186,15 +172,12 @@ QGroupBox* RoutingView::buildPresetGroup(QWidget* panel)
     connect(presetList_, &QTableWidget::cellClicked, this, [this](int row, int) { page_.clickPresetRow(row); });
     presetLayout->addWidget(presetList_);
 
-    auto* presetButtons = new QHBoxLayout;
-    presetButtons->addStretch(1);
-    edit_ = makeGradientButton("Edit", "editButton", presets);
-    set_ = makeGradientButton("Set", "setButton", presets);
-    presetButtons->addWidget(edit_);
-    presetButtons->addWidget(set_);
-    presetLayout->addLayout(presetButtons);
-    connect(edit_, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
-    connect(set_, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
+    auto* edit = makeGradientButton("Edit", "editButton", presets);
+    auto* set = makeGradientButton("Set", "setButton", presets);
+    presetLayout->addLayout(rightAlignedRow({edit, set}));
+    connect(edit, &QAbstractButton::clicked, this, [this] { page_.clickEdit(); });
+    connect(set, &QAbstractButton::clicked, this, [this] { page_.clickSet(); });
+    set_ = set;
     return presets;
 }
 
@@ -277,8 +260,6 @@ QHBoxLayout* RoutingView::buildStepRow(QWidget* group, int output)
     steps->addStretch(1);
     connect(previous, &QAbstractButton::clicked, this, [this, output] { page_.clickPrevious(output); });
     connect(next, &QAbstractButton::clicked, this, [this, output] { page_.clickNext(output); });
-    previous_[static_cast<std::size_t>(output - 1)] = previous;
-    next_[static_cast<std::size_t>(output - 1)] = next;
     return steps;
 }
 

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "core/transport/ChangeNotifier.h"
+
 #include <QWidget>
 
 #include <array>
@@ -22,7 +24,6 @@ class RoutingPage;
 
 namespace matrix::gui {
 
-class GradientButton;
 class ImageButton;
 class SegmentDisplay;
 
@@ -38,23 +39,6 @@ public:
     static constexpr int kInputs = 4;
 
     explicit RoutingView(RoutingPage& page, QWidget* parent = nullptr);
-    ~RoutingView() override;
-
-    // For tests and screenshots.
-    ImageButton* inputButton(int output, int input) const;
-    ImageButton* previousButton(int output) const { return previous_.at(static_cast<std::size_t>(output - 1)); }
-    ImageButton* nextButton(int output) const { return next_.at(static_cast<std::size_t>(output - 1)); }
-    SegmentDisplay* display(int output) const { return displays_.at(static_cast<std::size_t>(output - 1)); }
-    QGroupBox* outputGroup(int output) const { return groups_.at(static_cast<std::size_t>(output - 1)); }
-    QToolButton* panelToggle() const { return panelToggle_; }
-    QFrame* sidePanel() const { return panel_; }
-    QTableWidget* presetList() const { return presetList_; }
-    GradientButton* editButton() const { return edit_; }
-    GradientButton* setButton() const { return set_; }
-    QComboBox* configTargetList() const { return configTarget_; }
-    QPushButton* configInputButton(int input) const { return configInputs_.at(static_cast<std::size_t>(input - 1)); }
-    QDialog* presetEditor() const { return editor_; }
-    QMessageBox* messageBox() const { return messageBox_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -72,21 +56,18 @@ private:
     void syncPresets();
     void syncEditor();
     void syncMessageBox();
+    ImageButton* inputButton(int output, int input) const;
 
     RoutingPage& page_;
-    int subscription_ = 0;
+    ChangeNotifier::Subscription subscription_;
 
-    std::array<QGroupBox*, kOutputs> groups_{};
+    // What sync() keeps in step with the page, and the side panel's place.
     std::array<SegmentDisplay*, kOutputs> displays_{};
     std::array<std::array<ImageButton*, kInputs>, kOutputs> inputs_{};
-    std::array<ImageButton*, kOutputs> previous_{};
-    std::array<ImageButton*, kOutputs> next_{};
-
     QToolButton* panelToggle_ = nullptr;
     QFrame* panel_ = nullptr;
     QTableWidget* presetList_ = nullptr;
-    GradientButton* edit_ = nullptr;
-    GradientButton* set_ = nullptr;
+    QWidget* set_ = nullptr;
     QComboBox* configTarget_ = nullptr;
     std::array<QPushButton*, 8> configInputs_{};
 
