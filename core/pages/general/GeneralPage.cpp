@@ -55,6 +55,8 @@ GeneralPage::GeneralPage(PageContext& context)
                    // Only the shown page talks to the matrix: a conversation
                    // that outlived its tab ends quietly at its next wait.
                    [this] { return link_.activePage == PageId::General; });
+    client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
+    client_.onStandby = [this] { onStandby(); };
     timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
@@ -164,7 +166,7 @@ void GeneralPage::comConnectClicked()
         comListEnabled_ = false;
         comConnected_ = true;
         link_.comOpen = true;
-        send(p::beepStateRequest());
+        client_.askSetting(client::Setting::Beep);
     } else {
         notice_.show(kGuardNoticeMs, kOpenComFailed);  // the COM button's own failure, whatever the mode
     }
@@ -498,7 +500,7 @@ void GeneralPage::acceptVersion(int p1, int p3) { versionLabel_ = std::to_string
 void GeneralPage::beepClicked()
 {
     if (guard())
-        send(p::beepRequest(!beepChecked_));
+        client_.sendSetting(client::Setting::Beep, !beepChecked_);
     // The box shows the last confirmed state; the view re-reads it.
     changed.notifyChanged();
 }
@@ -506,7 +508,7 @@ void GeneralPage::beepClicked()
 void GeneralPage::irClicked()
 {
     if (guard())
-        send(p::irRequest(!irChecked_));
+        client_.sendSetting(client::Setting::Ir, !irChecked_);
     changed.notifyChanged();
 }
 
@@ -560,46 +562,21 @@ void GeneralPage::resetEnded(client::Status status)
 
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
 {
-    handlePageReply(frame, serialPath);
+    frameFromSerial_ = serialPath;
+    if (frame.command() == p::kStatusCommand)
+        handleStatusReply(frame, serialPath);
     // The client's conversations see the frame after the page: the reset's
     // beep acknowledgement must find the reset still running.
     client_.receive(frame);
 }
 
-void GeneralPage::handlePageReply(const CommandFrame& frame, bool serialPath)
-{
-    if (p::isStandby(frame)) {
-        onStandby();
-        return;
-    }
-    switch (frame.command()) {
-    case p::kStatusCommand: handleStatusReply(frame, serialPath); return;
-    case p::kIrCommand:
-    case p::kBeepCommand: handleSettingAck(frame, serialPath); return;
-    default: return;
-    }
-}
-
+// Identification and port state: only with a good sum; over TCP only the
+// port states, and only in a run.
 void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
 {
     const int sub = frame.subCommand();
     const int p1 = frame.p1();
-    if (sub == p::kIrStateSub) {
-        if (!serialPath && p1 != 0)
-            return;
-        irChecked_ = p::stateIsOn(frame.p3());
-        send(p::beepStateRequest());
-        return;
-    }
-    if (sub == p::kBeepStateSub) {
-        beepChecked_ = p::stateIsOn(frame.p3());
-        return;
-    }
-    if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub)
-        return;
-    // Identification and port state: only with a good sum; over TCP only
-    // the port states, and only in a run.
-    if (!frame.checksumOk())
+    if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub || !frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
         if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
@@ -615,17 +592,25 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
     }
 }
 
-// The IR and beep switches flip their box on the matrix's acknowledgement;
-// during a factory reset the beep's belongs to the reset.
-void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
+// The boxes show what the matrix says: a state reply sets one (the IR's then
+// asks for the beep's), an acknowledgement flips it; over TCP only the
+// matrix's own answers (p1 0) count, except a beep state. During a factory
+// reset the beep's acknowledgement belongs to the reset.
+void GeneralPage::settingReported(const client::SettingReport& report)
 {
-    const bool ir = frame.command() == p::kIrCommand;
-    if (!p::isSwitchAck(frame, frame.command()))
+    const bool ir = report.setting == client::Setting::Ir;
+    if (!report.acknowledged) {
+        if (!ir) {
+            beepChecked_ = report.on;
+        } else if (frameFromSerial_ || report.p1 == 0) {
+            irChecked_ = report.on;
+            client_.askSetting(client::Setting::Beep);
+        }
         return;
-    if (!ir && resetRunning_)
+    }
+    if ((!ir && resetRunning_) || (!frameFromSerial_ && report.p1 != 0))
         return;
-    if (serialPath || frame.p1() == 0)
-        (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
+    (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
 
 // ----------------------------------------------------------------- timers
@@ -696,7 +681,7 @@ void GeneralPage::statusConnectChecked()
     } else {
         showTcpConnected(true);
         link_.tcpLinkUp = true;
-        send(p::irStateRequest());
+        client_.askSetting(client::Setting::Ir);
         timers_.start(kStatusStartTimer, kStatusStartMs);
         statusIdle_ = 0;
         startStatusRun();
@@ -727,7 +712,7 @@ void GeneralPage::connectChecked()
         link_.tcpLinkUp = true;
         // Only the shown page talks to the matrix.
         if (link_.activePage == PageId::General)
-            send(p::beepStateRequest());
+            client_.askSetting(client::Setting::Beep);
     } else {
         showTcpConnected(false);
         link_.tcpLinkUp = false;

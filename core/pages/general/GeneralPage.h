@@ -152,9 +152,8 @@ private:
     void onTimer(int id);
     void onPageTimer(int id);
     void handleReply(const CommandFrame& frame, bool serialPath);
-    void handlePageReply(const CommandFrame& frame, bool serialPath);
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
-    void handleSettingAck(const CommandFrame& frame, bool serialPath);
+    void settingReported(const client::SettingReport& report);
 
     void send(const CommandFrame& frame) { pageLink_.send(frame); }
     bool guard();
@@ -193,6 +192,7 @@ private:
     PageNotice notice_;
     client::MatrixClient client_;
     bool resetRunning_ = false;
+    bool frameFromSerial_ = false;  // the frame being handled came in on the serial line
     // A status run or the identification is the client's request in flight.
     bool statusRunning_ = false;
 
