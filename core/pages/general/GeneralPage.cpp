@@ -46,8 +46,15 @@ GeneralPage::GeneralPage(PageContext& context)
       link_(context.link),
       popups_(context.popups),
       pageLink_(context, FrameSender::Echo::BeforeSending),
-      timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer),
+      noticeClose_(context.platform.loop),
+      notice_(context.popups, noticeClose_),
+      statusConnectCheck_(context.platform.loop),
+      tcpStatusStart_(context.platform.loop),
+      comStatusStart_(context.platform.loop),
+      connectCheck_(context.platform.loop),
+      statusAnimation_(context.platform.loop),
+      resetAnimation_(context.platform.loop),
+      rescan_(context.platform.loop),
       client_(context.platform.loop, nullptr, nullptr, clientOptions()),
       settings_(probeSerialSettings())
 {
@@ -57,7 +64,6 @@ GeneralPage::GeneralPage(PageContext& context)
                    [this] { return link_.activePage == PageId::General; });
     client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
     client_.onStandby = [this] { onStandby(); };
-    timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
         changed.notifyChanged();
@@ -81,7 +87,7 @@ GeneralPage::GeneralPage(PageContext& context)
     comGroupEnabled_ = true;
     comListEnabled_ = true;
     tcpGroupEnabled_ = false;
-    timers_.start(kRescanTimer, kRescanMs);
+    startRescan();
 }
 
 GeneralPage::~GeneralPage() = default;
@@ -120,7 +126,7 @@ void GeneralPage::showTcpConnected(bool connected) { tcpIndicatorConnected_ = co
 void GeneralPage::selectComMode()
 {
     if (!link_.comOpen)
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
     link_.controlMode = ControlMode::Com;
     comGroupEnabled_ = true;
     comListEnabled_ = !link_.comOpen;
@@ -158,11 +164,11 @@ void GeneralPage::comConnectClicked()
         link_.comOpen = false;
         comConnected_ = false;
         pageLink_.serial().requestClose();
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
         comListEnabled_ = true;
     } else if (pageLink_.serial().open(portNumber_, settings_)) {
         pageLink_.serial().startWorker();
-        timers_.kill(kRescanTimer);
+        rescan_.stop();
         comListEnabled_ = false;
         comConnected_ = true;
         link_.comOpen = true;
@@ -179,9 +185,17 @@ void GeneralPage::forceComDisconnect()
     comConnectClicked();
 }
 
+void GeneralPage::startRescan()
+{
+    rescan_.once(kRescanMs, [this] {
+        rescanPorts();
+        changed.notifyChanged();
+    });
+}
+
 void GeneralPage::rescanPorts()
 {
-    timers_.kill(kRescanTimer);
+    rescan_.stop();
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
         if (pageLink_.serial().open(n, settings_)) {
@@ -199,7 +213,7 @@ void GeneralPage::rescanPorts()
         comSelection_ = it == found.end() ? 0 : static_cast<int>(it - found.begin());
         comPorts_ = std::move(found);
     }
-    timers_.start(kRescanTimer, kRescanMs);
+    startRescan();
 }
 
 void GeneralPage::setIpText(const std::string& text)
@@ -255,7 +269,10 @@ void GeneralPage::tcpConnectClicked()
         dropTcpLink();
     } else {
         tcpConnectOperation(true);
-        timers_.start(kConnectCheckTimer, kConnectCheckMs);
+        connectCheck_.once(kConnectCheckMs, [this] {
+            connectChecked();
+            changed.notifyChanged();
+        });
     }
     changed.notifyChanged();
 }
@@ -276,7 +293,7 @@ void GeneralPage::activate()
         if (!link_.socketConnected)
             notice_.showNotConnected();
     } else if (!link_.comOpen) {
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
         notice_.showNotConnected();
     } else {
         settings_ = liveSerialSettings();
@@ -350,7 +367,7 @@ void GeneralPage::clearClicked()
 void GeneralPage::startStatusRun()
 {
     link_.progressText = kGettingStatus;
-    timers_.start(kStatusAnimationTimer, kAnimationMs);
+    animate(statusAnimation_, kStatusFrames);
 }
 
 void GeneralPage::statusClicked()
@@ -361,7 +378,10 @@ void GeneralPage::statusClicked()
             statusIdle_ = 1;
             tcpStatusPending_ = 1;
             tcpConnectOperation(true);
-            timers_.start(kStatusConnectCheckTimer, kConnectCheckMs);
+            statusConnectCheck_.once(kConnectCheckMs, [this] {
+                statusConnectChecked();
+                changed.notifyChanged();
+            });
             changed.notifyChanged();
             return;
         }
@@ -382,7 +402,7 @@ void GeneralPage::statusClicked()
                 return;  // "Open COM failed!" is up
         }
         startStatusRun();
-        timers_.start(kComStatusStartTimer, kStatusStartMs);
+        startDue(comStatusStart_, &GeneralPage::comStatusStartDue);
     }
     openProgress();
     changed.notifyChanged();
@@ -436,7 +456,7 @@ void GeneralPage::statusRunEnded()
     ctx_.shell.postPageBusy(0);
     // The animation and the popup end in either case, so that no timer is
     // left refreshing a popup that is gone.
-    timers_.kill(kStatusAnimationTimer);
+    statusAnimation_.stop();
     if (notice_.closePleaseWait()) {
         popups_.progress.close();
         return;
@@ -446,8 +466,8 @@ void GeneralPage::statusRunEnded()
 
 void GeneralPage::statusGiveUp()
 {
-    timers_.kill(kStatusAnimationTimer);
-    armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
+    statusAnimation_.stop();
+    notice_.armClose(kTimeoutNoticeMs);
     popups_.progress.close();
     if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(0);
@@ -461,7 +481,12 @@ void GeneralPage::statusGiveUp()
 
 void GeneralPage::onStandby()
 {
-    timers_.killRange(1, kStandbyKillLast);
+    // The frame stops the page's connect checks, the TCP start, the notice's
+    // closing, the status dots and the COM rescan (the reset and the COM
+    // start go on to their own ends).
+    for (Timer* timer :
+         {&statusConnectCheck_, &tcpStatusStart_, &connectCheck_, &noticeClose_, &statusAnimation_, &rescan_})
+        timer->stop();
     // The connect check of a pending TCP status run is among the timers
     // just stopped: the run is over, or the Status button would ignore
     // every later click.
@@ -528,7 +553,7 @@ void GeneralPage::factoryResetClicked()
     resetRunning_ = true;
     client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
     link_.progressText = kSetting;
-    timers_.start(kResetAnimationTimer, kAnimationMs);
+    animate(resetAnimation_, kSettingFrames);
     openProgress();
     changed.notifyChanged();
 }
@@ -536,7 +561,7 @@ void GeneralPage::factoryResetClicked()
 void GeneralPage::resetEnded(client::Status status)
 {
     resetRunning_ = false;
-    timers_.kill(kResetAnimationTimer);
+    resetAnimation_.stop();
     switch (status) {
     case client::Status::Ok:
         popups_.progress.close();
@@ -615,58 +640,52 @@ void GeneralPage::settingReported(const client::SettingReport& report)
 
 // ----------------------------------------------------------------- timers
 
-bool GeneralPage::isChainTimer(int id) { return id == kComStatusStartTimer || id == kStatusStartTimer; }
+bool GeneralPage::statusBusy() const
+{
+    return statusRunning_ || statusConnectCheck_.running() || tcpStatusStart_.running() || comStatusStart_.running() ||
+           statusAnimation_.running();
+}
 
 void GeneralPage::endChainsQuietly()
 {
-    timers_.kill(kComStatusStartTimer);
-    timers_.kill(kStatusStartTimer);
-    timers_.kill(kStatusAnimationTimer);
+    comStatusStart_.stop();
+    tcpStatusStart_.stop();
+    statusAnimation_.stop();
     tcpStatusPending_ = 0;
     // The client's requests (status run, reset) end with LinkDown, quietly.
     client_.cancel();
 }
 
-void GeneralPage::onTimer(int id)
+// Only the shown page talks to the matrix. A run that outlived its tab (the
+// identification after a COM connect has no popup, so the user may leave)
+// ends quietly when its start is due rather than send into the conversation
+// of the page shown now, on whatever link that is.
+void GeneralPage::startDue(Timer& start, void (GeneralPage::*due)())
 {
-    // Only the shown page talks to the matrix. A chain that outlived its tab
-    // (the identification after a COM connect has no popup, so the user may
-    // leave) ends quietly at its next step rather than send into the
-    // conversation of the page shown now, on whatever link that is.
-    if (link_.activePage != PageId::General && isChainTimer(id)) {
-        endChainsQuietly();
-    } else {
-        onPageTimer(id);
-    }
-    changed.notifyChanged();
+    start.once(kStatusStartMs, [this, due] {
+        if (link_.activePage != PageId::General)
+            endChainsQuietly();
+        else
+            (this->*due)();
+        changed.notifyChanged();
+    });
 }
 
-void GeneralPage::onPageTimer(int id)
+// The progress text steps through its frames on the shared dot counter.
+void GeneralPage::animate(Timer& animation, const char* const* frames)
 {
-    switch (id) {
-    case kStatusConnectCheckTimer: statusConnectChecked(); return;
-    case kStatusStartTimer: statusStartDue(); return;
-    case kConnectCheckTimer: connectChecked(); return;
-    case kStatusAnimationTimer:
-        link_.progressText = kStatusFrames[link_.nextProgressDot() - 1];
+    animation.once(kAnimationMs, [this, &animation, frames] {
+        link_.progressText = frames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
-        return;
-    case kResetAnimationTimer:
-        link_.progressText = kSettingFrames[link_.nextProgressDot() - 1];
-        popups_.progress.refresh();
-        return;
-    case kRescanTimer: rescanPorts(); return;
-    case kComStatusStartTimer:
-        timers_.kill(id);
-        startCableRun();
-        return;
-    default: timers_.kill(id); return;
-    }
+        animate(animation, frames);
+        changed.notifyChanged();
+    });
 }
+
+void GeneralPage::comStatusStartDue() { startCableRun(); }
 
 void GeneralPage::statusConnectChecked()
 {
-    timers_.kill(kStatusConnectCheckTimer);
     if (link_.activePage != PageId::General) {
         // Another tab was shown within the 100 ms and owns the link now: a
         // status run started here would put our queries into its
@@ -682,7 +701,7 @@ void GeneralPage::statusConnectChecked()
         showTcpConnected(true);
         link_.tcpLinkUp = true;
         client_.askSetting(client::Setting::Ir);
-        timers_.start(kStatusStartTimer, kStatusStartMs);
+        startDue(tcpStatusStart_, &GeneralPage::statusStartDue);
         statusIdle_ = 0;
         startStatusRun();
         tcpStatusPending_ = 0;
@@ -692,21 +711,19 @@ void GeneralPage::statusConnectChecked()
 
 void GeneralPage::statusStartDue()
 {
-    timers_.kill(kStatusStartTimer);
     if (link_.socketConnected) {
         startCableRun();
     } else {
         // The link fell between the check and the start: end the run here
         // rather than leave the popup and its animation up.
         tcpStatusPending_ = 0;
-        timers_.kill(kStatusAnimationTimer);
+        statusAnimation_.stop();
         popups_.progress.close();
     }
 }
 
 void GeneralPage::connectChecked()
 {
-    timers_.kill(kConnectCheckTimer);
     if (link_.socketConnected) {
         showTcpConnected(true);
         link_.tcpLinkUp = true;
