@@ -46,15 +46,7 @@ GeneralPage::GeneralPage(PageContext& context)
       link_(context.link),
       popups_(context.popups),
       pageLink_(context, FrameSender::Echo::BeforeSending),
-      noticeClose_(context.platform.loop),
       notice_(context.popups, noticeClose_),
-      statusConnectCheck_(context.platform.loop),
-      tcpStatusStart_(context.platform.loop),
-      comStatusStart_(context.platform.loop),
-      connectCheck_(context.platform.loop),
-      statusAnimation_(context.platform.loop),
-      resetAnimation_(context.platform.loop),
-      rescan_(context.platform.loop),
       client_(context.platform.loop, nullptr, nullptr, clientOptions()),
       settings_(probeSerialSettings())
 {
@@ -402,7 +394,7 @@ void GeneralPage::statusClicked()
                 return;  // "Open COM failed!" is up
         }
         startStatusRun();
-        startDue(comStatusStart_, &GeneralPage::comStatusStartDue);
+        startDue(comStatusStart_, &GeneralPage::startCableRun);
     }
     openProgress();
     changed.notifyChanged();
@@ -441,42 +433,23 @@ void GeneralPage::portAnswered(int port, bool output)
 void GeneralPage::statusEnded(client::Status status)
 {
     statusRunning_ = false;
-    if (status == client::Status::Ok)
-        statusRunEnded();
-    else if (status == client::Status::TimeOut)
-        statusGiveUp();
-    else if (status == client::Status::LinkDown)
+    if (status == client::Status::Ok || status == client::Status::TimeOut) {
+        ctx_.shell.postPageBusy(0);
+        // The animation and the popup end in either case, so that no timer is
+        // left refreshing a popup that is gone. A "Please wait..." box goes
+        // without a "Time out!".
+        statusAnimation_.stop();
+        const bool timedOut = status == client::Status::TimeOut;
+        if (timedOut)
+            notice_.armClose(kTimeoutNoticeMs);
+        popups_.progress.close();
+        if (!notice_.closePleaseWait() && timedOut && !popups_.notice.held())
+            popups_.notice.show(kTimeOut);
+    } else if (status == client::Status::LinkDown) {
         endChainsQuietly();  // another tab took the link
+    }
     // A standby has its own notice.
     changed.notifyChanged();
-}
-
-void GeneralPage::statusRunEnded()
-{
-    ctx_.shell.postPageBusy(0);
-    // The animation and the popup end in either case, so that no timer is
-    // left refreshing a popup that is gone.
-    statusAnimation_.stop();
-    if (notice_.closePleaseWait()) {
-        popups_.progress.close();
-        return;
-    }
-    popups_.progress.close();
-}
-
-void GeneralPage::statusGiveUp()
-{
-    statusAnimation_.stop();
-    notice_.armClose(kTimeoutNoticeMs);
-    popups_.progress.close();
-    if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
-        ctx_.shell.postPageBusy(0);
-        popups_.notice.close();
-        return;
-    }
-    if (!popups_.notice.held())
-        popups_.notice.show(kTimeOut);
-    ctx_.shell.postPageBusy(0);
 }
 
 void GeneralPage::onStandby()
@@ -681,8 +654,6 @@ void GeneralPage::animate(Timer& animation, const char* const* frames)
         changed.notifyChanged();
     });
 }
-
-void GeneralPage::comStatusStartDue() { startCableRun(); }
 
 void GeneralPage::statusConnectChecked()
 {

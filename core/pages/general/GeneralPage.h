@@ -16,7 +16,6 @@
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -165,8 +164,6 @@ private:
     void startDue(Timer& start, void (GeneralPage::*due)());
     void animate(Timer& animation, const char* const* frames);
     void endChainsQuietly();
-    void statusGiveUp();
-    void statusRunEnded();
     void statusEnded(client::Status status);
     void onStandby();
     void acceptDeviceType(int p1);
@@ -174,7 +171,6 @@ private:
     void acceptVersion(int p1, int p3);
     void statusConnectChecked();
     void statusStartDue();
-    void comStatusStartDue();
     void connectChecked();
 
     void resetEnded(client::Status status);
@@ -183,15 +179,15 @@ private:
     LinkState& link_;
     Popups& popups_;
     PageLink pageLink_;
-    Timer noticeClose_;
+    Timer noticeClose_{ctx_.platform.loop};
     PageNotice notice_;
-    Timer statusConnectCheck_;  // a Status click's TCP connect is checked
-    Timer tcpStatusStart_;      // the run starts after the IR query
-    Timer comStatusStart_;      // the run starts after a COM Status click
-    Timer connectCheck_;        // a Connect click's TCP connect is checked
-    Timer statusAnimation_;     // "Getting status" dots
-    Timer resetAnimation_;      // "Setting" dots
-    Timer rescan_;              // the COM port list is read again
+    Timer statusConnectCheck_{ctx_.platform.loop};  // a Status click's TCP connect is checked
+    Timer tcpStatusStart_{ctx_.platform.loop};      // the run starts after the IR query
+    Timer comStatusStart_{ctx_.platform.loop};      // the run starts after a COM Status click
+    Timer connectCheck_{ctx_.platform.loop};        // a Connect click's TCP connect is checked
+    Timer statusAnimation_{ctx_.platform.loop};     // "Getting status" dots
+    Timer resetAnimation_{ctx_.platform.loop};      // "Setting" dots
+    Timer rescan_{ctx_.platform.loop};              // the COM port list is read again
     client::MatrixClient client_;
     bool resetRunning_ = false;
     bool frameFromSerial_ = false;  // the frame being handled came in on the serial line
