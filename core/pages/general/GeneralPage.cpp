@@ -63,22 +63,13 @@ GeneralPage::GeneralPage(PageContext& context)
 
     // Page creation: list the ports that can be opened, COM mode selected,
     // the TCP controls disabled, the rescan running.
-    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (pageLink_.serial().open(n, settings_)) {
-            comPorts_.push_back(comPortName(n));
-            // A probe must not keep the port from other programs or pages.
-            pageLink_.serial().requestClose();
-        }
-    }
+    comPorts_ = probePorts();
     comSelection_ = comPorts_.empty() ? -1 : 0;
     if (link_.comPort != 0) {
         auto it = std::find(comPorts_.begin(), comPorts_.end(), comPortName(link_.comPort));
         if (it != comPorts_.end())
             comSelection_ = static_cast<int>(it - comPorts_.begin());
     }
-    comGroupEnabled_ = true;
-    comListEnabled_ = true;
-    tcpGroupEnabled_ = false;
     startRescan();
 }
 
@@ -185,16 +176,23 @@ void GeneralPage::startRescan()
     });
 }
 
-void GeneralPage::rescanPorts()
+std::vector<std::string> GeneralPage::probePorts()
 {
-    rescan_.stop();
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
         if (pageLink_.serial().open(n, settings_)) {
             found.push_back(comPortName(n));
+            // A probe must not keep the port from other programs or pages.
             pageLink_.serial().requestClose();
         }
     }
+    return found;
+}
+
+void GeneralPage::rescanPorts()
+{
+    rescan_.stop();
+    std::vector<std::string> found = probePorts();
     if (found.empty()) {
         comPorts_.clear();
         comSelection_ = -1;

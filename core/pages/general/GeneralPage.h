@@ -150,6 +150,7 @@ private:
     bool guard();
 
     void startRescan();
+    std::vector<std::string> probePorts();
     void rescanPorts();
     void tcpConnectOperation(bool readIpList);
     void dropTcpLink();
