@@ -653,29 +653,31 @@ void GeneralPage::animate(Timer& animation, const char* const* frames)
     });
 }
 
+// 100 ms after a connect the indicator and the shared flag follow the
+// socket, and a failed connect says so.
+bool GeneralPage::tcpLinkConfirmed()
+{
+    const bool up = link_.socketConnected;
+    showTcpConnected(up);
+    link_.tcpLinkUp = up;
+    if (!up)
+        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
+    return up;
+}
+
 void GeneralPage::statusConnectChecked()
 {
-    if (link_.activePage != PageId::General) {
-        // Another tab was shown within the 100 ms and owns the link now: a
-        // status run started here would put our queries into its
-        // conversation (between a firmware block's announce and its data,
-        // say). The click is dropped.
-        tcpStatusPending_ = 0;
-    } else if (!link_.socketConnected) {
-        tcpStatusPending_ = 0;
-        showTcpConnected(false);
-        link_.tcpLinkUp = false;
-        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    } else {
-        showTcpConnected(true);
-        link_.tcpLinkUp = true;
+    // Another tab shown within the 100 ms owns the link now: a status run
+    // started here would put our queries into its conversation (between a
+    // firmware block's announce and its data, say). The click is dropped.
+    if (link_.activePage == PageId::General && tcpLinkConfirmed()) {
         client_.askSetting(client::Setting::Ir);
         startDue(tcpStatusStart_, &GeneralPage::statusStartDue);
         statusIdle_ = 0;
         startStatusRun();
-        tcpStatusPending_ = 0;
         openProgress();
     }
+    tcpStatusPending_ = 0;
 }
 
 void GeneralPage::statusStartDue()
@@ -693,17 +695,9 @@ void GeneralPage::statusStartDue()
 
 void GeneralPage::connectChecked()
 {
-    if (link_.socketConnected) {
-        showTcpConnected(true);
-        link_.tcpLinkUp = true;
-        // Only the shown page talks to the matrix.
-        if (link_.activePage == PageId::General)
-            client_.askSetting(client::Setting::Beep);
-    } else {
-        showTcpConnected(false);
-        link_.tcpLinkUp = false;
-        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    }
+    // Only the shown page talks to the matrix.
+    if (tcpLinkConfirmed() && link_.activePage == PageId::General)
+        client_.askSetting(client::Setting::Beep);
 }
 
 }  // namespace matrix

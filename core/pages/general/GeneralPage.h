@@ -170,6 +170,7 @@ private:
     void acceptDeviceType(int p1);
     void acceptMatrixSize(int p1, int p3);
     void acceptVersion(int p1, int p3);
+    bool tcpLinkConfirmed();
     void statusConnectChecked();
     void statusStartDue();
     void connectChecked();
