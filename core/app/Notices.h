@@ -3,6 +3,7 @@
 
 #include "core/app/Popups.h"
 #include "core/link/LinkState.h"
+#include "core/transport/Timer.h"
 #include "core/transport/TimerSet.h"
 
 #include <functional>
@@ -35,23 +36,32 @@ class PageNotice {
 public:
     PageNotice(Popups& popups, TimerSet& timers, int closeTimerId)
         : popups_(popups),
-          timers_(timers),
+          timers_(&timers),
           closeTimerId_(closeTimerId)
     {
+    }
+    // The same box, closed by an owned timer handle.
+    PageNotice(Popups& popups, Timer& closeTimer) : popups_(popups), closeTimer_(&closeTimer) {}
+
+    // (Re-)arms the closing of whatever box is up.
+    void armClose(int displayMs)
+    {
+        if (closeTimer_)
+            armNoticeClose(popups_, *closeTimer_, displayMs);
+        else
+            armNoticeClose(popups_, *timers_, closeTimerId_, displayMs);
     }
 
     // Opens the box (or re-texts an open one); it closes after displayMs.
     void show(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
     {
-        showNotice(popups_, timers_, closeTimerId_, displayMs, text, std::move(whenClosed));
+        armClose(displayMs);
+        popups_.notice.show(text, std::move(whenClosed));
     }
 
     // Time-outs and standby: an open box keeps its text, and only the
     // closing timer is re-armed.
-    void showIfNoneOpen(int displayMs, const std::string& text)
-    {
-        showNoticeIfNoneOpen(popups_, timers_, closeTimerId_, displayMs, text);
-    }
+    void showIfNoneOpen(int displayMs, const std::string& text) { showUnlessHeld(displayMs, text, {}); }
 
     // As showIfNoneOpen, but the shared notice text is recorded even when a
     // box is already up. A continuation still runs: at the close of the box
@@ -59,7 +69,7 @@ public:
     void recordIfNoneOpen(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
     {
         popups_.notice.link().noticeText = text;
-        showNoticeIfNoneOpen(popups_, timers_, closeTimerId_, displayMs, text, std::move(whenClosed));
+        showUnlessHeld(displayMs, text, std::move(whenClosed));
     }
 
     // The check every command button runs before it sends. Each page decides
@@ -85,9 +95,19 @@ public:
     }
 
 private:
+    void showUnlessHeld(int displayMs, const std::string& text, std::function<void()> whenClosed)
+    {
+        armClose(displayMs);
+        if (!popups_.notice.held())
+            popups_.notice.show(text, std::move(whenClosed));
+        else if (whenClosed)
+            whenClosed();  // the box it would have waited for never opened
+    }
+
     Popups& popups_;
-    TimerSet& timers_;
-    int closeTimerId_;
+    TimerSet* timers_ = nullptr;
+    int closeTimerId_ = 0;
+    Timer* closeTimer_ = nullptr;
 };
 
 }  // namespace matrix

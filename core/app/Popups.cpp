@@ -145,6 +145,19 @@ void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int disp
     });
 }
 
+void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs)
+{
+    NoticePopup* notice = &popups.notice;
+    closeTimer.once(displayMs, [notice] { notice->close(); });
+}
+
+void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
+                std::function<void()> whenClosed)
+{
+    armNoticeClose(popups, closeTimer, displayMs);
+    popups.notice.show(text, std::move(whenClosed));
+}
+
 void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
                 std::function<void()> whenClosed)
 {

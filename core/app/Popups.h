@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/transport/ChangeNotifier.h"
+#include "core/transport/Timer.h"
 #include "core/transport/TimerSet.h"
 
 #include <cstdint>
@@ -110,5 +111,9 @@ void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, in
                           std::function<void()> whenClosed = {});
 // (Re-)arms the notice-closing timer alone.
 void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs);
+// The same, with the notice-closing timer an owned handle.
+void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs);
+void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
+                std::function<void()> whenClosed = {});
 
 }  // namespace matrix

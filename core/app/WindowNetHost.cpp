@@ -16,7 +16,7 @@ void WindowNetHost::dropTcpLink()
 
 void WindowNetHost::searchFailed()
 {
-    showNotice(context_.popups, timers_, kSearchFailedNotice.id, kSearchFailedNotice.periodMs, "Search failed");
+    showNotice(context_.popups, noticeClose_, kSearchFailedNoticeMs, "Search failed");
 }
 
 void WindowNetHost::configSent()

@@ -3,7 +3,7 @@
 
 #include "core/app/PageContext.h"
 #include "core/net/NetHost.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 namespace matrix {
 
@@ -12,9 +12,9 @@ namespace matrix {
 // window that follow a reply.
 class WindowNetHost : public NetHost {
 public:
-    static constexpr TimerPeriod kSearchFailedNotice{55, 1500};
+    static constexpr int kSearchFailedNoticeMs = 1500;
 
-    explicit WindowNetHost(const PageContext& context) : context_(context), timers_(context.platform.loop) {}
+    explicit WindowNetHost(const PageContext& context) : context_(context), noticeClose_(context.platform.loop) {}
 
     std::string matrixAddress() const override { return context_.link.matrixAddress; }
     void setMatrixAddress(const std::string& address) override { context_.link.matrixAddress = address; }
@@ -26,7 +26,7 @@ public:
 
 private:
     PageContext context_;
-    TimerSet timers_;
+    Timer noticeClose_;  // closes the "Search failed" notice
 };
 
 }  // namespace matrix

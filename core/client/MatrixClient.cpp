@@ -90,6 +90,21 @@ bool isCableReply(const CommandFrame& f, int port, bool output)
 // Any answer to the mode request opens an EDID change.
 bool isEdidModeReply(const CommandFrame& f) { return p::isEdidReply(f, p::kEdidModeRequestSub); }
 
+// A beep or IR report, when the frame is one and adds up.
+std::optional<SettingReport> settingReport(const CommandFrame& f)
+{
+    if (!f.checksumOk())
+        return std::nullopt;
+    if (const auto on = p::decodeBeepState(f))
+        return SettingReport{Setting::Beep, false, *on, f.p1()};
+    if (const auto on = p::decodeIrState(f))
+        return SettingReport{Setting::Ir, false, *on, f.p1()};
+    for (const Setting setting : {Setting::Beep, Setting::Ir})
+        if (p::isSwitchAck(f, setting == Setting::Beep ? p::kBeepCommand : p::kIrCommand))
+            return SettingReport{setting, true, false, f.p1()};
+    return std::nullopt;
+}
+
 // The factory reset puts built-in mode 4 on every input, as the General page does.
 constexpr int kFactoryEdidMode = 4;
 
@@ -373,7 +388,13 @@ void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> 
     impl_->engine.attach(std::move(write), std::move(stillOurs));
 }
 
-void MatrixClient::receive(const CommandFrame& frame) { impl_->engine.receive(frame); }
+void MatrixClient::receive(const CommandFrame& frame)
+{
+    if (onSetting)
+        if (const auto report = settingReport(frame))
+            onSetting(*report);
+    impl_->engine.receive(frame);
+}
 
 void MatrixClient::cancel() { impl_->engine.cancel(); }
 
@@ -569,6 +590,16 @@ void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done
     // The reset changed every input's EDID: read them again for the state model.
     impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
                           impl_->edidFollowUp(Input::All));
+}
+
+void MatrixClient::sendSetting(Setting setting, bool on)
+{
+    impl_->engine.write(bytesOf(setting == Setting::Beep ? p::beepRequest(on) : p::irRequest(on)));
+}
+
+void MatrixClient::askSetting(Setting setting)
+{
+    impl_->engine.write(bytesOf(setting == Setting::Beep ? p::beepStateRequest() : p::irStateRequest()));
 }
 
 void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)

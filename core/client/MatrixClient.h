@@ -96,6 +96,18 @@ enum class Resend { AfterWait, AfterBadSum };
 enum class EdidStep { SwitchState, CableCheck, ModeRequest, Change, Block };
 using EdidStepHook = std::function<void(EdidStep)>;
 
+// The window's device settings, each a switch with a state query.
+enum class Setting { Beep, Ir };
+
+// What the matrix said about a setting: its state, or that it took a switch
+// (the acknowledgement names no state). `p1` is the reply's first parameter.
+struct SettingReport {
+    Setting setting = Setting::Beep;
+    bool acknowledged = false;
+    bool on = false;
+    int p1 = 0;
+};
+
 struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
@@ -191,6 +203,9 @@ public:
     std::function<void(bool sent, const std::vector<std::uint8_t>& bytes)> onTraffic;
     // A request in flight went out again (the window's progress popup).
     std::function<void(Resend)> onResend;
+    // A beep or IR state reply or switch acknowledgement that adds up, asked
+    // for or not, heard before any request in flight sees the frame.
+    std::function<void(const SettingReport&)> onSetting;
 
     // Re-reads routing and cables (and beep) into the state model.
     void refresh(std::function<void(Status)> done = {});
@@ -225,6 +240,11 @@ public:
     void setIr(bool on, std::function<void(const Result<Nothing>&)> done);
     void readIr(std::function<void(const Result<bool>&)> done);
     void factoryReset(std::function<void(const Result<Nothing>&)> done);
+    // The window's switches and state queries: the frame goes out at once,
+    // beside any request in flight, with no wait and no re-send; the answer,
+    // whenever it comes, is heard through onSetting.
+    void sendSetting(Setting setting, bool on);
+    void askSetting(Setting setting);
 
     // EDID. `target` is an input 1..4, or Input::All.
     void readEdidStatus(std::function<void(const Result<EdidCodes>&)> done);

@@ -558,5 +558,67 @@ TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
     }
 }
 
+// The window's switches and state queries go out at once, beside a request
+// in flight, and wait for nothing; every beep or IR report that adds up is
+// heard, asked for or not, and a torn one is not.
+TEST(ClientAttached, TheWindowsSettingsGoOutAtOnceAndTheirReportsAreHeard)
+{
+    using client::Setting;
+    ManualLoop loop;
+    MatrixClient::Options options;
+    options.supervise = false;
+    MatrixClient c(loop, nullptr, nullptr, options);
+    std::vector<std::string> written;
+    c.attach([&](const std::vector<std::uint8_t>& b) { written.push_back(ClientRig::hex(b.data(), b.size())); },
+             [] { return true; });
+    Outcome<client::Nothing> routed;
+    c.route(Output{2}, Input{2}, routed.callback());
+    c.sendSetting(Setting::Beep, false);
+    c.sendSetting(Setting::Ir, true);
+    c.askSetting(Setting::Beep);
+    c.askSetting(Setting::Ir);
+    EXPECT_EQ(written, (std::vector<std::string>{
+                           kRouteB2, "A5 5B 06 01 F0 00 00 00 00 00 00 00 09", "A5 5B 05 01 0F 00 00 00 00 00 00 00 EB",
+                           "A5 5B 01 0B 00 00 00 00 00 00 00 00 F4", "A5 5B 01 0A 00 00 00 00 00 00 00 00 F5"}));
+    EXPECT_EQ(c.queuedRequests(), 1u) << "only the route waits";
+
+    struct Case {
+        CommandFrame frame;
+        bool torn;
+        bool heard;
+        Setting setting;
+        bool acknowledged;
+        bool on;
+        int p1;
+    };
+    const Case cases[] = {
+        {RawFrame::generalP3(1, 0x0B, 0, 0xFF), false, true, Setting::Beep, false, false, 0},
+        {RawFrame::generalP3(1, 0x0B, 0, 0x0F), false, true, Setting::Beep, false, true, 0},
+        {RawFrame::generalP3(1, 0x0A, 2, 0x0F), false, true, Setting::Ir, false, true, 2},
+        {RawFrame::generalP3(6, 1, 0, 0), false, true, Setting::Beep, true, false, 0},
+        {RawFrame::generalP3(5, 1, 1, 0), false, true, Setting::Ir, true, false, 1},
+        {RawFrame::generalP3(6, 1, 0, 1), false, false, Setting::Beep, false, false, 0},  // a failure code
+        {RawFrame::generalP3(1, 0x0B, 0, 0x0F), true, false, Setting::Beep, false, false, 0},
+        {RawFrame::generalP3(5, 1, 0, 0), true, false, Setting::Ir, false, false, 0},
+    };
+    for (const Case& k : cases) {
+        std::vector<client::SettingReport> heard;
+        c.onSetting = [&](const client::SettingReport& r) { heard.push_back(r); };
+        CommandFrame frame = k.frame;
+        if (k.torn)
+            frame.set(CommandFrame::kSize - 1, frame[CommandFrame::kSize - 1] ^ 1);
+        c.receive(frame);
+        SCOPED_TRACE(ClientRig::hex(frame.bytes().data(), CommandFrame::kSize));
+        ASSERT_EQ(heard.size(), k.heard ? 1u : 0u);
+        if (!k.heard)
+            continue;
+        EXPECT_EQ(heard[0].setting, k.setting);
+        EXPECT_EQ(heard[0].acknowledged, k.acknowledged);
+        EXPECT_EQ(heard[0].on, k.on);
+        EXPECT_EQ(heard[0].p1, k.p1);
+    }
+    EXPECT_FALSE(routed.ended);
+}
+
 }  // namespace
 }  // namespace matrix::testing

@@ -633,19 +633,16 @@ void FaultSession::checkIdle(const std::string& when)
         const char* name;
         TimerSet& timers;
     };
-    Owner owners[] = {{"General", session_.general.timers()},
-                      {"Matrix", session_.routing.timers()},
+    Owner owners[] = {{"Matrix", session_.routing.timers()},
                       {"EDID", session_.edid.timers()},
                       {"FW Upgrade", session_.firmware.timers()},
                       {"shell", session_.shell.timers()}};
-    std::size_t counted = 0;
+    std::size_t counted = session_.general.comListRescanning() ? 1 : 0;
     for (auto& owner : owners) {
         for (int id = 0; id <= 200; ++id) {
             if (!owner.timers.isRunning(id))
                 continue;
             ++counted;
-            if (&owner.timers == &session_.general.timers() && id == GeneralPage::kRescanTimer)
-                continue;
             violation(when + ": " + owner.name + " timer " + std::to_string(id) + " still runs");
         }
     }

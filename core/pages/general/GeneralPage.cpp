@@ -38,8 +38,7 @@ GeneralPage::GeneralPage(PageContext& context)
       link_(context.link),
       popups_(context.popups),
       pageLink_(context, FrameSender::Echo::BeforeSending),
-      timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer),
+      notice_(context.popups, noticeClose_),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
@@ -47,7 +46,8 @@ GeneralPage::GeneralPage(PageContext& context)
                    // Only the shown page talks to the matrix: a conversation
                    // that outlived its tab ends quietly at its next wait.
                    [this] { return link_.activePage == PageId::General; });
-    timers_.setHandler([this](int id) { onTimer(id); });
+    client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
+    client_.onStandby = [this] { onStandby(); };
     pageLink_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
         changed.notifyChanged();
@@ -55,23 +55,14 @@ GeneralPage::GeneralPage(PageContext& context)
 
     // Page creation: list the ports that can be opened, COM mode selected,
     // the TCP controls disabled, the rescan running.
-    for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (pageLink_.serial().open(n, settings_)) {
-            comPorts_.push_back(comPortName(n));
-            // A probe must not keep the port from other programs or pages.
-            pageLink_.serial().requestClose();
-        }
-    }
+    comPorts_ = probePorts();
     comSelection_ = comPorts_.empty() ? -1 : 0;
     if (link_.comPort != 0) {
         auto it = std::find(comPorts_.begin(), comPorts_.end(), comPortName(link_.comPort));
         if (it != comPorts_.end())
             comSelection_ = static_cast<int>(it - comPorts_.begin());
     }
-    comGroupEnabled_ = true;
-    comListEnabled_ = true;
-    tcpGroupEnabled_ = false;
-    timers_.start(kRescanTimer, kRescanMs);
+    startRescan();
 }
 
 GeneralPage::~GeneralPage() = default;
@@ -110,7 +101,7 @@ void GeneralPage::showTcpConnected(bool connected) { tcpIndicatorConnected_ = co
 void GeneralPage::selectComMode()
 {
     if (!link_.comOpen)
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
     link_.controlMode = ControlMode::Com;
     comGroupEnabled_ = true;
     comListEnabled_ = !link_.comOpen;
@@ -148,15 +139,15 @@ void GeneralPage::comConnectClicked()
         link_.comOpen = false;
         comConnected_ = false;
         pageLink_.serial().requestClose();
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
         comListEnabled_ = true;
     } else if (pageLink_.serial().open(portNumber_, settings_)) {
         pageLink_.serial().startWorker();
-        timers_.kill(kRescanTimer);
+        rescan_.stop();
         comListEnabled_ = false;
         comConnected_ = true;
         link_.comOpen = true;
-        send(p::beepStateRequest());
+        client_.askSetting(client::Setting::Beep);
     } else {
         notice_.show(kGuardNoticeMs, kOpenComFailed);  // the COM button's own failure, whatever the mode
     }
@@ -169,16 +160,31 @@ void GeneralPage::forceComDisconnect()
     comConnectClicked();
 }
 
-void GeneralPage::rescanPorts()
+void GeneralPage::startRescan()
 {
-    timers_.kill(kRescanTimer);
+    rescan_.once(kRescanMs, [this] {
+        rescanPorts();
+        changed.notifyChanged();
+    });
+}
+
+std::vector<std::string> GeneralPage::probePorts()
+{
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
         if (pageLink_.serial().open(n, settings_)) {
             found.push_back(comPortName(n));
+            // A probe must not keep the port from other programs or pages.
             pageLink_.serial().requestClose();
         }
     }
+    return found;
+}
+
+void GeneralPage::rescanPorts()
+{
+    rescan_.stop();
+    std::vector<std::string> found = probePorts();
     if (found.empty()) {
         comPorts_.clear();
         comSelection_ = -1;
@@ -189,7 +195,7 @@ void GeneralPage::rescanPorts()
         comSelection_ = it == found.end() ? 0 : static_cast<int>(it - found.begin());
         comPorts_ = std::move(found);
     }
-    timers_.start(kRescanTimer, kRescanMs);
+    startRescan();
 }
 
 void GeneralPage::setIpText(const std::string& text)
@@ -245,7 +251,10 @@ void GeneralPage::tcpConnectClicked()
         dropTcpLink();
     } else {
         tcpConnectOperation(true);
-        timers_.start(kConnectCheckTimer, kConnectCheckMs);
+        connectCheck_.once(kConnectCheckMs, [this] {
+            connectChecked();
+            changed.notifyChanged();
+        });
     }
     changed.notifyChanged();
 }
@@ -266,7 +275,7 @@ void GeneralPage::activate()
         if (!link_.socketConnected)
             notice_.showNotConnected();
     } else if (!link_.comOpen) {
-        timers_.start(kRescanTimer, kRescanMs);
+        startRescan();
         notice_.showNotConnected();
     } else {
         settings_ = liveSerialSettings();
@@ -340,7 +349,7 @@ void GeneralPage::clearClicked()
 void GeneralPage::startStatusRun()
 {
     link_.progressText = kGettingStatus;
-    timers_.start(kStatusAnimationTimer, kAnimationMs);
+    animate(statusAnimation_, kStatusFrames);
 }
 
 void GeneralPage::statusClicked()
@@ -351,7 +360,10 @@ void GeneralPage::statusClicked()
             statusIdle_ = 1;
             tcpStatusPending_ = 1;
             tcpConnectOperation(true);
-            timers_.start(kStatusConnectCheckTimer, kConnectCheckMs);
+            statusConnectCheck_.once(kConnectCheckMs, [this] {
+                statusConnectChecked();
+                changed.notifyChanged();
+            });
             changed.notifyChanged();
             return;
         }
@@ -372,7 +384,7 @@ void GeneralPage::statusClicked()
                 return;  // "Open COM failed!" is up
         }
         startStatusRun();
-        timers_.start(kComStatusStartTimer, kStatusStartMs);
+        startDue(comStatusStart_, &GeneralPage::startCableRun);
     }
     openProgress();
     changed.notifyChanged();
@@ -411,47 +423,33 @@ void GeneralPage::portAnswered(int port, bool output)
 void GeneralPage::statusEnded(client::Status status)
 {
     statusRunning_ = false;
-    if (status == client::Status::Ok)
-        statusRunEnded();
-    else if (status == client::Status::TimeOut)
-        statusGiveUp();
-    else if (status == client::Status::LinkDown)
+    if (status == client::Status::Ok || status == client::Status::TimeOut) {
+        ctx_.shell.postPageBusy(0);
+        // The animation and the popup end in either case, so that no timer is
+        // left refreshing a popup that is gone. A "Please wait..." box goes
+        // without a "Time out!".
+        statusAnimation_.stop();
+        const bool timedOut = status == client::Status::TimeOut;
+        if (timedOut)
+            notice_.armClose(kTimeoutNoticeMs);
+        popups_.progress.close();
+        if (!notice_.closePleaseWait() && timedOut && !popups_.notice.held())
+            popups_.notice.show(kTimeOut);
+    } else if (status == client::Status::LinkDown) {
         endChainsQuietly();  // another tab took the link
+    }
     // A standby has its own notice.
     changed.notifyChanged();
 }
 
-void GeneralPage::statusRunEnded()
-{
-    ctx_.shell.postPageBusy(0);
-    // The animation and the popup end in either case, so that no timer is
-    // left refreshing a popup that is gone.
-    timers_.kill(kStatusAnimationTimer);
-    if (notice_.closePleaseWait()) {
-        popups_.progress.close();
-        return;
-    }
-    popups_.progress.close();
-}
-
-void GeneralPage::statusGiveUp()
-{
-    timers_.kill(kStatusAnimationTimer);
-    armNoticeClose(popups_, timers_, kNoticeTimer, kTimeoutNoticeMs);
-    popups_.progress.close();
-    if (popups_.notice.isOpen() && popups_.notice.text() == kPleaseWait) {
-        ctx_.shell.postPageBusy(0);
-        popups_.notice.close();
-        return;
-    }
-    if (!popups_.notice.held())
-        popups_.notice.show(kTimeOut);
-    ctx_.shell.postPageBusy(0);
-}
-
 void GeneralPage::onStandby()
 {
-    timers_.killRange(1, kStandbyKillLast);
+    // The frame stops the page's connect checks, the TCP start, the notice's
+    // closing, the status dots and the COM rescan (the reset and the COM
+    // start go on to their own ends).
+    for (Timer* timer :
+         {&statusConnectCheck_, &tcpStatusStart_, &connectCheck_, &noticeClose_, &statusAnimation_, &rescan_})
+        timer->stop();
     // The connect check of a pending TCP status run is among the timers
     // just stopped: the run is over, or the Status button would ignore
     // every later click.
@@ -490,7 +488,7 @@ void GeneralPage::acceptVersion(int p1, int p3) { versionLabel_ = std::to_string
 void GeneralPage::beepClicked()
 {
     if (guard())
-        send(p::beepRequest(!beepChecked_));
+        client_.sendSetting(client::Setting::Beep, !beepChecked_);
     // The box shows the last confirmed state; the view re-reads it.
     changed.notifyChanged();
 }
@@ -498,7 +496,7 @@ void GeneralPage::beepClicked()
 void GeneralPage::irClicked()
 {
     if (guard())
-        send(p::irRequest(!irChecked_));
+        client_.sendSetting(client::Setting::Ir, !irChecked_);
     changed.notifyChanged();
 }
 
@@ -518,7 +516,7 @@ void GeneralPage::factoryResetClicked()
     resetRunning_ = true;
     client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
     link_.progressText = kSetting;
-    timers_.start(kResetAnimationTimer, kAnimationMs);
+    animate(resetAnimation_, kSettingFrames);
     openProgress();
     changed.notifyChanged();
 }
@@ -526,7 +524,7 @@ void GeneralPage::factoryResetClicked()
 void GeneralPage::resetEnded(client::Status status)
 {
     resetRunning_ = false;
-    timers_.kill(kResetAnimationTimer);
+    resetAnimation_.stop();
     switch (status) {
     case client::Status::Ok:
         popups_.progress.close();
@@ -552,46 +550,21 @@ void GeneralPage::resetEnded(client::Status status)
 
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
 {
-    handlePageReply(frame, serialPath);
+    frameFromSerial_ = serialPath;
+    if (frame.command() == p::kStatusCommand)
+        handleStatusReply(frame, serialPath);
     // The client's conversations see the frame after the page: the reset's
     // beep acknowledgement must find the reset still running.
     client_.receive(frame);
 }
 
-void GeneralPage::handlePageReply(const CommandFrame& frame, bool serialPath)
-{
-    if (p::isStandby(frame)) {
-        onStandby();
-        return;
-    }
-    switch (frame.command()) {
-    case p::kStatusCommand: handleStatusReply(frame, serialPath); return;
-    case p::kIrCommand:
-    case p::kBeepCommand: handleSettingAck(frame, serialPath); return;
-    default: return;
-    }
-}
-
+// Identification and port state: only with a good sum; over TCP only the
+// port states, and only in a run.
 void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
 {
     const int sub = frame.subCommand();
     const int p1 = frame.p1();
-    if (sub == p::kIrStateSub) {
-        if (!serialPath && p1 != 0)
-            return;
-        irChecked_ = p::stateIsOn(frame.p3());
-        send(p::beepStateRequest());
-        return;
-    }
-    if (sub == p::kBeepStateSub) {
-        beepChecked_ = p::stateIsOn(frame.p3());
-        return;
-    }
-    if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub)
-        return;
-    // Identification and port state: only with a good sum; over TCP only
-    // the port states, and only in a run.
-    if (!frame.checksumOk())
+    if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub || !frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
         if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
@@ -607,124 +580,116 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
     }
 }
 
-// The IR and beep switches flip their box on the matrix's acknowledgement;
-// during a factory reset the beep's belongs to the reset.
-void GeneralPage::handleSettingAck(const CommandFrame& frame, bool serialPath)
+// The boxes show what the matrix says: a state reply sets one (the IR's then
+// asks for the beep's), an acknowledgement flips it; over TCP only the
+// matrix's own answers (p1 0) count, except a beep state. During a factory
+// reset the beep's acknowledgement belongs to the reset.
+void GeneralPage::settingReported(const client::SettingReport& report)
 {
-    const bool ir = frame.command() == p::kIrCommand;
-    if (!p::isSwitchAck(frame, frame.command()))
+    const bool ir = report.setting == client::Setting::Ir;
+    if (!report.acknowledged) {
+        if (!ir) {
+            beepChecked_ = report.on;
+        } else if (frameFromSerial_ || report.p1 == 0) {
+            irChecked_ = report.on;
+            client_.askSetting(client::Setting::Beep);
+        }
         return;
-    if (!ir && resetRunning_)
+    }
+    if ((!ir && resetRunning_) || (!frameFromSerial_ && report.p1 != 0))
         return;
-    if (serialPath || frame.p1() == 0)
-        (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
+    (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
 
 // ----------------------------------------------------------------- timers
 
-bool GeneralPage::isChainTimer(int id) { return id == kComStatusStartTimer || id == kStatusStartTimer; }
+bool GeneralPage::statusBusy() const
+{
+    return statusRunning_ || statusConnectCheck_.running() || tcpStatusStart_.running() || comStatusStart_.running() ||
+           statusAnimation_.running();
+}
 
 void GeneralPage::endChainsQuietly()
 {
-    timers_.kill(kComStatusStartTimer);
-    timers_.kill(kStatusStartTimer);
-    timers_.kill(kStatusAnimationTimer);
+    comStatusStart_.stop();
+    tcpStatusStart_.stop();
+    statusAnimation_.stop();
     tcpStatusPending_ = 0;
     // The client's requests (status run, reset) end with LinkDown, quietly.
     client_.cancel();
 }
 
-void GeneralPage::onTimer(int id)
+// Only the shown page talks to the matrix. A run that outlived its tab (the
+// identification after a COM connect has no popup, so the user may leave)
+// ends quietly when its start is due rather than send into the conversation
+// of the page shown now, on whatever link that is.
+void GeneralPage::startDue(Timer& start, void (GeneralPage::*due)())
 {
-    // Only the shown page talks to the matrix. A chain that outlived its tab
-    // (the identification after a COM connect has no popup, so the user may
-    // leave) ends quietly at its next step rather than send into the
-    // conversation of the page shown now, on whatever link that is.
-    if (link_.activePage != PageId::General && isChainTimer(id)) {
-        endChainsQuietly();
-    } else {
-        onPageTimer(id);
-    }
-    changed.notifyChanged();
+    start.once(kStatusStartMs, [this, due] {
+        if (link_.activePage != PageId::General)
+            endChainsQuietly();
+        else
+            (this->*due)();
+        changed.notifyChanged();
+    });
 }
 
-void GeneralPage::onPageTimer(int id)
+// The progress text steps through its frames on the shared dot counter.
+void GeneralPage::animate(Timer& animation, const char* const* frames)
 {
-    switch (id) {
-    case kStatusConnectCheckTimer: statusConnectChecked(); return;
-    case kStatusStartTimer: statusStartDue(); return;
-    case kConnectCheckTimer: connectChecked(); return;
-    case kStatusAnimationTimer:
-        link_.progressText = kStatusFrames[link_.nextProgressDot() - 1];
+    animation.once(kAnimationMs, [this, &animation, frames] {
+        link_.progressText = frames[link_.nextProgressDot() - 1];
         popups_.progress.refresh();
-        return;
-    case kResetAnimationTimer:
-        link_.progressText = kSettingFrames[link_.nextProgressDot() - 1];
-        popups_.progress.refresh();
-        return;
-    case kRescanTimer: rescanPorts(); return;
-    case kComStatusStartTimer:
-        timers_.kill(id);
-        startCableRun();
-        return;
-    default: timers_.kill(id); return;
-    }
+        animate(animation, frames);
+        changed.notifyChanged();
+    });
+}
+
+// 100 ms after a connect the indicator and the shared flag follow the
+// socket, and a failed connect says so.
+bool GeneralPage::tcpLinkConfirmed()
+{
+    const bool up = link_.socketConnected;
+    showTcpConnected(up);
+    link_.tcpLinkUp = up;
+    if (!up)
+        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
+    return up;
 }
 
 void GeneralPage::statusConnectChecked()
 {
-    timers_.kill(kStatusConnectCheckTimer);
-    if (link_.activePage != PageId::General) {
-        // Another tab was shown within the 100 ms and owns the link now: a
-        // status run started here would put our queries into its
-        // conversation (between a firmware block's announce and its data,
-        // say). The click is dropped.
-        tcpStatusPending_ = 0;
-    } else if (!link_.socketConnected) {
-        tcpStatusPending_ = 0;
-        showTcpConnected(false);
-        link_.tcpLinkUp = false;
-        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    } else {
-        showTcpConnected(true);
-        link_.tcpLinkUp = true;
-        send(p::irStateRequest());
-        timers_.start(kStatusStartTimer, kStatusStartMs);
+    // Another tab shown within the 100 ms owns the link now: a status run
+    // started here would put our queries into its conversation (between a
+    // firmware block's announce and its data, say). The click is dropped.
+    if (link_.activePage == PageId::General && tcpLinkConfirmed()) {
+        client_.askSetting(client::Setting::Ir);
+        startDue(tcpStatusStart_, &GeneralPage::statusStartDue);
         statusIdle_ = 0;
         startStatusRun();
-        tcpStatusPending_ = 0;
         openProgress();
     }
+    tcpStatusPending_ = 0;
 }
 
 void GeneralPage::statusStartDue()
 {
-    timers_.kill(kStatusStartTimer);
     if (link_.socketConnected) {
         startCableRun();
     } else {
         // The link fell between the check and the start: end the run here
         // rather than leave the popup and its animation up.
         tcpStatusPending_ = 0;
-        timers_.kill(kStatusAnimationTimer);
+        statusAnimation_.stop();
         popups_.progress.close();
     }
 }
 
 void GeneralPage::connectChecked()
 {
-    timers_.kill(kConnectCheckTimer);
-    if (link_.socketConnected) {
-        showTcpConnected(true);
-        link_.tcpLinkUp = true;
-        // Only the shown page talks to the matrix.
-        if (link_.activePage == PageId::General)
-            send(p::beepStateRequest());
-    } else {
-        showTcpConnected(false);
-        link_.tcpLinkUp = false;
-        notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    }
+    // Only the shown page talks to the matrix.
+    if (tcpLinkConfirmed() && link_.activePage == PageId::General)
+        client_.askSetting(client::Setting::Beep);
 }
 
 }  // namespace matrix

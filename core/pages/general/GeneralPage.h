@@ -12,11 +12,10 @@
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <array>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,19 +32,10 @@ class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwn
 public:
     // Each query of the status run waits this long, then once more after its re-send.
     static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
-    static constexpr int kStatusConnectCheckTimer = 45;
-    static constexpr int kStatusStartTimer = 46;
     static constexpr int kStatusStartMs = 200;
-    static constexpr int kConnectCheckTimer = 47;
     static constexpr int kConnectCheckMs = 100;
-    static constexpr int kNoticeTimer = 55;
-    static constexpr int kStatusAnimationTimer = 60;
     static constexpr int kAnimationMs = 500;
-    static constexpr int kRescanTimer = 66;
     static constexpr int kRescanMs = 500;
-    static constexpr int kComStatusStartTimer = 91;
-    static constexpr int kResetAnimationTimer = 100;
-    static constexpr int kStandbyKillLast = 79;  // the standby reply kills 1..79
 
     static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
     static constexpr int kTimeoutNoticeMs = 1000;
@@ -106,6 +96,10 @@ public:
     bool factoryResetRunning() const { return resetRunning_; }
     bool statusPending() const { return tcpStatusPending_ != 0; }
     bool statusRunning() const { return statusRunning_; }
+    // A status run is under way: about to start, running, or its popup animating.
+    bool statusBusy() const;
+    // The COM port list is read again every kRescanMs.
+    bool comListRescanning() const { return rescan_.running(); }
     // The hidden hex logs.
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
@@ -141,7 +135,6 @@ public:
     // and takes its text as matrixAddress.
     void addDiscoveredAddress(const std::string& dottedAddress);
 
-    TimerSet& timers() { return timers_; }
     // The conversations the page has moved onto the client run here, over
     // the page's link.
     client::MatrixClient& client() { return client_; }
@@ -149,16 +142,15 @@ public:
     ChangeNotifier changed;
 
 private:
-    void onTimer(int id);
-    void onPageTimer(int id);
     void handleReply(const CommandFrame& frame, bool serialPath);
-    void handlePageReply(const CommandFrame& frame, bool serialPath);
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
-    void handleSettingAck(const CommandFrame& frame, bool serialPath);
+    void settingReported(const client::SettingReport& report);
 
     void send(const CommandFrame& frame) { pageLink_.send(frame); }
     bool guard();
 
+    void startRescan();
+    std::vector<std::string> probePorts();
     void rescanPorts();
     void tcpConnectOperation(bool readIpList);
     void dropTcpLink();
@@ -170,15 +162,15 @@ private:
     void acceptPortState(bool output, int port, int p3);
     void startCableRun();
     void portAnswered(int port, bool output);
-    static bool isChainTimer(int id);
+    void startDue(Timer& start, void (GeneralPage::*due)());
+    void animate(Timer& animation, const char* const* frames);
     void endChainsQuietly();
-    void statusGiveUp();
-    void statusRunEnded();
     void statusEnded(client::Status status);
     void onStandby();
     void acceptDeviceType(int p1);
     void acceptMatrixSize(int p1, int p3);
     void acceptVersion(int p1, int p3);
+    bool tcpLinkConfirmed();
     void statusConnectChecked();
     void statusStartDue();
     void connectChecked();
@@ -189,10 +181,18 @@ private:
     LinkState& link_;
     Popups& popups_;
     PageLink pageLink_;
-    TimerSet timers_;
+    Timer noticeClose_{ctx_.platform.loop};
     PageNotice notice_;
+    Timer statusConnectCheck_{ctx_.platform.loop};  // a Status click's TCP connect is checked
+    Timer tcpStatusStart_{ctx_.platform.loop};      // the run starts after the IR query
+    Timer comStatusStart_{ctx_.platform.loop};      // the run starts after a COM Status click
+    Timer connectCheck_{ctx_.platform.loop};        // a Connect click's TCP connect is checked
+    Timer statusAnimation_{ctx_.platform.loop};     // "Getting status" dots
+    Timer resetAnimation_{ctx_.platform.loop};      // "Setting" dots
+    Timer rescan_{ctx_.platform.loop};              // the COM port list is read again
     client::MatrixClient client_;
     bool resetRunning_ = false;
+    bool frameFromSerial_ = false;  // the frame being handled came in on the serial line
     // A status run or the identification is the client's request in flight.
     bool statusRunning_ = false;
 

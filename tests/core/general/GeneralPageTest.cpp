@@ -99,7 +99,7 @@ TEST_P(GeneralPageOver, SilentMatrixGetsOneResendThenTimeOut)
 
     rig.loop.advance(GeneralPage::kTimeoutNoticeMs);
     EXPECT_FALSE(session.popups.notice.isOpen());
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kNoticeTimer));
+    EXPECT_TRUE(nothingElseTicks());
     rig.loop.advance(60000);
     EXPECT_EQ(sentFrames(t()).size(), 2u);
     EXPECT_EQ(session.popups.notice.timesOpened(), 1);
@@ -195,7 +195,7 @@ TEST_P(GeneralPageOver, StandbyDuringAFactoryResetEndsIt)
     matrix(t()).clearReceived();
     rig.loop.advance(30000);
     EXPECT_TRUE(matrix(t()).received().empty()) << "the ended reset sends nothing more";
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kResetAnimationTimer));
+    EXPECT_TRUE(nothingElseTicks());
     EXPECT_EQ(page.client().queuedRequests(), 0u) << "no reset step still waits";
     EXPECT_FALSE(session.popups.anyModalOpen());
 }
@@ -224,7 +224,7 @@ TEST_P(GeneralPageOver, FactoryResetSendsSevenRequestsInOrderThenChecksBeep)
 
     EXPECT_FALSE(page.factoryResetRunning());
     EXPECT_FALSE(session.popups.progress.isOpen());
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kResetAnimationTimer));
+    EXPECT_TRUE(nothingElseTicks());
     EXPECT_EQ(page.client().queuedRequests(), 0u) << "no reset step still waits";
     EXPECT_TRUE(session.popups.notice.isOpen());
     EXPECT_EQ(session.popups.notice.text(), "Set successfully!");
@@ -248,7 +248,7 @@ TEST_P(GeneralPageOver, FactoryResetStepWithoutReplyResendsOnceThenTimesOut)
     EXPECT_EQ(session.popups.notice.text(), "Time out!");
     EXPECT_FALSE(page.factoryResetRunning());
     EXPECT_FALSE(session.popups.progress.isOpen());
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kResetAnimationTimer));
+    EXPECT_TRUE(nothingElseTicks());
     EXPECT_EQ(page.client().queuedRequests(), 0u) << "no reset step still waits";
     // A late acknowledgement does not revive the chain.
     matrix(t()).setSilent(false);
@@ -275,7 +275,7 @@ TEST_P(GeneralPageOver, ResetAcknowledgementOfAStepNotWaitingIsIgnored)
     // The waiting step still times out as usual, and then nothing is left.
     rig.loop.advance(2 * GeneralPage::kReplyTimeoutMs);
     EXPECT_EQ(session.popups.notice.text(), "Time out!");
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kResetAnimationTimer));
+    EXPECT_TRUE(nothingElseTicks());
     EXPECT_EQ(page.client().queuedRequests(), 0u) << "no reset step still waits";
 }
 
@@ -489,7 +489,7 @@ TEST_F(GeneralPageSerial, ComConnectFailureShowsNoticeAndKeepsRescanning)
     page.comConnectClicked();
     EXPECT_EQ(session.popups.notice.text(), "Open COM failed!");
     EXPECT_EQ(session.link.comOpen, 0);
-    EXPECT_TRUE(pageTimerRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
     EXPECT_EQ(page.comConnectText(), std::string("Connect"));
 }
 
@@ -499,14 +499,14 @@ TEST_F(GeneralPageSerial, ConnectAndDisconnectSwitchTheRescanAndTheList)
     EXPECT_EQ(session.link.comOpen, 1);
     EXPECT_EQ(session.link.comPort, 3);
     EXPECT_FALSE(page.comListEnabled());
-    EXPECT_FALSE(pageTimerRunning(GeneralPage::kRescanTimer));
+    EXPECT_FALSE(page.comListRescanning());
     EXPECT_EQ(rig.serialHub.lastSettings(3).stopBits, 2);
 
     page.comConnectClicked();
     EXPECT_EQ(session.link.comOpen, 0);
     EXPECT_EQ(page.comConnectText(), std::string("Connect"));
     EXPECT_TRUE(page.comListEnabled());
-    EXPECT_TRUE(pageTimerRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
     EXPECT_EQ(rig.serialHub.holder(3), nullptr);
     // Rescans after a Connect probe with the stored two stop bits.
     rig.loop.advance(GeneralPage::kRescanMs);
@@ -547,7 +547,7 @@ TEST(GeneralPageRescan, ListsOnlyPresentPortsAndKeepsTheSelection)
     rig.loop.advance(GeneralPage::kRescanMs);
     EXPECT_TRUE(page.comPorts().empty());
     EXPECT_EQ(page.comSelection(), -1);
-    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
 }
 
 // ------------------------------------------------------------------ TCP

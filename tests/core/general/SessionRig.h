@@ -53,14 +53,13 @@ struct SessionRig {
 
     std::vector<Wire> sentFrames(Transport t) { return wires(matrix(t).received()); }
 
-    bool pageTimerRunning(int id) { return page.timers().isRunning(id); }
     // The run's query waits are the client's, whose request is then in flight.
-    bool anyStatusTimerRunning()
+    bool anyStatusTimerRunning() { return page.statusBusy() || page.client().queuedRequests() != 0; }
+    // Nothing is left ticking but the COM list's rescan and the closing of an open notice.
+    bool nothingElseTicks()
     {
-        return page.statusRunning() || page.client().queuedRequests() != 0 ||
-               page.timers().isRunning(GeneralPage::kStatusAnimationTimer) ||
-               page.timers().isRunning(GeneralPage::kComStatusStartTimer) ||
-               page.timers().isRunning(GeneralPage::kStatusStartTimer);
+        const std::size_t expected = (page.comListRescanning() ? 1u : 0u) + (session.popups.notice.isOpen() ? 1u : 0u);
+        return rig.loop.runningTimerCount() == expected;
     }
 };
 

@@ -56,7 +56,7 @@ TEST_F(ShellTest, StartsOnTheGeneralTabWithoutActivatingIt)
     EXPECT_EQ(session.link.activePage, PageId::General);
     EXPECT_TRUE(page.comModeSelected());
     EXPECT_FALSE(page.tcpGroupEnabled());
-    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
     // No activation: the re-open would have shown "Open COM failed!".
     rig.loop.advance(1000);
     EXPECT_EQ(session.popups.notice.timesOpened(), 0);
@@ -222,7 +222,7 @@ TEST_F(ShellTest, ComReopenWithoutConnectShowsOpenComFailed)
     ASSERT_TRUE(shell.selectTab(Tab::General));
     rig.loop.advance(Shell::kActivationMs);
     EXPECT_EQ(session.popups.notice.text(), "Open COM failed!");
-    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
 }
 
 TEST_F(ShellTest, VanishedSerialDeviceDropsTheComLinkAndAllowsReconnect)
@@ -238,7 +238,7 @@ TEST_F(ShellTest, VanishedSerialDeviceDropsTheComLinkAndAllowsReconnect)
     EXPECT_FALSE(page.comIndicatorConnected());
     EXPECT_TRUE(page.comListEnabled());
     EXPECT_EQ(rig.serialHub.holder(3), nullptr);
-    EXPECT_TRUE(page.timers().isRunning(GeneralPage::kRescanTimer));
+    EXPECT_TRUE(page.comListRescanning());
 
     rig.loop.advance(GeneralPage::kRescanMs);
     EXPECT_TRUE(page.comPorts().empty());
