@@ -67,72 +67,66 @@ void ProgressPopup::close()
     changed.notifyChanged();
 }
 
-ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link) : PopupModel(link), timers_(loop)
+ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link)
+    : PopupModel(link),
+      animation_(loop),
+      timeout_(loop),
+      close_(loop)
 {
-    timers_.setHandler([this](int id) { onTimer(id); });
 }
 
 void ConfigStatusPopup::open()
 {
     open_ = true;
     text_ = "Configuring . . .";
-    timers_.start(kAnimation);
-    timers_.start(kTimeout);
+    animate();
+    timeout_.once(kTimeoutMs, [this] { timeOut(); });
     changed.notifyChanged();
 }
 
 void ConfigStatusPopup::setText(const std::string& text)
 {
-    timers_.kill(kAnimation.id);
-    timers_.kill(kTimeout.id);
+    animation_.stop();
+    timeout_.stop();
     text_ = text;
     changed.notifyChanged();
 }
 
 void ConfigStatusPopup::close()
 {
-    timers_.killRange(1, 4);
+    animation_.stop();
+    timeout_.stop();
+    close_.stop();
     if (!open_)
         return;
     open_ = false;
     changed.notifyChanged();
 }
 
-void ConfigStatusPopup::onTimer(int id)
+// Each frame is 17 characters, padded with blanks; the next frame is due
+// before this one shows, as the animation runs at a fixed period.
+void ConfigStatusPopup::animate()
 {
-    switch (id) {
-    case kAnimation.id:
-        // Each frame is 17 characters, padded with blanks.
-        if (phase_ == 1) {
-            text_ = "Configuring . .  ";
-            phase_ = 2;
-        } else if (phase_ == 2) {
-            text_ = "Configuring . . .";
-            phase_ = 3;
-        } else {
-            text_ = "Configuring .    ";
-            phase_ = 1;
-        }
+    animation_.once(kAnimationMs, [this] {
+        static constexpr const char* kFrames[] = {"Configuring .    ", "Configuring . .  ", "Configuring . . ."};
+        animate();
+        text_ = kFrames[phase_ % 3];
+        phase_ = phase_ % 3 + 1;
         changed.notifyChanged();
-        break;
-    case kTimeout.id:
-        timers_.kill(kAnimation.id);
-        timers_.kill(kTimeout.id);
-        if (configAcknowledged == 0) {
-            text_ = "configure failed!";
-        } else {
-            configAcknowledged = 0;
-            text_ = notice_text::kConfigCompleted;
-        }
-        changed.notifyChanged();
-        timers_.start(kClose);
-        break;
-    case kClose.id:
-        timers_.kill(kClose.id);
-        close();
-        break;
-    default: break;
+    });
+}
+
+void ConfigStatusPopup::timeOut()
+{
+    animation_.stop();
+    if (configAcknowledged == 0) {
+        text_ = "configure failed!";
+    } else {
+        configAcknowledged = 0;
+        text_ = notice_text::kConfigCompleted;
     }
+    changed.notifyChanged();
+    close_.once(kCloseMs, [this] { close(); });
 }
 
 void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs)

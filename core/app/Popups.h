@@ -68,17 +68,17 @@ public:
 };
 
 // Follows a network configuration attempt: "Configuring . . ." with its own
-// animation (timer 1) and time-out (timer 3, then timer 4 closes it).
+// animation and time-out, after which the result stays up for 2 s.
 class ConfigStatusPopup : public PopupModel {
 public:
-    static constexpr TimerPeriod kAnimation{1, 500};
-    static constexpr TimerPeriod kTimeout{3, 10000};
-    static constexpr TimerPeriod kClose{4, 2000};
+    static constexpr int kAnimationMs = 500;
+    static constexpr int kTimeoutMs = 10000;
+    static constexpr int kCloseMs = 2000;
 
     ConfigStatusPopup(EventLoop& loop, LinkState& link);
 
     void open();
-    void setText(const std::string& text);  // also stops timers 1 and 3
+    void setText(const std::string& text);  // also stops the animation and time-out
     void close();
 
     std::uint8_t phase() const { return phase_; }
@@ -86,8 +86,11 @@ public:
     int configAcknowledged = 0;
 
 private:
-    void onTimer(int id);
-    TimerSet timers_;
+    void animate();
+    void timeOut();
+    Timer animation_;
+    Timer timeout_;
+    Timer close_;
     std::uint8_t phase_ = 1;  // not reset between openings
 };
 

@@ -20,10 +20,14 @@ Shell::Shell(EventLoop& loop, LinkState& link, Popups& popups)
     : loop_(loop),
       link_(link),
       popups_(popups),
-      timers_(loop),
+      activation_(loop),
+      noticeClose_(loop),
+      configDone_(loop),
+      searchAgain_(loop),
+      searchTimeout_(loop),
+      searchClose_(loop),
       alive_(std::make_shared<bool>(true))
 {
-    timers_.setHandler([this](int id) { onTimer(id); });
 }
 
 Shell::~Shell() { *alive_ = false; }
@@ -79,23 +83,19 @@ bool Shell::selectTab(Tab tab)
 
     if (link_.tcpMode()) {
         if (!link_.tcpLinkUp) {
-            timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
+            activation_.stop();
             // The page stays shown but does nothing until it is selected
             // again with the link up.
-            showNotice(popups_, timers_, kNoticeTimer, kNoticeMs, kConnectFailedText);
+            noticeClose_.once(kNoticeMs, [this] { popups_.notice.close(); });
+            popups_.notice.show(kConnectFailedText);
             return true;
         }
         page->reconnectTcp();
     }
 
-    // A tab left within 150 ms is not activated any more: its page would
-    // take the link back from the page that is shown.
-    timers_.killRange(kActivateGeneralTimer, kActivateMatrixTimer);
-    const int timerId = tabInfo(tab).activationTimer;
-    timers_.start(timerId, kActivationMs, [this, timerId, page] {
-        timers_.kill(timerId);
-        page->activate();
-    });
+    // Restarting drops the activation of a tab left within 150 ms: its page
+    // would take the link back from the page that is shown.
+    activation_.once(kActivationMs, [page] { page->activate(); });
     return true;
 }
 
@@ -150,36 +150,33 @@ void Shell::onNetConfigStatus(NetConfigStatus status)
 {
     if (status == NetConfigStatus::Configured) {
         popups_.configStatus.configAcknowledged = 1;
-        showConfigStatus(kConfigSuccessText, kConfigSuccessTimer, kConfigSuccessMs);
+        showConfigStatus(kConfigSuccessText);
+        configDone_.once(kConfigSuccessMs, [this] {
+            showConfigStatus(kSearchingText);
+            searchAgain_.once(kSearchAgainMs, [this] { searchAgain(); });
+        });
     } else if (status == NetConfigStatus::DiscoveryReply) {
-        timers_.kill(kSearchTimeoutTimer);
+        searchTimeout_.stop();
         popups_.configStatus.close();
     }
 }
 
+void Shell::searchAgain()
+{
+    if (generalHooks_)
+        generalHooks_->runSearch();
+    searchTimeout_.once(kSearchTimeoutMs, [this] {
+        showConfigStatus(kSearchFailedText);
+        searchClose_.once(kSearchCloseMs, [this] { popups_.configStatus.close(); });
+    });
+}
+
 // The configuration status popup's next line, recorded as the shared notice
-// text, then the step that follows it.
-void Shell::showConfigStatus(const char* text, int nextTimerId, int delayMs)
+// text.
+void Shell::showConfigStatus(const char* text)
 {
     link_.noticeText = text;
     popups_.configStatus.setText(text);
-    timers_.start(nextTimerId, delayMs);
-}
-
-void Shell::onTimer(int id)
-{
-    timers_.kill(id);
-    switch (id) {
-    case kConfigSuccessTimer: showConfigStatus(kSearchingText, kSearchAgainTimer, kSearchAgainMs); break;
-    case kSearchAgainTimer:
-        if (generalHooks_)
-            generalHooks_->runSearch();
-        timers_.start(kSearchTimeoutTimer, kSearchTimeoutMs);
-        break;
-    case kSearchTimeoutTimer: showConfigStatus(kSearchFailedText, kSearchCloseTimer, kSearchCloseMs); break;
-    case kSearchCloseTimer: popups_.configStatus.close(); break;
-    default: break;
-    }
 }
 
 }  // namespace matrix

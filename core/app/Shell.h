@@ -4,7 +4,7 @@
 #include "core/app/Page.h"
 #include "core/link/LinkState.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <array>
 #include <memory>
@@ -19,22 +19,19 @@ class EventLoop;
 enum class Tab { General = 0, Edid = 1, Matrix = 2, FwUpgrade = 3 };
 constexpr int kTabCount = 4;
 
-// Each tab once: its label, the page as the link knows it, and the timer
-// that activates the page 150 ms after the tab is shown (the window has
-// always used 3 for FW Upgrade and 4 for Matrix). The shell and the window
-// both read this table.
+// Each tab once: its label and the page as the link knows it. The shell
+// and the window both read this table.
 struct TabInfo {
     Tab tab;
     const char* title;
     PageId page;
-    int activationTimer;
 };
 
 inline constexpr std::array<TabInfo, kTabCount> kTabTable{{
-    {Tab::General, "General", PageId::General, 1},
-    {Tab::Edid, "EDID", PageId::Edid, 2},
-    {Tab::Matrix, "Matrix", PageId::Routing, 4},
-    {Tab::FwUpgrade, "FW Upgrade", PageId::Firmware, 3},
+    {Tab::General, "General", PageId::General},
+    {Tab::Edid, "EDID", PageId::Edid},
+    {Tab::Matrix, "Matrix", PageId::Routing},
+    {Tab::FwUpgrade, "FW Upgrade", PageId::Firmware},
 }};
 
 constexpr const TabInfo& tabInfo(Tab tab) { return kTabTable[static_cast<std::size_t>(tab)]; }
@@ -45,23 +42,12 @@ constexpr const TabInfo& tabInfo(Tab tab) { return kTabTable[static_cast<std::si
 // ports and the network configuration post to the window.
 class Shell : public ShellRequests {
 public:
-    // Activation timers; ids as the window has always used them (note that
-    // FW Upgrade is 3 and Matrix is 4).
-    static constexpr int kActivateGeneralTimer = tabInfo(Tab::General).activationTimer;
-    static constexpr int kActivateEdidTimer = tabInfo(Tab::Edid).activationTimer;
-    static constexpr int kActivateFirmwareTimer = tabInfo(Tab::FwUpgrade).activationTimer;
-    static constexpr int kActivateMatrixTimer = tabInfo(Tab::Matrix).activationTimer;
     static constexpr int kActivationMs = 150;
     // Re-discovery after a successful network configuration.
-    static constexpr int kConfigSuccessTimer = 7;
     static constexpr int kConfigSuccessMs = 2000;
-    static constexpr int kSearchAgainTimer = 8;
     static constexpr int kSearchAgainMs = 500;
-    static constexpr int kSearchTimeoutTimer = 9;
     static constexpr int kSearchTimeoutMs = 5000;
-    static constexpr int kSearchCloseTimer = 10;
     static constexpr int kSearchCloseMs = 500;
-    static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
 
     Shell(EventLoop& loop, LinkState& link, Popups& popups);
@@ -101,7 +87,6 @@ public:
     void postShellRequest(ShellRequest request) override;
     void postNetConfigStatus(NetConfigStatus status) override;
 
-    TimerSet& timers() { return timers_; }
     ChangeNotifier changed;
 
 private:
@@ -110,14 +95,21 @@ private:
     void onPageBusy(int value);
     void onShellRequest(ShellRequest request);
     void onNetConfigStatus(NetConfigStatus status);
-    void onTimer(int id);
-    void showConfigStatus(const char* text, int nextTimerId, int delayMs);
+    void searchAgain();
+    void showConfigStatus(const char* text);
     void setPageFlags(Tab tab);
 
     EventLoop& loop_;
     LinkState& link_;
     Popups& popups_;
-    TimerSet timers_;
+    // A tab left within 150 ms is not activated: one activation at a time.
+    Timer activation_;
+    Timer noticeClose_;
+    // The re-discovery steps; each may still run when a new attempt starts.
+    Timer configDone_;
+    Timer searchAgain_;
+    Timer searchTimeout_;
+    Timer searchClose_;
     std::array<Page*, kTabCount> pages_{};
     GeneralPageHooks* generalHooks_ = nullptr;
     std::array<int, kTabCount> tabSelected_{};

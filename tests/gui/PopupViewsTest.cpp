@@ -34,7 +34,8 @@ TEST(PopupViews, noticeOpensCentredOnTheMainWindowAndClosesWithItsTimer)
     gui::NoticeView* view = gui.window->noticeView();
     ASSERT_FALSE(view->isVisible());
 
-    showNotice(gui.session.popups, gui.session.shell.timers(), Shell::kNoticeTimer, 1500, "Time out!");
+    TimerSet timers(gui.session.platform.loop);
+    showNotice(gui.session.popups, timers, 55, 1500, "Time out!");
     processGuiEvents();
     ASSERT_TRUE(view->isVisible());
     EXPECT_EQ(view->text(), "Time out!");

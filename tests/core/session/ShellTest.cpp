@@ -43,7 +43,6 @@ protected:
         shell.registerPage(Tab::Matrix, *routing);
         shell.registerPage(Tab::FwUpgrade, *firmware);
     }
-    int shellNoticeTimerRunning() { return shell.timers().isRunning(Shell::kNoticeTimer); }
 };
 
 TEST_F(ShellTest, StartsOnTheGeneralTabWithoutActivatingIt)
@@ -90,19 +89,17 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
     struct Case {
         Tab tab;
         PageId page;
-        int timerId;
     };
     const Case cases[] = {
-        {Tab::Edid, PageId::Edid, Shell::kActivateEdidTimer},
-        {Tab::Matrix, PageId::Routing, Shell::kActivateMatrixTimer},
-        {Tab::FwUpgrade, PageId::Firmware, Shell::kActivateFirmwareTimer},
+        {Tab::Edid, PageId::Edid},
+        {Tab::Matrix, PageId::Routing},
+        {Tab::FwUpgrade, PageId::Firmware},
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(shell.selectTab(c.tab));
         EXPECT_EQ(session.link.activePage, c.page);
         EXPECT_EQ(shell.shownTab(), c.tab);
         EXPECT_TRUE(shell.pageCreated(c.tab));
-        EXPECT_TRUE(shell.timers().isRunning(c.timerId));
         auto* counting = static_cast<CountingPage*>(shell.page(c.tab));
         // Every page hears of the selection, the shown one as its own.
         for (CountingPage* other : {edid.get(), routing.get(), firmware.get()}) {
@@ -113,7 +110,8 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
         EXPECT_EQ(counting->activations, 0);
         rig.loop.advance(1);
         EXPECT_EQ(counting->activations, 1);
-        EXPECT_FALSE(shell.timers().isRunning(c.timerId));
+        rig.loop.advance(Shell::kActivationMs);  // once only
+        EXPECT_EQ(counting->activations, 1);
     }
 
     // Selecting the shown tab again repeats the steps.
@@ -130,11 +128,12 @@ TEST_F(ShellTest, TcpModeWithoutTheLinkShowsTheNoticeAndDoesNotActivate)
     EXPECT_EQ(shell.shownTab(), Tab::Matrix);
     EXPECT_TRUE(session.popups.notice.isOpen());
     EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
-    EXPECT_TRUE(shellNoticeTimerRunning());
-    EXPECT_FALSE(shell.timers().isRunning(Shell::kActivateMatrixTimer));
-    rig.loop.advance(Shell::kNoticeMs);
+    rig.loop.advance(Shell::kActivationMs);
+    EXPECT_EQ(routing->activations, 0);
+    rig.loop.advance(Shell::kNoticeMs - Shell::kActivationMs - 1);
+    EXPECT_TRUE(session.popups.notice.isOpen());
+    rig.loop.advance(1);
     EXPECT_FALSE(session.popups.notice.isOpen());
-    EXPECT_FALSE(shellNoticeTimerRunning());
     EXPECT_EQ(routing->activations, 0);
     EXPECT_EQ(routing->reconnects, 0);
 
@@ -288,6 +287,7 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
     page.setSearchHook([&] { ++searches; });
     connect(Transport::Tcp);
     ConfigStatusPopup& popup = session.popups.configStatus;
+    const std::size_t timersBefore = rig.loop.runningTimerCount();
 
     shell.postShellRequest(ShellRequest::OpenConfigStatus);
     rig.loop.runPending();
@@ -313,7 +313,7 @@ TEST_F(ShellTest, ConfigurationSuccessRunsTheRediscoverySequence)
     EXPECT_TRUE(popup.isOpen());
     rig.loop.advance(Shell::kSearchCloseMs);
     EXPECT_FALSE(popup.isOpen());
-    EXPECT_EQ(rig.loop.runningTimerCount(&shell.timers()), 0u);
+    EXPECT_EQ(rig.loop.runningTimerCount(), timersBefore);
 }
 
 TEST_F(ShellTest, DiscoveryReplyDuringRediscoveryClosesThePopupAtOnce)
@@ -322,13 +322,13 @@ TEST_F(ShellTest, DiscoveryReplyDuringRediscoveryClosesThePopupAtOnce)
     shell.postShellRequest(ShellRequest::OpenConfigStatus);
     shell.postNetConfigStatus(NetConfigStatus::Configured);
     rig.loop.advance(Shell::kConfigSuccessMs + Shell::kSearchAgainMs);
-    ASSERT_TRUE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
+    ASSERT_EQ(popup.text(), "Searching Matrix IP . . .");
     shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
     rig.loop.runPending();
     EXPECT_FALSE(popup.isOpen());
-    EXPECT_FALSE(shell.timers().isRunning(Shell::kSearchTimeoutTimer));
     rig.loop.advance(10000);
     EXPECT_FALSE(popup.isOpen());
+    EXPECT_EQ(popup.text(), "Searching Matrix IP . . .");  // no time-out after the reply
     // Harmless when nothing is open.
     shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply);
     shell.postNetConfigStatus(static_cast<NetConfigStatus>(5));
