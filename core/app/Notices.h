@@ -4,7 +4,6 @@
 #include "core/app/Popups.h"
 #include "core/link/LinkState.h"
 #include "core/transport/Timer.h"
-#include "core/transport/TimerSet.h"
 
 #include <functional>
 #include <string>
@@ -34,23 +33,10 @@ inline const char* notConnectedText(const LinkState& link)
 // A window's notice box, closed by that window's own notice timer.
 class PageNotice {
 public:
-    PageNotice(Popups& popups, TimerSet& timers, int closeTimerId)
-        : popups_(popups),
-          timers_(&timers),
-          closeTimerId_(closeTimerId)
-    {
-    }
-    // The same box, closed by an owned timer handle.
-    PageNotice(Popups& popups, Timer& closeTimer) : popups_(popups), closeTimer_(&closeTimer) {}
+    PageNotice(Popups& popups, Timer& closeTimer) : popups_(popups), closeTimer_(closeTimer) {}
 
     // (Re-)arms the closing of whatever box is up.
-    void armClose(int displayMs)
-    {
-        if (closeTimer_)
-            armNoticeClose(popups_, *closeTimer_, displayMs);
-        else
-            armNoticeClose(popups_, *timers_, closeTimerId_, displayMs);
-    }
+    void armClose(int displayMs) { armNoticeClose(popups_, closeTimer_, displayMs); }
 
     // Opens the box (or re-texts an open one); it closes after displayMs.
     void show(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
@@ -105,9 +91,7 @@ private:
     }
 
     Popups& popups_;
-    TimerSet* timers_ = nullptr;
-    int closeTimerId_ = 0;
-    Timer* closeTimer_ = nullptr;
+    Timer& closeTimer_;
 };
 
 }  // namespace matrix

@@ -129,16 +129,6 @@ void ConfigStatusPopup::timeOut()
     close_.once(kCloseMs, [this] { close(); });
 }
 
-void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs)
-{
-    NoticePopup* notice = &popups.notice;
-    TimerSet* owner = &timers;
-    timers.start(closeTimerId, displayMs, [notice, owner, closeTimerId] {
-        owner->kill(closeTimerId);
-        notice->close();
-    });
-}
-
 void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs)
 {
     NoticePopup* notice = &popups.notice;
@@ -150,23 +140,6 @@ void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::str
 {
     armNoticeClose(popups, closeTimer, displayMs);
     popups.notice.show(text, std::move(whenClosed));
-}
-
-void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
-                std::function<void()> whenClosed)
-{
-    armNoticeClose(popups, timers, closeTimerId, displayMs);
-    popups.notice.show(text, std::move(whenClosed));
-}
-
-void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
-                          std::function<void()> whenClosed)
-{
-    armNoticeClose(popups, timers, closeTimerId, displayMs);
-    if (!popups.notice.held())
-        popups.notice.show(text, std::move(whenClosed));
-    else if (whenClosed)
-        whenClosed();  // the box it would have waited for never opened
 }
 
 }  // namespace matrix

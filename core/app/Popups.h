@@ -3,7 +3,6 @@
 
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/Timer.h"
-#include "core/transport/TimerSet.h"
 
 #include <cstdint>
 #include <functional>
@@ -103,19 +102,9 @@ struct Popups {
     bool anyModalOpen() const { return notice.isOpen() || progress.isOpen() || configStatus.isOpen(); }
 };
 
-// Shows a notice closed by the caller's notice-closing timer (55 on most
-// windows, 59 on the Routing page) after displayMs.
-void showNotice(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
-                std::function<void()> whenClosed = {});
-// Arms the closing timer and shows the notice only if no notice is open, as
-// time-outs and the standby notice do. A continuation runs when the box
-// opened here closes, or at once when none was opened.
-void showNoticeIfNoneOpen(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs, const std::string& text,
-                          std::function<void()> whenClosed = {});
-// (Re-)arms the notice-closing timer alone.
-void armNoticeClose(Popups& popups, TimerSet& timers, int closeTimerId, int displayMs);
-// The same, with the notice-closing timer an owned handle.
+// (Re-)arms the caller's notice-closing timer alone.
 void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs);
+// Shows a notice that the caller's timer closes after displayMs.
 void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
                 std::function<void()> whenClosed = {});
 

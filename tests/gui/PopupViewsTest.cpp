@@ -34,8 +34,8 @@ TEST(PopupViews, noticeOpensCentredOnTheMainWindowAndClosesWithItsTimer)
     gui::NoticeView* view = gui.window->noticeView();
     ASSERT_FALSE(view->isVisible());
 
-    TimerSet timers(gui.session.platform.loop);
-    showNotice(gui.session.popups, timers, 55, 1500, "Time out!");
+    Timer close(gui.session.platform.loop);
+    showNotice(gui.session.popups, close, 1500, "Time out!");
     processGuiEvents();
     ASSERT_TRUE(view->isVisible());
     EXPECT_EQ(view->text(), "Time out!");

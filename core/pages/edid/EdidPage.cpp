@@ -21,8 +21,7 @@ using namespace notice_text;
 EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer),
+      notice_(context.popups, noticeClose_),
       pageLink_(context, FrameSender::Echo::AfterSending),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
@@ -30,7 +29,6 @@ EdidPage::EdidPage(PageContext& context)
                    // Only the shown page talks to the matrix: an operation
                    // that outlived its tab ends quietly at its next wait.
                    [this] { return link_.activePage == PageId::Edid; });
-    timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
     pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
@@ -175,7 +173,7 @@ bool EdidPage::startOperation(int operation)
     case kOpCopy: link_.progressText = "Copying . . ."; break;
     default: link_.progressText = "Downloading . . ."; break;
     }
-    timers_.start(kProgressTimer, kProgressStepMs);
+    animateProgress();
     ctx_.popups.progress.open();
     return true;
 }
@@ -237,7 +235,7 @@ void EdidPage::clickStatus()
     const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
     if (notice_.guard(connected)) {
         link_.progressText = kGettingStatus;
-        timers_.start(kProgressTimer, kProgressStepMs);
+        animateProgress();
         edidBusy_ = 1;
         operationRunning_ = true;
         step_ = client::EdidStep::SwitchState;
@@ -265,7 +263,7 @@ void EdidPage::activate()
     // (its progress animation runs): the entry query must not take its
     // place, or the operation's replies would find no operation to go on
     // with and leave the progress popup up for good.
-    const bool operationRunning = timers_.isRunning(kProgressTimer);
+    const bool operationRunning = progress_.running();
     if (link_.tcpMode()) {
         if (!link_.socketConnected)
             showNotice(kConnectFailed);
@@ -345,7 +343,7 @@ void EdidPage::statusRunEnded(client::Status status)
 {
     switch (status) {
     case client::Status::Ok:
-        timers_.kill(kProgressTimer);
+        progress_.stop();
         closeProgress();
         edidBusy_ = 0;
         break;
@@ -370,7 +368,7 @@ void EdidPage::refused(const std::string& text)
     switch (step_) {
     case client::EdidStep::SwitchState: onSwitchRefused(); break;
     case client::EdidStep::CableCheck:
-        timers_.kill(kProgressTimer);
+        progress_.stop();
         closeProgress();
         showNotice(text);
         break;
@@ -403,7 +401,7 @@ void EdidPage::linkLost()
 // (freeing the tab buttons) and the progress popup closes.
 void EdidPage::endOperationWait(bool freeTabs)
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     edidBusy_ = 0;
     if (freeTabs)
         ctx_.shell.postPageBusy(edidBusy_);
@@ -452,7 +450,7 @@ void EdidPage::onCopyEnded(bool ok)
 // that box over instead.
 void EdidPage::onDownloadEnded(bool ok)
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     edidBusy_ = 0;
     closeProgress();
     if (ok)
@@ -465,7 +463,7 @@ void EdidPage::onDownloadEnded(bool ok)
 
 void EdidPage::onSwitchRefused()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();
@@ -475,7 +473,7 @@ void EdidPage::onSwitchRefused()
 // The client ends its request on the same frame, without a word of its own.
 void EdidPage::onStandby()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     closeProgress();
     edidBusy_ = 0;
     ctx_.popups.notice.close();
@@ -491,7 +489,7 @@ void EdidPage::onStatusReply(const CommandFrame& f)
     if (operationRunning_)
         return;
     if (n == 4 || n == 8) {
-        timers_.kill(kProgressTimer);
+        progress_.stop();
         closeProgress();
         edidBusy_ = 0;
         return;
@@ -502,18 +500,19 @@ void EdidPage::onStatusReply(const CommandFrame& f)
 
 // --- timers ----------------------------------------------------------------------
 
-void EdidPage::onTimer(int id)
+// The dots step until the operation stops them.
+void EdidPage::animateProgress()
 {
-    if (id == kProgressTimer)
+    progress_.once(kProgressStepMs, [this] {
+        stepProgress();
         animateProgress();
-    else
-        timers_.kill(id);
-    changed.notifyChanged();
+        changed.notifyChanged();
+    });
 }
 
 void EdidPage::endOperationQuietly()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     closeProgress();
     edidBusy_ = 0;
     ctx_.shell.postPageBusy(edidBusy_);
@@ -521,7 +520,7 @@ void EdidPage::endOperationQuietly()
 
 void EdidPage::fullTimeout()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     edidBusy_ = 0;
     closeProgress();
     if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
@@ -536,13 +535,13 @@ void EdidPage::fullTimeout()
 
 void EdidPage::shortTimeout()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     edidBusy_ = 0;
     closeProgress();
     showNoticeIfNoneOpen(kTimeOut);
 }
 
-void EdidPage::animateProgress()
+void EdidPage::stepProgress()
 {
     const char* word = nullptr;
     switch (edidOperation_) {

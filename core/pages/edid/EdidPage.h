@@ -11,7 +11,7 @@
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/StreamSocket.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <array>
 #include <cstdint>
@@ -40,11 +40,6 @@ public:
         kOpStatusQuery = 5,
         kOpNone = 100
     };
-
-    // The page's own timers: the notice box and the progress animation. The
-    // operations' waits and re-sends are its client's.
-    static constexpr int kNoticeTimer = 55;
-    static constexpr int kProgressTimer = 60;
 
     static constexpr int kReplyWaitMs = protocol::kReplyWaits.firstMs;
     static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
@@ -108,7 +103,6 @@ public:
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
-    TimerSet& timers() { return timers_; }
     // The operations run here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
@@ -139,10 +133,10 @@ private:
     void onStatusReply(const CommandFrame& frame);
     void onSwitchRefused();
 
-    void onTimer(int id);
     void fullTimeout();
     void shortTimeout();
     void animateProgress();
+    void stepProgress();
 
     void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
     void selectRow(int& index, int row, int rowCount);
@@ -155,7 +149,9 @@ private:
 
     PageContext& ctx_;
     LinkState& link_;
-    TimerSet timers_;
+    // The page's own timers; the operations' waits and re-sends are its client's.
+    Timer noticeClose_{ctx_.platform.loop};
+    Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     PageNotice notice_;
     PageLink pageLink_;
     client::MatrixClient client_;

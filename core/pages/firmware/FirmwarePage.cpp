@@ -43,8 +43,7 @@ std::string sentLogMark(const Bytes& bytes, const Bytes& previous)
 FirmwarePage::FirmwarePage(PageContext& context)
     : context_(context),
       pageLink_(context, FrameSender::Echo::AfterSending),
-      timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer),
+      notice_(context.popups, noticeClose_),
       client_(context.platform.loop, nullptr, nullptr, clientOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
@@ -171,7 +170,7 @@ void FirmwarePage::handleStandby()
 {
     // A standby ends the upgrade: the button comes back so the user can try again.
     client_.cancel();
-    timers_.kill(kNoticeTimer);
+    noticeClose_.stop();
     context_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
     if (context_.link.firmwareUpgrading || !upgradeEnabled_)

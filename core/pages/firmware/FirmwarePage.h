@@ -14,7 +14,7 @@
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
 #include "core/transport/StreamSocket.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,7 +29,6 @@ namespace matrix {
 // change notification; the conversation itself is the client's.
 class FirmwarePage : public Page, public StreamSocketOwner {
 public:
-    static constexpr int kNoticeTimer = 55;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
 
@@ -82,7 +81,6 @@ public:
     const Bytes& image() const { return image_; }
     const std::string& sentLogText() const { return sentLog_; }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
-    TimerSet& timers() { return timers_; }
     // The upgrade runs here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
@@ -112,7 +110,7 @@ private:
     // TCP standby frames count only once the page's activation has asked.
     bool standbyWatch_ = false;
     std::string sentLog_;
-    TimerSet timers_;
+    Timer noticeClose_{context_.platform.loop};
     PageNotice notice_;
 
     client::MatrixClient client_;

@@ -22,8 +22,7 @@ bool validPort(int n, int count) { return n >= 1 && n <= count; }
 RoutingPage::RoutingPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      timers_(context.platform.loop),
-      notice_(context.popups, timers_, kNoticeTimer),
+      notice_(context.popups, noticeClose_),
       pageLink_(context, FrameSender::Echo::BeforeSending),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
@@ -35,7 +34,6 @@ RoutingPage::RoutingPage(PageContext& context)
                    [this] { return link_.activePage == PageId::Routing; });
     client_.onResend = [this](client::Resend why) { resent(why); };
     client_.onStandby = [this] { standby(); };
-    timers_.setHandler([this](int id) { onTimer(id); });
     pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
 
     currentInput_.fill(1);
@@ -89,7 +87,7 @@ void RoutingPage::showMessageBox(const std::string& text) { messageBox_ = text; 
 
 void RoutingPage::stopProgress()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     ctx_.popups.progress.close();
 }
 
@@ -300,7 +298,7 @@ void RoutingPage::resent(client::Resend why)
         stopProgress();
     } else {
         link_.progressText = kProgressTexts[2];
-        timers_.start(kProgressTimer, kProgressStepMs);
+        animateProgress();
         if (!link_.progressOpen)
             ctx_.popups.progress.open();
     }
@@ -331,13 +329,14 @@ void RoutingPage::endRecall()
 // Another tab holds the link now: what was in flight ends without a word.
 void RoutingPage::endQuietly()
 {
-    timers_.kill(kProgressTimer);
+    progress_.stop();
     endRecall();
 }
 
 void RoutingPage::standby()
 {
-    timers_.killRange(kNoticeTimer, kProgressTimer);
+    noticeClose_.stop();
+    progress_.stop();
     ctx_.popups.progress.close();
     if (ctx_.popups.notice.held())
         ctx_.popups.notice.close();
@@ -363,16 +362,15 @@ void RoutingPage::giveUp(bool routeTimer)
     });
 }
 
-void RoutingPage::onTimer(int id)
+// The dots step until the conversation stops them.
+void RoutingPage::animateProgress()
 {
-    if (id != kProgressTimer) {
-        timers_.kill(id);
-        return;
-    }
-    const int dots = link_.nextProgressDot();
-    link_.progressText = kProgressTexts[dots - 1];
-    ctx_.popups.progress.refresh();
-    changed.notifyChanged();
+    progress_.once(kProgressStepMs, [this] {
+        link_.progressText = kProgressTexts[link_.nextProgressDot() - 1];
+        ctx_.popups.progress.refresh();
+        animateProgress();
+        changed.notifyChanged();
+    });
 }
 
 // --- presets ---------------------------------------------------------------

@@ -10,7 +10,7 @@
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/StreamSocket.h"
-#include "core/transport/TimerSet.h"
+#include "core/transport/Timer.h"
 
 #include <array>
 #include <cstdint>
@@ -29,11 +29,6 @@ class SerialChannel;
 // and eight inputs; the box and the view show four of each.
 class RoutingPage : public Page, public StreamSocketOwner {
 public:
-    // The page's own timers: the notice's close and the progress animation.
-    // The conversations' waits are the client's.
-    static constexpr int kNoticeTimer = 59;
-    static constexpr int kProgressTimer = 60;
-
     // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
     static constexpr int kInputs = 8;
@@ -127,7 +122,6 @@ public:
     int pendingInput() const { return pendingInput_; }
     const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
     const HexLog& sentLog() const { return pageLink_.sentLog(); }
-    TimerSet& timers() { return timers_; }
 
     ChangeNotifier changed;
 
@@ -164,11 +158,13 @@ private:
     void giveUp(bool routeTimer);
     void endQuietly();
     void standby();
-    void onTimer(int id);
+    void animateProgress();
 
     PageContext& ctx_;
     LinkState& link_;
-    TimerSet timers_;
+    // The page's own timers; the conversations' waits are the client's.
+    Timer noticeClose_{ctx_.platform.loop};
+    Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     PageNotice notice_;
     PageLink pageLink_;
     client::MatrixClient client_;

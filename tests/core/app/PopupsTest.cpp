@@ -12,9 +12,9 @@ TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
     ManualLoop loop;
     LinkState link;
     Popups popups(loop, link);
-    TimerSet timers(loop);
+    Timer close(loop);
     bool continued = false;
-    showNotice(popups, timers, 55, 2500, "Matrix is in standby mode!", [&] { continued = true; });
+    showNotice(popups, close, 2500, "Matrix is in standby mode!", [&] { continued = true; });
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_TRUE(popups.notice.held());
     EXPECT_EQ(link.noticeText, "Matrix is in standby mode!");
@@ -25,7 +25,7 @@ TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
     EXPECT_FALSE(popups.notice.isOpen());
     EXPECT_FALSE(popups.notice.held());
     EXPECT_TRUE(continued);
-    EXPECT_FALSE(timers.isRunning(55));
+    EXPECT_FALSE(close.running());
 }
 
 TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
@@ -33,13 +33,13 @@ TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
     ManualLoop loop;
     LinkState link;
     Popups popups(loop, link);
-    TimerSet timers(loop);
-    showNotice(popups, timers, 55, 1500, "Time out!");
-    showNoticeIfNoneOpen(popups, timers, 55, 1000, "Matrix is in standby mode!");
+    Timer close(loop);
+    PageNotice notice(popups, close);
+    notice.show(1500, "Time out!");
+    notice.showIfNoneOpen(1000, "Matrix is in standby mode!");
     EXPECT_EQ(popups.notice.text(), "Time out!");
     EXPECT_EQ(popups.notice.timesOpened(), 1);
 
-    PageNotice notice(popups, timers, 55);
     link.controlMode = ControlMode::Com;
     EXPECT_FALSE(notice.guard(false));
     EXPECT_EQ(popups.notice.text(), "Open COM failed!");

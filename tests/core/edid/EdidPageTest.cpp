@@ -85,13 +85,12 @@ struct EdidHarness : testing::PageWorld {
         return frames;
     }
     // No wait of an operation and no animation or notice timer runs.
-    bool quiet() { return !page->timers().anyRunning() && page->client().queuedRequests() == 0; }
+    bool quiet() { return rig.loop.runningTimerCount() == 0 && page->client().queuedRequests() == 0; }
     void expectIdle()
     {
         EXPECT_EQ(page->edidBusy(), 0);
         EXPECT_FALSE(popups.progress.isOpen());
         EXPECT_EQ(link.progressOpen, 0);
-        EXPECT_FALSE(page->timers().isRunning(EdidPage::kProgressTimer));
     }
 };
 
