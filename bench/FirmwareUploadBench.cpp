@@ -10,7 +10,7 @@
 #include "bench/BenchSupport.h"
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "platform/QtPlatform.h"
 
@@ -62,17 +62,15 @@ int main(int argc, char** argv)
     QtPlatform qt;
     NoShell shell;
     PageState state(qt.platform, shell);
-    LinkState& link = state.link;
-    LinkState& shared = state.link;
+    WindowLink& link = state.link;
     link.controlMode = ControlMode::Tcp;
-    link.linkSocket = &qt.linkSocket;
     link.matrixAddress = address.toStdString();
-    link.tcpLinkUp = 1;
+    link.setTcpState(TcpState::Reconnecting);
 
     FirmwarePage page(state.context);
     page.tabSelected(true);
-    page.reconnectTcp();
-    if (!waitFor([&] { return link.socketConnected == 1; }, 5000)) {
+    link.reconnect(PageId::Firmware);
+    if (!waitFor([&] { return link.socketConnected() == 1; }, 5000)) {
         std::fprintf(stderr, "no TCP connection to %s:8000\n", qPrintable(address));
         return 1;
     }
@@ -100,7 +98,7 @@ int main(int argc, char** argv)
     std::vector<double> fillTimesMs;
     int lastPosition = -1;
     const int subscription = page.changed.subscribe([&] {
-        if (page.progressPosition() != lastPosition && shared.firmwareUpgrading == 1) {
+        if (page.progressPosition() != lastPosition && link.firmwareUpgrading == 1) {
             lastPosition = page.progressPosition();
             fillTimesMs.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
         }
@@ -110,7 +108,7 @@ int main(int argc, char** argv)
     const bool done = waitFor(
         [&] {
             return page.messages().find("Firmware upgrade Successfully") != std::string::npos ||
-                   shared.firmwareUpgrading == 0;
+                   link.firmwareUpgrading == 0;
         },
         static_cast<int>(minimumMs * 3) + 10000);
     const double wallMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;

@@ -54,7 +54,7 @@ int main(int argc, char** argv)
         const double ms = static_cast<double>(clock.nsecsElapsed()) / 1e6;
         if (!done) {
             std::fprintf(stderr, "status run %d did not end (progress: %s)\n", run + 1,
-                         qt.session.link.progressText.c_str());
+                         qt.session.popups.progress.nextText().c_str());
             return 1;
         }
         for (int n = 1; n <= GeneralPage::kQueriedPorts; ++n)

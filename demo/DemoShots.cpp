@@ -84,7 +84,7 @@ int main(int argc, char** argv)
     general.selectTcpMode();
     general.setIpText(address);
     general.tcpConnectClicked();
-    if (!waitFor([&] { return session.link.tcpLinkUp == 1; }, 3000)) {
+    if (!waitFor([&] { return session.link.tcpLinkUp() == 1; }, 3000)) {
         std::fprintf(stderr, "could not connect to the simulator at %s:8000\n", address.c_str());
         shoot(window, dir, "error-connect");
         return 1;

@@ -140,15 +140,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)partAtMarker(image, at);
 
     testing::TestRig rig;
-    LinkState link;
-    Popups popups(rig.loop, link);
+    WindowLink link(rig.platform);
+    Popups popups(rig.loop);
     QuietShell shell;
     PageContext context{rig.platform, link, popups, shell};
-    link.linkSocket = &rig.linkSocket;
     link.matrixAddress = testing::TestRig::kAddress;
     if (overTcp) {
         link.controlMode = ControlMode::Tcp;
-        link.tcpLinkUp = 1;
+        link.setTcpState(TcpState::Reconnecting);
     } else {
         link.comOpen = 1;
         link.comPort = testing::TestRig::kComPort;
@@ -158,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     page->tabSelected(true);
     link.activePage = PageId::Firmware;
     if (overTcp)
-        page->reconnectTcp();
+        link.reconnect(PageId::Firmware);
     rig.loop.advance(150);
     page->activate();
     rig.loop.advance(1000);

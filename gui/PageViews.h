@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 
 #include <QSize>
 

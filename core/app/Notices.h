@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/app/Popups.h"
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 #include "core/transport/Timer.h"
 
 #include <functional>
@@ -25,15 +25,21 @@ inline constexpr const char* kConfigCompleted = "Matrix configuration completed 
 // How long the "not connected" notice of a command button stays up.
 constexpr int kNotConnectedNoticeMs = 1500;
 
-inline const char* notConnectedText(const LinkState& link)
+inline const char* notConnectedText(ControlMode mode)
 {
-    return link.tcpMode() ? notice_text::kConnectFailed : notice_text::kOpenComFailed;
+    return mode == ControlMode::Tcp ? notice_text::kConnectFailed : notice_text::kOpenComFailed;
 }
 
-// A window's notice box, closed by that window's own notice timer.
+// A window's notice box, closed by that window's own notice timer. The
+// control mode picks the "not connected" text.
 class PageNotice {
 public:
-    PageNotice(Popups& popups, Timer& closeTimer) : popups_(popups), closeTimer_(closeTimer) {}
+    PageNotice(Popups& popups, Timer& closeTimer, const ControlMode& mode)
+        : popups_(popups),
+          closeTimer_(closeTimer),
+          mode_(mode)
+    {
+    }
 
     // (Re-)arms the closing of whatever box is up.
     void armClose(int displayMs) { armNoticeClose(popups_, closeTimer_, displayMs); }
@@ -54,7 +60,7 @@ public:
     // opened here, or at once when none could be opened.
     void recordIfNoneOpen(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
     {
-        popups_.notice.link().noticeText = text;
+        popups_.notice.record(text);
         showUnlessHeld(displayMs, text, std::move(whenClosed));
     }
 
@@ -69,7 +75,7 @@ public:
     }
 
     // "Connect to Matrix failed!" in TCP mode, "Open COM failed!" in COM mode.
-    void showNotConnected() { show(kNotConnectedNoticeMs, notConnectedText(popups_.notice.link())); }
+    void showNotConnected() { show(kNotConnectedNoticeMs, notConnectedText(mode_)); }
 
     // Closes the "Please wait..." box if that is the one up.
     bool closePleaseWait()
@@ -92,6 +98,7 @@ private:
 
     Popups& popups_;
     Timer& closeTimer_;
+    const ControlMode& mode_;
 };
 
 }  // namespace matrix

@@ -18,9 +18,6 @@ public:
     // Once, when its tab is first selected and the page's window is made:
     // a page that talks over COM takes the port now, before its activation.
     virtual void startPage() {}
-    // TCP control mode with the link up: re-create the link socket for
-    // this page and connect it to matrixAddress.
-    virtual void reconnectTcp() = 0;
     // 150 ms after the tab was selected.
     virtual void activate() = 0;
     // Any tab was selected (this page's own when shown is true): the page

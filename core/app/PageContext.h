@@ -3,31 +3,33 @@
 
 #include "core/app/Page.h"
 #include "core/app/Popups.h"
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 #include "core/transport/Platform.h"
 
 namespace matrix {
 
-// What every page is given: the seams and the shared long-lived state.
+// What every page is given: the seams, the link and the popups.
 struct PageContext {
     Platform& platform;
-    LinkState& link;
+    WindowLink& link;
     Popups& popups;
     ShellRequests& shell;
 };
 
-// The shared state itself, with the context that hands it out: for tools
-// that run one page or the network parts without the whole program.
+// The link and popups themselves, with the context that hands them out:
+// for tools that run one page or the network parts without the whole
+// program.
 struct PageState {
     PageState(Platform& platform, ShellRequests& shell)
-        : popups(platform.loop, link),
+        : link(platform),
+          popups(platform.loop),
           context{platform, link, popups, shell}
     {
     }
     PageState(const PageState&) = delete;
     PageState& operator=(const PageState&) = delete;
 
-    LinkState link;
+    WindowLink link;
     Popups popups;
     PageContext context;
 };

@@ -2,13 +2,12 @@
 #include "core/app/Popups.h"
 
 #include "core/app/Notices.h"
-#include "core/link/LinkState.h"
 
 namespace matrix {
 
 void NoticePopup::show(const std::string& text, std::function<void()> whenClosed)
 {
-    link_.noticeText = text;
+    recorded_ = text;
     held_ = true;
     text_ = text;
     if (whenClosed) {
@@ -42,11 +41,10 @@ void NoticePopup::close()
 
 void ProgressPopup::open()
 {
-    if (link_.progressOpen)
+    if (open_)
         return;
-    link_.progressOpen = true;
     open_ = true;
-    text_ = link_.progressText;
+    text_ = next_;
     changed.notifyChanged();
 }
 
@@ -54,26 +52,19 @@ void ProgressPopup::refresh()
 {
     if (!open_)
         return;
-    text_ = link_.progressText;
+    text_ = next_;
     changed.notifyChanged();
 }
 
 void ProgressPopup::close()
 {
-    link_.progressOpen = false;
     if (!open_)
         return;
     open_ = false;
     changed.notifyChanged();
 }
 
-ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop, LinkState& link)
-    : PopupModel(link),
-      animation_(loop),
-      timeout_(loop),
-      close_(loop)
-{
-}
+ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop) : animation_(loop), timeout_(loop), close_(loop) {}
 
 void ConfigStatusPopup::open()
 {

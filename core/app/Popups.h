@@ -10,8 +10,6 @@
 
 namespace matrix {
 
-struct LinkState;
-
 // What every popup shows: whether it is open and its one line of text, with
 // a notification to its view on each change.
 class PopupModel {
@@ -22,9 +20,6 @@ public:
     ChangeNotifier changed;
 
 protected:
-    explicit PopupModel(LinkState& link) : link_(link) {}
-
-    LinkState& link_;
     bool open_ = false;
     std::string text_;
 };
@@ -34,9 +29,7 @@ protected:
 // continuation passed to show().
 class NoticePopup : public PopupModel {
 public:
-    explicit NoticePopup(LinkState& link) : PopupModel(link) {}
-
-    // Sets noticeText and opens the box. A box that is already open shows
+    // Records the text and opens the box. A box that is already open shows
     // the new text and keeps both continuations.
     void show(const std::string& text, std::function<void()> whenClosed = {});
     void close();  // closing a closed box does nothing
@@ -48,22 +41,37 @@ public:
     bool held() const { return held_; }
     void release() { held_ = false; }
     int timesOpened() const { return timesOpened_; }
-    LinkState& link() { return link_; }
+    // The last notice text shown or recorded, also while another box stays up.
+    const std::string& recordedText() const { return recorded_; }
+    void record(const std::string& text) { recorded_ = text; }
 
 private:
     bool held_ = false;
+    std::string recorded_;
     std::function<void()> whenClosed_;
     int timesOpened_ = 0;
 };
 
-// The progress popup: shows progressText until its opener closes it.
+// The progress popup: shows the text set last until its opener closes it.
 class ProgressPopup : public PopupModel {
 public:
-    explicit ProgressPopup(LinkState& link) : PopupModel(link) {}
-
-    void open();     // only if progressOpen is 0
-    void refresh();  // re-reads progressText
+    // Shown at the next open or refresh.
+    void setText(const std::string& text) { next_ = text; }
+    const std::string& nextText() const { return next_; }
+    void open();  // an open popup stays as it is
+    void refresh();
     void close();
+    // Steps the animation counter that the General, Routing and EDID pages
+    // share: 1, 2, 3, 1, ...
+    int nextDot()
+    {
+        dot_ = dot_ % 3 + 1;
+        return dot_;
+    }
+
+private:
+    std::string next_;
+    int dot_ = 1;
 };
 
 // Follows a network configuration attempt: "Configuring . . ." with its own
@@ -74,7 +82,7 @@ public:
     static constexpr int kTimeoutMs = 10000;
     static constexpr int kCloseMs = 2000;
 
-    ConfigStatusPopup(EventLoop& loop, LinkState& link);
+    explicit ConfigStatusPopup(EventLoop& loop);
 
     void open();
     void setText(const std::string& text);  // also stops the animation and time-out
@@ -94,7 +102,7 @@ private:
 };
 
 struct Popups {
-    Popups(EventLoop& loop, LinkState& link) : notice(link), progress(link), configStatus(loop, link) {}
+    explicit Popups(EventLoop& loop) : configStatus(loop) {}
     NoticePopup notice;
     ProgressPopup progress;
     ConfigStatusPopup configStatus;

@@ -3,7 +3,6 @@
 
 #include "core/app/Notices.h"
 #include "core/app/Popups.h"
-#include "core/link/LinkState.h"
 #include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
 
@@ -16,7 +15,7 @@ constexpr const char* kSearchingText = "Searching Matrix IP . . .";
 constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
 }  // namespace
 
-Shell::Shell(EventLoop& loop, LinkState& link, Popups& popups)
+Shell::Shell(EventLoop& loop, WindowLink& link, Popups& popups)
     : loop_(loop),
       link_(link),
       popups_(popups),
@@ -82,7 +81,7 @@ bool Shell::selectTab(Tab tab)
     changed.notifyChanged();
 
     if (link_.tcpMode()) {
-        if (!link_.tcpLinkUp) {
+        if (!link_.tcpLinkUp()) {
             activation_.stop();
             // The page stays shown but does nothing until it is selected
             // again with the link up.
@@ -90,7 +89,7 @@ bool Shell::selectTab(Tab tab)
             popups_.notice.show(kConnectFailedText);
             return true;
         }
-        page->reconnectTcp();
+        link_.reconnect(tabInfo(tab).page);
     }
 
     // Restarting drops the activation of a tab left within 150 ms: its page
@@ -171,11 +170,10 @@ void Shell::searchAgain()
     });
 }
 
-// The configuration status popup's next line, recorded as the shared notice
-// text.
+// The configuration status popup's next line, recorded as the notice text.
 void Shell::showConfigStatus(const char* text)
 {
-    link_.noticeText = text;
+    popups_.notice.record(text);
     popups_.configStatus.setText(text);
 }
 

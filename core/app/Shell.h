@@ -2,7 +2,7 @@
 #pragma once
 
 #include "core/app/Page.h"
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/Timer.h"
 
@@ -50,7 +50,7 @@ public:
     static constexpr int kSearchCloseMs = 500;
     static constexpr int kNoticeMs = 1500;
 
-    Shell(EventLoop& loop, LinkState& link, Popups& popups);
+    Shell(EventLoop& loop, WindowLink& link, Popups& popups);
     ~Shell() override;
     Shell(const Shell&) = delete;
     Shell& operator=(const Shell&) = delete;
@@ -100,7 +100,7 @@ private:
     void setPageFlags(Tab tab);
 
     EventLoop& loop_;
-    LinkState& link_;
+    WindowLink& link_;
     Popups& popups_;
     // A tab left within 150 ms is not activated: one activation at a time.
     Timer activation_;

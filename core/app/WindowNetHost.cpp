@@ -1,18 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/WindowNetHost.h"
 
-#include "core/transport/StreamSocket.h"
-
 namespace matrix {
-
-void WindowNetHost::dropTcpLink()
-{
-    LinkState& link = context_.link;
-    if (link.linkSocket)
-        link.linkSocket->close();
-    link.socketConnected = false;
-    link.tcpLinkUp = false;
-}
 
 void WindowNetHost::searchFailed()
 {

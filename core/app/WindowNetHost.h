@@ -18,7 +18,7 @@ public:
 
     std::string matrixAddress() const override { return context_.link.matrixAddress; }
     void setMatrixAddress(const std::string& address) override { context_.link.matrixAddress = address; }
-    void dropTcpLink() override;
+    void dropTcpLink() override { context_.link.dropTcp(); }
     void searchFailed() override;
     void discoveryReply() override { context_.shell.postNetConfigStatus(NetConfigStatus::DiscoveryReply); }
     void configSent() override;

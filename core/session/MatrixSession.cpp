@@ -5,7 +5,8 @@ namespace matrix {
 
 MatrixSession::MatrixSession(Platform& platform_)
     : platform(platform_),
-      popups(platform_.loop, link),
+      link(platform_),
+      popups(platform_.loop),
       shell(platform_.loop, link, popups),
       context{platform_, link, popups, shell},
       general(context),
@@ -16,19 +17,13 @@ MatrixSession::MatrixSession(Platform& platform_)
       discovery(platform_, netHost),
       netConfig(platform_, netHost, discovery)
 {
-    // The one link socket exists from the start; the first connect
-    // re-creates it for the page that takes the link.
-    link.linkSocket = &platform.linkSocket;
     registerPages();
     wireNetwork();
     shell.showGeneralAtStart();
 }
 
-MatrixSession::~MatrixSession()
-{
-    // No socket event may reach a page that is about to go.
-    platform.linkSocket.recreate(nullptr);
-}
+// No socket event may reach a page that is about to go.
+MatrixSession::~MatrixSession() { platform.linkSocket.recreate(nullptr); }
 
 void MatrixSession::registerPages()
 {

@@ -5,7 +5,6 @@
 #include "core/app/Popups.h"
 #include "core/app/Shell.h"
 #include "core/app/WindowNetHost.h"
-#include "core/link/LinkState.h"
 #include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "core/pages/edid/EdidPage.h"
@@ -32,7 +31,7 @@ public:
     MatrixSession& operator=(const MatrixSession&) = delete;
 
     Platform& platform;
-    LinkState link;
+    WindowLink link;
     Popups popups;
     Shell shell;
     PageContext context;

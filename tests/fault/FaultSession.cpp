@@ -610,12 +610,11 @@ void FaultSession::checkIdle(const std::string& when)
             violation(when + ": " + what);
     };
     const Popups& popups = session_.popups;
-    const LinkState& link = session_.link;
+    const WindowLink& link = session_.link;
     expect(!popups.notice.isOpen(), "notice still open (\"" + popups.notice.text() + "\")");
     expect(!popups.progress.isOpen(), "progress popup still open (\"" + popups.progress.text() + "\")");
     expect(!popups.configStatus.isOpen(), "configuration status popup still open");
     expect(!popups.notice.held(), "the notice is still held");
-    expect(link.progressOpen == 0, "progressOpen is " + std::to_string(link.progressOpen));
     expect(link.busy == 0, "busy is " + std::to_string(link.busy));
     expect(session_.edid.edidBusy() == 0, "edidBusy is " + std::to_string(session_.edid.edidBusy()));
     expect(session_.link.firmwareUpgrading == 0,
@@ -667,8 +666,8 @@ void FaultSession::finalRefresh()
     GeneralPage& page = session_.general;
     note(std::string("final refresh on ") + (page.comModeSelected() ? "COM" : "TCP") + ": comOpen " +
          std::to_string(session_.link.comOpen) + " COM" + std::to_string(session_.link.comPort) + " selected " +
-         page.comSelectedText() + ", socket " + std::to_string(session_.link.socketConnected) + " link up " +
-         std::to_string(session_.link.tcpLinkUp) + " address " + session_.link.matrixAddress + ", COM3 held by " +
+         page.comSelectedText() + ", socket " + std::to_string(session_.link.socketConnected()) + " link up " +
+         std::to_string(session_.link.tcpLinkUp()) + " address " + session_.link.matrixAddress + ", COM3 held by " +
          holderName(TestRig::kComPort));
     if (page.comModeSelected()) {
         // As a user does it, from what the panel shows: off a port where
@@ -692,17 +691,17 @@ void FaultSession::finalRefresh()
             return;
         }
     } else {
-        if (session_.link.socketConnected == 1 &&
-            (session_.link.tcpLinkUp == 0 || session_.link.matrixAddress != TestRig::kAddress)) {
+        if (session_.link.socketConnected() == 1 &&
+            (session_.link.tcpLinkUp() == 0 || session_.link.matrixAddress != TestRig::kAddress)) {
             page.tcpConnectClicked();  // drops the half-confirmed link first
             advance(50);
         }
-        if (session_.link.socketConnected == 0) {
+        if (session_.link.socketConnected() == 0) {
             page.setIpText(TestRig::kAddress);
             page.tcpConnectClicked();
             advance(GeneralPage::kConnectCheckMs + 50);
         }
-        if (session_.link.tcpLinkUp == 0) {
+        if (session_.link.tcpLinkUp() == 0) {
             violation("final refresh: the TCP link does not come up");
             return;
         }

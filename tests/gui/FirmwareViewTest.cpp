@@ -41,7 +41,7 @@ gui::FirmwareView* openFirmwareTab(GuiRig& gui)
 {
     MatrixSession& s = gui.session;
     s.link.controlMode = ControlMode::Tcp;
-    s.link.tcpLinkUp = 1;
+    s.link.setTcpState(TcpState::Reconnecting);
     s.link.matrixAddress = TestRig::kAddress;
     gui::MainWindow& w = *gui.window;
     QTest::mousePress(&w, Qt::LeftButton, Qt::NoModifier, w.tabLabel(Tab::FwUpgrade)->geometry().center());

@@ -186,7 +186,7 @@ TEST(GeneralView, tcpConnectWithTypedAddressAndStatus)
     gui.advance(150);  // the 100 ms connect check
     EXPECT_EQ(child<QPushButton>(gui.view, "tcpConnectButton")->text(), "Disconnect");
     EXPECT_TRUE(child<gui::LinkIndicator>(gui.view, "tcpIndicator")->isConnected());
-    EXPECT_EQ(gui.session.link.tcpLinkUp, 1);
+    EXPECT_EQ(gui.session.link.tcpLinkUp(), 1);
     EXPECT_TRUE(child<QCheckBox>(gui.view, "beepBox")->isChecked());
     EXPECT_FALSE(saveScreenshot(*gui.window, "general_tcp_connected").isEmpty());
 

@@ -123,10 +123,10 @@ struct GuiRig {
     // the tab's label; returns the tab's view once its page has activated.
     QWidget* openTab(Tab tab, Transport transport)
     {
-        LinkState& link = session.link;
+        WindowLink& link = session.link;
         if (transport == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
-            link.tcpLinkUp = 1;
+            link.setTcpState(TcpState::Reconnecting);
             link.matrixAddress = TestRig::kAddress;
         } else {
             link.controlMode = ControlMode::Com;

@@ -63,7 +63,7 @@ TEST(PopupViews, progressFollowsEveryRefreshAndKeepsItsPlace)
 {
     GuiRig gui;
     gui::ProgressView* view = gui.window->progressView();
-    gui.session.link.progressText = "Setting .    ";
+    gui.session.popups.progress.setText("Setting .    ");
     gui.session.popups.progress.open();
     processGuiEvents();
     ASSERT_TRUE(view->isVisible());
@@ -75,11 +75,11 @@ TEST(PopupViews, progressFollowsEveryRefreshAndKeepsItsPlace)
     EXPECT_EQ(placed.left() + placed.width() / 2,
               gui::ProgressView::kTemplate.left() + gui::ProgressView::kTemplate.width() / 2);
 
-    gui.session.link.progressText = "Setting . . .";
+    gui.session.popups.progress.setText("Setting . . .");
     gui.session.popups.progress.refresh();
     EXPECT_EQ(view->text(), "Setting . . .");
     // A long text widens the box around the same centre; nothing is clipped.
-    gui.session.link.progressText = "Getting status . . .";
+    gui.session.popups.progress.setText("Getting status . . .");
     gui.session.popups.progress.refresh();
     const QRect wide = view->geometry().translated(-origin);
     EXPECT_GE(wide.width(), view->fontMetrics().horizontalAdvance(view->text()) + 20);

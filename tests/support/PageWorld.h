@@ -4,7 +4,7 @@
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
 #include "core/app/Popups.h"
-#include "core/link/LinkState.h"
+#include "core/app/WindowLink.h"
 #include "tests/support/TestRig.h"
 
 #include <vector>
@@ -23,12 +23,12 @@ struct RecordingShell : ShellRequests {
 };
 
 // What one page is given, without the rest of the program: the rig's seams
-// and simulated matrix, the shared link state, the popups and a shell that
+// and simulated matrix, the link, the popups and a shell that
 // records what it is asked.
 struct PageWorld {
     TestRig rig;
-    LinkState link;
-    Popups popups{rig.loop, link};
+    WindowLink link{rig.platform};
+    Popups popups{rig.loop};
     RecordingShell shell;
     PageContext context{rig.platform, link, popups, shell};
 };

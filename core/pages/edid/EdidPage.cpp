@@ -21,22 +21,25 @@ using namespace notice_text;
 EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      notice_(context.popups, noticeClose_),
-      pageLink_(context, FrameSender::Echo::AfterSending),
+      notice_(context.popups, noticeClose_, context.link.controlMode),
+      port_(context.link.port(PageId::Edid)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     client_.attach([this](const std::vector<std::uint8_t>& bytes) { writeForClient(bytes); },
                    // Only the shown page talks to the matrix: an operation
                    // that outlived its tab ends quietly at its next wait.
                    [this] { return link_.activePage == PageId::Edid; });
-    pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
-    pageLink_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
+    port_.setEcho(PagePort::Echo::AfterSending);
+    port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
+    link_.setSocketReader(PageId::Edid,
+                          {nullptr, &port_.receivedLog(), [this](const CommandFrame& frame) { dispatch(frame); }});
+    port_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
 void EdidPage::startPage()
 {
     // Nothing is sent until the entry query that follows the tab being shown.
-    pageLink_.openChosenPort();
+    port_.openChosenPort();
 }
 
 EdidPage::~EdidPage() = default;
@@ -95,7 +98,7 @@ void EdidPage::openEdidFile(const std::string& path)
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
     switch (check.verdict) {
     case edid::EdidFileVerdict::Accept:
-        pageLink_.sender().sentLog().echoSent(check.data.data(), check.echoBytes);
+        port_.sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
         edidFileBytes_ = check.echoBytes;
         edidFilePath_ = path;
@@ -108,9 +111,9 @@ void EdidPage::openEdidFile(const std::string& path)
 
 // --- helpers -----------------------------------------------------------------
 
-bool EdidPage::portOpen() const { return pageLink_.serial().isOpen(); }
+bool EdidPage::portOpen() const { return port_.serial().isOpen(); }
 
-void EdidPage::send(const CommandFrame& frame) { pageLink_.sender().send(frame); }
+void EdidPage::send(const CommandFrame& frame) { port_.send(frame); }
 
 void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
 {
@@ -135,7 +138,7 @@ void EdidPage::writeForClient(const std::vector<std::uint8_t>& bytes)
     if (bytes.size() == CommandFrame::kSize)
         send(CommandFrame::fromBytes(bytes.data()));
     else
-        pageLink_.sender().sendRaw(bytes.data(), bytes.size(), true);
+        port_.sendRaw(bytes.data(), bytes.size(), true);
 }
 
 // The refreshes after a change and on entry go out without a wait: each
@@ -158,7 +161,7 @@ bool EdidPage::startOperation(int operation)
         return false;
     }
     edidOperation_ = operation;
-    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected() : portOpen();
     if (!notice_.guard(connected))
         return false;
     if (operation == kOpDownload && edidFilePath_.empty()) {
@@ -169,9 +172,9 @@ bool EdidPage::startOperation(int operation)
     edidBusy_ = operation == kOpCopy ? 0 : 1;
     runOperation(operation);
     switch (operation) {
-    case kOpSetMode: link_.progressText = "Setting . . ."; break;
-    case kOpCopy: link_.progressText = "Copying . . ."; break;
-    default: link_.progressText = "Downloading . . ."; break;
+    case kOpSetMode: ctx_.popups.progress.setText("Setting . . ."); break;
+    case kOpCopy: ctx_.popups.progress.setText("Copying . . ."); break;
+    default: ctx_.popups.progress.setText("Downloading . . ."); break;
     }
     animateProgress();
     ctx_.popups.progress.open();
@@ -206,7 +209,7 @@ void EdidPage::stepSent(client::EdidStep step)
         edidBusy_ = 1;
     // Nothing will answer a block that cannot be sent: end the download
     // here instead of waiting for its time-out.
-    if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected)
+    if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
         client_.cancel();
 }
 
@@ -232,9 +235,9 @@ void EdidPage::clickStatus()
 {
     entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
-    const bool connected = link_.tcpMode() ? link_.socketConnected : portOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected() : portOpen();
     if (notice_.guard(connected)) {
-        link_.progressText = kGettingStatus;
+        ctx_.popups.progress.setText(kGettingStatus);
         animateProgress();
         edidBusy_ = 1;
         operationRunning_ = true;
@@ -250,13 +253,6 @@ void EdidPage::clickStatus()
 
 // --- tab hand-over -------------------------------------------------------------
 
-void EdidPage::reconnectTcp()
-{
-    StreamSocket& socket = ctx_.platform.linkSocket;
-    link_.linkSocket = &socket;
-    pageLink_.reconnect(socket, *this);
-}
-
 void EdidPage::activate()
 {
     // A click in the 150 ms before activation has started an operation
@@ -265,7 +261,7 @@ void EdidPage::activate()
     // with and leave the progress popup up for good.
     const bool operationRunning = progress_.running();
     if (link_.tcpMode()) {
-        if (!link_.socketConnected)
+        if (!link_.socketConnected())
             showNotice(kConnectFailed);
         if (!operationRunning)
             startRefresh();
@@ -278,32 +274,15 @@ void EdidPage::activate()
         changed.notifyChanged();
         return;
     }
-    link_.pageStopBits = 2;
-    SerialSettings settings = liveSerialSettings();
-    settings.stopBits = link_.pageStopBits;
-    if (pageLink_.serial().open(link_.comPort, settings))
-        pageLink_.serial().startWorker();
-    else
+    if (!port_.reopen())
         showNotice(kOpenComFailed);
-    pageLink_.dropSerialTail();
+    port_.dropSerialTail();
     if (!operationRunning)
         startRefresh();
     changed.notifyChanged();
 }
 
 // --- receive paths -------------------------------------------------------------
-
-void EdidPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
-
-void EdidPage::onSocketClose() { pageLink_.socketClosed(); }
-
-void EdidPage::onSocketRead()
-{
-    pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
-        pageLink_.feedSocket(
-            data, length, [this](const CommandFrame& frame) { dispatch(frame); }, true);
-    });
-}
 
 // The page takes what it shows from every frame (the status rows, the
 // standby notice); the client's request takes the answer it waits for.
@@ -391,7 +370,7 @@ void EdidPage::timedOut()
 // Another tab took the link, or the link fell before the EDID block.
 void EdidPage::linkLost()
 {
-    const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected;
+    const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
     endOperationQuietly();
     if (blockUnsent)
         showNotice(kConnectFailed);
@@ -552,8 +531,8 @@ void EdidPage::stepProgress()
     default: return;
     }
     static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-    const int count = link_.nextProgressDot();
-    link_.progressText = std::string(word) + kDots[count];
+    const int count = ctx_.popups.progress.nextDot();
+    ctx_.popups.progress.setText(std::string(word) + kDots[count]);
     ctx_.popups.progress.refresh();
 }
 

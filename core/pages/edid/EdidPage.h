@@ -4,7 +4,7 @@
 #include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/PageLink.h"
+#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/EdidFile.h"
 #include "core/link/HexLog.h"
@@ -29,7 +29,7 @@ class SerialChannel;
 // input or all of them, and reads back each input's EDID status. Each
 // operation runs as a request of the page's own client, over the page's
 // link, under the progress popup; the page keeps what the window shows.
-class EdidPage : public Page, public StreamSocketOwner {
+class EdidPage : public Page {
 public:
     // Operations as edidOperation holds them.
     enum Operation : int {
@@ -53,20 +53,14 @@ public:
     ~EdidPage() override;
 
     // Page
-    SerialChannel& serialPort() override { return pageLink_.serial(); }
+    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override;
     void tabSelected(bool shown) override
     {
         if (shown)
             entryPending_ = 1;
     }
-    void reconnectTcp() override;
     void activate() override;  // the entry query
-
-    // StreamSocketOwner
-    void onSocketConnect(int errorCode) override;
-    void onSocketRead() override;
-    void onSocketClose() override;
 
     // Serial receive path, one byte at a time (also wired to the port).
 
@@ -101,8 +95,8 @@ public:
     int edidBusy() const { return edidBusy_; }
     int portCount() const { return portCount_; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
-    const HexLog& sentLog() const { return pageLink_.sentLog(); }
-    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
+    const HexLog& receivedLog() const { return port_.receivedLog(); }
     // The operations run here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
@@ -148,12 +142,12 @@ private:
     bool portOpen() const;
 
     PageContext& ctx_;
-    LinkState& link_;
+    WindowLink& link_;
     // The page's own timers; the operations' waits and re-sends are its client's.
     Timer noticeClose_{ctx_.platform.loop};
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     PageNotice notice_;
-    PageLink pageLink_;
+    PagePort& port_;
     client::MatrixClient client_;
     // The client's request of the operation the user started runs, and the
     // step of it that went out last.

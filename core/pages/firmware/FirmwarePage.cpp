@@ -42,14 +42,18 @@ std::string sentLogMark(const Bytes& bytes, const Bytes& previous)
 
 FirmwarePage::FirmwarePage(PageContext& context)
     : context_(context),
-      pageLink_(context, FrameSender::Echo::AfterSending),
-      notice_(context.popups, noticeClose_),
+      link_(context.link),
+      port_(context.link.port(PageId::Firmware)),
+      notice_(context.popups, noticeClose_, context.link.controlMode),
       client_(context.platform.loop, nullptr, nullptr, clientOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
     client_.attach([this](const Bytes& bytes) { write(bytes); }, nullptr);
     client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) { onProgress(progress); };
-    pageLink_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
+    port_.setEcho(PagePort::Echo::AfterSending);
+    port_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
+    link_.setSocketReader(PageId::Firmware, {[this] { return link_.tcpMode(); }, nullptr,
+                                             [this](const CommandFrame& frame) { handleFrame(frame, true); }});
 }
 
 void FirmwarePage::tabSelected(bool shown)
@@ -61,64 +65,25 @@ void FirmwarePage::tabSelected(bool shown)
     }
 }
 
-void FirmwarePage::startPage() { pageLink_.openChosenPort(); }
+void FirmwarePage::startPage() { port_.openChosenPort(); }
 
 FirmwarePage::~FirmwarePage()
 {
-    pageLink_.serial().setByteHandler(nullptr);
-    pageLink_.serial().requestClose();
+    port_.serial().setByteHandler(nullptr);
+    port_.serial().requestClose();
 }
 
 // ---- link hand-over -------------------------------------------------------
 
-void FirmwarePage::reconnectTcp()
-{
-    LinkState& link = context_.link;
-    if (!link.linkSocket)
-        return;
-    pageLink_.reconnect(*link.linkSocket, *this);
-}
-
 void FirmwarePage::activate()
 {
-    LinkState& link = context_.link;
-    if (link.tcpMode()) {
-        if (!link.socketConnected) {
-            showPageNotice(notice_text::kConnectFailed);
-            return;
-        }
-    } else {
-        if (!link.comOpen) {
-            showPageNotice(notice_text::kOpenComFailed);
-            return;
-        }
-        link.pageStopBits = 2;
-        SerialSettings settings = liveSerialSettings();
-        settings.stopBits = link.pageStopBits;
-        if (!pageLink_.serial().open(link.comPort, settings) || !pageLink_.serial().startWorker()) {
-            showPageNotice(notice_text::kOpenComFailed);
-            return;
-        }
+    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.reopen();
+    if (!connected) {
+        showPageNotice(notConnectedText(link_.controlMode));
+        return;
     }
     standbyWatch_ = true;
     sendFrame(p::deviceTypeRequest());
-}
-
-void FirmwarePage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
-
-void FirmwarePage::onSocketClose() { pageLink_.socketClosed(); }
-
-void FirmwarePage::onSocketRead()
-{
-    StreamSocket* socket = context_.link.linkSocket;
-    if (!socket)
-        return;
-    pageLink_.drainSocket(*socket, [this](const std::uint8_t* data, std::size_t length) {
-        if (!context_.link.tcpMode())
-            return;
-        pageLink_.feedSocket(
-            data, length, [this](const CommandFrame& frame) { handleFrame(frame, true); }, false);
-    });
 }
 
 // ---- replies ----------------------------------------------------------------
@@ -173,7 +138,7 @@ void FirmwarePage::handleStandby()
     noticeClose_.stop();
     context_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
-    if (context_.link.firmwareUpgrading || !upgradeEnabled_)
+    if (link_.firmwareUpgrading || !upgradeEnabled_)
         finishIdle();
 }
 
@@ -185,10 +150,10 @@ void FirmwarePage::upgradeClicked()
         return;
     entryPending_ = false;
     upgradeMode_ = true;
-    const bool connected = context_.link.tcpMode() ? context_.link.socketConnected : pageLink_.serial().isOpen();
+    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen();
     if (!notice_.guard(connected))
         return;
-    context_.link.firmwareUpgrading = true;
+    link_.firmwareUpgrading = true;
     Bytes container = image_;
     scramble(container);
     client::FirmwareOptions options;
@@ -233,7 +198,7 @@ void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
 
 void FirmwarePage::write(const Bytes& bytes)
 {
-    pageLink_.sender().sendRaw(bytes.data(), bytes.size(), false);
+    port_.sendRaw(bytes.data(), bytes.size(), false);
     appendSentLog(sentLogMark(bytes, lastWrite_));
     lastWrite_ = bytes;
 }
@@ -246,7 +211,7 @@ int FirmwarePage::progressPosition() const
 void FirmwarePage::finishIdle()
 {
     upgradeEnabled_ = true;
-    context_.link.firmwareUpgrading = false;
+    link_.firmwareUpgrading = false;
     context_.shell.postPageBusy(0);
     changed.notifyChanged();
 }
@@ -255,7 +220,7 @@ void FirmwarePage::finishIdle()
 
 bool FirmwarePage::setFilePath(const std::string& path)
 {
-    if (!hasFirmwareExtension(path) || context_.link.firmwareUpgrading)
+    if (!hasFirmwareExtension(path) || link_.firmwareUpgrading)
         return false;
     Bytes image;
     switch (loadFirmwareFile(path, image)) {

@@ -4,7 +4,7 @@
 #include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/PageLink.h"
+#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/FirmwareContainer.h"
 #include "core/formats/FirmwareMerger.h"
@@ -27,7 +27,7 @@ namespace matrix {
 // after each part), and shows the device type, size and version on its
 // bottom line. The view model of the page: getters, user actions and one
 // change notification; the conversation itself is the client's.
-class FirmwarePage : public Page, public StreamSocketOwner {
+class FirmwarePage : public Page {
 public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
@@ -40,16 +40,10 @@ public:
     ~FirmwarePage() override;
 
     // Page
-    SerialChannel& serialPort() override { return pageLink_.serial(); }
+    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override;
     void tabSelected(bool shown) override;
-    void reconnectTcp() override;
     void activate() override;
-
-    // StreamSocketOwner
-    void onSocketConnect(int errorCode) override;
-    void onSocketRead() override;
-    void onSocketClose() override;
 
     // User actions.
     // The path chosen in the file dialog. Paths not ending in ".fw" or
@@ -80,7 +74,7 @@ public:
     // Inspection for tests and diagnostics.
     const Bytes& image() const { return image_; }
     const std::string& sentLogText() const { return sentLog_; }
-    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
+    const HexLog& receivedLog() const { return port_.receivedLog(); }
     // The upgrade runs here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
@@ -94,14 +88,15 @@ private:
     void upgradeEnded(const client::Result<client::Nothing>& result);
     void finishIdle();
 
-    void sendFrame(const CommandFrame& frame) { pageLink_.sender().sendRaw(frame.data(), CommandFrame::kSize, false); }
+    void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
     void write(const Bytes& bytes);
     void appendMessage(const std::string& text);
     void appendSentLog(const std::string& text);
     void showPageNotice(const std::string& text, int ms = kNoticeMs);
 
     PageContext& context_;
-    PageLink pageLink_;
+    WindowLink& link_;
+    PagePort& port_;
     // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
     // are not ours meanwhile.
     bool entryPending_ = false;

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/general/GeneralPage.h"
 
-#include "core/link/LinkState.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/ComPorts.h"
@@ -37,8 +36,8 @@ GeneralPage::GeneralPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
       popups_(context.popups),
-      pageLink_(context, FrameSender::Echo::BeforeSending),
-      notice_(context.popups, noticeClose_),
+      port_(context.link.port(PageId::General)),
+      notice_(context.popups, noticeClose_, context.link.controlMode),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
@@ -48,10 +47,21 @@ GeneralPage::GeneralPage(PageContext& context)
                    [this] { return link_.activePage == PageId::General; });
     client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
     client_.onStandby = [this] { onStandby(); };
-    pageLink_.onSerialFrame([this](const CommandFrame& frame) {
+    port_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
         changed.notifyChanged();
     });
+    // Replies that reach the socket while another tab is shown are not
+    // ours to act on. The log shows whole frames only.
+    link_.setSocketReader(PageId::General, {[this] { return link_.activePage == PageId::General; }, nullptr,
+                                            [this](const CommandFrame& frame) {
+                                                if (link_.tcpMode())
+                                                    handleReply(frame, false);
+                                                for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
+                                                    port_.receivedLog().appendByte(frame[i],
+                                                                                   i + 1 == CommandFrame::kSize);
+                                                changed.notifyChanged();
+                                            }});
 
     // Page creation: list the ports that can be opened, COM mode selected,
     // the TCP controls disabled, the rescan running.
@@ -71,7 +81,7 @@ GeneralPage::~GeneralPage() = default;
 
 bool GeneralPage::guard()
 {
-    const bool connected = link_.tcpMode() ? link_.socketConnected : link_.comOpen;
+    const bool connected = link_.tcpMode() ? link_.socketConnected() : link_.comOpen;
     return notice_.guard(connected);
 }
 
@@ -138,11 +148,11 @@ void GeneralPage::comConnectClicked()
     if (comConnected_) {
         link_.comOpen = false;
         comConnected_ = false;
-        pageLink_.serial().requestClose();
+        port_.serial().requestClose();
         startRescan();
         comListEnabled_ = true;
-    } else if (pageLink_.serial().open(portNumber_, settings_)) {
-        pageLink_.serial().startWorker();
+    } else if (port_.serial().open(portNumber_, settings_)) {
+        port_.serial().startWorker();
         rescan_.stop();
         comListEnabled_ = false;
         comConnected_ = true;
@@ -172,10 +182,10 @@ std::vector<std::string> GeneralPage::probePorts()
 {
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
-        if (pageLink_.serial().open(n, settings_)) {
+        if (port_.serial().open(n, settings_)) {
             found.push_back(comPortName(n));
             // A probe must not keep the port from other programs or pages.
-            pageLink_.serial().requestClose();
+            port_.serial().requestClose();
         }
     }
     return found;
@@ -228,29 +238,23 @@ void GeneralPage::addDiscoveredAddress(const std::string& dottedAddress)
 
 void GeneralPage::dropTcpLink()
 {
-    link_.socketConnected = false;
-    if (link_.linkSocket)
-        link_.linkSocket->close();
+    link_.dropTcp();
     showTcpConnected(false);
-    link_.tcpLinkUp = false;
 }
 
-void GeneralPage::tcpConnectOperation(bool readIpList)
+void GeneralPage::tcpConnectOperation()
 {
-    if (!link_.linkSocket)
-        return;
-    if (readIpList)
-        link_.matrixAddress = ipText_;
-    pageLink_.reconnect(*link_.linkSocket, *this);
+    link_.matrixAddress = ipText_;
+    link_.reconnect(PageId::General);
 }
 
 void GeneralPage::tcpConnectClicked()
 {
     statusIdle_ = 1;
-    if (link_.socketConnected) {
+    if (link_.socketConnected()) {
         dropTcpLink();
     } else {
-        tcpConnectOperation(true);
+        tcpConnectOperation();
         connectCheck_.once(kConnectCheckMs, [this] {
             connectChecked();
             changed.notifyChanged();
@@ -258,8 +262,6 @@ void GeneralPage::tcpConnectClicked()
     }
     changed.notifyChanged();
 }
-
-void GeneralPage::reconnectTcp() { tcpConnectOperation(false); }
 
 void GeneralPage::tabSelected(bool shown)
 {
@@ -272,44 +274,17 @@ void GeneralPage::tabSelected(bool shown)
 void GeneralPage::activate()
 {
     if (link_.tcpMode()) {
-        if (!link_.socketConnected)
+        if (!link_.socketConnected())
             notice_.showNotConnected();
     } else if (!link_.comOpen) {
         startRescan();
         notice_.showNotConnected();
     } else {
         settings_ = liveSerialSettings();
-        if (!pageLink_.serial().open(link_.comPort, settings_) || !pageLink_.serial().startWorker())
+        if (!port_.serial().open(link_.comPort, settings_) || !port_.serial().startWorker())
             notice_.showNotConnected();
     }
     changed.notifyChanged();
-}
-
-void GeneralPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
-
-void GeneralPage::onSocketClose() { pageLink_.socketClosed(); }
-
-void GeneralPage::onSocketRead()
-{
-    if (!link_.linkSocket)
-        return;
-    bool any = false;
-    auto onFrame = [this, &any](const CommandFrame& frame) {
-        // Replies that reach this socket while another tab is shown are
-        // not ours to act on.
-        if (link_.activePage != PageId::General)
-            return;
-        any = true;
-        if (link_.tcpMode())
-            handleReply(frame, false);
-        for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
-            pageLink_.receivedLog().appendByte(frame[i], i + 1 == CommandFrame::kSize);
-    };
-    pageLink_.drainSocket(*link_.linkSocket, [this, &onFrame](const std::uint8_t* data, std::size_t length) {
-        pageLink_.feedSocket(data, length, onFrame, false);
-    });
-    if (any)
-        changed.notifyChanged();
 }
 
 void GeneralPage::searchClicked() { runSearch(); }
@@ -333,8 +308,8 @@ void GeneralPage::configClicked()
 
 void GeneralPage::clearLogsClicked()
 {
-    pageLink_.receivedLog().clear();
-    pageLink_.sentLog().clear();
+    port_.receivedLog().clear();
+    port_.sentLog().clear();
     changed.notifyChanged();
 }
 
@@ -348,7 +323,7 @@ void GeneralPage::clearClicked()
 
 void GeneralPage::startStatusRun()
 {
-    link_.progressText = kGettingStatus;
+    popups_.progress.setText(kGettingStatus);
     animate(statusAnimation_, kStatusFrames);
 }
 
@@ -356,10 +331,10 @@ void GeneralPage::statusClicked()
 {
     emptyStateLabels();
     if (link_.tcpMode()) {
-        if (!link_.socketConnected) {
+        if (!link_.socketConnected()) {
             statusIdle_ = 1;
             tcpStatusPending_ = 1;
-            tcpConnectOperation(true);
+            tcpConnectOperation();
             statusConnectCheck_.once(kConnectCheckMs, [this] {
                 statusConnectChecked();
                 changed.notifyChanged();
@@ -416,8 +391,8 @@ void GeneralPage::portAnswered(int port, bool output)
     // Over TCP the popup names the port asked next (serial frames are not
     // the page's in TCP mode).
     if (link_.tcpMode() && !(output && port == kQueriedPorts))
-        link_.progressText =
-            output ? "Getting In" + std::to_string(port + 1) + "..." : "Getting Out" + std::to_string(port) + "...";
+        popups_.progress.setText(output ? "Getting In" + std::to_string(port + 1) + "..."
+                                        : "Getting Out" + std::to_string(port) + "...");
 }
 
 void GeneralPage::statusEnded(client::Status status)
@@ -515,7 +490,7 @@ void GeneralPage::factoryResetClicked()
     }
     resetRunning_ = true;
     client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-    link_.progressText = kSetting;
+    popups_.progress.setText(kSetting);
     animate(resetAnimation_, kSettingFrames);
     openProgress();
     changed.notifyChanged();
@@ -638,7 +613,7 @@ void GeneralPage::startDue(Timer& start, void (GeneralPage::*due)())
 void GeneralPage::animate(Timer& animation, const char* const* frames)
 {
     animation.once(kAnimationMs, [this, &animation, frames] {
-        link_.progressText = frames[link_.nextProgressDot() - 1];
+        popups_.progress.setText(frames[popups_.progress.nextDot() - 1]);
         popups_.progress.refresh();
         animate(animation, frames);
         changed.notifyChanged();
@@ -649,9 +624,9 @@ void GeneralPage::animate(Timer& animation, const char* const* frames)
 // socket, and a failed connect says so.
 bool GeneralPage::tcpLinkConfirmed()
 {
-    const bool up = link_.socketConnected;
+    link_.confirmTcp();
+    const bool up = link_.tcpLinkUp();
     showTcpConnected(up);
-    link_.tcpLinkUp = up;
     if (!up)
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
     return up;
@@ -674,7 +649,7 @@ void GeneralPage::statusConnectChecked()
 
 void GeneralPage::statusStartDue()
 {
-    if (link_.socketConnected) {
+    if (link_.socketConnected()) {
         startCableRun();
     } else {
         // The link fell between the check and the start: end the run here

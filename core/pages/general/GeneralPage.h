@@ -4,7 +4,7 @@
 #include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/PageLink.h"
+#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
@@ -28,7 +28,7 @@ namespace matrix {
 // Views read the getters on every change notification and forward clicks
 // to the action methods; a check box the toolkit toggled by itself is
 // simply re-read, since the boxes show only what the matrix confirmed.
-class GeneralPage : public Page, public GeneralPageHooks, public StreamSocketOwner {
+class GeneralPage : public Page, public GeneralPageHooks {
 public:
     // Each query of the status run waits this long, then once more after its re-send.
     static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
@@ -50,19 +50,13 @@ public:
     ~GeneralPage() override;
 
     // Page.
-    SerialChannel& serialPort() override { return pageLink_.serial(); }
-    void reconnectTcp() override;
+    SerialChannel& serialPort() override { return port_.serial(); }
     void activate() override;
     void tabSelected(bool shown) override;
 
     // GeneralPageHooks.
     void forceComDisconnect() override;
     void runSearch() override;
-
-    // StreamSocketOwner: the link socket while this page owns it.
-    void onSocketConnect(int errorCode) override;
-    void onSocketRead() override;
-    void onSocketClose() override;
 
     // ---- What the view shows ----
     // Control mode radios.
@@ -101,9 +95,9 @@ public:
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
     // The hidden hex logs.
-    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
-    const HexLog& sentLog() const { return pageLink_.sentLog(); }
-    HexLog& receivedLog() { return pageLink_.receivedLog(); }
+    const HexLog& receivedLog() const { return port_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
+    HexLog& receivedLog() { return port_.receivedLog(); }
 
     // ---- What the user does ----
     void selectComMode();
@@ -146,13 +140,13 @@ private:
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
     void settingReported(const client::SettingReport& report);
 
-    void send(const CommandFrame& frame) { pageLink_.send(frame); }
+    void send(const CommandFrame& frame) { port_.send(frame); }
     bool guard();
 
     void startRescan();
     std::vector<std::string> probePorts();
     void rescanPorts();
-    void tcpConnectOperation(bool readIpList);
+    void tcpConnectOperation();
     void dropTcpLink();
     void showTcpConnected(bool connected);
     void emptyStateLabels();
@@ -178,9 +172,9 @@ private:
     void resetEnded(client::Status status);
 
     PageContext& ctx_;
-    LinkState& link_;
+    WindowLink& link_;
     Popups& popups_;
-    PageLink pageLink_;
+    PagePort& port_;
     Timer noticeClose_{ctx_.platform.loop};
     PageNotice notice_;
     Timer statusConnectCheck_{ctx_.platform.loop};  // a Status click's TCP connect is checked

@@ -22,8 +22,8 @@ bool validPort(int n, int count) { return n >= 1 && n <= count; }
 RoutingPage::RoutingPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      notice_(context.popups, noticeClose_),
-      pageLink_(context, FrameSender::Echo::BeforeSending),
+      notice_(context.popups, noticeClose_, context.link.controlMode),
+      port_(context.link.port(PageId::Routing)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
@@ -34,7 +34,11 @@ RoutingPage::RoutingPage(PageContext& context)
                    [this] { return link_.activePage == PageId::Routing; });
     client_.onResend = [this](client::Resend why) { resent(why); };
     client_.onStandby = [this] { standby(); };
-    pageLink_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
+    port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
+    // Until the refresh, socket data is for a page that is not listening;
+    // a half frame of it must not prefix the next reply.
+    link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_ != 0; }, &port_.receivedLog(),
+                                            [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }});
 
     currentInput_.fill(1);
     presetRoute_.fill(1);
@@ -48,14 +52,14 @@ RoutingPage::RoutingPage(PageContext& context)
 void RoutingPage::startPage()
 {
     // Nothing is sent until the refresh that follows the tab being shown.
-    pageLink_.openChosenPort();
+    port_.openChosenPort();
 }
 
 RoutingPage::~RoutingPage() = default;
 
 // --- helpers -----------------------------------------------------------
 
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp : pageLink_.serial().isOpen(); }
+bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen(); }
 
 bool RoutingPage::anyConfigPending() const
 {
@@ -68,7 +72,7 @@ bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPend
 
 bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
 
-void RoutingPage::send(const CommandFrame& frame) { pageLink_.sender().send(frame); }
+void RoutingPage::send(const CommandFrame& frame) { port_.send(frame); }
 
 void RoutingPage::showRoute(int input, int output)
 {
@@ -148,13 +152,6 @@ void RoutingPage::clickNext(int output)
 
 // --- tab hand-over -------------------------------------------------------
 
-void RoutingPage::reconnectSocket()
-{
-    StreamSocket& socket = ctx_.platform.linkSocket;
-    link_.linkSocket = &socket;
-    pageLink_.reconnect(socket, *this);
-}
-
 void RoutingPage::startRefresh()
 {
     // A command clicked in the 150 ms before activation is still in flight:
@@ -163,7 +160,7 @@ void RoutingPage::startRefresh()
     // own reply shows what it changes.
     const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
-        if (link_.socketConnected) {
+        if (link_.socketConnected()) {
             socketRxEnabled_ = 1;
             if (!commandInFlight)
                 runRefresh();
@@ -173,19 +170,17 @@ void RoutingPage::startRefresh()
         changed.notifyChanged();
         return;
     }
-    if (link_.comOpen) {
+    if (link_.comOpen && commandInFlight && port_.serial().isOpen()) {
         link_.pageStopBits = 2;
-        if (commandInFlight && pageLink_.serial().isOpen())
-            return;
-        if (pageLink_.serial().open(link_.comPort, liveSerialSettings())) {
-            pageLink_.serial().startWorker();
-            // A command left on the port that closed meanwhile ends here;
-            // the refresh reads what it changed.
-            client_.cancel();
-            runRefresh();
-            changed.notifyChanged();
-            return;
-        }
+        return;
+    }
+    if (port_.reopen()) {
+        // A command left on the port that closed meanwhile ends here;
+        // the refresh reads what it changed.
+        client_.cancel();
+        runRefresh();
+        changed.notifyChanged();
+        return;
     }
     notice_.show(kNoticeMs, kOpenComFailed);
     changed.notifyChanged();
@@ -200,24 +195,6 @@ void RoutingPage::runRefresh()
 }
 
 // --- receive paths ---------------------------------------------------------
-
-void RoutingPage::onSocketConnect(int errorCode) { pageLink_.socketConnectDone(errorCode); }
-
-void RoutingPage::onSocketClose() { pageLink_.socketClosed(); }
-
-void RoutingPage::onSocketRead()
-{
-    pageLink_.drainSocket(ctx_.platform.linkSocket, [this](const std::uint8_t* data, std::size_t length) {
-        if (socketRxEnabled_ == 0) {
-            // Data for a page that is not listening; a half frame of it
-            // must not prefix the next reply.
-            pageLink_.dropSocketTail();
-            return;
-        }
-        pageLink_.feedSocket(
-            data, length, [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }, true);
-    });
-}
 
 void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 {
@@ -297,9 +274,9 @@ void RoutingPage::resent(client::Resend why)
     if (why == client::Resend::AfterBadSum) {
         stopProgress();
     } else {
-        link_.progressText = kProgressTexts[2];
+        ctx_.popups.progress.setText(kProgressTexts[2]);
         animateProgress();
-        if (!link_.progressOpen)
+        if (!ctx_.popups.progress.isOpen())
             ctx_.popups.progress.open();
     }
     changed.notifyChanged();
@@ -366,7 +343,7 @@ void RoutingPage::giveUp(bool routeTimer)
 void RoutingPage::animateProgress()
 {
     progress_.once(kProgressStepMs, [this] {
-        link_.progressText = kProgressTexts[link_.nextProgressDot() - 1];
+        ctx_.popups.progress.setText(kProgressTexts[ctx_.popups.progress.nextDot() - 1]);
         ctx_.popups.progress.refresh();
         animateProgress();
         changed.notifyChanged();
@@ -482,7 +459,7 @@ void RoutingPage::editorCancel()
 
 void RoutingPage::clickSet()
 {
-    if (!pageLink_.serial().isOpen()) {
+    if (!port_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
         changed.notifyChanged();
         return;
@@ -513,7 +490,7 @@ void RoutingPage::selectConfigTarget(int index)
     if (index == kConfigPortToPort && panelReady() && !link_.busy) {
         // Checked like the panel's buttons: without the page's port the
         // recall could never be acknowledged past output 1.
-        if (!pageLink_.serial().isOpen()) {
+        if (!port_.serial().isOpen()) {
             showMessageBox(kOpenPortFirstText);
         } else {
             recallIdle_ = 0;
@@ -529,7 +506,7 @@ void RoutingPage::clickConfigInput(int input)
 {
     if (!validPort(input, kInputs) || link_.busy)
         return;
-    if (!pageLink_.serial().isOpen()) {
+    if (!port_.serial().isOpen()) {
         showMessageBox(kOpenPortFirstText);
         changed.notifyChanged();
         return;
@@ -550,7 +527,7 @@ void RoutingPage::clickConfigInput(int input)
 
 void RoutingPage::clickClearLog()
 {
-    pageLink_.receivedLog().clear();
+    port_.receivedLog().clear();
     changed.notifyChanged();
 }
 

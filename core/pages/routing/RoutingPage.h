@@ -4,7 +4,7 @@
 #include "core/app/Notices.h"
 #include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/PageLink.h"
+#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/link/HexLog.h"
 #include "core/protocol/Waits.h"
@@ -27,7 +27,7 @@ class SerialChannel;
 // routing each time the tab is shown, recalls presets and runs the output
 // configuration panel. The protocol tables and timers cover eight outputs
 // and eight inputs; the box and the view show four of each.
-class RoutingPage : public Page, public StreamSocketOwner {
+class RoutingPage : public Page {
 public:
     // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
@@ -48,19 +48,12 @@ public:
     ~RoutingPage() override;
 
     // Page
-    SerialChannel& serialPort() override { return pageLink_.serial(); }
+    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override;
     void tabSelected(bool) override { socketRxEnabled_ = 0; }
-    void reconnectTcp() override { reconnectSocket(); }
     void activate() override { startRefresh(); }
 
-    // StreamSocketOwner
-    void onSocketConnect(int errorCode) override;
-    void onSocketRead() override;
-    void onSocketClose() override;
-
     // Tab hand-over.
-    void reconnectSocket();
     void startRefresh();
 
     // Serial receive path, one byte at a time (also wired to the port).
@@ -120,8 +113,8 @@ public:
     // Page state, for the shell and tests.
     int currentInput(int output) const { return currentInput_[output - 1]; }
     int pendingInput() const { return pendingInput_; }
-    const HexLog& receivedLog() const { return pageLink_.receivedLog(); }
-    const HexLog& sentLog() const { return pageLink_.sentLog(); }
+    const HexLog& receivedLog() const { return port_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
 
     ChangeNotifier changed;
 
@@ -161,12 +154,12 @@ private:
     void animateProgress();
 
     PageContext& ctx_;
-    LinkState& link_;
+    WindowLink& link_;
     // The page's own timers; the conversations' waits are the client's.
     Timer noticeClose_{ctx_.platform.loop};
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     PageNotice notice_;
-    PageLink pageLink_;
+    PagePort& port_;
     client::MatrixClient client_;
     // The path of the frame the client is given now: the refresh trusts
     // other inputs on it, and only the socket path frees the tab buttons.

@@ -10,14 +10,13 @@ using namespace matrix;
 TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
 {
     ManualLoop loop;
-    LinkState link;
-    Popups popups(loop, link);
+    Popups popups(loop);
     Timer close(loop);
     bool continued = false;
     showNotice(popups, close, 2500, "Matrix is in standby mode!", [&] { continued = true; });
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_TRUE(popups.notice.held());
-    EXPECT_EQ(link.noticeText, "Matrix is in standby mode!");
+    EXPECT_EQ(popups.notice.recordedText(), "Matrix is in standby mode!");
     loop.advance(2499);
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_FALSE(continued);
@@ -31,19 +30,19 @@ TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
 TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
 {
     ManualLoop loop;
-    LinkState link;
-    Popups popups(loop, link);
+    Popups popups(loop);
     Timer close(loop);
-    PageNotice notice(popups, close);
+    ControlMode mode = ControlMode::Com;
+    PageNotice notice(popups, close, mode);
     notice.show(1500, "Time out!");
     notice.showIfNoneOpen(1000, "Matrix is in standby mode!");
     EXPECT_EQ(popups.notice.text(), "Time out!");
     EXPECT_EQ(popups.notice.timesOpened(), 1);
 
-    link.controlMode = ControlMode::Com;
+    mode = ControlMode::Com;
     EXPECT_FALSE(notice.guard(false));
     EXPECT_EQ(popups.notice.text(), "Open COM failed!");
-    link.controlMode = ControlMode::Tcp;
+    mode = ControlMode::Tcp;
     EXPECT_FALSE(notice.guard(false));
     EXPECT_EQ(popups.notice.text(), "Connect to Matrix failed!");
     EXPECT_TRUE(notice.guard(true));
@@ -54,25 +53,22 @@ TEST(NoticePopup, TimeOutNoticesDoNotStackButGuardNoticesDo)
 TEST(ProgressPopup, OpensOnceAndReadsTheTextOnRefresh)
 {
     ManualLoop loop;
-    LinkState link;
-    Popups popups(loop, link);
-    link.progressText = "Setting .    ";
+    Popups popups(loop);
+    popups.progress.setText("Setting .    ");
     popups.progress.open();
-    link.progressText = "Setting . .  ";
+    popups.progress.setText("Setting . .  ");
     popups.progress.open();  // already open: nothing new
     EXPECT_EQ(popups.progress.text(), "Setting .    ");
     popups.progress.refresh();
     EXPECT_EQ(popups.progress.text(), "Setting . .  ");
     popups.progress.close();
-    EXPECT_EQ(link.progressOpen, 0);
     EXPECT_FALSE(popups.progress.isOpen());
 }
 
 TEST(ConfigStatusPopup, AnimatesTimesOutAndKeepsItsPhaseAcrossOpenings)
 {
     ManualLoop loop;
-    LinkState link;
-    Popups popups(loop, link);
+    Popups popups(loop);
     auto& popup = popups.configStatus;
     popup.open();
     EXPECT_EQ(popup.text(), "Configuring . . .");
@@ -104,8 +100,7 @@ TEST(ConfigStatusPopup, AnimatesTimesOutAndKeepsItsPhaseAcrossOpenings)
 TEST(ConfigStatusPopup, AcknowledgedAttemptEndsWithSuccessAndClearsTheFlag)
 {
     ManualLoop loop;
-    LinkState link;
-    Popups popups(loop, link);
+    Popups popups(loop);
     popups.configStatus.open();
     popups.configStatus.configAcknowledged = 1;
     loop.advance(10000);

@@ -33,11 +33,7 @@ struct EdidHarness : testing::PageWorld {
     Transport transport;
     edid::TempEdidDir files;
 
-    explicit EdidHarness(Transport t) : transport(t)
-    {
-        page = std::make_unique<EdidPage>(context);
-        link.linkSocket = &rig.linkSocket;
-    }
+    explicit EdidHarness(Transport t) : transport(t) { page = std::make_unique<EdidPage>(context); }
 
     // The tab is shown: hand-over, then the entry query 150 ms later, and
     // the status chain it starts runs to its end.
@@ -48,8 +44,8 @@ struct EdidHarness : testing::PageWorld {
         if (transport == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
             link.matrixAddress = TestRig::kAddress;
-            link.tcpLinkUp = 1;
-            page->reconnectTcp();
+            link.setTcpState(TcpState::Reconnecting);
+            link.reconnect(PageId::Edid);
         } else {
             link.controlMode = ControlMode::Com;
             link.comOpen = 1;
@@ -90,7 +86,7 @@ struct EdidHarness : testing::PageWorld {
     {
         EXPECT_EQ(page->edidBusy(), 0);
         EXPECT_FALSE(popups.progress.isOpen());
-        EXPECT_EQ(link.progressOpen, 0);
+        EXPECT_FALSE(popups.progress.isOpen());
     }
 };
 
@@ -140,7 +136,7 @@ TEST_P(EdidPageTest, SetModeRow2OnIn3SendsModeRequestThenSetOneAndRefreshesIn3)
     h->page->selectSetTarget(2);
     h->page->clickSetMode();
     EXPECT_TRUE(h->popups.progress.isOpen());
-    EXPECT_EQ(h->link.progressText, "Setting . . .");
+    EXPECT_EQ(h->popups.progress.nextText(), "Setting . . .");
     h->settle();
 
     const std::vector<CommandFrame> expected = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x02, 3, 3, 0xF0)};
@@ -204,7 +200,7 @@ TEST_P(EdidPageTest, OperationClickedBeforeActivationStillEnds)
     // The tab is shown again; the user clicks before the entry query.
     h->page->tabSelected(true);
     if (GetParam() == Transport::Tcp)
-        h->page->reconnectTcp();
+        h->link.reconnect(PageId::Edid);
     h->settle();
     h->page->selectMode(2);
     h->page->selectSetTarget(1);
@@ -272,7 +268,7 @@ TEST_P(EdidPageTest, StatusRunTakesOnlyTheAnswerItWaitsFor)
 {
     h->matrixSide().setSilent(true);
     h->page->clickStatus();
-    EXPECT_EQ(h->link.progressText, "Getting status . . .");
+    EXPECT_EQ(h->popups.progress.nextText(), "Getting status . . .");
     CommandFrame unasked = CommandFrame().set(2, 0x01).set(3, 0x0C).set(4, 4).set(6, 2).seal();
     h->matrixSide().sendNoise(std::vector<std::uint8_t>(unasked.data(), unasked.data() + CommandFrame::kSize));
     h->settle();
@@ -336,7 +332,7 @@ TEST_P(EdidPageTest, CopyFromOutputWithoutDisplayStopsWithNotice)
     h->rig.device.outputCable[1] = false;
     h->page->selectCopySource(1);
     h->page->clickCopy();
-    EXPECT_EQ(h->link.progressText, "Copying . . .");
+    EXPECT_EQ(h->popups.progress.nextText(), "Copying . . .");
     h->settle();
     EXPECT_EQ(h->afterSwitchState(), std::vector<CommandFrame>{edidFrame(1, 0x05, 2, 0, 0)});
     EXPECT_TRUE(h->noticeShows("HDMI OUT B is not connected!"));
@@ -388,7 +384,7 @@ TEST_P(EdidPageTest, DownloadToAllInputsSendsAnnounceThenTheBlock200msLater)
     ASSERT_EQ(h->page->pathText(), path);
     h->page->selectDownloadTarget(4);
     h->page->clickDownload();
-    EXPECT_EQ(h->link.progressText, "Downloading . . .");
+    EXPECT_EQ(h->popups.progress.nextText(), "Downloading . . .");
     h->settle();
     const std::vector<CommandFrame> handshake = {edidFrame(3, 0x08, 0xF0, 0, 0), edidFrame(3, 0x06, 0xFE, 0, 0xF0),
                                                  RawFrame::edid(3, 0x06, 0x56, 0, 0, true)};
@@ -548,9 +544,9 @@ TEST(EdidPageTcp, ReplyBeforeTheEntryQueryIsIgnored)
     EdidHarness h(Transport::Tcp);
     h.link.controlMode = ControlMode::Tcp;
     h.link.matrixAddress = TestRig::kAddress;
-    h.page->reconnectTcp();
+    h.link.reconnect(PageId::Edid);
     h.settle();
-    ASSERT_EQ(h.link.socketConnected, 1);
+    ASSERT_EQ(h.link.socketConnected(), 1);
     h.page->tabSelected(true);
     h.rig.tcpMatrix.reply(1, 0x0C, 1, 0, 5);
     h.rig.tcpMatrix.reply(0x88, 0x88, 0, 0, 0);
@@ -595,7 +591,7 @@ TEST(EdidPageTcp, DisconnectBeforeTheDataStepEndsTheDownloadCleanly)
     const std::size_t writes = h.writes().size();
     h.rig.tcpMatrix.closeLink();
     h.settle();
-    ASSERT_EQ(h.link.socketConnected, 0);
+    ASSERT_EQ(h.link.socketConnected(), 0);
     h.advance(EdidPage::kDataStepDelayMs);
     EXPECT_EQ(h.writes().size(), writes) << "no block on a dead socket";
     EXPECT_TRUE(h.noticeShows("Connect to Matrix failed!"));

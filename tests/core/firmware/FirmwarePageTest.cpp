@@ -46,11 +46,10 @@ protected:
 
     void SetUp() override
     {
-        link.linkSocket = &rig.linkSocket;
         link.matrixAddress = TestRig::kAddress;
         if (GetParam() == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
-            link.tcpLinkUp = 1;
+            link.setTcpState(TcpState::Reconnecting);
         } else {
             link.comOpen = 1;
             link.comPort = TestRig::kComPort;
@@ -67,7 +66,7 @@ protected:
         page->tabSelected(true);
         link.activePage = PageId::Firmware;
         if (link.tcpMode())
-            page->reconnectTcp();
+            link.reconnect(PageId::Firmware);
         rig.loop.advance(150);
         page->activate();
         rig.loop.runPending();
@@ -568,7 +567,7 @@ TEST_P(FirmwarePageTest, NotConnectedShowsTheGuardNotice)
 {
     load(partImage(0xA5, 0x5A, 598));
     if (GetParam() == Transport::Tcp)
-        link.socketConnected = 0;
+        link.onSocketClose();
     else
         page->serialPort().requestClose();
     page->upgradeClicked();
@@ -589,10 +588,9 @@ using FirmwarePageFiles = FirmwarePageAlone;
 TEST_F(FirmwarePageTcp, UpgradeRepliesAreIgnoredWhileTheEntryIsPending)
 {
     link.controlMode = ControlMode::Tcp;
-    link.linkSocket = &rig.linkSocket;
     link.matrixAddress = TestRig::kAddress;
     FirmwarePage page(context);
-    page.reconnectTcp();
+    link.reconnect(PageId::Firmware);
     rig.loop.runPending();
     ScratchDir dir;
     ASSERT_TRUE(page.setFilePath(writeContainer(dir, "a.fw", partImage(0xA5, 0x5A, 598))));

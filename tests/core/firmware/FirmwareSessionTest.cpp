@@ -17,7 +17,7 @@ TEST(FirmwareInSession, UpgradeHoldsTheTabsUntilItEnds)
     MatrixSession session(rig.platform);
     ScratchDir dir;
     session.link.controlMode = ControlMode::Tcp;
-    session.link.tcpLinkUp = 1;
+    session.link.setTcpState(TcpState::Reconnecting);
     session.link.matrixAddress = TestRig::kAddress;
 
     ASSERT_TRUE(session.shell.selectTab(Tab::FwUpgrade));

@@ -66,7 +66,7 @@ TEST_P(GeneralPageOver, FullStatusRunFillsEightLabelsWithTextsAndColours)
     }
     // The run is over: popup closed, nothing left ticking, tabs free.
     EXPECT_FALSE(session.popups.progress.isOpen());
-    EXPECT_EQ(session.link.progressOpen, 0);
+    EXPECT_EQ(session.popups.progress.isOpen(), 0);
     EXPECT_FALSE(anyStatusTimerRunning());
     EXPECT_FALSE(session.popups.notice.isOpen());
     EXPECT_TRUE(session.shell.tabButtonsEnabled());
@@ -153,7 +153,7 @@ TEST_P(GeneralPageOver, StandbyFrameStopsTheRunWithoutTimeOut)
     EXPECT_FALSE(session.popups.notice.isOpen());
     rig.loop.advance(30000);
     EXPECT_EQ(session.popups.notice.timesOpened(), 1);
-    EXPECT_EQ(session.link.noticeText, "Matrix is in standby mode!");
+    EXPECT_EQ(session.popups.notice.recordedText(), "Matrix is in standby mode!");
 }
 
 // Found by the fault simulation: the answer to a port query that arrives
@@ -290,7 +290,7 @@ TEST_F(GeneralPageTcpStatus, ResetClickedWhileAStatusRunConnectsIsIgnored)
     page.setIpText(TestRig::kAddress);
     page.statusClicked();  // connects first; the run starts after the check
     rig.loop.advance(1);   // the link is up, the check still waits
-    ASSERT_EQ(session.link.socketConnected, 1);
+    ASSERT_EQ(session.link.socketConnected(), 1);
     page.factoryResetClicked();
     EXPECT_FALSE(page.factoryResetRunning());
     rig.loop.advance(30000);
@@ -560,7 +560,7 @@ TEST_F(GeneralPageTcp, ConnectCheckAfter100MsReportsAFailedConnect)
     page.setIpText("127.0.0.9");  // nobody listens there
     page.tcpConnectClicked();
     rig.loop.advance(GeneralPage::kConnectCheckMs);
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
     EXPECT_EQ(page.tcpConnectText(), std::string("Connect"));
     EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
     rig.loop.advance(GeneralPage::kConnectFailedNoticeMs);
@@ -576,15 +576,15 @@ TEST_F(GeneralPageTcp, ConnectCheckAfter100MsReportsAFailedConnect)
 TEST_F(GeneralPageTcp, ConnectThenDisconnect)
 {
     connect(Transport::Tcp);
-    EXPECT_EQ(session.link.tcpLinkUp, 1);
+    EXPECT_EQ(session.link.tcpLinkUp(), 1);
     EXPECT_EQ(session.link.matrixAddress, TestRig::kAddress);
     EXPECT_EQ(page.tcpConnectText(), std::string("Disconnect"));
     EXPECT_TRUE(page.tcpIndicatorConnected());
     EXPECT_FALSE(session.popups.notice.isOpen());
 
     page.tcpConnectClicked();
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
-    EXPECT_EQ(session.link.socketConnected, 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
+    EXPECT_EQ(session.link.socketConnected(), 0);
     EXPECT_FALSE(rig.linkSocket.connected());
     EXPECT_EQ(page.tcpConnectText(), std::string("Connect"));
 }
@@ -598,7 +598,7 @@ TEST_F(GeneralPageTcp, StatusWhileNotConnectedConnectsAsksIrThenRuns)
     EXPECT_FALSE(session.popups.progress.isOpen());
     rig.loop.advance(GeneralPage::kConnectCheckMs);
     EXPECT_TRUE(session.popups.progress.isOpen());
-    EXPECT_EQ(session.link.tcpLinkUp, 1);
+    EXPECT_EQ(session.link.tcpLinkUp(), 1);
     rig.loop.advance(GeneralPage::kStatusStartMs);
 
     std::vector<Wire> expected = {kIrQuery, kBeepQuery};
@@ -617,10 +617,10 @@ TEST_F(GeneralPageTcp, LateConnectStillReportsTheFailure)
     page.tcpConnectClicked();
     rig.loop.advance(GeneralPage::kConnectCheckMs);
     EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
     rig.loop.advance(200);
-    EXPECT_EQ(session.link.socketConnected, 1);
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    EXPECT_EQ(session.link.socketConnected(), 1);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
     EXPECT_EQ(page.tcpConnectText(), std::string("Connect"));
 }
 
@@ -674,7 +674,7 @@ TEST_F(GeneralPageTcp, StatusClickedJustBeforeATabSwitchSendsNothingOnTheOtherPa
     connect(Transport::Tcp);
     rig.tcpMatrix.closeLink();
     rig.loop.runPending();
-    ASSERT_EQ(session.link.socketConnected, 0);
+    ASSERT_EQ(session.link.socketConnected(), 0);
     page.statusClicked();  // connects first, runs after the 100 ms check
     rig.loop.advance(20);
     ASSERT_TRUE(session.shell.selectTab(Tab::FwUpgrade));
@@ -730,8 +730,8 @@ TEST_F(GeneralPageTcp, PeerCloseClearsSocketConnectedSilently)
     connect(Transport::Tcp);
     rig.tcpMatrix.closeLink();
     rig.loop.runPending();
-    EXPECT_EQ(session.link.socketConnected, 0);
-    EXPECT_EQ(session.link.tcpLinkUp, 1);
+    EXPECT_EQ(session.link.socketConnected(), 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 1);
     EXPECT_FALSE(session.popups.notice.isOpen());
     page.beepClicked();
     EXPECT_EQ(session.popups.notice.text(), "Connect to Matrix failed!");
@@ -745,8 +745,8 @@ TEST_F(GeneralPageTcp, SearchAndIpSelectionDropTheLink)
     page.searchClicked();
     EXPECT_EQ(searches, 1);
     EXPECT_TRUE(page.ipEntries().empty());
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
-    EXPECT_EQ(session.link.socketConnected, 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
+    EXPECT_EQ(session.link.socketConnected(), 0);
     EXPECT_FALSE(rig.linkSocket.connected());
     EXPECT_EQ(page.tcpConnectText(), std::string("Connect"));
 
@@ -756,14 +756,14 @@ TEST_F(GeneralPageTcp, SearchAndIpSelectionDropTheLink)
     EXPECT_EQ(session.link.matrixAddress, "127.0.0.1");
     page.tcpConnectClicked();
     rig.loop.advance(GeneralPage::kConnectCheckMs);
-    ASSERT_EQ(session.link.tcpLinkUp, 1);
+    ASSERT_EQ(session.link.tcpLinkUp(), 1);
 
     int selected = -1;
     page.setIpSelectedHook([&](int index) { selected = index; });
     page.selectIpEntry(1);
     EXPECT_EQ(selected, 1);
     EXPECT_EQ(session.link.matrixAddress, "127.0.0.2");
-    EXPECT_EQ(session.link.tcpLinkUp, 0);
+    EXPECT_EQ(session.link.tcpLinkUp(), 0);
     EXPECT_FALSE(rig.linkSocket.connected());
     EXPECT_FALSE(session.popups.notice.isOpen());
 }

@@ -130,12 +130,11 @@ TEST(Discovery, SearchDropsTheTcpLinkAndReportsAPortItCannotBind)
     net.linkSocket.connectTo("127.0.0.1", 8000);
     net.loop.runPending();
     ASSERT_TRUE(net.linkSocket.connected());
-    net.link.socketConnected = 1;
-    net.link.tcpLinkUp = 1;
+    net.link.setTcpState(TcpState::Up);
     net.segment.refuseBind = true;  // another instance holds the port
     net.discovery.search();
     EXPECT_FALSE(net.linkSocket.connected());
-    EXPECT_EQ(net.link.tcpLinkUp, 0);
+    EXPECT_EQ(net.link.tcpLinkUp(), 0);
     EXPECT_TRUE(net.segment.sent.empty());
     EXPECT_TRUE(net.popups.notice.isOpen());
     EXPECT_EQ(net.popups.notice.text(), "Search failed");
@@ -146,12 +145,11 @@ TEST(Discovery, SearchDropsTheTcpLinkAndReportsAPortItCannotBind)
     EXPECT_EQ(net.loop.runningTimerCount(), 0u);
 
     // A search that binds resets the link fields too.
-    net.link.socketConnected = 1;
-    net.link.tcpLinkUp = 1;
+    net.link.setTcpState(TcpState::Up);
     net.segment.refuseBind = false;
     net.discovery.search();
-    EXPECT_EQ(net.link.socketConnected, 0);
-    EXPECT_EQ(net.link.tcpLinkUp, 0);
+    EXPECT_EQ(net.link.socketConnected(), 0);
+    EXPECT_EQ(net.link.tcpLinkUp(), 0);
     EXPECT_FALSE(net.popups.notice.isOpen());
 }
 

@@ -25,10 +25,8 @@ struct NetSeams {
     MemoryLinkSocket linkSocket{loop};
     MemoryUdpSegment segment{loop};
     Platform platform{loop, [] { return std::unique_ptr<SerialChannel>(); }, linkSocket, segment};
-    LinkState link;
-    Popups popups{loop, link};
-
-    NetSeams() { link.linkSocket = &linkSocket; }
+    WindowLink link{platform};
+    Popups popups{loop};
 };
 
 // Discovery and the configuration model on one in-memory segment, with the

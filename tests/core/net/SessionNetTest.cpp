@@ -59,13 +59,13 @@ TEST(SessionNet, SearchWhileConnectedDropsTheLink)
     m.general.setIpText(TestRig::kAddress);
     m.general.tcpConnectClicked();
     s.rig.loop.advance(100);
-    ASSERT_EQ(m.link.tcpLinkUp, 1);
+    ASSERT_EQ(m.link.tcpLinkUp(), 1);
     s.first.responder.setSilent(true);
     s.second.responder.setSilent(true);
     m.general.searchClicked();
     s.rig.loop.runPending();
-    EXPECT_EQ(m.link.tcpLinkUp, 0);
-    EXPECT_EQ(m.link.socketConnected, 0);
+    EXPECT_EQ(m.link.tcpLinkUp(), 0);
+    EXPECT_EQ(m.link.socketConnected(), 0);
     EXPECT_FALSE(s.rig.linkSocket.connected());
     EXPECT_STREQ(m.general.tcpConnectText(), "Connect");
     EXPECT_TRUE(m.general.ipEntries().empty());

@@ -35,7 +35,7 @@ TEST_P(RoutingPageTest, GridClickBeforeActivationHoldsBusyUntilNothingIsInFlight
     r.matrix().setReplyDelayMs(300);  // the route's answer comes after the activation
     r.page->tabSelected(true);
     if (r.tcp()) {
-        r.page->reconnectTcp();
+        r.link.reconnect(PageId::Routing);
         r.run();
     }
     page().clickGrid(2, 3);
@@ -305,7 +305,7 @@ TEST_P(RoutingPageTest, StandbyReplacesAnOpenNotice)
 TEST_P(RoutingPageTest, NotConnectedShowsTheGuardNoticeAndSendsNothing)
 {
     if (r.tcp())
-        r.link.tcpLinkUp = 0;
+        r.link.setTcpState(TcpState::Down);
     else
         page().serialPort().requestClose();  // as when another tab was shown
     page().clickGrid(1, 2);
@@ -501,12 +501,12 @@ TEST_F(RoutingTcpTest, SocketDataIsIgnoredWhileReceivingIsOff)
 TEST_F(RoutingTcpTest, ReconnectMakesANewSocketForThePage)
 {
     const int before = r.rig.linkSocket.recreations();
-    r.link.socketConnected = 1;
-    page().reconnectTcp();
-    EXPECT_EQ(r.link.socketConnected, 0);
+    r.link.setTcpState(TcpState::Connected);
+    r.link.reconnect(PageId::Routing);
+    EXPECT_EQ(r.link.socketConnected(), 0);
     EXPECT_EQ(r.rig.linkSocket.recreations(), before + 1);
     r.run();
-    EXPECT_EQ(r.link.socketConnected, 1);
+    EXPECT_EQ(r.link.socketConnected(), 1);
 }
 
 }  // namespace

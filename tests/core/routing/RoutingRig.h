@@ -20,13 +20,12 @@ struct RoutingRig : PageWorld {
     {
         if (transport == Transport::Tcp) {
             link.controlMode = ControlMode::Tcp;
-            link.tcpLinkUp = 1;
+            link.setTcpState(TcpState::Reconnecting);
             link.matrixAddress = TestRig::kAddress;
         } else {
             link.comOpen = 1;
             link.comPort = TestRig::kComPort;
         }
-        link.linkSocket = &rig.linkSocket;
         link.activePage = PageId::Routing;  // the page is the one shown
         page = std::make_unique<RoutingPage>(context);
         // As the window does when it first shows the tab: the page takes
@@ -45,7 +44,7 @@ struct RoutingRig : PageWorld {
         page->tabSelected(true);
         link.activePage = PageId::Routing;
         if (tcp())
-            page->reconnectTcp();
+            link.reconnect(PageId::Routing);
         run();
         page->activate();
         run();
