@@ -16,7 +16,7 @@
 namespace matrix {
 
 // Everything one running program holds, assembled in start-up order from
-// the platform's seams: the shared link state, the popups, the shell and
+// the platform's seams: the link, the popups, the shell and
 // the pages. Only the window drives one; matrixctl and matrixd speak to the
 // matrix through core/client instead.
 //
