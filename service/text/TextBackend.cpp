@@ -59,7 +59,9 @@ void TextBackend::ask(std::string what, const std::string& who, Done done,
     };
     // `who` is "text PEER": the hub's Caller takes the two apart. The text
     // protocol drives the room and no more (no EDID, firmware or reset).
-    Caller caller{"text", who.substr(who.find(' ') + 1)};
+    Caller caller;
+    caller.frontEnd = "text";
+    caller.peer = who.substr(who.find(' ') + 1);
     caller.role = Role::Operator;
     MatrixUnit::Done ended = audited;
     if (const Outcome refused = operation(caller, std::move(ended)); !refused.ok())

@@ -52,8 +52,9 @@ TEST(EdidFile, RealDisplayEdidsAreAccepted)
         ASSERT_EQ(check.verdict, EdidFileVerdict::Accept) << name;
         EXPECT_EQ(check.echoBytes, bytes.size()) << name;
         EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), check.data.begin())) << name;
-        if (bytes.size() == 128)
+        if (bytes.size() == 128) {
             EXPECT_TRUE(std::all_of(check.data.begin() + 128, check.data.end(), [](auto b) { return b == 0; })) << name;
+        }
     }
 }
 
