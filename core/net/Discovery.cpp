@@ -14,13 +14,6 @@ Discovery::~Discovery()
         socket_.setReadableHandler(nullptr);
 }
 
-std::string Discovery::currentAddress() const
-{
-    if (currentRow_ < 0 || currentRow_ >= static_cast<int>(addresses_.size()))
-        return {};
-    return addresses_[static_cast<std::size_t>(currentRow_)];
-}
-
 void Discovery::search()
 {
     discoveredCount_ = 0;
@@ -40,7 +33,9 @@ void Discovery::search()
         return;
     }
     listening_ = true;
-    socket_.setReadableHandler([this] { onReadable(); });
+    socket_.setReadableHandler([this] {
+        socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t n) { takeDatagram(data, n); });
+    });
     changed.notifyChanged();
 
     const std::uint8_t request = net::kDiscoveryRequest;
@@ -55,12 +50,6 @@ void Discovery::selectRow(int row)
     host_.setMatrixAddress(addresses_[static_cast<std::size_t>(row)]);
     selectedMac_ = rowMacs_[static_cast<std::size_t>(row)];
     changed.notifyChanged();
-}
-
-void Discovery::onReadable()
-{
-    socket_.receiveEach(listening_,
-                        [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
 }
 
 void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
@@ -84,10 +73,18 @@ void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
 
 void Discovery::interpret()
 {
-    if (!net::hasDiscoverySignature(buffer_.data(), buffer_.size()))
+    // The buffer holds at least kDiscoveryReplyMinBytes, read from its start.
+    const std::uint8_t* reply = buffer_.data();
+    if (reply[net::kDiscoverySignatureOffset] != net::kDiscoverySignature0 ||
+        reply[net::kDiscoverySignatureOffset + 1] != net::kDiscoverySignature1)
         return;
-    const std::string mac = net::formatMacText(buffer_.data() + net::kDiscoveryMacOffset);
-    const std::string address = net::formatIpv4Text(buffer_.data() + net::kDiscoveryIpv4Offset);
+    // "001C9103405A" and "192.168.1.50".
+    std::string mac;
+    for (std::size_t i = 0; i < 6; ++i)
+        mac += HexLog::hexByte(reply[net::kDiscoveryMacOffset + i]).substr(0, 2);
+    std::string address;
+    for (std::size_t i = 0; i < 4; ++i)
+        address += (i > 0 ? "." : "") + std::to_string(reply[net::kDiscoveryIpv4Offset + i]);
 
     addresses_.push_back(address);
     rowMacs_.push_back(mac);

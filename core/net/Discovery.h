@@ -45,7 +45,6 @@ public:
     // The "Matrix  IP" list, in the order of the replies.
     const std::vector<std::string>& addresses() const { return addresses_; }
     int currentRow() const { return currentRow_; }
-    std::string currentAddress() const;
 
     // The discovery record.
     std::uint8_t discoveredCount() const { return discoveredCount_; }
@@ -61,7 +60,6 @@ public:
     ChangeNotifier changed;
 
 private:
-    void onReadable();
     void takeDatagram(const std::uint8_t* data, std::size_t length);
     void interpret();
 

@@ -5,8 +5,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 
 namespace matrix::net {
 
@@ -66,36 +64,13 @@ private:
     std::size_t size_ = 0;
 };
 
-// "001C9103405A": two upper-case hexadecimal digits per byte.
-std::string formatMacText(const std::uint8_t* mac6);
-// "192.168.1.50": decimal, no leading zeros.
-std::string formatIpv4Text(const std::uint8_t* address4);
-
-// A reply buffer holding at least kDiscoveryReplyMinBytes, read from its start.
-bool hasDiscoverySignature(const std::uint8_t* reply, std::size_t length);
-
-// An address field: its decimal value reduced modulo 256; empty gives 0.
-// Reading stops at the first character that is not a digit.
-std::uint8_t addressFieldByte(const std::string& text);
-
-// One hexadecimal digit pair, or nothing when the text has fewer than two
-// characters or one of them is not a hexadecimal digit.
-std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at = 0);
-
-// The six MAC fields: each gives the byte of its first two characters, or
-// repeats the byte of the previous field (0 for the first) when they are
-// not a hexadecimal pair.
-std::array<std::uint8_t, 6> macFieldBytes(const std::array<std::string, 6>& fields);
-
-// Writes selectedMac, read two characters per byte, into mac6; stops at the
-// first pair that is not hexadecimal, leaving the rest as it was.
-void writeSelectedMac(const std::string& selectedMac, std::uint8_t* mac6);
-
 // Plain sum of bytes 0 to 74, modulo 256 (not negated like the frame's).
-std::uint8_t configChecksum(const ConfigMessage& message);
-
-// The first position p at which a complete 76-byte reply starts with the
-// three key bytes; nothing if none lies wholly inside the received bytes.
-std::optional<std::size_t> findConfigReply(const std::uint8_t* received, std::size_t length, const std::uint8_t* key3);
+inline std::uint8_t configChecksum(const ConfigMessage& message)
+{
+    unsigned sum = 0;
+    for (std::size_t i = 0; i < kConfigChecksumOffset; ++i)
+        sum += message[i];
+    return static_cast<std::uint8_t>(sum & 0xFF);
+}
 
 }  // namespace matrix::net

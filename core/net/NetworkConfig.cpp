@@ -1,19 +1,43 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/net/NetworkConfig.h"
 
-#include "core/link/HexLog.h"
 #include "core/net/Discovery.h"
+#include "core/transport/HexDigit.h"
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace matrix {
 
 namespace {
 
-// The reply log is hidden; keep only its recent part so that a noisy
-// segment cannot grow it without limit.
-constexpr std::size_t kReplyLogMaxBytes = 64 * 1024;
+// An address field: its decimal value reduced modulo 256; empty gives 0.
+// Reading stops at the first character that is not a digit.
+std::uint8_t addressFieldByte(const std::string& text)
+{
+    // Reduced digit by digit, so that a long run of digits cannot overflow.
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        value = (value * 10 + static_cast<unsigned>(c - '0')) % 256;
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+// One hexadecimal digit pair, or nothing when the text has fewer than two
+// characters or one of them is not a hexadecimal digit.
+std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at = 0)
+{
+    if (text.size() < at + 2)
+        return std::nullopt;
+    int high = hexDigitValue(text[at]);
+    int low = hexDigitValue(text[at + 1]);
+    if (high < 0 || low < 0)
+        return std::nullopt;
+    return static_cast<std::uint8_t>(high * 16 + low);
+}
 
 }  // namespace
 
@@ -46,15 +70,12 @@ void NetworkConfig::fillFields()
     // The four parts of matrixAddress around its first three dots; a text
     // with fewer dots leaves the remaining fields empty.
     const std::string text = host_.matrixAddress();
+    constexpr std::size_t npos = std::string::npos;
     std::size_t start = 0;
     for (int i = 0; i < kAddressFields; ++i) {
-        if (start == std::string::npos) {
-            address_[i].clear();
-            continue;
-        }
-        std::size_t dot = i < kAddressFields - 1 ? text.find('.', start) : std::string::npos;
-        address_[i] = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-        start = dot == std::string::npos ? std::string::npos : dot + 1;
+        const std::size_t dot = start != npos && i < kAddressFields - 1 ? text.find('.', start) : npos;
+        address_[i] = start == npos ? std::string() : text.substr(start, dot - start);
+        start = dot == npos ? npos : dot + 1;
     }
     const std::string& mac = discovery_.selectedMac();
     for (int i = 0; i < kMacFields; ++i) {
@@ -95,24 +116,37 @@ void NetworkConfig::setMacField(int index, const std::string& text)
 void NetworkConfig::buildMessage()
 {
     using namespace net;
-    writeSelectedMac(discovery_.selectedMac(), message_.data() + kConfigTargetMacOffset);
+    // The addressed MAC, two characters per byte, up to the first pair that
+    // is not hexadecimal: the bytes after it stay as they were.
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto byte = hexPairByte(discovery_.selectedMac(), 2 * i);
+        if (!byte)
+            break;
+        message_[kConfigTargetMacOffset + i] = *byte;
+    }
     if (autoIp_) {
         // Offsets 6 to 17 are left as the last Static IP attempt wrote them.
         message_[kConfigAutoFlagOffset] = 1;
     } else {
         for (int i = 0; i < kAddressFields; ++i)
             message_[kConfigAddressOffset + i] = addressFieldByte(address_[i]);
-        for (int i = 0; i < 3; ++i)
+        // Gateway x.y.z.1, mask 255.255.255.0.
+        for (int i = 0; i < 3; ++i) {
             message_[kConfigGatewayOffset + i] = message_[kConfigAddressOffset + i];
+            message_[kConfigMaskOffset + i] = 0xFF;
+        }
         message_[kConfigGatewayOffset + 3] = 1;
-        message_[kConfigMaskOffset] = 0xFF;
-        message_[kConfigMaskOffset + 1] = 0xFF;
-        message_[kConfigMaskOffset + 2] = 0xFF;
         message_[kConfigMaskOffset + 3] = 0;
         message_[kConfigAutoFlagOffset] = 0;
     }
-    const auto newMac = macFieldBytes(mac_);
-    std::copy(newMac.begin(), newMac.end(), message_.begin() + kConfigNewMacOffset);
+    // Each MAC field gives the byte of its first two characters, or repeats
+    // the previous field's (0 for the first) when they are not a hexadecimal pair.
+    std::uint8_t previous = 0;
+    for (int i = 0; i < kMacFields; ++i) {
+        if (const auto byte = hexPairByte(mac_[i]))
+            previous = *byte;
+        message_[kConfigNewMacOffset + i] = previous;
+    }
     message_[kConfigModeOffset] = autoIp_ ? kConfigModeAuto : kConfigModeStatic;
     message_[kConfigDirectionOffset] = kConfigRequestMark;
     message_[kConfigChecksumOffset] = configChecksum(message_);
@@ -128,8 +162,11 @@ void NetworkConfig::ok()
     socket_.close();
     buffer_.clear();
     listening_ = socket_.bind(kNetConfigPort);
-    if (listening_)
-        socket_.setReadableHandler([this] { onReadable(); });
+    if (listening_) {
+        socket_.setReadableHandler([this] {
+            socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t n) { takeDatagram(data, n); });
+        });
+    }
     // A failed bind or send is not reported here: the popup's time-out
     // ends the attempt with "configure failed!".
     socket_.sendTo(net::kBroadcastAddress, kNetConfigPort, message_.data(), message_.size());
@@ -139,36 +176,24 @@ void NetworkConfig::ok()
     host_.configSent();
 }
 
-void NetworkConfig::onReadable()
-{
-    socket_.receiveEach(listening_,
-                        [this](const std::uint8_t* data, std::size_t length) { takeDatagram(data, length); });
-}
-
-void NetworkConfig::echo(const std::uint8_t* data, std::size_t length)
-{
-    for (std::size_t i = 0; i < length; ++i) {
-        replyLog_ += HexLog::hexByte(data[i]);
-        if (i % 13 == 0)
-            replyLog_ += "\r\n";
-    }
-    if (replyLog_.size() > kReplyLogMaxBytes)
-        replyLog_.erase(0, replyLog_.size() - kReplyLogMaxBytes);
-}
-
 void NetworkConfig::takeDatagram(const std::uint8_t* data, std::size_t length)
 {
     using namespace net;
     buffer_.append(data, length);
-    echo(data, length);
     if (buffer_.size() < kConfigMessageBytes)
         return;
 
-    // Only a reply that starts with the addressed MAC's first bytes and lies
-    // wholly inside what was received is read; anything else from the
-    // segment is not an acknowledgement of ours.
-    auto at = findConfigReply(buffer_.data(), buffer_.size(), message_.data() + kConfigTargetMacOffset);
-    const bool acknowledged = at && buffer_.data()[*at + kConfigDirectionOffset] == kConfigAckMark;
+    // Only the first reply that starts with the addressed MAC's first bytes
+    // and lies wholly inside what was received is read; anything else from
+    // the segment is not an acknowledgement of ours.
+    const std::uint8_t* key = message_.data() + kConfigTargetMacOffset;
+    bool acknowledged = false;
+    for (std::size_t p = 0; p + kConfigMessageBytes <= buffer_.size(); ++p) {
+        if (std::equal(key, key + kConfigReplyKeyBytes, buffer_.data() + p)) {
+            acknowledged = buffer_.data()[p + kConfigDirectionOffset] == kConfigAckMark;
+            break;
+        }
+    }
     buffer_.clear();
     if (acknowledged)
         host_.configured();

@@ -44,15 +44,12 @@ public:
     void setMacField(int index, const std::string& text);
 
     bool isVisible() const { return visible_; }
-    bool isCreated() const { return created_; }
     bool autoIp() const { return autoIp_; }
     bool addressFieldsEnabled() const { return !autoIp_; }
     const std::string& addressField(int index) const { return address_.at(static_cast<std::size_t>(index)); }
     const std::string& macField(int index) const { return mac_.at(static_cast<std::size_t>(index)); }
     // The message as last built; kept between attempts.
     const net::ConfigMessage& message() const { return message_; }
-    // Hidden hex echo of the replies.
-    const std::string& replyLog() const { return replyLog_; }
     std::size_t bufferedBytes() const { return buffer_.size(); }
 
     ChangeNotifier changed;
@@ -60,9 +57,7 @@ public:
 private:
     void fillFields();
     void buildMessage();
-    void onReadable();
     void takeDatagram(const std::uint8_t* data, std::size_t length);
-    void echo(const std::uint8_t* data, std::size_t length);
 
     NetHost& host_;
     Discovery& discovery_;
@@ -75,7 +70,6 @@ private:
     std::array<std::string, kMacFields> mac_{};
     net::ConfigMessage message_{};
     net::ReplyBuffer buffer_;
-    std::string replyLog_;
 };
 
 }  // namespace matrix

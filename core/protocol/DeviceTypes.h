@@ -7,12 +7,8 @@ namespace matrix::protocol {
 // the matrix family does not have, which every reader treats in its own way.
 inline const char* deviceTypeName(int type)
 {
-    switch (type) {
-    case 1: return "HDMI MATRIX";
-    case 2: return "HDBT MATRIX";
-    case 3: return "HDMI+HDBT etc MATRIX";
-    default: return nullptr;
-    }
+    static constexpr const char* kNames[] = {"HDMI MATRIX", "HDBT MATRIX", "HDMI+HDBT etc MATRIX"};
+    return type >= 1 && type <= 3 ? kNames[type - 1] : nullptr;
 }
 
 }  // namespace matrix::protocol

@@ -7,9 +7,12 @@ namespace matrix::protocol {
 
 namespace {
 
-CommandFrame frame(int command, int sub, int p1 = 0, int p2 = 0, int p3 = 0)
+// p3 is byte 6; the EDID and firmware frames carry more in bytes 7, 8 and 10.
+CommandFrame frame(int command, int sub, int p1 = 0, int p2 = 0, int p3 = 0, int byte7 = 0, int byte8 = 0,
+                   int byte10 = 0)
 {
-    return CommandFrame().set(2, command).set(3, sub).set(4, p1).set(5, p2).set(6, p3).seal();
+    CommandFrame f = CommandFrame().set(2, command).set(3, sub).set(4, p1).set(5, p2).set(kByte6, p3);
+    return f.set(kByte7, byte7).set(kByte8, byte8).set(kByte10, byte10).seal();
 }
 
 bool protocolPort(int port) { return port >= 1 && port <= kProtocolPorts; }
@@ -19,23 +22,28 @@ bool extraBytesZero(const CommandFrame& f)
     return f[kByte6] == 0 && f[kByte7] == 0 && f[kByte8] == 0 && f[kByte10] == 0;
 }
 
-CommandFrame firmwareFrame(int sub, int p1, int byte6, int byte7, int byte8, int byte10)
+CommandFrame firmwareFrame(int sub, int p1, int byte6 = 0, int byte7 = 0, int byte8 = 0, int byte10 = 0)
 {
-    return CommandFrame()
-        .set(2, kFirmwareCommand)
-        .set(3, sub)
-        .set(4, p1)
-        .set(kByte6, byte6)
-        .set(kByte7, byte7)
-        .set(kByte8, byte8)
-        .set(kByte10, byte10)
-        .seal();
+    return frame(kFirmwareCommand, sub, p1, 0, byte6, byte7, byte8, byte10);
 }
 
 CommandFrame edidFrame(int sub, int p1, int p2 = 0, int p3 = 0, int byte7 = 0)
 {
-    return CommandFrame().set(2, kEdidCommand).set(3, sub).set(4, p1).set(5, p2).set(6, p3).set(kByte7, byte7).seal();
+    return frame(kEdidCommand, sub, p1, p2, p3, byte7);
 }
+
+int edidResult(bool ok) { return ok ? kEdidResultOk : kEdidResultFailed; }
+
+// A status reply of this sub-command, read as `value`.
+template <typename T>
+std::optional<T> statusReply(const CommandFrame& f, int sub, T value)
+{
+    if (!f.is(kStatusCommand, sub))
+        return std::nullopt;
+    return value;
+}
+
+bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
 
 }  // namespace
 
@@ -48,19 +56,14 @@ EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
     return block;
 }
 
-std::uint8_t firmwareBlockChecksum(const std::uint8_t* data256)
-{
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < kFirmwareBlockDataBytes; ++i)
-        sum += data256[i];
-    return static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-}
-
 FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length)
 {
     FirmwareBlock block{};
     std::copy(data, data + std::min(length, kFirmwareBlockDataBytes), block.begin() + 1);
-    block[0] = firmwareBlockChecksum(block.data() + 1);
+    unsigned sum = 0;
+    for (std::size_t i = 1; i < kFirmwareBlockBytes; ++i)
+        sum += block[i];
+    block[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
     return block;
 }
 
@@ -80,10 +83,8 @@ CommandFrame inputCableRequest(Input input) { return frame(kStatusCommand, kInpu
 CommandFrame outputCableRequest(Output output) { return frame(kStatusCommand, kOutputCableSub, output.number()); }
 CommandFrame irStateRequest() { return frame(kStatusCommand, kIrStateSub); }
 CommandFrame beepStateRequest() { return frame(kStatusCommand, kBeepStateSub); }
-CommandFrame irRequest(bool on) { return irRequestValue(on ? kOn : kOff); }
-CommandFrame beepRequest(bool on) { return beepRequestValue(on ? kOn : kOff); }
-CommandFrame irRequestValue(int p1) { return frame(kIrCommand, kSwitchSub, p1); }
-CommandFrame beepRequestValue(int p1) { return frame(kBeepCommand, kSwitchSub, p1); }
+CommandFrame irRequest(bool on) { return frame(kIrCommand, kSwitchSub, on ? kOn : kOff); }
+CommandFrame beepRequest(bool on) { return frame(kBeepCommand, kSwitchSub, on ? kOn : kOff); }
 
 CommandFrame routeQueryRequest(Output output) { return frame(kRoutingCommand, kRouteQuerySub, output.number()); }
 CommandFrame routeRequest(Output output, Input input)
@@ -122,22 +123,19 @@ CommandFrame edidDownloadRequest(Input target)
 }
 CommandFrame edidDownloadAnnounce(int sub) { return edidFrame(sub, kEdidDownloadAnnounce, 0, 0, 1); }
 
-CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart, 0, 0, 0, 0); }
+CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart); }
 std::optional<CommandFrame> firmwarePartStartRequest(int part)
 {
     switch (part) {
     case 1: return firmwareStartRequest(kFirmwarePart1Sub);
     case 2: return firmwareStartRequest(kFirmwarePart2Sub);
-    case 3: return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start, 0, 0, 0, 0);
+    case 3: return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start);
     case 4: return firmwareStartRequest(kFirmwarePart4Sub);
     default: return std::nullopt;
     }
 }
-CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare, 0, 0, 0, 0); }
-CommandFrame firmwareSecondPrepareRequest()
-{
-    return firmwareFrame(kFirmwarePart1Sub, kFirmwareSecondPrepare, 0, 0, 0, 0);
-}
+CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare); }
+CommandFrame firmwareSecondPrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwareSecondPrepare); }
 CommandFrame firmwareBlockAnnounce(int sub, int blockIndex)
 {
     return firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
@@ -179,21 +177,18 @@ CommandFrame edidSetModeAllAck() { return edidFrame(kEdidModeAllSub, 0); }
 CommandFrame edidSetModeOneAck(Input input) { return edidFrame(kEdidModeOneSub, 0, 0, input.number()); }
 CommandFrame edidDefaultAllAck() { return edidFrame(kEdidDefaultAllSub, 0); }
 CommandFrame edidDefaultOneAck(Input input) { return edidFrame(kEdidDefaultOneSub, input.number()); }
-CommandFrame edidCopyAllReply(bool ok) { return edidFrame(kEdidCopyAllSub, ok ? kEdidResultOk : kEdidResultFailed); }
+CommandFrame edidCopyAllReply(bool ok) { return edidFrame(kEdidCopyAllSub, edidResult(ok)); }
 CommandFrame edidCopyOneReply(bool ok, Input input)
 {
-    return edidFrame(kEdidCopyOneSub, ok ? kEdidResultOk : kEdidResultFailed, 0, input.number());
+    return edidFrame(kEdidCopyOneSub, edidResult(ok), 0, input.number());
 }
 CommandFrame edidDownloadReady(int sub) { return edidFrame(sub, kEdidDownloadReady); }
-CommandFrame edidDownloadResult(int sub, bool ok)
-{
-    return edidFrame(sub, ok ? kEdidResultOk : kEdidResultFailed, 0, 0, 1);
-}
+CommandFrame edidDownloadResult(int sub, bool ok) { return edidFrame(sub, edidResult(ok), 0, 0, 1); }
 CommandFrame firmwareStartReply(int sub, bool accepted)
 {
-    return firmwareFrame(sub, accepted ? kFirmwareAccept : kFirmwareReject, 0, 0, 0, 0);
+    return firmwareFrame(sub, accepted ? kFirmwareAccept : kFirmwareReject);
 }
-CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0, 0, 0, 0, 0); }
+CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0); }
 CommandFrame firmwareBlockAck(int sub, int blockIndex) { return firmwareFrame(sub, 0, 0, 1, 1, blockIndex); }
 CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareFinalForm, 0, 1, 0); }
 
@@ -224,40 +219,21 @@ std::optional<CableState> decodeCable(const CommandFrame& f)
     return CableState{output, f.p1(), stateIsOn(f.p3())};
 }
 
-std::optional<int> decodeDeviceType(const CommandFrame& f)
-{
-    if (!f.is(kStatusCommand, kDeviceTypeSub))
-        return std::nullopt;
-    return f.p1();
-}
+std::optional<int> decodeDeviceType(const CommandFrame& f) { return statusReply<int>(f, kDeviceTypeSub, f.p1()); }
 
 std::optional<MatrixSize> decodeMatrixSize(const CommandFrame& f)
 {
-    if (!f.is(kStatusCommand, kMatrixSizeSub))
-        return std::nullopt;
-    return MatrixSize{f.p1(), f.p3()};
+    return statusReply(f, kMatrixSizeSub, MatrixSize{f.p1(), f.p3()});
 }
 
 std::optional<Version> decodeVersion(const CommandFrame& f)
 {
-    if (!f.is(kStatusCommand, kVersionSub))
-        return std::nullopt;
-    return Version{f.p1(), f.p3()};
+    return statusReply(f, kVersionSub, Version{f.p1(), f.p3()});
 }
 
-std::optional<bool> decodeIrState(const CommandFrame& f)
-{
-    if (!f.is(kStatusCommand, kIrStateSub))
-        return std::nullopt;
-    return stateIsOn(f.p3());
-}
+std::optional<bool> decodeIrState(const CommandFrame& f) { return statusReply(f, kIrStateSub, stateIsOn(f.p3())); }
 
-std::optional<bool> decodeBeepState(const CommandFrame& f)
-{
-    if (!f.is(kStatusCommand, kBeepStateSub))
-        return std::nullopt;
-    return stateIsOn(f.p3());
-}
+std::optional<bool> decodeBeepState(const CommandFrame& f) { return statusReply(f, kBeepStateSub, stateIsOn(f.p3())); }
 
 bool isSwitchAck(const CommandFrame& f, int command) { return f.is(command, kSwitchSub) && f.p3() == 0; }
 
@@ -296,15 +272,9 @@ std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
     return target.isAll() ? decodeEdidCopyAll(f) : decodeEdidCopyOne(f, target);
 }
 
-bool isEdidModeRequestAck(const CommandFrame& f)
-{
-    return isEdidReply(f, kEdidModeRequestSub) && f.p1() == 0 && f.p3() == 0;
-}
+bool isEdidModeRequestAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeRequestSub); }
 
-bool isEdidSetModeAllAck(const CommandFrame& f)
-{
-    return isEdidReply(f, kEdidModeAllSub) && f.p1() == 0 && f.p3() == 0;
-}
+bool isEdidSetModeAllAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeAllSub); }
 
 bool isEdidSetModeReply(const CommandFrame& f, Input target)
 {

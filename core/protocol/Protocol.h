@@ -126,7 +126,6 @@ using FirmwareBlock = std::array<std::uint8_t, kFirmwareBlockBytes>;
 FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length);
 // The block of `image` that starts at `from`, zeros past `end`.
 FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end);
-std::uint8_t firmwareBlockChecksum(const std::uint8_t* data256);
 
 // ---- requests ------------------------------------------------------------------
 
@@ -139,9 +138,6 @@ CommandFrame irStateRequest();
 CommandFrame beepStateRequest();
 CommandFrame irRequest(bool on);
 CommandFrame beepRequest(bool on);
-// The switch frame with an explicit p1, for callers that carry it as a value.
-CommandFrame irRequestValue(int p1);
-CommandFrame beepRequestValue(int p1);
 
 CommandFrame routeQueryRequest(Output output);
 CommandFrame routeRequest(Output output, Input input);

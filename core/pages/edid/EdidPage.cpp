@@ -6,17 +6,10 @@
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
 
-#include <functional>
-
 namespace matrix {
 
-namespace {
-
 namespace p = protocol;
-
 using namespace notice_text;
-
-}  // namespace
 
 EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
@@ -85,14 +78,6 @@ void EdidPage::selectRow(int& index, int row, int rowCount)
 
 void EdidPage::selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
 
-void EdidPage::selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount_ + 1); }
-
-void EdidPage::selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount_); }
-
-void EdidPage::selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount_ + 1); }
-
-void EdidPage::selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount_ + 1); }
-
 void EdidPage::openEdidFile(const std::string& path)
 {
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
@@ -103,7 +88,9 @@ void EdidPage::openEdidFile(const std::string& path)
         edidFileBytes_ = check.echoBytes;
         edidFilePath_ = path;
         break;
-    case edid::EdidFileVerdict::Reject: showNoticeIfNoneOpen("Please select the correct EDID file!"); break;
+    case edid::EdidFileVerdict::Reject:
+        notice_.recordIfNoneOpen(kNoticeMs, "Please select the correct EDID file!");
+        break;
     case edid::EdidFileVerdict::Ignore: break;
     }
     changed.notifyChanged();
@@ -111,23 +98,22 @@ void EdidPage::openEdidFile(const std::string& path)
 
 // --- helpers -----------------------------------------------------------------
 
-bool EdidPage::portOpen() const { return port_.serial().isOpen(); }
+bool EdidPage::connected() const { return link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen(); }
 
-void EdidPage::send(const CommandFrame& frame) { port_.send(frame); }
-
-void EdidPage::showNotice(const std::string& text, int displayMs, std::function<void()> whenClosed)
+// The animation stops, the progress popup closes and the busy flag drops.
+void EdidPage::stopProgress()
 {
-    notice_.show(displayMs, text, std::move(whenClosed));
+    progress_.stop();
+    ctx_.popups.progress.close();
+    edidBusy_ = 0;
 }
 
-void EdidPage::showNoticeIfNoneOpen(const std::string& text, int displayMs)
+// The progress popup's word for an operation, none for the refresh.
+const char* EdidPage::progressWord(int operation)
 {
-    notice_.recordIfNoneOpen(displayMs, text);
+    static const char* const kWords[] = {nullptr, "Setting", "Copying", "Downloading", nullptr, "Getting status"};
+    return operation >= kOpSetMode && operation <= kOpStatusQuery ? kWords[operation] : nullptr;
 }
-
-void EdidPage::closePleaseWait() { notice_.closePleaseWait(); }
-
-void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
 
 // --- frames ------------------------------------------------------------------
 
@@ -136,14 +122,14 @@ void EdidPage::closeProgress() { ctx_.popups.progress.close(); }
 void EdidPage::writeForClient(const std::vector<std::uint8_t>& bytes)
 {
     if (bytes.size() == CommandFrame::kSize)
-        send(CommandFrame::fromBytes(bytes.data()));
+        port_.send(CommandFrame::fromBytes(bytes.data()));
     else
         port_.sendRaw(bytes.data(), bytes.size(), true);
 }
 
 // The refreshes after a change and on entry go out without a wait: each
 // answer asks for the next input, and a lost one ends the refresh.
-void EdidPage::sendStatusQuery(int input) { send(p::edidStatusRequest(Input{input})); }
+void EdidPage::sendStatusQuery(int input) { port_.send(p::edidStatusRequest(Input{input})); }
 
 void EdidPage::startRefresh()
 {
@@ -153,29 +139,30 @@ void EdidPage::startRefresh()
 
 // --- buttons -----------------------------------------------------------------
 
+void EdidPage::click(int operation)
+{
+    startOperation(operation);
+    changed.notifyChanged();
+}
+
 bool EdidPage::startOperation(int operation)
 {
     entryPending_ = 0;
     if (edidBusy_ == 1) {
-        showNotice(kPleaseWait);
+        notice_.show(kNoticeMs, kPleaseWait);
         return false;
     }
     edidOperation_ = operation;
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : portOpen();
-    if (!notice_.guard(connected))
+    if (!notice_.guard(connected()))
         return false;
     if (operation == kOpDownload && edidFilePath_.empty()) {
-        showNotice("Select the file!");
+        notice_.show(kNoticeMs, "Select the file!");
         return false;
     }
     // A copy holds the tab buttons only from its mode request on.
     edidBusy_ = operation == kOpCopy ? 0 : 1;
     runOperation(operation);
-    switch (operation) {
-    case kOpSetMode: ctx_.popups.progress.setText("Setting . . ."); break;
-    case kOpCopy: ctx_.popups.progress.setText("Copying . . ."); break;
-    default: ctx_.popups.progress.setText("Downloading . . ."); break;
-    }
+    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
     animateProgress();
     ctx_.popups.progress.open();
     return true;
@@ -213,30 +200,11 @@ void EdidPage::stepSent(client::EdidStep step)
         client_.cancel();
 }
 
-void EdidPage::clickSetMode()
-{
-    startOperation(kOpSetMode);
-    changed.notifyChanged();
-}
-
-void EdidPage::clickCopy()
-{
-    startOperation(kOpCopy);
-    changed.notifyChanged();
-}
-
-void EdidPage::clickDownload()
-{
-    startOperation(kOpDownload);
-    changed.notifyChanged();
-}
-
 void EdidPage::clickStatus()
 {
     entryPending_ = 0;
     edidOperation_ = kOpStatusQuery;
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : portOpen();
-    if (notice_.guard(connected)) {
+    if (notice_.guard(connected())) {
         ctx_.popups.progress.setText(kGettingStatus);
         animateProgress();
         edidBusy_ = 1;
@@ -260,25 +228,20 @@ void EdidPage::activate()
     // place, or the operation's replies would find no operation to go on
     // with and leave the progress popup up for good.
     const bool operationRunning = progress_.running();
-    if (link_.tcpMode()) {
-        if (!link_.socketConnected())
-            showNotice(kConnectFailed);
-        if (!operationRunning)
-            startRefresh();
-        entryPending_ = 0;
+    const bool tcp = link_.tcpMode();
+    if (!tcp && !link_.comOpen) {
+        notice_.show(kNoticeMs, kOpenComFailed);
         changed.notifyChanged();
         return;
     }
-    if (!link_.comOpen) {
-        showNotice(kOpenComFailed);
-        changed.notifyChanged();
-        return;
-    }
-    if (!port_.reopen())
-        showNotice(kOpenComFailed);
-    port_.dropSerialTail();
+    if (!(tcp ? link_.socketConnected() : port_.reopen()))
+        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
+    if (!tcp)
+        port_.dropSerialTail();
     if (!operationRunning)
         startRefresh();
+    if (tcp)
+        entryPending_ = 0;
     changed.notifyChanged();
 }
 
@@ -295,7 +258,7 @@ void EdidPage::dispatch(const CommandFrame& frame)
     if (!frame.headerOk())
         return;
     if (p::isStandby(frame))
-        onStandby();
+        endWithLongNotice(kStandby);
     else if (p::decodeEdidStatus(frame))
         onStatusReply(frame);
     client_.receive(frame);
@@ -321,12 +284,8 @@ void EdidPage::operationEnded(int operation, const client::Result<client::Nothin
 void EdidPage::statusRunEnded(client::Status status)
 {
     switch (status) {
-    case client::Status::Ok:
-        progress_.stop();
-        closeProgress();
-        edidBusy_ = 0;
-        break;
-    case client::Status::TimeOut: shortTimeout(); break;
+    case client::Status::Ok: stopProgress(); break;
+    case client::Status::TimeOut: timeOut(false); break;
     case client::Status::LinkDown: linkLost(); break;
     default: break;
     }
@@ -345,11 +304,11 @@ void EdidPage::succeeded(int operation)
 void EdidPage::refused(const std::string& text)
 {
     switch (step_) {
-    case client::EdidStep::SwitchState: onSwitchRefused(); break;
+    case client::EdidStep::SwitchState: endWithLongNotice("Please set the EDID to [1111]!"); break;
     case client::EdidStep::CableCheck:
-        progress_.stop();
-        closeProgress();
-        showNotice(text);
+        // Before the mode request a copy is not busy: only the popup goes.
+        stopProgress();
+        notice_.show(kNoticeMs, text);
         break;
     case client::EdidStep::Block: onDownloadEnded(false); break;
     default: onCopyEnded(false); break;
@@ -359,13 +318,7 @@ void EdidPage::refused(const std::string& text)
 // The first steps (the switch state, the copy's cable check) give up with
 // the short time-out, which leaves the tab buttons alone; the change itself
 // with the full one.
-void EdidPage::timedOut()
-{
-    if (step_ == client::EdidStep::SwitchState || step_ == client::EdidStep::CableCheck)
-        shortTimeout();
-    else
-        fullTimeout();
-}
+void EdidPage::timedOut() { timeOut(step_ != client::EdidStep::SwitchState && step_ != client::EdidStep::CableCheck); }
 
 // Another tab took the link, or the link fell before the EDID block.
 void EdidPage::linkLost()
@@ -373,19 +326,17 @@ void EdidPage::linkLost()
     const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
     endOperationQuietly();
     if (blockUnsent)
-        showNotice(kConnectFailed);
+        notice_.show(kNoticeMs, kConnectFailed);
 }
 
 // An operation's answer came: the animation stops, the busy flag drops
 // (freeing the tab buttons) and the progress popup closes.
 void EdidPage::endOperationWait(bool freeTabs)
 {
-    progress_.stop();
-    edidBusy_ = 0;
+    stopProgress();
     if (freeTabs)
         ctx_.shell.postPageBusy(edidBusy_);
-    closeProgress();
-    closePleaseWait();
+    notice_.closePleaseWait();
 }
 
 // What a change reads back once its notice has gone: the input it
@@ -409,7 +360,7 @@ void EdidPage::onSetSucceeded()
     if (modeIndex_ == edid::kDefaultEdidRow)
         readBack(setTargetIndex_)();
     else
-        showNotice(kSetSuccessfully, kNoticeMs, readBack(setTargetIndex_));
+        notice_.show(kNoticeMs, kSetSuccessfully, readBack(setTargetIndex_));
 }
 
 void EdidPage::onCopyEnded(bool ok)
@@ -420,43 +371,31 @@ void EdidPage::onCopyEnded(bool ok)
     if (!all && ctx_.popups.notice.held())
         return;
     if (ok)
-        showNotice("Copy successfully!", kNoticeMs, readBack(copyTargetIndex_));
+        notice_.show(kNoticeMs, "Copy successfully!", readBack(copyTargetIndex_));
     else
-        showNotice("Copy failed!");
+        notice_.show(kNoticeMs, "Copy failed!");
 }
 
 // The notice comes before the "Please wait..." box would close: it takes
 // that box over instead.
 void EdidPage::onDownloadEnded(bool ok)
 {
-    progress_.stop();
-    edidBusy_ = 0;
-    closeProgress();
+    stopProgress();
     if (ok)
-        showNotice("Download successfully!", kNoticeMs, readBack(downloadTargetIndex_));
+        notice_.show(kNoticeMs, "Download successfully!", readBack(downloadTargetIndex_));
     else
-        showNotice("Download failed!");
+        notice_.show(kNoticeMs, "Download failed!");
     ctx_.shell.postPageBusy(edidBusy_);
-    closePleaseWait();
+    notice_.closePleaseWait();
 }
 
-void EdidPage::onSwitchRefused()
+// The switch refusal, and the standby (the client ends its request on the
+// same frame, without a word of its own): the long notice replaces any box.
+void EdidPage::endWithLongNotice(const std::string& text)
 {
-    progress_.stop();
-    closeProgress();
-    edidBusy_ = 0;
+    stopProgress();
     ctx_.popups.notice.close();
-    showNoticeIfNoneOpen("Please set the EDID to [1111]!", kLongNoticeMs);
-}
-
-// The client ends its request on the same frame, without a word of its own.
-void EdidPage::onStandby()
-{
-    progress_.stop();
-    closeProgress();
-    edidBusy_ = 0;
-    ctx_.popups.notice.close();
-    showNoticeIfNoneOpen(kStandby, kLongNoticeMs);
+    notice_.recordIfNoneOpen(kLongNoticeMs, text);
 }
 
 void EdidPage::onStatusReply(const CommandFrame& f)
@@ -468,9 +407,7 @@ void EdidPage::onStatusReply(const CommandFrame& f)
     if (operationRunning_)
         return;
     if (n == 4 || n == 8) {
-        progress_.stop();
-        closeProgress();
-        edidBusy_ = 0;
+        stopProgress();
         return;
     }
     if (edidOperation_ == kOpRefresh)
@@ -491,45 +428,34 @@ void EdidPage::animateProgress()
 
 void EdidPage::endOperationQuietly()
 {
-    progress_.stop();
-    closeProgress();
-    edidBusy_ = 0;
+    stopProgress();
     ctx_.shell.postPageBusy(edidBusy_);
 }
 
-void EdidPage::fullTimeout()
+// The full time-out also frees the tab buttons, and ends an open
+// "Please wait..." box instead of re-texting it.
+void EdidPage::timeOut(bool freeTabs)
 {
-    progress_.stop();
-    edidBusy_ = 0;
-    closeProgress();
+    stopProgress();
+    if (!freeTabs) {
+        notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
+        return;
+    }
     if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
         ctx_.shell.postPageBusy(edidBusy_);
         notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
         ctx_.popups.notice.close();
         return;
     }
-    showNoticeIfNoneOpen(kTimeOut);
+    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
     ctx_.shell.postPageBusy(edidBusy_);
-}
-
-void EdidPage::shortTimeout()
-{
-    progress_.stop();
-    edidBusy_ = 0;
-    closeProgress();
-    showNoticeIfNoneOpen(kTimeOut);
 }
 
 void EdidPage::stepProgress()
 {
-    const char* word = nullptr;
-    switch (edidOperation_) {
-    case kOpSetMode: word = "Setting"; break;
-    case kOpCopy: word = "Copying"; break;
-    case kOpDownload: word = "Downloading"; break;
-    case kOpStatusQuery: word = "Getting status"; break;
-    default: return;
-    }
+    const char* word = progressWord(edidOperation_);
+    if (!word)
+        return;
     static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
     const int count = ctx_.popups.progress.nextDot();
     ctx_.popups.progress.setText(std::string(word) + kDots[count]);

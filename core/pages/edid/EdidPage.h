@@ -10,7 +10,6 @@
 #include "core/link/HexLog.h"
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/StreamSocket.h"
 #include "core/transport/Timer.h"
 
 #include <array>
@@ -62,8 +61,6 @@ public:
     }
     void activate() override;  // the entry query
 
-    // Serial receive path, one byte at a time (also wired to the port).
-
     // --- view model: what the view shows --------------------------------
     static const std::vector<std::string>& modeRows();
     std::vector<std::string> targetRows() const;  // "IN1".."IN4", "All Inputs"
@@ -78,15 +75,15 @@ public:
     const std::string& inputStatusText(int input) const;
 
     // --- view model: user actions ----------------------------------------
-    void clickSetMode();
-    void clickCopy();
-    void clickDownload();
+    void clickSetMode() { click(kOpSetMode); }
+    void clickCopy() { click(kOpCopy); }
+    void clickDownload() { click(kOpDownload); }
     void clickStatus();  // the hidden "Status" button
     void selectMode(int row);
-    void selectSetTarget(int row);
-    void selectCopySource(int row);
-    void selectCopyTarget(int row);
-    void selectDownloadTarget(int row);
+    void selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount_ + 1); }
+    void selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount_); }
+    void selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount_ + 1); }
+    void selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount_ + 1); }
     // A file chosen in the browse dialog.
     void openEdidFile(const std::string& path);
 
@@ -103,11 +100,11 @@ public:
     ChangeNotifier changed;
 
 private:
-    void send(const CommandFrame& frame);
     void writeForClient(const std::vector<std::uint8_t>& bytes);
     void sendStatusQuery(int input);
     void startRefresh();
 
+    void click(int operation);
     bool startOperation(int operation);
     void runOperation(int operation);
     void stepSent(client::EdidStep step);
@@ -123,23 +120,19 @@ private:
     void onSetSucceeded();
     void onCopyEnded(bool ok);
     void onDownloadEnded(bool ok);
-    void onStandby();
+    void endWithLongNotice(const std::string& text);
     void onStatusReply(const CommandFrame& frame);
-    void onSwitchRefused();
 
-    void fullTimeout();
-    void shortTimeout();
+    void timeOut(bool freeTabs);
     void animateProgress();
     void stepProgress();
 
-    void showNotice(const std::string& text, int displayMs = kNoticeMs, std::function<void()> whenClosed = {});
     void selectRow(int& index, int row, int rowCount);
     void endOperationWait(bool freeTabs = true);
-    void showNoticeIfNoneOpen(const std::string& text, int displayMs = kNoticeMs);
-    void closePleaseWait();
-    void closeProgress();
+    void stopProgress();
+    static const char* progressWord(int operation);
     void endOperationQuietly();
-    bool portOpen() const;
+    bool connected() const;
 
     PageContext& ctx_;
     WindowLink& link_;

@@ -2,7 +2,6 @@
 #include "core/pages/firmware/FirmwarePage.h"
 
 #include "core/protocol/DeviceTypes.h"
-#include "core/protocol/Protocol.h"
 
 #include <algorithm>
 
@@ -11,13 +10,6 @@ namespace matrix {
 namespace {
 namespace p = protocol;
 constexpr std::size_t kMaxSentLogBytes = 64 * 1024;
-
-client::MatrixClient::Options clientOptions()
-{
-    client::MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    return options;
-}
 
 // The window's sent log: a line break after each frame of the handshake
 // and announce, a "Send data:" entry per block; a re-sent second prepare
@@ -45,7 +37,7 @@ FirmwarePage::FirmwarePage(PageContext& context)
       link_(context.link),
       port_(context.link.port(PageId::Firmware)),
       notice_(context.popups, noticeClose_, context.link.controlMode),
-      client_(context.platform.loop, nullptr, nullptr, clientOptions())
+      client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
     client_.attach([this](const Bytes& bytes) { write(bytes); }, nullptr);
@@ -79,7 +71,7 @@ void FirmwarePage::activate()
 {
     const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.reopen();
     if (!connected) {
-        showPageNotice(notConnectedText(link_.controlMode));
+        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
         return;
     }
     standbyWatch_ = true;
@@ -123,8 +115,7 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         sendFrame(p::versionRequest());
         break;
     case p::kVersionSub:
-        deviceLine_ =
-            infoText + "          " + "Version: " + std::to_string(frame.p1()) + "." + std::to_string(frame.p3());
+        deviceLine_ = infoText + "          Version: " + std::to_string(frame.p1()) + "." + std::to_string(frame.p3());
         changed.notifyChanged();
         break;
     default: break;
@@ -182,13 +173,14 @@ void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
             messageBoxText_ = result.message;
             messageBoxOpen_ = true;
         } else {
-            showPageNotice(result.message);
+            notice_.show(kNoticeMs, result.message);
         }
         break;
     case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
     case client::Status::BadInput:
-        appendMessage(result.message + "\r\n");
-        showPageNotice("Upgrade failed!");
+        messages_ += result.message + "\r\n";
+        changed.notifyChanged();
+        notice_.show(kNoticeMs, "Upgrade failed!");
         break;
     case client::Status::Ok: break;
     default: return;  // ended by a standby, which shows its own notice
@@ -199,7 +191,9 @@ void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
 void FirmwarePage::write(const Bytes& bytes)
 {
     port_.sendRaw(bytes.data(), bytes.size(), false);
-    appendSentLog(sentLogMark(bytes, lastWrite_));
+    sentLog_ += sentLogMark(bytes, lastWrite_);
+    if (sentLog_.size() > kMaxSentLogBytes)
+        sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
     lastWrite_ = bytes;
 }
 
@@ -224,8 +218,8 @@ bool FirmwarePage::setFilePath(const std::string& path)
         return false;
     Bytes image;
     switch (loadFirmwareFile(path, image)) {
-    case FileReadStatus::TooLarge: showPageNotice("Firmware file is too large!"); return false;
-    case FileReadStatus::CannotOpen: showPageNotice("Open file failed!"); return false;
+    case FileReadStatus::TooLarge: notice_.show(kNoticeMs, "Firmware file is too large!"); return false;
+    case FileReadStatus::CannotOpen: notice_.show(kNoticeMs, "Open file failed!"); return false;
     case FileReadStatus::Ok: break;
     }
     filePath_ = path;
@@ -238,9 +232,9 @@ FirmwareMerger::PickResult FirmwarePage::pickMergeSource(int source, const std::
 {
     const auto result = merger_.pickSource(source, path);
     if (result == FirmwareMerger::PickResult::TooLarge)
-        showPageNotice("Firmware file is too large!");
+        notice_.show(kNoticeMs, "Firmware file is too large!");
     else if (result == FirmwareMerger::PickResult::CannotOpen)
-        showPageNotice("Open file failed!");
+        notice_.show(kNoticeMs, "Open file failed!");
     changed.notifyChanged();
     return result;
 }
@@ -249,9 +243,9 @@ void FirmwarePage::mergeClicked()
 {
     const auto result = merger_.merge(messages_);
     if (result == FirmwareMerger::MergeResult::TooLarge)
-        showPageNotice("Merged firmware is too large!");
+        notice_.show(kNoticeMs, "Merged firmware is too large!");
     else if (result == FirmwareMerger::MergeResult::CannotWrite)
-        showPageNotice("Save file failed!");
+        notice_.show(kNoticeMs, "Save file failed!");
     changed.notifyChanged();
 }
 
@@ -268,20 +262,5 @@ void FirmwarePage::clearClicked()
     messages_.clear();
     changed.notifyChanged();
 }
-
-void FirmwarePage::appendMessage(const std::string& text)
-{
-    messages_ += text;
-    changed.notifyChanged();
-}
-
-void FirmwarePage::appendSentLog(const std::string& text)
-{
-    sentLog_ += text;
-    if (sentLog_.size() > kMaxSentLogBytes)
-        sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
-}
-
-void FirmwarePage::showPageNotice(const std::string& text, int ms) { notice_.show(ms, text); }
 
 }  // namespace matrix

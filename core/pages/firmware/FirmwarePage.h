@@ -6,18 +6,14 @@
 #include "core/app/PageContext.h"
 #include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
-#include "core/formats/FirmwareContainer.h"
 #include "core/formats/FirmwareMerger.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/HexLog.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/SerialChannel.h"
-#include "core/transport/StreamSocket.h"
 #include "core/transport/Timer.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace matrix {
@@ -90,9 +86,6 @@ private:
 
     void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
     void write(const Bytes& bytes);
-    void appendMessage(const std::string& text);
-    void appendSentLog(const std::string& text);
-    void showPageNotice(const std::string& text, int ms = kNoticeMs);
 
     PageContext& context_;
     WindowLink& link_;
