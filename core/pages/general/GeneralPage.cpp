@@ -20,14 +20,12 @@ constexpr const char* kSetting = "Setting . . .";
 constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
 constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
 
-std::string inputText(int n, bool connected)
+// Inputs are numbered, outputs lettered.
+std::string portText(bool output, int n, bool connected)
 {
-    return "HDMI IN" + std::to_string(n) + (connected ? ": Connect" : ": Disconnect");
-}
-
-std::string outputText(int n, bool connected)
-{
-    return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
+    const std::string name =
+        output ? std::string("HDMI OUT") + static_cast<char>('A' + n - 1) : "HDMI IN" + std::to_string(n);
+    return name + (connected ? ": Connect" : ": Disconnect");
 }
 
 int indexOf(const std::vector<std::string>& list, const std::string& text)
@@ -78,17 +76,12 @@ GeneralPage::GeneralPage(PageContext& context)
 
 // ---------------------------------------------------------------- helpers
 
-bool GeneralPage::guard()
-{
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : link_.comOpen;
-    return notice_.guard(connected);
-}
+bool GeneralPage::guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
 
 std::string GeneralPage::comSelectedText() const
 {
-    if (comSelection_ < 0 || comSelection_ >= static_cast<int>(comPorts_.size()))
-        return {};
-    return comPorts_[comSelection_];
+    const bool valid = comSelection_ >= 0 && comSelection_ < static_cast<int>(comPorts_.size());
+    return valid ? comPorts_[comSelection_] : std::string();
 }
 
 void GeneralPage::emptyStateLabels()
@@ -336,13 +329,8 @@ void GeneralPage::statusClicked()
 void GeneralPage::acceptPortState(bool output, int port, int p3)
 {
     const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
-    if (output) {
-        outputLabel_[port - 1] = outputText(port, connected);
-        outputState_[port - 1] = connected ? 1 : 0;
-    } else {
-        inputLabel_[port - 1] = inputText(port, connected);
-        inputState_[port - 1] = connected ? 1 : 0;
-    }
+    (output ? outputLabel_ : inputLabel_)[port - 1] = portText(output, port, connected);
+    (output ? outputState_ : inputState_)[port - 1] = connected ? 1 : 0;
 }
 
 void GeneralPage::startCableRun()
@@ -432,19 +420,13 @@ void GeneralPage::factoryResetClicked()
     // A TCP status run waiting for its connect check is about to take the
     // progress popup; a reset started now would lose its popup when that
     // run ends and go on sending unseen, on whatever tab is shown by then.
-    if (tcpStatusPending_ == 1) {
-        changed.notifyChanged();
-        return;
+    if (tcpStatusPending_ != 1 && guard()) {
+        resetRunning_ = true;
+        client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
+        popups_.progress.setText(kSetting);
+        animate(resetAnimation_, kSettingFrames);
+        popups_.progress.open();
     }
-    if (!guard()) {
-        changed.notifyChanged();
-        return;
-    }
-    resetRunning_ = true;
-    client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-    popups_.progress.setText(kSetting);
-    animate(resetAnimation_, kSettingFrames);
-    popups_.progress.open();
     changed.notifyChanged();
 }
 

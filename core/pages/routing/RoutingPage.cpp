@@ -393,25 +393,20 @@ void RoutingPage::editorChooseAllFrom(int item)
     changed.notifyChanged();
 }
 
-void RoutingPage::editorOk()
-{
-    if (!editorOpen_)
-        return;
-    ctx_.popups.notice.release();
-    for (int k = 0; k < kOutputs; ++k)
-        if (editorSelection_[k] >= 0)
-            presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
-    editorOpen_ = false;
-    // The list shows what Set will send.
-    refreshPresetRow();
-    changed.notifyChanged();
-}
-
-void RoutingPage::editorCancel()
+// OK keeps the editor's routes for Set; Cancel drops them.
+void RoutingPage::closeEditor(bool keep)
 {
     if (!editorOpen_)
         return;
     editorOpen_ = false;
+    if (keep) {
+        ctx_.popups.notice.release();
+        for (int k = 0; k < kOutputs; ++k)
+            if (editorSelection_[k] >= 0)
+                presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
+        // The list shows what Set will send.
+        refreshPresetRow();
+    }
     changed.notifyChanged();
 }
 

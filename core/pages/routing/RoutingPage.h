@@ -61,8 +61,8 @@ public:
     // Preset editor (open after clickEdit).
     void editorSelectInput(int output, int inputIndex);  // inputIndex 0 = input 1
     void editorChooseAllFrom(int item);                  // 0 "Select Input", 1..8 In1..In8, 9 "Port to Port"
-    void editorOk();
-    void editorCancel();
+    void editorOk() { closeEditor(true); }
+    void editorCancel() { closeEditor(false); }
     // Output configuration panel.
     void selectConfigTarget(int index);
     void clickConfigInput(int input);
@@ -119,6 +119,7 @@ private:
 
     bool linkConnected() const;
     void step(int output, bool forward);
+    void closeEditor(bool keep);
     void runGuard(int output, int input, bool releasesNotice);
     bool showAnswer(int output, int input, int lastInput);
     void refreshPresetRow();
