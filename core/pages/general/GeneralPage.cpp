@@ -292,22 +292,18 @@ void GeneralPage::startStatusRun()
 void GeneralPage::statusClicked()
 {
     emptyStateLabels();
-    if (link_.tcpMode()) {
-        if (!link_.socketConnected()) {
-            statusIdle_ = 1;
-            tcpStatusPending_ = 1;
-            tcpConnectOperation();
-            later(statusConnectCheck_, kConnectCheckMs, &GeneralPage::statusConnectChecked);
-            changed.notifyChanged();
-            return;
-        }
+    if (link_.tcpMode() && !link_.socketConnected()) {
+        statusIdle_ = 1;
+        tcpStatusPending_ = 1;
+        tcpConnectOperation();
+        later(statusConnectCheck_, kConnectCheckMs, &GeneralPage::statusConnectChecked);
+    } else if (link_.tcpMode()) {
         statusIdle_ = 0;
-        if (tcpStatusPending_ == 1) {
-            changed.notifyChanged();
-            return;
+        if (tcpStatusPending_ != 1) {
+            startStatusRun();
+            startCableRun();
+            popups_.progress.open();
         }
-        startStatusRun();
-        startCableRun();
     } else {
         if (!link_.comOpen || shownAgain_ == 1) {
             if (shownAgain_ == 1)
@@ -319,8 +315,8 @@ void GeneralPage::statusClicked()
         }
         startStatusRun();
         startDue(comStatusStart_, &GeneralPage::startCableRun);
+        popups_.progress.open();
     }
-    popups_.progress.open();
     changed.notifyChanged();
 }
 
