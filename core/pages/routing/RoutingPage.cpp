@@ -414,13 +414,12 @@ void RoutingPage::clickSet()
 {
     if (!port_.serial().isOpen()) {
         messageBox_ = kOpenPortFirstText;
-        changed.notifyChanged();
+    } else if (!panelReady() || link_.busy) {
         return;
+    } else {
+        recallIdle_ = 0;
+        startRecall();
     }
-    if (!panelReady() || link_.busy)
-        return;
-    recallIdle_ = 0;
-    startRecall();
     changed.notifyChanged();
 }
 
@@ -430,9 +429,7 @@ const char* RoutingPage::configEntryText(int index)
 {
     static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4",    "Output5",
                                                          "Output6", "Output7", "Output8", "All Output", "Port to Port"};
-    if (index < 0 || index >= kConfigEntries)
-        return "";
-    return kEntries[index];
+    return index >= 0 && index < kConfigEntries ? kEntries[index] : "";
 }
 
 void RoutingPage::selectConfigTarget(int index)
