@@ -20,14 +20,18 @@ constexpr const char* kSetting = "Setting . . .";
 constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
 constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
 
-std::string inputText(int n, bool connected)
+// Inputs are numbered, outputs lettered.
+std::string portText(bool output, int n, bool connected)
 {
-    return "HDMI IN" + std::to_string(n) + (connected ? ": Connect" : ": Disconnect");
+    const std::string name =
+        output ? std::string("HDMI OUT") + static_cast<char>('A' + n - 1) : "HDMI IN" + std::to_string(n);
+    return name + (connected ? ": Connect" : ": Disconnect");
 }
 
-std::string outputText(int n, bool connected)
+int indexOf(const std::vector<std::string>& list, const std::string& text)
 {
-    return std::string("HDMI OUT") + static_cast<char>('A' + n - 1) + (connected ? ": Connect" : ": Disconnect");
+    auto it = std::find(list.begin(), list.end(), text);
+    return it == list.end() ? -1 : static_cast<int>(it - list.begin());
 }
 
 }  // namespace
@@ -41,10 +45,11 @@ GeneralPage::GeneralPage(PageContext& context)
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
-    client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
-                   // Only the shown page talks to the matrix: a conversation
-                   // that outlived its tab ends quietly at its next wait.
-                   [this] { return link_.activePage == PageId::General; });
+    client_.attach(
+        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
+        // Only the shown page talks to the matrix: a conversation
+        // that outlived its tab ends quietly at its next wait.
+        [this] { return link_.activePage == PageId::General; });
     client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
     client_.onStandby = [this] { onStandby(); };
     port_.onSerialFrame([this](const CommandFrame& frame) {
@@ -65,75 +70,54 @@ GeneralPage::GeneralPage(PageContext& context)
 
     // Page creation: list the ports that can be opened, COM mode selected,
     // the TCP controls disabled, the rescan running.
-    comPorts_ = probePorts();
-    comSelection_ = comPorts_.empty() ? -1 : 0;
-    if (link_.comPort != 0) {
-        auto it = std::find(comPorts_.begin(), comPorts_.end(), comPortName(link_.comPort));
-        if (it != comPorts_.end())
-            comSelection_ = static_cast<int>(it - comPorts_.begin());
-    }
+    takePorts(probePorts(), link_.comPort != 0 ? comPortName(link_.comPort) : std::string());
     startRescan();
 }
 
-GeneralPage::~GeneralPage() = default;
-
 // ---------------------------------------------------------------- helpers
 
-bool GeneralPage::guard()
-{
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : link_.comOpen;
-    return notice_.guard(connected);
-}
+bool GeneralPage::guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
 
 std::string GeneralPage::comSelectedText() const
 {
-    if (comSelection_ < 0 || comSelection_ >= static_cast<int>(comPorts_.size()))
-        return {};
-    return comPorts_[comSelection_];
+    const bool valid = comSelection_ >= 0 && comSelection_ < static_cast<int>(comPorts_.size());
+    return valid ? comPorts_[comSelection_] : std::string();
 }
-
-bool GeneralPage::comModeSelected() const { return !link_.tcpMode(); }
 
 void GeneralPage::emptyStateLabels()
 {
-    for (auto& text : inputLabel_)
-        text.clear();
-    for (auto& text : outputLabel_)
-        text.clear();
+    inputLabel_.fill({});
+    outputLabel_.fill({});
 }
 
-void GeneralPage::openProgress() { popups_.progress.open(); }
-
-void GeneralPage::showTcpConnected(bool connected) { tcpIndicatorConnected_ = connected; }
+void GeneralPage::later(Timer& timer, int ms, void (GeneralPage::*step)())
+{
+    timer.once(ms, [this, step] {
+        (this->*step)();
+        changed.notifyChanged();
+    });
+}
 
 // ------------------------------------------------------- connection panel
 
-void GeneralPage::selectComMode()
+void GeneralPage::selectMode(ControlMode mode)
 {
-    if (!link_.comOpen)
+    const bool com = mode == ControlMode::Com;
+    if (com && !link_.comOpen)
         startRescan();
-    link_.controlMode = ControlMode::Com;
-    comGroupEnabled_ = true;
-    comListEnabled_ = !link_.comOpen;
-    tcpGroupEnabled_ = false;
-    changed.notifyChanged();
-}
-
-void GeneralPage::selectTcpMode()
-{
-    link_.controlMode = ControlMode::Tcp;
-    comGroupEnabled_ = false;
-    comListEnabled_ = false;
-    tcpGroupEnabled_ = true;
+    link_.controlMode = mode;
+    comGroupEnabled_ = com;
+    comListEnabled_ = com && !link_.comOpen;
+    tcpGroupEnabled_ = !com;
     changed.notifyChanged();
 }
 
 void GeneralPage::selectComPort(const std::string& text)
 {
-    auto it = std::find(comPorts_.begin(), comPorts_.end(), text);
-    if (it == comPorts_.end())
+    const int index = indexOf(comPorts_, text);
+    if (index < 0)
         return;
-    comSelection_ = static_cast<int>(it - comPorts_.begin());
+    comSelection_ = index;
     changed.notifyChanged();
 }
 
@@ -170,14 +154,6 @@ void GeneralPage::forceComDisconnect()
     comConnectClicked();
 }
 
-void GeneralPage::startRescan()
-{
-    rescan_.once(kRescanMs, [this] {
-        rescanPorts();
-        changed.notifyChanged();
-    });
-}
-
 std::vector<std::string> GeneralPage::probePorts()
 {
     std::vector<std::string> found;
@@ -191,20 +167,18 @@ std::vector<std::string> GeneralPage::probePorts()
     return found;
 }
 
+// The selection stays on keep when it is still there, else on the first row.
+void GeneralPage::takePorts(std::vector<std::string> found, const std::string& keep)
+{
+    const int kept = indexOf(found, keep);
+    comSelection_ = kept >= 0 ? kept : (found.empty() ? -1 : 0);
+    comPorts_ = std::move(found);
+}
+
 void GeneralPage::rescanPorts()
 {
     rescan_.stop();
-    std::vector<std::string> found = probePorts();
-    if (found.empty()) {
-        comPorts_.clear();
-        comSelection_ = -1;
-    } else {
-        // Keep the user's choice when it is still there.
-        const std::string current = comSelectedText();
-        auto it = current.empty() ? found.end() : std::find(found.begin(), found.end(), current);
-        comSelection_ = it == found.end() ? 0 : static_cast<int>(it - found.begin());
-        comPorts_ = std::move(found);
-    }
+    takePorts(probePorts(), comSelectedText());
     startRescan();
 }
 
@@ -239,7 +213,7 @@ void GeneralPage::addDiscoveredAddress(const std::string& dottedAddress)
 void GeneralPage::dropTcpLink()
 {
     link_.dropTcp();
-    showTcpConnected(false);
+    tcpIndicatorConnected_ = false;
 }
 
 void GeneralPage::tcpConnectOperation()
@@ -255,10 +229,7 @@ void GeneralPage::tcpConnectClicked()
         dropTcpLink();
     } else {
         tcpConnectOperation();
-        connectCheck_.once(kConnectCheckMs, [this] {
-            connectChecked();
-            changed.notifyChanged();
-        });
+        later(connectCheck_, kConnectCheckMs, &GeneralPage::connectChecked);
     }
     changed.notifyChanged();
 }
@@ -287,8 +258,6 @@ void GeneralPage::activate()
     changed.notifyChanged();
 }
 
-void GeneralPage::searchClicked() { runSearch(); }
-
 void GeneralPage::runSearch()
 {
     ipEntries_.clear();
@@ -304,13 +273,6 @@ void GeneralPage::configClicked()
 {
     if (configHook_)
         configHook_();
-}
-
-void GeneralPage::clearLogsClicked()
-{
-    port_.receivedLog().clear();
-    port_.sentLog().clear();
-    changed.notifyChanged();
 }
 
 // ------------------------------------------------------------ status run
@@ -330,25 +292,18 @@ void GeneralPage::startStatusRun()
 void GeneralPage::statusClicked()
 {
     emptyStateLabels();
-    if (link_.tcpMode()) {
-        if (!link_.socketConnected()) {
-            statusIdle_ = 1;
-            tcpStatusPending_ = 1;
-            tcpConnectOperation();
-            statusConnectCheck_.once(kConnectCheckMs, [this] {
-                statusConnectChecked();
-                changed.notifyChanged();
-            });
-            changed.notifyChanged();
-            return;
-        }
+    if (link_.tcpMode() && !link_.socketConnected()) {
+        statusIdle_ = 1;
+        tcpStatusPending_ = 1;
+        tcpConnectOperation();
+        later(statusConnectCheck_, kConnectCheckMs, &GeneralPage::statusConnectChecked);
+    } else if (link_.tcpMode()) {
         statusIdle_ = 0;
-        if (tcpStatusPending_ == 1) {
-            changed.notifyChanged();
-            return;
+        if (tcpStatusPending_ != 1) {
+            startStatusRun();
+            startCableRun();
+            popups_.progress.open();
         }
-        startStatusRun();
-        startCableRun();
     } else {
         if (!link_.comOpen || shownAgain_ == 1) {
             if (shownAgain_ == 1)
@@ -360,8 +315,8 @@ void GeneralPage::statusClicked()
         }
         startStatusRun();
         startDue(comStatusStart_, &GeneralPage::startCableRun);
+        popups_.progress.open();
     }
-    openProgress();
     changed.notifyChanged();
 }
 
@@ -370,13 +325,8 @@ void GeneralPage::statusClicked()
 void GeneralPage::acceptPortState(bool output, int port, int p3)
 {
     const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
-    if (output) {
-        outputLabel_[port - 1] = outputText(port, connected);
-        outputState_[port - 1] = connected ? 1 : 0;
-    } else {
-        inputLabel_[port - 1] = inputText(port, connected);
-        inputState_[port - 1] = connected ? 1 : 0;
-    }
+    (output ? outputLabel_ : inputLabel_)[port - 1] = portText(output, port, connected);
+    (output ? outputState_ : inputState_)[port - 1] = connected ? 1 : 0;
 }
 
 void GeneralPage::startCableRun()
@@ -451,27 +401,13 @@ void GeneralPage::acceptDeviceType(int p1)
                                   [this](int port, bool output) { portAnswered(port, output); });
 }
 
-void GeneralPage::acceptMatrixSize(int p1, int p3)
-{
-    deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(p3);
-}
-
-void GeneralPage::acceptVersion(int p1, int p3) { versionLabel_ = std::to_string(p1) + "." + std::to_string(p3); }
-
 // ------------------------------------------------------- device settings
 
-void GeneralPage::beepClicked()
+void GeneralPage::toggleSetting(client::Setting setting, bool checked)
 {
     if (guard())
-        client_.sendSetting(client::Setting::Beep, !beepChecked_);
+        client_.sendSetting(setting, !checked);
     // The box shows the last confirmed state; the view re-reads it.
-    changed.notifyChanged();
-}
-
-void GeneralPage::irClicked()
-{
-    if (guard())
-        client_.sendSetting(client::Setting::Ir, !irChecked_);
     changed.notifyChanged();
 }
 
@@ -480,19 +416,13 @@ void GeneralPage::factoryResetClicked()
     // A TCP status run waiting for its connect check is about to take the
     // progress popup; a reset started now would lose its popup when that
     // run ends and go on sending unseen, on whatever tab is shown by then.
-    if (tcpStatusPending_ == 1) {
-        changed.notifyChanged();
-        return;
+    if (tcpStatusPending_ != 1 && guard()) {
+        resetRunning_ = true;
+        client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
+        popups_.progress.setText(kSetting);
+        animate(resetAnimation_, kSettingFrames);
+        popups_.progress.open();
     }
-    if (!guard()) {
-        changed.notifyChanged();
-        return;
-    }
-    resetRunning_ = true;
-    client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-    popups_.progress.setText(kSetting);
-    animate(resetAnimation_, kSettingFrames);
-    openProgress();
     changed.notifyChanged();
 }
 
@@ -549,9 +479,9 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
         if (sub == p::kDeviceTypeSub)
             acceptDeviceType(p1);
         else if (sub == p::kMatrixSizeSub)
-            acceptMatrixSize(p1, frame.p3());
+            deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(frame.p3());
         else
-            acceptVersion(p1, frame.p3());
+            versionLabel_ = std::to_string(p1) + "." + std::to_string(frame.p3());
     }
 }
 
@@ -626,7 +556,7 @@ bool GeneralPage::tcpLinkConfirmed()
 {
     link_.confirmTcp();
     const bool up = link_.tcpLinkUp();
-    showTcpConnected(up);
+    tcpIndicatorConnected_ = up;
     if (!up)
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
     return up;
@@ -642,7 +572,7 @@ void GeneralPage::statusConnectChecked()
         startDue(tcpStatusStart_, &GeneralPage::statusStartDue);
         statusIdle_ = 0;
         startStatusRun();
-        openProgress();
+        popups_.progress.open();
     }
     tcpStatusPending_ = 0;
 }

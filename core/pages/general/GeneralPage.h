@@ -11,7 +11,6 @@
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/SerialChannel.h"
-#include "core/transport/StreamSocket.h"
 #include "core/transport/Timer.h"
 
 #include <array>
@@ -47,7 +46,6 @@ public:
     static constexpr int kQueriedPorts = client::kPortCount;
 
     explicit GeneralPage(PageContext& context);
-    ~GeneralPage() override;
 
     // Page.
     SerialChannel& serialPort() override { return port_.serial(); }
@@ -60,7 +58,7 @@ public:
 
     // ---- What the view shows ----
     // Control mode radios.
-    bool comModeSelected() const;
+    bool comModeSelected() const { return !link_.tcpMode(); }
     bool tcpModeSelected() const { return !comModeSelected(); }
     // COM group: the port list ("COMn" rows), its selection (-1: none).
     const std::vector<std::string>& comPorts() const { return comPorts_; }
@@ -89,7 +87,6 @@ public:
     bool irChecked() const { return irChecked_; }
     bool factoryResetRunning() const { return resetRunning_; }
     bool statusPending() const { return tcpStatusPending_ != 0; }
-    bool statusRunning() const { return statusRunning_; }
     // A status run is under way: about to start, running, or its popup animating.
     bool statusBusy() const;
     // The COM port list is read again every kRescanMs.
@@ -100,8 +97,8 @@ public:
     HexLog& receivedLog() { return port_.receivedLog(); }
 
     // ---- What the user does ----
-    void selectComMode();
-    void selectTcpMode();
+    void selectComMode() { selectMode(ControlMode::Com); }
+    void selectTcpMode() { selectMode(ControlMode::Tcp); }
     void selectComPort(const std::string& text);
     void comConnectClicked();
     void setIpText(const std::string& text);  // typing into the IP list
@@ -109,12 +106,11 @@ public:
     void tcpConnectClicked();
     void statusClicked();
     void clearClicked();
-    void beepClicked();
-    void irClicked();
+    void beepClicked() { toggleSetting(client::Setting::Beep, beepChecked_); }
+    void irClicked() { toggleSetting(client::Setting::Ir, irChecked_); }
     void factoryResetClicked();
-    void searchClicked();
+    void searchClicked() { runSearch(); }
     void configClicked();
-    void clearLogsClicked();
 
     // ---- Hooks for discovery and network configuration ----
     // Runs after "Search" (or the shell's re-discovery) dropped the TCP link
@@ -132,7 +128,6 @@ public:
     // The conversations the page has moved onto the client run here, over
     // the page's link.
     client::MatrixClient& client() { return client_; }
-    PageContext& context() { return ctx_; }
     ChangeNotifier changed;
 
 private:
@@ -140,18 +135,19 @@ private:
     void handleStatusReply(const CommandFrame& frame, bool serialPath);
     void settingReported(const client::SettingReport& report);
 
-    void send(const CommandFrame& frame) { port_.send(frame); }
     bool guard();
+    void later(Timer& timer, int ms, void (GeneralPage::*step)());
 
-    void startRescan();
+    void selectMode(ControlMode mode);
+    void startRescan() { later(rescan_, kRescanMs, &GeneralPage::rescanPorts); }
     std::vector<std::string> probePorts();
+    void takePorts(std::vector<std::string> found, const std::string& keep);
     void rescanPorts();
     void tcpConnectOperation();
     void dropTcpLink();
-    void showTcpConnected(bool connected);
     void emptyStateLabels();
-    void openProgress();
     void startStatusRun();
+    void toggleSetting(client::Setting setting, bool checked);
 
     void acceptPortState(bool output, int port, int p3);
     void startCableRun();
@@ -162,8 +158,6 @@ private:
     void statusEnded(client::Status status);
     void onStandby();
     void acceptDeviceType(int p1);
-    void acceptMatrixSize(int p1, int p3);
-    void acceptVersion(int p1, int p3);
     bool tcpLinkConfirmed();
     void statusConnectChecked();
     void statusStartDue();

@@ -5,6 +5,7 @@
 #include "core/transport/SerialChannel.h"
 
 #include <algorithm>
+#include <charconv>
 
 namespace matrix {
 
@@ -26,12 +27,13 @@ RoutingPage::RoutingPage(PageContext& context)
       port_(context.link.port(PageId::Routing)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
-    client_.attach([this](const std::vector<std::uint8_t>& bytes) { send(CommandFrame::fromBytes(bytes.data())); },
-                   // Only the shown page talks to the matrix. A recall or a
-                   // panel command holds no busy, so the user may take another
-                   // tab while it waits; it then ends quietly at its next wait
-                   // instead of sending, and opening its popup, over that page.
-                   [this] { return link_.activePage == PageId::Routing; });
+    client_.attach(
+        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
+        // Only the shown page talks to the matrix. A recall or a
+        // panel command holds no busy, so the user may take another
+        // tab while it waits; it then ends quietly at its next wait
+        // instead of sending, and opening its popup, over that page.
+        [this] { return link_.activePage == PageId::Routing; });
     client_.onResend = [this](client::Resend why) { resent(why); };
     client_.onStandby = [this] { standby(); };
     port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
@@ -55,39 +57,31 @@ void RoutingPage::startPage()
     port_.openChosenPort();
 }
 
-RoutingPage::~RoutingPage() = default;
-
 // --- helpers -----------------------------------------------------------
 
 bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen(); }
 
-bool RoutingPage::anyConfigPending() const
+bool RoutingPage::panelReady() const
 {
-    return std::any_of(configReady_.begin(), configReady_.end(), [](int ready) { return ready == 0; });
+    return recallIdle_ == 1 && std::find(configReady_.begin(), configReady_.end(), 0) == configReady_.end();
 }
-
-void RoutingPage::setAllConfigReady() { configReady_.fill(1); }
-
-bool RoutingPage::panelReady() const { return recallIdle_ == 1 && !anyConfigPending(); }
 
 bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
 
-void RoutingPage::send(const CommandFrame& frame) { port_.send(frame); }
-
-void RoutingPage::showRoute(int input, int output)
+// The display shows every answer; the grid takes it only up to lastInput.
+// True when it did.
+bool RoutingPage::showAnswer(int output, int input, int lastInput)
 {
-    if (!validPort(output, kOutputs) || !validPort(input, kInputs))
-        return;
+    stopProgress();
+    if (!validPort(output, kOutputs))
+        return false;
+    display_[output - 1] = std::to_string(input);
+    if (!validPort(input, lastInput))
+        return false;
     checked_[output - 1] = input;
+    currentInput_[output - 1] = static_cast<std::int8_t>(input);
+    return true;
 }
-
-void RoutingPage::setDisplay(int output, int value)
-{
-    if (validPort(output, kOutputs))
-        display_[output - 1] = std::to_string(value);
-}
-
-void RoutingPage::showMessageBox(const std::string& text) { messageBox_ = text; }
 
 void RoutingPage::stopProgress()
 {
@@ -108,8 +102,6 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
         changed.notifyChanged();
         return;
     }
-    if (link_.busy)
-        return;
     link_.busy = true;
     routeTo(output, input, protocol::kRouteWaits);
     if (releasesNotice)
@@ -132,27 +124,23 @@ void RoutingPage::clickGrid(int output, int input)
     runGuard(output, input, true);
 }
 
-void RoutingPage::clickPrevious(int output)
+// The step buttons go round the live inputs.
+void RoutingPage::step(int output, bool forward)
 {
     if (!validPort(output, kOutputs))
         return;
     const int c = currentInput_[output - 1];
-    runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
-}
-
-void RoutingPage::clickNext(int output)
-{
-    if (!validPort(output, kOutputs))
-        return;
-    const int c = currentInput_[output - 1];
-    // The next buttons of outputs A and E..H never release the notice.
-    const bool releasesNotice = output >= 2 && output <= 4;
-    runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, releasesNotice);
+    if (forward) {
+        // The next buttons of outputs A and E..H never release the notice.
+        runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, output >= 2 && output <= 4);
+    } else {
+        runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
+    }
 }
 
 // --- tab hand-over -------------------------------------------------------
 
-void RoutingPage::startRefresh()
+void RoutingPage::activate()
 {
     // A command clicked in the 150 ms before activation is still in flight:
     // a refresh would share busy with it, and whichever ended first would
@@ -167,22 +155,17 @@ void RoutingPage::startRefresh()
         } else {
             notice_.show(kNoticeMs, kConnectFailed);
         }
-        changed.notifyChanged();
-        return;
-    }
-    if (link_.comOpen && commandInFlight && port_.serial().isOpen()) {
+    } else if (link_.comOpen && commandInFlight && port_.serial().isOpen()) {
         link_.pageStopBits = 2;
         return;
-    }
-    if (port_.reopen()) {
+    } else if (port_.reopen()) {
         // A command left on the port that closed meanwhile ends here;
         // the refresh reads what it changed.
         client_.cancel();
         runRefresh();
-        changed.notifyChanged();
-        return;
+    } else {
+        notice_.show(kNoticeMs, kOpenComFailed);
     }
-    notice_.show(kNoticeMs, kOpenComFailed);
     changed.notifyChanged();
 }
 
@@ -208,40 +191,22 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 // One output's answer to the refresh, before the next query goes out.
 void RoutingPage::statusAnswered(int output, int input)
 {
-    stopProgress();
-    setDisplay(output, input);
     // The serial path trusts only the live inputs; the socket path takes
     // any input the protocol can name. Outside that, only the display shows it.
-    const int lastInput = rxPath_ == Path::Serial ? kLiveInputs : kInputs;
-    if (validPort(input, lastInput)) {
+    if (showAnswer(output, input, rxPath_ == Path::Serial ? kLiveInputs : kInputs))
         pendingInput_ = static_cast<std::int8_t>(input);
-        showRoute(input, output);
-        currentInput_[output - 1] = static_cast<std::int8_t>(input);
-    }
     if (rxPath_ == Path::Socket && output < kLiveOutputs)
         ctx_.shell.postPageBusy(link_.busy);
 }
 
 // A recall step was acknowledged: the grid follows it.
-void RoutingPage::recallConfirmed(int output)
-{
-    stopProgress();
-    const int input = recallInputs_[output - 1];
-    setDisplay(output, input);
-    if (validPort(input, kInputs)) {
-        showRoute(input, output);
-        currentInput_[output - 1] = static_cast<std::int8_t>(input);
-    }
-}
+void RoutingPage::recallConfirmed(int output) { showAnswer(output, recallInputs_[output - 1], kInputs); }
 
 void RoutingPage::finishSingleRoute(int output)
 {
-    stopProgress();
-    setAllConfigReady();
-    setDisplay(output, pendingInput_);
+    showAnswer(output, pendingInput_, kInputs);
+    configReady_.fill(1);
     link_.busy = false;
-    currentInput_[output - 1] = pendingInput_;
-    showRoute(pendingInput_, output);
     ctx_.shell.postPageBusy(0);
 }
 
@@ -300,7 +265,7 @@ void RoutingPage::startRecall()
 void RoutingPage::endRecall()
 {
     recallIdle_ = 1;
-    setAllConfigReady();
+    configReady_.fill(1);
 }
 
 // Another tab holds the link now: what was in flight ends without a word.
@@ -313,8 +278,7 @@ void RoutingPage::endQuietly()
 void RoutingPage::standby()
 {
     noticeClose_.stop();
-    progress_.stop();
-    ctx_.popups.progress.close();
+    stopProgress();
     if (ctx_.popups.notice.held())
         ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kStandbyNoticeMs, kStandby);
@@ -356,14 +320,8 @@ int RoutingPage::presetCellValue(const std::string& text)
 {
     if (text.empty())
         return -1;
-    const char c = text[0];
-    int value = 16;
-    if (c >= '0' && c <= '9')
-        value = c - '0';
-    else if (c >= 'A' && c <= 'F')
-        value = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f')
-        value = c - 'a' + 10;
+    int value = 16;  // left as it is when the character is not a hex digit
+    std::from_chars(text.data(), text.data() + 1, value, 16);
     return value - 1;
 }
 
@@ -435,39 +393,33 @@ void RoutingPage::editorChooseAllFrom(int item)
     changed.notifyChanged();
 }
 
-void RoutingPage::editorOk()
-{
-    if (!editorOpen_)
-        return;
-    ctx_.popups.notice.release();
-    for (int k = 0; k < kOutputs; ++k)
-        if (editorSelection_[k] >= 0)
-            presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
-    editorOpen_ = false;
-    // The list shows what Set will send.
-    refreshPresetRow();
-    changed.notifyChanged();
-}
-
-void RoutingPage::editorCancel()
+// OK keeps the editor's routes for Set; Cancel drops them.
+void RoutingPage::closeEditor(bool keep)
 {
     if (!editorOpen_)
         return;
     editorOpen_ = false;
+    if (keep) {
+        ctx_.popups.notice.release();
+        for (int k = 0; k < kOutputs; ++k)
+            if (editorSelection_[k] >= 0)
+                presetRoute_[k] = static_cast<std::int8_t>(editorSelection_[k]);
+        // The list shows what Set will send.
+        refreshPresetRow();
+    }
     changed.notifyChanged();
 }
 
 void RoutingPage::clickSet()
 {
     if (!port_.serial().isOpen()) {
-        showMessageBox(kOpenPortFirstText);
-        changed.notifyChanged();
+        messageBox_ = kOpenPortFirstText;
+    } else if (!panelReady() || link_.busy) {
         return;
+    } else {
+        recallIdle_ = 0;
+        startRecall();
     }
-    if (!panelReady() || link_.busy)
-        return;
-    recallIdle_ = 0;
-    startRecall();
     changed.notifyChanged();
 }
 
@@ -477,9 +429,7 @@ const char* RoutingPage::configEntryText(int index)
 {
     static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4",    "Output5",
                                                          "Output6", "Output7", "Output8", "All Output", "Port to Port"};
-    if (index < 0 || index >= kConfigEntries)
-        return "";
-    return kEntries[index];
+    return index >= 0 && index < kConfigEntries ? kEntries[index] : "";
 }
 
 void RoutingPage::selectConfigTarget(int index)
@@ -491,7 +441,7 @@ void RoutingPage::selectConfigTarget(int index)
         // Checked like the panel's buttons: without the page's port the
         // recall could never be acknowledged past output 1.
         if (!port_.serial().isOpen()) {
-            showMessageBox(kOpenPortFirstText);
+            messageBox_ = kOpenPortFirstText;
         } else {
             recallIdle_ = 0;
             for (int k = 0; k < kOutputs; ++k)
@@ -507,7 +457,7 @@ void RoutingPage::clickConfigInput(int input)
     if (!validPort(input, kInputs) || link_.busy)
         return;
     if (!port_.serial().isOpen()) {
-        showMessageBox(kOpenPortFirstText);
+        messageBox_ = kOpenPortFirstText;
         changed.notifyChanged();
         return;
     }
@@ -522,12 +472,6 @@ void RoutingPage::clickConfigInput(int input)
         presetRoute_.fill(static_cast<std::int8_t>(input - 1));
         startRecall();
     }
-    changed.notifyChanged();
-}
-
-void RoutingPage::clickClearLog()
-{
-    port_.receivedLog().clear();
     changed.notifyChanged();
 }
 

@@ -9,12 +9,10 @@
 #include "core/link/HexLog.h"
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/StreamSocket.h"
 #include "core/transport/Timer.h"
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,23 +43,17 @@ public:
     enum ConfigEntry : int { kConfigAllOutputs = 8, kConfigPortToPort = 9, kConfigEntries = 10 };
 
     explicit RoutingPage(PageContext& context);
-    ~RoutingPage() override;
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override;
     void tabSelected(bool) override { socketRxEnabled_ = 0; }
-    void activate() override { startRefresh(); }
-
-    // Tab hand-over.
-    void startRefresh();
-
-    // Serial receive path, one byte at a time (also wired to the port).
+    void activate() override;
 
     // --- User actions -------------------------------------------------
     void clickGrid(int output, int input);
-    void clickPrevious(int output);
-    void clickNext(int output);
+    void clickPrevious(int output) { step(output, false); }
+    void clickNext(int output) { step(output, true); }
     // Presets.
     void clickPresetRow(int row);  // -1: no row selected
     void clickEdit();
@@ -69,13 +61,11 @@ public:
     // Preset editor (open after clickEdit).
     void editorSelectInput(int output, int inputIndex);  // inputIndex 0 = input 1
     void editorChooseAllFrom(int item);                  // 0 "Select Input", 1..8 In1..In8, 9 "Port to Port"
-    void editorOk();
-    void editorCancel();
+    void editorOk() { closeEditor(true); }
+    void editorCancel() { closeEditor(false); }
     // Output configuration panel.
     void selectConfigTarget(int index);
     void clickConfigInput(int input);
-    // Received-bytes log.
-    void clickClearLog();
     // The message box ("请打开串口") was acknowledged.
     void dismissMessageBox();
 
@@ -128,13 +118,10 @@ private:
     enum class Conversation { Refresh, Route, Series };
 
     bool linkConnected() const;
-    bool anyConfigPending() const;
-    void setAllConfigReady();
+    void step(int output, bool forward);
+    void closeEditor(bool keep);
     void runGuard(int output, int input, bool releasesNotice);
-    void send(const CommandFrame& frame);
-    void showRoute(int input, int output);
-    void setDisplay(int output, int value);
-    void showMessageBox(const std::string& text);
+    bool showAnswer(int output, int input, int lastInput);
     void refreshPresetRow();
     void startRecall();
     void endRecall();
