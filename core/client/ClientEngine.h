@@ -17,6 +17,8 @@ namespace matrix::client {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline bool validPort(int port) { return port >= 1 && port <= kPortCount; }
+
 // One thing sent and the reply it waits for. Each expiry re-sends the
 // same bytes (or `resendWrites`, in order) until `resends` are used up; the
 // expiry after that ends the request with TimeOut.
@@ -84,7 +86,6 @@ public:
     bool firmwareRunning() const { return current_ && current_->firmware; }
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
     const std::string& linkMessage() const { return linkMessage_; }
-    EventLoop& loop() { return loop_; }
 
     // State model; each emits onChange only when the value changed.
     void setRouting(int output, int input);
@@ -106,16 +107,19 @@ private:
     enum class Phase { Closed, Connecting, Up, Waiting };
 
     void connectNow();
+    void postConnectResult(bool opened, int attempt);
     void linkCameUp();
     void connectFailed();
     void linkLost();
+    void dropLink(bool wasUp, bool finish);
     void closeTransport();
     void scheduleReconnect();
     void failAll(Status status, const std::string& message);
     void pump();
     void onReplyTimer();
-    void writeResend();
+    void resend(Resend why);
     void onBadSum();
+    void endCurrent(const std::function<void(Job&)>& tell);
     void onFrame(const CommandFrame& frame);
     void onSerialByte(std::uint8_t byte);
     void emit(StateChange::Kind kind, int index);

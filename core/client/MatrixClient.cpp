@@ -39,8 +39,6 @@ std::string DeviceInfo::version() const { return std::to_string(versionMajor) + 
 
 namespace {
 
-bool validPort(int port) { return port >= 1 && port <= kPortCount; }
-
 template <std::size_t N>
 Bytes bytesOf(const std::array<std::uint8_t, N>& block)
 {
@@ -108,6 +106,28 @@ std::optional<SettingReport> settingReport(const CommandFrame& f)
 // The factory reset puts built-in mode 4 on every input, as the General page does.
 constexpr int kFactoryEdidMode = 4;
 
+bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
+
+// Tells `onStep` as each ask first goes out: the COM switch-state query where
+// the link is serial, then `steps` in order. Pauses are no step of their own.
+void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
+{
+    if (!onStep)
+        return;
+    if (comLink)
+        steps.insert(steps.begin(), EdidStep::SwitchState);
+    std::size_t next = 0;
+    for (Ask& ask : asks) {
+        if (ask.pauseMs >= 0 || next >= steps.size())
+            continue;
+        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
+            if (before)
+                before();
+            onStep(step);
+        };
+    }
+}
+
 template <typename T>
 std::function<void(Status, const std::string&)> failWith(std::function<void(const Result<T>&)> done)
 {
@@ -128,9 +148,7 @@ public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
         : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
-          readBackEdid(options.readBackEdid),
-          resendRouteOnBadSum(options.resendRouteOnBadSum),
-          checkRoutePorts(options.checkRoutePorts)
+          options(options)
     {
         engine.onLinkUpRefresh = [this, &client] {
             // A supervised link starts from what the matrix says, after a
@@ -158,18 +176,17 @@ public:
             if (engine.currentJob() != job)
                 return;
         }
+        auto next = [this, asks, index, job, finish = std::move(finish)] { runAsks(asks, index + 1, job, finish); };
         if (ask.pauseMs >= 0) {
             if (!ask.step.bytes.empty())
                 engine.write(ask.step.bytes);
-            engine.pause(ask.pauseMs, [this, asks, index, job, finish = std::move(finish)] {
-                runAsks(asks, index + 1, job, finish);
-            });
+            engine.pause(ask.pauseMs, next);
             return;
         }
         Step step = ask.step;
         if (ask.skipAfterBadSums)
-            step.onBadSums = [this, asks, index, job, finish] { runAsks(asks, index + 1, job, finish); };
-        step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
+            step.onBadSums = next;
+        step.onReply = [this, asks, index, next](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
                 const std::string refused = answered.refusal(frame);
@@ -180,7 +197,7 @@ public:
             }
             if (answered.take)
                 answered.take(frame);
-            runAsks(asks, index + 1, job, finish);
+            next();
         };
         engine.send(std::move(step));
     }
@@ -210,14 +227,42 @@ public:
         engine.enqueue(std::move(job));
     }
 
+    // A chain whose result is its status alone.
+    void run(std::function<void(const Result<Nothing>&)> done, std::vector<Ask> asks,
+             std::function<void()> onSuccess = {}, bool firmware = false)
+    {
+        chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), std::move(onSuccess), firmware);
+    }
+
     template <typename T>
     void refuse(std::function<void(const Result<T>&)> done, Status status, std::string message)
     {
         engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
     }
 
-    // Asks of the routing query: which input each output carries.
-    std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing)
+    // Asks of the device type, the matrix size and the version.
+    std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
+    {
+        return {{p::deviceTypeRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); },
+                 [info](const CommandFrame& f) { info->deviceType = *p::decodeDeviceType(f); }},
+                {p::matrixSizeRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); },
+                 [info](const CommandFrame& f) {
+                     info->inputCount = p::decodeMatrixSize(f)->inputs;
+                     info->outputCount = p::decodeMatrixSize(f)->outputs;
+                 }},
+                {p::versionRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); },
+                 [info](const CommandFrame& f) {
+                     info->versionMajor = p::decodeVersion(f)->major;
+                     info->versionMinor = p::decodeVersion(f)->minor;
+                 }}};
+    }
+
+    // Asks of the routing query: which input each output carries; `answered`
+    // (optional) hears each answer as it comes.
+    std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
         for (int output = 1; output <= kPortCount; ++output) {
@@ -226,77 +271,91 @@ public:
                                 const auto status = p::decodeRouteStatus(f);
                                 return status && status->output == Output{output};
                             },
-                            [this, routing, output](const CommandFrame& f) {
+                            [this, routing, output, answered](const CommandFrame& f) {
                                 (*routing)[output - 1] = f.p3();
                                 engine.setRouting(output, f.p3());
+                                if (answered)
+                                    answered(Output{output}, Input{f.p3()});
                             }});
         }
         return asks;
     }
 
-    // Asks of the cable run, inputs and outputs alternating as the status run does.
+    // Asks of the cable run, inputs and outputs alternating as the status run
+    // does; `onPort` (optional) hears each answer.
     std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables, std::function<void(int, bool)> onPort = {})
     {
         std::vector<Ask> asks;
         for (int port = 1; port <= kPortCount; ++port)
-            for (const bool input : {true, false}) {
-                asks.push_back(cableAsk(cables, port, input));
-                if (onPort) {
-                    auto take = std::move(asks.back().take);
-                    asks.back().take = [take, onPort, port, input](const CommandFrame& f) {
-                        take(f);
-                        onPort(port, !input);
-                    };
-                }
-            }
+            for (const bool output : {false, true})
+                asks.push_back({output ? p::outputCableRequest(Output{port}) : p::inputCableRequest(Input{port}),
+                                p::kReplyWaits,
+                                [port, output](const CommandFrame& f) { return isCableReply(f, port, output); },
+                                [this, cables, port, output, onPort](const CommandFrame& f) {
+                                    const bool connected = p::stateIsOn(f.p3());
+                                    (output ? cables->output : cables->input)[port - 1] = connected;
+                                    if (output)
+                                        engine.setOutputCable(port, connected);
+                                    else
+                                        engine.setInputCable(port, connected);
+                                    if (onPort)
+                                        onPort(port, output);
+                                }});
         return asks;
     }
 
-    // The cable query of input `port`, or where not `input`, of output `port`.
-    Ask cableAsk(std::shared_ptr<Cables> cables, int port, bool input)
+    // A setting's switch, and its state query.
+    Ask settingAsk(Setting setting, bool on)
     {
-        return {input ? p::inputCableRequest(Input{port}) : p::outputCableRequest(Output{port}), p::kReplyWaits,
-                [port, input](const CommandFrame& f) { return isCableReply(f, port, !input); },
-                [this, cables, port, input](const CommandFrame& f) {
-                    const bool connected = p::stateIsOn(f.p3());
-                    (input ? cables->input : cables->output)[port - 1] = connected;
-                    if (input)
-                        engine.setInputCable(port, connected);
-                    else
-                        engine.setOutputCable(port, connected);
+        const bool beep = setting == Setting::Beep;
+        return {beep ? p::beepRequest(on) : p::irRequest(on), p::kReplyWaits,
+                [beep](const CommandFrame& f) { return p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand); },
+                [this, beep, on](const CommandFrame&) {
+                    if (beep)
+                        engine.setBeep(on);
+                }};
+    }
+    Ask settingStateAsk(Setting setting, std::shared_ptr<bool> on)
+    {
+        const bool beep = setting == Setting::Beep;
+        return {
+            beep ? p::beepStateRequest() : p::irStateRequest(), p::kReplyWaits,
+            [beep](const CommandFrame& f) { return (beep ? p::decodeBeepState(f) : p::decodeIrState(f)).has_value(); },
+            [this, beep, on](const CommandFrame& f) {
+                *on = p::stateIsOn(f.p3());
+                if (beep)
+                    engine.setBeep(*on);
+            }};
+    }
+
+    // A route and its acknowledgement; `confirmed` (optional) hears it.
+    Ask routeAsk(Output output, Input input, p::Waits waits, std::function<void(Output)> confirmed = {})
+    {
+        return {p::routeRequest(output, input), waits,
+                [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
+                [this, output, input, confirmed](const CommandFrame&) {
+                    engine.setRouting(output.number(), input.number());
+                    if (confirmed)
+                        confirmed(output);
                 }};
     }
 
-    Ask beepAsk(std::shared_ptr<bool> on)
+    bool routable(Output output, Input input) const
     {
-        return {p::beepStateRequest(), p::kReplyWaits,
-                [](const CommandFrame& f) { return p::decodeBeepState(f).has_value(); },
-                [this, on](const CommandFrame& f) {
-                    *on = p::stateIsOn(f.p3());
-                    engine.setBeep(*on);
-                }};
+        return !options.checkRoutePorts || (validPort(output.number()) && validPort(input.number()));
     }
 
     // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
-                     std::function<void(Output)> confirmed = {})
+    void routeSeries(const std::vector<std::pair<Output, Input>>& routes,
+                     std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
-        // Plain copies: clang 14 cannot capture a structured binding.
-        for (const auto& route : outputInput) {
-            const int output = route.first;
-            const int input = route.second;
-            asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
-                            [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
-                            [this, output, input, confirmed](const CommandFrame&) {
-                                engine.setRouting(output, input);
-                                if (confirmed)
-                                    confirmed(Output{output});
-                            }});
-            asks.back().step.resendOnBadSum = resendRouteOnBadSum;
-            asks.back().skipAfterBadSums = resendRouteOnBadSum;
+        for (const auto& [output, input] : routes) {
+            asks.push_back(routeAsk(output, input, p::kReplyWaits, confirmed));
+            asks.back().step.resendOnBadSum = options.resendRouteOnBadSum;
+            asks.back().skipAfterBadSums = options.resendRouteOnBadSum;
         }
-        chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+        run(std::move(done), std::move(asks));
     }
 
     // The first steps of every EDID operation: in COM mode the switch-state
@@ -318,39 +377,46 @@ public:
             asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
     }
 
-    // After an EDID change the status of the inputs it touched is read
-    // again, as its own request, so the operation's result does not hang on it.
-    std::function<void()> edidFollowUp(Input target)
+    // Runs an EDID change, telling `onStep` its `steps`. After it the status
+    // of the inputs it touched is read again, as its own request, so the
+    // operation's result does not hang on it.
+    void edidChange(std::vector<Ask> asks, std::vector<EdidStep> steps, const EdidStepHook& onStep, Input target,
+                    std::function<void(const Result<Nothing>&)> done)
     {
-        if (!readBackEdid)
-            return {};
-        return [this, target] {
-            std::vector<Ask> asks;
-            for (int input = 1; input <= kPortCount; ++input)
-                if (target.isAll() || target == Input{input})
-                    asks.push_back(edidStatusAsk(std::make_shared<EdidCodes>(), input));
-            chain<Nothing>({}, std::make_shared<Nothing>(), std::move(asks));
-        };
+        tagEdidSteps(asks, engine.comLink(), std::move(steps), onStep);
+        run(std::move(done), std::move(asks), edidFollowUp(target));
     }
 
-    Ask edidStatusAsk(std::shared_ptr<EdidCodes> codes, int input)
+    std::function<void()> edidFollowUp(Input target)
     {
-        return {p::edidStatusRequest(Input{input}), p::kReplyWaits,
-                [input](const CommandFrame& f) {
-                    const auto status = p::decodeEdidStatus(f);
-                    return status && status->input == Input{input};
-                },
-                [this, codes, input](const CommandFrame& f) {
-                    const int code = p::decodeEdidStatus(f)->code;
-                    (*codes)[input - 1] = code;
-                    engine.setEdidCode(input, code);
-                }};
+        if (!options.readBackEdid)
+            return {};
+        return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
+    }
+
+    // The EDID status of `target` (one input, or all), read into `codes`.
+    std::vector<Ask> edidStatusAsks(std::shared_ptr<EdidCodes> codes, Input target)
+    {
+        std::vector<Ask> asks;
+        for (int input = 1; input <= kPortCount; ++input) {
+            if (!target.isAll() && target != Input{input})
+                continue;
+            asks.push_back({p::edidStatusRequest(Input{input}), p::kReplyWaits,
+                            [input](const CommandFrame& f) {
+                                const auto status = p::decodeEdidStatus(f);
+                                return status && status->input == Input{input};
+                            },
+                            [this, codes, input](const CommandFrame& f) {
+                                const int code = p::decodeEdidStatus(f)->code;
+                                (*codes)[input - 1] = code;
+                                engine.setEdidCode(input, code);
+                            }});
+        }
+        return asks;
     }
 
     ClientEngine engine;
-    bool readBackEdid = true;
-    bool resendRouteOnBadSum = false;
-    bool checkRoutePorts = true;
+    Options options;
 };
 
 MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
@@ -408,40 +474,22 @@ const std::string& MatrixClient::linkMessage() const { return impl_->engine.link
 
 void MatrixClient::refresh(std::function<void(Status)> done)
 {
-    auto routing = std::make_shared<Routing>();
-    auto cables = std::make_shared<Cables>();
-    auto beep = std::make_shared<bool>();
-    std::vector<Ask> asks = impl_->routingAsks(routing);
-    for (auto& ask : impl_->cableAsks(cables))
+    std::vector<Ask> asks = impl_->routingAsks(std::make_shared<Routing>());
+    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
         asks.push_back(std::move(ask));
-    asks.push_back(impl_->beepAsk(beep));
+    asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
     std::function<void(const Result<Nothing>&)> typed;
     if (done)
         typed = [done = std::move(done)](const Result<Nothing>& r) { done(r.status); };
-    impl_->chain<Nothing>(std::move(typed), std::make_shared<Nothing>(), std::move(asks));
+    impl_->run(std::move(typed), std::move(asks));
 }
 
 void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done)
 {
     auto info = std::make_shared<DeviceInfo>();
-    std::vector<Ask> asks;
-    asks.push_back({p::deviceTypeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); },
-                    [info](const CommandFrame& f) { info->deviceType = *p::decodeDeviceType(f); }});
-    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); },
-                    [info](const CommandFrame& f) {
-                        info->inputCount = p::decodeMatrixSize(f)->inputs;
-                        info->outputCount = p::decodeMatrixSize(f)->outputs;
-                    }});
-    asks.push_back({p::versionRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); },
-                    [info](const CommandFrame& f) {
-                        info->versionMajor = p::decodeVersion(f)->major;
-                        info->versionMinor = p::decodeVersion(f)->minor;
-                    }});
     Impl* impl = impl_.get();
-    impl_->chain<DeviceInfo>(std::move(done), info, std::move(asks), [impl, info] { impl->engine.setInfo(*info); });
+    impl_->chain<DeviceInfo>(std::move(done), info, impl_->infoAsks(info),
+                             [impl, info] { impl->engine.setInfo(*info); });
 }
 
 void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done,
@@ -454,37 +502,20 @@ void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done,
 void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
                                          std::function<void(int port, bool output)> onPort)
 {
-    std::vector<Ask> asks;
-    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); }});
-    asks.push_back(
-        {p::versionRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); }});
+    std::vector<Ask> asks = impl_->infoAsks(std::make_shared<DeviceInfo>());
+    asks.erase(asks.begin());  // the device type has just answered
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
         asks.push_back(std::move(ask));
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    impl_->run(std::move(done), std::move(asks));
 }
 
-void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)
-{
-    auto routing = std::make_shared<Routing>();
-    impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing));
-}
+void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done) { readRouting(std::move(done), {}); }
 
 void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done,
                                std::function<void(Output, Input)> answered)
 {
     auto routing = std::make_shared<Routing>();
-    std::vector<Ask> asks = impl_->routingAsks(routing);
-    for (std::size_t i = 0; i < asks.size(); ++i) {
-        auto take = std::move(asks[i].take);
-        const Output output{static_cast<int>(i) + 1};
-        asks[i].take = [take, answered, output](const CommandFrame& f) {
-            take(f);
-            if (answered)
-                answered(output, Input{f.p3()});
-        };
-    }
-    impl_->chain<Routing>(std::move(done), routing, std::move(asks));
+    impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing, std::move(answered)));
 }
 
 void MatrixClient::route(Output output, Input input, std::function<void(const Result<Nothing>&)> done)
@@ -494,18 +525,13 @@ void MatrixClient::route(Output output, Input input, std::function<void(const Re
 
 void MatrixClient::route(Output output, Input input, p::Waits waits, std::function<void(const Result<Nothing>&)> done)
 {
-    if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
+    if (!impl_->routable(output, input)) {
         impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
         return;
     }
-    std::vector<Ask> asks;
-    Impl* impl = impl_.get();
-    asks.push_back(
-        {p::routeRequest(output, input), waits,
-         [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
-         [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output.number(), input.number()); }});
-    asks.back().step.resendOnBadSum = impl_->resendRouteOnBadSum;
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    Ask ask = impl_->routeAsk(output, input, waits);
+    ask.step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
+    impl_->run(std::move(done), {std::move(ask)});
 }
 
 void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing>&)> done)
@@ -514,82 +540,67 @@ void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing
         impl_->refuse(std::move(done), Status::BadInput, "inputs are 1 to 4");
         return;
     }
-    std::vector<std::pair<int, int>> routes;
+    std::vector<std::pair<Output, Input>> routes;
     for (int output = 1; output <= kPortCount; ++output)
-        routes.emplace_back(output, input.number());
-    impl_->routeSeries(std::move(routes), std::move(done));
+        routes.emplace_back(Output{output}, input);
+    impl_->routeSeries(routes, std::move(done));
 }
 
 void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
                                std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed)
 {
-    std::vector<std::pair<int, int>> outputInput;
     for (const auto& [output, input] : routes) {
-        if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
+        if (!impl_->routable(output, input)) {
             impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
             return;
         }
-        outputInput.emplace_back(output.number(), input.number());
     }
-    impl_->routeSeries(std::move(outputInput), std::move(done), std::move(confirmed));
+    impl_->routeSeries(routes, std::move(done), std::move(confirmed));
 }
 
 void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
 {
-    std::vector<std::pair<int, int>> routes;
+    std::vector<std::pair<Output, Input>> routes;
     for (int port = 1; port <= kPortCount; ++port)
-        routes.emplace_back(port, port);
-    impl_->routeSeries(std::move(routes), std::move(done));
+        routes.emplace_back(Output{port}, Input{port});
+    impl_->routeSeries(routes, std::move(done));
 }
 
 void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> done)
 {
-    Impl* impl = impl_.get();
-    impl_->chain<Nothing>(
-        std::move(done), std::make_shared<Nothing>(),
-        {{p::beepRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); },
-          [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
+    impl_->run(std::move(done), {impl_->settingAsk(Setting::Beep, on)});
 }
 
 void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->beepAsk(on)});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Beep, on)});
 }
 
 void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
 {
-    impl_->chain<Nothing>(
-        std::move(done), std::make_shared<Nothing>(),
-        {{p::irRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }}});
+    impl_->run(std::move(done), {impl_->settingAsk(Setting::Ir, on)});
 }
 
 void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(
-        std::move(done), on,
-        {{p::irStateRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeIrState(f).has_value(); },
-          [on](const CommandFrame& f) { *on = *p::decodeIrState(f); }}});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Ir, on)});
 }
 
 void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
 {
     Impl* impl = impl_.get();
     std::vector<Ask> asks;
-    for (int port = 1; port <= kPortCount; ++port) {
-        asks.push_back({p::routeRequest(Output{port}, Input{port}), p::kReplyWaits,
-                        [port](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{port}; },
-                        [impl, port](const CommandFrame&) { impl->engine.setRouting(port, port); }});
-    }
+    for (int port = 1; port <= kPortCount; ++port)
+        asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
     asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
     asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
     asks.push_back({p::beepRequest(true), p::kReplyWaits,
                     [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
                     [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
     // The reset changed every input's EDID: read them again for the state model.
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
-                          impl_->edidFollowUp(Input::All));
+    impl_->run(std::move(done), std::move(asks), impl_->edidFollowUp(Input::All));
 }
 
 void MatrixClient::sendSetting(Setting setting, bool on)
@@ -605,35 +616,8 @@ void MatrixClient::askSetting(Setting setting)
 void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
 {
     auto codes = std::make_shared<EdidCodes>();
-    std::vector<Ask> asks;
-    for (int input = 1; input <= kPortCount; ++input)
-        asks.push_back(impl_->edidStatusAsk(codes, input));
-    impl_->chain<EdidCodes>(std::move(done), codes, std::move(asks));
+    impl_->chain<EdidCodes>(std::move(done), codes, impl_->edidStatusAsks(codes, Input::All));
 }
-
-namespace {
-bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
-
-// Tells `onStep` as each ask first goes out: the COM switch-state query where
-// the link is serial, then `steps` in order. Pauses are no step of their own.
-void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
-{
-    if (!onStep)
-        return;
-    if (comLink)
-        steps.insert(steps.begin(), EdidStep::SwitchState);
-    std::size_t next = 0;
-    for (Ask& ask : asks) {
-        if (ask.pauseMs >= 0 || next >= steps.size())
-            continue;
-        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
-            if (before)
-                before();
-            onStep(step);
-        };
-    }
-}
-}  // namespace
 
 void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
                                EdidStepHook onStep)
@@ -651,8 +635,7 @@ void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(con
         asks.push_back({p::edidDefaultRequest(target), p::kReplyWaits,
                         [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }});
     }
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change}, onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change}, onStep, target, std::move(done));
 }
 
 void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
@@ -682,9 +665,8 @@ void MatrixClient::copyEdid(Output from, Input target, std::function<void(const 
         return *p::decodeEdidCopy(f, target) ? std::string() : "Copy failed!";
     };
     asks.push_back(std::move(copy));
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change},
-                 onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change}, onStep, target,
+                      std::move(done));
 }
 
 void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
@@ -712,8 +694,8 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
         return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!";
     };
     asks.push_back(std::move(block));
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep, target,
+                      std::move(done));
 }
 
 namespace {

@@ -51,6 +51,7 @@ struct DeviceInfo {
     int versionMinor = 0;
     std::string model() const;    // the device type's text
     std::string version() const;  // "1.0"
+    bool operator==(const DeviceInfo&) const = default;
 };
 
 struct Cables {
