@@ -5,13 +5,12 @@
 #include "core/transport/Ipv4.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace matrix::client {
 
 namespace {
 constexpr std::size_t kReadChunkBytes = 1024;
-const char* const kOpenComFailed = "Open COM failed!";
-const char* const kConnectFailed = "Connect to Matrix failed!";
 
 // Stores `value`; true when that changed what was known.
 template <typename T>
@@ -49,7 +48,7 @@ ClientEngine::~ClientEngine()
 
 std::string ClientEngine::downText() const
 {
-    return target_.kind == LinkTarget::Kind::Com ? kOpenComFailed : kConnectFailed;
+    return target_.kind == LinkTarget::Kind::Com ? "Open COM failed!" : "Connect to Matrix failed!";
 }
 
 // ---- link ----------------------------------------------------------------
@@ -112,8 +111,10 @@ void ClientEngine::connectNow()
     if (serial_) {
         SerialChannel* channel = serial_.get();
         serial_->setByteHandler([this, channel](std::uint8_t byte, int) {
-            if (serial_.get() == channel && phase_ == Phase::Up)
-                onSerialByte(byte);
+            if (serial_.get() != channel || phase_ != Phase::Up)
+                return;
+            if (auto frame = assembler_.feed(byte))
+                onFrame(*frame);
         });
         serial_->setFaultHandler([this, channel] {
             if (serial_.get() == channel && phase_ == Phase::Up)
@@ -219,11 +220,8 @@ void ClientEngine::scheduleReconnect()
 
 void ClientEngine::finishOpen(Status status)
 {
-    if (!openDone_)
-        return;
-    auto done = std::move(openDone_);
-    openDone_ = nullptr;
-    done(status);
+    if (openDone_)
+        std::exchange(openDone_, nullptr)(status);
 }
 
 void ClientEngine::onSocketConnect(int errorCode)
@@ -262,12 +260,6 @@ void ClientEngine::onSocketClose()
         connectFailed();
     else if (target_.kind == LinkTarget::Kind::Tcp)
         linkLost();
-}
-
-void ClientEngine::onSerialByte(std::uint8_t byte)
-{
-    if (auto frame = assembler_.feed(byte))
-        onFrame(*frame);
 }
 
 // ---- queue ---------------------------------------------------------------
@@ -401,8 +393,7 @@ void ClientEngine::pause(int ms, std::function<void()> next)
 {
     afterPause_ = std::move(next);
     pauseTimer_.once(ms, [this] {
-        auto next = std::move(afterPause_);
-        afterPause_ = nullptr;
+        auto next = std::exchange(afterPause_, nullptr);
         if (next && current_)
             next();
     });

@@ -121,7 +121,6 @@ private:
     void onBadSum();
     void endCurrent(const std::function<void(Job&)>& tell);
     void onFrame(const CommandFrame& frame);
-    void onSerialByte(std::uint8_t byte);
     void emit(StateChange::Kind kind, int index);
     void finishOpen(Status status);
     std::string downText() const;

@@ -129,7 +129,7 @@ void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> st
 }
 
 template <typename T>
-std::function<void(Status, const std::string&)> failWith(std::function<void(const Result<T>&)> done)
+std::function<void(Status, const std::string&)> failWith(Callback<T> done)
 {
     return [done = std::move(done)](Status status, const std::string& message) {
         if (!done)
@@ -204,8 +204,8 @@ public:
 
     // A job made of a chain of asks that ends with `value`.
     template <typename T>
-    void chain(std::function<void(const Result<T>&)> done, std::shared_ptr<T> value, std::vector<Ask> asks,
-               std::function<void()> onSuccess = {}, bool firmware = false)
+    void chain(Callback<T> done, std::shared_ptr<T> value, std::vector<Ask> asks, std::function<void()> onSuccess = {},
+               bool firmware = false)
     {
         Job job;
         job.firmware = firmware;
@@ -228,14 +228,13 @@ public:
     }
 
     // A chain whose result is its status alone.
-    void run(std::function<void(const Result<Nothing>&)> done, std::vector<Ask> asks,
-             std::function<void()> onSuccess = {}, bool firmware = false)
+    void run(Done done, std::vector<Ask> asks, std::function<void()> onSuccess = {}, bool firmware = false)
     {
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), std::move(onSuccess), firmware);
     }
 
     template <typename T>
-    void refuse(std::function<void(const Result<T>&)> done, Status status, std::string message)
+    void refuse(Callback<T> done, Status status, std::string message)
     {
         engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
     }
@@ -346,8 +345,8 @@ public:
     }
 
     // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(const std::vector<std::pair<Output, Input>>& routes,
-                     std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed = {})
+    void routeSeries(const std::vector<std::pair<Output, Input>>& routes, Done done,
+                     std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
         for (const auto& [output, input] : routes) {
@@ -381,7 +380,7 @@ public:
     // of the inputs it touched is read again, as its own request, so the
     // operation's result does not hang on it.
     void edidChange(std::vector<Ask> asks, std::vector<EdidStep> steps, const EdidStepHook& onStep, Input target,
-                    std::function<void(const Result<Nothing>&)> done)
+                    Done done)
     {
         tagEdidSteps(asks, engine.comLink(), std::move(steps), onStep);
         run(std::move(done), std::move(asks), edidFollowUp(target));
@@ -478,13 +477,13 @@ void MatrixClient::refresh(std::function<void(Status)> done)
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
         asks.push_back(std::move(ask));
     asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
-    std::function<void(const Result<Nothing>&)> typed;
+    Done typed;
     if (done)
         typed = [done = std::move(done)](const Result<Nothing>& r) { done(r.status); };
     impl_->run(std::move(typed), std::move(asks));
 }
 
-void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done)
+void MatrixClient::readDeviceInfo(Callback<DeviceInfo> done)
 {
     auto info = std::make_shared<DeviceInfo>();
     Impl* impl = impl_.get();
@@ -492,15 +491,13 @@ void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)>
                              [impl, info] { impl->engine.setInfo(*info); });
 }
 
-void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done,
-                              std::function<void(int port, bool output)> onPort)
+void MatrixClient::readCables(Callback<Cables> done, std::function<void(int port, bool output)> onPort)
 {
     auto cables = std::make_shared<Cables>();
     impl_->chain<Cables>(std::move(done), cables, impl_->cableAsks(cables, onPort));
 }
 
-void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
-                                         std::function<void(int port, bool output)> onPort)
+void MatrixClient::readSizeVersionCables(Done done, std::function<void(int port, bool output)> onPort)
 {
     std::vector<Ask> asks = impl_->infoAsks(std::make_shared<DeviceInfo>());
     asks.erase(asks.begin());  // the device type has just answered
@@ -509,21 +506,18 @@ void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing
     impl_->run(std::move(done), std::move(asks));
 }
 
-void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done) { readRouting(std::move(done), {}); }
-
-void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done,
-                               std::function<void(Output, Input)> answered)
+void MatrixClient::readRouting(Callback<Routing> done, std::function<void(Output, Input)> answered)
 {
     auto routing = std::make_shared<Routing>();
     impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing, std::move(answered)));
 }
 
-void MatrixClient::route(Output output, Input input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::route(Output output, Input input, Done done)
 {
     route(output, input, p::kRouteWaits, std::move(done));
 }
 
-void MatrixClient::route(Output output, Input input, p::Waits waits, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::route(Output output, Input input, p::Waits waits, Done done)
 {
     if (!impl_->routable(output, input)) {
         impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
@@ -534,7 +528,7 @@ void MatrixClient::route(Output output, Input input, p::Waits waits, std::functi
     impl_->run(std::move(done), {std::move(ask)});
 }
 
-void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::routeAll(Input input, Done done)
 {
     if (!validPort(input.number())) {
         impl_->refuse(std::move(done), Status::BadInput, "inputs are 1 to 4");
@@ -546,8 +540,8 @@ void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing
     impl_->routeSeries(routes, std::move(done));
 }
 
-void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
-                               std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed)
+void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
+                               std::function<void(Output)> confirmed)
 {
     for (const auto& [output, input] : routes) {
         if (!impl_->routable(output, input)) {
@@ -558,7 +552,7 @@ void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
     impl_->routeSeries(routes, std::move(done), std::move(confirmed));
 }
 
-void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::portToPort(Done done)
 {
     std::vector<std::pair<Output, Input>> routes;
     for (int port = 1; port <= kPortCount; ++port)
@@ -566,29 +560,23 @@ void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
     impl_->routeSeries(routes, std::move(done));
 }
 
-void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> done)
-{
-    impl_->run(std::move(done), {impl_->settingAsk(Setting::Beep, on)});
-}
+void MatrixClient::setBeep(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Beep, on)}); }
 
-void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
+void MatrixClient::readBeep(Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
     impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Beep, on)});
 }
 
-void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
-{
-    impl_->run(std::move(done), {impl_->settingAsk(Setting::Ir, on)});
-}
+void MatrixClient::setIr(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Ir, on)}); }
 
-void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
+void MatrixClient::readIr(Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
     impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Ir, on)});
 }
 
-void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::factoryReset(Done done)
 {
     Impl* impl = impl_.get();
     std::vector<Ask> asks;
@@ -613,14 +601,13 @@ void MatrixClient::askSetting(Setting setting)
     impl_->engine.write(bytesOf(setting == Setting::Beep ? p::beepStateRequest() : p::irStateRequest()));
 }
 
-void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
+void MatrixClient::readEdidStatus(Callback<EdidCodes> done)
 {
     auto codes = std::make_shared<EdidCodes>();
     impl_->chain<EdidCodes>(std::move(done), codes, impl_->edidStatusAsks(codes, Input::All));
 }
 
-void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
-                               EdidStepHook onStep)
+void MatrixClient::setEdidMode(int modeRow, Input target, Done done, EdidStepHook onStep)
 {
     if (modeRow < 0 || modeRow > edid::kDefaultEdidRow || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
@@ -638,8 +625,7 @@ void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(con
     impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change}, onStep, target, std::move(done));
 }
 
-void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
-                            EdidStepHook onStep)
+void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook onStep)
 {
     if (!validPort(from.number()) || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
@@ -669,8 +655,7 @@ void MatrixClient::copyEdid(Output from, Input target, std::function<void(const 
                       std::move(done));
 }
 
-void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
-                              std::function<void(const Result<Nothing>&)> done, EdidStepHook onStep)
+void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target, Done done, EdidStepHook onStep)
 {
     const edid::EdidFileCheck check = edid::checkEdidBytes(fileBytes);
     if (check.verdict != edid::EdidFileVerdict::Accept || !validTarget(target)) {
@@ -748,17 +733,29 @@ std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_
     return parts;
 }
 
-// The asks of one upgrade, part by part, and what they share: the image, the
-// bytes placed so far, the progress reporter, and the message line a failure
-// writes, which depends on the stage it stopped in.
+// What the asks of one upgrade share: the bytes placed so far, the part the
+// window's bar shows, and the message line a failure writes, which depends
+// on the stage it stopped in.
+struct UpgradeState {
+    MatrixClient* client = nullptr;
+    std::int64_t sent = 0;
+    std::int64_t total = 0;
+    FirmwareProgress shown;
+    std::string failLine;
+
+    void report(const std::string& line) const
+    {
+        if (client->onFirmwareProgress)
+            client->onFirmwareProgress(
+                FirmwareProgress{sent, total, line, shown.part, shown.partTotal, shown.partAnnounced});
+    }
+};
+
+// The asks of one upgrade, part by part.
 struct UpgradeAsks {
-    std::shared_ptr<std::vector<std::uint8_t>> image;
-    std::shared_ptr<std::int64_t> sent = std::make_shared<std::int64_t>(0);
-    std::function<void(const std::string&)> report;
-    std::shared_ptr<std::string> failLine = std::make_shared<std::string>();
-    // The part the window's bar shows, and whether each announce is reported.
-    std::shared_ptr<FirmwareProgress> shown = std::make_shared<FirmwareProgress>();
-    bool window = false;
+    std::shared_ptr<UpgradeState> state = std::make_shared<UpgradeState>();
+    bool window = false;            // each announce is reported, refusals are logged without '!'
+    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
     std::vector<Ask> asks;
 
     // The part's start request; part 1 also prepares the matrix, twice.
@@ -774,10 +771,10 @@ struct UpgradeAsks {
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [report = report, name, failLine = failLine, sub, shown = shown, length = part.length()] {
-            *shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
-            report("Upgrading " + name + "...");
-            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+        start.onSend = [state = state, name, sub, length = part.length()] {
+            state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
+            state->report("Upgrading " + name + "...");
+            state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
         };
         asks.push_back(std::move(start));
         if (sub != 1)
@@ -791,7 +788,7 @@ struct UpgradeAsks {
 
     // Each block announced, then sent and acknowledged; a lost block or
     // acknowledgement sends announce and block again.
-    void addBlocks(const FirmwarePart& part)
+    void addBlocks(const FirmwarePart& part, const std::vector<std::uint8_t>& image)
     {
         const int sub = part.part;
         const std::string name = part.name();
@@ -800,14 +797,14 @@ struct UpgradeAsks {
             const bool isLast = index == last;
             const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
             const std::size_t from = part.dataStart + p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
-            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(*image, from, part.end));
+            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(image, from, part.end));
             Ask announce;
             announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
             if (window)
-                announce.onSend = [report = report, shown = shown, index] {
-                    shown->partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
-                    report({});
+                announce.onSend = [state = state, index] {
+                    state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
+                    state->report({});
                 };
             asks.push_back(std::move(announce));
 
@@ -817,13 +814,13 @@ struct UpgradeAsks {
                                         : p::decodeFirmwareBlockAck(f, sub) == (index & 0xFF);
                       }};
             block.step.resendWrites = {announceBytes, blockBytes};
-            const std::int64_t placed = static_cast<std::int64_t>(
-                std::min(part.length(), p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
-            const std::int64_t before = *sent;
-            block.onSend = [sent = sent, report = report, before, placed, failLine = failLine, name] {
-                *failLine = "Upgrading " + name + " failed";
-                *sent = before + placed;
-                report({});
+            const std::int64_t sent =
+                placedBefore +
+                static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
+            block.onSend = [state = state, sent, name] {
+                state->failLine = "Upgrading " + name + " failed";
+                state->sent = sent;
+                state->report({});
             };
             asks.push_back(std::move(block));
         }
@@ -836,33 +833,32 @@ struct UpgradeAsks {
         const std::string name = part.name();
         Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
         reboot.step.resends = p::kRebootPollResends;
-        reboot.onSend = [report = report, sub, name, failLine = failLine] {
-            *failLine = "Write to " + name + " failed";
+        reboot.onSend = [state = state, sub, name] {
+            state->failLine = "Write to " + name + " failed";
             if (sub == 2)
-                report(name + " upgrading complete");
-            report("System rebooting,Please wait...");
+                state->report(name + " upgrading complete");
+            state->report("System rebooting,Please wait...");
         };
-        reboot.take = [report = report, sub, name](const CommandFrame&) {
-            report("System reboot ok");
+        reboot.take = [state = state, sub, name](const CommandFrame&) {
+            state->report("System reboot ok");
             if (sub == 1)
-                report(name + " upgrading complete");
+                state->report(name + " upgrading complete");
         };
         asks.push_back(std::move(reboot));
     }
 
     // The message line a failed upgrade ends with, then `done`.
-    std::function<void(const Result<Nothing>&)> ending(std::function<void(const Result<Nothing>&)> done) const
+    Done ending(Done done) const
     {
-        return [done = std::move(done), report = report, failLine = failLine,
-                window = window](const Result<Nothing>& result) {
+        return [done = std::move(done), state = state, window = window](const Result<Nothing>& result) {
             if (result.status == Status::Rejected) {
                 std::string line = result.message;
                 // The window's log line of a refusal has no '!'; its notice has.
                 if (window && !line.empty() && line.back() == '!')
                     line.pop_back();
-                report(line);
+                state->report(line);
             } else if (result.status == Status::TimeOut) {
-                report(*failLine);
+                state->report(state->failLine);
             }
             if (done)
                 done(result);
@@ -872,44 +868,35 @@ struct UpgradeAsks {
 
 }  // namespace
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
-                                   std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done)
 {
     upgradeFirmware(containerBytes, FirmwareOptions{}, std::move(done));
 }
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options,
-                                   std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done)
 {
     if (containerBytes.size() > kMaxFirmwareBytes) {
         impl_->refuse(std::move(done), Status::BadInput, "the file is larger than 200000 bytes");
         return;
     }
-    auto image = std::make_shared<std::vector<std::uint8_t>>(containerBytes);
-    scramble(*image);
+    std::vector<std::uint8_t> image = containerBytes;
+    scramble(image);
     std::string why;
-    const auto parts = planParts(*image, why, options.window);
+    const auto parts = planParts(image, why, options.window);
     if (!parts) {
         impl_->refuse(std::move(done), Status::BadInput, why);
         return;
     }
 
-    std::int64_t total = 0;
-    for (const FirmwarePart& part : *parts)
-        total += static_cast<std::int64_t>(part.length());
     UpgradeAsks plan;
-    plan.image = image;
     plan.window = options.window;
-    MatrixClient* self = this;
-    plan.report = [self, sent = plan.sent, total, shown = plan.shown](const std::string& line) {
-        if (self->onFirmwareProgress)
-            self->onFirmwareProgress(
-                FirmwareProgress{*sent, total, line, shown->part, shown->partTotal, shown->partAnnounced});
-    };
+    plan.state->client = this;
+    for (const FirmwarePart& part : *parts)
+        plan.state->total += static_cast<std::int64_t>(part.length());
     for (const FirmwarePart& part : *parts) {
         plan.addStart(part);
-        plan.addBlocks(part);
-        *plan.sent += static_cast<std::int64_t>(part.length());
+        plan.addBlocks(part, image);
+        plan.placedBefore += static_cast<std::int64_t>(part.length());
         plan.addReboot(part);
     }
     if (!why.empty()) {
@@ -918,12 +905,10 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
         plan.asks.push_back(std::move(stop));
     }
-    *plan.sent = 0;
-    auto report = plan.report;
-    auto ended = plan.ending(std::move(done));
-    impl_->chain<Nothing>(
-        std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
-        [report] { report("Firmware upgrade Successfully"); }, true);
+    auto state = plan.state;
+    impl_->run(
+        plan.ending(std::move(done)), std::move(plan.asks), [state] { state->report("Firmware upgrade Successfully"); },
+        true);
 }
 
 }  // namespace matrix::client
