@@ -11,16 +11,6 @@ namespace matrix::client {
 
 namespace {
 constexpr std::size_t kReadChunkBytes = 1024;
-
-// Stores `value`; true when that changed what was known.
-template <typename T>
-bool changed(std::optional<T>& slot, const T& value)
-{
-    if (slot == value)
-        return false;
-    slot = value;
-    return true;
-}
 }  // namespace
 
 ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
@@ -456,42 +446,6 @@ void ClientEngine::emit(StateChange::Kind kind, int index)
 {
     if (client_.onChange)
         client_.onChange(StateChange{kind, index});
-}
-
-void ClientEngine::setRouting(int output, int input)
-{
-    if (validPort(output) && changed(state_.routing[output - 1], input))
-        emit(StateChange::Kind::Routing, output);
-}
-
-void ClientEngine::setInputCable(int input, bool connected)
-{
-    if (validPort(input) && changed(state_.inputCable[input - 1], connected))
-        emit(StateChange::Kind::InputCable, input);
-}
-
-void ClientEngine::setOutputCable(int output, bool connected)
-{
-    if (validPort(output) && changed(state_.outputCable[output - 1], connected))
-        emit(StateChange::Kind::OutputCable, output);
-}
-
-void ClientEngine::setBeep(bool on)
-{
-    if (changed(state_.beepOn, on))
-        emit(StateChange::Kind::Beep, 0);
-}
-
-void ClientEngine::setInfo(const DeviceInfo& info)
-{
-    if (changed(state_.info, info))
-        emit(StateChange::Kind::Info, 0);
-}
-
-void ClientEngine::setEdidCode(int input, int code)
-{
-    if (validPort(input) && changed(state_.edidCode[input - 1], code))
-        emit(StateChange::Kind::Edid, input);
 }
 
 }  // namespace matrix::client

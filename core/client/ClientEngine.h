@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace matrix::client {
@@ -87,13 +88,16 @@ public:
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
     const std::string& linkMessage() const { return linkMessage_; }
 
-    // State model; each emits onChange only when the value changed.
-    void setRouting(int output, int input);
-    void setInputCable(int input, bool connected);
-    void setOutputCable(int output, bool connected);
-    void setBeep(bool on);
-    void setInfo(const DeviceInfo& info);
-    void setEdidCode(int input, int code);
+    // State model: stores `value` in `slot`, a part of the state, and emits
+    // onChange for `index` only when that changed what was known.
+    template <typename T>
+    void update(std::optional<T>& slot, const std::type_identity_t<T>& value, StateChange::Kind kind, int index = 0)
+    {
+        if (slot == value)
+            return;
+        slot = value;
+        emit(kind, index);
+    }
 
     // Set by the client: the jobs a supervised link runs each time it is up.
     std::function<void()> onLinkUpRefresh;

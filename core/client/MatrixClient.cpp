@@ -39,8 +39,8 @@ std::string DeviceInfo::version() const { return std::to_string(versionMajor) + 
 
 namespace {
 
-template <std::size_t N>
-Bytes bytesOf(const std::array<std::uint8_t, N>& block)
+template <typename Block>
+Bytes bytesOf(const Block& block)
 {
     return Bytes(block.begin(), block.end());
 }
@@ -50,19 +50,16 @@ Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
 // takes and what the reply means.
 struct Ask {
     Ask() = default;
-    Ask(Bytes bytes, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
+    // `request` is a frame, or a block of bytes.
+    template <typename Request>
+    Ask(const Request& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
         std::function<void(const CommandFrame&)> take = {})
         : take(std::move(take))
     {
-        step.bytes = std::move(bytes);
+        step.bytes = bytesOf(request);
         step.firstWaitMs = waits.firstMs;
         step.secondWaitMs = waits.secondMs;
         step.matches = std::move(matches);
-    }
-    Ask(const CommandFrame& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
-        std::function<void(const CommandFrame&)> take = {})
-        : Ask(bytesOf(request), waits, std::move(matches), std::move(take))
-    {
     }
 
     // What the engine writes and waits for, as it gets it; its onReply is
@@ -93,13 +90,13 @@ std::optional<SettingReport> settingReport(const CommandFrame& f)
 {
     if (!f.checksumOk())
         return std::nullopt;
-    if (const auto on = p::decodeBeepState(f))
-        return SettingReport{Setting::Beep, false, *on, f.p1()};
-    if (const auto on = p::decodeIrState(f))
-        return SettingReport{Setting::Ir, false, *on, f.p1()};
-    for (const Setting setting : {Setting::Beep, Setting::Ir})
-        if (p::isSwitchAck(f, setting == Setting::Beep ? p::kBeepCommand : p::kIrCommand))
+    for (const Setting setting : {Setting::Beep, Setting::Ir}) {
+        const bool beep = setting == Setting::Beep;
+        if (const auto on = beep ? p::decodeBeepState(f) : p::decodeIrState(f))
+            return SettingReport{setting, false, *on, f.p1()};
+        if (p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand))
             return SettingReport{setting, true, false, f.p1()};
+    }
     return std::nullopt;
 }
 
@@ -148,6 +145,7 @@ public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
         : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
+          state(client.state_),
           options(options)
     {
         engine.onLinkUpRefresh = [this, &client] {
@@ -272,7 +270,7 @@ public:
                             },
                             [this, routing, output, answered](const CommandFrame& f) {
                                 (*routing)[output - 1] = f.p3();
-                                engine.setRouting(output, f.p3());
+                                engine.update(state.routing[output - 1], f.p3(), StateChange::Kind::Routing, output);
                                 if (answered)
                                     answered(Output{output}, Input{f.p3()});
                             }});
@@ -287,19 +285,17 @@ public:
         std::vector<Ask> asks;
         for (int port = 1; port <= kPortCount; ++port)
             for (const bool output : {false, true})
-                asks.push_back({output ? p::outputCableRequest(Output{port}) : p::inputCableRequest(Input{port}),
-                                p::kReplyWaits,
-                                [port, output](const CommandFrame& f) { return isCableReply(f, port, output); },
-                                [this, cables, port, output, onPort](const CommandFrame& f) {
-                                    const bool connected = p::stateIsOn(f.p3());
-                                    (output ? cables->output : cables->input)[port - 1] = connected;
-                                    if (output)
-                                        engine.setOutputCable(port, connected);
-                                    else
-                                        engine.setInputCable(port, connected);
-                                    if (onPort)
-                                        onPort(port, output);
-                                }});
+                asks.push_back(
+                    {output ? p::outputCableRequest(Output{port}) : p::inputCableRequest(Input{port}), p::kReplyWaits,
+                     [port, output](const CommandFrame& f) { return isCableReply(f, port, output); },
+                     [this, cables, port, output, onPort](const CommandFrame& f) {
+                         const bool connected = p::stateIsOn(f.p3());
+                         (output ? cables->output : cables->input)[port - 1] = connected;
+                         engine.update((output ? state.outputCable : state.inputCable)[port - 1], connected,
+                                       output ? StateChange::Kind::OutputCable : StateChange::Kind::InputCable, port);
+                         if (onPort)
+                             onPort(port, output);
+                     }});
         return asks;
     }
 
@@ -311,7 +307,7 @@ public:
                 [beep](const CommandFrame& f) { return p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand); },
                 [this, beep, on](const CommandFrame&) {
                     if (beep)
-                        engine.setBeep(on);
+                        engine.update(state.beepOn, on, StateChange::Kind::Beep);
                 }};
     }
     Ask settingStateAsk(Setting setting, std::shared_ptr<bool> on)
@@ -323,7 +319,7 @@ public:
             [this, beep, on](const CommandFrame& f) {
                 *on = p::stateIsOn(f.p3());
                 if (beep)
-                    engine.setBeep(*on);
+                    engine.update(state.beepOn, *on, StateChange::Kind::Beep);
             }};
     }
 
@@ -333,7 +329,9 @@ public:
         return {p::routeRequest(output, input), waits,
                 [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
                 [this, output, input, confirmed](const CommandFrame&) {
-                    engine.setRouting(output.number(), input.number());
+                    if (validPort(output.number()))
+                        engine.update(state.routing[output.number() - 1], input.number(), StateChange::Kind::Routing,
+                                      output.number());
                     if (confirmed)
                         confirmed(output);
                 }};
@@ -408,13 +406,14 @@ public:
                             [this, codes, input](const CommandFrame& f) {
                                 const int code = p::decodeEdidStatus(f)->code;
                                 (*codes)[input - 1] = code;
-                                engine.setEdidCode(input, code);
+                                engine.update(state.edidCode[input - 1], code, StateChange::Kind::Edid, input);
                             }});
         }
         return asks;
     }
 
     ClientEngine engine;
+    MatrixState& state;
     Options options;
 };
 
@@ -488,7 +487,7 @@ void MatrixClient::readDeviceInfo(Callback<DeviceInfo> done)
     auto info = std::make_shared<DeviceInfo>();
     Impl* impl = impl_.get();
     impl_->chain<DeviceInfo>(std::move(done), info, impl_->infoAsks(info),
-                             [impl, info] { impl->engine.setInfo(*info); });
+                             [impl, info] { impl->engine.update(impl->state.info, *info, StateChange::Kind::Info); });
 }
 
 void MatrixClient::readCables(Callback<Cables> done, std::function<void(int port, bool output)> onPort)
@@ -584,9 +583,10 @@ void MatrixClient::factoryReset(Done done)
         asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
     asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
     asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
-    asks.push_back({p::beepRequest(true), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
-                    [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
+    asks.push_back(
+        {p::beepRequest(true), p::kReplyWaits,
+         [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
+         [impl](const CommandFrame&) { impl->engine.update(impl->state.beepOn, true, StateChange::Kind::Beep); }});
     // The reset changed every input's EDID: read them again for the state model.
     impl_->run(std::move(done), std::move(asks), impl_->edidFollowUp(Input::All));
 }
@@ -672,7 +672,7 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
     announce.step.bytes = bytesOf(p::edidDownloadAnnounce(sub));
     announce.pauseMs = p::kEdidBlockDelayMs;
     asks.push_back(std::move(announce));
-    Ask block{bytesOf(p::edidTransferBlock(check.data.data())), p::kReplyWaits,
+    Ask block{p::edidTransferBlock(check.data.data()), p::kReplyWaits,
               [sub](const CommandFrame& f) { return p::decodeEdidDownloadResult(f, sub).has_value(); }};
     block.step.resends = 0;  // the block is sent once; no answer is a time-out
     block.refusal = [](const CommandFrame& f) {
