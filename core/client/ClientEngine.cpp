@@ -331,7 +331,7 @@ void ClientEngine::send(Step step)
     resendsDone_ = 0;
     badSumResent_ = false;
     write(step_->bytes);
-    replyTimer_.once(step_->firstWaitMs, [this] { onReplyTimer(); });
+    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::onReplyTimer()
@@ -356,7 +356,7 @@ void ClientEngine::resend(Resend why)
         write(step_->bytes);
     for (const Bytes& bytes : step_->resendWrites)
         write(bytes);
-    replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
+    replyTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
     if (client_.onResend)
         client_.onResend(why);
 }
@@ -389,19 +389,12 @@ void ClientEngine::pause(int ms, std::function<void()> next)
     });
 }
 
-void ClientEngine::succeed(const std::function<void()>& notify)
-{
-    endCurrent([&](Job&) { notify(); });
-}
-
 void ClientEngine::failCurrent(Status status, const std::string& message)
 {
     if (current_)
         endCurrent([&](Job& job) { job.fail(status, message); });
 }
 
-// The job in flight leaves the engine before `tell` calls back its user,
-// who may queue the next one; then the queue moves on.
 void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
 {
     replyTimer_.stop();

@@ -4,6 +4,7 @@
 #include "core/client/MatrixClient.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/FrameAssembler.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/Timer.h"
 
 #include <deque>
@@ -25,8 +26,7 @@ inline bool validPort(int port) { return port >= 1 && port <= kPortCount; }
 // expiry after that ends the request with TimeOut.
 struct Step {
     Bytes bytes;
-    int firstWaitMs = 5000;
-    int secondWaitMs = 5000;
+    protocol::Waits waits = protocol::kReplyWaits;
     int resends = 1;
     std::vector<Bytes> resendWrites;
     std::function<bool(const CommandFrame&)> matches;
@@ -75,8 +75,9 @@ public:
     void write(const Bytes& bytes);
     // Runs `next` after a pause, still in flight.
     void pause(int ms, std::function<void()> next);
-    // Ends the job in flight with success; `notify` calls its typed callback.
-    void succeed(const std::function<void()>& notify);
+    // Ends the job in flight: it leaves the engine before `tell` calls back
+    // its user, who may queue the next one; then the queue moves on.
+    void endCurrent(const std::function<void(Job&)>& tell);
     void failCurrent(Status status, const std::string& message = {});
 
     // The job in flight, as a number that is never reused (0: none). A step
@@ -123,7 +124,6 @@ private:
     void onReplyTimer();
     void resend(Resend why);
     void onBadSum();
-    void endCurrent(const std::function<void(Job&)>& tell);
     void onFrame(const CommandFrame& frame);
     void emit(StateChange::Kind kind, int index);
     void finishOpen(Status status);

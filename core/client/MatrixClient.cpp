@@ -57,8 +57,7 @@ struct Ask {
         : take(std::move(take))
     {
         step.bytes = bytesOf(request);
-        step.firstWaitMs = waits.firstMs;
-        step.secondWaitMs = waits.secondMs;
+        step.waits = waits;
         step.matches = std::move(matches);
     }
 
@@ -211,7 +210,7 @@ public:
         auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
         job.begin = [this, shared, value, done, onSuccess] {
             runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
-                engine.succeed([&] {
+                engine.endCurrent([&](Job&) {
                     if (onSuccess)
                         onSuccess();
                     if (done) {
@@ -432,12 +431,8 @@ MatrixClient::~MatrixClient() = default;
 
 MatrixClient::Options windowPageOptions()
 {
-    MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    options.readBackEdid = false;
-    options.resendRouteOnBadSum = true;
-    options.checkRoutePorts = false;
-    return options;
+    // The window holds the link.
+    return {.supervise = false, .readBackEdid = false, .resendRouteOnBadSum = true, .checkRoutePorts = false};
 }
 
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
