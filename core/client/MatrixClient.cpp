@@ -422,11 +422,6 @@ MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::uniqu
 {
 }
 
-MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket)
-    : MatrixClient(loop, std::move(makeSerial), std::move(socket), Options{})
-{
-}
-
 MatrixClient::~MatrixClient() = default;
 
 MatrixClient::Options windowPageOptions()

@@ -135,36 +135,38 @@ struct FirmwareOptions {
     bool window = false;
 };
 
+// MatrixClient::Options; outside the class so that it can be a default argument.
+struct ClientOptions {
+    // Reconnect after a drop, and re-read device info, routing, cables and
+    // beep each time the link comes up; one-shot users turn it off.
+    bool supervise = true;
+    int connectTimeoutMs = 3000;  // TCP connect
+    int reconnectFirstMs = 1000;  // back-off doubles from here ...
+    int reconnectMaxMs = 30000;   // ... up to here
+    // After an EDID change (mode, copy, upload, factory reset) read the
+    // inputs' EDID status again into the state model. The window's
+    // conversations end with the change itself.
+    bool readBackEdid = true;
+    // The window's routes: a route's answer that does not add up is
+    // answered by one re-send at once; a second such answer ends a
+    // route with TimeOut and skips that output in a series.
+    bool resendRouteOnBadSum = false;
+    // Refuse routes outside the box's four ports. The window sends the
+    // ports its grid, presets and panel hold, as the protocol names them.
+    bool checkRoutePorts = true;
+};
+
 // One matrix, spoken to directly: a queue with exactly one request in
 // flight, the frames, waits and re-sends of the window's pages, typed
 // results, a state model with change notifications, and (when supervised)
 // reconnection with back-off. Runs on the loop thread only.
 class MatrixClient {
 public:
-    struct Options {
-        // Reconnect after a drop, and re-read device info, routing, cables and
-        // beep each time the link comes up; one-shot users turn it off.
-        bool supervise = true;
-        int connectTimeoutMs = 3000;  // TCP connect
-        int reconnectFirstMs = 1000;  // back-off doubles from here ...
-        int reconnectMaxMs = 30000;   // ... up to here
-        // After an EDID change (mode, copy, upload, factory reset) read the
-        // inputs' EDID status again into the state model. The window's
-        // conversations end with the change itself.
-        bool readBackEdid = true;
-        // The window's routes: a route's answer that does not add up is
-        // answered by one re-send at once; a second such answer ends a
-        // route with TimeOut and skips that output in a series.
-        bool resendRouteOnBadSum = false;
-        // Refuse routes outside the box's four ports. The window sends the
-        // ports its grid, presets and panel hold, as the protocol names them.
-        bool checkRoutePorts = true;
-    };
+    using Options = ClientOptions;
 
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
 
-    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options);
-    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket);
+    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options = {});
     // Drops whatever is still queued without calling back (the callers may
     // be gone too); close() first to have every request end with LinkDown.
     // Not from inside one of its own callbacks: post the destruction instead.
