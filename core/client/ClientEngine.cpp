@@ -291,13 +291,9 @@ void ClientEngine::pump()
 void ClientEngine::failAll(Status status, const std::string& message)
 {
     // Everything ends now: the one in flight first, then the queue in order.
-    std::deque<std::unique_ptr<Job>> jobs;
+    std::deque<std::unique_ptr<Job>> jobs = std::exchange(queue_, {});
     if (current_)
-        jobs.push_back(std::move(current_));
-    for (auto& job : queue_)
-        jobs.push_back(std::move(job));
-    queue_.clear();
-    current_.reset();
+        jobs.push_front(std::move(current_));
     step_.reset();
     replyTimer_.stop();
     pauseTimer_.stop();
