@@ -5,13 +5,12 @@
 #include "core/transport/Ipv4.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace matrix::client {
 
 namespace {
 constexpr std::size_t kReadChunkBytes = 1024;
-const char* const kOpenComFailed = "Open COM failed!";
-const char* const kConnectFailed = "Connect to Matrix failed!";
 }  // namespace
 
 ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
@@ -39,7 +38,7 @@ ClientEngine::~ClientEngine()
 
 std::string ClientEngine::downText() const
 {
-    return target_.kind == LinkTarget::Kind::Com ? kOpenComFailed : kConnectFailed;
+    return target_.kind == LinkTarget::Kind::Com ? "Open COM failed!" : "Connect to Matrix failed!";
 }
 
 // ---- link ----------------------------------------------------------------
@@ -57,21 +56,9 @@ void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> do
 
 void ClientEngine::close()
 {
-    connectTimer_.stop();
     reconnectTimer_.stop();
     haveTarget_ = false;
-    const bool wasUp = phase_ == Phase::Up;
-    phase_ = Phase::Closed;
-    closeTransport();
-    linkMessage_ = downText();
-    if (wasUp) {
-        state_.linkUp = false;
-        emit(StateChange::Kind::Link, 0);
-    }
-    auto token = alive_;
-    failAll(Status::LinkDown, linkMessage_);
-    if (*token)
-        finishOpen(Status::LinkDown);
+    dropLink(phase_ == Phase::Up, true);
 }
 
 void ClientEngine::attach(std::function<void(const Bytes&)> write, std::function<bool()> stillOurs)
@@ -97,11 +84,7 @@ void ClientEngine::connectNow()
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (!socket_ || !parseDottedIpv4(target_.address)) {
             // Nothing to connect to: fail on the next turn, as a refused connect would.
-            auto token = alive_;
-            loop_.post([this, token, attempt] {
-                if (*token && phase_ == Phase::Connecting && attempt == attempt_)
-                    connectFailed();
-            });
+            postConnectResult(false, attempt);
             return;
         }
         socket_->recreate(this);
@@ -118,8 +101,10 @@ void ClientEngine::connectNow()
     if (serial_) {
         SerialChannel* channel = serial_.get();
         serial_->setByteHandler([this, channel](std::uint8_t byte, int) {
-            if (serial_.get() == channel && phase_ == Phase::Up)
-                onSerialByte(byte);
+            if (serial_.get() != channel || phase_ != Phase::Up)
+                return;
+            if (auto frame = assembler_.feed(byte))
+                onFrame(*frame);
         });
         serial_->setFaultHandler([this, channel] {
             if (serial_.get() == channel && phase_ == Phase::Up)
@@ -128,6 +113,11 @@ void ClientEngine::connectNow()
         opened = serial_->open(target_.comPort, liveSerialSettings()) && serial_->startWorker();
     }
     // Reported on the next turn, so open() never calls back before it returns.
+    postConnectResult(opened, attempt);
+}
+
+void ClientEngine::postConnectResult(bool opened, int attempt)
+{
     auto token = alive_;
     loop_.post([this, token, opened, attempt] {
         if (!*token || phase_ != Phase::Connecting || attempt != attempt_)
@@ -177,33 +167,32 @@ void ClientEngine::linkCameUp()
     pump();
 }
 
-void ClientEngine::connectFailed()
-{
-    closeTransport();
-    phase_ = Phase::Closed;
-    linkMessage_ = downText();
-    auto token = alive_;
-    failAll(Status::LinkDown, linkMessage_);
-    if (!*token)
-        return;
-    finishOpen(Status::LinkDown);
-    if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
-        scheduleReconnect();
-}
+void ClientEngine::connectFailed() { dropLink(false, true); }
 
 void ClientEngine::linkLost()
 {
-    if (phase_ != Phase::Up)
-        return;
-    closeTransport();
+    if (phase_ == Phase::Up)
+        dropLink(true, false);
+}
+
+// The link is down, closed or lost: a link that was up says so, every job
+// ends with LinkDown, a pending open() hears it where `finish`, and a
+// supervised target is tried again.
+void ClientEngine::dropLink(bool wasUp, bool finish)
+{
     phase_ = Phase::Closed;
+    closeTransport();
     linkMessage_ = downText();
-    state_.linkUp = false;
     auto token = alive_;
-    emit(StateChange::Kind::Link, 0);
-    if (!*token)
-        return;
+    if (wasUp) {
+        state_.linkUp = false;
+        emit(StateChange::Kind::Link, 0);
+        if (!*token)
+            return;
+    }
     failAll(Status::LinkDown, linkMessage_);
+    if (finish && *token)
+        finishOpen(Status::LinkDown);
     if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
         scheduleReconnect();
 }
@@ -221,11 +210,8 @@ void ClientEngine::scheduleReconnect()
 
 void ClientEngine::finishOpen(Status status)
 {
-    if (!openDone_)
-        return;
-    auto done = std::move(openDone_);
-    openDone_ = nullptr;
-    done(status);
+    if (openDone_)
+        std::exchange(openDone_, nullptr)(status);
 }
 
 void ClientEngine::onSocketConnect(int errorCode)
@@ -264,12 +250,6 @@ void ClientEngine::onSocketClose()
         connectFailed();
     else if (target_.kind == LinkTarget::Kind::Tcp)
         linkLost();
-}
-
-void ClientEngine::onSerialByte(std::uint8_t byte)
-{
-    if (auto frame = assembler_.feed(byte))
-        onFrame(*frame);
 }
 
 // ---- queue ---------------------------------------------------------------
@@ -311,13 +291,9 @@ void ClientEngine::pump()
 void ClientEngine::failAll(Status status, const std::string& message)
 {
     // Everything ends now: the one in flight first, then the queue in order.
-    std::deque<std::unique_ptr<Job>> jobs;
+    std::deque<std::unique_ptr<Job>> jobs = std::exchange(queue_, {});
     if (current_)
-        jobs.push_back(std::move(current_));
-    for (auto& job : queue_)
-        jobs.push_back(std::move(job));
-    queue_.clear();
-    current_.reset();
+        jobs.push_front(std::move(current_));
     step_.reset();
     replyTimer_.stop();
     pauseTimer_.stop();
@@ -351,7 +327,7 @@ void ClientEngine::send(Step step)
     resendsDone_ = 0;
     badSumResent_ = false;
     write(step_->bytes);
-    replyTimer_.once(step_->firstWaitMs, [this] { onReplyTimer(); });
+    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::onReplyTimer()
@@ -364,21 +340,21 @@ void ClientEngine::onReplyTimer()
     }
     if (resendsDone_ < step_->resends) {
         ++resendsDone_;
-        writeResend();
-        replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
-        if (client_.onResend)
-            client_.onResend(Resend::AfterWait);
+        resend(Resend::AfterWait);
         return;
     }
     failCurrent(Status::TimeOut);
 }
 
-void ClientEngine::writeResend()
+void ClientEngine::resend(Resend why)
 {
     if (step_->resendWrites.empty())
         write(step_->bytes);
     for (const Bytes& bytes : step_->resendWrites)
         write(bytes);
+    replyTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
+    if (client_.onResend)
+        client_.onResend(why);
 }
 
 void ClientEngine::onBadSum()
@@ -387,10 +363,7 @@ void ClientEngine::onBadSum()
     if (!badSumResent_) {
         badSumResent_ = true;
         resendsDone_ = step_->resends;  // the wait after this re-send is the last
-        writeResend();
-        replyTimer_.once(step_->secondWaitMs, [this] { onReplyTimer(); });
-        if (client_.onResend)
-            client_.onResend(Resend::AfterBadSum);
+        resend(Resend::AfterBadSum);
         return;
     }
     if (step_->onBadSums) {
@@ -406,35 +379,26 @@ void ClientEngine::pause(int ms, std::function<void()> next)
 {
     afterPause_ = std::move(next);
     pauseTimer_.once(ms, [this] {
-        auto next = std::move(afterPause_);
-        afterPause_ = nullptr;
+        auto next = std::exchange(afterPause_, nullptr);
         if (next && current_)
             next();
     });
 }
 
-void ClientEngine::succeed(const std::function<void()>& notify)
-{
-    replyTimer_.stop();
-    pauseTimer_.stop();
-    step_.reset();
-    auto job = std::move(current_);
-    auto token = alive_;
-    notify();
-    if (*token)
-        pump();
-}
-
 void ClientEngine::failCurrent(Status status, const std::string& message)
 {
-    if (!current_)
-        return;
+    if (current_)
+        endCurrent([&](Job& job) { job.fail(status, message); });
+}
+
+void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
+{
     replyTimer_.stop();
     pauseTimer_.stop();
     step_.reset();
     auto job = std::move(current_);
     auto token = alive_;
-    job->fail(status, message);
+    tell(*job);
     if (*token)
         pump();
 }
@@ -471,56 +435,6 @@ void ClientEngine::emit(StateChange::Kind kind, int index)
 {
     if (client_.onChange)
         client_.onChange(StateChange{kind, index});
-}
-
-void ClientEngine::setRouting(int output, int input)
-{
-    if (output < 1 || output > kPortCount || state_.routing[output - 1] == input)
-        return;
-    state_.routing[output - 1] = input;
-    emit(StateChange::Kind::Routing, output);
-}
-
-void ClientEngine::setInputCable(int input, bool connected)
-{
-    if (input < 1 || input > kPortCount || state_.inputCable[input - 1] == connected)
-        return;
-    state_.inputCable[input - 1] = connected;
-    emit(StateChange::Kind::InputCable, input);
-}
-
-void ClientEngine::setOutputCable(int output, bool connected)
-{
-    if (output < 1 || output > kPortCount || state_.outputCable[output - 1] == connected)
-        return;
-    state_.outputCable[output - 1] = connected;
-    emit(StateChange::Kind::OutputCable, output);
-}
-
-void ClientEngine::setBeep(bool on)
-{
-    if (state_.beepOn == on)
-        return;
-    state_.beepOn = on;
-    emit(StateChange::Kind::Beep, 0);
-}
-
-void ClientEngine::setInfo(const DeviceInfo& info)
-{
-    if (state_.info && state_.info->deviceType == info.deviceType && state_.info->inputCount == info.inputCount &&
-        state_.info->outputCount == info.outputCount && state_.info->versionMajor == info.versionMajor &&
-        state_.info->versionMinor == info.versionMinor)
-        return;
-    state_.info = info;
-    emit(StateChange::Kind::Info, 0);
-}
-
-void ClientEngine::setEdidCode(int input, int code)
-{
-    if (input < 1 || input > kPortCount || state_.edidCode[input - 1] == code)
-        return;
-    state_.edidCode[input - 1] = code;
-    emit(StateChange::Kind::Edid, input);
 }
 
 }  // namespace matrix::client

@@ -4,6 +4,7 @@
 #include "core/client/MatrixClient.h"
 #include "core/link/CommandFrame.h"
 #include "core/link/FrameAssembler.h"
+#include "core/protocol/Waits.h"
 #include "core/transport/Timer.h"
 
 #include <deque>
@@ -11,19 +12,21 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace matrix::client {
 
 using Bytes = std::vector<std::uint8_t>;
 
+inline bool validPort(int port) { return port >= 1 && port <= kPortCount; }
+
 // One thing sent and the reply it waits for. Each expiry re-sends the
 // same bytes (or `resendWrites`, in order) until `resends` are used up; the
 // expiry after that ends the request with TimeOut.
 struct Step {
     Bytes bytes;
-    int firstWaitMs = 5000;
-    int secondWaitMs = 5000;
+    protocol::Waits waits = protocol::kReplyWaits;
     int resends = 1;
     std::vector<Bytes> resendWrites;
     std::function<bool(const CommandFrame&)> matches;
@@ -72,8 +75,9 @@ public:
     void write(const Bytes& bytes);
     // Runs `next` after a pause, still in flight.
     void pause(int ms, std::function<void()> next);
-    // Ends the job in flight with success; `notify` calls its typed callback.
-    void succeed(const std::function<void()>& notify);
+    // Ends the job in flight: it leaves the engine before `tell` calls back
+    // its user, who may queue the next one; then the queue moves on.
+    void endCurrent(const std::function<void(Job&)>& tell);
     void failCurrent(Status status, const std::string& message = {});
 
     // The job in flight, as a number that is never reused (0: none). A step
@@ -84,15 +88,17 @@ public:
     bool firmwareRunning() const { return current_ && current_->firmware; }
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
     const std::string& linkMessage() const { return linkMessage_; }
-    EventLoop& loop() { return loop_; }
 
-    // State model; each emits onChange only when the value changed.
-    void setRouting(int output, int input);
-    void setInputCable(int input, bool connected);
-    void setOutputCable(int output, bool connected);
-    void setBeep(bool on);
-    void setInfo(const DeviceInfo& info);
-    void setEdidCode(int input, int code);
+    // State model: stores `value` in `slot`, a part of the state, and emits
+    // onChange for `index` only when that changed what was known.
+    template <typename T>
+    void update(std::optional<T>& slot, const std::type_identity_t<T>& value, StateChange::Kind kind, int index = 0)
+    {
+        if (slot == value)
+            return;
+        slot = value;
+        emit(kind, index);
+    }
 
     // Set by the client: the jobs a supervised link runs each time it is up.
     std::function<void()> onLinkUpRefresh;
@@ -106,18 +112,19 @@ private:
     enum class Phase { Closed, Connecting, Up, Waiting };
 
     void connectNow();
+    void postConnectResult(bool opened, int attempt);
     void linkCameUp();
     void connectFailed();
     void linkLost();
+    void dropLink(bool wasUp, bool finish);
     void closeTransport();
     void scheduleReconnect();
     void failAll(Status status, const std::string& message);
     void pump();
     void onReplyTimer();
-    void writeResend();
+    void resend(Resend why);
     void onBadSum();
     void onFrame(const CommandFrame& frame);
-    void onSerialByte(std::uint8_t byte);
     void emit(StateChange::Kind kind, int index);
     void finishOpen(Status status);
     std::string downText() const;

@@ -39,10 +39,8 @@ std::string DeviceInfo::version() const { return std::to_string(versionMajor) + 
 
 namespace {
 
-bool validPort(int port) { return port >= 1 && port <= kPortCount; }
-
-template <std::size_t N>
-Bytes bytesOf(const std::array<std::uint8_t, N>& block)
+template <typename Block>
+Bytes bytesOf(const Block& block)
 {
     return Bytes(block.begin(), block.end());
 }
@@ -52,19 +50,15 @@ Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
 // takes and what the reply means.
 struct Ask {
     Ask() = default;
-    Ask(Bytes bytes, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
+    // `request` is a frame, or a block of bytes.
+    template <typename Request>
+    Ask(const Request& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
         std::function<void(const CommandFrame&)> take = {})
         : take(std::move(take))
     {
-        step.bytes = std::move(bytes);
-        step.firstWaitMs = waits.firstMs;
-        step.secondWaitMs = waits.secondMs;
+        step.bytes = bytesOf(request);
+        step.waits = waits;
         step.matches = std::move(matches);
-    }
-    Ask(const CommandFrame& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
-        std::function<void(const CommandFrame&)> take = {})
-        : Ask(bytesOf(request), waits, std::move(matches), std::move(take))
-    {
     }
 
     // What the engine writes and waits for, as it gets it; its onReply is
@@ -95,21 +89,43 @@ std::optional<SettingReport> settingReport(const CommandFrame& f)
 {
     if (!f.checksumOk())
         return std::nullopt;
-    if (const auto on = p::decodeBeepState(f))
-        return SettingReport{Setting::Beep, false, *on, f.p1()};
-    if (const auto on = p::decodeIrState(f))
-        return SettingReport{Setting::Ir, false, *on, f.p1()};
-    for (const Setting setting : {Setting::Beep, Setting::Ir})
-        if (p::isSwitchAck(f, setting == Setting::Beep ? p::kBeepCommand : p::kIrCommand))
+    for (const Setting setting : {Setting::Beep, Setting::Ir}) {
+        const bool beep = setting == Setting::Beep;
+        if (const auto on = beep ? p::decodeBeepState(f) : p::decodeIrState(f))
+            return SettingReport{setting, false, *on, f.p1()};
+        if (p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand))
             return SettingReport{setting, true, false, f.p1()};
+    }
     return std::nullopt;
 }
 
 // The factory reset puts built-in mode 4 on every input, as the General page does.
 constexpr int kFactoryEdidMode = 4;
 
+bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
+
+// Tells `onStep` as each ask first goes out: the COM switch-state query where
+// the link is serial, then `steps` in order. Pauses are no step of their own.
+void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
+{
+    if (!onStep)
+        return;
+    if (comLink)
+        steps.insert(steps.begin(), EdidStep::SwitchState);
+    std::size_t next = 0;
+    for (Ask& ask : asks) {
+        if (ask.pauseMs >= 0 || next >= steps.size())
+            continue;
+        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
+            if (before)
+                before();
+            onStep(step);
+        };
+    }
+}
+
 template <typename T>
-std::function<void(Status, const std::string&)> failWith(std::function<void(const Result<T>&)> done)
+std::function<void(Status, const std::string&)> failWith(Callback<T> done)
 {
     return [done = std::move(done)](Status status, const std::string& message) {
         if (!done)
@@ -128,9 +144,8 @@ public:
     Impl(MatrixClient& client, EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
          Options options)
         : engine(client, client.state_, loop, std::move(makeSerial), std::move(socket), options),
-          readBackEdid(options.readBackEdid),
-          resendRouteOnBadSum(options.resendRouteOnBadSum),
-          checkRoutePorts(options.checkRoutePorts)
+          state(client.state_),
+          options(options)
     {
         engine.onLinkUpRefresh = [this, &client] {
             // A supervised link starts from what the matrix says, after a
@@ -158,18 +173,17 @@ public:
             if (engine.currentJob() != job)
                 return;
         }
+        auto next = [this, asks, index, job, finish = std::move(finish)] { runAsks(asks, index + 1, job, finish); };
         if (ask.pauseMs >= 0) {
             if (!ask.step.bytes.empty())
                 engine.write(ask.step.bytes);
-            engine.pause(ask.pauseMs, [this, asks, index, job, finish = std::move(finish)] {
-                runAsks(asks, index + 1, job, finish);
-            });
+            engine.pause(ask.pauseMs, next);
             return;
         }
         Step step = ask.step;
         if (ask.skipAfterBadSums)
-            step.onBadSums = [this, asks, index, job, finish] { runAsks(asks, index + 1, job, finish); };
-        step.onReply = [this, asks, index, job, finish = std::move(finish)](const CommandFrame& frame) {
+            step.onBadSums = next;
+        step.onReply = [this, asks, index, next](const CommandFrame& frame) {
             const Ask& answered = (*asks)[index];
             if (answered.refusal) {
                 const std::string refused = answered.refusal(frame);
@@ -180,15 +194,15 @@ public:
             }
             if (answered.take)
                 answered.take(frame);
-            runAsks(asks, index + 1, job, finish);
+            next();
         };
         engine.send(std::move(step));
     }
 
     // A job made of a chain of asks that ends with `value`.
     template <typename T>
-    void chain(std::function<void(const Result<T>&)> done, std::shared_ptr<T> value, std::vector<Ask> asks,
-               std::function<void()> onSuccess = {}, bool firmware = false)
+    void chain(Callback<T> done, std::shared_ptr<T> value, std::vector<Ask> asks, std::function<void()> onSuccess = {},
+               bool firmware = false)
     {
         Job job;
         job.firmware = firmware;
@@ -196,7 +210,7 @@ public:
         auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
         job.begin = [this, shared, value, done, onSuccess] {
             runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
-                engine.succeed([&] {
+                engine.endCurrent([&](Job&) {
                     if (onSuccess)
                         onSuccess();
                     if (done) {
@@ -210,14 +224,41 @@ public:
         engine.enqueue(std::move(job));
     }
 
+    // A chain whose result is its status alone.
+    void run(Done done, std::vector<Ask> asks, std::function<void()> onSuccess = {}, bool firmware = false)
+    {
+        chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), std::move(onSuccess), firmware);
+    }
+
     template <typename T>
-    void refuse(std::function<void(const Result<T>&)> done, Status status, std::string message)
+    void refuse(Callback<T> done, Status status, std::string message)
     {
         engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
     }
 
-    // Asks of the routing query: which input each output carries.
-    std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing)
+    // Asks of the device type, the matrix size and the version.
+    std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
+    {
+        return {{p::deviceTypeRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); },
+                 [info](const CommandFrame& f) { info->deviceType = *p::decodeDeviceType(f); }},
+                {p::matrixSizeRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); },
+                 [info](const CommandFrame& f) {
+                     info->inputCount = p::decodeMatrixSize(f)->inputs;
+                     info->outputCount = p::decodeMatrixSize(f)->outputs;
+                 }},
+                {p::versionRequest(), p::kReplyWaits,
+                 [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); },
+                 [info](const CommandFrame& f) {
+                     info->versionMajor = p::decodeVersion(f)->major;
+                     info->versionMinor = p::decodeVersion(f)->minor;
+                 }}};
+    }
+
+    // Asks of the routing query: which input each output carries; `answered`
+    // (optional) hears each answer as it comes.
+    std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
         for (int output = 1; output <= kPortCount; ++output) {
@@ -226,77 +267,91 @@ public:
                                 const auto status = p::decodeRouteStatus(f);
                                 return status && status->output == Output{output};
                             },
-                            [this, routing, output](const CommandFrame& f) {
+                            [this, routing, output, answered](const CommandFrame& f) {
                                 (*routing)[output - 1] = f.p3();
-                                engine.setRouting(output, f.p3());
+                                engine.update(state.routing[output - 1], f.p3(), StateChange::Kind::Routing, output);
+                                if (answered)
+                                    answered(Output{output}, Input{f.p3()});
                             }});
         }
         return asks;
     }
 
-    // Asks of the cable run, inputs and outputs alternating as the status run does.
+    // Asks of the cable run, inputs and outputs alternating as the status run
+    // does; `onPort` (optional) hears each answer.
     std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables, std::function<void(int, bool)> onPort = {})
     {
         std::vector<Ask> asks;
         for (int port = 1; port <= kPortCount; ++port)
-            for (const bool input : {true, false}) {
-                asks.push_back(cableAsk(cables, port, input));
-                if (onPort) {
-                    auto take = std::move(asks.back().take);
-                    asks.back().take = [take, onPort, port, input](const CommandFrame& f) {
-                        take(f);
-                        onPort(port, !input);
-                    };
-                }
-            }
+            for (const bool output : {false, true})
+                asks.push_back(
+                    {output ? p::outputCableRequest(Output{port}) : p::inputCableRequest(Input{port}), p::kReplyWaits,
+                     [port, output](const CommandFrame& f) { return isCableReply(f, port, output); },
+                     [this, cables, port, output, onPort](const CommandFrame& f) {
+                         const bool connected = p::stateIsOn(f.p3());
+                         (output ? cables->output : cables->input)[port - 1] = connected;
+                         engine.update((output ? state.outputCable : state.inputCable)[port - 1], connected,
+                                       output ? StateChange::Kind::OutputCable : StateChange::Kind::InputCable, port);
+                         if (onPort)
+                             onPort(port, output);
+                     }});
         return asks;
     }
 
-    // The cable query of input `port`, or where not `input`, of output `port`.
-    Ask cableAsk(std::shared_ptr<Cables> cables, int port, bool input)
+    // A setting's switch, and its state query.
+    Ask settingAsk(Setting setting, bool on)
     {
-        return {input ? p::inputCableRequest(Input{port}) : p::outputCableRequest(Output{port}), p::kReplyWaits,
-                [port, input](const CommandFrame& f) { return isCableReply(f, port, !input); },
-                [this, cables, port, input](const CommandFrame& f) {
-                    const bool connected = p::stateIsOn(f.p3());
-                    (input ? cables->input : cables->output)[port - 1] = connected;
-                    if (input)
-                        engine.setInputCable(port, connected);
-                    else
-                        engine.setOutputCable(port, connected);
+        const bool beep = setting == Setting::Beep;
+        return {beep ? p::beepRequest(on) : p::irRequest(on), p::kReplyWaits,
+                [beep](const CommandFrame& f) { return p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand); },
+                [this, beep, on](const CommandFrame&) {
+                    if (beep)
+                        engine.update(state.beepOn, on, StateChange::Kind::Beep);
+                }};
+    }
+    Ask settingStateAsk(Setting setting, std::shared_ptr<bool> on)
+    {
+        const bool beep = setting == Setting::Beep;
+        return {
+            beep ? p::beepStateRequest() : p::irStateRequest(), p::kReplyWaits,
+            [beep](const CommandFrame& f) { return (beep ? p::decodeBeepState(f) : p::decodeIrState(f)).has_value(); },
+            [this, beep, on](const CommandFrame& f) {
+                *on = p::stateIsOn(f.p3());
+                if (beep)
+                    engine.update(state.beepOn, *on, StateChange::Kind::Beep);
+            }};
+    }
+
+    // A route and its acknowledgement; `confirmed` (optional) hears it.
+    Ask routeAsk(Output output, Input input, p::Waits waits, std::function<void(Output)> confirmed = {})
+    {
+        return {p::routeRequest(output, input), waits,
+                [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
+                [this, output, input, confirmed](const CommandFrame&) {
+                    if (validPort(output.number()))
+                        engine.update(state.routing[output.number() - 1], input.number(), StateChange::Kind::Routing,
+                                      output.number());
+                    if (confirmed)
+                        confirmed(output);
                 }};
     }
 
-    Ask beepAsk(std::shared_ptr<bool> on)
+    bool routable(Output output, Input input) const
     {
-        return {p::beepStateRequest(), p::kReplyWaits,
-                [](const CommandFrame& f) { return p::decodeBeepState(f).has_value(); },
-                [this, on](const CommandFrame& f) {
-                    *on = p::stateIsOn(f.p3());
-                    engine.setBeep(*on);
-                }};
+        return !options.checkRoutePorts || (validPort(output.number()) && validPort(input.number()));
     }
 
     // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(std::vector<std::pair<int, int>> outputInput, std::function<void(const Result<Nothing>&)> done,
+    void routeSeries(const std::vector<std::pair<Output, Input>>& routes, Done done,
                      std::function<void(Output)> confirmed = {})
     {
         std::vector<Ask> asks;
-        // Plain copies: clang 14 cannot capture a structured binding.
-        for (const auto& route : outputInput) {
-            const int output = route.first;
-            const int input = route.second;
-            asks.push_back({p::routeRequest(Output{output}, Input{input}), p::kReplyWaits,
-                            [output](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{output}; },
-                            [this, output, input, confirmed](const CommandFrame&) {
-                                engine.setRouting(output, input);
-                                if (confirmed)
-                                    confirmed(Output{output});
-                            }});
-            asks.back().step.resendOnBadSum = resendRouteOnBadSum;
-            asks.back().skipAfterBadSums = resendRouteOnBadSum;
+        for (const auto& [output, input] : routes) {
+            asks.push_back(routeAsk(output, input, p::kReplyWaits, confirmed));
+            asks.back().step.resendOnBadSum = options.resendRouteOnBadSum;
+            asks.back().skipAfterBadSums = options.resendRouteOnBadSum;
         }
-        chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+        run(std::move(done), std::move(asks));
     }
 
     // The first steps of every EDID operation: in COM mode the switch-state
@@ -318,39 +373,47 @@ public:
             asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
     }
 
-    // After an EDID change the status of the inputs it touched is read
-    // again, as its own request, so the operation's result does not hang on it.
-    std::function<void()> edidFollowUp(Input target)
+    // Runs an EDID change, telling `onStep` its `steps`. After it the status
+    // of the inputs it touched is read again, as its own request, so the
+    // operation's result does not hang on it.
+    void edidChange(std::vector<Ask> asks, std::vector<EdidStep> steps, const EdidStepHook& onStep, Input target,
+                    Done done)
     {
-        if (!readBackEdid)
-            return {};
-        return [this, target] {
-            std::vector<Ask> asks;
-            for (int input = 1; input <= kPortCount; ++input)
-                if (target.isAll() || target == Input{input})
-                    asks.push_back(edidStatusAsk(std::make_shared<EdidCodes>(), input));
-            chain<Nothing>({}, std::make_shared<Nothing>(), std::move(asks));
-        };
+        tagEdidSteps(asks, engine.comLink(), std::move(steps), onStep);
+        run(std::move(done), std::move(asks), edidFollowUp(target));
     }
 
-    Ask edidStatusAsk(std::shared_ptr<EdidCodes> codes, int input)
+    std::function<void()> edidFollowUp(Input target)
     {
-        return {p::edidStatusRequest(Input{input}), p::kReplyWaits,
-                [input](const CommandFrame& f) {
-                    const auto status = p::decodeEdidStatus(f);
-                    return status && status->input == Input{input};
-                },
-                [this, codes, input](const CommandFrame& f) {
-                    const int code = p::decodeEdidStatus(f)->code;
-                    (*codes)[input - 1] = code;
-                    engine.setEdidCode(input, code);
-                }};
+        if (!options.readBackEdid)
+            return {};
+        return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
+    }
+
+    // The EDID status of `target` (one input, or all), read into `codes`.
+    std::vector<Ask> edidStatusAsks(std::shared_ptr<EdidCodes> codes, Input target)
+    {
+        std::vector<Ask> asks;
+        for (int input = 1; input <= kPortCount; ++input) {
+            if (!target.isAll() && target != Input{input})
+                continue;
+            asks.push_back({p::edidStatusRequest(Input{input}), p::kReplyWaits,
+                            [input](const CommandFrame& f) {
+                                const auto status = p::decodeEdidStatus(f);
+                                return status && status->input == Input{input};
+                            },
+                            [this, codes, input](const CommandFrame& f) {
+                                const int code = p::decodeEdidStatus(f)->code;
+                                (*codes)[input - 1] = code;
+                                engine.update(state.edidCode[input - 1], code, StateChange::Kind::Edid, input);
+                            }});
+        }
+        return asks;
     }
 
     ClientEngine engine;
-    bool readBackEdid = true;
-    bool resendRouteOnBadSum = false;
-    bool checkRoutePorts = true;
+    MatrixState& state;
+    Options options;
 };
 
 MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
@@ -359,21 +422,12 @@ MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::uniqu
 {
 }
 
-MatrixClient::MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket)
-    : MatrixClient(loop, std::move(makeSerial), std::move(socket), Options{})
-{
-}
-
 MatrixClient::~MatrixClient() = default;
 
 MatrixClient::Options windowPageOptions()
 {
-    MatrixClient::Options options;
-    options.supervise = false;  // the window holds the link
-    options.readBackEdid = false;
-    options.resendRouteOnBadSum = true;
-    options.checkRoutePorts = false;
-    return options;
+    // The window holds the link.
+    return {.supervise = false, .readBackEdid = false, .resendRouteOnBadSum = true, .checkRoutePorts = false};
 }
 
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
@@ -408,188 +462,123 @@ const std::string& MatrixClient::linkMessage() const { return impl_->engine.link
 
 void MatrixClient::refresh(std::function<void(Status)> done)
 {
-    auto routing = std::make_shared<Routing>();
-    auto cables = std::make_shared<Cables>();
-    auto beep = std::make_shared<bool>();
-    std::vector<Ask> asks = impl_->routingAsks(routing);
-    for (auto& ask : impl_->cableAsks(cables))
+    std::vector<Ask> asks = impl_->routingAsks(std::make_shared<Routing>());
+    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
         asks.push_back(std::move(ask));
-    asks.push_back(impl_->beepAsk(beep));
-    std::function<void(const Result<Nothing>&)> typed;
+    asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
+    Done typed;
     if (done)
         typed = [done = std::move(done)](const Result<Nothing>& r) { done(r.status); };
-    impl_->chain<Nothing>(std::move(typed), std::make_shared<Nothing>(), std::move(asks));
+    impl_->run(std::move(typed), std::move(asks));
 }
 
-void MatrixClient::readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done)
+void MatrixClient::readDeviceInfo(Callback<DeviceInfo> done)
 {
     auto info = std::make_shared<DeviceInfo>();
-    std::vector<Ask> asks;
-    asks.push_back({p::deviceTypeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeDeviceType(f).has_value(); },
-                    [info](const CommandFrame& f) { info->deviceType = *p::decodeDeviceType(f); }});
-    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); },
-                    [info](const CommandFrame& f) {
-                        info->inputCount = p::decodeMatrixSize(f)->inputs;
-                        info->outputCount = p::decodeMatrixSize(f)->outputs;
-                    }});
-    asks.push_back({p::versionRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); },
-                    [info](const CommandFrame& f) {
-                        info->versionMajor = p::decodeVersion(f)->major;
-                        info->versionMinor = p::decodeVersion(f)->minor;
-                    }});
     Impl* impl = impl_.get();
-    impl_->chain<DeviceInfo>(std::move(done), info, std::move(asks), [impl, info] { impl->engine.setInfo(*info); });
+    impl_->chain<DeviceInfo>(std::move(done), info, impl_->infoAsks(info),
+                             [impl, info] { impl->engine.update(impl->state.info, *info, StateChange::Kind::Info); });
 }
 
-void MatrixClient::readCables(std::function<void(const Result<Cables>&)> done,
-                              std::function<void(int port, bool output)> onPort)
+void MatrixClient::readCables(Callback<Cables> done, std::function<void(int port, bool output)> onPort)
 {
     auto cables = std::make_shared<Cables>();
     impl_->chain<Cables>(std::move(done), cables, impl_->cableAsks(cables, onPort));
 }
 
-void MatrixClient::readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
-                                         std::function<void(int port, bool output)> onPort)
+void MatrixClient::readSizeVersionCables(Done done, std::function<void(int port, bool output)> onPort)
 {
-    std::vector<Ask> asks;
-    asks.push_back({p::matrixSizeRequest(), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::decodeMatrixSize(f).has_value(); }});
-    asks.push_back(
-        {p::versionRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeVersion(f).has_value(); }});
+    std::vector<Ask> asks = impl_->infoAsks(std::make_shared<DeviceInfo>());
+    asks.erase(asks.begin());  // the device type has just answered
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
         asks.push_back(std::move(ask));
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    impl_->run(std::move(done), std::move(asks));
 }
 
-void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done)
+void MatrixClient::readRouting(Callback<Routing> done, std::function<void(Output, Input)> answered)
 {
     auto routing = std::make_shared<Routing>();
-    impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing));
+    impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing, std::move(answered)));
 }
 
-void MatrixClient::readRouting(std::function<void(const Result<Routing>&)> done,
-                               std::function<void(Output, Input)> answered)
-{
-    auto routing = std::make_shared<Routing>();
-    std::vector<Ask> asks = impl_->routingAsks(routing);
-    for (std::size_t i = 0; i < asks.size(); ++i) {
-        auto take = std::move(asks[i].take);
-        const Output output{static_cast<int>(i) + 1};
-        asks[i].take = [take, answered, output](const CommandFrame& f) {
-            take(f);
-            if (answered)
-                answered(output, Input{f.p3()});
-        };
-    }
-    impl_->chain<Routing>(std::move(done), routing, std::move(asks));
-}
-
-void MatrixClient::route(Output output, Input input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::route(Output output, Input input, Done done)
 {
     route(output, input, p::kRouteWaits, std::move(done));
 }
 
-void MatrixClient::route(Output output, Input input, p::Waits waits, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::route(Output output, Input input, p::Waits waits, Done done)
 {
-    if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
+    if (!impl_->routable(output, input)) {
         impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
         return;
     }
-    std::vector<Ask> asks;
-    Impl* impl = impl_.get();
-    asks.push_back(
-        {p::routeRequest(output, input), waits,
-         [output](const CommandFrame& f) { return p::decodeRouteAck(f) == output; },
-         [impl, output, input](const CommandFrame&) { impl->engine.setRouting(output.number(), input.number()); }});
-    asks.back().step.resendOnBadSum = impl_->resendRouteOnBadSum;
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks));
+    Ask ask = impl_->routeAsk(output, input, waits);
+    ask.step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
+    impl_->run(std::move(done), {std::move(ask)});
 }
 
-void MatrixClient::routeAll(Input input, std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::routeAll(Input input, Done done)
 {
     if (!validPort(input.number())) {
         impl_->refuse(std::move(done), Status::BadInput, "inputs are 1 to 4");
         return;
     }
-    std::vector<std::pair<int, int>> routes;
+    std::vector<std::pair<Output, Input>> routes;
     for (int output = 1; output <= kPortCount; ++output)
-        routes.emplace_back(output, input.number());
-    impl_->routeSeries(std::move(routes), std::move(done));
+        routes.emplace_back(Output{output}, input);
+    impl_->routeSeries(routes, std::move(done));
 }
 
-void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes,
-                               std::function<void(const Result<Nothing>&)> done, std::function<void(Output)> confirmed)
+void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
+                               std::function<void(Output)> confirmed)
 {
-    std::vector<std::pair<int, int>> outputInput;
     for (const auto& [output, input] : routes) {
-        if (impl_->checkRoutePorts && (!validPort(output.number()) || !validPort(input.number()))) {
+        if (!impl_->routable(output, input)) {
             impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
             return;
         }
-        outputInput.emplace_back(output.number(), input.number());
     }
-    impl_->routeSeries(std::move(outputInput), std::move(done), std::move(confirmed));
+    impl_->routeSeries(routes, std::move(done), std::move(confirmed));
 }
 
-void MatrixClient::portToPort(std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::portToPort(Done done)
 {
-    std::vector<std::pair<int, int>> routes;
+    std::vector<std::pair<Output, Input>> routes;
     for (int port = 1; port <= kPortCount; ++port)
-        routes.emplace_back(port, port);
-    impl_->routeSeries(std::move(routes), std::move(done));
+        routes.emplace_back(Output{port}, Input{port});
+    impl_->routeSeries(routes, std::move(done));
 }
 
-void MatrixClient::setBeep(bool on, std::function<void(const Result<Nothing>&)> done)
-{
-    Impl* impl = impl_.get();
-    impl_->chain<Nothing>(
-        std::move(done), std::make_shared<Nothing>(),
-        {{p::beepRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand); },
-          [impl, on](const CommandFrame&) { impl->engine.setBeep(on); }}});
-}
+void MatrixClient::setBeep(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Beep, on)}); }
 
-void MatrixClient::readBeep(std::function<void(const Result<bool>&)> done)
+void MatrixClient::readBeep(Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->beepAsk(on)});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Beep, on)});
 }
 
-void MatrixClient::setIr(bool on, std::function<void(const Result<Nothing>&)> done)
-{
-    impl_->chain<Nothing>(
-        std::move(done), std::make_shared<Nothing>(),
-        {{p::irRequest(on), p::kReplyWaits, [](const CommandFrame& f) { return p::isSwitchAck(f, p::kIrCommand); }}});
-}
+void MatrixClient::setIr(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Ir, on)}); }
 
-void MatrixClient::readIr(std::function<void(const Result<bool>&)> done)
+void MatrixClient::readIr(Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(
-        std::move(done), on,
-        {{p::irStateRequest(), p::kReplyWaits, [](const CommandFrame& f) { return p::decodeIrState(f).has_value(); },
-          [on](const CommandFrame& f) { *on = *p::decodeIrState(f); }}});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Ir, on)});
 }
 
-void MatrixClient::factoryReset(std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::factoryReset(Done done)
 {
     Impl* impl = impl_.get();
     std::vector<Ask> asks;
-    for (int port = 1; port <= kPortCount; ++port) {
-        asks.push_back({p::routeRequest(Output{port}, Input{port}), p::kReplyWaits,
-                        [port](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{port}; },
-                        [impl, port](const CommandFrame&) { impl->engine.setRouting(port, port); }});
-    }
+    for (int port = 1; port <= kPortCount; ++port)
+        asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
     asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
     asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
-    asks.push_back({p::beepRequest(true), p::kReplyWaits,
-                    [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
-                    [impl](const CommandFrame&) { impl->engine.setBeep(true); }});
+    asks.push_back(
+        {p::beepRequest(true), p::kReplyWaits,
+         [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
+         [impl](const CommandFrame&) { impl->engine.update(impl->state.beepOn, true, StateChange::Kind::Beep); }});
     // The reset changed every input's EDID: read them again for the state model.
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks),
-                          impl_->edidFollowUp(Input::All));
+    impl_->run(std::move(done), std::move(asks), impl_->edidFollowUp(Input::All));
 }
 
 void MatrixClient::sendSetting(Setting setting, bool on)
@@ -602,41 +591,13 @@ void MatrixClient::askSetting(Setting setting)
     impl_->engine.write(bytesOf(setting == Setting::Beep ? p::beepStateRequest() : p::irStateRequest()));
 }
 
-void MatrixClient::readEdidStatus(std::function<void(const Result<EdidCodes>&)> done)
+void MatrixClient::readEdidStatus(Callback<EdidCodes> done)
 {
     auto codes = std::make_shared<EdidCodes>();
-    std::vector<Ask> asks;
-    for (int input = 1; input <= kPortCount; ++input)
-        asks.push_back(impl_->edidStatusAsk(codes, input));
-    impl_->chain<EdidCodes>(std::move(done), codes, std::move(asks));
+    impl_->chain<EdidCodes>(std::move(done), codes, impl_->edidStatusAsks(codes, Input::All));
 }
 
-namespace {
-bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
-
-// Tells `onStep` as each ask first goes out: the COM switch-state query where
-// the link is serial, then `steps` in order. Pauses are no step of their own.
-void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
-{
-    if (!onStep)
-        return;
-    if (comLink)
-        steps.insert(steps.begin(), EdidStep::SwitchState);
-    std::size_t next = 0;
-    for (Ask& ask : asks) {
-        if (ask.pauseMs >= 0 || next >= steps.size())
-            continue;
-        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
-            if (before)
-                before();
-            onStep(step);
-        };
-    }
-}
-}  // namespace
-
-void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
-                               EdidStepHook onStep)
+void MatrixClient::setEdidMode(int modeRow, Input target, Done done, EdidStepHook onStep)
 {
     if (modeRow < 0 || modeRow > edid::kDefaultEdidRow || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
@@ -651,12 +612,10 @@ void MatrixClient::setEdidMode(int modeRow, Input target, std::function<void(con
         asks.push_back({p::edidDefaultRequest(target), p::kReplyWaits,
                         [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }});
     }
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change}, onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change}, onStep, target, std::move(done));
 }
 
-void MatrixClient::copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
-                            EdidStepHook onStep)
+void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook onStep)
 {
     if (!validPort(from.number()) || !validTarget(target)) {
         impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
@@ -682,13 +641,11 @@ void MatrixClient::copyEdid(Output from, Input target, std::function<void(const 
         return *p::decodeEdidCopy(f, target) ? std::string() : "Copy failed!";
     };
     asks.push_back(std::move(copy));
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change},
-                 onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change}, onStep, target,
+                      std::move(done));
 }
 
-void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
-                              std::function<void(const Result<Nothing>&)> done, EdidStepHook onStep)
+void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target, Done done, EdidStepHook onStep)
 {
     const edid::EdidFileCheck check = edid::checkEdidBytes(fileBytes);
     if (check.verdict != edid::EdidFileVerdict::Accept || !validTarget(target)) {
@@ -705,15 +662,15 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
     announce.step.bytes = bytesOf(p::edidDownloadAnnounce(sub));
     announce.pauseMs = p::kEdidBlockDelayMs;
     asks.push_back(std::move(announce));
-    Ask block{bytesOf(p::edidTransferBlock(check.data.data())), p::kReplyWaits,
+    Ask block{p::edidTransferBlock(check.data.data()), p::kReplyWaits,
               [sub](const CommandFrame& f) { return p::decodeEdidDownloadResult(f, sub).has_value(); }};
     block.step.resends = 0;  // the block is sent once; no answer is a time-out
     block.refusal = [](const CommandFrame& f) {
         return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!";
     };
     asks.push_back(std::move(block));
-    tagEdidSteps(asks, impl_->engine.comLink(), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep);
-    impl_->chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), impl_->edidFollowUp(target));
+    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep, target,
+                      std::move(done));
 }
 
 namespace {
@@ -766,17 +723,29 @@ std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_
     return parts;
 }
 
-// The asks of one upgrade, part by part, and what they share: the image, the
-// bytes placed so far, the progress reporter, and the message line a failure
-// writes, which depends on the stage it stopped in.
+// What the asks of one upgrade share: the bytes placed so far, the part the
+// window's bar shows, and the message line a failure writes, which depends
+// on the stage it stopped in.
+struct UpgradeState {
+    MatrixClient* client = nullptr;
+    std::int64_t sent = 0;
+    std::int64_t total = 0;
+    FirmwareProgress shown;
+    std::string failLine;
+
+    void report(const std::string& line) const
+    {
+        if (client->onFirmwareProgress)
+            client->onFirmwareProgress(
+                FirmwareProgress{sent, total, line, shown.part, shown.partTotal, shown.partAnnounced});
+    }
+};
+
+// The asks of one upgrade, part by part.
 struct UpgradeAsks {
-    std::shared_ptr<std::vector<std::uint8_t>> image;
-    std::shared_ptr<std::int64_t> sent = std::make_shared<std::int64_t>(0);
-    std::function<void(const std::string&)> report;
-    std::shared_ptr<std::string> failLine = std::make_shared<std::string>();
-    // The part the window's bar shows, and whether each announce is reported.
-    std::shared_ptr<FirmwareProgress> shown = std::make_shared<FirmwareProgress>();
-    bool window = false;
+    std::shared_ptr<UpgradeState> state = std::make_shared<UpgradeState>();
+    bool window = false;            // each announce is reported, refusals are logged without '!'
+    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
     std::vector<Ask> asks;
 
     // The part's start request; part 1 also prepares the matrix, twice.
@@ -792,10 +761,10 @@ struct UpgradeAsks {
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [report = report, name, failLine = failLine, sub, shown = shown, length = part.length()] {
-            *shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
-            report("Upgrading " + name + "...");
-            *failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+        start.onSend = [state = state, name, sub, length = part.length()] {
+            state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
+            state->report("Upgrading " + name + "...");
+            state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
         };
         asks.push_back(std::move(start));
         if (sub != 1)
@@ -809,7 +778,7 @@ struct UpgradeAsks {
 
     // Each block announced, then sent and acknowledged; a lost block or
     // acknowledgement sends announce and block again.
-    void addBlocks(const FirmwarePart& part)
+    void addBlocks(const FirmwarePart& part, const std::vector<std::uint8_t>& image)
     {
         const int sub = part.part;
         const std::string name = part.name();
@@ -818,14 +787,14 @@ struct UpgradeAsks {
             const bool isLast = index == last;
             const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
             const std::size_t from = part.dataStart + p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
-            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(*image, from, part.end));
+            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(image, from, part.end));
             Ask announce;
             announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
             if (window)
-                announce.onSend = [report = report, shown = shown, index] {
-                    shown->partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
-                    report({});
+                announce.onSend = [state = state, index] {
+                    state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
+                    state->report({});
                 };
             asks.push_back(std::move(announce));
 
@@ -835,13 +804,13 @@ struct UpgradeAsks {
                                         : p::decodeFirmwareBlockAck(f, sub) == (index & 0xFF);
                       }};
             block.step.resendWrites = {announceBytes, blockBytes};
-            const std::int64_t placed = static_cast<std::int64_t>(
-                std::min(part.length(), p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index + 1)));
-            const std::int64_t before = *sent;
-            block.onSend = [sent = sent, report = report, before, placed, failLine = failLine, name] {
-                *failLine = "Upgrading " + name + " failed";
-                *sent = before + placed;
-                report({});
+            const std::int64_t sent =
+                placedBefore +
+                static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
+            block.onSend = [state = state, sent, name] {
+                state->failLine = "Upgrading " + name + " failed";
+                state->sent = sent;
+                state->report({});
             };
             asks.push_back(std::move(block));
         }
@@ -854,33 +823,32 @@ struct UpgradeAsks {
         const std::string name = part.name();
         Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
         reboot.step.resends = p::kRebootPollResends;
-        reboot.onSend = [report = report, sub, name, failLine = failLine] {
-            *failLine = "Write to " + name + " failed";
+        reboot.onSend = [state = state, sub, name] {
+            state->failLine = "Write to " + name + " failed";
             if (sub == 2)
-                report(name + " upgrading complete");
-            report("System rebooting,Please wait...");
+                state->report(name + " upgrading complete");
+            state->report("System rebooting,Please wait...");
         };
-        reboot.take = [report = report, sub, name](const CommandFrame&) {
-            report("System reboot ok");
+        reboot.take = [state = state, sub, name](const CommandFrame&) {
+            state->report("System reboot ok");
             if (sub == 1)
-                report(name + " upgrading complete");
+                state->report(name + " upgrading complete");
         };
         asks.push_back(std::move(reboot));
     }
 
     // The message line a failed upgrade ends with, then `done`.
-    std::function<void(const Result<Nothing>&)> ending(std::function<void(const Result<Nothing>&)> done) const
+    Done ending(Done done) const
     {
-        return [done = std::move(done), report = report, failLine = failLine,
-                window = window](const Result<Nothing>& result) {
+        return [done = std::move(done), state = state, window = window](const Result<Nothing>& result) {
             if (result.status == Status::Rejected) {
                 std::string line = result.message;
                 // The window's log line of a refusal has no '!'; its notice has.
                 if (window && !line.empty() && line.back() == '!')
                     line.pop_back();
-                report(line);
+                state->report(line);
             } else if (result.status == Status::TimeOut) {
-                report(*failLine);
+                state->report(state->failLine);
             }
             if (done)
                 done(result);
@@ -890,44 +858,35 @@ struct UpgradeAsks {
 
 }  // namespace
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
-                                   std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done)
 {
     upgradeFirmware(containerBytes, FirmwareOptions{}, std::move(done));
 }
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options,
-                                   std::function<void(const Result<Nothing>&)> done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done)
 {
     if (containerBytes.size() > kMaxFirmwareBytes) {
         impl_->refuse(std::move(done), Status::BadInput, "the file is larger than 200000 bytes");
         return;
     }
-    auto image = std::make_shared<std::vector<std::uint8_t>>(containerBytes);
-    scramble(*image);
+    std::vector<std::uint8_t> image = containerBytes;
+    scramble(image);
     std::string why;
-    const auto parts = planParts(*image, why, options.window);
+    const auto parts = planParts(image, why, options.window);
     if (!parts) {
         impl_->refuse(std::move(done), Status::BadInput, why);
         return;
     }
 
-    std::int64_t total = 0;
-    for (const FirmwarePart& part : *parts)
-        total += static_cast<std::int64_t>(part.length());
     UpgradeAsks plan;
-    plan.image = image;
     plan.window = options.window;
-    MatrixClient* self = this;
-    plan.report = [self, sent = plan.sent, total, shown = plan.shown](const std::string& line) {
-        if (self->onFirmwareProgress)
-            self->onFirmwareProgress(
-                FirmwareProgress{*sent, total, line, shown->part, shown->partTotal, shown->partAnnounced});
-    };
+    plan.state->client = this;
+    for (const FirmwarePart& part : *parts)
+        plan.state->total += static_cast<std::int64_t>(part.length());
     for (const FirmwarePart& part : *parts) {
         plan.addStart(part);
-        plan.addBlocks(part);
-        *plan.sent += static_cast<std::int64_t>(part.length());
+        plan.addBlocks(part, image);
+        plan.placedBefore += static_cast<std::int64_t>(part.length());
         plan.addReboot(part);
     }
     if (!why.empty()) {
@@ -936,12 +895,10 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
         plan.asks.push_back(std::move(stop));
     }
-    *plan.sent = 0;
-    auto report = plan.report;
-    auto ended = plan.ending(std::move(done));
-    impl_->chain<Nothing>(
-        std::move(ended), std::make_shared<Nothing>(), std::move(plan.asks),
-        [report] { report("Firmware upgrade Successfully"); }, true);
+    auto state = plan.state;
+    impl_->run(
+        plan.ending(std::move(done)), std::move(plan.asks), [state] { state->report("Firmware upgrade Successfully"); },
+        true);
 }
 
 }  // namespace matrix::client

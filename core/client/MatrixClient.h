@@ -42,6 +42,10 @@ struct Result {
     bool ok() const { return status == Status::Ok; }
 };
 struct Nothing {};
+// What hears an operation's result.
+template <typename T>
+using Callback = std::function<void(const Result<T>&)>;
+using Done = Callback<Nothing>;
 
 struct DeviceInfo {
     int deviceType = 0;  // 1 HDMI, 2 HDBT, 3 HDMI+HDBT
@@ -51,6 +55,7 @@ struct DeviceInfo {
     int versionMinor = 0;
     std::string model() const;    // the device type's text
     std::string version() const;  // "1.0"
+    bool operator==(const DeviceInfo&) const = default;
 };
 
 struct Cables {
@@ -130,36 +135,38 @@ struct FirmwareOptions {
     bool window = false;
 };
 
+// MatrixClient::Options; outside the class so that it can be a default argument.
+struct ClientOptions {
+    // Reconnect after a drop, and re-read device info, routing, cables and
+    // beep each time the link comes up; one-shot users turn it off.
+    bool supervise = true;
+    int connectTimeoutMs = 3000;  // TCP connect
+    int reconnectFirstMs = 1000;  // back-off doubles from here ...
+    int reconnectMaxMs = 30000;   // ... up to here
+    // After an EDID change (mode, copy, upload, factory reset) read the
+    // inputs' EDID status again into the state model. The window's
+    // conversations end with the change itself.
+    bool readBackEdid = true;
+    // The window's routes: a route's answer that does not add up is
+    // answered by one re-send at once; a second such answer ends a
+    // route with TimeOut and skips that output in a series.
+    bool resendRouteOnBadSum = false;
+    // Refuse routes outside the box's four ports. The window sends the
+    // ports its grid, presets and panel hold, as the protocol names them.
+    bool checkRoutePorts = true;
+};
+
 // One matrix, spoken to directly: a queue with exactly one request in
 // flight, the frames, waits and re-sends of the window's pages, typed
 // results, a state model with change notifications, and (when supervised)
 // reconnection with back-off. Runs on the loop thread only.
 class MatrixClient {
 public:
-    struct Options {
-        // Reconnect after a drop, and re-read device info, routing, cables and
-        // beep each time the link comes up; one-shot users turn it off.
-        bool supervise = true;
-        int connectTimeoutMs = 3000;  // TCP connect
-        int reconnectFirstMs = 1000;  // back-off doubles from here ...
-        int reconnectMaxMs = 30000;   // ... up to here
-        // After an EDID change (mode, copy, upload, factory reset) read the
-        // inputs' EDID status again into the state model. The window's
-        // conversations end with the change itself.
-        bool readBackEdid = true;
-        // The window's routes: a route's answer that does not add up is
-        // answered by one re-send at once; a second such answer ends a
-        // route with TimeOut and skips that output in a series.
-        bool resendRouteOnBadSum = false;
-        // Refuse routes outside the box's four ports. The window sends the
-        // ports its grid, presets and panel hold, as the protocol names them.
-        bool checkRoutePorts = true;
-    };
+    using Options = ClientOptions;
 
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
 
-    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options);
-    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket);
+    MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options = {});
     // Drops whatever is still queued without calling back (the callers may
     // be gone too); close() first to have every request end with LinkDown.
     // Not from inside one of its own callbacks: post the destruction instead.
@@ -212,34 +219,31 @@ public:
 
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
     // A route is (output, input) here as on the wire's acknowledgement.
-    void readDeviceInfo(std::function<void(const Result<DeviceInfo>&)> done);
+    void readDeviceInfo(Callback<DeviceInfo> done);
     // Inputs and outputs alternating (IN1, OUT1, IN2, ...); `onPort` hears
     // each answer as it comes, before the next query goes out.
-    void readCables(std::function<void(const Result<Cables>&)> done,
-                    std::function<void(int port, bool output)> onPort = {});
+    void readCables(Callback<Cables> done, std::function<void(int port, bool output)> onPort = {});
     // What the window runs when a device type reply arrives: the matrix
     // size, the version, then the cable run.
-    void readSizeVersionCables(std::function<void(const Result<Nothing>&)> done,
-                               std::function<void(int port, bool output)> onPort = {});
-    void readRouting(std::function<void(const Result<Routing>&)> done);
-    // The same, hearing each output's answer as it comes, before the next query.
-    void readRouting(std::function<void(const Result<Routing>&)> done, std::function<void(Output, Input)> answered);
-    void route(Output output, Input input, std::function<void(const Result<Nothing>&)> done);
+    void readSizeVersionCables(Done done, std::function<void(int port, bool output)> onPort = {});
+    // `answered` (optional) hears each output's answer as it comes, before the next query.
+    void readRouting(Callback<Routing> done, std::function<void(Output, Input)> answered = {});
+    void route(Output output, Input input, Done done);
     // A route with other waits than a single route's (the window's panel
     // waits as a series step does).
-    void route(Output output, Input input, protocol::Waits waits, std::function<void(const Result<Nothing>&)> done);
-    void routeAll(Input input, std::function<void(const Result<Nothing>&)> done);
+    void route(Output output, Input input, protocol::Waits waits, Done done);
+    void routeAll(Input input, Done done);
     // Routes in the given order as one queued job, so no other request goes
     // out between them; stops at the first failure. `confirmed` (optional)
     // hears each output the matrix confirmed.
-    void routeSeries(std::vector<std::pair<Output, Input>> routes, std::function<void(const Result<Nothing>&)> done,
+    void routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
                      std::function<void(Output)> confirmed = {});
-    void portToPort(std::function<void(const Result<Nothing>&)> done);  // input n to output n
-    void setBeep(bool on, std::function<void(const Result<Nothing>&)> done);
-    void readBeep(std::function<void(const Result<bool>&)> done);
-    void setIr(bool on, std::function<void(const Result<Nothing>&)> done);
-    void readIr(std::function<void(const Result<bool>&)> done);
-    void factoryReset(std::function<void(const Result<Nothing>&)> done);
+    void portToPort(Done done);  // input n to output n
+    void setBeep(bool on, Done done);
+    void readBeep(Callback<bool> done);
+    void setIr(bool on, Done done);
+    void readIr(Callback<bool> done);
+    void factoryReset(Done done);
     // The window's switches and state queries: the frame goes out at once,
     // beside any request in flight, with no wait and no re-send; the answer,
     // whenever it comes, is heard through onSetting.
@@ -247,23 +251,18 @@ public:
     void askSetting(Setting setting);
 
     // EDID. `target` is an input 1..4, or Input::All.
-    void readEdidStatus(std::function<void(const Result<EdidCodes>&)> done);
+    void readEdidStatus(Callback<EdidCodes> done);
     // modeRow 0..14 built-in modes, 15 the default EDID (as the mode combo's rows).
     // `onStep` (optional) hears each step as it first goes out.
-    void setEdidMode(int modeRow, Input target, std::function<void(const Result<Nothing>&)> done,
-                     EdidStepHook onStep = {});
-    void copyEdid(Output from, Input target, std::function<void(const Result<Nothing>&)> done,
-                  EdidStepHook onStep = {});
+    void setEdidMode(int modeRow, Input target, Done done, EdidStepHook onStep = {});
+    void copyEdid(Output from, Input target, Done done, EdidStepHook onStep = {});
     // A 128- or 256-byte E-EDID file's content; checked as the page checks a file.
-    void uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target,
-                    std::function<void(const Result<Nothing>&)> done, EdidStepHook onStep = {});
+    void uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target, Done done, EdidStepHook onStep = {});
 
     // A firmware container file's content (scrambled, as on disk). Progress
     // goes to onFirmwareProgress; the link is Busy for others until it ends.
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes,
-                         std::function<void(const Result<Nothing>&)> done);
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options,
-                         std::function<void(const Result<Nothing>&)> done);
+    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done);
+    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done);
 
 private:
     class Impl;
