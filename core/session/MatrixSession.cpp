@@ -22,8 +22,9 @@ MatrixSession::MatrixSession(Platform& platform_)
     shell.showGeneralAtStart();
 }
 
-// No socket event may reach a page that is about to go.
-MatrixSession::~MatrixSession() { platform.linkSocket.recreate(nullptr); }
+// The link, built first and gone last, takes the socket's events away
+// from the pages.
+MatrixSession::~MatrixSession() = default;
 
 void MatrixSession::registerPages()
 {
