@@ -29,12 +29,6 @@ void HexLog::appendByte(std::uint8_t byte, bool lineBreakAfter)
     trim();
 }
 
-void HexLog::appendLineBreak()
-{
-    box_ += "\r\n";
-    trim();
-}
-
 void HexLog::clear()
 {
     box_.clear();

@@ -20,7 +20,6 @@ public:
     void echoSent(const std::uint8_t* data, std::size_t length);
     // One byte, with a line break after it when asked.
     void appendByte(std::uint8_t byte, bool lineBreakAfter);
-    void appendLineBreak();
     void clear();
 
     const std::string& boxText() const { return box_; }

@@ -124,25 +124,12 @@ CommandFrame edidDownloadRequest(Input target)
 CommandFrame edidDownloadAnnounce(int sub) { return edidFrame(sub, kEdidDownloadAnnounce, 0, 0, 1); }
 
 CommandFrame firmwareStartRequest(int sub) { return firmwareFrame(sub, kFirmwareStart); }
-std::optional<CommandFrame> firmwarePartStartRequest(int part)
-{
-    switch (part) {
-    case 1: return firmwareStartRequest(kFirmwarePart1Sub);
-    case 2: return firmwareStartRequest(kFirmwarePart2Sub);
-    case 3: return firmwareFrame(kFirmwarePart2Sub, kFirmwarePart3Start);
-    case 4: return firmwareStartRequest(kFirmwarePart4Sub);
-    default: return std::nullopt;
-    }
-}
 CommandFrame firmwarePrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwarePrepare); }
 CommandFrame firmwareSecondPrepareRequest() { return firmwareFrame(kFirmwarePart1Sub, kFirmwareSecondPrepare); }
-CommandFrame firmwareBlockAnnounce(int sub, int blockIndex)
+CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
 {
-    return firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
-}
-CommandFrame firmwareLastBlockAnnounce(int sub, int blockIndex)
-{
-    return firmwareFrame(sub, kFirmwareLastBlock, kFirmwareFinalForm, 0, 1, blockIndex);
+    return last ? firmwareFrame(sub, kFirmwareLastBlock, kFirmwareFinalForm, 0, 1, blockIndex)
+                : firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
 }
 
 // ---- replies -------------------------------------------------------------------
@@ -253,23 +240,13 @@ std::optional<int> decodeEdidSwitchState(const CommandFrame& f)
 
 bool isEdidReply(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub); }
 
-std::optional<bool> decodeEdidCopyAll(const CommandFrame& f)
-{
-    if (!f.is(kEdidCommand, kEdidCopyAllSub))
-        return std::nullopt;
-    return f.p1() == kEdidResultOk;
-}
-
-std::optional<bool> decodeEdidCopyOne(const CommandFrame& f, Input input)
-{
-    if (!f.is(kEdidCommand, kEdidCopyOneSub) || f.p3() != input.number())
-        return std::nullopt;
-    return f.p1() == kEdidResultOk;
-}
-
 std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
 {
-    return target.isAll() ? decodeEdidCopyAll(f) : decodeEdidCopyOne(f, target);
+    const bool ours = target.isAll() ? f.is(kEdidCommand, kEdidCopyAllSub)
+                                     : f.is(kEdidCommand, kEdidCopyOneSub) && f.p3() == target.number();
+    if (!ours)
+        return std::nullopt;
+    return f.p1() == kEdidResultOk;
 }
 
 bool isEdidModeRequestAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeRequestSub); }

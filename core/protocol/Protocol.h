@@ -61,9 +61,6 @@ constexpr std::uint8_t kEdidSwitchStateSub = 0x0B;
 // Of the firmware command: the sub-command names the part being written.
 constexpr std::uint8_t kFirmwarePart1Sub = 0x01;
 constexpr std::uint8_t kFirmwarePart2Sub = 0x02;
-// Parts 3 and 4 have start commands of their own (part 3 shares part 2's
-// sub-command with another p1); the program refuses to send them.
-constexpr std::uint8_t kFirmwarePart4Sub = 0x04;
 
 // The standby frame carries its command byte twice.
 constexpr std::uint8_t kStandbySub = 0x88;
@@ -91,7 +88,6 @@ constexpr std::uint8_t kEdidSwitchRefused = 15;
 constexpr int kEdidModeCount = 15;  // built-in modes 1..15
 
 constexpr std::uint8_t kFirmwareStart = 0x01;          // p1 of the start command
-constexpr std::uint8_t kFirmwarePart3Start = 0x03;     // p1 of part 3's start command
 constexpr std::uint8_t kFirmwarePrepare = 0x80;        // p1 of the first prepare
 constexpr std::uint8_t kFirmwareSecondPrepare = 0x10;  // p1 of the second prepare
 constexpr std::uint8_t kFirmwareAccept = 0xAA;         // start accepted; p1 of a block announce
@@ -156,16 +152,9 @@ int edidDownloadSub(Input target);
 CommandFrame edidDownloadAnnounce(int sub);
 
 CommandFrame firmwareStartRequest(int sub);
-// The start command of container part 1..4 (nothing else for other parts).
-std::optional<CommandFrame> firmwarePartStartRequest(int part);
 CommandFrame firmwarePrepareRequest();
 CommandFrame firmwareSecondPrepareRequest();
-CommandFrame firmwareBlockAnnounce(int sub, int blockIndex);
-CommandFrame firmwareLastBlockAnnounce(int sub, int blockIndex);
-inline CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
-{
-    return last ? firmwareLastBlockAnnounce(sub, blockIndex) : firmwareBlockAnnounce(sub, blockIndex);
-}
+CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last);
 // The matrix answers the device-type query again once it has rebooted.
 inline CommandFrame rebootPollRequest() { return deviceTypeRequest(); }
 
@@ -251,9 +240,7 @@ bool isEdidSetModeAllAck(const CommandFrame& frame);
 // The answer to a set-mode or default request for `target` (one input's answer names it).
 bool isEdidSetModeReply(const CommandFrame& frame, Input target);
 bool isEdidDefaultReply(const CommandFrame& frame, Input target);
-// Copy results: true on success (p1 0). The one-input form also checks p3.
-std::optional<bool> decodeEdidCopyAll(const CommandFrame& frame);
-std::optional<bool> decodeEdidCopyOne(const CommandFrame& frame, Input input);
+// Copy result for `target`: true on success (p1 0). One input's answer names it in p3.
 std::optional<bool> decodeEdidCopy(const CommandFrame& frame, Input target);
 bool isEdidDownloadReady(const CommandFrame& frame, int sub);
 enum class EdidResult { Ok, Failed, Other };

@@ -73,12 +73,10 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         {p::edidDownloadAnnounce(p::kEdidDownloadOneSub), "A5 5B 03 07 56 00 00 01 00 00 00 00 9F"},
         {p::firmwareStartRequest(p::kFirmwarePart1Sub), "A5 5B 20 01 01 00 00 00 00 00 00 00 DE"},
         {p::firmwareStartRequest(p::kFirmwarePart2Sub), "A5 5B 20 02 01 00 00 00 00 00 00 00 DD"},
-        {*p::firmwarePartStartRequest(3), "A5 5B 20 02 03 00 00 00 00 00 00 00 DB"},
-        {*p::firmwarePartStartRequest(4), "A5 5B 20 04 01 00 00 00 00 00 00 00 DB"},
         {p::firmwarePrepareRequest(), "A5 5B 20 01 80 00 00 00 00 00 00 00 5F"},
         {p::firmwareSecondPrepareRequest(), "A5 5B 20 01 10 00 00 00 00 00 00 00 CF"},
-        {p::firmwareBlockAnnounce(2, 5), "A5 5B 20 02 AA 00 00 01 01 00 05 00 2D"},
-        {p::firmwareLastBlockAnnounce(1, 9), "A5 5B 20 01 56 00 FE 00 01 00 09 00 81"},
+        {p::firmwareAnnounce(2, 5, false), "A5 5B 20 02 AA 00 00 01 01 00 05 00 2D"},
+        {p::firmwareAnnounce(1, 9, true), "A5 5B 20 01 56 00 FE 00 01 00 09 00 81"},
         // What the matrix sends.
         {p::standbyFrame(), "A5 5B 88 88 00 00 00 00 00 00 00 00 F0"},
         {p::routeAck(Output::B), "A5 5B 02 03 00 00 02 00 00 00 00 00 F9"},
@@ -126,7 +124,7 @@ TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
         return p::decodeEdidDownloadResult(f, 7) == p::EdidResult::Ok;
     };
     const Test ready = [](const CommandFrame& f) { return p::isEdidDownloadReady(f, 6); };
-    const Test copyOne = [](const CommandFrame& f) { return p::decodeEdidCopyOne(f, Input{4}) == true; };
+    const Test copyOne = [](const CommandFrame& f) { return p::decodeEdidCopy(f, Input{4}) == true; };
     const Test edidStatus = [](const CommandFrame& f) {
         auto s = p::decodeEdidStatus(f);
         return s && s->input == Input{1} && s->code == -2;
@@ -190,7 +188,7 @@ TEST(Protocol, RepliesDecodeToWhatTheyWereBuiltFrom)
         EXPECT_EQ(p::decodeIrState(p::irStateReply(on)), on);
         EXPECT_EQ(p::decodeBeepState(p::beepStateReply(on)), on);
         EXPECT_EQ(p::decodeCable(p::cableReply(true, 4, on))->connected, on);
-        EXPECT_EQ(p::decodeEdidCopyAll(p::edidCopyAllReply(on)), on);
+        EXPECT_EQ(p::decodeEdidCopy(p::edidCopyAllReply(on), Input::All), on);
         EXPECT_EQ(p::decodeEdidDownloadResult(p::edidDownloadResult(6, on), 6),
                   on ? p::EdidResult::Ok : p::EdidResult::Failed);
         EXPECT_EQ(p::decodeFirmwareStart(p::firmwareStartReply(2, on), 2),
@@ -203,8 +201,6 @@ TEST(Protocol, RepliesDecodeToWhatTheyWereBuiltFrom)
     EXPECT_EQ(p::decodeRouteStatus(p::routeQueryReply(Output::D, Input{2}))->input, Input{2});
     EXPECT_EQ(p::decodeEdidStatus(p::edidStatusReply(Input{3}, 0x13))->code, 0x13);
     EXPECT_TRUE(p::isEdidDownloadReady(p::edidDownloadReady(7), 7));
-    EXPECT_EQ(p::firmwarePartStartRequest(1), p::firmwareStartRequest(p::kFirmwarePart1Sub));
-    EXPECT_FALSE(p::firmwarePartStartRequest(5));
 }
 
 TEST(Protocol, RawBlocksHaveTheirFixedShape)
