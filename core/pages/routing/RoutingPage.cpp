@@ -39,10 +39,9 @@ RoutingPage::RoutingPage(PageContext& context)
     port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
     // Until the refresh, socket data is for a page that is not listening;
     // a half frame of it must not prefix the next reply.
-    link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_ != 0; }, &port_.receivedLog(),
+    link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_; }, &port_.receivedLog(),
                                             [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }});
 
-    currentInput_.fill(1);
     presetRoute_.fill(1);
     configReady_.fill(1);
     display_.fill("1");
@@ -56,10 +55,6 @@ void RoutingPage::startPage()
     // Nothing is sent until the refresh that follows the tab being shown.
     port_.openChosenPort();
 }
-
-// --- helpers -----------------------------------------------------------
-
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen(); }
 
 bool RoutingPage::panelReady() const
 {
@@ -79,7 +74,6 @@ bool RoutingPage::showAnswer(int output, int input, int lastInput)
     if (!validPort(input, lastInput))
         return false;
     checked_[output - 1] = input;
-    currentInput_[output - 1] = static_cast<std::int8_t>(input);
     return true;
 }
 
@@ -89,23 +83,18 @@ void RoutingPage::stopProgress()
     ctx_.popups.progress.close();
 }
 
-// --- grid and step buttons -----------------------------------------------
-
 void RoutingPage::runGuard(int output, int input, bool releasesNotice)
 {
     // A recall or a panel command in flight shares the route replies with
     // the grid, so the grid waits for it as it waits for its own command.
     if (!gridAcceptsClicks())
         return;
-    if (!linkConnected()) {
-        notice_.showNotConnected();
-        changed.notifyChanged();
-        return;
+    if (notice_.guard(link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen())) {
+        link_.busy = true;
+        routeTo(output, input, protocol::kRouteWaits);
+        if (releasesNotice)
+            ctx_.popups.notice.release();
     }
-    link_.busy = true;
-    routeTo(output, input, protocol::kRouteWaits);
-    if (releasesNotice)
-        ctx_.popups.notice.release();
     changed.notifyChanged();
 }
 
@@ -129,7 +118,7 @@ void RoutingPage::step(int output, bool forward)
 {
     if (!validPort(output, kOutputs))
         return;
-    const int c = currentInput_[output - 1];
+    const int c = currentInput(output);
     if (forward) {
         // The next buttons of outputs A and E..H never release the notice.
         runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, output >= 2 && output <= 4);
@@ -137,8 +126,6 @@ void RoutingPage::step(int output, bool forward)
         runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
     }
 }
-
-// --- tab hand-over -------------------------------------------------------
 
 void RoutingPage::activate()
 {
@@ -149,7 +136,7 @@ void RoutingPage::activate()
     const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected()) {
-            socketRxEnabled_ = 1;
+            socketRxEnabled_ = true;
             if (!commandInFlight)
                 runRefresh();
         } else {
@@ -173,11 +160,17 @@ void RoutingPage::runRefresh()
 {
     client_.readRouting(
         [this](const client::Result<client::Routing>& result) { ended(Conversation::Refresh, 0, result.status); },
-        [this](Output output, Input input) { statusAnswered(output.number(), input.number()); });
+        // One output's answer, before the next query goes out. The serial
+        // path trusts only the live inputs; the socket path takes any input
+        // the protocol can name. Outside that, only the display shows it.
+        [this](Output output, Input input) {
+            if (showAnswer(output.number(), input.number(), rxPath_ == Path::Serial ? kLiveInputs : kInputs))
+                pendingInput_ = static_cast<std::int8_t>(input.number());
+            if (rxPath_ == Path::Socket && output.number() < kLiveOutputs)
+                ctx_.shell.postPageBusy(link_.busy);
+        });
     link_.busy = true;
 }
-
-// --- receive paths ---------------------------------------------------------
 
 void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 {
@@ -188,34 +181,15 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
     changed.notifyChanged();
 }
 
-// One output's answer to the refresh, before the next query goes out.
-void RoutingPage::statusAnswered(int output, int input)
-{
-    // The serial path trusts only the live inputs; the socket path takes
-    // any input the protocol can name. Outside that, only the display shows it.
-    if (showAnswer(output, input, rxPath_ == Path::Serial ? kLiveInputs : kInputs))
-        pendingInput_ = static_cast<std::int8_t>(input);
-    if (rxPath_ == Path::Socket && output < kLiveOutputs)
-        ctx_.shell.postPageBusy(link_.busy);
-}
-
-// A recall step was acknowledged: the grid follows it.
-void RoutingPage::recallConfirmed(int output) { showAnswer(output, recallInputs_[output - 1], kInputs); }
-
-void RoutingPage::finishSingleRoute(int output)
-{
-    showAnswer(output, pendingInput_, kInputs);
-    configReady_.fill(1);
-    link_.busy = false;
-    ctx_.shell.postPageBusy(0);
-}
-
 void RoutingPage::ended(Conversation conversation, int output, client::Status status)
 {
     switch (status) {
     case client::Status::Ok:
         if (conversation == Conversation::Route) {
-            finishSingleRoute(output);
+            showAnswer(output, pendingInput_, kInputs);
+            configReady_.fill(1);
+            link_.busy = false;
+            ctx_.shell.postPageBusy(0);
         } else if (conversation == Conversation::Series) {
             endRecall();
         } else {
@@ -225,8 +199,22 @@ void RoutingPage::ended(Conversation conversation, int output, client::Status st
                 ctx_.shell.postPageBusy(0);
         }
         break;
-    case client::Status::TimeOut: giveUp(conversation != Conversation::Refresh); break;
-    case client::Status::LinkDown: endQuietly(); break;
+    case client::Status::TimeOut:
+        // No sound answer after the re-send; a route or recall frees the panel too.
+        stopProgress();
+        notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, conversation] {
+            link_.busy = false;
+            if (conversation != Conversation::Refresh)
+                endRecall();
+            ctx_.shell.postPageBusy(0);
+            changed.notifyChanged();
+        });
+        break;
+    case client::Status::LinkDown:
+        // Another tab holds the link now: what was in flight ends without a word.
+        progress_.stop();
+        endRecall();
+        break;
     default: break;  // a standby has its own notice
     }
     changed.notifyChanged();
@@ -259,20 +247,14 @@ void RoutingPage::startRecall()
     client_.routeSeries(
         std::move(routes),
         [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
-        [this](Output output) { recallConfirmed(output.number()); });
+        // A step was acknowledged: the grid follows it.
+        [this](Output output) { showAnswer(output.number(), recallInputs_[output.number() - 1], kInputs); });
 }
 
 void RoutingPage::endRecall()
 {
     recallIdle_ = 1;
     configReady_.fill(1);
-}
-
-// Another tab holds the link now: what was in flight ends without a word.
-void RoutingPage::endQuietly()
-{
-    progress_.stop();
-    endRecall();
 }
 
 void RoutingPage::standby()
@@ -289,20 +271,6 @@ void RoutingPage::standby()
     changed.notifyChanged();
 }
 
-// A route (or, with routeTimer false, the refresh) got no sound answer
-// after its re-send.
-void RoutingPage::giveUp(bool routeTimer)
-{
-    stopProgress();
-    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer] {
-        link_.busy = false;
-        if (routeTimer)
-            endRecall();
-        ctx_.shell.postPageBusy(0);
-        changed.notifyChanged();
-    });
-}
-
 // The dots step until the conversation stops them.
 void RoutingPage::animateProgress()
 {
@@ -313,8 +281,6 @@ void RoutingPage::animateProgress()
         changed.notifyChanged();
     });
 }
-
-// --- presets ---------------------------------------------------------------
 
 int RoutingPage::presetCellValue(const std::string& text)
 {
@@ -328,9 +294,8 @@ int RoutingPage::presetCellValue(const std::string& text)
 const std::string& RoutingPage::presetCell(int row, int column) const
 {
     static const std::string empty;
-    if (row < 0 || row >= kPresetRows || column < 0 || column >= kPresetColumns)
-        return empty;
-    return presetCells_[row][column];
+    const bool valid = row >= 0 && row < kPresetRows && column >= 0 && column < kPresetColumns;
+    return valid ? presetCells_[row][column] : empty;
 }
 
 void RoutingPage::setPresetCell(int row, int column, const std::string& text)
@@ -423,8 +388,6 @@ void RoutingPage::clickSet()
     changed.notifyChanged();
 }
 
-// --- output configuration --------------------------------------------------
-
 const char* RoutingPage::configEntryText(int index)
 {
     static const char* const kEntries[kConfigEntries] = {"Output1", "Output2", "Output3", "Output4",    "Output5",
@@ -480,10 +443,6 @@ void RoutingPage::dismissMessageBox()
     messageBox_.clear();
     changed.notifyChanged();
 }
-
-// --- getters ---------------------------------------------------------------
-
-int RoutingPage::checkedInput(int output) const { return validPort(output, kOutputs) ? checked_[output - 1] : 0; }
 
 const std::string& RoutingPage::displayText(int output) const
 {
