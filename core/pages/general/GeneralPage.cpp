@@ -338,18 +338,14 @@ void GeneralPage::statusEnded(client::Status status)
 
 void GeneralPage::onStandby()
 {
-    // The frame stops the page's connect checks, the TCP start, the notice's
-    // closing, the status dots and the COM rescan (the reset and the COM
-    // start go on to their own ends).
+    // The COM start and the reset dots go on to their own ends.
     for (Timer* timer :
          {&statusConnectCheck_, &tcpStatusStart_, &connectCheck_, &noticeClose_, &statusAnimation_, &rescan_})
         timer->stop();
-    // The connect check of a pending TCP status run is among the timers
-    // just stopped: the run is over, or the Status button would ignore
-    // every later click.
+    // A pending TCP run lost its connect check just now: it is over, or
+    // Status would ignore every later click.
     tcpStatusPending_ = false;
-    // A factory reset ends too, as the client ends its request on the
-    // standby frame. Left running it would go on sending without a popup.
+    // The client ended a factory reset too; its popup goes with it.
     ctx_.popups.progress.close();
     ctx_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
@@ -500,11 +496,10 @@ void GeneralPage::startDue(Timer& start, std::function<void()> due)
 // The progress text steps through its frames on the shared dot counter.
 void GeneralPage::animate(Timer& animation, const char* const* frames)
 {
-    animation.once(kAnimationMs, [this, &animation, frames] {
+    later(animation, kAnimationMs, [this, &animation, frames] {
         ctx_.popups.progress.setText(frames[ctx_.popups.progress.nextDot() - 1]);
         ctx_.popups.progress.refresh();
         animate(animation, frames);
-        changed.notifyChanged();
     });
 }
 

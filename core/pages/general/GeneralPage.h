@@ -76,9 +76,8 @@ public:
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
     // The hidden hex logs.
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
     HexLog& receivedLog() { return port_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
 
     // ---- What the user does ----
     void selectComMode() { selectMode(ControlMode::Com); }

@@ -42,9 +42,7 @@ RoutingPage::RoutingPage(PageContext& context)
     link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_; }, &port_.receivedLog(),
                                             [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }});
 
-    presetRoute_.fill(1);
     configReady_.fill(1);
-    display_.fill("1");
     for (int row = 0; row < kPresetRows; ++row)
         presetCells_[row][0] = "Setting" + std::to_string(row + 1);
     refreshPresetRow();
@@ -87,7 +85,7 @@ void RoutingPage::runGuard(int output, int input, bool releasesNotice)
 {
     // A recall or a panel command in flight shares the route replies with
     // the grid, so the grid waits for it as it waits for its own command.
-    if (!gridAcceptsClicks())
+    if (!validPort(output, kOutputs) || !validPort(input, kInputs) || !gridAcceptsClicks())
         return;
     if (notice_.guard(link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen())) {
         link_.busy = true;
@@ -104,13 +102,6 @@ void RoutingPage::routeTo(int output, int input, protocol::Waits waits)
     client_.route(Output{output}, Input{input}, waits, [this, output](const client::Result<client::Nothing>& result) {
         ended(Conversation::Route, output, result.status);
     });
-}
-
-void RoutingPage::clickGrid(int output, int input)
-{
-    if (!validPort(output, kOutputs) || !validPort(input, kInputs))
-        return;
-    runGuard(output, input, true);
 }
 
 // The step buttons go round the live inputs.
@@ -229,8 +220,7 @@ void RoutingPage::resent(client::Resend why)
     } else {
         ctx_.popups.progress.setText(kProgressTexts[2]);
         animateProgress();
-        if (!ctx_.popups.progress.isOpen())
-            ctx_.popups.progress.open();
+        ctx_.popups.progress.open();
     }
     changed.notifyChanged();
 }

@@ -38,7 +38,7 @@ public:
     void activate() override;
 
     // --- User actions -------------------------------------------------
-    void clickGrid(int output, int input);
+    void clickGrid(int output, int input) { runGuard(output, input, true); }
     void clickPrevious(int output) { step(output, false); }
     void clickNext(int output) { step(output, true); }
     // Presets.
@@ -137,9 +137,9 @@ private:
     // The routes of the recall in flight, output 1 first.
     std::vector<int> recallInputs_;
     std::array<int, kOutputs> checked_{};
-    std::array<std::string, kOutputs> display_;
+    std::array<std::string, kOutputs> display_{"1", "1", "1", "1", "1", "1", "1", "1"};
 
-    std::array<std::int8_t, kOutputs> presetRoute_{};
+    std::array<std::int8_t, kOutputs> presetRoute_{1, 1, 1, 1, 1, 1, 1, 1};
     std::string presetName_ = "Setting1";
     int presetRow_ = 0;
     int recallIdle_ = 1;
