@@ -42,30 +42,28 @@ GeneralPage::GeneralPage(PageContext& context)
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
+    // Only the shown page talks to the matrix: a conversation that outlived
+    // its tab ends quietly at its next wait, and replies that reach the
+    // socket while another tab is shown are not ours to act on.
+    auto shown = [this] { return link_.activePage == PageId::General; };
     client_.attach(
-        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
-        // Only the shown page talks to the matrix: a conversation
-        // that outlived its tab ends quietly at its next wait.
-        [this] { return link_.activePage == PageId::General; });
+        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); }, shown);
     client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
     client_.onStandby = [this] { onStandby(); };
     port_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
         changed.notifyChanged();
     });
-    // Replies that reach the socket while another tab is shown are not
-    // ours to act on. The log shows whole frames only.
-    link_.setSocketReader(PageId::General, {[this] { return link_.activePage == PageId::General; }, nullptr,
-                                            [this](const CommandFrame& frame) {
-                                                if (link_.tcpMode())
-                                                    handleReply(frame, false);
-                                                for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
-                                                    port_.receivedLog().appendByte(frame[i],
-                                                                                   i + 1 == CommandFrame::kSize);
-                                                changed.notifyChanged();
-                                            }});
+    // The log shows whole frames only.
+    auto onSocketFrame = [this](const CommandFrame& frame) {
+        if (link_.tcpMode())
+            handleReply(frame, false);
+        for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
+            port_.receivedLog().appendByte(frame[i], i + 1 == CommandFrame::kSize);
+        changed.notifyChanged();
+    };
+    link_.setSocketReader(PageId::General, {shown, nullptr, onSocketFrame});
 
-    // The page starts in COM mode, the TCP controls disabled.
     rescanPorts(link_.comPort != 0 ? comPortName(link_.comPort) : std::string());
 }
 
@@ -141,8 +139,7 @@ void GeneralPage::forceComDisconnect()
     comConnectClicked();
 }
 
-// Lists the ports that can be opened; the selection stays on keep when it is
-// still there, else goes to the first row.
+// The selection stays on keep while it is listed, else goes to the first row.
 void GeneralPage::rescanPorts(const std::string& keep)
 {
     std::vector<std::string> found;
@@ -301,8 +298,7 @@ void GeneralPage::startCableRun(bool identify)
 {
     statusRunning_ = true;
     auto ended = [this](const auto& result) { statusEnded(result.status); };
-    // Over TCP the popup names the port asked next (serial frames are not
-    // the page's in TCP mode).
+    // Over TCP the popup names the port asked next.
     auto answered = [this](int port, bool output) {
         if (link_.tcpMode() && !(output && port == kQueriedPorts))
             ctx_.popups.progress.setText(output ? "Getting In" + std::to_string(port + 1) + "..."
@@ -319,9 +315,8 @@ void GeneralPage::statusEnded(client::Status status)
     statusRunning_ = false;
     if (status == client::Status::Ok || status == client::Status::TimeOut) {
         ctx_.shell.postPageBusy(0);
-        // The animation and the popup end in either case, so that no timer is
-        // left refreshing a popup that is gone. A "Please wait..." box goes
-        // without a "Time out!".
+        // Both end the dots with the popup, or they would refresh a popup that
+        // is gone. A "Please wait..." box goes without a "Time out!".
         statusAnimation_.stop();
         const bool timedOut = status == client::Status::TimeOut;
         if (timedOut)
@@ -361,9 +356,8 @@ void GeneralPage::toggleSetting(client::Setting setting, bool checked)
 
 void GeneralPage::factoryResetClicked()
 {
-    // A TCP status run waiting for its connect check is about to take the
-    // progress popup; a reset started now would lose its popup when that
-    // run ends and go on sending unseen, on whatever tab is shown by then.
+    // A TCP status run waiting for its connect check will take the popup; a
+    // reset started now would lose it when that run ends and go on unseen.
     if (!tcpStatusPending_ && guard()) {
         resetRunning_ = true;
         client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
@@ -427,8 +421,7 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame)
     } else if (!frameFromSerial_) {
         return;
     } else if (sub == p::kDeviceTypeSub) {
-        // A device type on the serial line runs the rest of the
-        // identification and the cable run, without a popup.
+        // On the serial line it runs the rest of the identification, without a popup.
         if (const char* name = protocol::deviceTypeName(p1))
             deviceTypeName_ = name;
         if (!deviceTypeName_.empty())
@@ -479,10 +472,9 @@ void GeneralPage::endChainsQuietly()
     client_.cancel();
 }
 
-// Only the shown page talks to the matrix. A run that outlived its tab (the
-// identification after a COM connect has no popup, so the user may leave)
-// ends quietly when its start is due rather than send into the conversation
-// of the page shown now, on whatever link that is.
+// A run that outlived its tab (the identification has no popup, so the user
+// may leave) ends quietly rather than send into the conversation of the page
+// shown now, on whatever link that is.
 void GeneralPage::startDue(Timer& start, std::function<void()> due)
 {
     later(start, kStatusStartMs, [this, due = std::move(due)] {
@@ -503,8 +495,7 @@ void GeneralPage::animate(Timer& animation, const char* const* frames)
     });
 }
 
-// 100 ms after a connect the indicator and the shared flag follow the
-// socket, and a failed connect says so.
+// 100 ms after a connect the indicator follows the socket; a failure says so.
 bool GeneralPage::tcpLinkConfirmed()
 {
     link_.confirmTcp();
@@ -517,9 +508,8 @@ bool GeneralPage::tcpLinkConfirmed()
 
 void GeneralPage::statusConnectChecked()
 {
-    // Another tab shown within the 100 ms owns the link now: a status run
-    // started here would put our queries into its conversation (between a
-    // firmware block's announce and its data, say). The click is dropped.
+    // Another tab shown within the 100 ms owns the link: our queries would go
+    // into its conversation (between a firmware block's announce and its data).
     if (link_.activePage == PageId::General && tcpLinkConfirmed()) {
         client_.askSetting(client::Setting::Ir);
         startDue(tcpStatusStart_, [this] {

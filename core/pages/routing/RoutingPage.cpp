@@ -4,7 +4,6 @@
 #include "core/link/CommandFrame.h"
 #include "core/transport/SerialChannel.h"
 
-#include <algorithm>
 #include <charconv>
 
 namespace matrix {
@@ -27,12 +26,11 @@ RoutingPage::RoutingPage(PageContext& context)
       port_(context.link.port(PageId::Routing)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
+    // Only the shown page talks to the matrix. A recall or a panel command
+    // holds no busy, so the user may take another tab while it waits; it then
+    // ends quietly at its next wait instead of sending over that page.
     client_.attach(
         [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
-        // Only the shown page talks to the matrix. A recall or a
-        // panel command holds no busy, so the user may take another
-        // tab while it waits; it then ends quietly at its next wait
-        // instead of sending, and opening its popup, over that page.
         [this] { return link_.activePage == PageId::Routing; });
     client_.onResend = [this](client::Resend why) { resent(why); };
     client_.onStandby = [this] { standby(); };
@@ -42,27 +40,12 @@ RoutingPage::RoutingPage(PageContext& context)
     link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_; }, &port_.receivedLog(),
                                             [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }});
 
-    configReady_.fill(1);
     for (int row = 0; row < kPresetRows; ++row)
         presetCells_[row][0] = "Setting" + std::to_string(row + 1);
     refreshPresetRow();
 }
 
-void RoutingPage::startPage()
-{
-    // Nothing is sent until the refresh that follows the tab being shown.
-    port_.openChosenPort();
-}
-
-bool RoutingPage::panelReady() const
-{
-    return recallIdle_ == 1 && std::find(configReady_.begin(), configReady_.end(), 0) == configReady_.end();
-}
-
-bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
-
-// The display shows every answer; the grid takes it only up to lastInput.
-// True when it did.
+// The display shows every answer; the grid takes it (true) only up to lastInput.
 bool RoutingPage::showAnswer(int output, int input, int lastInput)
 {
     stopProgress();
@@ -104,26 +87,24 @@ void RoutingPage::routeTo(int output, int input, protocol::Waits waits)
     });
 }
 
-// The step buttons go round the live inputs.
+// The step buttons go round the live inputs. The next buttons of outputs A
+// and E..H never release the notice.
 void RoutingPage::step(int output, bool forward)
 {
     if (!validPort(output, kOutputs))
         return;
     const int c = currentInput(output);
-    if (forward) {
-        // The next buttons of outputs A and E..H never release the notice.
-        runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, output >= 2 && output <= 4);
-    } else {
+    if (forward)
+        runGuard(output, c < kLiveInputs ? c + 1 : 1, output >= 2 && output <= 4);
+    else
         runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
-    }
 }
 
 void RoutingPage::activate()
 {
-    // A command clicked in the 150 ms before activation is still in flight:
-    // a refresh would share busy with it, and whichever ended first would
-    // free the tabs while the other still sends on the link. The command's
-    // own reply shows what it changes.
+    // A command clicked in the 150 ms before activation is still in flight: a
+    // refresh would share busy with it, and whichever ended first would free
+    // the tabs while the other still sends. Its own reply shows what it changes.
     const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected()) {
@@ -178,7 +159,7 @@ void RoutingPage::ended(Conversation conversation, int output, client::Status st
     case client::Status::Ok:
         if (conversation == Conversation::Route) {
             showAnswer(output, pendingInput_, kInputs);
-            configReady_.fill(1);
+            configPending_ = 0;
             link_.busy = false;
             ctx_.shell.postPageBusy(0);
         } else if (conversation == Conversation::Series) {
@@ -227,24 +208,23 @@ void RoutingPage::resent(client::Resend why)
 
 void RoutingPage::startRecall()
 {
-    recallInputs_.clear();
+    // The sequence covers the live outputs only, output 1 first.
     std::vector<std::pair<Output, Input>> routes;
-    // The sequence covers the live outputs only.
-    for (int k = 1; k <= kLiveOutputs; ++k) {
-        recallInputs_.push_back(presetRoute_[k - 1] + 1);
-        routes.emplace_back(Output{k}, Input{recallInputs_.back()});
-    }
+    for (int k = 1; k <= kLiveOutputs; ++k)
+        routes.emplace_back(Output{k}, Input{presetRoute_[k - 1] + 1});
     client_.routeSeries(
-        std::move(routes),
+        routes,
         [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
         // A step was acknowledged: the grid follows it.
-        [this](Output output) { showAnswer(output.number(), recallInputs_[output.number() - 1], kInputs); });
+        [this, routes](Output output) {
+            showAnswer(output.number(), routes[output.number() - 1].second.number(), kInputs);
+        });
 }
 
 void RoutingPage::endRecall()
 {
     recallIdle_ = 1;
-    configReady_.fill(1);
+    configPending_ = 0;
 }
 
 void RoutingPage::standby()
@@ -339,12 +319,8 @@ void RoutingPage::editorChooseAllFrom(int item)
     if (!editorOpen_ || item < 0 || item > 9)
         return;
     editorAllFrom_ = item;
-    for (int k = 0; k < kOutputs; ++k) {
-        if (item == 9)
-            editorSelection_[k] = k;
-        else if (item >= 1)
-            editorSelection_[k] = item - 1;
-    }
+    for (int k = 0; item >= 1 && k < kOutputs; ++k)
+        editorSelection_[k] = item == 9 ? k : item - 1;
     changed.notifyChanged();
 }
 
@@ -411,19 +387,18 @@ void RoutingPage::clickConfigInput(int input)
         return;
     if (!port_.serial().isOpen()) {
         messageBox_ = kOpenPortFirstText;
-        changed.notifyChanged();
+    } else if (configTarget_ == kConfigPortToPort || !panelReady()) {
         return;
-    }
-    if (configTarget_ == kConfigPortToPort || !panelReady())
-        return;
-    configReady_[input - 1] = 0;
-    pendingInput_ = static_cast<std::int8_t>(input);
-    if (configTarget_ < kOutputs) {
-        // The panel's single route waits as a recall step does.
-        routeTo(configTarget_ + 1, input, protocol::kReplyWaits);
     } else {
-        presetRoute_.fill(static_cast<std::int8_t>(input - 1));
-        startRecall();
+        configPending_ = input;
+        pendingInput_ = static_cast<std::int8_t>(input);
+        if (configTarget_ < kOutputs) {
+            // The panel's single route waits as a recall step does.
+            routeTo(configTarget_ + 1, input, protocol::kReplyWaits);
+        } else {
+            presetRoute_.fill(static_cast<std::int8_t>(input - 1));
+            startRecall();
+        }
     }
     changed.notifyChanged();
 }

@@ -33,7 +33,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
-    void startPage() override;
+    void startPage() override { port_.openChosenPort(); }  // nothing is sent before the tab's refresh
     void tabSelected(bool) override { socketRxEnabled_ = false; }
     void activate() override;
 
@@ -61,9 +61,9 @@ public:
     int checkedInput(int output) const { return output >= 1 && output <= kOutputs ? checked_[output - 1] : 0; }
     const std::string& displayText(int output) const;
     // The grid and step buttons stay enabled, but ignore clicks while this is false.
-    bool gridAcceptsClicks() const;
+    bool gridAcceptsClicks() const { return !link_.busy && panelReady(); }
     // The preset list, Edit, Set and the panel's buttons would act now.
-    bool panelReady() const;
+    bool panelReady() const { return recallIdle_ == 1 && configPending_ == 0; }
 
     const std::string& presetCell(int row, int column) const;
     // Puts any text in a list cell, as tests and tools do.
@@ -79,7 +79,7 @@ public:
 
     int configTarget() const { return configTarget_; }
     static const char* configEntryText(int index);
-    bool configReady(int input) const { return configReady_[input - 1] != 0; }
+    bool configReady(int input) const { return configPending_ != input; }
     int recallIdle() const { return recallIdle_; }
 
     bool messageBoxOpen() const { return !messageBox_.empty(); }
@@ -134,8 +134,6 @@ private:
     bool socketRxEnabled_ = false;
 
     std::int8_t pendingInput_ = 1;
-    // The routes of the recall in flight, output 1 first.
-    std::vector<int> recallInputs_;
     std::array<int, kOutputs> checked_{};
     std::array<std::string, kOutputs> display_{"1", "1", "1", "1", "1", "1", "1", "1"};
 
@@ -151,7 +149,7 @@ private:
     int editorAllFrom_ = 0;
 
     std::int8_t configTarget_ = 0;
-    std::array<int, kInputs> configReady_{};
+    int configPending_ = 0;  // the panel's input in flight; one at a time, as the panel waits for it
 
     std::string messageBox_;
 };
