@@ -69,9 +69,6 @@ GeneralPage::GeneralPage(PageContext& context)
 
 bool GeneralPage::guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
 
-// The selection is always a row of the list, or -1.
-std::string GeneralPage::comSelectedText() const { return comSelection_ < 0 ? "" : comPorts_[comSelection_]; }
-
 void GeneralPage::later(Timer& timer, int ms, std::function<void()> step)
 {
     timer.once(ms, [this, step = std::move(step)] {
@@ -370,24 +367,20 @@ void GeneralPage::resetEnded(client::Status status)
 {
     resetRunning_ = false;
     resetAnimation_.stop();
-    switch (status) {
-    case client::Status::Ok:
+    if (status == client::Status::Ok) {
         ctx_.popups.progress.close();
         // The matrix is back to beep on; the box says so once the notice is gone.
         notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
             beepChecked_ = true;
             changed.notifyChanged();
         });
-        break;
-    case client::Status::TimeOut:
+    } else if (status == client::Status::TimeOut) {
         ctx_.popups.progress.close();
         notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
-        break;
-    case client::Status::LinkDown:
+    } else if (status == client::Status::LinkDown) {
         endChainsQuietly();  // another tab took the link
-        break;
-    default: break;  // a standby has its own notice
     }
+    // A standby has its own notice.
     changed.notifyChanged();
 }
 

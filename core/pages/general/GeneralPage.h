@@ -31,12 +31,9 @@ public:
 
     explicit GeneralPage(PageContext& context);
 
-    // Page.
     SerialChannel& serialPort() override { return port_.serial(); }
     void activate() override;
     void tabSelected(bool shown) override;
-
-    // GeneralPageHooks.
     void forceComDisconnect() override;
     void runSearch() override;
 
@@ -44,10 +41,10 @@ public:
     // Control mode radios.
     bool comModeSelected() const { return !link_.tcpMode(); }
     bool tcpModeSelected() const { return !comModeSelected(); }
-    // COM group: the port list ("COMn" rows), its selection (-1: none).
+    // COM group: the port list ("COMn" rows), its selection (always a row, or -1: none).
     const std::vector<std::string>& comPorts() const { return comPorts_; }
     int comSelection() const { return comSelection_; }
-    std::string comSelectedText() const;
+    std::string comSelectedText() const { return comSelection_ < 0 ? "" : comPorts_[comSelection_]; }
     bool comGroupEnabled() const { return comGroupEnabled_; }  // group, "Port" label, Connect
     bool comListEnabled() const { return comListEnabled_; }
     const char* comConnectText() const { return comConnected_ ? "Disconnect" : "Connect"; }

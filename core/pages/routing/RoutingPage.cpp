@@ -155,23 +155,20 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 
 void RoutingPage::ended(Conversation conversation, int output, client::Status status)
 {
-    switch (status) {
-    case client::Status::Ok:
-        if (conversation == Conversation::Route) {
-            showAnswer(output, pendingInput_, kInputs);
-            configPending_ = 0;
-            link_.busy = false;
+    const bool ok = status == client::Status::Ok;
+    if (ok && conversation == Conversation::Route) {
+        showAnswer(output, pendingInput_, kInputs);
+        configPending_ = 0;
+        link_.busy = false;
+        ctx_.shell.postPageBusy(0);
+    } else if (ok && conversation == Conversation::Series) {
+        endRecall();
+    } else if (ok) {
+        // The refresh ends with the last live output.
+        link_.busy = false;
+        if (rxPath_ == Path::Socket)
             ctx_.shell.postPageBusy(0);
-        } else if (conversation == Conversation::Series) {
-            endRecall();
-        } else {
-            // The refresh ends with the last live output.
-            link_.busy = false;
-            if (rxPath_ == Path::Socket)
-                ctx_.shell.postPageBusy(0);
-        }
-        break;
-    case client::Status::TimeOut:
+    } else if (status == client::Status::TimeOut) {
         // No sound answer after the re-send; a route or recall frees the panel too.
         stopProgress();
         notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, conversation] {
@@ -181,14 +178,12 @@ void RoutingPage::ended(Conversation conversation, int output, client::Status st
             ctx_.shell.postPageBusy(0);
             changed.notifyChanged();
         });
-        break;
-    case client::Status::LinkDown:
+    } else if (status == client::Status::LinkDown) {
         // Another tab holds the link now: what was in flight ends without a word.
         progress_.stop();
         endRecall();
-        break;
-    default: break;  // a standby has its own notice
     }
+    // A standby has its own notice.
     changed.notifyChanged();
 }
 
@@ -259,13 +254,6 @@ int RoutingPage::presetCellValue(const std::string& text)
     int value = 16;  // left as it is when the character is not a hex digit
     std::from_chars(text.data(), text.data() + 1, value, 16);
     return value - 1;
-}
-
-const std::string& RoutingPage::presetCell(int row, int column) const
-{
-    static const std::string empty;
-    const bool valid = row >= 0 && row < kPresetRows && column >= 0 && column < kPresetColumns;
-    return valid ? presetCells_[row][column] : empty;
 }
 
 void RoutingPage::setPresetCell(int row, int column, const std::string& text)
@@ -407,12 +395,6 @@ void RoutingPage::dismissMessageBox()
 {
     messageBox_.clear();
     changed.notifyChanged();
-}
-
-const std::string& RoutingPage::displayText(int output) const
-{
-    static const std::string empty;
-    return validPort(output, kOutputs) ? display_[output - 1] : empty;
 }
 
 }  // namespace matrix

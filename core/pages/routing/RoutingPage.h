@@ -31,7 +31,6 @@ public:
 
     explicit RoutingPage(PageContext& context);
 
-    // Page
     SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }  // nothing is sent before the tab's refresh
     void tabSelected(bool) override { socketRxEnabled_ = false; }
@@ -59,13 +58,17 @@ public:
     // --- View-model getters ---------------------------------------------
     // Input (1..8) checked in an output's column; 0 before its first reply.
     int checkedInput(int output) const { return output >= 1 && output <= kOutputs ? checked_[output - 1] : 0; }
-    const std::string& displayText(int output) const;
+    std::string displayText(int output) const { return output >= 1 && output <= kOutputs ? display_[output - 1] : ""; }
     // The grid and step buttons stay enabled, but ignore clicks while this is false.
     bool gridAcceptsClicks() const { return !link_.busy && panelReady(); }
     // The preset list, Edit, Set and the panel's buttons would act now.
     bool panelReady() const { return recallIdle_ == 1 && configPending_ == 0; }
 
-    const std::string& presetCell(int row, int column) const;
+    std::string presetCell(int row, int column) const
+    {
+        const bool valid = row >= 0 && row < kPresetRows && column >= 0 && column < kPresetColumns;
+        return valid ? presetCells_[row][column] : "";
+    }
     // Puts any text in a list cell, as tests and tools do.
     void setPresetCell(int row, int column, const std::string& text);
     int presetRow() const { return presetRow_; }
