@@ -18,14 +18,6 @@ using namespace notice_text;
 constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
 constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
 
-// Inputs are numbered, outputs lettered.
-std::string portText(bool output, int n, bool connected)
-{
-    const std::string name =
-        output ? std::string("HDMI OUT") + static_cast<char>('A' + n - 1) : "HDMI IN" + std::to_string(n);
-    return name + (connected ? ": Connect" : ": Disconnect");
-}
-
 int indexOf(const std::vector<std::string>& list, const std::string& text)
 {
     auto it = std::find(list.begin(), list.end(), text);
@@ -67,19 +59,12 @@ GeneralPage::GeneralPage(PageContext& context)
     rescanPorts(link_.comPort != 0 ? comPortName(link_.comPort) : std::string());
 }
 
-bool GeneralPage::guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
-
 void GeneralPage::later(Timer& timer, int ms, std::function<void()> step)
 {
     timer.once(ms, [this, step = std::move(step)] {
         step();
         changed.notifyChanged();
     });
-}
-
-void GeneralPage::startRescan()
-{
-    later(rescan_, kRescanMs, [this] { rescanPorts(comSelectedText()); });
 }
 
 void GeneralPage::selectMode(ControlMode mode)
@@ -134,6 +119,11 @@ void GeneralPage::forceComDisconnect()
 {
     comConnected_ = true;
     comConnectClicked();
+}
+
+void GeneralPage::startRescan()
+{
+    later(rescan_, kRescanMs, [this] { rescanPorts(comSelectedText()); });
 }
 
 // The selection stays on keep while it is listed, else goes to the first row.
@@ -409,7 +399,9 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame)
             return;
         const bool output = sub == p::kOutputCableSub;
         const bool connected = p::stateIsOn(frame.p3());
-        (output ? outputLabel_ : inputLabel_)[p1 - 1] = portText(output, p1, connected);
+        const std::string name =
+            output ? std::string("HDMI OUT") + static_cast<char>('A' + p1 - 1) : "HDMI IN" + std::to_string(p1);
+        (output ? outputLabel_ : inputLabel_)[p1 - 1] = name + (connected ? ": Connect" : ": Disconnect");
         (output ? outputState_ : inputState_)[p1 - 1] = connected;
     } else if (!frameFromSerial_) {
         return;
@@ -435,18 +427,15 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame)
 void GeneralPage::settingReported(const client::SettingReport& report)
 {
     const bool ir = report.setting == client::Setting::Ir;
-    if (!report.acknowledged) {
-        if (!ir) {
-            beepChecked_ = report.on;
-        } else if (frameFromSerial_ || report.p1 == 0) {
-            irChecked_ = report.on;
+    const bool trusted = frameFromSerial_ || report.p1 == 0;
+    bool& box = ir ? irChecked_ : beepChecked_;
+    if (!report.acknowledged && (!ir || trusted)) {
+        box = report.on;
+        if (ir)
             client_.askSetting(client::Setting::Beep);
-        }
-        return;
+    } else if (report.acknowledged && (ir || !resetRunning_) && trusted) {
+        box = !box;
     }
-    if ((!ir && resetRunning_) || (!frameFromSerial_ && report.p1 != 0))
-        return;
-    (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
 
 bool GeneralPage::statusBusy() const

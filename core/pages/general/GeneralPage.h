@@ -38,7 +38,6 @@ public:
     void runSearch() override;
 
     // ---- What the view shows ----
-    // Control mode radios.
     bool comModeSelected() const { return !link_.tcpMode(); }
     bool tcpModeSelected() const { return !comModeSelected(); }
     // COM group: the port list ("COMn" rows), its selection (always a row, or -1: none).
@@ -63,7 +62,6 @@ public:
     bool outputConnected(int n) const { return outputState_.at(n - 1); }
     const std::string& deviceTypeText() const { return deviceTypeLabel_; }
     const std::string& versionText() const { return versionLabel_; }
-    // Device settings.
     bool beepChecked() const { return beepChecked_; }
     bool irChecked() const { return irChecked_; }
     bool factoryResetRunning() const { return resetRunning_; }
@@ -72,7 +70,6 @@ public:
     bool statusBusy() const;
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
-    // The hidden hex logs.
     HexLog& receivedLog() { return port_.receivedLog(); }
     const HexLog& sentLog() const { return port_.sentLog(); }
 
@@ -109,7 +106,7 @@ private:
     void handleStatusReply(const CommandFrame& frame);
     void settingReported(const client::SettingReport& report);
 
-    bool guard();
+    bool guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
     void later(Timer& timer, int ms, std::function<void()> step);
     void selectMode(ControlMode mode);
     void startRescan();
@@ -143,12 +140,11 @@ private:
     client::MatrixClient client_;
     bool resetRunning_ = false;
     bool frameFromSerial_ = false;  // the frame being handled came in on the serial line
-    // A status run or the identification is the client's request in flight.
-    bool statusRunning_ = false;
+    bool statusRunning_ = false;    // a status run or the identification is in flight
 
     SerialSettings settings_;
-    int portNumber_ = 0;         // the page's own port number
-    bool comConnected_ = false;  // the page's COM-connected flag
+    int portNumber_ = 0;
+    bool comConnected_ = false;
     std::vector<std::string> comPorts_;
     int comSelection_ = -1;
     bool comGroupEnabled_ = true;
@@ -170,7 +166,6 @@ private:
     bool tcpStatusPending_ = false;
     bool statusIdle_ = true;   // the TCP reply handler ignores port states
     bool shownAgain_ = false;  // the tab was shown again since the last Status click
-
     bool beepChecked_ = false;
     bool irChecked_ = false;
 

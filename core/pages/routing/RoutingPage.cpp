@@ -276,11 +276,9 @@ void RoutingPage::clickPresetRow(int row)
         return;
     presetRow_ = row;
     presetName_ = presetCells_[row][0];
-    for (int k = 1; k <= kOutputs; ++k) {
-        const std::string& text = presetCells_[row][k];
-        if (!text.empty())
-            presetRoute_[k - 1] = static_cast<std::int8_t>(presetCellValue(text));
-    }
+    for (int k = 1; k <= kOutputs; ++k)
+        if (!presetCells_[row][k].empty())
+            presetRoute_[k - 1] = static_cast<std::int8_t>(presetCellValue(presetCells_[row][k]));
     changed.notifyChanged();
 }
 

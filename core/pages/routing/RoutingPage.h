@@ -40,7 +40,6 @@ public:
     void clickGrid(int output, int input) { runGuard(output, input, true); }
     void clickPrevious(int output) { step(output, false); }
     void clickNext(int output) { step(output, true); }
-    // Presets.
     void clickPresetRow(int row);  // -1: no row selected
     void clickEdit();
     void clickSet();
