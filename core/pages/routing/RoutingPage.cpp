@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
-#include "core/link/CommandFrame.h"
-#include "core/transport/SerialChannel.h"
-
 #include <charconv>
 
 namespace matrix {
