@@ -95,7 +95,6 @@ void GeneralPage::comConnectClicked()
         portNumber_ = *n;
         link_.comPort = *n;
     }
-
     if (comConnected_) {
         link_.comOpen = false;
         comConnected_ = false;
@@ -481,11 +480,10 @@ void GeneralPage::animate(Timer& animation, const char* const* frames)
 bool GeneralPage::tcpLinkConfirmed()
 {
     link_.confirmTcp();
-    const bool up = link_.tcpLinkUp();
-    tcpIndicatorConnected_ = up;
-    if (!up)
+    tcpIndicatorConnected_ = link_.tcpLinkUp();
+    if (!tcpIndicatorConnected_)
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    return up;
+    return tcpIndicatorConnected_;
 }
 
 void GeneralPage::statusConnectChecked()
