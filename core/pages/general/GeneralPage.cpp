@@ -14,19 +14,9 @@ namespace {
 namespace p = protocol;
 
 using namespace notice_text;
-constexpr const char* kSetting = "Setting . . .";
-
-// Animation frames, padded with blanks to the same length.
+// Animation frames, padded with blanks to the same length; the popup opens on the last.
 constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
 constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
-
-// Inputs are numbered, outputs lettered.
-std::string portText(bool output, int n, bool connected)
-{
-    const std::string name =
-        output ? std::string("HDMI OUT") + static_cast<char>('A' + n - 1) : "HDMI IN" + std::to_string(n);
-    return name + (connected ? ": Connect" : ": Disconnect");
-}
 
 int indexOf(const std::vector<std::string>& list, const std::string& text)
 {
@@ -39,66 +29,43 @@ int indexOf(const std::vector<std::string>& list, const std::string& text)
 GeneralPage::GeneralPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
-      popups_(context.popups),
       port_(context.link.port(PageId::General)),
       notice_(context.popups, noticeClose_, context.link.controlMode),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
+    // Only the shown page talks to the matrix: a conversation that outlived
+    // its tab ends quietly at its next wait, and replies that reach the
+    // socket while another tab is shown are not ours to act on.
+    auto shown = [this] { return link_.activePage == PageId::General; };
     client_.attach(
-        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
-        // Only the shown page talks to the matrix: a conversation
-        // that outlived its tab ends quietly at its next wait.
-        [this] { return link_.activePage == PageId::General; });
+        [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); }, shown);
     client_.onSetting = [this](const client::SettingReport& report) { settingReported(report); };
     client_.onStandby = [this] { onStandby(); };
     port_.onSerialFrame([this](const CommandFrame& frame) {
         handleReply(frame, true);
         changed.notifyChanged();
     });
-    // Replies that reach the socket while another tab is shown are not
-    // ours to act on. The log shows whole frames only.
-    link_.setSocketReader(PageId::General, {[this] { return link_.activePage == PageId::General; }, nullptr,
-                                            [this](const CommandFrame& frame) {
-                                                if (link_.tcpMode())
-                                                    handleReply(frame, false);
-                                                for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
-                                                    port_.receivedLog().appendByte(frame[i],
-                                                                                   i + 1 == CommandFrame::kSize);
-                                                changed.notifyChanged();
-                                            }});
+    // The log shows whole frames only.
+    auto onSocketFrame = [this](const CommandFrame& frame) {
+        if (link_.tcpMode())
+            handleReply(frame, false);
+        for (std::size_t i = 0; i < CommandFrame::kSize; ++i)
+            port_.receivedLog().appendByte(frame[i], i + 1 == CommandFrame::kSize);
+        changed.notifyChanged();
+    };
+    link_.setSocketReader(PageId::General, {shown, nullptr, onSocketFrame});
 
-    // Page creation: list the ports that can be opened, COM mode selected,
-    // the TCP controls disabled, the rescan running.
-    takePorts(probePorts(), link_.comPort != 0 ? comPortName(link_.comPort) : std::string());
-    startRescan();
+    rescanPorts(link_.comPort != 0 ? comPortName(link_.comPort) : std::string());
 }
 
-// ---------------------------------------------------------------- helpers
-
-bool GeneralPage::guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
-
-std::string GeneralPage::comSelectedText() const
+void GeneralPage::later(Timer& timer, int ms, std::function<void()> step)
 {
-    const bool valid = comSelection_ >= 0 && comSelection_ < static_cast<int>(comPorts_.size());
-    return valid ? comPorts_[comSelection_] : std::string();
-}
-
-void GeneralPage::emptyStateLabels()
-{
-    inputLabel_.fill({});
-    outputLabel_.fill({});
-}
-
-void GeneralPage::later(Timer& timer, int ms, void (GeneralPage::*step)())
-{
-    timer.once(ms, [this, step] {
-        (this->*step)();
+    timer.once(ms, [this, step = std::move(step)] {
+        step();
         changed.notifyChanged();
     });
 }
-
-// ------------------------------------------------------- connection panel
 
 void GeneralPage::selectMode(ControlMode mode)
 {
@@ -128,7 +95,6 @@ void GeneralPage::comConnectClicked()
         portNumber_ = *n;
         link_.comPort = *n;
     }
-
     if (comConnected_) {
         link_.comOpen = false;
         comConnected_ = false;
@@ -154,7 +120,13 @@ void GeneralPage::forceComDisconnect()
     comConnectClicked();
 }
 
-std::vector<std::string> GeneralPage::probePorts()
+void GeneralPage::startRescan()
+{
+    later(rescan_, kRescanMs, [this] { rescanPorts(comSelectedText()); });
+}
+
+// The selection stays on keep while it is listed, else goes to the first row.
+void GeneralPage::rescanPorts(const std::string& keep)
 {
     std::vector<std::string> found;
     for (int n = kFirstComPort; n <= kLastComPort; ++n) {
@@ -164,21 +136,9 @@ std::vector<std::string> GeneralPage::probePorts()
             port_.serial().requestClose();
         }
     }
-    return found;
-}
-
-// The selection stays on keep when it is still there, else on the first row.
-void GeneralPage::takePorts(std::vector<std::string> found, const std::string& keep)
-{
     const int kept = indexOf(found, keep);
     comSelection_ = kept >= 0 ? kept : (found.empty() ? -1 : 0);
     comPorts_ = std::move(found);
-}
-
-void GeneralPage::rescanPorts()
-{
-    rescan_.stop();
-    takePorts(probePorts(), comSelectedText());
     startRescan();
 }
 
@@ -216,20 +176,19 @@ void GeneralPage::dropTcpLink()
     tcpIndicatorConnected_ = false;
 }
 
-void GeneralPage::tcpConnectOperation()
-{
-    link_.matrixAddress = ipText_;
-    link_.reconnect(PageId::General);
-}
-
 void GeneralPage::tcpConnectClicked()
 {
-    statusIdle_ = 1;
+    statusIdle_ = true;
     if (link_.socketConnected()) {
         dropTcpLink();
     } else {
-        tcpConnectOperation();
-        later(connectCheck_, kConnectCheckMs, &GeneralPage::connectChecked);
+        link_.matrixAddress = ipText_;
+        link_.reconnect(PageId::General);
+        later(connectCheck_, kConnectCheckMs, [this] {
+            // Only the shown page talks to the matrix.
+            if (tcpLinkConfirmed() && link_.activePage == PageId::General)
+                client_.askSetting(client::Setting::Beep);
+        });
     }
     changed.notifyChanged();
 }
@@ -237,8 +196,8 @@ void GeneralPage::tcpConnectClicked()
 void GeneralPage::tabSelected(bool shown)
 {
     if (shown) {
-        statusIdle_ = 1;
-        shownAgain_ = 1;
+        statusIdle_ = true;
+        shownAgain_ = true;
     }
 }
 
@@ -275,74 +234,66 @@ void GeneralPage::configClicked()
         configHook_();
 }
 
-// ------------------------------------------------------------ status run
-
 void GeneralPage::clearClicked()
 {
-    emptyStateLabels();
+    inputLabel_.fill({});
+    outputLabel_.fill({});
     changed.notifyChanged();
 }
 
-void GeneralPage::startStatusRun()
+void GeneralPage::openProgress(Timer& animation, const char* const* frames)
 {
-    popups_.progress.setText(kGettingStatus);
-    animate(statusAnimation_, kStatusFrames);
+    ctx_.popups.progress.setText(frames[2]);
+    animate(animation, frames);
+    ctx_.popups.progress.open();
 }
 
 void GeneralPage::statusClicked()
 {
-    emptyStateLabels();
+    inputLabel_.fill({});
+    outputLabel_.fill({});
     if (link_.tcpMode() && !link_.socketConnected()) {
-        statusIdle_ = 1;
-        tcpStatusPending_ = 1;
-        tcpConnectOperation();
-        later(statusConnectCheck_, kConnectCheckMs, &GeneralPage::statusConnectChecked);
+        statusIdle_ = true;
+        tcpStatusPending_ = true;
+        link_.matrixAddress = ipText_;
+        link_.reconnect(PageId::General);
+        later(statusConnectCheck_, kConnectCheckMs, [this] { statusConnectChecked(); });
     } else if (link_.tcpMode()) {
-        statusIdle_ = 0;
-        if (tcpStatusPending_ != 1) {
-            startStatusRun();
-            startCableRun();
-            popups_.progress.open();
+        statusIdle_ = false;
+        if (!tcpStatusPending_) {
+            openProgress(statusAnimation_, kStatusFrames);
+            startCableRun(false);
         }
     } else {
-        if (!link_.comOpen || shownAgain_ == 1) {
-            if (shownAgain_ == 1)
+        if (!link_.comOpen || shownAgain_) {
+            if (shownAgain_)
                 comConnected_ = false;  // so that Connect re-opens the port
-            shownAgain_ = 0;
+            shownAgain_ = false;
             comConnectClicked();
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
         }
-        startStatusRun();
-        startDue(comStatusStart_, &GeneralPage::startCableRun);
-        popups_.progress.open();
+        openProgress(statusAnimation_, kStatusFrames);
+        startDue(comStatusStart_, [this] { startCableRun(false); });
     }
     changed.notifyChanged();
 }
 
-// The label follows every port state the page takes; only the client's
-// run, which takes just the answer to its query in flight, moves on.
-void GeneralPage::acceptPortState(bool output, int port, int p3)
-{
-    const bool connected = p::stateIsOn(static_cast<std::uint8_t>(p3));
-    (output ? outputLabel_ : inputLabel_)[port - 1] = portText(output, port, connected);
-    (output ? outputState_ : inputState_)[port - 1] = connected ? 1 : 0;
-}
-
-void GeneralPage::startCableRun()
+// The cable run, after the matrix size and version when identifying.
+void GeneralPage::startCableRun(bool identify)
 {
     statusRunning_ = true;
-    client_.readCables([this](const client::Result<client::Cables>& result) { statusEnded(result.status); },
-                       [this](int port, bool output) { portAnswered(port, output); });
-}
-
-void GeneralPage::portAnswered(int port, bool output)
-{
-    // Over TCP the popup names the port asked next (serial frames are not
-    // the page's in TCP mode).
-    if (link_.tcpMode() && !(output && port == kQueriedPorts))
-        popups_.progress.setText(output ? "Getting In" + std::to_string(port + 1) + "..."
-                                        : "Getting Out" + std::to_string(port) + "...");
+    auto ended = [this](const auto& result) { statusEnded(result.status); };
+    // Over TCP the popup names the port asked next.
+    auto answered = [this](int port, bool output) {
+        if (link_.tcpMode() && !(output && port == kQueriedPorts))
+            ctx_.popups.progress.setText(output ? "Getting In" + std::to_string(port + 1) + "..."
+                                                : "Getting Out" + std::to_string(port) + "...");
+    };
+    if (identify)
+        client_.readSizeVersionCables(ended, answered);
+    else
+        client_.readCables(ended, answered);
 }
 
 void GeneralPage::statusEnded(client::Status status)
@@ -350,16 +301,15 @@ void GeneralPage::statusEnded(client::Status status)
     statusRunning_ = false;
     if (status == client::Status::Ok || status == client::Status::TimeOut) {
         ctx_.shell.postPageBusy(0);
-        // The animation and the popup end in either case, so that no timer is
-        // left refreshing a popup that is gone. A "Please wait..." box goes
-        // without a "Time out!".
+        // Both end the dots with the popup, or they would refresh a popup that
+        // is gone. A "Please wait..." box goes without a "Time out!".
         statusAnimation_.stop();
         const bool timedOut = status == client::Status::TimeOut;
         if (timedOut)
             notice_.armClose(kTimeoutNoticeMs);
-        popups_.progress.close();
-        if (!notice_.closePleaseWait() && timedOut && !popups_.notice.held())
-            popups_.notice.show(kTimeOut);
+        ctx_.popups.progress.close();
+        if (!notice_.closePleaseWait() && timedOut && !ctx_.popups.notice.held())
+            ctx_.popups.notice.show(kTimeOut);
     } else if (status == client::Status::LinkDown) {
         endChainsQuietly();  // another tab took the link
     }
@@ -369,39 +319,18 @@ void GeneralPage::statusEnded(client::Status status)
 
 void GeneralPage::onStandby()
 {
-    // The frame stops the page's connect checks, the TCP start, the notice's
-    // closing, the status dots and the COM rescan (the reset and the COM
-    // start go on to their own ends).
+    // The COM start and the reset dots go on to their own ends.
     for (Timer* timer :
          {&statusConnectCheck_, &tcpStatusStart_, &connectCheck_, &noticeClose_, &statusAnimation_, &rescan_})
         timer->stop();
-    // The connect check of a pending TCP status run is among the timers
-    // just stopped: the run is over, or the Status button would ignore
-    // every later click.
-    tcpStatusPending_ = 0;
-    // A factory reset ends too, as the client ends its request on the
-    // standby frame. Left running it would go on sending without a popup.
-    popups_.progress.close();
-    popups_.notice.close();
+    // A pending TCP run lost its connect check just now: it is over, or
+    // Status would ignore every later click.
+    tcpStatusPending_ = false;
+    // The client ended a factory reset too; its popup goes with it.
+    ctx_.popups.progress.close();
+    ctx_.popups.notice.close();
     notice_.showIfNoneOpen(kStandbyNoticeMs, kStandby);
 }
-
-// A device type reply on the serial line runs the rest of the
-// identification and the cable run, without a popup.
-void GeneralPage::acceptDeviceType(int p1)
-{
-    if (const char* name = protocol::deviceTypeName(p1))
-        deviceTypeName_ = name;
-    if (!deviceTypeName_.empty())
-        deviceTypeLabel_ = deviceTypeName_;
-    if (statusRunning_)
-        return;
-    statusRunning_ = true;
-    client_.readSizeVersionCables([this](const client::Result<client::Nothing>& result) { statusEnded(result.status); },
-                                  [this](int port, bool output) { portAnswered(port, output); });
-}
-
-// ------------------------------------------------------- device settings
 
 void GeneralPage::toggleSetting(client::Setting setting, bool checked)
 {
@@ -413,15 +342,12 @@ void GeneralPage::toggleSetting(client::Setting setting, bool checked)
 
 void GeneralPage::factoryResetClicked()
 {
-    // A TCP status run waiting for its connect check is about to take the
-    // progress popup; a reset started now would lose its popup when that
-    // run ends and go on sending unseen, on whatever tab is shown by then.
-    if (tcpStatusPending_ != 1 && guard()) {
+    // A TCP status run waiting for its connect check will take the popup; a
+    // reset started now would lose it when that run ends and go on unseen.
+    if (!tcpStatusPending_ && guard()) {
         resetRunning_ = true;
         client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-        popups_.progress.setText(kSetting);
-        animate(resetAnimation_, kSettingFrames);
-        popups_.progress.open();
+        openProgress(resetAnimation_, kSettingFrames);
     }
     changed.notifyChanged();
 }
@@ -430,58 +356,66 @@ void GeneralPage::resetEnded(client::Status status)
 {
     resetRunning_ = false;
     resetAnimation_.stop();
-    switch (status) {
-    case client::Status::Ok:
-        popups_.progress.close();
+    if (status == client::Status::Ok) {
+        ctx_.popups.progress.close();
         // The matrix is back to beep on; the box says so once the notice is gone.
         notice_.show(kSuccessNoticeMs, kSetSuccessfully, [this] {
             beepChecked_ = true;
             changed.notifyChanged();
         });
-        break;
-    case client::Status::TimeOut:
-        popups_.progress.close();
+    } else if (status == client::Status::TimeOut) {
+        ctx_.popups.progress.close();
         notice_.showIfNoneOpen(kTimeoutNoticeMs, kTimeOut);
-        break;
-    case client::Status::LinkDown:
+    } else if (status == client::Status::LinkDown) {
         endChainsQuietly();  // another tab took the link
-        break;
-    default: break;  // a standby has its own notice
     }
+    // A standby has its own notice.
     changed.notifyChanged();
 }
-
-// --------------------------------------------------------------- replies
 
 void GeneralPage::handleReply(const CommandFrame& frame, bool serialPath)
 {
     frameFromSerial_ = serialPath;
     if (frame.command() == p::kStatusCommand)
-        handleStatusReply(frame, serialPath);
+        handleStatusReply(frame);
     // The client's conversations see the frame after the page: the reset's
     // beep acknowledgement must find the reset still running.
     client_.receive(frame);
 }
 
 // Identification and port state: only with a good sum; over TCP only the
-// port states, and only in a run.
-void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
+// port states, and only in a run. The label follows every port state the
+// page takes; only the client's run, which takes just the answer to its
+// query in flight, moves on.
+void GeneralPage::handleStatusReply(const CommandFrame& frame)
 {
     const int sub = frame.subCommand();
     const int p1 = frame.p1();
     if (sub < p::kDeviceTypeSub || sub > p::kOutputCableSub || !frame.checksumOk())
         return;
     if (sub == p::kInputCableSub || sub == p::kOutputCableSub) {
-        if (p1 < 1 || p1 > kQueriedPorts || (!serialPath && statusIdle_ != 0))
+        if (p1 < 1 || p1 > kQueriedPorts || (!frameFromSerial_ && statusIdle_))
             return;
-        acceptPortState(sub == p::kOutputCableSub, p1, frame.p3());
-    } else if (serialPath) {
-        if (sub == p::kDeviceTypeSub)
-            acceptDeviceType(p1);
-        else if (sub == p::kMatrixSizeSub)
-            deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(frame.p3());
-        else
-            versionLabel_ = std::to_string(p1) + "." + std::to_string(frame.p3());
+        const bool output = sub == p::kOutputCableSub;
+        const bool connected = p::stateIsOn(frame.p3());
+        const std::string name =
+            output ? std::string("HDMI OUT") + static_cast<char>('A' + p1 - 1) : "HDMI IN" + std::to_string(p1);
+        (output ? outputLabel_ : inputLabel_)[p1 - 1] = name + (connected ? ": Connect" : ": Disconnect");
+        (output ? outputState_ : inputState_)[p1 - 1] = connected;
+    } else if (!frameFromSerial_) {
+        return;
+    } else if (sub == p::kDeviceTypeSub) {
+        // On the serial line it runs the rest of the identification, without a popup.
+        if (const char* name = protocol::deviceTypeName(p1))
+            deviceTypeName_ = name;
+        if (!deviceTypeName_.empty())
+            deviceTypeLabel_ = deviceTypeName_;
+        if (!statusRunning_)
+            startCableRun(true);
+    } else if (sub == p::kMatrixSizeSub) {
+        deviceTypeLabel_ = deviceTypeName_ + " " + std::to_string(p1) + "X" + std::to_string(frame.p3());
+    } else {
+        versionLabel_ = std::to_string(p1) + "." + std::to_string(frame.p3());
     }
 }
 
@@ -492,21 +426,16 @@ void GeneralPage::handleStatusReply(const CommandFrame& frame, bool serialPath)
 void GeneralPage::settingReported(const client::SettingReport& report)
 {
     const bool ir = report.setting == client::Setting::Ir;
-    if (!report.acknowledged) {
-        if (!ir) {
-            beepChecked_ = report.on;
-        } else if (frameFromSerial_ || report.p1 == 0) {
-            irChecked_ = report.on;
+    const bool trusted = frameFromSerial_ || report.p1 == 0;
+    bool& box = ir ? irChecked_ : beepChecked_;
+    if (!report.acknowledged && (!ir || trusted)) {
+        box = report.on;
+        if (ir)
             client_.askSetting(client::Setting::Beep);
-        }
-        return;
+    } else if (report.acknowledged && (ir || !resetRunning_) && trusted) {
+        box = !box;
     }
-    if ((!ir && resetRunning_) || (!frameFromSerial_ && report.p1 != 0))
-        return;
-    (ir ? irChecked_ : beepChecked_) = !(ir ? irChecked_ : beepChecked_);
 }
-
-// ----------------------------------------------------------------- timers
 
 bool GeneralPage::statusBusy() const
 {
@@ -519,82 +448,65 @@ void GeneralPage::endChainsQuietly()
     comStatusStart_.stop();
     tcpStatusStart_.stop();
     statusAnimation_.stop();
-    tcpStatusPending_ = 0;
+    tcpStatusPending_ = false;
     // The client's requests (status run, reset) end with LinkDown, quietly.
     client_.cancel();
 }
 
-// Only the shown page talks to the matrix. A run that outlived its tab (the
-// identification after a COM connect has no popup, so the user may leave)
-// ends quietly when its start is due rather than send into the conversation
-// of the page shown now, on whatever link that is.
-void GeneralPage::startDue(Timer& start, void (GeneralPage::*due)())
+// A run that outlived its tab (the identification has no popup, so the user
+// may leave) ends quietly rather than send into the conversation of the page
+// shown now, on whatever link that is.
+void GeneralPage::startDue(Timer& start, std::function<void()> due)
 {
-    start.once(kStatusStartMs, [this, due] {
+    later(start, kStatusStartMs, [this, due = std::move(due)] {
         if (link_.activePage != PageId::General)
             endChainsQuietly();
         else
-            (this->*due)();
-        changed.notifyChanged();
+            due();
     });
 }
 
 // The progress text steps through its frames on the shared dot counter.
 void GeneralPage::animate(Timer& animation, const char* const* frames)
 {
-    animation.once(kAnimationMs, [this, &animation, frames] {
-        popups_.progress.setText(frames[popups_.progress.nextDot() - 1]);
-        popups_.progress.refresh();
+    later(animation, kAnimationMs, [this, &animation, frames] {
+        ctx_.popups.progress.setText(frames[ctx_.popups.progress.nextDot() - 1]);
+        ctx_.popups.progress.refresh();
         animate(animation, frames);
-        changed.notifyChanged();
     });
 }
 
-// 100 ms after a connect the indicator and the shared flag follow the
-// socket, and a failed connect says so.
+// 100 ms after a connect the indicator follows the socket; a failure says so.
 bool GeneralPage::tcpLinkConfirmed()
 {
     link_.confirmTcp();
-    const bool up = link_.tcpLinkUp();
-    tcpIndicatorConnected_ = up;
-    if (!up)
+    tcpIndicatorConnected_ = link_.tcpLinkUp();
+    if (!tcpIndicatorConnected_)
         notice_.show(kConnectFailedNoticeMs, kConnectFailed);
-    return up;
+    return tcpIndicatorConnected_;
 }
 
 void GeneralPage::statusConnectChecked()
 {
-    // Another tab shown within the 100 ms owns the link now: a status run
-    // started here would put our queries into its conversation (between a
-    // firmware block's announce and its data, say). The click is dropped.
+    // Another tab shown within the 100 ms owns the link: our queries would go
+    // into its conversation (between a firmware block's announce and its data).
     if (link_.activePage == PageId::General && tcpLinkConfirmed()) {
         client_.askSetting(client::Setting::Ir);
-        startDue(tcpStatusStart_, &GeneralPage::statusStartDue);
-        statusIdle_ = 0;
-        startStatusRun();
-        popups_.progress.open();
+        startDue(tcpStatusStart_, [this] {
+            if (link_.socketConnected()) {
+                startCableRun(false);
+            } else {
+                // The link fell between the check and the start: end the run
+                // here rather than leave the popup and its animation up.
+                tcpStatusPending_ = false;
+                statusAnimation_.stop();
+                ctx_.popups.progress.close();
+            }
+        });
+        statusIdle_ = false;
+        openProgress(statusAnimation_, kStatusFrames);
     }
-    tcpStatusPending_ = 0;
-}
-
-void GeneralPage::statusStartDue()
-{
-    if (link_.socketConnected()) {
-        startCableRun();
-    } else {
-        // The link fell between the check and the start: end the run here
-        // rather than leave the popup and its animation up.
-        tcpStatusPending_ = 0;
-        statusAnimation_.stop();
-        popups_.progress.close();
-    }
-}
-
-void GeneralPage::connectChecked()
-{
-    // Only the shown page talks to the matrix.
-    if (tcpLinkConfirmed() && link_.activePage == PageId::General)
-        client_.askSetting(client::Setting::Beep);
+    tcpStatusPending_ = false;
 }
 
 }  // namespace matrix

@@ -2,31 +2,15 @@
 #pragma once
 
 #include "core/app/Notices.h"
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
-#include "core/link/CommandFrame.h"
-#include "core/link/HexLog.h"
-#include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/SerialChannel.h"
-#include "core/transport/Timer.h"
-
-#include <array>
-#include <functional>
-#include <string>
-#include <vector>
 
 namespace matrix {
 
-// The "General" tab as a view model: the connection panel (control mode,
-// COM and TCP connect), the cable status of every port with its query
-// chain, and the device settings (beep, IR, factory reset).
-//
-// Views read the getters on every change notification and forward clicks
-// to the action methods; a check box the toolkit toggled by itself is
-// simply re-read, since the boxes show only what the matrix confirmed.
+// The "General" tab as a view model: the connection panel, the cable status
+// of every port, and the device settings. The check boxes show only what the
+// matrix confirmed, so one the toolkit toggled by itself is simply re-read.
 class GeneralPage : public Page, public GeneralPageHooks {
 public:
     // Each query of the status run waits this long, then once more after its re-send.
@@ -47,23 +31,19 @@ public:
 
     explicit GeneralPage(PageContext& context);
 
-    // Page.
     SerialChannel& serialPort() override { return port_.serial(); }
     void activate() override;
     void tabSelected(bool shown) override;
-
-    // GeneralPageHooks.
     void forceComDisconnect() override;
     void runSearch() override;
 
     // ---- What the view shows ----
-    // Control mode radios.
     bool comModeSelected() const { return !link_.tcpMode(); }
     bool tcpModeSelected() const { return !comModeSelected(); }
-    // COM group: the port list ("COMn" rows), its selection (-1: none).
+    // COM group: the port list ("COMn" rows), its selection (always a row, or -1: none).
     const std::vector<std::string>& comPorts() const { return comPorts_; }
     int comSelection() const { return comSelection_; }
-    std::string comSelectedText() const;
+    std::string comSelectedText() const { return comSelection_ < 0 ? "" : comPorts_[comSelection_]; }
     bool comGroupEnabled() const { return comGroupEnabled_; }  // group, "Port" label, Connect
     bool comListEnabled() const { return comListEnabled_; }
     const char* comConnectText() const { return comConnected_ ? "Disconnect" : "Connect"; }
@@ -78,23 +58,20 @@ public:
     // Device information: n is 1..8. Empty text: nothing known.
     const std::string& inputLabel(int n) const { return inputLabel_.at(n - 1); }
     const std::string& outputLabel(int n) const { return outputLabel_.at(n - 1); }
-    bool inputConnected(int n) const { return inputState_.at(n - 1) != 0; }
-    bool outputConnected(int n) const { return outputState_.at(n - 1) != 0; }
+    bool inputConnected(int n) const { return inputState_.at(n - 1); }
+    bool outputConnected(int n) const { return outputState_.at(n - 1); }
     const std::string& deviceTypeText() const { return deviceTypeLabel_; }
     const std::string& versionText() const { return versionLabel_; }
-    // Device settings.
     bool beepChecked() const { return beepChecked_; }
     bool irChecked() const { return irChecked_; }
     bool factoryResetRunning() const { return resetRunning_; }
-    bool statusPending() const { return tcpStatusPending_ != 0; }
+    bool statusPending() const { return tcpStatusPending_; }
     // A status run is under way: about to start, running, or its popup animating.
     bool statusBusy() const;
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
-    // The hidden hex logs.
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
     HexLog& receivedLog() { return port_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
 
     // ---- What the user does ----
     void selectComMode() { selectMode(ControlMode::Com); }
@@ -113,61 +90,43 @@ public:
     void configClicked();
 
     // ---- Hooks for discovery and network configuration ----
-    // Runs after "Search" (or the shell's re-discovery) dropped the TCP link
-    // and emptied the IP list: the discovery sends its request here.
+    // "Search" (or a re-discovery) dropped the link and emptied the IP list.
     void setSearchHook(std::function<void()> hook) { searchHook_ = std::move(hook); }
-    // "Config..." opens the network configuration.
     void setConfigHook(std::function<void()> hook) { configHook_ = std::move(hook); }
-    // A new IP-list selection, after the page dropped the link; the
-    // discovery records which matrix (MAC) the configuration addresses.
+    // A new IP-list selection, after the page dropped the link.
     void setIpSelectedHook(std::function<void(int index)> hook) { ipSelectedHook_ = std::move(hook); }
-    // A valid discovery reply: appends the address, selects the first row
-    // and takes its text as matrixAddress.
+    // A valid discovery reply: appends the address and selects the first row.
     void addDiscoveredAddress(const std::string& dottedAddress);
 
-    // The conversations the page has moved onto the client run here, over
-    // the page's link.
     client::MatrixClient& client() { return client_; }
     ChangeNotifier changed;
 
 private:
     void handleReply(const CommandFrame& frame, bool serialPath);
-    void handleStatusReply(const CommandFrame& frame, bool serialPath);
+    void handleStatusReply(const CommandFrame& frame);
     void settingReported(const client::SettingReport& report);
 
-    bool guard();
-    void later(Timer& timer, int ms, void (GeneralPage::*step)());
-
+    bool guard() { return notice_.guard(link_.tcpMode() ? link_.socketConnected() : link_.comOpen); }
+    void later(Timer& timer, int ms, std::function<void()> step);
     void selectMode(ControlMode mode);
-    void startRescan() { later(rescan_, kRescanMs, &GeneralPage::rescanPorts); }
-    std::vector<std::string> probePorts();
-    void takePorts(std::vector<std::string> found, const std::string& keep);
-    void rescanPorts();
-    void tcpConnectOperation();
+    void startRescan();
+    void rescanPorts(const std::string& keep);
     void dropTcpLink();
-    void emptyStateLabels();
-    void startStatusRun();
     void toggleSetting(client::Setting setting, bool checked);
 
-    void acceptPortState(bool output, int port, int p3);
-    void startCableRun();
-    void portAnswered(int port, bool output);
-    void startDue(Timer& start, void (GeneralPage::*due)());
+    void openProgress(Timer& animation, const char* const* frames);
+    void startCableRun(bool identify);
+    void startDue(Timer& start, std::function<void()> due);
     void animate(Timer& animation, const char* const* frames);
     void endChainsQuietly();
     void statusEnded(client::Status status);
     void onStandby();
-    void acceptDeviceType(int p1);
     bool tcpLinkConfirmed();
     void statusConnectChecked();
-    void statusStartDue();
-    void connectChecked();
-
     void resetEnded(client::Status status);
 
     PageContext& ctx_;
     WindowLink& link_;
-    Popups& popups_;
     PagePort& port_;
     Timer noticeClose_{ctx_.platform.loop};
     PageNotice notice_;
@@ -181,12 +140,11 @@ private:
     client::MatrixClient client_;
     bool resetRunning_ = false;
     bool frameFromSerial_ = false;  // the frame being handled came in on the serial line
-    // A status run or the identification is the client's request in flight.
-    bool statusRunning_ = false;
+    bool statusRunning_ = false;    // a status run or the identification is in flight
 
     SerialSettings settings_;
-    int portNumber_ = 0;         // the page's own port number
-    bool comConnected_ = false;  // the page's COM-connected flag
+    int portNumber_ = 0;
+    bool comConnected_ = false;
     std::vector<std::string> comPorts_;
     int comSelection_ = -1;
     bool comGroupEnabled_ = true;
@@ -200,17 +158,14 @@ private:
 
     std::array<std::string, kPortCount> inputLabel_{};
     std::array<std::string, kPortCount> outputLabel_{};
-    std::array<int, kPortCount> inputState_{};
-    std::array<int, kPortCount> outputState_{};
+    std::array<bool, kPortCount> inputState_{};
+    std::array<bool, kPortCount> outputState_{};
     std::string deviceTypeName_;
     std::string deviceTypeLabel_ = "Not Known";
     std::string versionLabel_ = "Not Known";
-    int tcpStatusPending_ = 0;
-    // While 1 the TCP reply handler ignores port-state replies.
-    int statusIdle_ = 1;
-    // The tab was shown again since the last Status click.
-    int shownAgain_ = 0;
-
+    bool tcpStatusPending_ = false;
+    bool statusIdle_ = true;   // the TCP reply handler ignores port states
+    bool shownAgain_ = false;  // the tab was shown again since the last Status click
     bool beepChecked_ = false;
     bool irChecked_ = false;
 

@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/routing/RoutingPage.h"
 
-#include "core/link/CommandFrame.h"
-#include "core/transport/SerialChannel.h"
-
-#include <algorithm>
 #include <charconv>
 
 namespace matrix {
@@ -27,49 +23,26 @@ RoutingPage::RoutingPage(PageContext& context)
       port_(context.link.port(PageId::Routing)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
+    // Only the shown page talks to the matrix. A recall or a panel command
+    // holds no busy, so the user may take another tab while it waits; it then
+    // ends quietly at its next wait instead of sending over that page.
     client_.attach(
         [this](const std::vector<std::uint8_t>& bytes) { port_.send(CommandFrame::fromBytes(bytes.data())); },
-        // Only the shown page talks to the matrix. A recall or a
-        // panel command holds no busy, so the user may take another
-        // tab while it waits; it then ends quietly at its next wait
-        // instead of sending, and opening its popup, over that page.
         [this] { return link_.activePage == PageId::Routing; });
     client_.onResend = [this](client::Resend why) { resent(why); };
     client_.onStandby = [this] { standby(); };
     port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame, Path::Serial); });
     // Until the refresh, socket data is for a page that is not listening;
     // a half frame of it must not prefix the next reply.
-    link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_ != 0; }, &port_.receivedLog(),
+    link_.setSocketReader(PageId::Routing, {[this] { return socketRxEnabled_; }, &port_.receivedLog(),
                                             [this](const CommandFrame& frame) { dispatch(frame, Path::Socket); }});
 
-    currentInput_.fill(1);
-    presetRoute_.fill(1);
-    configReady_.fill(1);
-    display_.fill("1");
     for (int row = 0; row < kPresetRows; ++row)
         presetCells_[row][0] = "Setting" + std::to_string(row + 1);
     refreshPresetRow();
 }
 
-void RoutingPage::startPage()
-{
-    // Nothing is sent until the refresh that follows the tab being shown.
-    port_.openChosenPort();
-}
-
-// --- helpers -----------------------------------------------------------
-
-bool RoutingPage::linkConnected() const { return link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen(); }
-
-bool RoutingPage::panelReady() const
-{
-    return recallIdle_ == 1 && std::find(configReady_.begin(), configReady_.end(), 0) == configReady_.end();
-}
-
-bool RoutingPage::gridAcceptsClicks() const { return !link_.busy && panelReady(); }
-
-// The display shows every answer; the grid takes it only up to lastInput.
-// True when it did.
+// The display shows every answer; the grid takes it (true) only up to lastInput.
 bool RoutingPage::showAnswer(int output, int input, int lastInput)
 {
     stopProgress();
@@ -79,7 +52,6 @@ bool RoutingPage::showAnswer(int output, int input, int lastInput)
     if (!validPort(input, lastInput))
         return false;
     checked_[output - 1] = input;
-    currentInput_[output - 1] = static_cast<std::int8_t>(input);
     return true;
 }
 
@@ -89,23 +61,18 @@ void RoutingPage::stopProgress()
     ctx_.popups.progress.close();
 }
 
-// --- grid and step buttons -----------------------------------------------
-
 void RoutingPage::runGuard(int output, int input, bool releasesNotice)
 {
     // A recall or a panel command in flight shares the route replies with
     // the grid, so the grid waits for it as it waits for its own command.
-    if (!gridAcceptsClicks())
+    if (!validPort(output, kOutputs) || !validPort(input, kInputs) || !gridAcceptsClicks())
         return;
-    if (!linkConnected()) {
-        notice_.showNotConnected();
-        changed.notifyChanged();
-        return;
+    if (notice_.guard(link_.tcpMode() ? link_.tcpLinkUp() : port_.serial().isOpen())) {
+        link_.busy = true;
+        routeTo(output, input, protocol::kRouteWaits);
+        if (releasesNotice)
+            ctx_.popups.notice.release();
     }
-    link_.busy = true;
-    routeTo(output, input, protocol::kRouteWaits);
-    if (releasesNotice)
-        ctx_.popups.notice.release();
     changed.notifyChanged();
 }
 
@@ -117,39 +84,28 @@ void RoutingPage::routeTo(int output, int input, protocol::Waits waits)
     });
 }
 
-void RoutingPage::clickGrid(int output, int input)
-{
-    if (!validPort(output, kOutputs) || !validPort(input, kInputs))
-        return;
-    runGuard(output, input, true);
-}
-
-// The step buttons go round the live inputs.
+// The step buttons go round the live inputs. The next buttons of outputs A
+// and E..H never release the notice.
 void RoutingPage::step(int output, bool forward)
 {
     if (!validPort(output, kOutputs))
         return;
-    const int c = currentInput_[output - 1];
-    if (forward) {
-        // The next buttons of outputs A and E..H never release the notice.
-        runGuard(output, (c >= 1 && c < kLiveInputs) ? c + 1 : 1, output >= 2 && output <= 4);
-    } else {
+    const int c = currentInput(output);
+    if (forward)
+        runGuard(output, c < kLiveInputs ? c + 1 : 1, output >= 2 && output <= 4);
+    else
         runGuard(output, c > 1 ? c - 1 : kLiveInputs, true);
-    }
 }
-
-// --- tab hand-over -------------------------------------------------------
 
 void RoutingPage::activate()
 {
-    // A command clicked in the 150 ms before activation is still in flight:
-    // a refresh would share busy with it, and whichever ended first would
-    // free the tabs while the other still sends on the link. The command's
-    // own reply shows what it changes.
+    // A command clicked in the 150 ms before activation is still in flight: a
+    // refresh would share busy with it, and whichever ended first would free
+    // the tabs while the other still sends. Its own reply shows what it changes.
     const bool commandInFlight = link_.busy || !panelReady();
     if (link_.tcpMode()) {
         if (link_.socketConnected()) {
-            socketRxEnabled_ = 1;
+            socketRxEnabled_ = true;
             if (!commandInFlight)
                 runRefresh();
         } else {
@@ -173,11 +129,17 @@ void RoutingPage::runRefresh()
 {
     client_.readRouting(
         [this](const client::Result<client::Routing>& result) { ended(Conversation::Refresh, 0, result.status); },
-        [this](Output output, Input input) { statusAnswered(output.number(), input.number()); });
+        // One output's answer, before the next query goes out. The serial
+        // path trusts only the live inputs; the socket path takes any input
+        // the protocol can name. Outside that, only the display shows it.
+        [this](Output output, Input input) {
+            if (showAnswer(output.number(), input.number(), rxPath_ == Path::Serial ? kLiveInputs : kInputs))
+                pendingInput_ = static_cast<std::int8_t>(input.number());
+            if (rxPath_ == Path::Socket && output.number() < kLiveOutputs)
+                ctx_.shell.postPageBusy(link_.busy);
+        });
     link_.busy = true;
 }
-
-// --- receive paths ---------------------------------------------------------
 
 void RoutingPage::dispatch(const CommandFrame& frame, Path path)
 {
@@ -188,47 +150,37 @@ void RoutingPage::dispatch(const CommandFrame& frame, Path path)
     changed.notifyChanged();
 }
 
-// One output's answer to the refresh, before the next query goes out.
-void RoutingPage::statusAnswered(int output, int input)
-{
-    // The serial path trusts only the live inputs; the socket path takes
-    // any input the protocol can name. Outside that, only the display shows it.
-    if (showAnswer(output, input, rxPath_ == Path::Serial ? kLiveInputs : kInputs))
-        pendingInput_ = static_cast<std::int8_t>(input);
-    if (rxPath_ == Path::Socket && output < kLiveOutputs)
-        ctx_.shell.postPageBusy(link_.busy);
-}
-
-// A recall step was acknowledged: the grid follows it.
-void RoutingPage::recallConfirmed(int output) { showAnswer(output, recallInputs_[output - 1], kInputs); }
-
-void RoutingPage::finishSingleRoute(int output)
-{
-    showAnswer(output, pendingInput_, kInputs);
-    configReady_.fill(1);
-    link_.busy = false;
-    ctx_.shell.postPageBusy(0);
-}
-
 void RoutingPage::ended(Conversation conversation, int output, client::Status status)
 {
-    switch (status) {
-    case client::Status::Ok:
-        if (conversation == Conversation::Route) {
-            finishSingleRoute(output);
-        } else if (conversation == Conversation::Series) {
-            endRecall();
-        } else {
-            // The refresh ends with the last live output.
+    const bool ok = status == client::Status::Ok;
+    if (ok && conversation == Conversation::Route) {
+        showAnswer(output, pendingInput_, kInputs);
+        configPending_ = 0;
+        link_.busy = false;
+        ctx_.shell.postPageBusy(0);
+    } else if (ok && conversation == Conversation::Series) {
+        endRecall();
+    } else if (ok) {
+        // The refresh ends with the last live output.
+        link_.busy = false;
+        if (rxPath_ == Path::Socket)
+            ctx_.shell.postPageBusy(0);
+    } else if (status == client::Status::TimeOut) {
+        // No sound answer after the re-send; a route or recall frees the panel too.
+        stopProgress();
+        notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, conversation] {
             link_.busy = false;
-            if (rxPath_ == Path::Socket)
-                ctx_.shell.postPageBusy(0);
-        }
-        break;
-    case client::Status::TimeOut: giveUp(conversation != Conversation::Refresh); break;
-    case client::Status::LinkDown: endQuietly(); break;
-    default: break;  // a standby has its own notice
+            if (conversation != Conversation::Refresh)
+                endRecall();
+            ctx_.shell.postPageBusy(0);
+            changed.notifyChanged();
+        });
+    } else if (status == client::Status::LinkDown) {
+        // Another tab holds the link now: what was in flight ends without a word.
+        progress_.stop();
+        endRecall();
     }
+    // A standby has its own notice.
     changed.notifyChanged();
 }
 
@@ -241,38 +193,30 @@ void RoutingPage::resent(client::Resend why)
     } else {
         ctx_.popups.progress.setText(kProgressTexts[2]);
         animateProgress();
-        if (!ctx_.popups.progress.isOpen())
-            ctx_.popups.progress.open();
+        ctx_.popups.progress.open();
     }
     changed.notifyChanged();
 }
 
 void RoutingPage::startRecall()
 {
-    recallInputs_.clear();
+    // The sequence covers the live outputs only, output 1 first.
     std::vector<std::pair<Output, Input>> routes;
-    // The sequence covers the live outputs only.
-    for (int k = 1; k <= kLiveOutputs; ++k) {
-        recallInputs_.push_back(presetRoute_[k - 1] + 1);
-        routes.emplace_back(Output{k}, Input{recallInputs_.back()});
-    }
+    for (int k = 1; k <= kLiveOutputs; ++k)
+        routes.emplace_back(Output{k}, Input{presetRoute_[k - 1] + 1});
     client_.routeSeries(
-        std::move(routes),
+        routes,
         [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
-        [this](Output output) { recallConfirmed(output.number()); });
+        // A step was acknowledged: the grid follows it.
+        [this, routes](Output output) {
+            showAnswer(output.number(), routes[output.number() - 1].second.number(), kInputs);
+        });
 }
 
 void RoutingPage::endRecall()
 {
     recallIdle_ = 1;
-    configReady_.fill(1);
-}
-
-// Another tab holds the link now: what was in flight ends without a word.
-void RoutingPage::endQuietly()
-{
-    progress_.stop();
-    endRecall();
+    configPending_ = 0;
 }
 
 void RoutingPage::standby()
@@ -289,20 +233,6 @@ void RoutingPage::standby()
     changed.notifyChanged();
 }
 
-// A route (or, with routeTimer false, the refresh) got no sound answer
-// after its re-send.
-void RoutingPage::giveUp(bool routeTimer)
-{
-    stopProgress();
-    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut, [this, routeTimer] {
-        link_.busy = false;
-        if (routeTimer)
-            endRecall();
-        ctx_.shell.postPageBusy(0);
-        changed.notifyChanged();
-    });
-}
-
 // The dots step until the conversation stops them.
 void RoutingPage::animateProgress()
 {
@@ -314,8 +244,6 @@ void RoutingPage::animateProgress()
     });
 }
 
-// --- presets ---------------------------------------------------------------
-
 int RoutingPage::presetCellValue(const std::string& text)
 {
     if (text.empty())
@@ -323,14 +251,6 @@ int RoutingPage::presetCellValue(const std::string& text)
     int value = 16;  // left as it is when the character is not a hex digit
     std::from_chars(text.data(), text.data() + 1, value, 16);
     return value - 1;
-}
-
-const std::string& RoutingPage::presetCell(int row, int column) const
-{
-    static const std::string empty;
-    if (row < 0 || row >= kPresetRows || column < 0 || column >= kPresetColumns)
-        return empty;
-    return presetCells_[row][column];
 }
 
 void RoutingPage::setPresetCell(int row, int column, const std::string& text)
@@ -353,11 +273,9 @@ void RoutingPage::clickPresetRow(int row)
         return;
     presetRow_ = row;
     presetName_ = presetCells_[row][0];
-    for (int k = 1; k <= kOutputs; ++k) {
-        const std::string& text = presetCells_[row][k];
-        if (!text.empty())
-            presetRoute_[k - 1] = static_cast<std::int8_t>(presetCellValue(text));
-    }
+    for (int k = 1; k <= kOutputs; ++k)
+        if (!presetCells_[row][k].empty())
+            presetRoute_[k - 1] = static_cast<std::int8_t>(presetCellValue(presetCells_[row][k]));
     changed.notifyChanged();
 }
 
@@ -384,12 +302,8 @@ void RoutingPage::editorChooseAllFrom(int item)
     if (!editorOpen_ || item < 0 || item > 9)
         return;
     editorAllFrom_ = item;
-    for (int k = 0; k < kOutputs; ++k) {
-        if (item == 9)
-            editorSelection_[k] = k;
-        else if (item >= 1)
-            editorSelection_[k] = item - 1;
-    }
+    for (int k = 0; item >= 1 && k < kOutputs; ++k)
+        editorSelection_[k] = item == 9 ? k : item - 1;
     changed.notifyChanged();
 }
 
@@ -422,8 +336,6 @@ void RoutingPage::clickSet()
     }
     changed.notifyChanged();
 }
-
-// --- output configuration --------------------------------------------------
 
 const char* RoutingPage::configEntryText(int index)
 {
@@ -458,19 +370,18 @@ void RoutingPage::clickConfigInput(int input)
         return;
     if (!port_.serial().isOpen()) {
         messageBox_ = kOpenPortFirstText;
-        changed.notifyChanged();
+    } else if (configTarget_ == kConfigPortToPort || !panelReady()) {
         return;
-    }
-    if (configTarget_ == kConfigPortToPort || !panelReady())
-        return;
-    configReady_[input - 1] = 0;
-    pendingInput_ = static_cast<std::int8_t>(input);
-    if (configTarget_ < kOutputs) {
-        // The panel's single route waits as a recall step does.
-        routeTo(configTarget_ + 1, input, protocol::kReplyWaits);
     } else {
-        presetRoute_.fill(static_cast<std::int8_t>(input - 1));
-        startRecall();
+        configPending_ = input;
+        pendingInput_ = static_cast<std::int8_t>(input);
+        if (configTarget_ < kOutputs) {
+            // The panel's single route waits as a recall step does.
+            routeTo(configTarget_ + 1, input, protocol::kReplyWaits);
+        } else {
+            presetRoute_.fill(static_cast<std::int8_t>(input - 1));
+            startRecall();
+        }
     }
     changed.notifyChanged();
 }
@@ -479,16 +390,6 @@ void RoutingPage::dismissMessageBox()
 {
     messageBox_.clear();
     changed.notifyChanged();
-}
-
-// --- getters ---------------------------------------------------------------
-
-int RoutingPage::checkedInput(int output) const { return validPort(output, kOutputs) ? checked_[output - 1] : 0; }
-
-const std::string& RoutingPage::displayText(int output) const
-{
-    static const std::string empty;
-    return validPort(output, kOutputs) ? display_[output - 1] : empty;
 }
 
 }  // namespace matrix

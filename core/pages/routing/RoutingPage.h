@@ -2,24 +2,11 @@
 #pragma once
 
 #include "core/app/Notices.h"
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
-#include "core/link/HexLog.h"
-#include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
-#include "core/transport/Timer.h"
-
-#include <array>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace matrix {
-
-class CommandFrame;
-class SerialChannel;
 
 // The "Matrix" tab: routes one input to each output, reads the matrix's
 // routing each time the tab is shown, recalls presets and runs the output
@@ -44,17 +31,15 @@ public:
 
     explicit RoutingPage(PageContext& context);
 
-    // Page
     SerialChannel& serialPort() override { return port_.serial(); }
-    void startPage() override;
-    void tabSelected(bool) override { socketRxEnabled_ = 0; }
+    void startPage() override { port_.openChosenPort(); }  // nothing is sent before the tab's refresh
+    void tabSelected(bool) override { socketRxEnabled_ = false; }
     void activate() override;
 
     // --- User actions -------------------------------------------------
-    void clickGrid(int output, int input);
+    void clickGrid(int output, int input) { runGuard(output, input, true); }
     void clickPrevious(int output) { step(output, false); }
     void clickNext(int output) { step(output, true); }
-    // Presets.
     void clickPresetRow(int row);  // -1: no row selected
     void clickEdit();
     void clickSet();
@@ -71,17 +56,19 @@ public:
 
     // --- View-model getters ---------------------------------------------
     // Input (1..8) checked in an output's column; 0 before its first reply.
-    int checkedInput(int output) const;
-    const std::string& displayText(int output) const;
-    // Grid and step buttons take clicks (they stay enabled, as the matrix
-    // panel always did; a click while this is false is ignored).
-    bool gridAcceptsClicks() const;
+    int checkedInput(int output) const { return output >= 1 && output <= kOutputs ? checked_[output - 1] : 0; }
+    std::string displayText(int output) const { return output >= 1 && output <= kOutputs ? display_[output - 1] : ""; }
+    // The grid and step buttons stay enabled, but ignore clicks while this is false.
+    bool gridAcceptsClicks() const { return !link_.busy && panelReady(); }
     // The preset list, Edit, Set and the panel's buttons would act now.
-    bool panelReady() const;
+    bool panelReady() const { return recallIdle_ == 1 && configPending_ == 0; }
 
-    const std::string& presetCell(int row, int column) const;
-    // Fills a list cell as the row refresh does; also lets tests and tools
-    // put other texts in the list.
+    std::string presetCell(int row, int column) const
+    {
+        const bool valid = row >= 0 && row < kPresetRows && column >= 0 && column < kPresetColumns;
+        return valid ? presetCells_[row][column] : "";
+    }
+    // Puts any text in a list cell, as tests and tools do.
     void setPresetCell(int row, int column, const std::string& text);
     int presetRow() const { return presetRow_; }
     const std::string& presetName() const { return presetName_; }
@@ -94,22 +81,21 @@ public:
 
     int configTarget() const { return configTarget_; }
     static const char* configEntryText(int index);
-    bool configReady(int input) const { return configReady_[input - 1] != 0; }
+    bool configReady(int input) const { return configPending_ != input; }
     int recallIdle() const { return recallIdle_; }
 
     bool messageBoxOpen() const { return !messageBox_.empty(); }
     const std::string& messageBoxText() const { return messageBox_; }
 
     // Page state, for the shell and tests.
-    int currentInput(int output) const { return currentInput_[output - 1]; }
+    int currentInput(int output) const { return checked_[output - 1] != 0 ? checked_[output - 1] : 1; }
     int pendingInput() const { return pendingInput_; }
     const HexLog& receivedLog() const { return port_.receivedLog(); }
     const HexLog& sentLog() const { return port_.sentLog(); }
 
     ChangeNotifier changed;
 
-    // Value of a preset cell's first character as a hex digit, minus one;
-    // characters that are not hex digits count 16.
+    // A preset cell's first character as a hex digit, minus one (a non-digit counts 16).
     static int presetCellValue(const std::string& text);
 
 private:
@@ -117,7 +103,6 @@ private:
     // What a conversation of the page was for, as its ending shows it.
     enum class Conversation { Refresh, Route, Series };
 
-    bool linkConnected() const;
     void step(int output, bool forward);
     void closeEditor(bool keep);
     void runGuard(int output, int input, bool releasesNotice);
@@ -129,14 +114,9 @@ private:
     void dispatch(const CommandFrame& frame, Path path);
     void runRefresh();
     void routeTo(int output, int input, protocol::Waits waits);
-    void statusAnswered(int output, int input);
-    void recallConfirmed(int output);
     void ended(Conversation conversation, int output, client::Status status);
-    void finishSingleRoute(int output);
     void resent(client::Resend why);
     void stopProgress();
-    void giveUp(bool routeTimer);
-    void endQuietly();
     void standby();
     void animateProgress();
 
@@ -151,18 +131,15 @@ private:
     // The path of the frame the client is given now: the refresh trusts
     // other inputs on it, and only the socket path frees the tab buttons.
     Path rxPath_ = Path::Serial;
-    // TCP replies are taken only while 1: from the refresh that follows
-    // this tab's activation until any tab is selected again.
-    int socketRxEnabled_ = 0;
+    // TCP replies are taken only from the refresh that follows this tab's
+    // activation until any tab is selected again.
+    bool socketRxEnabled_ = false;
 
-    std::array<std::int8_t, kOutputs> currentInput_{};
     std::int8_t pendingInput_ = 1;
-    // The routes of the recall in flight, output 1 first.
-    std::vector<int> recallInputs_;
     std::array<int, kOutputs> checked_{};
-    std::array<std::string, kOutputs> display_;
+    std::array<std::string, kOutputs> display_{"1", "1", "1", "1", "1", "1", "1", "1"};
 
-    std::array<std::int8_t, kOutputs> presetRoute_{};
+    std::array<std::int8_t, kOutputs> presetRoute_{1, 1, 1, 1, 1, 1, 1, 1};
     std::string presetName_ = "Setting1";
     int presetRow_ = 0;
     int recallIdle_ = 1;
@@ -174,7 +151,7 @@ private:
     int editorAllFrom_ = 0;
 
     std::int8_t configTarget_ = 0;
-    std::array<int, kInputs> configReady_{};
+    int configPending_ = 0;  // the panel's input in flight; one at a time, as the panel waits for it
 
     std::string messageBox_;
 };
