@@ -9,10 +9,6 @@
 
 namespace matrix::client {
 
-namespace {
-constexpr std::size_t kReadChunkBytes = 1024;
-}  // namespace
-
 ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
                            MatrixClient::SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
                            MatrixClient::Options options)
@@ -24,7 +20,6 @@ ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& 
       options_(options),
       alive_(std::make_shared<bool>(true))
 {
-    backoffMs_ = options_.reconnectFirstMs;
 }
 
 ClientEngine::~ClientEngine()
@@ -40,8 +35,6 @@ std::string ClientEngine::downText() const
 {
     return target_.kind == LinkTarget::Kind::Com ? "Open COM failed!" : "Connect to Matrix failed!";
 }
-
-// ---- link ----------------------------------------------------------------
 
 void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> done)
 {
@@ -91,7 +84,7 @@ void ClientEngine::connectNow()
         socket_->connectTo(target_.address, kMatrixTcpPort);
         connectTimer_.once(options_.connectTimeoutMs, [this] {
             if (phase_ == Phase::Connecting)
-                connectFailed();
+                dropLink(false, true);
         });
         return;
     }
@@ -108,7 +101,7 @@ void ClientEngine::connectNow()
         });
         serial_->setFaultHandler([this, channel] {
             if (serial_.get() == channel && phase_ == Phase::Up)
-                linkLost();
+                dropLink(true, false);
         });
         opened = serial_->open(target_.comPort, liveSerialSettings()) && serial_->startWorker();
     }
@@ -125,27 +118,8 @@ void ClientEngine::postConnectResult(bool opened, int attempt)
         if (opened)
             linkCameUp();
         else
-            connectFailed();
+            dropLink(false, true);
     });
-}
-
-void ClientEngine::closeTransport()
-{
-    connectTimer_.stop();
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (socket_)
-            socket_->close();
-    } else if (serial_) {
-        serial_->requestClose();
-        // The channel may be calling us right now (a fault): drop it later.
-        retiredSerial_.push_back(std::move(serial_));
-        auto token = alive_;
-        loop_.post([this, token] {
-            if (*token)
-                retiredSerial_.clear();
-        });
-    }
-    assembler_.reset();
 }
 
 void ClientEngine::linkCameUp()
@@ -159,20 +133,13 @@ void ClientEngine::linkCameUp()
     emit(StateChange::Kind::Link, 0);
     if (!*token)
         return;
-    finishOpen(Status::Ok);
+    if (openDone_)
+        std::exchange(openDone_, nullptr)(Status::Ok);
     if (!*token || phase_ != Phase::Up)
         return;
     if (options_.supervise && onLinkUpRefresh)
         onLinkUpRefresh();
     pump();
-}
-
-void ClientEngine::connectFailed() { dropLink(false, true); }
-
-void ClientEngine::linkLost()
-{
-    if (phase_ == Phase::Up)
-        dropLink(true, false);
 }
 
 // The link is down, closed or lost: a link that was up says so, every job
@@ -181,9 +148,22 @@ void ClientEngine::linkLost()
 void ClientEngine::dropLink(bool wasUp, bool finish)
 {
     phase_ = Phase::Closed;
-    closeTransport();
-    linkMessage_ = downText();
+    connectTimer_.stop();
     auto token = alive_;
+    if (target_.kind == LinkTarget::Kind::Tcp) {
+        if (socket_)
+            socket_->close();
+    } else if (serial_) {
+        serial_->requestClose();
+        // The channel may be calling us right now (a fault): drop it later.
+        retiredSerial_.push_back(std::move(serial_));
+        loop_.post([this, token] {
+            if (*token)
+                retiredSerial_.clear();
+        });
+    }
+    assembler_.reset();
+    linkMessage_ = downText();
     if (wasUp) {
         state_.linkUp = false;
         emit(StateChange::Kind::Link, 0);
@@ -191,8 +171,8 @@ void ClientEngine::dropLink(bool wasUp, bool finish)
             return;
     }
     failAll(Status::LinkDown, linkMessage_);
-    if (finish && *token)
-        finishOpen(Status::LinkDown);
+    if (finish && *token && openDone_)
+        std::exchange(openDone_, nullptr)(Status::LinkDown);
     if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
         scheduleReconnect();
 }
@@ -208,12 +188,6 @@ void ClientEngine::scheduleReconnect()
     });
 }
 
-void ClientEngine::finishOpen(Status status)
-{
-    if (openDone_)
-        std::exchange(openDone_, nullptr)(status);
-}
-
 void ClientEngine::onSocketConnect(int errorCode)
 {
     if (phase_ != Phase::Connecting || target_.kind != LinkTarget::Kind::Tcp)
@@ -221,12 +195,12 @@ void ClientEngine::onSocketConnect(int errorCode)
     if (errorCode == 0)
         linkCameUp();
     else
-        connectFailed();
+        dropLink(false, true);
 }
 
 void ClientEngine::onSocketRead()
 {
-    std::uint8_t buffer[kReadChunkBytes];
+    std::uint8_t buffer[1024];
     for (;;) {
         const long got = socket_ ? socket_->receive(buffer, sizeof buffer) : 0;
         if (got <= 0)
@@ -246,13 +220,9 @@ void ClientEngine::onSocketRead()
 
 void ClientEngine::onSocketClose()
 {
-    if (phase_ == Phase::Connecting && target_.kind == LinkTarget::Kind::Tcp)
-        connectFailed();
-    else if (target_.kind == LinkTarget::Kind::Tcp)
-        linkLost();
+    if (target_.kind == LinkTarget::Kind::Tcp && (phase_ == Phase::Connecting || phase_ == Phase::Up))
+        dropLink(phase_ == Phase::Up, phase_ == Phase::Connecting);
 }
-
-// ---- queue ---------------------------------------------------------------
 
 void ClientEngine::refuse(std::function<void(Status, const std::string&)> fail, Status status, std::string message)
 {
@@ -427,14 +397,6 @@ void ClientEngine::onFrame(const CommandFrame& frame)
     auto onReply = std::move(step_->onReply);
     step_.reset();
     onReply(frame);
-}
-
-// ---- state model ---------------------------------------------------------
-
-void ClientEngine::emit(StateChange::Kind kind, int index)
-{
-    if (client_.onChange)
-        client_.onChange(StateChange{kind, index});
 }
 
 }  // namespace matrix::client

@@ -114,10 +114,7 @@ private:
     void connectNow();
     void postConnectResult(bool opened, int attempt);
     void linkCameUp();
-    void connectFailed();
-    void linkLost();
     void dropLink(bool wasUp, bool finish);
-    void closeTransport();
     void scheduleReconnect();
     void failAll(Status status, const std::string& message);
     void pump();
@@ -125,8 +122,11 @@ private:
     void resend(Resend why);
     void onBadSum();
     void onFrame(const CommandFrame& frame);
-    void emit(StateChange::Kind kind, int index);
-    void finishOpen(Status status);
+    void emit(StateChange::Kind kind, int index)
+    {
+        if (client_.onChange)
+            client_.onChange(StateChange{kind, index});
+    }
     std::string downText() const;
 
     MatrixClient& client_;

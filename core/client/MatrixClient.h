@@ -228,7 +228,7 @@ public:
     void readSizeVersionCables(Done done, std::function<void(int port, bool output)> onPort = {});
     // `answered` (optional) hears each output's answer as it comes, before the next query.
     void readRouting(Callback<Routing> done, std::function<void(Output, Input)> answered = {});
-    void route(Output output, Input input, Done done);
+    void route(Output output, Input input, Done done) { route(output, input, protocol::kRouteWaits, std::move(done)); }
     // A route with other waits than a single route's (the window's panel
     // waits as a series step does).
     void route(Output output, Input input, protocol::Waits waits, Done done);
@@ -239,10 +239,8 @@ public:
     void routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
                      std::function<void(Output)> confirmed = {});
     void portToPort(Done done);  // input n to output n
-    void setBeep(bool on, Done done);
-    void readBeep(Callback<bool> done);
-    void setIr(bool on, Done done);
-    void readIr(Callback<bool> done);
+    void setSetting(Setting setting, bool on, Done done);
+    void readSetting(Setting setting, Callback<bool> done);
     void factoryReset(Done done);
     // The window's switches and state queries: the frame goes out at once,
     // beside any request in flight, with no wait and no re-send; the answer,
