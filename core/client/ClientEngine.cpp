@@ -255,7 +255,39 @@ void ClientEngine::pump()
     current_ = std::move(queue_.front());
     queue_.pop_front();
     ++currentSerial_;
-    current_->begin();
+    runAsk(0);
+}
+
+// Whatever calls back into users (progress, state changes) may end the job
+// meanwhile, so each callback is followed by a check that it still runs.
+void ClientEngine::runAsk(std::size_t index)
+{
+    askIndex_ = index;
+    if (index >= current_->asks.size()) {
+        endCurrent([](Job& job) { job.done(); });
+        return;
+    }
+    const Ask& ask = current_->asks[index];
+    if (ask.onSend) {
+        const std::uint64_t serial = currentSerial_;
+        ask.onSend();
+        if (!stillRuns(serial))
+            return;
+    }
+    if (ask.pauseMs >= 0) {
+        if (!ask.step.bytes.empty())
+            write(ask.step.bytes);
+        pauseTimer_.once(ask.pauseMs, [this] {
+            if (current_)
+                runAsk(askIndex_ + 1);
+        });
+        return;
+    }
+    step_ = ask.step;
+    resendsDone_ = 0;
+    badSumResent_ = false;
+    write(step_->bytes);
+    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::failAll(Status status, const std::string& message)
@@ -289,15 +321,6 @@ void ClientEngine::write(const Bytes& bytes)
     } else if (serial_) {
         serial_->write(bytes.data(), bytes.size());
     }
-}
-
-void ClientEngine::send(Step step)
-{
-    step_ = std::move(step);
-    resendsDone_ = 0;
-    badSumResent_ = false;
-    write(step_->bytes);
-    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::onReplyTimer()
@@ -336,23 +359,12 @@ void ClientEngine::onBadSum()
         resend(Resend::AfterBadSum);
         return;
     }
-    if (step_->onBadSums) {
-        auto next = std::move(step_->onBadSums);
+    if (step_->skipAfterBadSums) {
         step_.reset();
-        next();
+        runAsk(askIndex_ + 1);
         return;
     }
     failCurrent(Status::TimeOut);
-}
-
-void ClientEngine::pause(int ms, std::function<void()> next)
-{
-    afterPause_ = std::move(next);
-    pauseTimer_.once(ms, [this] {
-        auto next = std::exchange(afterPause_, nullptr);
-        if (next && current_)
-            next();
-    });
 }
 
 void ClientEngine::failCurrent(Status status, const std::string& message)
@@ -376,7 +388,7 @@ void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
 void ClientEngine::onFrame(const CommandFrame& frame)
 {
     if (client_.onTraffic)
-        client_.onTraffic(false, Bytes(frame.bytes().begin(), frame.bytes().end()));
+        client_.onTraffic(false, bytesOf(frame));
     if (protocol::isStandby(frame)) {
         auto token = alive_;
         failCurrent(Status::Standby);
@@ -394,9 +406,20 @@ void ClientEngine::onFrame(const CommandFrame& frame)
         return;
     }
     replyTimer_.stop();
-    auto onReply = std::move(step_->onReply);
     step_.reset();
-    onReply(frame);
+    const Ask& ask = current_->asks[askIndex_];
+    if (ask.refusal) {
+        const std::string refused = ask.refusal(frame);
+        if (!refused.empty()) {
+            failCurrent(Status::Rejected, refused);
+            return;
+        }
+    }
+    const std::uint64_t serial = currentSerial_;
+    if (ask.take)
+        ask.take(frame);
+    if (stillRuns(serial))
+        runAsk(askIndex_ + 1);
 }
 
 }  // namespace matrix::client

@@ -39,41 +39,6 @@ std::string DeviceInfo::version() const { return std::to_string(versionMajor) + 
 
 namespace {
 
-template <typename Block>
-Bytes bytesOf(const Block& block)
-{
-    return Bytes(block.begin(), block.end());
-}
-Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
-
-// One exchange of a chain: what to send, how long to wait, the reply it
-// takes and what the reply means.
-struct Ask {
-    Ask() = default;
-    // `request` is a frame, or a block of bytes.
-    template <typename Request>
-    Ask(const Request& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
-        std::function<void(const CommandFrame&)> take = {})
-        : take(std::move(take))
-    {
-        step.bytes = bytesOf(request);
-        step.waits = waits;
-        step.matches = std::move(matches);
-    }
-
-    // What the engine writes and waits for, as it gets it; its onReply is
-    // set when it is sent. By default one re-send, of the same bytes.
-    Step step;
-    std::function<void(const CommandFrame&)> take;
-    // A reply that matches but says no: the request ends Rejected with this text.
-    std::function<std::string(const CommandFrame&)> refusal;
-    // Nothing expected: write `step.bytes` (if any), then go on after this pause.
-    int pauseMs = -1;
-    std::function<void()> onSend;
-    // A step whose answers twice did not add up is passed over (see Step).
-    bool skipAfterBadSums = false;
-};
-
 // The cable state reply of one port; `output` picks the kind.
 bool isCableReply(const CommandFrame& f, int port, bool output)
 {
@@ -149,73 +114,21 @@ public:
         };
     }
 
-    // Sends the asks of job `job` one after the other; each reply moves to
-    // the next. Whatever calls back into users (progress, state changes) may
-    // end the job meanwhile, so every step first checks it still runs.
-    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::uint64_t job,
-                 std::function<void()> finish)
-    {
-        if (engine.currentJob() != job)
-            return;
-        if (index >= asks->size()) {
-            finish();
-            return;
-        }
-        const Ask& ask = (*asks)[index];
-        if (ask.onSend) {
-            ask.onSend();
-            if (engine.currentJob() != job)
-                return;
-        }
-        auto next = [this, asks, index, job, finish = std::move(finish)] { runAsks(asks, index + 1, job, finish); };
-        if (ask.pauseMs >= 0) {
-            if (!ask.step.bytes.empty())
-                engine.write(ask.step.bytes);
-            engine.pause(ask.pauseMs, next);
-            return;
-        }
-        Step step = ask.step;
-        if (ask.skipAfterBadSums)
-            step.onBadSums = next;
-        step.onReply = [this, asks, index, next](const CommandFrame& frame) {
-            const Ask& answered = (*asks)[index];
-            if (answered.refusal) {
-                const std::string refused = answered.refusal(frame);
-                if (!refused.empty()) {
-                    engine.failCurrent(Status::Rejected, refused);
-                    return;
-                }
-            }
-            if (answered.take)
-                answered.take(frame);
-            next();
-        };
-        engine.send(std::move(step));
-    }
-
     // A job made of a chain of asks that ends with `value`.
     template <typename T>
     void chain(Callback<T> done, std::shared_ptr<T> value, std::vector<Ask> asks, std::function<void()> onSuccess = {},
                bool firmware = false)
     {
-        Job job;
-        job.firmware = firmware;
-        job.fail = failWith<T>(done);
-        auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
-        job.begin = [this, shared, value, done, onSuccess] {
-            runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
-                engine.endCurrent([&](Job&) {
-                    if (onSuccess)
-                        onSuccess();
-                    if (done) {
-                        Result<T> result;
-                        result.value = *value;
-                        done(result);
-                    }
-                });
-            });
+        auto succeed = [value, done, onSuccess] {
+            if (onSuccess)
+                onSuccess();
+            if (done) {
+                Result<T> result;
+                result.value = *value;
+                done(result);
+            }
         };
-        engine.enqueue(std::move(job));
+        engine.enqueue(Job{std::move(asks), std::move(succeed), failWith<T>(done), firmware});
     }
 
     // A chain whose result is its status alone.
@@ -507,7 +420,7 @@ void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Don
         }
         asks.push_back(impl_->routeAsk(output, input, p::kReplyWaits, confirmed));
         asks.back().step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
-        asks.back().skipAfterBadSums = impl_->options.resendRouteOnBadSum;
+        asks.back().step.skipAfterBadSums = impl_->options.resendRouteOnBadSum;
     }
     impl_->run(std::move(done), std::move(asks));
 }
