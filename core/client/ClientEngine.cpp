@@ -17,8 +17,7 @@ ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& 
       loop_(loop),
       makeSerial_(std::move(makeSerial)),
       socket_(std::move(socket)),
-      options_(options),
-      alive_(std::make_shared<bool>(true))
+      options_(options)
 {
 }
 

@@ -69,9 +69,8 @@ struct Ask {
     std::function<void()> onSend;
 };
 
-// A queued request: its asks, one after the other, then done(); or fail()
-// with a status. The engine guarantees one of the two endings runs exactly
-// once.
+// A queued request: its asks, one after the other, then done(); or fail().
+// The engine guarantees one of the two endings runs exactly once.
 struct Job {
     std::vector<Ask> asks;
     std::function<void()> done;
@@ -188,7 +187,7 @@ private:
     std::optional<Step> step_;
     int resendsDone_ = 0;
     bool badSumResent_ = false;
-    std::shared_ptr<bool> alive_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace matrix::client

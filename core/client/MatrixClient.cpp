@@ -87,12 +87,8 @@ template <typename T>
 std::function<void(Status, const std::string&)> failWith(Callback<T> done)
 {
     return [done = std::move(done)](Status status, const std::string& message) {
-        if (!done)
-            return;
-        Result<T> result;
-        result.status = status;
-        result.message = message;
-        done(result);
+        if (done)
+            done(Result<T>{status, {}, message});
     };
 }
 
@@ -114,7 +110,7 @@ public:
         };
     }
 
-    // A job made of a chain of asks that ends with `value`.
+    // A job whose asks fill `value`.
     template <typename T>
     void chain(Callback<T> done, std::shared_ptr<T> value, std::vector<Ask> asks, std::function<void()> onSuccess = {},
                bool firmware = false)
@@ -122,11 +118,8 @@ public:
         auto succeed = [value, done, onSuccess] {
             if (onSuccess)
                 onSuccess();
-            if (done) {
-                Result<T> result;
-                result.value = *value;
-                done(result);
-            }
+            if (done)
+                done(Result<T>{Status::Ok, *value, {}});
         };
         engine.enqueue(Job{std::move(asks), std::move(succeed), failWith<T>(done), firmware});
     }
@@ -143,7 +136,6 @@ public:
         engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
     }
 
-    // Asks of the device type, the matrix size and the version.
     std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
     {
         return {{p::deviceTypeRequest(), p::kReplyWaits,
@@ -163,8 +155,7 @@ public:
                  }}};
     }
 
-    // Asks of the routing query: which input each output carries; `answered`
-    // (optional) hears each answer as it comes.
+    // `answered` (optional) hears each answer as it comes.
     std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
@@ -184,8 +175,6 @@ public:
         return asks;
     }
 
-    // Asks of the cable run, inputs and outputs alternating as the status run
-    // does; `onPort` (optional) hears each answer.
     std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables, std::function<void(int, bool)> onPort = {})
     {
         std::vector<Ask> asks;
@@ -274,7 +263,7 @@ public:
         return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
     }
 
-    // The EDID status of `target` (one input, or all), read into `codes`.
+    // `target` is one input, or all.
     std::vector<Ask> edidStatusAsks(std::shared_ptr<EdidCodes> codes, Input target)
     {
         std::vector<Ask> asks;

@@ -143,13 +143,11 @@ struct ClientOptions {
     int connectTimeoutMs = 3000;  // TCP connect
     int reconnectFirstMs = 1000;  // back-off doubles from here ...
     int reconnectMaxMs = 30000;   // ... up to here
-    // After an EDID change (mode, copy, upload, factory reset) read the
-    // inputs' EDID status again into the state model. The window's
-    // conversations end with the change itself.
+    // After an EDID change (mode, copy, upload, factory reset) read the inputs'
+    // EDID status again. The window's conversations end with the change itself.
     bool readBackEdid = true;
-    // The window's routes: a route's answer that does not add up is
-    // answered by one re-send at once; a second such answer ends a
-    // route with TimeOut and skips that output in a series.
+    // The window's routes: an answer that does not add up gets one re-send at
+    // once; a second ends a route with TimeOut and skips that output in a series.
     bool resendRouteOnBadSum = false;
     // Refuse routes outside the box's four ports. The window sends the
     // ports its grid, presets and panel hold, as the protocol names them.
@@ -214,7 +212,7 @@ public:
     // for or not, heard before any request in flight sees the frame.
     std::function<void(const SettingReport&)> onSetting;
 
-    // Re-reads routing and cables (and beep) into the state model.
+    // Re-reads routing, cables and beep into the state model.
     void refresh(std::function<void(Status)> done = {});
 
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
@@ -268,9 +266,7 @@ private:
     MatrixState state_;
 };
 
-// The options of a window page's client: the window holds the link, its
-// conversations end with the change itself, and its routes re-send a bad
-// sum at once and go to whatever ports its grid, presets and panel hold.
+// The options of a window page's client (see ClientOptions).
 MatrixClient::Options windowPageOptions();
 
 }  // namespace matrix::client
