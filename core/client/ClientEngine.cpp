@@ -30,11 +30,6 @@ ClientEngine::~ClientEngine()
         serial_->requestClose();
 }
 
-std::string ClientEngine::downText() const
-{
-    return target_.kind == LinkTarget::Kind::Com ? "Open COM failed!" : "Connect to Matrix failed!";
-}
-
 void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> done)
 {
     if (phase_ != Phase::Closed)
@@ -172,16 +167,10 @@ void ClientEngine::dropLink(bool wasUp, bool finish)
     failAll(Status::LinkDown, linkMessage_);
     if (finish && *token && openDone_)
         std::exchange(openDone_, nullptr)(Status::LinkDown);
-    if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
-        scheduleReconnect();
-}
-
-void ClientEngine::scheduleReconnect()
-{
+    if (!*token || !options_.supervise || !haveTarget_ || phase_ != Phase::Closed)
+        return;
     phase_ = Phase::Waiting;
-    const int waitMs = backoffMs_;
-    backoffMs_ = std::min(backoffMs_ * 2, options_.reconnectMaxMs);
-    reconnectTimer_.once(waitMs, [this] {
+    reconnectTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
         if (phase_ == Phase::Waiting)
             connectNow();
     });

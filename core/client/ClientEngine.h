@@ -134,7 +134,6 @@ private:
     void postConnectResult(bool opened, int attempt);
     void linkCameUp();
     void dropLink(bool wasUp, bool finish);
-    void scheduleReconnect();
     void failAll(Status status, const std::string& message);
     void pump();
     void runAsk(std::size_t index);
@@ -153,7 +152,7 @@ private:
         if (client_.onChange)
             client_.onChange(StateChange{kind, index});
     }
-    std::string downText() const;
+    std::string downText() const { return comLink() ? "Open COM failed!" : "Connect to Matrix failed!"; }
 
     MatrixClient& client_;
     MatrixState& state_;

@@ -7,7 +7,6 @@
 #include "core/formats/FirmwareContainer.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
-#include "core/protocol/Waits.h"
 
 #include <algorithm>
 

@@ -95,9 +95,8 @@ struct LinkTarget {
 // not add up (only where a route re-sends at once, see Options).
 enum class Resend { AfterWait, AfterBadSum };
 
-// The steps of an EDID change as they go out, for a window that shows them
-// (the first answers free its tab buttons, the step that times out picks
-// the notice).
+// The steps of an EDID change as they go out, for a window that shows them (the
+// first answers free its tab buttons, the step that times out picks the notice).
 enum class EdidStep { SwitchState, CableCheck, ModeRequest, Change, Block };
 using EdidStepHook = std::function<void(EdidStep)>;
 
@@ -161,7 +160,6 @@ struct ClientOptions {
 class MatrixClient {
 public:
     using Options = ClientOptions;
-
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
 
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options = {});
