@@ -42,7 +42,6 @@ struct Result {
     bool ok() const { return status == Status::Ok; }
 };
 struct Nothing {};
-// What hears an operation's result.
 template <typename T>
 using Callback = std::function<void(const Result<T>&)>;
 using Done = Callback<Nothing>;
