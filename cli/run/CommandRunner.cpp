@@ -219,7 +219,7 @@ void CommandRunner::runBeep()
 {
     // Only a change is sent, as from the window's check box: a matrix already
     // in the asked state hears no beep command.
-    client_.readBeep([this, alive = alive_](const Result<bool>& state) {
+    client_.readSetting(client::Setting::Beep, [this, alive = alive_](const Result<bool>& state) {
         if (!*alive || failed(state.status, state.message))
             return;
         if (state.value == inv_.beepOn) {
@@ -227,7 +227,7 @@ void CommandRunner::runBeep()
             succeed();
             return;
         }
-        client_.setBeep(inv_.beepOn, [this, alive](const Result<Nothing>& set) {
+        client_.setSetting(client::Setting::Beep, inv_.beepOn, [this, alive](const Result<Nothing>& set) {
             if (!*alive || failed(set.status, set.message))
                 return;
             result_.beep = inv_.beepOn;

@@ -9,10 +9,6 @@
 
 namespace matrix::client {
 
-namespace {
-constexpr std::size_t kReadChunkBytes = 1024;
-}  // namespace
-
 ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& loop,
                            MatrixClient::SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket,
                            MatrixClient::Options options)
@@ -21,10 +17,8 @@ ClientEngine::ClientEngine(MatrixClient& client, MatrixState& state, EventLoop& 
       loop_(loop),
       makeSerial_(std::move(makeSerial)),
       socket_(std::move(socket)),
-      options_(options),
-      alive_(std::make_shared<bool>(true))
+      options_(options)
 {
-    backoffMs_ = options_.reconnectFirstMs;
 }
 
 ClientEngine::~ClientEngine()
@@ -35,13 +29,6 @@ ClientEngine::~ClientEngine()
     if (serial_)
         serial_->requestClose();
 }
-
-std::string ClientEngine::downText() const
-{
-    return target_.kind == LinkTarget::Kind::Com ? "Open COM failed!" : "Connect to Matrix failed!";
-}
-
-// ---- link ----------------------------------------------------------------
 
 void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> done)
 {
@@ -91,7 +78,7 @@ void ClientEngine::connectNow()
         socket_->connectTo(target_.address, kMatrixTcpPort);
         connectTimer_.once(options_.connectTimeoutMs, [this] {
             if (phase_ == Phase::Connecting)
-                connectFailed();
+                dropLink(false, true);
         });
         return;
     }
@@ -108,7 +95,7 @@ void ClientEngine::connectNow()
         });
         serial_->setFaultHandler([this, channel] {
             if (serial_.get() == channel && phase_ == Phase::Up)
-                linkLost();
+                dropLink(true, false);
         });
         opened = serial_->open(target_.comPort, liveSerialSettings()) && serial_->startWorker();
     }
@@ -125,27 +112,8 @@ void ClientEngine::postConnectResult(bool opened, int attempt)
         if (opened)
             linkCameUp();
         else
-            connectFailed();
+            dropLink(false, true);
     });
-}
-
-void ClientEngine::closeTransport()
-{
-    connectTimer_.stop();
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (socket_)
-            socket_->close();
-    } else if (serial_) {
-        serial_->requestClose();
-        // The channel may be calling us right now (a fault): drop it later.
-        retiredSerial_.push_back(std::move(serial_));
-        auto token = alive_;
-        loop_.post([this, token] {
-            if (*token)
-                retiredSerial_.clear();
-        });
-    }
-    assembler_.reset();
 }
 
 void ClientEngine::linkCameUp()
@@ -159,20 +127,13 @@ void ClientEngine::linkCameUp()
     emit(StateChange::Kind::Link, 0);
     if (!*token)
         return;
-    finishOpen(Status::Ok);
+    if (openDone_)
+        std::exchange(openDone_, nullptr)(Status::Ok);
     if (!*token || phase_ != Phase::Up)
         return;
     if (options_.supervise && onLinkUpRefresh)
         onLinkUpRefresh();
     pump();
-}
-
-void ClientEngine::connectFailed() { dropLink(false, true); }
-
-void ClientEngine::linkLost()
-{
-    if (phase_ == Phase::Up)
-        dropLink(true, false);
 }
 
 // The link is down, closed or lost: a link that was up says so, every job
@@ -181,9 +142,22 @@ void ClientEngine::linkLost()
 void ClientEngine::dropLink(bool wasUp, bool finish)
 {
     phase_ = Phase::Closed;
-    closeTransport();
-    linkMessage_ = downText();
+    connectTimer_.stop();
     auto token = alive_;
+    if (target_.kind == LinkTarget::Kind::Tcp) {
+        if (socket_)
+            socket_->close();
+    } else if (serial_) {
+        serial_->requestClose();
+        // The channel may be calling us right now (a fault): drop it later.
+        retiredSerial_.push_back(std::move(serial_));
+        loop_.post([this, token] {
+            if (*token)
+                retiredSerial_.clear();
+        });
+    }
+    assembler_.reset();
+    linkMessage_ = downText();
     if (wasUp) {
         state_.linkUp = false;
         emit(StateChange::Kind::Link, 0);
@@ -191,27 +165,15 @@ void ClientEngine::dropLink(bool wasUp, bool finish)
             return;
     }
     failAll(Status::LinkDown, linkMessage_);
-    if (finish && *token)
-        finishOpen(Status::LinkDown);
-    if (*token && options_.supervise && haveTarget_ && phase_ == Phase::Closed)
-        scheduleReconnect();
-}
-
-void ClientEngine::scheduleReconnect()
-{
+    if (finish && *token && openDone_)
+        std::exchange(openDone_, nullptr)(Status::LinkDown);
+    if (!*token || !options_.supervise || !haveTarget_ || phase_ != Phase::Closed)
+        return;
     phase_ = Phase::Waiting;
-    const int waitMs = backoffMs_;
-    backoffMs_ = std::min(backoffMs_ * 2, options_.reconnectMaxMs);
-    reconnectTimer_.once(waitMs, [this] {
+    reconnectTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
         if (phase_ == Phase::Waiting)
             connectNow();
     });
-}
-
-void ClientEngine::finishOpen(Status status)
-{
-    if (openDone_)
-        std::exchange(openDone_, nullptr)(status);
 }
 
 void ClientEngine::onSocketConnect(int errorCode)
@@ -221,12 +183,12 @@ void ClientEngine::onSocketConnect(int errorCode)
     if (errorCode == 0)
         linkCameUp();
     else
-        connectFailed();
+        dropLink(false, true);
 }
 
 void ClientEngine::onSocketRead()
 {
-    std::uint8_t buffer[kReadChunkBytes];
+    std::uint8_t buffer[1024];
     for (;;) {
         const long got = socket_ ? socket_->receive(buffer, sizeof buffer) : 0;
         if (got <= 0)
@@ -246,13 +208,9 @@ void ClientEngine::onSocketRead()
 
 void ClientEngine::onSocketClose()
 {
-    if (phase_ == Phase::Connecting && target_.kind == LinkTarget::Kind::Tcp)
-        connectFailed();
-    else if (target_.kind == LinkTarget::Kind::Tcp)
-        linkLost();
+    if (target_.kind == LinkTarget::Kind::Tcp && (phase_ == Phase::Connecting || phase_ == Phase::Up))
+        dropLink(phase_ == Phase::Up, phase_ == Phase::Connecting);
 }
-
-// ---- queue ---------------------------------------------------------------
 
 void ClientEngine::refuse(std::function<void(Status, const std::string&)> fail, Status status, std::string message)
 {
@@ -285,7 +243,39 @@ void ClientEngine::pump()
     current_ = std::move(queue_.front());
     queue_.pop_front();
     ++currentSerial_;
-    current_->begin();
+    runAsk(0);
+}
+
+// Whatever calls back into users (progress, state changes) may end the job
+// meanwhile, so each callback is followed by a check that it still runs.
+void ClientEngine::runAsk(std::size_t index)
+{
+    askIndex_ = index;
+    if (index >= current_->asks.size()) {
+        endCurrent([](Job& job) { job.done(); });
+        return;
+    }
+    const Ask& ask = current_->asks[index];
+    if (ask.onSend) {
+        const std::uint64_t serial = currentSerial_;
+        ask.onSend();
+        if (!stillRuns(serial))
+            return;
+    }
+    if (ask.pauseMs >= 0) {
+        if (!ask.step.bytes.empty())
+            write(ask.step.bytes);
+        pauseTimer_.once(ask.pauseMs, [this] {
+            if (current_)
+                runAsk(askIndex_ + 1);
+        });
+        return;
+    }
+    step_ = ask.step;
+    resendsDone_ = 0;
+    badSumResent_ = false;
+    write(step_->bytes);
+    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::failAll(Status status, const std::string& message)
@@ -319,15 +309,6 @@ void ClientEngine::write(const Bytes& bytes)
     } else if (serial_) {
         serial_->write(bytes.data(), bytes.size());
     }
-}
-
-void ClientEngine::send(Step step)
-{
-    step_ = std::move(step);
-    resendsDone_ = 0;
-    badSumResent_ = false;
-    write(step_->bytes);
-    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::onReplyTimer()
@@ -366,23 +347,12 @@ void ClientEngine::onBadSum()
         resend(Resend::AfterBadSum);
         return;
     }
-    if (step_->onBadSums) {
-        auto next = std::move(step_->onBadSums);
+    if (step_->skipAfterBadSums) {
         step_.reset();
-        next();
+        runAsk(askIndex_ + 1);
         return;
     }
     failCurrent(Status::TimeOut);
-}
-
-void ClientEngine::pause(int ms, std::function<void()> next)
-{
-    afterPause_ = std::move(next);
-    pauseTimer_.once(ms, [this] {
-        auto next = std::exchange(afterPause_, nullptr);
-        if (next && current_)
-            next();
-    });
 }
 
 void ClientEngine::failCurrent(Status status, const std::string& message)
@@ -406,7 +376,7 @@ void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
 void ClientEngine::onFrame(const CommandFrame& frame)
 {
     if (client_.onTraffic)
-        client_.onTraffic(false, Bytes(frame.bytes().begin(), frame.bytes().end()));
+        client_.onTraffic(false, bytesOf(frame));
     if (protocol::isStandby(frame)) {
         auto token = alive_;
         failCurrent(Status::Standby);
@@ -424,17 +394,20 @@ void ClientEngine::onFrame(const CommandFrame& frame)
         return;
     }
     replyTimer_.stop();
-    auto onReply = std::move(step_->onReply);
     step_.reset();
-    onReply(frame);
-}
-
-// ---- state model ---------------------------------------------------------
-
-void ClientEngine::emit(StateChange::Kind kind, int index)
-{
-    if (client_.onChange)
-        client_.onChange(StateChange{kind, index});
+    const Ask& ask = current_->asks[askIndex_];
+    if (ask.refusal) {
+        const std::string refused = ask.refusal(frame);
+        if (!refused.empty()) {
+            failCurrent(Status::Rejected, refused);
+            return;
+        }
+    }
+    const std::uint64_t serial = currentSerial_;
+    if (ask.take)
+        ask.take(frame);
+    if (stillRuns(serial))
+        runAsk(askIndex_ + 1);
 }
 
 }  // namespace matrix::client

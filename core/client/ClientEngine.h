@@ -21,6 +21,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 inline bool validPort(int port) { return port >= 1 && port <= kPortCount; }
 
+template <typename Block>
+Bytes bytesOf(const Block& block)
+{
+    return Bytes(block.begin(), block.end());
+}
+inline Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
+
 // One thing sent and the reply it waits for. Each expiry re-sends the
 // same bytes (or `resendWrites`, in order) until `resends` are used up; the
 // expiry after that ends the request with TimeOut.
@@ -30,20 +37,43 @@ struct Step {
     int resends = 1;
     std::vector<Bytes> resendWrites;
     std::function<bool(const CommandFrame&)> matches;
-    std::function<void(const CommandFrame&)> onReply;
     // A matching reply that does not add up is noise the wait covers, unless
     // the step re-sends at once: then once, with the second wait as its last,
-    // and a second such reply ends the step: with TimeOut, or through
-    // `onBadSums` where that is set (a series goes on with its next step).
+    // and a second such reply ends the request with TimeOut, or where
+    // `skipAfterBadSums` passes the step over (a series goes on).
     bool resendOnBadSum = false;
-    std::function<void()> onBadSums;
+    bool skipAfterBadSums = false;
 };
 
-// A queued request: begin() drives its steps through the engine; fail()
-// ends it with a status. The engine guarantees one of the two endings runs
-// exactly once.
+// One exchange of a job: what to send, how long to wait, the reply it
+// takes and what the reply means.
+struct Ask {
+    Ask() = default;
+    // `request` is a frame, or a block of bytes.
+    template <typename Request>
+    Ask(const Request& request, protocol::Waits waits, std::function<bool(const CommandFrame&)> matches,
+        std::function<void(const CommandFrame&)> take = {})
+        : take(std::move(take))
+    {
+        step.bytes = bytesOf(request);
+        step.waits = waits;
+        step.matches = std::move(matches);
+    }
+
+    Step step;  // by default one re-send, of the same bytes
+    std::function<void(const CommandFrame&)> take;
+    // A reply that matches but says no: the request ends Rejected with this text.
+    std::function<std::string(const CommandFrame&)> refusal;
+    // Nothing expected: write `step.bytes` (if any), then go on after this pause.
+    int pauseMs = -1;
+    std::function<void()> onSend;
+};
+
+// A queued request: its asks, one after the other, then done(); or fail().
+// The engine guarantees one of the two endings runs exactly once.
 struct Job {
-    std::function<void()> begin;
+    std::vector<Ask> asks;
+    std::function<void()> done;
     std::function<void(Status, const std::string&)> fail;
     bool firmware = false;
 };
@@ -69,21 +99,10 @@ public:
     // Ends a job before it is queued (bad input), posted like every early end.
     void refuse(std::function<void(Status, const std::string&)> fail, Status status, std::string message);
 
-    // For the job in flight.
-    void send(Step step);
-    // Raw bytes with no reply expected (EDID and firmware blocks).
+    // Raw bytes with no reply expected, beside any job in flight.
     void write(const Bytes& bytes);
-    // Runs `next` after a pause, still in flight.
-    void pause(int ms, std::function<void()> next);
-    // Ends the job in flight: it leaves the engine before `tell` calls back
-    // its user, who may queue the next one; then the queue moves on.
-    void endCurrent(const std::function<void(Job&)>& tell);
     void failCurrent(Status status, const std::string& message = {});
 
-    // The job in flight, as a number that is never reused (0: none). A step
-    // that calls back into users checks it afterwards: a callback may have
-    // closed the link and ended the job already.
-    std::uint64_t currentJob() const { return current_ ? currentSerial_ : 0; }
     bool comLink() const { return target_.kind == LinkTarget::Kind::Com; }
     bool firmwareRunning() const { return current_ && current_->firmware; }
     std::size_t queued() const { return queue_.size() + (current_ ? 1 : 0); }
@@ -114,20 +133,26 @@ private:
     void connectNow();
     void postConnectResult(bool opened, int attempt);
     void linkCameUp();
-    void connectFailed();
-    void linkLost();
     void dropLink(bool wasUp, bool finish);
-    void closeTransport();
-    void scheduleReconnect();
     void failAll(Status status, const std::string& message);
     void pump();
+    void runAsk(std::size_t index);
+    // Ends the job in flight: it leaves the engine before `tell` calls back
+    // its user, who may queue the next one; then the queue moves on.
+    void endCurrent(const std::function<void(Job&)>& tell);
+    // Whether the job in flight is still `serial`: a callback into users may
+    // have closed the link and ended it already.
+    bool stillRuns(std::uint64_t serial) const { return current_ && currentSerial_ == serial; }
     void onReplyTimer();
     void resend(Resend why);
     void onBadSum();
     void onFrame(const CommandFrame& frame);
-    void emit(StateChange::Kind kind, int index);
-    void finishOpen(Status status);
-    std::string downText() const;
+    void emit(StateChange::Kind kind, int index)
+    {
+        if (client_.onChange)
+            client_.onChange(StateChange{kind, index});
+    }
+    std::string downText() const { return comLink() ? "Open COM failed!" : "Connect to Matrix failed!"; }
 
     MatrixClient& client_;
     MatrixState& state_;
@@ -156,12 +181,12 @@ private:
 
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;
-    std::uint64_t currentSerial_ = 0;
+    std::uint64_t currentSerial_ = 0;  // never reused
+    std::size_t askIndex_ = 0;
     std::optional<Step> step_;
     int resendsDone_ = 0;
     bool badSumResent_ = false;
-    std::function<void()> afterPause_;
-    std::shared_ptr<bool> alive_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace matrix::client

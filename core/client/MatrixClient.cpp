@@ -7,7 +7,6 @@
 #include "core/formats/FirmwareContainer.h"
 #include "core/protocol/DeviceTypes.h"
 #include "core/protocol/Protocol.h"
-#include "core/protocol/Waits.h"
 
 #include <algorithm>
 
@@ -39,50 +38,12 @@ std::string DeviceInfo::version() const { return std::to_string(versionMajor) + 
 
 namespace {
 
-template <typename Block>
-Bytes bytesOf(const Block& block)
-{
-    return Bytes(block.begin(), block.end());
-}
-Bytes bytesOf(const CommandFrame& frame) { return bytesOf(frame.bytes()); }
-
-// One exchange of a chain: what to send, how long to wait, the reply it
-// takes and what the reply means.
-struct Ask {
-    Ask() = default;
-    // `request` is a frame, or a block of bytes.
-    template <typename Request>
-    Ask(const Request& request, p::Waits waits, std::function<bool(const CommandFrame&)> matches,
-        std::function<void(const CommandFrame&)> take = {})
-        : take(std::move(take))
-    {
-        step.bytes = bytesOf(request);
-        step.waits = waits;
-        step.matches = std::move(matches);
-    }
-
-    // What the engine writes and waits for, as it gets it; its onReply is
-    // set when it is sent. By default one re-send, of the same bytes.
-    Step step;
-    std::function<void(const CommandFrame&)> take;
-    // A reply that matches but says no: the request ends Rejected with this text.
-    std::function<std::string(const CommandFrame&)> refusal;
-    // Nothing expected: write `step.bytes` (if any), then go on after this pause.
-    int pauseMs = -1;
-    std::function<void()> onSend;
-    // A step whose answers twice did not add up is passed over (see Step).
-    bool skipAfterBadSums = false;
-};
-
 // The cable state reply of one port; `output` picks the kind.
 bool isCableReply(const CommandFrame& f, int port, bool output)
 {
     const auto cable = p::decodeCable(f);
     return cable && cable->output == output && cable->port == port;
 }
-
-// Any answer to the mode request opens an EDID change.
-bool isEdidModeReply(const CommandFrame& f) { return p::isEdidReply(f, p::kEdidModeRequestSub); }
 
 // A beep or IR report, when the frame is one and adds up.
 std::optional<SettingReport> settingReport(const CommandFrame& f)
@@ -104,36 +65,29 @@ constexpr int kFactoryEdidMode = 4;
 
 bool validTarget(Input target) { return target.number() >= 0 && target.number() <= kPortCount; }
 
-// Tells `onStep` as each ask first goes out: the COM switch-state query where
-// the link is serial, then `steps` in order. Pauses are no step of their own.
-void tagEdidSteps(std::vector<Ask>& asks, bool comLink, std::vector<EdidStep> steps, const EdidStepHook& onStep)
+// `ask`, telling `onStep` (when set) that `step` goes out as it first does.
+Ask edidStep(EdidStep step, Ask ask, const EdidStepHook& onStep)
 {
-    if (!onStep)
-        return;
-    if (comLink)
-        steps.insert(steps.begin(), EdidStep::SwitchState);
-    std::size_t next = 0;
-    for (Ask& ask : asks) {
-        if (ask.pauseMs >= 0 || next >= steps.size())
-            continue;
-        ask.onSend = [before = std::move(ask.onSend), onStep, step = steps[next++]] {
-            if (before)
-                before();
-            onStep(step);
-        };
-    }
+    if (onStep)
+        ask.onSend = [onStep, step] { onStep(step); };
+    return ask;
+}
+
+// Any answer to the mode request opens an EDID change.
+Ask edidModeAsk(const EdidStepHook& onStep)
+{
+    return edidStep(EdidStep::ModeRequest,
+                    {p::edidModeRequest(), p::kReplyWaits,
+                     [](const CommandFrame& f) { return p::isEdidReply(f, p::kEdidModeRequestSub); }},
+                    onStep);
 }
 
 template <typename T>
 std::function<void(Status, const std::string&)> failWith(Callback<T> done)
 {
     return [done = std::move(done)](Status status, const std::string& message) {
-        if (!done)
-            return;
-        Result<T> result;
-        result.status = status;
-        result.message = message;
-        done(result);
+        if (done)
+            done(Result<T>{status, {}, message});
     };
 }
 
@@ -155,73 +109,18 @@ public:
         };
     }
 
-    // Sends the asks of job `job` one after the other; each reply moves to
-    // the next. Whatever calls back into users (progress, state changes) may
-    // end the job meanwhile, so every step first checks it still runs.
-    void runAsks(std::shared_ptr<std::vector<Ask>> asks, std::size_t index, std::uint64_t job,
-                 std::function<void()> finish)
-    {
-        if (engine.currentJob() != job)
-            return;
-        if (index >= asks->size()) {
-            finish();
-            return;
-        }
-        const Ask& ask = (*asks)[index];
-        if (ask.onSend) {
-            ask.onSend();
-            if (engine.currentJob() != job)
-                return;
-        }
-        auto next = [this, asks, index, job, finish = std::move(finish)] { runAsks(asks, index + 1, job, finish); };
-        if (ask.pauseMs >= 0) {
-            if (!ask.step.bytes.empty())
-                engine.write(ask.step.bytes);
-            engine.pause(ask.pauseMs, next);
-            return;
-        }
-        Step step = ask.step;
-        if (ask.skipAfterBadSums)
-            step.onBadSums = next;
-        step.onReply = [this, asks, index, next](const CommandFrame& frame) {
-            const Ask& answered = (*asks)[index];
-            if (answered.refusal) {
-                const std::string refused = answered.refusal(frame);
-                if (!refused.empty()) {
-                    engine.failCurrent(Status::Rejected, refused);
-                    return;
-                }
-            }
-            if (answered.take)
-                answered.take(frame);
-            next();
-        };
-        engine.send(std::move(step));
-    }
-
-    // A job made of a chain of asks that ends with `value`.
+    // A job whose asks fill `value`.
     template <typename T>
     void chain(Callback<T> done, std::shared_ptr<T> value, std::vector<Ask> asks, std::function<void()> onSuccess = {},
                bool firmware = false)
     {
-        Job job;
-        job.firmware = firmware;
-        job.fail = failWith<T>(done);
-        auto shared = std::make_shared<std::vector<Ask>>(std::move(asks));
-        job.begin = [this, shared, value, done, onSuccess] {
-            runAsks(shared, 0, engine.currentJob(), [this, value, done, onSuccess] {
-                engine.endCurrent([&](Job&) {
-                    if (onSuccess)
-                        onSuccess();
-                    if (done) {
-                        Result<T> result;
-                        result.value = *value;
-                        done(result);
-                    }
-                });
-            });
+        auto succeed = [value, done, onSuccess] {
+            if (onSuccess)
+                onSuccess();
+            if (done)
+                done(Result<T>{Status::Ok, *value, {}});
         };
-        engine.enqueue(std::move(job));
+        engine.enqueue(Job{std::move(asks), std::move(succeed), failWith<T>(done), firmware});
     }
 
     // A chain whose result is its status alone.
@@ -236,7 +135,6 @@ public:
         engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
     }
 
-    // Asks of the device type, the matrix size and the version.
     std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
     {
         return {{p::deviceTypeRequest(), p::kReplyWaits,
@@ -256,8 +154,7 @@ public:
                  }}};
     }
 
-    // Asks of the routing query: which input each output carries; `answered`
-    // (optional) hears each answer as it comes.
+    // `answered` (optional) hears each answer as it comes.
     std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
@@ -277,8 +174,6 @@ public:
         return asks;
     }
 
-    // Asks of the cable run, inputs and outputs alternating as the status run
-    // does; `onPort` (optional) hears each answer.
     std::vector<Ask> cableAsks(std::shared_ptr<Cables> cables, std::function<void(int, bool)> onPort = {})
     {
         std::vector<Ask> asks;
@@ -341,23 +236,11 @@ public:
         return !options.checkRoutePorts || (validPort(output.number()) && validPort(input.number()));
     }
 
-    // Routes of several outputs, one after the other, as a recall does.
-    void routeSeries(const std::vector<std::pair<Output, Input>>& routes, Done done,
-                     std::function<void(Output)> confirmed = {})
-    {
-        std::vector<Ask> asks;
-        for (const auto& [output, input] : routes) {
-            asks.push_back(routeAsk(output, input, p::kReplyWaits, confirmed));
-            asks.back().step.resendOnBadSum = options.resendRouteOnBadSum;
-            asks.back().skipAfterBadSums = options.resendRouteOnBadSum;
-        }
-        run(std::move(done), std::move(asks));
-    }
-
-    // The first steps of every EDID operation: in COM mode the switch-state
-    // query (a matrix whose switches are not at [1111] takes no EDID), then,
-    // where `modeRequest`, the mode request.
-    void edidOpening(std::vector<Ask>& asks, bool modeRequest)
+    // Runs an EDID change, on a COM link after the switch-state query (a
+    // matrix whose switches are not at [1111] takes no EDID). After it the
+    // status of the inputs it touched is read again, as its own request, so
+    // the operation's result does not hang on it.
+    void edidChange(std::vector<Ask> asks, const EdidStepHook& onStep, Input target, Done done)
     {
         if (engine.comLink()) {
             Ask ask{p::edidSwitchStateRequest(), p::kReplyWaits,
@@ -367,19 +250,8 @@ public:
                            ? std::string("Please set the EDID to [1111]!")
                            : std::string();
             };
-            asks.push_back(std::move(ask));
+            asks.insert(asks.begin(), edidStep(EdidStep::SwitchState, std::move(ask), onStep));
         }
-        if (modeRequest)
-            asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
-    }
-
-    // Runs an EDID change, telling `onStep` its `steps`. After it the status
-    // of the inputs it touched is read again, as its own request, so the
-    // operation's result does not hang on it.
-    void edidChange(std::vector<Ask> asks, std::vector<EdidStep> steps, const EdidStepHook& onStep, Input target,
-                    Done done)
-    {
-        tagEdidSteps(asks, engine.comLink(), std::move(steps), onStep);
         run(std::move(done), std::move(asks), edidFollowUp(target));
     }
 
@@ -390,7 +262,7 @@ public:
         return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
     }
 
-    // The EDID status of `target` (one input, or all), read into `codes`.
+    // `target` is one input, or all.
     std::vector<Ask> edidStatusAsks(std::shared_ptr<EdidCodes> codes, Input target)
     {
         std::vector<Ask> asks;
@@ -466,18 +338,19 @@ void MatrixClient::refresh(std::function<void(Status)> done)
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
         asks.push_back(std::move(ask));
     asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
-    Done typed;
-    if (done)
-        typed = [done = std::move(done)](const Result<Nothing>& r) { done(r.status); };
-    impl_->run(std::move(typed), std::move(asks));
+    impl_->run(
+        [done = std::move(done)](const Result<Nothing>& r) {
+            if (done)
+                done(r.status);
+        },
+        std::move(asks));
 }
 
 void MatrixClient::readDeviceInfo(Callback<DeviceInfo> done)
 {
     auto info = std::make_shared<DeviceInfo>();
-    Impl* impl = impl_.get();
     impl_->chain<DeviceInfo>(std::move(done), info, impl_->infoAsks(info),
-                             [impl, info] { impl->engine.update(impl->state.info, *info, StateChange::Kind::Info); });
+                             [this, info] { impl_->engine.update(impl_->state.info, *info, StateChange::Kind::Info); });
 }
 
 void MatrixClient::readCables(Callback<Cables> done, std::function<void(int port, bool output)> onPort)
@@ -501,11 +374,6 @@ void MatrixClient::readRouting(Callback<Routing> done, std::function<void(Output
     impl_->chain<Routing>(std::move(done), routing, impl_->routingAsks(routing, std::move(answered)));
 }
 
-void MatrixClient::route(Output output, Input input, Done done)
-{
-    route(output, input, p::kRouteWaits, std::move(done));
-}
-
 void MatrixClient::route(Output output, Input input, p::Waits waits, Done done)
 {
     if (!impl_->routable(output, input)) {
@@ -526,19 +394,23 @@ void MatrixClient::routeAll(Input input, Done done)
     std::vector<std::pair<Output, Input>> routes;
     for (int output = 1; output <= kPortCount; ++output)
         routes.emplace_back(Output{output}, input);
-    impl_->routeSeries(routes, std::move(done));
+    routeSeries(std::move(routes), std::move(done));
 }
 
 void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
                                std::function<void(Output)> confirmed)
 {
+    std::vector<Ask> asks;
     for (const auto& [output, input] : routes) {
         if (!impl_->routable(output, input)) {
             impl_->refuse(std::move(done), Status::BadInput, "ports are 1 to 4");
             return;
         }
+        asks.push_back(impl_->routeAsk(output, input, p::kReplyWaits, confirmed));
+        asks.back().step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
+        asks.back().step.skipAfterBadSums = impl_->options.resendRouteOnBadSum;
     }
-    impl_->routeSeries(routes, std::move(done), std::move(confirmed));
+    impl_->run(std::move(done), std::move(asks));
 }
 
 void MatrixClient::portToPort(Done done)
@@ -546,37 +418,29 @@ void MatrixClient::portToPort(Done done)
     std::vector<std::pair<Output, Input>> routes;
     for (int port = 1; port <= kPortCount; ++port)
         routes.emplace_back(Output{port}, Input{port});
-    impl_->routeSeries(routes, std::move(done));
+    routeSeries(std::move(routes), std::move(done));
 }
 
-void MatrixClient::setBeep(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Beep, on)}); }
-
-void MatrixClient::readBeep(Callback<bool> done)
+void MatrixClient::setSetting(Setting setting, bool on, Done done)
 {
-    auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Beep, on)});
+    impl_->run(std::move(done), {impl_->settingAsk(setting, on)});
 }
 
-void MatrixClient::setIr(bool on, Done done) { impl_->run(std::move(done), {impl_->settingAsk(Setting::Ir, on)}); }
-
-void MatrixClient::readIr(Callback<bool> done)
+void MatrixClient::readSetting(Setting setting, Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(Setting::Ir, on)});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(setting, on)});
 }
 
 void MatrixClient::factoryReset(Done done)
 {
-    Impl* impl = impl_.get();
     std::vector<Ask> asks;
     for (int port = 1; port <= kPortCount; ++port)
         asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
     asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
     asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
-    asks.push_back(
-        {p::beepRequest(true), p::kReplyWaits,
-         [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; },
-         [impl](const CommandFrame&) { impl->engine.update(impl->state.beepOn, true, StateChange::Kind::Beep); }});
+    asks.push_back(impl_->settingAsk(Setting::Beep, true));
+    asks.back().step.matches = [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; };
     // The reset changed every input's EDID: read them again for the state model.
     impl_->run(std::move(done), std::move(asks), impl_->edidFollowUp(Input::All));
 }
@@ -603,16 +467,13 @@ void MatrixClient::setEdidMode(int modeRow, Input target, Done done, EdidStepHoo
         impl_->refuse(std::move(done), Status::BadInput, "mode rows are 0 to 15, targets 0 (all) to 4");
         return;
     }
-    std::vector<Ask> asks;
-    impl_->edidOpening(asks, true);
-    if (const auto mode = edid::modeNumberForRow(modeRow)) {
-        asks.push_back({p::edidSetModeRequest(*mode, target), p::kReplyWaits,
-                        [target](const CommandFrame& f) { return p::isEdidSetModeReply(f, target); }});
-    } else {
-        asks.push_back({p::edidDefaultRequest(target), p::kReplyWaits,
-                        [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }});
-    }
-    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change}, onStep, target, std::move(done));
+    const auto mode = edid::modeNumberForRow(modeRow);
+    Ask change = mode ? Ask{p::edidSetModeRequest(*mode, target), p::kReplyWaits,
+                            [target](const CommandFrame& f) { return p::isEdidSetModeReply(f, target); }}
+                      : Ask{p::edidDefaultRequest(target), p::kReplyWaits,
+                            [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }};
+    impl_->edidChange({edidModeAsk(onStep), edidStep(EdidStep::Change, std::move(change), onStep)}, onStep, target,
+                      std::move(done));
 }
 
 void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook onStep)
@@ -621,8 +482,6 @@ void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook o
         impl_->refuse(std::move(done), Status::BadInput, "outputs are 1 to 4, targets 0 (all) to 4");
         return;
     }
-    std::vector<Ask> asks;
-    impl_->edidOpening(asks, false);
     // Only a connected display has an EDID to copy; this query gets no re-send.
     Ask connected{p::outputCableRequest(from), p::kReplyWaits,
                   [from](const CommandFrame& f) { return isCableReply(f, from.number(), true); }};
@@ -632,17 +491,15 @@ void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook o
             return std::string();
         return std::string("HDMI OUT ") + from.letter() + " is not connected!";
     };
-    asks.push_back(std::move(connected));
-    asks.push_back({p::edidModeRequest(), p::kReplyWaits, isEdidModeReply});
     Ask copy{p::edidCopyRequest(from, target), p::kReplyWaits,
              [target](const CommandFrame& f) { return p::decodeEdidCopy(f, target).has_value(); }};
     // Refused copies are reported for all inputs as for one: a failure is never a success.
     copy.refusal = [target](const CommandFrame& f) {
         return *p::decodeEdidCopy(f, target) ? std::string() : "Copy failed!";
     };
-    asks.push_back(std::move(copy));
-    impl_->edidChange(std::move(asks), {EdidStep::CableCheck, EdidStep::ModeRequest, EdidStep::Change}, onStep, target,
-                      std::move(done));
+    impl_->edidChange({edidStep(EdidStep::CableCheck, std::move(connected), onStep), edidModeAsk(onStep),
+                       edidStep(EdidStep::Change, std::move(copy), onStep)},
+                      onStep, target, std::move(done));
 }
 
 void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input target, Done done, EdidStepHook onStep)
@@ -653,24 +510,21 @@ void MatrixClient::uploadEdid(const std::vector<std::uint8_t>& fileBytes, Input 
                       validTarget(target) ? "Please select the correct EDID file!" : "targets are 0 (all) to 4");
         return;
     }
-    std::vector<Ask> asks;
-    impl_->edidOpening(asks, true);
     const int sub = p::edidDownloadSub(target);
-    asks.push_back({p::edidDownloadRequest(target), p::kReplyWaits,
-                    [sub](const CommandFrame& f) { return p::isEdidDownloadReady(f, sub); }});
+    Ask download{p::edidDownloadRequest(target), p::kReplyWaits,
+                 [sub](const CommandFrame& f) { return p::isEdidDownloadReady(f, sub); }};
     Ask announce;
     announce.step.bytes = bytesOf(p::edidDownloadAnnounce(sub));
     announce.pauseMs = p::kEdidBlockDelayMs;
-    asks.push_back(std::move(announce));
     Ask block{p::edidTransferBlock(check.data.data()), p::kReplyWaits,
               [sub](const CommandFrame& f) { return p::decodeEdidDownloadResult(f, sub).has_value(); }};
     block.step.resends = 0;  // the block is sent once; no answer is a time-out
     block.refusal = [](const CommandFrame& f) {
         return f.p1() == p::kEdidResultOk ? std::string() : "Download failed!";
     };
-    asks.push_back(std::move(block));
-    impl_->edidChange(std::move(asks), {EdidStep::ModeRequest, EdidStep::Change, EdidStep::Block}, onStep, target,
-                      std::move(done));
+    impl_->edidChange({edidModeAsk(onStep), edidStep(EdidStep::Change, std::move(download), onStep),
+                       std::move(announce), edidStep(EdidStep::Block, std::move(block), onStep)},
+                      onStep, target, std::move(done));
 }
 
 namespace {

@@ -42,7 +42,6 @@ struct Result {
     bool ok() const { return status == Status::Ok; }
 };
 struct Nothing {};
-// What hears an operation's result.
 template <typename T>
 using Callback = std::function<void(const Result<T>&)>;
 using Done = Callback<Nothing>;
@@ -95,9 +94,8 @@ struct LinkTarget {
 // not add up (only where a route re-sends at once, see Options).
 enum class Resend { AfterWait, AfterBadSum };
 
-// The steps of an EDID change as they go out, for a window that shows them
-// (the first answers free its tab buttons, the step that times out picks
-// the notice).
+// The steps of an EDID change as they go out, for a window that shows them (the
+// first answers free its tab buttons, the step that times out picks the notice).
 enum class EdidStep { SwitchState, CableCheck, ModeRequest, Change, Block };
 using EdidStepHook = std::function<void(EdidStep)>;
 
@@ -143,13 +141,11 @@ struct ClientOptions {
     int connectTimeoutMs = 3000;  // TCP connect
     int reconnectFirstMs = 1000;  // back-off doubles from here ...
     int reconnectMaxMs = 30000;   // ... up to here
-    // After an EDID change (mode, copy, upload, factory reset) read the
-    // inputs' EDID status again into the state model. The window's
-    // conversations end with the change itself.
+    // After an EDID change (mode, copy, upload, factory reset) read the inputs'
+    // EDID status again. The window's conversations end with the change itself.
     bool readBackEdid = true;
-    // The window's routes: a route's answer that does not add up is
-    // answered by one re-send at once; a second such answer ends a
-    // route with TimeOut and skips that output in a series.
+    // The window's routes: an answer that does not add up gets one re-send at
+    // once; a second ends a route with TimeOut and skips that output in a series.
     bool resendRouteOnBadSum = false;
     // Refuse routes outside the box's four ports. The window sends the
     // ports its grid, presets and panel hold, as the protocol names them.
@@ -163,7 +159,6 @@ struct ClientOptions {
 class MatrixClient {
 public:
     using Options = ClientOptions;
-
     using SerialFactory = std::function<std::unique_ptr<SerialChannel>()>;
 
     MatrixClient(EventLoop& loop, SerialFactory makeSerial, std::unique_ptr<StreamSocket> socket, Options options = {});
@@ -214,7 +209,7 @@ public:
     // for or not, heard before any request in flight sees the frame.
     std::function<void(const SettingReport&)> onSetting;
 
-    // Re-reads routing and cables (and beep) into the state model.
+    // Re-reads routing, cables and beep into the state model.
     void refresh(std::function<void(Status)> done = {});
 
     // Operations. Ports are 1..4; an input or output outside that is BadInput.
@@ -228,7 +223,7 @@ public:
     void readSizeVersionCables(Done done, std::function<void(int port, bool output)> onPort = {});
     // `answered` (optional) hears each output's answer as it comes, before the next query.
     void readRouting(Callback<Routing> done, std::function<void(Output, Input)> answered = {});
-    void route(Output output, Input input, Done done);
+    void route(Output output, Input input, Done done) { route(output, input, protocol::kRouteWaits, std::move(done)); }
     // A route with other waits than a single route's (the window's panel
     // waits as a series step does).
     void route(Output output, Input input, protocol::Waits waits, Done done);
@@ -239,10 +234,8 @@ public:
     void routeSeries(std::vector<std::pair<Output, Input>> routes, Done done,
                      std::function<void(Output)> confirmed = {});
     void portToPort(Done done);  // input n to output n
-    void setBeep(bool on, Done done);
-    void readBeep(Callback<bool> done);
-    void setIr(bool on, Done done);
-    void readIr(Callback<bool> done);
+    void setSetting(Setting setting, bool on, Done done);
+    void readSetting(Setting setting, Callback<bool> done);
     void factoryReset(Done done);
     // The window's switches and state queries: the frame goes out at once,
     // beside any request in flight, with no wait and no re-send; the answer,
@@ -270,9 +263,7 @@ private:
     MatrixState state_;
 };
 
-// The options of a window page's client: the window holds the link, its
-// conversations end with the change itself, and its routes re-send a bad
-// sum at once and go to whatever ports its grid, presets and panel hold.
+// The options of a window page's client (see ClientOptions).
 MatrixClient::Options windowPageOptions();
 
 }  // namespace matrix::client

@@ -433,7 +433,7 @@ Outcome MatrixUnit::setBeep(const Caller& caller, bool on, Done done)
     if (Outcome ready = readiness(); !ready.ok())
         return ready;
     audit(caller, on ? "beep on" : "beep off");
-    client_->setBeep(on, reporting<client::Nothing>(std::move(done)));
+    client_->setSetting(client::Setting::Beep, on, reporting<client::Nothing>(std::move(done)));
     return Outcome::done();
 }
 

@@ -101,8 +101,8 @@ private:
             break;
         case 2: c.readRouting(track<client::Routing>("read routing")); break;
         case 3: c.readCables(track<client::Cables>("read cables")); break;
-        case 4: c.setBeep(pick(2), track<client::Nothing>("set beep")); break;
-        case 5: c.readBeep(track<bool>("read beep")); break;
+        case 4: c.setSetting(client::Setting::Beep, pick(2), track<client::Nothing>("set beep")); break;
+        case 5: c.readSetting(client::Setting::Beep, track<bool>("read beep")); break;
         case 6: c.routeAll(Input{in}, track<client::Nothing>("route all")); break;
         case 7: c.readDeviceInfo(track<client::DeviceInfo>("device info")); break;
         case 11: c.copyEdid(Output{out}, Input{static_cast<int>(pick(5))}, track<client::Nothing>("edid copy")); break;

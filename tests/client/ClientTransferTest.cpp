@@ -260,7 +260,7 @@ TEST_P(TransferBothTransports, FirmwarePartOneIsSentInBlocksAndTheMatrixHoldsIt)
     FirmwareRun run;
     startUpgrade(rig, run, image);
     Outcome<bool> other;
-    rig.client->readBeep(other.callback());
+    rig.client->readSetting(client::Setting::Beep, other.callback());
     EXPECT_TRUE(rig.client->firmwareRunning());
     rig.settle(run.out.ended, 120000);
     EXPECT_EQ(other.result.status, Status::Busy) << "the upgrade holds the link";

@@ -50,16 +50,18 @@ std::vector<WireCase> wireCases()
          {"A5 5B 01 01 00 00 00 00 00 00 00 00 FE", "A5 5B 01 02 00 00 00 00 00 00 00 00 FD",
           "A5 5B 01 03 00 00 00 00 00 00 00 00 FC"}},
         {"beep off",
-         [](MatrixClient& c, auto done) { c.setBeep(false, statusOf<client::Nothing>(done)); },
+         [](MatrixClient& c, auto done) {
+             c.setSetting(client::Setting::Beep, false, statusOf<client::Nothing>(done));
+         },
          {"A5 5B 06 01 F0 00 00 00 00 00 00 00 09"}},
         {"beep state",
-         [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); },
+         [](MatrixClient& c, auto done) { c.readSetting(client::Setting::Beep, statusOf<bool>(done)); },
          {"A5 5B 01 0B 00 00 00 00 00 00 00 00 F4"}},
         {"IR on",
-         [](MatrixClient& c, auto done) { c.setIr(true, statusOf<client::Nothing>(done)); },
+         [](MatrixClient& c, auto done) { c.setSetting(client::Setting::Ir, true, statusOf<client::Nothing>(done)); },
          {"A5 5B 05 01 0F 00 00 00 00 00 00 00 EB"}},
         {"IR state",
-         [](MatrixClient& c, auto done) { c.readIr(statusOf<bool>(done)); },
+         [](MatrixClient& c, auto done) { c.readSetting(client::Setting::Ir, statusOf<bool>(done)); },
          {"A5 5B 01 0A 00 00 00 00 00 00 00 00 F5"}},
         {"route all from input 3",
          [](MatrixClient& c, auto done) { c.routeAll(Input{3}, statusOf<client::Nothing>(done)); },
@@ -156,7 +158,7 @@ TEST_P(ClientBothTransports, RepliesFillTheStateModelAsTheMatrixHasIt)
 
 TEST_P(ClientBothTransports, SilentMatrixGetsOneResendThenTimeOut)
 {
-    // Route: 3000 ms first wait; readBeep: 5000 ms. Each: one re-send, then 5000 ms.
+    // Route: 3000 ms first wait; beep read: 5000 ms. Each: one re-send, then 5000 ms.
     struct Case {
         const char* name;
         RunOp run;
@@ -165,7 +167,8 @@ TEST_P(ClientBothTransports, SilentMatrixGetsOneResendThenTimeOut)
     const Case cases[] = {
         {"route", [](MatrixClient& c, auto done) { c.route(Output{2}, Input{2}, statusOf<client::Nothing>(done)); },
          3000},
-        {"beep state", [](MatrixClient& c, auto done) { c.readBeep(statusOf<bool>(done)); }, 5000},
+        {"beep state", [](MatrixClient& c, auto done) { c.readSetting(client::Setting::Beep, statusOf<bool>(done)); },
+         5000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -226,7 +229,7 @@ TEST_P(ClientBothTransports, StandbyFailsTheRequestInFlightAndTheQueueGoesOn)
     Outcome<client::Nothing> routed;
     Outcome<bool> beep;
     rig.client->route(Output{1}, Input{2}, routed.callback());
-    rig.client->readBeep(beep.callback());
+    rig.client->readSetting(client::Setting::Beep, beep.callback());
     rig.loop.advance(100);
     rig.matrix().setSilent(false);
     rig.matrix().sendStandby();
@@ -266,7 +269,7 @@ TEST_P(ClientBothTransports, LinkLostFailsQueuedAndInFlightAtOnce)
     // A request while down ends at once too, and nothing is sent.
     const auto sent = rig.wire().size();
     Outcome<bool> beep;
-    rig.client->readBeep(beep.callback());
+    rig.client->readSetting(client::Setting::Beep, beep.callback());
     rig.loop.advance(1);
     EXPECT_EQ(beep.result.status, Status::LinkDown);
     EXPECT_EQ(rig.wire().size(), sent);
@@ -397,7 +400,7 @@ TEST(ClientTcp, ConnectThatNeverCompletesTimesOut)
         ended = true;
     });
     Outcome<bool> queuedWhileConnecting;
-    rig.client->readBeep(queuedWhileConnecting.callback());
+    rig.client->readSetting(client::Setting::Beep, queuedWhileConnecting.callback());
     rig.loop.advance(2999);
     EXPECT_FALSE(ended);
     rig.loop.advance(1);
@@ -436,7 +439,7 @@ TEST(ClientReentry, ACallbackThatClosesTheLinkEndsTheRequestOnce)
     Outcome<client::Nothing> routed;
     Outcome<bool> queued;
     rig.client->route(Output{2}, Input{4}, routed.callback());
-    rig.client->readBeep(queued.callback());
+    rig.client->readSetting(client::Setting::Beep, queued.callback());
     rig.loop.advance(30000);
     EXPECT_EQ(routed.endings, 1);
     EXPECT_EQ(queued.endings, 1);

@@ -78,8 +78,8 @@ TEST(ClientLink, ClientsOnTheirOwnSocketsWorkAndFailIndependently)
     ASSERT_TRUE(waitUntil([&] { return !a.client->linkUp(); }));
     EXPECT_EQ(a.linkChanges, 2);
     client::Result<bool> beepA, beepB;
-    a.client->readBeep([&](const auto& r) { beepA = r, ++ends; });
-    b.client->readBeep([&](const auto& r) { beepB = r, ++ends; });
+    a.client->readSetting(client::Setting::Beep, [&](const auto& r) { beepA = r, ++ends; });
+    b.client->readSetting(client::Setting::Beep, [&](const auto& r) { beepB = r, ++ends; });
     ASSERT_TRUE(waitUntil([&] { return ends == 6; }));
     EXPECT_EQ(beepA.status, Status::LinkDown);
     EXPECT_EQ(beepB.status, Status::Ok);
