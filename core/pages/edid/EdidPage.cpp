@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/formats/EdidModes.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -29,22 +28,12 @@ EdidPage::EdidPage(PageContext& context)
     port_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
-void EdidPage::startPage()
-{
-    // Nothing is sent until the entry query that follows the tab being shown.
-    port_.openChosenPort();
-}
-
-EdidPage::~EdidPage() = default;
-
 // --- view model ------------------------------------------------------------
-
-const std::vector<std::string>& EdidPage::modeRows() { return edid::modeRows(); }
 
 std::vector<std::string> EdidPage::targetRows() const
 {
     std::vector<std::string> rows;
-    for (int i = 1; i <= portCount_; ++i)
+    for (int i = 1; i <= portCount(); ++i)
         rows.push_back("IN" + std::to_string(i));
     rows.emplace_back("All Inputs");
     return rows;
@@ -53,7 +42,7 @@ std::vector<std::string> EdidPage::targetRows() const
 std::vector<std::string> EdidPage::sourceRows() const
 {
     std::vector<std::string> rows;
-    for (int i = 0; i < portCount_; ++i)
+    for (int i = 0; i < portCount(); ++i)
         rows.push_back(std::string("HDMI OUT ") + static_cast<char>('A' + i));
     return rows;
 }
@@ -76,8 +65,6 @@ void EdidPage::selectRow(int& index, int row, int rowCount)
     changed.notifyChanged();
 }
 
-void EdidPage::selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
-
 void EdidPage::openEdidFile(const std::string& path)
 {
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
@@ -98,9 +85,6 @@ void EdidPage::openEdidFile(const std::string& path)
 
 // --- helpers -----------------------------------------------------------------
 
-bool EdidPage::connected() const { return link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen(); }
-
-// The animation stops, the progress popup closes and the busy flag drops.
 void EdidPage::stopProgress()
 {
     progress_.stop();
@@ -139,54 +123,44 @@ void EdidPage::startRefresh()
 
 // --- buttons -----------------------------------------------------------------
 
-void EdidPage::click(int operation)
-{
-    startOperation(operation);
-    changed.notifyChanged();
-}
-
-bool EdidPage::startOperation(int operation)
+// The selections cannot change while an operation runs: the progress popup
+// is modal. Only the hidden status button goes in while the page is busy.
+void EdidPage::startOperation(int operation)
 {
     entryPending_ = 0;
-    if (edidBusy_ == 1) {
+    if (edidBusy_ == 1 && operation != kOpStatusQuery) {
         notice_.show(kNoticeMs, kPleaseWait);
-        return false;
+        return;
     }
     edidOperation_ = operation;
-    if (!notice_.guard(connected()))
-        return false;
+    if (!notice_.guard(link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen()))
+        return;
     if (operation == kOpDownload && edidFilePath_.empty()) {
         notice_.show(kNoticeMs, "Select the file!");
-        return false;
+        return;
     }
     // A copy holds the tab buttons only from its mode request on.
     edidBusy_ = operation == kOpCopy ? 0 : 1;
-    runOperation(operation);
-    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
-    animateProgress();
-    ctx_.popups.progress.open();
-    return true;
-}
-
-// The selections cannot change meanwhile: the progress popup is modal.
-void EdidPage::runOperation(int operation)
-{
     operationRunning_ = true;
     step_ = client::EdidStep::SwitchState;
     client_.setAttachedKind(link_.tcpMode() ? client::LinkTarget::Kind::Tcp : client::LinkTarget::Kind::Com);
-    auto done = [this, operation](const client::Result<client::Nothing>& result) { operationEnded(operation, result); };
+    auto done = [this, operation](const auto& result) { operationEnded(operation, result.status, result.message); };
     auto onStep = [this](client::EdidStep step) { stepSent(step); };
-    const auto targetOf = [this](int row) { return row == portCount_ ? Input::All : Input{row + 1}; };
+    const auto targetOf = [this](int row) { return row == portCount() ? Input::All : Input{row + 1}; };
     switch (operation) {
     case kOpSetMode: client_.setEdidMode(modeIndex_, targetOf(setTargetIndex_), done, onStep); break;
     case kOpCopy: client_.copyEdid(Output{copySourceIndex_ + 1}, targetOf(copyTargetIndex_), done, onStep); break;
-    default: {
+    case kOpDownload: {
         const auto bytes = edidFileData_.begin();
         client_.uploadEdid({bytes, bytes + static_cast<std::ptrdiff_t>(edidFileBytes_)}, targetOf(downloadTargetIndex_),
                            done, onStep);
         break;
     }
+    default: client_.readEdidStatus(done); break;
     }
+    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
+    animateProgress();
+    ctx_.popups.progress.open();
 }
 
 void EdidPage::stepSent(client::EdidStep step)
@@ -200,34 +174,10 @@ void EdidPage::stepSent(client::EdidStep step)
         client_.cancel();
 }
 
-void EdidPage::clickStatus()
-{
-    entryPending_ = 0;
-    edidOperation_ = kOpStatusQuery;
-    if (notice_.guard(connected())) {
-        ctx_.popups.progress.setText(kGettingStatus);
-        animateProgress();
-        edidBusy_ = 1;
-        operationRunning_ = true;
-        step_ = client::EdidStep::SwitchState;
-        client_.readEdidStatus([this](const client::Result<client::EdidCodes>& result) {
-            operationRunning_ = false;
-            statusRunEnded(result.status);
-        });
-        ctx_.popups.progress.open();
-    }
-    changed.notifyChanged();
-}
-
 // --- tab hand-over -------------------------------------------------------------
 
 void EdidPage::activate()
 {
-    // A click in the 150 ms before activation has started an operation
-    // (its progress animation runs): the entry query must not take its
-    // place, or the operation's replies would find no operation to go on
-    // with and leave the progress popup up for good.
-    const bool operationRunning = progress_.running();
     const bool tcp = link_.tcpMode();
     if (!tcp && !link_.comOpen) {
         notice_.show(kNoticeMs, kOpenComFailed);
@@ -238,7 +188,10 @@ void EdidPage::activate()
         notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
     if (!tcp)
         port_.dropSerialTail();
-    if (!operationRunning)
+    // A click in the 150 ms before activation has started an operation (its
+    // progress animation runs): the entry query must not take its place, or
+    // its replies would find no operation and leave the popup up for good.
+    if (!progress_.running())
         startRefresh();
     if (tcp)
         entryPending_ = 0;
@@ -251,11 +204,7 @@ void EdidPage::activate()
 // standby notice); the client's request takes the answer it waits for.
 void EdidPage::dispatch(const CommandFrame& frame)
 {
-    // Until the entry query has gone out, TCP replies belong to the page
-    // that held the link before.
-    if (entryPending_ == 1 && link_.tcpMode())
-        return;
-    if (!frame.headerOk())
+    if ((entryPending_ == 1 && link_.tcpMode()) || !frame.headerOk())
         return;
     if (p::isStandby(frame))
         endWithLongNotice(kStandby);
@@ -267,37 +216,57 @@ void EdidPage::dispatch(const CommandFrame& frame)
 
 // --- how an operation ends -------------------------------------------------------
 
-void EdidPage::operationEnded(int operation, const client::Result<client::Nothing>& result)
+void EdidPage::operationEnded(int operation, client::Status status, const std::string& message)
 {
     operationRunning_ = false;
-    switch (result.status) {
-    case client::Status::Ok: succeeded(operation); break;
-    case client::Status::Rejected: refused(result.message); break;
-    case client::Status::TimeOut: timedOut(); break;
-    case client::Status::Standby: break;  // it has its own notice
-    case client::Status::LinkDown: linkLost(); break;
-    default: endOperationQuietly(); break;
-    }
-    changed.notifyChanged();
-}
-
-void EdidPage::statusRunEnded(client::Status status)
-{
+    const bool statusQuery = operation == kOpStatusQuery;
     switch (status) {
-    case client::Status::Ok: stopProgress(); break;
-    case client::Status::TimeOut: timeOut(false); break;
+    case client::Status::Ok: changeEnded(operation, true); break;
+    case client::Status::TimeOut: timeOut(); break;
     case client::Status::LinkDown: linkLost(); break;
-    default: break;
+    case client::Status::Standby: break;  // it has its own notice
+    case client::Status::Rejected:
+        if (!statusQuery)
+            refused(message);
+        break;
+    default:
+        if (!statusQuery)
+            endOperationQuietly();
+        break;
     }
     changed.notifyChanged();
 }
 
-void EdidPage::succeeded(int operation)
+// A built-in mode says so and then reads back, the default EDID reads back
+// at once; a single copy never held the tab buttons; a download's notice
+// comes before the "Please wait..." box would close, and takes it over.
+void EdidPage::changeEnded(int operation, bool ok)
 {
-    switch (operation) {
-    case kOpSetMode: onSetSucceeded(); break;
-    case kOpCopy: onCopyEnded(true); break;
-    default: onDownloadEnded(true); break;
+    static const char* const kTexts[][2] = {{},
+                                            {nullptr, kSetSuccessfully},
+                                            {"Copy failed!", "Copy successfully!"},
+                                            {"Download failed!", "Download successfully!"}};
+    stopProgress();
+    if (operation == kOpStatusQuery)
+        return;
+    const int row = operation == kOpSetMode ? setTargetIndex_
+                    : operation == kOpCopy  ? copyTargetIndex_
+                                            : downloadTargetIndex_;
+    const bool freeTabs = operation != kOpCopy || row == portCount();
+    if (operation != kOpDownload) {
+        if (freeTabs)
+            ctx_.shell.postPageBusy(0);
+        notice_.closePleaseWait();
+        if (!freeTabs && ctx_.popups.notice.held())
+            return;
+    }
+    if (operation == kOpSetMode && modeIndex_ == edid::kDefaultEdidRow)
+        readBack(row)();
+    else
+        notice_.show(kNoticeMs, kTexts[operation][ok], ok ? readBack(row) : std::function<void()>());
+    if (operation == kOpDownload) {
+        ctx_.shell.postPageBusy(0);
+        notice_.closePleaseWait();
     }
 }
 
@@ -310,15 +279,29 @@ void EdidPage::refused(const std::string& text)
         stopProgress();
         notice_.show(kNoticeMs, text);
         break;
-    case client::EdidStep::Block: onDownloadEnded(false); break;
-    default: onCopyEnded(false); break;
+    case client::EdidStep::Block: changeEnded(kOpDownload, false); break;
+    default: changeEnded(kOpCopy, false); break;
     }
 }
 
-// The first steps (the switch state, the copy's cable check) give up with
-// the short time-out, which leaves the tab buttons alone; the change itself
-// with the full one.
-void EdidPage::timedOut() { timeOut(step_ != client::EdidStep::SwitchState && step_ != client::EdidStep::CableCheck); }
+// The first steps (the switch state, the copy's cable check) and the status
+// query give up with the short time-out, which leaves the tab buttons alone;
+// the change itself with the full one, which also ends an open
+// "Please wait..." box instead of re-texting it.
+void EdidPage::timeOut()
+{
+    const bool freeTabs = step_ != client::EdidStep::SwitchState && step_ != client::EdidStep::CableCheck;
+    stopProgress();
+    if (freeTabs && ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
+        ctx_.shell.postPageBusy(0);
+        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
+        ctx_.popups.notice.close();
+        return;
+    }
+    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
+    if (freeTabs)
+        ctx_.shell.postPageBusy(0);
+}
 
 // Another tab took the link, or the link fell before the EDID block.
 void EdidPage::linkLost()
@@ -329,21 +312,17 @@ void EdidPage::linkLost()
         notice_.show(kNoticeMs, kConnectFailed);
 }
 
-// An operation's answer came: the animation stops, the busy flag drops
-// (freeing the tab buttons) and the progress popup closes.
-void EdidPage::endOperationWait(bool freeTabs)
+void EdidPage::endOperationQuietly()
 {
     stopProgress();
-    if (freeTabs)
-        ctx_.shell.postPageBusy(edidBusy_);
-    notice_.closePleaseWait();
+    ctx_.shell.postPageBusy(0);
 }
 
 // What a change reads back once its notice has gone: the input it
 // touched, or every input in turn.
 std::function<void()> EdidPage::readBack(int targetRow)
 {
-    const bool all = targetRow == portCount_;
+    const bool all = targetRow == portCount();
     return [this, all, input = targetRow + 1] {
         if (all)
             startRefresh();
@@ -351,42 +330,6 @@ std::function<void()> EdidPage::readBack(int targetRow)
             sendStatusQuery(input);
         changed.notifyChanged();
     };
-}
-
-// A built-in mode says so and then reads back; the default EDID reads back at once.
-void EdidPage::onSetSucceeded()
-{
-    endOperationWait();
-    if (modeIndex_ == edid::kDefaultEdidRow)
-        readBack(setTargetIndex_)();
-    else
-        notice_.show(kNoticeMs, kSetSuccessfully, readBack(setTargetIndex_));
-}
-
-void EdidPage::onCopyEnded(bool ok)
-{
-    const bool all = copyTargetIndex_ == portCount_;
-    // A single copy never held the tab buttons.
-    endOperationWait(all);
-    if (!all && ctx_.popups.notice.held())
-        return;
-    if (ok)
-        notice_.show(kNoticeMs, "Copy successfully!", readBack(copyTargetIndex_));
-    else
-        notice_.show(kNoticeMs, "Copy failed!");
-}
-
-// The notice comes before the "Please wait..." box would close: it takes
-// that box over instead.
-void EdidPage::onDownloadEnded(bool ok)
-{
-    stopProgress();
-    if (ok)
-        notice_.show(kNoticeMs, "Download successfully!", readBack(downloadTargetIndex_));
-    else
-        notice_.show(kNoticeMs, "Download failed!");
-    ctx_.shell.postPageBusy(edidBusy_);
-    notice_.closePleaseWait();
 }
 
 // The switch refusal, and the standby (the client ends its request on the
@@ -414,52 +357,20 @@ void EdidPage::onStatusReply(const CommandFrame& f)
         sendStatusQuery(n + 1);
 }
 
-// --- timers ----------------------------------------------------------------------
+// --- progress --------------------------------------------------------------------
 
 // The dots step until the operation stops them.
 void EdidPage::animateProgress()
 {
     progress_.once(kProgressStepMs, [this] {
-        stepProgress();
+        if (const char* word = progressWord(edidOperation_)) {
+            static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
+            ctx_.popups.progress.setText(std::string(word) + kDots[ctx_.popups.progress.nextDot()]);
+            ctx_.popups.progress.refresh();
+        }
         animateProgress();
         changed.notifyChanged();
     });
-}
-
-void EdidPage::endOperationQuietly()
-{
-    stopProgress();
-    ctx_.shell.postPageBusy(edidBusy_);
-}
-
-// The full time-out also frees the tab buttons, and ends an open
-// "Please wait..." box instead of re-texting it.
-void EdidPage::timeOut(bool freeTabs)
-{
-    stopProgress();
-    if (!freeTabs) {
-        notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
-        return;
-    }
-    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
-        ctx_.shell.postPageBusy(edidBusy_);
-        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
-        ctx_.popups.notice.close();
-        return;
-    }
-    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
-    ctx_.shell.postPageBusy(edidBusy_);
-}
-
-void EdidPage::stepProgress()
-{
-    const char* word = progressWord(edidOperation_);
-    if (!word)
-        return;
-    static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-    const int count = ctx_.popups.progress.nextDot();
-    ctx_.popups.progress.setText(std::string(word) + kDots[count]);
-    ctx_.popups.progress.refresh();
 }
 
 }  // namespace matrix
