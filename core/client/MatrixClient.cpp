@@ -680,7 +680,6 @@ struct FirmwarePart {
     std::size_t dataStart = 0;
     std::size_t end = 0;
     std::size_t length() const { return end - dataStart; }
-    int blockTotal() const { return static_cast<int>(length() / p::kFirmwareBlockDataBytes); }
     std::string name() const { return "Part_" + std::to_string(part) + ".1.0.0"; }
 };
 
@@ -741,16 +740,17 @@ struct UpgradeState {
     }
 };
 
-// The asks of one upgrade, part by part.
-struct UpgradeAsks {
-    std::shared_ptr<UpgradeState> state = std::make_shared<UpgradeState>();
-    bool window = false;            // each announce is reported, refusals are logged without '!'
-    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
+// The asks of one upgrade, part by part: the part's start request (part 1
+// also prepares the matrix, twice); each block announced, then sent and
+// acknowledged, where a lost block or acknowledgement sends both again;
+// then the polls through the matrix's reboot. The window has each announce
+// reported.
+std::vector<Ask> upgradeAsks(const std::vector<FirmwarePart>& parts, const std::vector<std::uint8_t>& image,
+                             const std::shared_ptr<UpgradeState>& state, bool window)
+{
     std::vector<Ask> asks;
-
-    // The part's start request; part 1 also prepares the matrix, twice.
-    void addStart(const FirmwarePart& part)
-    {
+    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
+    for (const FirmwarePart& part : parts) {
         const int sub = part.part;
         const std::string name = part.name();
         Ask start{p::firmwareStartRequest(sub), p::kFirmwareStartWaits,
@@ -761,28 +761,22 @@ struct UpgradeAsks {
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [state = state, name, sub, length = part.length()] {
+        start.onSend = [state, name, sub, length = part.length()] {
             state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
             state->report("Upgrading " + name + "...");
             state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
         };
         asks.push_back(std::move(start));
-        if (sub != 1)
-            return;
-        Ask wait;
-        wait.pauseMs = p::kFirmwarePrepareDelayMs;
-        asks.push_back(std::move(wait));
-        asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
-        asks.push_back({p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
-    }
+        if (sub == 1) {
+            Ask wait;
+            wait.pauseMs = p::kFirmwarePrepareDelayMs;
+            asks.push_back(std::move(wait));
+            asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
+            asks.push_back(
+                {p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
+        }
 
-    // Each block announced, then sent and acknowledged; a lost block or
-    // acknowledgement sends announce and block again.
-    void addBlocks(const FirmwarePart& part, const std::vector<std::uint8_t>& image)
-    {
-        const int sub = part.part;
-        const std::string name = part.name();
-        const int last = part.blockTotal();
+        const int last = static_cast<int>(part.length() / p::kFirmwareBlockDataBytes);
         for (int index = 0; index <= last; ++index) {
             const bool isLast = index == last;
             const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
@@ -792,7 +786,7 @@ struct UpgradeAsks {
             announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
             if (window)
-                announce.onSend = [state = state, index] {
+                announce.onSend = [state, index] {
                     state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
                     state->report({});
                 };
@@ -807,63 +801,36 @@ struct UpgradeAsks {
             const std::int64_t sent =
                 placedBefore +
                 static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
-            block.onSend = [state = state, sent, name] {
+            block.onSend = [state, sent, name] {
                 state->failLine = "Upgrading " + name + " failed";
                 state->sent = sent;
                 state->report({});
             };
             asks.push_back(std::move(block));
         }
-    }
+        placedBefore += static_cast<std::int64_t>(part.length());
 
-    // Polls the matrix through its reboot after the part.
-    void addReboot(const FirmwarePart& part)
-    {
-        const int sub = part.part;
-        const std::string name = part.name();
         Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
         reboot.step.resends = p::kRebootPollResends;
-        reboot.onSend = [state = state, sub, name] {
+        reboot.onSend = [state, sub, name] {
             state->failLine = "Write to " + name + " failed";
             if (sub == 2)
                 state->report(name + " upgrading complete");
             state->report("System rebooting,Please wait...");
         };
-        reboot.take = [state = state, sub, name](const CommandFrame&) {
+        reboot.take = [state, sub, name](const CommandFrame&) {
             state->report("System reboot ok");
             if (sub == 1)
                 state->report(name + " upgrading complete");
         };
         asks.push_back(std::move(reboot));
     }
-
-    // The message line a failed upgrade ends with, then `done`.
-    Done ending(Done done) const
-    {
-        return [done = std::move(done), state = state, window = window](const Result<Nothing>& result) {
-            if (result.status == Status::Rejected) {
-                std::string line = result.message;
-                // The window's log line of a refusal has no '!'; its notice has.
-                if (window && !line.empty() && line.back() == '!')
-                    line.pop_back();
-                state->report(line);
-            } else if (result.status == Status::TimeOut) {
-                state->report(state->failLine);
-            }
-            if (done)
-                done(result);
-        };
-    }
-};
+    return asks;
+}
 
 }  // namespace
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done)
-{
-    upgradeFirmware(containerBytes, FirmwareOptions{}, std::move(done));
-}
-
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done, bool window)
 {
     if (containerBytes.size() > kMaxFirmwareBytes) {
         impl_->refuse(std::move(done), Status::BadInput, "the file is larger than 200000 bytes");
@@ -872,33 +839,39 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     std::vector<std::uint8_t> image = containerBytes;
     scramble(image);
     std::string why;
-    const auto parts = planParts(image, why, options.window);
+    const auto parts = planParts(image, why, window);
     if (!parts) {
         impl_->refuse(std::move(done), Status::BadInput, why);
         return;
     }
 
-    UpgradeAsks plan;
-    plan.window = options.window;
-    plan.state->client = this;
+    auto state = std::make_shared<UpgradeState>();
+    state->client = this;
     for (const FirmwarePart& part : *parts)
-        plan.state->total += static_cast<std::int64_t>(part.length());
-    for (const FirmwarePart& part : *parts) {
-        plan.addStart(part);
-        plan.addBlocks(part, image);
-        plan.placedBefore += static_cast<std::int64_t>(part.length());
-        plan.addReboot(part);
-    }
+        state->total += static_cast<std::int64_t>(part.length());
+    std::vector<Ask> asks = upgradeAsks(*parts, image, state, window);
     if (!why.empty()) {
         // The window's walk reached a part it cannot send.
         Ask stop;
         stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
-        plan.asks.push_back(std::move(stop));
+        asks.push_back(std::move(stop));
     }
-    auto state = plan.state;
+    // A failed upgrade ends with its message line: the refusal (the
+    // window's has no '!', its notice has), or the stage that timed out.
+    auto ending = [done = std::move(done), state, window](const Result<Nothing>& result) {
+        if (result.status == Status::Rejected) {
+            std::string line = result.message;
+            if (window && !line.empty() && line.back() == '!')
+                line.pop_back();
+            state->report(line);
+        } else if (result.status == Status::TimeOut) {
+            state->report(state->failLine);
+        }
+        if (done)
+            done(result);
+    };
     impl_->run(
-        plan.ending(std::move(done)), std::move(plan.asks), [state] { state->report("Firmware upgrade Successfully"); },
-        true);
+        std::move(ending), std::move(asks), [state] { state->report("Firmware upgrade Successfully"); }, true);
 }
 
 }  // namespace matrix::client

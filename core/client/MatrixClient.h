@@ -126,15 +126,6 @@ struct FirmwareProgress {
     std::int64_t partAnnounced = 0;
 };
 
-// How an upgrade walks its file; the defaults are matrixctl's and matrixd's.
-struct FirmwareOptions {
-    // The window's way: a part is checked only when the upload reaches it,
-    // so the parts before a bad one are sent and the upgrade ends BadInput
-    // where the bad one starts; every block's announce is reported; the
-    // texts are the window's log lines.
-    bool window = false;
-};
-
 // MatrixClient::Options; outside the class so that it can be a default argument.
 struct ClientOptions {
     // Reconnect after a drop, and re-read device info, routing, cables and
@@ -261,8 +252,11 @@ public:
 
     // A firmware container file's content (scrambled, as on disk). Progress
     // goes to onFirmwareProgress; the link is Busy for others until it ends.
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done);
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done);
+    // The window's way (`window`): a part is checked only when the upload
+    // reaches it, so the parts before a bad one are sent and the upgrade ends
+    // BadInput where the bad one starts; every block's announce is reported;
+    // the texts are the window's log lines.
+    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done, bool window = false);
 
 private:
     class Impl;

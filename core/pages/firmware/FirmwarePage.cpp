@@ -147,10 +147,8 @@ void FirmwarePage::upgradeClicked()
     link_.firmwareUpgrading = true;
     Bytes container = image_;
     scramble(container);
-    client::FirmwareOptions options;
-    options.window = true;
-    client_.upgradeFirmware(container, options,
-                            [this](const client::Result<client::Nothing>& result) { upgradeEnded(result); });
+    client_.upgradeFirmware(
+        container, [this](const client::Result<client::Nothing>& result) { upgradeEnded(result); }, true);
 }
 
 void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
@@ -158,7 +156,7 @@ void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
     firmwarePart_ = progress.part;
     progressMaximum_ = static_cast<int>(progress.partTotal);
     // The bar stands one byte short of a whole block, as it always has.
-    progressPosition_ = progress.partAnnounced - 1;
+    progressPosition_ = static_cast<int>(std::clamp<std::int64_t>(progress.partAnnounced - 1, 0, progressMaximum_));
     upgradeEnabled_ = false;
     if (!progress.line.empty())
         messages_ += progress.line + "\r\n";
@@ -195,11 +193,6 @@ void FirmwarePage::write(const Bytes& bytes)
     if (sentLog_.size() > kMaxSentLogBytes)
         sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
     lastWrite_ = bytes;
-}
-
-int FirmwarePage::progressPosition() const
-{
-    return static_cast<int>(std::clamp<std::int64_t>(progressPosition_, 0, progressMaximum_));
 }
 
 void FirmwarePage::finishIdle()

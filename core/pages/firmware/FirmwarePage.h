@@ -27,10 +27,10 @@ class FirmwarePage : public Page {
 public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
-
-    static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
+
+    static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
 
     explicit FirmwarePage(PageContext& context);
     ~FirmwarePage() override;
@@ -56,7 +56,7 @@ public:
     // What the view shows.
     const std::string& filePath() const { return filePath_; }
     int progressMaximum() const { return progressMaximum_; }
-    int progressPosition() const;
+    int progressPosition() const { return progressPosition_; }
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
@@ -107,7 +107,7 @@ private:
     std::string filePath_;
     Bytes image_;
     int firmwarePart_ = 0;
-    std::int64_t progressPosition_ = 0;
+    int progressPosition_ = 0;
     int progressMaximum_ = 100;
     bool upgradeEnabled_ = true;
 
