@@ -145,7 +145,15 @@ void EdidPage::startOperation(int operation)
     step_ = client::EdidStep::SwitchState;
     client_.setAttachedKind(link_.tcpMode() ? client::LinkTarget::Kind::Tcp : client::LinkTarget::Kind::Com);
     auto done = [this, operation](const auto& result) { operationEnded(operation, result.status, result.message); };
-    auto onStep = [this](client::EdidStep step) { stepSent(step); };
+    auto onStep = [this](client::EdidStep step) {
+        step_ = step;
+        if (step == client::EdidStep::ModeRequest)
+            edidBusy_ = 1;
+        // Nothing will answer a block that cannot be sent: end the download
+        // here instead of waiting for its time-out.
+        if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
+            client_.cancel();
+    };
     const auto targetOf = [this](int row) { return row == portCount() ? Input::All : Input{row + 1}; };
     switch (operation) {
     case kOpSetMode: client_.setEdidMode(modeIndex_, targetOf(setTargetIndex_), done, onStep); break;
@@ -161,17 +169,6 @@ void EdidPage::startOperation(int operation)
     ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
     animateProgress();
     ctx_.popups.progress.open();
-}
-
-void EdidPage::stepSent(client::EdidStep step)
-{
-    step_ = step;
-    if (step == client::EdidStep::ModeRequest)
-        edidBusy_ = 1;
-    // Nothing will answer a block that cannot be sent: end the download
-    // here instead of waiting for its time-out.
-    if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
-        client_.cancel();
 }
 
 // --- tab hand-over -------------------------------------------------------------
@@ -223,15 +220,34 @@ void EdidPage::operationEnded(int operation, client::Status status, const std::s
     switch (status) {
     case client::Status::Ok: changeEnded(operation, true); break;
     case client::Status::TimeOut: timeOut(); break;
-    case client::Status::LinkDown: linkLost(); break;
+    case client::Status::LinkDown: {
+        // Another tab took the link, or the link fell before the EDID block.
+        const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
+        stopProgress();
+        ctx_.shell.postPageBusy(0);
+        if (blockUnsent)
+            notice_.show(kNoticeMs, kConnectFailed);
+        break;
+    }
     case client::Status::Standby: break;  // it has its own notice
     case client::Status::Rejected:
-        if (!statusQuery)
-            refused(message);
+        if (statusQuery)
+            break;
+        if (step_ == client::EdidStep::SwitchState) {
+            endWithLongNotice("Please set the EDID to [1111]!");
+        } else if (step_ == client::EdidStep::CableCheck) {
+            // Before the mode request a copy is not busy: only the popup goes.
+            stopProgress();
+            notice_.show(kNoticeMs, message);
+        } else {
+            changeEnded(step_ == client::EdidStep::Block ? kOpDownload : kOpCopy, false);
+        }
         break;
     default:
-        if (!statusQuery)
-            endOperationQuietly();
+        if (!statusQuery) {
+            stopProgress();
+            ctx_.shell.postPageBusy(0);
+        }
         break;
     }
     changed.notifyChanged();
@@ -242,17 +258,24 @@ void EdidPage::operationEnded(int operation, client::Status status, const std::s
 // comes before the "Please wait..." box would close, and takes it over.
 void EdidPage::changeEnded(int operation, bool ok)
 {
-    static const char* const kTexts[][2] = {{},
-                                            {nullptr, kSetSuccessfully},
-                                            {"Copy failed!", "Copy successfully!"},
-                                            {"Download failed!", "Download successfully!"}};
+    static const char* const kWhat[] = {nullptr, "Set", "Copy", "Download"};
     stopProgress();
     if (operation == kOpStatusQuery)
         return;
     const int row = operation == kOpSetMode ? setTargetIndex_
                     : operation == kOpCopy  ? copyTargetIndex_
                                             : downloadTargetIndex_;
-    const bool freeTabs = operation != kOpCopy || row == portCount();
+    const bool all = row == portCount();
+    const bool freeTabs = operation != kOpCopy || all;
+    // What the change reads back once its notice has gone: the input it
+    // touched, or every input in turn.
+    const auto readBack = [this, all, input = row + 1] {
+        if (all)
+            startRefresh();
+        else
+            sendStatusQuery(input);
+        changed.notifyChanged();
+    };
     if (operation != kOpDownload) {
         if (freeTabs)
             ctx_.shell.postPageBusy(0);
@@ -261,26 +284,14 @@ void EdidPage::changeEnded(int operation, bool ok)
             return;
     }
     if (operation == kOpSetMode && modeIndex_ == edid::kDefaultEdidRow)
-        readBack(row)();
+        readBack();
+    else if (ok)
+        notice_.show(kNoticeMs, kWhat[operation] + std::string(" successfully!"), readBack);
     else
-        notice_.show(kNoticeMs, kTexts[operation][ok], ok ? readBack(row) : std::function<void()>());
+        notice_.show(kNoticeMs, kWhat[operation] + std::string(" failed!"));
     if (operation == kOpDownload) {
         ctx_.shell.postPageBusy(0);
         notice_.closePleaseWait();
-    }
-}
-
-void EdidPage::refused(const std::string& text)
-{
-    switch (step_) {
-    case client::EdidStep::SwitchState: endWithLongNotice("Please set the EDID to [1111]!"); break;
-    case client::EdidStep::CableCheck:
-        // Before the mode request a copy is not busy: only the popup goes.
-        stopProgress();
-        notice_.show(kNoticeMs, text);
-        break;
-    case client::EdidStep::Block: changeEnded(kOpDownload, false); break;
-    default: changeEnded(kOpCopy, false); break;
     }
 }
 
@@ -301,35 +312,6 @@ void EdidPage::timeOut()
     notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
     if (freeTabs)
         ctx_.shell.postPageBusy(0);
-}
-
-// Another tab took the link, or the link fell before the EDID block.
-void EdidPage::linkLost()
-{
-    const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
-    endOperationQuietly();
-    if (blockUnsent)
-        notice_.show(kNoticeMs, kConnectFailed);
-}
-
-void EdidPage::endOperationQuietly()
-{
-    stopProgress();
-    ctx_.shell.postPageBusy(0);
-}
-
-// What a change reads back once its notice has gone: the input it
-// touched, or every input in turn.
-std::function<void()> EdidPage::readBack(int targetRow)
-{
-    const bool all = targetRow == portCount();
-    return [this, all, input = targetRow + 1] {
-        if (all)
-            startRefresh();
-        else
-            sendStatusQuery(input);
-        changed.notifyChanged();
-    };
 }
 
 // The switch refusal, and the standby (the client ends its request on the

@@ -15,7 +15,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -101,18 +100,13 @@ private:
         changed.notifyChanged();
     }
     void startOperation(int operation);
-    void stepSent(client::EdidStep step);
     void operationEnded(int operation, client::Status status, const std::string& message);
     void changeEnded(int operation, bool ok);
-    void refused(const std::string& text);
     void timeOut();
-    void linkLost();
-    void endOperationQuietly();
     void endWithLongNotice(const std::string& text);
 
     void dispatch(const CommandFrame& frame);
     void onStatusReply(const CommandFrame& frame);
-    std::function<void()> readBack(int targetRow);
 
     void animateProgress();
     void stopProgress();
