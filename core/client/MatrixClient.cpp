@@ -856,17 +856,13 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
         stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
         asks.push_back(std::move(stop));
     }
-    // A failed upgrade ends with its message line: the refusal (the
-    // window's has no '!', its notice has), or the stage that timed out.
-    auto ending = [done = std::move(done), state, window](const Result<Nothing>& result) {
-        if (result.status == Status::Rejected) {
-            std::string line = result.message;
-            if (window && !line.empty() && line.back() == '!')
-                line.pop_back();
-            state->report(line);
-        } else if (result.status == Status::TimeOut) {
+    // A failed upgrade ends with its message line: the refusal, or the
+    // stage that timed out.
+    auto ending = [done = std::move(done), state](const Result<Nothing>& result) {
+        if (result.status == Status::Rejected)
+            state->report(result.message);
+        else if (result.status == Status::TimeOut)
             state->report(state->failLine);
-        }
         if (done)
             done(result);
     };

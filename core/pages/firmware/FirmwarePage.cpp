@@ -57,8 +57,6 @@ void FirmwarePage::tabSelected(bool shown)
     }
 }
 
-void FirmwarePage::startPage() { port_.openChosenPort(); }
-
 FirmwarePage::~FirmwarePage()
 {
     port_.serial().setByteHandler(nullptr);
@@ -69,8 +67,7 @@ FirmwarePage::~FirmwarePage()
 
 void FirmwarePage::activate()
 {
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.reopen();
-    if (!connected) {
+    if (!(link_.tcpMode() ? link_.socketConnected() : port_.reopen())) {
         notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
         return;
     }
@@ -83,8 +80,16 @@ void FirmwarePage::activate()
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
-        if (!viaTcp || standbyWatch_)
-            handleStandby();
+        // Over TCP only once the activation has asked. A standby ends the
+        // upgrade: the button comes back so the user can try again.
+        if (viaTcp && !standbyWatch_)
+            return;
+        client_.cancel();
+        noticeClose_.stop();
+        context_.popups.notice.close();
+        notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
+        if (link_.firmwareUpgrading || !upgradeEnabled_)
+            finishIdle();
         return;
     }
     if (frame.command() == p::kFirmwareCommand) {
@@ -122,17 +127,6 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
     }
 }
 
-void FirmwarePage::handleStandby()
-{
-    // A standby ends the upgrade: the button comes back so the user can try again.
-    client_.cancel();
-    noticeClose_.stop();
-    context_.popups.notice.close();
-    notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
-    if (link_.firmwareUpgrading || !upgradeEnabled_)
-        finishIdle();
-}
-
 // ---- upgrade ----------------------------------------------------------------
 
 void FirmwarePage::upgradeClicked()
@@ -141,8 +135,7 @@ void FirmwarePage::upgradeClicked()
         return;
     entryPending_ = false;
     upgradeMode_ = true;
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen();
-    if (!notice_.guard(connected))
+    if (!notice_.guard(link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen()))
         return;
     link_.firmwareUpgrading = true;
     Bytes container = image_;
@@ -158,8 +151,9 @@ void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
     // The bar stands one byte short of a whole block, as it always has.
     progressPosition_ = static_cast<int>(std::clamp<std::int64_t>(progress.partAnnounced - 1, 0, progressMaximum_));
     upgradeEnabled_ = false;
+    // The log line of a refusal has no '!'; its notice has.
     if (!progress.line.empty())
-        messages_ += progress.line + "\r\n";
+        messages_ += progress.line.substr(0, progress.line.size() - (progress.line.back() == '!')) + "\r\n";
     changed.notifyChanged();
 }
 

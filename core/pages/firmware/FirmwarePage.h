@@ -37,7 +37,7 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
-    void startPage() override;
+    void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override;
     void activate() override;
 
@@ -79,7 +79,6 @@ public:
 private:
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
-    void handleStandby();
     void onProgress(const client::FirmwareProgress& progress);
     void upgradeEnded(const client::Result<client::Nothing>& result);
     void finishIdle();
