@@ -691,7 +691,7 @@ constexpr std::size_t kMaxPartBytes = 65535;  // block indices travel in one byt
 // For the window, a bad part leaves the parts before it to be sent, and
 // `why` is the window's log line for it.
 std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why,
-                                                   bool window = false)
+                                                   bool window)
 {
     std::vector<FirmwarePart> parts;
     const auto stop = [&](std::string text) -> std::optional<std::vector<FirmwarePart>> {
@@ -825,6 +825,7 @@ std::vector<Ask> upgradeAsks(const std::vector<FirmwarePart>& parts, const std::
         };
         asks.push_back(std::move(reboot));
     }
+    state->total = placedBefore;
     return asks;
 }
 
@@ -847,8 +848,6 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
 
     auto state = std::make_shared<UpgradeState>();
     state->client = this;
-    for (const FirmwarePart& part : *parts)
-        state->total += static_cast<std::int64_t>(part.length());
     std::vector<Ask> asks = upgradeAsks(*parts, image, state, window);
     if (!why.empty()) {
         // The window's walk reached a part it cannot send.

@@ -117,10 +117,8 @@ struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
     std::string line;  // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
-    // The part being sent (1, 2) and its size; with the window's options,
-    // whose bar runs per part and moves as each block is announced, also
-    // the bytes its announced blocks span (0 at the part's start; whole
-    // blocks, so the last one may pass the size).
+    // The part being sent (1, 2), its size, and for the window (whose bar
+    // moves at each announce) the whole blocks announced so far, in bytes.
     int part = 0;
     std::int64_t partTotal = 0;
     std::int64_t partAnnounced = 0;

@@ -10,6 +10,15 @@ namespace matrix {
 namespace p = protocol;
 using namespace notice_text;
 
+namespace {
+// The progress popup's word for an operation, none for the refresh.
+const char* progressWord(int operation)
+{
+    static const char* const kWords[] = {nullptr, "Setting", "Copying", "Downloading", nullptr, "Getting status"};
+    return operation >= EdidPage::kOpSetMode && operation <= EdidPage::kOpStatusQuery ? kWords[operation] : nullptr;
+}
+}  // namespace
+
 EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
@@ -17,10 +26,18 @@ EdidPage::EdidPage(PageContext& context)
       port_(context.link.port(PageId::Edid)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
-    client_.attach([this](const std::vector<std::uint8_t>& bytes) { writeForClient(bytes); },
-                   // Only the shown page talks to the matrix: an operation
-                   // that outlived its tab ends quietly at its next wait.
-                   [this] { return link_.activePage == PageId::Edid; });
+    // The client writes frames and the EDID block through the page's sender,
+    // so the hex logs and the traffic view see them as the page's own. Only
+    // the shown page talks to the matrix: an operation that outlived its tab
+    // ends quietly at its next wait.
+    client_.attach(
+        [this](const std::vector<std::uint8_t>& bytes) {
+            if (bytes.size() == CommandFrame::kSize)
+                port_.send(CommandFrame::fromBytes(bytes.data()));
+            else
+                port_.sendRaw(bytes.data(), bytes.size(), true);
+        },
+        [this] { return link_.activePage == PageId::Edid; });
     port_.setEcho(PagePort::Echo::AfterSending);
     port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
     link_.setSocketReader(PageId::Edid,
@@ -50,9 +67,7 @@ std::vector<std::string> EdidPage::sourceRows() const
 const std::string& EdidPage::inputStatusText(int input) const
 {
     static const std::string none;
-    if (input < 1 || input > kStatusInputs)
-        return none;
-    return statusTexts_[static_cast<std::size_t>(input - 1)];
+    return input < 1 || input > kStatusInputs ? none : statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
 // Rows outside the list are ignored. The target lists end in "All Inputs",
@@ -92,24 +107,7 @@ void EdidPage::stopProgress()
     edidBusy_ = 0;
 }
 
-// The progress popup's word for an operation, none for the refresh.
-const char* EdidPage::progressWord(int operation)
-{
-    static const char* const kWords[] = {nullptr, "Setting", "Copying", "Downloading", nullptr, "Getting status"};
-    return operation >= kOpSetMode && operation <= kOpStatusQuery ? kWords[operation] : nullptr;
-}
-
-// --- frames ------------------------------------------------------------------
-
-// The client writes frames and the EDID block through the page's sender, so
-// the hex logs and the traffic view see them as the page's own.
-void EdidPage::writeForClient(const std::vector<std::uint8_t>& bytes)
-{
-    if (bytes.size() == CommandFrame::kSize)
-        port_.send(CommandFrame::fromBytes(bytes.data()));
-    else
-        port_.sendRaw(bytes.data(), bytes.size(), true);
-}
+// --- status refreshes ----------------------------------------------------------
 
 // The refreshes after a change and on entry go out without a wait: each
 // answer asks for the next input, and a lost one ends the refresh.
@@ -171,8 +169,6 @@ void EdidPage::startOperation(int operation)
     ctx_.popups.progress.open();
 }
 
-// --- tab hand-over -------------------------------------------------------------
-
 void EdidPage::activate()
 {
     const bool tcp = link_.tcpMode();
@@ -194,8 +190,6 @@ void EdidPage::activate()
         entryPending_ = 0;
     changed.notifyChanged();
 }
-
-// --- receive paths -------------------------------------------------------------
 
 // The page takes what it shows from every frame (the status rows, the
 // standby notice); the client's request takes the answer it waits for.
@@ -220,15 +214,6 @@ void EdidPage::operationEnded(int operation, client::Status status, const std::s
     switch (status) {
     case client::Status::Ok: changeEnded(operation, true); break;
     case client::Status::TimeOut: timeOut(); break;
-    case client::Status::LinkDown: {
-        // Another tab took the link, or the link fell before the EDID block.
-        const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
-        stopProgress();
-        ctx_.shell.postPageBusy(0);
-        if (blockUnsent)
-            notice_.show(kNoticeMs, kConnectFailed);
-        break;
-    }
     case client::Status::Standby: break;  // it has its own notice
     case client::Status::Rejected:
         if (statusQuery)
@@ -243,12 +228,18 @@ void EdidPage::operationEnded(int operation, client::Status status, const std::s
             changeEnded(step_ == client::EdidStep::Block ? kOpDownload : kOpCopy, false);
         }
         break;
-    default:
-        if (!statusQuery) {
-            stopProgress();
-            ctx_.shell.postPageBusy(0);
-        }
+    default: {
+        // The link went (another tab took it, or it fell before the EDID
+        // block), or the client turned the request away.
+        const bool linkDown = status == client::Status::LinkDown;
+        if (statusQuery && !linkDown)
+            break;
+        stopProgress();
+        ctx_.shell.postPageBusy(0);
+        if (linkDown && step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
+            notice_.show(kNoticeMs, kConnectFailed);
         break;
+    }
     }
     changed.notifyChanged();
 }

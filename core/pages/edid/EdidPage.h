@@ -90,7 +90,6 @@ public:
     ChangeNotifier changed;
 
 private:
-    void writeForClient(const std::vector<std::uint8_t>& bytes);
     void sendStatusQuery(int input);
     void startRefresh();
 
@@ -110,7 +109,6 @@ private:
 
     void animateProgress();
     void stopProgress();
-    static const char* progressWord(int operation);
     void selectRow(int& index, int row, int rowCount);
 
     PageContext& ctx_;

@@ -4,6 +4,7 @@
 #include "core/protocol/DeviceTypes.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace matrix {
 
@@ -62,8 +63,6 @@ FirmwarePage::~FirmwarePage()
     port_.serial().setByteHandler(nullptr);
     port_.serial().requestClose();
 }
-
-// ---- link hand-over -------------------------------------------------------
 
 void FirmwarePage::activate()
 {
@@ -238,10 +237,8 @@ void FirmwarePage::mergeClicked()
 
 void FirmwarePage::closeMessageBox()
 {
-    if (!messageBoxOpen_)
-        return;
-    messageBoxOpen_ = false;
-    changed.notifyChanged();
+    if (std::exchange(messageBoxOpen_, false))
+        changed.notifyChanged();
 }
 
 void FirmwarePage::clearClicked()
