@@ -685,11 +685,10 @@ struct FirmwarePart {
 
 constexpr std::size_t kMaxPartBytes = 65535;  // block indices travel in one byte
 
-// Splits an image into the parts that will be sent, as the page walks it:
-// part 1 runs to the end of the image; a part 2 runs to the next marker,
-// where the next part starts. Parts 3 and 4 have no working sequence.
-// For the window, a bad part leaves the parts before it to be sent, and
-// `why` is the window's log line for it.
+// Splits an image into the parts to send: part 1 runs to the end of the
+// image, a part 2 to the next marker. Parts 3 and 4 have no working
+// sequence. For the window, a bad part leaves the parts before it to be
+// sent, and `why` is its log line.
 std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why,
                                                    bool window)
 {
@@ -723,8 +722,7 @@ std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_
 }
 
 // What the asks of one upgrade share: the bytes placed so far, the part the
-// window's bar shows, and the message line a failure writes, which depends
-// on the stage it stopped in.
+// window's bar shows, and the line a failure writes in the stage it is in.
 struct UpgradeState {
     MatrixClient* client = nullptr;
     std::int64_t sent = 0;

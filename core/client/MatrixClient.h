@@ -250,10 +250,8 @@ public:
 
     // A firmware container file's content (scrambled, as on disk). Progress
     // goes to onFirmwareProgress; the link is Busy for others until it ends.
-    // The window's way (`window`): a part is checked only when the upload
-    // reaches it, so the parts before a bad one are sent and the upgrade ends
-    // BadInput where the bad one starts; every block's announce is reported;
-    // the texts are the window's log lines.
+    // The window's walk checks a part only when it gets there, so the parts
+    // before a bad one are sent; it reports each announce, in its own texts.
     void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done, bool window = false);
 
 private:

@@ -83,17 +83,13 @@ void EdidPage::selectRow(int& index, int row, int rowCount)
 void EdidPage::openEdidFile(const std::string& path)
 {
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
-    switch (check.verdict) {
-    case edid::EdidFileVerdict::Accept:
+    if (check.verdict == edid::EdidFileVerdict::Accept) {
         port_.sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
         edidFileBytes_ = check.echoBytes;
         edidFilePath_ = path;
-        break;
-    case edid::EdidFileVerdict::Reject:
+    } else if (check.verdict == edid::EdidFileVerdict::Reject) {
         notice_.recordIfNoneOpen(kNoticeMs, "Please select the correct EDID file!");
-        break;
-    case edid::EdidFileVerdict::Ignore: break;
     }
     changed.notifyChanged();
 }
@@ -322,15 +318,11 @@ void EdidPage::onStatusReply(const CommandFrame& f)
     // its row only: the popup, busy and the next query are the operation's.
     if (operationRunning_)
         return;
-    if (n == 4 || n == 8) {
+    if (n == 4 || n == 8)
         stopProgress();
-        return;
-    }
-    if (edidOperation_ == kOpRefresh)
+    else if (edidOperation_ == kOpRefresh)
         sendStatusQuery(n + 1);
 }
-
-// --- progress --------------------------------------------------------------------
 
 // The dots step until the operation stops them.
 void EdidPage::animateProgress()

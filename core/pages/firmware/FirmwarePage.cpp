@@ -49,15 +49,6 @@ FirmwarePage::FirmwarePage(PageContext& context)
                                              [this](const CommandFrame& frame) { handleFrame(frame, true); }});
 }
 
-void FirmwarePage::tabSelected(bool shown)
-{
-    entryPending_ = true;
-    if (shown) {
-        upgradeMode_ = false;
-        standbyWatch_ = false;
-    }
-}
-
 FirmwarePage::~FirmwarePage()
 {
     port_.serial().setByteHandler(nullptr);
@@ -91,19 +82,14 @@ void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
             finishIdle();
         return;
     }
-    if (frame.command() == p::kFirmwareCommand) {
-        // Over TCP an upgrade reply that comes while a tab's entry is
-        // pending is not this upgrade's.
-        if (!viaTcp || !entryPending_)
-            client_.receive(frame);
-        return;
-    }
-    if (frame.command() != p::kStatusCommand)
-        return;
-    if (!upgradeMode_)
+    // Over TCP an upgrade reply that comes while a tab's entry is pending is
+    // not this upgrade's. Status replies answer the reboot poll once Upgrade
+    // was clicked, and are the bottom line's device info before.
+    const bool status = frame.command() == p::kStatusCommand;
+    if (status && !upgradeMode_)
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
-    else
-        client_.receive(frame);  // the reboot poll's answer
+    else if (status || (frame.command() == p::kFirmwareCommand && (!viaTcp || !entryPending_)))
+        client_.receive(frame);
 }
 
 void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& infoText)

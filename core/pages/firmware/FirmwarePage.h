@@ -38,7 +38,14 @@ public:
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }
-    void tabSelected(bool shown) override;
+    void tabSelected(bool shown) override
+    {
+        entryPending_ = true;
+        if (shown) {
+            upgradeMode_ = false;
+            standbyWatch_ = false;
+        }
+    }
     void activate() override;
 
     // User actions.
