@@ -856,10 +856,8 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     // A failed upgrade ends with its message line: the refusal, or the
     // stage that timed out.
     auto ending = [done = std::move(done), state](const Result<Nothing>& result) {
-        if (result.status == Status::Rejected)
-            state->report(result.message);
-        else if (result.status == Status::TimeOut)
-            state->report(state->failLine);
+        if (result.status == Status::Rejected || result.status == Status::TimeOut)
+            state->report(result.status == Status::Rejected ? result.message : state->failLine);
         if (done)
             done(result);
     };

@@ -38,7 +38,6 @@ public:
     static constexpr int kStatusInputs = 8;
 
     explicit EdidPage(PageContext& context);
-    ~EdidPage() override = default;
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }

@@ -41,8 +41,26 @@ FirmwarePage::FirmwarePage(PageContext& context)
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
-    client_.attach([this](const Bytes& bytes) { write(bytes); }, nullptr);
-    client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) { onProgress(progress); };
+    client_.attach(
+        [this](const Bytes& bytes) {
+            port_.sendRaw(bytes.data(), bytes.size(), false);
+            sentLog_ += sentLogMark(bytes, lastWrite_);
+            if (sentLog_.size() > kMaxSentLogBytes)
+                sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
+            lastWrite_ = bytes;
+        },
+        nullptr);
+    client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) {
+        firmwarePart_ = progress.part;
+        progressMaximum_ = static_cast<int>(progress.partTotal);
+        // The bar stands one byte short of a whole block, as it always has.
+        progressPosition_ = static_cast<int>(std::clamp<std::int64_t>(progress.partAnnounced - 1, 0, progressMaximum_));
+        upgradeEnabled_ = false;
+        // The log line of a refusal has no '!'; its notice has.
+        if (!progress.line.empty())
+            messages_ += progress.line.substr(0, progress.line.size() - (progress.line.back() == '!')) + "\r\n";
+        changed.notifyChanged();
+    };
     port_.setEcho(PagePort::Echo::AfterSending);
     port_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
     link_.setSocketReader(PageId::Firmware, {[this] { return link_.tcpMode(); }, nullptr,
@@ -125,53 +143,28 @@ void FirmwarePage::upgradeClicked()
     link_.firmwareUpgrading = true;
     Bytes container = image_;
     scramble(container);
-    client_.upgradeFirmware(
-        container, [this](const client::Result<client::Nothing>& result) { upgradeEnded(result); }, true);
-}
-
-void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
-{
-    firmwarePart_ = progress.part;
-    progressMaximum_ = static_cast<int>(progress.partTotal);
-    // The bar stands one byte short of a whole block, as it always has.
-    progressPosition_ = static_cast<int>(std::clamp<std::int64_t>(progress.partAnnounced - 1, 0, progressMaximum_));
-    upgradeEnabled_ = false;
-    // The log line of a refusal has no '!'; its notice has.
-    if (!progress.line.empty())
-        messages_ += progress.line.substr(0, progress.line.size() - (progress.line.back() == '!')) + "\r\n";
-    changed.notifyChanged();
-}
-
-void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
-{
-    switch (result.status) {
-    case client::Status::Rejected:
-        if (firmwarePart_ == 2) {
-            messageBoxText_ = result.message;
-            messageBoxOpen_ = true;
-        } else {
-            notice_.show(kNoticeMs, result.message);
+    auto ended = [this](const client::Result<client::Nothing>& result) {
+        switch (result.status) {
+        case client::Status::Rejected:
+            if (firmwarePart_ == 2) {
+                messageBoxText_ = result.message;
+                messageBoxOpen_ = true;
+            } else {
+                notice_.show(kNoticeMs, result.message);
+            }
+            break;
+        case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
+        case client::Status::BadInput:
+            messages_ += result.message + "\r\n";
+            changed.notifyChanged();
+            notice_.show(kNoticeMs, "Upgrade failed!");
+            break;
+        case client::Status::Ok: break;
+        default: return;  // ended by a standby, which shows its own notice
         }
-        break;
-    case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
-    case client::Status::BadInput:
-        messages_ += result.message + "\r\n";
-        changed.notifyChanged();
-        notice_.show(kNoticeMs, "Upgrade failed!");
-        break;
-    case client::Status::Ok: break;
-    default: return;  // ended by a standby, which shows its own notice
-    }
-    finishIdle();
-}
-
-void FirmwarePage::write(const Bytes& bytes)
-{
-    port_.sendRaw(bytes.data(), bytes.size(), false);
-    sentLog_ += sentLogMark(bytes, lastWrite_);
-    if (sentLog_.size() > kMaxSentLogBytes)
-        sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
-    lastWrite_ = bytes;
+        finishIdle();
+    };
+    client_.upgradeFirmware(container, ended, true);
 }
 
 void FirmwarePage::finishIdle()

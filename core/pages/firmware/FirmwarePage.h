@@ -30,8 +30,6 @@ public:
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
 
-    static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
-
     explicit FirmwarePage(PageContext& context);
     ~FirmwarePage() override;
 
@@ -86,12 +84,9 @@ public:
 private:
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
-    void onProgress(const client::FirmwareProgress& progress);
-    void upgradeEnded(const client::Result<client::Nothing>& result);
     void finishIdle();
 
     void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
-    void write(const Bytes& bytes);
 
     PageContext& context_;
     WindowLink& link_;
