@@ -738,11 +738,9 @@ struct UpgradeState {
     }
 };
 
-// The asks of one upgrade, part by part: the part's start request (part 1
-// also prepares the matrix, twice); each block announced, then sent and
-// acknowledged, where a lost block or acknowledgement sends both again;
-// then the polls through the matrix's reboot. The window has each announce
-// reported.
+// The asks of one upgrade, part by part: the start (part 1 also prepares the
+// matrix, twice); each block announced, sent and acknowledged, where a lost
+// block or acknowledgement sends both again; the polls through the reboot.
 std::vector<Ask> upgradeAsks(const std::vector<FirmwarePart>& parts, const std::vector<std::uint8_t>& image,
                              const std::shared_ptr<UpgradeState>& state, bool window)
 {

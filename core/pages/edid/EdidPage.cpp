@@ -94,16 +94,12 @@ void EdidPage::openEdidFile(const std::string& path)
     changed.notifyChanged();
 }
 
-// --- helpers -----------------------------------------------------------------
-
 void EdidPage::stopProgress()
 {
     progress_.stop();
     ctx_.popups.progress.close();
     edidBusy_ = 0;
 }
-
-// --- status refreshes ----------------------------------------------------------
 
 // The refreshes after a change and on entry go out without a wait: each
 // answer asks for the next input, and a lost one ends the refresh.
@@ -114,8 +110,6 @@ void EdidPage::startRefresh()
     edidOperation_ = kOpRefresh;
     sendStatusQuery(1);
 }
-
-// --- buttons -----------------------------------------------------------------
 
 // The selections cannot change while an operation runs: the progress popup
 // is modal. Only the hidden status button goes in while the page is busy.
@@ -193,10 +187,18 @@ void EdidPage::dispatch(const CommandFrame& frame)
 {
     if ((entryPending_ == 1 && link_.tcpMode()) || !frame.headerOk())
         return;
-    if (p::isStandby(frame))
+    if (p::isStandby(frame)) {
         endWithLongNotice(kStandby);
-    else if (p::decodeEdidStatus(frame))
-        onStatusReply(frame);
+    } else if (p::decodeEdidStatus(frame)) {
+        const int n = frame.p1();
+        statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(frame.p3());
+        // While an operation runs, a late answer of an earlier refresh updates
+        // its row only: the popup, busy and the next query are the operation's.
+        if (!operationRunning_ && (n == 4 || n == 8))
+            stopProgress();
+        else if (!operationRunning_ && edidOperation_ == kOpRefresh)
+            sendStatusQuery(n + 1);
+    }
     client_.receive(frame);
     changed.notifyChanged();
 }
@@ -308,20 +310,6 @@ void EdidPage::endWithLongNotice(const std::string& text)
     stopProgress();
     ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kLongNoticeMs, text);
-}
-
-void EdidPage::onStatusReply(const CommandFrame& f)
-{
-    const int n = f.p1();
-    statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(f.p3());
-    // While an operation runs, a late answer of an earlier refresh updates
-    // its row only: the popup, busy and the next query are the operation's.
-    if (operationRunning_)
-        return;
-    if (n == 4 || n == 8)
-        stopProgress();
-    else if (edidOperation_ == kOpRefresh)
-        sendStatusQuery(n + 1);
 }
 
 // The dots step until the operation stops them.

@@ -104,7 +104,6 @@ private:
     void endWithLongNotice(const std::string& text);
 
     void dispatch(const CommandFrame& frame);
-    void onStatusReply(const CommandFrame& frame);
 
     void animateProgress();
     void stopProgress();

@@ -88,10 +88,9 @@ void FirmwarePage::activate()
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
-        // Over TCP only once the activation has asked. A standby ends the
-        // upgrade: the button comes back so the user can try again.
         if (viaTcp && !standbyWatch_)
             return;
+        // A standby ends the upgrade: the button comes back so the user can try again.
         client_.cancel();
         noticeClose_.stop();
         context_.popups.notice.close();
@@ -100,9 +99,7 @@ void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
             finishIdle();
         return;
     }
-    // Over TCP an upgrade reply that comes while a tab's entry is pending is
-    // not this upgrade's. Status replies answer the reboot poll once Upgrade
-    // was clicked, and are the bottom line's device info before.
+    // Once Upgrade was clicked, status replies answer the reboot poll.
     const bool status = frame.command() == p::kStatusCommand;
     if (status && !upgradeMode_)
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
@@ -126,7 +123,6 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         deviceLine_ = infoText + "          Version: " + std::to_string(frame.p1()) + "." + std::to_string(frame.p3());
         changed.notifyChanged();
         break;
-    default: break;
     }
 }
 
