@@ -534,19 +534,17 @@ struct FirmwarePart {
     std::size_t dataStart = 0;
     std::size_t end = 0;
     std::size_t length() const { return end - dataStart; }
-    int blockTotal() const { return static_cast<int>(length() / p::kFirmwareBlockDataBytes); }
     std::string name() const { return "Part_" + std::to_string(part) + ".1.0.0"; }
 };
 
 constexpr std::size_t kMaxPartBytes = 65535;  // block indices travel in one byte
 
-// Splits an image into the parts that will be sent, as the page walks it:
-// part 1 runs to the end of the image; a part 2 runs to the next marker,
-// where the next part starts. Parts 3 and 4 have no working sequence.
-// For the window, a bad part leaves the parts before it to be sent, and
-// `why` is the window's log line for it.
+// Splits an image into the parts to send: part 1 runs to the end of the
+// image, a part 2 to the next marker. Parts 3 and 4 have no working
+// sequence. For the window, a bad part leaves the parts before it to be
+// sent, and `why` is its log line.
 std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_t>& image, std::string& why,
-                                                   bool window = false)
+                                                   bool window)
 {
     std::vector<FirmwarePart> parts;
     const auto stop = [&](std::string text) -> std::optional<std::vector<FirmwarePart>> {
@@ -578,8 +576,7 @@ std::optional<std::vector<FirmwarePart>> planParts(const std::vector<std::uint8_
 }
 
 // What the asks of one upgrade share: the bytes placed so far, the part the
-// window's bar shows, and the message line a failure writes, which depends
-// on the stage it stopped in.
+// window's bar shows, and the line a failure writes in the stage it is in.
 struct UpgradeState {
     MatrixClient* client = nullptr;
     std::int64_t sent = 0;
@@ -595,16 +592,15 @@ struct UpgradeState {
     }
 };
 
-// The asks of one upgrade, part by part.
-struct UpgradeAsks {
-    std::shared_ptr<UpgradeState> state = std::make_shared<UpgradeState>();
-    bool window = false;            // each announce is reported, refusals are logged without '!'
-    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
+// The asks of one upgrade, part by part: the start (part 1 also prepares the
+// matrix, twice); each block announced, sent and acknowledged, where a lost
+// block or acknowledgement sends both again; the polls through the reboot.
+std::vector<Ask> upgradeAsks(const std::vector<FirmwarePart>& parts, const std::vector<std::uint8_t>& image,
+                             const std::shared_ptr<UpgradeState>& state, bool window)
+{
     std::vector<Ask> asks;
-
-    // The part's start request; part 1 also prepares the matrix, twice.
-    void addStart(const FirmwarePart& part)
-    {
+    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
+    for (const FirmwarePart& part : parts) {
         const int sub = part.part;
         const std::string name = part.name();
         Ask start{p::firmwareStartRequest(sub), p::kFirmwareStartWaits,
@@ -615,28 +611,22 @@ struct UpgradeAsks {
                 return std::string();
             return "Write to " + name + (sub == 1 ? " failed!" : " failed");
         };
-        start.onSend = [state = state, name, sub, length = part.length()] {
+        start.onSend = [state, name, sub, length = part.length()] {
             state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
             state->report("Upgrading " + name + "...");
             state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
         };
         asks.push_back(std::move(start));
-        if (sub != 1)
-            return;
-        Ask wait;
-        wait.pauseMs = p::kFirmwarePrepareDelayMs;
-        asks.push_back(std::move(wait));
-        asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
-        asks.push_back({p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
-    }
+        if (sub == 1) {
+            Ask wait;
+            wait.pauseMs = p::kFirmwarePrepareDelayMs;
+            asks.push_back(std::move(wait));
+            asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
+            asks.push_back(
+                {p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
+        }
 
-    // Each block announced, then sent and acknowledged; a lost block or
-    // acknowledgement sends announce and block again.
-    void addBlocks(const FirmwarePart& part, const std::vector<std::uint8_t>& image)
-    {
-        const int sub = part.part;
-        const std::string name = part.name();
-        const int last = part.blockTotal();
+        const int last = static_cast<int>(part.length() / p::kFirmwareBlockDataBytes);
         for (int index = 0; index <= last; ++index) {
             const bool isLast = index == last;
             const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
@@ -646,7 +636,7 @@ struct UpgradeAsks {
             announce.step.bytes = announceBytes;
             announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
             if (window)
-                announce.onSend = [state = state, index] {
+                announce.onSend = [state, index] {
                     state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
                     state->report({});
                 };
@@ -661,63 +651,37 @@ struct UpgradeAsks {
             const std::int64_t sent =
                 placedBefore +
                 static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
-            block.onSend = [state = state, sent, name] {
+            block.onSend = [state, sent, name] {
                 state->failLine = "Upgrading " + name + " failed";
                 state->sent = sent;
                 state->report({});
             };
             asks.push_back(std::move(block));
         }
-    }
+        placedBefore += static_cast<std::int64_t>(part.length());
 
-    // Polls the matrix through its reboot after the part.
-    void addReboot(const FirmwarePart& part)
-    {
-        const int sub = part.part;
-        const std::string name = part.name();
         Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
         reboot.step.resends = p::kRebootPollResends;
-        reboot.onSend = [state = state, sub, name] {
+        reboot.onSend = [state, sub, name] {
             state->failLine = "Write to " + name + " failed";
             if (sub == 2)
                 state->report(name + " upgrading complete");
             state->report("System rebooting,Please wait...");
         };
-        reboot.take = [state = state, sub, name](const CommandFrame&) {
+        reboot.take = [state, sub, name](const CommandFrame&) {
             state->report("System reboot ok");
             if (sub == 1)
                 state->report(name + " upgrading complete");
         };
         asks.push_back(std::move(reboot));
     }
-
-    // The message line a failed upgrade ends with, then `done`.
-    Done ending(Done done) const
-    {
-        return [done = std::move(done), state = state, window = window](const Result<Nothing>& result) {
-            if (result.status == Status::Rejected) {
-                std::string line = result.message;
-                // The window's log line of a refusal has no '!'; its notice has.
-                if (window && !line.empty() && line.back() == '!')
-                    line.pop_back();
-                state->report(line);
-            } else if (result.status == Status::TimeOut) {
-                state->report(state->failLine);
-            }
-            if (done)
-                done(result);
-        };
-    }
-};
+    state->total = placedBefore;
+    return asks;
+}
 
 }  // namespace
 
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done)
-{
-    upgradeFirmware(containerBytes, FirmwareOptions{}, std::move(done));
-}
-
-void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done)
+void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done, bool window)
 {
     if (containerBytes.size() > kMaxFirmwareBytes) {
         impl_->refuse(std::move(done), Status::BadInput, "the file is larger than 200000 bytes");
@@ -726,33 +690,31 @@ void MatrixClient::upgradeFirmware(const std::vector<std::uint8_t>& containerByt
     std::vector<std::uint8_t> image = containerBytes;
     scramble(image);
     std::string why;
-    const auto parts = planParts(image, why, options.window);
+    const auto parts = planParts(image, why, window);
     if (!parts) {
         impl_->refuse(std::move(done), Status::BadInput, why);
         return;
     }
 
-    UpgradeAsks plan;
-    plan.window = options.window;
-    plan.state->client = this;
-    for (const FirmwarePart& part : *parts)
-        plan.state->total += static_cast<std::int64_t>(part.length());
-    for (const FirmwarePart& part : *parts) {
-        plan.addStart(part);
-        plan.addBlocks(part, image);
-        plan.placedBefore += static_cast<std::int64_t>(part.length());
-        plan.addReboot(part);
-    }
+    auto state = std::make_shared<UpgradeState>();
+    state->client = this;
+    std::vector<Ask> asks = upgradeAsks(*parts, image, state, window);
     if (!why.empty()) {
         // The window's walk reached a part it cannot send.
         Ask stop;
         stop.onSend = [engine = &impl_->engine, why] { engine->failCurrent(Status::BadInput, why); };
-        plan.asks.push_back(std::move(stop));
+        asks.push_back(std::move(stop));
     }
-    auto state = plan.state;
+    // A failed upgrade ends with its message line: the refusal, or the
+    // stage that timed out.
+    auto ending = [done = std::move(done), state](const Result<Nothing>& result) {
+        if (result.status == Status::Rejected || result.status == Status::TimeOut)
+            state->report(result.status == Status::Rejected ? result.message : state->failLine);
+        if (done)
+            done(result);
+    };
     impl_->run(
-        plan.ending(std::move(done)), std::move(plan.asks), [state] { state->report("Firmware upgrade Successfully"); },
-        true);
+        std::move(ending), std::move(asks), [state] { state->report("Firmware upgrade Successfully"); }, true);
 }
 
 }  // namespace matrix::client

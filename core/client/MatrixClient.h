@@ -115,22 +115,11 @@ struct FirmwareProgress {
     std::int64_t done = 0;  // bytes sent
     std::int64_t total = 0;
     std::string line;  // the page's message line when one was written ("Upgrading Part_1.1.0.0...")
-    // The part being sent (1, 2) and its size; with the window's options,
-    // whose bar runs per part and moves as each block is announced, also
-    // the bytes its announced blocks span (0 at the part's start; whole
-    // blocks, so the last one may pass the size).
+    // The part being sent (1, 2), its size, and for the window (whose bar
+    // moves at each announce) the whole blocks announced so far, in bytes.
     int part = 0;
     std::int64_t partTotal = 0;
     std::int64_t partAnnounced = 0;
-};
-
-// How an upgrade walks its file; the defaults are matrixctl's and matrixd's.
-struct FirmwareOptions {
-    // The window's way: a part is checked only when the upload reaches it,
-    // so the parts before a bad one are sent and the upgrade ends BadInput
-    // where the bad one starts; every block's announce is reported; the
-    // texts are the window's log lines.
-    bool window = false;
 };
 
 // MatrixClient::Options; outside the class so that it can be a default argument.
@@ -254,8 +243,9 @@ public:
 
     // A firmware container file's content (scrambled, as on disk). Progress
     // goes to onFirmwareProgress; the link is Busy for others until it ends.
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done);
-    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, FirmwareOptions options, Done done);
+    // The window's walk checks a part only when it gets there, so the parts
+    // before a bad one are sent; it reports each announce, in its own texts.
+    void upgradeFirmware(const std::vector<std::uint8_t>& containerBytes, Done done, bool window = false);
 
 private:
     class Impl;

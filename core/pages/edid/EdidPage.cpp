@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/formats/EdidModes.h"
 #include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
 #include "core/transport/SerialChannel.h"
@@ -11,6 +10,15 @@ namespace matrix {
 namespace p = protocol;
 using namespace notice_text;
 
+namespace {
+// The progress popup's word for an operation, none for the refresh.
+const char* progressWord(int operation)
+{
+    static const char* const kWords[] = {nullptr, "Setting", "Copying", "Downloading", nullptr, "Getting status"};
+    return operation >= EdidPage::kOpSetMode && operation <= EdidPage::kOpStatusQuery ? kWords[operation] : nullptr;
+}
+}  // namespace
+
 EdidPage::EdidPage(PageContext& context)
     : ctx_(context),
       link_(context.link),
@@ -18,10 +26,18 @@ EdidPage::EdidPage(PageContext& context)
       port_(context.link.port(PageId::Edid)),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
-    client_.attach([this](const std::vector<std::uint8_t>& bytes) { writeForClient(bytes); },
-                   // Only the shown page talks to the matrix: an operation
-                   // that outlived its tab ends quietly at its next wait.
-                   [this] { return link_.activePage == PageId::Edid; });
+    // The client writes frames and the EDID block through the page's sender,
+    // so the hex logs and the traffic view see them as the page's own. Only
+    // the shown page talks to the matrix: an operation that outlived its tab
+    // ends quietly at its next wait.
+    client_.attach(
+        [this](const std::vector<std::uint8_t>& bytes) {
+            if (bytes.size() == CommandFrame::kSize)
+                port_.send(CommandFrame::fromBytes(bytes.data()));
+            else
+                port_.sendRaw(bytes.data(), bytes.size(), true);
+        },
+        [this] { return link_.activePage == PageId::Edid; });
     port_.setEcho(PagePort::Echo::AfterSending);
     port_.onSerialFrame([this](const CommandFrame& frame) { dispatch(frame); });
     link_.setSocketReader(PageId::Edid,
@@ -29,22 +45,12 @@ EdidPage::EdidPage(PageContext& context)
     port_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
-void EdidPage::startPage()
-{
-    // Nothing is sent until the entry query that follows the tab being shown.
-    port_.openChosenPort();
-}
-
-EdidPage::~EdidPage() = default;
-
 // --- view model ------------------------------------------------------------
-
-const std::vector<std::string>& EdidPage::modeRows() { return edid::modeRows(); }
 
 std::vector<std::string> EdidPage::targetRows() const
 {
     std::vector<std::string> rows;
-    for (int i = 1; i <= portCount_; ++i)
+    for (int i = 1; i <= portCount(); ++i)
         rows.push_back("IN" + std::to_string(i));
     rows.emplace_back("All Inputs");
     return rows;
@@ -53,7 +59,7 @@ std::vector<std::string> EdidPage::targetRows() const
 std::vector<std::string> EdidPage::sourceRows() const
 {
     std::vector<std::string> rows;
-    for (int i = 0; i < portCount_; ++i)
+    for (int i = 0; i < portCount(); ++i)
         rows.push_back(std::string("HDMI OUT ") + static_cast<char>('A' + i));
     return rows;
 }
@@ -61,9 +67,7 @@ std::vector<std::string> EdidPage::sourceRows() const
 const std::string& EdidPage::inputStatusText(int input) const
 {
     static const std::string none;
-    if (input < 1 || input > kStatusInputs)
-        return none;
-    return statusTexts_[static_cast<std::size_t>(input - 1)];
+    return input < 1 || input > kStatusInputs ? none : statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
 // Rows outside the list are ignored. The target lists end in "All Inputs",
@@ -76,55 +80,25 @@ void EdidPage::selectRow(int& index, int row, int rowCount)
     changed.notifyChanged();
 }
 
-void EdidPage::selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
-
 void EdidPage::openEdidFile(const std::string& path)
 {
     const edid::EdidFileCheck check = edid::checkEdidFile(path);
-    switch (check.verdict) {
-    case edid::EdidFileVerdict::Accept:
+    if (check.verdict == edid::EdidFileVerdict::Accept) {
         port_.sentLog().echoSent(check.data.data(), check.echoBytes);
         edidFileData_ = check.data;
         edidFileBytes_ = check.echoBytes;
         edidFilePath_ = path;
-        break;
-    case edid::EdidFileVerdict::Reject:
+    } else if (check.verdict == edid::EdidFileVerdict::Reject) {
         notice_.recordIfNoneOpen(kNoticeMs, "Please select the correct EDID file!");
-        break;
-    case edid::EdidFileVerdict::Ignore: break;
     }
     changed.notifyChanged();
 }
 
-// --- helpers -----------------------------------------------------------------
-
-bool EdidPage::connected() const { return link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen(); }
-
-// The animation stops, the progress popup closes and the busy flag drops.
 void EdidPage::stopProgress()
 {
     progress_.stop();
     ctx_.popups.progress.close();
     edidBusy_ = 0;
-}
-
-// The progress popup's word for an operation, none for the refresh.
-const char* EdidPage::progressWord(int operation)
-{
-    static const char* const kWords[] = {nullptr, "Setting", "Copying", "Downloading", nullptr, "Getting status"};
-    return operation >= kOpSetMode && operation <= kOpStatusQuery ? kWords[operation] : nullptr;
-}
-
-// --- frames ------------------------------------------------------------------
-
-// The client writes frames and the EDID block through the page's sender, so
-// the hex logs and the traffic view see them as the page's own.
-void EdidPage::writeForClient(const std::vector<std::uint8_t>& bytes)
-{
-    if (bytes.size() == CommandFrame::kSize)
-        port_.send(CommandFrame::fromBytes(bytes.data()));
-    else
-        port_.sendRaw(bytes.data(), bytes.size(), true);
 }
 
 // The refreshes after a change and on entry go out without a wait: each
@@ -137,97 +111,56 @@ void EdidPage::startRefresh()
     sendStatusQuery(1);
 }
 
-// --- buttons -----------------------------------------------------------------
-
-void EdidPage::click(int operation)
-{
-    startOperation(operation);
-    changed.notifyChanged();
-}
-
-bool EdidPage::startOperation(int operation)
+// The selections cannot change while an operation runs: the progress popup
+// is modal. Only the hidden status button goes in while the page is busy.
+void EdidPage::startOperation(int operation)
 {
     entryPending_ = 0;
-    if (edidBusy_ == 1) {
+    if (edidBusy_ == 1 && operation != kOpStatusQuery) {
         notice_.show(kNoticeMs, kPleaseWait);
-        return false;
+        return;
     }
     edidOperation_ = operation;
-    if (!notice_.guard(connected()))
-        return false;
+    if (!notice_.guard(link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen()))
+        return;
     if (operation == kOpDownload && edidFilePath_.empty()) {
         notice_.show(kNoticeMs, "Select the file!");
-        return false;
+        return;
     }
     // A copy holds the tab buttons only from its mode request on.
     edidBusy_ = operation == kOpCopy ? 0 : 1;
-    runOperation(operation);
-    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
-    animateProgress();
-    ctx_.popups.progress.open();
-    return true;
-}
-
-// The selections cannot change meanwhile: the progress popup is modal.
-void EdidPage::runOperation(int operation)
-{
     operationRunning_ = true;
     step_ = client::EdidStep::SwitchState;
     client_.setAttachedKind(link_.tcpMode() ? client::LinkTarget::Kind::Tcp : client::LinkTarget::Kind::Com);
-    auto done = [this, operation](const client::Result<client::Nothing>& result) { operationEnded(operation, result); };
-    auto onStep = [this](client::EdidStep step) { stepSent(step); };
-    const auto targetOf = [this](int row) { return row == portCount_ ? Input::All : Input{row + 1}; };
+    auto done = [this, operation](const auto& result) { operationEnded(operation, result.status, result.message); };
+    auto onStep = [this](client::EdidStep step) {
+        step_ = step;
+        if (step == client::EdidStep::ModeRequest)
+            edidBusy_ = 1;
+        // Nothing will answer a block that cannot be sent: end the download
+        // here instead of waiting for its time-out.
+        if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
+            client_.cancel();
+    };
+    const auto targetOf = [this](int row) { return row == portCount() ? Input::All : Input{row + 1}; };
     switch (operation) {
     case kOpSetMode: client_.setEdidMode(modeIndex_, targetOf(setTargetIndex_), done, onStep); break;
     case kOpCopy: client_.copyEdid(Output{copySourceIndex_ + 1}, targetOf(copyTargetIndex_), done, onStep); break;
-    default: {
+    case kOpDownload: {
         const auto bytes = edidFileData_.begin();
         client_.uploadEdid({bytes, bytes + static_cast<std::ptrdiff_t>(edidFileBytes_)}, targetOf(downloadTargetIndex_),
                            done, onStep);
         break;
     }
+    default: client_.readEdidStatus(done); break;
     }
+    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
+    animateProgress();
+    ctx_.popups.progress.open();
 }
-
-void EdidPage::stepSent(client::EdidStep step)
-{
-    step_ = step;
-    if (step == client::EdidStep::ModeRequest)
-        edidBusy_ = 1;
-    // Nothing will answer a block that cannot be sent: end the download
-    // here instead of waiting for its time-out.
-    if (step == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
-        client_.cancel();
-}
-
-void EdidPage::clickStatus()
-{
-    entryPending_ = 0;
-    edidOperation_ = kOpStatusQuery;
-    if (notice_.guard(connected())) {
-        ctx_.popups.progress.setText(kGettingStatus);
-        animateProgress();
-        edidBusy_ = 1;
-        operationRunning_ = true;
-        step_ = client::EdidStep::SwitchState;
-        client_.readEdidStatus([this](const client::Result<client::EdidCodes>& result) {
-            operationRunning_ = false;
-            statusRunEnded(result.status);
-        });
-        ctx_.popups.progress.open();
-    }
-    changed.notifyChanged();
-}
-
-// --- tab hand-over -------------------------------------------------------------
 
 void EdidPage::activate()
 {
-    // A click in the 150 ms before activation has started an operation
-    // (its progress animation runs): the entry query must not take its
-    // place, or the operation's replies would find no operation to go on
-    // with and leave the progress popup up for good.
-    const bool operationRunning = progress_.running();
     const bool tcp = link_.tcpMode();
     if (!tcp && !link_.comOpen) {
         notice_.show(kNoticeMs, kOpenComFailed);
@@ -238,155 +171,136 @@ void EdidPage::activate()
         notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
     if (!tcp)
         port_.dropSerialTail();
-    if (!operationRunning)
+    // A click in the 150 ms before activation has started an operation (its
+    // progress animation runs): the entry query must not take its place, or
+    // its replies would find no operation and leave the popup up for good.
+    if (!progress_.running())
         startRefresh();
     if (tcp)
         entryPending_ = 0;
     changed.notifyChanged();
 }
 
-// --- receive paths -------------------------------------------------------------
-
 // The page takes what it shows from every frame (the status rows, the
 // standby notice); the client's request takes the answer it waits for.
 void EdidPage::dispatch(const CommandFrame& frame)
 {
-    // Until the entry query has gone out, TCP replies belong to the page
-    // that held the link before.
-    if (entryPending_ == 1 && link_.tcpMode())
+    if ((entryPending_ == 1 && link_.tcpMode()) || !frame.headerOk())
         return;
-    if (!frame.headerOk())
-        return;
-    if (p::isStandby(frame))
+    if (p::isStandby(frame)) {
         endWithLongNotice(kStandby);
-    else if (p::decodeEdidStatus(frame))
-        onStatusReply(frame);
+    } else if (p::decodeEdidStatus(frame)) {
+        const int n = frame.p1();
+        statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(frame.p3());
+        // While an operation runs, a late answer of an earlier refresh updates
+        // its row only: the popup, busy and the next query are the operation's.
+        if (!operationRunning_ && (n == 4 || n == 8))
+            stopProgress();
+        else if (!operationRunning_ && edidOperation_ == kOpRefresh)
+            sendStatusQuery(n + 1);
+    }
     client_.receive(frame);
     changed.notifyChanged();
 }
 
 // --- how an operation ends -------------------------------------------------------
 
-void EdidPage::operationEnded(int operation, const client::Result<client::Nothing>& result)
+void EdidPage::operationEnded(int operation, client::Status status, const std::string& message)
 {
     operationRunning_ = false;
-    switch (result.status) {
-    case client::Status::Ok: succeeded(operation); break;
-    case client::Status::Rejected: refused(result.message); break;
-    case client::Status::TimeOut: timedOut(); break;
-    case client::Status::Standby: break;  // it has its own notice
-    case client::Status::LinkDown: linkLost(); break;
-    default: endOperationQuietly(); break;
-    }
-    changed.notifyChanged();
-}
-
-void EdidPage::statusRunEnded(client::Status status)
-{
+    const bool statusQuery = operation == kOpStatusQuery;
     switch (status) {
-    case client::Status::Ok: stopProgress(); break;
-    case client::Status::TimeOut: timeOut(false); break;
-    case client::Status::LinkDown: linkLost(); break;
-    default: break;
+    case client::Status::Ok: changeEnded(operation, true); break;
+    case client::Status::TimeOut: timeOut(); break;
+    case client::Status::Standby: break;  // it has its own notice
+    case client::Status::Rejected:
+        if (statusQuery)
+            break;
+        if (step_ == client::EdidStep::SwitchState) {
+            endWithLongNotice("Please set the EDID to [1111]!");
+        } else if (step_ == client::EdidStep::CableCheck) {
+            // Before the mode request a copy is not busy: only the popup goes.
+            stopProgress();
+            notice_.show(kNoticeMs, message);
+        } else {
+            changeEnded(step_ == client::EdidStep::Block ? kOpDownload : kOpCopy, false);
+        }
+        break;
+    default: {
+        // The link went (another tab took it, or it fell before the EDID
+        // block), or the client turned the request away.
+        const bool linkDown = status == client::Status::LinkDown;
+        if (statusQuery && !linkDown)
+            break;
+        stopProgress();
+        ctx_.shell.postPageBusy(0);
+        if (linkDown && step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected())
+            notice_.show(kNoticeMs, kConnectFailed);
+        break;
+    }
     }
     changed.notifyChanged();
 }
 
-void EdidPage::succeeded(int operation)
+// A built-in mode says so and then reads back, the default EDID reads back
+// at once; a single copy never held the tab buttons; a download's notice
+// comes before the "Please wait..." box would close, and takes it over.
+void EdidPage::changeEnded(int operation, bool ok)
 {
-    switch (operation) {
-    case kOpSetMode: onSetSucceeded(); break;
-    case kOpCopy: onCopyEnded(true); break;
-    default: onDownloadEnded(true); break;
-    }
-}
-
-void EdidPage::refused(const std::string& text)
-{
-    switch (step_) {
-    case client::EdidStep::SwitchState: endWithLongNotice("Please set the EDID to [1111]!"); break;
-    case client::EdidStep::CableCheck:
-        // Before the mode request a copy is not busy: only the popup goes.
-        stopProgress();
-        notice_.show(kNoticeMs, text);
-        break;
-    case client::EdidStep::Block: onDownloadEnded(false); break;
-    default: onCopyEnded(false); break;
-    }
-}
-
-// The first steps (the switch state, the copy's cable check) give up with
-// the short time-out, which leaves the tab buttons alone; the change itself
-// with the full one.
-void EdidPage::timedOut() { timeOut(step_ != client::EdidStep::SwitchState && step_ != client::EdidStep::CableCheck); }
-
-// Another tab took the link, or the link fell before the EDID block.
-void EdidPage::linkLost()
-{
-    const bool blockUnsent = step_ == client::EdidStep::Block && link_.tcpMode() && !link_.socketConnected();
-    endOperationQuietly();
-    if (blockUnsent)
-        notice_.show(kNoticeMs, kConnectFailed);
-}
-
-// An operation's answer came: the animation stops, the busy flag drops
-// (freeing the tab buttons) and the progress popup closes.
-void EdidPage::endOperationWait(bool freeTabs)
-{
+    static const char* const kWhat[] = {nullptr, "Set", "Copy", "Download"};
     stopProgress();
-    if (freeTabs)
-        ctx_.shell.postPageBusy(edidBusy_);
-    notice_.closePleaseWait();
-}
-
-// What a change reads back once its notice has gone: the input it
-// touched, or every input in turn.
-std::function<void()> EdidPage::readBack(int targetRow)
-{
-    const bool all = targetRow == portCount_;
-    return [this, all, input = targetRow + 1] {
+    if (operation == kOpStatusQuery)
+        return;
+    const int row = operation == kOpSetMode ? setTargetIndex_
+                    : operation == kOpCopy  ? copyTargetIndex_
+                                            : downloadTargetIndex_;
+    const bool all = row == portCount();
+    const bool freeTabs = operation != kOpCopy || all;
+    // What the change reads back once its notice has gone: the input it
+    // touched, or every input in turn.
+    const auto readBack = [this, all, input = row + 1] {
         if (all)
             startRefresh();
         else
             sendStatusQuery(input);
         changed.notifyChanged();
     };
-}
-
-// A built-in mode says so and then reads back; the default EDID reads back at once.
-void EdidPage::onSetSucceeded()
-{
-    endOperationWait();
-    if (modeIndex_ == edid::kDefaultEdidRow)
-        readBack(setTargetIndex_)();
+    if (operation != kOpDownload) {
+        if (freeTabs)
+            ctx_.shell.postPageBusy(0);
+        notice_.closePleaseWait();
+        if (!freeTabs && ctx_.popups.notice.held())
+            return;
+    }
+    if (operation == kOpSetMode && modeIndex_ == edid::kDefaultEdidRow)
+        readBack();
+    else if (ok)
+        notice_.show(kNoticeMs, kWhat[operation] + std::string(" successfully!"), readBack);
     else
-        notice_.show(kNoticeMs, kSetSuccessfully, readBack(setTargetIndex_));
+        notice_.show(kNoticeMs, kWhat[operation] + std::string(" failed!"));
+    if (operation == kOpDownload) {
+        ctx_.shell.postPageBusy(0);
+        notice_.closePleaseWait();
+    }
 }
 
-void EdidPage::onCopyEnded(bool ok)
+// The first steps (the switch state, the copy's cable check) and the status
+// query give up with the short time-out, which leaves the tab buttons alone;
+// the change itself with the full one, which also ends an open
+// "Please wait..." box instead of re-texting it.
+void EdidPage::timeOut()
 {
-    const bool all = copyTargetIndex_ == portCount_;
-    // A single copy never held the tab buttons.
-    endOperationWait(all);
-    if (!all && ctx_.popups.notice.held())
-        return;
-    if (ok)
-        notice_.show(kNoticeMs, "Copy successfully!", readBack(copyTargetIndex_));
-    else
-        notice_.show(kNoticeMs, "Copy failed!");
-}
-
-// The notice comes before the "Please wait..." box would close: it takes
-// that box over instead.
-void EdidPage::onDownloadEnded(bool ok)
-{
+    const bool freeTabs = step_ != client::EdidStep::SwitchState && step_ != client::EdidStep::CableCheck;
     stopProgress();
-    if (ok)
-        notice_.show(kNoticeMs, "Download successfully!", readBack(downloadTargetIndex_));
-    else
-        notice_.show(kNoticeMs, "Download failed!");
-    ctx_.shell.postPageBusy(edidBusy_);
-    notice_.closePleaseWait();
+    if (freeTabs && ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
+        ctx_.shell.postPageBusy(0);
+        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
+        ctx_.popups.notice.close();
+        return;
+    }
+    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
+    if (freeTabs)
+        ctx_.shell.postPageBusy(0);
 }
 
 // The switch refusal, and the standby (the client ends its request on the
@@ -398,68 +312,18 @@ void EdidPage::endWithLongNotice(const std::string& text)
     notice_.recordIfNoneOpen(kLongNoticeMs, text);
 }
 
-void EdidPage::onStatusReply(const CommandFrame& f)
-{
-    const int n = f.p1();
-    statusTexts_[static_cast<std::size_t>(n - 1)] = edid::statusText(f.p3());
-    // While an operation runs, a late answer of an earlier refresh updates
-    // its row only: the popup, busy and the next query are the operation's.
-    if (operationRunning_)
-        return;
-    if (n == 4 || n == 8) {
-        stopProgress();
-        return;
-    }
-    if (edidOperation_ == kOpRefresh)
-        sendStatusQuery(n + 1);
-}
-
-// --- timers ----------------------------------------------------------------------
-
 // The dots step until the operation stops them.
 void EdidPage::animateProgress()
 {
     progress_.once(kProgressStepMs, [this] {
-        stepProgress();
+        if (const char* word = progressWord(edidOperation_)) {
+            static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
+            ctx_.popups.progress.setText(std::string(word) + kDots[ctx_.popups.progress.nextDot()]);
+            ctx_.popups.progress.refresh();
+        }
         animateProgress();
         changed.notifyChanged();
     });
-}
-
-void EdidPage::endOperationQuietly()
-{
-    stopProgress();
-    ctx_.shell.postPageBusy(edidBusy_);
-}
-
-// The full time-out also frees the tab buttons, and ends an open
-// "Please wait..." box instead of re-texting it.
-void EdidPage::timeOut(bool freeTabs)
-{
-    stopProgress();
-    if (!freeTabs) {
-        notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
-        return;
-    }
-    if (ctx_.popups.notice.isOpen() && ctx_.popups.notice.text() == kPleaseWait) {
-        ctx_.shell.postPageBusy(edidBusy_);
-        notice_.showIfNoneOpen(kNoticeMs, kTimeOut);
-        ctx_.popups.notice.close();
-        return;
-    }
-    notice_.recordIfNoneOpen(kNoticeMs, kTimeOut);
-    ctx_.shell.postPageBusy(edidBusy_);
-}
-
-void EdidPage::stepProgress()
-{
-    const char* word = progressWord(edidOperation_);
-    if (!word)
-        return;
-    static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-    const int count = ctx_.popups.progress.nextDot();
-    ctx_.popups.progress.setText(std::string(word) + kDots[count]);
-    ctx_.popups.progress.refresh();
 }
 
 }  // namespace matrix

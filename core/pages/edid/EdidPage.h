@@ -7,6 +7,7 @@
 #include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/EdidFile.h"
+#include "core/formats/EdidModes.h"
 #include "core/link/HexLog.h"
 #include "core/protocol/Waits.h"
 #include "core/transport/ChangeNotifier.h"
@@ -14,14 +15,10 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
 namespace matrix {
-
-class CommandFrame;
-class SerialChannel;
 
 // The "EDID" tab: sets what EDID each input presents (a built-in mode or
 // the default EDID, a copy of a display's EDID, or an EDID file) on one
@@ -31,14 +28,7 @@ class SerialChannel;
 class EdidPage : public Page {
 public:
     // Operations as edidOperation holds them.
-    enum Operation : int {
-        kOpSetMode = 1,
-        kOpCopy = 2,
-        kOpDownload = 3,
-        kOpRefresh = 4,
-        kOpStatusQuery = 5,
-        kOpNone = 100
-    };
+    enum Operation : int { kOpSetMode = 1, kOpCopy, kOpDownload, kOpRefresh, kOpStatusQuery, kOpNone = 100 };
 
     static constexpr int kReplyWaitMs = protocol::kReplyWaits.firstMs;
     static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
@@ -46,14 +36,13 @@ public:
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
     static constexpr int kProgressStepMs = 500;
     static constexpr int kStatusInputs = 8;
-    static constexpr int kLivePorts = 4;
 
     explicit EdidPage(PageContext& context);
-    ~EdidPage() override;
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
-    void startPage() override;
+    // Nothing is sent until the entry query that follows the tab being shown.
+    void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override
     {
         if (shown)
@@ -62,7 +51,7 @@ public:
     void activate() override;  // the entry query
 
     // --- view model: what the view shows --------------------------------
-    static const std::vector<std::string>& modeRows();
+    static const std::vector<std::string>& modeRows() { return edid::modeRows(); }
     std::vector<std::string> targetRows() const;  // "IN1".."IN4", "All Inputs"
     std::vector<std::string> sourceRows() const;  // "HDMI OUT A".."HDMI OUT D"
     int modeIndex() const { return modeIndex_; }
@@ -78,19 +67,19 @@ public:
     void clickSetMode() { click(kOpSetMode); }
     void clickCopy() { click(kOpCopy); }
     void clickDownload() { click(kOpDownload); }
-    void clickStatus();  // the hidden "Status" button
-    void selectMode(int row);
-    void selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount_ + 1); }
-    void selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount_); }
-    void selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount_ + 1); }
-    void selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount_ + 1); }
+    void clickStatus() { click(kOpStatusQuery); }  // the hidden "Status" button
+    void selectMode(int row) { selectRow(modeIndex_, row, edid::kModeRowCount); }
+    void selectSetTarget(int row) { selectRow(setTargetIndex_, row, portCount() + 1); }
+    void selectCopySource(int row) { selectRow(copySourceIndex_, row, portCount()); }
+    void selectCopyTarget(int row) { selectRow(copyTargetIndex_, row, portCount() + 1); }
+    void selectDownloadTarget(int row) { selectRow(downloadTargetIndex_, row, portCount() + 1); }
     // A file chosen in the browse dialog.
     void openEdidFile(const std::string& path);
 
     // --- state, for tests and the hidden logs -----------------------------
     int edidOperation() const { return edidOperation_; }
     int edidBusy() const { return edidBusy_; }
-    int portCount() const { return portCount_; }
+    int portCount() const { return client::kPortCount; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
     const HexLog& sentLog() const { return port_.sentLog(); }
     const HexLog& receivedLog() const { return port_.receivedLog(); }
@@ -100,39 +89,25 @@ public:
     ChangeNotifier changed;
 
 private:
-    void writeForClient(const std::vector<std::uint8_t>& bytes);
     void sendStatusQuery(int input);
     void startRefresh();
 
-    void click(int operation);
-    bool startOperation(int operation);
-    void runOperation(int operation);
-    void stepSent(client::EdidStep step);
-    void operationEnded(int operation, const client::Result<client::Nothing>& result);
-    void statusRunEnded(client::Status status);
-    void succeeded(int operation);
-    void refused(const std::string& text);
-    void timedOut();
-    void linkLost();
+    void click(int operation)
+    {
+        startOperation(operation);
+        changed.notifyChanged();
+    }
+    void startOperation(int operation);
+    void operationEnded(int operation, client::Status status, const std::string& message);
+    void changeEnded(int operation, bool ok);
+    void timeOut();
+    void endWithLongNotice(const std::string& text);
 
     void dispatch(const CommandFrame& frame);
-    std::function<void()> readBack(int targetRow);
-    void onSetSucceeded();
-    void onCopyEnded(bool ok);
-    void onDownloadEnded(bool ok);
-    void endWithLongNotice(const std::string& text);
-    void onStatusReply(const CommandFrame& frame);
 
-    void timeOut(bool freeTabs);
     void animateProgress();
-    void stepProgress();
-
-    void selectRow(int& index, int row, int rowCount);
-    void endOperationWait(bool freeTabs = true);
     void stopProgress();
-    static const char* progressWord(int operation);
-    void endOperationQuietly();
-    bool connected() const;
+    void selectRow(int& index, int row, int rowCount);
 
     PageContext& ctx_;
     WindowLink& link_;
@@ -142,8 +117,7 @@ private:
     PageNotice notice_;
     PagePort& port_;
     client::MatrixClient client_;
-    // The client's request of the operation the user started runs, and the
-    // step of it that went out last.
+    // The request of the operation the user started runs; its last step sent.
     bool operationRunning_ = false;
     client::EdidStep step_ = client::EdidStep::SwitchState;
     // Until the entry query has gone out, TCP replies belong to the page
@@ -152,7 +126,6 @@ private:
 
     int edidOperation_ = kOpNone;
     int edidBusy_ = 0;
-    int portCount_ = kLivePorts;
     int modeIndex_ = 0;
     int setTargetIndex_ = 0;
     int copySourceIndex_ = 0;

@@ -4,6 +4,7 @@
 #include "core/protocol/DeviceTypes.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace matrix {
 
@@ -40,24 +41,31 @@ FirmwarePage::FirmwarePage(PageContext& context)
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
-    client_.attach([this](const Bytes& bytes) { write(bytes); }, nullptr);
-    client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) { onProgress(progress); };
+    client_.attach(
+        [this](const Bytes& bytes) {
+            port_.sendRaw(bytes.data(), bytes.size(), false);
+            sentLog_ += sentLogMark(bytes, lastWrite_);
+            if (sentLog_.size() > kMaxSentLogBytes)
+                sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
+            lastWrite_ = bytes;
+        },
+        nullptr);
+    client_.onFirmwareProgress = [this](const client::FirmwareProgress& progress) {
+        firmwarePart_ = progress.part;
+        progressMaximum_ = static_cast<int>(progress.partTotal);
+        // The bar stands one byte short of a whole block, as it always has.
+        progressPosition_ = static_cast<int>(std::clamp<std::int64_t>(progress.partAnnounced - 1, 0, progressMaximum_));
+        upgradeEnabled_ = false;
+        // The log line of a refusal has no '!'; its notice has.
+        if (!progress.line.empty())
+            messages_ += progress.line.substr(0, progress.line.size() - (progress.line.back() == '!')) + "\r\n";
+        changed.notifyChanged();
+    };
     port_.setEcho(PagePort::Echo::AfterSending);
     port_.onSerialFrame([this](const CommandFrame& frame) { handleFrame(frame, false); });
     link_.setSocketReader(PageId::Firmware, {[this] { return link_.tcpMode(); }, nullptr,
                                              [this](const CommandFrame& frame) { handleFrame(frame, true); }});
 }
-
-void FirmwarePage::tabSelected(bool shown)
-{
-    entryPending_ = true;
-    if (shown) {
-        upgradeMode_ = false;
-        standbyWatch_ = false;
-    }
-}
-
-void FirmwarePage::startPage() { port_.openChosenPort(); }
 
 FirmwarePage::~FirmwarePage()
 {
@@ -65,12 +73,9 @@ FirmwarePage::~FirmwarePage()
     port_.serial().requestClose();
 }
 
-// ---- link hand-over -------------------------------------------------------
-
 void FirmwarePage::activate()
 {
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.reopen();
-    if (!connected) {
+    if (!(link_.tcpMode() ? link_.socketConnected() : port_.reopen())) {
         notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
         return;
     }
@@ -83,23 +88,23 @@ void FirmwarePage::activate()
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
-        if (!viaTcp || standbyWatch_)
-            handleStandby();
+        if (viaTcp && !standbyWatch_)
+            return;
+        // A standby ends the upgrade: the button comes back so the user can try again.
+        client_.cancel();
+        noticeClose_.stop();
+        context_.popups.notice.close();
+        notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
+        if (link_.firmwareUpgrading || !upgradeEnabled_)
+            finishIdle();
         return;
     }
-    if (frame.command() == p::kFirmwareCommand) {
-        // Over TCP an upgrade reply that comes while a tab's entry is
-        // pending is not this upgrade's.
-        if (!viaTcp || !entryPending_)
-            client_.receive(frame);
-        return;
-    }
-    if (frame.command() != p::kStatusCommand)
-        return;
-    if (!upgradeMode_)
+    // Once Upgrade was clicked, status replies answer the reboot poll.
+    const bool status = frame.command() == p::kStatusCommand;
+    if (status && !upgradeMode_)
         handleDeviceInfo(frame, viaTcp ? deviceInfoTcp_ : deviceInfoSerial_);
-    else
-        client_.receive(frame);  // the reboot poll's answer
+    else if (status || (frame.command() == p::kFirmwareCommand && (!viaTcp || !entryPending_)))
+        client_.receive(frame);
 }
 
 void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& infoText)
@@ -118,19 +123,7 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         deviceLine_ = infoText + "          Version: " + std::to_string(frame.p1()) + "." + std::to_string(frame.p3());
         changed.notifyChanged();
         break;
-    default: break;
     }
-}
-
-void FirmwarePage::handleStandby()
-{
-    // A standby ends the upgrade: the button comes back so the user can try again.
-    client_.cancel();
-    noticeClose_.stop();
-    context_.popups.notice.close();
-    notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
-    if (link_.firmwareUpgrading || !upgradeEnabled_)
-        finishIdle();
 }
 
 // ---- upgrade ----------------------------------------------------------------
@@ -141,65 +134,33 @@ void FirmwarePage::upgradeClicked()
         return;
     entryPending_ = false;
     upgradeMode_ = true;
-    const bool connected = link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen();
-    if (!notice_.guard(connected))
+    if (!notice_.guard(link_.tcpMode() ? link_.socketConnected() : port_.serial().isOpen()))
         return;
     link_.firmwareUpgrading = true;
     Bytes container = image_;
     scramble(container);
-    client::FirmwareOptions options;
-    options.window = true;
-    client_.upgradeFirmware(container, options,
-                            [this](const client::Result<client::Nothing>& result) { upgradeEnded(result); });
-}
-
-void FirmwarePage::onProgress(const client::FirmwareProgress& progress)
-{
-    firmwarePart_ = progress.part;
-    progressMaximum_ = static_cast<int>(progress.partTotal);
-    // The bar stands one byte short of a whole block, as it always has.
-    progressPosition_ = progress.partAnnounced - 1;
-    upgradeEnabled_ = false;
-    if (!progress.line.empty())
-        messages_ += progress.line + "\r\n";
-    changed.notifyChanged();
-}
-
-void FirmwarePage::upgradeEnded(const client::Result<client::Nothing>& result)
-{
-    switch (result.status) {
-    case client::Status::Rejected:
-        if (firmwarePart_ == 2) {
-            messageBoxText_ = result.message;
-            messageBoxOpen_ = true;
-        } else {
-            notice_.show(kNoticeMs, result.message);
+    auto ended = [this](const client::Result<client::Nothing>& result) {
+        switch (result.status) {
+        case client::Status::Rejected:
+            if (firmwarePart_ == 2) {
+                messageBoxText_ = result.message;
+                messageBoxOpen_ = true;
+            } else {
+                notice_.show(kNoticeMs, result.message);
+            }
+            break;
+        case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
+        case client::Status::BadInput:
+            messages_ += result.message + "\r\n";
+            changed.notifyChanged();
+            notice_.show(kNoticeMs, "Upgrade failed!");
+            break;
+        case client::Status::Ok: break;
+        default: return;  // ended by a standby, which shows its own notice
         }
-        break;
-    case client::Status::TimeOut: notice_.showIfNoneOpen(kNoticeMs, notice_text::kTimeOut); break;
-    case client::Status::BadInput:
-        messages_ += result.message + "\r\n";
-        changed.notifyChanged();
-        notice_.show(kNoticeMs, "Upgrade failed!");
-        break;
-    case client::Status::Ok: break;
-    default: return;  // ended by a standby, which shows its own notice
-    }
-    finishIdle();
-}
-
-void FirmwarePage::write(const Bytes& bytes)
-{
-    port_.sendRaw(bytes.data(), bytes.size(), false);
-    sentLog_ += sentLogMark(bytes, lastWrite_);
-    if (sentLog_.size() > kMaxSentLogBytes)
-        sentLog_.erase(0, sentLog_.size() - kMaxSentLogBytes / 2);
-    lastWrite_ = bytes;
-}
-
-int FirmwarePage::progressPosition() const
-{
-    return static_cast<int>(std::clamp<std::int64_t>(progressPosition_, 0, progressMaximum_));
+        finishIdle();
+    };
+    client_.upgradeFirmware(container, ended, true);
 }
 
 void FirmwarePage::finishIdle()
@@ -251,10 +212,8 @@ void FirmwarePage::mergeClicked()
 
 void FirmwarePage::closeMessageBox()
 {
-    if (!messageBoxOpen_)
-        return;
-    messageBoxOpen_ = false;
-    changed.notifyChanged();
+    if (std::exchange(messageBoxOpen_, false))
+        changed.notifyChanged();
 }
 
 void FirmwarePage::clearClicked()

@@ -27,8 +27,6 @@ class FirmwarePage : public Page {
 public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
-
-    static constexpr std::size_t kBlockBytes = protocol::kFirmwareBlockBytes;
     // Block indexes travel in one byte, so a part carries at most 256 blocks.
     static constexpr std::size_t kMaxPartBytes = 65535;
 
@@ -37,8 +35,15 @@ public:
 
     // Page
     SerialChannel& serialPort() override { return port_.serial(); }
-    void startPage() override;
-    void tabSelected(bool shown) override;
+    void startPage() override { port_.openChosenPort(); }
+    void tabSelected(bool shown) override
+    {
+        entryPending_ = true;
+        if (shown) {
+            upgradeMode_ = false;
+            standbyWatch_ = false;
+        }
+    }
     void activate() override;
 
     // User actions.
@@ -56,7 +61,7 @@ public:
     // What the view shows.
     const std::string& filePath() const { return filePath_; }
     int progressMaximum() const { return progressMaximum_; }
-    int progressPosition() const;
+    int progressPosition() const { return progressPosition_; }
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
@@ -79,13 +84,9 @@ public:
 private:
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
-    void handleStandby();
-    void onProgress(const client::FirmwareProgress& progress);
-    void upgradeEnded(const client::Result<client::Nothing>& result);
     void finishIdle();
 
     void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
-    void write(const Bytes& bytes);
 
     PageContext& context_;
     WindowLink& link_;
@@ -107,7 +108,7 @@ private:
     std::string filePath_;
     Bytes image_;
     int firmwarePart_ = 0;
-    std::int64_t progressPosition_ = 0;
+    int progressPosition_ = 0;
     int progressMaximum_ = 100;
     bool upgradeEnabled_ = true;
 

@@ -115,7 +115,7 @@ protected:
             GetParam() == Transport::Tcp ? rig.linkSocket.sent() : rig.serialHub.writes(TestRig::kComPort);
         std::vector<Bytes> blocks;
         for (const auto& w : writes)
-            if (w.size() == FirmwarePage::kBlockBytes)
+            if (w.size() == protocol::kFirmwareBlockBytes)
                 blocks.push_back(w);
         return blocks;
     }
