@@ -42,7 +42,10 @@ public:
     }
 
     // (Re-)arms the closing of whatever box is up.
-    void armClose(int displayMs) { armNoticeClose(popups_, closeTimer_, displayMs); }
+    void armClose(int displayMs)
+    {
+        closeTimer_.once(displayMs, [&notice = popups_.notice] { notice.close(); });
+    }
 
     // Opens the box (or re-texts an open one); it closes after displayMs.
     void show(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
@@ -52,16 +55,22 @@ public:
     }
 
     // Time-outs and standby: an open box keeps its text, and only the
-    // closing timer is re-armed.
-    void showIfNoneOpen(int displayMs, const std::string& text) { showUnlessHeld(displayMs, text, {}); }
+    // closing timer is re-armed. A continuation still runs: at the close of
+    // the box opened here, or at once when none could be opened.
+    void showIfNoneOpen(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
+    {
+        armClose(displayMs);
+        if (!popups_.notice.held())
+            popups_.notice.show(text, std::move(whenClosed));
+        else if (whenClosed)
+            whenClosed();
+    }
 
-    // As showIfNoneOpen, but the shared notice text is recorded even when a
-    // box is already up. A continuation still runs: at the close of the box
-    // opened here, or at once when none could be opened.
+    // As showIfNoneOpen, but the text is recorded even when a box is up.
     void recordIfNoneOpen(int displayMs, const std::string& text, std::function<void()> whenClosed = {})
     {
         popups_.notice.record(text);
-        showUnlessHeld(displayMs, text, std::move(whenClosed));
+        showIfNoneOpen(displayMs, text, std::move(whenClosed));
     }
 
     // The check every command button runs before it sends. Each page decides
@@ -74,7 +83,6 @@ public:
         return connected;
     }
 
-    // "Connect to Matrix failed!" in TCP mode, "Open COM failed!" in COM mode.
     void showNotConnected() { show(kNotConnectedNoticeMs, notConnectedText(mode_)); }
 
     // Closes the "Please wait..." box if that is the one up.
@@ -87,15 +95,6 @@ public:
     }
 
 private:
-    void showUnlessHeld(int displayMs, const std::string& text, std::function<void()> whenClosed)
-    {
-        armClose(displayMs);
-        if (!popups_.notice.held())
-            popups_.notice.show(text, std::move(whenClosed));
-        else if (whenClosed)
-            whenClosed();  // the box it would have waited for never opened
-    }
-
     Popups& popups_;
     Timer& closeTimer_;
     const ControlMode& mode_;

@@ -10,17 +10,14 @@ void NoticePopup::show(const std::string& text, std::function<void()> whenClosed
     recorded_ = text;
     held_ = true;
     text_ = text;
-    if (whenClosed) {
-        if (whenClosed_) {
-            auto first = std::move(whenClosed_);
-            whenClosed_ = [first = std::move(first), second = std::move(whenClosed)] {
-                first();
-                second();
-            };
-        } else {
-            whenClosed_ = std::move(whenClosed);
-        }
+    if (whenClosed && whenClosed_) {
+        whenClosed = [first = std::move(whenClosed_), second = std::move(whenClosed)] {
+            first();
+            second();
+        };
     }
+    if (whenClosed)
+        whenClosed_ = std::move(whenClosed);
     open_ = true;
     ++timesOpened_;
     changed.notifyChanged();
@@ -71,7 +68,17 @@ void ConfigStatusPopup::open()
     open_ = true;
     text_ = "Configuring . . .";
     animate();
-    timeout_.once(kTimeoutMs, [this] { timeOut(); });
+    timeout_.once(kTimeoutMs, [this] {
+        animation_.stop();
+        if (configAcknowledged == 0) {
+            text_ = "configure failed!";
+        } else {
+            configAcknowledged = 0;
+            text_ = notice_text::kConfigCompleted;
+        }
+        changed.notifyChanged();
+        close_.once(kCloseMs, [this] { close(); });
+    });
     changed.notifyChanged();
 }
 
@@ -105,32 +112,6 @@ void ConfigStatusPopup::animate()
         phase_ = phase_ % 3 + 1;
         changed.notifyChanged();
     });
-}
-
-void ConfigStatusPopup::timeOut()
-{
-    animation_.stop();
-    if (configAcknowledged == 0) {
-        text_ = "configure failed!";
-    } else {
-        configAcknowledged = 0;
-        text_ = notice_text::kConfigCompleted;
-    }
-    changed.notifyChanged();
-    close_.once(kCloseMs, [this] { close(); });
-}
-
-void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs)
-{
-    NoticePopup* notice = &popups.notice;
-    closeTimer.once(displayMs, [notice] { notice->close(); });
-}
-
-void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
-                std::function<void()> whenClosed)
-{
-    armNoticeClose(popups, closeTimer, displayMs);
-    popups.notice.show(text, std::move(whenClosed));
 }
 
 }  // namespace matrix

@@ -94,7 +94,6 @@ public:
 
 private:
     void animate();
-    void timeOut();
     Timer animation_;
     Timer timeout_;
     Timer close_;
@@ -109,11 +108,5 @@ struct Popups {
 
     bool anyModalOpen() const { return notice.isOpen() || progress.isOpen() || configStatus.isOpen(); }
 };
-
-// (Re-)arms the caller's notice-closing timer alone.
-void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs);
-// Shows a notice that the caller's timer closes after displayMs.
-void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
-                std::function<void()> whenClosed = {});
 
 }  // namespace matrix
