@@ -26,8 +26,6 @@ struct PageState {
           context{platform, link, popups, shell}
     {
     }
-    PageState(const PageState&) = delete;
-    PageState& operator=(const PageState&) = delete;
 
     WindowLink link;
     Popups popups;

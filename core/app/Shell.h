@@ -52,8 +52,6 @@ public:
 
     Shell(EventLoop& loop, WindowLink& link, Popups& popups);
     ~Shell() override;
-    Shell(const Shell&) = delete;
-    Shell& operator=(const Shell&) = delete;
 
     // A page registers itself for its tab; every tab has one before the
     // first tab switch or serial fault. Registering also routes the page's
@@ -70,14 +68,12 @@ public:
     // and the click must not start a window drag either.
     bool selectTab(Tab tab);
 
-    // View state.
     bool tabSelected(Tab tab) const { return tabSelected_[index(tab)] != 0; }
     const std::array<int, kTabCount>& tabSelectedFlags() const { return tabSelected_; }
     // The page window exists (created on the tab's first selection).
     bool pageCreated(Tab tab) const { return pageCreated_[index(tab)]; }
     Tab shownTab() const { return shown_; }
     Page* shownPage() const { return pages_[index(shown_)]; }
-    Page* page(Tab tab) const { return pages_[index(tab)]; }
     // The hidden tab buttons, switched by postPageBusy.
     bool tabButtonsEnabled() const { return tabButtonsEnabled_; }
     static const char* tabTitle(Tab tab) { return tabInfo(tab).title; }
@@ -92,12 +88,7 @@ public:
 private:
     static int index(Tab tab) { return static_cast<int>(tab); }
     void post(std::function<void()> task);
-    void onPageBusy(int value);
-    void onShellRequest(ShellRequest request);
-    void onNetConfigStatus(NetConfigStatus status);
-    void searchAgain();
     void showConfigStatus(const char* text);
-    void setPageFlags(Tab tab);
 
     EventLoop& loop_;
     WindowLink& link_;

@@ -44,16 +44,13 @@ public:
 
     PagePort(WindowLink& link, std::unique_ptr<SerialChannel> serial);
     ~PagePort();
-    PagePort(const PagePort&) = delete;
-    PagePort& operator=(const PagePort&) = delete;
 
     SerialChannel& serial() { return *serial_; }
     const SerialChannel& serial() const { return *serial_; }
     void setEcho(Echo echo) { echo_ = echo; }
 
-    // The frame goes to the link socket in TCP control mode and to this
-    // page's port otherwise. Nothing checks that the link is up: a frame
-    // that cannot be sent is covered by its reply time-out.
+    // To the link socket in TCP control mode, to this page's port otherwise.
+    // Nothing checks that the link is up: the reply time-out covers it.
     void send(const CommandFrame& frame) { sendRaw(frame.data(), CommandFrame::kSize); }
     // Raw data blocks that follow an announcing frame (EDID, firmware).
     void sendRaw(const std::uint8_t* data, std::size_t length, bool echo = true);
@@ -97,9 +94,8 @@ struct SocketReader {
 };
 
 // The window's one link to the matrix: the user's choice of COM or TCP, the
-// COM connection, the TCP state and the link socket, the page that holds
-// the link, and each page's port. One object, owned by the session and
-// touched on the loop thread only.
+// COM connection, the TCP state and socket, the page that holds the link,
+// and each page's port. Touched on the loop thread only.
 class WindowLink : public StreamSocketOwner {
 public:
     // The held tail and one read never exceed this buffer.
@@ -107,8 +103,6 @@ public:
 
     explicit WindowLink(Platform& platform);
     ~WindowLink() override;
-    WindowLink(const WindowLink&) = delete;
-    WindowLink& operator=(const WindowLink&) = delete;
 
     ControlMode controlMode = ControlMode::Com;
     bool tcpMode() const { return controlMode == ControlMode::Tcp; }
@@ -124,8 +118,7 @@ public:
     // 1 stop bit at start, 2 once any of their re-opens has run.
     int pageStopBits = 1;
 
-    // Each page's port, made on the page's first use.
-    PagePort& port(PageId page);
+    PagePort& port(PageId page);  // made on the page's first use
 
     TcpState tcpState() const { return tcp_; }
     bool socketConnected() const { return tcp_ == TcpState::Connected || tcp_ == TcpState::Up; }
@@ -140,7 +133,6 @@ public:
     // The General page's check after a connect: the link is up exactly when
     // the socket connected.
     void confirmTcp() { tcp_ = socketConnected() ? TcpState::Up : TcpState::Down; }
-    // Closes the socket; the user's TCP link is down.
     void dropTcp();
     void sendToSocket(const std::uint8_t* data, std::size_t length) { platform_.linkSocket.send(data, length); }
     void setSocketReader(PageId page, SocketReader reader) { readers_[index(page)] = std::move(reader); }

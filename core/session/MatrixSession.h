@@ -21,16 +21,15 @@ namespace matrix {
 // matrix through core/client instead.
 //
 // Adding a page: a member below the General page (members are built in
-// declaration order, after the context they take) and one line in
-// registerPages().
+// declaration order, after the context they take) and its registration in
+// the constructor.
 class MatrixSession {
 public:
     explicit MatrixSession(Platform& platform);
-    ~MatrixSession();
-    MatrixSession(const MatrixSession&) = delete;
-    MatrixSession& operator=(const MatrixSession&) = delete;
 
     Platform& platform;
+    // Built first and gone last: its end takes the socket's events away
+    // from the pages.
     WindowLink link;
     Popups popups;
     Shell shell;
@@ -43,10 +42,6 @@ public:
     WindowNetHost netHost;
     Discovery discovery;
     NetworkConfig netConfig;
-
-private:
-    void registerPages();
-    void wireNetwork();
 };
 
 }  // namespace matrix
