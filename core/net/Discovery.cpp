@@ -88,14 +88,10 @@ void Discovery::interpret()
 
     addresses_.push_back(address);
     rowMacs_.push_back(mac);
-    currentRow_ = 0;
-    host_.setMatrixAddress(addresses_.front());
-    discoveredMacs_[discoveredCount_] = mac;
-    ++discoveredCount_;
-    // The record's entry 0, except after 256 replies, when the wrapped
-    // record would pair the first row's address with another matrix's MAC.
-    selectedMac_ = rowMacs_.front();
-    changed.notifyChanged();
+    discoveredMacs_[discoveredCount_++] = mac;
+    // Each reply selects the first row again, with that row's own MAC: after
+    // 256 replies the wrapped record would pair it with another matrix's.
+    selectRow(0);
     if (onAddress_)
         onAddress_(address);
     host_.discoveryReply();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 namespace matrix {
 
@@ -56,17 +57,8 @@ NetworkConfig::~NetworkConfig()
 
 void NetworkConfig::open()
 {
-    if (!created_) {
-        created_ = true;
+    if (!std::exchange(created_, true))
         autoIp_ = true;
-    }
-    fillFields();
-    visible_ = true;
-    changed.notifyChanged();
-}
-
-void NetworkConfig::fillFields()
-{
     // The four parts of matrixAddress around its first three dots; a text
     // with fewer dots leaves the remaining fields empty.
     const std::string text = host_.matrixAddress();
@@ -82,6 +74,8 @@ void NetworkConfig::fillFields()
         std::size_t at = static_cast<std::size_t>(2 * i);
         mac_[i] = at < mac.size() ? mac.substr(at, 2) : std::string();
     }
+    visible_ = true;
+    changed.notifyChanged();
 }
 
 void NetworkConfig::cancel()

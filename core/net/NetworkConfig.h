@@ -55,7 +55,6 @@ public:
     ChangeNotifier changed;
 
 private:
-    void fillFields();
     void buildMessage();
     void takeDatagram(const std::uint8_t* data, std::size_t length);
 
