@@ -20,6 +20,13 @@ public:
     ChangeNotifier changed;
 
 protected:
+    void update(bool open, const std::string& text)
+    {
+        open_ = open;
+        text_ = text;
+        changed.notifyChanged();
+    }
+
     bool open_ = false;
     std::string text_;
 };
@@ -58,9 +65,21 @@ public:
     // Shown at the next open or refresh.
     void setText(const std::string& text) { next_ = text; }
     const std::string& nextText() const { return next_; }
-    void open();  // an open popup stays as it is
-    void refresh();
-    void close();
+    void open()  // an open popup stays as it is
+    {
+        if (!open_)
+            update(true, next_);
+    }
+    void refresh()
+    {
+        if (open_)
+            update(true, next_);
+    }
+    void close()
+    {
+        if (open_)
+            update(false, text_);
+    }
     // Steps the animation counter that the General, Routing and EDID pages
     // share: 1, 2, 3, 1, ...
     int nextDot()

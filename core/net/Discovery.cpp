@@ -54,10 +54,9 @@ void Discovery::selectRow(int row)
 
 void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
 {
-    // The socket listens on the port it broadcasts to, so our own request
-    // comes back. It is skipped as a whole datagram: stripping leading
-    // request bytes from the buffer would also eat a MAC that begins with
-    // the same byte value.
+    // Our own request comes back on the port it went to. It is skipped as a
+    // whole datagram: stripping request bytes would also eat a MAC that
+    // begins with the same byte.
     if (length == 1 && data[0] == net::kDiscoveryRequest)
         return;
 
@@ -67,24 +66,20 @@ void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
         receivedLog_->appendByte(data[i], (before + i + 1) % 13 == 0);
     if (buffer_.size() < net::kDiscoveryReplyMinBytes)
         return;  // keep the bytes until the rest arrives
-    interpret();
-    buffer_.clear();
-}
 
-void Discovery::interpret()
-{
-    // The buffer holds at least kDiscoveryReplyMinBytes, read from its start.
+    // One reply from the buffer's start; "001C9103405A" and "192.168.1.50".
     const std::uint8_t* reply = buffer_.data();
-    if (reply[net::kDiscoverySignatureOffset] != net::kDiscoverySignature0 ||
-        reply[net::kDiscoverySignatureOffset + 1] != net::kDiscoverySignature1)
-        return;
-    // "001C9103405A" and "192.168.1.50".
+    const bool signature = reply[net::kDiscoverySignatureOffset] == net::kDiscoverySignature0 &&
+                           reply[net::kDiscoverySignatureOffset + 1] == net::kDiscoverySignature1;
     std::string mac;
     for (std::size_t i = 0; i < 6; ++i)
         mac += HexLog::hexByte(reply[net::kDiscoveryMacOffset + i]).substr(0, 2);
     std::string address;
     for (std::size_t i = 0; i < 4; ++i)
         address += (i > 0 ? "." : "") + std::to_string(reply[net::kDiscoveryIpv4Offset + i]);
+    buffer_.clear();
+    if (!signature)
+        return;
 
     addresses_.push_back(address);
     rowMacs_.push_back(mac);

@@ -42,11 +42,9 @@ public:
     // its MAC the one the network configuration addresses.
     void selectRow(int row);
 
-    // The "Matrix  IP" list, in the order of the replies.
     const std::vector<std::string>& addresses() const { return addresses_; }
     int currentRow() const { return currentRow_; }
 
-    // The discovery record.
     std::uint8_t discoveredCount() const { return discoveredCount_; }
     const std::string& discoveredMac(int index) const { return discoveredMacs_.at(static_cast<std::size_t>(index)); }
     const std::string& selectedMac() const { return selectedMac_; }
@@ -61,7 +59,6 @@ public:
 
 private:
     void takeDatagram(const std::uint8_t* data, std::size_t length);
-    void interpret();
 
     NetHost& host_;
     DatagramSocket& socket_;
@@ -75,9 +72,7 @@ private:
     net::ReplyBuffer buffer_;
 
     std::vector<std::string> addresses_;
-    // The MAC of each row, so a row beyond the 256 record slots still
-    // addresses the matrix it lists.
-    std::vector<std::string> rowMacs_;
+    std::vector<std::string> rowMacs_;  // unlike the record, never wraps
     int currentRow_ = -1;
 };
 

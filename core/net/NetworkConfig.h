@@ -32,8 +32,7 @@ public:
     // "Config...": the first open fills the fields and selects "Auto IP";
     // later opens refill the address and MAC fields and keep the radio choice.
     void open();
-    // OK: sends the message, hides the dialog, asks the main window for the
-    // configuration status popup.
+    // OK: sends the message, hides, and the status popup follows the attempt.
     void ok();
     // Cancel and the close button: hide, nothing is sent.
     void cancel();
@@ -48,8 +47,6 @@ public:
     bool addressFieldsEnabled() const { return !autoIp_; }
     const std::string& addressField(int index) const { return address_.at(static_cast<std::size_t>(index)); }
     const std::string& macField(int index) const { return mac_.at(static_cast<std::size_t>(index)); }
-    // The message as last built; kept between attempts.
-    const net::ConfigMessage& message() const { return message_; }
     std::size_t bufferedBytes() const { return buffer_.size(); }
 
     ChangeNotifier changed;
@@ -67,7 +64,7 @@ private:
     bool listening_ = false;
     std::array<std::string, kAddressFields> address_{};
     std::array<std::string, kMacFields> mac_{};
-    net::ConfigMessage message_{};
+    net::ConfigMessage message_{};  // kept between attempts
     net::ReplyBuffer buffer_;
 };
 
