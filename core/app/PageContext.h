@@ -16,9 +16,8 @@ struct PageContext {
     ShellRequests& shell;
 };
 
-// The link and popups themselves, with the context that hands them out:
-// for tools that run one page or the network parts without the whole
-// program.
+// The link and popups with their context, for tools that run one page or
+// the network parts without the whole program.
 struct PageState {
     PageState(Platform& platform, ShellRequests& shell)
         : link(platform),

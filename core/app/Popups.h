@@ -31,9 +31,8 @@ protected:
     std::string text_;
 };
 
-// The notice box: one line of text, closed by its opener's timer. The text is
-// read once, when the box opens. "When it has closed, do X" is the
-// continuation passed to show().
+// The notice box: one line of text, closed by its opener's timer. "When it
+// has closed, do X" is the continuation passed to show().
 class NoticePopup : public PopupModel {
 public:
     // Records the text and opens the box. A box that is already open shows
@@ -41,10 +40,9 @@ public:
     void show(const std::string& text, std::function<void()> whenClosed = {});
     void close();  // closing a closed box does nothing
 
-    // Whether a time-out or standby notice must leave the box alone: set
-    // when the box opens, cleared when it closes, and released early by the
-    // Routing page's grid and step buttons, so that their time-out re-texts
-    // a box that is still up.
+    // Whether a time-out or standby notice must leave the box alone: set while
+    // it is open, released early by the Routing page's grid and step buttons
+    // so that their time-out re-texts a box that is still up.
     bool held() const { return held_; }
     void release() { held_ = false; }
     int timesOpened() const { return timesOpened_; }
@@ -80,8 +78,7 @@ public:
         if (open_)
             update(false, text_);
     }
-    // Steps the animation counter that the General, Routing and EDID pages
-    // share: 1, 2, 3, 1, ...
+    // The animation counter the General, Routing and EDID pages share: 1, 2, 3, 1, ...
     int nextDot()
     {
         dot_ = dot_ % 3 + 1;

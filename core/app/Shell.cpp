@@ -59,10 +59,9 @@ bool Shell::selectTab(Tab tab)
 
     if (!link_.tcpMode()) {
         // Only the shown page may hold the COM port.
-        for (int other = 0; other < kTabCount; ++other) {
+        for (int other = 0; other < kTabCount; ++other)
             if (other != i)
                 pages_[other]->serialPort().requestClose();
-        }
     }
 
     Page* page = pages_[i];

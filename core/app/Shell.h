@@ -53,9 +53,8 @@ public:
     Shell(EventLoop& loop, WindowLink& link, Popups& popups);
     ~Shell() override;
 
-    // A page registers itself for its tab; every tab has one before the
-    // first tab switch or serial fault. Registering also routes the page's
-    // serial faults to the shell.
+    // Every tab has its page before the first tab switch or serial fault; the
+    // page's serial faults then reach the shell.
     void registerPage(Tab tab, Page& page);
     void setGeneralHooks(GeneralPageHooks* hooks) { generalHooks_ = hooks; }
 

@@ -36,8 +36,8 @@ using FrameHandler = std::function<void(const CommandFrame&)>;
 class WindowLink;
 
 // A page's handle on the COM port, its send step and its hidden hex logs.
-// The window has always opened the port once per page, with that page's
-// settings, and closes a page's handle when another tab is shown.
+// Each page opens the port with its own settings; showing another tab
+// closes it.
 class PagePort {
 public:
     enum class Echo { BeforeSending, AfterSending };
@@ -65,14 +65,12 @@ public:
     void onSerialFrame(FrameHandler handler);
     void dropSerialTail() { assembler_.reset(); }
 
-    // On the tab's first selection the COM link the user connected is
-    // taken at once, with the pages' shared stop bits; nothing is sent.
-    // After a Disconnect the port is left alone: the page must not talk
-    // over a link the user closed, nor keep the port from other programs.
+    // On the tab's first selection the user's COM link is taken at once,
+    // with the pages' shared stop bits. After a Disconnect the port is left
+    // alone: no talking over a closed link, nor keeping it from others.
     void openChosenPort();
-    // The page's activation takes the user's COM port again with 2 stop
-    // bits, which every later first selection keeps too. False when the
-    // user has no COM link or the port cannot be opened.
+    // The page's activation takes the port again with 2 stop bits, which
+    // later first selections keep too. False without a COM link or port.
     bool reopen();
 
 private:
@@ -126,9 +124,8 @@ public:
     // For a harness that starts from a given link.
     void setTcpState(TcpState state) { tcp_ = state; }
 
-    // Re-creates the socket for the page and connects it to the matrix. A
-    // new socket is a new stream: a partial reply of the old one must not
-    // prefix the first reply on this one.
+    // Re-creates the socket for the page and connects it. A new socket is a
+    // new stream: a partial reply of the old one must not prefix this one's.
     void reconnect(PageId page);
     // The General page's check after a connect: the link is up exactly when
     // the socket connected.

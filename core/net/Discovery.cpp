@@ -27,12 +27,12 @@ void Discovery::search()
     buffer_.clear();
     listening_ = false;
     socket_.close();
-    if (!socket_.bind(kDiscoveryPort)) {
+    listening_ = socket_.bind(kDiscoveryPort);
+    if (!listening_) {
         changed.notifyChanged();
         host_.searchFailed();
         return;
     }
-    listening_ = true;
     socket_.setReadableHandler([this] {
         socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t n) { takeDatagram(data, n); });
     });

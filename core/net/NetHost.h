@@ -6,13 +6,11 @@
 namespace matrix {
 
 // What discovery and the network configuration need from whoever runs them:
-// the window (through the session) or a command-line run. Each call comes
-// from the loop thread, from inside the discovery's or configuration's own
-// handler.
+// the window or a command-line run. Each call comes on the loop thread,
+// from inside the discovery's or configuration's own handler.
 class NetHost {
 public:
     virtual ~NetHost() = default;
-
     // The address a connect would use; discovery sets it from the replies.
     virtual std::string matrixAddress() const = 0;
     virtual void setMatrixAddress(const std::string& address) = 0;
