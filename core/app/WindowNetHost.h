@@ -3,7 +3,7 @@
 
 #include "core/app/Notices.h"
 #include "core/app/PageContext.h"
-#include "core/net/NetHost.h"
+#include "core/net/Discovery.h"
 #include "core/transport/Timer.h"
 
 namespace matrix {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/net/NetHost.h"
+#include "core/net/Discovery.h"
 #include "core/net/NetMessages.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/Platform.h"
@@ -12,8 +12,6 @@
 #include <string>
 
 namespace matrix {
-
-class Discovery;
 
 // The network configuration dialog's model: sets the address mode (Auto IP
 // or a Static IP) and optionally the MAC of the matrix that discovery chose,
