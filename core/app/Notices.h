@@ -3,10 +3,6 @@
 
 #include "core/app/Popups.h"
 #include "core/app/WindowLink.h"
-#include "core/transport/Timer.h"
-
-#include <functional>
-#include <string>
 
 namespace matrix {
 

@@ -4,7 +4,6 @@
 #include "core/app/Page.h"
 #include "core/app/Popups.h"
 #include "core/app/WindowLink.h"
-#include "core/transport/Platform.h"
 
 namespace matrix {
 

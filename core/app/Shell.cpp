@@ -2,8 +2,6 @@
 #include "core/app/Shell.h"
 
 #include "core/app/Notices.h"
-#include "core/app/Popups.h"
-#include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
 
 namespace matrix {

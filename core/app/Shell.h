@@ -8,12 +8,10 @@
 
 #include <array>
 #include <memory>
-#include <string>
 
 namespace matrix {
 
 struct Popups;
-class EventLoop;
 
 // The four tabs, in the order the window shows them.
 enum class Tab { General = 0, Edid = 1, Matrix = 2, FwUpgrade = 3 };

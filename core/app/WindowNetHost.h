@@ -4,7 +4,6 @@
 #include "core/app/Notices.h"
 #include "core/app/PageContext.h"
 #include "core/net/Discovery.h"
-#include "core/transport/Timer.h"
 
 namespace matrix {
 

@@ -2,7 +2,6 @@
 #include "core/net/Discovery.h"
 
 #include "core/link/HexLog.h"
-#include "core/net/NetMessages.h"
 
 namespace matrix {
 

@@ -39,10 +39,8 @@ public:
 };
 
 // Finds the matrices on the local segment: a one-byte broadcast on port
-// 30600, and every reply with the signature listed by its IPv4 address in
-// the General page's "Matrix  IP" list, with its MAC kept for the network
-// configuration. Owns the discovery record; the session keeps it for the
-// whole run.
+// 30600, and every signed reply listed by its IPv4 address, with its MAC
+// kept for the network configuration. Owns the discovery record.
 class Discovery {
 public:
     static constexpr int kMacSlots = 256;

@@ -2,14 +2,6 @@
 #pragma once
 
 #include "core/net/Discovery.h"
-#include "core/net/NetMessages.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Platform.h"
-
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 namespace matrix {
 
