@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Popups.h"
 
-#include "core/app/Notices.h"
-
 #include <utility>
 
 namespace matrix {

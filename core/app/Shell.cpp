@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Shell.h"
 
-#include "core/app/Notices.h"
+#include "core/app/Popups.h"
 #include "core/transport/SerialChannel.h"
 
 namespace matrix {
@@ -30,8 +30,7 @@ Shell::~Shell() { *alive_ = false; }
 void Shell::registerPage(Tab tab, Page& page)
 {
     pages_[index(tab)] = &page;
-    // A read fault or a vanished adapter on any page's port drops the COM
-    // link for the whole program.
+    // A fault on any page's port drops the COM link for the whole program.
     page.serialPort().setFaultHandler([this] { postShellRequest(ShellRequest::SerialFault); });
 }
 
@@ -73,8 +72,7 @@ bool Shell::selectTab(Tab tab)
     if (link_.tcpMode()) {
         if (!link_.tcpLinkUp()) {
             activation_.stop();
-            // The page stays shown but does nothing until it is selected
-            // again with the link up.
+            // The page stays shown, idle until selected again with the link up.
             noticeClose_.once(kNoticeMs, [this] { popups_.notice.close(); });
             popups_.notice.show(notice_text::kConnectFailed);
             return true;

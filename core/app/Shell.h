@@ -34,10 +34,8 @@ inline constexpr std::array<TabInfo, kTabCount> kTabTable{{
 
 constexpr const TabInfo& tabInfo(Tab tab) { return kTabTable[static_cast<std::size_t>(tab)]; }
 
-// The main window's behaviour without its widgets: which tab is selected,
-// the link hand-over when a tab is shown, the refusal while a command is in
-// flight, the 150 ms page activation, and the requests that pages, serial
-// ports and the network configuration post to the window.
+// The main window's behaviour without its widgets: the selected tab, the
+// link hand-over, the 150 ms activation, and the requests posted to it.
 class Shell : public ShellRequests {
 public:
     static constexpr int kActivationMs = 150;
@@ -75,7 +73,6 @@ public:
     bool tabButtonsEnabled() const { return tabButtonsEnabled_; }
     static const char* tabTitle(Tab tab) { return tabInfo(tab).title; }
 
-    // ShellRequests: each call is posted and runs after the caller returns.
     void postPageBusy(int value) override;
     void postShellRequest(ShellRequest request) override;
     void postNetConfigStatus(NetConfigStatus status) override;

@@ -36,8 +36,7 @@ using FrameHandler = std::function<void(const CommandFrame&)>;
 class WindowLink;
 
 // A page's handle on the COM port, its send step and its hidden hex logs.
-// Each page opens the port with its own settings; showing another tab
-// closes it.
+// Each page opens the port with its own settings; another tab closes it.
 class PagePort {
 public:
     enum class Echo { BeforeSending, AfterSending };
@@ -127,14 +126,12 @@ public:
     // Re-creates the socket for the page and connects it. A new socket is a
     // new stream: a partial reply of the old one must not prefix this one's.
     void reconnect(PageId page);
-    // The General page's check after a connect: the link is up exactly when
-    // the socket connected.
+    // The General page's check after a connect.
     void confirmTcp() { tcp_ = socketConnected() ? TcpState::Up : TcpState::Down; }
     void dropTcp();
     void sendToSocket(const std::uint8_t* data, std::size_t length) { platform_.linkSocket.send(data, length); }
     void setSocketReader(PageId page, SocketReader reader) { readers_[index(page)] = std::move(reader); }
 
-    // StreamSocketOwner
     void onSocketConnect(int errorCode) override;
     void onSocketRead() override;
     void onSocketClose() override;

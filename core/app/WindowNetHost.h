@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Notices.h"
 #include "core/app/PageContext.h"
 #include "core/net/Discovery.h"
 
 namespace matrix {
 
-// The window's side of discovery and network configuration: the shared
-// link fields, the "Search failed" notice, and the messages to the main
-// window that follow a reply.
+// The window's side of discovery and network configuration: the link's
+// fields, the "Search failed" notice, and the messages to the main window.
 class WindowNetHost : public NetHost {
 public:
     static constexpr int kSearchFailedNoticeMs = 1500;

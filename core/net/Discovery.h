@@ -57,8 +57,7 @@ public:
 
     // The "Search" button and the main window's timer 8.
     void search();
-    // A selection in the IP list: the row's address becomes matrixAddress and
-    // its MAC the one the network configuration addresses.
+    // A selection in the IP list: the row's address and MAC are the ones used.
     void selectRow(int row);
 
     const std::vector<std::string>& addresses() const { return addresses_; }
@@ -69,8 +68,7 @@ public:
     const std::string& selectedMac() const { return selectedMac_; }
     std::size_t bufferedBytes() const { return buffer_.size(); }
 
-    // The network configuration re-binds the shared socket to its own port;
-    // datagrams after that are no longer discovery replies.
+    // The network configuration re-binds the shared socket to its own port.
     void releaseSocket() { listening_ = false; }
     bool listening() const { return listening_; }
 

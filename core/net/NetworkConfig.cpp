@@ -26,8 +26,7 @@ std::uint8_t addressFieldByte(const std::string& text)
     return static_cast<std::uint8_t>(value);
 }
 
-// One hexadecimal digit pair, or nothing when the text has fewer than two
-// characters or one of them is not a hexadecimal digit.
+// One hexadecimal digit pair at `at`, or nothing.
 std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at = 0)
 {
     if (text.size() < at + 2)
@@ -143,8 +142,7 @@ void NetworkConfig::ok()
 {
     buildMessage();
 
-    // The one datagram socket moves from discovery to this port until the
-    // next search.
+    // The one datagram socket moves here from discovery until the next search.
     discovery_.releaseSocket();
     socket_.close();
     buffer_.clear();

@@ -5,10 +5,9 @@
 
 namespace matrix {
 
-// The network configuration dialog's model: sets the address mode (Auto IP
-// or a Static IP) and optionally the MAC of the matrix that discovery chose,
-// by a 76-byte broadcast on port 30601, and reads the acknowledgement. The
-// result is followed in the configuration status popup by the main window.
+// The network configuration dialog's model: sets the address mode (Auto or
+// Static IP) and optionally the MAC of the matrix discovery chose, by a
+// 76-byte broadcast on port 30601, and reads the acknowledgement.
 class NetworkConfig {
 public:
     static constexpr int kAddressFields = 4;

@@ -22,8 +22,7 @@ public:
     explicit MatrixSession(Platform& platform);
 
     Platform& platform;
-    // Built first and gone last: its end takes the socket's events away
-    // from the pages.
+    // Built first and gone last: its end takes socket events from the pages.
     WindowLink link;
     Popups popups;
     Shell shell;

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/app/Notices.h"
 #include "core/app/Popups.h"
 #include "tests/support/ManualLoop.h"
 
