@@ -4,7 +4,6 @@
 #include "cli/CommandLine.h"
 #include "cli/RunResult.h"
 #include "core/net/Discovery.h"
-#include "core/net/NetHost.h"
 #include "core/net/NetworkConfig.h"
 #include "core/transport/Timer.h"
 

@@ -5,13 +5,9 @@ namespace matrix {
 
 class SerialChannel;
 
-// What the main window needs from a page to hand the link over. A page
-// owns timers and a link that call back into it, so it is never copied.
+// What the main window needs from a page to hand the link over.
 class Page {
 public:
-    Page() = default;
-    Page(const Page&) = delete;
-    Page& operator=(const Page&) = delete;
     virtual ~Page() = default;
     // The page's own serial port, told to close when another tab is shown.
     virtual SerialChannel& serialPort() = 0;
@@ -29,9 +25,8 @@ public:
 class GeneralPageHooks {
 public:
     virtual ~GeneralPageHooks() = default;
-    // Drop the COM connection exactly as the Disconnect button does.
+    // Exactly as the Disconnect and the "Search" buttons do.
     virtual void forceComDisconnect() = 0;
-    // Run a matrix search exactly as the "Search" button does.
     virtual void runSearch() = 0;
 };
 
@@ -47,9 +42,8 @@ enum class NetConfigStatus {
     DiscoveryReply = 2,  // a matrix answered the re-discovery
 };
 
-// The window messages that pages, the serial ports and the network
-// configuration dialog post to the main window. Each call is posted: it runs
-// after the caller's handler has returned.
+// The window messages posted to the main window: each runs after the
+// caller's handler has returned.
 class ShellRequests {
 public:
     virtual ~ShellRequests() = default;

@@ -4,7 +4,6 @@
 #include "core/app/Page.h"
 #include "core/app/Popups.h"
 #include "core/app/WindowLink.h"
-#include "core/transport/Platform.h"
 
 namespace matrix {
 
@@ -16,9 +15,8 @@ struct PageContext {
     ShellRequests& shell;
 };
 
-// The link and popups themselves, with the context that hands them out:
-// for tools that run one page or the network parts without the whole
-// program.
+// The link and popups with their context, for tools that run one page or
+// the network parts without the whole program.
 struct PageState {
     PageState(Platform& platform, ShellRequests& shell)
         : link(platform),
@@ -26,8 +24,6 @@ struct PageState {
           context{platform, link, popups, shell}
     {
     }
-    PageState(const PageState&) = delete;
-    PageState& operator=(const PageState&) = delete;
 
     WindowLink link;
     Popups popups;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Popups.h"
 
-#include "core/app/Notices.h"
+#include <utility>
 
 namespace matrix {
 
@@ -9,78 +9,49 @@ void NoticePopup::show(const std::string& text, std::function<void()> whenClosed
 {
     recorded_ = text;
     held_ = true;
-    text_ = text;
-    if (whenClosed) {
-        if (whenClosed_) {
-            auto first = std::move(whenClosed_);
-            whenClosed_ = [first = std::move(first), second = std::move(whenClosed)] {
-                first();
-                second();
-            };
-        } else {
-            whenClosed_ = std::move(whenClosed);
-        }
+    if (whenClosed && whenClosed_) {
+        whenClosed = [first = std::move(whenClosed_), second = std::move(whenClosed)] {
+            first();
+            second();
+        };
     }
-    open_ = true;
+    if (whenClosed)
+        whenClosed_ = std::move(whenClosed);
     ++timesOpened_;
-    changed.notifyChanged();
+    update(true, text);
 }
 
 void NoticePopup::close()
 {
     if (!open_)
         return;
-    open_ = false;
     held_ = false;
     auto continuation = std::move(whenClosed_);
     whenClosed_ = nullptr;
-    changed.notifyChanged();
+    update(false, text_);
     if (continuation)
         continuation();
-}
-
-void ProgressPopup::open()
-{
-    if (open_)
-        return;
-    open_ = true;
-    text_ = next_;
-    changed.notifyChanged();
-}
-
-void ProgressPopup::refresh()
-{
-    if (!open_)
-        return;
-    text_ = next_;
-    changed.notifyChanged();
-}
-
-void ProgressPopup::close()
-{
-    if (!open_)
-        return;
-    open_ = false;
-    changed.notifyChanged();
 }
 
 ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop) : animation_(loop), timeout_(loop), close_(loop) {}
 
 void ConfigStatusPopup::open()
 {
-    open_ = true;
-    text_ = "Configuring . . .";
     animate();
-    timeout_.once(kTimeoutMs, [this] { timeOut(); });
-    changed.notifyChanged();
+    timeout_.once(kTimeoutMs, [this] {
+        animation_.stop();
+        const bool acknowledged = std::exchange(configAcknowledged, 0) != 0;
+        update(open_, acknowledged ? notice_text::kConfigCompleted : "configure failed!");
+        close_.once(kCloseMs, [this] { close(); });
+    });
+    update(true, "Configuring . . .");
 }
 
 void ConfigStatusPopup::setText(const std::string& text)
 {
     animation_.stop();
     timeout_.stop();
-    text_ = text;
-    changed.notifyChanged();
+    update(open_, text);
 }
 
 void ConfigStatusPopup::close()
@@ -88,10 +59,8 @@ void ConfigStatusPopup::close()
     animation_.stop();
     timeout_.stop();
     close_.stop();
-    if (!open_)
-        return;
-    open_ = false;
-    changed.notifyChanged();
+    if (open_)
+        update(false, text_);
 }
 
 // Each frame is 17 characters, padded with blanks; the next frame is due
@@ -105,32 +74,6 @@ void ConfigStatusPopup::animate()
         phase_ = phase_ % 3 + 1;
         changed.notifyChanged();
     });
-}
-
-void ConfigStatusPopup::timeOut()
-{
-    animation_.stop();
-    if (configAcknowledged == 0) {
-        text_ = "configure failed!";
-    } else {
-        configAcknowledged = 0;
-        text_ = notice_text::kConfigCompleted;
-    }
-    changed.notifyChanged();
-    close_.once(kCloseMs, [this] { close(); });
-}
-
-void armNoticeClose(Popups& popups, Timer& closeTimer, int displayMs)
-{
-    NoticePopup* notice = &popups.notice;
-    closeTimer.once(displayMs, [notice] { notice->close(); });
-}
-
-void showNotice(Popups& popups, Timer& closeTimer, int displayMs, const std::string& text,
-                std::function<void()> whenClosed)
-{
-    armNoticeClose(popups, closeTimer, displayMs);
-    popups.notice.show(text, std::move(whenClosed));
 }
 
 }  // namespace matrix

@@ -1,16 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/app/Shell.h"
 
-#include "core/app/Notices.h"
 #include "core/app/Popups.h"
-#include "core/transport/EventLoop.h"
 #include "core/transport/SerialChannel.h"
 
 namespace matrix {
 
 namespace {
-constexpr const char* kConnectFailedText = notice_text::kConnectFailed;
-constexpr const char* kConfigSuccessText = notice_text::kConfigCompleted;
 constexpr const char* kSearchingText = "Searching Matrix IP . . .";
 constexpr const char* kSearchFailedText = "Search Matrix IP failed!";
 }  // namespace
@@ -34,8 +30,7 @@ Shell::~Shell() { *alive_ = false; }
 void Shell::registerPage(Tab tab, Page& page)
 {
     pages_[index(tab)] = &page;
-    // A read fault or a vanished adapter on any page's port drops the COM
-    // link for the whole program.
+    // A fault on any page's port drops the COM link for the whole program.
     page.serialPort().setFaultHandler([this] { postShellRequest(ShellRequest::SerialFault); });
 }
 
@@ -47,13 +42,6 @@ void Shell::showGeneralAtStart()
     changed.notifyChanged();
 }
 
-void Shell::setPageFlags(Tab tab)
-{
-    link_.activePage = tabInfo(tab).page;
-    for (const TabInfo& info : kTabTable)
-        pages_[index(info.tab)]->tabSelected(info.tab == tab);
-}
-
 bool Shell::selectTab(Tab tab)
 {
     if (link_.busy || link_.firmwareUpgrading)
@@ -62,14 +50,15 @@ bool Shell::selectTab(Tab tab)
     const int i = index(tab);
     tabSelected_ = {0, 0, 0, 0};
     tabSelected_[i] = 1;
-    setPageFlags(tab);
+    link_.activePage = tabInfo(tab).page;
+    for (const TabInfo& info : kTabTable)
+        pages_[index(info.tab)]->tabSelected(info.tab == tab);
 
     if (!link_.tcpMode()) {
         // Only the shown page may hold the COM port.
-        for (int other = 0; other < kTabCount; ++other) {
+        for (int other = 0; other < kTabCount; ++other)
             if (other != i)
                 pages_[other]->serialPort().requestClose();
-        }
     }
 
     Page* page = pages_[i];
@@ -83,10 +72,9 @@ bool Shell::selectTab(Tab tab)
     if (link_.tcpMode()) {
         if (!link_.tcpLinkUp()) {
             activation_.stop();
-            // The page stays shown but does nothing until it is selected
-            // again with the link up.
+            // The page stays shown, idle until selected again with the link up.
             noticeClose_.once(kNoticeMs, [this] { popups_.notice.close(); });
-            popups_.notice.show(kConnectFailedText);
+            popups_.notice.show(notice_text::kConnectFailed);
             return true;
         }
         link_.reconnect(tabInfo(tab).page);
@@ -109,64 +97,49 @@ void Shell::post(std::function<void()> task)
 
 void Shell::postPageBusy(int value)
 {
-    post([this, value] { onPageBusy(value); });
+    post([this, value] {
+        if (value != 0 && value != 1)
+            return;
+        tabButtonsEnabled_ = value == 0;
+        changed.notifyChanged();
+    });
 }
 
 void Shell::postShellRequest(ShellRequest request)
 {
-    post([this, request] { onShellRequest(request); });
+    post([this, request] {
+        if (request == ShellRequest::OpenConfigStatus) {
+            popups_.configStatus.open();
+        } else if (request == ShellRequest::SerialFault) {
+            for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade})
+                pages_[index(tab)]->serialPort().requestClose();
+            if (generalHooks_)
+                generalHooks_->forceComDisconnect();
+        }
+    });
 }
 
 void Shell::postNetConfigStatus(NetConfigStatus status)
 {
-    post([this, status] { onNetConfigStatus(status); });
-}
-
-void Shell::onPageBusy(int value)
-{
-    if (value == 1)
-        tabButtonsEnabled_ = false;
-    else if (value == 0)
-        tabButtonsEnabled_ = true;
-    else
-        return;
-    changed.notifyChanged();
-}
-
-void Shell::onShellRequest(ShellRequest request)
-{
-    if (request == ShellRequest::OpenConfigStatus) {
-        popups_.configStatus.open();
-    } else if (request == ShellRequest::SerialFault) {
-        for (Tab tab : {Tab::Edid, Tab::Matrix, Tab::FwUpgrade})
-            pages_[index(tab)]->serialPort().requestClose();
-        if (generalHooks_)
-            generalHooks_->forceComDisconnect();
-    }
-}
-
-void Shell::onNetConfigStatus(NetConfigStatus status)
-{
-    if (status == NetConfigStatus::Configured) {
-        popups_.configStatus.configAcknowledged = 1;
-        showConfigStatus(kConfigSuccessText);
-        configDone_.once(kConfigSuccessMs, [this] {
-            showConfigStatus(kSearchingText);
-            searchAgain_.once(kSearchAgainMs, [this] { searchAgain(); });
-        });
-    } else if (status == NetConfigStatus::DiscoveryReply) {
-        searchTimeout_.stop();
-        popups_.configStatus.close();
-    }
-}
-
-void Shell::searchAgain()
-{
-    if (generalHooks_)
-        generalHooks_->runSearch();
-    searchTimeout_.once(kSearchTimeoutMs, [this] {
-        showConfigStatus(kSearchFailedText);
-        searchClose_.once(kSearchCloseMs, [this] { popups_.configStatus.close(); });
+    post([this, status] {
+        if (status == NetConfigStatus::Configured) {
+            popups_.configStatus.configAcknowledged = 1;
+            showConfigStatus(notice_text::kConfigCompleted);
+            configDone_.once(kConfigSuccessMs, [this] {
+                showConfigStatus(kSearchingText);
+                searchAgain_.once(kSearchAgainMs, [this] {
+                    if (generalHooks_)
+                        generalHooks_->runSearch();
+                    searchTimeout_.once(kSearchTimeoutMs, [this] {
+                        showConfigStatus(kSearchFailedText);
+                        searchClose_.once(kSearchCloseMs, [this] { popups_.configStatus.close(); });
+                    });
+                });
+            });
+        } else if (status == NetConfigStatus::DiscoveryReply) {
+            searchTimeout_.stop();
+            popups_.configStatus.close();
+        }
     });
 }
 

@@ -8,12 +8,10 @@
 
 #include <array>
 #include <memory>
-#include <string>
 
 namespace matrix {
 
 struct Popups;
-class EventLoop;
 
 // The four tabs, in the order the window shows them.
 enum class Tab { General = 0, Edid = 1, Matrix = 2, FwUpgrade = 3 };
@@ -36,10 +34,8 @@ inline constexpr std::array<TabInfo, kTabCount> kTabTable{{
 
 constexpr const TabInfo& tabInfo(Tab tab) { return kTabTable[static_cast<std::size_t>(tab)]; }
 
-// The main window's behaviour without its widgets: which tab is selected,
-// the link hand-over when a tab is shown, the refusal while a command is in
-// flight, the 150 ms page activation, and the requests that pages, serial
-// ports and the network configuration post to the window.
+// The main window's behaviour without its widgets: the selected tab, the
+// link hand-over, the 150 ms activation, and the requests posted to it.
 class Shell : public ShellRequests {
 public:
     static constexpr int kActivationMs = 150;
@@ -52,12 +48,9 @@ public:
 
     Shell(EventLoop& loop, WindowLink& link, Popups& popups);
     ~Shell() override;
-    Shell(const Shell&) = delete;
-    Shell& operator=(const Shell&) = delete;
 
-    // A page registers itself for its tab; every tab has one before the
-    // first tab switch or serial fault. Registering also routes the page's
-    // serial faults to the shell.
+    // Every tab has its page before the first tab switch or serial fault; the
+    // page's serial faults then reach the shell.
     void registerPage(Tab tab, Page& page);
     void setGeneralHooks(GeneralPageHooks* hooks) { generalHooks_ = hooks; }
 
@@ -70,19 +63,16 @@ public:
     // and the click must not start a window drag either.
     bool selectTab(Tab tab);
 
-    // View state.
     bool tabSelected(Tab tab) const { return tabSelected_[index(tab)] != 0; }
     const std::array<int, kTabCount>& tabSelectedFlags() const { return tabSelected_; }
     // The page window exists (created on the tab's first selection).
     bool pageCreated(Tab tab) const { return pageCreated_[index(tab)]; }
     Tab shownTab() const { return shown_; }
     Page* shownPage() const { return pages_[index(shown_)]; }
-    Page* page(Tab tab) const { return pages_[index(tab)]; }
     // The hidden tab buttons, switched by postPageBusy.
     bool tabButtonsEnabled() const { return tabButtonsEnabled_; }
     static const char* tabTitle(Tab tab) { return tabInfo(tab).title; }
 
-    // ShellRequests: each call is posted and runs after the caller returns.
     void postPageBusy(int value) override;
     void postShellRequest(ShellRequest request) override;
     void postNetConfigStatus(NetConfigStatus status) override;
@@ -92,12 +82,7 @@ public:
 private:
     static int index(Tab tab) { return static_cast<int>(tab); }
     void post(std::function<void()> task);
-    void onPageBusy(int value);
-    void onShellRequest(ShellRequest request);
-    void onNetConfigStatus(NetConfigStatus status);
-    void searchAgain();
     void showConfigStatus(const char* text);
-    void setPageFlags(Tab tab);
 
     EventLoop& loop_;
     WindowLink& link_;

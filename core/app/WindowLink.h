@@ -36,24 +36,20 @@ using FrameHandler = std::function<void(const CommandFrame&)>;
 class WindowLink;
 
 // A page's handle on the COM port, its send step and its hidden hex logs.
-// The window has always opened the port once per page, with that page's
-// settings, and closes a page's handle when another tab is shown.
+// Each page opens the port with its own settings; another tab closes it.
 class PagePort {
 public:
     enum class Echo { BeforeSending, AfterSending };
 
     PagePort(WindowLink& link, std::unique_ptr<SerialChannel> serial);
     ~PagePort();
-    PagePort(const PagePort&) = delete;
-    PagePort& operator=(const PagePort&) = delete;
 
     SerialChannel& serial() { return *serial_; }
     const SerialChannel& serial() const { return *serial_; }
     void setEcho(Echo echo) { echo_ = echo; }
 
-    // The frame goes to the link socket in TCP control mode and to this
-    // page's port otherwise. Nothing checks that the link is up: a frame
-    // that cannot be sent is covered by its reply time-out.
+    // To the link socket in TCP control mode, to this page's port otherwise.
+    // Nothing checks that the link is up: the reply time-out covers it.
     void send(const CommandFrame& frame) { sendRaw(frame.data(), CommandFrame::kSize); }
     // Raw data blocks that follow an announcing frame (EDID, firmware).
     void sendRaw(const std::uint8_t* data, std::size_t length, bool echo = true);
@@ -68,14 +64,12 @@ public:
     void onSerialFrame(FrameHandler handler);
     void dropSerialTail() { assembler_.reset(); }
 
-    // On the tab's first selection the COM link the user connected is
-    // taken at once, with the pages' shared stop bits; nothing is sent.
-    // After a Disconnect the port is left alone: the page must not talk
-    // over a link the user closed, nor keep the port from other programs.
+    // On the tab's first selection the user's COM link is taken at once,
+    // with the pages' shared stop bits. After a Disconnect the port is left
+    // alone: no talking over a closed link, nor keeping it from others.
     void openChosenPort();
-    // The page's activation takes the user's COM port again with 2 stop
-    // bits, which every later first selection keeps too. False when the
-    // user has no COM link or the port cannot be opened.
+    // The page's activation takes the port again with 2 stop bits, which
+    // later first selections keep too. False without a COM link or port.
     bool reopen();
 
 private:
@@ -97,9 +91,8 @@ struct SocketReader {
 };
 
 // The window's one link to the matrix: the user's choice of COM or TCP, the
-// COM connection, the TCP state and the link socket, the page that holds
-// the link, and each page's port. One object, owned by the session and
-// touched on the loop thread only.
+// COM connection, the TCP state and socket, the page that holds the link,
+// and each page's port. Touched on the loop thread only.
 class WindowLink : public StreamSocketOwner {
 public:
     // The held tail and one read never exceed this buffer.
@@ -107,8 +100,6 @@ public:
 
     explicit WindowLink(Platform& platform);
     ~WindowLink() override;
-    WindowLink(const WindowLink&) = delete;
-    WindowLink& operator=(const WindowLink&) = delete;
 
     ControlMode controlMode = ControlMode::Com;
     bool tcpMode() const { return controlMode == ControlMode::Tcp; }
@@ -124,8 +115,7 @@ public:
     // 1 stop bit at start, 2 once any of their re-opens has run.
     int pageStopBits = 1;
 
-    // Each page's port, made on the page's first use.
-    PagePort& port(PageId page);
+    PagePort& port(PageId page);  // made on the page's first use
 
     TcpState tcpState() const { return tcp_; }
     bool socketConnected() const { return tcp_ == TcpState::Connected || tcp_ == TcpState::Up; }
@@ -133,19 +123,15 @@ public:
     // For a harness that starts from a given link.
     void setTcpState(TcpState state) { tcp_ = state; }
 
-    // Re-creates the socket for the page and connects it to the matrix. A
-    // new socket is a new stream: a partial reply of the old one must not
-    // prefix the first reply on this one.
+    // Re-creates the socket for the page and connects it. A new socket is a
+    // new stream: a partial reply of the old one must not prefix this one's.
     void reconnect(PageId page);
-    // The General page's check after a connect: the link is up exactly when
-    // the socket connected.
+    // The General page's check after a connect.
     void confirmTcp() { tcp_ = socketConnected() ? TcpState::Up : TcpState::Down; }
-    // Closes the socket; the user's TCP link is down.
     void dropTcp();
     void sendToSocket(const std::uint8_t* data, std::size_t length) { platform_.linkSocket.send(data, length); }
     void setSocketReader(PageId page, SocketReader reader) { readers_[index(page)] = std::move(reader); }
 
-    // StreamSocketOwner
     void onSocketConnect(int errorCode) override;
     void onSocketRead() override;
     void onSocketClose() override;

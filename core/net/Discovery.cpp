@@ -2,7 +2,6 @@
 #include "core/net/Discovery.h"
 
 #include "core/link/HexLog.h"
-#include "core/net/NetMessages.h"
 
 namespace matrix {
 
@@ -27,12 +26,12 @@ void Discovery::search()
     buffer_.clear();
     listening_ = false;
     socket_.close();
-    if (!socket_.bind(kDiscoveryPort)) {
+    listening_ = socket_.bind(kDiscoveryPort);
+    if (!listening_) {
         changed.notifyChanged();
         host_.searchFailed();
         return;
     }
-    listening_ = true;
     socket_.setReadableHandler([this] {
         socket_.receiveEach(listening_, [this](const std::uint8_t* data, std::size_t n) { takeDatagram(data, n); });
     });
@@ -54,10 +53,9 @@ void Discovery::selectRow(int row)
 
 void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
 {
-    // The socket listens on the port it broadcasts to, so our own request
-    // comes back. It is skipped as a whole datagram: stripping leading
-    // request bytes from the buffer would also eat a MAC that begins with
-    // the same byte value.
+    // Our own request comes back on the port it went to. It is skipped as a
+    // whole datagram: stripping request bytes would also eat a MAC that
+    // begins with the same byte.
     if (length == 1 && data[0] == net::kDiscoveryRequest)
         return;
 
@@ -67,35 +65,27 @@ void Discovery::takeDatagram(const std::uint8_t* data, std::size_t length)
         receivedLog_->appendByte(data[i], (before + i + 1) % 13 == 0);
     if (buffer_.size() < net::kDiscoveryReplyMinBytes)
         return;  // keep the bytes until the rest arrives
-    interpret();
-    buffer_.clear();
-}
 
-void Discovery::interpret()
-{
-    // The buffer holds at least kDiscoveryReplyMinBytes, read from its start.
+    // One reply from the buffer's start; "001C9103405A" and "192.168.1.50".
     const std::uint8_t* reply = buffer_.data();
-    if (reply[net::kDiscoverySignatureOffset] != net::kDiscoverySignature0 ||
-        reply[net::kDiscoverySignatureOffset + 1] != net::kDiscoverySignature1)
-        return;
-    // "001C9103405A" and "192.168.1.50".
+    const bool signature = reply[net::kDiscoverySignatureOffset] == net::kDiscoverySignature0 &&
+                           reply[net::kDiscoverySignatureOffset + 1] == net::kDiscoverySignature1;
     std::string mac;
     for (std::size_t i = 0; i < 6; ++i)
         mac += HexLog::hexByte(reply[net::kDiscoveryMacOffset + i]).substr(0, 2);
     std::string address;
     for (std::size_t i = 0; i < 4; ++i)
         address += (i > 0 ? "." : "") + std::to_string(reply[net::kDiscoveryIpv4Offset + i]);
+    buffer_.clear();
+    if (!signature)
+        return;
 
     addresses_.push_back(address);
     rowMacs_.push_back(mac);
-    currentRow_ = 0;
-    host_.setMatrixAddress(addresses_.front());
-    discoveredMacs_[discoveredCount_] = mac;
-    ++discoveredCount_;
-    // The record's entry 0, except after 256 replies, when the wrapped
-    // record would pair the first row's address with another matrix's MAC.
-    selectedMac_ = rowMacs_.front();
-    changed.notifyChanged();
+    discoveredMacs_[discoveredCount_++] = mac;
+    // Each reply selects the first row again, with that row's own MAC: after
+    // 256 replies the wrapped record would pair it with another matrix's.
+    selectRow(0);
     if (onAddress_)
         onAddress_(address);
     host_.discoveryReply();

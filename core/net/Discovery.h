@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/net/NetHost.h"
 #include "core/net/NetMessages.h"
 #include "core/transport/ChangeNotifier.h"
 #include "core/transport/Platform.h"
@@ -17,11 +16,31 @@ namespace matrix {
 
 class HexLog;
 
+// What discovery and the network configuration need from whoever runs them:
+// the window or a command-line run. Each call comes on the loop thread,
+// from inside the discovery's or configuration's own handler.
+class NetHost {
+public:
+    virtual ~NetHost() = default;
+    // The address a connect would use; discovery sets it from the replies.
+    virtual std::string matrixAddress() const = 0;
+    virtual void setMatrixAddress(const std::string& address) = 0;
+
+    // A search begins: the TCP link to the previously chosen matrix goes.
+    virtual void dropTcpLink() {}
+    // The discovery port could not be bound: there is no search.
+    virtual void searchFailed() {}
+    // A matrix answered the search.
+    virtual void discoveryReply() {}
+    // The configuration message went out (its acknowledgement is awaited).
+    virtual void configSent() {}
+    // The addressed matrix acknowledged the configuration.
+    virtual void configured() {}
+};
+
 // Finds the matrices on the local segment: a one-byte broadcast on port
-// 30600, and every reply with the signature listed by its IPv4 address in
-// the General page's "Matrix  IP" list, with its MAC kept for the network
-// configuration. Owns the discovery record; the session keeps it for the
-// whole run.
+// 30600, and every signed reply listed by its IPv4 address, with its MAC
+// kept for the network configuration. Owns the discovery record.
 class Discovery {
 public:
     static constexpr int kMacSlots = 256;
@@ -38,22 +57,18 @@ public:
 
     // The "Search" button and the main window's timer 8.
     void search();
-    // A selection in the IP list: the row's address becomes matrixAddress and
-    // its MAC the one the network configuration addresses.
+    // A selection in the IP list: the row's address and MAC are the ones used.
     void selectRow(int row);
 
-    // The "Matrix  IP" list, in the order of the replies.
     const std::vector<std::string>& addresses() const { return addresses_; }
     int currentRow() const { return currentRow_; }
 
-    // The discovery record.
     std::uint8_t discoveredCount() const { return discoveredCount_; }
     const std::string& discoveredMac(int index) const { return discoveredMacs_.at(static_cast<std::size_t>(index)); }
     const std::string& selectedMac() const { return selectedMac_; }
     std::size_t bufferedBytes() const { return buffer_.size(); }
 
-    // The network configuration re-binds the shared socket to its own port;
-    // datagrams after that are no longer discovery replies.
+    // The network configuration re-binds the shared socket to its own port.
     void releaseSocket() { listening_ = false; }
     bool listening() const { return listening_; }
 
@@ -61,7 +76,6 @@ public:
 
 private:
     void takeDatagram(const std::uint8_t* data, std::size_t length);
-    void interpret();
 
     NetHost& host_;
     DatagramSocket& socket_;
@@ -75,9 +89,7 @@ private:
     net::ReplyBuffer buffer_;
 
     std::vector<std::string> addresses_;
-    // The MAC of each row, so a row beyond the 256 record slots still
-    // addresses the matrix it lists.
-    std::vector<std::string> rowMacs_;
+    std::vector<std::string> rowMacs_;  // unlike the record, never wraps
     int currentRow_ = -1;
 };
 

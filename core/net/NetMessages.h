@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <numeric>
 
 namespace matrix::net {
 
@@ -67,10 +68,7 @@ private:
 // Plain sum of bytes 0 to 74, modulo 256 (not negated like the frame's).
 inline std::uint8_t configChecksum(const ConfigMessage& message)
 {
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < kConfigChecksumOffset; ++i)
-        sum += message[i];
-    return static_cast<std::uint8_t>(sum & 0xFF);
+    return static_cast<std::uint8_t>(std::accumulate(message.begin(), message.begin() + kConfigChecksumOffset, 0u));
 }
 
 }  // namespace matrix::net

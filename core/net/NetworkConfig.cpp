@@ -7,16 +7,16 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
+#include <utility>
 
 namespace matrix {
 
 namespace {
 
-// An address field: its decimal value reduced modulo 256; empty gives 0.
-// Reading stops at the first character that is not a digit.
+// An address field: its decimal value up to the first non-digit, reduced
+// modulo 256 digit by digit so that a long run cannot overflow; empty gives 0.
 std::uint8_t addressFieldByte(const std::string& text)
 {
-    // Reduced digit by digit, so that a long run of digits cannot overflow.
     unsigned value = 0;
     for (char c : text) {
         if (c < '0' || c > '9')
@@ -26,8 +26,7 @@ std::uint8_t addressFieldByte(const std::string& text)
     return static_cast<std::uint8_t>(value);
 }
 
-// One hexadecimal digit pair, or nothing when the text has fewer than two
-// characters or one of them is not a hexadecimal digit.
+// One hexadecimal digit pair at `at`, or nothing.
 std::optional<std::uint8_t> hexPairByte(const std::string& text, std::size_t at = 0)
 {
     if (text.size() < at + 2)
@@ -56,32 +55,21 @@ NetworkConfig::~NetworkConfig()
 
 void NetworkConfig::open()
 {
-    if (!created_) {
-        created_ = true;
+    if (!std::exchange(created_, true))
         autoIp_ = true;
-    }
-    fillFields();
-    visible_ = true;
-    changed.notifyChanged();
-}
-
-void NetworkConfig::fillFields()
-{
     // The four parts of matrixAddress around its first three dots; a text
     // with fewer dots leaves the remaining fields empty.
-    const std::string text = host_.matrixAddress();
-    constexpr std::size_t npos = std::string::npos;
-    std::size_t start = 0;
+    std::string rest = host_.matrixAddress();
     for (int i = 0; i < kAddressFields; ++i) {
-        const std::size_t dot = start != npos && i < kAddressFields - 1 ? text.find('.', start) : npos;
-        address_[i] = start == npos ? std::string() : text.substr(start, dot - start);
-        start = dot == npos ? npos : dot + 1;
+        const std::size_t dot = i < kAddressFields - 1 ? rest.find('.') : std::string::npos;
+        address_[i] = rest.substr(0, dot);
+        rest = dot == std::string::npos ? "" : rest.substr(dot + 1);
     }
     const std::string& mac = discovery_.selectedMac();
-    for (int i = 0; i < kMacFields; ++i) {
-        std::size_t at = static_cast<std::size_t>(2 * i);
-        mac_[i] = at < mac.size() ? mac.substr(at, 2) : std::string();
-    }
+    for (std::size_t i = 0; i < mac_.size(); ++i)
+        mac_[i] = 2 * i < mac.size() ? mac.substr(2 * i, 2) : "";
+    visible_ = true;
+    changed.notifyChanged();
 }
 
 void NetworkConfig::cancel()
@@ -128,15 +116,13 @@ void NetworkConfig::buildMessage()
         // Offsets 6 to 17 are left as the last Static IP attempt wrote them.
         message_[kConfigAutoFlagOffset] = 1;
     } else {
-        for (int i = 0; i < kAddressFields; ++i)
-            message_[kConfigAddressOffset + i] = addressFieldByte(address_[i]);
         // Gateway x.y.z.1, mask 255.255.255.0.
-        for (int i = 0; i < 3; ++i) {
-            message_[kConfigGatewayOffset + i] = message_[kConfigAddressOffset + i];
-            message_[kConfigMaskOffset + i] = 0xFF;
+        for (int i = 0; i < kAddressFields; ++i) {
+            const std::uint8_t byte = addressFieldByte(address_[i]);
+            message_[kConfigAddressOffset + i] = byte;
+            message_[kConfigGatewayOffset + i] = i < 3 ? byte : 1;
+            message_[kConfigMaskOffset + i] = i < 3 ? 0xFF : 0;
         }
-        message_[kConfigGatewayOffset + 3] = 1;
-        message_[kConfigMaskOffset + 3] = 0;
         message_[kConfigAutoFlagOffset] = 0;
     }
     // Each MAC field gives the byte of its first two characters, or repeats
@@ -156,8 +142,7 @@ void NetworkConfig::ok()
 {
     buildMessage();
 
-    // The one datagram socket moves from discovery to this port until the
-    // next search.
+    // The one datagram socket moves here from discovery until the next search.
     discovery_.releaseSocket();
     socket_.close();
     buffer_.clear();

@@ -1,24 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/net/NetHost.h"
-#include "core/net/NetMessages.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Platform.h"
-
-#include <array>
-#include <cstddef>
-#include <cstdint>
-#include <string>
+#include "core/net/Discovery.h"
 
 namespace matrix {
 
-class Discovery;
-
-// The network configuration dialog's model: sets the address mode (Auto IP
-// or a Static IP) and optionally the MAC of the matrix that discovery chose,
-// by a 76-byte broadcast on port 30601, and reads the acknowledgement. The
-// result is followed in the configuration status popup by the main window.
+// The network configuration dialog's model: sets the address mode (Auto or
+// Static IP) and optionally the MAC of the matrix discovery chose, by a
+// 76-byte broadcast on port 30601, and reads the acknowledgement.
 class NetworkConfig {
 public:
     static constexpr int kAddressFields = 4;
@@ -32,8 +21,7 @@ public:
     // "Config...": the first open fills the fields and selects "Auto IP";
     // later opens refill the address and MAC fields and keep the radio choice.
     void open();
-    // OK: sends the message, hides the dialog, asks the main window for the
-    // configuration status popup.
+    // OK: sends the message, hides, and the status popup follows the attempt.
     void ok();
     // Cancel and the close button: hide, nothing is sent.
     void cancel();
@@ -48,14 +36,11 @@ public:
     bool addressFieldsEnabled() const { return !autoIp_; }
     const std::string& addressField(int index) const { return address_.at(static_cast<std::size_t>(index)); }
     const std::string& macField(int index) const { return mac_.at(static_cast<std::size_t>(index)); }
-    // The message as last built; kept between attempts.
-    const net::ConfigMessage& message() const { return message_; }
     std::size_t bufferedBytes() const { return buffer_.size(); }
 
     ChangeNotifier changed;
 
 private:
-    void fillFields();
     void buildMessage();
     void takeDatagram(const std::uint8_t* data, std::size_t length);
 
@@ -68,7 +53,7 @@ private:
     bool listening_ = false;
     std::array<std::string, kAddressFields> address_{};
     std::array<std::string, kMacFields> mac_{};
-    net::ConfigMessage message_{};
+    net::ConfigMessage message_{};  // kept between attempts
     net::ReplyBuffer buffer_;
 };
 

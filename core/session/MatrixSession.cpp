@@ -17,26 +17,12 @@ MatrixSession::MatrixSession(Platform& platform_)
       discovery(platform_, netHost),
       netConfig(platform_, netHost, discovery)
 {
-    registerPages();
-    wireNetwork();
-    shell.showGeneralAtStart();
-}
-
-// The link, built first and gone last, takes the socket's events away
-// from the pages.
-MatrixSession::~MatrixSession() = default;
-
-void MatrixSession::registerPages()
-{
     shell.registerPage(Tab::General, general);
     shell.registerPage(Tab::Edid, edid);
     shell.registerPage(Tab::FwUpgrade, firmware);
     shell.registerPage(Tab::Matrix, routing);
     shell.setGeneralHooks(&general);
-}
 
-void MatrixSession::wireNetwork()
-{
     // The page empties its IP list and drops the TCP link, then discovery
     // broadcasts; each reply's address goes back into the page's list.
     general.setSearchHook([this] { discovery.search(); });
@@ -44,6 +30,7 @@ void MatrixSession::wireNetwork()
     general.setConfigHook([this] { netConfig.open(); });
     discovery.setAddressListener([this](const std::string& address) { general.addDiscoveredAddress(address); });
     discovery.setReceivedLog(&general.receivedLog());
+    shell.showGeneralAtStart();
 }
 
 }  // namespace matrix

@@ -1,36 +1,28 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/PageContext.h"
-#include "core/app/Popups.h"
 #include "core/app/Shell.h"
 #include "core/app/WindowNetHost.h"
-#include "core/net/Discovery.h"
 #include "core/net/NetworkConfig.h"
 #include "core/pages/edid/EdidPage.h"
 #include "core/pages/firmware/FirmwarePage.h"
 #include "core/pages/general/GeneralPage.h"
 #include "core/pages/routing/RoutingPage.h"
-#include "core/transport/Platform.h"
 
 namespace matrix {
 
-// Everything one running program holds, assembled in start-up order from
-// the platform's seams: the link, the popups, the shell and
-// the pages. Only the window drives one; matrixctl and matrixd speak to the
-// matrix through core/client instead.
+// Everything one running window holds, built in start-up order from the
+// platform's seams. matrixctl and matrixd use core/client instead.
 //
 // Adding a page: a member below the General page (members are built in
-// declaration order, after the context they take) and one line in
-// registerPages().
+// declaration order, after the context they take) and its registration in
+// the constructor.
 class MatrixSession {
 public:
     explicit MatrixSession(Platform& platform);
-    ~MatrixSession();
-    MatrixSession(const MatrixSession&) = delete;
-    MatrixSession& operator=(const MatrixSession&) = delete;
 
     Platform& platform;
+    // Built first and gone last: its end takes socket events from the pages.
     WindowLink link;
     Popups popups;
     Shell shell;
@@ -43,10 +35,6 @@ public:
     WindowNetHost netHost;
     Discovery discovery;
     NetworkConfig netConfig;
-
-private:
-    void registerPages();
-    void wireNetwork();
 };
 
 }  // namespace matrix

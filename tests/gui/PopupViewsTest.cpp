@@ -35,7 +35,7 @@ TEST(PopupViews, noticeOpensCentredOnTheMainWindowAndClosesWithItsTimer)
     ASSERT_FALSE(view->isVisible());
 
     Timer close(gui.session.platform.loop);
-    showNotice(gui.session.popups, close, 1500, "Time out!");
+    PageNotice(gui.session.popups, close, gui.session.link.controlMode).show(1500, "Time out!");
     processGuiEvents();
     ASSERT_TRUE(view->isVisible());
     EXPECT_EQ(view->text(), "Time out!");

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Notices.h"
 #include "core/app/PageContext.h"
 #include "core/client/MatrixClient.h"
 #include "core/transport/ChangeNotifier.h"

@@ -1,5 +1,4 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "core/app/Notices.h"
 #include "core/app/Popups.h"
 #include "tests/support/ManualLoop.h"
 
@@ -13,7 +12,8 @@ TEST(NoticePopup, ClosedByTheCallersTimerThenRunsItsContinuation)
     Popups popups(loop);
     Timer close(loop);
     bool continued = false;
-    showNotice(popups, close, 2500, "Matrix is in standby mode!", [&] { continued = true; });
+    const ControlMode mode = ControlMode::Com;
+    PageNotice(popups, close, mode).show(2500, "Matrix is in standby mode!", [&] { continued = true; });
     EXPECT_TRUE(popups.notice.isOpen());
     EXPECT_TRUE(popups.notice.held());
     EXPECT_EQ(popups.notice.recordedText(), "Matrix is in standby mode!");

@@ -98,7 +98,7 @@ TEST_F(ShellTest, SelectionSetsFlagsAndActivatesAfter150Ms)
         EXPECT_EQ(session.link.activePage, c.page);
         EXPECT_EQ(shell.shownTab(), c.tab);
         EXPECT_TRUE(shell.pageCreated(c.tab));
-        auto* counting = static_cast<CountingPage*>(shell.page(c.tab));
+        auto* counting = static_cast<CountingPage*>(shell.shownPage());
         // Every page hears of the selection, the shown one as its own.
         for (CountingPage* other : {edid.get(), routing.get(), firmware.get()}) {
             ASSERT_FALSE(other->selections.empty());
@@ -373,7 +373,7 @@ TEST(PageStart, PagesTakeTheConnectedComPortWhenTheirTabIsFirstSelected)
             }
             const int opensBefore = s.rig.serialHub.openCount(TestRig::kComPort);
             ASSERT_TRUE(s.session.shell.selectTab(tab));
-            SerialChannel& port = s.session.shell.page(tab)->serialPort();
+            SerialChannel& port = s.session.shell.shownPage()->serialPort();
             const std::string what = std::string(Shell::tabTitle(tab)) + " case " + std::to_string(int(c.link));
             EXPECT_EQ(port.isOpen(), c.takesPort) << what;
             EXPECT_EQ(s.rig.serialHub.openCount(TestRig::kComPort) - opensBefore, c.takesPort ? 1 : 0) << what;
