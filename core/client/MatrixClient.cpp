@@ -437,8 +437,10 @@ void MatrixClient::factoryReset(Done done)
     std::vector<Ask> asks;
     for (int port = 1; port <= kPortCount; ++port)
         asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
-    asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
-    asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
+    asks.push_back({p::edidModeRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::isEdidZeroAck(f, p::kEdidModeRequestSub); }});
+    asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::isEdidZeroAck(f, p::kEdidModeAllSub); }});
     asks.push_back(impl_->settingAsk(Setting::Beep, true));
     asks.back().step.matches = [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; };
     // The reset changed every input's EDID: read them again for the state model.

@@ -33,6 +33,7 @@ CommandFrame edidFrame(int sub, int p1, int p2 = 0, int p3 = 0, int byte7 = 0)
 }
 
 int edidResult(bool ok) { return ok ? kEdidResultOk : kEdidResultFailed; }
+int stateByte(bool on) { return on ? kCablePresent : kNoCable; }
 
 // A status reply of this sub-command, read as `value`.
 template <typename T>
@@ -42,8 +43,6 @@ std::optional<T> statusReply(const CommandFrame& f, int sub, T value)
         return std::nullopt;
     return value;
 }
-
-bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
 
 }  // namespace
 
@@ -56,22 +55,17 @@ EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
     return block;
 }
 
-FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length)
+FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
 {
     FirmwareBlock block{};
-    std::copy(data, data + std::min(length, kFirmwareBlockDataBytes), block.begin() + 1);
+    end = std::min({end, image.size(), from + kFirmwareBlockDataBytes});
+    if (from < end)
+        std::copy(image.data() + from, image.data() + end, block.begin() + 1);
     unsigned sum = 0;
     for (std::size_t i = 1; i < kFirmwareBlockBytes; ++i)
         sum += block[i];
     block[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
     return block;
-}
-
-FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
-{
-    end = std::min(end, image.size());
-    const std::size_t length = from < end ? end - from : 0;
-    return firmwareBlock(length ? image.data() + from : image.data(), length);
 }
 
 // ---- requests ------------------------------------------------------------------
@@ -143,11 +137,10 @@ CommandFrame matrixSizeReply(int inputs, int outputs)
 CommandFrame versionReply(int major, int minor) { return frame(kStatusCommand, kVersionSub, major, 0, minor); }
 CommandFrame cableReply(bool output, int port, bool connected)
 {
-    return frame(kStatusCommand, output ? kOutputCableSub : kInputCableSub, port, 0,
-                 connected ? kCablePresent : kNoCable);
+    return frame(kStatusCommand, output ? kOutputCableSub : kInputCableSub, port, 0, stateByte(connected));
 }
-CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, on ? kStateOn : kStateOff); }
-CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, on ? kStateOn : kStateOff); }
+CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, stateByte(on)); }
+CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, stateByte(on)); }
 CommandFrame switchAck(int command) { return frame(command, kSwitchSub); }
 CommandFrame routeQueryReply(Output output, Input input)
 {
@@ -249,9 +242,7 @@ std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
     return f.p1() == kEdidResultOk;
 }
 
-bool isEdidModeRequestAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeRequestSub); }
-
-bool isEdidSetModeAllAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeAllSub); }
+bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
 
 bool isEdidSetModeReply(const CommandFrame& f, Input target)
 {

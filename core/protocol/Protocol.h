@@ -73,8 +73,6 @@ constexpr std::uint8_t kOff = 0xF0;  // IR / beep switched off
 // else means "present / on"; the matrix sends 1.
 constexpr std::uint8_t kNoCable = 0xFF;
 constexpr std::uint8_t kCablePresent = 0x01;
-constexpr std::uint8_t kStateOff = kNoCable;
-constexpr std::uint8_t kStateOn = kCablePresent;
 
 constexpr std::uint8_t kEdidModeRequestValue = 0xF0;  // p1 of the mode request
 constexpr std::uint8_t kEdidBuiltInValue = 0xF0;      // p2 of set-mode and download requests
@@ -118,8 +116,6 @@ EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256);
 constexpr std::size_t kFirmwareBlockDataBytes = 256;
 constexpr std::size_t kFirmwareBlockBytes = kFirmwareBlockDataBytes + 1;  // 257
 using FirmwareBlock = std::array<std::uint8_t, kFirmwareBlockBytes>;
-// Data beyond `length` is padded with zeros.
-FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length);
 // The block of `image` that starts at `from`, zeros past `end`.
 FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end);
 
@@ -233,10 +229,8 @@ std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& frame);
 std::optional<int> decodeEdidSwitchState(const CommandFrame& frame);
 // Any EDID reply of this sub-command (3, sub), without further tests.
 bool isEdidReply(const CommandFrame& frame, int sub);
-// The acknowledgement of the mode request: 03 08, p1 and p3 zero.
-bool isEdidModeRequestAck(const CommandFrame& frame);
-// The acknowledgement of a built-in mode on all inputs: 03 01, p1 and p3 zero.
-bool isEdidSetModeAllAck(const CommandFrame& frame);
+// The acknowledgement of the mode request (08) or of a mode on all inputs (01): p1 and p3 zero.
+bool isEdidZeroAck(const CommandFrame& frame, int sub);
 // The answer to a set-mode or default request for `target` (one input's answer names it).
 bool isEdidSetModeReply(const CommandFrame& frame, Input target);
 bool isEdidDefaultReply(const CommandFrame& frame, Input target);

@@ -215,7 +215,7 @@ TEST(Protocol, RawBlocksHaveTheirFixedShape)
 
     // A short tail is padded with zeros and the block still sums to 0.
     const std::vector<std::uint8_t> tail = {0x10, 0x20, 0xF0};
-    const auto block = p::firmwareBlock(tail.data(), tail.size());
+    const auto block = p::firmwareBlockAt(tail, 0, tail.size());
     ASSERT_EQ(block.size(), 257u);
     EXPECT_EQ(block[0], 0xE0);
     EXPECT_EQ(block[1], 0x10);
