@@ -233,7 +233,7 @@ public:
 
     bool routable(Output output, Input input) const
     {
-        return !options.checkRoutePorts || (validPort(output.number()) && validPort(input.number()));
+        return options.window || (validPort(output.number()) && validPort(input.number()));
     }
 
     // Runs an EDID change, on a COM link after the switch-state query (a
@@ -257,7 +257,7 @@ public:
 
     std::function<void()> edidFollowUp(Input target)
     {
-        if (!options.readBackEdid)
+        if (options.window)
             return {};
         return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
     }
@@ -299,7 +299,7 @@ MatrixClient::~MatrixClient() = default;
 MatrixClient::Options windowPageOptions()
 {
     // The window holds the link.
-    return {.supervise = false, .readBackEdid = false, .resendRouteOnBadSum = true, .checkRoutePorts = false};
+    return {.supervise = false, .window = true};
 }
 
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
@@ -381,7 +381,7 @@ void MatrixClient::route(Output output, Input input, p::Waits waits, Done done)
         return;
     }
     Ask ask = impl_->routeAsk(output, input, waits);
-    ask.step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
+    ask.step.resendOnBadSum = impl_->options.window;
     impl_->run(std::move(done), {std::move(ask)});
 }
 
@@ -407,8 +407,8 @@ void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Don
             return;
         }
         asks.push_back(impl_->routeAsk(output, input, p::kReplyWaits, confirmed));
-        asks.back().step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
-        asks.back().step.skipAfterBadSums = impl_->options.resendRouteOnBadSum;
+        asks.back().step.resendOnBadSum = impl_->options.window;
+        asks.back().step.skipAfterBadSums = impl_->options.window;
     }
     impl_->run(std::move(done), std::move(asks));
 }

@@ -530,7 +530,7 @@ TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
         ManualLoop loop;
         MatrixClient::Options options;
         options.supervise = false;
-        options.resendRouteOnBadSum = true;
+        options.window = true;
         MatrixClient client(loop, nullptr, nullptr, options);
         std::size_t written = 0;
         client.attach([&](const std::vector<std::uint8_t>&) { ++written; }, [] { return true; });
