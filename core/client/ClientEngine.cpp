@@ -43,7 +43,6 @@ void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> do
 
 void ClientEngine::close()
 {
-    reconnectTimer_.stop();
     haveTarget_ = false;
     dropLink(phase_ == Phase::Up, true);
 }
@@ -76,7 +75,7 @@ void ClientEngine::connectNow()
         }
         socket_->recreate(this);
         socket_->connectTo(target_.address, kMatrixTcpPort);
-        connectTimer_.once(options_.connectTimeoutMs, [this] {
+        linkTimer_.once(options_.connectTimeoutMs, [this] {
             if (phase_ == Phase::Connecting)
                 dropLink(false, true);
         });
@@ -118,7 +117,7 @@ void ClientEngine::postConnectResult(bool opened, int attempt)
 
 void ClientEngine::linkCameUp()
 {
-    connectTimer_.stop();
+    linkTimer_.stop();
     phase_ = Phase::Up;
     backoffMs_ = options_.reconnectFirstMs;
     linkMessage_.clear();
@@ -142,7 +141,7 @@ void ClientEngine::linkCameUp()
 void ClientEngine::dropLink(bool wasUp, bool finish)
 {
     phase_ = Phase::Closed;
-    connectTimer_.stop();
+    linkTimer_.stop();
     auto token = alive_;
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (socket_)
@@ -170,7 +169,7 @@ void ClientEngine::dropLink(bool wasUp, bool finish)
     if (!*token || !options_.supervise || !haveTarget_ || phase_ != Phase::Closed)
         return;
     phase_ = Phase::Waiting;
-    reconnectTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
+    linkTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
         if (phase_ == Phase::Waiting)
             connectNow();
     });
@@ -265,7 +264,7 @@ void ClientEngine::runAsk(std::size_t index)
     if (ask.pauseMs >= 0) {
         if (!ask.step.bytes.empty())
             write(ask.step.bytes);
-        pauseTimer_.once(ask.pauseMs, [this] {
+        askTimer_.once(ask.pauseMs, [this] {
             if (current_)
                 runAsk(askIndex_ + 1);
         });
@@ -275,7 +274,7 @@ void ClientEngine::runAsk(std::size_t index)
     resendsDone_ = 0;
     badSumResent_ = false;
     write(step_->bytes);
-    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
+    askTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::failAll(Status status, const std::string& message)
@@ -285,8 +284,7 @@ void ClientEngine::failAll(Status status, const std::string& message)
     if (current_)
         jobs.push_front(std::move(current_));
     step_.reset();
-    replyTimer_.stop();
-    pauseTimer_.stop();
+    askTimer_.stop();
     auto token = alive_;
     for (auto& job : jobs) {
         job->fail(status, message);
@@ -333,14 +331,14 @@ void ClientEngine::resend(Resend why)
         write(step_->bytes);
     for (const Bytes& bytes : step_->resendWrites)
         write(bytes);
-    replyTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
+    askTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
     if (client_.onResend)
         client_.onResend(why);
 }
 
 void ClientEngine::onBadSum()
 {
-    replyTimer_.stop();
+    askTimer_.stop();
     if (!badSumResent_) {
         badSumResent_ = true;
         resendsDone_ = step_->resends;  // the wait after this re-send is the last
@@ -363,8 +361,7 @@ void ClientEngine::failCurrent(Status status, const std::string& message)
 
 void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
 {
-    replyTimer_.stop();
-    pauseTimer_.stop();
+    askTimer_.stop();
     step_.reset();
     auto job = std::move(current_);
     auto token = alive_;
@@ -393,7 +390,7 @@ void ClientEngine::onFrame(const CommandFrame& frame)
             onBadSum();
         return;
     }
-    replyTimer_.stop();
+    askTimer_.stop();
     step_.reset();
     const Ask& ask = current_->asks[askIndex_];
     if (ask.refusal) {

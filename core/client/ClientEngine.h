@@ -2,18 +2,11 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
-#include "core/link/CommandFrame.h"
 #include "core/link/FrameAssembler.h"
-#include "core/protocol/Waits.h"
 #include "core/transport/Timer.h"
 
 #include <deque>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 namespace matrix::client {
 
@@ -174,10 +167,8 @@ private:
     std::function<void(const Bytes&)> attachedWrite_;
     std::function<bool()> stillOurs_;
 
-    Timer replyTimer_{loop_};      // the step in flight waits for its answer
-    Timer connectTimer_{loop_};    // a TCP connect gives up
-    Timer reconnectTimer_{loop_};  // the back-off before the next attempt
-    Timer pauseTimer_{loop_};      // a pause between writes of a job
+    Timer linkTimer_{loop_};  // a TCP connect gives up, or the back-off before the next attempt ends
+    Timer askTimer_{loop_};   // the step in flight waits for its answer, or a job pauses between writes
 
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;
