@@ -381,8 +381,6 @@ void ClientEngine::onFrame(const CommandFrame& frame)
             client_.onStandby();
         return;
     }
-    // A frame that does not add up is noise; the reply timer covers its
-    // loss, unless the step answers it with a re-send at once.
     if (!step_ || !step_->matches(frame))
         return;
     if (!frame.checksumOk()) {
