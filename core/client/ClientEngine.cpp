@@ -130,8 +130,11 @@ void ClientEngine::linkCameUp()
         std::exchange(openDone_, nullptr)(Status::Ok);
     if (!*token || phase_ != Phase::Up)
         return;
-    if (options_.supervise && onLinkUpRefresh)
-        onLinkUpRefresh();
+    if (options_.supervise) {
+        // After a first open as after a reconnect, start from what the matrix says.
+        client_.readDeviceInfo([](const Result<DeviceInfo>&) {});
+        client_.refresh();
+    }
     pump();
 }
 

@@ -112,9 +112,6 @@ public:
         emit(kind, index);
     }
 
-    // Set by the client: the jobs a supervised link runs each time it is up.
-    std::function<void()> onLinkUpRefresh;
-
     // StreamSocketOwner
     void onSocketConnect(int errorCode) override;
     void onSocketRead() override;

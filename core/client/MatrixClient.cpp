@@ -101,12 +101,6 @@ public:
           state(client.state_),
           options(options)
     {
-        engine.onLinkUpRefresh = [this, &client] {
-            // A supervised link starts from what the matrix says, after a
-            // first open as after a reconnect.
-            client.readDeviceInfo([](const Result<DeviceInfo>&) {});
-            client.refresh();
-        };
     }
 
     // A job whose asks fill `value`.
@@ -307,8 +301,6 @@ void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> do
     impl_->engine.open(target, std::move(done));
 }
 
-void MatrixClient::close() { impl_->engine.close(); }
-
 void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs)
 {
     impl_->engine.attach(std::move(write), std::move(stillOurs));
@@ -322,14 +314,11 @@ void MatrixClient::receive(const CommandFrame& frame)
     impl_->engine.receive(frame);
 }
 
+void MatrixClient::close() { impl_->engine.close(); }
 void MatrixClient::cancel() { impl_->engine.cancel(); }
-
 void MatrixClient::setAttachedKind(LinkTarget::Kind kind) { impl_->engine.setAttachedKind(kind); }
-
 bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
-
 std::size_t MatrixClient::queuedRequests() const { return impl_->engine.queued(); }
-
 const std::string& MatrixClient::linkMessage() const { return impl_->engine.linkMessage(); }
 
 void MatrixClient::refresh(std::function<void(Status)> done)
