@@ -459,10 +459,8 @@ void MatrixClient::setEdidMode(int modeRow, Input target, Done done, EdidStepHoo
         return;
     }
     const auto mode = edid::modeNumberForRow(modeRow);
-    Ask change = mode ? Ask{p::edidSetModeRequest(*mode, target), p::kReplyWaits,
-                            [target](const CommandFrame& f) { return p::isEdidSetModeReply(f, target); }}
-                      : Ask{p::edidDefaultRequest(target), p::kReplyWaits,
-                            [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }};
+    Ask change{mode ? p::edidSetModeRequest(*mode, target) : p::edidDefaultRequest(target), p::kReplyWaits,
+               [target, mode](const CommandFrame& f) { return p::isEdidSetModeReply(f, target, !mode); }};
     impl_->edidChange({edidModeAsk(onStep), edidStep(EdidStep::Change, std::move(change), onStep)}, onStep, target,
                       std::move(done));
 }

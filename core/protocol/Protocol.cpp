@@ -244,15 +244,12 @@ std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
 
 bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
 
-bool isEdidSetModeReply(const CommandFrame& f, Input target)
+bool isEdidSetModeReply(const CommandFrame& f, Input target, bool defaultEdid)
 {
+    if (defaultEdid)
+        return isEdidReply(f, target.isAll() ? kEdidDefaultAllSub : kEdidDefaultOneSub);
     return target.isAll() ? isEdidReply(f, kEdidModeAllSub)
                           : isEdidReply(f, kEdidModeOneSub) && f.p3() == target.number();
-}
-
-bool isEdidDefaultReply(const CommandFrame& f, Input target)
-{
-    return isEdidReply(f, target.isAll() ? kEdidDefaultAllSub : kEdidDefaultOneSub);
 }
 
 bool isEdidDownloadReady(const CommandFrame& f, int sub)

@@ -201,7 +201,6 @@ struct CableState {
     bool connected = false;
 };
 std::optional<CableState> decodeCable(const CommandFrame& frame);
-// True when a cable or IR/beep state byte means "present / on".
 inline bool stateIsOn(std::uint8_t p3) { return p3 != kNoCable; }
 
 std::optional<int> decodeDeviceType(const CommandFrame& frame);
@@ -231,9 +230,8 @@ std::optional<int> decodeEdidSwitchState(const CommandFrame& frame);
 bool isEdidReply(const CommandFrame& frame, int sub);
 // The acknowledgement of the mode request (08) or of a mode on all inputs (01): p1 and p3 zero.
 bool isEdidZeroAck(const CommandFrame& frame, int sub);
-// The answer to a set-mode or default request for `target` (one input's answer names it).
-bool isEdidSetModeReply(const CommandFrame& frame, Input target);
-bool isEdidDefaultReply(const CommandFrame& frame, Input target);
+// The answer to a set-mode (or default EDID) request for `target`; one input's set-mode answer names it.
+bool isEdidSetModeReply(const CommandFrame& frame, Input target, bool defaultEdid);
 // Copy result for `target`: true on success (p1 0). One input's answer names it in p3.
 std::optional<bool> decodeEdidCopy(const CommandFrame& frame, Input target);
 bool isEdidDownloadReady(const CommandFrame& frame, int sub);
@@ -246,7 +244,6 @@ enum class FirmwareStart { Accepted, Rejected };
 std::optional<FirmwareStart> decodeFirmwareStart(const CommandFrame& frame, int sub);
 // Answer to either prepare frame: 20 01, every other byte zero.
 bool isFirmwarePrepareAck(const CommandFrame& frame);
-// Index of the block acknowledged for this part.
 std::optional<int> decodeFirmwareBlockAck(const CommandFrame& frame, int sub);
 bool isFirmwareFinalAck(const CommandFrame& frame, int sub);
 // The matrix is back after its reboot: 01 01 with p1 1, p2 0.
