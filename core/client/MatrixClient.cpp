@@ -187,28 +187,23 @@ public:
         return asks;
     }
 
-    // A setting's switch, and its state query.
-    Ask settingAsk(Setting setting, bool on)
+    // A setting's switch to `on`, or without `on` its state query, whose
+    // answer lands in `heard`. Only reports that add up match: neither
+    // re-sends on a bad sum, so a torn one is noise either way.
+    Ask settingAsk(Setting setting, std::optional<bool> on, std::shared_ptr<bool> heard = std::make_shared<bool>())
     {
         const bool beep = setting == Setting::Beep;
-        return {beep ? p::beepRequest(on) : p::irRequest(on), p::kReplyWaits,
-                [beep](const CommandFrame& f) { return p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand); },
-                [this, beep, on](const CommandFrame&) {
+        const CommandFrame stateQuery = beep ? p::beepStateRequest() : p::irStateRequest();
+        return {on ? (beep ? p::beepRequest(*on) : p::irRequest(*on)) : stateQuery, p::kReplyWaits,
+                [setting, query = !on](const CommandFrame& f) {
+                    const auto report = settingReport(f);
+                    return report && report->setting == setting && report->acknowledged != query;
+                },
+                [this, beep, on, heard](const CommandFrame& f) {
+                    *heard = on.value_or(p::stateIsOn(f.p3()));
                     if (beep)
-                        engine.update(state.beepOn, on, StateChange::Kind::Beep);
+                        engine.update(state.beepOn, *heard, StateChange::Kind::Beep);
                 }};
-    }
-    Ask settingStateAsk(Setting setting, std::shared_ptr<bool> on)
-    {
-        const bool beep = setting == Setting::Beep;
-        return {
-            beep ? p::beepStateRequest() : p::irStateRequest(), p::kReplyWaits,
-            [beep](const CommandFrame& f) { return (beep ? p::decodeBeepState(f) : p::decodeIrState(f)).has_value(); },
-            [this, beep, on](const CommandFrame& f) {
-                *on = p::stateIsOn(f.p3());
-                if (beep)
-                    engine.update(state.beepOn, *on, StateChange::Kind::Beep);
-            }};
     }
 
     // A route and its acknowledgement; `confirmed` (optional) hears it.
@@ -326,7 +321,7 @@ void MatrixClient::refresh(std::function<void(Status)> done)
     std::vector<Ask> asks = impl_->routingAsks(std::make_shared<Routing>());
     for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
         asks.push_back(std::move(ask));
-    asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
+    asks.push_back(impl_->settingAsk(Setting::Beep, std::nullopt));
     impl_->run(
         [done = std::move(done)](const Result<Nothing>& r) {
             if (done)
@@ -418,7 +413,7 @@ void MatrixClient::setSetting(Setting setting, bool on, Done done)
 void MatrixClient::readSetting(Setting setting, Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(setting, on)});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingAsk(setting, std::nullopt, on)});
 }
 
 void MatrixClient::factoryReset(Done done)
