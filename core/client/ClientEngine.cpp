@@ -67,12 +67,8 @@ void ClientEngine::connectNow()
     // Results posted for an earlier attempt (closed and re-opened meanwhile) are not this one's.
     const int attempt = ++attempt_;
     assembler_.reset();
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (!socket_ || !parseDottedIpv4(target_.address)) {
-            // Nothing to connect to: fail on the next turn, as a refused connect would.
-            postConnectResult(false, attempt);
-            return;
-        }
+    const bool tcp = target_.kind == LinkTarget::Kind::Tcp;
+    if (tcp && socket_ && parseDottedIpv4(target_.address)) {
         socket_->recreate(this);
         socket_->connectTo(target_.address, kMatrixTcpPort);
         linkTimer_.once(options_.connectTimeoutMs, [this] {
@@ -81,8 +77,8 @@ void ClientEngine::connectNow()
         });
         return;
     }
-
-    serial_ = makeSerial_ ? makeSerial_() : nullptr;
+    // A TCP target with nothing to connect to fails on the next turn, as a refused connect would.
+    serial_ = !tcp && makeSerial_ ? makeSerial_() : nullptr;
     bool opened = false;
     if (serial_) {
         SerialChannel* channel = serial_.get();

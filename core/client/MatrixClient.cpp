@@ -471,9 +471,7 @@ void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook o
                   [from](const CommandFrame& f) { return isCableReply(f, from.number(), true); }};
     connected.step.resends = 0;
     connected.refusal = [from](const CommandFrame& f) {
-        if (p::stateIsOn(f.p3()))
-            return std::string();
-        return std::string("HDMI OUT ") + from.letter() + " is not connected!";
+        return p::stateIsOn(f.p3()) ? std::string() : std::string("HDMI OUT ") + from.letter() + " is not connected!";
     };
     Ask copy{p::edidCopyRequest(from, target), p::kReplyWaits,
              [target](const CommandFrame& f) { return p::decodeEdidCopy(f, target).has_value(); }};

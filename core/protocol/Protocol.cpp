@@ -274,10 +274,8 @@ std::optional<FirmwareStart> decodeFirmwareStart(const CommandFrame& f, int sub)
         return std::nullopt;
     if (f.p1() == kFirmwareReject && extraBytesZero(f))
         return FirmwareStart::Rejected;
-    if (f.p1() != kFirmwareAccept)
-        return std::nullopt;
     const bool accepted = sub == kFirmwarePart1Sub ? extraBytesZero(f) : f[kByte7] == 0;
-    if (!accepted)
+    if (f.p1() != kFirmwareAccept || !accepted)
         return std::nullopt;
     return FirmwareStart::Accepted;
 }
