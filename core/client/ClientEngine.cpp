@@ -244,8 +244,6 @@ void ClientEngine::pump()
     runAsk(0);
 }
 
-// Whatever calls back into users (progress, state changes) may end the job
-// meanwhile, so each callback is followed by a check that it still runs.
 void ClientEngine::runAsk(std::size_t index)
 {
     askIndex_ = index;
@@ -296,16 +294,12 @@ void ClientEngine::write(const Bytes& bytes)
 {
     if (client_.onTraffic)
         client_.onTraffic(true, bytes);
-    if (attachedWrite_) {
+    if (attachedWrite_)
         attachedWrite_(bytes);
-        return;
-    }
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (socket_)
-            socket_->send(bytes.data(), bytes.size());
-    } else if (serial_) {
+    else if (target_.kind == LinkTarget::Kind::Tcp && socket_)
+        socket_->send(bytes.data(), bytes.size());
+    else if (target_.kind == LinkTarget::Kind::Com && serial_)
         serial_->write(bytes.data(), bytes.size());
-    }
 }
 
 void ClientEngine::onReplyTimer()
@@ -390,12 +384,9 @@ void ClientEngine::onFrame(const CommandFrame& frame)
     askTimer_.stop();
     step_.reset();
     const Ask& ask = current_->asks[askIndex_];
-    if (ask.refusal) {
-        const std::string refused = ask.refusal(frame);
-        if (!refused.empty()) {
-            failCurrent(Status::Rejected, refused);
-            return;
-        }
+    if (const std::string refused = ask.refusal ? ask.refusal(frame) : std::string(); !refused.empty()) {
+        failCurrent(Status::Rejected, refused);
+        return;
     }
     const std::uint64_t serial = currentSerial_;
     if (ask.take)

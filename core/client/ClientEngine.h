@@ -130,8 +130,8 @@ private:
     // Ends the job in flight: it leaves the engine before `tell` calls back
     // its user, who may queue the next one; then the queue moves on.
     void endCurrent(const std::function<void(Job&)>& tell);
-    // Whether the job in flight is still `serial`: a callback into users may
-    // have closed the link and ended it already.
+    // Whether the job in flight is still `serial`: a callback into users
+    // (progress, state changes) may have ended it, or closed the link.
     bool stillRuns(std::uint64_t serial) const { return current_ && currentSerial_ == serial; }
     void onReplyTimer();
     void resend(Resend why);
