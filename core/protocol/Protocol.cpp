@@ -2,6 +2,7 @@
 #include "core/protocol/Protocol.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace matrix::protocol {
 
@@ -46,8 +47,6 @@ std::optional<T> statusReply(const CommandFrame& f, int sub, T value)
 
 }  // namespace
 
-// ---- blocks ----------------------------------------------------------------------
-
 EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
 {
     EdidTransferBlock block{};
@@ -61,14 +60,10 @@ FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_
     end = std::min({end, image.size(), from + kFirmwareBlockDataBytes});
     if (from < end)
         std::copy(image.data() + from, image.data() + end, block.begin() + 1);
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < kFirmwareBlockBytes; ++i)
-        sum += block[i];
+    const unsigned sum = std::accumulate(block.begin() + 1, block.end(), 0u);
     block[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
     return block;
 }
-
-// ---- requests ------------------------------------------------------------------
 
 CommandFrame deviceTypeRequest() { return frame(kStatusCommand, kDeviceTypeSub); }
 CommandFrame matrixSizeRequest() { return frame(kStatusCommand, kMatrixSizeSub); }
@@ -126,8 +121,6 @@ CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
                 : firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
 }
 
-// ---- replies -------------------------------------------------------------------
-
 CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbySub); }
 CommandFrame deviceTypeReply(int type) { return frame(kStatusCommand, kDeviceTypeSub, type); }
 CommandFrame matrixSizeReply(int inputs, int outputs)
@@ -171,8 +164,6 @@ CommandFrame firmwareStartReply(int sub, bool accepted)
 CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0); }
 CommandFrame firmwareBlockAck(int sub, int blockIndex) { return firmwareFrame(sub, 0, 0, 1, 1, blockIndex); }
 CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareFinalForm, 0, 1, 0); }
-
-// ---- decoders ------------------------------------------------------------------
 
 bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbySub); }
 
