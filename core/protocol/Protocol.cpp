@@ -16,7 +16,8 @@ CommandFrame frame(int command, int sub, int p1 = 0, int p2 = 0, int p3 = 0, int
     return f.set(kByte7, byte7).set(kByte8, byte8).set(kByte10, byte10).seal();
 }
 
-bool protocolPort(int port) { return port >= 1 && port <= kProtocolPorts; }
+// Ports travel in one byte; the protocol has room for eight of each.
+bool protocolPort(int port) { return port >= 1 && port <= 8; }
 
 bool extraBytesZero(const CommandFrame& f)
 {
@@ -121,7 +122,7 @@ CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
                 : firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
 }
 
-CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbySub); }
+CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbyCommand); }
 CommandFrame deviceTypeReply(int type) { return frame(kStatusCommand, kDeviceTypeSub, type); }
 CommandFrame matrixSizeReply(int inputs, int outputs)
 {
@@ -165,7 +166,7 @@ CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0); 
 CommandFrame firmwareBlockAck(int sub, int blockIndex) { return firmwareFrame(sub, 0, 0, 1, 1, blockIndex); }
 CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareFinalForm, 0, 1, 0); }
 
-bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbySub); }
+bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbyCommand); }
 
 std::optional<Output> decodeRouteAck(const CommandFrame& f)
 {

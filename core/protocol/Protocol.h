@@ -25,7 +25,7 @@ constexpr std::uint8_t kEdidCommand = 0x03;
 constexpr std::uint8_t kIrCommand = 0x05;
 constexpr std::uint8_t kBeepCommand = 0x06;
 constexpr std::uint8_t kFirmwareCommand = 0x20;
-constexpr std::uint8_t kStandbyCommand = 0x88;
+constexpr std::uint8_t kStandbyCommand = 0x88;  // the standby frame carries it twice, as its sub-command too
 
 // ---- sub-commands ----------------------------------------------------------------
 
@@ -62,9 +62,6 @@ constexpr std::uint8_t kEdidSwitchStateSub = 0x0B;
 constexpr std::uint8_t kFirmwarePart1Sub = 0x01;
 constexpr std::uint8_t kFirmwarePart2Sub = 0x02;
 
-// The standby frame carries its command byte twice.
-constexpr std::uint8_t kStandbySub = 0x88;
-
 // ---- fixed values ----------------------------------------------------------------
 
 constexpr std::uint8_t kOn = 0x0F;   // IR / beep switched on
@@ -98,9 +95,6 @@ constexpr std::size_t kByte6 = 6;
 constexpr std::size_t kByte7 = 7;
 constexpr std::size_t kByte8 = 8;
 constexpr std::size_t kByte10 = 10;
-
-// Ports travel in one byte; the protocol has room for eight of each.
-constexpr int kProtocolPorts = 8;
 
 // ---- raw blocks ----------------------------------------------------------------
 
