@@ -123,10 +123,9 @@ public:
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), std::move(onSuccess), firmware);
     }
 
-    template <typename T>
-    void refuse(Callback<T> done, Status status, std::string message)
+    void refuse(Done done, Status status, std::string message)
     {
-        engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
+        engine.refuse(failWith<Nothing>(std::move(done)), status, std::move(message));
     }
 
     std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
@@ -148,7 +147,6 @@ public:
                  }}};
     }
 
-    // `answered` (optional) hears each answer as it comes.
     std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
