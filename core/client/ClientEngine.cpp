@@ -306,20 +306,17 @@ void ClientEngine::onReplyTimer()
 {
     if (!step_)
         return;
-    if (stillOurs_ && !stillOurs_()) {
+    if (stillOurs_ && !stillOurs_())
         failCurrent(Status::LinkDown);
-        return;
-    }
-    if (resendsDone_ < step_->resends) {
-        ++resendsDone_;
+    else if (resendsDone_ < step_->resends)
         resend(Resend::AfterWait);
-        return;
-    }
-    failCurrent(Status::TimeOut);
+    else
+        failCurrent(Status::TimeOut);
 }
 
 void ClientEngine::resend(Resend why)
 {
+    ++resendsDone_;
     if (step_->resendWrites.empty())
         write(step_->bytes);
     for (const Bytes& bytes : step_->resendWrites)
@@ -334,7 +331,7 @@ void ClientEngine::onBadSum()
     askTimer_.stop();
     if (!badSumResent_) {
         badSumResent_ = true;
-        resendsDone_ = step_->resends;  // the wait after this re-send is the last
+        resendsDone_ = step_->resends;  // so that the wait after this re-send is the last
         resend(Resend::AfterBadSum);
         return;
     }
