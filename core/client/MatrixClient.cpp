@@ -9,6 +9,7 @@
 #include "core/protocol/Protocol.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace matrix::client {
 
@@ -317,8 +318,7 @@ const std::string& MatrixClient::linkMessage() const { return impl_->engine.link
 void MatrixClient::refresh(std::function<void(Status)> done)
 {
     std::vector<Ask> asks = impl_->routingAsks(std::make_shared<Routing>());
-    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
-        asks.push_back(std::move(ask));
+    std::ranges::move(impl_->cableAsks(std::make_shared<Cables>()), std::back_inserter(asks));
     asks.push_back(impl_->settingAsk(Setting::Beep, std::nullopt));
     impl_->run(
         [done = std::move(done)](const Result<Nothing>& r) {
@@ -345,8 +345,7 @@ void MatrixClient::readSizeVersionCables(Done done, std::function<void(int port,
 {
     std::vector<Ask> asks = impl_->infoAsks(std::make_shared<DeviceInfo>());
     asks.erase(asks.begin());  // the device type has just answered
-    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
-        asks.push_back(std::move(ask));
+    std::ranges::move(impl_->cableAsks(std::make_shared<Cables>(), onPort), std::back_inserter(asks));
     impl_->run(std::move(done), std::move(asks));
 }
 
