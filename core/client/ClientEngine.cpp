@@ -43,7 +43,6 @@ void ClientEngine::open(const LinkTarget& target, std::function<void(Status)> do
 
 void ClientEngine::close()
 {
-    reconnectTimer_.stop();
     haveTarget_ = false;
     dropLink(phase_ == Phase::Up, true);
 }
@@ -68,22 +67,18 @@ void ClientEngine::connectNow()
     // Results posted for an earlier attempt (closed and re-opened meanwhile) are not this one's.
     const int attempt = ++attempt_;
     assembler_.reset();
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (!socket_ || !parseDottedIpv4(target_.address)) {
-            // Nothing to connect to: fail on the next turn, as a refused connect would.
-            postConnectResult(false, attempt);
-            return;
-        }
+    const bool tcp = target_.kind == LinkTarget::Kind::Tcp;
+    if (tcp && socket_ && parseDottedIpv4(target_.address)) {
         socket_->recreate(this);
         socket_->connectTo(target_.address, kMatrixTcpPort);
-        connectTimer_.once(options_.connectTimeoutMs, [this] {
+        linkTimer_.once(options_.connectTimeoutMs, [this] {
             if (phase_ == Phase::Connecting)
                 dropLink(false, true);
         });
         return;
     }
-
-    serial_ = makeSerial_ ? makeSerial_() : nullptr;
+    // A TCP target with nothing to connect to fails on the next turn, as a refused connect would.
+    serial_ = !tcp && makeSerial_ ? makeSerial_() : nullptr;
     bool opened = false;
     if (serial_) {
         SerialChannel* channel = serial_.get();
@@ -118,7 +113,7 @@ void ClientEngine::postConnectResult(bool opened, int attempt)
 
 void ClientEngine::linkCameUp()
 {
-    connectTimer_.stop();
+    linkTimer_.stop();
     phase_ = Phase::Up;
     backoffMs_ = options_.reconnectFirstMs;
     linkMessage_.clear();
@@ -131,8 +126,11 @@ void ClientEngine::linkCameUp()
         std::exchange(openDone_, nullptr)(Status::Ok);
     if (!*token || phase_ != Phase::Up)
         return;
-    if (options_.supervise && onLinkUpRefresh)
-        onLinkUpRefresh();
+    if (options_.supervise) {
+        // After a first open as after a reconnect, start from what the matrix says.
+        client_.readDeviceInfo([](const Result<DeviceInfo>&) {});
+        client_.refresh();
+    }
     pump();
 }
 
@@ -142,7 +140,7 @@ void ClientEngine::linkCameUp()
 void ClientEngine::dropLink(bool wasUp, bool finish)
 {
     phase_ = Phase::Closed;
-    connectTimer_.stop();
+    linkTimer_.stop();
     auto token = alive_;
     if (target_.kind == LinkTarget::Kind::Tcp) {
         if (socket_)
@@ -170,7 +168,7 @@ void ClientEngine::dropLink(bool wasUp, bool finish)
     if (!*token || !options_.supervise || !haveTarget_ || phase_ != Phase::Closed)
         return;
     phase_ = Phase::Waiting;
-    reconnectTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
+    linkTimer_.once(std::exchange(backoffMs_, std::min(backoffMs_ * 2, options_.reconnectMaxMs)), [this] {
         if (phase_ == Phase::Waiting)
             connectNow();
     });
@@ -246,8 +244,6 @@ void ClientEngine::pump()
     runAsk(0);
 }
 
-// Whatever calls back into users (progress, state changes) may end the job
-// meanwhile, so each callback is followed by a check that it still runs.
 void ClientEngine::runAsk(std::size_t index)
 {
     askIndex_ = index;
@@ -265,7 +261,7 @@ void ClientEngine::runAsk(std::size_t index)
     if (ask.pauseMs >= 0) {
         if (!ask.step.bytes.empty())
             write(ask.step.bytes);
-        pauseTimer_.once(ask.pauseMs, [this] {
+        askTimer_.once(ask.pauseMs, [this] {
             if (current_)
                 runAsk(askIndex_ + 1);
         });
@@ -275,7 +271,7 @@ void ClientEngine::runAsk(std::size_t index)
     resendsDone_ = 0;
     badSumResent_ = false;
     write(step_->bytes);
-    replyTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
+    askTimer_.once(step_->waits.firstMs, [this] { onReplyTimer(); });
 }
 
 void ClientEngine::failAll(Status status, const std::string& message)
@@ -285,8 +281,7 @@ void ClientEngine::failAll(Status status, const std::string& message)
     if (current_)
         jobs.push_front(std::move(current_));
     step_.reset();
-    replyTimer_.stop();
-    pauseTimer_.stop();
+    askTimer_.stop();
     auto token = alive_;
     for (auto& job : jobs) {
         job->fail(status, message);
@@ -299,51 +294,44 @@ void ClientEngine::write(const Bytes& bytes)
 {
     if (client_.onTraffic)
         client_.onTraffic(true, bytes);
-    if (attachedWrite_) {
+    if (attachedWrite_)
         attachedWrite_(bytes);
-        return;
-    }
-    if (target_.kind == LinkTarget::Kind::Tcp) {
-        if (socket_)
-            socket_->send(bytes.data(), bytes.size());
-    } else if (serial_) {
+    else if (target_.kind == LinkTarget::Kind::Tcp && socket_)
+        socket_->send(bytes.data(), bytes.size());
+    else if (target_.kind == LinkTarget::Kind::Com && serial_)
         serial_->write(bytes.data(), bytes.size());
-    }
 }
 
 void ClientEngine::onReplyTimer()
 {
     if (!step_)
         return;
-    if (stillOurs_ && !stillOurs_()) {
+    if (stillOurs_ && !stillOurs_())
         failCurrent(Status::LinkDown);
-        return;
-    }
-    if (resendsDone_ < step_->resends) {
-        ++resendsDone_;
+    else if (resendsDone_ < step_->resends)
         resend(Resend::AfterWait);
-        return;
-    }
-    failCurrent(Status::TimeOut);
+    else
+        failCurrent(Status::TimeOut);
 }
 
 void ClientEngine::resend(Resend why)
 {
+    ++resendsDone_;
     if (step_->resendWrites.empty())
         write(step_->bytes);
     for (const Bytes& bytes : step_->resendWrites)
         write(bytes);
-    replyTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
+    askTimer_.once(step_->waits.secondMs, [this] { onReplyTimer(); });
     if (client_.onResend)
         client_.onResend(why);
 }
 
 void ClientEngine::onBadSum()
 {
-    replyTimer_.stop();
+    askTimer_.stop();
     if (!badSumResent_) {
         badSumResent_ = true;
-        resendsDone_ = step_->resends;  // the wait after this re-send is the last
+        resendsDone_ = step_->resends;  // so that the wait after this re-send is the last
         resend(Resend::AfterBadSum);
         return;
     }
@@ -363,8 +351,7 @@ void ClientEngine::failCurrent(Status status, const std::string& message)
 
 void ClientEngine::endCurrent(const std::function<void(Job&)>& tell)
 {
-    replyTimer_.stop();
-    pauseTimer_.stop();
+    askTimer_.stop();
     step_.reset();
     auto job = std::move(current_);
     auto token = alive_;
@@ -384,8 +371,6 @@ void ClientEngine::onFrame(const CommandFrame& frame)
             client_.onStandby();
         return;
     }
-    // A frame that does not add up is noise; the reply timer covers its
-    // loss, unless the step answers it with a re-send at once.
     if (!step_ || !step_->matches(frame))
         return;
     if (!frame.checksumOk()) {
@@ -393,15 +378,12 @@ void ClientEngine::onFrame(const CommandFrame& frame)
             onBadSum();
         return;
     }
-    replyTimer_.stop();
+    askTimer_.stop();
     step_.reset();
     const Ask& ask = current_->asks[askIndex_];
-    if (ask.refusal) {
-        const std::string refused = ask.refusal(frame);
-        if (!refused.empty()) {
-            failCurrent(Status::Rejected, refused);
-            return;
-        }
+    if (const std::string refused = ask.refusal ? ask.refusal(frame) : std::string(); !refused.empty()) {
+        failCurrent(Status::Rejected, refused);
+        return;
     }
     const std::uint64_t serial = currentSerial_;
     if (ask.take)

@@ -2,18 +2,11 @@
 #pragma once
 
 #include "core/client/MatrixClient.h"
-#include "core/link/CommandFrame.h"
 #include "core/link/FrameAssembler.h"
-#include "core/protocol/Waits.h"
 #include "core/transport/Timer.h"
 
 #include <deque>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
 #include <type_traits>
-#include <vector>
 
 namespace matrix::client {
 
@@ -119,9 +112,6 @@ public:
         emit(kind, index);
     }
 
-    // Set by the client: the jobs a supervised link runs each time it is up.
-    std::function<void()> onLinkUpRefresh;
-
     // StreamSocketOwner
     void onSocketConnect(int errorCode) override;
     void onSocketRead() override;
@@ -140,8 +130,8 @@ private:
     // Ends the job in flight: it leaves the engine before `tell` calls back
     // its user, who may queue the next one; then the queue moves on.
     void endCurrent(const std::function<void(Job&)>& tell);
-    // Whether the job in flight is still `serial`: a callback into users may
-    // have closed the link and ended it already.
+    // Whether the job in flight is still `serial`: a callback into users
+    // (progress, state changes) may have ended it, or closed the link.
     bool stillRuns(std::uint64_t serial) const { return current_ && currentSerial_ == serial; }
     void onReplyTimer();
     void resend(Resend why);
@@ -174,10 +164,8 @@ private:
     std::function<void(const Bytes&)> attachedWrite_;
     std::function<bool()> stillOurs_;
 
-    Timer replyTimer_{loop_};      // the step in flight waits for its answer
-    Timer connectTimer_{loop_};    // a TCP connect gives up
-    Timer reconnectTimer_{loop_};  // the back-off before the next attempt
-    Timer pauseTimer_{loop_};      // a pause between writes of a job
+    Timer linkTimer_{loop_};  // a TCP connect gives up, or the back-off before the next attempt ends
+    Timer askTimer_{loop_};   // the step in flight waits for its answer, or a job pauses between writes
 
     std::deque<std::unique_ptr<Job>> queue_;
     std::unique_ptr<Job> current_;

@@ -9,6 +9,7 @@
 #include "core/protocol/Protocol.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace matrix::client {
 
@@ -101,12 +102,6 @@ public:
           state(client.state_),
           options(options)
     {
-        engine.onLinkUpRefresh = [this, &client] {
-            // A supervised link starts from what the matrix says, after a
-            // first open as after a reconnect.
-            client.readDeviceInfo([](const Result<DeviceInfo>&) {});
-            client.refresh();
-        };
     }
 
     // A job whose asks fill `value`.
@@ -129,10 +124,9 @@ public:
         chain<Nothing>(std::move(done), std::make_shared<Nothing>(), std::move(asks), std::move(onSuccess), firmware);
     }
 
-    template <typename T>
-    void refuse(Callback<T> done, Status status, std::string message)
+    void refuse(Done done, Status status, std::string message)
     {
-        engine.refuse(failWith<T>(std::move(done)), status, std::move(message));
+        engine.refuse(failWith<Nothing>(std::move(done)), status, std::move(message));
     }
 
     std::vector<Ask> infoAsks(std::shared_ptr<DeviceInfo> info)
@@ -154,7 +148,6 @@ public:
                  }}};
     }
 
-    // `answered` (optional) hears each answer as it comes.
     std::vector<Ask> routingAsks(std::shared_ptr<Routing> routing, std::function<void(Output, Input)> answered = {})
     {
         std::vector<Ask> asks;
@@ -193,28 +186,23 @@ public:
         return asks;
     }
 
-    // A setting's switch, and its state query.
-    Ask settingAsk(Setting setting, bool on)
+    // A setting's switch to `on`, or without `on` its state query, whose
+    // answer lands in `heard`. Only reports that add up match: neither
+    // re-sends on a bad sum, so a torn one is noise either way.
+    Ask settingAsk(Setting setting, std::optional<bool> on, std::shared_ptr<bool> heard = std::make_shared<bool>())
     {
         const bool beep = setting == Setting::Beep;
-        return {beep ? p::beepRequest(on) : p::irRequest(on), p::kReplyWaits,
-                [beep](const CommandFrame& f) { return p::isSwitchAck(f, beep ? p::kBeepCommand : p::kIrCommand); },
-                [this, beep, on](const CommandFrame&) {
+        const CommandFrame stateQuery = beep ? p::beepStateRequest() : p::irStateRequest();
+        return {on ? (beep ? p::beepRequest(*on) : p::irRequest(*on)) : stateQuery, p::kReplyWaits,
+                [setting, query = !on](const CommandFrame& f) {
+                    const auto report = settingReport(f);
+                    return report && report->setting == setting && report->acknowledged != query;
+                },
+                [this, beep, on, heard](const CommandFrame& f) {
+                    *heard = on.value_or(p::stateIsOn(f.p3()));
                     if (beep)
-                        engine.update(state.beepOn, on, StateChange::Kind::Beep);
+                        engine.update(state.beepOn, *heard, StateChange::Kind::Beep);
                 }};
-    }
-    Ask settingStateAsk(Setting setting, std::shared_ptr<bool> on)
-    {
-        const bool beep = setting == Setting::Beep;
-        return {
-            beep ? p::beepStateRequest() : p::irStateRequest(), p::kReplyWaits,
-            [beep](const CommandFrame& f) { return (beep ? p::decodeBeepState(f) : p::decodeIrState(f)).has_value(); },
-            [this, beep, on](const CommandFrame& f) {
-                *on = p::stateIsOn(f.p3());
-                if (beep)
-                    engine.update(state.beepOn, *on, StateChange::Kind::Beep);
-            }};
     }
 
     // A route and its acknowledgement; `confirmed` (optional) hears it.
@@ -233,7 +221,7 @@ public:
 
     bool routable(Output output, Input input) const
     {
-        return !options.checkRoutePorts || (validPort(output.number()) && validPort(input.number()));
+        return options.window || (validPort(output.number()) && validPort(input.number()));
     }
 
     // Runs an EDID change, on a COM link after the switch-state query (a
@@ -257,7 +245,7 @@ public:
 
     std::function<void()> edidFollowUp(Input target)
     {
-        if (!options.readBackEdid)
+        if (options.window)
             return {};
         return [this, target] { run({}, edidStatusAsks(std::make_shared<EdidCodes>(), target)); };
     }
@@ -299,15 +287,13 @@ MatrixClient::~MatrixClient() = default;
 MatrixClient::Options windowPageOptions()
 {
     // The window holds the link.
-    return {.supervise = false, .readBackEdid = false, .resendRouteOnBadSum = true, .checkRoutePorts = false};
+    return {.supervise = false, .window = true};
 }
 
 void MatrixClient::open(const LinkTarget& target, std::function<void(Status)> done)
 {
     impl_->engine.open(target, std::move(done));
 }
-
-void MatrixClient::close() { impl_->engine.close(); }
 
 void MatrixClient::attach(std::function<void(const std::vector<std::uint8_t>&)> write, std::function<bool()> stillOurs)
 {
@@ -322,22 +308,18 @@ void MatrixClient::receive(const CommandFrame& frame)
     impl_->engine.receive(frame);
 }
 
+void MatrixClient::close() { impl_->engine.close(); }
 void MatrixClient::cancel() { impl_->engine.cancel(); }
-
 void MatrixClient::setAttachedKind(LinkTarget::Kind kind) { impl_->engine.setAttachedKind(kind); }
-
 bool MatrixClient::firmwareRunning() const { return impl_->engine.firmwareRunning(); }
-
 std::size_t MatrixClient::queuedRequests() const { return impl_->engine.queued(); }
-
 const std::string& MatrixClient::linkMessage() const { return impl_->engine.linkMessage(); }
 
 void MatrixClient::refresh(std::function<void(Status)> done)
 {
     std::vector<Ask> asks = impl_->routingAsks(std::make_shared<Routing>());
-    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>()))
-        asks.push_back(std::move(ask));
-    asks.push_back(impl_->settingStateAsk(Setting::Beep, std::make_shared<bool>()));
+    std::ranges::move(impl_->cableAsks(std::make_shared<Cables>()), std::back_inserter(asks));
+    asks.push_back(impl_->settingAsk(Setting::Beep, std::nullopt));
     impl_->run(
         [done = std::move(done)](const Result<Nothing>& r) {
             if (done)
@@ -363,8 +345,7 @@ void MatrixClient::readSizeVersionCables(Done done, std::function<void(int port,
 {
     std::vector<Ask> asks = impl_->infoAsks(std::make_shared<DeviceInfo>());
     asks.erase(asks.begin());  // the device type has just answered
-    for (auto& ask : impl_->cableAsks(std::make_shared<Cables>(), onPort))
-        asks.push_back(std::move(ask));
+    std::ranges::move(impl_->cableAsks(std::make_shared<Cables>(), onPort), std::back_inserter(asks));
     impl_->run(std::move(done), std::move(asks));
 }
 
@@ -381,7 +362,7 @@ void MatrixClient::route(Output output, Input input, p::Waits waits, Done done)
         return;
     }
     Ask ask = impl_->routeAsk(output, input, waits);
-    ask.step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
+    ask.step.resendOnBadSum = impl_->options.window;
     impl_->run(std::move(done), {std::move(ask)});
 }
 
@@ -407,8 +388,8 @@ void MatrixClient::routeSeries(std::vector<std::pair<Output, Input>> routes, Don
             return;
         }
         asks.push_back(impl_->routeAsk(output, input, p::kReplyWaits, confirmed));
-        asks.back().step.resendOnBadSum = impl_->options.resendRouteOnBadSum;
-        asks.back().step.skipAfterBadSums = impl_->options.resendRouteOnBadSum;
+        asks.back().step.resendOnBadSum = impl_->options.window;
+        asks.back().step.skipAfterBadSums = impl_->options.window;
     }
     impl_->run(std::move(done), std::move(asks));
 }
@@ -429,7 +410,7 @@ void MatrixClient::setSetting(Setting setting, bool on, Done done)
 void MatrixClient::readSetting(Setting setting, Callback<bool> done)
 {
     auto on = std::make_shared<bool>();
-    impl_->chain<bool>(std::move(done), on, {impl_->settingStateAsk(setting, on)});
+    impl_->chain<bool>(std::move(done), on, {impl_->settingAsk(setting, std::nullopt, on)});
 }
 
 void MatrixClient::factoryReset(Done done)
@@ -437,8 +418,10 @@ void MatrixClient::factoryReset(Done done)
     std::vector<Ask> asks;
     for (int port = 1; port <= kPortCount; ++port)
         asks.push_back(impl_->routeAsk(Output{port}, Input{port}, p::kReplyWaits));
-    asks.push_back({p::edidModeRequest(), p::kReplyWaits, p::isEdidModeRequestAck});
-    asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits, p::isEdidSetModeAllAck});
+    asks.push_back({p::edidModeRequest(), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::isEdidZeroAck(f, p::kEdidModeRequestSub); }});
+    asks.push_back({p::edidSetModeRequest(kFactoryEdidMode, Input::All), p::kReplyWaits,
+                    [](const CommandFrame& f) { return p::isEdidZeroAck(f, p::kEdidModeAllSub); }});
     asks.push_back(impl_->settingAsk(Setting::Beep, true));
     asks.back().step.matches = [](const CommandFrame& f) { return p::isSwitchAck(f, p::kBeepCommand) && f.p1() == 0; };
     // The reset changed every input's EDID: read them again for the state model.
@@ -468,10 +451,8 @@ void MatrixClient::setEdidMode(int modeRow, Input target, Done done, EdidStepHoo
         return;
     }
     const auto mode = edid::modeNumberForRow(modeRow);
-    Ask change = mode ? Ask{p::edidSetModeRequest(*mode, target), p::kReplyWaits,
-                            [target](const CommandFrame& f) { return p::isEdidSetModeReply(f, target); }}
-                      : Ask{p::edidDefaultRequest(target), p::kReplyWaits,
-                            [target](const CommandFrame& f) { return p::isEdidDefaultReply(f, target); }};
+    Ask change{mode ? p::edidSetModeRequest(*mode, target) : p::edidDefaultRequest(target), p::kReplyWaits,
+               [target, mode](const CommandFrame& f) { return p::isEdidSetModeReply(f, target, !mode); }};
     impl_->edidChange({edidModeAsk(onStep), edidStep(EdidStep::Change, std::move(change), onStep)}, onStep, target,
                       std::move(done));
 }
@@ -487,9 +468,7 @@ void MatrixClient::copyEdid(Output from, Input target, Done done, EdidStepHook o
                   [from](const CommandFrame& f) { return isCableReply(f, from.number(), true); }};
     connected.step.resends = 0;
     connected.refusal = [from](const CommandFrame& f) {
-        if (p::stateIsOn(f.p3()))
-            return std::string();
-        return std::string("HDMI OUT ") + from.letter() + " is not connected!";
+        return p::stateIsOn(f.p3()) ? std::string() : std::string("HDMI OUT ") + from.letter() + " is not connected!";
     };
     Ask copy{p::edidCopyRequest(from, target), p::kReplyWaits,
              [target](const CommandFrame& f) { return p::decodeEdidCopy(f, target).has_value(); }};

@@ -130,15 +130,12 @@ struct ClientOptions {
     int connectTimeoutMs = 3000;  // TCP connect
     int reconnectFirstMs = 1000;  // back-off doubles from here ...
     int reconnectMaxMs = 30000;   // ... up to here
-    // After an EDID change (mode, copy, upload, factory reset) read the inputs'
-    // EDID status again. The window's conversations end with the change itself.
-    bool readBackEdid = true;
-    // The window's routes: an answer that does not add up gets one re-send at
-    // once; a second ends a route with TimeOut and skips that output in a series.
-    bool resendRouteOnBadSum = false;
-    // Refuse routes outside the box's four ports. The window sends the
-    // ports its grid, presets and panel hold, as the protocol names them.
-    bool checkRoutePorts = true;
+    // The window's conversations: an EDID change (mode, copy, upload, factory
+    // reset) ends with the change, where others read the inputs' EDID status
+    // again; a route's answer that does not add up gets one re-send at once (a
+    // second ends a route with TimeOut and skips that output in a series); routes
+    // go out with the ports its grid, presets and panel hold, unchecked.
+    bool window = false;
 };
 
 // One matrix, spoken to directly: a queue with exactly one request in

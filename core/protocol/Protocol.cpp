@@ -2,6 +2,7 @@
 #include "core/protocol/Protocol.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace matrix::protocol {
 
@@ -15,7 +16,8 @@ CommandFrame frame(int command, int sub, int p1 = 0, int p2 = 0, int p3 = 0, int
     return f.set(kByte7, byte7).set(kByte8, byte8).set(kByte10, byte10).seal();
 }
 
-bool protocolPort(int port) { return port >= 1 && port <= kProtocolPorts; }
+// Ports travel in one byte; the protocol has room for eight of each.
+bool protocolPort(int port) { return port >= 1 && port <= 8; }
 
 bool extraBytesZero(const CommandFrame& f)
 {
@@ -33,6 +35,7 @@ CommandFrame edidFrame(int sub, int p1, int p2 = 0, int p3 = 0, int byte7 = 0)
 }
 
 int edidResult(bool ok) { return ok ? kEdidResultOk : kEdidResultFailed; }
+int stateByte(bool on) { return on ? kCablePresent : kNoCable; }
 
 // A status reply of this sub-command, read as `value`.
 template <typename T>
@@ -43,11 +46,7 @@ std::optional<T> statusReply(const CommandFrame& f, int sub, T value)
     return value;
 }
 
-bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
-
 }  // namespace
-
-// ---- blocks ----------------------------------------------------------------------
 
 EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
 {
@@ -56,25 +55,16 @@ EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256)
     return block;
 }
 
-FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length)
+FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
 {
     FirmwareBlock block{};
-    std::copy(data, data + std::min(length, kFirmwareBlockDataBytes), block.begin() + 1);
-    unsigned sum = 0;
-    for (std::size_t i = 1; i < kFirmwareBlockBytes; ++i)
-        sum += block[i];
+    end = std::min({end, image.size(), from + kFirmwareBlockDataBytes});
+    if (from < end)
+        std::copy(image.data() + from, image.data() + end, block.begin() + 1);
+    const unsigned sum = std::accumulate(block.begin() + 1, block.end(), 0u);
     block[0] = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
     return block;
 }
-
-FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end)
-{
-    end = std::min(end, image.size());
-    const std::size_t length = from < end ? end - from : 0;
-    return firmwareBlock(length ? image.data() + from : image.data(), length);
-}
-
-// ---- requests ------------------------------------------------------------------
 
 CommandFrame deviceTypeRequest() { return frame(kStatusCommand, kDeviceTypeSub); }
 CommandFrame matrixSizeRequest() { return frame(kStatusCommand, kMatrixSizeSub); }
@@ -132,9 +122,7 @@ CommandFrame firmwareAnnounce(int sub, int blockIndex, bool last)
                 : firmwareFrame(sub, kFirmwareAccept, 0, 1, 1, blockIndex);
 }
 
-// ---- replies -------------------------------------------------------------------
-
-CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbySub); }
+CommandFrame standbyFrame() { return frame(kStandbyCommand, kStandbyCommand); }
 CommandFrame deviceTypeReply(int type) { return frame(kStatusCommand, kDeviceTypeSub, type); }
 CommandFrame matrixSizeReply(int inputs, int outputs)
 {
@@ -143,11 +131,10 @@ CommandFrame matrixSizeReply(int inputs, int outputs)
 CommandFrame versionReply(int major, int minor) { return frame(kStatusCommand, kVersionSub, major, 0, minor); }
 CommandFrame cableReply(bool output, int port, bool connected)
 {
-    return frame(kStatusCommand, output ? kOutputCableSub : kInputCableSub, port, 0,
-                 connected ? kCablePresent : kNoCable);
+    return frame(kStatusCommand, output ? kOutputCableSub : kInputCableSub, port, 0, stateByte(connected));
 }
-CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, on ? kStateOn : kStateOff); }
-CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, on ? kStateOn : kStateOff); }
+CommandFrame irStateReply(bool on) { return frame(kStatusCommand, kIrStateSub, 0, 0, stateByte(on)); }
+CommandFrame beepStateReply(bool on) { return frame(kStatusCommand, kBeepStateSub, 0, 0, stateByte(on)); }
 CommandFrame switchAck(int command) { return frame(command, kSwitchSub); }
 CommandFrame routeQueryReply(Output output, Input input)
 {
@@ -179,9 +166,7 @@ CommandFrame firmwarePrepareAck() { return firmwareFrame(kFirmwarePart1Sub, 0); 
 CommandFrame firmwareBlockAck(int sub, int blockIndex) { return firmwareFrame(sub, 0, 0, 1, 1, blockIndex); }
 CommandFrame firmwareFinalAck(int sub) { return firmwareFrame(sub, 0, kFirmwareFinalForm, 0, 1, 0); }
 
-// ---- decoders ------------------------------------------------------------------
-
-bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbySub); }
+bool isStandby(const CommandFrame& f) { return f.is(kStandbyCommand, kStandbyCommand); }
 
 std::optional<Output> decodeRouteAck(const CommandFrame& f)
 {
@@ -249,19 +234,14 @@ std::optional<bool> decodeEdidCopy(const CommandFrame& f, Input target)
     return f.p1() == kEdidResultOk;
 }
 
-bool isEdidModeRequestAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeRequestSub); }
+bool isEdidZeroAck(const CommandFrame& f, int sub) { return f.is(kEdidCommand, sub) && f.p1() == 0 && f.p3() == 0; }
 
-bool isEdidSetModeAllAck(const CommandFrame& f) { return isEdidZeroAck(f, kEdidModeAllSub); }
-
-bool isEdidSetModeReply(const CommandFrame& f, Input target)
+bool isEdidSetModeReply(const CommandFrame& f, Input target, bool defaultEdid)
 {
+    if (defaultEdid)
+        return isEdidReply(f, target.isAll() ? kEdidDefaultAllSub : kEdidDefaultOneSub);
     return target.isAll() ? isEdidReply(f, kEdidModeAllSub)
                           : isEdidReply(f, kEdidModeOneSub) && f.p3() == target.number();
-}
-
-bool isEdidDefaultReply(const CommandFrame& f, Input target)
-{
-    return isEdidReply(f, target.isAll() ? kEdidDefaultAllSub : kEdidDefaultOneSub);
 }
 
 bool isEdidDownloadReady(const CommandFrame& f, int sub)
@@ -286,10 +266,8 @@ std::optional<FirmwareStart> decodeFirmwareStart(const CommandFrame& f, int sub)
         return std::nullopt;
     if (f.p1() == kFirmwareReject && extraBytesZero(f))
         return FirmwareStart::Rejected;
-    if (f.p1() != kFirmwareAccept)
-        return std::nullopt;
     const bool accepted = sub == kFirmwarePart1Sub ? extraBytesZero(f) : f[kByte7] == 0;
-    if (!accepted)
+    if (f.p1() != kFirmwareAccept || !accepted)
         return std::nullopt;
     return FirmwareStart::Accepted;
 }

@@ -25,7 +25,7 @@ constexpr std::uint8_t kEdidCommand = 0x03;
 constexpr std::uint8_t kIrCommand = 0x05;
 constexpr std::uint8_t kBeepCommand = 0x06;
 constexpr std::uint8_t kFirmwareCommand = 0x20;
-constexpr std::uint8_t kStandbyCommand = 0x88;
+constexpr std::uint8_t kStandbyCommand = 0x88;  // the standby frame carries it twice, as its sub-command too
 
 // ---- sub-commands ----------------------------------------------------------------
 
@@ -62,9 +62,6 @@ constexpr std::uint8_t kEdidSwitchStateSub = 0x0B;
 constexpr std::uint8_t kFirmwarePart1Sub = 0x01;
 constexpr std::uint8_t kFirmwarePart2Sub = 0x02;
 
-// The standby frame carries its command byte twice.
-constexpr std::uint8_t kStandbySub = 0x88;
-
 // ---- fixed values ----------------------------------------------------------------
 
 constexpr std::uint8_t kOn = 0x0F;   // IR / beep switched on
@@ -73,8 +70,6 @@ constexpr std::uint8_t kOff = 0xF0;  // IR / beep switched off
 // else means "present / on"; the matrix sends 1.
 constexpr std::uint8_t kNoCable = 0xFF;
 constexpr std::uint8_t kCablePresent = 0x01;
-constexpr std::uint8_t kStateOff = kNoCable;
-constexpr std::uint8_t kStateOn = kCablePresent;
 
 constexpr std::uint8_t kEdidModeRequestValue = 0xF0;  // p1 of the mode request
 constexpr std::uint8_t kEdidBuiltInValue = 0xF0;      // p2 of set-mode and download requests
@@ -101,9 +96,6 @@ constexpr std::size_t kByte7 = 7;
 constexpr std::size_t kByte8 = 8;
 constexpr std::size_t kByte10 = 10;
 
-// Ports travel in one byte; the protocol has room for eight of each.
-constexpr int kProtocolPorts = 8;
-
 // ---- raw blocks ----------------------------------------------------------------
 
 // EDID download: one zero byte, the 256 EDID bytes, 33 zero bytes.
@@ -118,8 +110,6 @@ EdidTransferBlock edidTransferBlock(const std::uint8_t* edid256);
 constexpr std::size_t kFirmwareBlockDataBytes = 256;
 constexpr std::size_t kFirmwareBlockBytes = kFirmwareBlockDataBytes + 1;  // 257
 using FirmwareBlock = std::array<std::uint8_t, kFirmwareBlockBytes>;
-// Data beyond `length` is padded with zeros.
-FirmwareBlock firmwareBlock(const std::uint8_t* data, std::size_t length);
 // The block of `image` that starts at `from`, zeros past `end`.
 FirmwareBlock firmwareBlockAt(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t end);
 
@@ -205,7 +195,6 @@ struct CableState {
     bool connected = false;
 };
 std::optional<CableState> decodeCable(const CommandFrame& frame);
-// True when a cable or IR/beep state byte means "present / on".
 inline bool stateIsOn(std::uint8_t p3) { return p3 != kNoCable; }
 
 std::optional<int> decodeDeviceType(const CommandFrame& frame);
@@ -233,13 +222,10 @@ std::optional<EdidStatus> decodeEdidStatus(const CommandFrame& frame);
 std::optional<int> decodeEdidSwitchState(const CommandFrame& frame);
 // Any EDID reply of this sub-command (3, sub), without further tests.
 bool isEdidReply(const CommandFrame& frame, int sub);
-// The acknowledgement of the mode request: 03 08, p1 and p3 zero.
-bool isEdidModeRequestAck(const CommandFrame& frame);
-// The acknowledgement of a built-in mode on all inputs: 03 01, p1 and p3 zero.
-bool isEdidSetModeAllAck(const CommandFrame& frame);
-// The answer to a set-mode or default request for `target` (one input's answer names it).
-bool isEdidSetModeReply(const CommandFrame& frame, Input target);
-bool isEdidDefaultReply(const CommandFrame& frame, Input target);
+// The acknowledgement of the mode request (08) or of a mode on all inputs (01): p1 and p3 zero.
+bool isEdidZeroAck(const CommandFrame& frame, int sub);
+// The answer to a set-mode (or default EDID) request for `target`; one input's set-mode answer names it.
+bool isEdidSetModeReply(const CommandFrame& frame, Input target, bool defaultEdid);
 // Copy result for `target`: true on success (p1 0). One input's answer names it in p3.
 std::optional<bool> decodeEdidCopy(const CommandFrame& frame, Input target);
 bool isEdidDownloadReady(const CommandFrame& frame, int sub);
@@ -252,7 +238,6 @@ enum class FirmwareStart { Accepted, Rejected };
 std::optional<FirmwareStart> decodeFirmwareStart(const CommandFrame& frame, int sub);
 // Answer to either prepare frame: 20 01, every other byte zero.
 bool isFirmwarePrepareAck(const CommandFrame& frame);
-// Index of the block acknowledged for this part.
 std::optional<int> decodeFirmwareBlockAck(const CommandFrame& frame, int sub);
 bool isFirmwareFinalAck(const CommandFrame& frame, int sub);
 // The matrix is back after its reboot: 01 01 with p1 1, p2 0.

@@ -530,7 +530,7 @@ TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
         ManualLoop loop;
         MatrixClient::Options options;
         options.supervise = false;
-        options.resendRouteOnBadSum = true;
+        options.window = true;
         MatrixClient client(loop, nullptr, nullptr, options);
         std::size_t written = 0;
         client.attach([&](const std::vector<std::uint8_t>&) { ++written; }, [] { return true; });
@@ -539,10 +539,10 @@ TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
         std::vector<int> confirmed;
         Outcome<client::Nothing> r;
         if (c.series)
-            client.routeSeries({{Output::A, Input{1}}, {Output::B, Input{2}}}, r.callback(),
+            client.routeSeries({{Output{1}, Input{1}}, {Output{2}, Input{2}}}, r.callback(),
                                [&](Output o) { confirmed.push_back(o.number()); });
         else
-            client.route(Output::B, Input{2}, r.callback());
+            client.route(Output{2}, Input{2}, r.callback());
         for (const char* e = c.events; *e; ++e) {
             if (*e == 'w') {
                 loop.advance(3000);
