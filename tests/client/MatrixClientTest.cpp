@@ -539,10 +539,10 @@ TEST(ClientAttached, TheWindowsRoutesAnswerABadSumWithOneResendAtOnce)
         std::vector<int> confirmed;
         Outcome<client::Nothing> r;
         if (c.series)
-            client.routeSeries({{Output{1}, Input{1}}, {Output{2}, Input{2}}}, r.callback(),
+            client.routeSeries({{Output::A, Input{1}}, {Output::B, Input{2}}}, r.callback(),
                                [&](Output o) { confirmed.push_back(o.number()); });
         else
-            client.route(Output{2}, Input{2}, r.callback());
+            client.route(Output::B, Input{2}, r.callback());
         for (const char* e = c.events; *e; ++e) {
             if (*e == 'w') {
                 loop.advance(3000);

@@ -324,7 +324,7 @@ TEST(HubApi, ATakeThatFailsHalfwaySaysWhatChangedAndKeepsTheRestStaged)
     rig.call("PUT", {"pending"}, {{"B", 3}, {"C", 4}, {"D", 1}});
     // The matrix confirms output B, then falls silent.
     rig.matrix.onCommand(protocol::kRoutingCommand, [&](const CommandFrame& f) {
-        if (f == protocol::routeRequest(Output{2}, Input{3}))
+        if (f == protocol::routeRequest(Output::B, Input{3}))
             rig.matrix.setSilent(true);
     });
     const HttpResponse response = rig.call("POST", {"take"});

@@ -50,15 +50,15 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         {p::matrixSizeRequest(), "A5 5B 01 02 00 00 00 00 00 00 00 00 FD"},
         {p::versionRequest(), "A5 5B 01 03 00 00 00 00 00 00 00 00 FC"},
         {p::inputCableRequest(Input{3}), "A5 5B 01 04 03 00 00 00 00 00 00 00 F8"},
-        {p::outputCableRequest(Output{4}), "A5 5B 01 05 04 00 00 00 00 00 00 00 F6"},
+        {p::outputCableRequest(Output::D), "A5 5B 01 05 04 00 00 00 00 00 00 00 F6"},
         {p::irStateRequest(), "A5 5B 01 0A 00 00 00 00 00 00 00 00 F5"},
         {p::beepStateRequest(), "A5 5B 01 0B 00 00 00 00 00 00 00 00 F4"},
         {p::irRequest(true), "A5 5B 05 01 0F 00 00 00 00 00 00 00 EB"},
         {p::irRequest(false), "A5 5B 05 01 F0 00 00 00 00 00 00 00 0A"},
         {p::beepRequest(true), "A5 5B 06 01 0F 00 00 00 00 00 00 00 EA"},
         {p::beepRequest(false), "A5 5B 06 01 F0 00 00 00 00 00 00 00 09"},
-        {p::routeQueryRequest(Output{1}), "A5 5B 02 01 01 00 00 00 00 00 00 00 FC"},
-        {p::routeRequest(Output{2}, Input{2}), "A5 5B 02 03 02 00 02 00 00 00 00 00 F7"},
+        {p::routeQueryRequest(Output::A), "A5 5B 02 01 01 00 00 00 00 00 00 00 FC"},
+        {p::routeRequest(Output::B, Input{2}), "A5 5B 02 03 02 00 02 00 00 00 00 00 F7"},
         {p::edidStatusRequest(Input{2}), "A5 5B 01 0C 02 00 00 00 00 00 00 00 F1"},
         {p::edidModeRequest(), "A5 5B 03 08 F0 00 00 00 00 00 00 00 05"},
         {p::edidSwitchStateRequest(), "A5 5B 03 0B 00 00 00 00 00 00 00 00 F2"},
@@ -66,8 +66,8 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         {p::edidSetModeRequest(7, Input{3}), "A5 5B 03 02 07 F0 03 00 00 00 00 00 01"},
         {p::edidDefaultRequest(Input::All), "A5 5B 03 09 FE 00 00 00 00 00 00 00 F6"},
         {p::edidDefaultRequest(Input{2}), "A5 5B 03 0A 02 00 00 00 00 00 00 00 F1"},
-        {p::edidCopyRequest(Output{1}, Input::All), "A5 5B 03 03 01 00 00 00 00 00 00 00 F9"},
-        {p::edidCopyRequest(Output{2}, Input{4}), "A5 5B 03 04 02 00 04 00 00 00 00 00 F3"},
+        {p::edidCopyRequest(Output::A, Input::All), "A5 5B 03 03 01 00 00 00 00 00 00 00 F9"},
+        {p::edidCopyRequest(Output::B, Input{4}), "A5 5B 03 04 02 00 04 00 00 00 00 00 F3"},
         {p::edidDownloadRequest(Input::All), "A5 5B 03 06 FE F0 00 00 00 00 00 00 09"},
         {p::edidDownloadRequest(Input{3}), "A5 5B 03 07 03 F0 00 00 00 00 00 00 03"},
         {p::edidDownloadAnnounce(p::kEdidDownloadOneSub), "A5 5B 03 07 56 00 00 01 00 00 00 00 9F"},
@@ -79,7 +79,7 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
         {p::firmwareAnnounce(1, 9, true), "A5 5B 20 01 56 00 FE 00 01 00 09 00 81"},
         // What the matrix sends.
         {p::standbyFrame(), "A5 5B 88 88 00 00 00 00 00 00 00 00 F0"},
-        {p::routeAck(Output{2}), "A5 5B 02 03 00 00 02 00 00 00 00 00 F9"},
+        {p::routeAck(Output::B), "A5 5B 02 03 00 00 02 00 00 00 00 00 F9"},
         {p::cableReply(false, 1, true), "A5 5B 01 04 01 00 01 00 00 00 00 00 F9"},
         {p::cableReply(true, 2, false), "A5 5B 01 05 02 00 FF 00 00 00 00 00 F9"},
         {p::beepStateReply(false), "A5 5B 01 0B 00 00 FF 00 00 00 00 00 F5"},
@@ -97,10 +97,10 @@ TEST(Protocol, EveryBuilderSendsTheExactThirteenBytes)
 TEST(Protocol, DecodersTakeTheirReplyAndRejectNearMisses)
 {
     using Test = std::function<bool(const CommandFrame&)>;
-    const Test routeAck = [](const CommandFrame& f) { return p::decodeRouteAck(f) == Output{2}; };
+    const Test routeAck = [](const CommandFrame& f) { return p::decodeRouteAck(f) == Output::B; };
     const Test routeStatus = [](const CommandFrame& f) {
         auto s = p::decodeRouteStatus(f);
-        return s && s->output == Output{3} && s->input == Input{1};
+        return s && s->output == Output::C && s->input == Input{1};
     };
     const Test outputCable = [](const CommandFrame& f) {
         auto c = p::decodeCable(f);
@@ -198,7 +198,7 @@ TEST(Protocol, RepliesDecodeToWhatTheyWereBuiltFrom)
     EXPECT_FALSE(p::isSwitchAck(p::switchAck(p::kBeepCommand), p::kIrCommand));
     EXPECT_EQ(p::decodeEdidSwitchState(p::edidSwitchStateReply(p::kEdidSwitchRefused)), 15);
     EXPECT_TRUE(p::isFirmwarePrepareAck(p::firmwarePrepareAck()));
-    EXPECT_EQ(p::decodeRouteStatus(p::routeQueryReply(Output{4}, Input{2}))->input, Input{2});
+    EXPECT_EQ(p::decodeRouteStatus(p::routeQueryReply(Output::D, Input{2}))->input, Input{2});
     EXPECT_EQ(p::decodeEdidStatus(p::edidStatusReply(Input{3}, 0x13))->code, 0x13);
     EXPECT_TRUE(p::isEdidDownloadReady(p::edidDownloadReady(7), 7));
 }
