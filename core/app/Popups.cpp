@@ -33,6 +33,27 @@ void NoticePopup::close()
         continuation();
 }
 
+void ProgressPopup::start(Timer& timer, std::function<const char*()> word, std::function<void()> stepped)
+{
+    setText(std::string(word()) + " . . .");
+    step(timer, std::move(word), std::move(stepped));
+    open();
+}
+
+void ProgressPopup::step(Timer& timer, std::function<const char*()> word, std::function<void()> stepped)
+{
+    timer.once(kStepMs, [this, &timer, word = std::move(word), stepped = std::move(stepped)] {
+        if (const char* text = word()) {
+            static constexpr const char* kDots[] = {"", " .    ", " . .  ", " . . ."};
+            dot_ = dot_ % 3 + 1;
+            setText(text + std::string(kDots[dot_]));
+            refresh();
+        }
+        step(timer, word, stepped);
+        stepped();
+    });
+}
+
 ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop) : animation_(loop), timeout_(loop), close_(loop) {}
 
 void ConfigStatusPopup::open()

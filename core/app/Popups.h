@@ -78,14 +78,15 @@ public:
         if (open_)
             update(false, text_);
     }
-    // The animation counter the General, Routing and EDID pages share: 1, 2, 3, 1, ...
-    int nextDot()
-    {
-        dot_ = dot_ % 3 + 1;
-        return dot_;
-    }
+    static constexpr int kStepMs = 500;
+    // Opens on "word . . ." and steps the dots every kStepMs, on a count the
+    // pages share, until the timer stops; stepped runs after each step. The
+    // word is read at every step: none leaves the text.
+    void start(Timer& timer, std::function<const char*()> word, std::function<void()> stepped);
 
 private:
+    void step(Timer& timer, std::function<const char*()> word, std::function<void()> stepped);
+
     std::string next_;
     int dot_ = 1;
 };

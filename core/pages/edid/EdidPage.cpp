@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
-#include "core/transport/SerialChannel.h"
 
 namespace matrix {
 
@@ -154,9 +152,8 @@ void EdidPage::startOperation(int operation)
     }
     default: client_.readEdidStatus(done); break;
     }
-    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
-    animateProgress();
-    ctx_.popups.progress.open();
+    ctx_.popups.progress.start(
+        progress_, [this] { return progressWord(edidOperation_); }, [this] { changed.notifyChanged(); });
 }
 
 void EdidPage::activate()
@@ -310,20 +307,6 @@ void EdidPage::endWithLongNotice(const std::string& text)
     stopProgress();
     ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kLongNoticeMs, text);
-}
-
-// The dots step until the operation stops them.
-void EdidPage::animateProgress()
-{
-    progress_.once(kProgressStepMs, [this] {
-        if (const char* word = progressWord(edidOperation_)) {
-            static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-            ctx_.popups.progress.setText(std::string(word) + kDots[ctx_.popups.progress.nextDot()]);
-            ctx_.popups.progress.refresh();
-        }
-        animateProgress();
-        changed.notifyChanged();
-    });
 }
 
 }  // namespace matrix

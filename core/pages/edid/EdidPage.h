@@ -1,21 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/EdidFile.h"
 #include "core/formats/EdidModes.h"
-#include "core/link/HexLog.h"
-#include "core/protocol/Waits.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Timer.h"
-
-#include <array>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace matrix {
 
@@ -33,7 +22,7 @@ public:
     static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
-    static constexpr int kProgressStepMs = 500;
+    static constexpr int kProgressStepMs = ProgressPopup::kStepMs;
     static constexpr int kStatusInputs = 8;
 
     explicit EdidPage(PageContext& context);
@@ -104,7 +93,6 @@ private:
 
     void dispatch(const CommandFrame& frame);
 
-    void animateProgress();
     void stopProgress();
     void selectRow(int& index, int row, int rowCount);
 

@@ -1,19 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/FirmwareMerger.h"
-#include "core/link/CommandFrame.h"
-#include "core/link/HexLog.h"
 #include "core/protocol/Protocol.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Timer.h"
-
-#include <cstdint>
-#include <string>
 
 namespace matrix {
 

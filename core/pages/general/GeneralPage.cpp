@@ -14,9 +14,7 @@ namespace {
 namespace p = protocol;
 
 using namespace notice_text;
-// Animation frames, padded with blanks to the same length; the popup opens on the last.
-constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
-constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
+constexpr const char* kStatusWord = "Getting status";
 
 int indexOf(const std::vector<std::string>& list, const std::string& text)
 {
@@ -241,11 +239,10 @@ void GeneralPage::clearClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::openProgress(Timer& animation, const char* const* frames)
+void GeneralPage::openProgress(Timer& animation, const char* word)
 {
-    ctx_.popups.progress.setText(frames[2]);
-    animate(animation, frames);
-    ctx_.popups.progress.open();
+    ctx_.popups.progress.start(
+        animation, [word] { return word; }, [this] { changed.notifyChanged(); });
 }
 
 void GeneralPage::statusClicked()
@@ -261,7 +258,7 @@ void GeneralPage::statusClicked()
     } else if (link_.tcpMode()) {
         statusIdle_ = false;
         if (!tcpStatusPending_) {
-            openProgress(statusAnimation_, kStatusFrames);
+            openProgress(statusAnimation_, kStatusWord);
             startCableRun(false);
         }
     } else {
@@ -273,7 +270,7 @@ void GeneralPage::statusClicked()
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
         }
-        openProgress(statusAnimation_, kStatusFrames);
+        openProgress(statusAnimation_, kStatusWord);
         startDue(comStatusStart_, [this] { startCableRun(false); });
     }
     changed.notifyChanged();
@@ -347,7 +344,7 @@ void GeneralPage::factoryResetClicked()
     if (!tcpStatusPending_ && guard()) {
         resetRunning_ = true;
         client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-        openProgress(resetAnimation_, kSettingFrames);
+        openProgress(resetAnimation_, "Setting");
     }
     changed.notifyChanged();
 }
@@ -466,16 +463,6 @@ void GeneralPage::startDue(Timer& start, std::function<void()> due)
     });
 }
 
-// The progress text steps through its frames on the shared dot counter.
-void GeneralPage::animate(Timer& animation, const char* const* frames)
-{
-    later(animation, kAnimationMs, [this, &animation, frames] {
-        ctx_.popups.progress.setText(frames[ctx_.popups.progress.nextDot() - 1]);
-        ctx_.popups.progress.refresh();
-        animate(animation, frames);
-    });
-}
-
 // 100 ms after a connect the indicator follows the socket; a failure says so.
 bool GeneralPage::tcpLinkConfirmed()
 {
@@ -504,7 +491,7 @@ void GeneralPage::statusConnectChecked()
             }
         });
         statusIdle_ = false;
-        openProgress(statusAnimation_, kStatusFrames);
+        openProgress(statusAnimation_, kStatusWord);
     }
     tcpStatusPending_ = false;
 }

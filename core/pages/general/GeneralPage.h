@@ -3,7 +3,6 @@
 
 #include "core/app/PageContext.h"
 #include "core/client/MatrixClient.h"
-#include "core/transport/ChangeNotifier.h"
 
 namespace matrix {
 
@@ -16,7 +15,7 @@ public:
     static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
     static constexpr int kStatusStartMs = 200;
     static constexpr int kConnectCheckMs = 100;
-    static constexpr int kAnimationMs = 500;
+    static constexpr int kAnimationMs = ProgressPopup::kStepMs;
     static constexpr int kRescanMs = 500;
 
     static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
@@ -113,10 +112,9 @@ private:
     void dropTcpLink();
     void toggleSetting(client::Setting setting, bool checked);
 
-    void openProgress(Timer& animation, const char* const* frames);
+    void openProgress(Timer& animation, const char* word);
     void startCableRun(bool identify);
     void startDue(Timer& start, std::function<void()> due);
-    void animate(Timer& animation, const char* const* frames);
     void endChainsQuietly();
     void statusEnded(client::Status status);
     void onStandby();

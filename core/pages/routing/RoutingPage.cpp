@@ -9,8 +9,6 @@ namespace {
 
 using namespace notice_text;
 constexpr const char* kOpenPortFirstText = "请打开串口";
-// Each frame of the animation is 17 characters wide.
-constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . .  ", "Please wait . . ."};
 
 bool validPort(int n, int count) { return n >= 1 && n <= count; }
 
@@ -191,9 +189,8 @@ void RoutingPage::resent(client::Resend why)
     if (why == client::Resend::AfterBadSum) {
         stopProgress();
     } else {
-        ctx_.popups.progress.setText(kProgressTexts[2]);
-        animateProgress();
-        ctx_.popups.progress.open();
+        ctx_.popups.progress.start(
+            progress_, [] { return "Please wait"; }, [this] { changed.notifyChanged(); });
     }
     changed.notifyChanged();
 }
@@ -231,17 +228,6 @@ void RoutingPage::standby()
     endRecall();
     ctx_.shell.postPageBusy(0);
     changed.notifyChanged();
-}
-
-// The dots step until the conversation stops them.
-void RoutingPage::animateProgress()
-{
-    progress_.once(kProgressStepMs, [this] {
-        ctx_.popups.progress.setText(kProgressTexts[ctx_.popups.progress.nextDot() - 1]);
-        ctx_.popups.progress.refresh();
-        animateProgress();
-        changed.notifyChanged();
-    });
 }
 
 int RoutingPage::presetCellValue(const std::string& text)

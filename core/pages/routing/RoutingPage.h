@@ -3,7 +3,6 @@
 
 #include "core/app/PageContext.h"
 #include "core/client/MatrixClient.h"
-#include "core/transport/ChangeNotifier.h"
 
 namespace matrix {
 
@@ -23,7 +22,6 @@ public:
 
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
-    static constexpr int kProgressStepMs = 500;
 
     // Entries of the output-configuration list.
     enum ConfigEntry : int { kConfigAllOutputs = 8, kConfigPortToPort = 9, kConfigEntries = 10 };
@@ -117,7 +115,6 @@ private:
     void resent(client::Resend why);
     void stopProgress();
     void standby();
-    void animateProgress();
 
     PageContext& ctx_;
     WindowLink& link_;
