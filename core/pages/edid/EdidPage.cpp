@@ -18,10 +18,7 @@ const char* progressWord(int operation)
 }  // namespace
 
 EdidPage::EdidPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
-      port_(context.link.port(PageId::Edid)),
+    : WindowPage(context, PageId::Edid),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // The client writes frames and the EDID block through the page's sender,

@@ -13,7 +13,7 @@ namespace matrix {
 // input or all of them, and reads back each input's EDID status. Each
 // operation runs as a request of the page's own client, over the page's
 // link, under the progress popup; the page keeps what the window shows.
-class EdidPage : public Page {
+class EdidPage : public WindowPage {
 public:
     // Operations as edidOperation holds them.
     enum Operation : int { kOpSetMode = 1, kOpCopy, kOpDownload, kOpRefresh, kOpStatusQuery, kOpNone = 100 };
@@ -27,8 +27,6 @@ public:
 
     explicit EdidPage(PageContext& context);
 
-    // Page
-    SerialChannel& serialPort() override { return port_.serial(); }
     // Nothing is sent until the entry query that follows the tab being shown.
     void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override
@@ -74,8 +72,6 @@ public:
     // The operations run here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
-    ChangeNotifier changed;
-
 private:
     void sendStatusQuery(int input);
     void startRefresh();
@@ -96,13 +92,8 @@ private:
     void stopProgress();
     void selectRow(int& index, int row, int rowCount);
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    // The page's own timers; the operations' waits and re-sends are its client's.
-    Timer noticeClose_{ctx_.platform.loop};
+    // The operations' waits and re-sends are the client's.
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
-    PageNotice notice_;
-    PagePort& port_;
     client::MatrixClient client_;
     // The request of the operation the user started runs; its last step sent.
     bool operationRunning_ = false;

@@ -13,7 +13,7 @@ namespace matrix {
 // after each part), and shows the device type, size and version on its
 // bottom line. The view model of the page: getters, user actions and one
 // change notification; the conversation itself is the client's.
-class FirmwarePage : public Page {
+class FirmwarePage : public WindowPage {
 public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
@@ -23,8 +23,6 @@ public:
     explicit FirmwarePage(PageContext& context);
     ~FirmwarePage() override;
 
-    // Page
-    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override
     {
@@ -55,7 +53,7 @@ public:
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
-    bool browseEnabled() const { return !context_.link.firmwareUpgrading; }
+    bool browseEnabled() const { return !link_.firmwareUpgrading; }
     const std::string& messages() const { return messages_; }
     const std::string& deviceLine() const { return deviceLine_; }
     bool messageBoxOpen() const { return messageBoxOpen_; }
@@ -69,8 +67,6 @@ public:
     // The upgrade runs here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
-    ChangeNotifier changed;
-
 private:
     void handleFrame(const CommandFrame& frame, bool viaTcp);
     void handleDeviceInfo(const CommandFrame& frame, std::string& infoText);
@@ -78,9 +74,6 @@ private:
 
     void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
 
-    PageContext& context_;
-    WindowLink& link_;
-    PagePort& port_;
     // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
     // are not ours meanwhile.
     bool entryPending_ = false;
@@ -89,8 +82,6 @@ private:
     // TCP standby frames count only once the page's activation has asked.
     bool standbyWatch_ = false;
     std::string sentLog_;
-    Timer noticeClose_{context_.platform.loop};
-    PageNotice notice_;
 
     client::MatrixClient client_;
     Bytes lastWrite_;  // the sent log marks re-sends by what went before

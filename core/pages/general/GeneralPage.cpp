@@ -25,10 +25,7 @@ int indexOf(const std::vector<std::string>& list, const std::string& text)
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      port_(context.link.port(PageId::General)),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
+    : WindowPage(context, PageId::General),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {

@@ -9,7 +9,7 @@ namespace matrix {
 // The "General" tab as a view model: the connection panel, the cable status
 // of every port, and the device settings. The check boxes show only what the
 // matrix confirmed, so one the toolkit toggled by itself is simply re-read.
-class GeneralPage : public Page, public GeneralPageHooks {
+class GeneralPage : public WindowPage, public GeneralPageHooks {
 public:
     // Each query of the status run waits this long, then once more after its re-send.
     static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
@@ -29,7 +29,6 @@ public:
 
     explicit GeneralPage(PageContext& context);
 
-    SerialChannel& serialPort() override { return port_.serial(); }
     void activate() override;
     void tabSelected(bool shown) override;
     void forceComDisconnect() override;
@@ -97,7 +96,6 @@ public:
     void addDiscoveredAddress(const std::string& dottedAddress);
 
     client::MatrixClient& client() { return client_; }
-    ChangeNotifier changed;
 
 private:
     void handleReply(const CommandFrame& frame, bool serialPath);
@@ -122,11 +120,6 @@ private:
     void statusConnectChecked();
     void resetEnded(client::Status status);
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    PagePort& port_;
-    Timer noticeClose_{ctx_.platform.loop};
-    PageNotice notice_;
     Timer statusConnectCheck_{ctx_.platform.loop};  // a Status click's TCP connect is checked
     Timer tcpStatusStart_{ctx_.platform.loop};      // the run starts after the IR query
     Timer comStatusStart_{ctx_.platform.loop};      // the run starts after a COM Status click

@@ -15,10 +15,7 @@ bool validPort(int n, int count) { return n >= 1 && n <= count; }
 }  // namespace
 
 RoutingPage::RoutingPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
-      port_(context.link.port(PageId::Routing)),
+    : WindowPage(context, PageId::Routing),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // Only the shown page talks to the matrix. A recall or a panel command

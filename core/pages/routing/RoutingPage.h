@@ -10,7 +10,7 @@ namespace matrix {
 // routing each time the tab is shown, recalls presets and runs the output
 // configuration panel. The protocol tables and timers cover eight outputs
 // and eight inputs; the box and the view show four of each.
-class RoutingPage : public Page {
+class RoutingPage : public WindowPage {
 public:
     // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
@@ -28,7 +28,6 @@ public:
 
     explicit RoutingPage(PageContext& context);
 
-    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }  // nothing is sent before the tab's refresh
     void tabSelected(bool) override { socketRxEnabled_ = false; }
     void activate() override;
@@ -90,8 +89,6 @@ public:
     const HexLog& receivedLog() const { return port_.receivedLog(); }
     const HexLog& sentLog() const { return port_.sentLog(); }
 
-    ChangeNotifier changed;
-
     // A preset cell's first character as a hex digit, minus one (a non-digit counts 16).
     static int presetCellValue(const std::string& text);
 
@@ -116,13 +113,8 @@ private:
     void stopProgress();
     void standby();
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    // The page's own timers; the conversations' waits are the client's.
-    Timer noticeClose_{ctx_.platform.loop};
+    // The conversations' waits are the client's.
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
-    PageNotice notice_;
-    PagePort& port_;
     client::MatrixClient client_;
     // The path of the frame the client is given now: the refresh trusts
     // other inputs on it, and only the socket path frees the tab buttons.
