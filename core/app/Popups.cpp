@@ -33,24 +33,24 @@ void NoticePopup::close()
         continuation();
 }
 
-void ProgressPopup::start(Timer& timer, std::function<const char*()> word, std::function<void()> stepped)
+void ProgressPopup::start(Timer& timer, ChangeNotifier& page, std::function<const char*()> word)
 {
     setText(std::string(word()) + " . . .");
-    step(timer, std::move(word), std::move(stepped));
+    step(timer, page, std::move(word));
     open();
 }
 
-void ProgressPopup::step(Timer& timer, std::function<const char*()> word, std::function<void()> stepped)
+void ProgressPopup::step(Timer& timer, ChangeNotifier& page, std::function<const char*()> word)
 {
-    timer.once(kStepMs, [this, &timer, word = std::move(word), stepped = std::move(stepped)] {
+    timer.once(kStepMs, [this, &timer, word = std::move(word), &page] {
         if (const char* text = word()) {
             static constexpr const char* kDots[] = {"", " .    ", " . .  ", " . . ."};
             dot_ = dot_ % 3 + 1;
             setText(text + std::string(kDots[dot_]));
             refresh();
         }
-        step(timer, word, stepped);
-        stepped();
+        step(timer, page, word);
+        page.notifyChanged();
     });
 }
 

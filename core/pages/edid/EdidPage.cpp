@@ -149,20 +149,19 @@ void EdidPage::startOperation(int operation)
     }
     default: client_.readEdidStatus(done); break;
     }
-    ctx_.popups.progress.start(
-        progress_, [this] { return progressWord(edidOperation_); }, [this] { changed.notifyChanged(); });
+    ctx_.popups.progress.start(progress_, changed, [this] { return progressWord(edidOperation_); });
 }
 
 void EdidPage::activate()
 {
     const bool tcp = link_.tcpMode();
     if (!tcp && !link_.comOpen) {
-        notice_.show(kNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
         changed.notifyChanged();
         return;
     }
     if (!(tcp ? link_.socketConnected() : port_.reopen()))
-        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
+        notice_.showNotConnected();
     if (!tcp)
         port_.dropSerialTail();
     // A click in the 150 ms before activation has started an operation (its

@@ -73,7 +73,7 @@ FirmwarePage::~FirmwarePage()
 void FirmwarePage::activate()
 {
     if (!(link_.tcpMode() ? link_.socketConnected() : port_.reopen())) {
-        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
+        notice_.showNotConnected();
         return;
     }
     standbyWatch_ = true;

@@ -236,12 +236,6 @@ void GeneralPage::clearClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::openProgress(Timer& animation, const char* word)
-{
-    ctx_.popups.progress.start(
-        animation, [word] { return word; }, [this] { changed.notifyChanged(); });
-}
-
 void GeneralPage::statusClicked()
 {
     inputLabel_.fill({});
@@ -255,7 +249,7 @@ void GeneralPage::statusClicked()
     } else if (link_.tcpMode()) {
         statusIdle_ = false;
         if (!tcpStatusPending_) {
-            openProgress(statusAnimation_, kStatusWord);
+            ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
             startCableRun(false);
         }
     } else {
@@ -267,7 +261,7 @@ void GeneralPage::statusClicked()
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
         }
-        openProgress(statusAnimation_, kStatusWord);
+        ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
         startDue(comStatusStart_, [this] { startCableRun(false); });
     }
     changed.notifyChanged();
@@ -341,7 +335,7 @@ void GeneralPage::factoryResetClicked()
     if (!tcpStatusPending_ && guard()) {
         resetRunning_ = true;
         client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-        openProgress(resetAnimation_, "Setting");
+        ctx_.popups.progress.start(resetAnimation_, changed, [] { return "Setting"; });
     }
     changed.notifyChanged();
 }
@@ -488,7 +482,7 @@ void GeneralPage::statusConnectChecked()
             }
         });
         statusIdle_ = false;
-        openProgress(statusAnimation_, kStatusWord);
+        ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
     }
     tcpStatusPending_ = false;
 }

@@ -110,7 +110,6 @@ private:
     void dropTcpLink();
     void toggleSetting(client::Setting setting, bool checked);
 
-    void openProgress(Timer& animation, const char* word);
     void startCableRun(bool identify);
     void startDue(Timer& start, std::function<void()> due);
     void endChainsQuietly();

@@ -98,24 +98,21 @@ void RoutingPage::activate()
     // refresh would share busy with it, and whichever ended first would free
     // the tabs while the other still sends. Its own reply shows what it changes.
     const bool commandInFlight = link_.busy || !panelReady();
-    if (link_.tcpMode()) {
-        if (link_.socketConnected()) {
-            socketRxEnabled_ = true;
-            if (!commandInFlight)
-                runRefresh();
-        } else {
-            notice_.show(kNoticeMs, kConnectFailed);
-        }
-    } else if (link_.comOpen && commandInFlight && port_.serial().isOpen()) {
+    const bool tcp = link_.tcpMode();
+    if (tcp && link_.socketConnected()) {
+        socketRxEnabled_ = true;
+        if (!commandInFlight)
+            runRefresh();
+    } else if (!tcp && link_.comOpen && commandInFlight && port_.serial().isOpen()) {
         link_.pageStopBits = 2;
         return;
-    } else if (port_.reopen()) {
+    } else if (!tcp && port_.reopen()) {
         // A command left on the port that closed meanwhile ends here;
         // the refresh reads what it changed.
         client_.cancel();
         runRefresh();
     } else {
-        notice_.show(kNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
     }
     changed.notifyChanged();
 }
@@ -183,12 +180,10 @@ void RoutingPage::ended(Conversation conversation, int output, client::Status st
 // after an answer that did not add up, the answer ended the popup.
 void RoutingPage::resent(client::Resend why)
 {
-    if (why == client::Resend::AfterBadSum) {
+    if (why == client::Resend::AfterBadSum)
         stopProgress();
-    } else {
-        ctx_.popups.progress.start(
-            progress_, [] { return "Please wait"; }, [this] { changed.notifyChanged(); });
-    }
+    else
+        ctx_.popups.progress.start(progress_, changed, [] { return "Please wait"; });
     changed.notifyChanged();
 }
 
