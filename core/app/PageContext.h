@@ -28,6 +28,8 @@ public:
     }
 
     SerialChannel& serialPort() override { return port_.serial(); }
+    HexLog& receivedLog() { return port_.receivedLog(); }
+    const HexLog& sentLog() const { return port_.sentLog(); }
 
     ChangeNotifier changed;
 

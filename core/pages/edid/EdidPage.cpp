@@ -40,8 +40,6 @@ EdidPage::EdidPage(PageContext& context)
     port_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
 
-// --- view model ------------------------------------------------------------
-
 std::vector<std::string> EdidPage::targetRows() const
 {
     std::vector<std::string> rows;
@@ -65,8 +63,7 @@ const std::string& EdidPage::inputStatusText(int input) const
     return input < 1 || input > kStatusInputs ? none : statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
-// Rows outside the list are ignored. The target lists end in "All Inputs",
-// one row past the ports.
+// The target lists end in "All Inputs", one row past the ports.
 void EdidPage::selectRow(int& index, int row, int rowCount)
 {
     if (row < 0 || row >= rowCount)
@@ -195,8 +192,6 @@ void EdidPage::dispatch(const CommandFrame& frame)
     client_.receive(frame);
     changed.notifyChanged();
 }
-
-// --- how an operation ends -------------------------------------------------------
 
 void EdidPage::operationEnded(int operation, client::Status status, const std::string& message)
 {

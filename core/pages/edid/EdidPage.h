@@ -11,8 +11,7 @@ namespace matrix {
 // The "EDID" tab: sets what EDID each input presents (a built-in mode or
 // the default EDID, a copy of a display's EDID, or an EDID file) on one
 // input or all of them, and reads back each input's EDID status. Each
-// operation runs as a request of the page's own client, over the page's
-// link, under the progress popup; the page keeps what the window shows.
+// operation is a request of the page's client, under the progress popup.
 class EdidPage : public WindowPage {
 public:
     // Operations as edidOperation holds them.
@@ -67,9 +66,6 @@ public:
     int edidBusy() const { return edidBusy_; }
     int portCount() const { return client::kPortCount; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
-    const HexLog& sentLog() const { return port_.sentLog(); }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    // The operations run here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
 private:
@@ -92,7 +88,6 @@ private:
     void stopProgress();
     void selectRow(int& index, int row, int rowCount);
 
-    // The operations' waits and re-sends are the client's.
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     client::MatrixClient client_;
     // The request of the operation the user started runs; its last step sent.

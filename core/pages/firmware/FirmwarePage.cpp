@@ -80,8 +80,6 @@ void FirmwarePage::activate()
     sendFrame(p::deviceTypeRequest());
 }
 
-// ---- replies ----------------------------------------------------------------
-
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
     if (p::isStandby(frame)) {
@@ -122,8 +120,6 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         break;
     }
 }
-
-// ---- upgrade ----------------------------------------------------------------
 
 void FirmwarePage::upgradeClicked()
 {
@@ -167,8 +163,6 @@ void FirmwarePage::finishIdle()
     ctx_.shell.postPageBusy(0);
     changed.notifyChanged();
 }
-
-// ---- files and logs -----------------------------------------------------------
 
 bool FirmwarePage::setFilePath(const std::string& path)
 {

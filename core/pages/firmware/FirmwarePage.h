@@ -11,8 +11,7 @@ namespace matrix {
 // The "FW Upgrade" tab: loads a firmware container, has the page's client
 // upload it part by part (acknowledged 256-byte blocks, the reboot poll
 // after each part), and shows the device type, size and version on its
-// bottom line. The view model of the page: getters, user actions and one
-// change notification; the conversation itself is the client's.
+// bottom line.
 class FirmwarePage : public WindowPage {
 public:
     static constexpr int kNoticeMs = 1500;
@@ -63,8 +62,6 @@ public:
     // Inspection for tests and diagnostics.
     const Bytes& image() const { return image_; }
     const std::string& sentLogText() const { return sentLog_; }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    // The upgrade runs here, over the page's link.
     client::MatrixClient& client() { return client_; }
 
 private:

@@ -67,8 +67,6 @@ public:
     bool statusBusy() const;
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
-    HexLog& receivedLog() { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
 
     // ---- What the user does ----
     void selectComMode() { selectMode(ControlMode::Com); }

@@ -189,14 +189,12 @@ void RoutingPage::resent(client::Resend why)
 
 void RoutingPage::startRecall()
 {
-    // The sequence covers the live outputs only, output 1 first.
     std::vector<std::pair<Output, Input>> routes;
     for (int k = 1; k <= kLiveOutputs; ++k)
         routes.emplace_back(Output{k}, Input{presetRoute_[k - 1] + 1});
     client_.routeSeries(
         routes,
         [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
-        // A step was acknowledged: the grid follows it.
         [this, routes](Output output) {
             showAnswer(output.number(), routes[output.number() - 1].second.number(), kInputs);
         });

@@ -12,7 +12,6 @@ namespace matrix {
 // and eight inputs; the box and the view show four of each.
 class RoutingPage : public WindowPage {
 public:
-    // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
     static constexpr int kInputs = 8;
     static constexpr int kLiveOutputs = 4;
@@ -23,7 +22,6 @@ public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
 
-    // Entries of the output-configuration list.
     enum ConfigEntry : int { kConfigAllOutputs = 8, kConfigPortToPort = 9, kConfigEntries = 10 };
 
     explicit RoutingPage(PageContext& context);
@@ -86,8 +84,6 @@ public:
     // Page state, for the shell and tests.
     int currentInput(int output) const { return checked_[output - 1] != 0 ? checked_[output - 1] : 1; }
     int pendingInput() const { return pendingInput_; }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
 
     // A preset cell's first character as a hex digit, minus one (a non-digit counts 16).
     static int presetCellValue(const std::string& text);
@@ -113,7 +109,6 @@ private:
     void stopProgress();
     void standby();
 
-    // The conversations' waits are the client's.
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
     client::MatrixClient client_;
     // The path of the frame the client is given now: the refresh trusts
