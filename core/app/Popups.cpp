@@ -33,6 +33,27 @@ void NoticePopup::close()
         continuation();
 }
 
+void ProgressPopup::start(Timer& timer, ChangeNotifier& page, std::function<const char*()> word)
+{
+    setText(std::string(word()) + " . . .");
+    step(timer, page, std::move(word));
+    open();
+}
+
+void ProgressPopup::step(Timer& timer, ChangeNotifier& page, std::function<const char*()> word)
+{
+    timer.once(kStepMs, [this, &timer, word = std::move(word), &page] {
+        if (const char* text = word()) {
+            static constexpr const char* kDots[] = {"", " .    ", " . .  ", " . . ."};
+            dot_ = dot_ % 3 + 1;
+            setText(text + std::string(kDots[dot_]));
+            refresh();
+        }
+        step(timer, page, word);
+        page.notifyChanged();
+    });
+}
+
 ConfigStatusPopup::ConfigStatusPopup(EventLoop& loop) : animation_(loop), timeout_(loop), close_(loop) {}
 
 void ConfigStatusPopup::open()

@@ -78,14 +78,15 @@ public:
         if (open_)
             update(false, text_);
     }
-    // The animation counter the General, Routing and EDID pages share: 1, 2, 3, 1, ...
-    int nextDot()
-    {
-        dot_ = dot_ % 3 + 1;
-        return dot_;
-    }
+    static constexpr int kStepMs = 500;
+    // Opens on "word . . ." and steps the dots every kStepMs, on a count the
+    // pages share, until the timer stops; the page's view hears of each step.
+    // The word is read at every step: none leaves the text.
+    void start(Timer& timer, ChangeNotifier& page, std::function<const char*()> word);
 
 private:
+    void step(Timer& timer, ChangeNotifier& page, std::function<const char*()> word);
+
     std::string next_;
     int dot_ = 1;
 };
@@ -140,11 +141,6 @@ inline constexpr const char* kConfigCompleted = "Matrix configuration completed 
 // How long the "not connected" notice of a command button stays up.
 constexpr int kNotConnectedNoticeMs = 1500;
 
-inline const char* notConnectedText(ControlMode mode)
-{
-    return mode == ControlMode::Tcp ? notice_text::kConnectFailed : notice_text::kOpenComFailed;
-}
-
 // A window's notice box, closed by its own timer; the mode picks the "not connected" text.
 class PageNotice {
 public:
@@ -196,7 +192,11 @@ public:
         return connected;
     }
 
-    void showNotConnected() { show(kNotConnectedNoticeMs, notConnectedText(mode_)); }
+    void showNotConnected()
+    {
+        show(kNotConnectedNoticeMs,
+             mode_ == ControlMode::Tcp ? notice_text::kConnectFailed : notice_text::kOpenComFailed);
+    }
 
     // Closes the "Please wait..." box if that is the one up.
     bool closePleaseWait()

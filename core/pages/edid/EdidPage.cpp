@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/pages/edid/EdidPage.h"
 
-#include "core/link/CommandFrame.h"
 #include "core/protocol/Protocol.h"
-#include "core/transport/SerialChannel.h"
 
 namespace matrix {
 
@@ -20,10 +18,7 @@ const char* progressWord(int operation)
 }  // namespace
 
 EdidPage::EdidPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
-      port_(context.link.port(PageId::Edid)),
+    : WindowPage(context, PageId::Edid),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // The client writes frames and the EDID block through the page's sender,
@@ -44,8 +39,6 @@ EdidPage::EdidPage(PageContext& context)
                           {nullptr, &port_.receivedLog(), [this](const CommandFrame& frame) { dispatch(frame); }});
     port_.serial().setFaultHandler([this] { ctx_.shell.postShellRequest(ShellRequest::SerialFault); });
 }
-
-// --- view model ------------------------------------------------------------
 
 std::vector<std::string> EdidPage::targetRows() const
 {
@@ -70,8 +63,7 @@ const std::string& EdidPage::inputStatusText(int input) const
     return input < 1 || input > kStatusInputs ? none : statusTexts_[static_cast<std::size_t>(input - 1)];
 }
 
-// Rows outside the list are ignored. The target lists end in "All Inputs",
-// one row past the ports.
+// The target lists end in "All Inputs", one row past the ports.
 void EdidPage::selectRow(int& index, int row, int rowCount)
 {
     if (row < 0 || row >= rowCount)
@@ -154,21 +146,19 @@ void EdidPage::startOperation(int operation)
     }
     default: client_.readEdidStatus(done); break;
     }
-    ctx_.popups.progress.setText(std::string(progressWord(operation)) + " . . .");
-    animateProgress();
-    ctx_.popups.progress.open();
+    ctx_.popups.progress.start(progress_, changed, [this] { return progressWord(edidOperation_); });
 }
 
 void EdidPage::activate()
 {
     const bool tcp = link_.tcpMode();
     if (!tcp && !link_.comOpen) {
-        notice_.show(kNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
         changed.notifyChanged();
         return;
     }
     if (!(tcp ? link_.socketConnected() : port_.reopen()))
-        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
+        notice_.showNotConnected();
     if (!tcp)
         port_.dropSerialTail();
     // A click in the 150 ms before activation has started an operation (its
@@ -202,8 +192,6 @@ void EdidPage::dispatch(const CommandFrame& frame)
     client_.receive(frame);
     changed.notifyChanged();
 }
-
-// --- how an operation ends -------------------------------------------------------
 
 void EdidPage::operationEnded(int operation, client::Status status, const std::string& message)
 {
@@ -310,20 +298,6 @@ void EdidPage::endWithLongNotice(const std::string& text)
     stopProgress();
     ctx_.popups.notice.close();
     notice_.recordIfNoneOpen(kLongNoticeMs, text);
-}
-
-// The dots step until the operation stops them.
-void EdidPage::animateProgress()
-{
-    progress_.once(kProgressStepMs, [this] {
-        if (const char* word = progressWord(edidOperation_)) {
-            static const char* const kDots[] = {"", " .    ", " . .  ", " . . ."};
-            ctx_.popups.progress.setText(std::string(word) + kDots[ctx_.popups.progress.nextDot()]);
-            ctx_.popups.progress.refresh();
-        }
-        animateProgress();
-        changed.notifyChanged();
-    });
 }
 
 }  // namespace matrix

@@ -1,30 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/EdidFile.h"
 #include "core/formats/EdidModes.h"
-#include "core/link/HexLog.h"
-#include "core/protocol/Waits.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Timer.h"
-
-#include <array>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 namespace matrix {
 
 // The "EDID" tab: sets what EDID each input presents (a built-in mode or
 // the default EDID, a copy of a display's EDID, or an EDID file) on one
 // input or all of them, and reads back each input's EDID status. Each
-// operation runs as a request of the page's own client, over the page's
-// link, under the progress popup; the page keeps what the window shows.
-class EdidPage : public Page {
+// operation is a request of the page's client, under the progress popup.
+class EdidPage : public WindowPage {
 public:
     // Operations as edidOperation holds them.
     enum Operation : int { kOpSetMode = 1, kOpCopy, kOpDownload, kOpRefresh, kOpStatusQuery, kOpNone = 100 };
@@ -33,13 +21,11 @@ public:
     static constexpr int kDataStepDelayMs = protocol::kEdidBlockDelayMs;
     static constexpr int kNoticeMs = 1500;
     static constexpr int kLongNoticeMs = 2500;  // standby and switch-state notices
-    static constexpr int kProgressStepMs = 500;
+    static constexpr int kProgressStepMs = ProgressPopup::kStepMs;
     static constexpr int kStatusInputs = 8;
 
     explicit EdidPage(PageContext& context);
 
-    // Page
-    SerialChannel& serialPort() override { return port_.serial(); }
     // Nothing is sent until the entry query that follows the tab being shown.
     void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override
@@ -80,12 +66,7 @@ public:
     int edidBusy() const { return edidBusy_; }
     int portCount() const { return client::kPortCount; }
     const edid::EdidBytes& edidFileData() const { return edidFileData_; }
-    const HexLog& sentLog() const { return port_.sentLog(); }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    // The operations run here, over the page's link.
     client::MatrixClient& client() { return client_; }
-
-    ChangeNotifier changed;
 
 private:
     void sendStatusQuery(int input);
@@ -104,17 +85,10 @@ private:
 
     void dispatch(const CommandFrame& frame);
 
-    void animateProgress();
     void stopProgress();
     void selectRow(int& index, int row, int rowCount);
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    // The page's own timers; the operations' waits and re-sends are its client's.
-    Timer noticeClose_{ctx_.platform.loop};
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
-    PageNotice notice_;
-    PagePort& port_;
     client::MatrixClient client_;
     // The request of the operation the user started runs; its last step sent.
     bool operationRunning_ = false;

@@ -34,10 +34,7 @@ std::string sentLogMark(const Bytes& bytes, const Bytes& previous)
 }  // namespace
 
 FirmwarePage::FirmwarePage(PageContext& context)
-    : context_(context),
-      link_(context.link),
-      port_(context.link.port(PageId::Firmware)),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
+    : WindowPage(context, PageId::Firmware),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // An upgrade holds the tabs, so the link stays the page's until it ends.
@@ -76,14 +73,12 @@ FirmwarePage::~FirmwarePage()
 void FirmwarePage::activate()
 {
     if (!(link_.tcpMode() ? link_.socketConnected() : port_.reopen())) {
-        notice_.show(kNoticeMs, notConnectedText(link_.controlMode));
+        notice_.showNotConnected();
         return;
     }
     standbyWatch_ = true;
     sendFrame(p::deviceTypeRequest());
 }
-
-// ---- replies ----------------------------------------------------------------
 
 void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
 {
@@ -93,7 +88,7 @@ void FirmwarePage::handleFrame(const CommandFrame& frame, bool viaTcp)
         // A standby ends the upgrade: the button comes back so the user can try again.
         client_.cancel();
         noticeClose_.stop();
-        context_.popups.notice.close();
+        ctx_.popups.notice.close();
         notice_.showIfNoneOpen(kStandbyNoticeMs, notice_text::kStandby);
         if (link_.firmwareUpgrading || !upgradeEnabled_)
             finishIdle();
@@ -125,8 +120,6 @@ void FirmwarePage::handleDeviceInfo(const CommandFrame& frame, std::string& info
         break;
     }
 }
-
-// ---- upgrade ----------------------------------------------------------------
 
 void FirmwarePage::upgradeClicked()
 {
@@ -167,11 +160,9 @@ void FirmwarePage::finishIdle()
 {
     upgradeEnabled_ = true;
     link_.firmwareUpgrading = false;
-    context_.shell.postPageBusy(0);
+    ctx_.shell.postPageBusy(0);
     changed.notifyChanged();
 }
-
-// ---- files and logs -----------------------------------------------------------
 
 bool FirmwarePage::setFilePath(const std::string& path)
 {

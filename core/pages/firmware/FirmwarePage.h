@@ -1,28 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "core/app/Page.h"
 #include "core/app/PageContext.h"
-#include "core/app/WindowLink.h"
 #include "core/client/MatrixClient.h"
 #include "core/formats/FirmwareMerger.h"
-#include "core/link/CommandFrame.h"
-#include "core/link/HexLog.h"
 #include "core/protocol/Protocol.h"
-#include "core/transport/ChangeNotifier.h"
-#include "core/transport/Timer.h"
-
-#include <cstdint>
-#include <string>
 
 namespace matrix {
 
 // The "FW Upgrade" tab: loads a firmware container, has the page's client
 // upload it part by part (acknowledged 256-byte blocks, the reboot poll
 // after each part), and shows the device type, size and version on its
-// bottom line. The view model of the page: getters, user actions and one
-// change notification; the conversation itself is the client's.
-class FirmwarePage : public Page {
+// bottom line.
+class FirmwarePage : public WindowPage {
 public:
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
@@ -32,8 +22,6 @@ public:
     explicit FirmwarePage(PageContext& context);
     ~FirmwarePage() override;
 
-    // Page
-    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }
     void tabSelected(bool shown) override
     {
@@ -64,7 +52,7 @@ public:
     bool upgradeEnabled() const { return upgradeEnabled_; }
     // Loading another file while an upgrade runs would change the image
     // under the transfer, so the browse button waits for the end.
-    bool browseEnabled() const { return !context_.link.firmwareUpgrading; }
+    bool browseEnabled() const { return !link_.firmwareUpgrading; }
     const std::string& messages() const { return messages_; }
     const std::string& deviceLine() const { return deviceLine_; }
     bool messageBoxOpen() const { return messageBoxOpen_; }
@@ -74,11 +62,7 @@ public:
     // Inspection for tests and diagnostics.
     const Bytes& image() const { return image_; }
     const std::string& sentLogText() const { return sentLog_; }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    // The upgrade runs here, over the page's link.
     client::MatrixClient& client() { return client_; }
-
-    ChangeNotifier changed;
 
 private:
     void handleFrame(const CommandFrame& frame, bool viaTcp);
@@ -87,9 +71,6 @@ private:
 
     void sendFrame(const CommandFrame& frame) { port_.sendRaw(frame.data(), CommandFrame::kSize, false); }
 
-    PageContext& context_;
-    WindowLink& link_;
-    PagePort& port_;
     // Set on every tab selection, cleared by Upgrade: TCP upgrade replies
     // are not ours meanwhile.
     bool entryPending_ = false;
@@ -98,8 +79,6 @@ private:
     // TCP standby frames count only once the page's activation has asked.
     bool standbyWatch_ = false;
     std::string sentLog_;
-    Timer noticeClose_{context_.platform.loop};
-    PageNotice notice_;
 
     client::MatrixClient client_;
     Bytes lastWrite_;  // the sent log marks re-sends by what went before

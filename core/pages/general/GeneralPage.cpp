@@ -14,9 +14,7 @@ namespace {
 namespace p = protocol;
 
 using namespace notice_text;
-// Animation frames, padded with blanks to the same length; the popup opens on the last.
-constexpr const char* kStatusFrames[3] = {"Getting status .    ", "Getting status . .  ", "Getting status . . ."};
-constexpr const char* kSettingFrames[3] = {"Setting .    ", "Setting . .  ", "Setting . . ."};
+constexpr const char* kStatusWord = "Getting status";
 
 int indexOf(const std::vector<std::string>& list, const std::string& text)
 {
@@ -27,10 +25,7 @@ int indexOf(const std::vector<std::string>& list, const std::string& text)
 }  // namespace
 
 GeneralPage::GeneralPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      port_(context.link.port(PageId::General)),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
+    : WindowPage(context, PageId::General),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions()),
       settings_(probeSerialSettings())
 {
@@ -241,13 +236,6 @@ void GeneralPage::clearClicked()
     changed.notifyChanged();
 }
 
-void GeneralPage::openProgress(Timer& animation, const char* const* frames)
-{
-    ctx_.popups.progress.setText(frames[2]);
-    animate(animation, frames);
-    ctx_.popups.progress.open();
-}
-
 void GeneralPage::statusClicked()
 {
     inputLabel_.fill({});
@@ -261,7 +249,7 @@ void GeneralPage::statusClicked()
     } else if (link_.tcpMode()) {
         statusIdle_ = false;
         if (!tcpStatusPending_) {
-            openProgress(statusAnimation_, kStatusFrames);
+            ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
             startCableRun(false);
         }
     } else {
@@ -273,7 +261,7 @@ void GeneralPage::statusClicked()
             if (!comConnected_)
                 return;  // "Open COM failed!" is up
         }
-        openProgress(statusAnimation_, kStatusFrames);
+        ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
         startDue(comStatusStart_, [this] { startCableRun(false); });
     }
     changed.notifyChanged();
@@ -347,7 +335,7 @@ void GeneralPage::factoryResetClicked()
     if (!tcpStatusPending_ && guard()) {
         resetRunning_ = true;
         client_.factoryReset([this](const client::Result<client::Nothing>& result) { resetEnded(result.status); });
-        openProgress(resetAnimation_, kSettingFrames);
+        ctx_.popups.progress.start(resetAnimation_, changed, [] { return "Setting"; });
     }
     changed.notifyChanged();
 }
@@ -466,16 +454,6 @@ void GeneralPage::startDue(Timer& start, std::function<void()> due)
     });
 }
 
-// The progress text steps through its frames on the shared dot counter.
-void GeneralPage::animate(Timer& animation, const char* const* frames)
-{
-    later(animation, kAnimationMs, [this, &animation, frames] {
-        ctx_.popups.progress.setText(frames[ctx_.popups.progress.nextDot() - 1]);
-        ctx_.popups.progress.refresh();
-        animate(animation, frames);
-    });
-}
-
 // 100 ms after a connect the indicator follows the socket; a failure says so.
 bool GeneralPage::tcpLinkConfirmed()
 {
@@ -504,7 +482,7 @@ void GeneralPage::statusConnectChecked()
             }
         });
         statusIdle_ = false;
-        openProgress(statusAnimation_, kStatusFrames);
+        ctx_.popups.progress.start(statusAnimation_, changed, [] { return kStatusWord; });
     }
     tcpStatusPending_ = false;
 }

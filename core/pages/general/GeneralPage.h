@@ -3,20 +3,19 @@
 
 #include "core/app/PageContext.h"
 #include "core/client/MatrixClient.h"
-#include "core/transport/ChangeNotifier.h"
 
 namespace matrix {
 
 // The "General" tab as a view model: the connection panel, the cable status
 // of every port, and the device settings. The check boxes show only what the
 // matrix confirmed, so one the toolkit toggled by itself is simply re-read.
-class GeneralPage : public Page, public GeneralPageHooks {
+class GeneralPage : public WindowPage, public GeneralPageHooks {
 public:
     // Each query of the status run waits this long, then once more after its re-send.
     static constexpr int kReplyTimeoutMs = protocol::kReplyWaits.firstMs;
     static constexpr int kStatusStartMs = 200;
     static constexpr int kConnectCheckMs = 100;
-    static constexpr int kAnimationMs = 500;
+    static constexpr int kAnimationMs = ProgressPopup::kStepMs;
     static constexpr int kRescanMs = 500;
 
     static constexpr int kGuardNoticeMs = kNotConnectedNoticeMs;
@@ -30,7 +29,6 @@ public:
 
     explicit GeneralPage(PageContext& context);
 
-    SerialChannel& serialPort() override { return port_.serial(); }
     void activate() override;
     void tabSelected(bool shown) override;
     void forceComDisconnect() override;
@@ -69,8 +67,6 @@ public:
     bool statusBusy() const;
     // The COM port list is read again every kRescanMs.
     bool comListRescanning() const { return rescan_.running(); }
-    HexLog& receivedLog() { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
 
     // ---- What the user does ----
     void selectComMode() { selectMode(ControlMode::Com); }
@@ -98,7 +94,6 @@ public:
     void addDiscoveredAddress(const std::string& dottedAddress);
 
     client::MatrixClient& client() { return client_; }
-    ChangeNotifier changed;
 
 private:
     void handleReply(const CommandFrame& frame, bool serialPath);
@@ -113,10 +108,8 @@ private:
     void dropTcpLink();
     void toggleSetting(client::Setting setting, bool checked);
 
-    void openProgress(Timer& animation, const char* const* frames);
     void startCableRun(bool identify);
     void startDue(Timer& start, std::function<void()> due);
-    void animate(Timer& animation, const char* const* frames);
     void endChainsQuietly();
     void statusEnded(client::Status status);
     void onStandby();
@@ -124,11 +117,6 @@ private:
     void statusConnectChecked();
     void resetEnded(client::Status status);
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    PagePort& port_;
-    Timer noticeClose_{ctx_.platform.loop};
-    PageNotice notice_;
     Timer statusConnectCheck_{ctx_.platform.loop};  // a Status click's TCP connect is checked
     Timer tcpStatusStart_{ctx_.platform.loop};      // the run starts after the IR query
     Timer comStatusStart_{ctx_.platform.loop};      // the run starts after a COM Status click

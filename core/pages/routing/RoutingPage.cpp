@@ -9,18 +9,13 @@ namespace {
 
 using namespace notice_text;
 constexpr const char* kOpenPortFirstText = "请打开串口";
-// Each frame of the animation is 17 characters wide.
-constexpr const char* kProgressTexts[] = {"Please wait .    ", "Please wait . .  ", "Please wait . . ."};
 
 bool validPort(int n, int count) { return n >= 1 && n <= count; }
 
 }  // namespace
 
 RoutingPage::RoutingPage(PageContext& context)
-    : ctx_(context),
-      link_(context.link),
-      notice_(context.popups, noticeClose_, context.link.controlMode),
-      port_(context.link.port(PageId::Routing)),
+    : WindowPage(context, PageId::Routing),
       client_(context.platform.loop, nullptr, nullptr, client::windowPageOptions())
 {
     // Only the shown page talks to the matrix. A recall or a panel command
@@ -103,24 +98,21 @@ void RoutingPage::activate()
     // refresh would share busy with it, and whichever ended first would free
     // the tabs while the other still sends. Its own reply shows what it changes.
     const bool commandInFlight = link_.busy || !panelReady();
-    if (link_.tcpMode()) {
-        if (link_.socketConnected()) {
-            socketRxEnabled_ = true;
-            if (!commandInFlight)
-                runRefresh();
-        } else {
-            notice_.show(kNoticeMs, kConnectFailed);
-        }
-    } else if (link_.comOpen && commandInFlight && port_.serial().isOpen()) {
+    const bool tcp = link_.tcpMode();
+    if (tcp && link_.socketConnected()) {
+        socketRxEnabled_ = true;
+        if (!commandInFlight)
+            runRefresh();
+    } else if (!tcp && link_.comOpen && commandInFlight && port_.serial().isOpen()) {
         link_.pageStopBits = 2;
         return;
-    } else if (port_.reopen()) {
+    } else if (!tcp && port_.reopen()) {
         // A command left on the port that closed meanwhile ends here;
         // the refresh reads what it changed.
         client_.cancel();
         runRefresh();
     } else {
-        notice_.show(kNoticeMs, kOpenComFailed);
+        notice_.showNotConnected();
     }
     changed.notifyChanged();
 }
@@ -188,26 +180,21 @@ void RoutingPage::ended(Conversation conversation, int output, client::Status st
 // after an answer that did not add up, the answer ended the popup.
 void RoutingPage::resent(client::Resend why)
 {
-    if (why == client::Resend::AfterBadSum) {
+    if (why == client::Resend::AfterBadSum)
         stopProgress();
-    } else {
-        ctx_.popups.progress.setText(kProgressTexts[2]);
-        animateProgress();
-        ctx_.popups.progress.open();
-    }
+    else
+        ctx_.popups.progress.start(progress_, changed, [] { return "Please wait"; });
     changed.notifyChanged();
 }
 
 void RoutingPage::startRecall()
 {
-    // The sequence covers the live outputs only, output 1 first.
     std::vector<std::pair<Output, Input>> routes;
     for (int k = 1; k <= kLiveOutputs; ++k)
         routes.emplace_back(Output{k}, Input{presetRoute_[k - 1] + 1});
     client_.routeSeries(
         routes,
         [this](const client::Result<client::Nothing>& result) { ended(Conversation::Series, 0, result.status); },
-        // A step was acknowledged: the grid follows it.
         [this, routes](Output output) {
             showAnswer(output.number(), routes[output.number() - 1].second.number(), kInputs);
         });
@@ -231,17 +218,6 @@ void RoutingPage::standby()
     endRecall();
     ctx_.shell.postPageBusy(0);
     changed.notifyChanged();
-}
-
-// The dots step until the conversation stops them.
-void RoutingPage::animateProgress()
-{
-    progress_.once(kProgressStepMs, [this] {
-        ctx_.popups.progress.setText(kProgressTexts[ctx_.popups.progress.nextDot() - 1]);
-        ctx_.popups.progress.refresh();
-        animateProgress();
-        changed.notifyChanged();
-    });
 }
 
 int RoutingPage::presetCellValue(const std::string& text)

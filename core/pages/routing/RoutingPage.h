@@ -3,7 +3,6 @@
 
 #include "core/app/PageContext.h"
 #include "core/client/MatrixClient.h"
-#include "core/transport/ChangeNotifier.h"
 
 namespace matrix {
 
@@ -11,9 +10,8 @@ namespace matrix {
 // routing each time the tab is shown, recalls presets and runs the output
 // configuration panel. The protocol tables and timers cover eight outputs
 // and eight inputs; the box and the view show four of each.
-class RoutingPage : public Page {
+class RoutingPage : public WindowPage {
 public:
-    // Sizes of the protocol's tables, of the box and of the presets.
     static constexpr int kOutputs = 8;
     static constexpr int kInputs = 8;
     static constexpr int kLiveOutputs = 4;
@@ -23,14 +21,11 @@ public:
 
     static constexpr int kNoticeMs = 1500;
     static constexpr int kStandbyNoticeMs = 2500;
-    static constexpr int kProgressStepMs = 500;
 
-    // Entries of the output-configuration list.
     enum ConfigEntry : int { kConfigAllOutputs = 8, kConfigPortToPort = 9, kConfigEntries = 10 };
 
     explicit RoutingPage(PageContext& context);
 
-    SerialChannel& serialPort() override { return port_.serial(); }
     void startPage() override { port_.openChosenPort(); }  // nothing is sent before the tab's refresh
     void tabSelected(bool) override { socketRxEnabled_ = false; }
     void activate() override;
@@ -89,10 +84,6 @@ public:
     // Page state, for the shell and tests.
     int currentInput(int output) const { return checked_[output - 1] != 0 ? checked_[output - 1] : 1; }
     int pendingInput() const { return pendingInput_; }
-    const HexLog& receivedLog() const { return port_.receivedLog(); }
-    const HexLog& sentLog() const { return port_.sentLog(); }
-
-    ChangeNotifier changed;
 
     // A preset cell's first character as a hex digit, minus one (a non-digit counts 16).
     static int presetCellValue(const std::string& text);
@@ -117,15 +108,8 @@ private:
     void resent(client::Resend why);
     void stopProgress();
     void standby();
-    void animateProgress();
 
-    PageContext& ctx_;
-    WindowLink& link_;
-    // The page's own timers; the conversations' waits are the client's.
-    Timer noticeClose_{ctx_.platform.loop};
     Timer progress_{ctx_.platform.loop};  // the progress popup's dots
-    PageNotice notice_;
-    PagePort& port_;
     client::MatrixClient client_;
     // The path of the frame the client is given now: the refresh trusts
     // other inputs on it, and only the socket path frees the tab buttons.
