@@ -571,88 +571,107 @@ struct UpgradeState {
     }
 };
 
-// The asks of one upgrade, part by part: the start (part 1 also prepares the
-// matrix, twice); each block announced, sent and acknowledged, where a lost
-// block or acknowledgement sends both again; the polls through the reboot.
+// A part's start; part 1 also prepares the matrix, twice.
+void addStartAsks(std::vector<Ask>& asks, const FirmwarePart& part, const std::shared_ptr<UpgradeState>& state)
+{
+    const int sub = part.part;
+    const std::string name = part.name();
+    Ask start{p::firmwareStartRequest(sub), p::kFirmwareStartWaits,
+              [sub](const CommandFrame& f) { return p::decodeFirmwareStart(f, sub).has_value(); }};
+    start.refusal = [sub, name](const CommandFrame& f) {
+        // The window's own texts: a notice for part 1, a message box for part 2.
+        if (p::decodeFirmwareStart(f, sub) != p::FirmwareStart::Rejected)
+            return std::string();
+        return "Write to " + name + (sub == 1 ? " failed!" : " failed");
+    };
+    start.onSend = [state, name, sub, length = part.length()] {
+        state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
+        state->report("Upgrading " + name + "...");
+        state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
+    };
+    asks.push_back(std::move(start));
+    if (sub != 1)
+        return;
+    Ask wait;
+    wait.pauseMs = p::kFirmwarePrepareDelayMs;
+    asks.push_back(std::move(wait));
+    asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
+    asks.push_back({p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
+}
+
+// Each block announced, sent and acknowledged; a lost block or
+// acknowledgement sends both again. `placedBefore`: the bytes of the parts
+// before this one.
+void addBlockAsks(std::vector<Ask>& asks, const FirmwarePart& part, const std::vector<std::uint8_t>& image,
+                  const std::shared_ptr<UpgradeState>& state, bool window, std::int64_t placedBefore)
+{
+    const int sub = part.part;
+    const std::string name = part.name();
+    const int last = static_cast<int>(part.length() / p::kFirmwareBlockDataBytes);
+    for (int index = 0; index <= last; ++index) {
+        const bool isLast = index == last;
+        const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
+        const std::size_t from = part.dataStart + p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
+        const Bytes blockBytes = bytesOf(p::firmwareBlockAt(image, from, part.end));
+        Ask announce;
+        announce.step.bytes = announceBytes;
+        announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
+        if (window)
+            announce.onSend = [state, index] {
+                state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
+                state->report({});
+            };
+        asks.push_back(std::move(announce));
+
+        Ask block{blockBytes, index == 0 ? p::kFirmwareFirstBlockWaits : p::kFirmwareBlockWaits,
+                  [sub, index, isLast](const CommandFrame& f) {
+                      return isLast ? p::isFirmwareFinalAck(f, sub)
+                                    : p::decodeFirmwareBlockAck(f, sub) == (index & 0xFF);
+                  }};
+        block.step.resendWrites = {announceBytes, blockBytes};
+        const std::int64_t sent =
+            placedBefore + static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
+        block.onSend = [state, sent, name] {
+            state->failLine = "Upgrading " + name + " failed";
+            state->sent = sent;
+            state->report({});
+        };
+        asks.push_back(std::move(block));
+    }
+}
+
+// The polls through the reboot that ends a part.
+Ask rebootAsk(const FirmwarePart& part, const std::shared_ptr<UpgradeState>& state)
+{
+    const int sub = part.part;
+    const std::string name = part.name();
+    Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
+    reboot.step.resends = p::kRebootPollResends;
+    reboot.onSend = [state, sub, name] {
+        state->failLine = "Write to " + name + " failed";
+        if (sub == 2)
+            state->report(name + " upgrading complete");
+        state->report("System rebooting,Please wait...");
+    };
+    reboot.take = [state, sub, name](const CommandFrame&) {
+        state->report("System reboot ok");
+        if (sub == 1)
+            state->report(name + " upgrading complete");
+    };
+    return reboot;
+}
+
+// The asks of one upgrade, part by part.
 std::vector<Ask> upgradeAsks(const std::vector<FirmwarePart>& parts, const std::vector<std::uint8_t>& image,
                              const std::shared_ptr<UpgradeState>& state, bool window)
 {
     std::vector<Ask> asks;
-    std::int64_t placedBefore = 0;  // the bytes of the parts before this one
+    std::int64_t placedBefore = 0;
     for (const FirmwarePart& part : parts) {
-        const int sub = part.part;
-        const std::string name = part.name();
-        Ask start{p::firmwareStartRequest(sub), p::kFirmwareStartWaits,
-                  [sub](const CommandFrame& f) { return p::decodeFirmwareStart(f, sub).has_value(); }};
-        start.refusal = [sub, name](const CommandFrame& f) {
-            // The window's own texts: a notice for part 1, a message box for part 2.
-            if (p::decodeFirmwareStart(f, sub) != p::FirmwareStart::Rejected)
-                return std::string();
-            return "Write to " + name + (sub == 1 ? " failed!" : " failed");
-        };
-        start.onSend = [state, name, sub, length = part.length()] {
-            state->shown = FirmwareProgress{0, 0, {}, sub, static_cast<std::int64_t>(length), 0};
-            state->report("Upgrading " + name + "...");
-            state->failLine = sub == 1 ? "Write to " + name + " failed" : "Upgrading " + name + " failed";
-        };
-        asks.push_back(std::move(start));
-        if (sub == 1) {
-            Ask wait;
-            wait.pauseMs = p::kFirmwarePrepareDelayMs;
-            asks.push_back(std::move(wait));
-            asks.push_back({p::firmwarePrepareRequest(), p::kFirmwarePrepareWaits, p::isFirmwarePrepareAck});
-            asks.push_back(
-                {p::firmwareSecondPrepareRequest(), p::kFirmwareSecondPrepareWaits, p::isFirmwarePrepareAck});
-        }
-
-        const int last = static_cast<int>(part.length() / p::kFirmwareBlockDataBytes);
-        for (int index = 0; index <= last; ++index) {
-            const bool isLast = index == last;
-            const Bytes announceBytes = bytesOf(p::firmwareAnnounce(sub, index, isLast));
-            const std::size_t from = part.dataStart + p::kFirmwareBlockDataBytes * static_cast<std::size_t>(index);
-            const Bytes blockBytes = bytesOf(p::firmwareBlockAt(image, from, part.end));
-            Ask announce;
-            announce.step.bytes = announceBytes;
-            announce.pauseMs = index == 0 ? p::kFirmwareFirstBlockDelayMs : p::kFirmwareBlockDelayMs;
-            if (window)
-                announce.onSend = [state, index] {
-                    state->shown.partAnnounced = static_cast<std::int64_t>(p::kFirmwareBlockDataBytes) * (index + 1);
-                    state->report({});
-                };
-            asks.push_back(std::move(announce));
-
-            Ask block{blockBytes, index == 0 ? p::kFirmwareFirstBlockWaits : p::kFirmwareBlockWaits,
-                      [sub, index, isLast](const CommandFrame& f) {
-                          return isLast ? p::isFirmwareFinalAck(f, sub)
-                                        : p::decodeFirmwareBlockAck(f, sub) == (index & 0xFF);
-                      }};
-            block.step.resendWrites = {announceBytes, blockBytes};
-            const std::int64_t sent =
-                placedBefore +
-                static_cast<std::int64_t>(std::min(part.length(), p::kFirmwareBlockDataBytes * (index + 1)));
-            block.onSend = [state, sent, name] {
-                state->failLine = "Upgrading " + name + " failed";
-                state->sent = sent;
-                state->report({});
-            };
-            asks.push_back(std::move(block));
-        }
+        addStartAsks(asks, part, state);
+        addBlockAsks(asks, part, image, state, window, placedBefore);
         placedBefore += static_cast<std::int64_t>(part.length());
-
-        Ask reboot{p::rebootPollRequest(), p::kRebootPollWaits, p::isRebootAnswer};
-        reboot.step.resends = p::kRebootPollResends;
-        reboot.onSend = [state, sub, name] {
-            state->failLine = "Write to " + name + " failed";
-            if (sub == 2)
-                state->report(name + " upgrading complete");
-            state->report("System rebooting,Please wait...");
-        };
-        reboot.take = [state, sub, name](const CommandFrame&) {
-            state->report("System reboot ok");
-            if (sub == 1)
-                state->report(name + " upgrading complete");
-        };
-        asks.push_back(std::move(reboot));
+        asks.push_back(rebootAsk(part, state));
     }
     state->total = placedBefore;
     return asks;
