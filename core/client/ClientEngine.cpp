@@ -254,14 +254,19 @@ void ClientEngine::runAsk(std::size_t index)
     const Ask& ask = current_->asks[index];
     if (ask.onSend) {
         const std::uint64_t serial = currentSerial_;
-        ask.onSend();
+        // A copy: the callback may end the job that holds the ask.
+        const auto onSend = ask.onSend;
+        onSend();
         if (!stillRuns(serial))
             return;
     }
-    if (ask.pauseMs >= 0) {
+    if (const int pauseMs = ask.pauseMs; pauseMs >= 0) {
+        const std::uint64_t serial = currentSerial_;
         if (!ask.step.bytes.empty())
             write(ask.step.bytes);
-        askTimer_.once(ask.pauseMs, [this] {
+        if (!stillRuns(serial))
+            return;  // the traffic log's listener closed the link
+        askTimer_.once(pauseMs, [this] {
             if (current_)
                 runAsk(askIndex_ + 1);
         });
@@ -386,8 +391,10 @@ void ClientEngine::onFrame(const CommandFrame& frame)
         return;
     }
     const std::uint64_t serial = currentSerial_;
-    if (ask.take)
-        ask.take(frame);
+    // A copy: what it tells (a state change, a confirmed route) may end the
+    // job that holds the ask.
+    if (const auto take = ask.take)
+        take(frame);
     if (stillRuns(serial))
         runAsk(askIndex_ + 1);
 }
